@@ -1,0 +1,9 @@
+#include "crashdump.h"
+
+namespace CrashDump {
+
+void installCrashHandler()
+{
+}
+
+} // namespace CrashDump

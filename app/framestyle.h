@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// The look shared by every frameless window: a rounded mask and a background picture.
+namespace FrameStyle {
+
+// Frameless dialog flags and a window mask of a rounded rectangle over the whole widget.
+void makeFramelessRounded(QWidget *window, int radius = 5);
+
+// The window brush becomes the picture at `resource`, scaled to the widget's size.
+void setScaledBackground(QWidget *widget, const QString &resource);
+
+// Registers the families the program asks for ("微软雅黑", "Microsoft YaHei", "Adobe Arabic")
+// as substitutes of an installed CJK font, so Chinese texts render everywhere.
+void registerFontSubstitutions();
+
+// Moves `box` so that it is centred on the main window (each half in whole numbers).
+void centreOnMainWindow(QWidget *box);
+
+} // namespace FrameStyle

@@ -1,0 +1,31 @@
+#include <QApplication>
+#include <QDebug>
+#include <QMessageBox>
+#include <QThread>
+#include <QTranslator>
+
+#include "crashdump.h"
+#include "datafolders.h"
+#include "framestyle.h"
+#include "v7kapp.h"
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    auto *translator = new QTranslator();
+    (void)translator->load(QStringLiteral(":/V7KAPP/res/qt_zh_CN.qm"));
+    QApplication::installTranslator(translator);
+
+    if (!CrashDump::prepareDumpFolder(QStringLiteral("V7Assistant"),
+                                      DataFolders::perUserDataFolder(), QStringLiteral("dump")))
+        QMessageBox::critical(nullptr, QStringLiteral("ERROR"),
+                              QStringLiteral("Create Dump Dir Failed"), QMessageBox::Ok);
+    CrashDump::installCrashHandler();
+    FrameStyle::registerFontSubstitutions();
+
+    qDebug() << "GUI thread" << QThread::currentThreadId();
+    V7KAPP *window = V7KAPP::instance();
+    window->show();
+    window->setWindowIcon(QIcon(QStringLiteral(":/V7KAPP/res/Tip.png")));
+    return app.exec();
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+class QDialog;
+class QLabel;
+class Mylabel;
+
+// The frame both prompt dialogs share: 322 x 160, rounded, warning-box background, tip icon.
+namespace PromptDialog {
+
+void setUpFrame(QDialog *dialog, const char *objectName);
+
+// A white, centred text label at the given geometry.
+QLabel *textLabel(QDialog *dialog, int x, int y, int w, int h, const QString &text);
+
+// A button made of the blue image and a text Mylabel of the same geometry over it.
+Mylabel *textButton(QDialog *dialog, int x, int y, const QString &text, QLabel **image = nullptr);
+
+} // namespace PromptDialog

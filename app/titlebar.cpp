@@ -1,0 +1,114 @@
+#include "titlebar.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QUrl>
+#include <QWindow>
+
+#include "framestyle.h"
+#include "mylabel.h"
+#include "updataui.h"
+
+namespace {
+Mylabel *imageButton(QWidget *parent, int w, int h, const char *image, const char *tip)
+{
+    auto *button = new Mylabel(parent);
+    button->setFixedSize(w, h);
+    button->setPixmap(QPixmap(QString::fromUtf8(image)));
+    button->setScaledContents(true);
+    button->setToolTip(QString::fromUtf8(tip));
+    return button;
+}
+} // namespace
+
+TitleBar::TitleBar(QWidget *parent)
+    : QWidget(parent)
+{
+    setFixedSize(760, 32);
+    FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/title_bk.png"));
+
+    m_logo = new QLabel(this);
+    m_logo->setFixedSize(108, 21);
+    m_logo->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/logo.png")));
+    m_logo->setScaledContents(true);
+    m_title = new QLabel(this);
+    m_title->setScaledContents(true);
+
+    m_help = imageButton(this, 12, 12, ":/V7KAPP/res/help.png", "帮助文档");
+    m_version = imageButton(this, 12, 14, ":/V7KAPP/res/update.png", "版本信息");
+    m_minimise = imageButton(this, 32, 32, ":/V7KAPP/res/shrink.png", "最小化");
+    m_close = imageButton(this, 12, 12, ":/V7KAPP/res/close.png", "关闭");
+
+    // The version button and the title stay outside the layout, at the bar's top-left corner.
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 15, 0);
+    layout->setSpacing(0);
+    layout->addSpacing(20);
+    layout->addWidget(m_logo);
+    layout->addSpacing(534);
+    layout->addWidget(m_help);
+    layout->addSpacing(12);
+    layout->addWidget(m_minimise);
+    layout->addSpacing(12);
+    layout->addWidget(m_close);
+    m_title->move(0, 0);
+    m_version->move(0, 0);
+    m_version->raise();
+
+    for (Mylabel *button : {m_help, m_minimise, m_version, m_close})
+        connect(button, &Mylabel::clicked, this, &TitleBar::onClicked);
+}
+
+void TitleBar::onClicked()
+{
+    QWidget *top = window();
+    if (!top->isWindow())
+        return;
+    QObject *from = sender();
+    if (from == m_minimise) {
+        top->showMinimized();
+    } else if (from == m_close) {
+        emit signalclose();
+        top->close();
+    } else if (from == m_version) {
+        auto *update = new UpdataUi();
+        update->setAttribute(Qt::WA_DeleteOnClose);
+        update->setWindowModality(Qt::WindowModal);
+        update->move(top->x() + top->width() / 3, top->y() + top->height() / 3);
+        update->show();
+    } else if (from == m_help) {
+        const QString pdf = QCoreApplication::applicationDirPath() + QStringLiteral("/V7 Assistant.pdf");
+        QDesktopServices::openUrl(QUrl::fromLocalFile(pdf));
+    }
+}
+
+bool TitleBar::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::WindowTitleChange:
+        if (auto *w = qobject_cast<QWidget *>(watched))
+            m_title->setText(w->windowTitle());
+        return true;
+    case QEvent::WindowIconChange:
+    case QEvent::Resize:
+    case QEvent::WindowStateChange:
+        return true;
+    default:
+        return QWidget::eventFilter(watched, event);
+    }
+}
+
+void TitleBar::mousePressEvent(QMouseEvent *event)
+{
+    QWidget *top = window();
+    if (event->button() == Qt::LeftButton && top->isWindow() && top->windowHandle())
+        top->windowHandle()->startSystemMove();
+}
+
+void TitleBar::mouseDoubleClickEvent(QMouseEvent *)
+{
+}

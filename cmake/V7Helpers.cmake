@@ -1,0 +1,16 @@
+# v7_add_test(NAME SOURCES src... LIBS lib... [ENV var=value...])
+# One executable per unit, run by ctest offscreen with its own state folder.
+function(v7_add_test name)
+    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE Qt6::Test ${T_LIBS})
+    target_compile_definitions(${name} PRIVATE
+        V7_TESTDATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
+        V7_SHARED_TESTDATA_DIR="${PROJECT_SOURCE_DIR}/../shared/testdata")
+    add_test(NAME ${name} COMMAND ${name})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 120)
+    endif()
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;V7_STATE_DIR=${CMAKE_BINARY_DIR}/teststate/${name};${T_ENV}")
+endfunction()

@@ -1,0 +1,15 @@
+#include "downloaddata.h"
+
+#include "placeholderpage.h"
+
+DownloadData *DownloadData::instance()
+{
+    static DownloadData *page = new DownloadData();
+    return page;
+}
+DownloadData::DownloadData(QWidget *parent)
+    : QWidget(parent)
+{
+    PlaceholderPage::decorate(this, QStringLiteral("POS下载"));
+}
+

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QWidget>
+
+// Page of the content area; its controls arrive with the feature that fills it.
+class DownloadData : public QWidget
+{
+    Q_OBJECT
+public:
+    static DownloadData *instance();
+    explicit DownloadData(QWidget *parent = nullptr);
+    void refreshModeButtons() {}
+    void refreshTable() {}
+    // Shows or hides the widgets of the five-lens record layout (52-byte records).
+    void setFiveLensLayout(bool fiveLens) { m_fiveLens = fiveLens; }
+    bool fiveLensLayout() const { return m_fiveLens; }
+
+private:
+    bool m_fiveLens = false;
+};
