@@ -35,8 +35,12 @@ PosTransfer::PosTransfer(Device *device)
 
 PosTransfer::~PosTransfer()
 {
-    std::lock_guard<std::mutex> lock(managersMutex());
-    managers().erase(this);
+    {
+        std::lock_guard<std::mutex> lock(managersMutex());
+        managers().erase(this);
+    }
+    if (m_main) // a download cut short by the device going away
+        std::fclose(m_main);
 }
 
 PosTransfer *PosTransfer::fromManager(PosFileManager *manager)
@@ -132,7 +136,7 @@ int PosTransfer::fileRequest(int fileNumber, const char *path, int expectedSize,
         return -1;
     std::lock_guard<std::recursive_mutex> lock(t->dispatchMutex());
     if (m_active)
-        cancel();
+        abandon(); // the per-lens tables just opened for this file stay open
     FILE *main = std::fopen(path, "w");
     if (!main) {
         std::printf("open %s file error.\n", path);
@@ -283,17 +287,31 @@ int PosTransfer::success(int fileNumber)
 
 void PosTransfer::closeTables()
 {
-    if (m_main) {
-        std::fclose(m_main);
-        if (m_manager.file == m_main)
-            m_manager.file = nullptr;
-        m_main = nullptr;
-    }
     for (int i = 0; i < POSFILE_LENS_COUNT; ++i) {
         if (m_manager.lensFile[i])
             std::fclose(m_manager.lensFile[i]);
         m_manager.lensFile[i] = nullptr;
         m_manager.lensOpen[i] = 0;
+    }
+}
+
+void PosTransfer::abandon()
+{
+    Transport *t = m_device->transport();
+    ++m_generation;
+    m_active = false;
+    if (t) {
+        for (uint32_t sequence : m_inFlight)
+            t->forget(sequence);
+    }
+    m_inFlight.clear();
+    m_ahead.clear();
+    m_carry.clear();
+    if (m_main) {
+        std::fclose(m_main);
+        if (m_manager.file == m_main)
+            m_manager.file = nullptr;
+        m_main = nullptr;
     }
 }
 
@@ -304,15 +322,7 @@ int PosTransfer::cancel()
     if (t)
         lock = std::unique_lock<std::recursive_mutex>(t->dispatchMutex());
     const bool wasActive = m_active;
-    ++m_generation;
-    m_active = false;
-    if (t) {
-        for (uint32_t sequence : m_inFlight)
-            t->forget(sequence);
-    }
-    m_inFlight.clear();
-    m_ahead.clear();
-    m_carry.clear();
+    abandon();
     if (wasActive)
         closeTables();
     m_manager.activity = POSFILE_ACTIVITY_IDLE;

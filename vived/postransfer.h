@@ -44,7 +44,8 @@ private:
     void chunkArrived(unsigned generation, uint32_t offset, uint32_t length, const Frame &reply);
     void consume(const std::vector<uint8_t> &data);
     void allBytesIn();
-    void closeTables();
+    void abandon();     // stops the download and closes the main table
+    void closeTables(); // the per-lens tables
     int chunkLength() const;
 
     PosFileManager m_manager;

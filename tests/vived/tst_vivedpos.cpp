@@ -122,6 +122,21 @@ void tst_VivedPos::listingOfFourteenSlots()
              QByteArray("13031d020000"));
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(&list[2].year), 6).toHex(),
              QByteArray("000000000000"));
+
+    // Requests the library cannot carry out are refused before anything is sent or opened.
+    const QByteArray path = m_dir.filePath("refused.xls").toUtf8();
+    QCOMPARE(posfile_file_request(m, 0x7f, path), -1); // no such file in the listing
+    QCOMPARE(posfile_file_request_offset(m, 0x21, path, 52 * 50, 40), -1);
+    QCOMPARE(posfile_file_request_offset(m, 0x21, path, -1, 52), -1);
+    QVERIFY(!QFile::exists(path));
+    QCOMPARE(int(m->state), int(POSFILE_STATE_READY));
+    // A table that cannot be created leaves the transfer waiting for the page's cancel.
+    QCOMPARE(posfile_file_request_offset(m, 0x21, m_dir.filePath("no/such/dir.xls").toUtf8(),
+                                         52 * 50, 52), -1);
+    QCOMPARE(int(m->state), int(POSFILE_STATE_RUNNING));
+    QCOMPARE(posfile_process(m), 0u);
+    QCOMPARE(posfile_file_cancelRequest(m), 0);
+    QCOMPARE(int(m->state), int(POSFILE_STATE_READY));
 }
 
 void tst_VivedPos::downloadMatchesTables_data()
