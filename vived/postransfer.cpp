@@ -259,9 +259,10 @@ void PosTransfer::consume(const std::vector<uint8_t> &data)
 void PosTransfer::allBytesIn()
 {
     std::fflush(m_main);
-    for (FILE *lens : m_manager.lensFile) {
-        if (lens)
-            std::fflush(lens);
+    // Indexed: the record is packed, so its pointers may not be bound to references.
+    for (int i = 0; i < POSFILE_LENS_COUNT; ++i) {
+        if (m_manager.lensFile[i])
+            std::fflush(m_manager.lensFile[i]);
     }
     // From here on the tables are the program's to close.
     m_main = nullptr;

@@ -46,10 +46,10 @@ void closeTables(PosFileManager *m)
     if (m->file)
         std::fclose(m->file);
     m->file = nullptr;
-    for (FILE *&f : m->lensFile) {
-        if (f)
-            std::fclose(f);
-        f = nullptr;
+    for (int i = 0; i < 5; ++i) {
+        if (m->lensFile[i])
+            std::fclose(m->lensFile[i]);
+        m->lensFile[i] = nullptr;
     }
 }
 

@@ -54,8 +54,8 @@ bool openLensTables(PosFileManager *m, const QString &mainPath)
         if (!m->lensFile[i])
             return false;
     }
-    for (FILE *f : m->lensFile)
-        _ofrm_initexcelheadoffsetsingle(f);
+    for (int i = 0; i < 5; ++i) // indexed: the packed record's pointers are unaligned
+        _ofrm_initexcelheadoffsetsingle(m->lensFile[i]);
     m->independentPos = 1;
     return true;
 }
@@ -65,10 +65,10 @@ void closeTables(PosFileManager *m)
     if (m->file)
         std::fclose(m->file);
     m->file = nullptr;
-    for (FILE *&f : m->lensFile) {
-        if (f)
-            std::fclose(f);
-        f = nullptr;
+    for (int i = 0; i < 5; ++i) {
+        if (m->lensFile[i])
+            std::fclose(m->lensFile[i]);
+        m->lensFile[i] = nullptr;
     }
     m->independentPos = 0;
 }
