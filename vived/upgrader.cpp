@@ -76,7 +76,9 @@ int Upgrader::prepare(const char *path, int modeA, int modeB, const char *date)
 
 void Upgrader::fail()
 {
+    // The program's window keeps polling; the heartbeat may judge the link again.
     m_transport->state = AKTELE_STATE_UPGRADE_FAILED;
+    m_transport->markUpgrade(false);
 }
 
 int Upgrader::start()

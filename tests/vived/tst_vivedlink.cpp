@@ -458,7 +458,9 @@ void tst_VivedLink::upgradeRefused()
     QCOMPARE(akupgrader_prepare_firmware(up, path.toUtf8(), 0, 0, date), 0);
     QCOMPARE(akupgrader_start(up), 0);
     QCOMPARE(akupgrader_set(up), 0);
+    PosFileManager *manager = posfile_manager_init(link.device->posfileArg);
     QTRY_COMPARE_WITH_TIMEOUT(link.tele->state, AKTELE_STATE_UPGRADE_FAILED, 20000);
+    QCOMPARE(manager->activity, uint32_t(POSFILE_ACTIVITY_IDLE));
     QVERIFY(akupgrader_get_progress(up) < 100);
     QCOMPARE(akupgrader_get_rev(up), 0);
     // The camera still runs its old firmware.

@@ -1,0 +1,164 @@
+// The simulator's own face: options, scenario files and the flights it generates.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+namespace {
+struct Outcome
+{
+    int exitCode = -1;
+    QByteArray out, err;
+};
+
+// Runs the simulator until it reports its address (then stops it), or until it exits itself.
+Outcome runSim(const QStringList &arguments)
+{
+    QProcess p;
+    p.start(QStringLiteral(V7_CAMSIM), QStringList{"--listen", "127.0.0.1:0"} + arguments);
+    Outcome o;
+    if (!p.waitForStarted(5000))
+        return o;
+    while (p.state() == QProcess::Running && !o.out.contains('\n')) {
+        p.waitForReadyRead(200);
+        o.out += p.readAllStandardOutput();
+    }
+    if (p.state() == QProcess::Running) {
+        p.terminate();
+        p.waitForFinished(5000);
+    }
+    o.out += p.readAllStandardOutput();
+    o.err = p.readAllStandardError();
+    o.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return o;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+} // namespace
+
+class tst_Camsim : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void refusesBadSettings_data();
+    void refusesBadSettings();
+    void scenarioFile();
+    void generatedFlights_data();
+    void generatedFlights();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void tst_Camsim::refusesBadSettings_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("unknown option") << QStringList{"--colour", "red"}
+                                    << QByteArray("unknown setting 'colour'");
+    QTest::newRow("slot count") << QStringList{"--slots", "15"} << QByteArray("slots:");
+    QTest::newRow("share above 1") << QStringList{"--drop", "1.5"} << QByteArray("drop:");
+    QTest::newRow("firmware text") << QStringList{"--firmware", "four"}
+                                   << QByteArray("firmware: expected major.minor");
+    QTest::newRow("model word") << QStringList{"--model", "X7K5"} << QByteArray("model:");
+    QTest::newRow("serial too long") << QStringList{"--serial", "V7K5012345678901"}
+                                     << QByteArray("serial:");
+    QTest::newRow("missing value") << QStringList{"--seed"} << QByteArray("--seed needs a value");
+    QTest::newRow("listen address") << QStringList{"--listen", "localhost"}
+                                    << QByteArray("--listen wants IPV4:PORT");
+}
+
+void tst_Camsim::refusesBadSettings()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, message);
+    const Outcome o = runSim(args);
+    QCOMPARE(o.exitCode, 2);
+    QVERIFY2(o.err.contains(message), o.err.constData());
+    QVERIFY(!o.out.contains("listening"));
+}
+
+void tst_Camsim::scenarioFile()
+{
+    const QString good = m_dir.filePath("good.conf");
+    QFile f(good);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("# a three-lens camera with faults\nmodel = V7K3\n  serial=V7K3S77   \n"
+            "camera-state = 0x1b # camera 3\n\nslots = 3\nrecords = 4\n");
+    f.close();
+    const QString exportDir = m_dir.filePath("scenario-raw");
+    QVERIFY(QDir().mkpath(exportDir));
+    Outcome o = runSim({"--scenario", good, "--export-dir", exportDir});
+    QVERIFY2(o.out.startsWith("listening on 127.0.0.1:"), o.err.constData());
+    QVERIFY(o.err.contains("V7K3S77 firmware 4.41, 3 POS files"));
+    QCOMPARE(readAll(exportDir + "/slot01.bin").size(), 4 * 32);
+    QCOMPARE(readAll(exportDir + "/slot03.bin").size(), 18 * 32);
+    QCOMPARE(readAll(exportDir + "/slot04.bin").size(), 0);
+
+    const QString bad = m_dir.filePath("bad.conf");
+    QFile b(bad);
+    QVERIFY(b.open(QIODevice::WriteOnly));
+    b.write("model = V7K5\nsatellites twelve\n");
+    b.close();
+    o = runSim({"--scenario", bad});
+    QCOMPARE(o.exitCode, 2);
+    QVERIFY2(o.err.contains("bad.conf:2: expected key = value"), o.err.constData());
+    o = runSim({"--scenario", m_dir.filePath("missing.conf")});
+    QCOMPARE(o.exitCode, 2);
+    QVERIFY(o.err.contains("cannot read scenario"));
+}
+
+void tst_Camsim::generatedFlights_data()
+{
+    QTest::addColumn<QString>("timeMode");
+    QTest::addColumn<int>("flags"); // time flags of the first record of slot 2
+    QTest::newRow("unix") << "unix" << 2;
+    QTest::newRow("calendar") << "calendar" << 1;
+    QTest::newRow("none") << "none" << 0;
+}
+
+void tst_Camsim::generatedFlights()
+{
+    QFETCH(QString, timeMode);
+    const QString dir = m_dir.filePath("flights-" + timeMode);
+    QVERIFY(QDir().mkpath(dir));
+    const Outcome o = runSim({"--records", "45", "--time-mode", timeMode, "--export-dir", dir,
+                              "--seed", "7"});
+    QVERIFY(o.out.startsWith("listening on"));
+    const QByteArray slot2 = readAll(dir + "/slot02.bin");
+    QCOMPARE(slot2.size(), 52 * 52);
+    const auto *r = reinterpret_cast<const uchar *>(slot2.constData());
+    QTEST(int(r[30]), "flags");
+    // Records count up from 1, fly at about 25 (speed) and change heading by 180 after each
+    // line of 20 exposures.
+    int turns = 0;
+    for (int i = 0; i < 52; ++i) {
+        const uchar *rec = r + 52 * i;
+        QCOMPARE(int(qFromBigEndian<qint16>(rec)), i + 1);
+        QVERIFY(qAbs(qFromBigEndian<qint16>(rec + 20) - 25) <= 3);
+        if (i > 0 && qFromBigEndian<quint16>(rec + 6) != qFromBigEndian<quint16>(rec - 52 + 6)) {
+            ++turns;
+            QCOMPARE(qAbs(int(qFromBigEndian<quint16>(rec + 6))
+                          - int(qFromBigEndian<quint16>(rec - 52 + 6))),
+                     18000);
+        }
+    }
+    QCOMPARE(turns, 2);
+    // Every tenth back-lens trigger is missed.
+    QCOMPARE(qFromBigEndian<qint32>(r + 52 * 9 + 39), -1);
+    // The same seed gives the same flights.
+    const QString again = m_dir.filePath("again-" + timeMode);
+    QVERIFY(QDir().mkpath(again));
+    runSim({"--records", "45", "--time-mode", timeMode, "--export-dir", again, "--seed", "7"});
+    QCOMPARE(readAll(again + "/slot02.bin"), slot2);
+}
+
+QTEST_GUILESS_MAIN(tst_Camsim)
+#include "tst_camsim.moc"
