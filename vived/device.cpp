@@ -158,6 +158,12 @@ int Device::requestVersion()
         m_context.hardwareVersion = v.hardware;
         m_context.firmwareMinor = v.minor;
         m_context.firmwareMajor = v.major;
+        // New firmware brings a new build date, which the program asks for only while it
+        // has none; fetch it here so that the old date does not stay on show.
+        const unsigned version = unsigned(v.major) << 8 | v.minor;
+        if (m_lastVersion != 0 && version != m_lastVersion)
+            requestBuildDate();
+        m_lastVersion = version;
     };
     return m_transport->request(CmdVersion, {}, handler) ? 0 : -1;
 }

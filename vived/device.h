@@ -51,6 +51,7 @@ private:
     alignas(8) v7k_context m_context;
     Transport *m_transport;
     std::unique_ptr<PosTransfer> m_pos;
+    unsigned m_lastVersion = 0; // major << 8 | minor of the last version answer
 };
 
 } // namespace vived

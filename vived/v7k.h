@@ -144,7 +144,8 @@ int aktele_get_stats(AkTele *tele, AkTeleStats *out);
 v7k_context *v7k_alloc(AkTele *tele);
 int v7k_free(v7k_context *device);
 
-/* Asks for hardware version, firmware version and serial (0xb8/0xb9 become non-zero). */
+/* Asks for hardware version, firmware version and serial (0xb8/0xb9 become non-zero). An
+ * answer with another version than the last one also refreshes the build date. */
 int v7k_get_version(void *device);
 /* Asks for the firmware build date text (0xbe). */
 int v7k_get_builddate(void *device);

@@ -421,12 +421,11 @@ void tst_VivedLink::upgradeCompletes()
     QVERIFY(manager->progress > 0);
     QCOMPARE(akupgrader_stop(up), 0);
     QCOMPARE(manager->activity, uint32_t(POSFILE_ACTIVITY_IDLE));
-    // As the program does after success: forget the version and ask again.
+    // As the program does after success: forget the version and ask again. It does not ask
+    // for the build date while it holds one; the new version brings the new date along.
     link.device->firmwareMajor = 0;
     link.device->firmwareMinor = 0;
-    link.device->buildDate[0] = 0;
     QCOMPARE(v7k_get_version(link.device), 0);
-    QCOMPARE(v7k_get_builddate(link.device), 0);
     QTRY_COMPARE(int(link.device->firmwareMinor), 42);
     QCOMPARE(int(link.device->firmwareMajor), 4);
     QTRY_COMPARE(QByteArray(link.device->buildDate), QByteArray("2020-05-01"));
