@@ -120,7 +120,10 @@ uint64_t contentSize(size_t index, size_t count)
 {
     const ProcMapsRegion &region = g_regions[index];
     const uint64_t size = region.end - region.start;
-    if (isDeviceMemory(region))
+    // Beyond this a writable region is an address-space reservation (the shadow memory of the
+    // sanitizer builds is terabytes), not data worth a dump that size.
+    constexpr uint64_t MaxContent = uint64_t(64) << 30;
+    if (isDeviceMemory(region) || size > MaxContent)
         return 0;
     if (region.writable || !isFileBacked(region) || endsWith(region.path, " (deleted)"))
         return size;
