@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <ucontext.h>
@@ -35,9 +36,9 @@ char g_folder[PATH_MAX];
 char g_path[PATH_MAX + DumpName::Length + 2];
 size_t g_nameOffset = 0;
 
-// The main thread's alternate stack, so that a stack overflow there still gets a dump. Other
-// threads run the handler on their own stack (sigaltstack is per thread and new threads start
-// without one), which is enough for every fault but their own stack overflow.
+// The alternate stack of the thread that installs the handler (the main thread). Other threads
+// start without one (sigaltstack is per thread) and run the handler on their own stack, which
+// serves every fault but their own stack overflow, unless they call prepareCurrentThread().
 alignas(16) char g_alternateStack[256 * 1024];
 
 // The thread writing the dump. A second faulting thread waits for the process to end; a fault
@@ -114,10 +115,15 @@ void onFatalSignal(int signal, siginfo_t *info, void *context)
     dieBy(signal);
 }
 
-void installAlternateStack()
+bool hasAlternateStack()
 {
     stack_t current = {};
-    if (sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE))
+    return sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE);
+}
+
+void installAlternateStack()
+{
+    if (hasAlternateStack())
         return;
     stack_t stack = {};
     stack.ss_sp = g_alternateStack;
@@ -125,6 +131,42 @@ void installAlternateStack()
     if (sigaltstack(&stack, nullptr) != 0)
         qWarning() << "crash handler: no alternate signal stack:" << strerror(errno);
 }
+
+// A worker thread's alternate signal stack, mapped on demand and given back at thread exit.
+class ThreadAlternateStack
+{
+public:
+    ThreadAlternateStack()
+    {
+        void *memory = mmap(nullptr, Size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                            -1, 0);
+        if (memory == MAP_FAILED)
+            return;
+        stack_t stack = {};
+        stack.ss_sp = memory;
+        stack.ss_size = Size;
+        if (sigaltstack(&stack, nullptr) != 0) {
+            munmap(memory, Size);
+            return;
+        }
+        m_memory = memory;
+    }
+    ~ThreadAlternateStack()
+    {
+        if (!m_memory)
+            return;
+        stack_t off = {};
+        off.ss_flags = SS_DISABLE;
+        sigaltstack(&off, nullptr);
+        munmap(m_memory, Size);
+    }
+    ThreadAlternateStack(const ThreadAlternateStack &) = delete;
+    ThreadAlternateStack &operator=(const ThreadAlternateStack &) = delete;
+
+private:
+    static constexpr size_t Size = 256 * 1024;
+    void *m_memory = nullptr;
+};
 
 bool copyPath(const QString &path, char *out, size_t capacity)
 {
@@ -165,6 +207,13 @@ void installCrashHandler()
         if (sigaction(signal, &action, nullptr) != 0)
             qWarning() << "crash handler: cannot handle signal" << signal << strerror(errno);
     }
+}
+
+void prepareCurrentThread()
+{
+    if (hasAlternateStack())
+        return;
+    thread_local ThreadAlternateStack stack;
 }
 
 } // namespace CrashDump

@@ -1,5 +1,5 @@
 // Crashes on purpose with the crash handler installed, for tst_crashdump:
-//   crashhelper <main|thread|abort|overflow> <base folder> [remove]
+//   crashhelper <main|thread|abort|overflow|threadoverflow> <base folder> [remove]
 // The dump goes to <base folder>/dump; "remove" deletes both folders before the crash.
 #include <QCoreApplication>
 #include <QDir>
@@ -37,7 +37,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     if (argc < 3) {
-        fprintf(stderr, "usage: crashhelper <main|thread|abort|overflow> <base folder> [remove]\n");
+        fprintf(stderr, "usage: crashhelper <main|thread|abort|overflow|threadoverflow> <base folder> [remove]\n");
         return 2;
     }
     // Only our own dump is wanted, never the kernel's.
@@ -63,6 +63,13 @@ int main(int argc, char *argv[])
         abort();
     } else if (strcmp(mode, "overflow") == 0) {
         return recurseWithoutEnd(0);
+    } else if (strcmp(mode, "threadoverflow") == 0) {
+        // Without an alternate stack of its own the thread would die before any handler ran.
+        std::thread worker([] {
+            CrashDump::prepareCurrentThread();
+            recurseWithoutEnd(0);
+        });
+        worker.join();
     }
     fprintf(stderr, "still alive after mode %s\n", mode);
     return 3;

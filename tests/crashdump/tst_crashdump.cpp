@@ -181,6 +181,8 @@ void TestCrashDump::crashWritesCore_data()
     // Runs on the alternate stack; the bottom frames are thousands away.
     QTest::newRow("stack overflow") << "overflow" << SIGSEGV << "SIGSEGV" << "bt 3"
                                     << "recurseWithoutEnd" << false;
+    QTest::newRow("worker stack overflow") << "threadoverflow" << SIGSEGV << "SIGSEGV" << "bt 3"
+                                           << "recurseWithoutEnd" << false;
 }
 
 void TestCrashDump::crashWritesCore()
