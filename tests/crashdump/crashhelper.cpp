@@ -1,13 +1,19 @@
 // Crashes on purpose with the crash handler installed, for tst_crashdump:
-//   crashhelper <main|thread|abort|overflow|threadoverflow> <base folder> [remove]
+//   crashhelper <mode> <base folder> [remove]
+// Modes: main, thread (a null write on the main thread or a worker), abort, overflow,
+// threadoverflow (the main thread's or a worker's stack), bus, ill, fpe.
 // The dump goes to <base folder>/dump; "remove" deletes both folders before the crash.
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <thread>
 
 #include "crashdump.h"
@@ -33,11 +39,36 @@ __attribute__((noinline)) int recurseWithoutEnd(int level)
     return recurseWithoutEnd(level + 1) + frame[0];
 }
 
+// A page of a file that has no bytes: reading it raises SIGBUS, and the dump meets a mapping
+// it cannot read.
+__attribute__((noinline)) int readPastEndOfFile(const QString &folder)
+{
+    const QByteArray path = QFile::encodeName(folder + QStringLiteral("/empty"));
+    const int fd = open(path.constData(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    void *page = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
+    if (fd < 0 || page == MAP_FAILED)
+        return -1;
+    return *static_cast<volatile const char *>(page);
+}
+
+__attribute__((noinline)) void trapOnPurpose()
+{
+    __builtin_trap();
+}
+
+__attribute__((noinline)) int divideOnPurpose()
+{
+    // Both unknown to the compiler, which would otherwise replace the division by a comparison.
+    volatile int dividend = 7;
+    volatile int zero = 0;
+    return dividend / zero;
+}
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     if (argc < 3) {
-        fprintf(stderr, "usage: crashhelper <main|thread|abort|overflow|threadoverflow> <base folder> [remove]\n");
+        fprintf(stderr, "usage: crashhelper <mode> <base folder> [remove]\n");
         return 2;
     }
     // Only our own dump is wanted, never the kernel's.
@@ -70,6 +101,12 @@ int main(int argc, char *argv[])
             recurseWithoutEnd(0);
         });
         worker.join();
+    } else if (strcmp(mode, "bus") == 0) {
+        return readPastEndOfFile(base);
+    } else if (strcmp(mode, "ill") == 0) {
+        trapOnPurpose();
+    } else if (strcmp(mode, "fpe") == 0) {
+        return divideOnPurpose();
     }
     fprintf(stderr, "still alive after mode %s\n", mode);
     return 3;

@@ -215,6 +215,13 @@ void TestCrashDump::crashWritesCore_data()
                                     << "recurseWithoutEnd" << false;
     QTest::newRow("worker stack overflow") << "threadoverflow" << SIGSEGV << "SIGSEGV" << "bt 3"
                                            << "recurseWithoutEnd" << false;
+    // A mapped file without bytes: the dump writes zeros where it cannot read.
+    QTest::newRow("bus error") << "bus" << SIGBUS << "SIGBUS" << "bt" << "readPastEndOfFile"
+                               << true;
+    QTest::newRow("illegal instruction") << "ill" << SIGILL << "SIGILL" << "bt" << "trapOnPurpose"
+                                         << true;
+    QTest::newRow("division by zero") << "fpe" << SIGFPE << "SIGFPE" << "bt" << "divideOnPurpose"
+                                      << true;
 }
 
 void TestCrashDump::crashWritesCore()
