@@ -91,9 +91,9 @@ void tst_Dialogs::flyOkAndRotation()
     QVERIFY(!fly.rotationTimer->isActive());
 
     // Three frames in a cycle, starting with xuanzhuan.png, then xuanzhuan2, then xuanzhuan1.
-    const QImage frames[3] = {QImage(QStringLiteral(":/V7KAPP/res/xuanzhuan.png")),
-                              QImage(QStringLiteral(":/V7KAPP/res/xuanzhuan2.png")),
-                              QImage(QStringLiteral(":/V7KAPP/res/xuanzhuan1.png"))};
+    const QImage frames[3] = {QPixmap(QStringLiteral(":/V7KAPP/res/xuanzhuan.png")).toImage(),
+                              QPixmap(QStringLiteral(":/V7KAPP/res/xuanzhuan2.png")).toImage(),
+                              QPixmap(QStringLiteral(":/V7KAPP/res/xuanzhuan1.png")).toImage()};
     for (const QImage &frame : frames)
         QVERIFY(!frame.isNull());
     QVERIFY(frames[0] != frames[1] && frames[1] != frames[2]);

@@ -17,7 +17,7 @@ const char *const kPanelChildren[] = {"label_13", "label_17", "label_15", "label
 
 QImage resourceImage(const char *name)
 {
-    return QImage(QStringLiteral(":/V7KAPP/res/") + QString::fromUtf8(name));
+    return QPixmap(QStringLiteral(":/V7KAPP/res/") + QString::fromUtf8(name)).toImage();
 }
 
 QImage shown(const QLabel *label)
