@@ -54,6 +54,15 @@ QString asciiText(const unsigned char *p, uint64_t count, int limit)
         ++len;
     return QString::fromUtf8(reinterpret_cast<const char *>(p), int(len));
 }
+
+// Cameras pad make and model with blanks to a fixed width; the tables want the name alone.
+QString nameText(const unsigned char *p, uint64_t count, int limit)
+{
+    QString text = asciiText(p, count, limit);
+    while (text.endsWith(QLatin1Char(' ')))
+        text.chop(1);
+    return text;
+}
 } // namespace
 
 ExifDecoder::ExifDecoder(const unsigned char *data, size_t size, PhotoInfo *info)
@@ -234,10 +243,10 @@ void ExifDecoder::processEntry(unsigned tag, int format, uint64_t components,
     PhotoInfo &info = *m_info;
     switch (tag) {
     case 0x010F:
-        info.cameraMake = asciiText(value, byteCount, 31);
+        info.cameraMake = nameText(value, byteCount, 31);
         break;
     case 0x0110:
-        info.cameraModel = asciiText(value, byteCount, 39);
+        info.cameraModel = nameText(value, byteCount, 39);
         break;
     case 0x9003:
         info.dateTime = asciiText(value, byteCount, 19);

@@ -121,6 +121,12 @@ void walkSections(ByteSource &source, PhotoInfo *info)
             return;
         }
 
+        if (marker == 0xD9) { // end of image, which carries no length
+            qDebug("No image in jpeg!");
+            info->error = QStringLiteral("No image in jpeg!");
+            return;
+        }
+
         unsigned char lengthBytes[2];
         if (!source.read(lengthBytes, 2)) {
             info->error = QStringLiteral("Premature end of file?");
@@ -141,10 +147,6 @@ void walkSections(ByteSource &source, PhotoInfo *info)
 
         switch (marker) {
         case 0xDA: // start of scan: the header is over, the image data follows
-            return;
-        case 0xD9:
-            qDebug("No image in jpeg!");
-            info->error = QStringLiteral("No image in jpeg!");
             return;
         case 0xE0:
             break;
