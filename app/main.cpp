@@ -5,6 +5,7 @@
 #include <QTranslator>
 
 #include "crashdump.h"
+#include "startupprobe.h"
 #include "datafolders.h"
 #include "framestyle.h"
 #include "v7kapp.h"
@@ -28,6 +29,7 @@ int main(int argc, char *argv[])
 
     qDebug() << "GUI thread" << QThread::currentThreadId();
     V7KAPP *window = V7KAPP::instance();
+    StartupProbe::watch(window);
     window->show();
     window->setWindowIcon(QIcon(QStringLiteral(":/V7KAPP/res/Tip.png")));
     return app.exec();

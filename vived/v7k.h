@@ -90,16 +90,95 @@ V7K_STATIC_ASSERT(offsetof(v7k_context, receiveCounter) == 0xd4, "receiveCounter
 #define V7K_STATE_NEW_POS 0x1u
 #define V7K_STATE_GPS_GOOD 0x2u
 
+/* ---- Transport ------------------------------------------------------------------------------
+ * One transport is one UDP socket to one camera plus the receive thread that keeps the device
+ * context current. The handle is an AkTele; its first field is public because the program shows
+ * a failed flight-controller upgrade from it. */
+typedef struct AkTele
+{
+    volatile int32_t state;     /* AKTELE_STATE_*; written by the library only */
+} AkTele;
+
+#define AKTELE_STATE_IDLE 0
+#define AKTELE_STATE_RUNNING 1
+#define AKTELE_STATE_UPGRADE_FAILED 2   /* the camera refused or could not install an image */
+
+#define AKTELE_KIND_UDP 78      /* the only transport kind: 'N', network */
+
+/* Process-wide set-up and tear-down. Both are idempotent and return 0. */
+int aktele_module_init(void);
+int aktele_module_exit(void);
+
+/* Opens a UDP socket towards address:port. kind must be AKTELE_KIND_UDP; bufferSize is the
+ * largest datagram accepted (at least 1500 is used). The environment variable
+ * V7_CAMERA_ADDRESS=host:port overrides address and port. Returns 0 on failure. */
+AkTele *aktele_alloc(int kind, const char *address, int port, int bufferSize);
+/* Starts the receive thread; starting a running transport does nothing. 0 or -1. */
+int aktele_start(AkTele *tele);
+/* Stops the receive thread; the socket and every handle allocated from it stay valid. */
+int aktele_stop(AkTele *tele);
+/* Stops and releases the transport. Device handles allocated from it must be freed after. */
+int aktele_free(AkTele *tele);
+
+/* Link counters: what arrived, what was refused and why, what was repeated. */
+typedef struct AkTeleStats
+{
+    uint32_t framesReceived;    /* valid frames; each advanced the receive counter */
+    uint32_t framesDropped;     /* datagrams refused for any of the reasons below */
+    uint32_t badFrames;         /* wrong magic, version, length or CRC */
+    uint32_t unknownCommands;
+    uint32_t badPayloads;       /* known command, malformed payload */
+    uint32_t unexpectedReplies; /* an answer nobody waits for, or one that does not fit */
+    uint32_t requestsSent;
+    uint32_t retransmissions;
+    uint32_t timeouts;          /* requests given up */
+} AkTeleStats;
+int aktele_get_stats(AkTele *tele, AkTeleStats *out);
+
+/* ---- Device ---------------------------------------------------------------------------------
+ * The device handle is the device context itself. Requests return at once; the answer arrives
+ * in the context, written by the receive thread. Requests are retransmitted until answered or
+ * until their time-out (PROTOCOL.md); they return 0 when sent, -1 without a transport. */
+v7k_context *v7k_alloc(AkTele *tele);
+int v7k_free(v7k_context *device);
+
+/* Asks for hardware version, firmware version and serial (0xb8/0xb9 become non-zero). */
+int v7k_get_version(void *device);
+/* Asks for the firmware build date text (0xbe). */
+int v7k_get_builddate(void *device);
+/* 1 = the camera's normal working mode, 0 = configuration mode (triggers held while the
+ * program edits the work parameters). */
+int v7k_change_work_mode(void *device, int mode);
+/* Sends the record whole; the camera's copy comes back into the context. */
+int v7k_set_work_param(void *device, const WorkParam *param);
+/* Fires all cameras once. */
+int v7k_shutter(void *device);
+
 /* Context readers. Each takes the device handle, that is the context itself. */
 int v7k_get_mode(void *device);
-int v7k_get_fixtime(void *device);
-uint32_t v7k_get_index(void *device);
+int v7k_get_fixtime(void *device);          /* 0.1 s */
+uint32_t v7k_get_index(void *device);       /* receive counter */
 WorkParam v7k_get_work_param(void *device);
-int v7k_get_valid(void *device);
+int v7k_get_valid(void *device);            /* 1 once the camera's record has arrived */
 
-/* Requests to the camera. */
-int v7k_change_work_mode(void *device, int mode);
+/* ---- Planning -------------------------------------------------------------------------------
+ * Photogrammetry for the VestraneV7 camera: a 23.46 x 12.65 mm sensor of 5640 x 3040 pixels,
+ * pixel pitch 4.16 um, mounted with the long side across the track. No handle needed.
+ *   flying height   = GSD x focal length / pixel pitch
+ *   exposure spacing = GSD x 3040 x (1 - forward overlap)
+ *   line spacing     = GSD x 5640 x (1 - side overlap)
+ * GSD in metres, focal length in millimetres, overlaps as fractions; results in metres.
+ * Negative or non-finite inputs give 0. */
+#define V7K_SENSOR_PIXELS_ACROSS 5640
+#define V7K_SENSOR_PIXELS_ALONG 3040
+#define V7K_PIXEL_PITCH_UM 4.16
+double v7k_calc_alt_by_GSD(float gsd_m, double focal_mm);
+double v7k_calc_baseline(float gsd_m, float forward_overlap);
+double v7k_calc_sidelap(float gsd_m, float side_overlap);
 
 #ifdef __cplusplus
 }
 #endif
+
+#include "posfile.h"
+#include "akupgrader.h"
