@@ -103,6 +103,8 @@ void Device::statusArrived(const Frame &frame)
     m_context.cameraState = s.cameraState;
     m_context.landingGear = s.landingGear;
     m_context.selfTest = s.selfTest;
+    __atomic_fetch_add(contextWord(m_context, offsetof(v7k_context, statusCount)), 1u,
+                       __ATOMIC_RELEASE);
 }
 
 void Device::linkStarted()

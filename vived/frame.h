@@ -12,7 +12,7 @@ constexpr uint8_t kFrameMagic1 = 0x37; // '7'
 constexpr uint8_t kFrameVersion = 1;
 constexpr size_t kFrameHeaderSize = 10;
 constexpr size_t kFrameTrailerSize = 4;
-constexpr size_t kMaxPayload = 1400;
+constexpr size_t kMaxPayload = 1416; // a 1408-byte firmware chunk and its offset
 constexpr size_t kMaxFrameSize = kFrameHeaderSize + kMaxPayload + kFrameTrailerSize;
 
 // A decoded frame; the payload is copied out of the datagram.

@@ -55,6 +55,7 @@ void PosTransfer::transportGone()
 {
     m_active = false;
     m_inFlight.clear();
+    m_infoPending = 0;
 }
 
 int PosTransfer::infoRequest(int slot)
@@ -62,8 +63,10 @@ int PosTransfer::infoRequest(int slot)
     Transport *t = m_device->transport();
     if (!t || slot < 1 || slot > POSFILE_SLOT_COUNT)
         return -1;
-    auto handler = [this, slot, t](const Frame &reply) {
+    const uint32_t bit = 1u << (slot - 1);
+    auto handler = [this, slot, t, bit](const Frame &reply) {
         PosInfoPayload info;
+        m_infoPending &= ~bit;
         if (reply.command == CmdError)
             return;
         if (!decodePosInfo(reply.payload, info) || info.slot != slot) {
@@ -87,8 +90,17 @@ int PosTransfer::infoRequest(int slot)
         m_manager.cacheMask |= 1u << (slot - 1);
         m_device->setStateBits(V7K_STATE_NEW_POS);
     };
+    // The page asks again on every tick until the answer is in; one request per slot at a time
+    // is enough (the transport repeats it), and a second answer would raise the new-data flag
+    // for a slot the page has already taken.
     std::lock_guard<std::recursive_mutex> lock(t->dispatchMutex());
-    return t->request(CmdPosInfo, encodeBytes({uint8_t(slot)}), handler) ? 0 : -1;
+    if (m_infoPending & bit)
+        return 0;
+    auto onTimeout = [this, bit] { m_infoPending &= ~bit; };
+    if (!t->request(CmdPosInfo, encodeBytes({uint8_t(slot)}), handler, 8, 250, onTimeout))
+        return -1;
+    m_infoPending |= bit;
+    return 0;
 }
 
 int PosTransfer::infoGet(int slot, PosFileInfo *out)

@@ -60,6 +60,7 @@ private:
     uint32_t m_written = 0;         // bytes consumed in order
     std::map<uint32_t, std::vector<uint8_t>> m_ahead; // arrived before their turn
     std::set<uint32_t> m_inFlight;  // sequence numbers of waiting chunk requests
+    uint32_t m_infoPending = 0;     // bit k: a description of slot k+1 is asked for
     std::vector<uint8_t> m_carry;   // start of a record split between chunks
     FILE *m_main = nullptr;         // the library's view of the main table until complete
 };

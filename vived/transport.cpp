@@ -268,7 +268,7 @@ void Transport::handleDatagram(const uint8_t *data, size_t size)
         const bool fits = it != m_pending.end()
             && (frame.command == CmdError || frame.command == (it->second.command | kReplyBit));
         if (!fits) {
-            ++m_stats.unexpectedReplies;
+            countUnexpected();
             return;
         }
         handler = std::move(it->second.onReply);

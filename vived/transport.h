@@ -69,7 +69,11 @@ public:
     void markUpgrade(bool running);
     void upgradeProgressed();
 
-    void countUnexpected() { ++m_stats.unexpectedReplies; }
+    void countUnexpected()
+    {
+        ++m_stats.unexpectedReplies;
+        ++m_stats.framesDropped;
+    }
     void countBadPayload() { ++m_stats.badPayloads; }
     LinkStats stats() const;
     // Guards everything the receive thread changes in the device and the upgraders.

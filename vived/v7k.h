@@ -38,7 +38,8 @@ typedef struct v7k_context
 {
     void *posfileArg;           /* 0x00 handed to posfile_manager_init */
     uint32_t state;             /* 0x08 bit 0 new POS data, bit 1 GPS hardware good */
-    uint8_t reserved0c[8];
+    uint32_t statusCount;       /* 0x0c status frames received; 0 = no status yet */
+    uint8_t reserved10[4];
     uint32_t photoCount;        /* 0x14 exposures triggered */
     uint8_t reserved18[32];
     int32_t satellites;         /* 0x38 satellites in use */
@@ -72,6 +73,7 @@ V7K_STATIC_ASSERT(offsetof(WorkParam, timeInterval) == 20, "timeInterval");
 V7K_STATIC_ASSERT(offsetof(WorkParam, distanceInterval) == 22, "distanceInterval");
 V7K_STATIC_ASSERT(offsetof(v7k_context, posfileArg) == 0x00, "posfileArg");
 V7K_STATIC_ASSERT(offsetof(v7k_context, state) == 0x08, "state");
+V7K_STATIC_ASSERT(offsetof(v7k_context, statusCount) == 0x0c, "statusCount");
 V7K_STATIC_ASSERT(offsetof(v7k_context, photoCount) == 0x14, "photoCount");
 V7K_STATIC_ASSERT(offsetof(v7k_context, satellites) == 0x38, "satellites");
 V7K_STATIC_ASSERT(offsetof(v7k_context, posValue) == 0x40, "posValue");

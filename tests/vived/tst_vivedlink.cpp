@@ -1,0 +1,489 @@
+// The library against the simulator over loopback: device context, requests, silence, hostile
+// datagrams and the firmware upgrade.
+#include "firmwareimage.h"
+#include "frame.h"
+#include "protocol.h"
+#include "simprocess.h"
+#include "v7k.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace vived;
+
+namespace {
+// A camera played by the test on a loopback port, for datagrams no honest camera sends.
+class FakeCamera
+{
+public:
+    ~FakeCamera()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool start()
+    {
+        m_fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t n = sizeof a;
+        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0
+            || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &n) != 0)
+            return false;
+        m_address = QStringLiteral("127.0.0.1:%1").arg(ntohs(a.sin_port));
+        return true;
+    }
+    QString address() const { return m_address; }
+    bool receive(Frame &frame, int ms = 3000)
+    {
+        pollfd p{m_fd, POLLIN, 0};
+        uint8_t buffer[2048];
+        while (::poll(&p, 1, ms) > 0) {
+            socklen_t n = sizeof m_peer;
+            const ssize_t got = ::recvfrom(m_fd, buffer, sizeof buffer, 0,
+                                           reinterpret_cast<sockaddr *>(&m_peer), &n);
+            if (got > 0 && decodeFrame(buffer, size_t(got), frame) == DecodeResult::Ok)
+                return true;
+        }
+        return false;
+    }
+    // Waits for a request of this command, skipping others (retransmissions, start-up asks).
+    bool receive(uint8_t command, Frame &frame)
+    {
+        for (int i = 0; i < 50; ++i) {
+            if (!receive(frame))
+                return false;
+            if (frame.command == command)
+                return true;
+        }
+        return false;
+    }
+    void send(const QByteArray &datagram)
+    {
+        ::sendto(m_fd, datagram.constData(), size_t(datagram.size()), 0,
+                 reinterpret_cast<sockaddr *>(&m_peer), sizeof m_peer);
+    }
+    void send(uint8_t command, uint32_t sequence, const Bytes &payload)
+    {
+        const std::vector<uint8_t> f = encodeFrame(command, sequence, payload.data(), payload.size());
+        send(QByteArray(reinterpret_cast<const char *>(f.data()), int(f.size())));
+    }
+
+private:
+    int m_fd = -1;
+    QString m_address;
+    sockaddr_in m_peer = {};
+};
+
+QByteArray frameBytes(uint8_t command, uint32_t sequence, const Bytes &payload)
+{
+    const std::vector<uint8_t> f = encodeFrame(command, sequence, payload.data(), payload.size());
+    return QByteArray(reinterpret_cast<const char *>(f.data()), int(f.size()));
+}
+
+Bytes statusWithPhotos(uint32_t photos)
+{
+    StatusPayload s;
+    s.photoCount = photos;
+    s.workParam.mode = 1;
+    return encodeStatus(s);
+}
+
+QString makeImage(const QTemporaryDir &dir, const char *name, const std::string &model,
+                  bool encrypted)
+{
+    FirmwareHeader h;
+    h.major = 4;
+    h.minor = 42;
+    h.buildDate = "2020-05-01";
+    h.model = model;
+    std::vector<uint8_t> body(40000);
+    for (size_t i = 0; i < body.size(); ++i)
+        body[i] = uint8_t(i ^ (i >> 8));
+    std::vector<uint8_t> image = FirmwareImage::build(h, body), sealed;
+    if (encrypted && !FirmwareImage::encrypt(image, sealed))
+        return {};
+    const QString path = dir.filePath(name);
+    return FirmwareImage::writeFile(path.toUtf8(), encrypted ? sealed : image) ? path : QString();
+}
+} // namespace
+
+class tst_VivedLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void contextFills_data();
+    void contextFills();
+    void shutterRaisesCounts_data();
+    void shutterRaisesCounts();
+    void workParamReadBack();
+    void fixedTimeTriggerCounts();
+    void silenceStopsReceiveCounter();
+    void corruptedFramesAreCounted();
+    void hostileDatagrams_data();
+    void hostileDatagrams();
+    void answersThatDoNotFit();
+    void upgradeCompletes_data();
+    void upgradeCompletes();
+    void upgradeRefused_data();
+    void upgradeRefused();
+    void handlesAreChecked();
+};
+
+void tst_VivedLink::contextFills_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<int>("major");
+    QTest::addColumn<int>("minor");
+    QTest::addColumn<int>("hardware");
+    QTest::addColumn<int>("cameraState");
+    QTest::addColumn<bool>("gps");
+    QTest::addColumn<int>("satellites");
+    QTest::addColumn<int>("posBytes");
+    QTest::addColumn<int>("landingGear");
+    // 14 slots of 120 + 7(s - 1) records of 52 bytes.
+    QTest::newRow("five-lens default") << QStringList() << "V7K52019032801" << 4 << 41 << 2
+                                       << 0x1f << true << 12 << 52 * 2317 << 0;
+    QTest::newRow("three-lens, old firmware, no GPS")
+        << QStringList{"--model", "V7K3", "--firmware", "3.2", "--gps", "0", "--slots", "2",
+                       "--records", "10", "--hardware", "1", "--landing-gear", "1"}
+        << "V7K32019032801" << 3 << 2 << 1 << 0 << false << 0 << 32 * 27 << 1;
+    QTest::newRow("own serial, fault bits") << QStringList{"--serial", "V7K5X0001", "--camera-state",
+                                                           "0x1b", "--satellites", "3"}
+                                            << "V7K5X0001" << 4 << 41 << 2 << 0x1b << true << 3
+                                            << 52 * 2317 << 0;
+}
+
+void tst_VivedLink::contextFills()
+{
+    QFETCH(QStringList, args);
+    SimProcess sim;
+    QVERIFY(sim.start(args));
+    Link link(sim);
+    QVERIFY(link.ok());
+    // The library asks for version, build date and work parameters by itself on start.
+    QVERIFY(link.waitFilled(2000));
+    v7k_context &c = *link.device;
+    QTEST(QString::fromLatin1(c.serial), "serial");
+    QTEST(int(c.firmwareMajor), "major");
+    QTEST(int(c.firmwareMinor), "minor");
+    QTEST(int(c.hardwareVersion), "hardware");
+    QCOMPARE(QString::fromLatin1(c.buildDate), QStringLiteral("2019-03-28"));
+    QTRY_COMPARE(int(c.selfTest), 2);
+    QTEST(int(c.cameraState), "cameraState");
+    QTEST(bool(c.state & V7K_STATE_GPS_GOOD), "gps");
+    QTEST(int(c.satellites), "satellites");
+    QTEST(int(c.posValue), "posBytes");
+    QTEST(int(c.landingGear), "landingGear");
+    QCOMPARE(v7k_get_valid(link.device), 1);
+    QCOMPARE(v7k_get_mode(link.device), 1);
+    const uint32_t seen = v7k_get_index(link.device);
+    QTRY_VERIFY(v7k_get_index(link.device) > seen);
+}
+
+void tst_VivedLink::shutterRaisesCounts_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QVector<int>>("perShot"); // photos added per camera by one shot
+    QTest::newRow("all good") << QStringList() << QVector<int>{1, 1, 1, 1, 1};
+    QTest::newRow("camera 3 faulty") << QStringList{"--camera-state", "0x1b"}
+                                     << QVector<int>{1, 1, 0, 1, 1};
+    // Before 4.41 a set bit means a fault.
+    QTest::newRow("old firmware, camera 1 faulty")
+        << QStringList{"--firmware", "4.40", "--camera-state", "0x01"}
+        << QVector<int>{0, 1, 1, 1, 1};
+}
+
+void tst_VivedLink::shutterRaisesCounts()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QVector<int>, perShot);
+    SimProcess sim;
+    QVERIFY(sim.start(args));
+    Link link(sim);
+    QVERIFY(link.waitFilled());
+    v7k_context &c = *link.device;
+    QCOMPARE(c.photoCount, 0u);
+    for (uint32_t shot = 1; shot <= 3; ++shot) {
+        QCOMPARE(v7k_shutter(link.device), 0);
+        QTRY_COMPARE(c.photoCount, shot);
+        for (int i = 0; i < 5; ++i)
+            QTRY_COMPARE(int(c.cameraPhotos[i]), int(shot) * perShot[i]);
+    }
+}
+
+void tst_VivedLink::workParamReadBack()
+{
+    SimProcess sim;
+    QVERIFY(sim.start({}));
+    Link link(sim);
+    QVERIFY(link.waitFilled());
+    WorkParam p;
+    uint8_t *raw = reinterpret_cast<uint8_t *>(&p);
+    for (int i = 0; i < 24; ++i)
+        raw[i] = uint8_t(0x30 + i);
+    p.mode = 2;
+    p.activation = 5;
+    p.timeInterval = 0x0a14;
+    QCOMPARE(v7k_set_work_param(link.device, &p), 0);
+    QTRY_VERIFY(std::memcmp(&link.device->workParam, &p, sizeof p) == 0);
+    const WorkParam back = v7k_get_work_param(link.device);
+    QVERIFY(std::memcmp(&back, &p, sizeof p) == 0);
+    QCOMPARE(v7k_get_mode(link.device), 2);
+    QCOMPARE(v7k_get_fixtime(link.device), 0x0a14);
+    QCOMPARE(v7k_set_work_param(link.device, nullptr), -1);
+}
+
+void tst_VivedLink::fixedTimeTriggerCounts()
+{
+    SimProcess sim;
+    QVERIFY(sim.start({}));
+    Link link(sim);
+    QVERIFY(link.waitFilled());
+    WorkParam p = v7k_get_work_param(link.device);
+    p.mode = 2;
+    p.activation = 2; // external level: always active on the bench
+    p.timeInterval = 1;
+    QCOMPARE(v7k_change_work_mode(link.device, 1), 0);
+    QCOMPARE(v7k_set_work_param(link.device, &p), 0);
+    QTRY_VERIFY(link.device->photoCount >= 5);
+    QTRY_VERIFY(link.device->cameraPhotos[4] >= 5);
+}
+
+void tst_VivedLink::silenceStopsReceiveCounter()
+{
+    SimProcess sim;
+    QVERIFY(sim.start({}));
+    Link link(sim);
+    QVERIFY(link.waitFilled());
+    QVERIFY(sim.toggleSilence(true));
+    QTest::qWait(200); // frames already on their way
+    const uint32_t still = v7k_get_index(link.device);
+    const v7k_context before = *link.device;
+    QTest::qWait(1500);
+    QCOMPARE(v7k_get_index(link.device), still);
+    QCOMPARE(QByteArray(link.device->serial), QByteArray(before.serial));
+    QCOMPARE(link.device->photoCount, before.photoCount);
+    QCOMPARE(link.device->firmwareMinor, before.firmwareMinor);
+    QVERIFY(sim.toggleSilence(false));
+    QTRY_VERIFY(v7k_get_index(link.device) > still);
+}
+
+void tst_VivedLink::corruptedFramesAreCounted()
+{
+    SimProcess sim;
+    QVERIFY(sim.start({"--corrupt", "0.3"}));
+    Link link(sim);
+    QVERIFY(link.waitFilled(10000));
+    QCOMPARE(QByteArray(link.device->serial), QByteArray("V7K52019032801"));
+    QTRY_VERIFY(link.stats().badFrames > 3);
+}
+
+void tst_VivedLink::hostileDatagrams_data()
+{
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<QString>("counter");
+    QTest::addColumn<bool>("valid"); // a well-formed frame still shows the camera is alive
+    const QByteArray status = frameBytes(CmdStatus, 1, statusWithPhotos(999));
+    QByteArray magic = status;
+    magic[0] = 'X';
+    QTest::newRow("wrong magic") << magic << "badFrames" << false;
+    QByteArray crc = status;
+    crc[20] = char(crc[20] ^ 4);
+    QTest::newRow("bad crc") << crc << "badFrames" << false;
+    QTest::newRow("cut short") << status.left(status.size() - 1) << "badFrames" << false;
+    QTest::newRow("oversized junk") << QByteArray(5000, 'V') << "badFrames" << false;
+    QTest::newRow("single byte") << QByteArray(1, 'V') << "badFrames" << false;
+    QTest::newRow("unknown command") << frameBytes(0x7e, 1, {}) << "unknownCommands" << false;
+    QTest::newRow("a request from the camera") << frameBytes(CmdShutter, 1, {}) << "badPayloads" << false;
+    QTest::newRow("status of 59 bytes") << frameBytes(CmdStatus, 1, Bytes(59, 0)) << "badPayloads" << false;
+    QTest::newRow("answer nobody asked for")
+        << frameBytes(CmdVersion | kReplyBit, 0x7fffffff, encodeVersion({9, 9, 9, "V7EVIL"}))
+        << "unexpectedReplies" << true;
+    QTest::newRow("chunk nobody asked for")
+        << frameBytes(CmdPosRead | kReplyBit, 0x7ffffff0, encodePosData({0x21, 0, Bytes(52, 1)}))
+        << "unexpectedReplies" << true;
+}
+
+void tst_VivedLink::hostileDatagrams()
+{
+    QFETCH(QByteArray, datagram);
+    QFETCH(QString, counter);
+    QFETCH(bool, valid);
+    FakeCamera camera;
+    QVERIFY(camera.start());
+    Link link(camera.address());
+    Frame request;
+    QVERIFY(camera.receive(CmdVersion, request));
+    camera.send(CmdVersion | kReplyBit, request.sequence, encodeVersion({2, 4, 41, "V7K5FAKE"}));
+    QTRY_COMPARE(QByteArray(link.device->serial), QByteArray("V7K5FAKE"));
+    auto field = [&](const AkTeleStats &s) {
+        const QHash<QString, uint32_t> f{{"badFrames", s.badFrames},
+                                         {"unknownCommands", s.unknownCommands},
+                                         {"badPayloads", s.badPayloads},
+                                         {"unexpectedReplies", s.unexpectedReplies}};
+        return f.value(counter, 0xffffffff);
+    };
+    const AkTeleStats before = link.stats();
+    const uint32_t index = v7k_get_index(link.device);
+    camera.send(datagram);
+    // A good status frame behind it proves the bad one was read and passed over.
+    camera.send(CmdStatus, 2, statusWithPhotos(7));
+    QTRY_COMPARE(link.device->photoCount, 7u);
+    const AkTeleStats after = link.stats();
+    QCOMPARE(field(after), field(before) + 1);
+    QCOMPARE(after.framesDropped, before.framesDropped + 1);
+    QCOMPARE(v7k_get_index(link.device), index + (valid ? 2 : 1));
+    QCOMPARE(QByteArray(link.device->serial), QByteArray("V7K5FAKE"));
+    QCOMPARE(int(link.device->firmwareMinor), 41);
+}
+
+void tst_VivedLink::answersThatDoNotFit()
+{
+    FakeCamera camera;
+    QVERIFY(camera.start());
+    Link link(camera.address());
+    PosFileManager *m = posfile_manager_init(link.device->posfileArg);
+    QVERIFY(m);
+    QCOMPARE(posfile_info_request(m, 3), 0);
+    Frame request;
+    QVERIFY(camera.receive(CmdPosInfo, request));
+    PosInfoPayload info;
+    info.slot = 5; // the request was for slot 3
+    info.fileNumber = 9;
+    camera.send(CmdPosInfo | kReplyBit, request.sequence, encodePosInfo(info));
+    QTRY_COMPARE(link.stats().unexpectedReplies, 1u);
+    PosFileInfo out;
+    QCOMPARE(posfile_info_get(m, 3, &out), -1);
+    QCOMPARE(posfile_info_get(m, 5, &out), -1);
+    QCOMPARE(link.device->state & V7K_STATE_NEW_POS, 0u);
+    // The page asks again; answered properly, the slot fills.
+    QCOMPARE(posfile_info_request(m, 3), 0);
+    QVERIFY(camera.receive(CmdPosInfo, request));
+    info.slot = 3;
+    camera.send(CmdPosInfo | kReplyBit, request.sequence, encodePosInfo(info));
+    QTRY_COMPARE(posfile_info_get(m, 3, &out), 0);
+    QCOMPARE(int(out.fileNumber), 9);
+    QVERIFY(link.device->state & V7K_STATE_NEW_POS);
+    QCOMPARE(posfile_info_request(m, 0), -1);
+    QCOMPARE(posfile_info_request(m, 15), -1);
+    QCOMPARE(posfile_info_get(m, 15, &out), -1);
+}
+
+void tst_VivedLink::upgradeCompletes_data()
+{
+    QTest::addColumn<bool>("encrypted");
+    QTest::addColumn<int>("modeA");
+    QTest::addColumn<int>("modeB");
+    QTest::addColumn<QByteArray>("date");
+    QTest::newRow("plain, device page") << false << 0 << 0 << QByteArray("0");
+    QTest::newRow("encrypted, device page") << true << 0 << 0 << QByteArray("0");
+    QTest::newRow("update window") << false << 3 << 22 << QByteArray("20180510");
+}
+
+void tst_VivedLink::upgradeCompletes()
+{
+    QFETCH(bool, encrypted);
+    QTemporaryDir dir;
+    QString path = makeImage(dir, "v442.bin", "V7K5", encrypted);
+    QVERIFY(!path.isEmpty());
+    SimProcess sim;
+    QVERIFY(sim.start({"--restart-seconds", "1", "--self-test", "0.5"}));
+    Link link(sim);
+    QVERIFY(link.waitFilled());
+    PosFileManager *manager = posfile_manager_init(link.device->posfileArg);
+    QCOMPARE(akupgrader_file_is_encrypt(path.toUtf8()), encrypted ? 1 : 0);
+    if (encrypted) {
+        const QString plain = dir.filePath("tempfile.bin");
+        QCOMPARE(akupgrader_file_decrypt(path.toUtf8(), plain.toUtf8()), 0);
+        path = plain;
+    }
+    AkUpgrader *up = akupgrader_request(link.tele, AKUPGRADER_CODE_FIRMWARE);
+    QVERIFY(up);
+    QFETCH(int, modeA);
+    QFETCH(int, modeB);
+    QFETCH(QByteArray, date);
+    QCOMPARE(akupgrader_prepare_firmware(up, path.toUtf8(), modeA, modeB, date), 0);
+    QCOMPARE(akupgrader_start(up), 0);
+    QCOMPARE(manager->activity, uint32_t(POSFILE_ACTIVITY_UPGRADE));
+    QCOMPARE(akupgrader_set(up), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(akupgrader_get_progress(up), 100, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(akupgrader_get_rev(up), 1, 20000);
+    QVERIFY(manager->progress > 0);
+    QCOMPARE(akupgrader_stop(up), 0);
+    QCOMPARE(manager->activity, uint32_t(POSFILE_ACTIVITY_IDLE));
+    // As the program does after success: forget the version and ask again.
+    link.device->firmwareMajor = 0;
+    link.device->firmwareMinor = 0;
+    link.device->buildDate[0] = 0;
+    QCOMPARE(v7k_get_version(link.device), 0);
+    QCOMPARE(v7k_get_builddate(link.device), 0);
+    QTRY_COMPARE(int(link.device->firmwareMinor), 42);
+    QCOMPARE(int(link.device->firmwareMajor), 4);
+    QTRY_COMPARE(QByteArray(link.device->buildDate), QByteArray("2020-05-01"));
+    QCOMPARE(link.tele->state, AKTELE_STATE_RUNNING);
+    QCOMPARE(setprogressempty(up), 0);
+    QCOMPARE(akupgrader_get_progress(up), 0);
+    QCOMPARE(akupgrader_get_rev(up), 0);
+}
+
+void tst_VivedLink::upgradeRefused_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QByteArray>("date");
+    QTest::newRow("image for another model") << "V7K3" << QByteArray("0");
+    QTest::newRow("camera older than the minimum date") << "V7K5" << QByteArray("20990101");
+}
+
+void tst_VivedLink::upgradeRefused()
+{
+    QFETCH(QString, model);
+    QFETCH(QByteArray, date);
+    QTemporaryDir dir;
+    const QString path = makeImage(dir, "other.bin", model.toStdString(), false);
+    SimProcess sim;
+    QVERIFY(sim.start({"--restart-seconds", "0.5"}));
+    Link link(sim);
+    QVERIFY(link.waitFilled());
+    AkUpgrader *up = akupgrader_request(link.tele, AKUPGRADER_CODE_FIRMWARE);
+    QCOMPARE(akupgrader_prepare_firmware(up, path.toUtf8(), 0, 0, date), 0);
+    QCOMPARE(akupgrader_start(up), 0);
+    QCOMPARE(akupgrader_set(up), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(link.tele->state, AKTELE_STATE_UPGRADE_FAILED, 20000);
+    QVERIFY(akupgrader_get_progress(up) < 100);
+    QCOMPARE(akupgrader_get_rev(up), 0);
+    // The camera still runs its old firmware.
+    link.device->firmwareMinor = 0;
+    QCOMPARE(v7k_get_version(link.device), 0);
+    QTRY_COMPARE(int(link.device->firmwareMinor), 41);
+}
+
+void tst_VivedLink::handlesAreChecked()
+{
+    // Calls with handles the library never gave out do nothing and fail.
+    v7k_context own = {};
+    QCOMPARE(v7k_shutter(&own), -1);
+    QCOMPARE(v7k_get_version(&own), -1);
+    QCOMPARE(v7k_free(&own), -1);
+    QCOMPARE(posfile_manager_init(&own), nullptr);
+    QCOMPARE(posfile_process(nullptr), 0u);
+    QCOMPARE(aktele_alloc(1, "127.0.0.1", 8899, 4096), nullptr);
+    qputenv("V7_CAMERA_ADDRESS", "not-an-address");
+    QCOMPARE(aktele_alloc(AKTELE_KIND_UDP, "127.0.0.1", 8899, 4096), nullptr);
+    qputenv("V7_CAMERA_ADDRESS", "127.0.0.1:70000");
+    QCOMPARE(aktele_alloc(AKTELE_KIND_UDP, "127.0.0.1", 8899, 4096), nullptr);
+    QCOMPARE(akupgrader_prepare_firmware(nullptr, "/nonexistent", 0, 0, "0"), -1);
+    QCOMPARE(akupgrader_get_progress(nullptr), 0);
+}
+
+QTEST_GUILESS_MAIN(tst_VivedLink)
+#include "tst_vivedlink.moc"

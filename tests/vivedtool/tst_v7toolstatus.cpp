@@ -1,0 +1,125 @@
+// v7tool status run as a crew would run it, against the simulator and against silence.
+#include "simprocess.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out;
+};
+
+Run runTool(const QString &address, const QStringList &arguments)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("V7_CAMERA_ADDRESS", address);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(V7_TOOL), QStringList{"status"} + arguments);
+    Run r;
+    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
+        r.exitCode = p.exitCode();
+    r.out = p.readAllStandardOutput();
+    return r;
+}
+} // namespace
+
+class tst_V7ToolStatus : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void reportsTheCamera_data();
+    void reportsTheCamera();
+    void silentCameraFails();
+    void watchPrintsLines();
+};
+
+void tst_V7ToolStatus::reportsTheCamera_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QString>("firmware");
+    QTest::addColumn<QString>("good"); // cameras in order, 1 per camera
+    QTest::addColumn<bool>("gps");
+    QTest::newRow("five-lens, camera 3 faulty")
+        << QStringList{"--camera-state", "0x1b"} << "V7K52019032801" << "4.41" << "11011" << true;
+    QTest::newRow("older firmware: set bit is a fault")
+        << QStringList{"--model", "V7K3", "--firmware", "3.2", "--camera-state", "0x04", "--gps",
+                       "0"}
+        << "V7K32019032801" << "3.2" << "11011" << false;
+}
+
+void tst_V7ToolStatus::reportsTheCamera()
+{
+    QFETCH(QStringList, args);
+    SimProcess sim;
+    QVERIFY(sim.start(args + QStringList{"--quiet", "--self-test", "0"}));
+    const Run r = runTool(sim.address(), {"--seconds", "10"});
+    QCOMPARE(r.exitCode, 0);
+    QJsonParseError error;
+    const QJsonObject o = QJsonDocument::fromJson(r.out, &error).object();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QTEST(o.value("serial").toString(), "serial");
+    QCOMPARE(o.value("model").toString(), o.value("serial").toString().left(4));
+    QTEST(o.value("firmware").toString(), "firmware");
+    QCOMPARE(o.value("buildDate").toString(), QStringLiteral("2019-03-28"));
+    QCOMPARE(o.value("selfTest").toString(), QStringLiteral("done"));
+    QString good;
+    for (const QJsonValue &v : o.value("camerasGood").toArray())
+        good += v.toBool() ? '1' : '0';
+    QTEST(good, "good");
+    QTEST(o.value("gps").toObject().value("hardwareGood").toBool(), "gps");
+    QCOMPARE(o.value("workParam").toObject().value("modeName").toString(), QStringLiteral("debug"));
+    QVERIFY(o.value("workParamValid").toBool());
+    QCOMPARE(o.value("cameraPhotos").toArray().size(), 5);
+    QVERIFY(o.value("receiveCounter").toInt() > 0);
+}
+
+void tst_V7ToolStatus::silentCameraFails()
+{
+    // A loopback port the test holds open and never answers on.
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t n = sizeof a;
+    QVERIFY(::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0);
+    QVERIFY(::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &n) == 0);
+    const Run r = runTool(QStringLiteral("127.0.0.1:%1").arg(ntohs(a.sin_port)), {"--seconds", "1"});
+    ::close(fd);
+    QCOMPARE(r.exitCode, 1);
+    const QJsonObject o = QJsonDocument::fromJson(r.out).object();
+    QCOMPARE(o.value("receiveCounter").toInt(), 0);
+    QCOMPARE(o.value("serial").toString(), QString());
+    QCOMPARE(runTool("127.0.0.1:1", {"--seconds", "x"}).exitCode, 2);
+}
+
+void tst_V7ToolStatus::watchPrintsLines()
+{
+    SimProcess sim;
+    QVERIFY(sim.start({"--quiet"}));
+    const Run r = runTool(sim.address(), {"--watch", "--seconds", "3"});
+    QCOMPARE(r.exitCode, 0);
+    const QList<QByteArray> lines = r.out.trimmed().split('\n');
+    QVERIFY2(lines.size() >= 2, r.out.constData());
+    for (const QByteArray &line : lines) {
+        QJsonParseError error;
+        QJsonDocument::fromJson(line, &error);
+        QCOMPARE(error.error, QJsonParseError::NoError);
+    }
+    QCOMPARE(QJsonDocument::fromJson(lines.last()).object().value("firmware").toString(),
+             QStringLiteral("4.41"));
+}
+
+QTEST_GUILESS_MAIN(tst_V7ToolStatus)
+#include "tst_v7toolstatus.moc"
