@@ -6,8 +6,11 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
+#include <set>
+#include <string>
 
 namespace {
 std::mutex g_xmpMutex;
@@ -35,6 +38,18 @@ bool fail(QString *error, const QString &text)
     if (error)
         *error = text;
     return false;
+}
+
+// Reads the written block back and checks that every tag made it.
+bool keepsEveryTag(const QByteArray &jpeg, const std::set<std::string> &keys)
+{
+    auto image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte *>(jpeg.constData()),
+                                           long(jpeg.size()));
+    image->readMetadata();
+    std::set<std::string> written;
+    for (const Exiv2::Exifdatum &datum : image->exifData())
+        written.insert(datum.key());
+    return std::includes(written.begin(), written.end(), keys.begin(), keys.end());
 }
 
 // Largest value that fits the 32-bit numerator of an EXIF rational.
@@ -87,6 +102,15 @@ bool tagBuffer(const QByteArray &jpeg, int focalLengthMm, const GeoPosition &pos
         exif["Exif.GPSInfo.GPSLongitude"] = rationalDegrees(position.longitude).toStdString();
         exif["Exif.GPSInfo.GPSAltitudeRef"] = std::string(position.altitude < 0 ? "1" : "0");
         exif["Exif.GPSInfo.GPSAltitude"] = altitudeThousandths(position.altitude).toStdString();
+        // When the block outgrows its 64 KiB section the library silently leaves tags out;
+        // a photo that loses any tag was not tagged, it was damaged.
+        std::set<std::string> keys;
+        for (const Exiv2::Exifdatum &datum : exif) {
+            // Vendor directories the library cannot rewrite faithfully are its own business;
+            // a dropped maker note still shows as the missing Exif.Photo.MakerNote tag.
+            if (!Exiv2::ExifTags::isMakerGroup(datum.groupName()))
+                keys.insert(datum.key());
+        }
         image->writeMetadata();
 
         Exiv2::BasicIo &io = image->io();
@@ -98,6 +122,8 @@ bool tagBuffer(const QByteArray &jpeg, int focalLengthMm, const GeoPosition &pos
         io.close();
         if (got != size)
             return fail(error, QStringLiteral("cannot read the tagged photo back"));
+        if (!keepsEveryTag(out, keys))
+            return fail(error, QStringLiteral("no room for the GPS tags in the EXIF block"));
         *tagged = out;
         return true;
     } catch (const Exiv2::AnyError &e) {
@@ -113,7 +139,10 @@ bool tagFile(const QString &path, int focalLengthMm, const GeoPosition &position
     QFile in(path);
     if (!in.open(QIODevice::ReadOnly))
         return fail(error, QStringLiteral("cannot open %1: %2").arg(path, in.errorString()));
-    if (!QFileInfo(path).isWritable())
+    // Without any write bit the operator meant the photo to stay as it is, even for root.
+    const QFileDevice::Permissions writeBits =
+        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    if (!QFileInfo(path).isWritable() || !(in.permissions() & writeBits))
         return fail(error, QStringLiteral("%1 is read-only").arg(path));
     const QByteArray original = in.readAll();
     in.close();
