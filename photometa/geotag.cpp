@@ -1,37 +1,17 @@
 #include "geotag.h"
 
+#include "exiftagwriter.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include <exiv2/exiv2.hpp>
-
-#include <algorithm>
 #include <cmath>
-#include <mutex>
-#include <set>
-#include <string>
 
 namespace {
-std::mutex g_xmpMutex;
-
-void lockXmp(void *, bool lock)
-{
-    if (lock)
-        g_xmpMutex.lock();
-    else
-        g_xmpMutex.unlock();
-}
-
-// The XMP toolkit's set-up is not thread-safe; the first caller does it for every thread.
-void initialiseLibrary()
-{
-    static const bool done = [] {
-        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-        return Exiv2::XmpParser::initialize(&lockXmp, nullptr);
-    }();
-    Q_UNUSED(done);
-}
+// Largest value that fits the 32-bit numerator of an EXIF rational.
+constexpr double kMaxNumerator = 4294967295.0;
+constexpr qint64 kReadBlock = 1 << 20;
 
 bool fail(QString *error, const QString &text)
 {
@@ -40,20 +20,64 @@ bool fail(QString *error, const QString &text)
     return false;
 }
 
-// Reads the written block back and checks that every tag made it.
-bool keepsEveryTag(const QByteArray &jpeg, const std::set<std::string> &keys)
+// Offset of the start-of-scan marker and the end of its section, found by walking the marker
+// sections; -1 when the bytes end first or do not look like a JPEG header.
+qsizetype scanStart(const QByteArray &bytes, qsizetype *sectionEnd)
 {
-    auto image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte *>(jpeg.constData()),
-                                           long(jpeg.size()));
-    image->readMetadata();
-    std::set<std::string> written;
-    for (const Exiv2::Exifdatum &datum : image->exifData())
-        written.insert(datum.key());
-    return std::includes(written.begin(), written.end(), keys.begin(), keys.end());
+    const auto *p = reinterpret_cast<const uchar *>(bytes.constData());
+    const qsizetype n = bytes.size();
+    if (n < 2 || p[0] != 0xFF || p[1] != 0xD8)
+        return -1;
+    qsizetype pos = 2;
+    while (pos + 4 <= n) {
+        if (p[pos] != 0xFF)
+            return -1;
+        if (p[pos + 1] == 0xFF) { // fill byte before a marker
+            ++pos;
+            continue;
+        }
+        const qsizetype length = (qsizetype(p[pos + 2]) << 8) | p[pos + 3];
+        if (length < 2)
+            return -1;
+        if (p[pos + 1] == 0xDA) {
+            if (pos + 2 + length > n)
+                return -1;
+            *sectionEnd = pos + 2 + length;
+            return pos;
+        }
+        pos += 2 + length;
+    }
+    return -1;
 }
 
-// Largest value that fits the 32-bit numerator of an EXIF rational.
-constexpr double kMaxNumerator = 4294967295.0;
+// Tags only the header sections: the library copies everything after the start of scan as it
+// is, so it need not see (and copy) the megabytes of image data at all. Returns the new
+// header, up to the start of scan.
+bool tagHeader(const QByteArray &header, int focalLengthMm, const GeoPosition &position,
+               QByteArray *newHeader, QString *error)
+{
+    QByteArray tagged;
+    if (!ExifTagWriter::write(header + QByteArray("\xFF\xD9", 2), focalLengthMm, position,
+                              &tagged, error))
+        return false;
+    qsizetype end = 0;
+    const qsizetype scan = scanStart(tagged, &end);
+    if (scan < 0)
+        return fail(error, QStringLiteral("tagged header has no start of scan"));
+    *newHeader = tagged.left(scan);
+    return true;
+}
+
+bool checkArguments(int focalLengthMm, const GeoPosition &position, QString *error)
+{
+    if (!(std::fabs(position.latitude) <= 90) || !(std::fabs(position.longitude) <= 180))
+        return fail(error, QStringLiteral("position out of range"));
+    if (!(std::fabs(position.altitude) * 1000 <= kMaxNumerator))
+        return fail(error, QStringLiteral("altitude out of range"));
+    if (focalLengthMm < 0)
+        return fail(error, QStringLiteral("negative focal length"));
+    return true;
+}
 } // namespace
 
 namespace Geotag {
@@ -77,65 +101,26 @@ QString altitudeThousandths(double metres)
 bool tagBuffer(const QByteArray &jpeg, int focalLengthMm, const GeoPosition &position,
                QByteArray *tagged, QString *error)
 {
-    if (!(std::fabs(position.latitude) <= 90) || !(std::fabs(position.longitude) <= 180))
-        return fail(error, QStringLiteral("position out of range"));
-    if (!(std::fabs(position.altitude) * 1000 <= kMaxNumerator))
-        return fail(error, QStringLiteral("altitude out of range"));
-    if (focalLengthMm < 0)
-        return fail(error, QStringLiteral("negative focal length"));
+    if (!checkArguments(focalLengthMm, position, error))
+        return false;
     if (jpeg.size() < 2 || uchar(jpeg[0]) != 0xFF || uchar(jpeg[1]) != 0xD8)
         return fail(error, QStringLiteral("not a JPEG file"));
-
-    initialiseLibrary();
-    try {
-        auto image = Exiv2::ImageFactory::open(
-            reinterpret_cast<const Exiv2::byte *>(jpeg.constData()), long(jpeg.size()));
-        if (image.get() == nullptr || image->imageType() != Exiv2::ImageType::jpeg)
-            return fail(error, QStringLiteral("not a JPEG file"));
-        image->readMetadata();
-        Exiv2::ExifData &exif = image->exifData();
-        exif["Exif.Photo.FocalLength"] = QStringLiteral("%1/1").arg(focalLengthMm).toStdString();
-        exif["Exif.GPSInfo.GPSVersionID"] = std::string("2 2 0 0");
-        exif["Exif.GPSInfo.GPSLatitudeRef"] = std::string(position.latitude < 0 ? "S" : "N");
-        exif["Exif.GPSInfo.GPSLatitude"] = rationalDegrees(position.latitude).toStdString();
-        exif["Exif.GPSInfo.GPSLongitudeRef"] = std::string(position.longitude < 0 ? "W" : "E");
-        exif["Exif.GPSInfo.GPSLongitude"] = rationalDegrees(position.longitude).toStdString();
-        exif["Exif.GPSInfo.GPSAltitudeRef"] = std::string(position.altitude < 0 ? "1" : "0");
-        exif["Exif.GPSInfo.GPSAltitude"] = altitudeThousandths(position.altitude).toStdString();
-        // When the block outgrows its 64 KiB section the library silently leaves tags out;
-        // a photo that loses any tag was not tagged, it was damaged.
-        std::set<std::string> keys;
-        for (const Exiv2::Exifdatum &datum : exif) {
-            // Vendor directories the library cannot rewrite faithfully are its own business;
-            // a dropped maker note still shows as the missing Exif.Photo.MakerNote tag.
-            if (!Exiv2::ExifTags::isMakerGroup(datum.groupName()))
-                keys.insert(datum.key());
-        }
-        image->writeMetadata();
-
-        Exiv2::BasicIo &io = image->io();
-        if (io.open() != 0)
-            return fail(error, QStringLiteral("cannot read the tagged photo back"));
-        const long size = long(io.size());
-        QByteArray out(size, Qt::Uninitialized);
-        const long got = io.read(reinterpret_cast<Exiv2::byte *>(out.data()), size);
-        io.close();
-        if (got != size)
-            return fail(error, QStringLiteral("cannot read the tagged photo back"));
-        if (!keepsEveryTag(out, keys))
-            return fail(error, QStringLiteral("no room for the GPS tags in the EXIF block"));
-        *tagged = out;
-        return true;
-    } catch (const Exiv2::AnyError &e) {
-        return fail(error, QString::fromStdString(e.what()));
-    } catch (const std::exception &e) {
-        return fail(error, QString::fromLocal8Bit(e.what()));
-    }
+    qsizetype end = 0;
+    const qsizetype scan = scanStart(jpeg, &end);
+    if (scan < 0) // an unusual header: let the library walk the whole photo
+        return ExifTagWriter::write(jpeg, focalLengthMm, position, tagged, error);
+    QByteArray header;
+    if (!tagHeader(jpeg.left(end), focalLengthMm, position, &header, error))
+        return false;
+    *tagged = header + jpeg.mid(scan);
+    return true;
 }
 
 bool tagFile(const QString &path, int focalLengthMm, const GeoPosition &position,
              QString *error)
 {
+    if (!checkArguments(focalLengthMm, position, error))
+        return false;
     QFile in(path);
     if (!in.open(QIODevice::ReadOnly))
         return fail(error, QStringLiteral("cannot open %1: %2").arg(path, in.errorString()));
@@ -144,18 +129,46 @@ bool tagFile(const QString &path, int focalLengthMm, const GeoPosition &position
         QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
     if (!QFileInfo(path).isWritable() || !(in.permissions() & writeBits))
         return fail(error, QStringLiteral("%1 is read-only").arg(path));
-    const QByteArray original = in.readAll();
-    in.close();
 
-    QByteArray tagged;
-    if (!tagBuffer(original, focalLengthMm, position, &tagged, error))
+    // Read only as far as the start of scan; the image data is streamed across afterwards.
+    QByteArray head;
+    qsizetype end = 0;
+    qsizetype scan = -1;
+    while (scan < 0 && !in.atEnd()) {
+        head += in.read(kReadBlock);
+        scan = scanStart(head, &end);
+        if (head.size() >= 2 && (uchar(head[0]) != 0xFF || uchar(head[1]) != 0xD8))
+            return fail(error, QStringLiteral("%1 is not a JPEG file").arg(path));
+    }
+    QByteArray newHeader;
+    if (scan < 0) {
+        // No start of scan found: hand the whole photo to the library, which decides.
+        QByteArray whole;
+        if (!tagBuffer(head, focalLengthMm, position, &whole, error))
+            return false;
+        head = whole;
+    } else if (!tagHeader(head.left(end), focalLengthMm, position, &newHeader, error)) {
         return false;
+    }
 
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         return fail(error, QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
     // A short write makes commit() fail and drop the temporary file; the photo stays as it was.
-    out.write(tagged);
+    if (scan < 0) {
+        out.write(head);
+    } else {
+        out.write(newHeader);
+        out.write(head.constData() + scan, head.size() - scan);
+        while (!in.atEnd()) {
+            const QByteArray block = in.read(kReadBlock);
+            if (block.isEmpty()) {
+                out.cancelWriting();
+                return fail(error, QStringLiteral("cannot read %1: %2").arg(path, in.errorString()));
+            }
+            out.write(block);
+        }
+    }
     if (!out.commit())
         return fail(error, QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
     return true;
