@@ -1,17 +1,16 @@
 #include "geotag.h"
 
 #include "exiftagwriter.h"
+#include "photoreplacer.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cmath>
 
 namespace {
 // Largest value that fits the 32-bit numerator of an EXIF rational.
 constexpr double kMaxNumerator = 4294967295.0;
-constexpr qint64 kReadBlock = 1 << 20;
 
 bool fail(QString *error, const QString &text)
 {
@@ -130,47 +129,35 @@ bool tagFile(const QString &path, int focalLengthMm, const GeoPosition &position
     if (!QFileInfo(path).isWritable() || !(in.permissions() & writeBits))
         return fail(error, QStringLiteral("%1 is read-only").arg(path));
 
-    // Read only as far as the start of scan; the image data is streamed across afterwards.
-    QByteArray head;
-    qsizetype end = 0;
-    qsizetype scan = -1;
-    while (scan < 0 && !in.atEnd()) {
-        head += in.read(kReadBlock);
-        scan = scanStart(head, &end);
-        if (head.size() >= 2 && (uchar(head[0]) != 0xFF || uchar(head[1]) != 0xD8))
-            return fail(error, QStringLiteral("%1 is not a JPEG file").arg(path));
+    // Mapped, the image data goes from the page cache straight into the new file.
+    const qint64 size = in.size();
+    QByteArray read;
+    const uchar *mapped = size > 0 ? in.map(0, size) : nullptr;
+    if (!mapped) {
+        read = in.readAll();
+        if (read.size() != size)
+            return fail(error, QStringLiteral("cannot read %1: %2").arg(path, in.errorString()));
     }
+    const QByteArray original = mapped ? QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), size)
+                                       : read;
+    if (original.size() < 2 || uchar(original[0]) != 0xFF || uchar(original[1]) != 0xD8)
+        return fail(error, QStringLiteral("%1 is not a JPEG file").arg(path));
+
     QByteArray newHeader;
+    qsizetype end = 0;
+    const qsizetype scan = scanStart(original, &end);
     if (scan < 0) {
         // No start of scan found: hand the whole photo to the library, which decides.
-        QByteArray whole;
-        if (!tagBuffer(head, focalLengthMm, position, &whole, error))
+        if (!ExifTagWriter::write(original, focalLengthMm, position, &newHeader, error))
             return false;
-        head = whole;
-    } else if (!tagHeader(head.left(end), focalLengthMm, position, &newHeader, error)) {
+    } else if (!tagHeader(original.left(end), focalLengthMm, position, &newHeader, error)) {
         return false;
     }
 
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return fail(error, QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
-    // A short write makes commit() fail and drop the temporary file; the photo stays as it was.
-    if (scan < 0) {
-        out.write(head);
-    } else {
-        out.write(newHeader);
-        out.write(head.constData() + scan, head.size() - scan);
-        while (!in.atEnd()) {
-            const QByteArray block = in.read(kReadBlock);
-            if (block.isEmpty()) {
-                out.cancelWriting();
-                return fail(error, QStringLiteral("cannot read %1: %2").arg(path, in.errorString()));
-            }
-            out.write(block);
-        }
-    }
-    if (!out.commit())
-        return fail(error, QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
+    PhotoReplacer out(path, in.permissions());
+    if (!out.write(newHeader) || (scan >= 0 && !out.write(original.constData() + scan, size - scan))
+        || !out.commit())
+        return fail(error, out.errorString());
     return true;
 }
 

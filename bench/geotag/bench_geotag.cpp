@@ -11,8 +11,11 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include "geotag.h"
+
 #include <cmath>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 bool run(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
@@ -34,9 +37,11 @@ bool run(const QString &program, const QStringList &arguments, QByteArray *outpu
     return true;
 }
 
-// Seconds for one timed command.
+// Seconds for one timed command. Dirty pages of the previous step are written out first, so
+// neither tool pays for the other's (or the copies') writeback.
 double timed(const QString &program, const QStringList &arguments)
 {
+    ::sync();
     QElapsedTimer timer;
     timer.start();
     if (!run(program, arguments, nullptr))
@@ -159,5 +164,21 @@ int main(int argc, char *argv[])
     if (readOurs < 0 || readTheirs < 0)
         return 1;
     report("exif reader", count, readOurs, readTheirs);
+
+    // The offload's path: a photo tagged in memory while it is copied, no rewrite on disk.
+    QFile photo(master);
+    if (!photo.open(QIODevice::ReadOnly))
+        return 1;
+    const QByteArray bytes = photo.readAll();
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < count; ++i) {
+        const Position p = positionOf(i);
+        QByteArray tagged;
+        if (!Geotag::tagBuffer(bytes, 20, {p.lat, p.lon, p.alt}, &tagged, nullptr))
+            return 1;
+    }
+    std::printf("geotag in memory (offload path, no peer): %.1f photos/s\n",
+                count / (timer.nsecsElapsed() / 1e9));
     return 0;
 }
