@@ -18,9 +18,12 @@ int main(int argc, char *argv[])
     QApplication::installTranslator(translator);
 
     if (!CrashDump::prepareDumpFolder(QStringLiteral("V7Assistant"),
-                                      DataFolders::perUserDataFolder(), QStringLiteral("dump")))
+                                      DataFolders::perUserDataFolder(), QStringLiteral("dump"))) {
+        // Also on the standard error, for logs and for sessions that cannot show the box.
+        qWarning("Create Dump Dir Failed");
         QMessageBox::critical(nullptr, QStringLiteral("ERROR"),
                               QStringLiteral("Create Dump Dir Failed"), QMessageBox::Ok);
+    }
     CrashDump::installCrashHandler();
     FrameStyle::registerFontSubstitutions();
 
