@@ -40,11 +40,3 @@ int v7k_get_valid(void *device)
 }
 
 } // extern "C"
-
-extern "C" int v7k_change_work_mode(void *device, int mode)
-{
-    // Requests need the transport, which the context alone does not have yet.
-    (void)device;
-    (void)mode;
-    return -1;
-}

@@ -131,7 +131,8 @@ uint16_t _posfile_big2littleus(const void *p);
 int32_t __posfile_big2littlel(const void *p);
 
 /* Converts a UTC calendar time (year - 2000, month, day, hour, minute, second) to the PC's
- * local time in place. 0, or -1 for a time that does not exist (fields left unchanged). */
+ * local time in place; out-of-range fields are normalised (month 13 = January of the next
+ * year). 0, or -1 for a null pointer (fields left unchanged). */
 int _utc2localtime(uint8_t *year, uint8_t *month, uint8_t *day, uint8_t *hour, uint8_t *minute,
                    uint8_t *second);
 

@@ -120,6 +120,21 @@ int aktele_stop(AkTele *tele);
 /* Stops and releases the transport. Device handles allocated from it must be freed after. */
 int aktele_free(AkTele *tele);
 
+/* Link counters: what arrived, what was refused and why, what was repeated. */
+typedef struct AkTeleStats
+{
+    uint32_t framesReceived;    /* valid frames; each advanced the receive counter */
+    uint32_t framesDropped;     /* datagrams refused for any of the reasons below */
+    uint32_t badFrames;         /* wrong magic, version, length or CRC */
+    uint32_t unknownCommands;
+    uint32_t badPayloads;       /* known command, malformed payload */
+    uint32_t unexpectedReplies; /* an answer nobody waits for, or one that does not fit */
+    uint32_t requestsSent;
+    uint32_t retransmissions;
+    uint32_t timeouts;          /* requests given up */
+} AkTeleStats;
+int aktele_get_stats(AkTele *tele, AkTeleStats *out);
+
 /* ---- Device ---------------------------------------------------------------------------------
  * The device handle is the device context itself. Requests return at once; the answer arrives
  * in the context, written by the receive thread. Requests are retransmitted until answered or

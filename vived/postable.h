@@ -1,0 +1,33 @@
+// POS records as the camera stores them (32 or 52 bytes, big-endian) and the tab-separated
+// tables the library writes from them: the main table and the five per-lens tables.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vived {
+
+struct PosRecord
+{
+    int id = 0;
+    int32_t lonRaw = 0;
+    int32_t latRaw = 0;
+    double lon = 0, lat = 0, alt = 0, heading = 0, pitch = 0, roll = 0, psiGps = 0, speed = 0;
+    std::string time;
+    int32_t offsets[5] = {};    // front, right, back, left, centre (52-byte records)
+};
+
+class PosTable
+{
+public:
+    static bool decode(const uint8_t *raw, int recordSize, PosRecord &record);
+    // The time cell of a raw record: Unix or calendar time in local time, or empty.
+    static std::string timeText(const uint8_t *raw);
+    static std::string mainHeader(int recordSize);
+    static std::string mainRow(const PosRecord &record, int recordSize);
+    static std::string lensHeader();
+    // The row of lens 0..4 for this record; false when the lens has no row (negative offset).
+    static bool lensRow(const PosRecord &record, int lens, std::string &row);
+};
+
+} // namespace vived
