@@ -209,7 +209,8 @@ void QNetConfig::onClicked()
 
 void QNetConfig::onTimeoutcheck()
 {
-    if (!m_deviceHandle)
+    // A beat already queued when the link went down has nothing left to watch.
+    if (!m_deviceHandle || !V7KAPP::instance()->isConnected)
         return;
     PosFileManager *manager = V7KAPP::instance()->pages.downloadData->manager();
     auto *upgrade = qobject_cast<ShengJiUi *>(V7KAPP::instance()->upgradeWindow);
