@@ -3,6 +3,7 @@
 
 #include <QLabel>
 
+#include "airserial.h"
 #include "camsimprocess.h"
 #include "deviceinfo.h"
 #include "downloaddata.h"
@@ -21,6 +22,7 @@ private slots:
     void transferAndUpgradeKeepLink();
     void silentCameraIsLost();
     void reconnectReusesHandles();
+    void settingsWindowHidesOnly();
     void disconnectReleasesHandles();
 
 private:
@@ -184,6 +186,29 @@ void tst_Link::reconnectReusesHandles()
     m_link->onTimeoutcheck();
     QVERIFY(connected());
     QVERIFY(m_prompts.texts().isEmpty());
+}
+
+void tst_Link::settingsWindowHidesOnly()
+{
+    V7KAPP *main = V7KAPP::instance();
+    QTest::mouseClick(main->networkEntry(), Qt::LeftButton);
+    AirSerial *settings = AirSerial::instance(main);
+    QVERIFY(settings->isVisible());
+    QCOMPARE(settings->size(), QSize(243, 170));
+    QCOMPARE(settings->pos(), QPoint(main->x() + main->width() / 3, main->y() + main->height() / 3));
+    QVERIFY(m_link->isVisible());
+    QCOMPARE(m_link->window(), settings);
+
+    QTest::mouseClick(settings->titleBar()->closeButton(), Qt::LeftButton);
+    QVERIFY(!settings->isVisible());
+    QVERIFY2(connected(), "closing the window does not disconnect");
+    QVERIFY(m_link->heartbeatTimer()->isActive());
+
+    QTest::mouseClick(main->networkEntry(), Qt::LeftButton);
+    QCOMPARE(AirSerial::instance(nullptr), settings);
+    QVERIFY(settings->isVisible());
+    QCOMPARE(m_link->stateLabel()->text(), QStringLiteral("已连接"));
+    settings->hide();
 }
 
 void tst_Link::disconnectReleasesHandles()
