@@ -4,16 +4,21 @@
 #include <QDir>
 #include <QLabel>
 #include <QStackedWidget>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
 
+#include "airserial.h"
+#include "deviceinfo.h"
 #include "framestyle.h"
 #include "myflyui.h"
 #include "mylabel.h"
 #include "mytipui.h"
 #include "qnetconfig.h"
+#include "shengjiui.h"
 #include "titlebar.h"
+#include "updataui.h"
 #include "v7kapp.h"
 
 namespace {
@@ -69,11 +74,46 @@ int main(int argc, char *argv[])
     window->show();
     save(window, "mainwindow_start");
 
+    AirSerial *settings = AirSerial::instance(window);
+    settings->show();
+    save(settings, "settings_not_connected");
+    UpdataUi offline;
+    offline.show();
+    save(&offline, "update_window_not_connected");
+
     static v7k_context context = sampleContext();
     QNetConfig::instance()->setDeviceHandleForTesting(&context);
     window->showConnectedState();
+    window->isConnected = true;
+    window->cameraConnected = 1;
+    window->linkKind = 2;
     window->onTimeout();
     save(window, "mainwindow_connected");
+
+    // The link page as it looks after a connect, without a camera behind it.
+    QNetConfig *link = QNetConfig::instance();
+    link->stateLabel()->setText(QStringLiteral("已连接"));
+    link->stateLabel()->setStyleSheet(QStringLiteral("color: rgb(0, 170, 0);"));
+    link->networkLabel()->setText(QStringLiteral("V7K5-0042"));
+    link->networkLabel()->show();
+    link->buttonText()->setText(QStringLiteral("断开"));
+    save(settings, "settings_connected");
+    settings->hide();
+
+    window->pages.deviceInfo->onTimeout1();
+    window->pages.deviceInfo->onTimeout2();
+    save(window, "deviceinfo_connected");
+
+    UpdataUi update;
+    update.show();
+    save(&update, "update_window");
+    ShengJiUi progress(window);
+    progress.showProgressForPreview(40);
+    progress.show();
+    save(&progress, "upgrade_progress_40");
+    progress.showSuccessForPreview();
+    save(&progress, "upgrade_success");
+    progress.progressTimer()->stop();
     for (int page = 1; page < 6; ++page) {
         window->contentArea()->setCurrentIndex(page);
         save(window, qPrintable(QStringLiteral("mainwindow_page%1").arg(page)));
