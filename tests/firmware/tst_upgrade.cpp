@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include <QLabel>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 #include "camsimprocess.h"
@@ -10,6 +11,7 @@
 #include "mylabel.h"
 #include "qnetconfig.h"
 #include "shengjiui.h"
+#include "updataui.h"
 #include "upgradestarter.h"
 #include "v7kapp.h"
 
@@ -45,6 +47,7 @@ private slots:
     void connectAsksForShippedFirmware();
     void versionUnknownKeepsAsking();
     void shortBuildDateIsRequestedAgain();
+    void updateWindow();
     void foreignFileIsRefused();
     void plainImage();
     void declinedDecryptionSendsNothing();
@@ -130,6 +133,33 @@ ShengJiUi *tst_Upgrade::runUpgrade(UpgradeStarter::Variant variant, const QStrin
     if (!UpgradeStarter::start(variant, path, V7KAPP::instance()))
         return nullptr;
     return qobject_cast<ShengJiUi *>(V7KAPP::instance()->upgradeWindow);
+}
+
+void tst_Upgrade::updateWindow()
+{
+    DeviceInfo *page = V7KAPP::instance()->pages.deviceInfo;
+    page->onTimeout1(); // the labels the update window copies
+    UpdataUi connected;
+    QVERIFY(connected.checkButton()->isEnabled());
+    QVERIFY(connected.upgradeButton()->isEnabled());
+    QCOMPARE(connected.versionLabel()->text(), QStringLiteral("V4.40"));
+    QCOMPARE(connected.statusLabel()->text(), QString());
+    connected.slotCheck();
+    QCOMPARE(connected.checkButton()->text(), QStringLiteral("已是最新版本"));
+
+    // A label that no longer matches the camera (an upgrade happened meanwhile): no claim.
+    UpdataUi stale;
+    stale.versionLabel()->setText(QStringLiteral("V4.30"));
+    stale.slotCheck();
+    QCOMPARE(stale.checkButton()->text(), QStringLiteral("检查新版本"));
+
+    V7KAPP::instance()->isConnected = false;
+    UpdataUi offline;
+    V7KAPP::instance()->isConnected = true;
+    QVERIFY(!offline.checkButton()->isEnabled());
+    QVERIFY(!offline.upgradeButton()->isEnabled());
+    QCOMPARE(offline.serialLabel()->text(), QString());
+    QCOMPARE(offline.versionLabel()->text(), QString());
 }
 
 void tst_Upgrade::foreignFileIsRefused()
