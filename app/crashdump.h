@@ -23,4 +23,9 @@ QString applicationName();
 // ELF core file named yyyy_MM_dd_hh_mm_ss.dmp into the dump folder and the process dies.
 void installCrashHandler();
 
+// Gives the calling thread an alternate signal stack of its own, released when the thread ends,
+// so that a dump is written even when this thread overflows its stack. The thread that calls
+// installCrashHandler() has one already; other threads call this first thing.
+void prepareCurrentThread();
+
 } // namespace CrashDump

@@ -5,6 +5,7 @@
 #include <QTranslator>
 
 #include "crashdump.h"
+#include "startupprobe.h"
 #include "datafolders.h"
 #include "framestyle.h"
 #include "v7kapp.h"
@@ -17,14 +18,18 @@ int main(int argc, char *argv[])
     QApplication::installTranslator(translator);
 
     if (!CrashDump::prepareDumpFolder(QStringLiteral("V7Assistant"),
-                                      DataFolders::perUserDataFolder(), QStringLiteral("dump")))
+                                      DataFolders::perUserDataFolder(), QStringLiteral("dump"))) {
+        // Also on the standard error, for logs and for sessions that cannot show the box.
+        qWarning("Create Dump Dir Failed");
         QMessageBox::critical(nullptr, QStringLiteral("ERROR"),
                               QStringLiteral("Create Dump Dir Failed"), QMessageBox::Ok);
+    }
     CrashDump::installCrashHandler();
     FrameStyle::registerFontSubstitutions();
 
     qDebug() << "GUI thread" << QThread::currentThreadId();
     V7KAPP *window = V7KAPP::instance();
+    StartupProbe::watch(window);
     window->show();
     window->setWindowIcon(QIcon(QStringLiteral(":/V7KAPP/res/Tip.png")));
     return app.exec();

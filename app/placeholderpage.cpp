@@ -16,7 +16,7 @@ void decorate(QWidget *page, const QString &title)
     label->setGeometry(0, 220, 606, 40);
     label->setAlignment(Qt::AlignCenter);
     label->setFont(QFont(QStringLiteral("微软雅黑"), 14));
-    label->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
+    label->setStyleSheet(QStringLiteral("color: rgb(102, 102, 102);"));
 }
 
 } // namespace PlaceholderPage

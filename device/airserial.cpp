@@ -1,8 +1,56 @@
 #include "airserial.h"
 
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QStackedWidget>
+#include <QWindow>
+
 #include "framestyle.h"
 #include "mylabel.h"
 #include "qnetconfig.h"
+
+WifiTitleBar::WifiTitleBar(QWidget *parent)
+    : QWidget(parent)
+{
+    setFixedSize(246, 32);
+    FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/bjs.png"));
+    auto *title = new QLabel(QStringLiteral("连接设置"), this);
+    title->setFont(QFont(QStringLiteral("Microsoft YaHei"), 11));
+    title->setStyleSheet(QStringLiteral("color:rgb(255, 255, 255);"));
+    m_close = new Mylabel(this);
+    m_close->setFixedSize(12, 12);
+    m_close->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/close.png")));
+    m_close->setScaledContents(true);
+
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(5, 0, 10, 0);
+    layout->setSpacing(0);
+    layout->addSpacing(5);
+    layout->addWidget(title);
+    layout->addSpacing(200);
+    layout->addWidget(m_close);
+    connect(m_close, &Mylabel::clicked, this, &WifiTitleBar::onClicked);
+}
+
+void WifiTitleBar::onClicked()
+{
+    QWidget *top = window();
+    if (sender() == m_close && top->isWindow())
+        top->hide();
+}
+
+void WifiTitleBar::mousePressEvent(QMouseEvent *event)
+{
+    QWidget *top = window();
+    if (event->button() == Qt::LeftButton && top->isWindow() && top->windowHandle())
+        top->windowHandle()->startSystemMove();
+    event->ignore();
+}
+
+void WifiTitleBar::mouseDoubleClickEvent(QMouseEvent *)
+{
+}
 
 AirSerial *AirSerial::instance(QWidget *parent)
 {
@@ -14,14 +62,14 @@ AirSerial::AirSerial(QWidget *parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("AirSerial"));
-    setFixedSize(260, 160);
+    setFixedSize(243, 170);
+    setWindowFlags(Qt::FramelessWindowHint | Qt::Dialog);
     FrameStyle::makeFramelessRounded(this);
-    FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/bg_warningbox.png"));
-    QNetConfig::instance()->setParent(this);
-    QNetConfig::instance()->move(0, 30);
-    auto *close = new Mylabel(this);
-    close->setGeometry(236, 8, 14, 14);
-    close->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/close.png")));
-    close->setScaledContents(true);
-    connect(close, &Mylabel::clicked, this, &QWidget::hide);
+    FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/bjs.png"));
+    m_titleBar = new WifiTitleBar(this);
+    installEventFilter(m_titleBar);
+    m_stack = new QStackedWidget(this);
+    m_stack->setGeometry(0, 57, 243, 125);
+    m_stack->addWidget(QNetConfig::instance());
+    m_stack->setCurrentIndex(0);
 }

@@ -1,11 +1,187 @@
 #include "deviceinfo.h"
 
-#include "placeholderpage.h"
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
 
+#include "airserial.h"
+#include "framestyle.h"
+#include "prompt.h"
+#include "qnetconfig.h"
+#include "upgradestarter.h"
+#include "v7kapp.h"
+
+namespace {
+
+const QString kCaptionStyle = QStringLiteral("color: rgb(102, 102, 102);");
+const QString kValueStyle = QStringLiteral("color: rgb(50, 50, 50);");
+
+QString versionText(const v7k_context *device)
+{
+    return QStringLiteral("%1.%2").arg(device->firmwareMajor).arg(device->firmwareMinor);
+}
+
+v7k_context *device()
+{
+    return QNetConfig::instance()->deviceHandle();
+}
+
+} // namespace
 
 DeviceInfo::DeviceInfo(QWidget *parent)
     : QWidget(parent)
 {
-    PlaceholderPage::decorate(this, QStringLiteral("设备信息"));
+    resize(606, 508);
+    FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/smal_bk.png"));
+
+    const char *const captions[] = {"设备SN：", "当前固件版本：", "发布日期：", "固件日期："};
+    const char *const defaults[] = {"1111", "V0.0", "2019-03-28", ""};
+    QLabel *values[4];
+    for (int row = 0; row < 4; ++row) {
+        auto *caption = new QLabel(QString::fromUtf8(captions[row]), this);
+        caption->setGeometry(150, 120 + 44 * row, 130, 24);
+        caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        caption->setFont(QFont(QStringLiteral("微软雅黑"), 11));
+        caption->setStyleSheet(kCaptionStyle);
+        values[row] = new QLabel(QString::fromUtf8(defaults[row]), this);
+        values[row]->setGeometry(290, 120 + 44 * row, 200, 24);
+        values[row]->setFont(QFont(QStringLiteral("微软雅黑"), 11));
+        values[row]->setStyleSheet(kValueStyle);
+        values[row]->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    }
+    m_serial = values[0];
+    m_version = values[1];
+    m_releaseDate = values[2];
+    m_buildDate = values[3];
+    m_values = {m_serial, m_version, m_buildDate};
+
+    m_update = new QPushButton(QStringLiteral("更新"), this);
+    m_update->setGeometry(290, 310, 108, 32);
+    m_update->setFocusPolicy(Qt::NoFocus);
+    m_update->setFont(QFont(QStringLiteral("微软雅黑"), 11));
+    m_update->setStyleSheet(QStringLiteral(
+        "QPushButton { color: white; background: rgb(0, 160, 230); border: none; border-radius: 4px; }"
+        "QPushButton:pressed { background: rgb(22, 155, 213); }"));
+
+    m_statusTimer = new QTimer(this);
+    m_labelTimer = new QTimer(this);
+    m_buildDateTimer = new QTimer(this);
+    connect(m_statusTimer, &QTimer::timeout, this, &DeviceInfo::onTimeout);
+    connect(m_labelTimer, &QTimer::timeout, this, &DeviceInfo::onTimeout1);
+    connect(m_buildDateTimer, &QTimer::timeout, this, &DeviceInfo::onTimeout2);
+    m_buildDateTimer->start(500);
+    connect(m_update, &QPushButton::pressed, this, &DeviceInfo::onpressed);
+
+    m_configuredVersion = UpdateConfig::read(UpdateConfig::defaultPath()).version;
 }
 
+void DeviceInfo::startStatusTimer(int ms)
+{
+    m_statusTimer->start(ms);
+}
+
+void DeviceInfo::stopStatusTimer()
+{
+    m_statusTimer->stop();
+}
+
+void DeviceInfo::startBuildDateTimer(int ms)
+{
+    m_buildDateTimer->start(ms);
+}
+
+void DeviceInfo::hideValueFields()
+{
+    for (QLabel *value : std::as_const(m_values))
+        value->hide();
+}
+
+QString DeviceInfo::upgradeQuestion(const QString &configured, const QString &camera)
+{
+    UpdateConfig config;
+    config.version = configured;
+    if (!config.offersNewerThan(camera) || camera == QLatin1String("0.0"))
+        return QString();
+    return QStringLiteral("当前固件版本是") + camera + QStringLiteral(",是否升级？");
+}
+
+// The serial text, the POS record size and the version the other pages work from.
+void DeviceInfo::publish()
+{
+    V7KAPP *main = V7KAPP::instance();
+    v7k_context *d = device();
+    main->serialText = d->serial;
+    main->posRecordSize = posRecordSizeForSerial(d->serial);
+    main->firmwareVersionText = versionText(d);
+    m_serial->setText(QString::fromLatin1(d->serial, int(qstrnlen(d->serial, sizeof d->serial))));
+    m_version->setText(QStringLiteral("V") + versionText(d));
+    for (QLabel *value : std::as_const(m_values))
+        value->show();
+}
+
+void DeviceInfo::onTimeout()
+{
+    v7k_context *d = device();
+    if (!d)
+        return;
+    publish();
+    const QString camera = versionText(d);
+    UpdateConfig config;
+    config.version = m_configuredVersion;
+    if (!config.offersNewerThan(camera)) {
+        m_statusTimer->stop();
+    } else if (camera == QLatin1String("0.0")) {
+        return; // the camera has not told its version yet: ask again on the next tick
+    } else {
+        AirSerial::instance(V7KAPP::instance())->hide();
+        m_statusTimer->stop();
+        m_labelTimer->start(1000);
+        if (Prompt::ask(this, upgradeQuestion(m_configuredVersion, camera)))
+            onpressed2();
+    }
+    V7KAPP::instance()->restoreWorkMode();
+}
+
+void DeviceInfo::onTimeout1()
+{
+    if (device())
+        publish();
+}
+
+void DeviceInfo::onTimeout2()
+{
+    v7k_context *d = device();
+    if (!d)
+        return;
+    const int length = int(qstrnlen(d->buildDate, sizeof d->buildDate));
+    if (length < 5) {
+        v7k_get_builddate(d);
+        m_buildDate->clear();
+        return;
+    }
+    m_buildDate->setText(QString::fromLatin1(d->buildDate, length));
+    m_buildDateTimer->stop();
+}
+
+void DeviceInfo::onpressed()
+{
+    if (V7KAPP::instance()->cameraConnected == 0) {
+        Prompt::inform(this, QStringLiteral("相机未连接！"));
+        return;
+    }
+    m_labelTimer->start(1000);
+    const QString path = UpgradeStarter::chooseFile(this);
+    if (!path.isEmpty())
+        UpgradeStarter::start(UpgradeStarter::Variant::DeviceLocal, path, this);
+}
+
+void DeviceInfo::onpressed2()
+{
+    const UpdateConfig config = UpdateConfig::read(UpdateConfig::defaultPath());
+    if (config.fileName.isEmpty())
+        return;
+    const QString path = QFileInfo(UpdateConfig::defaultPath()).dir().filePath(config.fileName);
+    UpgradeStarter::start(UpgradeStarter::Variant::DeviceConfigured, path, this);
+}

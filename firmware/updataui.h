@@ -2,10 +2,32 @@
 
 #include <QWidget>
 
-// The update window opened by the title bar's version button.
+class QLabel;
+class QPushButton;
+class Mylabel;
+
+// The update window opened by the title bar's version button: serial, firmware version, a check
+// for a newer version and the local upgrade.
 class UpdataUi : public QWidget
 {
     Q_OBJECT
 public:
     explicit UpdataUi(QWidget *parent = nullptr);
+
+    QLabel *serialLabel() const { return m_serial; }
+    QLabel *versionLabel() const { return m_version; }
+    QLabel *statusLabel() const { return m_status; }
+    QPushButton *checkButton() const { return m_check; }
+    QPushButton *upgradeButton() const { return m_upgrade; }
+
+public slots:
+    void slotShengji();
+    void slotCheck();
+
+private:
+    QLabel *m_serial = nullptr;
+    QLabel *m_version = nullptr;
+    QLabel *m_status = nullptr;
+    QPushButton *m_check = nullptr;
+    QPushButton *m_upgrade = nullptr;
 };

@@ -27,6 +27,9 @@ QString dumpFolder()
 
 QString shippedFilesFolder()
 {
+    const QString shipped = qEnvironmentVariable("V7_SHIPPED_DIR");
+    if (!shipped.isEmpty())
+        return QDir::cleanPath(shipped);
     const QString appDir = QCoreApplication::applicationDirPath();
     // An installed program keeps its data apart from the binary; a build tree keeps both together.
     const QString shared = QDir::cleanPath(appDir + QStringLiteral("/../share/v7kapp"));

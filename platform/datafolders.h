@@ -15,7 +15,8 @@ QString perUserDataFolder();
 // perUserDataFolder() + "/dump".
 QString dumpFolder();
 
-// Read-only files shipped with the program: next to the executable, else ../share/v7kapp.
+// Read-only files shipped with the program: $V7_SHIPPED_DIR when set (the demo and the tests),
+// else next to the executable, else ../share/v7kapp.
 QString shippedFilesFolder();
 
 } // namespace DataFolders

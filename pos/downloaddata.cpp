@@ -13,3 +13,8 @@ DownloadData::DownloadData(QWidget *parent)
     PlaceholderPage::decorate(this, QStringLiteral("POS下载"));
 }
 
+
+void DownloadData::initTransfer(void *posfileArg)
+{
+    m_manager = posfile_manager_init(posfileArg);
+}

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include "v7k.h"
+
 // Page of the content area; its controls arrive with the feature that fills it.
 class DownloadData : public QWidget
 {
@@ -15,6 +17,13 @@ public:
     void setFiveLensLayout(bool fiveLens) { m_fiveLens = fiveLens; }
     bool fiveLensLayout() const { return m_fiveLens; }
 
+    // The WiFi transfer manager of the connected camera, created when the link comes up.
+    void initTransfer(void *posfileArg);
+    PosFileManager *manager() const { return m_manager; }
+    // Empties the record table, the status text and the progress bar (link down).
+    void clearRecords() {}
+
 private:
     bool m_fiveLens = false;
+    PosFileManager *m_manager = nullptr;
 };

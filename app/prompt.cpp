@@ -1,0 +1,28 @@
+#include "prompt.h"
+
+#include <QLabel>
+
+#include "framestyle.h"
+#include "myflyui.h"
+#include "mytipui.h"
+
+namespace Prompt {
+
+int inform(QWidget *parent, const QString &text, const QString &second)
+{
+    MyFlyUi box(parent);
+    box.label_2->setText(text);
+    box.label_3->setText(second);
+    FrameStyle::centreOnMainWindow(&box);
+    return box.exec();
+}
+
+bool ask(QWidget *parent, const QString &question)
+{
+    MyTipUi tip(parent);
+    tip.label_2->setText(question);
+    FrameStyle::centreOnMainWindow(&tip);
+    return tip.exec() == 1;
+}
+
+} // namespace Prompt

@@ -1,0 +1,108 @@
+#include "upgradestarter.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QThread>
+
+#include "datafolders.h"
+#include "framestyle.h"
+#include "prompt.h"
+#include "qnetconfig.h"
+#include "shengjiui.h"
+#include "v7kapp.h"
+
+namespace UpgradeStarter {
+
+namespace {
+
+struct Arguments
+{
+    int modeA;
+    int modeB;
+    const char *date;
+};
+
+// The mode words and date text each entry point has always passed to the upgrader.
+Arguments argumentsFor(Variant variant)
+{
+    if (variant == Variant::UpdateWindow)
+        return {3, 22, "20180510"};
+    return {0, 0, "0"};
+}
+
+QByteArray encodedPath(Variant variant, const QString &path)
+{
+    return variant == Variant::UpdateWindow ? path.toLatin1() : QFile::encodeName(path);
+}
+
+bool askDecrypt(QWidget *parent)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("提示"),
+                    QStringLiteral("您选的文件是加密文件，是否解密并继续升级？"), QMessageBox::NoButton,
+                    parent);
+    QPushButton *yes = box.addButton(QStringLiteral("是"), QMessageBox::YesRole);
+    box.addButton(QStringLiteral("否"), QMessageBox::NoRole);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+} // namespace
+
+QString chooseFile(QWidget *parent)
+{
+    return QFileDialog::getOpenFileName(parent, QStringLiteral("打开"), QDir::homePath(),
+                                        QStringLiteral("(*.bin)"));
+}
+
+QString decryptedCopyPath()
+{
+    return QDir(DataFolders::perUserDataFolder()).filePath(QStringLiteral("tempfile.bin"));
+}
+
+bool start(Variant variant, const QString &chosen, QWidget *parent)
+{
+    QNetConfig *link = QNetConfig::instance();
+    QString path = chosen;
+    if (akupgrader_file_is_encrypt(QFile::encodeName(path).constData()) != 0) {
+        if (!askDecrypt(parent))
+            return false;
+        QDir().mkpath(DataFolders::perUserDataFolder());
+        path = decryptedCopyPath();
+        if (akupgrader_file_decrypt(QFile::encodeName(chosen).constData(),
+                                    QFile::encodeName(path).constData()) != 0) {
+            Prompt::inform(parent, QStringLiteral("固件文件解密失败！"),
+                           QStringLiteral("文件已损坏或不是本相机的固件"));
+            return false;
+        }
+    }
+    if (variant == Variant::DeviceLocal) {
+        link->setUpgraderHandle(akupgrader_request(link->teleHandle(), AKUPGRADER_CODE_FIRMWARE));
+        QThread::msleep(1000);
+    }
+    AkUpgrader *upgrader = link->upgraderHandle();
+    const Arguments args = argumentsFor(variant);
+    // The library checks the image before anything is sent; a file that is not one of our
+    // firmware images stops here.
+    if (!upgrader || akupgrader_prepare_firmware(upgrader, encodedPath(variant, path).constData(),
+                                                 args.modeA, args.modeB, args.date) != 0) {
+        Prompt::inform(parent, QStringLiteral("所选文件不是有效的固件！"),
+                       QStringLiteral("未向相机发送任何数据"));
+        return false;
+    }
+    akupgrader_start(upgrader);
+    akupgrader_set(upgrader);
+
+    if (variant == Variant::UpdateWindow && parent)
+        parent->close();
+    auto *progress = new ShengJiUi(V7KAPP::instance());
+    progress->setAttribute(Qt::WA_DeleteOnClose);
+    progress->setModal(true);
+    FrameStyle::centreOnMainWindow(progress);
+    V7KAPP::instance()->upgradeWindow = progress;
+    progress->show();
+    return true;
+}
+
+} // namespace UpgradeStarter

@@ -1,0 +1,162 @@
+// The small widgets every window is made of: Mylabel, the prompt dialogs and the title bar.
+#include <QtTest>
+
+#include <QLabel>
+#include <QTimer>
+
+#include "framestyle.h"
+#include "myflyui.h"
+#include "mylabel.h"
+#include "mytipui.h"
+#include "titlebar.h"
+
+class tst_Dialogs : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void labelButtons_data();
+    void labelButtons();
+    void tipAnswers_data();
+    void tipAnswers();
+    void flyOkAndRotation();
+    void titleBarCloseSignalsFirst();
+    void titleBarMinimiseAndEvents();
+    void fontsResolveToChinese();
+};
+
+void tst_Dialogs::initTestCase()
+{
+    FrameStyle::registerFontSubstitutions();
+}
+
+void tst_Dialogs::labelButtons_data()
+{
+    QTest::addColumn<Qt::MouseButton>("button");
+    QTest::addColumn<int>("clicks");
+    QTest::newRow("left") << Qt::LeftButton << 1;
+    QTest::newRow("right") << Qt::RightButton << 0;
+    QTest::newRow("middle") << Qt::MiddleButton << 0;
+}
+
+void tst_Dialogs::labelButtons()
+{
+    QFETCH(Qt::MouseButton, button);
+    QFETCH(int, clicks);
+    Mylabel label;
+    label.resize(40, 20);
+    QSignalSpy clicked(&label, &Mylabel::clicked);
+    QSignalSpy released(&label, &Mylabel::clickleave);
+    QTest::mouseClick(&label, button);
+    QCOMPARE(clicked.count(), clicks);
+    QCOMPARE(released.count(), clicks);
+}
+
+void tst_Dialogs::tipAnswers_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("result");
+    QTest::newRow("yes") << "yes" << 1;
+    QTest::newRow("no") << "no" << 0;
+    QTest::newRow("escape") << "escape" << 0;
+    QTest::newRow("closed") << "close" << 0;
+}
+
+void tst_Dialogs::tipAnswers()
+{
+    QFETCH(QString, action);
+    QFETCH(int, result);
+    MyTipUi tip;
+    QCOMPARE(tip.size(), QSize(322, 160));
+    QCOMPARE(tip.objectName(), QStringLiteral("MyTipUi"));
+    QCOMPARE(tip.label_2->text(), QStringLiteral("是否切换工作模式？"));
+    QTimer::singleShot(0, &tip, [&] {
+        if (action == QLatin1String("yes"))
+            QTest::mouseClick(tip.yesLabel(), Qt::LeftButton);
+        else if (action == QLatin1String("no"))
+            QTest::mouseClick(tip.noLabel(), Qt::LeftButton);
+        else if (action == QLatin1String("escape"))
+            QTest::keyClick(&tip, Qt::Key_Escape);
+        else
+            tip.close();
+    });
+    QCOMPARE(tip.exec(), result);
+}
+
+void tst_Dialogs::flyOkAndRotation()
+{
+    MyFlyUi fly;
+    QCOMPARE(fly.label_2->text(), QStringLiteral("请检查是否连接起落架！"));
+    QVERIFY(fly.rotating->isHidden());
+    QVERIFY(!fly.rotationTimer->isActive());
+
+    // Three frames in a cycle, starting with xuanzhuan.png, then xuanzhuan2, then xuanzhuan1.
+    const QImage frames[3] = {QPixmap(QStringLiteral(":/V7KAPP/res/xuanzhuan.png")).toImage(),
+                              QPixmap(QStringLiteral(":/V7KAPP/res/xuanzhuan2.png")).toImage(),
+                              QPixmap(QStringLiteral(":/V7KAPP/res/xuanzhuan1.png")).toImage()};
+    for (const QImage &frame : frames)
+        QVERIFY(!frame.isNull());
+    QVERIFY(frames[0] != frames[1] && frames[1] != frames[2]);
+    for (int tick = 0; tick < 6; ++tick) {
+        fly.onTimeout();
+        QCOMPARE(fly.rotationCount, tick + 1);
+        QCOMPARE(fly.rotating->pixmap().toImage(), frames[tick % 3]);
+    }
+
+    QTimer::singleShot(0, &fly, [&] { QTest::mouseClick(fly.okText, Qt::RightButton); });
+    QTimer::singleShot(10, &fly, [&] {
+        QVERIFY2(fly.isVisible(), "a right click does not close the box");
+        QTest::mouseClick(fly.okText, Qt::LeftButton);
+    });
+    QCOMPARE(fly.exec(), 1);
+}
+
+void tst_Dialogs::titleBarCloseSignalsFirst()
+{
+    QWidget window;
+    window.resize(760, 540);
+    auto *bar = new TitleBar(&window);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    bool visibleAtSignal = false;
+    connect(bar, &TitleBar::signalclose, this, [&] { visibleAtSignal = window.isVisible(); });
+    QSignalSpy closed(bar, &TitleBar::signalclose);
+    QTest::mouseClick(bar->closeButton(), Qt::LeftButton);
+    QCOMPARE(closed.count(), 1);
+    QVERIFY2(visibleAtSignal, "receivers run while the window still exists");
+    QVERIFY(!window.isVisible());
+}
+
+void tst_Dialogs::titleBarMinimiseAndEvents()
+{
+    QWidget window;
+    window.resize(760, 540);
+    auto *bar = new TitleBar(&window);
+    window.installEventFilter(bar);
+    QCOMPARE(bar->size(), QSize(760, 32));
+
+    window.setWindowTitle(QStringLiteral("V7KAPP"));
+    QCOMPARE(bar->titleLabel()->text(), QStringLiteral("V7KAPP"));
+    QCOMPARE(bar->closeButton()->toolTip(), QStringLiteral("关闭"));
+    QCOMPARE(bar->helpButton()->toolTip(), QStringLiteral("帮助文档"));
+    QCOMPARE(bar->minimiseButton()->size(), QSize(32, 32));
+
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::mouseClick(bar->minimiseButton(), Qt::LeftButton);
+    QTRY_VERIFY(window.windowState() & Qt::WindowMinimized);
+}
+
+void tst_Dialogs::fontsResolveToChinese()
+{
+    for (const char *family : {"微软雅黑", "Microsoft YaHei", "Adobe Arabic"}) {
+        const QFontInfo info(QFont(QString::fromUtf8(family), 12));
+        QVERIFY2(QFontMetrics(QFont(QString::fromUtf8(family))).inFont(QChar(0x5B9A)),
+                 qPrintable(QStringLiteral("%1 resolves to %2 without CJK glyphs")
+                                .arg(QString::fromUtf8(family), info.family())));
+    }
+}
+
+QTEST_MAIN(tst_Dialogs)
+#include "tst_dialogs.moc"

@@ -1,0 +1,230 @@
+// Wiring of the main window: start state, navigation, connection states and the tick.
+#include <QtTest>
+
+#include <QLabel>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+
+#include "checkv7thread.h"
+#include "mylabel.h"
+#include "qnetconfig.h"
+#include "v7kapp.h"
+
+namespace {
+const char *const kPanelChildren[] = {"label_13", "label_17", "label_15", "label_14", "label_16",
+                                      "label_19", "label_12", "label_9",  "label_18", "label_10",
+                                      "label_6",  "label_11", "label_7"};
+
+QImage resourceImage(const char *name)
+{
+    return QPixmap(QStringLiteral(":/V7KAPP/res/") + QString::fromUtf8(name)).toImage();
+}
+
+QImage shown(const QLabel *label)
+{
+    return label->pixmap().toImage();
+}
+} // namespace
+
+class tst_MainWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void startState();
+    void tickWithoutDevice();
+    void tickWithDevice();
+    void connectionStates();
+    void navigation();
+    void networkEntryHover();
+    void cardCheck_data();
+    void cardCheck();
+
+private:
+    V7KAPP *w = V7KAPP::instance();
+};
+
+void tst_MainWindow::startState()
+{
+    for (const char *name : {"deviceInfo_selected.png", "yingxiangnor.png", "new duan.png",
+                             "wifi.png", "smallCamera_yellow.png", "largeCamera_white.png"})
+        QVERIFY2(!resourceImage(name).isNull(), name); // else the image comparisons below say nothing
+    QCOMPARE(V7KAPP::instance(), w);
+    QCOMPARE(w->size(), QSize(760, 540));
+    QCOMPARE(w->windowTitle(), QStringLiteral("V7KAPP"));
+    QVERIFY(w->windowFlags() & Qt::FramelessWindowHint);
+    for (const char *name : kPanelChildren) {
+        QLabel *child = w->panelLabel(name);
+        QVERIFY2(child, name);
+        QVERIFY2(child->isHidden(), name);
+    }
+    QVERIFY(!w->navigationEntry(1)->isEnabled());
+    QVERIFY(w->navigationEntry(3)->isEnabled());
+    QVERIFY(w->contentArea()->isHidden());
+    QCOMPARE(w->contentArea()->count(), 6);
+    QCOMPARE(w->findChild<QLabel *>(QStringLiteral("label_3"))->text(),
+             QStringLiteral("VestraneAssistant V1.3.3"));
+    QCOMPARE(shown(w->navigationEntry(0)), resourceImage("deviceInfo_selected.png"));
+    QCOMPARE(shown(w->navigationEntry(4)), resourceImage("yingxiangnor.png"));
+    QCOMPARE(shown(w->networkEntry()), resourceImage("new duan.png"));
+    QVERIFY(w->tickTimer()->isActive());
+    QCOMPARE(w->tickTimer()->interval(), 500);
+}
+
+void tst_MainWindow::tickWithoutDevice()
+{
+    QNetConfig::instance()->setDeviceHandleForTesting(nullptr);
+    for (const char *name : {"label_18", "label_6", "label_7", "label_12", "label_19"})
+        w->panelLabel(name)->setText(QStringLiteral("unchanged"));
+    const QImage icon = shown(w->panelLabel("label_13"));
+    w->onTimeout();
+    for (const char *name : {"label_18", "label_6", "label_7", "label_12", "label_19"})
+        QCOMPARE(w->panelLabel(name)->text(), QStringLiteral("unchanged"));
+    QCOMPARE(shown(w->panelLabel("label_13")), icon);
+    QCOMPARE(w->deviceContext, nullptr);
+}
+
+void tst_MainWindow::tickWithDevice()
+{
+    v7k_context context{};
+    context.firmwareMajor = 4;
+    context.firmwareMinor = 41;
+    context.selfTest = 1;
+    context.cameraState = 0b11110; // camera 1 (front) faulty
+    context.state = V7K_STATE_GPS_GOOD;
+    context.satellites = 2;
+    context.photoCount = 137;
+    context.workParam.mode = 2;
+    context.workParam.timeInterval = 30;
+    QNetConfig::instance()->setDeviceHandleForTesting(&context);
+
+    QSignalSpy loaded(w, &V7KAPP::workParamsArrived);
+    QSignalSpy counters(w, &V7KAPP::countersRefreshed);
+    w->onTimeout();
+    w->onTimeout();
+    QNetConfig::instance()->setDeviceHandleForTesting(nullptr);
+
+    QCOMPARE(w->deviceContext, static_cast<void *>(&context));
+    QCOMPARE(w->panelLabel("label_18")->text(), QStringLiteral("定时3.00s"));
+    QCOMPARE(w->panelLabel("label_9")->text(), QStringLiteral("采集策略："));
+    QCOMPARE(w->panelLabel("label_6")->text(), QStringLiteral("137"));
+    QCOMPARE(w->panelLabel("label_7")->text(), QStringLiteral("2"));
+    QCOMPARE(w->panelLabel("label_12")->text(), QStringLiteral("GPS未定位"));
+    QCOMPARE(w->panelLabel("label_19")->text(), QStringLiteral("1号相机故障，请检查"));
+    QCOMPARE(shown(w->panelLabel("label_13")), resourceImage("smallCamera_yellow.png"));
+    QCOMPARE(shown(w->panelLabel("label_16")), resourceImage("largeCamera_white.png"));
+    QCOMPARE(loaded.count(), 1);
+    QCOMPARE(loaded.first().first().value<WorkParam>().timeInterval, quint16(30));
+    QCOMPARE(counters.count(), 2);
+    QVERIFY(!w->workParamLoadPending);
+
+    w->resetCameraIcons();
+    QCOMPARE(shown(w->panelLabel("label_13")), resourceImage("smallCamera_white.png"));
+}
+
+void tst_MainWindow::connectionStates()
+{
+    w->showConnectedState();
+    for (const char *name : kPanelChildren)
+        QVERIFY2(!w->panelLabel(name)->isHidden(), name);
+    QVERIFY(w->navigationEntry(1)->isEnabled());
+    QVERIFY(!w->contentArea()->isHidden());
+    QCOMPARE(w->contentArea()->currentIndex(), 0);
+    QCOMPARE(shown(w->networkEntry()), resourceImage("wifi.png"));
+
+    w->showDisconnectedState();
+    for (const char *name : kPanelChildren)
+        QVERIFY2(w->panelLabel(name)->isHidden(), name);
+    QVERIFY(!w->navigationEntry(1)->isEnabled());
+    QVERIFY(w->navigationEntry(3)->isEnabled());
+    QCOMPARE(shown(w->networkEntry()), resourceImage("new duan.png"));
+}
+
+void tst_MainWindow::navigation()
+{
+    const char *const selected[] = {"deviceInfo_selected.png", "configTest_selected.png",
+                                    "collectAssistant_selected.png", "possele.png",
+                                    "yingxiangsele.png"};
+    w->showConnectedState();
+    for (int entry : {2, 3, 4, 0}) {
+        QTest::mouseClick(w->navigationEntry(entry), Qt::LeftButton);
+        QCOMPARE(w->contentArea()->currentIndex(), entry);
+        QCOMPARE(shown(w->navigationEntry(entry)), resourceImage(selected[entry]));
+        for (int other = 0; other < 5; ++other) {
+            if (other != entry)
+                QVERIFY(shown(w->navigationEntry(other)) != resourceImage(selected[other]));
+        }
+    }
+    w->showDisconnectedState();
+}
+
+void tst_MainWindow::networkEntryHover()
+{
+    w->isConnected = false;
+    w->onenterEvent();
+    QCOMPARE(shown(w->networkEntry()), resourceImage("net duan xuan.png"));
+    w->onleaveEvent();
+    QCOMPARE(shown(w->networkEntry()), resourceImage("new duan.png"));
+    w->isConnected = true;
+    w->linkKind = 2;
+    w->onenterEvent();
+    QCOMPARE(shown(w->networkEntry()), resourceImage("wifi-xuan.png"));
+    w->onleaveEvent();
+    QCOMPARE(shown(w->networkEntry()), resourceImage("wifi.png"));
+    w->isConnected = false;
+    w->linkKind = 0;
+}
+
+void tst_MainWindow::cardCheck_data()
+{
+    QTest::addColumn<QStringList>("paths"); // "card" = a real folder, "gone" = a missing one
+    QTest::addColumn<bool>("present");
+    QTest::newRow("no cards") << QStringList(5, QString()) << false;
+    QTest::newRow("one card") << QStringList{QString(), QString(), QStringLiteral("card"),
+                                             QString(), QString()}
+                              << true;
+    QTest::newRow("card path gone") << QStringList{QStringLiteral("gone"), QString(), QString(),
+                                                   QString(), QString()}
+                                    << true;
+}
+
+void tst_MainWindow::cardCheck()
+{
+    QFETCH(QStringList, paths);
+    QFETCH(bool, present);
+    QTemporaryDir card;
+    for (QString &path : paths) {
+        if (path == QLatin1String("card"))
+            path = card.path();
+        else if (path == QLatin1String("gone"))
+            path = card.filePath(QStringLiteral("missing"));
+    }
+
+    CheckV7Thread check(paths);
+    QSignalSpy storage(&check, &CheckV7Thread::cardStorage);
+    QSignalSpy upgrade(&check, &CheckV7Thread::upgrade);
+    QSignalSpy popui(&check, &CheckV7Thread::popui);
+    check.start();
+    QVERIFY(check.wait(10000));
+
+    QCOMPARE(storage.count(), 5);
+    for (const QList<QVariant> &figures : std::as_const(storage)) {
+        const QString path = paths.at(figures.at(0).toInt());
+        const bool real = path == card.path();
+        QCOMPARE(figures.at(2).toDouble() > 0.0, real);
+        QVERIFY(figures.at(1).toDouble() <= figures.at(2).toDouble());
+    }
+    QCOMPARE(upgrade.count(), present ? 1 : 0);
+    QCOMPARE(popui.count(), present ? 0 : 1);
+    QCOMPARE(bool(w->cardsPresent), present);
+
+    // The card-restore entry starts a new check on every click.
+    const int before = w->cardChecksStarted();
+    QTest::mouseClick(w->navigationEntry(5), Qt::LeftButton);
+    QTest::mouseClick(w->navigationEntry(5), Qt::LeftButton);
+    QCOMPARE(w->cardChecksStarted(), before + 2);
+    QCOMPARE(w->contentArea()->currentIndex(), 5);
+    QTest::qWait(100);
+}
+
+QTEST_MAIN(tst_MainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QProcess>
+#include <QStringList>
+
+// The camera simulator on a loopback port of its own, for the tests that drive the device
+// library end to end. It sets V7_CAMERA_ADDRESS so that the library talks only to it.
+class CamsimProcess
+{
+public:
+    ~CamsimProcess() { stop(); }
+
+    bool start(const QStringList &options = {});
+    void stop();
+    void toggleSilence(); // SIGUSR1: the camera stops (or resumes) answering
+    quint16 port() const { return m_port; }
+
+private:
+    QProcess m_process;
+    quint16 m_port = 0;
+};
+
+// Answers the modal boxes that the code under test opens, and remembers their texts.
+class PromptCatcher
+{
+public:
+    PromptCatcher();
+    ~PromptCatcher();
+    void answerQuestionsWith(bool yes) { m_yes = yes; }
+    QStringList texts() const; // main text, plus " / second text" when there is one
+    void clear();
+
+private:
+    struct Private;
+    Private *d;
+    bool m_yes = false;
+};

@@ -1,0 +1,243 @@
+// The device information page and the firmware upgrade against the camera simulator.
+#include <QtTest>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include "camsimprocess.h"
+#include "deviceinfo.h"
+#include "firmwareimage.h"
+#include "mylabel.h"
+#include "qnetconfig.h"
+#include "shengjiui.h"
+#include "updataui.h"
+#include "upgradestarter.h"
+#include "v7kapp.h"
+
+namespace {
+
+bool writeImage(const QString &path, int major, int minor, bool encrypted)
+{
+    vived::FirmwareHeader header;
+    header.major = uint8_t(major);
+    header.minor = uint8_t(minor);
+    header.buildDate = "2026-11-20";
+    header.model = "V7K5";
+    std::vector<uint8_t> body(96 * 1024);
+    for (size_t i = 0; i < body.size(); ++i)
+        body[i] = uint8_t(i * 7 + i / 251);
+    std::vector<uint8_t> image = vived::FirmwareImage::build(header, body);
+    if (encrypted) {
+        std::vector<uint8_t> sealed;
+        if (!vived::FirmwareImage::encrypt(image, sealed))
+            return false;
+        image.swap(sealed);
+    }
+    return vived::FirmwareImage::writeFile(QFile::encodeName(path).constData(), image);
+}
+
+} // namespace
+
+class tst_Upgrade : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void connectAsksForShippedFirmware();
+    void versionUnknownKeepsAsking();
+    void shortBuildDateIsRequestedAgain();
+    void updateWindow();
+    void foreignFileIsRefused();
+    void plainImage();
+    void declinedDecryptionSendsNothing();
+    void encryptedImage();
+
+private:
+    ShengJiUi *runUpgrade(UpgradeStarter::Variant variant, const QString &path);
+    void finishUpgrade(ShengJiUi *window, int minor);
+
+    QTemporaryDir m_shipped;
+    CamsimProcess m_camera;
+    PromptCatcher m_prompts;
+    v7k_context *m_device = nullptr;
+};
+
+void tst_Upgrade::initTestCase()
+{
+    QVERIFY(writeImage(m_shipped.filePath(QStringLiteral("V7K5_4.41.bin")), 4, 41, false));
+    QVERIFY(writeImage(m_shipped.filePath(QStringLiteral("V7K5_4.52.bin")), 4, 52, false));
+    QVERIFY(writeImage(m_shipped.filePath(QStringLiteral("V7K5_4.53_enc.bin")), 4, 53, true));
+    QFile garbage(m_shipped.filePath(QStringLiteral("notes.bin")));
+    QVERIFY(garbage.open(QIODevice::WriteOnly));
+    garbage.write(QByteArray(4096, 'x'));
+    garbage.close();
+    QFile config(m_shipped.filePath(QStringLiteral("UpdateConfig.xml")));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("<config><filename value=\"V7K5_4.41.bin\"/><num value=\"4.41\"/></config>\n");
+    config.close();
+    // Before the main window exists: the device page reads the configuration when it is built.
+    qputenv("V7_SHIPPED_DIR", QFile::encodeName(m_shipped.path()));
+    qputenv("V7_WIFI_SSID", "V7K5-FIELD");
+
+    QVERIFY(m_camera.start({QStringLiteral("--firmware"), QStringLiteral("4.40"),
+                            QStringLiteral("--build-date"), QStringLiteral("2019"),
+                            QStringLiteral("--restart-seconds"), QStringLiteral("2")}));
+    V7KAPP::instance()->show();
+    QCOMPARE(V7KAPP::instance()->pages.deviceInfo->configuredVersion(), QStringLiteral("4.41"));
+}
+
+void tst_Upgrade::connectAsksForShippedFirmware()
+{
+    QNetConfig::instance()->onClicked();
+    QVERIFY(V7KAPP::instance()->isConnected);
+    m_device = QNetConfig::instance()->deviceHandle();
+    DeviceInfo *page = V7KAPP::instance()->pages.deviceInfo;
+    QTRY_COMPARE_WITH_TIMEOUT(m_prompts.texts(),
+                              QStringList{QStringLiteral("当前固件版本是4.40,是否升级？")}, 5000);
+    QVERIFY(!page->statusTimer()->isActive());
+    QVERIFY(page->labelTimer()->isActive());
+    QCOMPARE(page->versionLabel()->text(), QStringLiteral("V4.40"));
+    QVERIFY(page->serialLabel()->text().startsWith(QLatin1String("V7K5")));
+    QCOMPARE(V7KAPP::instance()->firmwareVersionText, QStringLiteral("4.40"));
+    QCOMPARE(V7KAPP::instance()->posRecordSize, 52);
+    m_prompts.clear();
+}
+
+void tst_Upgrade::versionUnknownKeepsAsking()
+{
+    v7k_context unknown{};
+    std::strcpy(unknown.serial, "V7K50001");
+    DeviceInfo *page = V7KAPP::instance()->pages.deviceInfo;
+    QNetConfig::instance()->setDeviceHandleForTesting(&unknown);
+    page->startStatusTimer(500);
+    for (int tick = 0; tick < 3; ++tick)
+        page->onTimeout();
+    QNetConfig::instance()->setDeviceHandleForTesting(m_device);
+    QVERIFY2(page->statusTimer()->isActive(), "the step repeats until the version is known");
+    QVERIFY(m_prompts.texts().isEmpty());
+    page->stopStatusTimer();
+}
+
+void tst_Upgrade::shortBuildDateIsRequestedAgain()
+{
+    DeviceInfo *page = V7KAPP::instance()->pages.deviceInfo;
+    QTest::qWait(1200);
+    QCOMPARE(QByteArray(m_device->buildDate), QByteArray("2019"));
+    QVERIFY(page->buildDateTimer()->isActive());
+    QCOMPARE(page->buildDateLabel()->text(), QString());
+}
+
+ShengJiUi *tst_Upgrade::runUpgrade(UpgradeStarter::Variant variant, const QString &path)
+{
+    if (!UpgradeStarter::start(variant, path, V7KAPP::instance()))
+        return nullptr;
+    return qobject_cast<ShengJiUi *>(V7KAPP::instance()->upgradeWindow);
+}
+
+void tst_Upgrade::updateWindow()
+{
+    DeviceInfo *page = V7KAPP::instance()->pages.deviceInfo;
+    page->onTimeout1(); // the labels the update window copies
+    UpdataUi connected;
+    QVERIFY(connected.checkButton()->isEnabled());
+    QVERIFY(connected.upgradeButton()->isEnabled());
+    QCOMPARE(connected.versionLabel()->text(), QStringLiteral("V4.40"));
+    QCOMPARE(connected.statusLabel()->text(), QString());
+    connected.slotCheck();
+    QCOMPARE(connected.checkButton()->text(), QStringLiteral("已是最新版本"));
+
+    // A label that no longer matches the camera (an upgrade happened meanwhile): no claim.
+    UpdataUi stale;
+    stale.versionLabel()->setText(QStringLiteral("V4.30"));
+    stale.slotCheck();
+    QCOMPARE(stale.checkButton()->text(), QStringLiteral("检查新版本"));
+
+    V7KAPP::instance()->isConnected = false;
+    UpdataUi offline;
+    V7KAPP::instance()->isConnected = true;
+    QVERIFY(!offline.checkButton()->isEnabled());
+    QVERIFY(!offline.upgradeButton()->isEnabled());
+    QCOMPARE(offline.serialLabel()->text(), QString());
+    QCOMPARE(offline.versionLabel()->text(), QString());
+}
+
+void tst_Upgrade::foreignFileIsRefused()
+{
+    m_prompts.clear();
+    QVERIFY(!runUpgrade(UpgradeStarter::Variant::DeviceConfigured,
+                        m_shipped.filePath(QStringLiteral("notes.bin"))));
+    QCOMPARE(m_prompts.texts(),
+             QStringList{QStringLiteral("所选文件不是有效的固件！ / 未向相机发送任何数据")});
+    QCOMPARE(V7KAPP::instance()->upgradeWindow, nullptr);
+    QCOMPARE(akupgrader_get_progress(QNetConfig::instance()->upgraderHandle()), 0);
+}
+
+void tst_Upgrade::finishUpgrade(ShengJiUi *window, int minor)
+{
+    QVERIFY(window);
+    QVERIFY(window->isVisible());
+    QVERIFY(window->isModal());
+    // At 100 % the camera still has to restart with the new image: the window stays, and
+    // nothing closes it before that.
+    // The simulator's restart takes 2 s, several progress ticks.
+    QTRY_VERIFY_WITH_TIMEOUT(window->progressValue() == 100 || window->succeeded(), 20000);
+    QVERIFY2(!window->succeeded(), "100 % alone is not a success");
+    QCOMPARE(window->percentLabel()->text(), QStringLiteral("100%"));
+    QVERIFY(!window->close());
+    QVERIFY(window->isVisible());
+    QVERIFY(window->successLabel()->isHidden());
+    QVERIFY(window->okButton()->isHidden());
+    QTRY_VERIFY_WITH_TIMEOUT(window->succeeded(), 20000);
+    QVERIFY(!window->successLabel()->isHidden());
+    QVERIFY(!window->okButton()->isHidden());
+    QVERIFY(!window->progressTimer()->isActive());
+    QTRY_VERIFY_WITH_TIMEOUT(m_device->firmwareMinor == minor, 10000);
+    QCOMPARE(m_device->firmwareMajor, quint8(4));
+
+    QPointer<ShengJiUi> guard(window);
+    QTest::mouseClick(window->okButton(), Qt::LeftButton);
+    QTRY_VERIFY(guard.isNull() || !guard->isVisible());
+    QCOMPARE(V7KAPP::instance()->upgradeWindow, nullptr);
+    QVERIFY(V7KAPP::instance()->isConnected);
+}
+
+void tst_Upgrade::plainImage()
+{
+    m_prompts.clear();
+    ShengJiUi *window = runUpgrade(UpgradeStarter::Variant::DeviceConfigured,
+                                   m_shipped.filePath(QStringLiteral("V7K5_4.52.bin")));
+    finishUpgrade(window, 52);
+    QVERIFY(m_prompts.texts().isEmpty());
+}
+
+void tst_Upgrade::declinedDecryptionSendsNothing()
+{
+    m_prompts.clear();
+    m_prompts.answerQuestionsWith(false);
+    QFile::remove(UpgradeStarter::decryptedCopyPath());
+    QVERIFY(!runUpgrade(UpgradeStarter::Variant::DeviceConfigured,
+                        m_shipped.filePath(QStringLiteral("V7K5_4.53_enc.bin"))));
+    QCOMPARE(m_prompts.texts(), QStringList{QStringLiteral("您选的文件是加密文件，是否解密并继续升级？")});
+    QVERIFY(!QFile::exists(UpgradeStarter::decryptedCopyPath()));
+    QCOMPARE(V7KAPP::instance()->upgradeWindow, nullptr);
+}
+
+void tst_Upgrade::encryptedImage()
+{
+    m_prompts.clear();
+    m_prompts.answerQuestionsWith(true);
+    ShengJiUi *window = runUpgrade(UpgradeStarter::Variant::DeviceLocal,
+                                   m_shipped.filePath(QStringLiteral("V7K5_4.53_enc.bin")));
+    QVERIFY(QFile::exists(UpgradeStarter::decryptedCopyPath()));
+    std::vector<uint8_t> copy;
+    vived::FirmwareHeader header;
+    QVERIFY(vived::FirmwareImage::readFile(
+        QFile::encodeName(UpgradeStarter::decryptedCopyPath()).constData(), copy));
+    QVERIFY(vived::FirmwareImage::parse(copy, header));
+    QCOMPARE(int(header.minor), 53);
+    finishUpgrade(window, 53);
+}
+
+QTEST_MAIN(tst_Upgrade)
+#include "tst_upgrade.moc"
