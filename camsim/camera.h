@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+// The camera's state and its answer to each request.
 class Camera
 {
 public:

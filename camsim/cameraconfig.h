@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+// Model, versions, flights, signals and faults of one simulated camera.
 struct CameraConfig
 {
     std::string model = "V7K5";         // model word: V7K5 (52-byte POS records) or V7K3 (32)

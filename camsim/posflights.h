@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+// One of the fourteen slots and the file it holds.
 struct PosSlot
 {
     uint8_t fileNumber = 0;     // 0: empty slot
@@ -17,6 +18,7 @@ struct PosSlot
     std::vector<uint8_t> data;
 };
 
+// Generates the slots from the configuration, the same for the same seed.
 class PosFlights
 {
 public:

@@ -12,6 +12,7 @@ namespace vived {
 class Transport;
 class PosTransfer;
 
+// One camera: its device context, the requests that fill it and its POS transfer.
 class Device
 {
 public:

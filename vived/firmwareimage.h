@@ -8,6 +8,7 @@
 
 namespace vived {
 
+// The fields of a plain image header.
 struct FirmwareHeader
 {
     uint8_t major = 0;
@@ -19,6 +20,7 @@ struct FirmwareHeader
     std::string model;          // model word the image is for, at most 8 characters; empty = any
 };
 
+// Builds, checks, encrypts and decrypts firmware files.
 class FirmwareImage
 {
 public:

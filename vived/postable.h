@@ -7,6 +7,7 @@
 
 namespace vived {
 
+// One decoded POS record with the values the tables print.
 struct PosRecord
 {
     int id = 0;
@@ -17,6 +18,7 @@ struct PosRecord
     int32_t offsets[5] = {};    // front, right, back, left, centre (52-byte records)
 };
 
+// Decodes raw records and formats the rows of the main and per-lens tables.
 class PosTable
 {
 public:

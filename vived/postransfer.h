@@ -15,6 +15,7 @@ namespace vived {
 
 class Device;
 
+// Slot listing and file download of one device, behind its manager record.
 class PosTransfer
 {
 public:

@@ -56,6 +56,7 @@ enum UpgradePhase : uint8_t {
     PhaseFailed = 4,
 };
 
+// The status frame a camera pushes several times a second.
 struct StatusPayload
 {
     uint32_t state = 0;         // bit 1 GPS hardware good
@@ -72,6 +73,7 @@ struct StatusPayload
 };
 constexpr size_t kStatusSize = 60;
 
+// Answer to a version request.
 struct VersionPayload
 {
     uint8_t hardware = 0;
@@ -81,6 +83,7 @@ struct VersionPayload
 };
 constexpr size_t kVersionSize = 20;
 
+// Answer to a POS slot info request.
 struct PosInfoPayload
 {
     uint8_t slot = 0;
@@ -93,6 +96,7 @@ struct PosInfoPayload
 };
 constexpr size_t kPosInfoSize = 18;
 
+// A request for one chunk of a POS file.
 struct PosReadPayload
 {
     uint8_t fileNumber = 0;
@@ -102,6 +106,7 @@ struct PosReadPayload
 constexpr size_t kPosReadSize = 7;
 constexpr uint16_t kMaxPosChunk = 1024;
 
+// The chunk of a POS file that answers a read.
 struct PosDataPayload
 {
     uint8_t fileNumber = 0;
@@ -109,6 +114,7 @@ struct PosDataPayload
     std::vector<uint8_t> data;
 };
 
+// Announcement of a firmware image.
 struct FwStartPayload
 {
     uint8_t target = 0;
@@ -119,6 +125,7 @@ struct FwStartPayload
 };
 constexpr size_t kFwStartSize = 20;
 
+// One chunk of a firmware image.
 struct FwChunkPayload
 {
     uint32_t offset = 0;
@@ -126,6 +133,7 @@ struct FwChunkPayload
 };
 constexpr uint16_t kMaxFwChunk = 1408;
 
+// The acknowledgement of a firmware chunk.
 struct FwChunkAck
 {
     uint32_t offset = 0;
@@ -133,6 +141,7 @@ struct FwChunkAck
     uint8_t result = 0;
 };
 
+// The camera's upgrade phase, polled through its restart.
 struct FwProgressPayload
 {
     uint8_t phase = PhaseIdle;

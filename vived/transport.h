@@ -35,6 +35,7 @@ struct LinkStats
     uint32_t timeouts = 0;
 };
 
+// Socket, receive thread and waiting requests of one camera link.
 class Transport : public AkTele
 {
 public:

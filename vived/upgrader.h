@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+// The opaque C handle; Upgrader is the only kind.
 struct AkUpgrader
 {
 };
@@ -18,6 +19,7 @@ namespace vived {
 
 class Transport;
 
+// One firmware upgrade at a time over a transport.
 class Upgrader : public AkUpgrader
 {
 public:
