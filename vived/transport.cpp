@@ -138,6 +138,15 @@ void Transport::after(int ms, std::function<void()> fn)
     m_timers.emplace_back(Clock::now() + std::chrono::milliseconds(ms), std::move(fn));
 }
 
+std::vector<uint32_t> Transport::waitingSequences()
+{
+    std::lock_guard<std::mutex> lock(m_pendingMutex);
+    std::vector<uint32_t> sequences;
+    for (const auto &entry : m_pending)
+        sequences.push_back(entry.first);
+    return sequences;
+}
+
 void Transport::forget(uint32_t sequence)
 {
     std::lock_guard<std::mutex> lock(m_pendingMutex);

@@ -70,6 +70,11 @@ public:
     void markUpgrade(bool running);
     void upgradeProgressed();
 
+    // Feeds one datagram as if it had arrived from the camera, and lists the sequence numbers
+    // of the waiting requests: the seam through which the link's fuzz target drives dispatch.
+    void deliver(const uint8_t *data, size_t size) { handleDatagram(data, size); }
+    std::vector<uint32_t> waitingSequences();
+
     void countUnexpected()
     {
         ++m_stats.unexpectedReplies;
