@@ -69,8 +69,7 @@ ExifDecoder::ExifDecoder(const unsigned char *data, size_t size, PhotoInfo *info
     : m_base(data)
     , m_size(size)
     , m_info(info)
-{
-}
+{}
 
 void ExifDecoder::setError(const char *text)
 {
@@ -160,8 +159,8 @@ bool ExifDecoder::decode()
     }
     processDirectory(first, 0, false);
 
-    if (m_thumbnailOffset != 0 && m_thumbnailSize != 0
-        && inBlock(m_thumbnailOffset, m_thumbnailSize)) {
+    if (m_thumbnailOffset != 0 && m_thumbnailSize != 0 &&
+        inBlock(m_thumbnailOffset, m_thumbnailSize)) {
         m_info->thumbnailOffset = m_thumbnailOffset;
         m_info->thumbnailSize = m_thumbnailSize;
     }
@@ -234,12 +233,13 @@ void ExifDecoder::processSubdirectory(uint32_t offset, int depth, bool gps)
         processDirectory(offset, depth + 1, false);
 }
 
-void ExifDecoder::processEntry(unsigned tag, int format, uint64_t components,
-                               size_t valueOffset, uint64_t byteCount, int depth)
+void ExifDecoder::processEntry(unsigned tag, int format, uint64_t components, size_t valueOffset,
+                               uint64_t byteCount, int depth)
 {
     const unsigned char *value = m_base + valueOffset;
     // Text tags hold no number; a zero-count entry has nothing to convert.
-    const double v = (format == kFormatAscii || components == 0) ? 0.0 : number(valueOffset, format);
+    const double v =
+        (format == kFormatAscii || components == 0) ? 0.0 : number(valueOffset, format);
     PhotoInfo &info = *m_info;
     switch (tag) {
     case 0x010F:
@@ -401,12 +401,12 @@ void ExifDecoder::processGpsDirectory(size_t start)
             valueOffset = offset;
         }
         const bool threeNumbers = components >= 3 && format != kFormatAscii;
-        const double first = (components == 0 || format == kFormatAscii)
-                                 ? 0.0 : number(valueOffset, int(format));
+        const double first =
+            (components == 0 || format == kFormatAscii) ? 0.0 : number(valueOffset, int(format));
         auto degrees = [&] {
             const int step = kFormatSize[format];
-            return first + number(valueOffset + step, int(format)) / 60
-                   + number(valueOffset + 2 * step, int(format)) / 3600;
+            return first + number(valueOffset + step, int(format)) / 60 +
+                   number(valueOffset + 2 * step, int(format)) / 3600;
         };
         switch (tag) {
         case 1:

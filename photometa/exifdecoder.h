@@ -16,7 +16,10 @@ public:
     bool decode();
 
 private:
-    bool inBlock(uint64_t offset, uint64_t length) const { return offset <= m_size && length <= m_size - offset; }
+    bool inBlock(uint64_t offset, uint64_t length) const
+    {
+        return offset <= m_size && length <= m_size - offset;
+    }
     unsigned u16(size_t offset) const;
     uint32_t u32(size_t offset) const;
     double number(size_t offset, int format) const;
@@ -35,5 +38,6 @@ private:
     uint32_t m_thumbnailOffset = 0;
     uint32_t m_thumbnailSize = 0;
     std::set<size_t> m_visited; // directory offsets * 2, + 1 for GPS directories
-    int m_entryBudget = 20000; // real blocks hold a few hundred entries in all; hostile ones chain thousands
+    int m_entryBudget =
+        20000; // real blocks hold a few hundred entries in all; hostile ones chain thousands
 };
