@@ -30,6 +30,7 @@ private slots:
     void readBackByExiftool();
     void badBuffersLeaveOutputAlone_data();
     void badBuffersLeaveOutputAlone();
+    void photoWithoutExif();
     void filesThatCannotBeTagged();
     void fiveThreadsAtOnce();
 
@@ -188,6 +189,25 @@ void TestGeotag::badBuffersLeaveOutputAlone()
     QVERIFY(!Geotag::tagBuffer(input, 20, {latitude, 113.0, 50.0}, &out, &error));
     QCOMPARE(out, sentinel);
     QVERIFY(!error.isEmpty());
+}
+
+// Photos straight from an image editor carry no EXIF block; tagging creates one.
+void TestGeotag::photoWithoutExif()
+{
+    const QByteArray plain = contents(QStringLiteral(V7_TESTDATA_DIR "/no_exif.jpg"));
+    QVERIFY(!plain.isEmpty());
+    QVERIFY(!ExifReader::readBuffer(plain.constData(), size_t(plain.size())).exifFound);
+    QByteArray tagged;
+    QString error;
+    QVERIFY2(Geotag::tagBuffer(plain, 20, {-23.5, 113.25125, 152.3}, &tagged, &error),
+             qPrintable(error));
+    const PhotoInfo info = ExifReader::readBuffer(tagged.constData(), size_t(tagged.size()));
+    QVERIFY(info.exifFound);
+    QCOMPARE(info.focalLength, 20.0);
+    QCOMPARE(info.gpsLatitudeRef, 'S');
+    QCOMPARE(info.gpsLatitude, -23.5);
+    QCOMPARE(info.width, 64);
+    QCOMPARE(imageData(tagged), imageData(plain));
 }
 
 void TestGeotag::filesThatCannotBeTagged()
