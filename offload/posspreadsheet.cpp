@@ -23,7 +23,7 @@ int countFields(QFile *file)
     QTextStream in(file);
     int count = 0;
     while (!in.atEnd())
-        count += in.readLine().split(QLatin1Char(',')).size();
+        count += int(in.readLine().split(QLatin1Char(',')).size());
     return count;
 }
 

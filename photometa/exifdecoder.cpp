@@ -386,7 +386,7 @@ void ExifDecoder::processGpsDirectory(size_t start)
         const double first =
             (components == 0 || format == kFormatAscii) ? 0.0 : number(valueOffset, int(format));
         auto degrees = [&] {
-            const int step = kFormatSize[format];
+            const size_t step = size_t(kFormatSize[format]);
             return first + number(valueOffset + step, int(format)) / 60 +
                    number(valueOffset + 2 * step, int(format)) / 3600;
         };
