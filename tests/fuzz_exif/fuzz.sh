@@ -1,15 +1,13 @@
 #!/usr/bin/env bash
 # Bounded fuzz run of the EXIF reader: fuzz.sh [seconds] (default 60).
-# Builds fuzz_exif with clang into build-fuzz/ (or $V7_FUZZ_BUILD_DIR), fuzzes from the kept
-# seeds and former crashes, and writes any new crash input into regressions/ for the replay test.
+# Builds fuzz_exif with the "fuzz" CMake preset (clang, build-fuzz/), fuzzes from the kept seeds
+# and former crashes, and writes any new crash input into regressions/ for the replay test.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 seconds=${1:-60}
-build=${V7_FUZZ_BUILD_DIR:-$top/build-fuzz}
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DV7_FUZZ=ON > /dev/null
-cmake --build "$build" --target fuzz_exif
+build=$top/build-fuzz
+(cd "$top" && cmake --preset fuzz > /dev/null && cmake --build --preset fuzz --target fuzz_exif)
 # New corpus units go to a scratch folder, so the kept seeds stay a small hand-picked set.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
