@@ -75,20 +75,34 @@ void TestPosSpreadsheet::layouts_data()
                shortRow(7, "1.5", "2.5", "3.5", "2019/03/28 10-00-05")
         << 2 << "1.5000000 2.5000000 3.500" << QList<uint>{kTen + 5};
 
-    // Any other header count puts date and time in columns 15 and 16.
-    QTest::newRow("long layout") << QByteArray("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_"
-                                               "GPS\tSpeed\tTime\toffset1\toffset2\n") +
-                                        "3 \t10.0 \t20.0 \t30.0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 "
-                                        "\t0 \t0 \t2019/03/28 \t10-00-09 \t \n"
-                                 << 2 << "10.0000000 20.0000000 30.000" << QList<uint>{kTen + 9};
+    // Date and time follow the "Time" name, wherever it stands.
+    QTest::newRow("time after fourteen names")
+        << QByteArray("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\toffset1\toffset2"
+                      "\toffset3\toffset4\toffset5\tTime\n") +
+               "3 \t10.0 \t20.0 \t30.0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t2019/03/28 \t10-00-09 \n"
+        << 2 << "10.0000000 20.0000000 30.000" << QList<uint>{kTen + 9};
 
-    QTest::newRow("main table of five-lens records: offsets land in the time columns")
-        << QByteArray(
-               "ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\toffset1\toffset2"
-               "\toffset3\toffset4\toffset5\t \n") +
-               "1 \t112.6000000 \t23.4463420 \t100.000 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 \t"
-               "2019-03-28 10-00-00 \t0 \t0 \t0 \t0 \t0 \t \n"
-        << 2 << "112.6000000 23.4463420 100.000" << QList<uint>{MyExcelObject::InvalidTime};
+    const QByteArray fiveLensRow =
+        "1 \t112.6000000 \t23.4463420 \t100.000 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 \t"
+        "2019-03-28 10-00-00 \t0 \t120 \t-1 \t0 \t35 \t \n";
+    QTest::newRow("main table of five-lens records")
+        << QByteArray("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\toffset1"
+                      "\toffset2\toffset3\toffset4\toffset5\t \n")
+               + fiveLensRow + QByteArray(fiveLensRow).replace("10-00-00", "10-00-02")
+        << 3 << "112.6000000 23.4463420 100.000; 112.6000000 23.4463420 100.000"
+        << QList<uint>{kTen, kTen + 2};
+
+    QTest::newRow("main table of single-lens records")
+        << QByteArray("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tTime\t \n")
+               + "1 \t112.6 \t23.4 \t100.000 \t90.00 \t1.0 \t2.0 \t90.00 \t2019-03-28 10-00-00 \t \n"
+               + "2 \t112.7 \t23.5 \t101.000 \t90.00 \t1.0 \t2.0 \t90.00 \t2019-03-28 10-00-04 \t \n"
+        << 3 << "112.6000000 23.4000000 100.000; 112.7000000 23.5000000 101.000"
+        << QList<uint>{kTen, kTen + 4};
+
+    QTest::newRow("no time name, other count: columns 15 and 16")
+        << QByteArray("ID Lon Lat Alt\n")
+               + "1 1 2 3 0 0 0 0 0 0 0 0 0 0 2019-03-28 10-00-07\n"
+        << 2 << "1.0000000 2.0000000 3.000" << QList<uint>{kTen + 7};
 
     QTest::newRow("time that does not parse")
         << kShortHeader + shortRow(1, "1", "2", "3", "2019-13-45 10-00-00") << 2
