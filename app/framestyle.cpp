@@ -3,10 +3,12 @@
 #include <QBitmap>
 #include <QFont>
 #include <QFontDatabase>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
 #include <QPixmap>
 #include <QWidget>
+#include <QWindow>
 
 #include "v7kapp.h"
 
@@ -52,6 +54,13 @@ void registerFontSubstitutions()
         return;
     for (const char *asked : {"微软雅黑", "Microsoft YaHei", "Adobe Arabic"})
         QFont::insertSubstitutions(QString::fromUtf8(asked), substitutes);
+}
+
+void dragWindow(QWidget *bar, QMouseEvent *event)
+{
+    QWidget *top = bar->window();
+    if (event->button() == Qt::LeftButton && top->isWindow() && top->windowHandle())
+        top->windowHandle()->startSystemMove();
 }
 
 void centreOnMainWindow(QWidget *box)

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class QMouseEvent;
 class QWidget;
 
 // The look shared by every frameless window: a rounded mask and a background picture.
@@ -16,6 +17,10 @@ void setScaledBackground(QWidget *widget, const QString &resource);
 // Registers the families the program asks for ("微软雅黑", "Microsoft YaHei", "Adobe Arabic")
 // as substitutes of an installed CJK font, so Chinese texts render everywhere.
 void registerFontSubstitutions();
+
+// A left press on a title bar: the window system moves the bar's top-level window with the
+// pointer.
+void dragWindow(QWidget *bar, QMouseEvent *event);
 
 // Moves `box` so that it is centred on the main window (each half in whole numbers).
 void centreOnMainWindow(QWidget *box);

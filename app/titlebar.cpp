@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QUrl>
-#include <QWindow>
 
 #include "framestyle.h"
 #include "mylabel.h"
@@ -104,9 +103,7 @@ bool TitleBar::eventFilter(QObject *watched, QEvent *event)
 
 void TitleBar::mousePressEvent(QMouseEvent *event)
 {
-    QWidget *top = window();
-    if (event->button() == Qt::LeftButton && top->isWindow() && top->windowHandle())
-        top->windowHandle()->startSystemMove();
+    FrameStyle::dragWindow(this, event);
 }
 
 void TitleBar::mouseDoubleClickEvent(QMouseEvent *)

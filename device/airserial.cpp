@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QStackedWidget>
-#include <QWindow>
 
 #include "framestyle.h"
 #include "mylabel.h"
@@ -42,9 +41,7 @@ void WifiTitleBar::onClicked()
 
 void WifiTitleBar::mousePressEvent(QMouseEvent *event)
 {
-    QWidget *top = window();
-    if (event->button() == Qt::LeftButton && top->isWindow() && top->windowHandle())
-        top->windowHandle()->startSystemMove();
+    FrameStyle::dragWindow(this, event);
     event->ignore();
 }
 

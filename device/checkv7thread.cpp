@@ -5,6 +5,7 @@
 
 #include <sys/statvfs.h>
 
+#include "crashdump.h"
 #include "v7kapp.h"
 
 CheckV7Thread::CheckV7Thread(const QStringList &cardPaths, QObject *parent)
@@ -25,6 +26,7 @@ double CheckV7Thread::diskSpaceGiB(const QString &path, bool total)
 
 void CheckV7Thread::run()
 {
+    CrashDump::prepareCurrentThread();
     bool anyCard = false;
     for (int position = 0; position < 5; ++position) {
         const QString path = m_paths.value(position);

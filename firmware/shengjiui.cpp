@@ -5,7 +5,6 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QTimer>
-#include <QWindow>
 
 #include "deviceinfo.h"
 #include "downloaddata.h"
@@ -32,9 +31,7 @@ void ShengjiTitlebar::onClicked()
 
 void ShengjiTitlebar::mousePressEvent(QMouseEvent *event)
 {
-    QWidget *top = window();
-    if (event->button() == Qt::LeftButton && top->isWindow() && top->windowHandle())
-        top->windowHandle()->startSystemMove();
+    FrameStyle::dragWindow(this, event);
     event->ignore();
 }
 

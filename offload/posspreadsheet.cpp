@@ -9,8 +9,8 @@ namespace {
 // A field naming a column; the test is a substring test, so "GPSTime" is a header too.
 bool isHeaderField(const QString &field)
 {
-    static const char *const names[] = {"offset", "ID",      "Lon",  "Lat",  "Alt",  "Heading",
-                                        "Pitch",  "Roll",    "Psi_GPS", "Time", "Speed"};
+    static const char *const names[] = {"offset", "ID",   "Lon",     "Lat",  "Alt",  "Heading",
+                                        "Pitch",  "Roll", "Psi_GPS", "Time", "Speed"};
     for (const char *name : names) {
         if (field.contains(QLatin1String(name)))
             return true;
@@ -23,7 +23,7 @@ int countFields(QFile *file)
     QTextStream in(file);
     int count = 0;
     while (!in.atEnd())
-        count += in.readLine().split(QLatin1Char(',')).size();
+        count += int(in.readLine().split(QLatin1Char(',')).size());
     return count;
 }
 
@@ -48,10 +48,14 @@ void read(const QString &path, MyExcelObject *object)
     object->count = countFields(&file);
     file.seek(0);
 
-    // The ten names of a per-camera table select the short layout (date and time in columns 10
-    // and 11); any other header set puts them in columns 15 and 16.
+    // Date and time follow the "Time" name: a row holds one field per name, and one more because
+    // the time text is a date and a time of day. This reads the per-camera tables (ten names,
+    // date and time in columns 10 and 11), the five-lens main table (offsets after the time) and
+    // the single-lens one (nine names). Without a "Time" name: columns 10 and 11 for ten names,
+    // else 15 and 16.
     QTextStream in(&file);
     int headers = 0;
+    int timeHeader = 0;
     int column = 0;
     PosPoint point;
     QString date;
@@ -63,12 +67,14 @@ void read(const QString &path, MyExcelObject *object)
         const QString field = token.section(QLatin1Char(','), 0, 0);
         if (isHeaderField(field)) {
             ++headers;
+            if (timeHeader == 0 && field.contains(QLatin1String("Time")))
+                timeHeader = headers;
             continue;
         }
         ++column;
-        const bool shortLayout = headers == 10;
-        const int dateColumn = shortLayout ? 10 : 15;
-        const int timeColumn = shortLayout ? 11 : 16;
+        const int dateColumn = timeHeader ? timeHeader : (headers == 10 ? 10 : 15);
+        const int timeColumn = dateColumn + 1;
+        const int rowLength = timeHeader ? qMax(headers + 1, timeColumn) : timeColumn;
         if (column == 2) {
             point.x = field.toDouble();
         } else if (column == 3) {
@@ -84,8 +90,9 @@ void read(const QString &path, MyExcelObject *object)
             time.replace(QLatin1Char('-'), QLatin1Char(':'));
             object->timeList.append(recordTime(date, time));
             date.clear();
-            column = 0;
         }
+        if (column >= rowLength)
+            column = 0;
     }
 }
 
@@ -94,8 +101,7 @@ void read(const QString &path, MyExcelObject *object)
 MyReadExcelThread::MyReadExcelThread(const QString &path, QObject *parent)
     : QThread(parent)
     , m_path(path)
-{
-}
+{}
 
 MyReadExcelThread::~MyReadExcelThread()
 {

@@ -69,9 +69,11 @@ bool write(const QByteArray &jpeg, int focalLengthMm, const GeoPosition &positio
         exif["Exif.GPSInfo.GPSLatitudeRef"] = std::string(position.latitude < 0 ? "S" : "N");
         exif["Exif.GPSInfo.GPSLatitude"] = Geotag::rationalDegrees(position.latitude).toStdString();
         exif["Exif.GPSInfo.GPSLongitudeRef"] = std::string(position.longitude < 0 ? "W" : "E");
-        exif["Exif.GPSInfo.GPSLongitude"] = Geotag::rationalDegrees(position.longitude).toStdString();
+        exif["Exif.GPSInfo.GPSLongitude"] =
+            Geotag::rationalDegrees(position.longitude).toStdString();
         exif["Exif.GPSInfo.GPSAltitudeRef"] = std::string(position.altitude < 0 ? "1" : "0");
-        exif["Exif.GPSInfo.GPSAltitude"] = Geotag::altitudeThousandths(position.altitude).toStdString();
+        exif["Exif.GPSInfo.GPSAltitude"] =
+            Geotag::altitudeThousandths(position.altitude).toStdString();
         // When the block outgrows its 64 KiB section the library silently leaves tags out;
         // a photo that loses any tag was not tagged, it was damaged.
         std::set<std::string> keys;

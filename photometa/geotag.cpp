@@ -56,8 +56,8 @@ bool tagHeader(const QByteArray &header, int focalLengthMm, const GeoPosition &p
                QByteArray *newHeader, QString *error)
 {
     QByteArray tagged;
-    if (!ExifTagWriter::write(header + QByteArray("\xFF\xD9", 2), focalLengthMm, position,
-                              &tagged, error))
+    if (!ExifTagWriter::write(header + QByteArray("\xFF\xD9", 2), focalLengthMm, position, &tagged,
+                              error))
         return false;
     qsizetype end = 0;
     const qsizetype scan = scanStart(tagged, &end);
@@ -94,7 +94,8 @@ QString rationalDegrees(double degrees)
 QString altitudeThousandths(double metres)
 {
     const double thousandths = std::fabs(metres) * 1000;
-    return QStringLiteral("%1/1000").arg(thousandths <= kMaxNumerator ? qulonglong(thousandths) : 0);
+    return QStringLiteral("%1/1000").arg(thousandths <= kMaxNumerator ? qulonglong(thousandths)
+                                                                      : 0);
 }
 
 bool tagBuffer(const QByteArray &jpeg, int focalLengthMm, const GeoPosition &position,
@@ -115,8 +116,7 @@ bool tagBuffer(const QByteArray &jpeg, int focalLengthMm, const GeoPosition &pos
     return true;
 }
 
-bool tagFile(const QString &path, int focalLengthMm, const GeoPosition &position,
-             QString *error)
+bool tagFile(const QString &path, int focalLengthMm, const GeoPosition &position, QString *error)
 {
     if (!checkArguments(focalLengthMm, position, error))
         return false;
@@ -138,8 +138,8 @@ bool tagFile(const QString &path, int focalLengthMm, const GeoPosition &position
         if (read.size() != size)
             return fail(error, QStringLiteral("cannot read %1: %2").arg(path, in.errorString()));
     }
-    const QByteArray original = mapped ? QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), size)
-                                       : read;
+    const QByteArray original =
+        mapped ? QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), size) : read;
     if (original.size() < 2 || uchar(original[0]) != 0xFF || uchar(original[1]) != 0xD8)
         return fail(error, QStringLiteral("%1 is not a JPEG file").arg(path));
 
@@ -155,8 +155,8 @@ bool tagFile(const QString &path, int focalLengthMm, const GeoPosition &position
     }
 
     PhotoReplacer out(path, in.permissions());
-    if (!out.write(newHeader) || (scan >= 0 && !out.write(original.constData() + scan, size - scan))
-        || !out.commit())
+    if (!out.write(newHeader) ||
+        (scan >= 0 && !out.write(original.constData() + scan, size - scan)) || !out.commit())
         return fail(error, out.errorString());
     return true;
 }

@@ -10,11 +10,12 @@ PhotoReplacer::PhotoReplacer(const QString &path, QFileDevice::Permissions permi
     : m_path(path)
     , m_permissions(permissions)
     // Hidden, so a half-written leftover of a killed run is no photo to the offload's file scan.
-    , m_temp(QFileInfo(path).absolutePath() + QStringLiteral("/.") + QFileInfo(path).fileName()
-             + QStringLiteral(".XXXXXX"))
+    , m_temp(QFileInfo(path).absolutePath() + QStringLiteral("/.") + QFileInfo(path).fileName() +
+             QStringLiteral(".XXXXXX"))
 {
     if (!m_temp.open())
-        failed(QStringLiteral("cannot create a temporary file beside %1: %2").arg(path, m_temp.errorString()));
+        failed(QStringLiteral("cannot create a temporary file beside %1: %2")
+                   .arg(path, m_temp.errorString()));
 }
 
 bool PhotoReplacer::failed(const QString &what)

@@ -101,6 +101,5 @@ int run(const QStringList &arguments)
     return failures == 0 ? 0 : 1;
 }
 
-ToolCommand command("geotag", "write POS positions into photos (--pos TABLE.xls --focal MM)",
-                    &run);
+ToolCommand command("geotag", "write POS positions into photos (--pos TABLE.xls --focal MM)", &run);
 } // namespace

@@ -64,7 +64,8 @@ QStringList copies(const QString &master, const QString &folder, int count)
     QDir().mkpath(folder);
     QStringList files;
     for (int i = 0; i < count; ++i) {
-        const QString path = QStringLiteral("%1/IMG_%2.jpg").arg(folder).arg(i, 4, 10, QLatin1Char('0'));
+        const QString path =
+            QStringLiteral("%1/IMG_%2.jpg").arg(folder).arg(i, 4, 10, QLatin1Char('0'));
         QFile::copy(master, path);
         files << path;
     }
@@ -84,7 +85,8 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const int count = qEnvironmentVariableIsSet("V7_BENCH_PHOTOS")
-                          ? qEnvironmentVariableIntValue("V7_BENCH_PHOTOS") : 200;
+                          ? qEnvironmentVariableIntValue("V7_BENCH_PHOTOS")
+                          : 200;
     const QString v7tool = QStringLiteral(V7TOOL_PATH);
     const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
     const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
@@ -100,11 +102,11 @@ int main(int argc, char *argv[])
     if (!run(convert, {QStringLiteral("-size"), QStringLiteral("6000x4000"),
                        QStringLiteral("gradient:#3a6b35-#c9b38a"), QStringLiteral("-attenuate"),
                        QStringLiteral("0.4"), QStringLiteral("+noise"), QStringLiteral("Gaussian"),
-                       QStringLiteral("-quality"), QStringLiteral("90"), master})
-        || !run(exiftool, {QStringLiteral("-q"), QStringLiteral("-overwrite_original"),
-                           QStringLiteral("-Make=Bench"), QStringLiteral("-Model=V7 Center"),
-                           QStringLiteral("-DateTimeOriginal=2019:03:28 10:00:00"),
-                           QStringLiteral("-FocalLength=20"), master}))
+                       QStringLiteral("-quality"), QStringLiteral("90"), master}) ||
+        !run(exiftool, {QStringLiteral("-q"), QStringLiteral("-overwrite_original"),
+                        QStringLiteral("-Make=Bench"), QStringLiteral("-Model=V7 Center"),
+                        QStringLiteral("-DateTimeOriginal=2019:03:28 10:00:00"),
+                        QStringLiteral("-FocalLength=20"), master}))
         return 1;
     std::printf("photo size %.1f MB\n", QFile(master).size() / 1e6);
 
@@ -118,39 +120,53 @@ int main(int argc, char *argv[])
     table.write("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\t \n");
     for (int i = 0; i < count; ++i) {
         const Position p = positionOf(i);
-        table.write(QStringLiteral("%1 \t%2 \t%3 \t%4 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 \t2019-03-28 10-%5-%6 \t \n")
-                        .arg(i + 1).arg(p.lon, 0, 'f', 7).arg(p.lat, 0, 'f', 7).arg(p.alt, 0, 'f', 3)
-                        .arg(i / 60 % 60, 2, 10, QLatin1Char('0')).arg(i % 60, 2, 10, QLatin1Char('0'))
-                        .toUtf8());
+        table.write(
+            QStringLiteral(
+                "%1 \t%2 \t%3 \t%4 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 \t2019-03-28 10-%5-%6 \t \n")
+                .arg(i + 1)
+                .arg(p.lon, 0, 'f', 7)
+                .arg(p.lat, 0, 'f', 7)
+                .arg(p.alt, 0, 'f', 3)
+                .arg(i / 60 % 60, 2, 10, QLatin1Char('0'))
+                .arg(i % 60, 2, 10, QLatin1Char('0'))
+                .toUtf8());
         // exiftool gets the same tags and values, all photos in one process (its fastest way).
-        args.write(QStringLiteral("-overwrite_original\n-n\n-FocalLength=20\n-GPSVersionID=2 2 0 0\n"
-                                  "-GPSLatitudeRef=N\n-GPSLatitude=%1\n-GPSLongitudeRef=E\n"
-                                  "-GPSLongitude=%2\n-GPSAltitudeRef=0\n-GPSAltitude=%3\n%4\n-execute\n")
-                       .arg(p.lat, 0, 'f', 7).arg(p.lon, 0, 'f', 7).arg(p.alt, 0, 'f', 3)
-                       .arg(theirs.at(i)).toUtf8());
+        args.write(
+            QStringLiteral("-overwrite_original\n-n\n-FocalLength=20\n-GPSVersionID=2 2 0 0\n"
+                           "-GPSLatitudeRef=N\n-GPSLatitude=%1\n-GPSLongitudeRef=E\n"
+                           "-GPSLongitude=%2\n-GPSAltitudeRef=0\n-GPSAltitude=%3\n%4\n-execute\n")
+                .arg(p.lat, 0, 'f', 7)
+                .arg(p.lon, 0, 'f', 7)
+                .arg(p.alt, 0, 'f', 3)
+                .arg(theirs.at(i))
+                .toUtf8());
     }
     table.close();
     args.close();
 
-    const double tagOurs = timed(v7tool, QStringList{QStringLiteral("geotag"), QStringLiteral("--pos"),
-                                                     table.fileName(), QStringLiteral("--focal"),
-                                                     QStringLiteral("20")} + ours);
-    const double tagTheirs = timed(exiftool, {QStringLiteral("-q"), QStringLiteral("-@"), args.fileName()});
+    const double tagOurs = timed(
+        v7tool, QStringList{QStringLiteral("geotag"), QStringLiteral("--pos"), table.fileName(),
+                            QStringLiteral("--focal"), QStringLiteral("20")} +
+                    ours);
+    const double tagTheirs =
+        timed(exiftool, {QStringLiteral("-q"), QStringLiteral("-@"), args.fileName()});
     if (tagOurs < 0 || tagTheirs < 0)
         return 1;
 
     // Both tools must have written the same position into the last photo.
     QByteArray check;
     const Position last = positionOf(count - 1);
-    if (!run(exiftool, {QStringLiteral("-j"), QStringLiteral("-n"), QStringLiteral("-GPSLatitude"),
-                        QStringLiteral("-GPSLongitude"), QStringLiteral("-GPSAltitude"),
-                        ours.last(), theirs.last()}, &check))
+    if (!run(exiftool,
+             {QStringLiteral("-j"), QStringLiteral("-n"), QStringLiteral("-GPSLatitude"),
+              QStringLiteral("-GPSLongitude"), QStringLiteral("-GPSAltitude"), ours.last(),
+              theirs.last()},
+             &check))
         return 1;
     for (const QJsonValue &v : QJsonDocument::fromJson(check).array()) {
         const QJsonObject o = v.toObject();
-        if (std::fabs(o.value(QLatin1String("GPSLatitude")).toDouble() - last.lat) > 1e-6
-            || std::fabs(o.value(QLatin1String("GPSLongitude")).toDouble() - last.lon) > 1e-6
-            || std::fabs(o.value(QLatin1String("GPSAltitude")).toDouble() - last.alt) > 1e-3) {
+        if (std::fabs(o.value(QLatin1String("GPSLatitude")).toDouble() - last.lat) > 1e-6 ||
+            std::fabs(o.value(QLatin1String("GPSLongitude")).toDouble() - last.lon) > 1e-6 ||
+            std::fabs(o.value(QLatin1String("GPSAltitude")).toDouble() - last.alt) > 1e-3) {
             std::fprintf(stderr, "bench_geotag: wrong position in %s\n",
                          qPrintable(o.value(QLatin1String("SourceFile")).toString()));
             return 1;
@@ -159,8 +175,9 @@ int main(int argc, char *argv[])
     report("geotag", count, tagOurs, tagTheirs);
 
     const double readOurs = timed(v7tool, QStringList{QStringLiteral("exif")} + ours);
-    const double readTheirs = timed(exiftool, QStringList{QStringLiteral("-fast"), QStringLiteral("-j"),
-                                                          QStringLiteral("-n")} + ours);
+    const double readTheirs = timed(
+        exiftool,
+        QStringList{QStringLiteral("-fast"), QStringLiteral("-j"), QStringLiteral("-n")} + ours);
     if (readOurs < 0 || readTheirs < 0)
         return 1;
     report("exif reader", count, readOurs, readTheirs);

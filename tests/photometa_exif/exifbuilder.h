@@ -14,11 +14,13 @@ public:
         quint16 tag = 0;
         quint16 format = 0;
         quint32 count = 0;
-        QByteArray value;   // in the builder's byte order
-        bool raw = false;   // value is the 4 entry bytes as they are (offsets for fault tests)
+        QByteArray value; // in the builder's byte order
+        bool raw = false; // value is the 4 entry bytes as they are (offsets for fault tests)
     };
 
-    explicit ExifBuilder(bool motorola) : m_motorola(motorola) {}
+    explicit ExifBuilder(bool motorola)
+        : m_motorola(motorola)
+    {}
 
     QByteArray u16(quint32 v) const;
     QByteArray u32(quint32 v) const;

@@ -74,15 +74,23 @@ void TestExifReader::initTestCase()
     const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
     if (exiftool.isEmpty())
         return; // the oracle test skips itself; the others need no oracle
-    QStringList args{QStringLiteral("-j"), QStringLiteral("-n"),
-                     QStringLiteral("-EXIF:Make"), QStringLiteral("-EXIF:Model"),
-                     QStringLiteral("-EXIF:DateTimeOriginal"), QStringLiteral("-File:ImageWidth"),
-                     QStringLiteral("-File:ImageHeight"), QStringLiteral("-IFD0:Orientation"),
-                     QStringLiteral("-EXIF:FocalLength"), QStringLiteral("-EXIF:ExposureTime"),
-                     QStringLiteral("-EXIF:ShutterSpeedValue"), QStringLiteral("-EXIF:FNumber"),
-                     QStringLiteral("-EXIF:ApertureValue"), QStringLiteral("-EXIF:ISO"),
+    QStringList args{QStringLiteral("-j"),
+                     QStringLiteral("-n"),
+                     QStringLiteral("-EXIF:Make"),
+                     QStringLiteral("-EXIF:Model"),
+                     QStringLiteral("-EXIF:DateTimeOriginal"),
+                     QStringLiteral("-File:ImageWidth"),
+                     QStringLiteral("-File:ImageHeight"),
+                     QStringLiteral("-IFD0:Orientation"),
+                     QStringLiteral("-EXIF:FocalLength"),
+                     QStringLiteral("-EXIF:ExposureTime"),
+                     QStringLiteral("-EXIF:ShutterSpeedValue"),
+                     QStringLiteral("-EXIF:FNumber"),
+                     QStringLiteral("-EXIF:ApertureValue"),
+                     QStringLiteral("-EXIF:ISO"),
                      QStringLiteral("-Composite:GPSLatitude"),
-                     QStringLiteral("-Composite:GPSLongitude"), QStringLiteral("-File:ExifByteOrder")};
+                     QStringLiteral("-Composite:GPSLongitude"),
+                     QStringLiteral("-File:ExifByteOrder")};
     for (const QString &f : sampleFiles())
         args << QDir(samplesDir()).filePath(f);
     QProcess p;
@@ -124,15 +132,18 @@ void TestExifReader::samplesAgreeWithExiftool()
     QCOMPARE(info.width, int(number("ImageWidth")));
     QCOMPARE(info.height, int(number("ImageHeight")));
     QCOMPARE(info.orientation, int(number("Orientation")));
-    QVERIFY2(near(info.focalLength, number("FocalLength")), qPrintable(QString::number(info.focalLength)));
+    QVERIFY2(near(info.focalLength, number("FocalLength")),
+             qPrintable(QString::number(info.focalLength)));
     QVERIFY2(near(info.exposureTime, number("ExposureTime", "ShutterSpeedValue")),
              qPrintable(QString::number(info.exposureTime)));
     QVERIFY2(near(info.apertureFNumber, number("FNumber", "ApertureValue")),
              qPrintable(QString::number(info.apertureFNumber)));
     const int iso = int(number("ISO"));
     QCOMPARE(info.isoEquivalent, iso < 50 ? iso * 200 : iso);
-    QVERIFY2(near(info.gpsLatitude, number("GPSLatitude")), qPrintable(QString::number(info.gpsLatitude)));
-    QVERIFY2(near(info.gpsLongitude, number("GPSLongitude")), qPrintable(QString::number(info.gpsLongitude)));
+    QVERIFY2(near(info.gpsLatitude, number("GPSLatitude")),
+             qPrintable(QString::number(info.gpsLatitude)));
+    QVERIFY2(near(info.gpsLongitude, number("GPSLongitude")),
+             qPrintable(QString::number(info.gpsLongitude)));
     QCOMPARE(info.exifFound, o.contains(QLatin1String("ExifByteOrder")));
 }
 
@@ -157,7 +168,8 @@ void TestExifReader::fileAndBufferAgree()
 
 void TestExifReader::byteOrdersDecodeTheSame()
 {
-    const PhotoInfo mm = ExifReader::readFile(QStringLiteral(V7_TESTDATA_DIR "/kodak_motorola.jpg"));
+    const PhotoInfo mm =
+        ExifReader::readFile(QStringLiteral(V7_TESTDATA_DIR "/kodak_motorola.jpg"));
     const PhotoInfo ii = ExifReader::readFile(QStringLiteral(V7_TESTDATA_DIR "/kodak_intel.jpg"));
     QVERIFY(mm.exifFound);
     QCOMPARE(mm.error, QString());
@@ -189,20 +201,17 @@ void TestExifReader::builtBlocksInBothOrders()
     QFETCH(bool, motorola);
     const ExifBuilder b(motorola);
     const QList<ExifBuilder::Entry> ifd0{
-        b.ascii(0x010F, "Vendor  "),
-        b.ascii(0x0110, QByteArray(60, 'M')),
-        b.shortValue(0x0112, 6),
-        b.rational(0x011A, 300, 1),
-        b.shortValue(0x0128, 3),
-        b.longValue(0x0201, 20),
+        b.ascii(0x010F, "Vendor  "), b.ascii(0x0110, QByteArray(60, 'M')),
+        b.shortValue(0x0112, 6),     b.rational(0x011A, 300, 1),
+        b.shortValue(0x0128, 3),     b.longValue(0x0201, 20),
         b.longValue(0x0202, 40),
     };
     const QList<ExifBuilder::Entry> exif{
         b.shortValue(0x8822, 2),
         b.shortValue(0x8827, 2), // ISO below 50 counts in units of 200
         b.ascii(0x9003, "2019:03:28 10:11:12 extra"),
-        b.srational(0x9201, 8, 1),   // shutter speed value: 1/256 s, no exposure time given
-        b.rational(0x9202, 4, 1),    // aperture value: ignored, F-number given
+        b.srational(0x9201, 8, 1), // shutter speed value: 1/256 s, no exposure time given
+        b.rational(0x9202, 4, 1),  // aperture value: ignored, F-number given
         b.rational(0x829D, 56, 10),
         b.srational(0x9204, -2, 3),
         b.shortValue(0x9207, 5),
@@ -274,17 +283,19 @@ void TestExifReader::damagedHeaders_data()
     QTest::newRow("empty") << QByteArray() << "Not a JPEG file" << 0;
     QTest::newRow("not a jpeg") << QByteArray("GIF89a\xFF\xD8\xFF\xC0") << "Not a JPEG file" << 0;
     QTest::newRow("start of image only") << soi << "Premature end of file?" << 0;
-    QTest::newRow("no marker prefix") << soi + "\x12\x34" << "invalid marker" << 0;
-    QTest::newRow("length below two") << soi + QByteArray("\xFF\xE1\x00\x01", 4) << "invalid marker" << 0;
-    QTest::newRow("section past end") << soi + QByteArray("\xFF\xE2\x01\x00xyz", 7)
-                                      << "Premature end of file?" << 0;
-    QTest::newRow("six padding bytes") << soi + QByteArray(6, char(0xFF)) + sof.mid(1)
-                                                + ExifBuilder::section(0xDA, "ab")
-                                       << "" << 20;
-    QTest::newRow("eight padding bytes") << soi + QByteArray(8, char(0xFF)) + sof.mid(1)
-                                         << "too many padding unsigned chars!" << 0;
-    QTest::newRow("end before scan") << soi + sof + QByteArray("\xFF\xD9", 2)
-                                     << "No image in jpeg!" << 20;
+    QTest::newRow("no marker prefix") << soi + "\x12\x34"
+                                      << "invalid marker" << 0;
+    QTest::newRow("length below two")
+        << soi + QByteArray("\xFF\xE1\x00\x01", 4) << "invalid marker" << 0;
+    QTest::newRow("section past end")
+        << soi + QByteArray("\xFF\xE2\x01\x00xyz", 7) << "Premature end of file?" << 0;
+    QTest::newRow("six padding bytes")
+        << soi + QByteArray(6, char(0xFF)) + sof.mid(1) + ExifBuilder::section(0xDA, "ab") << ""
+        << 20;
+    QTest::newRow("eight padding bytes")
+        << soi + QByteArray(8, char(0xFF)) + sof.mid(1) << "too many padding unsigned chars!" << 0;
+    QTest::newRow("end before scan")
+        << soi + sof + QByteArray("\xFF\xD9", 2) << "No image in jpeg!" << 20;
     QByteArray many = soi + sof;
     for (int i = 0; i < 20; ++i)
         many += ExifBuilder::section(0xDB, QByteArray(4, char(i)));
@@ -332,17 +343,20 @@ void TestExifReader::directoryFaults_data()
     const auto upright = b.shortValue(0x0112, 1);
 
     QTest::newRow("orientation 9")
-        << b.tiff({make, b.shortValue(0x0112, 9)}) << "Undefined rotation value" << "Maker" << 0 << 0.0;
+        << b.tiff({make, b.shortValue(0x0112, 9)}) << "Undefined rotation value"
+        << "Maker" << 0 << 0.0;
     // Entries are kept in tag order, so the bad entry (0x0100) comes before make and orientation.
     QTest::newRow("format 13 skips one entry")
-        << b.tiff({b.rawEntry(0x0100, 13, 1, 0), make, upright}) << "Illegal format code in EXIF dir"
+        << b.tiff({b.rawEntry(0x0100, 13, 1, 0), make, upright})
+        << "Illegal format code in EXIF dir"
         << "Maker" << 1 << 0.0;
     QTest::newRow("data offset past block stops the directory")
         << b.tiff({b.rawEntry(0x0100, 2, 64, 0x7000), make, upright})
-        << "Illegal pointer offset value in EXIF." << "" << 0 << 0.0;
-    QTest::newRow("data running past block")
-        << b.tiff({b.rawEntry(0x0100, 5, 0x20000000, 8), make}) << "Illegal pointer offset value in EXIF."
+        << "Illegal pointer offset value in EXIF."
         << "" << 0 << 0.0;
+    QTest::newRow("data running past block") << b.tiff({b.rawEntry(0x0100, 5, 0x20000000, 8), make})
+                                             << "Illegal pointer offset value in EXIF."
+                                             << "" << 0 << 0.0;
     QTest::newRow("subdirectory link past block")
         << b.tiff({make, b.longValue(0x8769, 0x10000), upright}) << "Illegal subdirectory link"
         << "Maker" << 1 << 0.0;
@@ -350,11 +364,14 @@ void TestExifReader::directoryFaults_data()
     const int end = b.tiff({make, b.longValue(0x8769, 0)}).size();
     QTest::newRow("entry count past block")
         << b.tiff({make, b.longValue(0x8769, quint32(end))}) + b.u16(256)
-        << "Illegally sized directory" << "Maker" << 0 << 0.0;
+        << "Illegally sized directory"
+        << "Maker" << 0 << 0.0;
     const QList<ExifBuilder::Entry> gps{b.ascii(1, "N"),
                                         b.rationals(2, {Pair(10, 1), Pair(30, 1), Pair(0, 1)})};
-    QTest::newRow("standard GPS pointer") << b.tiff({make}, {}, gps, 0x8825) << "" << "Maker" << 0 << 10.5;
-    QTest::newRow("GPS through 0x0203") << b.tiff({make}, {}, gps, 0x0203) << "" << "Maker" << 0 << 10.5;
+    QTest::newRow("standard GPS pointer") << b.tiff({make}, {}, gps, 0x8825) << ""
+                                          << "Maker" << 0 << 10.5;
+    QTest::newRow("GPS through 0x0203") << b.tiff({make}, {}, gps, 0x0203) << ""
+                                        << "Maker" << 0 << 10.5;
 }
 
 void TestExifReader::directoryFaults()
@@ -413,7 +430,8 @@ void TestExifReader::everyPrefixOfAPhoto()
 void TestExifReader::commentSection()
 {
     const QByteArray soi("\xFF\xD8", 2);
-    const QByteArray first = ExifBuilder::section(0xFE, QByteArray("line\r\nnext\x01\tend\x00", 16));
+    const QByteArray first =
+        ExifBuilder::section(0xFE, QByteArray("line\r\nnext\x01\tend\x00", 16));
     const QByteArray second = ExifBuilder::section(0xFE, "second");
     const QByteArray longOne = ExifBuilder::section(0xFE, QByteArray(1500, 'c'));
     const QByteArray scan = ExifBuilder::section(0xDA, "x");

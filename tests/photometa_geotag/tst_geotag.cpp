@@ -30,6 +30,7 @@ private slots:
     void readBackByExiftool();
     void badBuffersLeaveOutputAlone_data();
     void badBuffersLeaveOutputAlone();
+    void photoWithoutExif();
     void filesThatCannotBeTagged();
     void fiveThreadsAtOnce();
 
@@ -140,14 +141,16 @@ void TestGeotag::readBackByExiftool()
     const QString path = copyOf(sample("Canon_40D.jpg"), QStringLiteral("tagged.jpg"));
     const QFile::Permissions permissions = QFile::permissions(path);
     QString error;
-    QVERIFY2(Geotag::tagFile(path, focal, {latitude, longitude, altitude}, &error), qPrintable(error));
+    QVERIFY2(Geotag::tagFile(path, focal, {latitude, longitude, altitude}, &error),
+             qPrintable(error));
 
     QProcess p;
     p.start(exiftool, {QStringLiteral("-j"), QStringLiteral("-n"), QStringLiteral("-GPSLatitude"),
                        QStringLiteral("-GPSLongitude"), QStringLiteral("-GPSAltitude"),
                        QStringLiteral("-FocalLength"), QStringLiteral("-Make"), path});
     QVERIFY(p.waitForFinished(30000));
-    const QJsonObject o = QJsonDocument::fromJson(p.readAllStandardOutput()).array().at(0).toObject();
+    const QJsonObject o =
+        QJsonDocument::fromJson(p.readAllStandardOutput()).array().at(0).toObject();
     QVERIFY2(std::fabs(o.value(QLatin1String("GPSLatitude")).toDouble() - latitude) < 1e-6,
              qPrintable(QString::number(o.value(QLatin1String("GPSLatitude")).toDouble(), 'f', 9)));
     QVERIFY(std::fabs(o.value(QLatin1String("GPSLongitude")).toDouble() - longitude) < 1e-6);
@@ -188,6 +191,25 @@ void TestGeotag::badBuffersLeaveOutputAlone()
     QVERIFY(!error.isEmpty());
 }
 
+// Photos straight from an image editor carry no EXIF block; tagging creates one.
+void TestGeotag::photoWithoutExif()
+{
+    const QByteArray plain = contents(QStringLiteral(V7_TESTDATA_DIR "/no_exif.jpg"));
+    QVERIFY(!plain.isEmpty());
+    QVERIFY(!ExifReader::readBuffer(plain.constData(), size_t(plain.size())).exifFound);
+    QByteArray tagged;
+    QString error;
+    QVERIFY2(Geotag::tagBuffer(plain, 20, {-23.5, 113.25125, 152.3}, &tagged, &error),
+             qPrintable(error));
+    const PhotoInfo info = ExifReader::readBuffer(tagged.constData(), size_t(tagged.size()));
+    QVERIFY(info.exifFound);
+    QCOMPARE(info.focalLength, 20.0);
+    QCOMPARE(info.gpsLatitudeRef, 'S');
+    QCOMPARE(info.gpsLatitude, -23.5);
+    QCOMPARE(info.width, 64);
+    QCOMPARE(imageData(tagged), imageData(plain));
+}
+
 void TestGeotag::filesThatCannotBeTagged()
 {
     const GeoPosition where{23.5, 113.25125, 152.3};
@@ -216,10 +238,10 @@ void TestGeotag::filesThatCannotBeTagged()
     // GPS tags; the library would drop the description to make them fit.
     const QString full = copyOf(sample("Canon_40D.jpg"), QStringLiteral("full.jpg"));
     QProcess p;
-    p.start(QStringLiteral("exiv2"), {QStringLiteral("-M"),
-                                      QStringLiteral("set Exif.Image.ImageDescription ")
-                                          + QString(63000, QLatin1Char('d')),
-                                      full});
+    p.start(QStringLiteral("exiv2"),
+            {QStringLiteral("-M"),
+             QStringLiteral("set Exif.Image.ImageDescription ") + QString(63000, QLatin1Char('d')),
+             full});
     if (!p.waitForFinished(30000) || p.exitCode() != 0)
         QSKIP("exiv2 program not available to make the full photo");
     const QByteArray fullBefore = contents(full);
@@ -229,15 +251,18 @@ void TestGeotag::filesThatCannotBeTagged()
     QVERIFY(!Geotag::tagFile(full, 20, where, &error));
     QVERIFY(!error.isEmpty());
     QCOMPARE(contents(full), fullBefore);
-    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files).filter(QStringLiteral("full")).size(), 1);
+    // No temporary file is left beside the photos, tagged or not.
+    QCOMPARE(
+        QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".jpg.")),
+        QStringList());
 }
 
 // The offload runs five copy threads, each tagging its own photos at the same time.
 void TestGeotag::fiveThreadsAtOnce()
 {
-    const QByteArray photos[] = {m_photo, contents(sample("Kodak_CX7530.jpg")),
-                                 contents(sample("Nikon_D70.jpg")), contents(sample("Pentax_K10D.jpg")),
-                                 contents(sample("Konica_Minolta_DiMAGE_Z3.jpg"))};
+    const QByteArray photos[] = {
+        m_photo, contents(sample("Kodak_CX7530.jpg")), contents(sample("Nikon_D70.jpg")),
+        contents(sample("Pentax_K10D.jpg")), contents(sample("Konica_Minolta_DiMAGE_Z3.jpg"))};
     auto positionOf = [](int thread, int round) {
         return GeoPosition{10.0 + thread + round * 1e-4, 100.0 + thread, 50.0 + round};
     };

@@ -28,8 +28,8 @@ private:
 namespace {
 const QByteArray kHeader = "照片路径,Model,make,focallength,width,height,time,\n";
 const QByteArray kCanonRow = ",Canon EOS 40D,Canon,135,100,68,1212134161,2008:05:30 15:56:01\n";
-const QByteArray kKodakRow =
-    ",KODAK CX7530 ZOOM DIGITAL CAMERA,EASTMAN KODAK COMPANY,16,100,78,1123897643,2005:08:13 09:47:23\n";
+const QByteArray kKodakRow = ",KODAK CX7530 ZOOM DIGITAL CAMERA,EASTMAN KODAK "
+                             "COMPANY,16,100,78,1123897643,2005:08:13 09:47:23\n";
 const QByteArray kWwlRow = ",ION230,WWL,8,75,100,1795502476,2026:11:24 14:41:16\n";
 } // namespace
 
@@ -134,9 +134,11 @@ void TestPhotoInfoTable::rowOfDamagedValues()
     info.focalLength = 35.99;
     info.width = 6000;
     info.height = 4000;
-    QCOMPARE(PhotoInfoTable::row(QStringLiteral("p.jpg"), info), QByteArray("p.jpg,M,,35,6000,4000,-1,\n"));
+    QCOMPARE(PhotoInfoTable::row(QStringLiteral("p.jpg"), info),
+             QByteArray("p.jpg,M,,35,6000,4000,-1,\n"));
     info.focalLength = 1e300;
-    QCOMPARE(PhotoInfoTable::row(QStringLiteral("p.jpg"), info), QByteArray("p.jpg,M,,0,6000,4000,-1,\n"));
+    QCOMPARE(PhotoInfoTable::row(QStringLiteral("p.jpg"), info),
+             QByteArray("p.jpg,M,,0,6000,4000,-1,\n"));
 }
 
 QTEST_GUILESS_MAIN(TestPhotoInfoTable)

@@ -67,7 +67,8 @@ void TestPhotoTool::exifPrintsOneObjectPerFile()
     QList<QJsonObject> lines;
     const QString missing = m_dir.filePath(QStringLiteral("missing.jpg"));
     const int code = runTool({QStringLiteral("exif"), samplePath("Canon_40D.jpg"),
-                              samplePath("Kodak_CX7530.jpg"), missing}, &lines);
+                              samplePath("Kodak_CX7530.jpg"), missing},
+                             &lines);
     QCOMPARE(code, 1); // one file could not be read
     QCOMPARE(lines.size(), 3);
     QCOMPARE(lines[0].value(QLatin1String("model")).toString(), QStringLiteral("Canon EOS 40D"));
@@ -89,8 +90,10 @@ void TestPhotoTool::geotagTakesRowsInOrder()
     QFile f(table);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\t \n"
-            "1 \t113.2512500 \t23.5000000 \t152.300 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 \t2019-03-28 10-00-00 \t \n"
-            "2 \t-70.6692655 \t-33.8688200 \t1523.456 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 \t2019-03-28 10-00-01 \t \n");
+            "1 \t113.2512500 \t23.5000000 \t152.300 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 "
+            "\t2019-03-28 10-00-00 \t \n"
+            "2 \t-70.6692655 \t-33.8688200 \t1523.456 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 "
+            "\t2019-03-28 10-00-01 \t \n");
     f.close();
     const QString first = copy("Canon_40D.jpg");
     const QString second = copy("Nikon_D70.jpg");
@@ -101,8 +104,8 @@ void TestPhotoTool::geotagTakesRowsInOrder()
     thirdFile.close();
 
     QList<QJsonObject> lines;
-    QCOMPARE(runTool({QStringLiteral("geotag"), QStringLiteral("--pos"), table, QStringLiteral("--focal"),
-                      QStringLiteral("24"), first, second, third},
+    QCOMPARE(runTool({QStringLiteral("geotag"), QStringLiteral("--pos"), table,
+                      QStringLiteral("--focal"), QStringLiteral("24"), first, second, third},
                      &lines),
              0);
     QCOMPARE(lines.size(), 3);
@@ -129,9 +132,9 @@ void TestPhotoTool::geotagUsage_data()
     QTest::newRow("no table") << QStringList{QStringLiteral("geotag"), QStringLiteral("a.jpg")};
     QTest::newRow("no photos") << QStringList{QStringLiteral("geotag"), QStringLiteral("--pos"),
                                               QStringLiteral("t.xls")};
-    QTest::newRow("bad focal length")
-        << QStringList{QStringLiteral("geotag"), QStringLiteral("--pos"), QStringLiteral("t.xls"),
-                       QStringLiteral("--focal"), QStringLiteral("twenty"), QStringLiteral("a.jpg")};
+    QTest::newRow("bad focal length") << QStringList{
+        QStringLiteral("geotag"),  QStringLiteral("--pos"),  QStringLiteral("t.xls"),
+        QStringLiteral("--focal"), QStringLiteral("twenty"), QStringLiteral("a.jpg")};
     QTest::newRow("exif without files") << QStringList{QStringLiteral("exif")};
 }
 

@@ -27,19 +27,23 @@ namespace {
 const uint kTen = 1553738400; // 2019-03-28 10:00:00 in UTC+8
 
 // Header and rows exactly as the POS download writes its per-camera tables.
-const QByteArray kShortHeader = "ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\t \n";
+const QByteArray kShortHeader =
+    "ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\t \n";
 
 QByteArray shortRow(int id, const char *lon, const char *lat, const char *alt, const char *time)
 {
-    return QByteArray::number(id) + " \t" + lon + " \t" + lat + " \t" + alt
-           + " \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 \t" + time + " \t \n";
+    return QByteArray::number(id) + " \t" + lon + " \t" + lat + " \t" + alt +
+           " \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 \t" + time + " \t \n";
 }
 
 QString points(const QList<PosPoint> &list)
 {
     QStringList out;
     for (const PosPoint &p : list)
-        out << QStringLiteral("%1 %2 %3").arg(p.x, 0, 'f', 7).arg(p.y, 0, 'f', 7).arg(p.z, 0, 'f', 3);
+        out << QStringLiteral("%1 %2 %3")
+                   .arg(p.x, 0, 'f', 7)
+                   .arg(p.y, 0, 'f', 7)
+                   .arg(p.z, 0, 'f', 3);
     return out.join(QLatin1String("; "));
 }
 } // namespace
@@ -60,40 +64,57 @@ void TestPosSpreadsheet::layouts_data()
     QTest::addColumn<QList<uint>>("times");
 
     QTest::newRow("per-camera table, short layout")
-        << kShortHeader + shortRow(1, "112.6000000", "23.4463420", "100.000", "2019-03-28 10-00-00")
-               + shortRow(2, "-112.6000001", "-23.4463421", "-5.500", "2019-03-28 10-00-02")
+        << kShortHeader +
+               shortRow(1, "112.6000000", "23.4463420", "100.000", "2019-03-28 10-00-00") +
+               shortRow(2, "-112.6000001", "-23.4463421", "-5.500", "2019-03-28 10-00-02")
         << 3 << "112.6000000 23.4463420 100.000; -112.6000001 -23.4463421 -5.500"
         << QList<uint>{kTen, kTen + 2};
 
     QTest::newRow("header field found by substring")
-        << QByteArray("ID Lon Lat Alt Heading Pitch Roll Psi_GPS Speed GPSTime\n")
-               + shortRow(7, "1.5", "2.5", "3.5", "2019/03/28 10-00-05")
+        << QByteArray("ID Lon Lat Alt Heading Pitch Roll Psi_GPS Speed GPSTime\n") +
+               shortRow(7, "1.5", "2.5", "3.5", "2019/03/28 10-00-05")
         << 2 << "1.5000000 2.5000000 3.500" << QList<uint>{kTen + 5};
 
-    // Any other header count puts date and time in columns 15 and 16.
-    QTest::newRow("long layout")
-        << QByteArray("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\toffset1\toffset2\n")
-               + "3 \t10.0 \t20.0 \t30.0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t2019/03/28 \t10-00-09 \t \n"
+    // Date and time follow the "Time" name, wherever it stands.
+    QTest::newRow("time after fourteen names")
+        << QByteArray("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\toffset1\toffset2"
+                      "\toffset3\toffset4\toffset5\tTime\n") +
+               "3 \t10.0 \t20.0 \t30.0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t2019/03/28 \t10-00-09 \n"
         << 2 << "10.0000000 20.0000000 30.000" << QList<uint>{kTen + 9};
 
-    QTest::newRow("main table of five-lens records: offsets land in the time columns")
-        << QByteArray("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\toffset1\toffset2"
-                      "\toffset3\toffset4\toffset5\t \n")
-               + "1 \t112.6000000 \t23.4463420 \t100.000 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 \t"
-                 "2019-03-28 10-00-00 \t0 \t0 \t0 \t0 \t0 \t \n"
-        << 2 << "112.6000000 23.4463420 100.000" << QList<uint>{MyExcelObject::InvalidTime};
+    const QByteArray fiveLensRow =
+        "1 \t112.6000000 \t23.4463420 \t100.000 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 \t"
+        "2019-03-28 10-00-00 \t0 \t120 \t-1 \t0 \t35 \t \n";
+    QTest::newRow("main table of five-lens records")
+        << QByteArray("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\toffset1"
+                      "\toffset2\toffset3\toffset4\toffset5\t \n")
+               + fiveLensRow + QByteArray(fiveLensRow).replace("10-00-00", "10-00-02")
+        << 3 << "112.6000000 23.4463420 100.000; 112.6000000 23.4463420 100.000"
+        << QList<uint>{kTen, kTen + 2};
+
+    QTest::newRow("main table of single-lens records")
+        << QByteArray("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tTime\t \n")
+               + "1 \t112.6 \t23.4 \t100.000 \t90.00 \t1.0 \t2.0 \t90.00 \t2019-03-28 10-00-00 \t \n"
+               + "2 \t112.7 \t23.5 \t101.000 \t90.00 \t1.0 \t2.0 \t90.00 \t2019-03-28 10-00-04 \t \n"
+        << 3 << "112.6000000 23.4000000 100.000; 112.7000000 23.5000000 101.000"
+        << QList<uint>{kTen, kTen + 4};
+
+    QTest::newRow("no time name, other count: columns 15 and 16")
+        << QByteArray("ID Lon Lat Alt\n")
+               + "1 1 2 3 0 0 0 0 0 0 0 0 0 0 2019-03-28 10-00-07\n"
+        << 2 << "1.0000000 2.0000000 3.000" << QList<uint>{kTen + 7};
 
     QTest::newRow("time that does not parse")
-        << kShortHeader + shortRow(1, "1", "2", "3", "2019-13-45 10-00-00")
-        << 2 << "1.0000000 2.0000000 3.000" << QList<uint>{MyExcelObject::InvalidTime};
+        << kShortHeader + shortRow(1, "1", "2", "3", "2019-13-45 10-00-00") << 2
+        << "1.0000000 2.0000000 3.000" << QList<uint>{MyExcelObject::InvalidTime};
 
     QTest::newRow("fields cut at the first comma")
         << QByteArray("ID,x Lon Lat Alt Heading Pitch Roll Psi_GPS Speed Time\n"
                       "1,9 4.25,1 5.5 6 0 0 0 0 0 2019-03-28,x 10-00-01,y\n")
         << 7 << "4.2500000 5.5000000 6.000" << QList<uint>{kTen + 1};
 
-    QTest::newRow("row without its time") << kShortHeader + "1 \t1.0 \t2.0 \t3.0 \n" << 2
-                                          << "1.0000000 2.0000000 3.000" << QList<uint>{};
+    QTest::newRow("row without its time") << kShortHeader + "1 \t1.0 \t2.0 \t3.0 \n"
+                                          << 2 << "1.0000000 2.0000000 3.000" << QList<uint>{};
 
     QTest::newRow("empty file") << QByteArray() << 0 << "" << QList<uint>{};
     QTest::newRow("header only") << kShortHeader << 1 << "" << QList<uint>{};
@@ -133,8 +154,9 @@ void TestPosSpreadsheet::missingFile()
 
 void TestPosSpreadsheet::threadHandsOverOnce()
 {
-    const QString path = write(kShortHeader + shortRow(1, "112.6", "23.4", "100.0", "2019-03-28 10-00-00"),
-                               QStringLiteral("thread.xls"));
+    const QString path =
+        write(kShortHeader + shortRow(1, "112.6", "23.4", "100.0", "2019-03-28 10-00-00"),
+              QStringLiteral("thread.xls"));
     qRegisterMetaType<MyExcelObject *>();
     auto *thread = new MyReadExcelThread(path);
     QSignalSpy spy(thread, &MyReadExcelThread::newObject);
