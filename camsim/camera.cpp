@@ -17,23 +17,40 @@ constexpr uint32_t kMaxImage = 16u << 20;
 const char *commandName(uint8_t c)
 {
     switch (c) {
-    case CmdVersion: return "version";
-    case CmdBuildDate: return "build date";
-    case CmdWorkParamGet: return "get work parameters";
-    case CmdWorkParamSet: return "set work parameters";
-    case CmdWorkMode: return "work mode";
-    case CmdShutter: return "shutter";
-    case CmdPosInfo: return "POS slot info";
-    case CmdPosRead: return "POS read";
-    case CmdPosSuccess: return "POS success";
-    case CmdPosCancel: return "POS cancel";
-    case CmdPosRemove: return "POS remove";
-    case CmdFwStart: return "firmware start";
-    case CmdFwChunk: return "firmware chunk";
-    case CmdFwCommit: return "firmware commit";
-    case CmdFwProgress: return "firmware progress";
-    case CmdFwConfirm: return "firmware confirm";
-    default: return "?";
+    case CmdVersion:
+        return "version";
+    case CmdBuildDate:
+        return "build date";
+    case CmdWorkParamGet:
+        return "get work parameters";
+    case CmdWorkParamSet:
+        return "set work parameters";
+    case CmdWorkMode:
+        return "work mode";
+    case CmdShutter:
+        return "shutter";
+    case CmdPosInfo:
+        return "POS slot info";
+    case CmdPosRead:
+        return "POS read";
+    case CmdPosSuccess:
+        return "POS success";
+    case CmdPosCancel:
+        return "POS cancel";
+    case CmdPosRemove:
+        return "POS remove";
+    case CmdFwStart:
+        return "firmware start";
+    case CmdFwChunk:
+        return "firmware chunk";
+    case CmdFwCommit:
+        return "firmware commit";
+    case CmdFwProgress:
+        return "firmware progress";
+    case CmdFwConfirm:
+        return "firmware confirm";
+    default:
+        return "?";
     }
 }
 } // namespace
@@ -73,10 +90,14 @@ void Camera::fire()
 bool Camera::activationHolds(double now) const
 {
     switch (m_workParam.activation) {
-    case 1: return m_config.landingGear != 0;
-    case 3: return now - m_bootAt >= m_workParam.powerOnDelay;
-    case 5: return now - m_paramSetAt >= m_workParam.manualDelay;
-    default: return true; // external level and altitude: the bench has no aircraft
+    case 1:
+        return m_config.landingGear != 0;
+    case 3:
+        return now - m_bootAt >= m_workParam.powerOnDelay;
+    case 5:
+        return now - m_paramSetAt >= m_workParam.manualDelay;
+    default:
+        return true; // external level and altitude: the bench has no aircraft
     }
 }
 
@@ -92,8 +113,8 @@ void Camera::tick(double now)
             m_config.buildDate = m_pendingDate;
         m_bootAt = now;
         m_phase = PhaseInstalled;
-        m_log("restarted on firmware " + std::to_string(m_config.firmwareMajor) + "."
-              + std::to_string(m_config.firmwareMinor));
+        m_log("restarted on firmware " + std::to_string(m_config.firmwareMajor) + "." +
+              std::to_string(m_config.firmwareMinor));
     }
     if (restarting(now) || m_workMode != 1 || !activationHolds(now)) {
         m_nextShot = -1;
@@ -147,8 +168,8 @@ std::vector<uint8_t> Camera::handle(const Frame &request, double now)
         if (r.sequence == request.sequence)
             return r.datagram;
     }
-    if (request.command != CmdPosRead && request.command != CmdFwChunk
-        && request.command != CmdFwProgress)
+    if (request.command != CmdPosRead && request.command != CmdFwChunk &&
+        request.command != CmdFwProgress)
         m_log(std::string("request: ") + commandName(request.command));
     uint8_t command = request.command | kReplyBit;
     const Bytes payload = answer(request, now, command);
@@ -163,8 +184,7 @@ std::vector<uint8_t> Camera::handle(const Frame &request, double now)
 Bytes Camera::error(uint8_t requestCommand, uint8_t code, uint8_t &command)
 {
     command = CmdError;
-    m_log(std::string("refused ") + commandName(requestCommand) + ", code "
-          + std::to_string(code));
+    m_log(std::string("refused ") + commandName(requestCommand) + ", code " + std::to_string(code));
     return encodeBytes({requestCommand, code});
 }
 
@@ -203,8 +223,8 @@ Bytes Camera::answer(const Frame &request, double now, uint8_t &command)
         m_workParam = wp;
         m_paramSetAt = now;
         m_nextShot = -1;
-        m_log("work parameters: mode " + std::to_string(wp.mode) + ", interval "
-              + std::to_string(wp.timeInterval));
+        m_log("work parameters: mode " + std::to_string(wp.mode) + ", interval " +
+              std::to_string(wp.timeInterval));
         return encodeResultWorkParam(ResultOk, m_workParam);
     case CmdWorkMode:
         if (!decodeBytes(p, 1, b) || b[0] > 1)
@@ -302,8 +322,8 @@ Bytes Camera::posRead(const Bytes &p, uint8_t &command)
 Bytes Camera::fwStart(const Bytes &p, uint8_t &command)
 {
     FwStartPayload s;
-    if (!decodeFwStart(p, s) || s.imageSize == 0 || s.imageSize > kMaxImage
-        || (s.target != 0 && s.target != 3))
+    if (!decodeFwStart(p, s) || s.imageSize == 0 || s.imageSize > kMaxImage ||
+        (s.target != 0 && s.target != 3))
         return error(CmdFwStart, ResultBadArgument, command);
     // A minimum date asks for a camera built on or after it ("0": no condition).
     std::string digits;
@@ -318,8 +338,8 @@ Bytes Camera::fwStart(const Bytes &p, uint8_t &command)
     m_chunkSeen.assign((s.imageSize + s.chunkSize - 1) / s.chunkSize, false);
     m_imageReceived = 0;
     m_phase = PhaseReceiving;
-    m_log("firmware upgrade announced: " + std::to_string(s.imageSize) + " bytes, target "
-          + std::to_string(s.target));
+    m_log("firmware upgrade announced: " + std::to_string(s.imageSize) + " bytes, target " +
+          std::to_string(s.target));
     return encodeBytes({ResultOk});
 }
 
@@ -328,9 +348,9 @@ Bytes Camera::fwChunk(const Bytes &p, uint8_t &command)
     FwChunkPayload c;
     if (m_phase != PhaseReceiving || !decodeFwChunk(p, c))
         return error(CmdFwChunk, ResultBusy, command);
-    if (c.offset % m_upgrade.chunkSize != 0 || c.offset >= m_image.size()
-        || c.data.size() > m_image.size() - c.offset
-        || (c.data.size() != m_upgrade.chunkSize && c.offset + c.data.size() != m_image.size()))
+    if (c.offset % m_upgrade.chunkSize != 0 || c.offset >= m_image.size() ||
+        c.data.size() > m_image.size() - c.offset ||
+        (c.data.size() != m_upgrade.chunkSize && c.offset + c.data.size() != m_image.size()))
         return error(CmdFwChunk, ResultBadOffset, command);
     std::copy(c.data.begin(), c.data.end(), m_image.begin() + c.offset);
     const size_t index = c.offset / m_upgrade.chunkSize;
@@ -351,11 +371,12 @@ Bytes Camera::fwCommit(const Bytes &p, double now, uint8_t &command)
     if (m_phase != PhaseReceiving || !decodeFwCommit(p, size, crc))
         return error(CmdFwCommit, ResultBusy, command);
     FirmwareHeader header;
-    const uint32_t actual = uint32_t(crc32(crc32(0L, Z_NULL, 0), m_image.data(), uInt(m_image.size())));
+    const uint32_t actual =
+        uint32_t(crc32(crc32(0L, Z_NULL, 0), m_image.data(), uInt(m_image.size())));
     const std::string model = m_config.effectiveSerial().substr(0, 4);
-    if (size != m_image.size() || m_imageReceived != size || crc != actual
-        || crc != m_upgrade.imageCrc || !FirmwareImage::parse(m_image, header)
-        || (!header.model.empty() && header.model != model)) {
+    if (size != m_image.size() || m_imageReceived != size || crc != actual ||
+        crc != m_upgrade.imageCrc || !FirmwareImage::parse(m_image, header) ||
+        (!header.model.empty() && header.model != model)) {
         m_phase = PhaseFailed;
         return error(CmdFwCommit, ResultBadImage, command);
     }
@@ -364,7 +385,7 @@ Bytes Camera::fwCommit(const Bytes &p, double now, uint8_t &command)
     m_pendingDate = header.buildDate;
     m_phase = PhaseInstalling;
     m_restartUntil = now + m_config.restartSeconds;
-    m_log("firmware image checked, installing " + std::to_string(header.major) + "."
-          + std::to_string(header.minor) + " and restarting");
+    m_log("firmware image checked, installing " + std::to_string(header.major) + "." +
+          std::to_string(header.minor) + " and restarting");
     return encodeBytes({ResultOk});
 }

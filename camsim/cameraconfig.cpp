@@ -47,8 +47,8 @@ bool CameraConfig::set(const std::string &key, const std::string &value, std::st
     const bool numeric = toNumber(value, n);
     auto need = [&](double lo, double hi) {
         if (!numeric || n < lo || n > hi) {
-            error = key + ": expected a number from " + std::to_string(lo) + " to "
-                + std::to_string(hi) + ", got '" + value + "'";
+            error = key + ": expected a number from " + std::to_string(lo) + " to " +
+                    std::to_string(hi) + ", got '" + value + "'";
             return false;
         }
         return true;
@@ -68,16 +68,17 @@ bool CameraConfig::set(const std::string &key, const std::string &value, std::st
     } else if (key == "firmware") {
         const size_t dot = value.find('.');
         double major = 0, minor = 0;
-        if (dot == std::string::npos || !toNumber(value.substr(0, dot), major)
-            || !toNumber(value.substr(dot + 1), minor) || major < 0 || major > 255 || minor < 0
-            || minor > 255) {
+        if (dot == std::string::npos || !toNumber(value.substr(0, dot), major) ||
+            !toNumber(value.substr(dot + 1), minor) || major < 0 || major > 255 || minor < 0 ||
+            minor > 255) {
             error = "firmware: expected major.minor, for example 4.41";
             return false;
         }
         firmwareMajor = uint8_t(major);
         firmwareMinor = uint8_t(minor);
     } else if (key == "hardware") {
-        if (!need(0, 255)) return false;
+        if (!need(0, 255))
+            return false;
         hardware = uint8_t(n);
     } else if (key == "build-date") {
         if (value.size() > 20) {
@@ -86,13 +87,16 @@ bool CameraConfig::set(const std::string &key, const std::string &value, std::st
         }
         buildDate = value;
     } else if (key == "slots") {
-        if (!need(0, 14)) return false;
+        if (!need(0, 14))
+            return false;
         slots = int(n);
     } else if (key == "records") {
-        if (!need(0, 200000)) return false;
+        if (!need(0, 200000))
+            return false;
         records = int(n);
     } else if (key == "seed") {
-        if (!need(0, 4294967295.0)) return false;
+        if (!need(0, 4294967295.0))
+            return false;
         seed = uint32_t(n);
     } else if (key == "time-mode") {
         if (value != "unix" && value != "calendar" && value != "none" && value != "mixed") {
@@ -109,46 +113,60 @@ bool CameraConfig::set(const std::string &key, const std::string &value, std::st
         }
         cameraState = int(v);
     } else if (key == "self-test") {
-        if (!need(0, 3600)) return false;
+        if (!need(0, 3600))
+            return false;
         selfTestSeconds = n;
     } else if (key == "gps") {
-        if (!need(0, 1)) return false;
+        if (!need(0, 1))
+            return false;
         gps = n != 0;
     } else if (key == "satellites") {
-        if (!need(0, 64)) return false;
+        if (!need(0, 64))
+            return false;
         satellites = int(n);
     } else if (key == "landing-gear") {
-        if (!need(0, 65535)) return false;
+        if (!need(0, 65535))
+            return false;
         landingGear = int(n);
     } else if (key == "speed") {
-        if (!need(0, 200)) return false;
+        if (!need(0, 200))
+            return false;
         speed = n;
     } else if (key == "restart-seconds") {
-        if (!need(0, 600)) return false;
+        if (!need(0, 600))
+            return false;
         restartSeconds = n;
     } else if (key == "work-mode") {
-        if (!need(1, 6)) return false;
+        if (!need(1, 6))
+            return false;
         workParam.mode = uint8_t(n);
     } else if (key == "time-interval") {
-        if (!need(0, 65535)) return false;
+        if (!need(0, 65535))
+            return false;
         workParam.timeInterval = uint16_t(n);
     } else if (key == "drop") {
-        if (!need(0, 1)) return false;
+        if (!need(0, 1))
+            return false;
         dropShare = n;
     } else if (key == "corrupt") {
-        if (!need(0, 1)) return false;
+        if (!need(0, 1))
+            return false;
         corruptShare = n;
     } else if (key == "delay") {
-        if (!need(0, 60000)) return false;
+        if (!need(0, 60000))
+            return false;
         delayMs = int(n);
     } else if (key == "silent-at") {
-        if (!need(0, 86400)) return false;
+        if (!need(0, 86400))
+            return false;
         silentAt = n;
     } else if (key == "silent-for") {
-        if (!need(0, 86400)) return false;
+        if (!need(0, 86400))
+            return false;
         silentFor = n;
     } else if (key == "status-hz") {
-        if (!need(1, 50)) return false;
+        if (!need(1, 50))
+            return false;
         statusHz = int(n);
     } else if (key == "export-dir") {
         exportDir = value;

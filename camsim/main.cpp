@@ -19,13 +19,20 @@ namespace {
 volatile sig_atomic_t g_stop = 0;
 volatile sig_atomic_t g_toggleSilence = 0;
 
-void onStop(int) { g_stop = 1; }
-void onToggle(int) { g_toggleSilence = 1; }
+void onStop(int)
+{
+    g_stop = 1;
+}
+void onToggle(int)
+{
+    g_toggleSilence = 1;
+}
 
 const char kUsage[] =
     "usage: v7k-camsim [options]\n"
     "  --listen HOST:PORT      address to answer on (default 127.0.0.1:8899; port 0 = any free)\n"
-    "  --demo                  demo camera: V7K5, 14 flights, a running self-test, fixed-time trigger\n"
+    "  --demo                  demo camera: V7K5, 14 flights, a running self-test, fixed-time "
+    "trigger\n"
     "  --scenario FILE         settings as 'key = value' lines (the option names without --)\n"
     "  --model WORD            V7K5 (52-byte POS records) or V7K3 (32-byte), default V7K5\n"
     "  --serial TEXT           default: model word + 2019032801\n"
@@ -140,8 +147,8 @@ int main(int argc, char **argv)
     }
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     socklen_t length = sizeof address;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
         std::fprintf(stderr, "v7k-camsim: cannot listen on %s: %s\n", listen.c_str(),
                      std::strerror(errno));
         return 1;
@@ -168,9 +175,8 @@ int main(int argc, char **argv)
     inet_ntop(AF_INET, &address.sin_addr, host, sizeof host);
     std::printf("listening on %s:%u\n", host, unsigned(ntohs(address.sin_port)));
     std::fflush(stdout);
-    log(config.effectiveSerial() + " firmware " + std::to_string(config.firmwareMajor) + "."
-        + std::to_string(config.firmwareMinor) + ", " + std::to_string(config.slots)
-        + " POS files");
+    log(config.effectiveSerial() + " firmware " + std::to_string(config.firmwareMajor) + "." +
+        std::to_string(config.firmwareMinor) + ", " + std::to_string(config.slots) + " POS files");
 
     std::mt19937 random(config.seed);
     std::uniform_real_distribution<double> share(0.0, 1.0);
@@ -200,8 +206,8 @@ int main(int argc, char **argv)
             std::fflush(stdout);
         }
         const double now = seconds();
-        const bool scheduledSilence =
-            config.silentAt >= 0 && now >= config.silentAt && now < config.silentAt + config.silentFor;
+        const bool scheduledSilence = config.silentAt >= 0 && now >= config.silentAt &&
+                                      now < config.silentAt + config.silentFor;
         const bool silent = silencedBySignal || scheduledSilence || camera.restarting(now);
         if (silent != wasSilent && !silencedBySignal)
             log(silent ? "silent" : "speaking again");
@@ -232,8 +238,8 @@ int main(int argc, char **argv)
                 if (reply.empty())
                     continue;
                 if (config.delayMs > 0)
-                    delayed.push_back({std::chrono::steady_clock::now()
-                                           + std::chrono::milliseconds(config.delayMs),
+                    delayed.push_back({std::chrono::steady_clock::now() +
+                                           std::chrono::milliseconds(config.delayMs),
                                        std::move(reply)});
                 else
                     sendTo(std::move(reply));

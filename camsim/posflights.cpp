@@ -13,7 +13,9 @@ namespace {
 class Random
 {
 public:
-    explicit Random(uint32_t seed) : m_state(seed * 2654435761u + 12345u) {}
+    explicit Random(uint32_t seed)
+        : m_state(seed * 2654435761u + 12345u)
+    {}
     uint32_t next()
     {
         m_state ^= m_state << 13;
@@ -31,13 +33,19 @@ enum class TimeKind { Unix, Calendar, None };
 
 TimeKind timeKindOf(const CameraConfig &c, int slot)
 {
-    if (c.timeMode == "unix") return TimeKind::Unix;
-    if (c.timeMode == "calendar") return TimeKind::Calendar;
-    if (c.timeMode == "none") return TimeKind::None;
+    if (c.timeMode == "unix")
+        return TimeKind::Unix;
+    if (c.timeMode == "calendar")
+        return TimeKind::Calendar;
+    if (c.timeMode == "none")
+        return TimeKind::None;
     switch (slot % 3) {
-    case 1: return TimeKind::Unix;
-    case 2: return TimeKind::Calendar;
-    default: return TimeKind::None;
+    case 1:
+        return TimeKind::Unix;
+    case 2:
+        return TimeKind::Calendar;
+    default:
+        return TimeKind::None;
     }
 }
 
@@ -92,7 +100,7 @@ void writeRecord(const Fix &f, TimeKind kind, int size, uint8_t *r)
     r[30] = f.flags;
     if (size == 52) {
         for (int i = 0; i < 5; ++i)
-            putBe32(r + 31 + 4 * i, uint32_t(f.offsets[i]));
+            putBe32(r + 31 + size_t(4 * i), uint32_t(f.offsets[i]));
     }
 }
 } // namespace
@@ -129,7 +137,7 @@ std::vector<PosSlot> PosFlights::generate(const CameraConfig &config)
             f.speed = int16_t(25 + random.range(-3, 3));
             f.psi16 = uint16_t((f.heading + 36000 + random.range(-150, 150)) % 36000);
             f.psi32 = int32_t(std::lround(heading * 128)) + random.range(-64, 64);
-            f.seconds = t0 + 2 * i;
+            f.seconds = t0 + 2 * int64_t(i);
             f.millis = int16_t(random.range(0, 1999));
             f.flags = kind == TimeKind::Unix ? 2 : kind == TimeKind::Calendar ? (i % 2 ? 3 : 1) : 0;
             // Lens triggers lag the controller by a few milliseconds; the back lens misses
@@ -141,8 +149,19 @@ std::vector<PosSlot> PosFlights::generate(const CameraConfig &config)
             f.offsets[4] = i % 7 == 3 ? 0 : random.range(1, 900);
             if (s == 1 && i == 0) {
                 // The reference fix every table check starts from.
-                f = {1, 100, 200, 9000, 1126000000, 234463420, 100000, 25, 9000, 11520,
-                     1553738400, 1500, uint8_t(kind == TimeKind::Unix ? 2 : f.flags),
+                f = {1,
+                     100,
+                     200,
+                     9000,
+                     1126000000,
+                     234463420,
+                     100000,
+                     25,
+                     9000,
+                     11520,
+                     1553738400,
+                     1500,
+                     uint8_t(kind == TimeKind::Unix ? 2 : f.flags),
                      {1000, 0, -1, 2000000, 0}};
             }
             writeRecord(f, kind, size, slot.data.data() + size_t(i) * size_t(size));

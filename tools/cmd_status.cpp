@@ -19,14 +19,14 @@ const int kCameraPort = 8899;
 
 bool filled(const v7k_context &c)
 {
-    return c.statusCount > 0 && c.firmwareMajor != 0 && c.serial[0] != 0 && std::strlen(c.buildDate) >= 5
-        && c.workParam.mode != 0;
+    return c.statusCount > 0 && c.firmwareMajor != 0 && c.serial[0] != 0 &&
+           std::strlen(c.buildDate) >= 5 && c.workParam.mode != 0;
 }
 
 QString modeName(int mode)
 {
-    static const char *const names[] = {"none", "debug", "fixed time", "fixed distance", "pwm",
-                                        "io", "edge"};
+    static const char *const names[] = {"none", "debug", "fixed time", "fixed distance",
+                                        "pwm",  "io",    "edge"};
     return mode >= 0 && mode <= 6 ? QString::fromLatin1(names[mode]) : QStringLiteral("unknown");
 }
 
@@ -64,7 +64,8 @@ QJsonObject describe(const v7k_context &c)
         {"firmware", c.firmwareMajor || c.firmwareMinor
                          ? QStringLiteral("%1.%2").arg(c.firmwareMajor).arg(c.firmwareMinor)
                          : QString()},
-        {"buildDate", QString::fromLatin1(c.buildDate, int(strnlen(c.buildDate, sizeof c.buildDate)))},
+        {"buildDate",
+         QString::fromLatin1(c.buildDate, int(strnlen(c.buildDate, sizeof c.buildDate)))},
         {"workParamValid", v7k_get_valid(const_cast<v7k_context *>(&c)) == 1},
         {"workParam", work},
         {"photoCount", qint64(c.photoCount)},
@@ -73,9 +74,9 @@ QJsonObject describe(const v7k_context &c)
         {"camerasGood", good},
         {"gps", QJsonObject{{"hardwareGood", bool(c.state & V7K_STATE_GPS_GOOD)},
                             {"satellites", int(c.satellites)}}},
-        {"selfTest", c.selfTest == 2 ? QStringLiteral("done") : c.selfTest == 0
-                                                                  ? QStringLiteral("testing")
-                                                                  : QString::number(c.selfTest)},
+        {"selfTest", c.selfTest == 2   ? QStringLiteral("done")
+                     : c.selfTest == 0 ? QStringLiteral("testing")
+                                       : QString::number(c.selfTest)},
         {"landingGear", int(c.landingGear)},
         {"posBytes", qint64(c.posValue)},
         {"receiveCounter", qint64(c.receiveCounter)},
@@ -135,7 +136,9 @@ int run(const QStringList &arguments)
             nextAsk = now + 500;
         }
         if (watch && now >= nextLine) {
-            std::printf("%s\n", QJsonDocument(describe(*device)).toJson(QJsonDocument::Compact).constData());
+            std::printf(
+                "%s\n",
+                QJsonDocument(describe(*device)).toJson(QJsonDocument::Compact).constData());
             std::fflush(stdout);
             nextLine += 1000;
         }
@@ -147,7 +150,8 @@ int run(const QStringList &arguments)
     }
     const bool answered = device->receiveCounter > 0;
     if (!watch)
-        std::printf("%s", QJsonDocument(describe(*device)).toJson(QJsonDocument::Indented).constData());
+        std::printf("%s",
+                    QJsonDocument(describe(*device)).toJson(QJsonDocument::Indented).constData());
     aktele_stop(tele);
     aktele_free(tele);
     v7k_free(device);

@@ -38,8 +38,14 @@ Transport *liveTransport(AkTele *tele)
 
 extern "C" {
 
-int aktele_module_init(void) { return 0; }
-int aktele_module_exit(void) { return 0; }
+int aktele_module_init(void)
+{
+    return 0;
+}
+int aktele_module_exit(void)
+{
+    return 0;
+}
 
 AkTele *aktele_alloc(int kind, const char *address, int port, int bufferSize)
 {
@@ -296,8 +302,8 @@ int akupgrader_file_is_encrypt(const char *path)
 int akupgrader_file_decrypt(const char *source, const char *destination)
 {
     std::vector<uint8_t> sealed, plain;
-    if (!destination || !FirmwareImage::readFile(source, sealed)
-        || !FirmwareImage::decrypt(sealed, plain))
+    if (!destination || !FirmwareImage::readFile(source, sealed) ||
+        !FirmwareImage::decrypt(sealed, plain))
         return -1;
     if (!FirmwareImage::writeFile(destination, plain)) {
         std::remove(destination);

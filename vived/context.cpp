@@ -4,7 +4,10 @@
 #include <cstring>
 
 namespace {
-v7k_context *ctx(void *device) { return static_cast<v7k_context *>(device); }
+v7k_context *ctx(void *device)
+{
+    return static_cast<v7k_context *>(device);
+}
 } // namespace
 
 extern "C" {

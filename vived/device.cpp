@@ -1,8 +1,8 @@
 #include "device.h"
 
+#include "byteorder.h"
 #include "postransfer.h"
 #include "protocol.h"
-#include "byteorder.h"
 #include "transport.h"
 
 #include <algorithm>
@@ -153,7 +153,7 @@ int Device::requestVersion()
         }
         // Serial first: a program that sees a version also finds the serial beside it.
         char serial[16] = {};
-        std::memcpy(serial, v.serial.data(), std::min<size_t>(v.serial.size(), 15));
+        v.serial.copy(serial, sizeof serial - 1);
         std::memcpy(m_context.serial, serial, sizeof serial);
         m_context.hardwareVersion = v.hardware;
         m_context.firmwareMinor = v.minor;
@@ -181,7 +181,7 @@ int Device::requestBuildDate()
             return;
         }
         char text[21] = {};
-        std::memcpy(text, date.data(), std::min<size_t>(date.size(), 20));
+        date.copy(text, sizeof text - 1);
         std::memcpy(m_context.buildDate, text, sizeof text);
     };
     return m_transport->request(CmdBuildDate, {}, handler) ? 0 : -1;
@@ -213,8 +213,8 @@ int Device::setWorkParam(const WorkParam &param)
     auto handler = [this](const Frame &reply) {
         uint8_t result = 0;
         WorkParam kept;
-        if (reply.command != CmdError && decodeResultWorkParam(reply.payload, result, kept)
-            && result == ResultOk && kept.mode != 0)
+        if (reply.command != CmdError && decodeResultWorkParam(reply.payload, result, kept) &&
+            result == ResultOk && kept.mode != 0)
             m_context.workParam = kept;
     };
     return m_transport->request(CmdWorkParamSet, encodeWorkParam(param), handler) ? 0 : -1;

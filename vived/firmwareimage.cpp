@@ -67,24 +67,24 @@ std::vector<uint8_t> FirmwareImage::build(const FirmwareHeader &h, const std::ve
 
 bool FirmwareImage::parse(const std::vector<uint8_t> &image, FirmwareHeader &h)
 {
-    if (image.size() < kHeaderSize || std::memcmp(image.data(), kPlainMagic, 4) != 0
-        || image[4] != 1 || getBe32(image.data() + 60) != crcOf(image.data(), 60))
+    if (image.size() < kHeaderSize || std::memcmp(image.data(), kPlainMagic, 4) != 0 ||
+        image[4] != 1 || getBe32(image.data() + 60) != crcOf(image.data(), 60))
         return false;
     h.major = image[5];
     h.minor = image[6];
     h.hardware = image[7];
     h.bodyLength = getBe32(image.data() + 8);
     h.bodyCrc = getBe32(image.data() + 12);
-    if (h.bodyLength != image.size() - kHeaderSize
-        || h.bodyCrc != crcOf(image.data() + kHeaderSize, h.bodyLength))
+    if (h.bodyLength != image.size() - kHeaderSize ||
+        h.bodyCrc != crcOf(image.data() + kHeaderSize, h.bodyLength))
         return false;
     return readText(image.data() + 16, 20, h.buildDate) && readText(image.data() + 36, 8, h.model);
 }
 
 bool FirmwareImage::isEncrypted(const std::vector<uint8_t> &file)
 {
-    return file.size() >= kEncryptedHeaderSize && std::memcmp(file.data(), kSealedMagic, 4) == 0
-        && file[4] == 1;
+    return file.size() >= kEncryptedHeaderSize && std::memcmp(file.data(), kSealedMagic, 4) == 0 &&
+           file[4] == 1;
 }
 
 bool FirmwareImage::encrypt(const std::vector<uint8_t> &plain, std::vector<uint8_t> &out)
@@ -103,9 +103,10 @@ bool FirmwareImage::encrypt(const std::vector<uint8_t> &plain, std::vector<uint8
         return false;
     std::vector<uint8_t> cipher(plain.size() + 32);
     int n = 0, tail = 0;
-    const bool ok = EVP_EncryptInit_ex(ctx, EVP_aes_256_cbc(), nullptr, k, out.data() + 8) == 1
-        && EVP_EncryptUpdate(ctx, cipher.data(), &n, plain.data(), int(plain.size())) == 1
-        && EVP_EncryptFinal_ex(ctx, cipher.data() + n, &tail) == 1;
+    const bool ok =
+        EVP_EncryptInit_ex(ctx, EVP_aes_256_cbc(), nullptr, k, out.data() + 8) == 1 &&
+        EVP_EncryptUpdate(ctx, cipher.data(), &n, plain.data(), int(plain.size())) == 1 &&
+        EVP_EncryptFinal_ex(ctx, cipher.data() + n, &tail) == 1;
     EVP_CIPHER_CTX_free(ctx);
     if (!ok)
         return false;
@@ -119,8 +120,8 @@ bool FirmwareImage::decrypt(const std::vector<uint8_t> &file, std::vector<uint8_
         return false;
     const size_t cipherSize = file.size() - kEncryptedHeaderSize;
     const uint32_t plainSize = getBe32(file.data() + 24);
-    if (cipherSize == 0 || cipherSize % 16 != 0 || plainSize >= cipherSize
-        || cipherSize - plainSize > 16)
+    if (cipherSize == 0 || cipherSize % 16 != 0 || plainSize >= cipherSize ||
+        cipherSize - plainSize > 16)
         return false;
     uint8_t k[32];
     key(k);
@@ -129,10 +130,10 @@ bool FirmwareImage::decrypt(const std::vector<uint8_t> &file, std::vector<uint8_
         return false;
     plain.assign(cipherSize + 16, 0);
     int n = 0, tail = 0;
-    const bool ok = EVP_DecryptInit_ex(ctx, EVP_aes_256_cbc(), nullptr, k, file.data() + 8) == 1
-        && EVP_DecryptUpdate(ctx, plain.data(), &n, file.data() + kEncryptedHeaderSize,
-                             int(cipherSize)) == 1
-        && EVP_DecryptFinal_ex(ctx, plain.data() + n, &tail) == 1;
+    const bool ok = EVP_DecryptInit_ex(ctx, EVP_aes_256_cbc(), nullptr, k, file.data() + 8) == 1 &&
+                    EVP_DecryptUpdate(ctx, plain.data(), &n, file.data() + kEncryptedHeaderSize,
+                                      int(cipherSize)) == 1 &&
+                    EVP_DecryptFinal_ex(ctx, plain.data() + n, &tail) == 1;
     EVP_CIPHER_CTX_free(ctx);
     if (!ok || uint32_t(n + tail) != plainSize) {
         plain.clear();

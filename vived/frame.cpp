@@ -10,13 +10,20 @@ namespace vived {
 const char *decodeResultName(DecodeResult result)
 {
     switch (result) {
-    case DecodeResult::Ok: return "ok";
-    case DecodeResult::TooShort: return "too short";
-    case DecodeResult::BadMagic: return "bad magic";
-    case DecodeResult::BadVersion: return "bad version";
-    case DecodeResult::BadLength: return "bad length";
-    case DecodeResult::BadCrc: return "bad crc";
-    case DecodeResult::UnknownCommand: return "unknown command";
+    case DecodeResult::Ok:
+        return "ok";
+    case DecodeResult::TooShort:
+        return "too short";
+    case DecodeResult::BadMagic:
+        return "bad magic";
+    case DecodeResult::BadVersion:
+        return "bad version";
+    case DecodeResult::BadLength:
+        return "bad length";
+    case DecodeResult::BadCrc:
+        return "bad crc";
+    case DecodeResult::UnknownCommand:
+        return "unknown command";
     }
     return "?";
 }

@@ -128,7 +128,8 @@ int posfile_file_remove(PosFileManager *handle, int fileNumber);
 /* Big-endian field readers for POS records; p points at the field's first byte. */
 int16_t _posfile_big2littles(const void *p);
 uint16_t _posfile_big2littleus(const void *p);
-int32_t __posfile_big2littlel(const void *p);
+int32_t __posfile_big2littlel(const void *p); /* NOLINT(bugprone-reserved-identifier): the
+                                                 program calls it by this name */
 
 /* Converts a UTC calendar time (year - 2000, month, day, hour, minute, second) to the PC's
  * local time in place; out-of-range fields are normalised (month 13 = January of the next

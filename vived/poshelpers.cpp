@@ -13,7 +13,10 @@ extern "C" {
 
 int16_t _posfile_big2littles(const void *p)
 {
-    return p ? int16_t(vived::getBe16(static_cast<const uint8_t *>(p))) : 0;
+    if (!p)
+        return 0;
+    const int v = vived::getBe16(static_cast<const uint8_t *>(p));
+    return static_cast<int16_t>(v >= 0x8000 ? v - 0x10000 : v);
 }
 
 uint16_t _posfile_big2littleus(const void *p)
@@ -23,7 +26,10 @@ uint16_t _posfile_big2littleus(const void *p)
 
 int32_t __posfile_big2littlel(const void *p)
 {
-    return p ? int32_t(vived::getBe32(static_cast<const uint8_t *>(p))) : 0;
+    if (!p)
+        return 0;
+    const int64_t v = vived::getBe32(static_cast<const uint8_t *>(p));
+    return static_cast<int32_t>(v >= 0x80000000LL ? v - 0x100000000LL : v);
 }
 
 int _utc2localtime(uint8_t *year, uint8_t *month, uint8_t *day, uint8_t *hour, uint8_t *minute,
@@ -56,8 +62,8 @@ int _utc2localtime(uint8_t *year, uint8_t *month, uint8_t *day, uint8_t *hour, u
 int CalcNextPoint(double lon, double lat, double distance, double heading, double *outLon,
                   double *outLat)
 {
-    if (!outLon || !outLat || !std::isfinite(lon) || !std::isfinite(lat)
-        || !std::isfinite(distance) || !std::isfinite(heading) || std::fabs(lat) > 90)
+    if (!outLon || !outLat || !std::isfinite(lon) || !std::isfinite(lat) ||
+        !std::isfinite(distance) || !std::isfinite(heading) || std::fabs(lat) > 90)
         return -1;
     double lat2 = 0, lon2 = 0;
     GeographicLib::Geodesic::WGS84().Direct(lat, lon, heading, distance, lat2, lon2);

@@ -70,8 +70,8 @@ std::string PosTable::timeText(const uint8_t *raw)
         return {};
     }
     char text[64];
-    std::snprintf(text, sizeof text, "%d-%02d-%02d %02d-%02d-%02d", year, month, day, hour,
-                  minute, second);
+    std::snprintf(text, sizeof text, "%d-%02d-%02d %02d-%02d-%02d", year, month, day, hour, minute,
+                  second);
     return text;
 }
 
@@ -95,7 +95,7 @@ bool PosTable::decode(const uint8_t *raw, int recordSize, PosRecord &r)
         r.speed = _posfile_big2littles(raw + 20);
         r.psiGps = _posfile_big2littleus(raw + 22) * 0.01;
         for (int i = 0; i < 5; ++i)
-            r.offsets[i] = __posfile_big2littlel(raw + 31 + 4 * i);
+            r.offsets[i] = __posfile_big2littlel(raw + 31 + size_t(4 * i));
     }
     r.time = timeText(raw);
     return true;
@@ -111,8 +111,8 @@ std::string PosTable::mainHeader(int recordSize)
 
 std::string PosTable::lensHeader()
 {
-    return header({"ID", "Lon", "Lat", "Alt", "Heading", "Pitch", "Roll", "Psi_GPS", "Speed",
-                   "Time"});
+    return header(
+        {"ID", "Lon", "Lat", "Alt", "Heading", "Pitch", "Roll", "Psi_GPS", "Speed", "Time"});
 }
 
 std::string PosTable::mainRow(const PosRecord &r, int recordSize)

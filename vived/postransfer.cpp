@@ -131,8 +131,8 @@ int PosTransfer::fileRequest(int fileNumber, const char *path, int expectedSize,
                              bool programCompletes)
 {
     Transport *t = m_device->transport();
-    if (!t || !path || fileNumber < 0 || fileNumber > 255 || expectedSize < 0
-        || (recordSize != 32 && recordSize != 52))
+    if (!t || !path || fileNumber < 0 || fileNumber > 255 || expectedSize < 0 ||
+        (recordSize != 32 && recordSize != 52))
         return -1;
     std::lock_guard<std::recursive_mutex> lock(t->dispatchMutex());
     if (m_active)
@@ -211,8 +211,8 @@ void PosTransfer::chunkArrived(unsigned generation, uint32_t offset, uint32_t le
     if (reply.command == CmdError)
         return; // the camera refuses: the download stalls until the program cancels
     PosDataPayload data;
-    if (!decodePosData(reply.payload, data) || data.fileNumber != m_file || data.offset != offset
-        || data.data.size() != length) {
+    if (!decodePosData(reply.payload, data) || data.fileNumber != m_file || data.offset != offset ||
+        data.data.size() != length) {
         t->countUnexpected();
         requestChunk(offset, length);
         return;
@@ -340,8 +340,8 @@ int PosTransfer::remove(int fileNumber)
     if (!t || fileNumber < 1 || fileNumber > 255)
         return -1;
     std::lock_guard<std::recursive_mutex> lock(t->dispatchMutex());
-    return t->request(CmdPosRemove, encodeBytes({uint8_t(fileNumber)}), [](const Frame &) {})
-        ? 0 : -1;
+    return t->request(CmdPosRemove, encodeBytes({uint8_t(fileNumber)}), [](const Frame &) {}) ? 0
+                                                                                              : -1;
 }
 
 } // namespace vived

@@ -11,8 +11,9 @@ bool isKnownCommand(uint8_t c)
     if (c == CmdError || c == CmdStatus)
         return true;
     const uint8_t base = c & uint8_t(~kReplyBit);
-    return (base >= CmdVersion && base <= CmdShutter) || (base >= CmdPosInfo && base <= CmdPosRemove)
-        || (base >= CmdFwStart && base <= CmdFwConfirm);
+    return (base >= CmdVersion && base <= CmdShutter) ||
+           (base >= CmdPosInfo && base <= CmdPosRemove) ||
+           (base >= CmdFwStart && base <= CmdFwConfirm);
 }
 
 void putWorkParam(uint8_t *o, const WorkParam &p)
@@ -69,7 +70,7 @@ Bytes encodeStatus(const StatusPayload &s)
     putBe32(o + 8, uint32_t(s.satellites));
     putBe32(o + 12, s.posBytes);
     for (int i = 0; i < 5; ++i)
-        putBe16(o + 16 + 2 * i, s.cameraPhotos[i]);
+        putBe16(o + 16 + size_t(2 * i), s.cameraPhotos[i]);
     o[26] = s.cameraState;
     o[27] = s.selfTest;
     putBe16(o + 28, s.landingGear);
@@ -89,7 +90,7 @@ bool decodeStatus(const Bytes &in, StatusPayload &s)
     s.satellites = int32_t(getBe32(i + 8));
     s.posBytes = getBe32(i + 12);
     for (int k = 0; k < 5; ++k)
-        s.cameraPhotos[k] = getBe16(i + 16 + 2 * k);
+        s.cameraPhotos[k] = getBe16(i + 16 + size_t(2 * k));
     s.cameraState = i[26];
     s.selfTest = i[27];
     s.landingGear = getBe16(i + 28);
@@ -269,8 +270,8 @@ bool decodeFwStart(const Bytes &in, FwStartPayload &s)
     s.chunkSize = getBe16(in.data() + 2);
     s.imageSize = getBe32(in.data() + 4);
     s.imageCrc = getBe32(in.data() + 8);
-    return s.chunkSize > 0 && s.chunkSize <= kMaxFwChunk
-        && readText(in.data() + 12, 8, s.minimumDate);
+    return s.chunkSize > 0 && s.chunkSize <= kMaxFwChunk &&
+           readText(in.data() + 12, 8, s.minimumDate);
 }
 
 Bytes encodeFwChunk(const FwChunkPayload &c)
@@ -330,7 +331,10 @@ bool decodeFwProgress(const Bytes &in, FwProgressPayload &p)
     return p.phase <= PhaseFailed;
 }
 
-Bytes encodeBytes(std::initializer_list<uint8_t> fields) { return Bytes(fields); }
+Bytes encodeBytes(std::initializer_list<uint8_t> fields)
+{
+    return Bytes(fields);
+}
 
 bool decodeBytes(const Bytes &in, size_t count, uint8_t *fields)
 {
@@ -364,30 +368,77 @@ bool decodeAnyPayload(uint8_t command, const Bytes &p)
     std::string text;
     uint32_t a, b;
     switch (command) {
-    case CmdStatus: { StatusPayload s; return decodeStatus(p, s); }
-    case CmdVersion: case CmdBuildDate: case CmdWorkParamGet: case CmdShutter:
-    case CmdFwProgress: case CmdFwConfirm: case CmdFwConfirm | kReplyBit:
+    case CmdStatus: {
+        StatusPayload s;
+        return decodeStatus(p, s);
+    }
+    case CmdVersion:
+    case CmdBuildDate:
+    case CmdWorkParamGet:
+    case CmdShutter:
+    case CmdFwProgress:
+    case CmdFwConfirm:
+    case CmdFwConfirm | kReplyBit:
         return p.empty();
-    case CmdVersion | kReplyBit: { VersionPayload v; return decodeVersion(p, v); }
-    case CmdBuildDate | kReplyBit: return decodeBuildDate(p, text);
-    case CmdWorkParamGet | kReplyBit: case CmdWorkParamSet: return decodeWorkParam(p, wp);
-    case CmdWorkParamSet | kReplyBit: return decodeResultWorkParam(p, f[0], wp);
-    case CmdWorkMode: case CmdPosInfo: case CmdPosSuccess: case CmdPosCancel: case CmdPosRemove:
-    case CmdPosCancel | kReplyBit: case CmdFwStart | kReplyBit: case CmdFwCommit | kReplyBit:
+    case CmdVersion | kReplyBit: {
+        VersionPayload v;
+        return decodeVersion(p, v);
+    }
+    case CmdBuildDate | kReplyBit:
+        return decodeBuildDate(p, text);
+    case CmdWorkParamGet | kReplyBit:
+    case CmdWorkParamSet:
+        return decodeWorkParam(p, wp);
+    case CmdWorkParamSet | kReplyBit:
+        return decodeResultWorkParam(p, f[0], wp);
+    case CmdWorkMode:
+    case CmdPosInfo:
+    case CmdPosSuccess:
+    case CmdPosCancel:
+    case CmdPosRemove:
+    case CmdPosCancel | kReplyBit:
+    case CmdFwStart | kReplyBit:
+    case CmdFwCommit | kReplyBit:
         return decodeBytes(p, 1, f);
-    case CmdWorkMode | kReplyBit: case CmdPosSuccess | kReplyBit: case CmdPosRemove | kReplyBit:
+    case CmdWorkMode | kReplyBit:
+    case CmdPosSuccess | kReplyBit:
+    case CmdPosRemove | kReplyBit:
     case CmdError:
         return decodeBytes(p, 2, f);
-    case CmdShutter | kReplyBit: return p.size() == 5;
-    case CmdPosInfo | kReplyBit: { PosInfoPayload i; return decodePosInfo(p, i); }
-    case CmdPosRead: { PosReadPayload r; return decodePosRead(p, r); }
-    case CmdPosRead | kReplyBit: { PosDataPayload d; return decodePosData(p, d); }
-    case CmdFwStart: { FwStartPayload s; return decodeFwStart(p, s); }
-    case CmdFwChunk: { FwChunkPayload c; return decodeFwChunk(p, c); }
-    case CmdFwChunk | kReplyBit: { FwChunkAck k; return decodeFwChunkAck(p, k); }
-    case CmdFwCommit: return decodeFwCommit(p, a, b);
-    case CmdFwProgress | kReplyBit: { FwProgressPayload g; return decodeFwProgress(p, g); }
-    default: return false;
+    case CmdShutter | kReplyBit:
+        return p.size() == 5;
+    case CmdPosInfo | kReplyBit: {
+        PosInfoPayload i;
+        return decodePosInfo(p, i);
+    }
+    case CmdPosRead: {
+        PosReadPayload r;
+        return decodePosRead(p, r);
+    }
+    case CmdPosRead | kReplyBit: {
+        PosDataPayload d;
+        return decodePosData(p, d);
+    }
+    case CmdFwStart: {
+        FwStartPayload s;
+        return decodeFwStart(p, s);
+    }
+    case CmdFwChunk: {
+        FwChunkPayload c;
+        return decodeFwChunk(p, c);
+    }
+    case CmdFwChunk | kReplyBit: {
+        FwChunkAck k;
+        return decodeFwChunkAck(p, k);
+    }
+    case CmdFwCommit:
+        return decodeFwCommit(p, a, b);
+    case CmdFwProgress | kReplyBit: {
+        FwProgressPayload g;
+        return decodeFwProgress(p, g);
+    }
+    default:
+        return false;
     }
 }
 

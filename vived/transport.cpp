@@ -108,8 +108,8 @@ void Transport::stop()
         state = AKTELE_STATE_IDLE;
 }
 
-uint32_t Transport::request(uint8_t command, const Bytes &payload, ReplyHandler onReply,
-                            int tries, int intervalMs, TimeoutHandler onTimeout)
+uint32_t Transport::request(uint8_t command, const Bytes &payload, ReplyHandler onReply, int tries,
+                            int intervalMs, TimeoutHandler onTimeout)
 {
     std::vector<uint8_t> datagram;
     uint32_t sequence;
@@ -121,8 +121,13 @@ uint32_t Transport::request(uint8_t command, const Bytes &payload, ReplyHandler 
         datagram = encodeFrame(command, sequence, payload.data(), payload.size());
         if (datagram.empty())
             return 0;
-        Pending p{command, datagram, std::move(onReply), std::move(onTimeout), std::max(tries, 1),
-                  std::chrono::milliseconds(std::max(intervalMs, 10)), {}};
+        Pending p{command,
+                  datagram,
+                  std::move(onReply),
+                  std::move(onTimeout),
+                  std::max(tries, 1),
+                  std::chrono::milliseconds(std::max(intervalMs, 10)),
+                  {}};
         p.nextSend = Clock::now() + p.interval;
         --p.triesLeft;
         m_pending.emplace(sequence, std::move(p));
@@ -225,8 +230,8 @@ void Transport::run()
         const int ready = ::poll(&pfd, 1, 20);
         if (ready > 0 && (pfd.revents & POLLIN)) {
             for (int burst = 0; burst < 256; ++burst) {
-                const ssize_t n = ::recv(m_socket, buffer.data(), buffer.size(),
-                                         MSG_DONTWAIT | MSG_TRUNC);
+                const ssize_t n =
+                    ::recv(m_socket, buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC);
                 if (n < 0) {
                     if (errno == EAGAIN || errno == EWOULDBLOCK)
                         break;
@@ -274,8 +279,9 @@ void Transport::handleDatagram(const uint8_t *data, size_t size)
     {
         std::lock_guard<std::mutex> pendingLock(m_pendingMutex);
         auto it = m_pending.find(frame.sequence);
-        const bool fits = it != m_pending.end()
-            && (frame.command == CmdError || frame.command == (it->second.command | kReplyBit));
+        const bool fits =
+            it != m_pending.end() &&
+            (frame.command == CmdError || frame.command == (it->second.command | kReplyBit));
         if (!fits) {
             countUnexpected();
             return;

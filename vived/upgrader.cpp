@@ -55,8 +55,8 @@ int Upgrader::prepare(const char *path, int modeA, int modeB, const char *date)
     FirmwareHeader header;
     if (!FirmwareImage::readFile(path, image) || !FirmwareImage::parse(image, header))
         return -1;
-    if ((modeA != AKUPGRADER_TARGET_CAMERA && modeA != AKUPGRADER_TARGET_FLIGHT_CONTROLLER)
-        || modeB < 0 || modeB * 64 > kMaxFwChunk)
+    if ((modeA != AKUPGRADER_TARGET_CAMERA && modeA != AKUPGRADER_TARGET_FLIGHT_CONTROLLER) ||
+        modeB < 0 || modeB * 64 > kMaxFwChunk)
         return -1;
     std::lock_guard<std::recursive_mutex> lock(m_transport->dispatchMutex());
     ++m_generation;
@@ -99,7 +99,8 @@ int Upgrader::start()
     auto handler = [this, generation](const Frame &reply) {
         if (generation != m_generation)
             return;
-        if (reply.command == CmdError || reply.payload.size() != 1 || reply.payload[0] != ResultOk) {
+        if (reply.command == CmdError || reply.payload.size() != 1 ||
+            reply.payload[0] != ResultOk) {
             fail();
             return;
         }
@@ -141,8 +142,8 @@ void Upgrader::sendChunk(uint32_t offset)
             return;
         m_inFlight.erase(offset);
         FwChunkAck ack;
-        if (reply.command == CmdError || !decodeFwChunkAck(reply.payload, ack)
-            || ack.offset != offset || ack.length != length || ack.result != ResultOk) {
+        if (reply.command == CmdError || !decodeFwChunkAck(reply.payload, ack) ||
+            ack.offset != offset || ack.length != length || ack.result != ResultOk) {
             m_transport->countUnexpected();
             fail();
             return;
@@ -164,7 +165,8 @@ void Upgrader::commit()
     auto handler = [this, generation](const Frame &reply) {
         if (generation != m_generation)
             return;
-        if (reply.command == CmdError || reply.payload.size() != 1 || reply.payload[0] != ResultOk) {
+        if (reply.command == CmdError || reply.payload.size() != 1 ||
+            reply.payload[0] != ResultOk) {
             fail();
             return;
         }

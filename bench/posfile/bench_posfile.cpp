@@ -89,9 +89,8 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     QDir().mkpath(dir.filePath("raw"));
     QProcess sim;
-    sim.start(QStringLiteral(V7_CAMSIM),
-              {"--listen", "127.0.0.1:0", "--quiet", "--records", records, "--export-dir",
-               dir.filePath("raw")});
+    sim.start(QStringLiteral(V7_CAMSIM), {"--listen", "127.0.0.1:0", "--quiet", "--records",
+                                          records, "--export-dir", dir.filePath("raw")});
     QByteArray line;
     while (sim.waitForReadyRead(5000) && !line.startsWith("listening on")) {
         if (sim.canReadLine())
@@ -138,7 +137,7 @@ int main(int argc, char **argv)
         totalRecords += size / 52;
         totalBytes += size;
     }
-    const double linkSeconds = clock.nsecsElapsed() / 1e9;
+    const double linkSeconds = double(clock.nsecsElapsed()) / 1e9;
 
     clock.restart();
     for (int slot = 1; slot <= 14; ++slot) {
@@ -146,7 +145,7 @@ int main(int argc, char **argv)
         raw.open(QIODevice::ReadOnly);
         writeLocally(raw.readAll(), dir.filePath(QStringLiteral("disk%1.xls").arg(slot)));
     }
-    const double diskSeconds = clock.nsecsElapsed() / 1e9;
+    const double diskSeconds = double(clock.nsecsElapsed()) / 1e9;
     // Both ways must have written the same tables.
     for (int slot = 1; slot <= 14; ++slot) {
         QFile a(dir.filePath(QStringLiteral("link%1.xls").arg(slot)));
@@ -162,11 +161,12 @@ int main(int argc, char **argv)
     AkTeleStats s = before;
     aktele_get_stats(tele, &s);
     std::printf("posfile download, 14 slots, %lld records (%.1f MB), main + 5 lens tables\n",
-                totalRecords, totalBytes / 1e6);
+                totalRecords, double(totalBytes) / 1e6);
     std::printf("  over loopback:   %.3f s, %.0f records/s, %.3f s/slot (%u retransmissions)\n",
-                linkSeconds, totalRecords / linkSeconds, linkSeconds / 14, s.retransmissions);
+                linkSeconds, double(totalRecords) / linkSeconds, linkSeconds / 14,
+                s.retransmissions);
     std::printf("  peer, from disk: %.3f s, %.0f records/s, %.3f s/slot\n", diskSeconds,
-                totalRecords / diskSeconds, diskSeconds / 14);
+                double(totalRecords) / diskSeconds, diskSeconds / 14);
     std::printf("  ratio link/disk: %.2f\n", linkSeconds / diskSeconds);
     aktele_stop(tele);
     aktele_free(tele);

@@ -61,18 +61,18 @@ void tst_Camsim::refusesBadSettings_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QByteArray>("message");
-    QTest::newRow("unknown option") << QStringList{"--colour", "red"}
-                                    << QByteArray("unknown setting 'colour'");
+    QTest::newRow("unknown option")
+        << QStringList{"--colour", "red"} << QByteArray("unknown setting 'colour'");
     QTest::newRow("slot count") << QStringList{"--slots", "15"} << QByteArray("slots:");
     QTest::newRow("share above 1") << QStringList{"--drop", "1.5"} << QByteArray("drop:");
-    QTest::newRow("firmware text") << QStringList{"--firmware", "four"}
-                                   << QByteArray("firmware: expected major.minor");
+    QTest::newRow("firmware text")
+        << QStringList{"--firmware", "four"} << QByteArray("firmware: expected major.minor");
     QTest::newRow("model word") << QStringList{"--model", "X7K5"} << QByteArray("model:");
-    QTest::newRow("serial too long") << QStringList{"--serial", "V7K5012345678901"}
-                                     << QByteArray("serial:");
+    QTest::newRow("serial too long")
+        << QStringList{"--serial", "V7K5012345678901"} << QByteArray("serial:");
     QTest::newRow("missing value") << QStringList{"--seed"} << QByteArray("--seed needs a value");
-    QTest::newRow("listen address") << QStringList{"--listen", "localhost"}
-                                    << QByteArray("--listen wants IPV4:PORT");
+    QTest::newRow("listen address")
+        << QStringList{"--listen", "localhost"} << QByteArray("--listen wants IPV4:PORT");
 }
 
 void tst_Camsim::refusesBadSettings()
@@ -129,8 +129,8 @@ void tst_Camsim::generatedFlights()
     QFETCH(QString, timeMode);
     const QString dir = m_dir.filePath("flights-" + timeMode);
     QVERIFY(QDir().mkpath(dir));
-    const Outcome o = runSim({"--records", "45", "--time-mode", timeMode, "--export-dir", dir,
-                              "--seed", "7"});
+    const Outcome o =
+        runSim({"--records", "45", "--time-mode", timeMode, "--export-dir", dir, "--seed", "7"});
     QVERIFY(o.out.startsWith("listening on"));
     const QByteArray slot2 = readAll(dir + "/slot02.bin");
     QCOMPARE(slot2.size(), 52 * 52);
@@ -145,8 +145,8 @@ void tst_Camsim::generatedFlights()
         QVERIFY(qAbs(qFromBigEndian<qint16>(rec + 20) - 25) <= 3);
         if (i > 0 && qFromBigEndian<quint16>(rec + 6) != qFromBigEndian<quint16>(rec - 52 + 6)) {
             ++turns;
-            QCOMPARE(qAbs(int(qFromBigEndian<quint16>(rec + 6))
-                          - int(qFromBigEndian<quint16>(rec - 52 + 6))),
+            QCOMPARE(qAbs(int(qFromBigEndian<quint16>(rec + 6)) -
+                          int(qFromBigEndian<quint16>(rec - 52 + 6))),
                      18000);
         }
     }

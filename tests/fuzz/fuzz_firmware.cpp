@@ -7,8 +7,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const std::vector<uint8_t> file(data, data + size);
     vived::FirmwareHeader header;
-    if (vived::FirmwareImage::parse(file, header)
-        && header.bodyLength != size - vived::FirmwareImage::kHeaderSize)
+    if (vived::FirmwareImage::parse(file, header) &&
+        header.bodyLength != size - vived::FirmwareImage::kHeaderSize)
         std::abort();
     std::vector<uint8_t> plain;
     if (vived::FirmwareImage::decrypt(file, plain) && plain.size() >= size)

@@ -36,13 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     pos->fileRequest(0x21, "/dev/null", 52 * 40 + 7, 52, false);
     pos->success(0x21);
 
-    // Each piece: selector (1), length (2, big-endian), bytes. A selector with bit 7 makes the bytes a
-    // command and payload sealed into a valid frame that answers a waiting request; without
+    // Each piece: selector (1), length (2, big-endian), bytes. A selector with bit 7 makes the
+    // bytes a command and payload sealed into a valid frame that answers a waiting request; without
     // it the bytes are a raw datagram.
     size_t at = 0;
     while (at + 3 <= size) {
         const uint8_t selector = data[at];
-        const size_t length = std::min<size_t>(size_t(data[at + 1]) << 8 | data[at + 2], size - at - 3);
+        const size_t length =
+            std::min<size_t>(size_t(data[at + 1]) << 8 | data[at + 2], size - at - 3);
         const uint8_t *piece = data + at + 3;
         at += 3 + length;
         if (!(selector & 0x80) || length == 0) {

@@ -18,7 +18,8 @@ static bool runFile(const fs::path &path)
         std::fprintf(stderr, "cannot read %s\n", path.c_str());
         return false;
     }
-    std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
     LLVMFuzzerTestOneInput(data.data(), data.size());
     return true;
 }

@@ -9,23 +9,31 @@
 #include <ctime>
 
 namespace {
-const char *const kNames52[] = {"ID", "Lon", "Lat", "Alt", "Heading", "Pitch", "Roll", "Psi_GPS",
-                                "Speed", "Time", "offset1", "offset2", "offset3", "offset4",
-                                "offset5"};
+const char *const kNames52[] = {"ID",      "Lon",     "Lat",     "Alt",     "Heading",
+                                "Pitch",   "Roll",    "Psi_GPS", "Speed",   "Time",
+                                "offset1", "offset2", "offset3", "offset4", "offset5"};
 
 // The C library's printf, as the tables are specified by its formats. Qt's own formatting
 // rounds exact ties (0.25 with "%.1f") the other way.
-template<typename... Args>
-QByteArray fmt(const char *format, Args... args)
+template <typename... Args> QByteArray fmt(const char *format, Args... args)
 {
     char buffer[128];
     const int n = std::snprintf(buffer, sizeof buffer, format, args...);
     return QByteArray(buffer, qBound(0, n, int(sizeof buffer) - 1));
 }
 
-qint16 s16(const uchar *p) { return qFromBigEndian<qint16>(p); }
-quint16 u16(const uchar *p) { return qFromBigEndian<quint16>(p); }
-qint32 s32(const uchar *p) { return qFromBigEndian<qint32>(p); }
+qint16 s16(const uchar *p)
+{
+    return qFromBigEndian<qint16>(p);
+}
+quint16 u16(const uchar *p)
+{
+    return qFromBigEndian<quint16>(p);
+}
+qint32 s32(const uchar *p)
+{
+    return qFromBigEndian<qint32>(p);
+}
 
 QByteArray header(int count)
 {
@@ -78,8 +86,7 @@ QByteArray PosTableCheck::mainTable(const QByteArray &raw, int size)
     QByteArray out = size == 52 ? header(15) : header(8).replace("Psi_GPS\t", "Psi_GPS\tTime\t");
     for (int at = 0; at + size <= raw.size(); at += size) {
         const uchar *r = reinterpret_cast<const uchar *>(raw.constData()) + at;
-        out += fmt("%d \t%.7f \t%.7f \t", s16(r), s32(r + 8) * 1e-7,
-                                 s32(r + 12) * 1e-7);
+        out += fmt("%d \t%.7f \t%.7f \t", s16(r), s32(r + 8) * 1e-7, s32(r + 12) * 1e-7);
         out += attitude(r, size);
         if (size == 52)
             out += fmt("%.1f \t", double(s16(r + 20)));

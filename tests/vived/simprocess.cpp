@@ -18,8 +18,8 @@ SimProcess::~SimProcess()
 bool SimProcess::start(const QStringList &arguments)
 {
     m_process.start(QStringLiteral(V7_CAMSIM),
-                    QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")}
-                        + arguments);
+                    QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")} +
+                        arguments);
     if (!m_process.waitForStarted(5000))
         return false;
     while (m_process.waitForReadyRead(5000)) {
@@ -73,8 +73,9 @@ Link::~Link()
 bool Link::waitFilled(int ms)
 {
     for (int waited = 0; waited < ms; waited += 50) {
-        if (device->statusCount > 0 && device->firmwareMajor != 0 && std::strlen(device->buildDate) >= 5
-            && device->serial[0] != 0 && device->workParam.mode != 0)
+        if (device->statusCount > 0 && device->firmwareMajor != 0 &&
+            std::strlen(device->buildDate) >= 5 && device->serial[0] != 0 &&
+            device->workParam.mode != 0)
             return true;
         QTest::qWait(50);
     }

@@ -84,7 +84,7 @@ void tst_FirmwareImage::encryptedRoundTrip()
 
 void tst_FirmwareImage::damagedContainer_data()
 {
-    QTest::addColumn<int>("at");      // byte to damage, from the end when negative
+    QTest::addColumn<int>("at");       // byte to damage, from the end when negative
     QTest::addColumn<int>("truncate"); // bytes to cut off the end
     QTest::newRow("last cipher block") << -1 << 0;
     QTest::newRow("first cipher block") << 40 << 0;

@@ -20,8 +20,8 @@ QByteArray bytes(const std::vector<uint8_t> &v)
 QByteArray reseal(QByteArray frame)
 {
     frame.chop(4);
-    const uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef *>(frame.constData()),
-                                        uInt(frame.size())));
+    const uint32_t crc =
+        uint32_t(crc32(0, reinterpret_cast<const Bytef *>(frame.constData()), uInt(frame.size())));
     for (int shift = 24; shift >= 0; shift -= 8)
         frame += char(crc >> shift);
     return frame;
@@ -58,10 +58,11 @@ void tst_Frame::layoutIsBigEndianWithCrc()
 {
     const uint8_t payload[] = {0xaa, 0xbb};
     const QByteArray f = bytes(encodeFrame(0x11, 0x01020304, payload, 2));
-    QCOMPARE(f.toHex(), QByteArray("56370111010203040002aabb")
-                            + QByteArray::number(uint(crc32(0, reinterpret_cast<const Bytef *>(
-                                                                   f.constData()), 12)),
-                                                 16).rightJustified(8, '0'));
+    QCOMPARE(f.toHex(),
+             QByteArray("56370111010203040002aabb") +
+                 QByteArray::number(
+                     uint(crc32(0, reinterpret_cast<const Bytef *>(f.constData()), 12)), 16)
+                     .rightJustified(8, '0'));
 }
 
 void tst_Frame::decode_data()
@@ -147,18 +148,20 @@ void tst_Frame::payloads_data()
     hidden[12] = 'Z';
     QTest::newRow("text after the terminator") << (CmdVersion | reply) << hidden << false;
     QTest::newRow("build date") << (CmdBuildDate | reply) << hex("0a323031392d30332d3238") << true;
-    QTest::newRow("build date length past payload") << (CmdBuildDate | reply)
-                                                    << hex("0b323031392d30332d3238") << false;
-    QTest::newRow("build date of 21") << (CmdBuildDate | reply)
-                                      << QByteArray(1, char(21)) + QByteArray(21, 'a') << false;
+    QTest::newRow("build date length past payload")
+        << (CmdBuildDate | reply) << hex("0b323031392d30332d3238") << false;
+    QTest::newRow("build date of 21")
+        << (CmdBuildDate | reply) << QByteArray(1, char(21)) + QByteArray(21, 'a') << false;
     QTest::newRow("slot info") << (CmdPosInfo | reply)
-                               << hex("01210001000000011860130318020000" "3400") << true;
-    QTest::newRow("slot info end before start") << (CmdPosInfo | reply)
-                               << hex("012100011860000100001303180200003400") << false;
-    QTest::newRow("chunk of 1024") << (CmdPosRead | reply)
-                                   << hex("2100000000") + QByteArray(1024, 'x') << true;
-    QTest::newRow("chunk of 1025") << (CmdPosRead | reply)
-                                   << hex("2100000000") + QByteArray(1025, 'x') << false;
+                               << hex("01210001000000011860130318020000"
+                                      "3400")
+                               << true;
+    QTest::newRow("slot info end before start")
+        << (CmdPosInfo | reply) << hex("012100011860000100001303180200003400") << false;
+    QTest::newRow("chunk of 1024")
+        << (CmdPosRead | reply) << hex("2100000000") + QByteArray(1024, 'x') << true;
+    QTest::newRow("chunk of 1025")
+        << (CmdPosRead | reply) << hex("2100000000") + QByteArray(1025, 'x') << false;
     QTest::newRow("read of 0 bytes") << int(CmdPosRead) << hex("21000000000000") << false;
     QTest::newRow("status short by one") << int(CmdStatus) << QByteArray(59, 0) << false;
     QTest::newRow("shutter answer") << (CmdShutter | reply) << hex("0000000011") << true;

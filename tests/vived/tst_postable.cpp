@@ -18,17 +18,39 @@ namespace {
 struct Raw
 {
     QByteArray b = QByteArray(52, 0);
-    Raw &s16(int at, qint16 v) { qToBigEndian(v, b.data() + at); return *this; }
-    Raw &s32(int at, qint32 v) { qToBigEndian(v, b.data() + at); return *this; }
-    Raw &u8(int at, int v) { b[at] = char(v); return *this; }
+    Raw &s16(int at, qint16 v)
+    {
+        qToBigEndian(v, b.data() + at);
+        return *this;
+    }
+    Raw &s32(int at, qint32 v)
+    {
+        qToBigEndian(v, b.data() + at);
+        return *this;
+    }
+    Raw &u8(int at, int v)
+    {
+        b[at] = char(v);
+        return *this;
+    }
     const uint8_t *data() const { return reinterpret_cast<const uint8_t *>(b.constData()); }
 };
 
 Raw reference()
 {
     Raw r;
-    r.s16(0, 1).s16(2, 100).s16(4, 200).s16(6, 9000).s32(8, 1126000000).s32(12, 234463420)
-        .s32(16, 100000).s16(20, 25).s16(22, 9000).s32(24, 1553738400).s16(28, 1500).u8(30, 2);
+    r.s16(0, 1)
+        .s16(2, 100)
+        .s16(4, 200)
+        .s16(6, 9000)
+        .s32(8, 1126000000)
+        .s32(12, 234463420)
+        .s32(16, 100000)
+        .s16(20, 25)
+        .s16(22, 9000)
+        .s32(24, 1553738400)
+        .s16(28, 1500)
+        .u8(30, 2);
     return r;
 }
 } // namespace
@@ -60,10 +82,9 @@ void tst_PosTable::byteOrder_data()
     QTest::addColumn<int>("u16");
     QTest::addColumn<qint64>("s32");
     QTest::newRow("small") << QByteArray::fromHex("00010203") << 1 << 1 << qint64(0x00010203);
-    QTest::newRow("sign bits") << QByteArray::fromHex("fffefdfc") << -2 << 0xfffe
-                               << qint64(-66052);
-    QTest::newRow("high bit only") << QByteArray::fromHex("80000000") << -32768 << 0x8000
-                                   << qint64(INT32_MIN);
+    QTest::newRow("sign bits") << QByteArray::fromHex("fffefdfc") << -2 << 0xfffe << qint64(-66052);
+    QTest::newRow("high bit only")
+        << QByteArray::fromHex("80000000") << -32768 << 0x8000 << qint64(INT32_MIN);
 }
 
 void tst_PosTable::byteOrder()
@@ -108,14 +129,14 @@ void tst_PosTable::timeCell_data()
         b[6] = char(flags);
         return b;
     };
-    QTest::newRow("unix, 1500 ms adds a second") << unix(1553738400, 1500, 2)
-                                                 << QByteArray("2019-03-28 10-00-01");
-    QTest::newRow("unix, second 59 is not carried") << unix(1553738459, 1999, 2)
-                                                    << QByteArray("2019-03-28 10-00-60");
-    QTest::newRow("unix with other flag bits") << unix(1553738400, 0, 6)
-                                               << QByteArray("2019-03-28 10-00-00");
-    QTest::newRow("flags 3 are calendar") << QByteArray::fromHex("13031c020000") + char(3)
-                                          << QByteArray("2019-03-28 10-00-00");
+    QTest::newRow("unix, 1500 ms adds a second")
+        << unix(1553738400, 1500, 2) << QByteArray("2019-03-28 10-00-01");
+    QTest::newRow("unix, second 59 is not carried")
+        << unix(1553738459, 1999, 2) << QByteArray("2019-03-28 10-00-60");
+    QTest::newRow("unix with other flag bits")
+        << unix(1553738400, 0, 6) << QByteArray("2019-03-28 10-00-00");
+    QTest::newRow("flags 3 are calendar")
+        << QByteArray::fromHex("13031c020000") + char(3) << QByteArray("2019-03-28 10-00-00");
     QTest::newRow("calendar rolls into next year")
         << QByteArray::fromHex("130c1f173b3b") + char(1) << QByteArray("2020-01-01 07-59-59");
     QTest::newRow("no time") << unix(1553738400, 0, 0) << QByteArray();
@@ -140,8 +161,8 @@ void tst_PosTable::utcToLocal_data()
                               << QByteArray::fromHex("13031d000000");
     QTest::newRow("leap day") << QByteArray::fromHex("14021c120000")
                               << QByteArray::fromHex("14021d020000");
-    QTest::newRow("month 13 normalised") << QByteArray::fromHex("130d01000000")
-                                         << QByteArray::fromHex("140101080000");
+    QTest::newRow("month 13 normalised")
+        << QByteArray::fromHex("130d01000000") << QByteArray::fromHex("140101080000");
 }
 
 void tst_PosTable::utcToLocal()
@@ -153,8 +174,8 @@ void tst_PosTable::utcToLocal()
     // Month .. second come in five separate bytes, as the program passes them.
     uint8_t mo = f[1], d = f[2], h = f[3], mi = f[4], s = f[5];
     QCOMPARE(_utc2localtime(&f[0], &mo, &d, &h, &mi, &s), 0);
-    const QByteArray got = QByteArray(1, char(f[0])) + char(mo) + char(d) + char(h) + char(mi)
-        + char(s);
+    const QByteArray got =
+        QByteArray(1, char(f[0])) + char(mo) + char(d) + char(h) + char(mi) + char(s);
     QTEST(got, "out");
     QCOMPARE(_utc2localtime(nullptr, &mo, &d, &h, &mi, &s), -1);
 }
@@ -196,14 +217,14 @@ void tst_PosTable::calcNextPointMatchesGeodSolve_data()
                                << 112.600489321304579;
     QTest::newRow("3.75 cm") << 22.9 << 113.2 << 35.0 << 0.0375 << 22.900000277383747
                              << 113.200000209644799;
-    QTest::newRow("south-west 1.5 km") << -33.8688 << 151.2093 << 225.0 << 1500.0
-                                       << -33.878361846632011 << 151.197835418860848;
+    QTest::newRow("south-west 1.5 km")
+        << -33.8688 << 151.2093 << 225.0 << 1500.0 << -33.878361846632011 << 151.197835418860848;
     QTest::newRow("north 100 km") << 60.0 << -10.0 << 0.0 << 100000.0 << 60.897505998633861
                                   << -10.0;
-    QTest::newRow("across the date line") << 0.5 << 179.9999 << 90.0 << 50.0
-                                          << 0.499999999984532 << -179.999650825369230;
-    QTest::newRow("near the pole") << -89.9 << 0.0 << 45.0 << 1000.0 << -89.893480954572922
-                                   << 3.407272475566290;
+    QTest::newRow("across the date line")
+        << 0.5 << 179.9999 << 90.0 << 50.0 << 0.499999999984532 << -179.999650825369230;
+    QTest::newRow("near the pole")
+        << -89.9 << 0.0 << 45.0 << 1000.0 << -89.893480954572922 << 3.407272475566290;
 }
 
 void tst_PosTable::calcNextPointMatchesGeodSolve()

@@ -34,8 +34,8 @@ public:
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t n = sizeof a;
-        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0
-            || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &n) != 0)
+        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &n) != 0)
             return false;
         m_address = QStringLiteral("127.0.0.1:%1").arg(ntohs(a.sin_port));
         return true;
@@ -72,7 +72,8 @@ public:
     }
     void send(uint8_t command, uint32_t sequence, const Bytes &payload)
     {
-        const std::vector<uint8_t> f = encodeFrame(command, sequence, payload.data(), payload.size());
+        const std::vector<uint8_t> f =
+            encodeFrame(command, sequence, payload.data(), payload.size());
         send(QByteArray(reinterpret_cast<const char *>(f.data()), int(f.size())));
     }
 
@@ -151,16 +152,16 @@ void tst_VivedLink::contextFills_data()
     QTest::addColumn<int>("posBytes");
     QTest::addColumn<int>("landingGear");
     // 14 slots of 120 + 7(s - 1) records of 52 bytes.
-    QTest::newRow("five-lens default") << QStringList() << "V7K52019032801" << 4 << 41 << 2
-                                       << 0x1f << true << 12 << 52 * 2317 << 0;
+    QTest::newRow("five-lens default") << QStringList() << "V7K52019032801" << 4 << 41 << 2 << 0x1f
+                                       << true << 12 << 52 * 2317 << 0;
     QTest::newRow("three-lens, old firmware, no GPS")
-        << QStringList{"--model", "V7K3", "--firmware", "3.2", "--gps", "0", "--slots", "2",
-                       "--records", "10", "--hardware", "1", "--landing-gear", "1"}
+        << QStringList{"--model",        "V7K3", "--firmware", "3.2", "--gps",      "0",
+                       "--slots",        "2",    "--records",  "10",  "--hardware", "1",
+                       "--landing-gear", "1"}
         << "V7K32019032801" << 3 << 2 << 1 << 0 << false << 0 << 32 * 27 << 1;
-    QTest::newRow("own serial, fault bits") << QStringList{"--serial", "V7K5X0001", "--camera-state",
-                                                           "0x1b", "--satellites", "3"}
-                                            << "V7K5X0001" << 4 << 41 << 2 << 0x1b << true << 3
-                                            << 52 * 2317 << 0;
+    QTest::newRow("own serial, fault bits")
+        << QStringList{"--serial", "V7K5X0001", "--camera-state", "0x1b", "--satellites", "3"}
+        << "V7K5X0001" << 4 << 41 << 2 << 0x1b << true << 3 << 52 * 2317 << 0;
 }
 
 void tst_VivedLink::contextFills()
@@ -195,8 +196,8 @@ void tst_VivedLink::shutterRaisesCounts_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QVector<int>>("perShot"); // photos added per camera by one shot
     QTest::newRow("all good") << QStringList() << QVector<int>{1, 1, 1, 1, 1};
-    QTest::newRow("camera 3 faulty") << QStringList{"--camera-state", "0x1b"}
-                                     << QVector<int>{1, 1, 0, 1, 1};
+    QTest::newRow("camera 3 faulty")
+        << QStringList{"--camera-state", "0x1b"} << QVector<int>{1, 1, 0, 1, 1};
     // Before 4.41 a set bit means a fault.
     QTest::newRow("old firmware, camera 1 faulty")
         << QStringList{"--firmware", "4.40", "--camera-state", "0x01"}
@@ -304,8 +305,10 @@ void tst_VivedLink::hostileDatagrams_data()
     QTest::newRow("oversized junk") << QByteArray(5000, 'V') << "badFrames" << false;
     QTest::newRow("single byte") << QByteArray(1, 'V') << "badFrames" << false;
     QTest::newRow("unknown command") << frameBytes(0x7e, 1, {}) << "unknownCommands" << false;
-    QTest::newRow("a request from the camera") << frameBytes(CmdShutter, 1, {}) << "badPayloads" << false;
-    QTest::newRow("status of 59 bytes") << frameBytes(CmdStatus, 1, Bytes(59, 0)) << "badPayloads" << false;
+    QTest::newRow("a request from the camera")
+        << frameBytes(CmdShutter, 1, {}) << "badPayloads" << false;
+    QTest::newRow("status of 59 bytes")
+        << frameBytes(CmdStatus, 1, Bytes(59, 0)) << "badPayloads" << false;
     QTest::newRow("answer nobody asked for")
         << frameBytes(CmdVersion | kReplyBit, 0x7fffffff, encodeVersion({9, 9, 9, "V7EVIL"}))
         << "unexpectedReplies" << true;

@@ -18,7 +18,10 @@ QByteArray readAll(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-int recordsOfSlot(int records, int slot) { return records + 7 * (slot - 1); }
+int recordsOfSlot(int records, int slot)
+{
+    return records + 7 * (slot - 1);
+}
 
 // The refresh the program runs: one slot after another, each fetched once new data is flagged.
 bool listSlots(Link &link, PosFileManager *m, QVector<PosFileInfo> &list)
@@ -132,7 +135,8 @@ void tst_VivedPos::listingOfFourteenSlots()
     QCOMPARE(int(m->state), int(POSFILE_STATE_READY));
     // A table that cannot be created leaves the transfer waiting for the page's cancel.
     QCOMPARE(posfile_file_request_offset(m, 0x21, m_dir.filePath("no/such/dir.xls").toUtf8(),
-                                         52 * 50, 52), -1);
+                                         52 * 50, 52),
+             -1);
     QCOMPARE(int(m->state), int(POSFILE_STATE_RUNNING));
     QCOMPARE(posfile_process(m), 0u);
     QCOMPARE(posfile_file_cancelRequest(m), 0);
@@ -198,7 +202,8 @@ void tst_VivedPos::downloadMatchesTables()
     QCOMPARE(m->activity, uint32_t(POSFILE_ACTIVITY_IDLE));
     closeTables(m);
 
-    const QByteArray raw = readAll(exportDir + QStringLiteral("/slot%1.bin").arg(slot, 2, 10, QChar('0')));
+    const QByteArray raw =
+        readAll(exportDir + QStringLiteral("/slot%1.bin").arg(slot, 2, 10, QChar('0')));
     QCOMPARE(raw.size(), size);
     const QByteArray table = readAll(path);
     QCOMPARE(table, PosTableCheck::mainTable(raw, recordSize));
@@ -213,8 +218,9 @@ void tst_VivedPos::downloadMatchesTables()
     }
     if (model == "V7K5" && slot == 1) {
         // The reference fix of the simulator's first flight, local time UTC + 8.
-        QVERIFY(table.contains("\n1 \t112.6000000 \t23.4463420 \t100.000 \t90.00 \t1.0 \t2.0 \t"
-                               "90.00 \t25.0 \t2019-03-28 10-00-01 \t1000 \t0 \t-1 \t2000000 \t0 \t \n"));
+        QVERIFY(table.contains(
+            "\n1 \t112.6000000 \t23.4463420 \t100.000 \t90.00 \t1.0 \t2.0 \t"
+            "90.00 \t25.0 \t2019-03-28 10-00-01 \t1000 \t0 \t-1 \t2000000 \t0 \t \n"));
         QVERIFY(!readAll(base + "Back.xls").contains("\n1 \t"));
     }
     if (how == "offset") {
@@ -260,8 +266,8 @@ void tst_VivedPos::cancelLeavesPartialFile()
     QVERIFY(QDir().mkpath(exportDir));
     SimProcess sim;
     // A large file over a slow link, so that the cancel lands in the middle.
-    QVERIFY(sim.start({"--records", "20000", "--delay", "40", "--slots", "1",
-                       "--export-dir", exportDir}));
+    QVERIFY(sim.start(
+        {"--records", "20000", "--delay", "40", "--slots", "1", "--export-dir", exportDir}));
     Link link(sim);
     QVERIFY(link.waitFilled());
     PosFileManager *m = posfile_manager_init(link.device->posfileArg);

@@ -52,11 +52,15 @@ void tst_V7ToolStatus::reportsTheCamera_data()
     QTest::addColumn<QString>("good"); // cameras in order, 1 per camera
     QTest::addColumn<bool>("gps");
     QTest::newRow("five-lens, camera 3 faulty")
-        << QStringList{"--camera-state", "0x1b"} << "V7K52019032801" << "4.41" << "11011" << true;
+        << QStringList{"--camera-state", "0x1b"} << "V7K52019032801"
+        << "4.41"
+        << "11011" << true;
     QTest::newRow("older firmware: set bit is a fault")
-        << QStringList{"--model", "V7K3", "--firmware", "3.2", "--camera-state", "0x04", "--gps",
-                       "0"}
-        << "V7K32019032801" << "3.2" << "11011" << false;
+        << QStringList{"--model",        "V7K3", "--firmware", "3.2",
+                       "--camera-state", "0x04", "--gps",      "0"}
+        << "V7K32019032801"
+        << "3.2"
+        << "11011" << false;
 }
 
 void tst_V7ToolStatus::reportsTheCamera()
@@ -95,7 +99,8 @@ void tst_V7ToolStatus::silentCameraFails()
     socklen_t n = sizeof a;
     QVERIFY(::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0);
     QVERIFY(::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &n) == 0);
-    const Run r = runTool(QStringLiteral("127.0.0.1:%1").arg(ntohs(a.sin_port)), {"--seconds", "1"});
+    const Run r =
+        runTool(QStringLiteral("127.0.0.1:%1").arg(ntohs(a.sin_port)), {"--seconds", "1"});
     ::close(fd);
     QCOMPARE(r.exitCode, 1);
     const QJsonObject o = QJsonDocument::fromJson(r.out).object();
