@@ -7,6 +7,7 @@
 #include "transport.h"
 #include "upgrader.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
@@ -185,17 +186,21 @@ int posfile_file_request(PosFileManager *handle, int fileNumber, const char *pat
     PosTransfer *t = PosTransfer::fromManager(handle);
     if (!t || fileNumber < 1 || fileNumber > 255)
         return -1;
-    // The plain request carries no size: take it from the cached description of the file.
+    // The plain request carries no size: take it from the cached description of the file,
+    // else from the expected size the page stored in the record; the record size from the
+    // description, else from the model word.
+    int recordSize = t->device()->recordSizeFromSerial();
     for (const PosFileInfo &info : handle->cache) {
         if (info.fileNumber != fileNumber || info.endAddress < info.startAddress)
             continue;
-        int recordSize = info.recordSize;
-        if (recordSize != 32 && recordSize != 52)
-            recordSize = static_cast<Device *>(handle->device)->recordSizeFromSerial();
+        if (info.recordSize == 32 || info.recordSize == 52)
+            recordSize = info.recordSize;
         return t->fileRequest(fileNumber, path, int(info.endAddress - info.startAddress),
                               recordSize, true);
     }
-    return -1;
+    if (handle->expectedSize == 0 || handle->expectedSize > uint32_t(INT32_MAX))
+        return -1;
+    return t->fileRequest(fileNumber, path, int(handle->expectedSize), recordSize, true);
 }
 
 int posfile_file_request_offset(PosFileManager *handle, int fileNumber, const char *path,

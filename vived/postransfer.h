@@ -23,6 +23,7 @@ public:
     ~PosTransfer();
 
     PosFileManager *manager() { return &m_manager; }
+    Device *device() const { return m_device; }
     static PosTransfer *fromManager(PosFileManager *manager);
 
     int infoRequest(int slot);
