@@ -112,7 +112,7 @@ int aktele_module_init(void);
 int aktele_module_exit(void);
 
 /* Opens a UDP socket towards address:port. kind must be AKTELE_KIND_UDP; bufferSize is the
- * largest datagram accepted (at least 1500 is used). The environment variable
+ * largest datagram read (never less than one full frame). The environment variable
  * V7_CAMERA_ADDRESS=host:port overrides address and port. Returns 0 on failure. */
 AkTele *aktele_alloc(int kind, const char *address, int port, int bufferSize);
 /* Starts the receive thread; starting a running transport does nothing. 0 or -1. */
