@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <netdb.h>
 #include <poll.h>
 #include <random>
 #include <string>
@@ -37,6 +38,24 @@ bool parseOverride(std::string &host, int &port)
     port = int(p);
     return true;
 }
+// An IPv4 address, or a host name with an IPv4 address ("localhost" in a test's environment).
+bool resolve(const std::string &host, uint16_t port, sockaddr_in &out)
+{
+    out = {};
+    out.sin_family = AF_INET;
+    out.sin_port = htons(port);
+    if (inet_pton(AF_INET, host.c_str(), &out.sin_addr) == 1)
+        return true;
+    addrinfo hints = {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo *found = nullptr;
+    if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+        return false;
+    out.sin_addr = reinterpret_cast<const sockaddr_in *>(found->ai_addr)->sin_addr;
+    freeaddrinfo(found);
+    return true;
+}
 } // namespace
 
 Transport *Transport::create(const char *address, int port, int bufferSize)
@@ -47,9 +66,7 @@ Transport *Transport::create(const char *address, int port, int bufferSize)
         return nullptr;
     }
     sockaddr_in peer = {};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(uint16_t(port));
-    if (port <= 0 || port > 65535 || inet_pton(AF_INET, host.c_str(), &peer.sin_addr) != 1)
+    if (port <= 0 || port > 65535 || !resolve(host, uint16_t(port), peer))
         return nullptr;
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)

@@ -113,7 +113,8 @@ int aktele_module_exit(void);
 
 /* Opens a UDP socket towards address:port. kind must be AKTELE_KIND_UDP; bufferSize is the
  * largest datagram read (never less than one full frame). The environment variable
- * V7_CAMERA_ADDRESS=host:port overrides address and port. Returns 0 on failure. */
+ * V7_CAMERA_ADDRESS=host:port (an IPv4 address or a host name) overrides address and port;
+ * when it is set but malformed nothing is opened. Returns 0 on failure. */
 AkTele *aktele_alloc(int kind, const char *address, int port, int bufferSize);
 /* Starts the receive thread; starting a running transport does nothing. 0 or -1. */
 int aktele_start(AkTele *tele);

@@ -121,6 +121,7 @@ class tst_VivedLink : public QObject
     Q_OBJECT
 
 private slots:
+    void hostNameInEnvironment();
     void contextFills_data();
     void contextFills();
     void shutterRaisesCounts_data();
@@ -138,6 +139,16 @@ private slots:
     void upgradeRefused();
     void handlesAreChecked();
 };
+
+void tst_VivedLink::hostNameInEnvironment()
+{
+    SimProcess sim;
+    QVERIFY(sim.start({}));
+    Link link(QStringLiteral("localhost:%1").arg(sim.port()));
+    QVERIFY(link.ok());
+    QVERIFY(link.waitFilled());
+    QCOMPARE(QByteArray(link.device->serial), QByteArray("V7K52019032801"));
+}
 
 void tst_VivedLink::contextFills_data()
 {
