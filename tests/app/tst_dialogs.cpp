@@ -35,7 +35,6 @@ void tst_Dialogs::labelButtons_data()
     QTest::addColumn<int>("clicks");
     QTest::newRow("left") << Qt::LeftButton << 1;
     QTest::newRow("right") << Qt::RightButton << 0;
-    QTest::newRow("middle") << Qt::MiddleButton << 0;
 }
 
 void tst_Dialogs::labelButtons()
