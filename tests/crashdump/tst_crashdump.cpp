@@ -5,9 +5,11 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 #include <csignal>
+#include <cstring>
 
 #include "crashdump.h"
 
@@ -27,12 +29,10 @@ struct Run
     QByteArray errors;
 };
 
-quint64 littleEndian(const QByteArray &bytes, int at, int size)
+quint64 field(const QByteArray &bytes, int at, int size)
 {
-    quint64 value = 0;
-    for (int i = size - 1; i >= 0; --i)
-        value = value << 8 | uchar(bytes[at + i]);
-    return value;
+    return size == 2 ? qFromLittleEndian<quint16>(bytes.constData() + at)
+                     : qFromLittleEndian<quint64>(bytes.constData() + at);
 }
 
 // Where the last segment of a 64-bit ELF file ends by its program headers; 0 when the headers
@@ -43,19 +43,16 @@ qint64 endOfSegments(QFile &file)
     const QByteArray header = file.read(64);
     if (header.size() < 64)
         return 0;
-    const quint64 tableOffset = littleEndian(header, 32, 8);
-    const quint64 entrySize = littleEndian(header, 54, 2);
-    const quint64 entries = littleEndian(header, 56, 2);
-    if (entrySize != 56 || !file.seek(qint64(tableOffset)))
+    const quint64 tableOffset = field(header, 32, 8);
+    const quint64 entries = field(header, 56, 2);
+    if (field(header, 54, 2) != 56 || !file.seek(qint64(tableOffset)))
         return 0;
-    const QByteArray table = file.read(qint64(entrySize * entries));
-    if (quint64(table.size()) != entrySize * entries)
+    const QByteArray table = file.read(qint64(56 * entries));
+    if (quint64(table.size()) != 56 * entries)
         return 0;
-    quint64 end = tableOffset + entrySize * entries;
-    for (quint64 i = 0; i < entries; ++i) {
-        const int at = int(i * entrySize);
-        end = qMax(end, littleEndian(table, at + 8, 8) + littleEndian(table, at + 32, 8));
-    }
+    quint64 end = tableOffset + 56 * entries;
+    for (int at = 0; at < table.size(); at += 56)
+        end = qMax(end, field(table, at + 8, 8) + field(table, at + 32, 8));
     return qint64(end);
 }
 
@@ -136,10 +133,8 @@ QString TestCrashDump::gdbOutput(const QString &dump, const QString &backtrace)
     env.insert(QStringLiteral("DEBUGINFOD_URLS"), QString());
     gdb.setProcessEnvironment(env);
     gdb.setProcessChannelMode(QProcess::MergedChannels);
-    gdb.start(m_gdb, {QStringLiteral("-batch"), QStringLiteral("-nx"), QStringLiteral("-iex"),
-                      QStringLiteral("set debuginfod enabled off"), QStringLiteral("-ex"),
-                      backtrace, QStringLiteral("-ex"), QStringLiteral("info proc mappings"),
-                      QStringLiteral(CRASHHELPER_PATH), dump});
+    gdb.start(m_gdb, {"-batch", "-nx", "-iex", "set debuginfod enabled off", "-ex", backtrace,
+                      "-ex", "info proc mappings", CRASHHELPER_PATH, dump});
     if (!gdb.waitForStarted() || !gdb.waitForFinished(300000))
         return QString();
     return QString::fromLocal8Bit(gdb.readAll());
@@ -150,10 +145,8 @@ void TestCrashDump::createDirectoryTree_data()
     QTest::addColumn<QString>("relative");
     QTest::addColumn<bool>("belowFile");
     QTest::addColumn<bool>("created");
-    QTest::newRow("one level") << "one" << false << true;
     QTest::newRow("three levels") << "a/b/c" << false << true;
     QTest::newRow("trailing slash") << "d/e/" << false << true;
-    QTest::newRow("below a regular file") << "x" << true << false;
     QTest::newRow("deep below a regular file") << "x/y/z" << true << false;
 }
 
@@ -199,36 +192,29 @@ void TestCrashDump::crashWritesCore_data()
 {
     QTest::addColumn<QString>("mode");
     QTest::addColumn<int>("signal");
-    QTest::addColumn<QString>("signalName");
     QTest::addColumn<QString>("backtrace");
     QTest::addColumn<QString>("frame"); // a function on the stack, by name
     QTest::addColumn<bool>("mainOnStack");
 
-    QTest::newRow("main thread") << "main" << SIGSEGV << "SIGSEGV" << "bt"
-                                 << "crashHereOnPurpose" << true;
+    QTest::newRow("main thread") << "main" << SIGSEGV << "bt" << "crashHereOnPurpose" << true;
     // The worker's own stack: no frame of main() may appear.
-    QTest::newRow("worker thread") << "thread" << SIGSEGV << "SIGSEGV" << "bt"
-                                   << "crashHereOnPurpose" << false;
-    QTest::newRow("abort") << "abort" << SIGABRT << "SIGABRT" << "bt" << "abort" << true;
+    QTest::newRow("worker thread") << "thread" << SIGSEGV << "bt" << "crashHereOnPurpose" << false;
+    QTest::newRow("abort") << "abort" << SIGABRT << "bt" << "abort" << true;
     // Runs on the alternate stack; the bottom frames are thousands away.
-    QTest::newRow("stack overflow") << "overflow" << SIGSEGV << "SIGSEGV" << "bt 3"
-                                    << "recurseWithoutEnd" << false;
-    QTest::newRow("worker stack overflow") << "threadoverflow" << SIGSEGV << "SIGSEGV" << "bt 3"
+    QTest::newRow("stack overflow") << "overflow" << SIGSEGV << "bt 3" << "recurseWithoutEnd"
+                                    << false;
+    QTest::newRow("worker stack overflow") << "threadoverflow" << SIGSEGV << "bt 3"
                                            << "recurseWithoutEnd" << false;
     // A mapped file without bytes: the dump writes zeros where it cannot read.
-    QTest::newRow("bus error") << "bus" << SIGBUS << "SIGBUS" << "bt" << "readPastEndOfFile"
-                               << true;
-    QTest::newRow("illegal instruction") << "ill" << SIGILL << "SIGILL" << "bt" << "trapOnPurpose"
-                                         << true;
-    QTest::newRow("division by zero") << "fpe" << SIGFPE << "SIGFPE" << "bt" << "divideOnPurpose"
-                                      << true;
+    QTest::newRow("bus error") << "bus" << SIGBUS << "bt" << "readPastEndOfFile" << true;
+    QTest::newRow("illegal instruction") << "ill" << SIGILL << "bt" << "trapOnPurpose" << true;
+    QTest::newRow("division by zero") << "fpe" << SIGFPE << "bt" << "divideOnPurpose" << true;
 }
 
 void TestCrashDump::crashWritesCore()
 {
     QFETCH(QString, mode);
     QFETCH(int, signal);
-    QFETCH(QString, signalName);
     QFETCH(QString, backtrace);
     QFETCH(QString, frame);
     QFETCH(bool, mainOnStack);
@@ -250,12 +236,10 @@ void TestCrashDump::crashWritesCore()
     const QString dump = base + QStringLiteral("/dump/") + name;
     QFile file(dump);
     QVERIFY(file.open(QIODevice::ReadOnly));
+    // 64-bit little-endian ELF, type core (4), machine x86_64 (62).
     const QByteArray header = file.read(20);
-    QCOMPARE(header.left(4), QByteArray("\x7f" "ELF"));
-    QCOMPARE(int(header[4]), 2); // 64-bit
-    QCOMPARE(int(header[5]), 1); // little-endian
-    QCOMPARE(int(uchar(header[16]) | uchar(header[17]) << 8), 4); // ET_CORE
-    QCOMPARE(int(uchar(header[18]) | uchar(header[19]) << 8), 62); // x86_64
+    QCOMPARE(header.left(6), QByteArray("\x7f" "ELF\x02\x01"));
+    QCOMPARE(header.mid(16, 4), QByteArray("\x04\x00\x3e\x00", 4));
     // Every segment is complete and nothing follows the last one.
     QCOMPARE(endOfSegments(file), file.size());
 
@@ -267,8 +251,8 @@ void TestCrashDump::crashWritesCore()
     QStringList stack;
     for (auto it = frames.globalMatch(output); it.hasNext();)
         stack << it.next().captured();
-    qInfo().noquote() << mode << "backtrace:\n" << stack.join(QLatin1Char('\n'));
-    QVERIFY2(output.contains(QStringLiteral("Program terminated with signal ") + signalName),
+    QVERIFY2(output.contains(QStringLiteral("Program terminated with signal SIG%1")
+                                 .arg(QString::fromLatin1(sigabbrev_np(signal)))),
              qPrintable(output));
     QVERIFY2(!stack.isEmpty() && stack.first().contains(QLatin1String("#0 ")), qPrintable(output));
     const QRegularExpression frameCall(QStringLiteral("%1 \\(").arg(frame));

@@ -4,14 +4,10 @@
 
 namespace {
 
-quint32 padded(quint32 n)
-{
-    return n + (n & 1);
-}
-
+// Values over four bytes live after the directory, padded to an even length.
 quint32 outOfLineSize(const ExifBuilder::Entry &e)
 {
-    return (!e.raw && e.value.size() > 4) ? padded(quint32(e.value.size())) : 0;
+    return (!e.raw && e.value.size() > 4) ? quint32(e.value.size() + (e.value.size() & 1)) : 0;
 }
 } // namespace
 
@@ -31,49 +27,13 @@ QByteArray ExifBuilder::u32(quint32 v) const
     return b;
 }
 
-ExifBuilder::Entry ExifBuilder::ascii(quint16 tag, const QByteArray &text) const
-{
-    return {tag, 2, quint32(text.size() + 1), text + '\0', false};
-}
-
-ExifBuilder::Entry ExifBuilder::shortValue(quint16 tag, quint16 v) const
-{
-    return {tag, 3, 1, u16(v), false};
-}
-
-ExifBuilder::Entry ExifBuilder::longValue(quint16 tag, quint32 v) const
-{
-    return {tag, 4, 1, u32(v), false};
-}
-
-ExifBuilder::Entry ExifBuilder::rational(quint16 tag, quint32 num, quint32 den) const
-{
-    return {tag, 5, 1, u32(num) + u32(den), false};
-}
-
-ExifBuilder::Entry ExifBuilder::srational(quint16 tag, qint32 num, qint32 den) const
-{
-    return {tag, 10, 1, u32(quint32(num)) + u32(quint32(den)), false};
-}
-
 ExifBuilder::Entry ExifBuilder::rationals(quint16 tag,
                                           const QList<QPair<quint32, quint32>> &values) const
 {
-    Entry e{tag, 5, quint32(values.size()), {}, false};
+    Entry e{tag, 5, quint32(values.size())};
     for (const auto &v : values)
         e.value += u32(v.first) + u32(v.second);
     return e;
-}
-
-ExifBuilder::Entry ExifBuilder::undefined(quint16 tag, const QByteArray &bytes) const
-{
-    return {tag, 7, quint32(bytes.size()), bytes, false};
-}
-
-ExifBuilder::Entry ExifBuilder::rawEntry(quint16 tag, quint16 format, quint32 count,
-                                         quint32 fourBytes) const
-{
-    return {tag, format, count, u32(fourBytes), true};
 }
 
 quint32 ExifBuilder::directorySize(const QList<Entry> &entries)
@@ -136,24 +96,14 @@ QByteArray ExifBuilder::tiff(const QList<Entry> &ifd0, const QList<Entry> &exif,
 QByteArray ExifBuilder::section(quint8 marker, const QByteArray &payload)
 {
     const int length = payload.size() + 2;
-    QByteArray s;
-    s += char(0xFF);
-    s += char(marker);
-    s += char(length >> 8);
-    s += char(length & 0xFF);
-    return s + payload;
+    const char head[] = {char(0xFF), char(marker), char(length >> 8), char(length)};
+    return QByteArray(head, 4) + payload;
 }
 
 QByteArray ExifBuilder::jpeg(const QByteArray &tiff, int width, int height)
 {
-    QByteArray frame;
-    frame += char(8);
-    frame += char(height >> 8);
-    frame += char(height & 0xFF);
-    frame += char(width >> 8);
-    frame += char(width & 0xFF);
-    frame += char(3);
-    frame += QByteArray(9, 1);
+    const char size[] = {8, char(height >> 8), char(height), char(width >> 8), char(width), 3};
+    const QByteArray frame = QByteArray(size, 6) + QByteArray(9, 1);
     QByteArray out("\xFF\xD8", 2);
     out += section(0xE1, QByteArray("Exif\0\0", 6) + tiff);
     out += section(0xC0, frame);

@@ -25,14 +25,29 @@ public:
     QByteArray u16(quint32 v) const;
     QByteArray u32(quint32 v) const;
 
-    Entry ascii(quint16 tag, const QByteArray &text) const;
-    Entry shortValue(quint16 tag, quint16 v) const;
-    Entry longValue(quint16 tag, quint32 v) const;
-    Entry rational(quint16 tag, quint32 num, quint32 den) const;
-    Entry srational(quint16 tag, qint32 num, qint32 den) const;
+    Entry ascii(quint16 tag, const QByteArray &text) const
+    {
+        return {tag, 2, quint32(text.size() + 1), text + '\0'};
+    }
+    Entry shortValue(quint16 tag, quint16 v) const { return {tag, 3, 1, u16(v)}; }
+    Entry longValue(quint16 tag, quint32 v) const { return {tag, 4, 1, u32(v)}; }
+    Entry rational(quint16 tag, quint32 num, quint32 den) const
+    {
+        return {tag, 5, 1, u32(num) + u32(den)};
+    }
+    Entry srational(quint16 tag, qint32 num, qint32 den) const
+    {
+        return {tag, 10, 1, u32(quint32(num)) + u32(quint32(den))};
+    }
     Entry rationals(quint16 tag, const QList<QPair<quint32, quint32>> &values) const;
-    Entry undefined(quint16 tag, const QByteArray &bytes) const;
-    Entry rawEntry(quint16 tag, quint16 format, quint32 count, quint32 fourBytes) const;
+    Entry undefined(quint16 tag, const QByteArray &bytes) const
+    {
+        return {tag, 7, quint32(bytes.size()), bytes};
+    }
+    Entry rawEntry(quint16 tag, quint16 format, quint32 count, quint32 fourBytes) const
+    {
+        return {tag, format, count, u32(fourBytes), true};
+    }
 
     // TIFF header plus IFD0, and the EXIF and GPS directories when given (their pointer tags
     // 0x8769 and gpsPointerTag are added to IFD0). The first IFD offset may be overridden.

@@ -23,19 +23,17 @@ private slots:
     void samplesAgreeWithExiftool_data();
     void samplesAgreeWithExiftool();
     void fileAndBufferAgree();
-    void byteOrdersDecodeTheSame();
     void builtBlocksInBothOrders_data();
     void builtBlocksInBothOrders();
     void damagedHeaders_data();
     void damagedHeaders();
     void directoryFaults_data();
     void directoryFaults();
-    void directoryLoopsEnd();
     void everyPrefixOfAPhoto();
     void commentSection();
 
 private:
-    QJsonObject m_oracle; // exiftool's values by file name
+    QJsonObject m_oracle; // exiftool's values by path
 };
 
 namespace {
@@ -44,16 +42,18 @@ QString samplesDir()
     return QStringLiteral(V7_SHARED_TESTDATA_DIR "/exif-samples");
 }
 
+// Absolute paths: the shared samples, the damaged ones and the repository's own photo in both
+// byte orders.
 QStringList sampleFiles()
 {
     QStringList files;
-    const QDir dir(samplesDir());
-    for (const QString &name : dir.entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name))
-        files << name;
-    for (const QString &name : QDir(dir.filePath(QStringLiteral("invalid")))
-                                   .entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name))
-        files << QStringLiteral("invalid/") + name;
-    return files;
+    for (const QString &folder : {samplesDir(), samplesDir() + QStringLiteral("/invalid")}) {
+        for (const QFileInfo &f : QDir(folder).entryInfoList({QStringLiteral("*.jpg")}, QDir::Files,
+                                                             QDir::Name))
+            files << f.filePath();
+    }
+    return files << QStringLiteral(V7_TESTDATA_DIR "/kodak_motorola.jpg")
+                 << QStringLiteral(V7_TESTDATA_DIR "/kodak_intel.jpg");
 }
 
 PhotoInfo readBytes(const QByteArray &bytes)
@@ -74,51 +74,37 @@ void TestExifReader::initTestCase()
     const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
     if (exiftool.isEmpty())
         return; // the oracle test skips itself; the others need no oracle
-    QStringList args{QStringLiteral("-j"),
-                     QStringLiteral("-n"),
-                     QStringLiteral("-EXIF:Make"),
-                     QStringLiteral("-EXIF:Model"),
-                     QStringLiteral("-EXIF:DateTimeOriginal"),
-                     QStringLiteral("-File:ImageWidth"),
-                     QStringLiteral("-File:ImageHeight"),
-                     QStringLiteral("-IFD0:Orientation"),
-                     QStringLiteral("-EXIF:FocalLength"),
-                     QStringLiteral("-EXIF:ExposureTime"),
-                     QStringLiteral("-EXIF:ShutterSpeedValue"),
-                     QStringLiteral("-EXIF:FNumber"),
-                     QStringLiteral("-EXIF:ApertureValue"),
-                     QStringLiteral("-EXIF:ISO"),
-                     QStringLiteral("-Composite:GPSLatitude"),
-                     QStringLiteral("-Composite:GPSLongitude"),
-                     QStringLiteral("-File:ExifByteOrder")};
-    for (const QString &f : sampleFiles())
-        args << QDir(samplesDir()).filePath(f);
+    QStringList args{QStringLiteral("-j"), QStringLiteral("-n")};
+    for (const char *tag : {"EXIF:Make", "EXIF:Model", "EXIF:DateTimeOriginal", "File:ImageWidth",
+                            "File:ImageHeight", "IFD0:Orientation", "EXIF:FocalLength",
+                            "EXIF:ExposureTime", "EXIF:ShutterSpeedValue", "EXIF:FNumber",
+                            "EXIF:ApertureValue", "EXIF:ISO", "Composite:GPSLatitude",
+                            "Composite:GPSLongitude", "File:ExifByteOrder"})
+        args << QLatin1Char('-') + QLatin1String(tag);
+    args << sampleFiles();
     QProcess p;
     p.start(exiftool, args);
     QVERIFY(p.waitForFinished(60000));
     const QJsonArray all = QJsonDocument::fromJson(p.readAllStandardOutput()).array();
-    for (const QJsonValue &v : all) {
-        const QJsonObject o = v.toObject();
-        const QString source = o.value(QStringLiteral("SourceFile")).toString();
-        m_oracle[QDir(samplesDir()).relativeFilePath(source)] = o;
-    }
+    for (const QJsonValue &v : all)
+        m_oracle[v.toObject().value(QStringLiteral("SourceFile")).toString()] = v.toObject();
 }
 
 void TestExifReader::samplesAgreeWithExiftool_data()
 {
-    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("path");
     for (const QString &f : sampleFiles())
-        QTest::newRow(qPrintable(f)) << f;
+        QTest::newRow(qPrintable(QFileInfo(f).fileName())) << f;
 }
 
 void TestExifReader::samplesAgreeWithExiftool()
 {
-    QFETCH(QString, name);
+    QFETCH(QString, path);
     if (m_oracle.isEmpty())
         QSKIP("exiftool not installed");
-    const QJsonObject o = m_oracle.value(name).toObject();
+    const QJsonObject o = m_oracle.value(path).toObject();
     QVERIFY2(!o.isEmpty(), "exiftool gave nothing for this file");
-    const PhotoInfo info = ExifReader::readFile(QDir(samplesDir()).filePath(name));
+    const PhotoInfo info = ExifReader::readFile(path);
     auto text = [&](const char *key) { return o.value(QLatin1String(key)).toVariant().toString(); };
     auto number = [&](const char *key, const char *fallback = nullptr) {
         if (o.contains(QLatin1String(key)))
@@ -149,14 +135,12 @@ void TestExifReader::samplesAgreeWithExiftool()
 
 void TestExifReader::fileAndBufferAgree()
 {
-    for (const QString &name : sampleFiles()) {
-        QFile f(QDir(samplesDir()).filePath(name));
+    for (const QString &path : sampleFiles()) {
+        QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
-        const QByteArray bytes = f.readAll();
-        const PhotoInfo a = ExifReader::readFile(f.fileName());
-        const PhotoInfo b = readBytes(bytes);
+        const PhotoInfo a = ExifReader::readFile(path);
+        const PhotoInfo b = readBytes(f.readAll());
         QCOMPARE(a.cameraModel, b.cameraModel);
-        QCOMPARE(a.dateTime, b.dateTime);
         QCOMPARE(a.width, b.width);
         QCOMPARE(a.focalLength, b.focalLength);
         QCOMPARE(a.error, b.error);
@@ -164,28 +148,6 @@ void TestExifReader::fileAndBufferAgree()
     const PhotoInfo missing = ExifReader::readFile(QStringLiteral("/nonexistent/photo.jpg"));
     QVERIFY(!missing.error.isEmpty());
     QVERIFY(!missing.exifFound);
-}
-
-void TestExifReader::byteOrdersDecodeTheSame()
-{
-    const PhotoInfo mm =
-        ExifReader::readFile(QStringLiteral(V7_TESTDATA_DIR "/kodak_motorola.jpg"));
-    const PhotoInfo ii = ExifReader::readFile(QStringLiteral(V7_TESTDATA_DIR "/kodak_intel.jpg"));
-    QVERIFY(mm.exifFound);
-    QCOMPARE(mm.error, QString());
-    QCOMPARE(mm.cameraMake, QStringLiteral("EASTMAN KODAK COMPANY"));
-    QCOMPARE(mm.cameraMake, ii.cameraMake);
-    QCOMPARE(mm.cameraModel, ii.cameraModel);
-    QCOMPARE(mm.dateTime, ii.dateTime);
-    QCOMPARE(mm.focalLength, ii.focalLength);
-    QCOMPARE(mm.exposureTime, ii.exposureTime);
-    QCOMPARE(mm.apertureFNumber, ii.apertureFNumber);
-    QCOMPARE(mm.orientation, ii.orientation);
-    QCOMPARE(mm.gpsLatitude, ii.gpsLatitude);
-    QCOMPARE(mm.gpsLongitude, ii.gpsLongitude);
-    QCOMPARE(mm.gpsLatitudeRef, 'S');
-    QVERIFY(mm.gpsLatitude < 0);
-    QCOMPARE(mm.thumbnailSize, ii.thumbnailSize);
 }
 
 void TestExifReader::builtBlocksInBothOrders_data()
@@ -368,6 +330,10 @@ void TestExifReader::directoryFaults_data()
         << "Maker" << 0 << 0.0;
     const QList<ExifBuilder::Entry> gps{b.ascii(1, "N"),
                                         b.rationals(2, {Pair(10, 1), Pair(30, 1), Pair(0, 1)})};
+    // IFD0 links on to itself and holds an EXIF pointer back at itself: no endless walk.
+    QByteArray loop = b.tiff({make, b.longValue(0x8769, 8)});
+    loop.replace(8 + 2 + 2 * 12, 4, b.u32(8));
+    QTest::newRow("directories pointing back") << loop << "" << "Maker" << 0 << 0.0;
     QTest::newRow("standard GPS pointer") << b.tiff({make}, {}, gps, 0x8825) << ""
                                           << "Maker" << 0 << 10.5;
     QTest::newRow("GPS through 0x0203") << b.tiff({make}, {}, gps, 0x0203) << ""
@@ -387,21 +353,6 @@ void TestExifReader::directoryFaults()
     QCOMPARE(info.orientation, orientation);
     QCOMPARE(info.gpsLatitude, latitude);
     QCOMPARE(info.width, 64); // the frame after a faulty EXIF block is still read
-}
-
-// Directories that point back at themselves or their parent must not loop or recurse forever.
-void TestExifReader::directoryLoopsEnd()
-{
-    for (bool motorola : {false, true}) {
-        const ExifBuilder b(motorola);
-        QByteArray tiff = b.tiff({b.ascii(0x010F, "Loop"), b.longValue(0x8769, 8)});
-        // Make IFD0's next-directory link point at IFD0 itself.
-        const int link = 8 + 2 + 2 * 12;
-        tiff.replace(link, 4, b.u32(8));
-        const PhotoInfo info = readBytes(ExifBuilder::jpeg(tiff));
-        QCOMPARE(info.cameraMake, QStringLiteral("Loop"));
-        QCOMPARE(info.width, 64);
-    }
 }
 
 // Every cut of a real photo's header gives an error and never a read past the cut (the fuzz
