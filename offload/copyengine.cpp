@@ -1,0 +1,167 @@
+#include "copyengine.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <unistd.h>
+
+#include "checksumlist.h"
+#include "enginefile.h"
+#include "plaincopy.h"
+#include "taskfile.h"
+#include "zipvolume.h"
+
+namespace {
+
+bool isVolumeName(const std::string &relative)
+{
+    return relative.compare(0, 4, "pack") == 0 && relative.size() > 8
+           && relative.compare(relative.size() - 4, 4, ".zip") == 0
+           && relative.find('/') == std::string::npos;
+}
+
+int checkDisk(int disk)
+{
+    if (disk < 0 || disk > 5) {
+        printf("invalid disk number: %d.\n", disk);
+        return -1;
+    }
+    return 0;
+}
+
+void copyLoop(DiskTask *task)
+{
+    const bool volumes = task->record.volumeMode == 1;
+    while (task->running.load() && task->filesDone.load() < task->fileCount.load()) {
+        const int index = task->filesDone.load();
+        const int result = volumes ? ZipVolume::pack(task, index) : PlainCopy::copy(task, index);
+        if (result == EngineFile::Paused)
+            break;
+        if (result == EngineFile::Failed) {
+            if (volumes)
+                printf("zip %s file error.\n", taskEntry(task, index));
+            task->failed = 1;
+            break;
+        }
+        task->filesDone = index + 1;
+        TaskFile::update(task);
+    }
+    if (volumes && task->fileCount.load() > 0 && task->filesDone.load() == task->fileCount.load()
+        && ZipVolume::finish(task) != 0) {
+        EngineFile::fail(task, "write checksum of %s error.", task->record.archivePath);
+        task->failed = 1;
+    }
+    fflush(stdout);
+    task->stopped = 1;
+}
+
+void startThread(DiskTask *task)
+{
+    if (task->thread.joinable())
+        task->thread.join();
+    task->error[0] = 0;
+    task->failed = 0;
+    task->running = 1;
+    task->stopped = 0;
+    task->thread = std::thread(copyLoop, task);
+}
+
+// Lines of files about to be written again leave the checksum list, so it never holds a path
+// twice and never a hash of a copy that is being replaced.
+void dropPendingLines(DiskTask *task, int from)
+{
+    const std::string folder = task->record.destination;
+    if (task->record.volumeMode == 1) {
+        if (from == 0)
+            ChecksumList::dropIf(folder, isVolumeName);
+        return;
+    }
+    std::vector<std::string> pending;
+    for (int i = from; i < task->fileCount.load(); ++i)
+        pending.push_back(PlainCopy::targetRelative(task, i));
+    ChecksumList::drop(folder, pending);
+}
+
+} // namespace
+
+DiskTask::~DiskTask()
+{
+    running = 0;
+    if (thread.joinable())
+        thread.join();
+    TaskFile::close(this);
+}
+
+const char *taskEntry(const DiskTask *task, int index)
+{
+    return task->fileList.data() + size_t(index) * TaskLayout::EntrySize;
+}
+
+int createTask(DiskTask *task, int disk)
+{
+    if (checkDisk(disk) != 0)
+        return -1;
+    if (task->thread.joinable())
+        pauseTask(task, disk);
+    TaskFile::close(task);
+    task->bytesDone = task->record.bytesDone;
+    if (TaskFile::build(task) != 0) {
+        printf("create %d disk task file error.\n", disk);
+        return -1;
+    }
+    ::unlink((std::string(task->record.taskFilePath) + ".tail").c_str());
+    if (TaskFile::load(task) != 0) {
+        printf("load %d disk task file error.\n", disk);
+        return -1;
+    }
+    dropPendingLines(task, 0);
+    startThread(task);
+    return 0;
+}
+
+int resumeTask(DiskTask *task, int disk)
+{
+    if (checkDisk(disk) != 0)
+        return -1;
+    if (task->thread.joinable())
+        pauseTask(task, disk);
+    TaskFile::close(task);
+    task->bytesDone = task->record.bytesDone;
+    if (TaskFile::load(task) != 0) {
+        printf("load %d disk task file error.\n", disk);
+        return -1;
+    }
+    const int done = task->filesDone.load();
+    if (task->record.volumeMode == 1) {
+        if (ZipVolume::recover(task) != 0) {
+            EngineFile::fail(task, "zip %s file error: cannot repair the archive.",
+                             task->record.archivePath);
+            TaskFile::close(task);
+            return -1;
+        }
+    } else if (done < task->fileCount.load()) {
+        PlainCopy::removePartial(task, done);
+    }
+    dropPendingLines(task, done);
+    startThread(task);
+    return 0;
+}
+
+int pauseTask(DiskTask *task, int disk)
+{
+    if (checkDisk(disk) != 0)
+        return -1;
+    task->running = 0;
+    if (task->thread.joinable())
+        task->thread.join();
+    task->buffer.clear();
+    task->buffer.shrink_to_fit();
+    TaskFile::close(task);
+    return 0;
+}
+
+int stopTask(DiskTask *task, int disk)
+{
+    return pauseTask(task, disk);
+}
