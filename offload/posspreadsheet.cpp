@@ -1,0 +1,112 @@
+#include "posspreadsheet.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QStringList>
+#include <QTextStream>
+
+namespace {
+// A field naming a column; the test is a substring test, so "GPSTime" is a header too.
+bool isHeaderField(const QString &field)
+{
+    static const char *const names[] = {"offset", "ID",      "Lon",  "Lat",  "Alt",  "Heading",
+                                        "Pitch",  "Roll",    "Psi_GPS", "Time", "Speed"};
+    for (const char *name : names) {
+        if (field.contains(QLatin1String(name)))
+            return true;
+    }
+    return false;
+}
+
+int countFields(QFile *file)
+{
+    QTextStream in(file);
+    int count = 0;
+    while (!in.atEnd())
+        count += in.readLine().split(QLatin1Char(',')).size();
+    return count;
+}
+
+uint recordTime(const QString &date, const QString &time)
+{
+    const QDateTime when = QDateTime::fromString(date + QLatin1Char(' ') + time,
+                                                 QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    return when.isValid() ? uint(when.toSecsSinceEpoch()) : MyExcelObject::InvalidTime;
+}
+} // namespace
+
+namespace PosSpreadsheet {
+
+void read(const QString &path, MyExcelObject *object)
+{
+    object->filePath = path;
+    object->fileName = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return;
+    object->count = countFields(&file);
+    file.seek(0);
+
+    // The ten names of a per-camera table select the short layout (date and time in columns 10
+    // and 11); any other header set puts them in columns 15 and 16.
+    QTextStream in(&file);
+    int headers = 0;
+    int column = 0;
+    PosPoint point;
+    QString date;
+    while (true) {
+        QString token;
+        in >> token;
+        if (token.isEmpty())
+            break;
+        const QString field = token.section(QLatin1Char(','), 0, 0);
+        if (isHeaderField(field)) {
+            ++headers;
+            continue;
+        }
+        ++column;
+        const bool shortLayout = headers == 10;
+        const int dateColumn = shortLayout ? 10 : 15;
+        const int timeColumn = shortLayout ? 11 : 16;
+        if (column == 2) {
+            point.x = field.toDouble();
+        } else if (column == 3) {
+            point.y = field.toDouble();
+        } else if (column == 4) {
+            point.z = field.toDouble();
+            object->posList.append(point);
+        } else if (column == dateColumn) {
+            date = field;
+            date.replace(QLatin1Char('/'), QLatin1Char('-'));
+        } else if (column == timeColumn) {
+            QString time = field;
+            time.replace(QLatin1Char('-'), QLatin1Char(':'));
+            object->timeList.append(recordTime(date, time));
+            date.clear();
+            column = 0;
+        }
+    }
+}
+
+} // namespace PosSpreadsheet
+
+MyReadExcelThread::MyReadExcelThread(const QString &path, QObject *parent)
+    : QThread(parent)
+    , m_path(path)
+{
+}
+
+MyReadExcelThread::~MyReadExcelThread()
+{
+    quit();
+    wait();
+}
+
+void MyReadExcelThread::run()
+{
+    auto *object = new MyExcelObject;
+    PosSpreadsheet::read(m_path, object);
+    emit newObject(object);
+    exec();
+}

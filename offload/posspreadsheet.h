@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QThread>
+
+// One camera position of a POS table row: x = Lon, y = Lat (degrees), z = Alt (metres).
+struct PosPoint
+{
+    double x = 0;
+    double y = 0;
+    double z = 0;
+};
+
+// The exposures of one POS table: one time and one position per record, kept by the offload
+// page for tagging photos, the task file and the sortie block files.
+struct MyExcelObject
+{
+    // The time-list value of a row whose date and time do not parse.
+    static constexpr uint InvalidTime = uint(-1);
+
+    int count = 0; // fields of the comma counting pass: the number of lines for POS tables
+    QString filePath;
+    QString fileName;
+    QList<uint> timeList;   // seconds since 1970, local time
+    QList<PosPoint> posList;
+    int reserved1 = 0;
+    int reserved2 = 0;
+};
+
+namespace PosSpreadsheet {
+// Fills object from the table at path; a file that cannot be opened leaves count 0, no records.
+void read(const QString &path, MyExcelObject *object);
+} // namespace PosSpreadsheet
+
+// Reads one POS table off the GUI thread and hands the record set over once, by newObject.
+// The thread then idles in its event loop until quit() (the destructor quits and waits).
+class MyReadExcelThread : public QThread
+{
+    Q_OBJECT
+public:
+    explicit MyReadExcelThread(const QString &path, QObject *parent = nullptr);
+    ~MyReadExcelThread() override;
+
+signals:
+    void newObject(MyExcelObject *object); // the receiver owns object
+
+protected:
+    void run() override;
+
+private:
+    QString m_path;
+};

@@ -1,0 +1,437 @@
+#include "exifdecoder.h"
+
+#include "exifreader.h"
+
+#include <QByteArray>
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+// Bytes per component of EXIF formats 1..12.
+constexpr int kFormatSize[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+constexpr int kFormatAscii = 2;
+constexpr int kFormatRational = 5;
+constexpr int kFormatSRational = 10;
+constexpr int kMaxDepth = 8; // real photos nest three deep (IFD0 -> EXIF -> interoperability)
+constexpr int kMaxComment = 999;
+
+// Conversions that a nonsense value (NaN, 1e300, negative offsets) cannot make undefined.
+int toInt(double v)
+{
+    return (v > -2147483648.0 && v < 2147483648.0) ? static_cast<int>(v) : 0;
+}
+
+uint32_t toU32(double v)
+{
+    return (v >= 0 && v < 4294967296.0) ? static_cast<uint32_t>(v) : 0;
+}
+
+// mm per unit of the resolution unit tags; 0 for codes outside the table.
+double unitFactor(int code)
+{
+    switch (code) {
+    case 1:
+    case 2:
+        return 1.0;
+    case 3:
+        return 0.3937007874;
+    case 4:
+        return 0.03937007874;
+    case 5:
+        return 0.00003937007874;
+    default:
+        return 0.0;
+    }
+}
+
+// Text of an ASCII tag: up to the first NUL, cut at the field size.
+QString asciiText(const unsigned char *p, uint64_t count, int limit)
+{
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(count, uint64_t(limit)));
+    size_t len = 0;
+    while (len < n && p[len] != 0)
+        ++len;
+    return QString::fromUtf8(reinterpret_cast<const char *>(p), int(len));
+}
+} // namespace
+
+ExifDecoder::ExifDecoder(const unsigned char *data, size_t size, PhotoInfo *info)
+    : m_base(data)
+    , m_size(size)
+    , m_info(info)
+{
+}
+
+void ExifDecoder::setError(const char *text)
+{
+    m_info->error = QString::fromLatin1(text);
+}
+
+unsigned ExifDecoder::u16(size_t offset) const
+{
+    const unsigned char *p = m_base + offset;
+    return m_motorola ? (unsigned(p[0]) << 8) | p[1] : (unsigned(p[1]) << 8) | p[0];
+}
+
+uint32_t ExifDecoder::u32(size_t offset) const
+{
+    const unsigned char *p = m_base + offset;
+    if (m_motorola)
+        return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+    return (uint32_t(p[3]) << 24) | (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
+}
+
+// Caller guarantees kFormatSize[format] bytes at offset.
+double ExifDecoder::number(size_t offset, int format) const
+{
+    switch (format) {
+    case 1:
+        return m_base[offset];
+    case 6:
+        return static_cast<signed char>(m_base[offset]);
+    case 3:
+        return u16(offset);
+    case 8:
+        return static_cast<int16_t>(u16(offset));
+    case 4:
+        return u32(offset);
+    case 9:
+        return static_cast<int32_t>(u32(offset));
+    case kFormatRational: {
+        const uint32_t den = u32(offset + 4);
+        return den == 0 ? 0.0 : double(u32(offset)) / den;
+    }
+    case kFormatSRational: {
+        const int32_t den = static_cast<int32_t>(u32(offset + 4));
+        return den == 0 ? 0.0 : double(static_cast<int32_t>(u32(offset))) / den;
+    }
+    case 11: {
+        const uint32_t bits = u32(offset);
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        return f;
+    }
+    case 12: {
+        uint64_t bits = m_motorola ? (uint64_t(u32(offset)) << 32) | u32(offset + 4)
+                                   : (uint64_t(u32(offset + 4)) << 32) | u32(offset);
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        return d;
+    }
+    default:
+        return 0.0;
+    }
+}
+
+bool ExifDecoder::decode()
+{
+    if (m_size < 6 || std::memcmp(m_base, "Exif", 4) != 0) {
+        setError("Incorrect Exif header");
+        return false;
+    }
+    m_base += 6;
+    m_size -= 6;
+    if (m_size >= 2 && m_base[0] == 'I' && m_base[1] == 'I') {
+        m_motorola = false;
+    } else if (m_size >= 2 && m_base[0] == 'M' && m_base[1] == 'M') {
+        m_motorola = true;
+    } else {
+        setError("Invalid Exif alignment marker.");
+        return false;
+    }
+    if (m_size < 8 || u16(2) != 0x2A) {
+        setError("Invalid Exif start (1)");
+        return false;
+    }
+    const uint32_t first = u32(4);
+    if (first < 8 || first > 16) {
+        setError("Suspicious offset of first IFD value");
+        return false;
+    }
+    processDirectory(first, 0, false);
+
+    if (m_thumbnailOffset != 0 && m_thumbnailSize != 0
+        && inBlock(m_thumbnailOffset, m_thumbnailSize)) {
+        m_info->thumbnailOffset = m_thumbnailOffset;
+        m_info->thumbnailSize = m_thumbnailSize;
+    }
+    if (m_info->focalPlaneXRes != 0) {
+        m_info->ccdWidth = m_largestDimension * m_info->focalPlaneUnits / m_info->focalPlaneXRes;
+    }
+    return true;
+}
+
+void ExifDecoder::processDirectory(size_t start, int depth, bool thumbnail)
+{
+    // A directory reached twice (a link back to itself or a parent) would loop for ever.
+    if (depth > kMaxDepth || !m_visited.insert(start * 2).second)
+        return;
+    if (!inBlock(start, 2)) {
+        setError("Illegally sized directory");
+        return;
+    }
+    const unsigned entries = u16(start);
+    if (!inBlock(start + 2, uint64_t(entries) * 12)) {
+        setError("Illegally sized directory");
+        return;
+    }
+    for (unsigned i = 0; i < entries && m_entryBudget-- > 0; ++i) {
+        const size_t entry = start + 2 + size_t(i) * 12;
+        const unsigned tag = u16(entry);
+        const unsigned format = u16(entry + 2);
+        const uint32_t components = u32(entry + 4);
+        if (format < 1 || format > 12) {
+            setError("Illegal format code in EXIF dir");
+            continue;
+        }
+        const uint64_t byteCount = uint64_t(components) * kFormatSize[format];
+        size_t valueOffset = entry + 8;
+        if (byteCount > 4) {
+            const uint32_t offset = u32(entry + 8);
+            if (!inBlock(offset, byteCount)) {
+                setError("Illegal pointer offset value in EXIF.");
+                return;
+            }
+            valueOffset = offset;
+        }
+        // The directory after the first describes the thumbnail; its size, orientation and
+        // resolution must not replace the photo's own.
+        if (thumbnail && tag != 0x0201 && tag != 0x0202)
+            continue;
+        processEntry(tag, int(format), components, valueOffset, byteCount, depth);
+    }
+    const size_t link = start + 2 + size_t(entries) * 12;
+    if (inBlock(link, 4)) {
+        const uint32_t next = u32(link);
+        if (next != 0) {
+            if (next >= m_size)
+                setError("Illegal subdirectory link");
+            else
+                processDirectory(next, depth + 1, true);
+        }
+    }
+}
+
+void ExifDecoder::processSubdirectory(uint32_t offset, int depth, bool gps)
+{
+    if (offset >= m_size) {
+        setError("Illegal subdirectory link");
+        return;
+    }
+    if (gps)
+        processGpsDirectory(offset);
+    else
+        processDirectory(offset, depth + 1, false);
+}
+
+void ExifDecoder::processEntry(unsigned tag, int format, uint64_t components,
+                               size_t valueOffset, uint64_t byteCount, int depth)
+{
+    const unsigned char *value = m_base + valueOffset;
+    // Text tags hold no number; a zero-count entry has nothing to convert.
+    const double v = (format == kFormatAscii || components == 0) ? 0.0 : number(valueOffset, format);
+    PhotoInfo &info = *m_info;
+    switch (tag) {
+    case 0x010F:
+        info.cameraMake = asciiText(value, byteCount, 31);
+        break;
+    case 0x0110:
+        info.cameraModel = asciiText(value, byteCount, 39);
+        break;
+    case 0x9003:
+        info.dateTime = asciiText(value, byteCount, 19);
+        break;
+    case 0x0112:
+        info.orientation = toInt(v);
+        if (info.orientation < 1 || info.orientation > 8) {
+            setError("Undefined rotation value");
+            info.orientation = 0;
+        }
+        break;
+    case 0x9209:
+        info.flashUsed = (toInt(v) & 7) ? 1 : 0;
+        break;
+    case 0x920A:
+        info.focalLength = v;
+        break;
+    case 0x829A:
+        info.exposureTime = v;
+        break;
+    case 0x9201:
+        if (info.exposureTime == 0)
+            info.exposureTime = 1.0 / std::exp2(v);
+        break;
+    case 0x829D:
+        info.apertureFNumber = v;
+        break;
+    case 0x9202:
+    case 0x9205:
+        if (info.apertureFNumber == 0)
+            info.apertureFNumber = std::exp2(v / 2);
+        break;
+    case 0x9206:
+        info.distance = v;
+        break;
+    case 0x9204:
+        info.exposureBias = v;
+        break;
+    case 0x9208:
+        info.lightSource = toInt(v);
+        break;
+    case 0x9207:
+        info.meteringMode = toInt(v);
+        break;
+    case 0x8822:
+        info.exposureProgram = toInt(v);
+        break;
+    case 0x8827:
+        info.isoEquivalent = toInt(v);
+        if (info.isoEquivalent < 50 && info.isoEquivalent > -10000000)
+            info.isoEquivalent *= 200;
+        break;
+    case 0x9102:
+        info.compressionLevel = toInt(v);
+        break;
+    case 0xA20E:
+        info.focalPlaneXRes = v;
+        break;
+    case 0xA20F:
+        info.focalPlaneYRes = v;
+        break;
+    case 0xA210:
+        info.focalPlaneUnits = unitFactor(toInt(v));
+        break;
+    case 0x011A:
+        info.xResolution = v;
+        break;
+    case 0x011B:
+        info.yResolution = v;
+        break;
+    case 0x0128:
+        info.resolutionUnit = unitFactor(toInt(v));
+        break;
+    case 0x9203:
+        info.brightness = v;
+        break;
+    case 0x9286: {
+        size_t n = size_t(byteCount);
+        while (n > 0 && value[n - 1] == ' ')
+            --n;
+        size_t from = 0;
+        if (n >= 5 && std::memcmp(value, "ASCII", 5) == 0) {
+            from = n; // only blanks after the code: an empty comment
+            for (size_t a = 5; a < 10 && a < n; ++a) {
+                if (value[a] != 0 && value[a] != ' ') {
+                    from = a;
+                    break;
+                }
+            }
+        }
+        info.comment = asciiText(value + from, n - from, kMaxComment);
+        break;
+    }
+    case 0xA002:
+    case 0xA003:
+        if (v > m_largestDimension && v < 1e9)
+            m_largestDimension = toInt(v);
+        break;
+    case 0x0201:
+        m_thumbnailOffset = toU32(v);
+        break;
+    case 0x0202:
+        m_thumbnailSize = toU32(v);
+        break;
+    case 0x8769:
+    case 0xA005:
+        processSubdirectory(toU32(v), depth, false);
+        break;
+    case 0x0203:
+        processSubdirectory(toU32(v), depth, false);
+        processSubdirectory(toU32(v), depth, true);
+        break;
+    case 0x8825:
+        processSubdirectory(toU32(v), depth, true);
+        break;
+    default:
+        break;
+    }
+}
+
+void ExifDecoder::processGpsDirectory(size_t start)
+{
+    if (!m_visited.insert(start * 2 + 1).second)
+        return;
+    if (!inBlock(start, 2)) {
+        setError("Illegally sized directory");
+        return;
+    }
+    const unsigned entries = u16(start);
+    if (!inBlock(start + 2, uint64_t(entries) * 12)) {
+        setError("Illegally sized directory");
+        return;
+    }
+    PhotoInfo &info = *m_info;
+    for (unsigned i = 0; i < entries && m_entryBudget-- > 0; ++i) {
+        const size_t entry = start + 2 + size_t(i) * 12;
+        const unsigned tag = u16(entry);
+        const unsigned format = u16(entry + 2);
+        const uint32_t components = u32(entry + 4);
+        if (format < 1 || format > 12) {
+            setError("Illegal format code in EXIF dir");
+            continue;
+        }
+        const uint64_t byteCount = uint64_t(components) * kFormatSize[format];
+        size_t valueOffset = entry + 8;
+        if (byteCount > 4) {
+            const uint32_t offset = u32(entry + 8);
+            if (!inBlock(offset, byteCount)) {
+                setError("Illegal pointer offset value in EXIF.");
+                return;
+            }
+            valueOffset = offset;
+        }
+        const bool threeNumbers = components >= 3 && format != kFormatAscii;
+        const double first = (components == 0 || format == kFormatAscii)
+                                 ? 0.0 : number(valueOffset, int(format));
+        auto degrees = [&] {
+            const int step = kFormatSize[format];
+            return first + number(valueOffset + step, int(format)) / 60
+                   + number(valueOffset + 2 * step, int(format)) / 3600;
+        };
+        switch (tag) {
+        case 1:
+            if (components > 0)
+                info.gpsLatitudeRef = char(m_base[valueOffset]);
+            break;
+        case 2:
+            if (threeNumbers) {
+                info.gpsLatitude = degrees();
+                info.gpsFound = true;
+            }
+            break;
+        case 3:
+            if (components > 0)
+                info.gpsLongitudeRef = char(m_base[valueOffset]);
+            break;
+        case 4:
+            if (threeNumbers) {
+                info.gpsLongitude = degrees();
+                info.gpsFound = true;
+            }
+            break;
+        case 5:
+            info.gpsAltitudeRef = toInt(first);
+            break;
+        case 6:
+            info.gpsAltitude = first;
+            break;
+        default:
+            break;
+        }
+    }
+    if (info.gpsLatitudeRef == 'S' && info.gpsLatitude > 0)
+        info.gpsLatitude = -info.gpsLatitude;
+    if (info.gpsLongitudeRef == 'W' && info.gpsLongitude > 0)
+        info.gpsLongitude = -info.gpsLongitude;
+}
