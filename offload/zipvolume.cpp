@@ -20,6 +20,7 @@
 #include "enginefile.h"
 #include "faultpoints.h"
 #include "syncio.h"
+#include "zipentrywriter.h"
 #include "zipverify.h"
 
 using EngineFile::Source;
@@ -179,21 +180,22 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
     }
     zip_fileinfo info;
     localDosTime(source.info.st_mtime, &info);
-    int status = zipOpenNewFileInZip4_64(zip, entry.name.c_str(), &info, nullptr, 0, nullptr, 0,
-                                         nullptr, Z_DEFLATED, 0, 0, -MAX_WBITS, 8,
-                                         Z_DEFAULT_STRATEGY,
-                                         password ? task->record.password : nullptr,
-                                         password ? crc : 0, 0, password ? 0 : 0x800,
-                                         size >= 0xFFFFFFFFull ? 1 : 0);
+    ZipEntryWriter writer(zip);
+    int status = writer.open(entry.name.c_str(), &info, password ? task->record.password : nullptr,
+                             uint32_t(crc), size >= 0xFFFFFFFFull);
     int result = EngineFile::Done;
+    uint64_t stored = 0;
+    uLong storedCrc = crc32(0, nullptr, 0);
     XXH64_state_t *state = XXH64_createState();
     XXH64_reset(state, 0);
     if (status == ZIP_OK && *heldValid) {
         for (size_t at = 0; at < held->size() && status == ZIP_OK; at += ChunkSize) {
             const size_t n = std::min(ChunkSize, held->size() - at);
-            status = zipWriteInFileInZip(zip, held->data() + at, unsigned(n));
+            status = writer.write(held->data() + at, n);
         }
         XXH64_update(state, held->data(), held->size());
+        stored = held->size();
+        storedCrc = crc;
     } else if (status == ZIP_OK) {
         if (task->buffer.size() < ChunkSize)
             task->buffer.resize(ChunkSize);
@@ -211,16 +213,22 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
             if (got == 0)
                 break;
             XXH64_update(state, task->buffer.data(), size_t(got));
-            status = zipWriteInFileInZip(zip, task->buffer.data(), unsigned(got));
+            storedCrc = crc32_z(storedCrc, task->buffer.data(), size_t(got));
+            stored += uint64_t(got);
+            status = writer.write(task->buffer.data(), size_t(got));
             if (status != ZIP_OK)
                 break;
+        }
+        if (result == EngineFile::Done && password && storedCrc != crc) {
+            EngineFile::fail(task, "read %s file error: it changed while it was read.", path);
+            result = EngineFile::Failed;
         }
     }
     *hash = XXH64_digest(state);
     XXH64_freeState(state);
     const int writeErrno = errno;
-    if (status == ZIP_OK)
-        status = zipCloseFileInZip(zip);
+    if (status == ZIP_OK && result == EngineFile::Done)
+        status = writer.close(stored, uint32_t(storedCrc));
     const int closeStatus = zipClose(zip, nullptr);
     if (result == EngineFile::Done && (status != ZIP_OK || closeStatus != ZIP_OK)) {
         EngineFile::fail(task, "zip %s file error: %s.", path,
