@@ -39,7 +39,9 @@ void CheckV7Thread::run()
         }
         emit cardStorage(position, diskSpaceGiB(path, false), diskSpaceGiB(path, true));
     }
-    V7KAPP::instance()->cardsPresent = anyCard;
+    // An empty path is the port's "a:": no card. Only all five empty means no card at all.
+    volatile bool *present = m_present ? m_present : &V7KAPP::instance()->cardsPresent;
+    *present = anyCard;
     if (!anyCard) {
         emit popui();
         return;
