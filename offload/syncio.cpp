@@ -76,8 +76,12 @@ int replaceFile(const std::string &path, const std::string &text)
 int makeFolders(const std::string &folder)
 {
     struct stat st {};
-    if (::stat(folder.c_str(), &st) == 0)
-        return S_ISDIR(st.st_mode) ? 0 : -1;
+    if (::stat(folder.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return 0;
+        errno = ENOTDIR;
+        return -1;
+    }
     const std::string parent = parentOf(folder);
     if (parent != folder && makeFolders(parent) != 0)
         return -1;
