@@ -100,6 +100,14 @@ const char *taskEntry(const DiskTask *task, int index)
 
 int createTask(DiskTask *task, int disk)
 {
+    if (prepareTask(task, disk) != 0)
+        return -1;
+    startThread(task);
+    return 0;
+}
+
+int prepareTask(DiskTask *task, int disk)
+{
     if (checkDisk(disk) != 0)
         return -1;
     if (task->thread.joinable())
@@ -116,6 +124,13 @@ int createTask(DiskTask *task, int disk)
         return -1;
     }
     dropPendingLines(task, 0);
+    return 0;
+}
+
+int startTask(DiskTask *task, int disk)
+{
+    if (checkDisk(disk) != 0 || !task->taskFile)
+        return -1;
     startThread(task);
     return 0;
 }

@@ -58,6 +58,10 @@ struct DiskTask
 
 // Results 0 or -1; disk is the camera number (0..5) used in the messages.
 int createTask(DiskTask *task, int disk);
+// createTask in two halves: build and load the task file, then start the thread. An offload
+// of several cameras builds every task file before any copy starts.
+int prepareTask(DiskTask *task, int disk);
+int startTask(DiskTask *task, int disk);
 int resumeTask(DiskTask *task, int disk);
 int pauseTask(DiskTask *task, int disk);
 int stopTask(DiskTask *task, int disk);

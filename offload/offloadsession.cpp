@@ -87,13 +87,19 @@ bool OffloadSession::start(const Setup &setup, QString *error)
         if (!createCamera(camera, QString(), QString(), error))
             return false;
     }
+    if (m_saveOnStart)
+        saveConfig(false);
     QStringList failures;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
-        if (m_tasks[camera] && createTask(m_tasks[camera].get(), camera) != 0) {
+        if (m_tasks[camera] && prepareTask(m_tasks[camera].get(), camera) != 0) {
             failures << QStringLiteral("%1: cannot create the task of %2")
                             .arg(QString::fromLatin1(Cameras::folderName(camera)), m_setup.sources[camera]);
             m_tasks[camera].reset();
         }
+    }
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        if (m_tasks[camera])
+            startTask(m_tasks[camera].get(), camera);
     }
     *error = failures.join(QLatin1Char('\n'));
     return failures.isEmpty();
@@ -190,7 +196,11 @@ bool OffloadSession::running() const
 bool OffloadSession::complete() const
 {
     bool any = false;
-    for (const auto &task : m_tasks) {
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        const DiskTask *task = m_tasks[camera].get();
+        // A camera of the set-up whose task could not be made or loaded is not done.
+        if (!task && !m_setup.sources[camera].isEmpty())
+            return false;
         if (!task)
             continue;
         any = true;
@@ -205,6 +215,9 @@ QStringList OffloadSession::errors() const
     QStringList list;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         const DiskTask *task = m_tasks[camera].get();
+        if (!task && !m_setup.sources[camera].isEmpty())
+            list << QStringLiteral("%1: no task for %2").arg(QString::fromLatin1(Cameras::folderName(camera)),
+                                                             m_setup.sources[camera]);
         if (task && task->stopped.load() && task->failed.load())
             list << QStringLiteral("%1: %2").arg(QString::fromLatin1(Cameras::folderName(camera)),
                                                  QString::fromUtf8(task->error));
@@ -220,7 +233,9 @@ TaskConfig OffloadSession::config(bool success) const
         c.path = m_setup.sources[camera];
         const DiskTask *task = m_tasks[camera].get();
         if (task) {
-            c.planCount = task->fileCount.load();
+            // Before the task is loaded its list is not built yet: count as the list will.
+            c.planCount = task->fileList.empty() ? CardFiles::count(QFile::encodeName(c.path).toStdString())
+                                                 : task->fileCount.load();
             c.hasCount = task->filesDone.load();
             c.zipPath = QFile::decodeName(task->record.archivePath);
             c.zipName = QString::fromUtf8(task->record.archiveName);

@@ -37,6 +37,9 @@ public:
     QString stateFolder() const { return m_stateFolder; }
     QString configPath() const;
 
+    // Write "Taskconfig.xml" (unfinished) once the tasks are set up, before any engine runs.
+    void setSaveOnStart(bool save) { m_saveOnStart = save; }
+
     // Per-file steps beyond sortie folders (tagging, photo information table), or none.
     void setPhotoStep(const PhotoStep &step) { m_inner = step; }
 
@@ -75,6 +78,7 @@ private:
                           const unsigned char *data, size_t size);
 
     QString m_stateFolder;
+    bool m_saveOnStart = false;
     Setup m_setup;
     PhotoStep m_inner;
     std::vector<int> m_sortieEnds; // cumulative record counts of the POS sets

@@ -156,6 +156,9 @@ const char *partialSuffix()
 
 int copy(DiskTask *task, int index)
 {
+    FaultPoints::hit(task, index, "start", taskEntry(task, index));
+    if (!task->running.load())
+        return EngineFile::Paused;
     const Target target = targetOf(task, index);
     if (SyncIo::makeFolders(SyncIo::parentOf(target.path)) != 0) {
         EngineFile::fail(task, "create folder %s error: %s.", SyncIo::parentOf(target.path).c_str(),

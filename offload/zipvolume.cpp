@@ -331,6 +331,9 @@ int recover(DiskTask *task)
 
 int pack(DiskTask *task, int index)
 {
+    FaultPoints::hit(task, index, "start", taskEntry(task, index));
+    if (!task->running.load())
+        return EngineFile::Paused;
     Entry entry;
     entry.name = EngineFile::relativePath(task, index);
     entry.archive = task->record.archivePath;

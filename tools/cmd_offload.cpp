@@ -202,7 +202,16 @@ int run(const QStringList &arguments)
     Arguments args;
     if (const int code = parse(arguments, &args))
         return code;
+    // Before any engine runs: a signal from now on pauses, never kills.
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+
     OffloadSession session;
+    // Saved unfinished before the engines start, so that even a killed run can be resumed.
+    session.setSaveOnStart(true);
     QDir().mkpath(session.stateFolder());
     QString tablePaths[Cameras::Count];
     for (int camera = 0; camera < Cameras::Count; ++camera)
@@ -238,14 +247,6 @@ int run(const QStringList &arguments)
     }
     if (!error.isEmpty())
         std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(error));
-    // Saved unfinished at once, so that even a killed run can be resumed.
-    session.saveConfig(false);
-
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
 
     Meter meter;
     meter.measure(session);
