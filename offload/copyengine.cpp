@@ -9,6 +9,7 @@
 #include "checksumlist.h"
 #include "enginefile.h"
 #include "plaincopy.h"
+#include "syncio.h"
 #include "taskfile.h"
 #include "zipvolume.h"
 
@@ -35,6 +36,8 @@ void copyLoop(DiskTask *task)
     const bool volumes = task->record.volumeMode == 1;
     while (task->running.load() && task->filesDone.load() < task->fileCount.load()) {
         const int index = task->filesDone.load();
+        if (index + 1 < task->fileCount.load())
+            SyncIo::readAhead(taskEntry(task, index + 1));
         const int result = volumes ? ZipVolume::pack(task, index) : PlainCopy::copy(task, index);
         if (result == EngineFile::Paused)
             break;

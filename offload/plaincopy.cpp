@@ -88,7 +88,7 @@ int writeOnce(DiskTask *task, int index, const Target &target, uint64_t *written
                 size = held->size();
                 *written = XXH64(data, size, 0);
             }
-            if (SyncIo::writeAll(out, data, size) != 0)
+            if (SyncIo::writeStreaming(out, data, size) != 0)
                 writeError = errno;
         }
     } else {
@@ -111,7 +111,7 @@ int writeOnce(DiskTask *task, int index, const Target &target, uint64_t *written
             if (got == 0)
                 break;
             XXH64_update(state, task->buffer.data(), size_t(got));
-            if (SyncIo::writeAll(out, task->buffer.data(), size_t(got)) != 0) {
+            if (SyncIo::writeStreaming(out, task->buffer.data(), size_t(got)) != 0) {
                 writeError = errno;
                 break;
             }

@@ -37,6 +37,32 @@ int writeAll(int fd, const void *data, size_t size)
     return 0;
 }
 
+int writeStreaming(int fd, const void *data, size_t size)
+{
+    constexpr size_t Step = 4u << 20;
+    const char *p = static_cast<const char *>(data);
+    while (size > 0) {
+        const size_t n = size < Step ? size : Step;
+        const off_t at = ::lseek(fd, 0, SEEK_CUR);
+        if (writeAll(fd, p, n) != 0)
+            return -1;
+        if (at >= 0)
+            ::sync_file_range(fd, at, off_t(n), SYNC_FILE_RANGE_WRITE);
+        p += n;
+        size -= n;
+    }
+    return 0;
+}
+
+void readAhead(const char *path)
+{
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
+    ::close(fd);
+}
+
 int syncFolder(const std::string &folder)
 {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
