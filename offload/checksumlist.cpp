@@ -57,7 +57,7 @@ int append(const std::string &folder, const std::string &relative, uint64_t hash
     const int fd = ::open(listPath(folder).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
         return -1;
-    const bool ok = SyncIo::writeAll(fd, line.data(), line.size()) == 0 && ::fdatasync(fd) == 0;
+    const bool ok = SyncIo::writeAll(fd, line.data(), line.size()) == 0;
     ::close(fd);
     return ok ? 0 : -1;
 }

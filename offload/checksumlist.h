@@ -13,7 +13,8 @@ constexpr const char *FileName = "checksums.xxh64";
 std::string hexHash(uint64_t hash);
 // XXH64 of a file as the disk holds it (its cached pages are dropped first). -1 on a read error.
 int hashFile(const std::string &path, uint64_t *hash);
-// Appends one line and pushes it to the disk.
+// Appends one line. Not synced: a line lost with the power is made again from the copy when
+// the task is resumed.
 int append(const std::string &folder, const std::string &relative, uint64_t hash);
 // Rewrites the list without the lines of the given paths (they are about to be written again).
 int drop(const std::string &folder, const std::vector<std::string> &relatives);

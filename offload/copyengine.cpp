@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 
 #include <unistd.h>
@@ -86,6 +87,21 @@ void dropPendingLines(DiskTask *task, int from)
     ChecksumList::drop(folder, pending);
 }
 
+// Files counted done whose line did not reach the disk (power lost) get it back from the copy.
+void healLines(DiskTask *task, int done)
+{
+    const std::string folder = task->record.destination;
+    std::set<std::string> listed;
+    for (const auto &line : ChecksumList::read(folder))
+        listed.insert(line.first);
+    for (int i = 0; i < done; ++i) {
+        const std::string relative = PlainCopy::targetRelative(task, i);
+        uint64_t hash = 0;
+        if (!listed.count(relative) && ChecksumList::hashFile(folder + '/' + relative, &hash) == 0)
+            ChecksumList::append(folder, relative, hash);
+    }
+}
+
 } // namespace
 
 DiskTask::~DiskTask()
@@ -158,8 +174,10 @@ int resumeTask(DiskTask *task, int disk)
             TaskFile::close(task);
             return -1;
         }
-    } else if (done < task->fileCount.load()) {
-        PlainCopy::removePartial(task, done);
+    } else {
+        if (done < task->fileCount.load())
+            PlainCopy::removePartial(task, done);
+        healLines(task, done);
     }
     dropPendingLines(task, done);
     startThread(task);

@@ -164,7 +164,9 @@ int update(DiskTask *task)
     size_t written = 0;
     if (fseek(file, 0, SEEK_SET) == 0)
         written = fwrite(header, 1, RecordSize, file);
-    if (written != RecordSize || fflush(file) != 0 || fdatasync(fileno(file)) != 0) {
+    // No fdatasync: the file this record counts is on the disk already, so a record lost with
+    // the power only makes a resume copy that file again.
+    if (written != RecordSize || fflush(file) != 0) {
         printf("fwrite disk task file error: %s\n", std::strerror(errno));
         printf("update %s disk task file error ret=%d.\n", task->record.taskFilePath,
                int(written));
