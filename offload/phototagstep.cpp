@@ -6,6 +6,7 @@
 
 #include "exifreader.h"
 #include "geotag.h"
+#include "jpegscan.h"
 #include "posspreadsheet.h"
 
 PhotoTagStep::PhotoTagStep(const QList<OffloadPosSet> &pos, const QString tablePaths[Cameras::Count],
@@ -61,13 +62,24 @@ int PhotoTagStep::tag(void *context, int, int index, const char *target,
     position.altitude = point.z;
     QByteArray result;
     QString error;
-    const QByteArray jpeg = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    // Only the segments before the image data go through the tagger: it copies everything
+    // from the start of scan on unchanged, so the image data is appended here as it is instead
+    // of being copied through the tagger's buffers (a photo of 20 MB costs what its header does).
+    const size_t scan = JpegScan::scanStart(data, size);
+    const size_t head = scan ? scan + 4 : size;
+    const QByteArray jpeg = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(head));
     if (!Geotag::tagBuffer(jpeg, FocalLengthMm, position, &result, &error)) {
         // The photo is still copied, untagged, as the card holds it.
         printf("tag %s error: %s\n", target, qPrintable(error));
         return 0;
     }
+    if (!result.endsWith(jpeg.right(4))) {
+        printf("tag %s error: the tagged header does not end at the image data\n", target);
+        return 0;
+    }
+    tagged->reserve(size_t(result.size()) + (size - head));
     tagged->assign(result.constBegin(), result.constEnd());
+    tagged->insert(tagged->end(), data + head, data + size);
     return 1;
 }
 

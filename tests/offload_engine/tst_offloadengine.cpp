@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "checksumlist.h"
+#include "geotag.h"
+#include "jpegscan.h"
 #include "copyengine.h"
 #include "offloadfixture.h"
 #include "offloadsession.h"
@@ -89,6 +91,8 @@ private slots:
     void volumes_data();
     void volumes();
     void taggingAndTables();
+    void headerTagMatchesWholeTag_data();
+    void headerTagMatchesWholeTag();
     void sortiesAndBlockFiles();
     void badDiskNumber();
 };
@@ -404,6 +408,39 @@ void TestOffloadEngine::taggingAndTables()
     QVERIFY(rows[0].startsWith("照片路径,Model,make,"));
     QVERIFY(rows[1].startsWith(QFile::encodeName(center + QStringLiteral("/DSC00001.JPG")) + ','));
     QVERIFY(rows[3].startsWith(QFile::encodeName(center + QStringLiteral("/DSC00003.JPG")) + ','));
+}
+
+void TestOffloadEngine::headerTagMatchesWholeTag_data()
+{
+    QTest::addColumn<QString>("photo");
+    for (const QString &photo : samplePhotos())
+        QTest::newRow(qPrintable(QFileInfo(photo).fileName())) << photo;
+}
+
+// The step tags only the header and appends the image data: the result must be the photo the
+// tagger makes of the whole file, byte for byte.
+void TestOffloadEngine::headerTagMatchesWholeTag()
+{
+    QFETCH(QString, photo);
+    const QByteArray bytes = fileBytes(photo);
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
+    const size_t scan = JpegScan::scanStart(data, size_t(bytes.size()));
+    QVERIFY(scan > 2);
+    QCOMPARE(bytes.mid(qsizetype(scan), 2), QByteArray("\xff\xda", 2));
+
+    OffloadPosSet set;
+    set.positions = {{-70.123456, -33.5, 512.25}};
+    QString tables[Cameras::Count];
+    PhotoTagStep step({set}, tables, false);
+    std::vector<unsigned char> tagged;
+    QCOMPARE(step.step().tag(step.step().context, 0, 0, "x.jpg", data, size_t(bytes.size()), &tagged), 1);
+    QByteArray whole;
+    QString error;
+    QVERIFY2(Geotag::tagBuffer(bytes, PhotoTagStep::FocalLengthMm, GeoPosition {-33.5, -70.123456, 512.25}, &whole, &error),
+             qPrintable(error));
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(tagged.data()), qsizetype(tagged.size())).toHex(), whole.toHex());
+    // Beyond the last record nothing is tagged.
+    QCOMPARE(step.step().tag(step.step().context, 0, 1, "x.jpg", data, size_t(bytes.size()), &tagged), 0);
 }
 
 void TestOffloadEngine::sortiesAndBlockFiles()
