@@ -32,30 +32,79 @@ int checkDisk(int disk)
     return 0;
 }
 
-void copyLoop(DiskTask *task)
+// Plain mode keeps one written copy in hand: file i+1 is read and written while the disk is
+// still taking file i, which is committed (synced, verified, named, counted) afterwards.
+void plainLoop(DiskTask *task)
 {
-    const bool volumes = task->record.volumeMode == 1;
+    PlainCopy::Written pending;
+    bool havePending = false;
+    for (;;) {
+        const int next = task->filesDone.load() + (havePending ? 1 : 0);
+        const bool more = task->running.load() && next < task->fileCount.load();
+        PlainCopy::Written current;
+        int written = EngineFile::Done;
+        if (more) {
+            if (next + 1 < task->fileCount.load())
+                SyncIo::readAhead(taskEntry(task, next + 1));
+            written = PlainCopy::write(task, next, &current);
+        }
+        if (havePending) {
+            havePending = false;
+            std::string writeError = task->error;
+            const int committed = PlainCopy::commit(task, &pending);
+            if (committed == EngineFile::Done && written == EngineFile::Failed)
+                std::snprintf(task->error, sizeof task->error, "%s", writeError.c_str());
+            if (committed != EngineFile::Done) {
+                if (more && written == EngineFile::Done)
+                    PlainCopy::abandon(&current);
+                task->failed = committed == EngineFile::Failed ? 1 : 0;
+                return;
+            }
+            task->filesDone = pending.index + 1;
+            TaskFile::update(task);
+        }
+        if (!more)
+            return;
+        if (written != EngineFile::Done) {
+            task->failed = written == EngineFile::Failed ? 1 : 0;
+            return;
+        }
+        pending = std::move(current);
+        current.fd = -1;
+        havePending = true;
+    }
+}
+
+void volumeLoop(DiskTask *task)
+{
     while (task->running.load() && task->filesDone.load() < task->fileCount.load()) {
         const int index = task->filesDone.load();
         if (index + 1 < task->fileCount.load())
             SyncIo::readAhead(taskEntry(task, index + 1));
-        const int result = volumes ? ZipVolume::pack(task, index) : PlainCopy::copy(task, index);
+        const int result = ZipVolume::pack(task, index);
         if (result == EngineFile::Paused)
             break;
         if (result == EngineFile::Failed) {
-            if (volumes)
-                printf("zip %s file error.\n", taskEntry(task, index));
+            printf("zip %s file error.\n", taskEntry(task, index));
             task->failed = 1;
             break;
         }
         task->filesDone = index + 1;
         TaskFile::update(task);
     }
-    if (volumes && task->fileCount.load() > 0 && task->filesDone.load() == task->fileCount.load()
+    if (task->fileCount.load() > 0 && task->filesDone.load() == task->fileCount.load()
         && ZipVolume::finish(task) != 0) {
         EngineFile::fail(task, "write checksum of %s error.", task->record.archivePath);
         task->failed = 1;
     }
+}
+
+void copyLoop(DiskTask *task)
+{
+    if (task->record.volumeMode == 1)
+        volumeLoop(task);
+    else
+        plainLoop(task);
     fflush(stdout);
     task->stopped = 1;
 }
@@ -175,8 +224,9 @@ int resumeTask(DiskTask *task, int disk)
             return -1;
         }
     } else {
-        if (done < task->fileCount.load())
-            PlainCopy::removePartial(task, done);
+        // The crash may have left the copy in hand and the one written after it.
+        for (int i = done; i < done + 2 && i < task->fileCount.load(); ++i)
+            PlainCopy::removePartial(task, i);
         healLines(task, done);
     }
     dropPendingLines(task, done);

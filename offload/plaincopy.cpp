@@ -23,36 +23,30 @@ namespace {
 
 constexpr size_t ChunkSize = 1u << 20;
 
-struct Target
+void locate(DiskTask *task, int index, PlainCopy::Written *w)
 {
-    std::string folder;    // camera folder
-    std::string relative;  // below the camera folder, with the sortie folder if any
-    std::string path;
-    std::string partial;   // hidden sibling the bytes go to first
-};
-
-Target targetOf(DiskTask *task, int index)
-{
-    Target target;
-    target.folder = task->record.destination;
+    w->index = index;
+    w->folder = task->record.destination;
     std::string relative = EngineFile::relativePath(task, index);
     const int sortie = task->step.sortieOf
                            ? task->step.sortieOf(task->step.context, task->record.camera, index)
                            : 0;
     if (sortie > 0)
         relative = "第" + std::to_string(sortie) + "架次/" + relative;
-    target.relative = relative;
-    target.path = target.folder + '/' + relative;
-    const size_t slash = target.path.find_last_of('/');
-    target.partial = target.path.substr(0, slash + 1) + '.' + target.path.substr(slash + 1)
-                     + PlainCopy::partialSuffix();
-    return target;
+    w->relative = relative;
+    w->path = w->folder + '/' + relative;
+    const size_t slash = w->path.find_last_of('/');
+    w->partial = w->path.substr(0, slash + 1) + '.' + w->path.substr(slash + 1) + ".v7part";
 }
 
-// One attempt: source to the partial file, synced. Fills the hash of the bytes written.
-int writeOnce(DiskTask *task, int index, const Target &target, uint64_t *written,
-              std::vector<unsigned char> *held, bool *heldValid)
+// Source to the partial file, left open and not yet synced; fills w's hash and held bytes.
+int writeOnce(DiskTask *task, PlainCopy::Written *w)
 {
+    const int index = w->index;
+    uint64_t *written = &w->hash;
+    std::vector<unsigned char> *held = &w->held;
+    bool *heldValid = &w->heldValid;
+    const PlainCopy::Written &target = *w;
     const char *entry = taskEntry(task, index);
     Source source;
     EngineFile::open(&source, entry);
@@ -119,14 +113,13 @@ int writeOnce(DiskTask *task, int index, const Target &target, uint64_t *written
         *written = XXH64_digest(state);
         XXH64_freeState(state);
     }
-    if (result == EngineFile::Done && !writeError && ::fdatasync(out) != 0)
-        writeError = errno;
     if (result == EngineFile::Done && !writeError) {
         const struct timespec times[2] = {source.info.st_atim, source.info.st_mtim};
         ::futimens(out, times);
+        w->fd = out;
+    } else {
+        ::close(out);
     }
-    if (::close(out) != 0 && !writeError && result == EngineFile::Done)
-        writeError = errno;
     if (writeError) {
         EngineFile::fail(task, "write %s file error: %s.", target.path.c_str(),
                          std::strerror(writeError));
@@ -141,81 +134,98 @@ namespace PlainCopy {
 
 std::string targetRelative(DiskTask *task, int index)
 {
-    return targetOf(task, index).relative;
+    Written w;
+    locate(task, index, &w);
+    return w.relative;
 }
 
 void removePartial(DiskTask *task, int index)
 {
-    ::unlink(targetOf(task, index).partial.c_str());
+    Written w;
+    locate(task, index, &w);
+    ::unlink(w.partial.c_str());
 }
 
-const char *partialSuffix()
+void abandon(Written *w)
 {
-    return ".v7part";
+    if (w->fd >= 0)
+        ::close(w->fd);
+    w->fd = -1;
+    if (!w->partial.empty())
+        ::unlink(w->partial.c_str());
 }
 
-int copy(DiskTask *task, int index)
+int write(DiskTask *task, int index, Written *w)
 {
     FaultPoints::hit(task, index, "start", taskEntry(task, index));
     if (!task->running.load())
         return EngineFile::Paused;
-    const Target target = targetOf(task, index);
-    if (SyncIo::makeFolders(SyncIo::parentOf(target.path)) != 0) {
-        EngineFile::fail(task, "create folder %s error: %s.", SyncIo::parentOf(target.path).c_str(),
-                         std::strerror(errno));
+    locate(task, index, w);
+    const std::string parent = SyncIo::parentOf(w->path);
+    if (SyncIo::makeFolders(parent) != 0) {
+        EngineFile::fail(task, "create folder %s error: %s.", parent.c_str(), std::strerror(errno));
         return EngineFile::Failed;
     }
-    std::vector<unsigned char> held;
-    bool heldValid = false;
-    int result = EngineFile::Failed;
-    uint64_t written = 0;
+    const int result = writeOnce(task, w);
+    if (result != EngineFile::Done)
+        abandon(w);
+    return result;
+}
+
+int commit(DiskTask *task, Written *w)
+{
+    int result = EngineFile::Done;
     // A copy that reads back different from what was written is made once more, then it fails.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        result = writeOnce(task, index, target, &written, &held, &heldValid);
-        if (result != EngineFile::Done)
+        if (attempt > 0 && (result = writeOnce(task, w)) != EngineFile::Done)
             break;
-        FaultPoints::hit(task, index, "written", target.partial.c_str());
-        if (!task->verify)
-            break;
-        uint64_t onDisk = 0;
-        if (ChecksumList::hashFile(target.partial, &onDisk) != 0) {
-            EngineFile::fail(task, "read back %s file error: %s.", target.path.c_str(),
-                             std::strerror(errno));
+        if (::fdatasync(w->fd) != 0) {
+            EngineFile::fail(task, "write %s file error: %s.", w->path.c_str(), std::strerror(errno));
             result = EngineFile::Failed;
             break;
         }
-        if (onDisk == written)
+        ::close(w->fd);
+        w->fd = -1;
+        FaultPoints::hit(task, w->index, "written", w->partial.c_str());
+        if (!task->verify)
             break;
-        EngineFile::fail(task, "verify %s file error: the copy differs from the source.",
-                         target.path.c_str());
+        uint64_t onDisk = 0;
+        if (ChecksumList::hashFile(w->partial, &onDisk) != 0) {
+            EngineFile::fail(task, "read back %s file error: %s.", w->path.c_str(), std::strerror(errno));
+            result = EngineFile::Failed;
+            break;
+        }
+        if (onDisk == w->hash) {
+            if (attempt > 0)
+                task->error[0] = 0; // the first attempt's mismatch is healed
+            break;
+        }
+        EngineFile::fail(task, "verify %s file error: the copy differs from the source.", w->path.c_str());
         result = EngineFile::Failed;
     }
     if (result != EngineFile::Done) {
-        ::unlink(target.partial.c_str());
+        abandon(w);
         return result;
     }
-    FaultPoints::hit(task, index, "verified", target.partial.c_str());
-    if (::rename(target.partial.c_str(), target.path.c_str()) != 0) {
-        EngineFile::fail(task, "rename %s file error: %s.", target.path.c_str(),
-                         std::strerror(errno));
-        ::unlink(target.partial.c_str());
+    FaultPoints::hit(task, w->index, "verified", w->partial.c_str());
+    if (::rename(w->partial.c_str(), w->path.c_str()) != 0) {
+        EngineFile::fail(task, "rename %s file error: %s.", w->path.c_str(), std::strerror(errno));
+        abandon(w);
         return EngineFile::Failed;
     }
-    SyncIo::syncFolder(SyncIo::parentOf(target.path));
-    FaultPoints::hit(task, index, "renamed", target.path.c_str());
-    if (ChecksumList::append(target.folder, target.relative, written) != 0) {
-        EngineFile::fail(task, "write checksum of %s error: %s.", target.path.c_str(),
-                         std::strerror(errno));
+    SyncIo::syncFolder(SyncIo::parentOf(w->path));
+    FaultPoints::hit(task, w->index, "renamed", w->path.c_str());
+    if (ChecksumList::append(w->folder, w->relative, w->hash) != 0) {
+        EngineFile::fail(task, "write checksum of %s error: %s.", w->path.c_str(), std::strerror(errno));
         return EngineFile::Failed;
     }
     if (task->step.filed)
-        task->step.filed(task->step.context, task->record.camera, index, target.path.c_str(),
-                         heldValid ? held.data() : nullptr, heldValid ? held.size() : 0);
-    FaultPoints::hit(task, index, "listed", target.path.c_str());
+        task->step.filed(task->step.context, task->record.camera, w->index, w->path.c_str(),
+                         w->heldValid ? w->held.data() : nullptr, w->heldValid ? w->held.size() : 0);
+    FaultPoints::hit(task, w->index, "listed", w->path.c_str());
     struct stat copied {};
-    if (::stat(target.path.c_str(), &copied) == 0)
+    if (::stat(w->path.c_str(), &copied) == 0)
         task->bytesDone += uint64_t(copied.st_size);
-    task->error[0] = 0;
     return EngineFile::Done;
 }
 

@@ -229,14 +229,17 @@ void TestOffloadReliability::killedAtEachStep()
     Offload o;
     QVERIFY(o.makeCards());
     const QStringList extra = volumes ? QStringList({"--volume-size", "0.03", "--unit", "MB"}) : QStringList();
+    // The file in hand when the process died does not count. In plain mode the engine writes
+    // a file while the one before it is still being committed: dying while file n is read,
+    // n - 1 is not counted either.
+    const int behind = !volumes && (phase == "start" || phase == "opened") ? 1 : 0;
     Run run = o.tool(o.startArguments(extra), "0:3:" + phase + ":kill");
     QVERIFY2(run.crashed, run.output.constData());
-    // The file in hand when the process died does not count.
-    QCOMPARE(o.filesDone(0), 3);
+    QCOMPARE(o.filesDone(0), 3 - behind);
 
     run = o.tool({QStringLiteral("offload"), QStringLiteral("--resume")}, "0:8:" + phase + ":kill");
     QVERIFY2(run.crashed, run.output.constData());
-    QCOMPARE(o.filesDone(0), 8);
+    QCOMPARE(o.filesDone(0), 8 - behind);
 
     run = o.tool({QStringLiteral("offload"), QStringLiteral("--resume")});
     QVERIFY2(!run.crashed && run.code == 0, run.output.constData());
@@ -255,13 +258,13 @@ void TestOffloadReliability::killedFromOutside()
     QVERIFY(o.makeCards());
     // The centre camera holds at a file so that the process is surely alive when it is killed;
     // the other cameras are wherever they are.
-    QProcess *process = o.launch(o.startArguments(), "0:4:start:wait");
+    QProcess *process = o.launch(o.startArguments(), "0:4:written:wait");
     o.waitForDone(0, 4);
     QCOMPARE(o.filesDone(0), 4);
     process->kill();
     QVERIFY(Offload::finish(process).crashed);
 
-    process = o.launch({QStringLiteral("offload"), QStringLiteral("--resume")}, "0:9:start:wait");
+    process = o.launch({QStringLiteral("offload"), QStringLiteral("--resume")}, "0:9:written:wait");
     o.waitForDone(0, 9);
     QCOMPARE(o.filesDone(0), 9);
     process->kill();
@@ -320,7 +323,7 @@ void TestOffloadReliability::pulledCard()
     QVERIFY(QDir().mkpath(o.card(2)));
     QVERIFY(runIn(o.dir.path(), QStringLiteral("cp"), {QStringLiteral("-a"), master + QStringLiteral("/."), o.card(2)}) == 0);
 
-    QProcess *process = o.launch(o.startArguments(), "2:5:start:wait:" + QFile::encodeName(release));
+    QProcess *process = o.launch(o.startArguments(), "2:5:written:wait:" + QFile::encodeName(release));
     o.waitForDone(2, 5);
     if (mount)
         mount->detach();
@@ -330,7 +333,9 @@ void TestOffloadReliability::pulledCard()
     Run run = Offload::finish(process);
     QCOMPARE(run.code, 1);
     QVERIFY2(run.output.contains("Right: open "), run.output.constData());
-    QCOMPARE(o.filesDone(2), 5);
+    // The copies made before the card went stay counted; the camera stopped at the first file
+    // it could not open.
+    QVERIFY(o.filesDone(2) >= 5 && o.filesDone(2) < PhotosPerCard);
     // The other cameras went on to the end.
     for (int c : {0, 1, 3, 4})
         QCOMPARE(o.filesDone(c), PhotosPerCard);
