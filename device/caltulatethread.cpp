@@ -7,8 +7,7 @@ CaltulateThread::CaltulateThread(const QString &source, FolderSizeTotal *total, 
     : QThread(parent)
     , m_source(source)
     , m_total(total)
-{
-}
+{}
 
 qint64 CaltulateThread::folderSizeMiB(const QString &path)
 {

@@ -5,8 +5,7 @@
 CheckSaveThread::CheckSaveThread(const QString &destination, QObject *parent)
     : QThread(parent)
     , m_destination(destination)
-{
-}
+{}
 
 double CheckSaveThread::diskSpaceGiB(const QString &path, bool total)
 {

@@ -26,5 +26,5 @@ protected:
 
 private:
     QString m_destination;
-    std::atomic<qint64> m_freeMiB {0};
+    std::atomic<qint64> m_freeMiB{0};
 };

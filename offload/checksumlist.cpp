@@ -54,7 +54,8 @@ int hashFile(const std::string &path, uint64_t *hash)
 int append(const std::string &folder, const std::string &relative, uint64_t hash)
 {
     const std::string line = hexHash(hash) + "  " + relative + '\n';
-    const int fd = ::open(listPath(folder).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int fd =
+        ::open(listPath(folder).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
         return -1;
     const bool ok = SyncIo::writeAll(fd, line.data(), line.size()) == 0;

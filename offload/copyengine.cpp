@@ -18,9 +18,9 @@ namespace {
 
 bool isVolumeName(const std::string &relative)
 {
-    return relative.compare(0, 4, "pack") == 0 && relative.size() > 8
-           && relative.compare(relative.size() - 4, 4, ".zip") == 0
-           && relative.find('/') == std::string::npos;
+    return relative.compare(0, 4, "pack") == 0 && relative.size() > 8 &&
+           relative.compare(relative.size() - 4, 4, ".zip") == 0 &&
+           relative.find('/') == std::string::npos;
 }
 
 int checkDisk(int disk)
@@ -92,8 +92,8 @@ void volumeLoop(DiskTask *task)
         task->filesDone = index + 1;
         TaskFile::update(task);
     }
-    if (task->fileCount.load() > 0 && task->filesDone.load() == task->fileCount.load()
-        && ZipVolume::finish(task) != 0) {
+    if (task->fileCount.load() > 0 && task->filesDone.load() == task->fileCount.load() &&
+        ZipVolume::finish(task) != 0) {
         EngineFile::fail(task, "write checksum of %s error.", task->record.archivePath);
         task->failed = 1;
     }

@@ -21,7 +21,8 @@ struct PhotoStep
     // Photo held in memory before it is written: fill tagged and return 1 to write tagged
     // instead, 0 to write it unchanged. targetPath names the file or archive entry it becomes.
     int (*tag)(void *context, int camera, int photoIndex, const char *targetPath,
-               const unsigned char *data, size_t size, std::vector<unsigned char> *tagged) = nullptr;
+               const unsigned char *data, size_t size,
+               std::vector<unsigned char> *tagged) = nullptr;
     // The photo is on the disk and verified (data is null for a photo too large to hold).
     void (*filed)(void *context, int camera, int photoIndex, const char *targetPath,
                   const unsigned char *data, size_t size) = nullptr;
@@ -32,21 +33,21 @@ struct PhotoStep
 // locks; the engine thread writes the others.
 struct DiskTask
 {
-    TaskRecord record {};
+    TaskRecord record{};
     PhotoStep step;
-    int verify = 1;                  // re-read every copy from the disk and compare hashes
-    size_t holdLimit = 64u << 20;    // photos up to this size are tagged in memory
+    int verify = 1;               // re-read every copy from the disk and compare hashes
+    size_t holdLimit = 64u << 20; // photos up to this size are tagged in memory
 
-    std::atomic<int> running {0};
-    std::atomic<int> stopped {1};
-    std::atomic<int> fileCount {0};
-    std::atomic<int> filesDone {0};
-    std::atomic<uint64_t> bytesDone {0};
-    std::atomic<int> failed {0};     // the thread ended on an error; error holds its text
+    std::atomic<int> running{0};
+    std::atomic<int> stopped{1};
+    std::atomic<int> fileCount{0};
+    std::atomic<int> filesDone{0};
+    std::atomic<uint64_t> bytesDone{0};
+    std::atomic<int> failed{0}; // the thread ended on an error; error holds its text
     char error[768] = {};
 
     FILE *taskFile = nullptr;
-    std::vector<char> fileList;      // fileCount entries of TaskLayout::EntrySize bytes
+    std::vector<char> fileList; // fileCount entries of TaskLayout::EntrySize bytes
     std::vector<unsigned char> buffer;
     std::thread thread;
 

@@ -74,8 +74,8 @@ int readWhole(DiskTask *task, Source *source, std::vector<unsigned char> *data, 
 
 bool holdInMemory(const DiskTask *task, const Source &source)
 {
-    return (task->step.tag || task->step.filed)
-           && uint64_t(source.info.st_size) <= uint64_t(task->holdLimit);
+    return (task->step.tag || task->step.filed) &&
+           uint64_t(source.info.st_size) <= uint64_t(task->holdLimit);
 }
 
 } // namespace EngineFile

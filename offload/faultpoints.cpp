@@ -43,8 +43,8 @@ std::vector<Fault> &faults()
             rest = comma == std::string::npos ? std::string() : rest.substr(comma + 1);
             std::vector<std::string> parts;
             size_t start = 0;
-            for (size_t colon; (colon = item.find(':', start)) != std::string::npos
-                               && parts.size() < 4;
+            for (size_t colon;
+                 (colon = item.find(':', start)) != std::string::npos && parts.size() < 4;
                  start = colon + 1)
                 parts.push_back(item.substr(start, colon - start));
             parts.push_back(item.substr(start));
@@ -92,8 +92,8 @@ void hit(DiskTask *task, int index, const char *phase, const char *path)
     {
         std::lock_guard<std::mutex> guard(faultLock);
         for (Fault &fault : list) {
-            if (fault.spent || fault.camera != task->record.camera || fault.index != index
-                || fault.phase != phase)
+            if (fault.spent || fault.camera != task->record.camera || fault.index != index ||
+                fault.phase != phase)
                 continue;
             action = fault.action;
             waitPath = fault.path;

@@ -8,8 +8,7 @@
 
 OffloadSession::OffloadSession()
     : m_stateFolder(DataFolders::perUserDataFolder())
-{
-}
+{}
 
 OffloadSession::~OffloadSession()
 {
@@ -24,7 +23,8 @@ QString OffloadSession::configPath() const
 bool OffloadSession::createCamera(int camera, const QString &archivePath,
                                   const QString &archiveName, QString *error)
 {
-    const QString folder = QDir(m_setup.target).filePath(QString::fromLatin1(Cameras::folderName(camera)));
+    const QString folder =
+        QDir(m_setup.target).filePath(QString::fromLatin1(Cameras::folderName(camera)));
     if (!QDir().mkpath(folder)) {
         *error = QStringLiteral("cannot create %1").arg(folder);
         return false;
@@ -32,16 +32,21 @@ bool OffloadSession::createCamera(int camera, const QString &archivePath,
     auto task = std::make_unique<DiskTask>();
     TaskRecord &r = task->record;
     taskRecordClear(&r);
-    const QString taskFile = QDir(m_stateFolder).filePath(QString::fromLatin1(Cameras::lowerName(camera)) + QStringLiteral(".log"));
-    const QString archive = archivePath.isEmpty() ? folder + QStringLiteral("/pack1.zip") : archivePath;
+    const QString taskFile =
+        QDir(m_stateFolder)
+            .filePath(QString::fromLatin1(Cameras::lowerName(camera)) + QStringLiteral(".log"));
+    const QString archive =
+        archivePath.isEmpty() ? folder + QStringLiteral("/pack1.zip") : archivePath;
     const QString name = archiveName.isEmpty() ? QStringLiteral("pack1") : archiveName;
-    const bool fits = taskRecordSetText(r.destination, QFile::encodeName(folder).constData()) == 0
-                      && taskRecordSetText(r.source, QFile::encodeName(m_setup.sources[camera]).constData()) == 0
-                      && taskRecordSetText(r.archivePath, QFile::encodeName(archive).constData()) == 0
-                      && taskRecordSetText(r.archiveName, name.toUtf8().constData()) == 0
-                      && taskRecordSetText(r.archivePrefix, QFile::encodeName(folder + QLatin1Char('/')).constData()) == 0
-                      && taskRecordSetText(r.taskFilePath, QFile::encodeName(taskFile).constData()) == 0
-                      && taskRecordSetText(r.password, m_setup.passwordText.toUtf8().constData()) == 0;
+    const bool fits =
+        taskRecordSetText(r.destination, QFile::encodeName(folder).constData()) == 0 &&
+        taskRecordSetText(r.source, QFile::encodeName(m_setup.sources[camera]).constData()) == 0 &&
+        taskRecordSetText(r.archivePath, QFile::encodeName(archive).constData()) == 0 &&
+        taskRecordSetText(r.archiveName, name.toUtf8().constData()) == 0 &&
+        taskRecordSetText(r.archivePrefix,
+                          QFile::encodeName(folder + QLatin1Char('/')).constData()) == 0 &&
+        taskRecordSetText(r.taskFilePath, QFile::encodeName(taskFile).constData()) == 0 &&
+        taskRecordSetText(r.password, m_setup.passwordText.toUtf8().constData()) == 0;
     if (!fits) {
         *error = QStringLiteral("%1: a path or the password is longer than 255 bytes")
                      .arg(QString::fromLatin1(Cameras::folderName(camera)));
@@ -93,7 +98,8 @@ bool OffloadSession::start(const Setup &setup, QString *error)
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         if (m_tasks[camera] && prepareTask(m_tasks[camera].get(), camera) != 0) {
             failures << QStringLiteral("%1: cannot create the task of %2")
-                            .arg(QString::fromLatin1(Cameras::folderName(camera)), m_setup.sources[camera]);
+                            .arg(QString::fromLatin1(Cameras::folderName(camera)),
+                                 m_setup.sources[camera]);
             m_tasks[camera].reset();
         }
     }
@@ -126,7 +132,8 @@ bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *erro
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         if (setup.sources[camera].isEmpty())
             continue;
-        if (!createCamera(camera, config.cameras[camera].zipPath, config.cameras[camera].zipName, error))
+        if (!createCamera(camera, config.cameras[camera].zipPath, config.cameras[camera].zipName,
+                          error))
             return false;
         m_tasks[camera]->record.savedCount = config.cameras[camera].hasCount;
     }
@@ -216,8 +223,9 @@ QStringList OffloadSession::errors() const
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         const DiskTask *task = m_tasks[camera].get();
         if (!task && !m_setup.sources[camera].isEmpty())
-            list << QStringLiteral("%1: no task for %2").arg(QString::fromLatin1(Cameras::folderName(camera)),
-                                                             m_setup.sources[camera]);
+            list << QStringLiteral("%1: no task for %2")
+                        .arg(QString::fromLatin1(Cameras::folderName(camera)),
+                             m_setup.sources[camera]);
         if (task && task->stopped.load() && task->failed.load())
             list << QStringLiteral("%1: %2").arg(QString::fromLatin1(Cameras::folderName(camera)),
                                                  QString::fromUtf8(task->error));
@@ -234,8 +242,9 @@ TaskConfig OffloadSession::config(bool success) const
         const DiskTask *task = m_tasks[camera].get();
         if (task) {
             // Before the task is loaded its list is not built yet: count as the list will.
-            c.planCount = task->fileList.empty() ? CardFiles::count(QFile::encodeName(c.path).toStdString())
-                                                 : task->fileCount.load();
+            c.planCount = task->fileList.empty()
+                              ? CardFiles::count(QFile::encodeName(c.path).toStdString())
+                              : task->fileCount.load();
             c.hasCount = task->filesDone.load();
             c.zipPath = QFile::decodeName(task->record.archivePath);
             c.zipName = QString::fromUtf8(task->record.archiveName);

@@ -9,8 +9,8 @@
 #include "jpegscan.h"
 #include "posspreadsheet.h"
 
-PhotoTagStep::PhotoTagStep(const QList<OffloadPosSet> &pos, const QString tablePaths[Cameras::Count],
-                           bool append)
+PhotoTagStep::PhotoTagStep(const QList<OffloadPosSet> &pos,
+                           const QString tablePaths[Cameras::Count], bool append)
     : m_append(append)
 {
     for (const OffloadPosSet &set : pos)
@@ -36,7 +36,8 @@ PhotoStep PhotoTagStep::step()
 
 QString PhotoTagStep::tablePath(const QString &folder, int camera)
 {
-    return QDir(folder).filePath(QString::fromLatin1(Cameras::lowerName(camera)) + QStringLiteral(".txt"));
+    return QDir(folder).filePath(QString::fromLatin1(Cameras::lowerName(camera)) +
+                                 QStringLiteral(".txt"));
 }
 
 OffloadPosSet PhotoTagStep::posSet(const MyExcelObject &object)
@@ -45,12 +46,12 @@ OffloadPosSet PhotoTagStep::posSet(const MyExcelObject &object)
     set.filePath = object.filePath;
     set.times = object.timeList;
     for (const PosPoint &point : object.posList)
-        set.positions.append(OffloadPosPoint {point.x, point.y, point.z});
+        set.positions.append(OffloadPosPoint{point.x, point.y, point.z});
     return set;
 }
 
-int PhotoTagStep::tag(void *context, int, int index, const char *target,
-                      const unsigned char *data, size_t size, std::vector<unsigned char> *tagged)
+int PhotoTagStep::tag(void *context, int, int index, const char *target, const unsigned char *data,
+                      size_t size, std::vector<unsigned char> *tagged)
 {
     auto *self = static_cast<PhotoTagStep *>(context);
     if (index < 0 || index >= self->m_points.size())
@@ -67,7 +68,8 @@ int PhotoTagStep::tag(void *context, int, int index, const char *target,
     // of being copied through the tagger's buffers (a photo of 20 MB costs what its header does).
     const size_t scan = JpegScan::scanStart(data, size);
     const size_t head = scan ? scan + 4 : size;
-    const QByteArray jpeg = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(head));
+    const QByteArray jpeg =
+        QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(head));
     if (!Geotag::tagBuffer(jpeg, FocalLengthMm, position, &result, &error)) {
         // The photo is still copied, untagged, as the card holds it.
         printf("tag %s error: %s\n", target, qPrintable(error));
@@ -93,7 +95,8 @@ void PhotoTagStep::filed(void *context, int camera, int, const char *target,
     if (!table.isOpen()) {
         QString error;
         if (!table.open(self->m_tablePaths[camera], self->m_append, &error)) {
-            printf("open %s file error: %s\n", qPrintable(self->m_tablePaths[camera]), qPrintable(error));
+            printf("open %s file error: %s\n", qPrintable(self->m_tablePaths[camera]),
+                   qPrintable(error));
             return;
         }
     }

@@ -74,9 +74,8 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
             const unsigned char *data = held->data();
             size_t size = held->size();
             *written = sourceHash;
-            if (task->step.tag
-                && task->step.tag(task->step.context, task->record.camera, index,
-                                  target.path.c_str(), data, size, &tagged) == 1) {
+            if (task->step.tag && task->step.tag(task->step.context, task->record.camera, index,
+                                                 target.path.c_str(), data, size, &tagged) == 1) {
                 held->swap(tagged);
                 data = held->data();
                 size = held->size();
@@ -180,7 +179,8 @@ int commit(DiskTask *task, Written *w)
         if (attempt > 0 && (result = writeOnce(task, w)) != EngineFile::Done)
             break;
         if (::fdatasync(w->fd) != 0) {
-            EngineFile::fail(task, "write %s file error: %s.", w->path.c_str(), std::strerror(errno));
+            EngineFile::fail(task, "write %s file error: %s.", w->path.c_str(),
+                             std::strerror(errno));
             result = EngineFile::Failed;
             break;
         }
@@ -191,7 +191,8 @@ int commit(DiskTask *task, Written *w)
             break;
         uint64_t onDisk = 0;
         if (ChecksumList::hashFile(w->partial, &onDisk) != 0) {
-            EngineFile::fail(task, "read back %s file error: %s.", w->path.c_str(), std::strerror(errno));
+            EngineFile::fail(task, "read back %s file error: %s.", w->path.c_str(),
+                             std::strerror(errno));
             result = EngineFile::Failed;
             break;
         }
@@ -200,7 +201,8 @@ int commit(DiskTask *task, Written *w)
                 task->error[0] = 0; // the first attempt's mismatch is healed
             break;
         }
-        EngineFile::fail(task, "verify %s file error: the copy differs from the source.", w->path.c_str());
+        EngineFile::fail(task, "verify %s file error: the copy differs from the source.",
+                         w->path.c_str());
         result = EngineFile::Failed;
     }
     if (result != EngineFile::Done) {
@@ -216,14 +218,18 @@ int commit(DiskTask *task, Written *w)
     SyncIo::syncFolder(SyncIo::parentOf(w->path));
     FaultPoints::hit(task, w->index, "renamed", w->path.c_str());
     if (ChecksumList::append(w->folder, w->relative, w->hash) != 0) {
-        EngineFile::fail(task, "write checksum of %s error: %s.", w->path.c_str(), std::strerror(errno));
+        EngineFile::fail(task, "write checksum of %s error: %s.", w->path.c_str(),
+                         std::strerror(errno));
         return EngineFile::Failed;
     }
     if (task->step.filed)
         task->step.filed(task->step.context, task->record.camera, w->index, w->path.c_str(),
-                         w->heldValid ? w->held.data() : nullptr, w->heldValid ? w->held.size() : 0);
+                         w->heldValid ? w->held.data() : nullptr,
+                         w->heldValid ? w->held.size() : 0);
     FaultPoints::hit(task, w->index, "listed", w->path.c_str());
-    struct stat copied {};
+    struct stat copied
+    {
+    };
     if (::stat(w->path.c_str(), &copied) == 0)
         task->bytesDone += uint64_t(copied.st_size);
     return EngineFile::Done;

@@ -15,12 +15,12 @@ namespace PlainCopy {
 struct Written
 {
     int index = -1;
-    int fd = -1;              // the partial file, open until it is synced
-    std::string folder;       // camera folder
-    std::string relative;     // below the camera folder, with the sortie folder if any
+    int fd = -1;          // the partial file, open until it is synced
+    std::string folder;   // camera folder
+    std::string relative; // below the camera folder, with the sortie folder if any
     std::string path;
     std::string partial;
-    uint64_t hash = 0;        // of the bytes written
+    uint64_t hash = 0;               // of the bytes written
     std::vector<unsigned char> held; // the photo as written, when it was held in memory
     bool heldValid = false;
 };

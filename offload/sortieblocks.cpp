@@ -33,7 +33,8 @@ QHash<QString, PhotoRow> readTable(const QString &path, bool *ok)
         return rows;
     file.readLine(); // header
     while (!file.atEnd()) {
-        const QStringList cells = QString::fromUtf8(file.readLine()).trimmed().split(QLatin1Char(','));
+        const QStringList cells =
+            QString::fromUtf8(file.readLine()).trimmed().split(QLatin1Char(','));
         if (cells.size() < 8)
             continue;
         const int n = int(cells.size());
@@ -106,24 +107,28 @@ int write(const QString &target, const QList<OffloadPosSet> &pos,
         int photoId = 0;
         int groupNumber = 0;
         for (int camera : GroupOrder) {
-            const QString cameraFolder = QDir(target).filePath(QString::fromLatin1(Cameras::folderName(camera)));
+            const QString cameraFolder =
+                QDir(target).filePath(QString::fromLatin1(Cameras::folderName(camera)));
             const QString folder = QDir(cameraFolder).filePath(sortieFolderName(sortie));
             std::vector<std::string> photos;
-            if (CardFiles::list(QFile::encodeName(folder).toStdString(), &photos) != 0 || photos.empty())
+            if (CardFiles::list(QFile::encodeName(folder).toStdString(), &photos) != 0 ||
+                photos.empty())
                 continue;
             if (!tableRead[camera])
                 messages->append(QStringLiteral("fail to read"));
             const QHash<QString, PhotoRow> &rows = tables[camera];
             PhotoRow group;
             for (const std::string &photo : photos) {
-                const auto row = rows.constFind(QDir(folder).filePath(QString::fromUtf8(photo.c_str())));
+                const auto row =
+                    rows.constFind(QDir(folder).filePath(QString::fromUtf8(photo.c_str())));
                 if (row != rows.constEnd()) {
                     group = *row;
                     break;
                 }
             }
             xml.writeStartElement(QStringLiteral("Photogroup"));
-            textElement(xml, QStringLiteral("Name"), QStringLiteral("Photogroup %1").arg(++groupNumber));
+            textElement(xml, QStringLiteral("Name"),
+                        QStringLiteral("Photogroup %1").arg(++groupNumber));
             xml.writeStartElement(QStringLiteral("ImageDimensions"));
             textElement(xml, QStringLiteral("Width"), group.width);
             textElement(xml, QStringLiteral("Height"), group.height);
@@ -147,8 +152,9 @@ int write(const QString &target, const QList<OffloadPosSet> &pos,
                 xml.writeStartElement(QStringLiteral("Photo"));
                 textElement(xml, QStringLiteral("Id"), QString::number(photoId++));
                 textElement(xml, QStringLiteral("ImagePath"),
-                            QStringLiteral("./%1/%2/%3").arg(QString::fromLatin1(Cameras::folderName(camera)),
-                                                             sortieFolderName(sortie), relative));
+                            QStringLiteral("./%1/%2/%3")
+                                .arg(QString::fromLatin1(Cameras::folderName(camera)),
+                                     sortieFolderName(sortie), relative));
                 xml.writeStartElement(QStringLiteral("Pose"));
                 xml.writeStartElement(QStringLiteral("Center"));
                 textElement(xml, QStringLiteral("x"), QString::number(point.x, 'g', 15));
@@ -161,7 +167,8 @@ int write(const QString &target, const QList<OffloadPosSet> &pos,
                 textElement(xml, QStringLiteral("Model"), row.model);
                 const uint time = int(k) < set.times.size() ? set.times.at(int(k)) : 0;
                 textElement(xml, QStringLiteral("DateTimeOriginal"),
-                            QDateTime::fromSecsSinceEpoch(qint64(time)).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+                            QDateTime::fromSecsSinceEpoch(qint64(time))
+                                .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
                 xml.writeEndElement();
                 xml.writeEndElement();
             }

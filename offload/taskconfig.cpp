@@ -142,8 +142,8 @@ bool TaskConfig::read(const QString &path, TaskConfig *config)
         };
         if (tag == QLatin1String("pans")) {
             for (int camera = 0; camera < Cameras::Count; ++camera) {
-                const QDomElement e = child.firstChildElement(
-                    QString::fromLatin1(Cameras::lowerName(camera)));
+                const QDomElement e =
+                    child.firstChildElement(QString::fromLatin1(Cameras::lowerName(camera)));
                 Camera &c = result.cameras[camera];
                 c.path = e.attribute(QStringLiteral("path"));
                 c.planCount = e.attribute(QStringLiteral("plancount")).toInt();
@@ -176,6 +176,6 @@ bool TaskConfig::resumePending(const QString &path)
     QDomDocument document;
     if (!parse(path, &document))
         return false;
-    return document.documentElement().lastChildElement().attribute(QStringLiteral("flag"))
-           == QLatin1String("false");
+    return document.documentElement().lastChildElement().attribute(QStringLiteral("flag")) ==
+           QLatin1String("false");
 }

@@ -67,8 +67,8 @@ int build(DiskTask *task)
     task->filesDone = 0;
     unsigned char header[RecordSize];
     encodeCurrent(task, header);
-    const bool written = fseek(file, 0, SEEK_SET) == 0
-                         && fwrite(header, 1, RecordSize, file) == RecordSize;
+    const bool written =
+        fseek(file, 0, SEEK_SET) == 0 && fwrite(header, 1, RecordSize, file) == RecordSize;
     if (!written)
         printf("fwrite %s file index info error.\n", task->record.taskFilePath);
     const bool synced = fflush(file) == 0 && fdatasync(fileno(file)) == 0;
@@ -110,8 +110,8 @@ int read(FILE *file, long long length, const char *name, TaskRecord *header,
     for (int i = 0; i < count; ++i) {
         const char *entry = entries->data() + size_t(i) * EntrySize;
         // An entry must be a terminated, non-empty path below a folder.
-        if (entry[0] == 0 || std::memchr(entry, 0, EntrySize) == nullptr
-            || std::strchr(entry, '/') == nullptr) {
+        if (entry[0] == 0 || std::memchr(entry, 0, EntrySize) == nullptr ||
+            std::strchr(entry, '/') == nullptr) {
             printf("read %s file list error: bad entry %d.\n", name, i);
             entries->clear();
             return -1;
@@ -168,8 +168,7 @@ int update(DiskTask *task)
     // the power only makes a resume copy that file again.
     if (written != RecordSize || fflush(file) != 0) {
         printf("fwrite disk task file error: %s\n", std::strerror(errno));
-        printf("update %s disk task file error ret=%d.\n", task->record.taskFilePath,
-               int(written));
+        printf("update %s disk task file error ret=%d.\n", task->record.taskFilePath, int(written));
         return -1;
     }
     return 0;

@@ -11,10 +11,9 @@ int ZipEntryWriter::open(const char *name, const zip_fileinfo *info, const char 
 {
     m_raw = password != nullptr;
     // Names are flagged UTF-8 (0x800) without a password; an encrypted entry carries flag 1.
-    const int status = zipOpenNewFileInZip4_64(m_zip, name, info, nullptr, 0, nullptr, 0, nullptr,
-                                               Z_DEFLATED, 0, m_raw ? 1 : 0, -MAX_WBITS, 8,
-                                               Z_DEFAULT_STRATEGY, nullptr, 0, 0,
-                                               m_raw ? 1 : 0x800, zip64 ? 1 : 0);
+    const int status = zipOpenNewFileInZip4_64(
+        m_zip, name, info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 0, m_raw ? 1 : 0,
+        -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, 0, m_raw ? 1 : 0x800, zip64 ? 1 : 0);
     if (status != ZIP_OK || !m_raw)
         return status;
     if (deflateInit2(&m_stream, 0, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include <zlib.h>
 #include <minizip/zip.h>
+#include <zlib.h>
 
 #include "zipcrypto.h"
 
@@ -15,7 +15,9 @@
 class ZipEntryWriter
 {
 public:
-    explicit ZipEntryWriter(zipFile zip) : m_zip(zip) {}
+    explicit ZipEntryWriter(zipFile zip)
+        : m_zip(zip)
+    {}
     ~ZipEntryWriter();
 
     // crc of the whole entry is needed up front only with a password. ZIP_OK or an error.
@@ -30,7 +32,7 @@ private:
     zipFile m_zip;
     bool m_raw = false;
     bool m_streamOpen = false;
-    z_stream m_stream {};
+    z_stream m_stream{};
     std::unique_ptr<ZipCrypto> m_crypto;
     std::vector<unsigned char> m_out;
 };

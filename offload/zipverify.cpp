@@ -4,10 +4,10 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <minizip/unzip.h>
 #include <unistd.h>
 #include <xxhash.h>
 #include <zlib.h>
-#include <minizip/unzip.h>
 
 #include "zipcrypto.h"
 
@@ -39,7 +39,7 @@ int hashEncrypted(unzFile zip, const unz_file_info64 &info, const char *password
     if (unzOpenCurrentFile2(zip, &method, &level, 1) != UNZ_OK)
         return -1;
     ZipCrypto crypto(password);
-    z_stream stream {};
+    z_stream stream{};
     if (method != Z_DEFLATED || inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
         unzCloseCurrentFile(zip);
         return -1;
@@ -54,8 +54,8 @@ int hashEncrypted(unzFile zip, const unz_file_info64 &info, const char *password
     uint64_t size = 0;
     int got;
     int inflated = Z_OK;
-    while (inflated != Z_STREAM_END
-           && (got = unzReadCurrentFile(zip, chunk.data(), unsigned(chunk.size()))) > 0) {
+    while (inflated != Z_STREAM_END &&
+           (got = unzReadCurrentFile(zip, chunk.data(), unsigned(chunk.size()))) > 0) {
         crypto.decrypt(chunk.data(), size_t(got));
         size_t skip = std::min(headerLeft, size_t(got));
         if (skip) {
@@ -82,9 +82,9 @@ int hashEncrypted(unzFile zip, const unz_file_info64 &info, const char *password
     XXH64_freeState(state);
     inflateEnd(&stream);
     unzCloseCurrentFile(zip);
-    const bool ok = inflated == Z_STREAM_END && headerLeft == 0
-                    && lastHeaderByte == uint8_t(info.crc >> 24) && crc == info.crc
-                    && size == info.uncompressed_size;
+    const bool ok = inflated == Z_STREAM_END && headerLeft == 0 &&
+                    lastHeaderByte == uint8_t(info.crc >> 24) && crc == info.crc &&
+                    size == info.uncompressed_size;
     return ok ? 0 : -1;
 }
 
@@ -102,18 +102,18 @@ int lastEntryHash(const std::string &archive, const std::string &name, const cha
     if (!zip)
         return -1;
     int result = -1;
-    unz_global_info64 global {};
-    if (unzGetGlobalInfo64(zip, &global) == UNZ_OK && global.number_entry > 0
-        && unzGoToFirstFile(zip) == UNZ_OK) {
+    unz_global_info64 global{};
+    if (unzGetGlobalInfo64(zip, &global) == UNZ_OK && global.number_entry > 0 &&
+        unzGoToFirstFile(zip) == UNZ_OK) {
         bool positioned = true;
         for (ZPOS64_T i = 1; i < global.number_entry && positioned; ++i)
             positioned = unzGoToNextFile(zip) == UNZ_OK;
         char entryName[4096] = {};
-        unz_file_info64 info {};
-        if (positioned
-            && unzGetCurrentFileInfo64(zip, &info, entryName, sizeof entryName, nullptr, 0,
-                                       nullptr, 0) == UNZ_OK
-            && name == entryName) {
+        unz_file_info64 info{};
+        if (positioned &&
+            unzGetCurrentFileInfo64(zip, &info, entryName, sizeof entryName, nullptr, 0, nullptr,
+                                    0) == UNZ_OK &&
+            name == entryName) {
             result = password ? hashEncrypted(zip, info, password, hash) : hashPlain(zip, hash);
         }
     }

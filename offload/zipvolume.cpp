@@ -8,11 +8,11 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <minizip/zip.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xxhash.h>
 #include <zlib.h>
-#include <minizip/zip.h>
 
 #include "byteorder.h"
 #include "checksumlist.h"
@@ -47,7 +47,9 @@ std::string journalPath(const DiskTask *task)
 
 long long fileSize(const std::string &path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::stat(path.c_str(), &st) != 0)
         return -1;
     return st.st_size;
@@ -58,7 +60,9 @@ int readTail(const std::string &path, std::vector<unsigned char> *tail, uint64_t
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    struct stat st {};
+    struct stat st
+    {
+    };
     int result = -1;
     if (::fstat(fd, &st) == 0) {
         *size = uint64_t(st.st_size);
@@ -77,8 +81,8 @@ int saveJournal(DiskTask *task)
     std::vector<unsigned char> tail;
     uint64_t size = 0;
     uint64_t offset = 0;
-    if (readTail(task->record.archivePath, &tail, &size) != 0
-        || findCentralDirectory(tail.data(), tail.size(), size, &offset) != 0)
+    if (readTail(task->record.archivePath, &tail, &size) != 0 ||
+        findCentralDirectory(tail.data(), tail.size(), size, &offset) != 0)
         return -1;
     const int fd = ::open(task->record.archivePath, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -106,7 +110,9 @@ struct Entry
 void localDosTime(time_t when, zip_fileinfo *info)
 {
     std::memset(info, 0, sizeof *info);
-    struct tm local {};
+    struct tm local
+    {
+    };
     localtime_r(&when, &local);
     info->tmz_date.tm_sec = uInt(local.tm_sec);
     info->tmz_date.tm_min = uInt(local.tm_min);
@@ -150,9 +156,9 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
         *heldValid = true;
         std::vector<unsigned char> tagged;
         const std::string target = entry.archive + '/' + entry.name;
-        if (task->step.tag
-            && task->step.tag(task->step.context, task->record.camera, index, target.c_str(),
-                              held->data(), held->size(), &tagged) == 1)
+        if (task->step.tag &&
+            task->step.tag(task->step.context, task->record.camera, index, target.c_str(),
+                           held->data(), held->size(), &tagged) == 1)
             held->swap(tagged);
         crc = crc32_z(crc, held->data(), held->size());
     } else if (password) {
@@ -170,9 +176,9 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
 
     zlib_filefunc64_def io;
     fill_fopen64_filefunc(&io);
-    zipFile zip = zipOpen2_64(entry.archive.c_str(),
-                              entry.created ? APPEND_STATUS_CREATE : APPEND_STATUS_ADDINZIP,
-                              nullptr, &io);
+    zipFile zip =
+        zipOpen2_64(entry.archive.c_str(),
+                    entry.created ? APPEND_STATUS_CREATE : APPEND_STATUS_ADDINZIP, nullptr, &io);
     if (!zip) {
         EngineFile::fail(task, "zip %s file error: cannot open %s: %s.", path,
                          entry.archive.c_str(), std::strerror(errno));
@@ -303,8 +309,8 @@ int recover(DiskTask *task)
         return 0;
     unsigned char header[JournalHeader];
     std::vector<unsigned char> tail;
-    bool usable = std::fread(header, 1, JournalHeader, journal) == JournalHeader
-                  && std::memcmp(header, JournalMagic, 4) == 0;
+    bool usable = std::fread(header, 1, JournalHeader, journal) == JournalHeader &&
+                  std::memcmp(header, JournalMagic, 4) == 0;
     if (usable) {
         unsigned char chunk[65536];
         size_t got;
@@ -312,9 +318,9 @@ int recover(DiskTask *task)
             tail.insert(tail.end(), chunk, chunk + got);
     }
     std::fclose(journal);
-    if (!usable || int(ByteOrder::getLe32(header + 4)) != task->filesDone.load()
-        || std::strncmp(reinterpret_cast<const char *>(header + 16), task->record.archiveName,
-                        256) != 0)
+    if (!usable || int(ByteOrder::getLe32(header + 4)) != task->filesDone.load() ||
+        std::strncmp(reinterpret_cast<const char *>(header + 16), task->record.archiveName, 256) !=
+            0)
         return 0; // the archive is as the last counted file left it
     const uint64_t offset = ByteOrder::getLe64(header + 8);
     const long long size = fileSize(task->record.archivePath);
@@ -323,8 +329,8 @@ int recover(DiskTask *task)
     const int fd = ::open(task->record.archivePath, O_WRONLY | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    const bool ok = ::ftruncate(fd, off_t(offset)) == 0 && ::lseek(fd, 0, SEEK_END) >= 0
-                    && SyncIo::writeAll(fd, tail.data(), tail.size()) == 0 && ::fdatasync(fd) == 0;
+    const bool ok = ::ftruncate(fd, off_t(offset)) == 0 && ::lseek(fd, 0, SEEK_END) >= 0 &&
+                    SyncIo::writeAll(fd, tail.data(), tail.size()) == 0 && ::fdatasync(fd) == 0;
     ::close(fd);
     return ok ? 0 : -1;
 }
@@ -346,8 +352,8 @@ int pack(DiskTask *task, int index)
         // The current archive is full and final: list it, then start the next one.
         uint64_t hash = 0;
         const std::string full = entry.archive.substr(entry.archive.find_last_of('/') + 1);
-        if (ChecksumList::hashFile(entry.archive, &hash) != 0
-            || ChecksumList::set(folder, full, hash) != 0) {
+        if (ChecksumList::hashFile(entry.archive, &hash) != 0 ||
+            ChecksumList::set(folder, full, hash) != 0) {
             EngineFile::fail(task, "write checksum of %s error: %s.", entry.archive.c_str(),
                              std::strerror(errno));
             return EngineFile::Failed;
@@ -376,8 +382,8 @@ int pack(DiskTask *task, int index)
             break;
         uint64_t stored = 0;
         const char *password = task->record.passwordFlag ? task->record.password : nullptr;
-        if (ZipVerify::lastEntryHash(entry.archive, entry.name, password, &stored) == 0
-            && stored == hash)
+        if (ZipVerify::lastEntryHash(entry.archive, entry.name, password, &stored) == 0 &&
+            stored == hash)
             break;
         EngineFile::fail(task, "verify %s file error: the archive %s reads back different.",
                          taskEntry(task, index), entry.archive.c_str());

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,12 +36,12 @@ int usage(const char *problem)
 {
     if (problem)
         std::fprintf(stderr, "v7tool offload: %s\n", problem);
-    std::fprintf(stderr,
-                 "usage: v7tool offload --center DIR --front DIR --right DIR --left DIR --back DIR\n"
-                 "                      --target DIR [--pos TABLE.xls]... [--split-sorties]\n"
-                 "                      [--volume-size N --unit GB|MB] [--password TEXT]\n"
-                 "                      [--no-verify]\n"
-                 "       v7tool offload --resume [--no-verify]\n");
+    std::fprintf(
+        stderr, "usage: v7tool offload --center DIR --front DIR --right DIR --left DIR --back DIR\n"
+                "                      --target DIR [--pos TABLE.xls]... [--split-sorties]\n"
+                "                      [--volume-size N --unit GB|MB] [--password TEXT]\n"
+                "                      [--no-verify]\n"
+                "       v7tool offload --resume [--no-verify]\n");
     return 2;
 }
 
@@ -141,8 +142,11 @@ struct Meter
             if (!task)
                 continue;
             for (int i = 0; i < task->fileCount.load(); ++i) {
-                struct stat st {};
-                const uint64_t size = ::stat(taskEntry(task, i), &st) == 0 ? uint64_t(st.st_size) : 0;
+                struct stat st
+                {
+                };
+                const uint64_t size =
+                    ::stat(taskEntry(task, i), &st) == 0 ? uint64_t(st.st_size) : 0;
                 sums.push_back(sums.back() + size);
             }
             lastBytes[camera] = done(camera, session);
@@ -173,7 +177,8 @@ void printProgress(const OffloadSession &session, Meter *meter, double seconds)
         if (!task)
             continue;
         const uint64_t bytes = meter->done(camera, session);
-        const double rate = seconds > 0 ? double(bytes - meter->lastBytes[camera]) / seconds / 1e6 : 0;
+        const double rate =
+            seconds > 0 ? double(bytes - meter->lastBytes[camera]) / seconds / 1e6 : 0;
         meter->lastBytes[camera] = bytes;
         doneBytes += bytes;
         line += QStringLiteral("%1 %2/%3 %4 MB/s%5  ")
@@ -189,7 +194,9 @@ void printProgress(const OffloadSession &session, Meter *meter, double seconds)
     const uint64_t left = meter->total() - doneBytes;
     if (pace > 0) {
         const qint64 secondsLeft = qint64(double(left) / pace);
-        line += QStringLiteral("| about %1:%2 left").arg(secondsLeft / 60).arg(secondsLeft % 60, 2, 10, QLatin1Char('0'));
+        line += QStringLiteral("| about %1:%2 left")
+                    .arg(secondsLeft / 60)
+                    .arg(secondsLeft % 60, 2, 10, QLatin1Char('0'));
     } else {
         line += QStringLiteral("| estimating");
     }
@@ -202,8 +209,13 @@ int run(const QStringList &arguments)
     Arguments args;
     if (const int code = parse(arguments, &args))
         return code;
+    // Photo buffers are mapped and unmapped as they come and go, instead of raising the heap
+    // for good each time one is freed (five cameras, two photos each in hand).
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
     // Before any engine runs: a signal from now on pauses, never kills.
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
@@ -220,7 +232,8 @@ int run(const QStringList &arguments)
     std::unique_ptr<PhotoTagStep> tagger;
     if (args.resume) {
         TaskConfig config;
-        if (!TaskConfig::resumePending(session.configPath()) || !TaskConfig::read(session.configPath(), &config)) {
+        if (!TaskConfig::resumePending(session.configPath()) ||
+            !TaskConfig::read(session.configPath(), &config)) {
             std::fprintf(stderr, "v7tool offload: no unfinished offload to resume in %s\n",
                          qPrintable(session.configPath()));
             return 2;
@@ -272,7 +285,8 @@ int run(const QStringList &arguments)
         session.saveConfig(false);
         for (const QString &e : errors)
             std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(e));
-        std::fprintf(stderr, "v7tool offload: %d of %d files done; after fixing, continue with --resume\n",
+        std::fprintf(stderr,
+                     "v7tool offload: %d of %d files done; after fixing, continue with --resume\n",
                      session.filesDone(), session.fileCount());
         return 1;
     }

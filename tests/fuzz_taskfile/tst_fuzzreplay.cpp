@@ -26,7 +26,9 @@ private slots:
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();
-        QCOMPARE(taskFileFuzzOne(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size())), 0);
+        QCOMPARE(taskFileFuzzOne(reinterpret_cast<const uint8_t *>(bytes.constData()),
+                                 size_t(bytes.size())),
+                 0);
     }
 };
 

@@ -1,6 +1,6 @@
 // The one-shot space threads: folder size, free space of the target, the five cards.
-#include <QtTest>
 #include <QTemporaryDir>
+#include <QtTest>
 
 #include "caltulatethread.h"
 #include "checksavethread.h"
@@ -20,7 +20,8 @@ void writeFile(const QString &path, qint64 size)
 qint64 statFreeBytes(const QString &path)
 {
     QProcess process;
-    process.start(QStringLiteral("stat"), {QStringLiteral("-f"), QStringLiteral("-c"), QStringLiteral("%f %S"), path});
+    process.start(QStringLiteral("stat"),
+                  {QStringLiteral("-f"), QStringLiteral("-c"), QStringLiteral("%f %S"), path});
     process.waitForFinished();
     const QList<QByteArray> parts = process.readAll().trimmed().split(' ');
     return parts.size() == 2 ? parts[0].toLongLong() * parts[1].toLongLong() : -1;
@@ -48,7 +49,8 @@ void TestCheckThreads::folderSize_data()
     QTest::newRow("700 KiB is 0 MiB") << QList<qint64>{700 * 1024} << qint64(0) << qint64(0);
     QTest::newRow("just under 1 MiB") << QList<qint64>{1048575} << qint64(0) << qint64(0);
     QTest::newRow("two halves make 1") << QList<qint64>{524288, 524288} << qint64(0) << qint64(1);
-    QTest::newRow("sub-folder not counted") << QList<qint64>{3 * 1048576 + 5} << qint64(8 * 1048576) << qint64(3);
+    QTest::newRow("sub-folder not counted")
+        << QList<qint64>{3 * 1048576 + 5} << qint64(8 * 1048576) << qint64(3);
     QTest::newRow("empty folder") << QList<qint64>{} << qint64(0) << qint64(0);
 }
 
@@ -95,14 +97,16 @@ void TestCheckThreads::freeSpace()
     QCOMPARE(spy.count(), 1);
     const qint64 expected = statFreeBytes(dir.path()) / 1048576;
     // Other writers on the same disk may move the figure a little between the two readings.
-    QVERIFY2(qAbs(thread.freeMiB() - expected) <= 64, qPrintable(QStringLiteral("%1 vs %2").arg(thread.freeMiB()).arg(expected)));
+    QVERIFY2(qAbs(thread.freeMiB() - expected) <= 64,
+             qPrintable(QStringLiteral("%1 vs %2").arg(thread.freeMiB()).arg(expected)));
     QCOMPARE(spy.at(0).at(0).toLongLong(), thread.freeMiB());
 
     CheckSaveThread missing(dir.filePath(QStringLiteral("not/there")));
     missing.start();
     QVERIFY(missing.wait(30000));
     QCOMPARE(missing.freeMiB(), qint64(0));
-    QVERIFY(CheckSaveThread::diskSpaceGiB(dir.path(), true) >= CheckSaveThread::diskSpaceGiB(dir.path(), false));
+    QVERIFY(CheckSaveThread::diskSpaceGiB(dir.path(), true) >=
+            CheckSaveThread::diskSpaceGiB(dir.path(), false));
 }
 
 void TestCheckThreads::cards_data()
@@ -115,7 +119,8 @@ void TestCheckThreads::cards_data()
                               << QList<bool>{false, false, true, false, false};
     QTest::newRow("gone card still counts as present")
         << QStringList({"/nonexistent/card", "", "", "", ""}) << true << QList<bool>(5, false);
-    QTest::newRow("five cards") << QStringList(5, QStringLiteral("tmp")) << true << QList<bool>(5, true);
+    QTest::newRow("five cards") << QStringList(5, QStringLiteral("tmp")) << true
+                                << QList<bool>(5, true);
 }
 
 void TestCheckThreads::cards()
@@ -133,12 +138,21 @@ void TestCheckThreads::cards()
     thread.setPresenceFlag(&cardsPresent);
     QStringList order;
     QList<QPair<double, double>> figures(5, {-1, -1});
-    connect(&thread, &CheckV7Thread::cardStorage, this, [&](int position, double freeGiB, double totalGiB) {
-        figures[position] = {freeGiB, totalGiB};
-    }, Qt::DirectConnection);
-    connect(&thread, &CheckV7Thread::storageRefresh, this, [&] { order << QStringLiteral("refresh"); }, Qt::DirectConnection);
-    connect(&thread, &CheckV7Thread::upgrade, this, [&] { order << QStringLiteral("upgrade"); }, Qt::DirectConnection);
-    connect(&thread, &CheckV7Thread::popui, this, [&] { order << QStringLiteral("popui"); }, Qt::DirectConnection);
+    connect(
+        &thread, &CheckV7Thread::cardStorage, this,
+        [&](int position, double freeGiB, double totalGiB) {
+            figures[position] = {freeGiB, totalGiB};
+        },
+        Qt::DirectConnection);
+    connect(
+        &thread, &CheckV7Thread::storageRefresh, this, [&] { order << QStringLiteral("refresh"); },
+        Qt::DirectConnection);
+    connect(
+        &thread, &CheckV7Thread::upgrade, this, [&] { order << QStringLiteral("upgrade"); },
+        Qt::DirectConnection);
+    connect(
+        &thread, &CheckV7Thread::popui, this, [&] { order << QStringLiteral("popui"); },
+        Qt::DirectConnection);
     thread.start();
     QVERIFY(thread.wait(30000));
     QCOMPARE(bool(cardsPresent), present);

@@ -1,16 +1,16 @@
 // The copy engine in-process: plain copies with verification, retries and failures, pause and
 // resume, zip volumes checked by unzip and 7z, tagging, sortie folders and block files.
-#include <QtTest>
 #include <QDomDocument>
 #include <QTemporaryDir>
+#include <QtTest>
 
 #include <chrono>
 #include <thread>
 
 #include "checksumlist.h"
+#include "copyengine.h"
 #include "geotag.h"
 #include "jpegscan.h"
-#include "copyengine.h"
 #include "offloadfixture.h"
 #include "offloadsession.h"
 #include "phototagstep.h"
@@ -50,10 +50,14 @@ struct Fixture
         taskRecordClear(&task->record);
         taskRecordSetText(task->record.source, QFile::encodeName(card()).constData());
         taskRecordSetText(task->record.destination, QFile::encodeName(this->camera()).constData());
-        taskRecordSetText(task->record.archivePath, QFile::encodeName(this->camera() + QStringLiteral("/pack1.zip")).constData());
+        taskRecordSetText(
+            task->record.archivePath,
+            QFile::encodeName(this->camera() + QStringLiteral("/pack1.zip")).constData());
         taskRecordSetText(task->record.archiveName, "pack1");
-        taskRecordSetText(task->record.archivePrefix, QFile::encodeName(this->camera() + QLatin1Char('/')).constData());
-        taskRecordSetText(task->record.taskFilePath, QFile::encodeName(dir.filePath(QStringLiteral("cam.log"))).constData());
+        taskRecordSetText(task->record.archivePrefix,
+                          QFile::encodeName(this->camera() + QLatin1Char('/')).constData());
+        taskRecordSetText(task->record.taskFilePath,
+                          QFile::encodeName(dir.filePath(QStringLiteral("cam.log"))).constData());
         task->record.camera = camera;
     }
 };
@@ -65,13 +69,16 @@ void compareCopies(const QString &card, const QString &copy)
     QVERIFY(copied.removeOne(QString::fromLatin1(ChecksumList::FileName)));
     QCOMPARE(copied, filesBelow(card));
     for (const QString &file : copied)
-        QVERIFY2(fileBytes(card + QLatin1Char('/') + file) == fileBytes(copy + QLatin1Char('/') + file), qPrintable(file));
+        QVERIFY2(fileBytes(card + QLatin1Char('/') + file) ==
+                     fileBytes(copy + QLatin1Char('/') + file),
+                 qPrintable(file));
 }
 
 QStringList archiveEntries(const QString &archive)
 {
     QByteArray output;
-    runIn(QFileInfo(archive).absolutePath(), QStringLiteral("unzip"), {QStringLiteral("-Z1"), archive}, &output);
+    runIn(QFileInfo(archive).absolutePath(), QStringLiteral("unzip"),
+          {QStringLiteral("-Z1"), archive}, &output);
     return QString::fromUtf8(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
@@ -116,7 +123,8 @@ void TestOffloadEngine::plainCopy()
     QFETCH(bool, verify);
     Fixture f;
     QVERIFY(makeCard(f.card(), 7, 3));
-    QVERIFY(QFile::copy(f.card() + QStringLiteral("/DSC00001.JPG"), f.card() + QStringLiteral("/照片 ü.JPG")));
+    QVERIFY(QFile::copy(f.card() + QStringLiteral("/DSC00001.JPG"),
+                        f.card() + QStringLiteral("/照片 ü.JPG")));
     // A file of exactly one read chunk and an empty file.
     QFile exact(f.card() + QStringLiteral("/exact.bin"));
     QVERIFY(exact.open(QIODevice::WriteOnly));
@@ -179,7 +187,7 @@ void TestOffloadEngine::mismatchTwiceFails()
     QVERIFY2(QByteArray(task.error).contains("verify"), task.error);
     // Only the verified file is there; the bad copy left nothing behind.
     QCOMPARE(filesBelow(f.camera()), QStringList({QStringLiteral("DSC00001.JPG"),
-                                                 QString::fromLatin1(ChecksumList::FileName)}));
+                                                  QString::fromLatin1(ChecksumList::FileName)}));
     QVERIFY(xxhsumPasses(f.camera()));
     // Without verification the same fault goes unnoticed: the check is what catches it.
     task.verify = 0;
@@ -187,7 +195,8 @@ void TestOffloadEngine::mismatchTwiceFails()
     waitStopped(&task);
     QCOMPARE(task.failed.load(), 0);
     QCOMPARE(task.filesDone.load(), 4);
-    QVERIFY(fileBytes(f.card() + QStringLiteral("/DSC00002.JPG")) != fileBytes(f.camera() + QStringLiteral("/DSC00002.JPG")));
+    QVERIFY(fileBytes(f.card() + QStringLiteral("/DSC00002.JPG")) !=
+            fileBytes(f.camera() + QStringLiteral("/DSC00002.JPG")));
 }
 
 void TestOffloadEngine::pauseMidFileAndResume()
@@ -241,7 +250,8 @@ void TestOffloadEngine::sourceGoneThenBack()
     waitStopped(&task);
     QCOMPARE(task.failed.load(), 1);
     QCOMPARE(task.filesDone.load(), 2);
-    QVERIFY2(QByteArray(task.error).contains("open") && QByteArray(task.error).contains("DSC00003"), task.error);
+    QVERIFY2(QByteArray(task.error).contains("open") && QByteArray(task.error).contains("DSC00003"),
+             task.error);
     // The lines of the files still to come left the list; the others stay valid.
     QCOMPARE(ChecksumList::read(QFile::encodeName(f.camera()).toStdString()).size(), size_t(2));
     QVERIFY(xxhsumPasses(f.camera()));
@@ -287,7 +297,8 @@ void TestOffloadEngine::volumes_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<int>("archives");
     QTest::newRow("one archive") << 6 << 1000.0 << false << QString() << 1;
-    QTest::newRow("size 0: one per photo, pack9 to pack11") << 11 << 0.0 << false << QString() << 11;
+    QTest::newRow("size 0: one per photo, pack9 to pack11")
+        << 11 << 0.0 << false << QString() << 11;
     QTest::newRow("password") << 6 << 1000.0 << true << QStringLiteral("s3cret") << 1;
     QTest::newRow("empty password") << 3 << 0.0 << true << QString() << 3;
     // Samples are 2 KB to 45 KB: a 20 KB volume closes after one or more photos.
@@ -335,14 +346,18 @@ void TestOffloadEngine::volumes()
         if (withPassword && password.isEmpty()) {
             // unzip and 7z take an empty password for none; the entries must still be encrypted.
             runIn(f.camera(), QStringLiteral("zipinfo"), {QStringLiteral("-v"), archive}, &output);
-            QVERIFY2(output.contains("file security status:                           encrypted"), output.constData());
+            QVERIFY2(output.contains("file security status:                           encrypted"),
+                     output.constData());
             entries += archiveEntries(archive);
             continue;
         }
-        QVERIFY2(runIn(f.camera(), QStringLiteral("unzip"), unzipArgs, &output) == 0, output.constData());
-        QVERIFY2(runIn(f.camera(), QStringLiteral("7z"), sevenArgs, &output) == 0, output.constData());
+        QVERIFY2(runIn(f.camera(), QStringLiteral("unzip"), unzipArgs, &output) == 0,
+                 output.constData());
+        QVERIFY2(runIn(f.camera(), QStringLiteral("7z"), sevenArgs, &output) == 0,
+                 output.constData());
         if (withPassword && !password.isEmpty())
-            QVERIFY(runIn(f.camera(), QStringLiteral("7z"), {QStringLiteral("t"), archive, QStringLiteral("-pwrong")}) != 0);
+            QVERIFY(runIn(f.camera(), QStringLiteral("7z"),
+                          {QStringLiteral("t"), archive, QStringLiteral("-pwrong")}) != 0);
         // A volume closes once it has reached the size; the next photo opens the next one.
         if (n < files.size() && volumeMb > 0)
             QVERIFY(QFileInfo(archive).size() >= qint64(volumeMb * 1048576));
@@ -350,14 +365,16 @@ void TestOffloadEngine::volumes()
     }
     QCOMPARE(entries, filesBelow(f.card()));
     QVERIFY(xxhsumPasses(f.camera()));
-    QCOMPARE(ChecksumList::read(QFile::encodeName(f.camera()).toStdString()).size(), size_t(files.size()));
+    QCOMPARE(ChecksumList::read(QFile::encodeName(f.camera()).toStdString()).size(),
+             size_t(files.size()));
 
     if (withPassword && password.isEmpty())
         return;
     // The stored bytes are the card's.
     const QString first = f.card() + QLatin1Char('/') + entries.first();
     QByteArray extracted;
-    QStringList args = {QStringLiteral("-p"), f.camera() + QStringLiteral("/pack1.zip"), entries.first()};
+    QStringList args = {QStringLiteral("-p"), f.camera() + QStringLiteral("/pack1.zip"),
+                        entries.first()};
     if (withPassword)
         args.prepend(QStringLiteral("-P") + password);
     runIn(f.camera(), QStringLiteral("unzip"), args, &extracted);
@@ -391,19 +408,28 @@ void TestOffloadEngine::taggingAndTables()
     QVERIFY(xxhsumPasses(center));
 
     QByteArray output;
-    QCOMPARE(runIn(center, QStringLiteral("exiftool"), {QStringLiteral("-n"), QStringLiteral("-T"),
-             QStringLiteral("-GPSLatitude"), QStringLiteral("-GPSLongitude"), QStringLiteral("-GPSAltitude"),
-             QStringLiteral("-FocalLength"), QStringLiteral("DSC00001.JPG"), QStringLiteral("DSC00002.JPG"),
-             QStringLiteral("DSC00003.JPG")}, &output), 0);
+    QCOMPARE(runIn(center, QStringLiteral("exiftool"),
+                   {QStringLiteral("-n"), QStringLiteral("-T"), QStringLiteral("-GPSLatitude"),
+                    QStringLiteral("-GPSLongitude"), QStringLiteral("-GPSAltitude"),
+                    QStringLiteral("-FocalLength"), QStringLiteral("DSC00001.JPG"),
+                    QStringLiteral("DSC00002.JPG"), QStringLiteral("DSC00003.JPG")},
+                   &output),
+             0);
     const QList<QByteArray> lines = output.trimmed().split('\n');
     QCOMPARE(lines.size(), 3);
     const QList<QByteArray> first = lines[0].split('\t');
-    QVERIFY2(qAbs(first[0].toDouble() - 23.5) < 1e-5 && qAbs(first[1].toDouble() - 113.25125) < 1e-5, lines[0].constData());
-    QVERIFY2(qAbs(first[2].toDouble() - 152.3) < 1e-3 && first[3].trimmed() == "20", lines[0].constData());
+    QVERIFY2(qAbs(first[0].toDouble() - 23.5) < 1e-5 &&
+                 qAbs(first[1].toDouble() - 113.25125) < 1e-5,
+             lines[0].constData());
+    QVERIFY2(qAbs(first[2].toDouble() - 152.3) < 1e-3 && first[3].trimmed() == "20",
+             lines[0].constData());
     const QList<QByteArray> second = lines[1].split('\t');
-    QVERIFY2(qAbs(qAbs(second[0].toDouble()) - 33.25) < 1e-5 && qAbs(qAbs(second[1].toDouble()) - 70.5) < 1e-5, lines[1].constData());
+    QVERIFY2(qAbs(qAbs(second[0].toDouble()) - 33.25) < 1e-5 &&
+                 qAbs(qAbs(second[1].toDouble()) - 70.5) < 1e-5,
+             lines[1].constData());
     // Beyond the last record the photo is copied as the card holds it.
-    QCOMPARE(fileBytes(center + QStringLiteral("/DSC00003.JPG")), fileBytes(f.card() + QStringLiteral("/DSC00003.JPG")));
+    QCOMPARE(fileBytes(center + QStringLiteral("/DSC00003.JPG")),
+             fileBytes(f.card() + QStringLiteral("/DSC00003.JPG")));
 
     tagger.reset(); // closes the table
     const QList<QByteArray> rows = fileBytes(tables[0]).split('\n');
@@ -436,14 +462,21 @@ void TestOffloadEngine::headerTagMatchesWholeTag()
     QString tables[Cameras::Count];
     PhotoTagStep step({set}, tables, false);
     std::vector<unsigned char> tagged;
-    QCOMPARE(step.step().tag(step.step().context, 0, 0, "x.jpg", data, size_t(bytes.size()), &tagged), 1);
+    QCOMPARE(
+        step.step().tag(step.step().context, 0, 0, "x.jpg", data, size_t(bytes.size()), &tagged),
+        1);
     QByteArray whole;
     QString error;
-    QVERIFY2(Geotag::tagBuffer(bytes, PhotoTagStep::FocalLengthMm, GeoPosition {-33.5, -70.123456, 512.25}, &whole, &error),
+    QVERIFY2(Geotag::tagBuffer(bytes, PhotoTagStep::FocalLengthMm,
+                               GeoPosition{-33.5, -70.123456, 512.25}, &whole, &error),
              qPrintable(error));
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(tagged.data()), qsizetype(tagged.size())).toHex(), whole.toHex());
+    QCOMPARE(
+        QByteArray(reinterpret_cast<const char *>(tagged.data()), qsizetype(tagged.size())).toHex(),
+        whole.toHex());
     // Beyond the last record nothing is tagged.
-    QCOMPARE(step.step().tag(step.step().context, 0, 1, "x.jpg", data, size_t(bytes.size()), &tagged), 0);
+    QCOMPARE(
+        step.step().tag(step.step().context, 0, 1, "x.jpg", data, size_t(bytes.size()), &tagged),
+        0);
 }
 
 void TestOffloadEngine::sortiesAndBlockFiles()
@@ -459,7 +492,8 @@ void TestOffloadEngine::sortiesAndBlockFiles()
     QString tables[Cameras::Count];
     for (int c = 0; c < Cameras::Count; ++c)
         tables[c] = PhotoTagStep::tablePath(f.dir.path(), c);
-    auto tagger = std::make_unique<PhotoTagStep>(QList<OffloadPosSet>{first, second}, tables, false);
+    auto tagger =
+        std::make_unique<PhotoTagStep>(QList<OffloadPosSet>{first, second}, tables, false);
     OffloadSession session;
     session.setStateFolder(f.dir.path());
     session.setPhotoStep(tagger->step());
@@ -474,18 +508,24 @@ void TestOffloadEngine::sortiesAndBlockFiles()
     QVERIFY(session.complete());
     tagger.reset();
     const QString right = f.target() + QStringLiteral("/Back");
-    QCOMPARE(filesBelow(right), QStringList({QStringLiteral("DSC00006.JPG"), QString::fromLatin1(ChecksumList::FileName),
-                                             QStringLiteral("第1架次/DSC00001.JPG"), QStringLiteral("第1架次/DSC00002.JPG"),
-                                             QStringLiteral("第1架次/DSC00003.JPG"), QStringLiteral("第2架次/DSC00004.JPG"),
-                                             QStringLiteral("第2架次/DSC00005.JPG")}));
+    QCOMPARE(
+        filesBelow(right),
+        QStringList({QStringLiteral("DSC00006.JPG"), QString::fromLatin1(ChecksumList::FileName),
+                     QStringLiteral("第1架次/DSC00001.JPG"), QStringLiteral("第1架次/DSC00002.JPG"),
+                     QStringLiteral("第1架次/DSC00003.JPG"), QStringLiteral("第2架次/DSC00004.JPG"),
+                     QStringLiteral("第2架次/DSC00005.JPG")}));
     QVERIFY(xxhsumPasses(right));
 
     QStringList messages;
     QCOMPARE(SortieBlocks::write(f.target(), setup.pos, tables, &messages), 2);
     QVERIFY2(messages.isEmpty(), qPrintable(messages.join(QLatin1Char('\n'))));
-    const struct { int sortie; QStringList photos; OffloadPosSet set; } expected[] = {
-        {1, {"DSC00001.JPG", "DSC00002.JPG", "DSC00003.JPG"}, first},
-        {2, {"DSC00004.JPG", "DSC00005.JPG"}, second}};
+    const struct
+    {
+        int sortie;
+        QStringList photos;
+        OffloadPosSet set;
+    } expected[] = {{1, {"DSC00001.JPG", "DSC00002.JPG", "DSC00003.JPG"}, first},
+                    {2, {"DSC00004.JPG", "DSC00005.JPG"}, second}};
     for (const auto &e : expected) {
         QDomDocument block;
         QFile file(f.target() + QLatin1Char('/') + SortieBlocks::fileName(e.sortie));
@@ -494,28 +534,44 @@ void TestOffloadEngine::sortiesAndBlockFiles()
         const QDomElement root = block.documentElement();
         QCOMPARE(root.tagName(), QStringLiteral("BlocksExchange"));
         QCOMPARE(root.attribute(QStringLiteral("version")), QStringLiteral("3.2"));
-        QCOMPARE(root.firstChildElement(QStringLiteral("SpatialReferenceSystems")).firstChildElement(QStringLiteral("SRS"))
-                     .firstChildElement(QStringLiteral("Definition")).text(), QStringLiteral("EPSG:4326"));
+        QCOMPARE(root.firstChildElement(QStringLiteral("SpatialReferenceSystems"))
+                     .firstChildElement(QStringLiteral("SRS"))
+                     .firstChildElement(QStringLiteral("Definition"))
+                     .text(),
+                 QStringLiteral("EPSG:4326"));
         const QDomElement blockElement = root.firstChildElement(QStringLiteral("Block"));
-        QCOMPARE(blockElement.firstChildElement(QStringLiteral("Name")).text(), QStringLiteral("Block_%1.xml").arg(e.sortie));
+        QCOMPARE(blockElement.firstChildElement(QStringLiteral("Name")).text(),
+                 QStringLiteral("Block_%1.xml").arg(e.sortie));
         const QDomNodeList groups = blockElement.elementsByTagName(QStringLiteral("Photogroup"));
         QCOMPARE(groups.size(), 1);
         const QDomElement group = groups.at(0).toElement();
-        QCOMPARE(group.firstChildElement(QStringLiteral("CameraModelType")).text(), QStringLiteral("Perspective"));
-        QCOMPARE(group.firstChildElement(QStringLiteral("SensorSize")).text(), QStringLiteral("23.5"));
-        QVERIFY(group.firstChildElement(QStringLiteral("ImageDimensions")).firstChildElement(QStringLiteral("Width")).text().toInt() > 0);
+        QCOMPARE(group.firstChildElement(QStringLiteral("CameraModelType")).text(),
+                 QStringLiteral("Perspective"));
+        QCOMPARE(group.firstChildElement(QStringLiteral("SensorSize")).text(),
+                 QStringLiteral("23.5"));
+        QVERIFY(group.firstChildElement(QStringLiteral("ImageDimensions"))
+                    .firstChildElement(QStringLiteral("Width"))
+                    .text()
+                    .toInt() > 0);
         const QDomNodeList photos = group.elementsByTagName(QStringLiteral("Photo"));
         QCOMPARE(photos.size(), e.photos.size());
         for (int k = 0; k < photos.size(); ++k) {
             const QDomElement photo = photos.at(k).toElement();
             QCOMPARE(photo.firstChildElement(QStringLiteral("ImagePath")).text(),
                      QStringLiteral("./Back/第%1架次/%2").arg(e.sortie).arg(e.photos[k]));
-            const QDomElement center = photo.firstChildElement(QStringLiteral("Pose")).firstChildElement(QStringLiteral("Center"));
-            QCOMPARE(center.firstChildElement(QStringLiteral("x")).text().toDouble(), e.set.positions[k].x);
-            QCOMPARE(center.firstChildElement(QStringLiteral("y")).text().toDouble(), e.set.positions[k].y);
-            QCOMPARE(center.firstChildElement(QStringLiteral("z")).text().toDouble(), e.set.positions[k].z);
-            QCOMPARE(photo.firstChildElement(QStringLiteral("ExifData")).firstChildElement(QStringLiteral("DateTimeOriginal")).text(),
-                     QDateTime::fromSecsSinceEpoch(e.set.times[k]).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+            const QDomElement center = photo.firstChildElement(QStringLiteral("Pose"))
+                                           .firstChildElement(QStringLiteral("Center"));
+            QCOMPARE(center.firstChildElement(QStringLiteral("x")).text().toDouble(),
+                     e.set.positions[k].x);
+            QCOMPARE(center.firstChildElement(QStringLiteral("y")).text().toDouble(),
+                     e.set.positions[k].y);
+            QCOMPARE(center.firstChildElement(QStringLiteral("z")).text().toDouble(),
+                     e.set.positions[k].z);
+            QCOMPARE(photo.firstChildElement(QStringLiteral("ExifData"))
+                         .firstChildElement(QStringLiteral("DateTimeOriginal"))
+                         .text(),
+                     QDateTime::fromSecsSinceEpoch(e.set.times[k])
+                         .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
         }
     }
 }

@@ -1,8 +1,8 @@
 // The engine's file formats: task record, task file, loader checks, volume names, archive end
 // records, the card file list and "Taskconfig.xml".
-#include <QtTest>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
+#include <QtTest>
 
 #include <cstdio>
 #include <cstring>
@@ -173,14 +173,17 @@ void TestOffloadFormat::taskFileOnDisk()
     const QString card = dir.filePath(QStringLiteral("card"));
     QVERIFY(OffloadFixture::makeCard(card, 3, 3));
     QVERIFY(QDir().mkpath(card + QStringLiteral("/100MEDIA/deeper")));
-    QFile::copy(card + QStringLiteral("/DSC00001.JPG"), card + QStringLiteral("/100MEDIA/deeper/no.JPG"));
+    QFile::copy(card + QStringLiteral("/DSC00001.JPG"),
+                card + QStringLiteral("/100MEDIA/deeper/no.JPG"));
     QFile::copy(card + QStringLiteral("/DSC00001.JPG"), card + QStringLiteral("/old.zip"));
 
     DiskTask task;
     taskRecordClear(&task.record);
     taskRecordSetText(task.record.source, QFile::encodeName(card).constData());
-    taskRecordSetText(task.record.destination, QFile::encodeName(dir.filePath(QStringLiteral("out"))).constData());
-    taskRecordSetText(task.record.taskFilePath, QFile::encodeName(dir.filePath(QStringLiteral("center.log"))).constData());
+    taskRecordSetText(task.record.destination,
+                      QFile::encodeName(dir.filePath(QStringLiteral("out"))).constData());
+    taskRecordSetText(task.record.taskFilePath,
+                      QFile::encodeName(dir.filePath(QStringLiteral("center.log"))).constData());
     QDir().mkpath(dir.filePath(QStringLiteral("out")));
     QCOMPARE(createTask(&task, 0), 0);
     waitStopped(&task);
@@ -236,7 +239,8 @@ void TestOffloadFormat::loaderRefuses()
     taskRecordClear(&task.record);
     taskRecordSetText(task.record.taskFilePath, QFile::encodeName(path).constData());
     taskRecordSetText(task.record.source, "/card");
-    taskRecordSetText(task.record.destination, QFile::encodeName(dir.filePath(QStringLiteral("out"))).constData());
+    taskRecordSetText(task.record.destination,
+                      QFile::encodeName(dir.filePath(QStringLiteral("out"))).constData());
     QCOMPARE(resumeTask(&task, 0), -1);
     QCOMPARE(task.stopped.load(), 1);
     QVERIFY(task.fileList.empty());
@@ -257,11 +261,16 @@ void TestOffloadFormat::volumeNames_data()
 {
     QTest::addColumn<QString>("current");
     QTest::addColumn<QString>("next");
-    QTest::newRow("first") << "pack1" << "pack2.zip";
-    QTest::newRow("second") << "pack2.zip" << "pack3.zip";
-    QTest::newRow("nine to ten") << "pack9.zip" << "pack10.zip";
-    QTest::newRow("ten to eleven") << "pack10.zip" << "pack11.zip";
-    QTest::newRow("prefix with k") << "book/pack41.zip" << "pack42.zip";
+    QTest::newRow("first") << "pack1"
+                           << "pack2.zip";
+    QTest::newRow("second") << "pack2.zip"
+                            << "pack3.zip";
+    QTest::newRow("nine to ten") << "pack9.zip"
+                                 << "pack10.zip";
+    QTest::newRow("ten to eleven") << "pack10.zip"
+                                   << "pack11.zip";
+    QTest::newRow("prefix with k") << "book/pack41.zip"
+                                   << "pack42.zip";
 }
 
 void TestOffloadFormat::volumeNames()
@@ -278,8 +287,9 @@ void TestOffloadFormat::centralDirectory()
     zipFile zip = zipOpen64(QFile::encodeName(path).constData(), APPEND_STATUS_CREATE);
     QVERIFY(zip);
     for (const char *name : {"one.txt", "two.txt"}) {
-        zip_fileinfo info {};
-        QCOMPARE(zipOpenNewFileInZip64(zip, name, &info, nullptr, 0, nullptr, 0, nullptr, 0, 0, 0), ZIP_OK);
+        zip_fileinfo info{};
+        QCOMPARE(zipOpenNewFileInZip64(zip, name, &info, nullptr, 0, nullptr, 0, nullptr, 0, 0, 0),
+                 ZIP_OK);
         zipWriteInFileInZip(zip, "hello", 5);
         zipCloseFileInZip(zip);
     }
@@ -289,42 +299,54 @@ void TestOffloadFormat::centralDirectory()
     QVERIFY(expected > 0);
     const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
     uint64_t offset = 0;
-    QCOMPARE(ZipVolume::findCentralDirectory(data, size_t(bytes.size()), uint64_t(bytes.size()), &offset), 0);
+    QCOMPARE(ZipVolume::findCentralDirectory(data, size_t(bytes.size()), uint64_t(bytes.size()),
+                                             &offset),
+             0);
     QCOMPARE(qint64(offset), expected);
     // Only the tail given: the same answer.
-    QCOMPARE(ZipVolume::findCentralDirectory(data + 10, size_t(bytes.size() - 10), uint64_t(bytes.size()), &offset), 0);
+    QCOMPARE(ZipVolume::findCentralDirectory(data + 10, size_t(bytes.size() - 10),
+                                             uint64_t(bytes.size()), &offset),
+             0);
     QCOMPARE(qint64(offset), expected);
     // An archive cut short has no end record.
-    QCOMPARE(ZipVolume::findCentralDirectory(data, size_t(bytes.size() - 3), uint64_t(bytes.size() - 3), &offset), -1);
+    QCOMPARE(ZipVolume::findCentralDirectory(data, size_t(bytes.size() - 3),
+                                             uint64_t(bytes.size() - 3), &offset),
+             -1);
 
     // ZIP64: the end record defers to the ZIP64 end record through the locator.
     QByteArray tail(100, 'x');
     const int record = tail.size();
-    QByteArray end64 = le32(0x06064b50) + le64(44) + QByteArray(2 + 2 + 4 + 4 + 8 + 8 + 8, '\0') + le64(0x123456789ull);
+    QByteArray end64 = le32(0x06064b50) + le64(44) + QByteArray(2 + 2 + 4 + 4 + 8 + 8 + 8, '\0') +
+                       le64(0x123456789ull);
     QCOMPARE(end64.size(), 56);
     const quint64 fileSize = 0x200000000ull;
     const quint64 base = fileSize - quint64(100 + 56 + 20 + 22);
     QByteArray locator = le32(0x07064b50) + le32(0) + le64(base + quint64(record)) + le32(1);
-    QByteArray end = le32(0x06054b50) + QByteArray(8, '\xff') + le32(0xFFFFFFFF) + le32(0xFFFFFFFF) + QByteArray(2, '\0');
+    QByteArray end = le32(0x06054b50) + QByteArray(8, '\xff') + le32(0xFFFFFFFF) +
+                     le32(0xFFFFFFFF) + QByteArray(2, '\0');
     tail += end64 + locator + end;
-    QCOMPARE(ZipVolume::findCentralDirectory(reinterpret_cast<const unsigned char *>(tail.constData()),
-                                             size_t(tail.size()), fileSize, &offset), 0);
+    QCOMPARE(
+        ZipVolume::findCentralDirectory(reinterpret_cast<const unsigned char *>(tail.constData()),
+                                        size_t(tail.size()), fileSize, &offset),
+        0);
     QCOMPARE(offset, quint64(0x123456789ull));
     // A locator that points outside the bytes given is refused, not followed.
     locator.replace(8, 8, le64(1));
     tail.replace(100 + 56, 20, locator);
-    QCOMPARE(ZipVolume::findCentralDirectory(reinterpret_cast<const unsigned char *>(tail.constData()),
-                                             size_t(tail.size()), fileSize, &offset), -1);
+    QCOMPARE(
+        ZipVolume::findCentralDirectory(reinterpret_cast<const unsigned char *>(tail.constData()),
+                                        size_t(tail.size()), fileSize, &offset),
+        -1);
 }
 
 void TestOffloadFormat::cardFileList()
 {
     QTemporaryDir dir;
     const QString card = dir.filePath(QStringLiteral("card"));
-    const QStringList files = {QStringLiteral("b.JPG"), QStringLiteral("a.JPG"),
+    const QStringList files = {QStringLiteral("b.JPG"),         QStringLiteral("a.JPG"),
                                QStringLiteral("照片 ü #1.jpg"), QStringLiteral("A/c.JPG"),
-                               QStringLiteral(".hidden.JPG"), QStringLiteral("pack1.zip"),
-                               QStringLiteral("photos.ZIP"), QStringLiteral("A/B/deep.JPG"),
+                               QStringLiteral(".hidden.JPG"),   QStringLiteral("pack1.zip"),
+                               QStringLiteral("photos.ZIP"),    QStringLiteral("A/B/deep.JPG"),
                                QStringLiteral("A/d.zip")};
     for (const QString &file : files) {
         QDir().mkpath(QFileInfo(card + QLatin1Char('/') + file).absolutePath());
@@ -342,7 +364,9 @@ void TestOffloadFormat::cardFileList()
                                QStringLiteral("照片 ü #1.jpg")}));
     QCOMPARE(CardFiles::count(QFile::encodeName(card).toStdString()), 5);
     QCOMPARE(CardFiles::count(""), 0);
-    QCOMPARE(CardFiles::count(QFile::encodeName(dir.filePath(QStringLiteral("missing"))).toStdString()), 0);
+    QCOMPARE(
+        CardFiles::count(QFile::encodeName(dir.filePath(QStringLiteral("missing"))).toStdString()),
+        0);
 }
 
 void TestOffloadFormat::taskConfigRoundTrip()
@@ -350,14 +374,15 @@ void TestOffloadFormat::taskConfigRoundTrip()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Taskconfig.xml"));
     TaskConfig config;
-    config.cameras[0] = {QStringLiteral("/media/Center/DCIM"), 40, 12, QStringLiteral("/t/Center/pack2.zip"), QStringLiteral("pack2.zip")};
+    config.cameras[0] = {QStringLiteral("/media/Center/DCIM"), 40, 12,
+                         QStringLiteral("/t/Center/pack2.zip"), QStringLiteral("pack2.zip")};
     config.cameras[3] = {QStringLiteral("/media/Front/DCIM"), 38, 38, QString(), QString()};
     config.savePath = QStringLiteral("/t");
     OffloadPosSet set;
     set.filePath = QStringLiteral("/pos/第一.xls");
     set.times = {1700000000u, 4294967295u};
     set.positions = {{113.25125, 23.5, 152.3}, {-0.000001, -89.999999999, 1523.456}};
-    config.pos = {set, OffloadPosSet {QStringLiteral("/pos/b.xls"), {}, {}}};
+    config.pos = {set, OffloadPosSet{QStringLiteral("/pos/b.xls"), {}, {}}};
     config.splitSorties = true;
     config.volumes = true;
     config.volumeValue = QStringLiteral("2.5");
@@ -430,9 +455,10 @@ void TestOffloadFormat::taskConfigDocumentOrder()
         }
     }
     QCOMPARE(elements, QStringList({"config", "pans", "center", "front", "right", "left", "back",
-                                    "savapath", "pose", "file", "timelist", "time", "gpslist", "pos",
-                                    "qufenjiaci", "fenquan", "password", "tasksuccess"}));
-    QCOMPARE(centerAttributes, QStringList({"path", "plancount", "hascount", "zippath", "zipname"}));
+                                    "savapath", "pose", "file", "timelist", "time", "gpslist",
+                                    "pos", "qufenjiaci", "fenquan", "password", "tasksuccess"}));
+    QCOMPARE(centerAttributes,
+             QStringList({"path", "plancount", "hascount", "zippath", "zipname"}));
     // Nothing started: "true", never offered for resume.
     QVERIFY(!TaskConfig::resumePending(path));
     QVERIFY(TaskConfig::successFlag(40, 0));
@@ -444,11 +470,17 @@ void TestOffloadFormat::resumePending_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<bool>("pending");
-    QTest::newRow("unfinished") << QByteArray("<config><pans/><tasksuccess flag=\"false\"/></config>") << true;
-    QTest::newRow("finished") << QByteArray("<config><pans/><tasksuccess flag=\"true\"/></config>") << false;
-    QTest::newRow("flag not last") << QByteArray("<config><tasksuccess flag=\"false\"/><pans/></config>") << false;
-    QTest::newRow("wrong root") << QByteArray("<task><tasksuccess flag=\"false\"/></task>") << false;
-    QTest::newRow("malformed") << QByteArray("<config><tasksuccess flag=\"false\"></config>") << false;
+    QTest::newRow("unfinished") << QByteArray(
+                                       "<config><pans/><tasksuccess flag=\"false\"/></config>")
+                                << true;
+    QTest::newRow("finished") << QByteArray("<config><pans/><tasksuccess flag=\"true\"/></config>")
+                              << false;
+    QTest::newRow("flag not last")
+        << QByteArray("<config><tasksuccess flag=\"false\"/><pans/></config>") << false;
+    QTest::newRow("wrong root") << QByteArray("<task><tasksuccess flag=\"false\"/></task>")
+                                << false;
+    QTest::newRow("malformed") << QByteArray("<config><tasksuccess flag=\"false\"></config>")
+                               << false;
     QTest::newRow("not xml") << QByteArray("\xff\xfe garbage") << false;
     QTest::newRow("empty") << QByteArray() << false;
 }
@@ -466,10 +498,10 @@ void TestOffloadFormat::resumePending()
     QCOMPARE(TaskConfig::resumePending(path), pending);
     TaskConfig config;
     config.savePath = QStringLiteral("untouched");
-    const bool wellFormed = QByteArray(QTest::currentDataTag()) != "malformed"
-                            && QByteArray(QTest::currentDataTag()) != "not xml"
-                            && QByteArray(QTest::currentDataTag()) != "empty"
-                            && QByteArray(QTest::currentDataTag()) != "wrong root";
+    const bool wellFormed = QByteArray(QTest::currentDataTag()) != "malformed" &&
+                            QByteArray(QTest::currentDataTag()) != "not xml" &&
+                            QByteArray(QTest::currentDataTag()) != "empty" &&
+                            QByteArray(QTest::currentDataTag()) != "wrong root";
     QCOMPARE(TaskConfig::read(path, &config), wellFormed);
     if (!wellFormed)
         QCOMPARE(config.savePath, QStringLiteral("untouched"));

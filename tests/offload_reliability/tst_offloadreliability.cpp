@@ -1,8 +1,8 @@
 // v7tool offload under faults: killed at every step of a file and resumed, killed from
 // outside, paused by SIGINT, a card pulled, the target disk full. Every time the end state
 // must be the cards' files exactly, verified, none missing, none doubled, nothing partial.
-#include <QtTest>
 #include <QTemporaryDir>
+#include <QtTest>
 
 #include <chrono>
 #include <csignal>
@@ -113,7 +113,9 @@ void checkPlainTarget(const Offload &o)
         QVERIFY2(copied.removeOne(QStringLiteral("checksums.xxh64")), qPrintable(folder));
         QCOMPARE(copied, filesBelow(o.card(c)));
         for (const QString &file : copied)
-            QVERIFY2(fileBytes(o.card(c) + QLatin1Char('/') + file) == fileBytes(folder + QLatin1Char('/') + file), qPrintable(file));
+            QVERIFY2(fileBytes(o.card(c) + QLatin1Char('/') + file) ==
+                         fileBytes(folder + QLatin1Char('/') + file),
+                     qPrintable(file));
         QVERIFY(xxhsumPasses(folder));
         QByteArray list = fileBytes(folder + QStringLiteral("/checksums.xxh64"));
         QCOMPARE(list.count('\n'), qsizetype(copied.size()));
@@ -129,16 +131,21 @@ void checkVolumeTarget(const Offload &o)
         QStringList files = filesBelow(folder);
         QVERIFY(files.removeOne(QStringLiteral("checksums.xxh64")));
         for (const QString &archive : files) {
-            QVERIFY2(archive.startsWith(QLatin1String("pack")) && archive.endsWith(QLatin1String(".zip")), qPrintable(archive));
+            QVERIFY2(archive.startsWith(QLatin1String("pack")) &&
+                         archive.endsWith(QLatin1String(".zip")),
+                     qPrintable(archive));
             QByteArray output;
-            QVERIFY2(runIn(folder, QStringLiteral("unzip"), {QStringLiteral("-tq"), archive}, &output) == 0, output.constData());
+            QVERIFY2(runIn(folder, QStringLiteral("unzip"), {QStringLiteral("-tq"), archive},
+                           &output) == 0,
+                     output.constData());
             runIn(folder, QStringLiteral("unzip"), {QStringLiteral("-Z1"), archive}, &output);
             entries += QString::fromUtf8(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         }
         entries.sort();
         QCOMPARE(entries, filesBelow(o.card(c)));
         QVERIFY(xxhsumPasses(folder));
-        QCOMPARE(fileBytes(folder + QStringLiteral("/checksums.xxh64")).count('\n'), qsizetype(files.size()));
+        QCOMPARE(fileBytes(folder + QStringLiteral("/checksums.xxh64")).count('\n'),
+                 qsizetype(files.size()));
     }
 }
 
@@ -152,14 +159,17 @@ struct TmpfsMount
 {
     QString path;
     bool mounted = false;
-    TmpfsMount(const QString &where, const QByteArray &options) : path(where)
+    TmpfsMount(const QString &where, const QByteArray &options)
+        : path(where)
     {
         QDir().mkpath(path);
-        mounted = ::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", 0, options.constData()) == 0;
+        mounted = ::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", 0,
+                          options.constData()) == 0;
     }
     bool remount(const QByteArray &options)
     {
-        return ::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", MS_REMOUNT, options.constData()) == 0;
+        return ::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", MS_REMOUNT,
+                       options.constData()) == 0;
     }
     void detach()
     {
@@ -194,10 +204,14 @@ void TestOffloadReliability::badArguments_data()
     QTest::newRow("no camera") << QStringList({"--target", "/tmp/x"});
     QTest::newRow("unknown option") << QStringList({"--center", ".", "--target", "x", "--fast"});
     QTest::newRow("missing value") << QStringList({"--center", ".", "--target"});
-    QTest::newRow("bad unit") << QStringList({"--center", ".", "--target", "x", "--volume-size", "1", "--unit", "KB"});
-    QTest::newRow("negative size") << QStringList({"--center", ".", "--target", "x", "--volume-size", "-1"});
-    QTest::newRow("password without volumes") << QStringList({"--center", ".", "--target", "x", "--password", "p"});
-    QTest::newRow("card missing") << QStringList({"--center", "/nonexistent/card", "--target", "x"});
+    QTest::newRow("bad unit") << QStringList(
+        {"--center", ".", "--target", "x", "--volume-size", "1", "--unit", "KB"});
+    QTest::newRow("negative size")
+        << QStringList({"--center", ".", "--target", "x", "--volume-size", "-1"});
+    QTest::newRow("password without volumes")
+        << QStringList({"--center", ".", "--target", "x", "--password", "p"});
+    QTest::newRow("card missing") << QStringList(
+        {"--center", "/nonexistent/card", "--target", "x"});
     QTest::newRow("nothing to resume") << QStringList({"--resume"});
 }
 
@@ -228,7 +242,8 @@ void TestOffloadReliability::killedAtEachStep()
     QFETCH(bool, volumes);
     Offload o;
     QVERIFY(o.makeCards());
-    const QStringList extra = volumes ? QStringList({"--volume-size", "0.03", "--unit", "MB"}) : QStringList();
+    const QStringList extra =
+        volumes ? QStringList({"--volume-size", "0.03", "--unit", "MB"}) : QStringList();
     // The file in hand when the process died does not count. In plain mode the engine writes
     // a file while the one before it is still being committed: dying while file n is read,
     // n - 1 is not counted either.
@@ -279,8 +294,9 @@ void TestOffloadReliability::interruptThenResume()
 {
     Offload o;
     QVERIFY(o.makeCards());
-    QProcess *process = o.launch(o.startArguments({"--volume-size", "0.05", "--unit", "MB", "--password", "pw"}),
-                                 "0:3:start:wait");
+    QProcess *process =
+        o.launch(o.startArguments({"--volume-size", "0.05", "--unit", "MB", "--password", "pw"}),
+                 "0:3:start:wait");
     o.waitForDone(0, 3);
     ::kill(pid_t(process->processId()), SIGINT);
     Run run = Offload::finish(process);
@@ -288,19 +304,23 @@ void TestOffloadReliability::interruptThenResume()
     QCOMPARE(run.code, 128 + SIGINT);
     QVERIFY2(run.output.contains("paused"), run.output.constData());
     const QByteArray config = fileBytes(o.state() + QStringLiteral("/Taskconfig.xml"));
-    QVERIFY2(config.contains("<center path=\"" + QFile::encodeName(o.card(0)) + "\" plancount=\"12\" hascount=\"3\""), config.constData());
+    QVERIFY2(config.contains("<center path=\"" + QFile::encodeName(o.card(0)) +
+                             "\" plancount=\"12\" hascount=\"3\""),
+             config.constData());
     QVERIFY(config.contains("<fenquan flag=\"true\""));
     QVERIFY(config.contains("<password flag=\"true\" value=\"pw\"/>"));
     QVERIFY(config.contains("<tasksuccess flag=\"false\"/>"));
 
     run = o.tool({QStringLiteral("offload"), QStringLiteral("--resume")});
     QVERIFY2(run.code == 0, run.output.constData());
-    QVERIFY(fileBytes(o.state() + QStringLiteral("/Taskconfig.xml")).contains("<tasksuccess flag=\"true\"/>"));
+    QVERIFY(fileBytes(o.state() + QStringLiteral("/Taskconfig.xml"))
+                .contains("<tasksuccess flag=\"true\"/>"));
     for (int c = 0; c < 5; ++c) {
         const QString folder = o.target() + QLatin1Char('/') + QLatin1String(Cams[c]);
         for (const QString &archive : QDir(folder).entryList({QStringLiteral("*.zip")})) {
             QByteArray output;
-            QVERIFY2(runIn(folder, QStringLiteral("7z"), {QStringLiteral("t"), QStringLiteral("-ppw"), archive}, &output) == 0,
+            QVERIFY2(runIn(folder, QStringLiteral("7z"),
+                           {QStringLiteral("t"), QStringLiteral("-ppw"), archive}, &output) == 0,
                      output.constData());
         }
     }
@@ -321,9 +341,11 @@ void TestOffloadReliability::pulledCard()
         QVERIFY(mount->mounted);
     }
     QVERIFY(QDir().mkpath(o.card(2)));
-    QVERIFY(runIn(o.dir.path(), QStringLiteral("cp"), {QStringLiteral("-a"), master + QStringLiteral("/."), o.card(2)}) == 0);
+    QVERIFY(runIn(o.dir.path(), QStringLiteral("cp"),
+                  {QStringLiteral("-a"), master + QStringLiteral("/."), o.card(2)}) == 0);
 
-    QProcess *process = o.launch(o.startArguments(), "2:5:written:wait:" + QFile::encodeName(release));
+    QProcess *process =
+        o.launch(o.startArguments(), "2:5:written:wait:" + QFile::encodeName(release));
     o.waitForDone(2, 5);
     if (mount)
         mount->detach();
@@ -344,7 +366,8 @@ void TestOffloadReliability::pulledCard()
     if (mount) {
         mount = std::make_unique<TmpfsMount>(o.card(2), "size=16m");
         QVERIFY(mount->mounted);
-        QVERIFY(runIn(o.dir.path(), QStringLiteral("cp"), {QStringLiteral("-a"), master + QStringLiteral("/."), o.card(2)}) == 0);
+        QVERIFY(runIn(o.dir.path(), QStringLiteral("cp"),
+                      {QStringLiteral("-a"), master + QStringLiteral("/."), o.card(2)}) == 0);
     } else {
         QVERIFY(QDir().rename(o.card(2) + QStringLiteral(".away"), o.card(2)));
     }
@@ -379,7 +402,8 @@ void TestOffloadReliability::fullDisk()
         copied.removeOne(QStringLiteral("checksums.xxh64"));
         QCOMPARE(copied.size(), o.filesDone(c));
         for (const QString &file : copied)
-            QCOMPARE(fileBytes(folder + QLatin1Char('/') + file), fileBytes(o.card(c) + QLatin1Char('/') + file));
+            QCOMPARE(fileBytes(folder + QLatin1Char('/') + file),
+                     fileBytes(o.card(c) + QLatin1Char('/') + file));
         if (o.filesDone(c) > 0)
             QVERIFY(xxhsumPasses(folder));
     }

@@ -14,7 +14,8 @@ inline QStringList samplePhotos()
 {
     QDir samples(QStringLiteral(V7_SHARED_TESTDATA_DIR "/exif-samples"));
     QStringList photos;
-    for (const QString &name : samples.entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name)) {
+    for (const QString &name :
+         samples.entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name)) {
         if (!name.contains(QLatin1String("corrupted")))
             photos << samples.filePath(name);
     }
@@ -35,7 +36,8 @@ inline bool makeCard(const QString &folder, int count, int subEvery = 0, int off
             dir = folder + QStringLiteral("/100MEDIA");
             QDir().mkpath(dir);
         }
-        const QString name = QStringLiteral("%1/DSC%2.JPG").arg(dir).arg(i + 1, 5, 10, QLatin1Char('0'));
+        const QString name =
+            QStringLiteral("%1/DSC%2.JPG").arg(dir).arg(i + 1, 5, 10, QLatin1Char('0'));
         if (!QFile::copy(photos.at((i + offset) % photos.size()), name))
             return false;
         QFile::setPermissions(name, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
@@ -47,7 +49,8 @@ inline bool makeCard(const QString &folder, int count, int subEvery = 0, int off
 inline QStringList filesBelow(const QString &folder)
 {
     QStringList files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
     while (it.hasNext())
         files << QDir(folder).relativeFilePath(it.next());
     files.sort();
