@@ -28,6 +28,7 @@ struct Fault
 };
 
 std::mutex faultLock;
+int firedCount = 0;
 
 std::vector<Fault> &faults()
 {
@@ -64,15 +65,17 @@ std::vector<Fault> &faults()
     return parsed;
 }
 
+// The last byte: in a copy it is the photo's, in an archive the end record just written.
 void flipByte(const char *path)
 {
     const int fd = ::open(path, O_RDWR | O_CLOEXEC);
     if (fd < 0)
         return;
+    const off_t last = ::lseek(fd, 0, SEEK_END) - 1;
     unsigned char byte = 0;
-    if (::pread(fd, &byte, 1, 0) == 1) {
+    if (last >= 0 && ::pread(fd, &byte, 1, last) == 1) {
         byte ^= 0xFF;
-        if (::pwrite(fd, &byte, 1, 0) == 1)
+        if (::pwrite(fd, &byte, 1, last) == 1)
             ::fdatasync(fd);
     }
     ::close(fd);
@@ -99,6 +102,7 @@ void hit(DiskTask *task, int index, const char *phase, const char *path)
             waitPath = fault.path;
             if (action != "corrupt-always")
                 fault.spent = true;
+            ++firedCount;
             break;
         }
     }
@@ -112,6 +116,12 @@ void hit(DiskTask *task, int index, const char *phase, const char *path)
         while (task->running.load() && (waitPath.empty() || ::access(waitPath.c_str(), F_OK) != 0))
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+int fired()
+{
+    std::lock_guard<std::mutex> guard(faultLock);
+    return firedCount;
 }
 
 } // namespace FaultPoints

@@ -7,6 +7,7 @@
 #include "jpegscan.h"
 #include "taskfile.h"
 #include "taskrecord.h"
+#include "zipverify.h"
 #include "zipvolume.h"
 
 int taskFileFuzzOne(const uint8_t *data, size_t size)
@@ -32,6 +33,9 @@ int taskFileFuzzOne(const uint8_t *data, size_t size)
     if (ZipVolume::findCentralDirectory(data, size, size, &offset) == 0 && offset > size)
         __builtin_trap();
     ZipVolume::findCentralDirectory(data, size, uint64_t(size) + 0x100000000ull, &offset);
+    // The same bytes as an archive's central directory.
+    ZipVerify::Entry entry;
+    ZipVerify::lastEntry(data, size, &entry);
     // The same bytes as a photo whose header the tagging step cuts off.
     const size_t scan = JpegScan::scanStart(data, size);
     if (scan != 0 && (scan + 4 > size || data[scan] != 0xFF || data[scan + 1] != 0xDA))

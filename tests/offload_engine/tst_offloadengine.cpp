@@ -9,6 +9,7 @@
 
 #include "checksumlist.h"
 #include "copyengine.h"
+#include "faultpoints.h"
 #include "geotag.h"
 #include "jpegscan.h"
 #include "offloadfixture.h"
@@ -22,8 +23,9 @@ namespace {
 
 // Faults the tests below rely on; the engine reads them once per process. Camera numbers
 // pick the test: 1 corrupt once, 2 corrupt always, 3 hold file 2 until paused (it is on the
-// disk then, not yet verified).
-const char *const Faults = "1:2:written:corrupt,2:1:written:corrupt-always,3:2:written:wait";
+// disk then, not yet verified), 4 and 5 corrupt an archive once.
+const char *const Faults = "1:2:written:corrupt,2:1:written:corrupt-always,3:2:written:wait,"
+                           "4:2:written:corrupt,5:2:written:corrupt";
 
 void waitStopped(DiskTask *task)
 {
@@ -98,6 +100,8 @@ private slots:
     void destinationNotWritable();
     void volumes_data();
     void volumes();
+    void volumeMismatchRolledBack_data();
+    void volumeMismatchRolledBack();
     void taggingAndTables();
     void headerTagMatchesWholeTag_data();
     void headerTagMatchesWholeTag();
@@ -167,8 +171,10 @@ void TestOffloadEngine::mismatchRetriedOnce()
     QVERIFY(makeCard(f.card(), 4));
     DiskTask task;
     f.fill(&task, 1);
+    const int fired = FaultPoints::fired();
     QCOMPARE(createTask(&task, 1), 0);
     waitStopped(&task);
+    QCOMPARE(FaultPoints::fired(), fired + 1);
     QCOMPARE(task.failed.load(), 0);
     QCOMPARE(task.filesDone.load(), 4);
     compareCopies(f.card(), f.camera());
@@ -379,6 +385,43 @@ void TestOffloadEngine::volumes()
         args.prepend(QStringLiteral("-P") + password);
     runIn(f.camera(), QStringLiteral("unzip"), args, &extracted);
     QCOMPARE(extracted, fileBytes(first));
+}
+
+void TestOffloadEngine::volumeMismatchRolledBack_data()
+{
+    QTest::addColumn<double>("volumeMb");
+    QTest::addColumn<int>("camera");
+    QTest::newRow("appended entry") << 1000.0 << 5;
+    QTest::newRow("new archive") << 0.0 << 4;
+}
+
+// The third file's archive reads back wrong once: the archive is put back and the entry written
+// again, so each photo is in the archives exactly once and every archive tests clean.
+void TestOffloadEngine::volumeMismatchRolledBack()
+{
+    QFETCH(double, volumeMb);
+    QFETCH(int, camera);
+    Fixture f;
+    QVERIFY(makeCard(f.card(), 4));
+    DiskTask task;
+    f.fill(&task, camera);
+    task.record.volumeMode = 1;
+    task.record.volumeSize = volumeMb;
+    const int fired = FaultPoints::fired();
+    QCOMPARE(createTask(&task, camera), 0);
+    waitStopped(&task);
+    QCOMPARE(FaultPoints::fired(), fired + 1);
+    QCOMPARE(task.failed.load(), 0);
+    QCOMPARE(task.filesDone.load(), 4);
+    QStringList entries;
+    for (const QString &archive : QDir(f.camera()).entryList({QStringLiteral("*.zip")})) {
+        QByteArray output;
+        QVERIFY2(runIn(f.camera(), QStringLiteral("unzip"), {QStringLiteral("-tq"), archive}, &output) == 0, output.constData());
+        entries += archiveEntries(f.camera() + QLatin1Char('/') + archive);
+    }
+    entries.sort();
+    QCOMPARE(entries, filesBelow(f.card()));
+    QVERIFY(xxhsumPasses(f.camera()));
 }
 
 void TestOffloadEngine::taggingAndTables()

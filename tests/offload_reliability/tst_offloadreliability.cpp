@@ -259,6 +259,9 @@ void TestOffloadReliability::killedAtEachStep()
     run = o.tool({QStringLiteral("offload"), QStringLiteral("--resume")});
     QVERIFY2(!run.crashed && run.code == 0, run.output.constData());
     QVERIFY(run.output.contains("complete: 60 files"));
+    // Progress: files done of total and speed per camera, and the time left.
+    QVERIFY2(QRegularExpression(QStringLiteral("Center 12/12 [0-9]+\\.[0-9] MB/s .*Back 12/12 [0-9]+\\.[0-9] MB/s .*\\| about 0:00 left"))
+                 .match(QString::fromUtf8(run.output)).hasMatch(), run.output.constData());
     if (volumes)
         checkVolumeTarget(o);
     else
