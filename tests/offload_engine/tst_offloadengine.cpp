@@ -374,6 +374,25 @@ void TestOffloadEngine::volumes()
     QCOMPARE(ChecksumList::read(QFile::encodeName(f.camera()).toStdString()).size(),
              size_t(files.size()));
 
+    // Every central directory record: deflate, UTF-8 names without a password, encrypted with
+    // one, and the DOS time of the photo's modification time.
+    for (int n = 1; n <= files.size(); ++n) {
+        const QByteArray archive = fileBytes(f.camera() + QStringLiteral("/pack%1.zip").arg(n));
+        for (qsizetype at = archive.indexOf("PK\x01\x02"); at >= 0; at = archive.indexOf("PK\x01\x02", at + 4)) {
+            const auto *r = reinterpret_cast<const uchar *>(archive.constData() + at);
+            const int flags = r[8] | r[9] << 8;
+            QCOMPARE(r[10] | r[11] << 8, 8);
+            QCOMPARE(bool(flags & 0x800), !withPassword);
+            QCOMPARE(bool(flags & 1), withPassword);
+            const int time = r[12] | r[13] << 8;
+            const int date = r[14] | r[15] << 8;
+            const QString name = QString::fromUtf8(archive.mid(at + 46, r[28] | r[29] << 8));
+            const QDateTime modified = QFileInfo(f.card() + QLatin1Char('/') + name).lastModified();
+            QCOMPARE(QDate(1980 + (date >> 9), (date >> 5) & 15, date & 31), modified.date());
+            QCOMPARE(QTime(time >> 11, (time >> 5) & 63, (time & 31) * 2),
+                     QTime(modified.time().hour(), modified.time().minute(), modified.time().second() / 2 * 2));
+        }
+    }
     if (withPassword && password.isEmpty())
         return;
     // The stored bytes are the card's.
