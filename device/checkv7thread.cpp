@@ -14,9 +14,7 @@ CheckV7Thread::CheckV7Thread(const QStringList &cardPaths, QObject *parent)
 
 double CheckV7Thread::diskSpaceGiB(const QString &path, bool total)
 {
-    struct statvfs fs
-    {
-    };
+    struct statvfs fs = {};
     if (::statvfs(QFile::encodeName(path).constData(), &fs) != 0)
         return 0.0;
     // Free space of the volume, not the caller's quota: f_bfree, not f_bavail.

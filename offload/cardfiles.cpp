@@ -12,9 +12,7 @@ enum class Kind { Other, File, Folder };
 
 Kind kindOf(const std::string &path)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     // Symbolic links are not followed: a card holds none, and a link loop must not hang a list.
     if (::lstat(path.c_str(), &st) != 0)
         return Kind::Other;

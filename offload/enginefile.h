@@ -25,9 +25,7 @@ struct Source
 {
     int fd = -1;
     int error = 0;
-    struct stat info
-    {
-    };
+    struct stat info = {};
     ~Source();
 };
 void open(Source *source, const char *path);

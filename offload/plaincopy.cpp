@@ -227,9 +227,7 @@ int commit(DiskTask *task, Written *w)
                          w->heldValid ? w->held.data() : nullptr,
                          w->heldValid ? w->held.size() : 0);
     FaultPoints::hit(task, w->index, "listed", w->path.c_str());
-    struct stat copied
-    {
-    };
+    struct stat copied = {};
     if (::stat(w->path.c_str(), &copied) == 0)
         task->bytesDone += uint64_t(copied.st_size);
     return EngineFile::Done;

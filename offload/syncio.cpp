@@ -101,9 +101,7 @@ int replaceFile(const std::string &path, const std::string &text)
 
 int makeFolders(const std::string &folder)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (::stat(folder.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
             return 0;

@@ -47,9 +47,7 @@ std::string journalPath(const DiskTask *task)
 
 long long fileSize(const std::string &path)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (::stat(path.c_str(), &st) != 0)
         return -1;
     return st.st_size;
@@ -60,9 +58,7 @@ int readTail(const std::string &path, std::vector<unsigned char> *tail, uint64_t
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    struct stat st
-    {
-    };
+    struct stat st = {};
     int result = -1;
     if (::fstat(fd, &st) == 0) {
         *size = uint64_t(st.st_size);
@@ -110,9 +106,7 @@ struct Entry
 void localDosTime(time_t when, zip_fileinfo *info)
 {
     std::memset(info, 0, sizeof *info);
-    struct tm local
-    {
-    };
+    struct tm local = {};
     localtime_r(&when, &local);
     info->tmz_date.tm_sec = uInt(local.tm_sec);
     info->tmz_date.tm_min = uInt(local.tm_min);

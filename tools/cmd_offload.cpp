@@ -142,9 +142,7 @@ struct Meter
             if (!task)
                 continue;
             for (int i = 0; i < task->fileCount.load(); ++i) {
-                struct stat st
-                {
-                };
+                struct stat st = {};
                 const uint64_t size =
                     ::stat(taskEntry(task, i), &st) == 0 ? uint64_t(st.st_size) : 0;
                 sums.push_back(sums.back() + size);
@@ -213,9 +211,7 @@ int run(const QStringList &arguments)
     // for good each time one is freed (five cameras, two photos each in hand).
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
     // Before any engine runs: a signal from now on pauses, never kills.
-    struct sigaction action
-    {
-    };
+    struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
