@@ -9,8 +9,8 @@ namespace {
 // A field naming a column; the test is a substring test, so "GPSTime" is a header too.
 bool isHeaderField(const QString &field)
 {
-    static const char *const names[] = {"offset", "ID",      "Lon",  "Lat",  "Alt",  "Heading",
-                                        "Pitch",  "Roll",    "Psi_GPS", "Time", "Speed"};
+    static const char *const names[] = {"offset", "ID",   "Lon",     "Lat",  "Alt",  "Heading",
+                                        "Pitch",  "Roll", "Psi_GPS", "Time", "Speed"};
     for (const char *name : names) {
         if (field.contains(QLatin1String(name)))
             return true;
@@ -23,7 +23,7 @@ int countFields(QFile *file)
     QTextStream in(file);
     int count = 0;
     while (!in.atEnd())
-        count += in.readLine().split(QLatin1Char(',')).size();
+        count += int(in.readLine().split(QLatin1Char(',')).size());
     return count;
 }
 
@@ -94,8 +94,7 @@ void read(const QString &path, MyExcelObject *object)
 MyReadExcelThread::MyReadExcelThread(const QString &path, QObject *parent)
     : QThread(parent)
     , m_path(path)
-{
-}
+{}
 
 MyReadExcelThread::~MyReadExcelThread()
 {

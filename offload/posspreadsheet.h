@@ -22,7 +22,7 @@ struct MyExcelObject
     int count = 0; // fields of the comma counting pass: the number of lines for POS tables
     QString filePath;
     QString fileName;
-    QList<uint> timeList;   // seconds since 1970, local time
+    QList<uint> timeList; // seconds since 1970, local time
     QList<PosPoint> posList;
     int reserved1 = 0;
     int reserved2 = 0;

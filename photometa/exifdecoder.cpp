@@ -54,14 +54,22 @@ QString asciiText(const unsigned char *p, uint64_t count, int limit)
         ++len;
     return QString::fromUtf8(reinterpret_cast<const char *>(p), int(len));
 }
+
+// Cameras pad make and model with blanks to a fixed width; the tables want the name alone.
+QString nameText(const unsigned char *p, uint64_t count, int limit)
+{
+    QString text = asciiText(p, count, limit);
+    while (text.endsWith(QLatin1Char(' ')))
+        text.chop(1);
+    return text;
+}
 } // namespace
 
 ExifDecoder::ExifDecoder(const unsigned char *data, size_t size, PhotoInfo *info)
     : m_base(data)
     , m_size(size)
     , m_info(info)
-{
-}
+{}
 
 void ExifDecoder::setError(const char *text)
 {
@@ -151,8 +159,8 @@ bool ExifDecoder::decode()
     }
     processDirectory(first, 0, false);
 
-    if (m_thumbnailOffset != 0 && m_thumbnailSize != 0
-        && inBlock(m_thumbnailOffset, m_thumbnailSize)) {
+    if (m_thumbnailOffset != 0 && m_thumbnailSize != 0 &&
+        inBlock(m_thumbnailOffset, m_thumbnailSize)) {
         m_info->thumbnailOffset = m_thumbnailOffset;
         m_info->thumbnailSize = m_thumbnailSize;
     }
@@ -162,54 +170,56 @@ bool ExifDecoder::decode()
     return true;
 }
 
+template <typename OnEntry> size_t ExifDecoder::forEachEntry(size_t start, OnEntry &&onEntry)
+{
+    if (!inBlock(start, 2)) {
+        setError("Illegally sized directory");
+        return 0;
+    }
+    const unsigned entries = u16(start);
+    if (!inBlock(start + 2, uint64_t(entries) * 12)) {
+        setError("Illegally sized directory");
+        return 0;
+    }
+    for (unsigned i = 0; i < entries && m_entryBudget-- > 0; ++i) {
+        const size_t at = start + 2 + size_t(i) * 12;
+        Entry entry{u16(at), u16(at + 2), u32(at + 4), at + 8, 0};
+        if (entry.format < 1 || entry.format > 12) {
+            setError("Illegal format code in EXIF dir");
+            continue;
+        }
+        entry.byteCount = uint64_t(entry.components) * kFormatSize[entry.format];
+        if (entry.byteCount > 4) {
+            const uint32_t offset = u32(at + 8);
+            if (!inBlock(offset, entry.byteCount)) {
+                setError("Illegal pointer offset value in EXIF.");
+                return 0;
+            }
+            entry.valueOffset = offset;
+        }
+        onEntry(entry);
+    }
+    const size_t link = start + 2 + size_t(entries) * 12;
+    return inBlock(link, 4) ? link : 0;
+}
+
 void ExifDecoder::processDirectory(size_t start, int depth, bool thumbnail)
 {
     // A directory reached twice (a link back to itself or a parent) would loop for ever.
     if (depth > kMaxDepth || !m_visited.insert(start * 2).second)
         return;
-    if (!inBlock(start, 2)) {
-        setError("Illegally sized directory");
-        return;
-    }
-    const unsigned entries = u16(start);
-    if (!inBlock(start + 2, uint64_t(entries) * 12)) {
-        setError("Illegally sized directory");
-        return;
-    }
-    for (unsigned i = 0; i < entries && m_entryBudget-- > 0; ++i) {
-        const size_t entry = start + 2 + size_t(i) * 12;
-        const unsigned tag = u16(entry);
-        const unsigned format = u16(entry + 2);
-        const uint32_t components = u32(entry + 4);
-        if (format < 1 || format > 12) {
-            setError("Illegal format code in EXIF dir");
-            continue;
-        }
-        const uint64_t byteCount = uint64_t(components) * kFormatSize[format];
-        size_t valueOffset = entry + 8;
-        if (byteCount > 4) {
-            const uint32_t offset = u32(entry + 8);
-            if (!inBlock(offset, byteCount)) {
-                setError("Illegal pointer offset value in EXIF.");
-                return;
-            }
-            valueOffset = offset;
-        }
+    const size_t link = forEachEntry(start, [&](const Entry &entry) {
         // The directory after the first describes the thumbnail; its size, orientation and
         // resolution must not replace the photo's own.
-        if (thumbnail && tag != 0x0201 && tag != 0x0202)
-            continue;
-        processEntry(tag, int(format), components, valueOffset, byteCount, depth);
-    }
-    const size_t link = start + 2 + size_t(entries) * 12;
-    if (inBlock(link, 4)) {
-        const uint32_t next = u32(link);
-        if (next != 0) {
-            if (next >= m_size)
-                setError("Illegal subdirectory link");
-            else
-                processDirectory(next, depth + 1, true);
-        }
+        if (!thumbnail || entry.tag == 0x0201 || entry.tag == 0x0202)
+            processEntry(entry, depth);
+    });
+    const uint32_t next = link ? u32(link) : 0;
+    if (next != 0) {
+        if (next >= m_size)
+            setError("Illegal subdirectory link");
+        else
+            processDirectory(next, depth + 1, true);
     }
 }
 
@@ -225,19 +235,24 @@ void ExifDecoder::processSubdirectory(uint32_t offset, int depth, bool gps)
         processDirectory(offset, depth + 1, false);
 }
 
-void ExifDecoder::processEntry(unsigned tag, int format, uint64_t components,
-                               size_t valueOffset, uint64_t byteCount, int depth)
+void ExifDecoder::processEntry(const Entry &entry, int depth)
 {
+    const unsigned tag = entry.tag;
+    const int format = int(entry.format);
+    const uint64_t components = entry.components;
+    const size_t valueOffset = entry.valueOffset;
+    const uint64_t byteCount = entry.byteCount;
     const unsigned char *value = m_base + valueOffset;
     // Text tags hold no number; a zero-count entry has nothing to convert.
-    const double v = (format == kFormatAscii || components == 0) ? 0.0 : number(valueOffset, format);
+    const double v =
+        (format == kFormatAscii || components == 0) ? 0.0 : number(valueOffset, format);
     PhotoInfo &info = *m_info;
     switch (tag) {
     case 0x010F:
-        info.cameraMake = asciiText(value, byteCount, 31);
+        info.cameraMake = nameText(value, byteCount, 31);
         break;
     case 0x0110:
-        info.cameraModel = asciiText(value, byteCount, 39);
+        info.cameraModel = nameText(value, byteCount, 39);
         break;
     case 0x9003:
         info.dateTime = asciiText(value, byteCount, 19);
@@ -362,44 +377,20 @@ void ExifDecoder::processGpsDirectory(size_t start)
 {
     if (!m_visited.insert(start * 2 + 1).second)
         return;
-    if (!inBlock(start, 2)) {
-        setError("Illegally sized directory");
-        return;
-    }
-    const unsigned entries = u16(start);
-    if (!inBlock(start + 2, uint64_t(entries) * 12)) {
-        setError("Illegally sized directory");
-        return;
-    }
     PhotoInfo &info = *m_info;
-    for (unsigned i = 0; i < entries && m_entryBudget-- > 0; ++i) {
-        const size_t entry = start + 2 + size_t(i) * 12;
-        const unsigned tag = u16(entry);
-        const unsigned format = u16(entry + 2);
-        const uint32_t components = u32(entry + 4);
-        if (format < 1 || format > 12) {
-            setError("Illegal format code in EXIF dir");
-            continue;
-        }
-        const uint64_t byteCount = uint64_t(components) * kFormatSize[format];
-        size_t valueOffset = entry + 8;
-        if (byteCount > 4) {
-            const uint32_t offset = u32(entry + 8);
-            if (!inBlock(offset, byteCount)) {
-                setError("Illegal pointer offset value in EXIF.");
-                return;
-            }
-            valueOffset = offset;
-        }
+    forEachEntry(start, [&](const Entry &entry) {
+        const int format = int(entry.format);
+        const uint32_t components = entry.components;
+        const size_t valueOffset = entry.valueOffset;
         const bool threeNumbers = components >= 3 && format != kFormatAscii;
-        const double first = (components == 0 || format == kFormatAscii)
-                                 ? 0.0 : number(valueOffset, int(format));
+        const double first =
+            (components == 0 || format == kFormatAscii) ? 0.0 : number(valueOffset, int(format));
         auto degrees = [&] {
-            const int step = kFormatSize[format];
-            return first + number(valueOffset + step, int(format)) / 60
-                   + number(valueOffset + 2 * step, int(format)) / 3600;
+            const size_t step = size_t(kFormatSize[format]);
+            return first + number(valueOffset + step, int(format)) / 60 +
+                   number(valueOffset + 2 * step, int(format)) / 3600;
         };
-        switch (tag) {
+        switch (entry.tag) {
         case 1:
             if (components > 0)
                 info.gpsLatitudeRef = char(m_base[valueOffset]);
@@ -429,7 +420,7 @@ void ExifDecoder::processGpsDirectory(size_t start)
         default:
             break;
         }
-    }
+    });
     if (info.gpsLatitudeRef == 'S' && info.gpsLatitude > 0)
         info.gpsLatitude = -info.gpsLatitude;
     if (info.gpsLongitudeRef == 'W' && info.gpsLongitude > 0)

@@ -16,13 +16,26 @@ public:
     bool decode();
 
 private:
-    bool inBlock(uint64_t offset, uint64_t length) const { return offset <= m_size && length <= m_size - offset; }
+    bool inBlock(uint64_t offset, uint64_t length) const
+    {
+        return offset <= m_size && length <= m_size - offset;
+    }
     unsigned u16(size_t offset) const;
     uint32_t u32(size_t offset) const;
     double number(size_t offset, int format) const;
+    struct Entry
+    {
+        unsigned tag;
+        unsigned format;
+        uint32_t components;
+        size_t valueOffset; // where the value starts: inside the entry or at its data offset
+        uint64_t byteCount;
+    };
+    // Calls onEntry for each sound entry; returns the offset of the next-directory link, 0 when
+    // there is none or the directory is damaged.
+    template <typename OnEntry> size_t forEachEntry(size_t start, OnEntry &&onEntry);
     void processDirectory(size_t start, int depth, bool thumbnail);
-    void processEntry(unsigned tag, int format, uint64_t components, size_t valueOffset,
-                      uint64_t byteCount, int depth);
+    void processEntry(const Entry &entry, int depth);
     void processSubdirectory(uint32_t offset, int depth, bool gps);
     void processGpsDirectory(size_t start);
     void setError(const char *text);
@@ -35,5 +48,6 @@ private:
     uint32_t m_thumbnailOffset = 0;
     uint32_t m_thumbnailSize = 0;
     std::set<size_t> m_visited; // directory offsets * 2, + 1 for GPS directories
-    int m_entryBudget = 20000; // real blocks hold a few hundred entries in all; hostile ones chain thousands
+    int m_entryBudget =
+        20000; // real blocks hold a few hundred entries in all; hostile ones chain thousands
 };

@@ -31,7 +31,9 @@ public:
 class FileSource : public ByteSource
 {
 public:
-    explicit FileSource(QFile *file) : m_file(file) {}
+    explicit FileSource(QFile *file)
+        : m_file(file)
+    {}
     bool read(unsigned char *dst, size_t n) override
     {
         return m_file->read(reinterpret_cast<char *>(dst), qint64(n)) == qint64(n);
@@ -44,7 +46,10 @@ private:
 class BufferSource : public ByteSource
 {
 public:
-    BufferSource(const char *data, size_t size) : m_data(data), m_size(data ? size : 0) {}
+    BufferSource(const char *data, size_t size)
+        : m_data(data)
+        , m_size(data ? size : 0)
+    {}
     bool read(unsigned char *dst, size_t n) override
     {
         if (n > m_size - m_pos)
@@ -104,7 +109,8 @@ void walkSections(ByteSource &source, PhotoInfo *info)
     while (kept < kMaxSections) {
         int marker = source.byte();
         if (marker != 0xFF) {
-            info->error = QString::fromLatin1(marker < 0 ? "Premature end of file?" : "invalid marker");
+            info->error =
+                QString::fromLatin1(marker < 0 ? "Premature end of file?" : "invalid marker");
             return;
         }
         int padding = 0;
@@ -118,6 +124,12 @@ void walkSections(ByteSource &source, PhotoInfo *info)
         if (marker == 0xFF) {
             qDebug("too many padding unsigned chars");
             info->error = QStringLiteral("too many padding unsigned chars!");
+            return;
+        }
+
+        if (marker == 0xD9) { // end of image, which carries no length
+            qDebug("No image in jpeg!");
+            info->error = QStringLiteral("No image in jpeg!");
             return;
         }
 
@@ -141,10 +153,6 @@ void walkSections(ByteSource &source, PhotoInfo *info)
 
         switch (marker) {
         case 0xDA: // start of scan: the header is over, the image data follows
-            return;
-        case 0xD9:
-            qDebug("No image in jpeg!");
-            info->error = QStringLiteral("No image in jpeg!");
             return;
         case 0xE0:
             break;

@@ -20,8 +20,8 @@ struct PhotoInfo
     double focalLength = 0;  // mm
     double exposureTime = 0; // s
     double apertureFNumber = 0;
-    double distance = 0;     // subject distance
-    double ccdWidth = 0;     // mm, derived from the focal plane resolution
+    double distance = 0; // subject distance
+    double ccdWidth = 0; // mm, derived from the focal plane resolution
     double exposureBias = 0;
     int lightSource = 0;
     int meteringMode = 0;
@@ -33,16 +33,16 @@ struct PhotoInfo
     double focalPlaneUnits = 0; // mm per focal plane resolution unit
     double xResolution = 0;
     double yResolution = 0;
-    double resolutionUnit = 0;  // factor of the unit, see the unit table in the reader
+    double resolutionUnit = 0; // factor of the unit, see the unit table in the reader
     double brightness = 0;
-    QString comment;            // COM section or user comment, at most 1000 characters
+    QString comment; // COM section or user comment, at most 1000 characters
     bool gpsFound = false;
-    char gpsLatitudeRef = 0;    // 'N' or 'S'
-    double gpsLatitude = 0;     // degrees, negative south
-    char gpsLongitudeRef = 0;   // 'E' or 'W'
-    double gpsLongitude = 0;    // degrees, negative west
-    int gpsAltitudeRef = 0;     // 0 above sea level, 1 below
-    double gpsAltitude = 0;     // metres, as stored (not signed by the reference)
+    char gpsLatitudeRef = 0;      // 'N' or 'S'
+    double gpsLatitude = 0;       // degrees, negative south
+    char gpsLongitudeRef = 0;     // 'E' or 'W'
+    double gpsLongitude = 0;      // degrees, negative west
+    int gpsAltitudeRef = 0;       // 0 above sea level, 1 below
+    double gpsAltitude = 0;       // metres, as stored (not signed by the reference)
     unsigned thumbnailOffset = 0; // from the start of the TIFF header inside the EXIF block
     unsigned thumbnailSize = 0;
     bool exifFound = false;

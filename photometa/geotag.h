@@ -18,8 +18,7 @@ namespace Geotag {
 bool tagBuffer(const QByteArray &jpeg, int focalLengthMm, const GeoPosition &position,
                QByteArray *tagged, QString *error);
 // Tags a file in place through a temporary file beside it that is renamed over the photo.
-bool tagFile(const QString &path, int focalLengthMm, const GeoPosition &position,
-             QString *error);
+bool tagFile(const QString &path, int focalLengthMm, const GeoPosition &position, QString *error);
 // "D/1 M/1 S/1000000" of |degrees|, each part truncated.
 QString rationalDegrees(double degrees);
 // "N/1000" of |metres|, truncated to whole thousandths.

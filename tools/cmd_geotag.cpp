@@ -2,13 +2,19 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <thread>
+#include <vector>
 
 #include "geotag.h"
 #include "posspreadsheet.h"
 #include "toolcommand.h"
 
 namespace {
+constexpr int kThreads = 4;
+
 int usage()
 {
     std::fprintf(stderr, "usage: v7tool geotag --pos TABLE.xls [--focal MM] PHOTO...\n");
@@ -20,6 +26,30 @@ void printLine(const QJsonObject &object)
     const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact);
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fputc('\n', stdout);
+}
+
+QJsonObject tagOne(const QString &photo, int index, const MyExcelObject &rows, int focal,
+                   std::atomic<int> *failures)
+{
+    QJsonObject line;
+    line[QStringLiteral("file")] = photo;
+    if (index >= rows.posList.size()) {
+        line[QStringLiteral("tagged")] = false;
+        line[QStringLiteral("error")] = QStringLiteral("no POS row");
+        return line;
+    }
+    const PosPoint &p = rows.posList.at(index);
+    const GeoPosition position{p.y, p.x, p.z};
+    QString error;
+    const bool ok = Geotag::tagFile(photo, focal, position, &error);
+    line[QStringLiteral("tagged")] = ok;
+    line[QStringLiteral("latitude")] = position.latitude;
+    line[QStringLiteral("longitude")] = position.longitude;
+    line[QStringLiteral("altitude")] = position.altitude;
+    line[QStringLiteral("error")] = error;
+    if (!ok)
+        ++*failures;
+    return line;
 }
 
 int run(const QStringList &arguments)
@@ -50,32 +80,26 @@ int run(const QStringList &arguments)
     if (rows.posList.isEmpty())
         std::fprintf(stderr, "v7tool geotag: %s holds no POS rows\n", qPrintable(table));
 
-    int failures = 0;
-    for (int i = 0; i < photos.size(); ++i) {
-        QJsonObject line;
-        line[QStringLiteral("file")] = photos.at(i);
-        if (i >= rows.posList.size()) {
-            line[QStringLiteral("tagged")] = false;
-            line[QStringLiteral("error")] = QStringLiteral("no POS row");
-            printLine(line);
-            continue;
-        }
-        const PosPoint &p = rows.posList.at(i);
-        const GeoPosition position{p.y, p.x, p.z};
-        QString error;
-        const bool ok = Geotag::tagFile(photos.at(i), focal, position, &error);
-        line[QStringLiteral("tagged")] = ok;
-        line[QStringLiteral("latitude")] = position.latitude;
-        line[QStringLiteral("longitude")] = position.longitude;
-        line[QStringLiteral("altitude")] = position.altitude;
-        line[QStringLiteral("error")] = error;
-        if (!ok)
-            ++failures;
+    // A few photos at a time: each one waits mostly for the disk to take its rewrite, and
+    // several writes in flight keep the disk busier than one.
+    std::vector<QJsonObject> lines(size_t(photos.size()));
+    std::atomic<int> next{0};
+    std::atomic<int> failures{0};
+    auto worker = [&] {
+        for (int i = next++; i < photos.size(); i = next++)
+            lines[size_t(i)] = tagOne(photos.at(i), i, rows, focal, &failures);
+    };
+    const int threadCount = std::min<int>(kThreads, int(photos.size()));
+    std::vector<std::thread> threads;
+    for (int t = 1; t < threadCount; ++t)
+        threads.emplace_back(worker);
+    worker();
+    for (std::thread &thread : threads)
+        thread.join();
+    for (const QJsonObject &line : lines)
         printLine(line);
-    }
     return failures == 0 ? 0 : 1;
 }
 
-ToolCommand command("geotag", "write POS positions into photos (--pos TABLE.xls --focal MM)",
-                    &run);
+ToolCommand command("geotag", "write POS positions into photos (--pos TABLE.xls --focal MM)", &run);
 } // namespace
