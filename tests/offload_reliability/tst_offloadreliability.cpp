@@ -194,6 +194,7 @@ private slots:
     void interruptThenResume();
     void pulledCard();
     void fullDisk();
+    void taggedSortiesAcrossResume();
 };
 
 void TestOffloadReliability::badArguments_data()
@@ -416,6 +417,70 @@ void TestOffloadReliability::fullDisk()
     run = o.tool({QStringLiteral("offload"), QStringLiteral("--resume")});
     QVERIFY2(run.code == 0, run.output.constData());
     checkPlainTarget(o);
+}
+
+// Two POS tables, split into sorties, killed halfway and resumed: every photo carries the
+// position of its own record (photo i, record i of the tables taken as one list), lands in the
+// folder of its sortie, and each block file lists exactly its sortie's photos.
+void TestOffloadReliability::taggedSortiesAcrossResume()
+{
+    Offload o;
+    QVERIFY(o.makeCards());
+    const int sizes[2] = {7, 5};
+    QStringList tables;
+    int record = 0;
+    for (int t = 0; t < 2; ++t) {
+        QString text = QStringLiteral("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tTime\tSpeed\n");
+        for (int i = 0; i < sizes[t]; ++i, ++record)
+            text += QStringLiteral("%1\t%2\t%3\t%4\t0\t0\t0\t0\t5.0\t2024/05/0%5 10:00:%6\n")
+                        .arg(i + 1).arg(113.0 + record / 100.0, 0, 'f', 6).arg(23.0 + record / 100.0, 0, 'f', 6)
+                        .arg(100 + record).arg(t + 1).arg(i, 2, 10, QLatin1Char('0'));
+        tables << o.dir.filePath(QStringLiteral("pos%1.xls").arg(t + 1));
+        QFile file(tables.last());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text.toUtf8());
+    }
+    Run run = o.tool(o.startArguments({"--pos", tables[0], "--pos", tables[1], "--split-sorties"}),
+                     "3:6:written:kill");
+    QVERIFY2(run.crashed, run.output.constData());
+    run = o.tool({QStringLiteral("offload"), QStringLiteral("--resume")});
+    QVERIFY2(run.code == 0, run.output.constData());
+    QVERIFY2(run.output.contains("2 block files written"), run.output.constData());
+
+    for (int c = 0; c < 5; ++c) {
+        const QString folder = o.target() + QLatin1Char('/') + QLatin1String(Cams[c]);
+        QVERIFY(xxhsumPasses(folder));
+        QStringList photos = filesBelow(folder);
+        photos.removeOne(QStringLiteral("checksums.xxh64"));
+        QCOMPARE(photos.size(), PhotosPerCard);
+        // Card order: "100MEDIA/..." first, then DSC00001... without the sub-folder's photos.
+        const QStringList cardOrder = filesBelow(o.card(c));
+        QByteArray output;
+        QStringList args = {QStringLiteral("-n"), QStringLiteral("-T"), QStringLiteral("-GPSLatitude"), QStringLiteral("-GPSAltitude")};
+        QStringList expectedPaths;
+        for (int i = 0; i < PhotosPerCard; ++i) {
+            const QString sortie = i < 7 ? QStringLiteral("第1架次/") : QStringLiteral("第2架次/");
+            expectedPaths << sortie + cardOrder[i];
+            args << sortie + cardOrder[i];
+        }
+        QStringList sorted = expectedPaths;
+        sorted.sort();
+        QCOMPARE(photos, sorted);
+        QCOMPARE(runIn(folder, QStringLiteral("exiftool"), args, &output), 0);
+        const QList<QByteArray> lines = output.trimmed().split('\n');
+        QCOMPARE(lines.size(), PhotosPerCard);
+        for (int i = 0; i < PhotosPerCard; ++i) {
+            const QList<QByteArray> cells = lines[i].split('\t');
+            QVERIFY2(qAbs(cells[0].toDouble() - (23.0 + i / 100.0)) < 1e-5, lines[i].constData());
+            QVERIFY2(qAbs(cells[1].toDouble() - (100 + i)) < 1e-3, lines[i].constData());
+        }
+    }
+    for (int sortie = 1; sortie <= 2; ++sortie) {
+        const QByteArray block = fileBytes(o.target() + QStringLiteral("/第%1架次.xml").arg(sortie));
+        QCOMPARE(block.count("<Photo>"), qsizetype(5 * sizes[sortie - 1]));
+        QCOMPARE(block.count("<Photogroup>"), qsizetype(5));
+        QVERIFY(block.contains("<ImagePath>./Center/第" + QByteArray::number(sortie) + "架次/"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestOffloadReliability)
