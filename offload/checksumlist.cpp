@@ -4,6 +4,7 @@
 #include <set>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <xxhash.h>
 
@@ -58,7 +59,15 @@ int append(const std::string &folder, const std::string &relative, uint64_t hash
         ::open(listPath(folder).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
         return -1;
+    struct stat before = {};
+    const bool sized = ::fstat(fd, &before) == 0;
     const bool ok = SyncIo::writeAll(fd, line.data(), line.size()) == 0;
+    // A line cut short (full disk) must not run into the next one.
+    if (!ok && sized) {
+        const int error = errno;
+        ::ftruncate(fd, before.st_size);
+        errno = error;
+    }
     ::close(fd);
     return ok ? 0 : -1;
 }

@@ -404,11 +404,15 @@ void TestOffloadReliability::fullDisk()
         done += o.filesDone(c);
         QStringList copied = filesBelow(folder);
         copied.removeOne(QStringLiteral("checksums.xxh64"));
-        QCOMPARE(copied.size(), o.filesDone(c));
+        QVERIFY2(copied.size() == o.filesDone(c),
+                 qPrintable(QStringLiteral("%1 counted, found: %2").arg(o.filesDone(c)).arg(copied.join(QLatin1Char(' ')))));
         for (const QString &file : copied)
             QCOMPARE(fileBytes(folder + QLatin1Char('/') + file),
                      fileBytes(o.card(c) + QLatin1Char('/') + file));
-        if (o.filesDone(c) > 0)
+        // A line the full disk did not take is made on resume; the lines there are right.
+        const QByteArray list = fileBytes(folder + QStringLiteral("/checksums.xxh64"));
+        QVERIFY(list.count('\n') <= o.filesDone(c));
+        if (!list.isEmpty())
             QVERIFY(xxhsumPasses(folder));
     }
     QVERIFY(done < 5 * PhotosPerCard);
