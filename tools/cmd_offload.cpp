@@ -41,7 +41,9 @@ int usage(const char *problem)
                 "                      --target DIR [--pos TABLE.xls]... [--split-sorties]\n"
                 "                      [--volume-size N --unit GB|MB] [--password TEXT]\n"
                 "                      [--no-verify]\n"
-                "       v7tool offload --resume [--no-verify]\n");
+                "       v7tool offload --resume [--no-verify]\n"
+                "exit 0 when complete, 1 when a camera stopped on an error, 2 for bad arguments,\n"
+                "128 + signal when paused by SIGINT or SIGTERM (continue with --resume)\n");
     return 2;
 }
 
