@@ -1,6 +1,7 @@
 #include "copyengine.h"
 
 #include <cstdio>
+#include <deque>
 #include <cstring>
 #include <set>
 #include <string>
@@ -32,46 +33,46 @@ int checkDisk(int disk)
     return 0;
 }
 
-// Plain mode keeps one written copy in hand: file i+1 is read and written while the disk is
-// still taking file i, which is committed (synced, verified, named, counted) afterwards.
+// Plain mode keeps a few written copies in hand: files i+1 and i+2 are read and written while
+// the disk is still taking file i, which is committed (synced, verified, named, counted) only
+// then. Waiting for the disk late lets one journal commit cover several files and cameras.
 void plainLoop(DiskTask *task)
 {
-    PlainCopy::Written pending;
-    bool havePending = false;
+    std::deque<PlainCopy::Written> inHand;
     for (;;) {
-        const int next = task->filesDone.load() + (havePending ? 1 : 0);
+        const int next = task->filesDone.load() + int(inHand.size());
         const bool more = task->running.load() && next < task->fileCount.load();
-        PlainCopy::Written current;
         int written = EngineFile::Done;
         if (more) {
             if (next + 1 < task->fileCount.load())
                 SyncIo::readAhead(taskEntry(task, next + 1));
-            written = PlainCopy::write(task, next, &current);
+            inHand.emplace_back();
+            written = PlainCopy::write(task, next, &inHand.back());
+            if (written != EngineFile::Done)
+                inHand.pop_back();
         }
-        if (havePending) {
-            havePending = false;
-            std::string writeError = task->error;
-            const int committed = PlainCopy::commit(task, &pending);
-            if (committed == EngineFile::Done && written == EngineFile::Failed)
-                std::snprintf(task->error, sizeof task->error, "%s", writeError.c_str());
+        // Commit the oldest once enough are in hand, and all of them when nothing more comes.
+        const bool drain = !more || written != EngineFile::Done;
+        while (!inHand.empty() && (drain || int(inHand.size()) > PlainCopy::InHand)) {
+            const std::string writeError = task->error;
+            const int committed = PlainCopy::commit(task, &inHand.front());
             if (committed != EngineFile::Done) {
-                if (more && written == EngineFile::Done)
-                    PlainCopy::abandon(&current);
+                inHand.pop_front();
+                for (PlainCopy::Written &w : inHand)
+                    PlainCopy::abandon(&w);
                 task->failed = committed == EngineFile::Failed ? 1 : 0;
                 return;
             }
-            task->filesDone = pending.index + 1;
+            if (written == EngineFile::Failed)
+                std::snprintf(task->error, sizeof task->error, "%s", writeError.c_str());
+            task->filesDone = inHand.front().index + 1;
+            inHand.pop_front();
             TaskFile::update(task);
         }
-        if (!more)
-            return;
-        if (written != EngineFile::Done) {
+        if (drain) {
             task->failed = written == EngineFile::Failed ? 1 : 0;
             return;
         }
-        pending = std::move(current);
-        current.fd = -1;
-        havePending = true;
     }
 }
 
@@ -224,8 +225,8 @@ int resumeTask(DiskTask *task, int disk)
             return -1;
         }
     } else {
-        // The crash may have left the copy in hand and the one written after it.
-        for (int i = done; i < done + 2 && i < task->fileCount.load(); ++i)
+        // The crash may have left the copies that were in hand.
+        for (int i = done; i <= done + PlainCopy::InHand && i < task->fileCount.load(); ++i)
             PlainCopy::removePartial(task, i);
         healLines(task, done);
     }

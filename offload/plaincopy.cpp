@@ -15,6 +15,7 @@
 #include "copyengine.h"
 #include "enginefile.h"
 #include "faultpoints.h"
+#include "jpegscan.h"
 #include "syncio.h"
 
 using EngineFile::Source;
@@ -83,6 +84,17 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
             }
             if (SyncIo::writeStreaming(out, data, size) != 0)
                 writeError = errno;
+            // Only the header is kept for the photo information step: a few copies stay in
+            // hand per camera, and the image data is on its way to the disk already.
+            const size_t scan = JpegScan::scanStart(data, size);
+            if (scan > 0) {
+                held->resize(scan + 4);
+                held->shrink_to_fit();
+            } else {
+                held->clear();
+                held->shrink_to_fit();
+                *heldValid = false;
+            }
         }
     } else {
         *heldValid = false;

@@ -12,6 +12,9 @@ struct DiskTask;
 // name, commit() waits until they are on the disk, verifies them and gives the file its name.
 namespace PlainCopy {
 
+// Copies written ahead of the one being committed.
+constexpr int InHand = 2;
+
 struct Written
 {
     int index = -1;
@@ -21,7 +24,7 @@ struct Written
     std::string path;
     std::string partial;
     uint64_t hash = 0;               // of the bytes written
-    std::vector<unsigned char> held; // the photo as written, when it was held in memory
+    std::vector<unsigned char> held; // the photo's header as written, when it was held in memory
     bool heldValid = false;
 };
 
