@@ -1,8 +1,8 @@
 #include "copyengine.h"
 
 #include <cstdio>
-#include <deque>
 #include <cstring>
+#include <deque>
 #include <set>
 #include <string>
 

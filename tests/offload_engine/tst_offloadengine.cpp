@@ -9,8 +9,8 @@
 
 #include "checksumlist.h"
 #include "copyengine.h"
-#include "faultpoints.h"
 #include "exifreader.h"
+#include "faultpoints.h"
 #include "geotag.h"
 #include "jpegscan.h"
 #include "offloadfixture.h"
@@ -380,7 +380,8 @@ void TestOffloadEngine::volumes()
     // one, and the DOS time of the photo's modification time.
     for (int n = 1; n <= files.size(); ++n) {
         const QByteArray archive = fileBytes(f.camera() + QStringLiteral("/pack%1.zip").arg(n));
-        for (qsizetype at = archive.indexOf("PK\x01\x02"); at >= 0; at = archive.indexOf("PK\x01\x02", at + 4)) {
+        for (qsizetype at = archive.indexOf("PK\x01\x02"); at >= 0;
+             at = archive.indexOf("PK\x01\x02", at + 4)) {
             const auto *r = reinterpret_cast<const uchar *>(archive.constData() + at);
             const int flags = r[8] | r[9] << 8;
             QCOMPARE(r[10] | r[11] << 8, 8);
@@ -392,7 +393,8 @@ void TestOffloadEngine::volumes()
             const QDateTime modified = QFileInfo(f.card() + QLatin1Char('/') + name).lastModified();
             QCOMPARE(QDate(1980 + (date >> 9), (date >> 5) & 15, date & 31), modified.date());
             QCOMPARE(QTime(time >> 11, (time >> 5) & 63, (time & 31) * 2),
-                     QTime(modified.time().hour(), modified.time().minute(), modified.time().second() / 2 * 2));
+                     QTime(modified.time().hour(), modified.time().minute(),
+                           modified.time().second() / 2 * 2));
         }
     }
     if (withPassword && password.isEmpty())
@@ -437,7 +439,9 @@ void TestOffloadEngine::volumeMismatchRolledBack()
     QStringList entries;
     for (const QString &archive : QDir(f.camera()).entryList({QStringLiteral("*.zip")})) {
         QByteArray output;
-        QVERIFY2(runIn(f.camera(), QStringLiteral("unzip"), {QStringLiteral("-tq"), archive}, &output) == 0, output.constData());
+        QVERIFY2(runIn(f.camera(), QStringLiteral("unzip"), {QStringLiteral("-tq"), archive},
+                       &output) == 0,
+                 output.constData());
         entries += archiveEntries(f.camera() + QLatin1Char('/') + archive);
     }
     entries.sort();
@@ -539,8 +543,12 @@ void TestOffloadEngine::headerTagMatchesWholeTag()
         whole.toHex());
     // The photo information row from the header alone is the row from the whole photo.
     const char *header = reinterpret_cast<const char *>(tagged.data());
-    QCOMPARE(PhotoInfoTable::row(QStringLiteral("p.jpg"), ExifReader::readBuffer(header, JpegScan::scanStart(tagged.data(), tagged.size()) + 4)),
-             PhotoInfoTable::row(QStringLiteral("p.jpg"), ExifReader::readBuffer(header, tagged.size())));
+    QCOMPARE(
+        PhotoInfoTable::row(
+            QStringLiteral("p.jpg"),
+            ExifReader::readBuffer(header, JpegScan::scanStart(tagged.data(), tagged.size()) + 4)),
+        PhotoInfoTable::row(QStringLiteral("p.jpg"),
+                            ExifReader::readBuffer(header, tagged.size())));
     // Beyond the last record nothing is tagged.
     QCOMPARE(
         step.step().tag(step.step().context, 0, 1, "x.jpg", data, size_t(bytes.size()), &tagged),

@@ -261,8 +261,11 @@ void TestOffloadReliability::killedAtEachStep()
     QVERIFY2(!run.crashed && run.code == 0, run.output.constData());
     QVERIFY(run.output.contains("complete: 60 files"));
     // Progress: files done of total and speed per camera, and the time left.
-    QVERIFY2(QRegularExpression(QStringLiteral("Center 12/12 [0-9]+\\.[0-9] MB/s .*Back 12/12 [0-9]+\\.[0-9] MB/s .*\\| about 0:00 left"))
-                 .match(QString::fromUtf8(run.output)).hasMatch(), run.output.constData());
+    QVERIFY2(QRegularExpression(QStringLiteral("Center 12/12 [0-9]+\\.[0-9] MB/s .*Back 12/12 "
+                                               "[0-9]+\\.[0-9] MB/s .*\\| about 0:00 left"))
+                 .match(QString::fromUtf8(run.output))
+                 .hasMatch(),
+             run.output.constData());
     if (volumes)
         checkVolumeTarget(o);
     else
@@ -405,7 +408,9 @@ void TestOffloadReliability::fullDisk()
         QStringList copied = filesBelow(folder);
         copied.removeOne(QStringLiteral("checksums.xxh64"));
         QVERIFY2(copied.size() == o.filesDone(c),
-                 qPrintable(QStringLiteral("%1 counted, found: %2").arg(o.filesDone(c)).arg(copied.join(QLatin1Char(' ')))));
+                 qPrintable(QStringLiteral("%1 counted, found: %2")
+                                .arg(o.filesDone(c))
+                                .arg(copied.join(QLatin1Char(' ')))));
         for (const QString &file : copied)
             QCOMPARE(fileBytes(folder + QLatin1Char('/') + file),
                      fileBytes(o.card(c) + QLatin1Char('/') + file));
@@ -434,11 +439,16 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
     QStringList tables;
     int record = 0;
     for (int t = 0; t < 2; ++t) {
-        QString text = QStringLiteral("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tTime\tSpeed\n");
+        QString text =
+            QStringLiteral("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tTime\tSpeed\n");
         for (int i = 0; i < sizes[t]; ++i, ++record)
             text += QStringLiteral("%1\t%2\t%3\t%4\t0\t0\t0\t0\t5.0\t2024/05/0%5 10:00:%6\n")
-                        .arg(i + 1).arg(113.0 + record / 100.0, 0, 'f', 6).arg(23.0 + record / 100.0, 0, 'f', 6)
-                        .arg(100 + record).arg(t + 1).arg(i, 2, 10, QLatin1Char('0'));
+                        .arg(i + 1)
+                        .arg(113.0 + record / 100.0, 0, 'f', 6)
+                        .arg(23.0 + record / 100.0, 0, 'f', 6)
+                        .arg(100 + record)
+                        .arg(t + 1)
+                        .arg(i, 2, 10, QLatin1Char('0'));
         tables << o.dir.filePath(QStringLiteral("pos%1.xls").arg(t + 1));
         QFile file(tables.last());
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -460,7 +470,8 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
         // Card order: "100MEDIA/..." first, then DSC00001... without the sub-folder's photos.
         const QStringList cardOrder = filesBelow(o.card(c));
         QByteArray output;
-        QStringList args = {QStringLiteral("-n"), QStringLiteral("-T"), QStringLiteral("-GPSLatitude"), QStringLiteral("-GPSAltitude")};
+        QStringList args = {QStringLiteral("-n"), QStringLiteral("-T"),
+                            QStringLiteral("-GPSLatitude"), QStringLiteral("-GPSAltitude")};
         QStringList expectedPaths;
         for (int i = 0; i < PhotosPerCard; ++i) {
             const QString sortie = i < 7 ? QStringLiteral("第1架次/") : QStringLiteral("第2架次/");
@@ -480,7 +491,8 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
         }
     }
     for (int sortie = 1; sortie <= 2; ++sortie) {
-        const QByteArray block = fileBytes(o.target() + QStringLiteral("/第%1架次.xml").arg(sortie));
+        const QByteArray block =
+            fileBytes(o.target() + QStringLiteral("/第%1架次.xml").arg(sortie));
         QCOMPARE(block.count("<Photo>"), qsizetype(5 * sizes[sortie - 1]));
         QCOMPARE(block.count("<Photogroup>"), qsizetype(5));
         QVERIFY(block.contains("<ImagePath>./Center/第" + QByteArray::number(sortie) + "架次/"));
