@@ -93,7 +93,23 @@ int saveJournal(DiskTask *task)
     ::close(fd);
     if (got != ssize_t(size - offset))
         return -1;
-    return SyncIo::replaceFile(journalPath(task), text);
+    // Written over the last journal in place with a hash at its end (one flush per file, not a
+    // rename and a folder flush as well): a journal cut short by a crash fails its hash and is
+    // ignored, rightly, as the archive was not touched yet.
+    unsigned char hash[8];
+    ByteOrder::putLe64(hash, XXH64(text.data(), text.size(), 0));
+    text.append(reinterpret_cast<const char *>(hash), sizeof hash);
+    const std::string path = journalPath(task);
+    const bool existed = fileSize(path) >= 0;
+    const int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (out < 0)
+        return -1;
+    const bool ok = ::pwrite(out, text.data(), text.size(), 0) == ssize_t(text.size()) &&
+                    ::ftruncate(out, off_t(text.size())) == 0 && ::fdatasync(out) == 0;
+    ::close(out);
+    if (ok && !existed)
+        SyncIo::syncFolder(SyncIo::parentOf(path));
+    return ok ? 0 : -1;
 }
 
 struct Entry
@@ -301,21 +317,22 @@ int recover(DiskTask *task)
     FILE *journal = std::fopen(journalPath(task).c_str(), "rb");
     if (!journal)
         return 0;
-    unsigned char header[JournalHeader];
-    std::vector<unsigned char> tail;
-    bool usable = std::fread(header, 1, JournalHeader, journal) == JournalHeader &&
-                  std::memcmp(header, JournalMagic, 4) == 0;
-    if (usable) {
-        unsigned char chunk[65536];
-        size_t got;
-        while ((got = std::fread(chunk, 1, sizeof chunk, journal)) > 0)
-            tail.insert(tail.end(), chunk, chunk + got);
-    }
+    std::vector<unsigned char> bytes;
+    unsigned char chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, journal)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + got);
     std::fclose(journal);
+    const bool usable = bytes.size() >= JournalHeader + 8 &&
+                        std::memcmp(bytes.data(), JournalMagic, 4) == 0 &&
+                        XXH64(bytes.data(), bytes.size() - 8, 0) ==
+                            ByteOrder::getLe64(bytes.data() + bytes.size() - 8);
+    const unsigned char *header = bytes.data();
     if (!usable || int(ByteOrder::getLe32(header + 4)) != task->filesDone.load() ||
         std::strncmp(reinterpret_cast<const char *>(header + 16), task->record.archiveName, 256) !=
             0)
         return 0; // the archive is as the last counted file left it
+    const std::vector<unsigned char> tail(bytes.begin() + JournalHeader, bytes.end() - 8);
     const uint64_t offset = ByteOrder::getLe64(header + 8);
     const long long size = fileSize(task->record.archivePath);
     if (size < 0 || uint64_t(size) < offset)
