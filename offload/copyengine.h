@@ -18,11 +18,12 @@ struct PhotoStep
     // Sortie number (1, 2, ...) of photo index, or 0 for none; the copy then goes to
     // "<camera folder>/第N架次/". Only asked in plain mode.
     int (*sortieOf)(void *context, int camera, int photoIndex) = nullptr;
-    // Photo held in memory before it is written: fill tagged and return 1 to write tagged
-    // instead, 0 to write it unchanged. targetPath names the file or archive entry it becomes.
+    // Photo held in memory before it is written: return 1 to write header in place of the
+    // first *replaced bytes of data (the rest follows unchanged), 0 to write it as it is.
+    // targetPath names the file or archive entry it becomes.
     int (*tag)(void *context, int camera, int photoIndex, const char *targetPath,
-               const unsigned char *data, size_t size,
-               std::vector<unsigned char> *tagged) = nullptr;
+               const unsigned char *data, size_t size, std::vector<unsigned char> *header,
+               size_t *replaced) = nullptr;
     // The photo is on the disk and verified (data is null for a photo too large to hold).
     void (*filed)(void *context, int camera, int photoIndex, const char *targetPath,
                   const unsigned char *data, size_t size) = nullptr;

@@ -286,10 +286,10 @@ int OffloadSession::sortieStep(void *context, int, int photoIndex)
 
 int OffloadSession::tagStep(void *context, int camera, int index, const char *target,
                             const unsigned char *data, size_t size,
-                            std::vector<unsigned char> *tagged)
+                            std::vector<unsigned char> *header, size_t *replaced)
 {
     const PhotoStep &inner = static_cast<OffloadSession *>(context)->m_inner;
-    return inner.tag(inner.context, camera, index, target, data, size, tagged);
+    return inner.tag(inner.context, camera, index, target, data, size, header, replaced);
 }
 
 void OffloadSession::filedStep(void *context, int camera, int index, const char *target,

@@ -73,7 +73,8 @@ private:
                       QString *error);
     static int sortieStep(void *context, int camera, int photoIndex);
     static int tagStep(void *context, int camera, int index, const char *target,
-                       const unsigned char *data, size_t size, std::vector<unsigned char> *tagged);
+                       const unsigned char *data, size_t size, std::vector<unsigned char> *header,
+                       size_t *replaced);
     static void filedStep(void *context, int camera, int index, const char *target,
                           const unsigned char *data, size_t size);
 

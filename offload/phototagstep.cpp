@@ -51,7 +51,7 @@ OffloadPosSet PhotoTagStep::posSet(const MyExcelObject &object)
 }
 
 int PhotoTagStep::tag(void *context, int, int index, const char *target, const unsigned char *data,
-                      size_t size, std::vector<unsigned char> *tagged)
+                      size_t size, std::vector<unsigned char> *header, size_t *replaced)
 {
     auto *self = static_cast<PhotoTagStep *>(context);
     if (index < 0 || index >= self->m_points.size())
@@ -64,8 +64,8 @@ int PhotoTagStep::tag(void *context, int, int index, const char *target, const u
     QByteArray result;
     QString error;
     // Only the segments before the image data go through the tagger: it copies everything
-    // from the start of scan on unchanged, so the image data is appended here as it is instead
-    // of being copied through the tagger's buffers (a photo of 20 MB costs what its header does).
+    // from the start of scan on unchanged, so the engine writes the image data as the card
+    // holds it after the new header (a photo of 20 MB costs what its header does).
     const size_t scan = JpegScan::scanStart(data, size);
     const size_t head = scan ? scan + 4 : size;
     const QByteArray jpeg =
@@ -79,9 +79,8 @@ int PhotoTagStep::tag(void *context, int, int index, const char *target, const u
         printf("tag %s error: the tagged header does not end at the image data\n", target);
         return 0;
     }
-    tagged->reserve(size_t(result.size()) + (size - head));
-    tagged->assign(result.constBegin(), result.constEnd());
-    tagged->insert(tagged->end(), data + head, data + size);
+    header->assign(result.constBegin(), result.constEnd());
+    *replaced = head;
     return 1;
 }
 

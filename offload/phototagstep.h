@@ -32,7 +32,8 @@ public:
 
 private:
     static int tag(void *context, int camera, int index, const char *target,
-                   const unsigned char *data, size_t size, std::vector<unsigned char> *tagged);
+                   const unsigned char *data, size_t size, std::vector<unsigned char> *header,
+                   size_t *replaced);
     static void filed(void *context, int camera, int index, const char *target,
                       const unsigned char *data, size_t size);
 

@@ -71,22 +71,32 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
             result = EngineFile::Failed;
         } else {
             *heldValid = true;
-            std::vector<unsigned char> tagged;
             const unsigned char *data = held->data();
-            size_t size = held->size();
+            const size_t size = held->size();
+            std::vector<unsigned char> header;
+            size_t replaced = 0;
             *written = sourceHash;
-            if (task->step.tag && task->step.tag(task->step.context, task->record.camera, index,
-                                                 target.path.c_str(), data, size, &tagged) == 1) {
-                held->swap(tagged);
-                data = held->data();
-                size = held->size();
-                *written = XXH64(data, size, 0);
-            }
-            if (SyncIo::writeStreaming(out, data, size) != 0)
+            if (task->step.tag &&
+                task->step.tag(task->step.context, task->record.camera, index, target.path.c_str(),
+                               data, size, &header, &replaced) == 1 &&
+                replaced <= size) {
+                // The new header, then the card's bytes after the part it replaces.
+                XXH64_state_t *state = XXH64_createState();
+                XXH64_reset(state, 0);
+                XXH64_update(state, header.data(), header.size());
+                XXH64_update(state, data + replaced, size - replaced);
+                *written = XXH64_digest(state);
+                XXH64_freeState(state);
+                if (SyncIo::writeStreaming(out, header.data(), header.size()) != 0 ||
+                    SyncIo::writeStreaming(out, data + replaced, size - replaced) != 0)
+                    writeError = errno;
+                held->swap(header);
+            } else if (SyncIo::writeStreaming(out, data, size) != 0) {
                 writeError = errno;
+            }
             // Only the header is kept for the photo information step: a few copies stay in
             // hand per camera, and the image data is on its way to the disk already.
-            const size_t scan = JpegScan::scanStart(data, size);
+            const size_t scan = JpegScan::scanStart(held->data(), held->size());
             if (scan > 0) {
                 held->resize(scan + 4);
                 held->shrink_to_fit();

@@ -164,12 +164,16 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
             return EngineFile::Failed;
         }
         *heldValid = true;
-        std::vector<unsigned char> tagged;
+        std::vector<unsigned char> header;
+        size_t replaced = 0;
         const std::string target = entry.archive + '/' + entry.name;
         if (task->step.tag &&
             task->step.tag(task->step.context, task->record.camera, index, target.c_str(),
-                           held->data(), held->size(), &tagged) == 1)
-            held->swap(tagged);
+                           held->data(), held->size(), &header, &replaced) == 1 &&
+            replaced <= held->size()) {
+            header.insert(header.end(), held->begin() + std::ptrdiff_t(replaced), held->end());
+            held->swap(header);
+        }
         crc = crc32_z(crc, held->data(), held->size());
     } else if (password) {
         // The traditional encryption header needs the CRC before the first byte is stored.

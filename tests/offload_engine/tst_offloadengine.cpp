@@ -495,6 +495,12 @@ void TestOffloadEngine::taggingAndTables()
     QVERIFY2(qAbs(qAbs(second[0].toDouble()) - 33.25) < 1e-5 &&
                  qAbs(qAbs(second[1].toDouble()) - 70.5) < 1e-5,
              lines[1].constData());
+    // The copy is the photo the tagger makes of the whole card file, byte for byte.
+    QByteArray whole;
+    QVERIFY(Geotag::tagBuffer(fileBytes(f.card() + QStringLiteral("/DSC00002.JPG")),
+                              PhotoTagStep::FocalLengthMm, GeoPosition{-33.25, -70.5, 1523.456},
+                              &whole, &error));
+    QCOMPARE(fileBytes(center + QStringLiteral("/DSC00002.JPG")).toHex(), whole.toHex());
     // Beyond the last record the photo is copied as the card holds it.
     QCOMPARE(fileBytes(center + QStringLiteral("/DSC00003.JPG")),
              fileBytes(f.card() + QStringLiteral("/DSC00003.JPG")));
@@ -530,9 +536,13 @@ void TestOffloadEngine::headerTagMatchesWholeTag()
     QString tables[Cameras::Count];
     PhotoTagStep step({set}, tables, false);
     std::vector<unsigned char> tagged;
-    QCOMPARE(
-        step.step().tag(step.step().context, 0, 0, "x.jpg", data, size_t(bytes.size()), &tagged),
-        1);
+    size_t replaced = 0;
+    QCOMPARE(step.step().tag(step.step().context, 0, 0, "x.jpg", data, size_t(bytes.size()),
+                             &tagged, &replaced),
+             1);
+    // The step gives the new header and how much of the photo it replaces; the rest follows.
+    QCOMPARE(replaced, scan + 4);
+    tagged.insert(tagged.end(), data + replaced, data + bytes.size());
     QByteArray whole;
     QString error;
     QVERIFY2(Geotag::tagBuffer(bytes, PhotoTagStep::FocalLengthMm,
@@ -550,9 +560,9 @@ void TestOffloadEngine::headerTagMatchesWholeTag()
         PhotoInfoTable::row(QStringLiteral("p.jpg"),
                             ExifReader::readBuffer(header, tagged.size())));
     // Beyond the last record nothing is tagged.
-    QCOMPARE(
-        step.step().tag(step.step().context, 0, 1, "x.jpg", data, size_t(bytes.size()), &tagged),
-        0);
+    QCOMPARE(step.step().tag(step.step().context, 0, 1, "x.jpg", data, size_t(bytes.size()),
+                             &tagged, &replaced),
+             0);
 }
 
 void TestOffloadEngine::sortiesAndBlockFiles()
