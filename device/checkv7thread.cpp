@@ -11,12 +11,11 @@
 CheckV7Thread::CheckV7Thread(const QStringList &cardPaths, QObject *parent)
     : QThread(parent)
     , m_paths(cardPaths)
-{
-}
+{}
 
 double CheckV7Thread::diskSpaceGiB(const QString &path, bool total)
 {
-    struct statvfs fs {};
+    struct statvfs fs = {};
     if (::statvfs(QFile::encodeName(path).constData(), &fs) != 0)
         return 0.0;
     // Free space of the volume, not the caller's quota: f_bfree, not f_bavail.
@@ -41,7 +40,9 @@ void CheckV7Thread::run()
         }
         emit cardStorage(position, diskSpaceGiB(path, false), diskSpaceGiB(path, true));
     }
-    V7KAPP::instance()->cardsPresent = anyCard;
+    // An empty path is the port's "a:": no card. Only all five empty means no card at all.
+    volatile bool *present = m_present ? m_present : &V7KAPP::instance()->cardsPresent;
+    *present = anyCard;
     if (!anyCard) {
         emit popui();
         return;

@@ -12,6 +12,8 @@ public:
     // Card mount roots in the order centre, left, right, back, front; empty = no card.
     explicit CheckV7Thread(const QStringList &cardPaths, QObject *parent = nullptr);
     void setCardPaths(const QStringList &cardPaths) { m_paths = cardPaths; }
+    // Where the outcome goes; the main window's cardsPresent unless set (tests run without it).
+    void setPresenceFlag(volatile bool *flag) { m_present = flag; }
 
     // Free (total = false) or total size of the volume holding path, in GiB.
     static double diskSpaceGiB(const QString &path, bool total);
@@ -27,4 +29,5 @@ protected:
 
 private:
     QStringList m_paths;
+    volatile bool *m_present = nullptr;
 };

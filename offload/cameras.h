@@ -1,0 +1,12 @@
+#pragma once
+
+// The engine's camera numbers (centre 0, left 1, right 2, front 3, back 4) and their names.
+namespace Cameras {
+
+constexpr int Count = 5;
+// "Center", "Left", "Right", "Front", "Back": camera folders below the target folder.
+const char *folderName(int camera);
+// "center", "left", ...: task files and photo information files.
+const char *lowerName(int camera);
+
+} // namespace Cameras

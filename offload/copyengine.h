@@ -1,0 +1,72 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "taskrecord.h"
+
+// Per-file steps the owner of an offload plugs into the engine (photo tagging, the photo
+// information table, sortie folders). Every pointer may be null; all run on the engine thread.
+struct PhotoStep
+{
+    void *context = nullptr;
+    // Sortie number (1, 2, ...) of photo index, or 0 for none; the copy then goes to
+    // "<camera folder>/第N架次/". Only asked in plain mode.
+    int (*sortieOf)(void *context, int camera, int photoIndex) = nullptr;
+    // Photo held in memory before it is written: return 1 to write header in place of the
+    // first *replaced bytes of data (the rest follows unchanged), 0 to write it as it is.
+    // targetPath names the file or archive entry it becomes.
+    int (*tag)(void *context, int camera, int photoIndex, const char *targetPath,
+               const unsigned char *data, size_t size, std::vector<unsigned char> *header,
+               size_t *replaced) = nullptr;
+    // The photo is on the disk and verified (data is null for a photo too large to hold).
+    void (*filed)(void *context, int camera, int photoIndex, const char *targetPath,
+                  const unsigned char *data, size_t size) = nullptr;
+};
+
+// One camera's offload: the on-disk record plus what only exists while the program runs.
+// The GUI thread writes running and reads filesDone, fileCount, stopped and bytesDone without
+// locks; the engine thread writes the others.
+struct DiskTask
+{
+    TaskRecord record{};
+    PhotoStep step;
+    int verify = 1;               // re-read every copy from the disk and compare hashes
+    size_t holdLimit = 64u << 20; // photos up to this size are tagged in memory
+
+    std::atomic<int> running{0};
+    std::atomic<int> stopped{1};
+    std::atomic<int> fileCount{0};
+    std::atomic<int> filesDone{0};
+    std::atomic<uint64_t> bytesDone{0};
+    std::atomic<int> failed{0}; // the thread ended on an error; error holds its text
+    char error[768] = {};
+
+    FILE *taskFile = nullptr;
+    std::vector<char> fileList; // fileCount entries of TaskLayout::EntrySize bytes
+    std::vector<unsigned char> buffer;
+    std::thread thread;
+
+    DiskTask() = default;
+    DiskTask(const DiskTask &) = delete;
+    DiskTask &operator=(const DiskTask &) = delete;
+    ~DiskTask(); // stops the thread and closes the task file
+};
+
+// Results 0 or -1; disk is the camera number (0..5) used in the messages.
+int createTask(DiskTask *task, int disk);
+// createTask in two halves: build and load the task file, then start the thread. An offload
+// of several cameras builds every task file before any copy starts.
+int prepareTask(DiskTask *task, int disk);
+int startTask(DiskTask *task, int disk);
+int resumeTask(DiskTask *task, int disk);
+int pauseTask(DiskTask *task, int disk);
+int stopTask(DiskTask *task, int disk);
+
+// The entry text (source folder, "/", relative path) of file index.
+const char *taskEntry(const DiskTask *task, int index);

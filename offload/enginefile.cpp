@@ -1,0 +1,81 @@
+#include "enginefile.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <xxhash.h>
+
+#include "copyengine.h"
+#include "syncio.h"
+
+namespace EngineFile {
+
+void fail(DiskTask *task, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(task->error, sizeof task->error, format, args);
+    va_end(args);
+    printf("%s\n", task->error);
+    fflush(stdout);
+}
+
+std::string relativePath(const DiskTask *task, int index)
+{
+    const std::string entry = taskEntry(task, index);
+    const std::string folder = std::string(task->record.source) + '/';
+    if (entry.compare(0, folder.size(), folder) == 0)
+        return entry.substr(folder.size());
+    return entry.substr(entry.find_last_of('/') + 1);
+}
+
+Source::~Source()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+void open(Source *source, const char *path)
+{
+    source->fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (source->fd < 0) {
+        source->error = errno;
+        return;
+    }
+    if (::fstat(source->fd, &source->info) != 0) {
+        source->error = errno;
+        ::close(source->fd);
+        source->fd = -1;
+        return;
+    }
+    ::posix_fadvise(source->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+int readWhole(DiskTask *task, Source *source, std::vector<unsigned char> *data, uint64_t *hash)
+{
+    const size_t size = size_t(source->info.st_size);
+    data->resize(size);
+    size_t have = 0;
+    while (have < size) {
+        const ssize_t got = SyncIo::readSome(source->fd, data->data() + have,
+                                             std::min<size_t>(size - have, 4u << 20));
+        if (got <= 0) {
+            source->error = got < 0 ? errno : EIO;
+            return -1;
+        }
+        have += size_t(got);
+    }
+    *hash = XXH64(data->data(), size, 0);
+    return 0;
+}
+
+bool holdInMemory(const DiskTask *task, const Source &source)
+{
+    return (task->step.tag || task->step.filed) &&
+           uint64_t(source.info.st_size) <= uint64_t(task->holdLimit);
+}
+
+} // namespace EngineFile

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+struct DiskTask;
+
+// What the plain copy and the packing step share while one file of a task is handled.
+namespace EngineFile {
+
+enum Result { Done = 0, Failed = -1, Paused = 1 };
+
+// Prints the message (the engine's diagnostics go to the standard output) and keeps it as the
+// task's error text.
+void fail(DiskTask *task, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+// Path of entry index below the source folder ("a.jpg", "100CANON/b.jpg").
+std::string relativePath(const DiskTask *task, int index);
+
+// An opened source file; fd is -1 when it could not be opened (errno kept in error).
+struct Source
+{
+    int fd = -1;
+    int error = 0;
+    struct stat info = {};
+    ~Source();
+};
+void open(Source *source, const char *path);
+
+// Reads the whole file into data while hashing it; -1 on a read error or a short file.
+int readWhole(DiskTask *task, Source *source, std::vector<unsigned char> *data, uint64_t *hash);
+
+// Whether the photo step wants this file in memory.
+bool holdInMemory(const DiskTask *task, const Source &source);
+
+} // namespace EngineFile

@@ -1,0 +1,18 @@
+#pragma once
+
+struct DiskTask;
+
+// Crash and fault injection for the reliability tests, configured by V7_OFFLOAD_FAULT:
+// "camera:index:phase:action[:path]" items separated by ",". Phases, in the order a file
+// passes them: "start" (nothing opened yet), "opened", "written" (on the disk, not verified),
+// "verified" (not renamed), "renamed" (not listed), "listed" (not counted). Actions: "kill"
+// (SIGKILL to the process), "corrupt" (flip the last byte of the copy or archive, once),
+// "corrupt-always", "wait" (hold the engine until path exists or the task is paused).
+// Without the variable nothing happens.
+namespace FaultPoints {
+
+void hit(DiskTask *task, int index, const char *phase, const char *path);
+// How many faults have fired in this process, so a test can tell that its fault was reached.
+int fired();
+
+} // namespace FaultPoints

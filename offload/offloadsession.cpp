@@ -1,0 +1,300 @@
+#include "offloadsession.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "cardfiles.h"
+#include "datafolders.h"
+
+OffloadSession::OffloadSession()
+    : m_stateFolder(DataFolders::perUserDataFolder())
+{}
+
+OffloadSession::~OffloadSession()
+{
+    pause();
+}
+
+QString OffloadSession::configPath() const
+{
+    return QDir(m_stateFolder).filePath(QStringLiteral("Taskconfig.xml"));
+}
+
+bool OffloadSession::createCamera(int camera, const QString &archivePath,
+                                  const QString &archiveName, QString *error)
+{
+    const QString folder =
+        QDir(m_setup.target).filePath(QString::fromLatin1(Cameras::folderName(camera)));
+    if (!QDir().mkpath(folder)) {
+        *error = QStringLiteral("cannot create %1").arg(folder);
+        return false;
+    }
+    auto task = std::make_unique<DiskTask>();
+    TaskRecord &r = task->record;
+    taskRecordClear(&r);
+    const QString taskFile =
+        QDir(m_stateFolder)
+            .filePath(QString::fromLatin1(Cameras::lowerName(camera)) + QStringLiteral(".log"));
+    const QString archive =
+        archivePath.isEmpty() ? folder + QStringLiteral("/pack1.zip") : archivePath;
+    const QString name = archiveName.isEmpty() ? QStringLiteral("pack1") : archiveName;
+    const bool fits =
+        taskRecordSetText(r.destination, QFile::encodeName(folder).constData()) == 0 &&
+        taskRecordSetText(r.source, QFile::encodeName(m_setup.sources[camera]).constData()) == 0 &&
+        taskRecordSetText(r.archivePath, QFile::encodeName(archive).constData()) == 0 &&
+        taskRecordSetText(r.archiveName, name.toUtf8().constData()) == 0 &&
+        taskRecordSetText(r.archivePrefix,
+                          QFile::encodeName(folder + QLatin1Char('/')).constData()) == 0 &&
+        taskRecordSetText(r.taskFilePath, QFile::encodeName(taskFile).constData()) == 0 &&
+        taskRecordSetText(r.password, m_setup.passwordText.toUtf8().constData()) == 0;
+    if (!fits) {
+        *error = QStringLiteral("%1: a path or the password is longer than 255 bytes")
+                     .arg(QString::fromLatin1(Cameras::folderName(camera)));
+        return false;
+    }
+    r.passwordFlag = m_setup.volumes && m_setup.password ? 1 : 0;
+    r.volumeMode = m_setup.volumes ? 1 : 0;
+    r.volumeSize = m_setup.volumeGb * 1024.0;
+    r.camera = camera;
+    r.bytesDone = uint64_t(std::max<qint64>(0, QFileInfo(archive).size()));
+    task->verify = m_setup.verify ? 1 : 0;
+    task->step.context = this;
+    task->step.sortieOf = sortieStep;
+    task->step.tag = m_inner.tag ? tagStep : nullptr;
+    task->step.filed = m_inner.filed ? filedStep : nullptr;
+    m_tasks[camera] = std::move(task);
+    return true;
+}
+
+static std::vector<int> sortieEnds(const QList<OffloadPosSet> &sets)
+{
+    std::vector<int> ends;
+    int total = 0;
+    for (const OffloadPosSet &set : sets) {
+        total += int(set.positions.size());
+        ends.push_back(total);
+    }
+    return ends;
+}
+
+// Engine order of starting: centre, left, right, front, back.
+bool OffloadSession::start(const Setup &setup, QString *error)
+{
+    pause();
+    for (auto &task : m_tasks)
+        task.reset();
+    m_setup = setup;
+    m_sortieEnds = sortieEnds(setup.pos);
+    QDir().mkpath(m_stateFolder);
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        if (m_setup.sources[camera].isEmpty())
+            continue;
+        if (!createCamera(camera, QString(), QString(), error))
+            return false;
+    }
+    if (m_saveOnStart)
+        saveConfig(false);
+    QStringList failures;
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        if (m_tasks[camera] && prepareTask(m_tasks[camera].get(), camera) != 0) {
+            failures << QStringLiteral("%1: cannot create the task of %2")
+                            .arg(QString::fromLatin1(Cameras::folderName(camera)),
+                                 m_setup.sources[camera]);
+            m_tasks[camera].reset();
+        }
+    }
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        if (m_tasks[camera])
+            startTask(m_tasks[camera].get(), camera);
+    }
+    *error = failures.join(QLatin1Char('\n'));
+    return failures.isEmpty();
+}
+
+bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *error)
+{
+    pause();
+    for (auto &task : m_tasks)
+        task.reset();
+    Setup setup;
+    for (int camera = 0; camera < Cameras::Count; ++camera)
+        setup.sources[camera] = config.cameras[camera].path;
+    setup.target = config.savePath;
+    setup.pos = config.pos;
+    setup.splitSorties = config.splitSorties;
+    setup.volumes = config.volumes;
+    setup.volumeGb = config.volumeValue.toDouble();
+    setup.password = config.password;
+    setup.passwordText = config.passwordValue;
+    setup.verify = verify;
+    m_setup = setup;
+    m_sortieEnds = sortieEnds(setup.pos);
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        if (setup.sources[camera].isEmpty())
+            continue;
+        if (!createCamera(camera, config.cameras[camera].zipPath, config.cameras[camera].zipName,
+                          error))
+            return false;
+        m_tasks[camera]->record.savedCount = config.cameras[camera].hasCount;
+    }
+    QStringList failures;
+    bool any = false;
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        if (!m_tasks[camera])
+            continue;
+        if (resumeTask(m_tasks[camera].get(), camera) != 0) {
+            failures << QStringLiteral("%1: cannot resume the task (%2)")
+                            .arg(QString::fromLatin1(Cameras::folderName(camera)),
+                                 QString::fromUtf8(m_tasks[camera]->record.taskFilePath));
+            m_tasks[camera].reset();
+            continue;
+        }
+        any = true;
+    }
+    *error = failures.join(QLatin1Char('\n'));
+    return any;
+}
+
+void OffloadSession::pause()
+{
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        if (m_tasks[camera])
+            pauseTask(m_tasks[camera].get(), camera);
+    }
+}
+
+bool OffloadSession::resumePaused(QString *error)
+{
+    QStringList failures;
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        DiskTask *task = m_tasks[camera].get();
+        if (task && resumeTask(task, camera) != 0)
+            failures << QString::fromLatin1(Cameras::folderName(camera));
+    }
+    *error = failures.join(QLatin1Char('\n'));
+    return failures.isEmpty();
+}
+
+int OffloadSession::filesDone() const
+{
+    int done = 0;
+    for (const auto &task : m_tasks)
+        done += task ? task->filesDone.load() : 0;
+    return done;
+}
+
+int OffloadSession::fileCount() const
+{
+    int count = 0;
+    for (const auto &task : m_tasks)
+        count += task ? task->fileCount.load() : 0;
+    return count;
+}
+
+bool OffloadSession::running() const
+{
+    for (const auto &task : m_tasks) {
+        if (task && !task->stopped.load())
+            return true;
+    }
+    return false;
+}
+
+bool OffloadSession::complete() const
+{
+    bool any = false;
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        const DiskTask *task = m_tasks[camera].get();
+        // A camera of the set-up whose task could not be made or loaded is not done.
+        if (!task && !m_setup.sources[camera].isEmpty())
+            return false;
+        if (!task)
+            continue;
+        any = true;
+        if (task->filesDone.load() != task->fileCount.load() || task->failed.load())
+            return false;
+    }
+    return any;
+}
+
+QStringList OffloadSession::errors() const
+{
+    QStringList list;
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        const DiskTask *task = m_tasks[camera].get();
+        if (!task && !m_setup.sources[camera].isEmpty())
+            list << QStringLiteral("%1: no task for %2")
+                        .arg(QString::fromLatin1(Cameras::folderName(camera)),
+                             m_setup.sources[camera]);
+        if (task && task->stopped.load() && task->failed.load())
+            list << QStringLiteral("%1: %2").arg(QString::fromLatin1(Cameras::folderName(camera)),
+                                                 QString::fromUtf8(task->error));
+    }
+    return list;
+}
+
+TaskConfig OffloadSession::config(bool success) const
+{
+    TaskConfig config;
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        TaskConfig::Camera &c = config.cameras[camera];
+        c.path = m_setup.sources[camera];
+        const DiskTask *task = m_tasks[camera].get();
+        if (task) {
+            // Before the task is loaded its list is not built yet: count as the list will.
+            c.planCount = task->fileList.empty()
+                              ? CardFiles::count(QFile::encodeName(c.path).toStdString())
+                              : task->fileCount.load();
+            c.hasCount = task->filesDone.load();
+            c.zipPath = QFile::decodeName(task->record.archivePath);
+            c.zipName = QString::fromUtf8(task->record.archiveName);
+        } else {
+            c.planCount = CardFiles::count(QFile::encodeName(c.path).toStdString());
+        }
+    }
+    config.savePath = m_setup.target;
+    config.pos = m_setup.pos;
+    config.splitSorties = m_setup.splitSorties;
+    config.volumes = m_setup.volumes;
+    config.volumeValue = QString::number(m_setup.volumeGb, 'g', 17);
+    config.password = m_setup.password;
+    config.passwordValue = m_setup.passwordText;
+    config.success = success;
+    return config;
+}
+
+bool OffloadSession::saveConfig(bool success) const
+{
+    return TaskConfig::write(configPath(), config(success));
+}
+
+int OffloadSession::sortieOf(int photoIndex) const
+{
+    if (!m_setup.splitSorties)
+        return 0;
+    for (size_t set = 0; set < m_sortieEnds.size(); ++set) {
+        if (photoIndex < m_sortieEnds[set])
+            return int(set) + 1;
+    }
+    return 0;
+}
+
+int OffloadSession::sortieStep(void *context, int, int photoIndex)
+{
+    return static_cast<OffloadSession *>(context)->sortieOf(photoIndex);
+}
+
+int OffloadSession::tagStep(void *context, int camera, int index, const char *target,
+                            const unsigned char *data, size_t size,
+                            std::vector<unsigned char> *header, size_t *replaced)
+{
+    const PhotoStep &inner = static_cast<OffloadSession *>(context)->m_inner;
+    return inner.tag(inner.context, camera, index, target, data, size, header, replaced);
+}
+
+void OffloadSession::filedStep(void *context, int camera, int index, const char *target,
+                               const unsigned char *data, size_t size)
+{
+    const PhotoStep &inner = static_cast<OffloadSession *>(context)->m_inner;
+    inner.filed(inner.context, camera, index, target, data, size);
+}

@@ -1,0 +1,257 @@
+#include "plaincopy.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <xxhash.h>
+
+#include "checksumlist.h"
+#include "copyengine.h"
+#include "enginefile.h"
+#include "faultpoints.h"
+#include "jpegscan.h"
+#include "syncio.h"
+
+using EngineFile::Source;
+
+namespace {
+
+constexpr size_t ChunkSize = 1u << 20;
+
+void locate(DiskTask *task, int index, PlainCopy::Written *w)
+{
+    w->index = index;
+    w->folder = task->record.destination;
+    std::string relative = EngineFile::relativePath(task, index);
+    const int sortie = task->step.sortieOf
+                           ? task->step.sortieOf(task->step.context, task->record.camera, index)
+                           : 0;
+    if (sortie > 0)
+        relative = "第" + std::to_string(sortie) + "架次/" + relative;
+    w->relative = relative;
+    w->path = w->folder + '/' + relative;
+    const size_t slash = w->path.find_last_of('/');
+    w->partial = w->path.substr(0, slash + 1) + '.' + w->path.substr(slash + 1) + ".v7part";
+}
+
+// Source to the partial file, left open and not yet synced; fills w's hash and held bytes.
+int writeOnce(DiskTask *task, PlainCopy::Written *w)
+{
+    const int index = w->index;
+    uint64_t *written = &w->hash;
+    std::vector<unsigned char> *held = &w->held;
+    bool *heldValid = &w->heldValid;
+    const PlainCopy::Written &target = *w;
+    const char *entry = taskEntry(task, index);
+    Source source;
+    EngineFile::open(&source, entry);
+    if (source.fd < 0) {
+        EngineFile::fail(task, "open %s file error: %s.", entry, std::strerror(source.error));
+        return EngineFile::Failed;
+    }
+    FaultPoints::hit(task, index, "opened", entry);
+    const int out = ::open(target.partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out < 0) {
+        EngineFile::fail(task, "create %s file error: %s.", target.path.c_str(),
+                         std::strerror(errno));
+        return EngineFile::Failed;
+    }
+    int result = EngineFile::Done;
+    int writeError = 0;
+    if (EngineFile::holdInMemory(task, source)) {
+        uint64_t sourceHash = 0;
+        if (EngineFile::readWhole(task, &source, held, &sourceHash) != 0) {
+            EngineFile::fail(task, "read %s file error: %s.", entry, std::strerror(source.error));
+            result = EngineFile::Failed;
+        } else {
+            *heldValid = true;
+            const unsigned char *data = held->data();
+            const size_t size = held->size();
+            std::vector<unsigned char> header;
+            size_t replaced = 0;
+            *written = sourceHash;
+            if (task->step.tag &&
+                task->step.tag(task->step.context, task->record.camera, index, target.path.c_str(),
+                               data, size, &header, &replaced) == 1 &&
+                replaced <= size) {
+                // The new header, then the card's bytes after the part it replaces.
+                XXH64_state_t *state = XXH64_createState();
+                XXH64_reset(state, 0);
+                XXH64_update(state, header.data(), header.size());
+                XXH64_update(state, data + replaced, size - replaced);
+                *written = XXH64_digest(state);
+                XXH64_freeState(state);
+                if (SyncIo::writeStreaming(out, header.data(), header.size()) != 0 ||
+                    SyncIo::writeStreaming(out, data + replaced, size - replaced) != 0)
+                    writeError = errno;
+                held->swap(header);
+            } else if (SyncIo::writeStreaming(out, data, size) != 0) {
+                writeError = errno;
+            }
+            // Only the header is kept for the photo information step: a few copies stay in
+            // hand per camera, and the image data is on its way to the disk already.
+            const size_t scan = JpegScan::scanStart(held->data(), held->size());
+            if (scan > 0) {
+                held->resize(scan + 4);
+                held->shrink_to_fit();
+            } else {
+                held->clear();
+                held->shrink_to_fit();
+                *heldValid = false;
+            }
+        }
+    } else {
+        *heldValid = false;
+        XXH64_state_t *state = XXH64_createState();
+        XXH64_reset(state, 0);
+        if (task->buffer.size() < ChunkSize)
+            task->buffer.resize(ChunkSize);
+        for (;;) {
+            if (!task->running.load()) {
+                result = EngineFile::Paused;
+                break;
+            }
+            const ssize_t got = SyncIo::readSome(source.fd, task->buffer.data(), ChunkSize);
+            if (got < 0) {
+                EngineFile::fail(task, "read %s file error: %s.", entry, std::strerror(errno));
+                result = EngineFile::Failed;
+                break;
+            }
+            if (got == 0)
+                break;
+            XXH64_update(state, task->buffer.data(), size_t(got));
+            if (SyncIo::writeStreaming(out, task->buffer.data(), size_t(got)) != 0) {
+                writeError = errno;
+                break;
+            }
+        }
+        *written = XXH64_digest(state);
+        XXH64_freeState(state);
+    }
+    if (result == EngineFile::Done && !writeError) {
+        const struct timespec times[2] = {source.info.st_atim, source.info.st_mtim};
+        ::futimens(out, times);
+        w->fd = out;
+    } else {
+        ::close(out);
+    }
+    if (writeError) {
+        EngineFile::fail(task, "write %s file error: %s.", target.path.c_str(),
+                         std::strerror(writeError));
+        result = EngineFile::Failed;
+    }
+    return result;
+}
+
+} // namespace
+
+namespace PlainCopy {
+
+std::string targetRelative(DiskTask *task, int index)
+{
+    Written w;
+    locate(task, index, &w);
+    return w.relative;
+}
+
+void removePartial(DiskTask *task, int index)
+{
+    Written w;
+    locate(task, index, &w);
+    ::unlink(w.partial.c_str());
+}
+
+void abandon(Written *w)
+{
+    if (w->fd >= 0)
+        ::close(w->fd);
+    w->fd = -1;
+    if (!w->partial.empty())
+        ::unlink(w->partial.c_str());
+}
+
+int write(DiskTask *task, int index, Written *w)
+{
+    FaultPoints::hit(task, index, "start", taskEntry(task, index));
+    if (!task->running.load())
+        return EngineFile::Paused;
+    locate(task, index, w);
+    const std::string parent = SyncIo::parentOf(w->path);
+    if (SyncIo::makeFolders(parent) != 0) {
+        EngineFile::fail(task, "create folder %s error: %s.", parent.c_str(), std::strerror(errno));
+        return EngineFile::Failed;
+    }
+    const int result = writeOnce(task, w);
+    if (result != EngineFile::Done)
+        abandon(w);
+    return result;
+}
+
+int commit(DiskTask *task, Written *w)
+{
+    int result = EngineFile::Done;
+    // A copy that reads back different from what was written is made once more, then it fails.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt > 0 && (result = writeOnce(task, w)) != EngineFile::Done)
+            break;
+        if (::fdatasync(w->fd) != 0) {
+            EngineFile::fail(task, "write %s file error: %s.", w->path.c_str(),
+                             std::strerror(errno));
+            result = EngineFile::Failed;
+            break;
+        }
+        ::close(w->fd);
+        w->fd = -1;
+        FaultPoints::hit(task, w->index, "written", w->partial.c_str());
+        if (!task->verify)
+            break;
+        uint64_t onDisk = 0;
+        if (ChecksumList::hashFile(w->partial, &onDisk) != 0) {
+            EngineFile::fail(task, "read back %s file error: %s.", w->path.c_str(),
+                             std::strerror(errno));
+            result = EngineFile::Failed;
+            break;
+        }
+        if (onDisk == w->hash) {
+            if (attempt > 0)
+                task->error[0] = 0; // the first attempt's mismatch is healed
+            break;
+        }
+        EngineFile::fail(task, "verify %s file error: the copy differs from the source.",
+                         w->path.c_str());
+        result = EngineFile::Failed;
+    }
+    if (result != EngineFile::Done) {
+        abandon(w);
+        return result;
+    }
+    FaultPoints::hit(task, w->index, "verified", w->partial.c_str());
+    if (::rename(w->partial.c_str(), w->path.c_str()) != 0) {
+        EngineFile::fail(task, "rename %s file error: %s.", w->path.c_str(), std::strerror(errno));
+        abandon(w);
+        return EngineFile::Failed;
+    }
+    SyncIo::syncFolder(SyncIo::parentOf(w->path));
+    FaultPoints::hit(task, w->index, "renamed", w->path.c_str());
+    // The copy is on the disk and verified: it counts even if its line cannot be written (a
+    // full disk), and the line is made again from the copy when the task is resumed.
+    if (ChecksumList::append(w->folder, w->relative, w->hash) != 0)
+        printf("write checksum of %s error: %s.\n", w->path.c_str(), std::strerror(errno));
+    if (task->step.filed)
+        task->step.filed(task->step.context, task->record.camera, w->index, w->path.c_str(),
+                         w->heldValid ? w->held.data() : nullptr,
+                         w->heldValid ? w->held.size() : 0);
+    FaultPoints::hit(task, w->index, "listed", w->path.c_str());
+    struct stat copied = {};
+    if (::stat(w->path.c_str(), &copied) == 0)
+        task->bytesDone += uint64_t(copied.st_size);
+    return EngineFile::Done;
+}
+
+} // namespace PlainCopy

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct DiskTask;
+
+// Plain mode: one file of the list copied into the camera folder, on the disk and verified.
+// A copy is made in two stages so that the engine can write the next file while the disk is
+// still taking the last one: write() puts the bytes into a partial file beside the final
+// name, commit() waits until they are on the disk, verifies them and gives the file its name.
+namespace PlainCopy {
+
+// Copies written ahead of the one being committed.
+constexpr int InHand = 2;
+
+struct Written
+{
+    int index = -1;
+    int fd = -1;          // the partial file, open until it is synced
+    std::string folder;   // camera folder
+    std::string relative; // below the camera folder, with the sortie folder if any
+    std::string path;
+    std::string partial;
+    uint64_t hash = 0;               // of the bytes written
+    std::vector<unsigned char> held; // the photo's header as written, when it was held in memory
+    bool heldValid = false;
+};
+
+// EngineFile::Done, Failed (task->error says why) or Paused (running was cleared meanwhile);
+// on anything but Done nothing is left behind.
+int write(DiskTask *task, int index, Written *written);
+int commit(DiskTask *task, Written *written);
+// Drops a written copy that will not be committed.
+void abandon(Written *written);
+
+// Where entry index goes, relative to the camera folder (with its sortie folder if any).
+std::string targetRelative(DiskTask *task, int index);
+// Removes the partial copy a crash may have left for entry index.
+void removePartial(DiskTask *task, int index);
+
+} // namespace PlainCopy

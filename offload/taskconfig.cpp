@@ -1,0 +1,181 @@
+#include "taskconfig.h"
+
+#include <QDir>
+#include <QDomDocument>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QXmlStreamWriter>
+
+#include "datafolders.h"
+
+namespace {
+
+// Document order of the camera elements, by engine camera number.
+constexpr int XmlOrder[Cameras::Count] = {0, 3, 2, 1, 4};
+
+QString flagText(bool flag)
+{
+    return flag ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+void readPose(const QDomElement &pose, QList<OffloadPosSet> *sets)
+{
+    for (QDomElement file = pose.firstChildElement(QStringLiteral("file")); !file.isNull();
+         file = file.nextSiblingElement(QStringLiteral("file"))) {
+        OffloadPosSet set;
+        set.filePath = file.attribute(QStringLiteral("path"));
+        const QDomElement times = file.firstChildElement(QStringLiteral("timelist"));
+        for (QDomElement time = times.firstChildElement(QStringLiteral("time")); !time.isNull();
+             time = time.nextSiblingElement(QStringLiteral("time")))
+            set.times.append(time.attribute(QStringLiteral("value")).toUInt());
+        const QDomElement gps = file.firstChildElement(QStringLiteral("gpslist"));
+        for (QDomElement pos = gps.firstChildElement(QStringLiteral("pos")); !pos.isNull();
+             pos = pos.nextSiblingElement(QStringLiteral("pos"))) {
+            OffloadPosPoint point;
+            point.x = pos.attribute(QStringLiteral("x")).toDouble();
+            point.y = pos.attribute(QStringLiteral("y")).toDouble();
+            point.z = pos.attribute(QStringLiteral("z")).toDouble();
+            set.positions.append(point);
+        }
+        sets->append(set);
+    }
+}
+
+bool parse(const QString &path, QDomDocument *document)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    if (!document->setContent(&file))
+        return false;
+    return document->documentElement().tagName() == QLatin1String("config");
+}
+
+} // namespace
+
+QString TaskConfig::defaultPath()
+{
+    return QDir(DataFolders::perUserDataFolder()).filePath(QStringLiteral("Taskconfig.xml"));
+}
+
+bool TaskConfig::write(const QString &path, const TaskConfig &config)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QXmlStreamWriter xml(&file);
+    xml.setAutoFormatting(true);
+    xml.writeStartDocument();
+    xml.writeStartElement(QStringLiteral("config"));
+    xml.writeStartElement(QStringLiteral("pans"));
+    for (int camera : XmlOrder) {
+        const Camera &c = config.cameras[camera];
+        xml.writeStartElement(QString::fromLatin1(Cameras::lowerName(camera)));
+        xml.writeAttribute(QStringLiteral("path"), c.path);
+        xml.writeAttribute(QStringLiteral("plancount"), QString::number(c.planCount));
+        xml.writeAttribute(QStringLiteral("hascount"), QString::number(c.hasCount));
+        xml.writeAttribute(QStringLiteral("zippath"), c.zipPath);
+        xml.writeAttribute(QStringLiteral("zipname"), c.zipName);
+        xml.writeEndElement();
+    }
+    xml.writeEndElement();
+    xml.writeStartElement(QStringLiteral("savapath"));
+    xml.writeAttribute(QStringLiteral("path"), config.savePath);
+    xml.writeEndElement();
+    xml.writeStartElement(QStringLiteral("pose"));
+    for (const OffloadPosSet &set : config.pos) {
+        xml.writeStartElement(QStringLiteral("file"));
+        xml.writeAttribute(QStringLiteral("path"), set.filePath);
+        xml.writeStartElement(QStringLiteral("timelist"));
+        for (uint time : set.times) {
+            xml.writeStartElement(QStringLiteral("time"));
+            xml.writeAttribute(QStringLiteral("value"), QString::number(time));
+            xml.writeEndElement();
+        }
+        xml.writeEndElement();
+        xml.writeStartElement(QStringLiteral("gpslist"));
+        for (const OffloadPosPoint &point : set.positions) {
+            xml.writeStartElement(QStringLiteral("pos"));
+            xml.writeAttribute(QStringLiteral("x"), QString::number(point.x, 'g', 17));
+            xml.writeAttribute(QStringLiteral("y"), QString::number(point.y, 'g', 17));
+            xml.writeAttribute(QStringLiteral("z"), QString::number(point.z, 'g', 17));
+            xml.writeEndElement();
+        }
+        xml.writeEndElement();
+        xml.writeEndElement();
+    }
+    xml.writeEndElement();
+    xml.writeStartElement(QStringLiteral("qufenjiaci"));
+    xml.writeAttribute(QStringLiteral("flag"), flagText(config.splitSorties));
+    xml.writeEndElement();
+    // With an option off its value is written empty.
+    xml.writeStartElement(QStringLiteral("fenquan"));
+    xml.writeAttribute(QStringLiteral("flag"), flagText(config.volumes));
+    xml.writeAttribute(QStringLiteral("value"), config.volumes ? config.volumeValue : QString());
+    xml.writeEndElement();
+    xml.writeStartElement(QStringLiteral("password"));
+    xml.writeAttribute(QStringLiteral("flag"), flagText(config.password));
+    xml.writeAttribute(QStringLiteral("value"), config.password ? config.passwordValue : QString());
+    xml.writeEndElement();
+    xml.writeStartElement(QStringLiteral("tasksuccess"));
+    xml.writeAttribute(QStringLiteral("flag"), flagText(config.success));
+    xml.writeEndElement();
+    xml.writeEndElement();
+    xml.writeEndDocument();
+    return !xml.hasError() && file.commit();
+}
+
+bool TaskConfig::read(const QString &path, TaskConfig *config)
+{
+    QDomDocument document;
+    if (!parse(path, &document))
+        return false;
+    TaskConfig result;
+    const QDomElement root = document.documentElement();
+    for (QDomElement child = root.firstChildElement(); !child.isNull();
+         child = child.nextSiblingElement()) {
+        const QString tag = child.tagName();
+        const auto isTrue = [&child] {
+            return child.attribute(QStringLiteral("flag")) == QLatin1String("true");
+        };
+        if (tag == QLatin1String("pans")) {
+            for (int camera = 0; camera < Cameras::Count; ++camera) {
+                const QDomElement e =
+                    child.firstChildElement(QString::fromLatin1(Cameras::lowerName(camera)));
+                Camera &c = result.cameras[camera];
+                c.path = e.attribute(QStringLiteral("path"));
+                c.planCount = e.attribute(QStringLiteral("plancount")).toInt();
+                c.hasCount = e.attribute(QStringLiteral("hascount")).toInt();
+                c.zipPath = e.attribute(QStringLiteral("zippath"));
+                c.zipName = e.attribute(QStringLiteral("zipname"));
+            }
+        } else if (tag == QLatin1String("savapath")) {
+            result.savePath = child.attribute(QStringLiteral("path"));
+        } else if (tag == QLatin1String("pose")) {
+            readPose(child, &result.pos);
+        } else if (tag == QLatin1String("qufenjiaci")) {
+            result.splitSorties = isTrue();
+        } else if (tag == QLatin1String("fenquan")) {
+            result.volumes = isTrue();
+            result.volumeValue = child.attribute(QStringLiteral("value"));
+        } else if (tag == QLatin1String("password")) {
+            result.password = isTrue();
+            result.passwordValue = child.attribute(QStringLiteral("value"));
+        } else if (tag == QLatin1String("tasksuccess")) {
+            result.success = !(child.attribute(QStringLiteral("flag")) == QLatin1String("false"));
+        }
+    }
+    *config = result;
+    return true;
+}
+
+bool TaskConfig::resumePending(const QString &path)
+{
+    QDomDocument document;
+    if (!parse(path, &document))
+        return false;
+    return document.documentElement().lastChildElement().attribute(QStringLiteral("flag")) ==
+           QLatin1String("false");
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include "cameras.h"
+#include "offloadpos.h"
+
+// "Taskconfig.xml": the whole offload as it was set up, so that it can be resumed later.
+struct TaskConfig
+{
+    struct Camera
+    {
+        QString path;      // source folder; empty when the camera takes no part
+        int planCount = 0; // files in the source folder
+        int hasCount = 0;  // files done
+        QString zipPath;
+        QString zipName;
+    };
+
+    Camera cameras[Cameras::Count]; // by engine camera number
+    QString savePath;
+    QList<OffloadPosSet> pos;
+    bool splitSorties = false;
+    bool volumes = false;
+    QString volumeValue; // the size text, in GB
+    bool password = false;
+    QString passwordValue;
+    bool success = true;
+
+    // <per-user data folder>/Taskconfig.xml
+    static QString defaultPath();
+    static bool write(const QString &path, const TaskConfig &config);
+    // false (config untouched) for a missing or unreadable file, bad XML or a root not "config".
+    static bool read(const QString &path, TaskConfig *config);
+    // The file holds an unfinished offload: its last element's flag is "false".
+    static bool resumePending(const QString &path);
+    // The rule for the flag written at close: nothing started or everything done.
+    static bool successFlag(int plannedTotal, int progress)
+    {
+        return progress == 0 || progress == plannedTotal;
+    }
+};

@@ -1,0 +1,184 @@
+#include "taskfile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include <unistd.h>
+
+#include "cardfiles.h"
+#include "copyengine.h"
+
+using namespace TaskLayout;
+
+namespace TaskFile {
+
+static void encodeCurrent(const DiskTask *task, unsigned char *out)
+{
+    TaskRecord record = task->record;
+    record.running = task->running.load();
+    record.stopped = task->stopped.load();
+    record.fileCount = task->fileCount.load();
+    record.filesDone = task->filesDone.load();
+    record.bytesDone = task->bytesDone.load();
+    taskRecordEncode(&record, out);
+}
+
+int build(DiskTask *task)
+{
+    const char *source = task->record.source;
+    std::vector<std::string> files;
+    if (CardFiles::list(source, &files) != 0) {
+        printf("open dir %s error.\n", source);
+        return -1;
+    }
+    const size_t folderLength = std::strlen(source);
+    for (const std::string &file : files) {
+        if (folderLength + 1 + file.size() >= EntrySize) {
+            printf("file name too long: %s/%s.\n", source, file.c_str());
+            return -1;
+        }
+    }
+    if (files.size() > size_t(MaxFiles)) {
+        printf("too many files in %s.\n", source);
+        return -1;
+    }
+    FILE *file = fopen(task->record.taskFilePath, "wb");
+    if (!file) {
+        printf("fopen %s file error.\n", task->record.taskFilePath);
+        return -1;
+    }
+    if (fseek(file, long(RecordSize), SEEK_SET) != 0) {
+        fclose(file);
+        return -1;
+    }
+    int index = 0;
+    for (const std::string &relative : files) {
+        char entry[EntrySize] = {};
+        std::snprintf(entry, sizeof entry, "%s/%s", source, relative.c_str());
+        if (fwrite(entry, 1, EntrySize, file) != EntrySize) {
+            printf("fwrite %s file %d file name error.\n", task->record.taskFilePath, index);
+            fclose(file);
+            return -1;
+        }
+        ++index;
+    }
+    task->fileCount = int(files.size());
+    task->filesDone = 0;
+    unsigned char header[RecordSize];
+    encodeCurrent(task, header);
+    const bool written =
+        fseek(file, 0, SEEK_SET) == 0 && fwrite(header, 1, RecordSize, file) == RecordSize;
+    if (!written)
+        printf("fwrite %s file index info error.\n", task->record.taskFilePath);
+    const bool synced = fflush(file) == 0 && fdatasync(fileno(file)) == 0;
+    fclose(file);
+    return written && synced ? 0 : -1;
+}
+
+int read(FILE *file, long long length, const char *name, TaskRecord *header,
+         std::vector<char> *entries)
+{
+    unsigned char raw[RecordSize];
+    const size_t got = fread(raw, 1, RecordSize, file);
+    if (got != RecordSize) {
+        printf("read %s file error ret=%d.\n", name, int(got));
+        return -1;
+    }
+    taskRecordDecode(raw, header);
+    const int count = header->fileCount;
+    const int done = header->filesDone;
+    if (count < 0 || count > MaxFiles || done < 0 || done > count) {
+        printf("disk->file_num=%d\n", count);
+        printf("read %s file list error read=%d ret=%d.\n", name, done, count);
+        return -1;
+    }
+    const long long expected = (long long)RecordSize + (long long)count * (long long)EntrySize;
+    if (length != expected) {
+        printf("disk->file_num=%d\n", count);
+        printf("sizeof(file_info_t)=%d\n", int(EntrySize));
+        printf("read %s file list error read=%lld ret=%lld.\n", name, length, expected);
+        return -1;
+    }
+    entries->assign(size_t(count) * EntrySize, 0);
+    const size_t read = count ? fread(entries->data(), 1, entries->size(), file) : 0;
+    if (read != entries->size()) {
+        printf("read %s file list error read=%d ret=%d.\n", name, int(read), count);
+        entries->clear();
+        return -1;
+    }
+    for (int i = 0; i < count; ++i) {
+        const char *entry = entries->data() + size_t(i) * EntrySize;
+        // An entry must be a terminated, non-empty path below a folder.
+        if (entry[0] == 0 || std::memchr(entry, 0, EntrySize) == nullptr ||
+            std::strchr(entry, '/') == nullptr) {
+            printf("read %s file list error: bad entry %d.\n", name, i);
+            entries->clear();
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int load(DiskTask *task)
+{
+    const char *path = task->record.taskFilePath;
+    FILE *file = fopen(path, "rb+");
+    if (!file) {
+        printf("open disk log file %s error.\n", path);
+        return -1;
+    }
+    long long length = -1;
+    if (fseek(file, 0, SEEK_END) == 0)
+        length = ftell(file);
+    if (length < 0 || fseek(file, 0, SEEK_SET) != 0) {
+        fclose(file);
+        return -1;
+    }
+    TaskRecord header;
+    std::vector<char> entries;
+    if (read(file, length, path, &header, &entries) != 0) {
+        fclose(file);
+        return -1;
+    }
+    task->fileList.swap(entries);
+    task->fileCount = header.fileCount;
+    task->filesDone = header.filesDone;
+    // The current archive advances with every volume and only the task file follows it after
+    // every file; a caller's copy of it may be older (a crash leaves no saved offload task).
+    if (task->record.volumeMode == 1 && header.archivePath[0] && header.archiveName[0]) {
+        std::memcpy(task->record.archivePath, header.archivePath, TextSize);
+        std::memcpy(task->record.archiveName, header.archiveName, TextSize);
+    }
+    task->taskFile = file;
+    return 0;
+}
+
+int update(DiskTask *task)
+{
+    unsigned char header[RecordSize];
+    encodeCurrent(task, header);
+    FILE *file = task->taskFile;
+    if (!file)
+        return -1;
+    size_t written = 0;
+    if (fseek(file, 0, SEEK_SET) == 0)
+        written = fwrite(header, 1, RecordSize, file);
+    // No fdatasync: the file this record counts is on the disk already, so a record lost with
+    // the power only makes a resume copy that file again.
+    if (written != RecordSize || fflush(file) != 0) {
+        printf("fwrite disk task file error: %s\n", std::strerror(errno));
+        printf("update %s disk task file error ret=%d.\n", task->record.taskFilePath, int(written));
+        return -1;
+    }
+    return 0;
+}
+
+void close(DiskTask *task)
+{
+    if (task->taskFile)
+        fclose(task->taskFile);
+    task->taskFile = nullptr;
+}
+
+} // namespace TaskFile

@@ -1,0 +1,203 @@
+#include "zipverify.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <xxhash.h>
+#include <zlib.h>
+
+#include "byteorder.h"
+#include "syncio.h"
+#include "zipcrypto.h"
+#include "zipvolume.h"
+
+namespace ZipVerify {
+
+namespace {
+
+constexpr uint32_t DirectorySignature = 0x02014b50;
+constexpr uint32_t LocalSignature = 0x04034b50;
+constexpr size_t DirectoryRecord = 46;
+constexpr size_t LocalRecord = 30;
+
+// Sizes and offset that do not fit 32 bits are in the ZIP64 extra field, in this order.
+bool applyZip64(const unsigned char *extra, size_t length, Entry *entry, bool bigSize,
+                bool bigCompressed, bool bigOffset)
+{
+    size_t at = 0;
+    while (at + 4 <= length) {
+        const uint16_t id = ByteOrder::getLe16(extra + at);
+        const uint16_t size = ByteOrder::getLe16(extra + at + 2);
+        if (size > length - at - 4)
+            return false;
+        if (id == 0x0001) {
+            const unsigned char *p = extra + at + 4;
+            size_t left = size;
+            for (auto [big, field] : {std::pair{bigSize, &entry->size},
+                                      std::pair{bigCompressed, &entry->compressedSize},
+                                      std::pair{bigOffset, &entry->localHeader}}) {
+                if (!big)
+                    continue;
+                if (left < 8)
+                    return false;
+                *field = ByteOrder::getLe64(p);
+                p += 8;
+                left -= 8;
+            }
+            return true;
+        }
+        at += 4 + size;
+    }
+    return !(bigSize || bigCompressed || bigOffset);
+}
+
+struct FileCloser
+{
+    int fd;
+    ~FileCloser() { ::close(fd); }
+};
+
+bool readAt(int fd, uint64_t offset, unsigned char *data, size_t size)
+{
+    return ::pread(fd, data, size, off_t(offset)) == ssize_t(size);
+}
+
+} // namespace
+
+int lastEntry(const unsigned char *directory, size_t length, Entry *entry)
+{
+    size_t at = 0;
+    bool found = false;
+    while (at + DirectoryRecord <= length) {
+        const unsigned char *r = directory + at;
+        if (ByteOrder::getLe32(r) != DirectorySignature)
+            break;
+        const size_t nameLength = ByteOrder::getLe16(r + 28);
+        const size_t extraLength = ByteOrder::getLe16(r + 30);
+        const size_t commentLength = ByteOrder::getLe16(r + 32);
+        const size_t recordLength = DirectoryRecord + nameLength + extraLength + commentLength;
+        if (recordLength > length - at)
+            return -1;
+        Entry e;
+        e.flags = ByteOrder::getLe16(r + 8);
+        e.method = ByteOrder::getLe16(r + 10);
+        e.crc = ByteOrder::getLe32(r + 16);
+        e.compressedSize = ByteOrder::getLe32(r + 20);
+        e.size = ByteOrder::getLe32(r + 24);
+        e.localHeader = ByteOrder::getLe32(r + 42);
+        e.name.assign(reinterpret_cast<const char *>(r + DirectoryRecord), nameLength);
+        if (!applyZip64(r + DirectoryRecord + nameLength, extraLength, &e,
+                        e.size == 0xFFFFFFFFu, e.compressedSize == 0xFFFFFFFFu,
+                        e.localHeader == 0xFFFFFFFFu))
+            return -1;
+        *entry = e;
+        found = true;
+        at += recordLength;
+    }
+    return found ? 0 : -1;
+}
+
+int lastEntryHash(const std::string &archive, const std::string &name, const char *password,
+                  uint64_t *hash)
+{
+    const int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    FileCloser closer {fd};
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return -1;
+    const uint64_t fileSize = uint64_t(st.st_size);
+    std::vector<unsigned char> tail(size_t(std::min<uint64_t>(fileSize, 0xFFFF + 22 + 20 + 56)));
+    uint64_t directory = 0;
+    if (!readAt(fd, fileSize - tail.size(), tail.data(), tail.size())
+        || ZipVolume::findCentralDirectory(tail.data(), tail.size(), fileSize, &directory) != 0
+        || fileSize - directory > (64u << 20))
+        return -1;
+    std::vector<unsigned char> records(size_t(fileSize - directory));
+    Entry entry;
+    if (!readAt(fd, directory, records.data(), records.size())
+        || lastEntry(records.data(), records.size(), &entry) != 0 || entry.name != name)
+        return -1;
+    unsigned char local[LocalRecord];
+    if (!readAt(fd, entry.localHeader, local, sizeof local)
+        || ByteOrder::getLe32(local) != LocalSignature)
+        return -1;
+    uint64_t at = entry.localHeader + LocalRecord + ByteOrder::getLe16(local + 26)
+                  + ByteOrder::getLe16(local + 28);
+    uint64_t left = entry.compressedSize;
+    if (at > directory || left > directory - at)
+        return -1;
+    const bool encrypted = entry.flags & 1;
+    if (encrypted != (password != nullptr) || (entry.method != 8 && entry.method != 0))
+        return -1;
+    std::unique_ptr<ZipCrypto> crypto;
+    if (encrypted) {
+        unsigned char header[ZipCrypto::HeaderSize];
+        if (left < sizeof header || !readAt(fd, at, header, sizeof header))
+            return -1;
+        crypto = std::make_unique<ZipCrypto>(password);
+        crypto->decrypt(header, sizeof header);
+        if (header[ZipCrypto::HeaderSize - 1] != uint8_t(entry.crc >> 24))
+            return -1;
+        at += sizeof header;
+        left -= sizeof header;
+    }
+    z_stream stream {};
+    if (entry.method == 8 && inflateInit2(&stream, -MAX_WBITS) != Z_OK)
+        return -1;
+    XXH64_state_t *state = XXH64_createState();
+    XXH64_reset(state, 0);
+    std::vector<unsigned char> chunk(1 << 20);
+    std::vector<unsigned char> plain(1 << 20);
+    uLong crc = crc32(0, nullptr, 0);
+    uint64_t size = 0;
+    int inflated = entry.method == 8 ? Z_OK : Z_STREAM_END;
+    bool ok = true;
+    const auto take = [&](const unsigned char *data, size_t n) {
+        XXH64_update(state, data, n);
+        crc = crc32_z(crc, data, n);
+        size += n;
+    };
+    while (ok && left > 0) {
+        const size_t n = size_t(std::min<uint64_t>(left, chunk.size()));
+        const ssize_t got = ::pread(fd, chunk.data(), n, off_t(at));
+        if (got <= 0) {
+            ok = false;
+            break;
+        }
+        at += uint64_t(got);
+        left -= uint64_t(got);
+        if (crypto)
+            crypto->decrypt(chunk.data(), size_t(got));
+        if (entry.method == 0) {
+            take(chunk.data(), size_t(got));
+            continue;
+        }
+        stream.next_in = chunk.data();
+        stream.avail_in = uInt(got);
+        while (stream.avail_in > 0 && inflated == Z_OK) {
+            stream.next_out = plain.data();
+            stream.avail_out = uInt(plain.size());
+            inflated = inflate(&stream, Z_NO_FLUSH);
+            if (inflated != Z_OK && inflated != Z_STREAM_END)
+                ok = false;
+            take(plain.data(), plain.size() - stream.avail_out);
+        }
+        if (inflated == Z_STREAM_END && (stream.avail_in > 0 || left > 0))
+            ok = false; // data after the end of the deflate stream
+    }
+    if (entry.method == 8)
+        inflateEnd(&stream);
+    *hash = XXH64_digest(state);
+    XXH64_freeState(state);
+    ok = ok && inflated == Z_STREAM_END && crc == entry.crc && size == entry.size;
+    return ok ? 0 : -1;
+}
+
+} // namespace ZipVerify

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Reads an archive's last entry back from the disk for the engine's verification. The entry is
+// found and read here rather than through the zip library's reader, which loses the 64-bit
+// sizes and offsets of entries beyond 4 GB.
+namespace ZipVerify {
+
+// What the central directory says about one entry.
+struct Entry
+{
+    std::string name;
+    uint16_t flags = 0;
+    uint16_t method = 0;
+    uint32_t crc = 0;
+    uint64_t compressedSize = 0;
+    uint64_t size = 0;
+    uint64_t localHeader = 0;
+};
+
+// The last entry of a central directory of length bytes; -1 when the records do not parse.
+int lastEntry(const unsigned char *directory, size_t length, Entry *entry);
+
+// XXH64 of the last entry's data, read from the disk (cached pages dropped first); -1 when the
+// archive does not read, the last entry is not called name, or its CRC or size do not match.
+int lastEntryHash(const std::string &archive, const std::string &name, const char *password,
+                  uint64_t *hash);
+
+} // namespace ZipVerify

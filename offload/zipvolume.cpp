@@ -1,0 +1,446 @@
+#include "zipvolume.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include <fcntl.h>
+#include <minizip/zip.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <xxhash.h>
+#include <zlib.h>
+
+#include "byteorder.h"
+#include "checksumlist.h"
+#include "copyengine.h"
+#include "enginefile.h"
+#include "faultpoints.h"
+#include "syncio.h"
+#include "zipentrywriter.h"
+#include "zipverify.h"
+
+using EngineFile::Source;
+
+namespace ZipVolume {
+
+namespace {
+
+constexpr size_t ChunkSize = 1u << 20;
+constexpr uint32_t EndSignature = 0x06054b50;
+constexpr uint32_t Zip64LocatorSignature = 0x07064b50;
+constexpr uint32_t Zip64EndSignature = 0x06064b50;
+constexpr size_t EndSize = 22;
+constexpr size_t Zip64LocatorSize = 20;
+constexpr size_t Zip64EndSize = 56;
+constexpr size_t TailWindow = 0xFFFF + EndSize + Zip64LocatorSize + Zip64EndSize;
+constexpr char JournalMagic[4] = {'V', '7', 'Z', 'J'};
+constexpr size_t JournalHeader = 4 + 4 + 8 + 256;
+
+std::string journalPath(const DiskTask *task)
+{
+    return std::string(task->record.taskFilePath) + ".tail";
+}
+
+long long fileSize(const std::string &path)
+{
+    struct stat st = {};
+    if (::stat(path.c_str(), &st) != 0)
+        return -1;
+    return st.st_size;
+}
+
+int readTail(const std::string &path, std::vector<unsigned char> *tail, uint64_t *size)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st = {};
+    int result = -1;
+    if (::fstat(fd, &st) == 0) {
+        *size = uint64_t(st.st_size);
+        const size_t length = size_t(std::min<uint64_t>(*size, TailWindow));
+        tail->resize(length);
+        if (::pread(fd, tail->data(), length, off_t(*size - length)) == ssize_t(length))
+            result = 0;
+    }
+    ::close(fd);
+    return result;
+}
+
+// The journal: magic, files done, central directory offset, archive name, then the tail bytes.
+int saveJournal(DiskTask *task)
+{
+    std::vector<unsigned char> tail;
+    uint64_t size = 0;
+    uint64_t offset = 0;
+    if (readTail(task->record.archivePath, &tail, &size) != 0 ||
+        findCentralDirectory(tail.data(), tail.size(), size, &offset) != 0)
+        return -1;
+    const int fd = ::open(task->record.archivePath, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    std::string text(JournalHeader + size_t(size - offset), '\0');
+    unsigned char *p = reinterpret_cast<unsigned char *>(&text[0]);
+    std::memcpy(p, JournalMagic, 4);
+    ByteOrder::putLe32(p + 4, uint32_t(task->filesDone.load()));
+    ByteOrder::putLe64(p + 8, offset);
+    std::memcpy(p + 16, task->record.archiveName, 256);
+    const ssize_t got = ::pread(fd, p + JournalHeader, size_t(size - offset), off_t(offset));
+    ::close(fd);
+    if (got != ssize_t(size - offset))
+        return -1;
+    // Written over the last journal in place with a hash at its end (one flush per file, not a
+    // rename and a folder flush as well): a journal cut short by a crash fails its hash and is
+    // ignored, rightly, as the archive was not touched yet.
+    unsigned char hash[8];
+    ByteOrder::putLe64(hash, XXH64(text.data(), text.size(), 0));
+    text.append(reinterpret_cast<const char *>(hash), sizeof hash);
+    const std::string path = journalPath(task);
+    const bool existed = fileSize(path) >= 0;
+    const int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (out < 0)
+        return -1;
+    const bool ok = ::pwrite(out, text.data(), text.size(), 0) == ssize_t(text.size()) &&
+                    ::ftruncate(out, off_t(text.size())) == 0 && ::fdatasync(out) == 0;
+    ::close(out);
+    if (ok && !existed)
+        SyncIo::syncFolder(SyncIo::parentOf(path));
+    return ok ? 0 : -1;
+}
+
+struct Entry
+{
+    std::string name;
+    std::string archive;
+    bool created = false;
+};
+
+void localDosTime(time_t when, zip_fileinfo *info)
+{
+    std::memset(info, 0, sizeof *info);
+    struct tm local = {};
+    localtime_r(&when, &local);
+    info->tmz_date.tm_sec = uInt(local.tm_sec);
+    info->tmz_date.tm_min = uInt(local.tm_min);
+    info->tmz_date.tm_hour = uInt(local.tm_hour);
+    info->tmz_date.tm_mday = uInt(local.tm_mday);
+    info->tmz_date.tm_mon = uInt(local.tm_mon);
+    info->tmz_date.tm_year = uInt(local.tm_year + 1900);
+}
+
+// Puts the archive back as it was before this entry.
+void rollBack(DiskTask *task, const Entry &entry)
+{
+    if (entry.created)
+        ::unlink(entry.archive.c_str());
+    else
+        recover(task);
+}
+
+// Writes the entry; hash receives XXH64 of the bytes stored.
+int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
+               std::vector<unsigned char> *held, bool *heldValid)
+{
+    const char *path = taskEntry(task, index);
+    Source source;
+    EngineFile::open(&source, path);
+    if (source.fd < 0) {
+        EngineFile::fail(task, "open %s file error: %s.", path, std::strerror(source.error));
+        return EngineFile::Failed;
+    }
+    FaultPoints::hit(task, index, "opened", path);
+    const bool password = task->record.passwordFlag != 0;
+    const uint64_t size = uint64_t(source.info.st_size);
+    uLong crc = crc32(0, nullptr, 0);
+    *heldValid = false;
+    if (EngineFile::holdInMemory(task, source)) {
+        uint64_t sourceHash = 0;
+        if (EngineFile::readWhole(task, &source, held, &sourceHash) != 0) {
+            EngineFile::fail(task, "read %s file error: %s.", path, std::strerror(source.error));
+            return EngineFile::Failed;
+        }
+        *heldValid = true;
+        std::vector<unsigned char> header;
+        size_t replaced = 0;
+        const std::string target = entry.archive + '/' + entry.name;
+        if (task->step.tag &&
+            task->step.tag(task->step.context, task->record.camera, index, target.c_str(),
+                           held->data(), held->size(), &header, &replaced) == 1 &&
+            replaced <= held->size()) {
+            header.insert(header.end(), held->begin() + std::ptrdiff_t(replaced), held->end());
+            held->swap(header);
+        }
+        crc = crc32_z(crc, held->data(), held->size());
+    } else if (password) {
+        // The traditional encryption header needs the CRC before the first byte is stored.
+        if (task->buffer.size() < ChunkSize)
+            task->buffer.resize(ChunkSize);
+        ssize_t got;
+        while ((got = SyncIo::readSome(source.fd, task->buffer.data(), ChunkSize)) > 0)
+            crc = crc32_z(crc, task->buffer.data(), size_t(got));
+        if (got < 0 || ::lseek(source.fd, 0, SEEK_SET) != 0) {
+            EngineFile::fail(task, "read %s file error: %s.", path, std::strerror(errno));
+            return EngineFile::Failed;
+        }
+    }
+
+    zlib_filefunc64_def io;
+    fill_fopen64_filefunc(&io);
+    zipFile zip =
+        zipOpen2_64(entry.archive.c_str(),
+                    entry.created ? APPEND_STATUS_CREATE : APPEND_STATUS_ADDINZIP, nullptr, &io);
+    if (!zip) {
+        EngineFile::fail(task, "zip %s file error: cannot open %s: %s.", path,
+                         entry.archive.c_str(), std::strerror(errno));
+        return EngineFile::Failed;
+    }
+    zip_fileinfo info;
+    localDosTime(source.info.st_mtime, &info);
+    ZipEntryWriter writer(zip);
+    // The zip library writes through its own stream; a second descriptor lets the disk start
+    // on the entry while it is still being written, so the final flush has little left.
+    const int kick = ::open(entry.archive.c_str(), O_RDONLY | O_CLOEXEC);
+    const auto startWriteBack = [kick] {
+        if (kick >= 0)
+            ::sync_file_range(kick, 0, 0, SYNC_FILE_RANGE_WRITE);
+    };
+    int status = writer.open(entry.name.c_str(), &info, password ? task->record.password : nullptr,
+                             uint32_t(crc), size >= 0xFFFFFFFFull);
+    int result = EngineFile::Done;
+    uint64_t stored = 0;
+    uLong storedCrc = crc32(0, nullptr, 0);
+    XXH64_state_t *state = XXH64_createState();
+    XXH64_reset(state, 0);
+    if (status == ZIP_OK && *heldValid) {
+        for (size_t at = 0; at < held->size() && status == ZIP_OK; at += ChunkSize) {
+            const size_t n = std::min(ChunkSize, held->size() - at);
+            status = writer.write(held->data() + at, n);
+            startWriteBack();
+        }
+        XXH64_update(state, held->data(), held->size());
+        stored = held->size();
+        storedCrc = crc;
+    } else if (status == ZIP_OK) {
+        if (task->buffer.size() < ChunkSize)
+            task->buffer.resize(ChunkSize);
+        for (;;) {
+            if (!task->running.load()) {
+                result = EngineFile::Paused;
+                break;
+            }
+            const ssize_t got = SyncIo::readSome(source.fd, task->buffer.data(), ChunkSize);
+            if (got < 0) {
+                EngineFile::fail(task, "read %s file error: %s.", path, std::strerror(errno));
+                result = EngineFile::Failed;
+                break;
+            }
+            if (got == 0)
+                break;
+            XXH64_update(state, task->buffer.data(), size_t(got));
+            storedCrc = crc32_z(storedCrc, task->buffer.data(), size_t(got));
+            stored += uint64_t(got);
+            status = writer.write(task->buffer.data(), size_t(got));
+            startWriteBack();
+            if (status != ZIP_OK)
+                break;
+        }
+        if (result == EngineFile::Done && password && storedCrc != crc) {
+            EngineFile::fail(task, "read %s file error: it changed while it was read.", path);
+            result = EngineFile::Failed;
+        }
+    }
+    *hash = XXH64_digest(state);
+    XXH64_freeState(state);
+    const int writeErrno = errno;
+    if (status == ZIP_OK && result == EngineFile::Done)
+        status = writer.close(stored, uint32_t(storedCrc));
+    const int closeStatus = zipClose(zip, nullptr);
+    if (kick >= 0)
+        ::close(kick);
+    if (result == EngineFile::Done && (status != ZIP_OK || closeStatus != ZIP_OK)) {
+        EngineFile::fail(task, "zip %s file error: %s.", path,
+                         std::strerror(writeErrno ? writeErrno : errno));
+        result = EngineFile::Failed;
+    }
+    if (result == EngineFile::Done) {
+        const int fd = ::open(entry.archive.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 || ::fdatasync(fd) != 0) {
+            EngineFile::fail(task, "zip %s file error: %s.", path, std::strerror(errno));
+            result = EngineFile::Failed;
+        }
+        if (fd >= 0)
+            ::close(fd);
+    }
+    return result;
+}
+
+} // namespace
+
+std::string nextName(const char *currentName)
+{
+    const char *k = std::strrchr(currentName, 'k');
+    const int number = k ? std::atoi(k + 1) : 0;
+    char name[64];
+    std::snprintf(name, sizeof name, "%s%d%s", "pack", number + 1, ".zip");
+    return name;
+}
+
+int findCentralDirectory(const unsigned char *tail, size_t length, uint64_t fileSize,
+                         uint64_t *offset)
+{
+    if (length < EndSize || fileSize < length)
+        return -1;
+    const uint64_t base = fileSize - length;
+    for (size_t at = length - EndSize + 1; at-- > 0;) {
+        const unsigned char *end = tail + at;
+        if (ByteOrder::getLe32(end) != EndSignature)
+            continue;
+        if (at + EndSize + ByteOrder::getLe16(end + 20) != length)
+            continue;
+        uint64_t directory = ByteOrder::getLe32(end + 16);
+        const uint64_t directorySize = ByteOrder::getLe32(end + 12);
+        if (directory == 0xFFFFFFFFu) {
+            if (at < Zip64LocatorSize)
+                return -1;
+            const unsigned char *locator = end - Zip64LocatorSize;
+            if (ByteOrder::getLe32(locator) != Zip64LocatorSignature)
+                return -1;
+            const uint64_t record = ByteOrder::getLe64(locator + 8);
+            if (record < base || record - base > length - Zip64EndSize)
+                return -1;
+            const unsigned char *end64 = tail + (record - base);
+            if (ByteOrder::getLe32(end64) != Zip64EndSignature)
+                return -1;
+            directory = ByteOrder::getLe64(end64 + 48);
+            if (directory > record)
+                return -1;
+        } else if (directory + directorySize > base + at) {
+            return -1;
+        }
+        *offset = directory;
+        return 0;
+    }
+    return -1;
+}
+
+int recover(DiskTask *task)
+{
+    FILE *journal = std::fopen(journalPath(task).c_str(), "rb");
+    if (!journal)
+        return 0;
+    std::vector<unsigned char> bytes;
+    unsigned char chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, journal)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    std::fclose(journal);
+    const bool usable = bytes.size() >= JournalHeader + 8 &&
+                        std::memcmp(bytes.data(), JournalMagic, 4) == 0 &&
+                        XXH64(bytes.data(), bytes.size() - 8, 0) ==
+                            ByteOrder::getLe64(bytes.data() + bytes.size() - 8);
+    const unsigned char *header = bytes.data();
+    if (!usable || int(ByteOrder::getLe32(header + 4)) != task->filesDone.load() ||
+        std::strncmp(reinterpret_cast<const char *>(header + 16), task->record.archiveName, 256) !=
+            0)
+        return 0; // the archive is as the last counted file left it
+    const std::vector<unsigned char> tail(bytes.begin() + JournalHeader, bytes.end() - 8);
+    const uint64_t offset = ByteOrder::getLe64(header + 8);
+    const long long size = fileSize(task->record.archivePath);
+    if (size < 0 || uint64_t(size) < offset)
+        return -1;
+    const int fd = ::open(task->record.archivePath, O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    const bool ok = ::ftruncate(fd, off_t(offset)) == 0 && ::lseek(fd, 0, SEEK_END) >= 0 &&
+                    SyncIo::writeAll(fd, tail.data(), tail.size()) == 0 && ::fdatasync(fd) == 0;
+    ::close(fd);
+    return ok ? 0 : -1;
+}
+
+int pack(DiskTask *task, int index)
+{
+    FaultPoints::hit(task, index, "start", taskEntry(task, index));
+    if (!task->running.load())
+        return EngineFile::Paused;
+    Entry entry;
+    entry.name = EngineFile::relativePath(task, index);
+    entry.archive = task->record.archivePath;
+    std::string name = task->record.archiveName;
+    const long long size = fileSize(entry.archive);
+    const std::string folder = task->record.destination;
+    if (task->filesDone.load() == 0 || size < 0) {
+        entry.created = true;
+    } else if (double(size) >= task->record.volumeSize * 1048576.0) {
+        // The current archive is full and final: list it, then start the next one.
+        uint64_t hash = 0;
+        const std::string full = entry.archive.substr(entry.archive.find_last_of('/') + 1);
+        if (ChecksumList::hashFile(entry.archive, &hash) != 0 ||
+            ChecksumList::set(folder, full, hash) != 0) {
+            EngineFile::fail(task, "write checksum of %s error: %s.", entry.archive.c_str(),
+                             std::strerror(errno));
+            return EngineFile::Failed;
+        }
+        name = nextName(name.c_str());
+        entry.archive = std::string(task->record.archivePrefix) + name;
+        entry.created = true;
+    } else if (saveJournal(task) != 0) {
+        EngineFile::fail(task, "zip %s file error: cannot read the archive %s.",
+                         taskEntry(task, index), entry.archive.c_str());
+        return EngineFile::Failed;
+    }
+    std::vector<unsigned char> held;
+    bool heldValid = false;
+    int result = EngineFile::Failed;
+    // An archive that reads back different is put back and written once more, then it fails.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        uint64_t hash = 0;
+        result = writeEntry(task, index, entry, &hash, &held, &heldValid);
+        if (result != EngineFile::Done) {
+            rollBack(task, entry);
+            return result;
+        }
+        FaultPoints::hit(task, index, "written", entry.archive.c_str());
+        if (!task->verify)
+            break;
+        uint64_t stored = 0;
+        const char *password = task->record.passwordFlag ? task->record.password : nullptr;
+        if (ZipVerify::lastEntryHash(entry.archive, entry.name, password, &stored) == 0 &&
+            stored == hash)
+            break;
+        EngineFile::fail(task, "verify %s file error: the archive %s reads back different.",
+                         taskEntry(task, index), entry.archive.c_str());
+        result = EngineFile::Failed;
+        rollBack(task, entry);
+    }
+    if (result != EngineFile::Done)
+        return result;
+    FaultPoints::hit(task, index, "verified", entry.archive.c_str());
+    if (entry.created) {
+        taskRecordSetText(task->record.archivePath, entry.archive.c_str());
+        taskRecordSetText(task->record.archiveName, name.c_str());
+    }
+    task->bytesDone = uint64_t(std::max(0ll, fileSize(entry.archive)));
+    if (task->step.filed)
+        task->step.filed(task->step.context, task->record.camera, index,
+                         (entry.archive + '/' + entry.name).c_str(),
+                         heldValid ? held.data() : nullptr, heldValid ? held.size() : 0);
+    FaultPoints::hit(task, index, "listed", entry.archive.c_str());
+    task->error[0] = 0;
+    return EngineFile::Done;
+}
+
+int finish(DiskTask *task)
+{
+    uint64_t hash = 0;
+    const std::string archive = task->record.archivePath;
+    if (ChecksumList::hashFile(archive, &hash) != 0)
+        return -1;
+    return ChecksumList::set(task->record.destination,
+                             archive.substr(archive.find_last_of('/') + 1), hash);
+}
+
+} // namespace ZipVolume

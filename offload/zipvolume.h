@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct DiskTask;
+
+// Volume mode: the photos of a camera go into "pack1.zip", "pack2.zip", ... in its folder.
+// An archive grows by appending; before each append the tail of the archive (central directory
+// and end records) is saved in a journal beside the task file, so that an append cut short by
+// a crash is undone on resume and no photo already counted is lost with the archive.
+namespace ZipVolume {
+
+// "pack1" or "pack2.zip" -> "pack2.zip" / "pack3.zip": the number after the last "k", plus one.
+std::string nextName(const char *currentName);
+
+// Offset of the central directory from the last bytes of an archive (tail holds the final
+// length bytes of a file of fileSize bytes). -1 when they hold no valid end record.
+int findCentralDirectory(const unsigned char *tail, size_t length, uint64_t fileSize,
+                         uint64_t *offset);
+
+// Adds entry index to the current archive (starting a new volume when it has reached the
+// volume size). EngineFile::Done, Failed or Paused; the archive is unchanged unless Done.
+int pack(DiskTask *task, int index);
+
+// Undoes an append that a crash interrupted; called when a task is loaded. 0 when the current
+// archive is usable (or there is none yet).
+int recover(DiskTask *task);
+
+// The last archive is complete: its line goes into the checksum list.
+int finish(DiskTask *task);
+
+} // namespace ZipVolume

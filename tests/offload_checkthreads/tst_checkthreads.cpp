@@ -1,0 +1,171 @@
+// The one-shot space threads: folder size, free space of the target, the five cards.
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "caltulatethread.h"
+#include "checksavethread.h"
+#include "checkv7thread.h"
+
+namespace {
+
+void writeFile(const QString &path, qint64 size)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.resize(size));
+}
+
+// Free bytes of the volume as `stat -f` reports them (all free blocks, not the user's share).
+qint64 statFreeBytes(const QString &path)
+{
+    QProcess process;
+    process.start(QStringLiteral("stat"),
+                  {QStringLiteral("-f"), QStringLiteral("-c"), QStringLiteral("%f %S"), path});
+    process.waitForFinished();
+    const QList<QByteArray> parts = process.readAll().trimmed().split(' ');
+    return parts.size() == 2 ? parts[0].toLongLong() * parts[1].toLongLong() : -1;
+}
+
+} // namespace
+
+class TestCheckThreads : public QObject
+{
+    Q_OBJECT
+private slots:
+    void folderSize_data();
+    void folderSize();
+    void sharedTotal();
+    void freeSpace();
+    void cards_data();
+    void cards();
+};
+
+void TestCheckThreads::folderSize_data()
+{
+    QTest::addColumn<QList<qint64>>("topSizes");
+    QTest::addColumn<qint64>("subFolderSize");
+    QTest::addColumn<qint64>("mib");
+    QTest::newRow("700 KiB is 0 MiB") << QList<qint64>{700 * 1024} << qint64(0) << qint64(0);
+    QTest::newRow("just under 1 MiB") << QList<qint64>{1048575} << qint64(0) << qint64(0);
+    QTest::newRow("two halves make 1") << QList<qint64>{524288, 524288} << qint64(0) << qint64(1);
+    QTest::newRow("sub-folder not counted")
+        << QList<qint64>{3 * 1048576 + 5} << qint64(8 * 1048576) << qint64(3);
+    QTest::newRow("empty folder") << QList<qint64>{} << qint64(0) << qint64(0);
+}
+
+void TestCheckThreads::folderSize()
+{
+    QFETCH(QList<qint64>, topSizes);
+    QFETCH(qint64, subFolderSize);
+    QFETCH(qint64, mib);
+    QTemporaryDir dir;
+    for (int i = 0; i < topSizes.size(); ++i)
+        writeFile(dir.filePath(QStringLiteral("f%1.JPG").arg(i)), topSizes[i]);
+    writeFile(dir.filePath(QStringLiteral(".hidden")), 5 * 1048576);
+    if (subFolderSize)
+        writeFile(dir.filePath(QStringLiteral("sub/big.JPG")), subFolderSize);
+    QCOMPARE(CaltulateThread::folderSizeMiB(dir.path()), mib);
+}
+
+void TestCheckThreads::sharedTotal()
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath(QStringLiteral("a/one.bin")), 2 * 1048576);
+    writeFile(dir.filePath(QStringLiteral("b/one.bin")), 3 * 1048576);
+    FolderSizeTotal total;
+    total.add(1);
+    QList<CaltulateThread *> threads;
+    // Five folders at once, two of them twice, one that does not exist.
+    for (const char *folder : {"a", "b", "a", "b", "missing"})
+        threads << new CaltulateThread(dir.filePath(QLatin1String(folder)), &total, this);
+    for (CaltulateThread *thread : threads)
+        thread->start();
+    for (CaltulateThread *thread : threads)
+        QVERIFY(thread->wait(30000));
+    QCOMPARE(total.value(), qint64(1 + 2 + 3 + 2 + 3));
+    qDeleteAll(threads);
+}
+
+void TestCheckThreads::freeSpace()
+{
+    QTemporaryDir dir;
+    CheckSaveThread thread(dir.path());
+    QSignalSpy spy(&thread, &CheckSaveThread::freeSpace);
+    thread.start();
+    QVERIFY(thread.wait(30000));
+    QCOMPARE(spy.count(), 1);
+    const qint64 expected = statFreeBytes(dir.path()) / 1048576;
+    // Other writers on the same disk may move the figure a little between the two readings.
+    QVERIFY2(qAbs(thread.freeMiB() - expected) <= 64,
+             qPrintable(QStringLiteral("%1 vs %2").arg(thread.freeMiB()).arg(expected)));
+    QCOMPARE(spy.at(0).at(0).toLongLong(), thread.freeMiB());
+
+    CheckSaveThread missing(dir.filePath(QStringLiteral("not/there")));
+    missing.start();
+    QVERIFY(missing.wait(30000));
+    QCOMPARE(missing.freeMiB(), qint64(0));
+    QVERIFY(CheckSaveThread::diskSpaceGiB(dir.path(), true) >=
+            CheckSaveThread::diskSpaceGiB(dir.path(), false));
+}
+
+void TestCheckThreads::cards_data()
+{
+    QTest::addColumn<QStringList>("paths"); // "tmp" = an existing folder
+    QTest::addColumn<bool>("present");
+    QTest::addColumn<QList<bool>>("measured");
+    QTest::newRow("no card") << QStringList(5) << false << QList<bool>(5, false);
+    QTest::newRow("one card") << QStringList({"", "", "tmp", "", ""}) << true
+                              << QList<bool>{false, false, true, false, false};
+    QTest::newRow("gone card still counts as present")
+        << QStringList({"/nonexistent/card", "", "", "", ""}) << true << QList<bool>(5, false);
+    QTest::newRow("five cards") << QStringList(5, QStringLiteral("tmp")) << true
+                                << QList<bool>(5, true);
+}
+
+void TestCheckThreads::cards()
+{
+    QFETCH(QStringList, paths);
+    QFETCH(bool, present);
+    QFETCH(QList<bool>, measured);
+    QTemporaryDir dir;
+    for (QString &path : paths) {
+        if (path == QLatin1String("tmp"))
+            path = dir.path();
+    }
+    volatile bool cardsPresent = !present;
+    CheckV7Thread thread(paths);
+    thread.setPresenceFlag(&cardsPresent);
+    QStringList order;
+    QList<QPair<double, double>> figures(5, {-1, -1});
+    connect(
+        &thread, &CheckV7Thread::cardStorage, this,
+        [&](int position, double freeGiB, double totalGiB) {
+            figures[position] = {freeGiB, totalGiB};
+        },
+        Qt::DirectConnection);
+    connect(
+        &thread, &CheckV7Thread::storageRefresh, this, [&] { order << QStringLiteral("refresh"); },
+        Qt::DirectConnection);
+    connect(
+        &thread, &CheckV7Thread::upgrade, this, [&] { order << QStringLiteral("upgrade"); },
+        Qt::DirectConnection);
+    connect(
+        &thread, &CheckV7Thread::popui, this, [&] { order << QStringLiteral("popui"); },
+        Qt::DirectConnection);
+    thread.start();
+    QVERIFY(thread.wait(30000));
+    QCOMPARE(bool(cardsPresent), present);
+    QCOMPARE(order, present ? QStringList({"refresh", "upgrade"}) : QStringList({"popui"}));
+    for (int i = 0; i < 5; ++i) {
+        if (measured[i]) {
+            QVERIFY(figures[i].second > 0 && figures[i].first <= figures[i].second);
+        } else {
+            QCOMPARE(figures[i].first, 0.0);
+            QCOMPARE(figures[i].second, 0.0);
+        }
+    }
+}
+
+QTEST_GUILESS_MAIN(TestCheckThreads)
+#include "tst_checkthreads.moc"

@@ -1,0 +1,503 @@
+// v7tool offload under faults: killed at every step of a file and resumed, killed from
+// outside, paused by SIGINT, a card pulled, the target disk full. Every time the end state
+// must be the cards' files exactly, verified, none missing, none doubled, nothing partial.
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include "offloadfixture.h"
+
+using namespace OffloadFixture;
+
+namespace {
+
+const char *const Cams[5] = {"Center", "Left", "Right", "Front", "Back"};
+const char *const Options[5] = {"--center", "--left", "--right", "--front", "--back"};
+const char *const Logs[5] = {"center.log", "left.log", "right.log", "front.log", "back.log"};
+constexpr int PhotosPerCard = 12;
+
+struct Run
+{
+    int code = -1;
+    bool crashed = false;
+    QByteArray output;
+};
+
+// One offload: five cards, a target and a state folder of its own.
+struct Offload
+{
+    QTemporaryDir dir;
+    QString cards() const { return dir.filePath(QStringLiteral("cards")); }
+    QString card(int c) const { return cards() + QLatin1Char('/') + QLatin1String(Cams[c]); }
+    QString target() const { return dir.filePath(QStringLiteral("target")); }
+    QString state() const { return dir.filePath(QStringLiteral("state")); }
+
+    bool makeCards()
+    {
+        for (int c = 0; c < 5; ++c) {
+            if (!makeCard(card(c), PhotosPerCard, 5, c))
+                return false;
+        }
+        return QDir().mkpath(state());
+    }
+
+    QStringList startArguments(const QStringList &extra = {}) const
+    {
+        QStringList arguments = {QStringLiteral("offload")};
+        for (int c = 0; c < 5; ++c)
+            arguments << QLatin1String(Options[c]) << card(c);
+        arguments << QStringLiteral("--target") << target();
+        return arguments + extra;
+    }
+
+    QProcess *launch(const QStringList &arguments, const QByteArray &faults) const
+    {
+        auto *process = new QProcess;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("V7_STATE_DIR"), state());
+        if (faults.isEmpty())
+            env.remove(QStringLiteral("V7_OFFLOAD_FAULT"));
+        else
+            env.insert(QStringLiteral("V7_OFFLOAD_FAULT"), QString::fromLatin1(faults));
+        process->setProcessEnvironment(env);
+        process->setProcessChannelMode(QProcess::MergedChannels);
+        process->start(QStringLiteral(V7TOOL), arguments);
+        process->waitForStarted();
+        return process;
+    }
+
+    static Run finish(QProcess *process)
+    {
+        Run run;
+        process->waitForFinished(120000);
+        run.crashed = process->exitStatus() == QProcess::CrashExit;
+        run.code = process->exitCode();
+        run.output = process->readAll();
+        delete process;
+        return run;
+    }
+
+    Run tool(const QStringList &arguments, const QByteArray &faults = {}) const
+    {
+        return finish(launch(arguments, faults));
+    }
+
+    int filesDone(int c) const
+    {
+        const QByteArray record = fileBytes(state() + QLatin1Char('/') + QLatin1String(Logs[c]));
+        if (record.size() < 1844)
+            return -1;
+        const auto *p = reinterpret_cast<const unsigned char *>(record.constData() + 1840);
+        return int(p[0] | p[1] << 8 | p[2] << 16 | uint(p[3]) << 24);
+    }
+
+    void waitForDone(int c, int count) const
+    {
+        for (int i = 0; i < 6000 && filesDone(c) < count; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+};
+
+// Plain mode: every camera folder holds the card's files byte for byte plus the checksum list.
+void checkPlainTarget(const Offload &o)
+{
+    for (int c = 0; c < 5; ++c) {
+        const QString folder = o.target() + QLatin1Char('/') + QLatin1String(Cams[c]);
+        QStringList copied = filesBelow(folder);
+        QVERIFY2(copied.removeOne(QStringLiteral("checksums.xxh64")), qPrintable(folder));
+        QCOMPARE(copied, filesBelow(o.card(c)));
+        for (const QString &file : copied)
+            QVERIFY2(fileBytes(o.card(c) + QLatin1Char('/') + file) ==
+                         fileBytes(folder + QLatin1Char('/') + file),
+                     qPrintable(file));
+        QVERIFY(xxhsumPasses(folder));
+        QByteArray list = fileBytes(folder + QStringLiteral("/checksums.xxh64"));
+        QCOMPARE(list.count('\n'), qsizetype(copied.size()));
+    }
+}
+
+// Volume mode: the archives hold every card file once, pass unzip -t, and are listed.
+void checkVolumeTarget(const Offload &o)
+{
+    for (int c = 0; c < 5; ++c) {
+        const QString folder = o.target() + QLatin1Char('/') + QLatin1String(Cams[c]);
+        QStringList entries;
+        QStringList files = filesBelow(folder);
+        QVERIFY(files.removeOne(QStringLiteral("checksums.xxh64")));
+        for (const QString &archive : files) {
+            QVERIFY2(archive.startsWith(QLatin1String("pack")) &&
+                         archive.endsWith(QLatin1String(".zip")),
+                     qPrintable(archive));
+            QByteArray output;
+            QVERIFY2(runIn(folder, QStringLiteral("unzip"), {QStringLiteral("-tq"), archive},
+                           &output) == 0,
+                     output.constData());
+            runIn(folder, QStringLiteral("unzip"), {QStringLiteral("-Z1"), archive}, &output);
+            entries += QString::fromUtf8(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        }
+        entries.sort();
+        QCOMPARE(entries, filesBelow(o.card(c)));
+        QVERIFY(xxhsumPasses(folder));
+        QCOMPARE(fileBytes(folder + QStringLiteral("/checksums.xxh64")).count('\n'),
+                 qsizetype(files.size()));
+    }
+}
+
+bool isRoot()
+{
+    return ::geteuid() == 0;
+}
+
+// A tmpfs mounted for one test and unmounted whatever happens.
+struct TmpfsMount
+{
+    QString path;
+    bool mounted = false;
+    TmpfsMount(const QString &where, const QByteArray &options)
+        : path(where)
+    {
+        QDir().mkpath(path);
+        mounted = ::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", 0,
+                          options.constData()) == 0;
+    }
+    bool remount(const QByteArray &options)
+    {
+        return ::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", MS_REMOUNT,
+                       options.constData()) == 0;
+    }
+    void detach()
+    {
+        if (mounted)
+            ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
+        mounted = false;
+    }
+    ~TmpfsMount() { detach(); }
+};
+
+} // namespace
+
+class TestOffloadReliability : public QObject
+{
+    Q_OBJECT
+private slots:
+    void badArguments_data();
+    void badArguments();
+    void killedAtEachStep_data();
+    void killedAtEachStep();
+    void killedFromOutside();
+    void interruptThenResume();
+    void pulledCard();
+    void fullDisk();
+    void taggedSortiesAcrossResume();
+};
+
+void TestOffloadReliability::badArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("nothing") << QStringList();
+    QTest::newRow("no target") << QStringList({"--center", "."});
+    QTest::newRow("no camera") << QStringList({"--target", "/tmp/x"});
+    QTest::newRow("unknown option") << QStringList({"--center", ".", "--target", "x", "--fast"});
+    QTest::newRow("missing value") << QStringList({"--center", ".", "--target"});
+    QTest::newRow("bad unit") << QStringList(
+        {"--center", ".", "--target", "x", "--volume-size", "1", "--unit", "KB"});
+    QTest::newRow("negative size")
+        << QStringList({"--center", ".", "--target", "x", "--volume-size", "-1"});
+    QTest::newRow("password without volumes")
+        << QStringList({"--center", ".", "--target", "x", "--password", "p"});
+    QTest::newRow("card missing") << QStringList(
+        {"--center", "/nonexistent/card", "--target", "x"});
+    QTest::newRow("nothing to resume") << QStringList({"--resume"});
+}
+
+void TestOffloadReliability::badArguments()
+{
+    QFETCH(QStringList, arguments);
+    Offload o;
+    QDir().mkpath(o.state());
+    const Run run = o.tool(QStringList({QStringLiteral("offload")}) + arguments);
+    QVERIFY(!run.crashed);
+    QCOMPARE(run.code, 2);
+    QVERIFY2(!run.output.isEmpty(), "a reason is printed");
+}
+
+void TestOffloadReliability::killedAtEachStep_data()
+{
+    QTest::addColumn<QByteArray>("phase");
+    QTest::addColumn<bool>("volumes");
+    for (const char *phase : {"start", "opened", "written", "verified", "renamed", "listed"})
+        QTest::addRow("plain, %s", phase) << QByteArray(phase) << false;
+    for (const char *phase : {"opened", "written", "verified", "listed"})
+        QTest::addRow("volumes, %s", phase) << QByteArray(phase) << true;
+}
+
+void TestOffloadReliability::killedAtEachStep()
+{
+    QFETCH(QByteArray, phase);
+    QFETCH(bool, volumes);
+    Offload o;
+    QVERIFY(o.makeCards());
+    const QStringList extra =
+        volumes ? QStringList({"--volume-size", "0.03", "--unit", "MB"}) : QStringList();
+    // The file in hand when the process died does not count. In plain mode the engine writes
+    // two files ahead of the one it commits: dying while file n is read, n - 1 and n - 2 are
+    // not counted either.
+    const int behind = !volumes && (phase == "start" || phase == "opened") ? 2 : 0;
+    Run run = o.tool(o.startArguments(extra), "0:3:" + phase + ":kill");
+    QVERIFY2(run.crashed, run.output.constData());
+    QCOMPARE(o.filesDone(0), 3 - behind);
+
+    run = o.tool({QStringLiteral("offload"), QStringLiteral("--resume")}, "0:8:" + phase + ":kill");
+    QVERIFY2(run.crashed, run.output.constData());
+    QCOMPARE(o.filesDone(0), 8 - behind);
+
+    run = o.tool({QStringLiteral("offload"), QStringLiteral("--resume")});
+    QVERIFY2(!run.crashed && run.code == 0, run.output.constData());
+    QVERIFY(run.output.contains("complete: 60 files"));
+    // Progress: files done of total and speed per camera, and the time left.
+    QVERIFY2(QRegularExpression(QStringLiteral("Center 12/12 [0-9]+\\.[0-9] MB/s .*Back 12/12 "
+                                               "[0-9]+\\.[0-9] MB/s .*\\| about 0:00 left"))
+                 .match(QString::fromUtf8(run.output))
+                 .hasMatch(),
+             run.output.constData());
+    if (volumes)
+        checkVolumeTarget(o);
+    else
+        checkPlainTarget(o);
+    // Finished: nothing left to resume.
+    QCOMPARE(o.tool({QStringLiteral("offload"), QStringLiteral("--resume")}).code, 2);
+}
+
+void TestOffloadReliability::killedFromOutside()
+{
+    Offload o;
+    QVERIFY(o.makeCards());
+    // The centre camera holds at a file so that the process is surely alive when it is killed;
+    // the other cameras are wherever they are.
+    QProcess *process = o.launch(o.startArguments(), "0:4:written:wait");
+    o.waitForDone(0, 4);
+    QCOMPARE(o.filesDone(0), 4);
+    process->kill();
+    QVERIFY(Offload::finish(process).crashed);
+
+    process = o.launch({QStringLiteral("offload"), QStringLiteral("--resume")}, "0:9:written:wait");
+    o.waitForDone(0, 9);
+    QCOMPARE(o.filesDone(0), 9);
+    process->kill();
+    QVERIFY(Offload::finish(process).crashed);
+
+    const Run run = o.tool({QStringLiteral("offload"), QStringLiteral("--resume")});
+    QVERIFY2(run.code == 0, run.output.constData());
+    checkPlainTarget(o);
+}
+
+void TestOffloadReliability::interruptThenResume()
+{
+    Offload o;
+    QVERIFY(o.makeCards());
+    QProcess *process =
+        o.launch(o.startArguments({"--volume-size", "0.05", "--unit", "MB", "--password", "pw"}),
+                 "0:3:start:wait");
+    o.waitForDone(0, 3);
+    ::kill(pid_t(process->processId()), SIGINT);
+    Run run = Offload::finish(process);
+    QVERIFY(!run.crashed);
+    QCOMPARE(run.code, 128 + SIGINT);
+    QVERIFY2(run.output.contains("paused"), run.output.constData());
+    const QByteArray config = fileBytes(o.state() + QStringLiteral("/Taskconfig.xml"));
+    QVERIFY2(config.contains("<center path=\"" + QFile::encodeName(o.card(0)) +
+                             "\" plancount=\"12\" hascount=\"3\""),
+             config.constData());
+    QVERIFY(config.contains("<fenquan flag=\"true\""));
+    QVERIFY(config.contains("<password flag=\"true\" value=\"pw\"/>"));
+    QVERIFY(config.contains("<tasksuccess flag=\"false\"/>"));
+
+    run = o.tool({QStringLiteral("offload"), QStringLiteral("--resume")});
+    QVERIFY2(run.code == 0, run.output.constData());
+    QVERIFY(fileBytes(o.state() + QStringLiteral("/Taskconfig.xml"))
+                .contains("<tasksuccess flag=\"true\"/>"));
+    for (int c = 0; c < 5; ++c) {
+        const QString folder = o.target() + QLatin1Char('/') + QLatin1String(Cams[c]);
+        for (const QString &archive : QDir(folder).entryList({QStringLiteral("*.zip")})) {
+            QByteArray output;
+            QVERIFY2(runIn(folder, QStringLiteral("7z"),
+                           {QStringLiteral("t"), QStringLiteral("-ppw"), archive}, &output) == 0,
+                     output.constData());
+        }
+    }
+}
+
+void TestOffloadReliability::pulledCard()
+{
+    Offload o;
+    QVERIFY(o.makeCards());
+    const QString release = o.dir.filePath(QStringLiteral("release"));
+    const QString master = o.dir.filePath(QStringLiteral("master"));
+    QVERIFY(QDir().rename(o.card(2), master));
+    // As root the card is a file system of its own that is unmounted under the engine's feet;
+    // otherwise its folder is moved away.
+    std::unique_ptr<TmpfsMount> mount;
+    if (isRoot()) {
+        mount = std::make_unique<TmpfsMount>(o.card(2), "size=16m");
+        QVERIFY(mount->mounted);
+    }
+    QVERIFY(QDir().mkpath(o.card(2)));
+    QVERIFY(runIn(o.dir.path(), QStringLiteral("cp"),
+                  {QStringLiteral("-a"), master + QStringLiteral("/."), o.card(2)}) == 0);
+
+    QProcess *process =
+        o.launch(o.startArguments(), "2:5:written:wait:" + QFile::encodeName(release));
+    o.waitForDone(2, 5);
+    if (mount)
+        mount->detach();
+    else
+        QVERIFY(QDir().rename(o.card(2), o.card(2) + QStringLiteral(".away")));
+    QFile(release).open(QIODevice::WriteOnly);
+    Run run = Offload::finish(process);
+    QCOMPARE(run.code, 1);
+    QVERIFY2(run.output.contains("Right: open "), run.output.constData());
+    // The copies made before the card went stay counted; the camera stopped at the first file
+    // it could not open.
+    QVERIFY(o.filesDone(2) >= 5 && o.filesDone(2) < PhotosPerCard);
+    // The other cameras went on to the end.
+    for (int c : {0, 1, 3, 4})
+        QCOMPARE(o.filesDone(c), PhotosPerCard);
+
+    // The card is back.
+    if (mount) {
+        mount = std::make_unique<TmpfsMount>(o.card(2), "size=16m");
+        QVERIFY(mount->mounted);
+        QVERIFY(runIn(o.dir.path(), QStringLiteral("cp"),
+                      {QStringLiteral("-a"), master + QStringLiteral("/."), o.card(2)}) == 0);
+    } else {
+        QVERIFY(QDir().rename(o.card(2) + QStringLiteral(".away"), o.card(2)));
+    }
+    run = o.tool({QStringLiteral("offload"), QStringLiteral("--resume")});
+    QVERIFY2(run.code == 0, run.output.constData());
+    checkPlainTarget(o);
+}
+
+void TestOffloadReliability::fullDisk()
+{
+    if (!isRoot())
+        QSKIP("a size-limited file system needs root (tmpfs mount); not run");
+    Offload o;
+    QVERIFY(o.makeCards());
+    qint64 total = 0;
+    for (int c = 0; c < 5; ++c) {
+        for (const QString &file : filesBelow(o.card(c)))
+            total += QFileInfo(o.card(c) + QLatin1Char('/') + file).size();
+    }
+    // Room for about half of the photos.
+    TmpfsMount disk(o.target(), "size=" + QByteArray::number(total / 2 / 1024) + "k");
+    QVERIFY(disk.mounted);
+    Run run = o.tool(o.startArguments());
+    QCOMPARE(run.code, 1);
+    QVERIFY2(run.output.contains("No space left on device"), run.output.constData());
+    int done = 0;
+    for (int c = 0; c < 5; ++c) {
+        // What counts as done is there and verified; nothing partial is left behind.
+        const QString folder = o.target() + QLatin1Char('/') + QLatin1String(Cams[c]);
+        done += o.filesDone(c);
+        QStringList copied = filesBelow(folder);
+        copied.removeOne(QStringLiteral("checksums.xxh64"));
+        QVERIFY2(copied.size() == o.filesDone(c),
+                 qPrintable(QStringLiteral("%1 counted, found: %2")
+                                .arg(o.filesDone(c))
+                                .arg(copied.join(QLatin1Char(' ')))));
+        for (const QString &file : copied)
+            QCOMPARE(fileBytes(folder + QLatin1Char('/') + file),
+                     fileBytes(o.card(c) + QLatin1Char('/') + file));
+        // A line the full disk did not take is made on resume; the lines there are right.
+        const QByteArray list = fileBytes(folder + QStringLiteral("/checksums.xxh64"));
+        QVERIFY(list.count('\n') <= o.filesDone(c));
+        if (!list.isEmpty())
+            QVERIFY(xxhsumPasses(folder));
+    }
+    QVERIFY(done < 5 * PhotosPerCard);
+
+    QVERIFY(disk.remount("size=" + QByteArray::number(total * 2 / 1024 + 1024) + "k"));
+    run = o.tool({QStringLiteral("offload"), QStringLiteral("--resume")});
+    QVERIFY2(run.code == 0, run.output.constData());
+    checkPlainTarget(o);
+}
+
+// Two POS tables, split into sorties, killed halfway and resumed: every photo carries the
+// position of its own record (photo i, record i of the tables taken as one list), lands in the
+// folder of its sortie, and each block file lists exactly its sortie's photos.
+void TestOffloadReliability::taggedSortiesAcrossResume()
+{
+    Offload o;
+    QVERIFY(o.makeCards());
+    const int sizes[2] = {7, 5};
+    QStringList tables;
+    int record = 0;
+    for (int t = 0; t < 2; ++t) {
+        QString text =
+            QStringLiteral("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tTime\tSpeed\n");
+        for (int i = 0; i < sizes[t]; ++i, ++record)
+            text += QStringLiteral("%1\t%2\t%3\t%4\t0\t0\t0\t0\t5.0\t2024/05/0%5 10:00:%6\n")
+                        .arg(i + 1)
+                        .arg(113.0 + record / 100.0, 0, 'f', 6)
+                        .arg(23.0 + record / 100.0, 0, 'f', 6)
+                        .arg(100 + record)
+                        .arg(t + 1)
+                        .arg(i, 2, 10, QLatin1Char('0'));
+        tables << o.dir.filePath(QStringLiteral("pos%1.xls").arg(t + 1));
+        QFile file(tables.last());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text.toUtf8());
+    }
+    Run run = o.tool(o.startArguments({"--pos", tables[0], "--pos", tables[1], "--split-sorties"}),
+                     "3:6:written:kill");
+    QVERIFY2(run.crashed, run.output.constData());
+    run = o.tool({QStringLiteral("offload"), QStringLiteral("--resume")});
+    QVERIFY2(run.code == 0, run.output.constData());
+    QVERIFY2(run.output.contains("2 block files written"), run.output.constData());
+
+    for (int c = 0; c < 5; ++c) {
+        const QString folder = o.target() + QLatin1Char('/') + QLatin1String(Cams[c]);
+        QVERIFY(xxhsumPasses(folder));
+        QStringList photos = filesBelow(folder);
+        photos.removeOne(QStringLiteral("checksums.xxh64"));
+        QCOMPARE(photos.size(), PhotosPerCard);
+        // Card order: "100MEDIA/..." first, then DSC00001... without the sub-folder's photos.
+        const QStringList cardOrder = filesBelow(o.card(c));
+        QByteArray output;
+        QStringList args = {QStringLiteral("-n"), QStringLiteral("-T"),
+                            QStringLiteral("-GPSLatitude"), QStringLiteral("-GPSAltitude")};
+        QStringList expectedPaths;
+        for (int i = 0; i < PhotosPerCard; ++i) {
+            const QString sortie = i < 7 ? QStringLiteral("第1架次/") : QStringLiteral("第2架次/");
+            expectedPaths << sortie + cardOrder[i];
+            args << sortie + cardOrder[i];
+        }
+        QStringList sorted = expectedPaths;
+        sorted.sort();
+        QCOMPARE(photos, sorted);
+        QCOMPARE(runIn(folder, QStringLiteral("exiftool"), args, &output), 0);
+        const QList<QByteArray> lines = output.trimmed().split('\n');
+        QCOMPARE(lines.size(), PhotosPerCard);
+        for (int i = 0; i < PhotosPerCard; ++i) {
+            const QList<QByteArray> cells = lines[i].split('\t');
+            QVERIFY2(qAbs(cells[0].toDouble() - (23.0 + i / 100.0)) < 1e-5, lines[i].constData());
+            QVERIFY2(qAbs(cells[1].toDouble() - (100 + i)) < 1e-3, lines[i].constData());
+        }
+    }
+    for (int sortie = 1; sortie <= 2; ++sortie) {
+        const QByteArray block =
+            fileBytes(o.target() + QStringLiteral("/第%1架次.xml").arg(sortie));
+        QCOMPARE(block.count("<Photo>"), qsizetype(5 * sizes[sortie - 1]));
+        QCOMPARE(block.count("<Photogroup>"), qsizetype(5));
+        QVERIFY(block.contains("<ImagePath>./Center/第" + QByteArray::number(sortie) + "架次/"));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestOffloadReliability)
+#include "tst_offloadreliability.moc"

@@ -1,0 +1,307 @@
+// v7tool offload: copies the five camera cards into a target folder with the offload engine,
+// the same task files and "Taskconfig.xml" as the offload page; pause with SIGINT or SIGTERM,
+// continue with --resume.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include <malloc.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "offloadsession.h"
+#include "phototagstep.h"
+#include "posspreadsheet.h"
+#include "sortieblocks.h"
+#include "taskconfig.h"
+#include "toolcommand.h"
+
+namespace {
+
+volatile std::sig_atomic_t pauseSignal = 0;
+
+void onSignal(int signal)
+{
+    pauseSignal = signal;
+}
+
+int usage(const char *problem)
+{
+    if (problem)
+        std::fprintf(stderr, "v7tool offload: %s\n", problem);
+    std::fprintf(
+        stderr, "usage: v7tool offload --center DIR --front DIR --right DIR --left DIR --back DIR\n"
+                "                      --target DIR [--pos TABLE.xls]... [--split-sorties]\n"
+                "                      [--volume-size N --unit GB|MB] [--password TEXT]\n"
+                "                      [--no-verify]\n"
+                "       v7tool offload --resume [--no-verify]\n"
+                "exit 0 when complete, 1 when a camera stopped on an error, 2 for bad arguments,\n"
+                "128 + signal when paused by SIGINT or SIGTERM (continue with --resume)\n");
+    return 2;
+}
+
+struct Arguments
+{
+    OffloadSession::Setup setup;
+    QStringList posTables;
+    bool resume = false;
+    bool haveVolume = false;
+    bool haveUnit = false;
+};
+
+// 0 when the arguments are usable, else the exit code of usage().
+int parse(const QStringList &arguments, Arguments *out)
+{
+    static const char *const cameraOptions[Cameras::Count] = {"--center", "--left", "--right",
+                                                              "--front", "--back"};
+    double volume = 0;
+    QString unit = QStringLiteral("GB");
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &a = arguments.at(i);
+        const bool hasValue = i + 1 < arguments.size();
+        int camera = -1;
+        for (int c = 0; c < Cameras::Count; ++c) {
+            if (a == QLatin1String(cameraOptions[c]))
+                camera = c;
+        }
+        if (a == QLatin1String("--resume")) {
+            out->resume = true;
+        } else if (a == QLatin1String("--no-verify")) {
+            out->setup.verify = false;
+        } else if (a == QLatin1String("--split-sorties")) {
+            out->setup.splitSorties = true;
+        } else if (!hasValue && a.startsWith(QLatin1String("--"))) {
+            return usage(qPrintable(QStringLiteral("%1 needs a value or is unknown").arg(a)));
+        } else if (camera >= 0) {
+            out->setup.sources[camera] = QFileInfo(arguments.at(++i)).absoluteFilePath();
+        } else if (a == QLatin1String("--target")) {
+            out->setup.target = QFileInfo(arguments.at(++i)).absoluteFilePath();
+        } else if (a == QLatin1String("--pos")) {
+            out->posTables << arguments.at(++i);
+        } else if (a == QLatin1String("--volume-size")) {
+            bool ok = false;
+            volume = arguments.at(++i).toDouble(&ok);
+            if (!ok || volume < 0)
+                return usage("--volume-size needs a number of 0 or more");
+            out->haveVolume = true;
+        } else if (a == QLatin1String("--unit")) {
+            unit = arguments.at(++i);
+            if (unit != QLatin1String("GB") && unit != QLatin1String("MB"))
+                return usage("--unit is GB or MB");
+            out->haveUnit = true;
+        } else if (a == QLatin1String("--password")) {
+            out->setup.password = true;
+            out->setup.passwordText = arguments.at(++i);
+        } else {
+            return usage(qPrintable(QStringLiteral("unknown argument %1").arg(a)));
+        }
+    }
+    if (out->resume)
+        return 0;
+    bool anyCamera = false;
+    for (const QString &source : out->setup.sources) {
+        if (source.isEmpty())
+            continue;
+        anyCamera = true;
+        if (!QFileInfo(source).isDir())
+            return usage(qPrintable(QStringLiteral("%1 is not a folder").arg(source)));
+    }
+    if (!anyCamera)
+        return usage("no camera folder given");
+    if (out->setup.target.isEmpty())
+        return usage("no --target given");
+    if (out->haveUnit && !out->haveVolume)
+        return usage("--unit needs --volume-size");
+    if (out->setup.password && !out->haveVolume)
+        return usage("--password applies to volumes: give --volume-size");
+    out->setup.volumes = out->haveVolume;
+    // "Taskconfig.xml" keeps the size as GB text, the unit the page assumes.
+    out->setup.volumeGb = unit == QLatin1String("MB") ? volume / 1024.0 : volume;
+    return 0;
+}
+
+// Bytes of each camera's files up to each index, for speed and time left.
+struct Meter
+{
+    std::vector<uint64_t> prefix[Cameras::Count];
+    uint64_t startBytes = 0;
+    uint64_t lastBytes[Cameras::Count] = {};
+    QElapsedTimer clock;
+
+    void measure(const OffloadSession &session)
+    {
+        for (int camera = 0; camera < Cameras::Count; ++camera) {
+            const DiskTask *task = session.task(camera);
+            std::vector<uint64_t> &sums = prefix[camera];
+            sums.assign(1, 0);
+            if (!task)
+                continue;
+            for (int i = 0; i < task->fileCount.load(); ++i) {
+                struct stat st = {};
+                const uint64_t size =
+                    ::stat(taskEntry(task, i), &st) == 0 ? uint64_t(st.st_size) : 0;
+                sums.push_back(sums.back() + size);
+            }
+            lastBytes[camera] = done(camera, session);
+            startBytes += lastBytes[camera];
+        }
+        clock.start();
+    }
+    uint64_t done(int camera, const OffloadSession &session) const
+    {
+        const DiskTask *task = session.task(camera);
+        return task ? prefix[camera][size_t(task->filesDone.load())] : 0;
+    }
+    uint64_t total() const
+    {
+        uint64_t sum = 0;
+        for (const auto &sums : prefix)
+            sum += sums.empty() ? 0 : sums.back();
+        return sum;
+    }
+};
+
+void printProgress(const OffloadSession &session, Meter *meter, double seconds)
+{
+    QString line;
+    uint64_t doneBytes = 0;
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        const DiskTask *task = session.task(camera);
+        if (!task)
+            continue;
+        const uint64_t bytes = meter->done(camera, session);
+        const double rate =
+            seconds > 0 ? double(bytes - meter->lastBytes[camera]) / seconds / 1e6 : 0;
+        meter->lastBytes[camera] = bytes;
+        doneBytes += bytes;
+        line += QStringLiteral("%1 %2/%3 %4 MB/s%5  ")
+                    .arg(QString::fromLatin1(Cameras::folderName(camera)))
+                    .arg(task->filesDone.load())
+                    .arg(task->fileCount.load())
+                    .arg(rate, 0, 'f', 1)
+                    .arg(task->failed.load() ? QStringLiteral(" (error)") : QString());
+    }
+    // Time left from this run's own pace: work resumed from an earlier run does not count.
+    const double elapsed = double(meter->clock.elapsed()) / 1000.0;
+    const double pace = elapsed > 0 ? double(doneBytes - meter->startBytes) / elapsed : 0;
+    const uint64_t left = meter->total() - doneBytes;
+    if (pace > 0) {
+        const qint64 secondsLeft = qint64(double(left) / pace);
+        line += QStringLiteral("| about %1:%2 left")
+                    .arg(secondsLeft / 60)
+                    .arg(secondsLeft % 60, 2, 10, QLatin1Char('0'));
+    } else {
+        line += QStringLiteral("| estimating");
+    }
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+
+int run(const QStringList &arguments)
+{
+    Arguments args;
+    if (const int code = parse(arguments, &args))
+        return code;
+    // Photo buffers are mapped and unmapped as they come and go, instead of raising the heap
+    // for good each time one is freed (five cameras, two photos each in hand).
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    // Before any engine runs: a signal from now on pauses, never kills.
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+
+    OffloadSession session;
+    // Saved unfinished before the engines start, so that even a killed run can be resumed.
+    session.setSaveOnStart(true);
+    QDir().mkpath(session.stateFolder());
+    QString tablePaths[Cameras::Count];
+    for (int camera = 0; camera < Cameras::Count; ++camera)
+        tablePaths[camera] = PhotoTagStep::tablePath(session.stateFolder(), camera);
+    QString error;
+    std::unique_ptr<PhotoTagStep> tagger;
+    if (args.resume) {
+        TaskConfig config;
+        if (!TaskConfig::resumePending(session.configPath()) ||
+            !TaskConfig::read(session.configPath(), &config)) {
+            std::fprintf(stderr, "v7tool offload: no unfinished offload to resume in %s\n",
+                         qPrintable(session.configPath()));
+            return 2;
+        }
+        tagger = std::make_unique<PhotoTagStep>(config.pos, tablePaths, true);
+        session.setPhotoStep(tagger->step());
+        if (!session.resume(config, args.setup.verify, &error)) {
+            std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(error));
+            return 1;
+        }
+    } else {
+        for (const QString &table : args.posTables) {
+            MyExcelObject object;
+            PosSpreadsheet::read(table, &object);
+            std::printf("%s: %d POS records\n", qPrintable(table), int(object.posList.size()));
+            args.setup.pos.append(PhotoTagStep::posSet(object));
+        }
+        tagger = std::make_unique<PhotoTagStep>(args.setup.pos, tablePaths, false);
+        session.setPhotoStep(tagger->step());
+        if (!session.start(args.setup, &error) && !session.running()) {
+            std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(error));
+            return 1;
+        }
+    }
+    if (!error.isEmpty())
+        std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(error));
+
+    Meter meter;
+    meter.measure(session);
+    QElapsedTimer tick;
+    tick.start();
+    while (session.running() && !pauseSignal) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (tick.elapsed() >= 1000) {
+            printProgress(session, &meter, double(tick.restart()) / 1000.0);
+        }
+    }
+    if (pauseSignal) {
+        session.pause();
+        session.saveConfig(false);
+        std::printf("paused: %d of %d files done; continue with: v7tool offload --resume\n",
+                    session.filesDone(), session.fileCount());
+        return 128 + int(pauseSignal);
+    }
+    printProgress(session, &meter, double(tick.elapsed()) / 1000.0);
+    session.pause();
+    const QStringList errors = session.errors();
+    if (!errors.isEmpty() || !session.complete()) {
+        session.saveConfig(false);
+        for (const QString &e : errors)
+            std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(e));
+        std::fprintf(stderr,
+                     "v7tool offload: %d of %d files done; after fixing, continue with --resume\n",
+                     session.filesDone(), session.fileCount());
+        return 1;
+    }
+    session.saveConfig(true);
+    const OffloadSession::Setup &setup = session.setup();
+    if (setup.splitSorties && !setup.pos.isEmpty()) {
+        tagger.reset(); // close the photo information tables before they are read back
+        QStringList messages;
+        const int blocks = SortieBlocks::write(setup.target, setup.pos, tablePaths, &messages);
+        for (const QString &m : messages)
+            std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(m));
+        std::printf("%d block files written\n", blocks);
+    }
+    std::printf("complete: %d files\n", session.filesDone());
+    return 0;
+}
+
+const ToolCommand command("offload", "copy the camera cards into a target folder", run);
+
+} // namespace
