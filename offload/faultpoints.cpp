@@ -34,10 +34,10 @@ std::vector<Fault> &faults()
 {
     static std::vector<Fault> parsed = [] {
         std::vector<Fault> list;
-        const char *spec = std::getenv("V7_OFFLOAD_FAULT");
-        if (!spec)
+        const char *setting = std::getenv("V7_OFFLOAD_FAULT");
+        if (!setting)
             return list;
-        std::string rest = spec;
+        std::string rest = setting;
         while (!rest.empty()) {
             const size_t comma = rest.find(',');
             const std::string item = rest.substr(0, comma);
