@@ -1,5 +1,6 @@
 #include "plaincopy.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -65,17 +66,23 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
     int result = EngineFile::Done;
     int writeError = 0;
     if (EngineFile::holdInMemory(task, source)) {
+        // The photo is read into the task's buffer, which keeps its pages from one photo to
+        // the next: a fresh buffer per photo costs more in page faults than the copy itself.
+        std::vector<unsigned char> &whole = task->buffer;
         uint64_t sourceHash = 0;
-        if (EngineFile::readWhole(task, &source, held, &sourceHash) != 0) {
+        *heldValid = false;
+        held->clear();
+        if (EngineFile::readWhole(task, &source, &whole, &sourceHash) != 0) {
             EngineFile::fail(task, "read %s file error: %s.", entry, std::strerror(source.error));
             result = EngineFile::Failed;
         } else {
-            *heldValid = true;
-            const unsigned char *data = held->data();
-            const size_t size = held->size();
+            const unsigned char *data = whole.data();
+            const size_t size = whole.size();
             std::vector<unsigned char> header;
             size_t replaced = 0;
             *written = sourceHash;
+            const unsigned char *kept = data;
+            size_t keptSize = size;
             if (task->step.tag &&
                 task->step.tag(task->step.context, task->record.camera, index, target.path.c_str(),
                                data, size, &header, &replaced) == 1 &&
@@ -90,20 +97,18 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
                 if (SyncIo::writeStreaming(out, header.data(), header.size()) != 0 ||
                     SyncIo::writeStreaming(out, data + replaced, size - replaced) != 0)
                     writeError = errno;
-                held->swap(header);
+                kept = header.data();
+                keptSize = header.size();
             } else if (SyncIo::writeStreaming(out, data, size) != 0) {
                 writeError = errno;
             }
             // Only the header is kept for the photo information step: a few copies stay in
             // hand per camera, and the image data is on its way to the disk already.
-            const size_t scan = JpegScan::scanStart(held->data(), held->size());
+            const size_t scan = JpegScan::scanStart(kept, keptSize);
             if (scan > 0) {
+                held->assign(kept, kept + std::min(scan + 4, keptSize));
                 held->resize(scan + 4);
-                held->shrink_to_fit();
-            } else {
-                held->clear();
-                held->shrink_to_fit();
-                *heldValid = false;
+                *heldValid = true;
             }
         }
     } else {
