@@ -100,9 +100,12 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "bench_posfile: the simulator did not start\n");
         return 1;
     }
-    qputenv("V7_CAMERA_ADDRESS", line.mid(13));
+    const QByteArray address = line.mid(13);
+    qputenv("V7_CAMERA_ADDRESS", address);
 
-    AkTele *tele = aktele_alloc(AKTELE_KIND_UDP, "192.168.123.123", 8899, 4096);
+    const QByteArray host = address.left(address.indexOf(':'));
+    const int port = address.mid(address.indexOf(':') + 1).toInt();
+    AkTele *tele = aktele_alloc(AKTELE_KIND_UDP, host.constData(), port, 4096);
     v7k_context *device = v7k_alloc(tele);
     aktele_start(tele);
     PosFileManager *m = posfile_manager_init(device->posfileArg);

@@ -51,8 +51,10 @@ Link::Link(const QString &cameraAddress)
 {
     qputenv("V7_CAMERA_ADDRESS", cameraAddress.toLatin1());
     aktele_module_init();
-    // The address passed is the camera's; the environment sends everything to the simulator.
-    tele = aktele_alloc(AKTELE_KIND_UDP, "192.168.123.123", 8899, 4096);
+    // The simulator's address both ways: passed, and in the environment as the program's runs have it.
+    const QByteArray host = cameraAddress.section(QLatin1Char(':'), 0, 0).toLatin1();
+    const int port = cameraAddress.section(QLatin1Char(':'), 1, 1).toInt();
+    tele = aktele_alloc(AKTELE_KIND_UDP, host.constData(), port, 4096);
     if (tele)
         device = v7k_alloc(tele);
     if (tele)
