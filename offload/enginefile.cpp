@@ -1,5 +1,6 @@
 #include "enginefile.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -70,6 +71,28 @@ int readWhole(DiskTask *task, Source *source, std::vector<unsigned char> *data, 
     }
     *hash = XXH64(data->data(), size, 0);
     return 0;
+}
+
+int stream(DiskTask *task, Source *source, const char *name, XXH64_state_t *state,
+           const std::function<bool(const unsigned char *data, size_t size)> &sink)
+{
+    constexpr size_t chunk = 1u << 20;
+    if (task->buffer.size() < chunk)
+        task->buffer.resize(chunk);
+    for (;;) {
+        if (!task->running.load())
+            return Paused;
+        const ssize_t got = SyncIo::readSome(source->fd, task->buffer.data(), chunk);
+        if (got < 0) {
+            fail(task, "read %s file error: %s.", name, std::strerror(errno));
+            return Failed;
+        }
+        if (got == 0)
+            return Done;
+        XXH64_update(state, task->buffer.data(), size_t(got));
+        if (!sink(task->buffer.data(), size_t(got)))
+            return Done;
+    }
 }
 
 bool holdInMemory(const DiskTask *task, const Source &source)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,12 @@ void open(Source *source, const char *path);
 
 // Reads the whole file into data while hashing it; -1 on a read error or a short file.
 int readWhole(DiskTask *task, Source *source, std::vector<unsigned char> *data, uint64_t *hash);
+
+// Streams the source through the task's buffer in chunks, hashing each into state and handing it
+// to sink. Paused when the task stops running, Failed (reported) on a read error, Done at the end
+// or as soon as sink returns false (the caller keeps its own write error).
+int stream(DiskTask *task, Source *source, const char *name, struct XXH64_state_s *state,
+           const std::function<bool(const unsigned char *data, size_t size)> &sink);
 
 // Whether the photo step wants this file in memory.
 bool holdInMemory(const DiskTask *task, const Source &source);

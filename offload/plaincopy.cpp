@@ -23,8 +23,6 @@ using EngineFile::Source;
 
 namespace {
 
-constexpr size_t ChunkSize = 1u << 20;
-
 void locate(DiskTask *task, int index, PlainCopy::Written *w)
 {
     w->index = index;
@@ -115,27 +113,13 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
         *heldValid = false;
         XXH64_state_t *state = XXH64_createState();
         XXH64_reset(state, 0);
-        if (task->buffer.size() < ChunkSize)
-            task->buffer.resize(ChunkSize);
-        for (;;) {
-            if (!task->running.load()) {
-                result = EngineFile::Paused;
-                break;
-            }
-            const ssize_t got = SyncIo::readSome(source.fd, task->buffer.data(), ChunkSize);
-            if (got < 0) {
-                EngineFile::fail(task, "read %s file error: %s.", entry, std::strerror(errno));
-                result = EngineFile::Failed;
-                break;
-            }
-            if (got == 0)
-                break;
-            XXH64_update(state, task->buffer.data(), size_t(got));
-            if (SyncIo::writeStreaming(out, task->buffer.data(), size_t(got)) != 0) {
-                writeError = errno;
-                break;
-            }
-        }
+        result = EngineFile::stream(task, &source, entry, state,
+                                    [&](const unsigned char *data, size_t size) {
+                                        if (SyncIo::writeStreaming(out, data, size) == 0)
+                                            return true;
+                                        writeError = errno;
+                                        return false;
+                                    });
         *written = XXH64_digest(state);
         XXH64_freeState(state);
     }

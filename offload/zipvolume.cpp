@@ -225,29 +225,14 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
         stored = held->size();
         storedCrc = crc;
     } else if (status == ZIP_OK) {
-        if (task->buffer.size() < ChunkSize)
-            task->buffer.resize(ChunkSize);
-        for (;;) {
-            if (!task->running.load()) {
-                result = EngineFile::Paused;
-                break;
-            }
-            const ssize_t got = SyncIo::readSome(source.fd, task->buffer.data(), ChunkSize);
-            if (got < 0) {
-                EngineFile::fail(task, "read %s file error: %s.", path, std::strerror(errno));
-                result = EngineFile::Failed;
-                break;
-            }
-            if (got == 0)
-                break;
-            XXH64_update(state, task->buffer.data(), size_t(got));
-            storedCrc = crc32_z(storedCrc, task->buffer.data(), size_t(got));
-            stored += uint64_t(got);
-            status = writer.write(task->buffer.data(), size_t(got));
-            startWriteBack();
-            if (status != ZIP_OK)
-                break;
-        }
+        result = EngineFile::stream(task, &source, path, state,
+                                    [&](const unsigned char *data, size_t size) {
+                                        storedCrc = crc32_z(storedCrc, data, size);
+                                        stored += uint64_t(size);
+                                        status = writer.write(data, size);
+                                        startWriteBack();
+                                        return status == ZIP_OK;
+                                    });
         if (result == EngineFile::Done && password && storedCrc != crc) {
             EngineFile::fail(task, "read %s file error: it changed while it was read.", path);
             result = EngineFile::Failed;
