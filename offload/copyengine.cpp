@@ -167,6 +167,30 @@ const char *taskEntry(const DiskTask *task, int index)
     return task->fileList.data() + size_t(index) * TaskLayout::EntrySize;
 }
 
+// Stops the task's thread and loads its task file afresh; with rebuild, the file is first written
+// anew from the record (and an archive journal of an earlier run is dropped).
+static int reload(DiskTask *task, int disk, bool rebuild)
+{
+    if (checkDisk(disk) != 0)
+        return -1;
+    if (task->thread.joinable())
+        pauseTask(task, disk);
+    TaskFile::close(task);
+    task->bytesDone = task->record.bytesDone;
+    if (rebuild) {
+        if (TaskFile::build(task) != 0) {
+            printf("create %d disk task file error.\n", disk);
+            return -1;
+        }
+        ::unlink((std::string(task->record.taskFilePath) + ".tail").c_str());
+    }
+    if (TaskFile::load(task) != 0) {
+        printf("load %d disk task file error.\n", disk);
+        return -1;
+    }
+    return 0;
+}
+
 int createTask(DiskTask *task, int disk)
 {
     if (prepareTask(task, disk) != 0)
@@ -177,21 +201,8 @@ int createTask(DiskTask *task, int disk)
 
 int prepareTask(DiskTask *task, int disk)
 {
-    if (checkDisk(disk) != 0)
+    if (reload(task, disk, true) != 0)
         return -1;
-    if (task->thread.joinable())
-        pauseTask(task, disk);
-    TaskFile::close(task);
-    task->bytesDone = task->record.bytesDone;
-    if (TaskFile::build(task) != 0) {
-        printf("create %d disk task file error.\n", disk);
-        return -1;
-    }
-    ::unlink((std::string(task->record.taskFilePath) + ".tail").c_str());
-    if (TaskFile::load(task) != 0) {
-        printf("load %d disk task file error.\n", disk);
-        return -1;
-    }
     dropPendingLines(task, 0);
     return 0;
 }
@@ -206,16 +217,8 @@ int startTask(DiskTask *task, int disk)
 
 int resumeTask(DiskTask *task, int disk)
 {
-    if (checkDisk(disk) != 0)
+    if (reload(task, disk, false) != 0)
         return -1;
-    if (task->thread.joinable())
-        pauseTask(task, disk);
-    TaskFile::close(task);
-    task->bytesDone = task->record.bytesDone;
-    if (TaskFile::load(task) != 0) {
-        printf("load %d disk task file error.\n", disk);
-        return -1;
-    }
     const int done = task->filesDone.load();
     if (task->record.volumeMode == 1) {
         if (ZipVolume::recover(task) != 0) {
