@@ -1,5 +1,5 @@
 #include <QApplication>
-#include <QDebug>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QThread>
 #include <QTranslator>
@@ -9,6 +9,9 @@
 #include "datafolders.h"
 #include "framestyle.h"
 #include "v7kapp.h"
+
+// Start-up diagnostics, off unless QT_LOGGING_RULES="v7.startup.debug=true".
+Q_LOGGING_CATEGORY(lcStartup, "v7.startup", QtWarningMsg)
 
 int main(int argc, char *argv[])
 {
@@ -27,7 +30,7 @@ int main(int argc, char *argv[])
     CrashDump::installCrashHandler();
     FrameStyle::registerFontSubstitutions();
 
-    qDebug() << "GUI thread" << QThread::currentThreadId();
+    qCDebug(lcStartup) << "GUI thread" << QThread::currentThreadId();
     V7KAPP *window = V7KAPP::instance();
     StartupProbe::watch(window);
     window->show();

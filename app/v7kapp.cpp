@@ -2,9 +2,9 @@
 
 #include <QLabel>
 #include <QStackedWidget>
-#include <QTimer>
 
 #include "airserial.h"
+#include "cameralink.h"
 #include "checkv7thread.h"
 #include "collectassistant.h"
 #include "configtesui.h"
@@ -13,7 +13,6 @@
 #include "downloaddata.h"
 #include "framestyle.h"
 #include "mylabel.h"
-#include "qnetconfig.h"
 #include "reductionwidget.h"
 #include "titlebar.h"
 
@@ -54,6 +53,7 @@ V7KAPP *V7KAPP::instance()
 
 V7KAPP::V7KAPP(QWidget *parent)
     : QWidget(parent)
+    , m_link(CameraLink::instance())
 {
     setObjectName(QStringLiteral("V7KAPPClass"));
     setWindowTitle(QStringLiteral("V7KAPP"));
@@ -61,6 +61,7 @@ V7KAPP::V7KAPP(QWidget *parent)
     buildStatusPanel();
 
     FrameStyle::makeFramelessRounded(this);
+    FrameStyle::setMainWindow(this);
     m_titleBar = new TitleBar(this);
     m_titleBar->move(0, 0);
     installEventFilter(m_titleBar);
@@ -100,9 +101,17 @@ V7KAPP::V7KAPP(QWidget *parent)
         child->hide();
     m_entries[1]->setEnabled(false);
 
-    m_timer = new QTimer(this);
-    connect(m_timer, &QTimer::timeout, this, &V7KAPP::onTimeout);
-    m_timer->start(500);
+    connect(m_link, &CameraLink::connected, this, &V7KAPP::showConnectedState);
+    // A camera being read afresh (a connect, a restart after an upgrade) starts from a clean
+    // panel: nothing of the last camera stays on show.
+    connect(m_link, &CameraLink::identityChanged, this, [this] {
+        if (m_link->identityKnown())
+            return;
+        resetCameraIcons();
+        clearPanelTexts();
+    });
+    connect(m_link, &CameraLink::disconnected, this, &V7KAPP::showDisconnectedState);
+    connect(m_link, &CameraLink::statusRefreshed, this, &V7KAPP::onTimeout);
 }
 
 void V7KAPP::buildStatusPanel()
@@ -179,13 +188,8 @@ void V7KAPP::showPage(int index)
 
 void V7KAPP::changeWorkMode(int mode)
 {
-    if (void *device = QNetConfig::instance()->deviceHandle())
+    if (void *device = m_link->deviceHandle())
         v7k_change_work_mode(device, mode);
-}
-
-void V7KAPP::restoreWorkMode()
-{
-    changeWorkMode(1);
 }
 
 void V7KAPP::onClicked()
@@ -205,7 +209,7 @@ void V7KAPP::onClicked()
     showPage(index);
     switch (index) {
     case 0:
-        if (isConnected)
+        if (m_link->isConnected())
             changeWorkMode(1);
         else
             pages.deviceInfo->hideValueFields();
@@ -219,9 +223,9 @@ void V7KAPP::onClicked()
     case 3:
         pages.downloadData->refreshModeButtons();
         pages.downloadData->refreshTable();
-        if (posRecordSize == 0 || posRecordSize == -1 || posRecordSize == 32)
+        if (const int size = m_link->posRecordSize(); size == 0 || size == -1 || size == 32)
             pages.downloadData->setFiveLensLayout(false);
-        else if (posRecordSize == 52)
+        else if (size == 52)
             pages.downloadData->setFiveLensLayout(true);
         changeWorkMode(0);
         break;
@@ -236,7 +240,6 @@ void V7KAPP::onClicked()
 
 void V7KAPP::startCardCheck()
 {
-    ++m_cardChecks;
     const QStringList paths = pages.dataService->cardPaths();
     auto *check = new CheckV7Thread(paths, this);
     check->setCardPaths(pages.dataService->cardPaths());
@@ -250,17 +253,17 @@ void V7KAPP::startCardCheck()
 
 void V7KAPP::onenterEvent()
 {
-    if (!isConnected)
+    if (!m_link->isConnected())
         m_netEntry->setPixmap(resource("net duan xuan.png"));
-    else if (linkKind == 2)
+    else if (m_link->linkKind() == 2)
         m_netEntry->setPixmap(resource("wifi-xuan.png"));
 }
 
 void V7KAPP::onleaveEvent()
 {
-    if (!isConnected)
+    if (!m_link->isConnected())
         m_netEntry->setPixmap(resource("new duan.png"));
-    else if (linkKind == 2)
+    else if (m_link->linkKind() == 2)
         m_netEntry->setPixmap(resource("wifi.png"));
 }
 
@@ -299,6 +302,13 @@ void V7KAPP::resetCameraIcons()
         setIcon(StatusView::Slot(slot), StatusView::Icon::Good);
 }
 
+void V7KAPP::clearPanelTexts()
+{
+    for (QLabel *text : {m_faultText, m_gpsText, m_strategy, m_photos, m_sats})
+        text->clear();
+    m_caption->setText(QStringLiteral("采集策略："));
+}
+
 void V7KAPP::setIcon(StatusView::Slot slot, StatusView::Icon icon)
 {
     if (icon == StatusView::Icon::Unchanged)
@@ -309,13 +319,13 @@ void V7KAPP::setIcon(StatusView::Slot slot, StatusView::Icon icon)
         resource(large ? (good ? kLargeGood : kLargeFault) : (good ? kSmallGood : kSmallFault)));
 }
 
+// The status panel's refresh, on every status the link finds current.
 void V7KAPP::onTimeout()
 {
-    deviceContext = QNetConfig::instance()->deviceHandle();
-    if (!deviceContext)
+    const v7k_context *device = m_link->deviceHandle();
+    if (!device || !m_link->statusCurrent())
         return;
-    const auto &context = *static_cast<const v7k_context *>(deviceContext);
-    const StatusView view = StatusTick::evaluate(context, workParamLoadPending);
+    const StatusView view = StatusTick::evaluate(*device);
 
     m_strategy->setText(view.strategyText);
     m_caption->setText(view.strategyCaption);
@@ -323,11 +333,6 @@ void V7KAPP::onTimeout()
         setIcon(StatusView::Slot(slot), view.icons[slot]);
     m_photos->setText(view.photoCount);
     m_sats->setText(view.satellites);
-    if (view.loadWorkParams) {
-        workParamLoadPending = false;
-        emit workParamsArrived(v7k_get_work_param(deviceContext));
-    }
-    emit countersRefreshed(view);
     if (view.gpsText)
         m_gpsText->setText(*view.gpsText);
     if (view.faultText)

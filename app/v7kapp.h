@@ -6,11 +6,10 @@
 #include <array>
 
 #include "statustick.h"
-#include "v7k.h"
 
 class QLabel;
 class QStackedWidget;
-class QTimer;
+class CameraLink;
 class Mylabel;
 class TitleBar;
 class DeviceInfo;
@@ -20,26 +19,13 @@ class DownloadData;
 class DataService;
 class ReductionWidget;
 
-// The one top-level window: title bar, navigation, live status panel and the content pages.
-// It also holds the connection state that every page tests before it talks to the camera.
+// The one top-level window: title bar, navigation, live status panel and the content pages. It
+// observes the camera link like every page does.
 class V7KAPP : public QWidget
 {
     Q_OBJECT
 public:
     static V7KAPP *instance();
-
-    // Shared state, read and written by the pages through instance().
-    void *deviceContext = nullptr;
-    bool isConnected = false;
-    int linkKind = 0;
-    int cameraConnected = 0;
-    bool workParamLoadPending = true;
-    QString firmwareVersionText;
-    const char *serialText = "";
-    int posRecordSize = 0;
-    int cardRestoreResult[5] = {1, 1, 1, 1, 1};
-    volatile bool cardsPresent = false;
-    QWidget *upgradeWindow = nullptr;
 
     struct Pages
     {
@@ -54,7 +40,6 @@ public:
     void showConnectedState();
     void showDisconnectedState();
     void resetCameraIcons();
-    void restoreWorkMode();
 
     TitleBar *titleBar() const { return m_titleBar; }
     Mylabel *navigationEntry(int index) const { return m_entries[index]; }
@@ -62,14 +47,7 @@ public:
     QStackedWidget *contentArea() const { return m_stack; }
     QWidget *statusPanel() const { return m_panel; }
     QLabel *panelLabel(const char *objectName) const;
-    QTimer *tickTimer() const { return m_timer; }
-    int cardChecksStarted() const { return m_cardChecks; }
-
-signals:
-    // The first valid work parameters of this run, for the strategy page.
-    void workParamsArrived(const WorkParam &param);
-    // Every tick with a device: the counters of the shutter-test page.
-    void countersRefreshed(const StatusView &view);
+    CameraLink *link() const { return m_link; }
 
 public slots:
     void onClicked();
@@ -88,6 +66,9 @@ private:
     void startCardCheck();
     void changeWorkMode(int mode);
     void setIcon(StatusView::Slot slot, StatusView::Icon icon);
+    void clearPanelTexts();
+
+    CameraLink *m_link = nullptr;
 
     TitleBar *m_titleBar = nullptr;
     QWidget *m_panel = nullptr;
@@ -103,6 +84,4 @@ private:
     Mylabel *m_netEntry = nullptr;
     QStackedWidget *m_stack = nullptr;
     QLabel *m_startText = nullptr;   // label_3
-    QTimer *m_timer = nullptr;
-    int m_cardChecks = 0;
 };

@@ -138,6 +138,10 @@ void Camera::tick(double now)
     }
 }
 
+namespace {
+constexpr double kSelfTestResultSeconds = 1.0;
+}
+
 std::vector<uint8_t> Camera::statusFrame()
 {
     StatusPayload s;
@@ -148,7 +152,13 @@ std::vector<uint8_t> Camera::statusFrame()
         s.posBytes += uint32_t(slot.data.size());
     std::memcpy(s.cameraPhotos, m_cameraPhotos, sizeof m_cameraPhotos);
     s.cameraState = m_cameraState;
-    s.selfTest = m_lastTick - m_bootAt < m_config.selfTestSeconds ? 0 : 2;
+    // A camera reports 1 for a moment between testing (0) and done (2), with its cameras' results
+    // already in the state byte.
+    const double sinceBoot = m_lastTick - m_bootAt;
+    const double testing = m_config.selfTestSeconds;
+    s.selfTest = sinceBoot < testing                                        ? 0
+                 : testing > 0 && sinceBoot < testing + kSelfTestResultSeconds ? 1
+                                                                               : 2;
     s.landingGear = uint16_t(m_config.landingGear);
     s.workMode = m_workMode;
     s.upgradePhase = m_phase;

@@ -5,12 +5,13 @@
 
 #include <sys/statvfs.h>
 
+#include "cameralink.h"
 #include "crashdump.h"
-#include "v7kapp.h"
 
 CheckV7Thread::CheckV7Thread(const QStringList &cardPaths, QObject *parent)
     : QThread(parent)
     , m_paths(cardPaths)
+    , m_link(CameraLink::instance()) // fetched here, on the GUI thread that owns it
 {}
 
 double CheckV7Thread::diskSpaceGiB(const QString &path, bool total)
@@ -41,8 +42,10 @@ void CheckV7Thread::run()
         emit cardStorage(position, diskSpaceGiB(path, false), diskSpaceGiB(path, true));
     }
     // An empty path is the port's "a:": no card. Only all five empty means no card at all.
-    volatile bool *present = m_present ? m_present : &V7KAPP::instance()->cardsPresent;
-    *present = anyCard;
+    if (m_present)
+        *m_present = anyCard;
+    else
+        m_link->setCardsPresent(anyCard);
     if (!anyCard) {
         emit popui();
         return;

@@ -9,29 +9,19 @@
 #include "airserial.h"
 #include "framestyle.h"
 #include "prompt.h"
-#include "qnetconfig.h"
+#include "cameralink.h"
 #include "upgradestarter.h"
-#include "v7kapp.h"
 
 namespace {
 
 const QString kCaptionStyle = QStringLiteral("color: rgb(102, 102, 102);");
 const QString kValueStyle = QStringLiteral("color: rgb(50, 50, 50);");
 
-QString versionText(const v7k_context *device)
-{
-    return QStringLiteral("%1.%2").arg(device->firmwareMajor).arg(device->firmwareMinor);
-}
-
-v7k_context *device()
-{
-    return QNetConfig::instance()->deviceHandle();
-}
-
 } // namespace
 
 DeviceInfo::DeviceInfo(QWidget *parent)
     : QWidget(parent)
+    , m_link(CameraLink::instance())
 {
     resize(606, 508);
     FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/smal_bk.png"));
@@ -75,6 +65,17 @@ DeviceInfo::DeviceInfo(QWidget *parent)
     connect(m_update, &QPushButton::pressed, this, &DeviceInfo::onpressed);
 
     m_configuredVersion = UpdateConfig::read(UpdateConfig::defaultPath()).version;
+
+    // Each connect compares the camera's firmware with the shipped one again.
+    connect(m_link, &CameraLink::connected, this, [this] {
+        startStatusTimer(500);
+        startBuildDateTimer(500);
+    });
+    connect(m_link, &CameraLink::disconnected, this, &DeviceInfo::stopStatusTimer);
+    connect(m_link, &CameraLink::identityChanged, this, [this] {
+        publish();
+        onTimeout2();
+    });
 }
 
 void DeviceInfo::startStatusTimer(int ms)
@@ -107,67 +108,64 @@ QString DeviceInfo::upgradeQuestion(const QString &configured, const QString &ca
     return QStringLiteral("当前固件版本是") + camera + QStringLiteral(",是否升级？");
 }
 
-// The serial text, the POS record size and the version the other pages work from.
+// The camera's identity as the link read it; blank while it is being read again.
 void DeviceInfo::publish()
 {
-    V7KAPP *main = V7KAPP::instance();
-    v7k_context *d = device();
-    main->serialText = d->serial;
-    main->posRecordSize = posRecordSizeForSerial(d->serial);
-    main->firmwareVersionText = versionText(d);
-    m_serial->setText(QString::fromLatin1(d->serial, int(qstrnlen(d->serial, sizeof d->serial))));
-    m_version->setText(QStringLiteral("V") + versionText(d));
+    const CameraIdentity &identity = m_link->identity();
+    m_serial->setText(QString::fromLatin1(identity.serial));
+    m_version->setText(identity.firmwareVersionText.isEmpty()
+                           ? QString()
+                           : QStringLiteral("V") + identity.firmwareVersionText);
     for (QLabel *value : std::as_const(m_values))
         value->show();
 }
 
 void DeviceInfo::onTimeout()
 {
-    v7k_context *d = device();
-    if (!d)
+    if (!m_link->deviceHandle())
+        return;
+    // The camera has not told its version yet: ask again on the next tick.
+    if (!m_link->identityKnown())
         return;
     publish();
-    const QString camera = versionText(d);
+    const QString camera = m_link->firmwareVersionText();
     UpdateConfig config;
     config.version = m_configuredVersion;
-    if (!config.offersNewerThan(camera)) {
-        m_statusTimer->stop();
-    } else if (camera == QLatin1String("0.0")) {
-        return; // the camera has not told its version yet: ask again on the next tick
-    } else {
-        AirSerial::instance(V7KAPP::instance())->hide();
-        m_statusTimer->stop();
+    m_statusTimer->stop();
+    if (config.offersNewerThan(camera)) {
+        if (QWidget *main = FrameStyle::mainWindow())
+            AirSerial::instance(main)->hide();
         m_labelTimer->start(1000);
         if (Prompt::ask(this, upgradeQuestion(m_configuredVersion, camera)))
             onpressed2();
     }
-    V7KAPP::instance()->restoreWorkMode();
+    restoreWorkMode();
+}
+
+void DeviceInfo::restoreWorkMode()
+{
+    if (v7k_context *device = m_link->deviceHandle())
+        v7k_change_work_mode(device, 1);
 }
 
 void DeviceInfo::onTimeout1()
 {
-    if (device())
+    if (m_link->deviceHandle())
         publish();
 }
 
+// The link asks for the date until the camera has sent one of at least five characters.
 void DeviceInfo::onTimeout2()
 {
-    v7k_context *d = device();
-    if (!d)
-        return;
-    const int length = int(qstrnlen(d->buildDate, sizeof d->buildDate));
-    if (length < 5) {
-        v7k_get_builddate(d);
-        m_buildDate->clear();
-        return;
-    }
-    m_buildDate->setText(QString::fromLatin1(d->buildDate, length));
-    m_buildDateTimer->stop();
+    const QString date = m_link->identity().buildDate;
+    m_buildDate->setText(date);
+    if (!date.isEmpty())
+        m_buildDateTimer->stop();
 }
 
 void DeviceInfo::onpressed()
 {
-    if (V7KAPP::instance()->cameraConnected == 0) {
+    if (m_link->cameraConnected() == 0) {
         Prompt::inform(this, QStringLiteral("相机未连接！"));
         return;
     }

@@ -7,6 +7,7 @@
 class QLabel;
 class QPushButton;
 class QTimer;
+class CameraLink;
 
 // The device information page: serial, firmware version and build date of the connected
 // camera; offers the firmware shipped with the program when it is newer.
@@ -41,7 +42,10 @@ public slots:
 
 private:
     void publish();
+    // The camera back in its normal working mode once the page is done with it.
+    void restoreWorkMode();
 
+    CameraLink *m_link = nullptr;
     QLabel *m_serial = nullptr;
     QLabel *m_version = nullptr;
     QLabel *m_buildDate = nullptr;

@@ -6,12 +6,9 @@
 #include <QProgressBar>
 #include <QTimer>
 
-#include "deviceinfo.h"
-#include "downloaddata.h"
+#include "cameralink.h"
 #include "framestyle.h"
 #include "mylabel.h"
-#include "qnetconfig.h"
-#include "v7kapp.h"
 
 ShengjiTitlebar::ShengjiTitlebar(QWidget *parent)
     : QWidget(parent)
@@ -91,8 +88,6 @@ ShengJiUi::ShengJiUi(QWidget *parent)
     m_progressTimer = new QTimer(this);
     connect(m_progressTimer, &QTimer::timeout, this, &ShengJiUi::onTimeout);
     m_progressTimer->start(500);
-    m_versionTimer = new QTimer(this);
-    connect(m_versionTimer, &QTimer::timeout, this, &ShengJiUi::onTimeout1);
 }
 
 int ShengJiUi::progressValue() const
@@ -102,6 +97,7 @@ int ShengJiUi::progressValue() const
 
 void ShengJiUi::showProgress(int percent)
 {
+    CameraLink::instance()->setUpgradeProgress(percent);
     m_bar->setValue(percent);
     m_percent->setText(QString::number(percent) + QLatin1Char('%'));
 }
@@ -130,7 +126,7 @@ void ShengJiUi::showSuccessForPreview()
 
 void ShengJiUi::onTimeout()
 {
-    QNetConfig *link = QNetConfig::instance();
+    CameraLink *link = CameraLink::instance();
     AkUpgrader *upgrader = link->upgraderHandle();
     if (!upgrader)
         return;
@@ -141,37 +137,18 @@ void ShengJiUi::onTimeout()
     }
 
     m_succeeded = true;
-    if (v7k_context *device = link->deviceHandle()) {
-        if (device->firmwareMajor == 4 && device->firmwareMinor >= 41)
-            device->selfTest = 0;
-        device->firmwareMajor = 0;
-        device->firmwareMinor = 0;
-    }
     showSuccess();
     akupgrader_stop(upgrader);
-    V7KAPP *main = V7KAPP::instance();
-    if (PosFileManager *manager = main->pages.downloadData->manager())
-        manager->activity = POSFILE_ACTIVITY_IDLE;
-    main->resetCameraIcons();
-    link->restartVersionRequests();
-    m_versionTimer->start(500);
+    // The camera restarts with its new firmware: the link reads who it is again and shows no
+    // status of the old one meanwhile.
+    link->cameraRestarted();
     setprogressempty(upgrader);
-    main->pages.deviceInfo->startBuildDateTimer(500);
     m_progressTimer->stop();
-}
-
-void ShengJiUi::onTimeout1()
-{
-    v7k_context *device = QNetConfig::instance()->deviceHandle();
-    if (device && device->firmwareMajor == 0 && device->firmwareMinor == 0)
-        v7k_get_version(device);
 }
 
 void ShengJiUi::onPress()
 {
-    m_versionTimer->stop();
-    if (V7KAPP::instance()->upgradeWindow == this)
-        V7KAPP::instance()->upgradeWindow = nullptr;
+    CameraLink::instance()->setUpgradeRunning(false);
     accept();
 }
 
@@ -188,7 +165,6 @@ void ShengJiUi::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    if (V7KAPP::instance()->upgradeWindow == this)
-        V7KAPP::instance()->upgradeWindow = nullptr;
+    CameraLink::instance()->setUpgradeRunning(false);
     QDialog::closeEvent(event);
 }

@@ -40,14 +40,12 @@ public:
     QLabel *percentLabel() const { return m_percent; }
     Mylabel *okButton() const { return m_ok; }
     QTimer *progressTimer() const { return m_progressTimer; }
-    QTimer *versionTimer() const { return m_versionTimer; }
 
     // Shows a state without a camera, for the screenshots.
     void showProgressForPreview(int percent);
     void showSuccessForPreview();
 
 public slots:
-    void onTimeout1();
     void onTimeout();
     void onPress();
 
@@ -68,6 +66,5 @@ private:
     QLabel *m_okImage = nullptr;
     Mylabel *m_ok = nullptr;
     QTimer *m_progressTimer = nullptr;
-    QTimer *m_versionTimer = nullptr;
     bool m_succeeded = false;
 };

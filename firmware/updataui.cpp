@@ -3,12 +3,10 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "deviceinfo.h"
+#include "cameralink.h"
 #include "framestyle.h"
 #include "mylabel.h"
-#include "qnetconfig.h"
 #include "upgradestarter.h"
-#include "v7kapp.h"
 
 namespace {
 
@@ -57,9 +55,14 @@ UpdataUi::UpdataUi(QWidget *parent)
 
     text(this, QStringLiteral("SN号："), 40, 66, 120);
     text(this, QStringLiteral("当前固件版本号:"), 40, 98, 120);
-    const DeviceInfo *info = V7KAPP::instance()->pages.deviceInfo;
-    m_serial = text(this, info->serialLabel()->text(), 170, 66, 180);
-    m_version = text(this, info->versionLabel()->text(), 170, 98, 180);
+    const CameraLink *link = CameraLink::instance();
+    const CameraIdentity &identity = link->identity();
+    m_serial = text(this, QString::fromLatin1(identity.serial), 170, 66, 180);
+    m_version = text(this,
+                     identity.firmwareVersionText.isEmpty()
+                         ? QString()
+                         : QStringLiteral("V") + identity.firmwareVersionText,
+                     170, 98, 180);
     m_status = text(this, QString(), 40, 130, 300);
     m_status->setStyleSheet(QStringLiteral("color: rgb(245, 196, 0);"));
 
@@ -68,14 +71,14 @@ UpdataUi::UpdataUi(QWidget *parent)
     connect(m_check, &QPushButton::clicked, this, &UpdataUi::slotCheck);
     connect(m_upgrade, &QPushButton::clicked, this, &UpdataUi::slotShengji);
 
-    const bool connected = V7KAPP::instance()->isConnected;
+    const bool connected = link->isConnected();
     if (!connected) {
         m_serial->clear();
         m_version->clear();
     }
     m_check->setEnabled(connected);
     m_upgrade->setEnabled(connected);
-    const AkTele *tele = QNetConfig::instance()->teleHandle();
+    const AkTele *tele = link->teleHandle();
     if (tele && tele->state == AKTELE_STATE_UPGRADE_FAILED) {
         m_status->setText(QStringLiteral("飞控升级失败"));
         m_version->clear();
@@ -91,7 +94,7 @@ void UpdataUi::slotShengji()
 
 void UpdataUi::slotCheck()
 {
-    const v7k_context *device = QNetConfig::instance()->deviceHandle();
+    const v7k_context *device = CameraLink::instance()->deviceHandle();
     if (!device)
         return;
     const QString version =

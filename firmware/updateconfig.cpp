@@ -39,24 +39,3 @@ bool UpdateConfig::offersNewerThan(const QString &cameraVersion) const
     // A missing or unreadable version counts as 0: nothing is ever proposed from it.
     return version.toDouble() > cameraVersion.toDouble();
 }
-
-int posRecordSizeForSerial(const char *serial)
-{
-    const QByteArray model = QByteArray(serial).left(4);
-    if (!model.startsWith("V7"))
-        return 0;
-    if (model.startsWith("V7K") && model.size() == 4) {
-        switch (model.at(3)) {
-        case '3':
-        case '1':
-        case '2':
-            return 32;
-        case '5':
-        case '4':
-            return 52;
-        default:
-            break;
-        }
-    }
-    return 32;
-}

@@ -14,7 +14,3 @@ struct UpdateConfig
     // Camera version "major.minor" is older than the offered one (both read as decimal numbers).
     bool offersNewerThan(const QString &cameraVersion) const;
 };
-
-// The POS record size of a camera model, from the model word the serial begins with:
-// 52 for five-lens records, 32 for single records, 0 for a serial that is not a V7 camera's.
-int posRecordSizeForSerial(const char *serial);

@@ -4,18 +4,20 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QThread>
+#include <QPointer>
+#include <QTimer>
 
 #include "datafolders.h"
 #include "framestyle.h"
 #include "prompt.h"
-#include "qnetconfig.h"
+#include "cameralink.h"
 #include "shengjiui.h"
-#include "v7kapp.h"
 
 namespace UpgradeStarter {
 
 namespace {
+
+constexpr int kFreshUpgraderPauseMs = 1000;
 
 struct Arguments
 {
@@ -61,26 +63,12 @@ QString decryptedCopyPath()
     return QDir(DataFolders::perUserDataFolder()).filePath(QStringLiteral("tempfile.bin"));
 }
 
-bool start(Variant variant, const QString &chosen, QWidget *parent)
+namespace {
+
+// Hands the image to the upgrader and opens the progress window.
+bool launch(Variant variant, const QString &path, QWidget *parent)
 {
-    QNetConfig *link = QNetConfig::instance();
-    QString path = chosen;
-    if (akupgrader_file_is_encrypt(QFile::encodeName(path).constData()) != 0) {
-        if (!askDecrypt(parent))
-            return false;
-        QDir().mkpath(DataFolders::perUserDataFolder());
-        path = decryptedCopyPath();
-        if (akupgrader_file_decrypt(QFile::encodeName(chosen).constData(),
-                                    QFile::encodeName(path).constData()) != 0) {
-            Prompt::inform(parent, QStringLiteral("固件文件解密失败！"),
-                           QStringLiteral("文件已损坏或不是本相机的固件"));
-            return false;
-        }
-    }
-    if (variant == Variant::DeviceLocal) {
-        link->setUpgraderHandle(akupgrader_request(link->teleHandle(), AKUPGRADER_CODE_FIRMWARE));
-        QThread::msleep(1000);
-    }
+    CameraLink *link = CameraLink::instance();
     AkUpgrader *upgrader = link->upgraderHandle();
     const Arguments args = argumentsFor(variant);
     // The library checks the image before anything is sent; a file that is not one of our
@@ -96,12 +84,41 @@ bool start(Variant variant, const QString &chosen, QWidget *parent)
 
     if (variant == Variant::UpdateWindow && parent)
         parent->close();
-    auto *progress = new ShengJiUi(V7KAPP::instance());
+    auto *progress = new ShengJiUi(FrameStyle::mainWindow());
     progress->setAttribute(Qt::WA_DeleteOnClose);
     progress->setModal(true);
     FrameStyle::centreOnMainWindow(progress);
-    V7KAPP::instance()->upgradeWindow = progress;
+    link->setUpgradeRunning(true);
     progress->show();
+    return true;
+}
+
+} // namespace
+
+bool start(Variant variant, const QString &chosen, QWidget *parent)
+{
+    QString path = chosen;
+    if (akupgrader_file_is_encrypt(QFile::encodeName(path).constData()) != 0) {
+        if (!askDecrypt(parent))
+            return false;
+        QDir().mkpath(DataFolders::perUserDataFolder());
+        path = decryptedCopyPath();
+        if (akupgrader_file_decrypt(QFile::encodeName(chosen).constData(),
+                                    QFile::encodeName(path).constData()) != 0) {
+            Prompt::inform(parent, QStringLiteral("固件文件解密失败！"),
+                           QStringLiteral("文件已损坏或不是本相机的固件"));
+            return false;
+        }
+    }
+    if (variant != Variant::DeviceLocal)
+        return launch(variant, path, parent);
+    // A fresh upgrader wants a second before it is given the image; wait on a timer, not
+    // asleep, so the window keeps drawing.
+    CameraLink::instance()->renewUpgrader();
+    QPointer<QWidget> guard(parent);
+    QTimer::singleShot(kFreshUpgraderPauseMs, [variant, path, guard] {
+        launch(variant, path, guard.data());
+    });
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "downloaddata.h"
 
+#include "cameralink.h"
 #include "placeholderpage.h"
 
 DownloadData *DownloadData::instance()
@@ -13,8 +14,7 @@ DownloadData::DownloadData(QWidget *parent)
     PlaceholderPage::decorate(this, QStringLiteral("POS下载"));
 }
 
-
-void DownloadData::initTransfer(void *posfileArg)
+PosFileManager *DownloadData::manager() const
 {
-    m_manager = posfile_manager_init(posfileArg);
+    return CameraLink::instance()->posManager();
 }

@@ -17,13 +17,11 @@ public:
     void setFiveLensLayout(bool fiveLens) { m_fiveLens = fiveLens; }
     bool fiveLensLayout() const { return m_fiveLens; }
 
-    // The WiFi transfer manager of the connected camera, created when the link comes up.
-    void initTransfer(void *posfileArg);
-    PosFileManager *manager() const { return m_manager; }
+    // The WiFi transfer manager of the connected camera; null while not connected.
+    PosFileManager *manager() const;
     // Empties the record table, the status text and the progress bar (link down).
     void clearRecords() {}
 
 private:
     bool m_fiveLens = false;
-    PosFileManager *m_manager = nullptr;
 };

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "airserial.h"
+#include "cameralink.h"
 #include "deviceinfo.h"
 #include "framestyle.h"
 #include "myflyui.h"
@@ -81,22 +82,11 @@ int main(int argc, char *argv[])
     offline.show();
     save(&offline, "update_window_not_connected");
 
+    // A connected camera without a simulator behind it.
     static v7k_context context = sampleContext();
-    QNetConfig::instance()->setDeviceHandleForTesting(&context);
-    window->showConnectedState();
-    window->isConnected = true;
-    window->cameraConnected = 1;
-    window->linkKind = 2;
+    CameraLink::instance()->setDeviceHandleForTesting(&context);
     window->onTimeout();
     save(window, "mainwindow_connected");
-
-    // The link page as it looks after a connect, without a camera behind it.
-    QNetConfig *link = QNetConfig::instance();
-    link->stateLabel()->setText(QStringLiteral("已连接"));
-    link->stateLabel()->setStyleSheet(QStringLiteral("color: rgb(0, 170, 0);"));
-    link->networkLabel()->setText(QStringLiteral("V7K5-0042"));
-    link->networkLabel()->show();
-    link->buttonText()->setText(QStringLiteral("断开"));
     save(settings, "settings_connected");
     settings->hide();
 
@@ -123,7 +113,7 @@ int main(int argc, char *argv[])
     context.selfTest = 0;
     window->onTimeout();
     save(window, "mainwindow_selftest");
-    QNetConfig::instance()->setDeviceHandleForTesting(nullptr);
+    CameraLink::instance()->setDeviceHandleForTesting(nullptr);
 
     save(window->titleBar(), "titlebar");
 

@@ -9,6 +9,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <mutex>
 #include <set>
@@ -117,6 +118,31 @@ int v7k_get_builddate(void *device)
 {
     Device *d = Device::fromContext(device);
     return d ? d->requestBuildDate() : -1;
+}
+
+int v7k_pos_record_size(const char *serial)
+{
+    if (!serial || std::strncmp(serial, "V7", 2) != 0)
+        return 0;
+    // Five-lens models record 52-byte POS records; every other V7 model 32-byte ones.
+    if (serial[2] == 'K' && (serial[3] == '5' || serial[3] == '4'))
+        return 52;
+    return 32;
+}
+
+int v7k_forget_identity(void *device)
+{
+    Device *d = Device::fromContext(device);
+    return d ? d->forgetIdentity() : -1;
+}
+
+int v7k_clear_state(void *device, uint32_t bits)
+{
+    Device *d = Device::fromContext(device);
+    if (!d)
+        return -1;
+    d->clearStateBits(bits);
+    return 0;
 }
 
 int v7k_change_work_mode(void *device, int mode)

@@ -123,13 +123,24 @@ void Device::transportGone()
 
 int Device::recordSizeFromSerial() const
 {
-    const char *s = m_context.serial;
-    if (std::strncmp(s, "V7K", 3) == 0) {
-        if (s[3] == '5' || s[3] == '4')
-            return 52;
-        return 32;
+    return v7k_pos_record_size(m_context.serial);
+}
+
+int Device::forgetIdentity()
+{
+    if (!m_transport)
+        return -1;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_transport->dispatchMutex());
+        m_context.firmwareMajor = 0;
+        m_context.firmwareMinor = 0;
+        std::memset(m_context.serial, 0, sizeof m_context.serial);
+        std::memset(m_context.buildDate, 0, sizeof m_context.buildDate);
+        m_lastVersion = 0;
     }
-    return std::strncmp(s, "V7", 2) == 0 ? 32 : 0;
+    const int version = requestVersion();
+    const int date = requestBuildDate();
+    return version == 0 && date == 0 ? 0 : -1;
 }
 
 int Device::simpleRequest(uint8_t command, const std::vector<uint8_t> &payload)

@@ -35,6 +35,9 @@ public:
     int changeWorkMode(int mode);
     int setWorkParam(const WorkParam &param);
     int shutter();
+    // Empties version, serial and build date and asks for them again, so that what follows is
+    // the camera's own answer (a reconnect may find another camera or other firmware).
+    int forgetIdentity();
 
     // Called by the transport with its dispatch lock held.
     void frameArrived();

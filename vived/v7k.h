@@ -150,6 +150,14 @@ int v7k_free(v7k_context *device);
 int v7k_get_version(void *device);
 /* Asks for the firmware build date text (0xbe). */
 int v7k_get_builddate(void *device);
+/* The POS record size of a camera model from the model word its serial begins with: 52 for the
+ * five-lens models ("V7K5", "V7K4"), 32 for every other V7 model, 0 for anything else. */
+int v7k_pos_record_size(const char *serial);
+/* Empties firmware version, serial and build date in the context and asks for them again: after
+ * a reconnect or an upgrade the program then sees only the camera's fresh answers. */
+int v7k_forget_identity(void *device);
+/* Clears bits of the state word without racing the receive thread (the new-POS bit). */
+int v7k_clear_state(void *device, uint32_t bits);
 /* 1 = the camera's normal working mode, 0 = configuration mode (triggers held while the
  * program edits the work parameters). */
 int v7k_change_work_mode(void *device, int mode);

@@ -5,9 +5,9 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 
+#include "cameralink.h"
 #include "checkv7thread.h"
 #include "mylabel.h"
-#include "qnetconfig.h"
 #include "v7kapp.h"
 
 namespace {
@@ -31,7 +31,7 @@ class tst_MainWindow : public QObject
     Q_OBJECT
 private slots:
     void startState();
-    void tickWithoutDevice();
+    void tickWithoutStatus();
     void tickWithDevice();
     void connectionStates();
     void navigation();
@@ -41,6 +41,7 @@ private slots:
 
 private:
     V7KAPP *w = V7KAPP::instance();
+    CameraLink *link = CameraLink::instance();
 };
 
 void tst_MainWindow::startState()
@@ -65,21 +66,29 @@ void tst_MainWindow::startState()
     QCOMPARE(shown(w->navigationEntry(0)), resourceImage("deviceInfo_selected.png"));
     QCOMPARE(shown(w->navigationEntry(4)), resourceImage("yingxiangnor.png"));
     QCOMPARE(shown(w->networkEntry()), resourceImage("new duan.png"));
-    QVERIFY(w->tickTimer()->isActive());
-    QCOMPARE(w->tickTimer()->interval(), 500);
+    QVERIFY(link->tickTimer()->isActive());
+    QCOMPARE(link->tickTimer()->interval(), 500);
 }
 
-void tst_MainWindow::tickWithoutDevice()
+// No device, or a device whose first status has not arrived: the panel keeps what it shows.
+void tst_MainWindow::tickWithoutStatus()
 {
-    QNetConfig::instance()->setDeviceHandleForTesting(nullptr);
-    for (const char *name : {"label_18", "label_6", "label_7", "label_12", "label_19"})
-        w->panelLabel(name)->setText(QStringLiteral("unchanged"));
-    const QImage icon = shown(w->panelLabel("label_13"));
-    w->onTimeout();
-    for (const char *name : {"label_18", "label_6", "label_7", "label_12", "label_19"})
-        QCOMPARE(w->panelLabel(name)->text(), QStringLiteral("unchanged"));
-    QCOMPARE(shown(w->panelLabel("label_13")), icon);
-    QCOMPARE(w->deviceContext, nullptr);
+    v7k_context noStatus{};
+    noStatus.firmwareMajor = 4;
+    noStatus.firmwareMinor = 41;
+    for (v7k_context *device : {static_cast<v7k_context *>(nullptr), &noStatus}) {
+        link->setDeviceHandleForTesting(device);
+        if (device)
+            --noStatus.statusCount; // back to the count of the connect: no status since
+        for (const char *name : {"label_18", "label_6", "label_7", "label_12", "label_19"})
+            w->panelLabel(name)->setText(QStringLiteral("unchanged"));
+        const QImage icon = shown(w->panelLabel("label_13"));
+        link->onTick();
+        for (const char *name : {"label_18", "label_6", "label_7", "label_12", "label_19"})
+            QCOMPARE(w->panelLabel(name)->text(), QStringLiteral("unchanged"));
+        QCOMPARE(shown(w->panelLabel("label_13")), icon);
+    }
+    link->setDeviceHandleForTesting(nullptr);
 }
 
 void tst_MainWindow::tickWithDevice()
@@ -92,17 +101,18 @@ void tst_MainWindow::tickWithDevice()
     context.state = V7K_STATE_GPS_GOOD;
     context.satellites = 2;
     context.photoCount = 137;
+    link->setDeviceHandleForTesting(&context);
+
+    QSignalSpy loaded(link, &CameraLink::workParamsArrived);
+    QSignalSpy refreshed(link, &CameraLink::statusRefreshed);
+    link->onTick();
+    QCOMPARE(loaded.count(), 0); // no work parameters yet
     context.workParam.mode = 2;
     context.workParam.timeInterval = 30;
-    QNetConfig::instance()->setDeviceHandleForTesting(&context);
+    link->onTick();
+    link->onTick();
+    link->setDeviceHandleForTesting(nullptr);
 
-    QSignalSpy loaded(w, &V7KAPP::workParamsArrived);
-    QSignalSpy counters(w, &V7KAPP::countersRefreshed);
-    w->onTimeout();
-    w->onTimeout();
-    QNetConfig::instance()->setDeviceHandleForTesting(nullptr);
-
-    QCOMPARE(w->deviceContext, static_cast<void *>(&context));
     QCOMPARE(w->panelLabel("label_18")->text(), QStringLiteral("定时3.00s"));
     QCOMPARE(w->panelLabel("label_9")->text(), QStringLiteral("采集策略："));
     QCOMPARE(w->panelLabel("label_6")->text(), QStringLiteral("137"));
@@ -113,8 +123,8 @@ void tst_MainWindow::tickWithDevice()
     QCOMPARE(shown(w->panelLabel("label_16")), resourceImage("largeCamera_white.png"));
     QCOMPARE(loaded.count(), 1);
     QCOMPARE(loaded.first().first().value<WorkParam>().timeInterval, quint16(30));
-    QCOMPARE(counters.count(), 2);
-    QVERIFY(!w->workParamLoadPending);
+    QCOMPARE(refreshed.count(), 3);
+    QVERIFY(!link->workParamLoadPending());
 
     w->resetCameraIcons();
     QCOMPARE(shown(w->panelLabel("label_13")), resourceImage("smallCamera_white.png"));
@@ -158,17 +168,16 @@ void tst_MainWindow::navigation()
 
 void tst_MainWindow::networkEntryHover()
 {
+    v7k_context context{};
     for (bool connected : {false, true}) {
-        w->isConnected = connected;
-        w->linkKind = connected ? 2 : 0;
+        link->setDeviceHandleForTesting(connected ? &context : nullptr);
         w->onenterEvent();
         QCOMPARE(shown(w->networkEntry()),
                  resourceImage(connected ? "wifi-xuan.png" : "net duan xuan.png"));
         w->onleaveEvent();
         QCOMPARE(shown(w->networkEntry()), resourceImage(connected ? "wifi.png" : "new duan.png"));
     }
-    w->isConnected = false;
-    w->linkKind = 0;
+    link->setDeviceHandleForTesting(nullptr);
 }
 
 void tst_MainWindow::cardCheck_data()
@@ -212,13 +221,13 @@ void tst_MainWindow::cardCheck()
     }
     QCOMPARE(upgrade.count(), present ? 1 : 0);
     QCOMPARE(popui.count(), present ? 0 : 1);
-    QCOMPARE(bool(w->cardsPresent), present);
+    QCOMPARE(link->cardsPresent(), present);
 
     // The card-restore entry starts a new check on every click.
-    const int before = w->cardChecksStarted();
+    const int before = w->findChildren<CheckV7Thread *>().size();
     QTest::mouseClick(w->navigationEntry(5), Qt::LeftButton);
     QTest::mouseClick(w->navigationEntry(5), Qt::LeftButton);
-    QCOMPARE(w->cardChecksStarted(), before + 2);
+    QCOMPARE(w->findChildren<CheckV7Thread *>().size(), before + 2);
     QCOMPARE(w->contentArea()->currentIndex(), 5);
     QTest::qWait(100);
 }

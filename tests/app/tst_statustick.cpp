@@ -43,7 +43,7 @@ private slots:
     void strategy();
     void gps_data();
     void gps();
-    void countsAndParameters();
+    void counts();
 };
 
 void tst_StatusTick::cameraHealth_data()
@@ -91,7 +91,7 @@ void tst_StatusTick::cameraHealth()
 
     const v7k_context context = makeContext(quint8(major), quint8(minor), quint8(cameraState),
                                             quint8(selfTest));
-    const StatusView view = StatusTick::evaluate(context, false);
+    const StatusView view = StatusTick::evaluate(context);
     QCOMPARE(view.faultText, faultText);
     QCOMPARE(view.icons, icons);
 }
@@ -130,7 +130,7 @@ void tst_StatusTick::strategy()
     context.workParam.mode = quint8(mode);
     context.workParam.timeInterval = quint16(timeInterval);
     context.workParam.distanceInterval = quint16(distanceInterval);
-    const StatusView view = StatusTick::evaluate(context, false);
+    const StatusView view = StatusTick::evaluate(context);
     QCOMPARE(view.strategyText, text);
     QCOMPARE(view.strategyCaption, caption);
 }
@@ -158,10 +158,10 @@ void tst_StatusTick::gps()
     v7k_context context = makeContext(4, 41, 31, 1);
     context.state = gpsGood ? V7K_STATE_GPS_GOOD | V7K_STATE_NEW_POS : V7K_STATE_NEW_POS;
     context.satellites = satellites;
-    QCOMPARE(StatusTick::evaluate(context, false).gpsText, text);
+    QCOMPARE(StatusTick::evaluate(context).gpsText, text);
 }
 
-void tst_StatusTick::countsAndParameters()
+void tst_StatusTick::counts()
 {
     v7k_context context = makeContext(4, 41, 0x1b, 2);
     context.photoCount = 4000000000u;
@@ -169,17 +169,12 @@ void tst_StatusTick::countsAndParameters()
     const quint16 photos[5] = {10, 11, 9, 10, 12};
     std::memcpy(context.cameraPhotos, photos, sizeof photos);
 
-    StatusView view = StatusTick::evaluate(context, true);
+    const StatusView view = StatusTick::evaluate(context);
     QCOMPARE(view.photoCount, QStringLiteral("4000000000"));
     QCOMPARE(view.satellites, QStringLiteral("-1"));
     QCOMPARE(view.triggerCount, 4000000000u);
     QCOMPARE(view.cameraPhotos, (std::array<quint16, 5>{10, 11, 9, 10, 12}));
     QCOMPARE(view.cameraGood, (std::array<bool, 5>{true, true, false, true, true}));
-    QVERIFY2(!view.loadWorkParams, "no work parameters have arrived yet");
-
-    context.workParam.mode = 2;
-    QVERIFY(StatusTick::evaluate(context, true).loadWorkParams);
-    QVERIFY2(!StatusTick::evaluate(context, false).loadWorkParams, "loaded once per run only");
 }
 
 QTEST_APPLESS_MAIN(tst_StatusTick)

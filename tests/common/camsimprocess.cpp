@@ -20,6 +20,12 @@ bool CamsimProcess::start(const QStringList &options)
         return false;
     m_port = probe.localPort();
     probe.close();
+    return restart(options);
+}
+
+bool CamsimProcess::restart(const QStringList &options)
+{
+    stop();
     const QString address = QStringLiteral("127.0.0.1:%1").arg(m_port);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.setStandardOutputFile(QProcess::nullDevice());

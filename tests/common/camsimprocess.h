@@ -11,6 +11,8 @@ public:
     ~CamsimProcess() { stop(); }
 
     bool start(const QStringList &options = {});
+    // A camera restarted on the same port, possibly as another model or with other firmware.
+    bool restart(const QStringList &options);
     void stop();
     void toggleSilence(); // SIGUSR1: the camera stops (or resumes) answering
     quint16 port() const { return m_port; }

@@ -1,15 +1,23 @@
-// The link page against the camera simulator: connect, refusals, a silent camera, reconnecting.
+// The camera link and its page against the camera simulator: connect, refusals, what the panel
+// shows after a connect, a silent camera, reconnecting to the same or to another camera.
 #include <QtTest>
 
 #include <QLabel>
 
 #include "airserial.h"
+#include "cameralink.h"
 #include "camsimprocess.h"
 #include "deviceinfo.h"
-#include "downloaddata.h"
 #include "mylabel.h"
 #include "qnetconfig.h"
 #include "v7kapp.h"
+
+namespace {
+QImage resourceImage(const char *name)
+{
+    return QPixmap(QStringLiteral(":/V7KAPP/res/") + QString::fromUtf8(name)).toImage();
+}
+} // namespace
 
 class tst_Link : public QObject
 {
@@ -18,20 +26,24 @@ private slots:
     void initTestCase();
     void refusedNetworks_data();
     void refusedNetworks();
-    void connectFillsPanel();
+    void panelShowsOnlyWhatTheCameraReports();
     void transferAndUpgradeKeepLink();
     void silentCameraIsLost();
     void reconnectReusesHandles();
+    void reconnectReadsAnotherCamera();
     void settingsWindowHidesOnly();
     void disconnectReleasesHandles();
 
 private:
     void connectWith(const char *ssid);
-    bool connected() const { return V7KAPP::instance()->isConnected; }
+    QString panel(const char *name) const { return m_main->panelLabel(name)->text(); }
 
     CamsimProcess m_camera;
     PromptCatcher m_prompts;
-    QNetConfig *m_link = nullptr;
+    QTemporaryDir m_shipped;
+    CameraLink *m_link = CameraLink::instance();
+    V7KAPP *m_main = nullptr;
+    QNetConfig *m_page = nullptr;
     AkTele *m_tele = nullptr;
     v7k_context *m_device = nullptr;
 };
@@ -42,16 +54,27 @@ void tst_Link::initTestCase()
                             QStringLiteral("--work-mode"), QStringLiteral("2"),
                             QStringLiteral("--time-interval"), QStringLiteral("20"),
                             QStringLiteral("--gps"), QStringLiteral("1"),
-                            QStringLiteral("--satellites"), QStringLiteral("11")}));
-    qputenv("V7_SHIPPED_DIR", QByteArray(V7_TESTDATA_DIR "/no-update"));
-    V7KAPP::instance()->show();
-    m_link = QNetConfig::instance();
+                            QStringLiteral("--satellites"), QStringLiteral("11"),
+                            QStringLiteral("--self-test"), QStringLiteral("2")}));
+    // The shipped firmware is 4.41: the first camera has it, the one met later does not.
+    QFile config(m_shipped.filePath(QStringLiteral("UpdateConfig.xml")));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("<config><filename value=\"V7K5_4.41.bin\"/><num value=\"4.41\"/></config>\n");
+    config.close();
+    qputenv("V7_SHIPPED_DIR", QFile::encodeName(m_shipped.path()));
+    m_main = V7KAPP::instance();
+    m_main->show();
+    m_page = QNetConfig::instance();
 }
 
 void tst_Link::connectWith(const char *ssid)
 {
     qputenv("V7_WIFI_SSID", ssid);
-    m_link->onClicked();
+    QSignalSpy settled(m_link, &CameraLink::connected);
+    QSignalSpy refused(m_link, &CameraLink::connectRefused);
+    m_page->onClicked();
+    // The network name is learnt off the GUI thread.
+    QTRY_VERIFY(settled.count() + refused.count() == 1);
 }
 
 void tst_Link::refusedNetworks_data()
@@ -70,11 +93,11 @@ void tst_Link::refusedNetworks()
     QFETCH(QString, prompt);
     m_prompts.clear();
     connectWith(ssid.constData());
-    QCOMPARE(m_prompts.texts(), QStringList{prompt});
-    QVERIFY(!connected());
-    QCOMPARE(V7KAPP::instance()->cameraConnected, 0);
-    QVERIFY(V7KAPP::instance()->panelLabel("label_6")->isHidden());
-    QCOMPARE(m_link->stateLabel()->text(), QStringLiteral("未连接"));
+    QTRY_COMPARE(m_prompts.texts(), QStringList{prompt});
+    QVERIFY(!m_link->isConnected());
+    QCOMPARE(m_link->cameraConnected(), 0);
+    QVERIFY(m_main->panelLabel("label_6")->isHidden());
+    QCOMPARE(m_page->stateLabel()->text(), QStringLiteral("未连接"));
     // The library was started and is kept for the next attempt.
     QVERIFY(m_link->teleHandle());
     if (!m_tele)
@@ -82,39 +105,51 @@ void tst_Link::refusedNetworks()
     QCOMPARE(m_link->teleHandle(), m_tele);
 }
 
-void tst_Link::connectFillsPanel()
+// Sampled at every refresh from the connect on: the panel never claims a fault that the camera
+// does not report, and the self-test text goes once the camera is done.
+void tst_Link::panelShowsOnlyWhatTheCameraReports()
 {
+    QStringList faultTexts;
+    QStringList gpsTexts;
+    auto sample = connect(m_link, &CameraLink::statusRefreshed, this, [&] {
+        faultTexts << panel("label_19");
+        gpsTexts << panel("label_12");
+    });
     m_prompts.clear();
     connectWith("V7K5-FIELD");
     QVERIFY(m_prompts.texts().isEmpty());
-    QVERIFY(connected());
-    V7KAPP *main = V7KAPP::instance();
-    QCOMPARE(main->cameraConnected, 1);
-    QCOMPARE(main->linkKind, 2);
-    QCOMPARE(m_link->stateLabel()->text(), QStringLiteral("已连接"));
-    QCOMPARE(m_link->networkLabel()->text(), QStringLiteral("V7K5-FIELD"));
-    QCOMPARE(m_link->buttonText()->text(), QStringLiteral("断开"));
-    QVERIFY(m_link->heartbeatTimer()->isActive());
+    QVERIFY(m_link->isConnected());
+    QCOMPARE(m_link->cameraConnected(), 1);
+    QCOMPARE(m_link->linkKind(), 2);
+    QCOMPARE(m_page->stateLabel()->text(), QStringLiteral("已连接"));
+    QCOMPARE(m_page->networkLabel()->text(), QStringLiteral("V7K5-FIELD"));
+    QCOMPARE(m_page->buttonText()->text(), QStringLiteral("断开"));
     QCOMPARE(m_link->heartbeatTimer()->interval(), 5000);
     m_device = m_link->deviceHandle();
     QVERIFY(m_device);
+    QVERIFY(m_link->posManager());
 
-    QTRY_VERIFY_WITH_TIMEOUT(m_device->firmwareMajor != 0, 3000);
-    QTRY_VERIFY(QByteArray(m_device->serial).startsWith("V7K5"));
-    QTRY_COMPARE(m_device->satellites, 11); // the first status push
-    main->onTimeout();
-    QVERIFY(!main->panelLabel("label_6")->isHidden());
-    QCOMPARE(main->panelLabel("label_18")->text(), QStringLiteral("定时2.00s"));
-    QCOMPARE(main->panelLabel("label_7")->text(), QStringLiteral("11"));
-    QCOMPARE(main->panelLabel("label_6")->text(), QString::number(m_device->photoCount));
-    QTRY_COMPARE(main->posRecordSize, 52); // the device page's status step has run
+    QTRY_COMPARE_WITH_TIMEOUT(panel("label_19"), QString(), 8000);
+    QTRY_VERIFY(faultTexts.size() > 4);
+    disconnect(sample);
+    faultTexts.removeDuplicates();
+    gpsTexts.removeDuplicates();
+    QCOMPARE(faultTexts, (QStringList{QStringLiteral("          设备自检中"), QString()}));
+    QCOMPARE(gpsTexts, QStringList{QString()});
+    QVERIFY(!m_main->panelLabel("label_6")->isHidden());
+    QCOMPARE(panel("label_18"), QStringLiteral("定时2.00s"));
+    QCOMPARE(panel("label_7"), QStringLiteral("11"));
+    QCOMPARE(m_link->posRecordSize(), 52);
+    QVERIFY(m_link->serialText().startsWith("V7K5"));
+    QCOMPARE(m_link->firmwareVersionText(), QStringLiteral("4.41"));
     QTRY_VERIFY(!m_link->versionTimer()->isActive());
+    QCOMPARE(m_main->pages.deviceInfo->buildDateLabel()->text(), QStringLiteral("2019-03-28"));
 }
 
 void tst_Link::transferAndUpgradeKeepLink()
 {
-    QVERIFY(connected());
-    PosFileManager *manager = V7KAPP::instance()->pages.downloadData->manager();
+    QVERIFY(m_link->isConnected());
+    PosFileManager *manager = m_link->posManager();
     QVERIFY(manager);
     QTRY_VERIFY(m_device->receiveCounter > 2);
     m_link->onTimeoutcheck();
@@ -126,7 +161,7 @@ void tst_Link::transferAndUpgradeKeepLink()
     manager->activity = POSFILE_ACTIVITY_UPGRADE;
     for (int i = 0; i < 3; ++i)
         m_link->onTimeoutcheck();
-    QVERIFY(connected());
+    QVERIFY(m_link->isConnected());
     QCOMPARE(m_device->receiveCounter, standing);
 
     // A POS transfer keeps the link as long as its byte counter moves.
@@ -134,7 +169,7 @@ void tst_Link::transferAndUpgradeKeepLink()
     for (uint32_t bytes : {1024u, 2048u, 8192u}) {
         manager->progress = bytes;
         m_link->onTimeoutcheck();
-        QVERIFY(connected());
+        QVERIFY(m_link->isConnected());
     }
     QVERIFY(m_prompts.texts().isEmpty());
     manager->activity = POSFILE_ACTIVITY_IDLE;
@@ -145,28 +180,34 @@ void tst_Link::transferAndUpgradeKeepLink()
 
 void tst_Link::silentCameraIsLost()
 {
-    QVERIFY(connected());
+    QVERIFY(m_link->isConnected());
     m_link->onTimeoutcheck();
     QTest::qWait(500);
     m_link->onTimeoutcheck();
-    QVERIFY2(connected(), "a camera that talks is kept");
+    QVERIFY2(m_link->isConnected(), "a camera that talks is kept");
 
+    // What the operator sees behind the box, at the moment it opens.
+    QStringList atLoss;
+    connect(m_link, &CameraLink::linkLost, this, [&] {
+        atLoss << m_page->stateLabel()->text()
+               << QString::number(m_main->panelLabel("label_6")->isHidden())
+               << QString::number(m_prompts.texts().size());
+    }, Qt::SingleShotConnection);
     m_camera.toggleSilence();
     QTest::qWait(600); // frames already under way may still arrive
     m_link->onTimeoutcheck();
     QTest::qWait(600);
     m_link->onTimeoutcheck();
-    QCOMPARE(m_prompts.texts(),
-             QStringList{QStringLiteral("相机断开 / 请检查相机供电和本地WIFI连接！")});
-    V7KAPP *main = V7KAPP::instance();
-    QVERIFY(!connected());
-    QCOMPARE(main->cameraConnected, 0);
-    QCOMPARE(main->linkKind, 0);
-    QVERIFY(main->panelLabel("label_6")->isHidden());
-    QVERIFY(!main->navigationEntry(1)->isEnabled());
-    QCOMPARE(m_link->stateLabel()->text(), QStringLiteral("未连接"));
+    QCOMPARE(atLoss, (QStringList{QStringLiteral("未连接"), QStringLiteral("1"), QStringLiteral("0")}));
+    QTRY_COMPARE(m_prompts.texts(),
+                 QStringList{QStringLiteral("相机断开 / 请检查相机供电和本地WIFI连接！")});
+    QVERIFY(!m_link->isConnected());
+    QCOMPARE(m_link->cameraConnected(), 0);
+    QCOMPARE(m_link->posManager(), nullptr);
+    QVERIFY(!m_main->navigationEntry(1)->isEnabled());
     QVERIFY(!m_link->heartbeatTimer()->isActive());
-    QVERIFY(!main->pages.deviceInfo->statusTimer()->isActive());
+    QVERIFY(!m_main->pages.deviceInfo->statusTimer()->isActive());
+    QCOMPARE(m_page->buttonImage()->pixmap().toImage(), resourceImage("btn_nor.png"));
     QCOMPARE(m_link->teleHandle(), m_tele);
     QCOMPARE(m_link->deviceHandle(), m_device);
 }
@@ -176,51 +217,80 @@ void tst_Link::reconnectReusesHandles()
     m_camera.toggleSilence();
     m_prompts.clear();
     connectWith("V7K5-FIELD");
-    QVERIFY(connected());
+    QVERIFY(m_link->isConnected());
     QCOMPARE(m_link->teleHandle(), m_tele);
     QCOMPARE(m_link->deviceHandle(), m_device);
-    QCOMPARE(m_device->receiveCounter, 0u);
-    QTRY_VERIFY(m_device->receiveCounter > 0);
+    QTRY_VERIFY(m_link->identityKnown());
+    // The POS page's transfer on the handles kept through the loss.
+    QVERIFY(m_link->posManager());
+    QCOMPARE(posfile_info_request(m_link->posManager(), 1), 0);
     m_link->onTimeoutcheck();
     QTest::qWait(400);
     m_link->onTimeoutcheck();
-    QVERIFY(connected());
+    QVERIFY(m_link->isConnected());
     QVERIFY(m_prompts.texts().isEmpty());
+}
+
+// Lost, then back as another camera on the same address: every connect reads it all again.
+void tst_Link::reconnectReadsAnotherCamera()
+{
+    QVERIFY(m_camera.restart({QStringLiteral("--model"), QStringLiteral("V7K3"),
+                              QStringLiteral("--serial"), QStringLiteral("V7K3SECOND"),
+                              QStringLiteral("--firmware"), QStringLiteral("4.40"),
+                              QStringLiteral("--build-date"), QStringLiteral("2026-10-01")}));
+    m_link->onTimeoutcheck();
+    QTest::qWait(600);
+    m_link->onTimeoutcheck();
+    QTRY_VERIFY(!m_link->isConnected()); // the restart was long enough to count as a loss
+    QTRY_VERIFY(!m_prompts.texts().isEmpty());
+    m_prompts.clear();
+
+    connectWith("V7K3-FIELD");
+    DeviceInfo *page = m_main->pages.deviceInfo;
+    QTRY_COMPARE_WITH_TIMEOUT(m_prompts.texts(),
+                              QStringList{QStringLiteral("当前固件版本是4.40,是否升级？")}, 5000);
+    QCOMPARE(page->serialLabel()->text(), QStringLiteral("V7K3SECOND"));
+    QCOMPARE(page->versionLabel()->text(), QStringLiteral("V4.40"));
+    QTRY_COMPARE(page->buildDateLabel()->text(), QStringLiteral("2026-10-01"));
+    QCOMPARE(m_link->posRecordSize(), 32);
 }
 
 void tst_Link::settingsWindowHidesOnly()
 {
-    V7KAPP *main = V7KAPP::instance();
-    QTest::mouseClick(main->networkEntry(), Qt::LeftButton);
-    AirSerial *settings = AirSerial::instance(main);
+    QTest::mouseClick(m_main->networkEntry(), Qt::LeftButton);
+    AirSerial *settings = AirSerial::instance(m_main);
     QVERIFY(settings->isVisible());
     QCOMPARE(settings->size(), QSize(243, 170));
-    QCOMPARE(settings->pos(), QPoint(main->x() + main->width() / 3, main->y() + main->height() / 3));
-    QVERIFY(m_link->isVisible());
-    QCOMPARE(m_link->window(), settings);
+    QCOMPARE(settings->pos(),
+             QPoint(m_main->x() + m_main->width() / 3, m_main->y() + m_main->height() / 3));
+    QCOMPARE(m_page->window(), settings);
 
     QTest::mouseClick(settings->titleBar()->closeButton(), Qt::LeftButton);
     QVERIFY(!settings->isVisible());
-    QVERIFY2(connected(), "closing the window does not disconnect");
+    QVERIFY2(m_link->isConnected(), "closing the window does not disconnect");
     QVERIFY(m_link->heartbeatTimer()->isActive());
 
-    QTest::mouseClick(main->networkEntry(), Qt::LeftButton);
+    QTest::mouseClick(m_main->networkEntry(), Qt::LeftButton);
     QCOMPARE(AirSerial::instance(nullptr), settings);
     QVERIFY(settings->isVisible());
-    QCOMPARE(m_link->stateLabel()->text(), QStringLiteral("已连接"));
+    QCOMPARE(m_page->stateLabel()->text(), QStringLiteral("已连接"));
     settings->hide();
 }
 
 void tst_Link::disconnectReleasesHandles()
 {
-    QVERIFY(connected());
-    m_link->onClicked();
-    QVERIFY(!connected());
+    QVERIFY(m_link->isConnected());
+    m_page->onClicked();
+    QVERIFY(!m_link->isConnected());
     QCOMPARE(m_link->teleHandle(), nullptr);
     QCOMPARE(m_link->deviceHandle(), nullptr);
-    QCOMPARE(m_link->buttonText()->text(), QStringLiteral("连接"));
+    QCOMPARE(m_link->posManager(), nullptr);
+    QCOMPARE(m_page->buttonText()->text(), QStringLiteral("连接"));
+    // The same look as when the window first opened.
+    QCOMPARE(m_page->buttonImage()->pixmap().toImage(), resourceImage("btn_nor.png"));
     QCOMPARE(m_link->heartbeat().lastReceiveIndex(), -1);
-    QVERIFY(V7KAPP::instance()->panelLabel("label_6")->isHidden());
+    QVERIFY(m_main->panelLabel("label_6")->isHidden());
+    m_link->onTimeoutcheck(); // a beat still queued finds nothing to read
 }
 
 QTEST_MAIN(tst_Link)

@@ -5,6 +5,7 @@
 
 #include "deviceinfo.h"
 #include "updateconfig.h"
+#include "v7k.h"
 
 class tst_UpdateConfig : public QObject
 {
@@ -78,7 +79,7 @@ void tst_UpdateConfig::recordSize()
 {
     QFETCH(QByteArray, serial);
     QFETCH(int, size);
-    QCOMPARE(posRecordSizeForSerial(serial.constData()), size);
+    QCOMPARE(v7k_pos_record_size(serial.constData()), size);
 }
 
 void tst_UpdateConfig::question_data()

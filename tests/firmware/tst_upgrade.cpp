@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
+#include "cameralink.h"
 #include "camsimprocess.h"
 #include "deviceinfo.h"
 #include "firmwareimage.h"
@@ -17,12 +18,13 @@
 
 namespace {
 
+// Each image carries a build date of its own: the page must show the new one after an upgrade.
 bool writeImage(const QString &path, int major, int minor, bool encrypted)
 {
     vived::FirmwareHeader header;
     header.major = uint8_t(major);
     header.minor = uint8_t(minor);
-    header.buildDate = "2026-11-20";
+    header.buildDate = "2026-11-" + std::to_string(minor - 30);
     header.model = "V7K5";
     std::vector<uint8_t> body(96 * 1024);
     for (size_t i = 0; i < body.size(); ++i)
@@ -61,6 +63,7 @@ private:
     CamsimProcess m_camera;
     PromptCatcher m_prompts;
     v7k_context *m_device = nullptr;
+    CameraLink *m_link = nullptr;
 };
 
 void tst_Upgrade::initTestCase()
@@ -80,6 +83,7 @@ void tst_Upgrade::initTestCase()
     qputenv("V7_SHIPPED_DIR", QFile::encodeName(m_shipped.path()));
     qputenv("V7_WIFI_SSID", "V7K5-FIELD");
 
+    m_link = CameraLink::instance();
     QVERIFY(m_camera.start({QStringLiteral("--firmware"), QStringLiteral("4.40"),
                             QStringLiteral("--build-date"), QStringLiteral("2019"),
                             QStringLiteral("--restart-seconds"), QStringLiteral("2")}));
@@ -89,9 +93,15 @@ void tst_Upgrade::initTestCase()
 
 void tst_Upgrade::connectAsksForShippedFirmware()
 {
+    UpdataUi offline;
+    QVERIFY(!offline.checkButton()->isEnabled());
+    QVERIFY(!offline.upgradeButton()->isEnabled());
+    QCOMPARE(offline.serialLabel()->text(), QString());
+    QCOMPARE(offline.versionLabel()->text(), QString());
+
     QNetConfig::instance()->onClicked();
-    QVERIFY(V7KAPP::instance()->isConnected);
-    m_device = QNetConfig::instance()->deviceHandle();
+    QTRY_VERIFY(m_link->isConnected());
+    m_device = m_link->deviceHandle();
     DeviceInfo *page = V7KAPP::instance()->pages.deviceInfo;
     QTRY_COMPARE_WITH_TIMEOUT(m_prompts.texts(),
                               QStringList{QStringLiteral("当前固件版本是4.40,是否升级？")}, 5000);
@@ -99,24 +109,26 @@ void tst_Upgrade::connectAsksForShippedFirmware()
     QVERIFY(page->labelTimer()->isActive());
     QCOMPARE(page->versionLabel()->text(), QStringLiteral("V4.40"));
     QVERIFY(page->serialLabel()->text().startsWith(QLatin1String("V7K5")));
-    QCOMPARE(V7KAPP::instance()->firmwareVersionText, QStringLiteral("4.40"));
-    QCOMPARE(V7KAPP::instance()->posRecordSize, 52);
+    QCOMPARE(m_link->firmwareVersionText(), QStringLiteral("4.40"));
+    QCOMPARE(m_link->posRecordSize(), 52);
     m_prompts.clear();
 }
 
 void tst_Upgrade::versionUnknownKeepsAsking()
 {
-    v7k_context unknown{};
-    std::strcpy(unknown.serial, "V7K50001");
+    // The link forgets the version on every connect; until the camera answers, no question.
+    v7k_context *device = m_link->deviceHandle();
+    const quint8 minor = device->firmwareMinor;
     DeviceInfo *page = V7KAPP::instance()->pages.deviceInfo;
-    QNetConfig::instance()->setDeviceHandleForTesting(&unknown);
+    m_link->cameraRestarted();
+    QVERIFY(!m_link->identityKnown());
     page->startStatusTimer(500);
-    for (int tick = 0; tick < 3; ++tick)
-        page->onTimeout();
-    QNetConfig::instance()->setDeviceHandleForTesting(m_device);
+    page->onTimeout();
     QVERIFY2(page->statusTimer()->isActive(), "the step repeats until the version is known");
     QVERIFY(m_prompts.texts().isEmpty());
     page->stopStatusTimer();
+    QTRY_VERIFY(m_link->identityKnown());
+    QCOMPARE(device->firmwareMinor, minor);
 }
 
 void tst_Upgrade::shortBuildDateIsRequestedAgain()
@@ -124,7 +136,7 @@ void tst_Upgrade::shortBuildDateIsRequestedAgain()
     DeviceInfo *page = V7KAPP::instance()->pages.deviceInfo;
     QTest::qWait(1200);
     QCOMPARE(QByteArray(m_device->buildDate), QByteArray("2019"));
-    QVERIFY(page->buildDateTimer()->isActive());
+    QVERIFY(m_link->versionTimer()->isActive());
     QCOMPARE(page->buildDateLabel()->text(), QString());
 }
 
@@ -132,7 +144,11 @@ ShengJiUi *tst_Upgrade::runUpgrade(UpgradeStarter::Variant variant, const QStrin
 {
     if (!UpgradeStarter::start(variant, path, V7KAPP::instance()))
         return nullptr;
-    return qobject_cast<ShengJiUi *>(V7KAPP::instance()->upgradeWindow);
+    // The device page's local upgrade waits a second for its fresh upgrader, on a timer.
+    QDeadlineTimer deadline(5000);
+    while (!V7KAPP::instance()->findChild<ShengJiUi *>() && !deadline.hasExpired())
+        QTest::qWait(20);
+    return m_link->upgradeRunning() ? V7KAPP::instance()->findChild<ShengJiUi *>() : nullptr;
 }
 
 void tst_Upgrade::updateWindow()
@@ -152,14 +168,6 @@ void tst_Upgrade::updateWindow()
     stale.versionLabel()->setText(QStringLiteral("V4.30"));
     stale.slotCheck();
     QCOMPARE(stale.checkButton()->text(), QStringLiteral("检查新版本"));
-
-    V7KAPP::instance()->isConnected = false;
-    UpdataUi offline;
-    V7KAPP::instance()->isConnected = true;
-    QVERIFY(!offline.checkButton()->isEnabled());
-    QVERIFY(!offline.upgradeButton()->isEnabled());
-    QCOMPARE(offline.serialLabel()->text(), QString());
-    QCOMPARE(offline.versionLabel()->text(), QString());
 }
 
 void tst_Upgrade::foreignFileIsRefused()
@@ -169,12 +177,19 @@ void tst_Upgrade::foreignFileIsRefused()
                         m_shipped.filePath(QStringLiteral("notes.bin"))));
     QCOMPARE(m_prompts.texts(),
              QStringList{QStringLiteral("所选文件不是有效的固件！ / 未向相机发送任何数据")});
-    QCOMPARE(V7KAPP::instance()->upgradeWindow, nullptr);
-    QCOMPARE(akupgrader_get_progress(QNetConfig::instance()->upgraderHandle()), 0);
+    QVERIFY(!m_link->upgradeRunning());
+    QCOMPARE(akupgrader_get_progress(m_link->upgraderHandle()), 0);
 }
 
 void tst_Upgrade::finishUpgrade(ShengJiUi *window, int minor)
 {
+    // The camera reports five good cameras all along, restart included: the panel must never
+    // say otherwise.
+    QStringList faultTexts;
+    QLabel *fault = V7KAPP::instance()->panelLabel("label_19");
+    QMetaObject::Connection sample = connect(m_link, &CameraLink::statusRefreshed, this,
+                                             [&] { faultTexts << fault->text(); });
+    auto stopSampling = qScopeGuard([&] { disconnect(sample); });
     QVERIFY(window);
     QVERIFY(window->isVisible());
     QVERIFY(window->isModal());
@@ -194,12 +209,20 @@ void tst_Upgrade::finishUpgrade(ShengJiUi *window, int minor)
     QVERIFY(!window->progressTimer()->isActive());
     QTRY_VERIFY_WITH_TIMEOUT(m_device->firmwareMinor == minor, 10000);
     QCOMPARE(m_device->firmwareMajor, quint8(4));
+    QTRY_VERIFY(faultTexts.size() > 2); // statuses of the restarted camera, too
+    faultTexts.removeDuplicates();
+    QCOMPARE(faultTexts, QStringList{QString()});
 
     QPointer<ShengJiUi> guard(window);
     QTest::mouseClick(window->okButton(), Qt::LeftButton);
     QTRY_VERIFY(guard.isNull() || !guard->isVisible());
-    QCOMPARE(V7KAPP::instance()->upgradeWindow, nullptr);
-    QVERIFY(V7KAPP::instance()->isConnected);
+    QVERIFY(!m_link->upgradeRunning());
+    QVERIFY(m_link->isConnected());
+    // The identity is read again once the camera is back: the new date, without a reconnect.
+    const QString date = QStringLiteral("2026-11-%1").arg(minor - 30);
+    QTRY_COMPARE(V7KAPP::instance()->pages.deviceInfo->buildDateLabel()->text(), date);
+    QCOMPARE(V7KAPP::instance()->pages.deviceInfo->versionLabel()->text(),
+             QStringLiteral("V4.%1").arg(minor));
 }
 
 void tst_Upgrade::plainImage()
@@ -220,7 +243,7 @@ void tst_Upgrade::declinedDecryptionSendsNothing()
                         m_shipped.filePath(QStringLiteral("V7K5_4.53_enc.bin"))));
     QCOMPARE(m_prompts.texts(), QStringList{QStringLiteral("您选的文件是加密文件，是否解密并继续升级？")});
     QVERIFY(!QFile::exists(UpgradeStarter::decryptedCopyPath()));
-    QCOMPARE(V7KAPP::instance()->upgradeWindow, nullptr);
+    QVERIFY(!m_link->upgradeRunning());
 }
 
 void tst_Upgrade::encryptedImage()

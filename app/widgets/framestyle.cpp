@@ -10,7 +10,7 @@
 #include <QWidget>
 #include <QWindow>
 
-#include "v7kapp.h"
+#include <QPointer>
 
 namespace FrameStyle {
 
@@ -63,9 +63,29 @@ void dragWindow(QWidget *bar, QMouseEvent *event)
         top->windowHandle()->startSystemMove();
 }
 
+namespace {
+QPointer<QWidget> &registeredMainWindow()
+{
+    static QPointer<QWidget> window;
+    return window;
+}
+} // namespace
+
+void setMainWindow(QWidget *window)
+{
+    registeredMainWindow() = window;
+}
+
+QWidget *mainWindow()
+{
+    return registeredMainWindow();
+}
+
 void centreOnMainWindow(QWidget *box)
 {
-    const QWidget *main = V7KAPP::instance();
+    const QWidget *main = mainWindow();
+    if (!main)
+        return;
     box->move(main->x() + main->width() / 2 - box->width() / 2,
               main->y() + main->height() / 2 - box->height() / 2);
 }

@@ -22,7 +22,6 @@ struct StatusView
     std::array<Icon, SlotCount> icons{};
     QString photoCount;
     QString satellites;
-    bool loadWorkParams = false; // first valid work parameters: hand them to the strategy page
     std::optional<QString> gpsText;
     std::optional<QString> faultText;
 
@@ -39,8 +38,7 @@ public:
     // Current firmware generation: major 4, minor 41 or later; the state bits then mean "good".
     static bool isCurrentGeneration(const v7k_context &context);
 
-    // workParamLoadPending: whether the strategy page still waits for its first parameters.
-    static StatusView evaluate(const v7k_context &context, bool workParamLoadPending);
+    static StatusView evaluate(const v7k_context &context);
 
     static QString strategyText(const v7k_context &context);
     static QString cameraList(quint8 state, bool listSetBits);

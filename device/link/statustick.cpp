@@ -55,7 +55,7 @@ QString StatusTick::cameraList(quint8 state, bool listSetBits)
     return list;
 }
 
-StatusView StatusTick::evaluate(const v7k_context &context, bool workParamLoadPending)
+StatusView StatusTick::evaluate(const v7k_context &context)
 {
     StatusView view;
     void *device = const_cast<v7k_context *>(&context);
@@ -79,8 +79,6 @@ StatusView StatusTick::evaluate(const v7k_context &context, bool workParamLoadPe
 
     view.photoCount = QString::number(context.photoCount);
     view.satellites = QString::number(context.satellites);
-
-    view.loadWorkParams = workParamLoadPending && v7k_get_valid(device) == 1;
 
     view.triggerCount = context.photoCount;
     for (int i = 0; i < 5; ++i) {
