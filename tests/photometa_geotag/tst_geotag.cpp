@@ -22,10 +22,8 @@ class TestGeotag : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void degreeForms_data();
-    void degreeForms();
-    void altitudeForms_data();
-    void altitudeForms();
+    void valueForms_data();
+    void valueForms();
     void readBackByExiftool_data();
     void readBackByExiftool();
     void badBuffersLeaveOutputAlone_data();
@@ -80,39 +78,28 @@ QString TestGeotag::copyOf(const QString &source, const QString &name)
     return path;
 }
 
-void TestGeotag::degreeForms_data()
+void TestGeotag::valueForms_data()
 {
-    QTest::addColumn<double>("degrees");
+    QTest::addColumn<bool>("altitude"); // altitude in thousandths, else degrees and minutes
+    QTest::addColumn<double>("value");
     QTest::addColumn<QString>("text");
-    QTest::newRow("half degree") << 23.5 << "23/1 30/1 0/1000000";
-    QTest::newRow("truncated seconds") << 113.25125 << "113/1 15/1 4499999/1000000";
-    QTest::newRow("zero") << 0.0 << "0/1 0/1 0/1000000";
-    QTest::newRow("south or west uses the size") << -23.5 << "23/1 30/1 0/1000000";
-    QTest::newRow("just below a minute") << 10.0166666 << "10/1 0/1 59999760/1000000";
+    QTest::newRow("half degree") << false << 23.5 << "23/1 30/1 0/1000000";
+    QTest::newRow("truncated seconds") << false << 113.25125 << "113/1 15/1 4499999/1000000";
+    QTest::newRow("zero") << false << 0.0 << "0/1 0/1 0/1000000";
+    QTest::newRow("south or west uses the size") << false << -23.5 << "23/1 30/1 0/1000000";
+    QTest::newRow("just below a minute") << false << 10.0166666 << "10/1 0/1 59999760/1000000";
+    QTest::newRow("1523.456 m") << true << 1523.456 << "1523456/1000";
+    QTest::newRow("sea level") << true << 0.0 << "0/1000";
+    QTest::newRow("below sea level") << true << -12.345 << "12345/1000";
+    QTest::newRow("fraction of a millimetre dropped") << true << 0.0019 << "1/1000";
 }
 
-void TestGeotag::degreeForms()
+void TestGeotag::valueForms()
 {
-    QFETCH(double, degrees);
+    QFETCH(bool, altitude);
+    QFETCH(double, value);
     QFETCH(QString, text);
-    QCOMPARE(Geotag::rationalDegrees(degrees), text);
-}
-
-void TestGeotag::altitudeForms_data()
-{
-    QTest::addColumn<double>("metres");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("1523.456") << 1523.456 << "1523456/1000";
-    QTest::newRow("sea level") << 0.0 << "0/1000";
-    QTest::newRow("below sea level") << -12.345 << "12345/1000";
-    QTest::newRow("fraction of a millimetre dropped") << 0.0019 << "1/1000";
-}
-
-void TestGeotag::altitudeForms()
-{
-    QFETCH(double, metres);
-    QFETCH(QString, text);
-    QCOMPARE(Geotag::altitudeThousandths(metres), text);
+    QCOMPARE(altitude ? Geotag::altitudeThousandths(value) : Geotag::rationalDegrees(value), text);
 }
 
 void TestGeotag::readBackByExiftool_data()

@@ -2,8 +2,11 @@
 
 #include <QTest>
 
-#include <csignal>
+#include <arpa/inet.h>
 #include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 SimProcess::~SimProcess()
 {
@@ -29,19 +32,6 @@ bool SimProcess::start(const QStringList &arguments)
                 m_port = quint16(line.mid(int(sizeof "listening on 127.0.0.1:" - 1)).toUInt());
                 return m_port != 0;
             }
-        }
-    }
-    return false;
-}
-
-bool SimProcess::toggleSilence(bool expectSilent)
-{
-    ::kill(pid_t(m_process.processId()), SIGUSR1);
-    const QByteArray want = expectSilent ? "silent" : "speaking";
-    while (m_process.waitForReadyRead(5000)) {
-        while (m_process.canReadLine()) {
-            if (m_process.readLine().trimmed() == want)
-                return true;
         }
     }
     return false;
@@ -89,4 +79,52 @@ AkTeleStats Link::stats() const
     AkTeleStats s = {};
     aktele_get_stats(tele, &s);
     return s;
+}
+
+QByteArray frameBytes(uint8_t command, uint32_t sequence, const vived::Bytes &payload)
+{
+    const std::vector<uint8_t> f =
+        vived::encodeFrame(command, sequence, payload.data(), payload.size());
+    return QByteArray(reinterpret_cast<const char *>(f.data()), int(f.size()));
+}
+
+FakeCamera::~FakeCamera()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool FakeCamera::start()
+{
+    m_fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t n = sizeof a;
+    if (::bind(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+        ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &n) != 0)
+        return false;
+    m_port = ntohs(a.sin_port);
+    return true;
+}
+
+bool FakeCamera::receive(uint8_t command, vived::Frame &frame)
+{
+    pollfd p{m_fd, POLLIN, 0};
+    uint8_t buffer[2048];
+    for (int datagrams = 0; datagrams < 50 && ::poll(&p, 1, 3000) > 0; ++datagrams) {
+        socklen_t n = sizeof m_peer;
+        const ssize_t got = ::recvfrom(m_fd, buffer, sizeof buffer, 0,
+                                       reinterpret_cast<sockaddr *>(&m_peer), &n);
+        if (got > 0 && vived::decodeFrame(buffer, size_t(got), frame) == vived::DecodeResult::Ok &&
+            frame.command == command)
+            return true;
+    }
+    return false;
+}
+
+void FakeCamera::send(const QByteArray &datagram)
+{
+    ::sendto(m_fd, datagram.constData(), size_t(datagram.size()), 0,
+             reinterpret_cast<sockaddr *>(&m_peer), sizeof m_peer);
 }

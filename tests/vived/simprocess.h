@@ -1,9 +1,13 @@
 #pragma once
 
+#include "frame.h"
+#include "protocol.h"
 #include "v7k.h"
 
 #include <QProcess>
 #include <QStringList>
+
+#include <netinet/in.h>
 
 // The camera simulator as a child process on a free loopback port that it picks itself.
 class SimProcess
@@ -13,8 +17,6 @@ public:
     bool start(const QStringList &arguments);
     quint16 port() const { return m_port; }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
-    // Sends SIGUSR1 and waits until the simulator reports the new state.
-    bool toggleSilence(bool expectSilent);
 
 private:
     QProcess m_process;
@@ -35,4 +37,28 @@ public:
 
     AkTele *tele = nullptr;
     v7k_context *device = nullptr;
+};
+
+QByteArray frameBytes(uint8_t command, uint32_t sequence, const vived::Bytes &payload);
+
+// A camera played by the test on a loopback port, for datagrams no honest camera sends (or
+// for none at all).
+class FakeCamera
+{
+public:
+    ~FakeCamera();
+    bool start();
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    // Waits for a request of this command, skipping others (retransmissions, start-up asks).
+    bool receive(uint8_t command, vived::Frame &frame);
+    void send(const QByteArray &datagram);
+    void send(uint8_t command, uint32_t sequence, const vived::Bytes &payload)
+    {
+        send(frameBytes(command, sequence, payload));
+    }
+
+private:
+    int m_fd = -1;
+    quint16 m_port = 0;
+    sockaddr_in m_peer = {};
 };

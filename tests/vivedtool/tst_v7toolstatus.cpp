@@ -7,10 +7,6 @@
 #include <QProcess>
 #include <QTest>
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
 struct Run
 {
@@ -91,17 +87,9 @@ void tst_V7ToolStatus::reportsTheCamera()
 
 void tst_V7ToolStatus::silentCameraFails()
 {
-    // A loopback port the test holds open and never answers on.
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    QVERIFY(::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0);
-    QVERIFY(::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &n) == 0);
-    const Run r =
-        runTool(QStringLiteral("127.0.0.1:%1").arg(ntohs(a.sin_port)), {"--seconds", "1"});
-    ::close(fd);
+    FakeCamera silent; // holds the port and never answers
+    QVERIFY(silent.start());
+    const Run r = runTool(silent.address(), {"--seconds", "1"});
     QCOMPARE(r.exitCode, 1);
     const QJsonObject o = QJsonDocument::fromJson(r.out).object();
     QCOMPARE(o.value("receiveCounter").toInt(), 0);
