@@ -9,14 +9,12 @@
 #include <QTest>
 
 #include <cmath>
-#include <thread>
-#include <vector>
 
 #include "exifreader.h"
 #include "geotag.h"
 
 // In-process geotagging: the value forms, what exiftool reads back, and photos left intact
-// whenever tagging fails.
+// whenever tagging fails. Five threads tagging at once are the offload reliability test's.
 class TestGeotag : public QObject
 {
     Q_OBJECT
@@ -30,7 +28,6 @@ private slots:
     void badBuffersLeaveOutputAlone();
     void photoWithoutExif();
     void filesThatCannotBeTagged();
-    void fiveThreadsAtOnce();
 
 private:
     QString copyOf(const QString &sample, const QString &name);
@@ -230,36 +227,6 @@ void TestGeotag::filesThatCannotBeTagged()
     QCOMPARE(
         QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".jpg.")),
         QStringList());
-}
-
-// The offload runs five copy threads, each tagging its own photos at the same time.
-void TestGeotag::fiveThreadsAtOnce()
-{
-    const QByteArray photos[] = {
-        m_photo, contents(sample("Kodak_CX7530.jpg")), contents(sample("Nikon_D70.jpg")),
-        contents(sample("Pentax_K10D.jpg")), contents(sample("Konica_Minolta_DiMAGE_Z3.jpg"))};
-    auto positionOf = [](int thread, int round) {
-        return GeoPosition{10.0 + thread + round * 1e-4, 100.0 + thread, 50.0 + round};
-    };
-    constexpr int rounds = 20;
-    QByteArray expected[5][rounds], results[5][rounds];
-    auto tagAll = [&](int t, QByteArray(*out)[rounds]) {
-        for (int r = 0; r < rounds; ++r)
-            Geotag::tagBuffer(photos[t], 20, positionOf(t, r), &out[t][r], nullptr);
-    };
-    for (int t = 0; t < 5; ++t)
-        tagAll(t, expected);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 5; ++t)
-        threads.emplace_back(tagAll, t, results);
-    for (std::thread &thread : threads)
-        thread.join();
-    for (int t = 0; t < 5; ++t) {
-        for (int r = 0; r < rounds; ++r) {
-            QVERIFY(!expected[t][r].isEmpty());
-            QCOMPARE(results[t][r], expected[t][r]);
-        }
-    }
 }
 
 QTEST_GUILESS_MAIN(TestGeotag)

@@ -3,7 +3,7 @@
 #include "firmwareimage.h"
 #include "frame.h"
 #include "protocol.h"
-#include "simprocess.h"
+#include "linkfixture.h"
 #include "v7k.h"
 
 #include <QTemporaryDir>
@@ -88,7 +88,7 @@ void tst_VivedLink::contextAndShutter()
 {
     QFETCH(QString, args);
     QFETCH(QString, perShot);
-    SimProcess sim;
+    CamsimProcess sim;
     QVERIFY(sim.start(args.split(QLatin1Char(' '), Qt::SkipEmptyParts)));
     // By host name, as an address may be given; the other tests use the number.
     Link link(QStringLiteral("localhost:%1").arg(sim.port()));
@@ -124,7 +124,7 @@ void tst_VivedLink::contextAndShutter()
 // activation that always holds, the camera then triggers by itself.
 void tst_VivedLink::workParamAndFixedTime()
 {
-    SimProcess sim;
+    CamsimProcess sim;
     QVERIFY(sim.start({}));
     Link link(sim);
     QVERIFY(link.waitFilled());
@@ -268,7 +268,7 @@ void tst_VivedLink::upgrade()
     QTemporaryDir dir;
     const QString path = makeImage(dir, model.toStdString());
     QVERIFY(!path.isEmpty());
-    SimProcess sim;
+    CamsimProcess sim;
     QVERIFY(sim.start({"--restart-seconds", "1", "--self-test", "0.5"}));
     Link link(sim);
     QVERIFY(link.waitFilled());

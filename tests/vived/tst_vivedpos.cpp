@@ -1,7 +1,7 @@
 // POS listing, download, cancel and remove over loopback, with the tables the library writes
 // compared byte for byte with the rows of the simulator's raw records.
 #include "postable.h"
-#include "simprocess.h"
+#include "linkfixture.h"
 #include "v7k.h"
 
 #include <QDir>
@@ -114,7 +114,7 @@ private:
 
 void tst_VivedPos::listingOfFourteenSlots()
 {
-    SimProcess sim;
+    CamsimProcess sim;
     QVERIFY(sim.start({"--slots", "12", "--records", "50"}));
     Link link(sim);
     QVERIFY(link.waitFilled());
@@ -193,7 +193,7 @@ void tst_VivedPos::downloadMatchesTables()
     QFETCH(QString, options);
     const QString exportDir = m_dir.filePath(QStringLiteral("raw-%1").arg(QTest::currentDataTag()));
     QVERIFY(QDir().mkpath(exportDir));
-    SimProcess sim;
+    CamsimProcess sim;
     QVERIFY(sim.start(QStringList{"--model", model, "--records", "90", "--export-dir", exportDir} +
                       options.split(QLatin1Char(' '), Qt::SkipEmptyParts)));
     Link link(sim);
@@ -271,7 +271,7 @@ void tst_VivedPos::cancelLeavesPartialFile()
 {
     const QString exportDir = m_dir.filePath("raw-cancel");
     QVERIFY(QDir().mkpath(exportDir));
-    SimProcess sim;
+    CamsimProcess sim;
     // A large file over a slow link, so that the cancel lands in the middle.
     QVERIFY(sim.start(
         {"--records", "20000", "--delay", "40", "--slots", "1", "--export-dir", exportDir}));
@@ -305,7 +305,7 @@ void tst_VivedPos::cancelLeavesPartialFile()
 
 void tst_VivedPos::removeEmptiesSlot()
 {
-    SimProcess sim;
+    CamsimProcess sim;
     QVERIFY(sim.start({"--records", "20"}));
     Link link(sim);
     QVERIFY(link.waitFilled());

@@ -1,5 +1,5 @@
 // v7tool status run as a crew would run it, against the simulator and against silence.
-#include "simprocess.h"
+#include "linkfixture.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -62,8 +62,8 @@ void tst_V7ToolStatus::reportsTheCamera_data()
 void tst_V7ToolStatus::reportsTheCamera()
 {
     QFETCH(QStringList, args);
-    SimProcess sim;
-    QVERIFY(sim.start(args + QStringList{"--quiet", "--self-test", "0"}));
+    CamsimProcess sim;
+    QVERIFY(sim.start(args + QStringList{"--self-test", "0"}));
     const Run r = runTool(sim.address(), {"--seconds", "10"});
     QCOMPARE(r.exitCode, 0);
     QJsonParseError error;
@@ -99,8 +99,8 @@ void tst_V7ToolStatus::silentCameraFails()
 
 void tst_V7ToolStatus::watchPrintsLines()
 {
-    SimProcess sim;
-    QVERIFY(sim.start({"--quiet"}));
+    CamsimProcess sim;
+    QVERIFY(sim.start());
     const Run r = runTool(sim.address(), {"--watch", "--seconds", "3"});
     QCOMPARE(r.exitCode, 0);
     const QList<QByteArray> lines = r.out.trimmed().split('\n');

@@ -1,33 +1,19 @@
 #pragma once
 
+#include "camsimprocess.h"
 #include "frame.h"
 #include "protocol.h"
 #include "v7k.h"
 
-#include <QProcess>
-#include <QStringList>
+#include <QString>
 
 #include <netinet/in.h>
-
-// The camera simulator as a child process on a free loopback port that it picks itself.
-class SimProcess
-{
-public:
-    ~SimProcess();
-    bool start(const QStringList &arguments);
-    quint16 port() const { return m_port; }
-    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
-
-private:
-    QProcess m_process;
-    quint16 m_port = 0;
-};
 
 // The library's handles, pointed at a simulator through V7_CAMERA_ADDRESS and started.
 class Link
 {
 public:
-    explicit Link(const SimProcess &sim) : Link(sim.address()) {}
+    explicit Link(const CamsimProcess &sim) : Link(sim.address()) {}
     explicit Link(const QString &cameraAddress);
     ~Link();
     bool ok() const { return tele && device; }

@@ -1,4 +1,4 @@
-#include "simprocess.h"
+#include "linkfixture.h"
 
 #include <QTest>
 
@@ -7,35 +7,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-SimProcess::~SimProcess()
-{
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.terminate();
-        if (!m_process.waitForFinished(3000))
-            m_process.kill();
-        m_process.waitForFinished(3000);
-    }
-}
-
-bool SimProcess::start(const QStringList &arguments)
-{
-    m_process.start(QStringLiteral(V7_CAMSIM),
-                    QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")} +
-                        arguments);
-    if (!m_process.waitForStarted(5000))
-        return false;
-    while (m_process.waitForReadyRead(5000)) {
-        while (m_process.canReadLine()) {
-            const QByteArray line = m_process.readLine().trimmed();
-            if (line.startsWith("listening on 127.0.0.1:")) {
-                m_port = quint16(line.mid(int(sizeof "listening on 127.0.0.1:" - 1)).toUInt());
-                return m_port != 0;
-            }
-        }
-    }
-    return false;
-}
 
 Link::Link(const QString &cameraAddress)
 {
