@@ -4,9 +4,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <chrono>
 #include <csignal>
-#include <thread>
 
 #include <sys/mount.h>
 #include <unistd.h>
