@@ -10,6 +10,17 @@
 #include "mytipui.h"
 #include "titlebar.h"
 
+namespace {
+// Runs the dialog with act queued on its event loop. A dialog still open after ten seconds is
+// ended with -1, so a click that fails to close it fails the test instead of hanging it.
+int execWith(QDialog &dialog, const std::function<void()> &act)
+{
+    QTimer::singleShot(0, &dialog, act);
+    QTimer::singleShot(10000, &dialog, [&dialog] { dialog.done(-1); });
+    return dialog.exec();
+}
+} // namespace
+
 class tst_Dialogs : public QObject
 {
     Q_OBJECT
@@ -67,17 +78,18 @@ void tst_Dialogs::tipAnswers()
     MyTipUi tip;
     QCOMPARE(tip.size(), QSize(322, 160));
     QCOMPARE(tip.label_2->text(), QStringLiteral("是否切换工作模式？"));
-    QTimer::singleShot(0, &tip, [&] {
-        if (action == QLatin1String("yes"))
-            QTest::mouseClick(tip.yesLabel(), Qt::LeftButton);
-        else if (action == QLatin1String("no"))
-            QTest::mouseClick(tip.noLabel(), Qt::LeftButton);
-        else if (action == QLatin1String("escape"))
-            QTest::keyClick(&tip, Qt::Key_Escape);
-        else
-            tip.close();
-    });
-    QCOMPARE(tip.exec(), result);
+    QCOMPARE(execWith(tip,
+                      [&] {
+                          if (action == QLatin1String("yes"))
+                              QTest::mouseClick(tip.yesLabel(), Qt::LeftButton);
+                          else if (action == QLatin1String("no"))
+                              QTest::mouseClick(tip.noLabel(), Qt::LeftButton);
+                          else if (action == QLatin1String("escape"))
+                              QTest::keyClick(&tip, Qt::Key_Escape);
+                          else
+                              tip.close();
+                      }),
+             result);
 }
 
 void tst_Dialogs::flyOkAndRotation()
@@ -98,12 +110,15 @@ void tst_Dialogs::flyOkAndRotation()
         QCOMPARE(fly.rotating->pixmap().toImage(), frames[tick % 3]);
     }
 
-    QTimer::singleShot(0, &fly, [&] { QTest::mouseClick(fly.okText, Qt::RightButton); });
-    QTimer::singleShot(10, &fly, [&] {
-        QVERIFY2(fly.isVisible(), "a right click does not close the box");
-        QTest::mouseClick(fly.okText, Qt::LeftButton);
-    });
-    QCOMPARE(fly.exec(), 1);
+    bool openAfterRightClick = false;
+    QCOMPARE(execWith(fly,
+                      [&] {
+                          QTest::mouseClick(fly.okText, Qt::RightButton);
+                          openAfterRightClick = fly.isVisible();
+                          QTest::mouseClick(fly.okText, Qt::LeftButton);
+                      }),
+             1);
+    QVERIFY2(openAfterRightClick, "a right click does not close the box");
 }
 
 void tst_Dialogs::titleBar()

@@ -16,8 +16,11 @@ public:
     void stop();
     void toggleSilence(); // SIGUSR1: the camera stops (or resumes) answering
     quint16 port() const { return m_port; }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
 
 private:
+    bool launch(const QStringList &options);
+
     QProcess m_process;
     quint16 m_port = 0;
 };

@@ -104,12 +104,11 @@ void TestCrashDumpFormat::formatName_data()
 {
     QTest::addColumn<qint64>("seconds");
     QTest::addColumn<QString>("name");
-    QTest::newRow("epoch") << qint64(0) << "1970_01_01_00_00_00.dmp";
+    // Dates from 1600 to 2500 are swept against Qt's calendar below; these are the edges.
     QTest::newRow("second before the epoch") << qint64(-1) << "1969_12_31_23_59_59.dmp";
     // The last day of a 400-year era, which a weekly sweep can step over.
     QTest::newRow("leap day 2000") << qint64(951782400 + 13 * 3600 + 5 * 60 + 9)
                                    << "2000_02_29_13_05_09.dmp";
-    QTest::newRow("past 2038") << qint64(2147483648) << "2038_01_19_03_14_08.dmp";
     QTest::newRow("last second of 9999") << qint64(253402300799) << "9999_12_31_23_59_59.dmp";
     QTest::newRow("after 9999 is clamped") << qint64(253402300800 * 4) << "9999_12_31_23_59_59.dmp";
     QTest::newRow("before year 0 is clamped")

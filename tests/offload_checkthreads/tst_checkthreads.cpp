@@ -144,15 +144,10 @@ void TestCheckThreads::cards()
             figures[position] = {freeGiB, totalGiB};
         },
         Qt::DirectConnection);
-    connect(
-        &thread, &CheckV7Thread::storageRefresh, this, [&] { order << QStringLiteral("refresh"); },
-        Qt::DirectConnection);
-    connect(
-        &thread, &CheckV7Thread::upgrade, this, [&] { order << QStringLiteral("upgrade"); },
-        Qt::DirectConnection);
-    connect(
-        &thread, &CheckV7Thread::popui, this, [&] { order << QStringLiteral("popui"); },
-        Qt::DirectConnection);
+    auto note = [&order](const char *what) { return [&order, what] { order << what; }; };
+    connect(&thread, &CheckV7Thread::storageRefresh, this, note("refresh"), Qt::DirectConnection);
+    connect(&thread, &CheckV7Thread::upgrade, this, note("upgrade"), Qt::DirectConnection);
+    connect(&thread, &CheckV7Thread::popui, this, note("popui"), Qt::DirectConnection);
     thread.start();
     QVERIFY(thread.wait(30000));
     QCOMPARE(bool(cardsPresent), present);

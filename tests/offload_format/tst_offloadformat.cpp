@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #include <minizip/zip.h>
 
@@ -64,12 +63,6 @@ TaskRecord sampleRecord()
     return r;
 }
 
-void waitStopped(DiskTask *task)
-{
-    while (!task->stopped.load())
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-}
-
 QByteArray taskImage(int count, int done, int entries)
 {
     TaskRecord r;
@@ -94,10 +87,9 @@ private slots:
     void recordFields();
     void recordRoundTrip();
     void taskFileOnDisk();
-    void loaderRefuses_data();
-    void loaderRefuses();
-    void volumeNames_data();
-    void volumeNames();
+    void loader_data();
+    void loader();
+    void volumeName();
     void centralDirectory();
     void cardFileList();
     void taskConfigRoundTrip();
@@ -144,19 +136,17 @@ void TestOffloadFormat::recordFields()
     QCOMPARE(image.mid(offset, bytes.size()).toHex(), bytes.toHex());
 }
 
+// Decoding gives back every field that encoding wrote (the fields themselves are pinned above).
 void TestOffloadFormat::recordRoundTrip()
 {
     const TaskRecord r = sampleRecord();
-    unsigned char out[TaskLayout::RecordSize];
+    unsigned char out[TaskLayout::RecordSize], again[TaskLayout::RecordSize];
     taskRecordEncode(&r, out);
     TaskRecord back;
     taskRecordDecode(out, &back);
-    QCOMPARE(QByteArray(back.archivePath), QByteArray(r.archivePath));
-    QCOMPARE(back.volumeSize, 2048.0);
-    QCOMPARE(back.bytesDone, r.bytesDone);
-    QCOMPARE(back.fileCount, 40);
-    QCOMPARE(back.filesDone, 12);
-    QCOMPARE(back.camera, 3);
+    taskRecordEncode(&back, again);
+    QCOMPARE(QByteArray::fromRawData(reinterpret_cast<char *>(again), sizeof again).toHex(),
+             QByteArray::fromRawData(reinterpret_cast<char *>(out), sizeof out).toHex());
 
     // A text field without its zero is cut at the field's last byte, never read past it.
     std::memset(out + TaskLayout::Source, 'x', TaskLayout::TextSize);
@@ -172,10 +162,6 @@ void TestOffloadFormat::taskFileOnDisk()
     QTemporaryDir dir;
     const QString card = dir.filePath(QStringLiteral("card"));
     QVERIFY(OffloadFixture::makeCard(card, 3, 3));
-    QVERIFY(QDir().mkpath(card + QStringLiteral("/100MEDIA/deeper")));
-    QFile::copy(card + QStringLiteral("/DSC00001.JPG"),
-                card + QStringLiteral("/100MEDIA/deeper/no.JPG"));
-    QFile::copy(card + QStringLiteral("/DSC00001.JPG"), card + QStringLiteral("/old.zip"));
 
     DiskTask task;
     taskRecordClear(&task.record);
@@ -186,14 +172,12 @@ void TestOffloadFormat::taskFileOnDisk()
                       QFile::encodeName(dir.filePath(QStringLiteral("center.log"))).constData());
     QDir().mkpath(dir.filePath(QStringLiteral("out")));
     QCOMPARE(createTask(&task, 0), 0);
-    waitStopped(&task);
+    QVERIFY(OffloadFixture::waitFor([&] { return task.stopped.load() != 0; }));
     QCOMPARE(pauseTask(&task, 0), 0);
 
     const QByteArray image = OffloadFixture::fileBytes(dir.filePath(QStringLiteral("center.log")));
-    const QStringList expected = {QStringLiteral("DSC00001.JPG"), QStringLiteral("DSC00002.JPG"),
-                                  QStringLiteral("100MEDIA/DSC00003.JPG")};
     // Sorted by byte value: "100MEDIA" comes before "DSC...".
-    const QStringList order = {expected[2], expected[0], expected[1]};
+    const QStringList order = {"100MEDIA/DSC00003.JPG", "DSC00001.JPG", "DSC00002.JPG"};
     QCOMPARE(image.size(), 1888 + 3 * 260);
     QCOMPARE(image.mid(1836, 4), le32(3));
     QCOMPARE(image.mid(1840, 4), le32(3));
@@ -205,36 +189,51 @@ void TestOffloadFormat::taskFileOnDisk()
     }
 }
 
-void TestOffloadFormat::loaderRefuses_data()
+void TestOffloadFormat::loader_data()
 {
     QTest::addColumn<QByteArray>("image");
-    QTest::newRow("empty") << QByteArray();
-    QTest::newRow("header cut short") << taskImage(2, 0, 2).left(1000);
-    QTest::newRow("one entry missing") << taskImage(3, 0, 2);
-    QTest::newRow("one entry too many") << taskImage(1, 0, 2);
-    QTest::newRow("entry cut short") << taskImage(2, 0, 2).chopped(7);
-    QTest::newRow("absurd count") << taskImage(0x7FFFFFFF, 0, 1);
-    QTest::newRow("negative count") << taskImage(-1, 0, 0);
-    QTest::newRow("done beyond count") << taskImage(2, 3, 2);
-    QTest::newRow("negative done") << taskImage(2, -1, 2);
+    QTest::addColumn<bool>("loads");
+    QTest::newRow("well-formed") << taskImage(2, 1, 2) << true;
+    QTest::newRow("empty") << QByteArray() << false;
+    QTest::newRow("header cut short") << taskImage(2, 0, 2).left(1000) << false;
+    QTest::newRow("one entry missing") << taskImage(3, 0, 2) << false;
+    QTest::newRow("one entry too many") << taskImage(1, 0, 2) << false;
+    QTest::newRow("entry cut short") << taskImage(2, 0, 2).chopped(7) << false;
+    QTest::newRow("absurd count") << taskImage(0x7FFFFFFF, 0, 1) << false;
+    QTest::newRow("negative count") << taskImage(-1, 0, 0) << false;
+    QTest::newRow("done beyond count") << taskImage(2, 3, 2) << false;
+    QTest::newRow("negative done") << taskImage(2, -1, 2) << false;
     QByteArray unterminated = taskImage(1, 0, 1);
     unterminated.replace(1888, 260, QByteArray(260, 'a'));
-    QTest::newRow("entry without end") << unterminated;
+    QTest::newRow("entry without end") << unterminated << false;
     QByteArray blank = taskImage(2, 0, 2);
     blank.replace(1888 + 260, 260, QByteArray(260, '\0'));
-    QTest::newRow("blank entry") << blank;
+    QTest::newRow("blank entry") << blank << false;
 }
 
-void TestOffloadFormat::loaderRefuses()
+void TestOffloadFormat::loader()
 {
     QFETCH(QByteArray, image);
+    QFETCH(bool, loads);
+    FILE *memory = image.isEmpty() ? nullptr : fmemopen(image.data(), size_t(image.size()), "rb");
+    TaskRecord header;
+    std::vector<char> entries;
+    if (memory) {
+        QCOMPARE(TaskFile::read(memory, image.size(), "t", &header, &entries) == 0, loads);
+        fclose(memory);
+    }
+    if (loads) {
+        QCOMPARE(entries.size(), size_t(2 * 260));
+        QCOMPARE(header.filesDone, 1);
+        return;
+    }
+    // Resuming from the bad file is refused before anything is made.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("center.log"));
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(image);
     file.close();
-
     DiskTask task;
     taskRecordClear(&task.record);
     taskRecordSetText(task.record.taskFilePath, QFile::encodeName(path).constData());
@@ -245,39 +244,13 @@ void TestOffloadFormat::loaderRefuses()
     QCOMPARE(task.stopped.load(), 1);
     QVERIFY(task.fileList.empty());
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("out"))));
-
-    // The well-formed neighbour of each case loads.
-    const QByteArray good = taskImage(2, 1, 2);
-    FILE *memory = fmemopen(const_cast<char *>(good.constData()), size_t(good.size()), "rb");
-    TaskRecord header;
-    std::vector<char> entries;
-    QCOMPARE(TaskFile::read(memory, good.size(), "good", &header, &entries), 0);
-    fclose(memory);
-    QCOMPARE(entries.size(), size_t(2 * 260));
-    QCOMPARE(header.filesDone, 1);
 }
 
-void TestOffloadFormat::volumeNames_data()
+// Numbering from pack1 to pack11 is checked on the archives the engine makes; a folder in the
+// current name is not.
+void TestOffloadFormat::volumeName()
 {
-    QTest::addColumn<QString>("current");
-    QTest::addColumn<QString>("next");
-    QTest::newRow("first") << "pack1"
-                           << "pack2.zip";
-    QTest::newRow("second") << "pack2.zip"
-                            << "pack3.zip";
-    QTest::newRow("nine to ten") << "pack9.zip"
-                                 << "pack10.zip";
-    QTest::newRow("ten to eleven") << "pack10.zip"
-                                   << "pack11.zip";
-    QTest::newRow("prefix with k") << "book/pack41.zip"
-                                   << "pack42.zip";
-}
-
-void TestOffloadFormat::volumeNames()
-{
-    QFETCH(QString, current);
-    QFETCH(QString, next);
-    QCOMPARE(QString::fromStdString(ZipVolume::nextName(current.toUtf8().constData())), next);
+    QCOMPARE(ZipVolume::nextName("book/pack41.zip"), std::string("pack42.zip"));
 }
 
 void TestOffloadFormat::centralDirectory()
@@ -391,34 +364,21 @@ void TestOffloadFormat::taskConfigRoundTrip()
     config.success = false;
     QVERIFY(TaskConfig::write(path, config));
 
+    // Read back and written again, the document is the same: every field survives.
+    QByteArray text = OffloadFixture::fileBytes(path);
     TaskConfig back;
     QVERIFY(TaskConfig::read(path, &back));
-    QCOMPARE(back.cameras[0].path, config.cameras[0].path);
-    QCOMPARE(back.cameras[0].planCount, 40);
-    QCOMPARE(back.cameras[0].hasCount, 12);
-    QCOMPARE(back.cameras[0].zipPath, config.cameras[0].zipPath);
-    QCOMPARE(back.cameras[0].zipName, QStringLiteral("pack2.zip"));
-    QCOMPARE(back.cameras[3].planCount, 38);
-    QCOMPARE(back.cameras[1].path, QString());
-    QCOMPARE(back.savePath, QStringLiteral("/t"));
-    QCOMPARE(back.pos.size(), 2);
-    QCOMPARE(back.pos[0].filePath, set.filePath);
+    QVERIFY(TaskConfig::write(path, back));
+    QCOMPARE(OffloadFixture::fileBytes(path), text);
+    // Values the text form could round: none is.
     QCOMPARE(back.pos[0].times, set.times);
-    QCOMPARE(back.pos[0].positions.size(), 2);
-    QCOMPARE(back.pos[0].positions[0].x, 113.25125);
     QCOMPARE(back.pos[0].positions[1].y, -89.999999999);
     QCOMPARE(back.pos[0].positions[1].z, 1523.456);
-    QVERIFY(back.pos[1].times.isEmpty());
-    QVERIFY(back.splitSorties && back.volumes && back.password && !back.success);
-    QCOMPARE(back.volumeValue, QStringLiteral("2.5"));
     QCOMPARE(back.passwordValue, config.passwordValue);
     QVERIFY(TaskConfig::resumePending(path));
 
     // Text that does not parse reads as 0.
     QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QByteArray text = file.readAll();
-    file.close();
     text.replace("value=\"1700000000\"", "value=\"soon\"");
     text.replace("x=\"113.25125\"", "x=\"east\"");
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -470,25 +430,28 @@ void TestOffloadFormat::resumePending_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<bool>("pending");
-    QTest::newRow("unfinished") << QByteArray(
-                                       "<config><pans/><tasksuccess flag=\"false\"/></config>")
-                                << true;
-    QTest::newRow("finished") << QByteArray("<config><pans/><tasksuccess flag=\"true\"/></config>")
-                              << false;
-    QTest::newRow("flag not last")
-        << QByteArray("<config><tasksuccess flag=\"false\"/><pans/></config>") << false;
-    QTest::newRow("wrong root") << QByteArray("<task><tasksuccess flag=\"false\"/></task>")
-                                << false;
-    QTest::newRow("malformed") << QByteArray("<config><tasksuccess flag=\"false\"></config>")
-                               << false;
-    QTest::newRow("not xml") << QByteArray("\xff\xfe garbage") << false;
-    QTest::newRow("empty") << QByteArray() << false;
+    QTest::addColumn<bool>("readable");
+    const char *const rows[][2] = {
+        {"unfinished", "<config><pans/><tasksuccess flag=\"false\"/></config>"},
+        {"finished", "<config><pans/><tasksuccess flag=\"true\"/></config>"},
+        {"flag not last", "<config><tasksuccess flag=\"false\"/><pans/></config>"},
+        {"wrong root", "<task><tasksuccess flag=\"false\"/></task>"},
+        {"malformed", "<config><tasksuccess flag=\"false\"></config>"},
+        {"not xml", "\xff\xfe garbage"},
+        {"empty", ""}};
+    for (const auto &row : rows) {
+        const QByteArray tag = row[0];
+        QTest::newRow(row[0]) << QByteArray(row[1]) << (tag == "unfinished")
+                              << (tag == "unfinished" || tag == "finished" ||
+                                  tag == "flag not last");
+    }
 }
 
 void TestOffloadFormat::resumePending()
 {
     QFETCH(QByteArray, text);
     QFETCH(bool, pending);
+    QFETCH(bool, readable);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Taskconfig.xml"));
     QFile file(path);
@@ -498,12 +461,8 @@ void TestOffloadFormat::resumePending()
     QCOMPARE(TaskConfig::resumePending(path), pending);
     TaskConfig config;
     config.savePath = QStringLiteral("untouched");
-    const bool wellFormed = QByteArray(QTest::currentDataTag()) != "malformed" &&
-                            QByteArray(QTest::currentDataTag()) != "not xml" &&
-                            QByteArray(QTest::currentDataTag()) != "empty" &&
-                            QByteArray(QTest::currentDataTag()) != "wrong root";
-    QCOMPARE(TaskConfig::read(path, &config), wellFormed);
-    if (!wellFormed)
+    QCOMPARE(TaskConfig::read(path, &config), readable);
+    if (!readable)
         QCOMPARE(config.savePath, QStringLiteral("untouched"));
     QVERIFY(!TaskConfig::resumePending(dir.filePath(QStringLiteral("missing.xml"))));
 }

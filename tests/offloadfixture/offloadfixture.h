@@ -2,13 +2,26 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
 #include <QtTest>
 
+#include <chrono>
+#include <thread>
+
+#include "cameras.h"
+#include "checksumlist.h"
+#include "taskrecord.h"
+
 // Helpers the offload tests share: card folders of real JPEGs, listings, external checkers.
 namespace OffloadFixture {
+
+inline QString cameraName(int camera)
+{
+    return QString::fromLatin1(Cameras::folderName(camera));
+}
 
 inline QStringList samplePhotos()
 {
@@ -63,6 +76,28 @@ inline QByteArray fileBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The files-done counter of a task file or record on the disk; -1 when it is too short.
+inline int filesDoneIn(const QString &taskFile)
+{
+    const QByteArray record = fileBytes(taskFile);
+    if (record.size() < qsizetype(TaskLayout::FilesDone + 4))
+        return -1;
+    return qFromLittleEndian<qint32>(record.constData() + TaskLayout::FilesDone);
+}
+
+// Polls done() every few milliseconds; false once ms have passed without it.
+template <typename Done> bool waitFor(Done done, int ms = 120000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.hasExpired(ms))
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
 // Runs a checker program in folder; its exit code, output in *output.
 inline int runIn(const QString &folder, const QString &program, const QStringList &arguments,
                  QByteArray *output = nullptr)
@@ -78,14 +113,72 @@ inline int runIn(const QString &folder, const QString &program, const QStringLis
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
-inline bool xxhsumPasses(const QString &cameraFolder)
+// xxhsum -c accepts the folder's checksum list, which has one line per file or archive.
+inline void checkList(const QString &folder, int lines)
 {
     QByteArray output;
-    const int code = runIn(cameraFolder, QStringLiteral("xxhsum"),
-                           {QStringLiteral("-c"), QStringLiteral("checksums.xxh64")}, &output);
-    if (code != 0)
-        qWarning("xxhsum -c in %s: %s", qPrintable(cameraFolder), output.constData());
-    return code == 0;
+    QVERIFY2(runIn(folder, QStringLiteral("xxhsum"),
+                   {QStringLiteral("-c"), QString::fromLatin1(ChecksumList::FileName)},
+                   &output) == 0,
+             qPrintable(folder + QLatin1String(": ") + QString::fromUtf8(output)));
+    const QByteArray list = fileBytes(folder + QLatin1Char('/') + ChecksumList::FileName);
+    QCOMPARE(list.count('\n'), qsizetype(lines));
+}
+
+// Plain mode: copy holds exactly the card's files, byte for byte, and their checksum list.
+inline void checkCopies(const QString &card, const QString &copy)
+{
+    QStringList copied = filesBelow(copy);
+    QVERIFY2(copied.removeOne(QString::fromLatin1(ChecksumList::FileName)), qPrintable(copy));
+    QCOMPARE(copied, filesBelow(card));
+    for (const QString &file : copied)
+        QVERIFY2(fileBytes(card + QLatin1Char('/') + file) ==
+                     fileBytes(copy + QLatin1Char('/') + file),
+                 qPrintable(file));
+    checkList(copy, int(copied.size()));
+}
+
+inline QStringList archiveEntries(const QString &folder, const QString &archive)
+{
+    QByteArray output;
+    runIn(folder, QStringLiteral("unzip"), {QStringLiteral("-Z1"), archive}, &output);
+    return QString::fromUtf8(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// Volume mode: folder holds archives "pack1.zip"... and the checksum list only, and together
+// they hold every card file exactly once, in the card's order; each passes unzip -t and 7z t
+// (with the password when given, and fails with a wrong one). *archives: names in number order.
+inline void checkArchives(const QString &card, const QString &folder,
+                          const QString *password = nullptr, QStringList *archives = nullptr)
+{
+    QStringList files = filesBelow(folder);
+    QVERIFY2(files.removeOne(QString::fromLatin1(ChecksumList::FileName)), qPrintable(folder));
+    QStringList entries;
+    for (int n = 1; n <= files.size(); ++n) {
+        const QString archive = QStringLiteral("pack%1.zip").arg(n);
+        QVERIFY2(files.contains(archive), qPrintable(files.join(QLatin1Char(' '))));
+        // unzip and 7z take an empty password for none: such archives are left to the caller.
+        if (!password || !password->isEmpty()) {
+            QStringList unzip = {QStringLiteral("-tq"), archive};
+            QStringList sevenZip = {QStringLiteral("t"), archive};
+            if (password) {
+                unzip.prepend(QStringLiteral("-P") + *password);
+                sevenZip << QStringLiteral("-p") + *password;
+                const int wrong = runIn(folder, "7z", {sevenZip[0], archive, "-pwrong"});
+                QVERIFY(wrong != 0);
+            }
+            QByteArray output;
+            QVERIFY2(runIn(folder, QStringLiteral("unzip"), unzip, &output) == 0,
+                     output.constData());
+            QVERIFY2(runIn(folder, QStringLiteral("7z"), sevenZip, &output) == 0,
+                     output.constData());
+        }
+        entries += archiveEntries(folder, archive);
+        if (archives)
+            *archives << archive;
+    }
+    QCOMPARE(entries, filesBelow(card));
+    checkList(folder, int(files.size()));
 }
 
 } // namespace OffloadFixture

@@ -71,38 +71,28 @@ void tst_Frame::decode_data()
     QTest::addColumn<DecodeResult>("result");
 
     const QByteArray good = versionFrame();
+    // The good frame with byte at set to value, resealed with a correct CRC unless told not to.
+    auto with = [&](int at, int value, bool seal = true) {
+        QByteArray f = good;
+        f[at < 0 ? f.size() + at : at] = char(value);
+        return seal ? reseal(f) : f;
+    };
     QTest::newRow("valid answer") << good << DecodeResult::Ok;
     QTest::newRow("empty") << QByteArray() << DecodeResult::TooShort;
     QTest::newRow("header only") << good.left(10) << DecodeResult::TooShort;
-    QByteArray magic = good;
-    magic[1] = 'X';
-    QTest::newRow("wrong magic") << reseal(magic) << DecodeResult::BadMagic;
-    QByteArray version = good;
-    version[2] = 2;
-    QTest::newRow("other version") << reseal(version) << DecodeResult::BadVersion;
-    QByteArray longer = good;
-    longer[9] = char(longer[9] + 1);
-    QTest::newRow("length past the datagram") << reseal(longer) << DecodeResult::BadLength;
-    QByteArray shorter = good;
-    shorter[9] = char(shorter[9] - 1);
-    QTest::newRow("bytes after the frame") << reseal(shorter) << DecodeResult::BadLength;
-    QByteArray huge = good;
-    huge[8] = char(0xff);
-    huge[9] = char(0xff);
-    QTest::newRow("length 65535") << reseal(huge) << DecodeResult::BadLength;
+    QTest::newRow("wrong magic") << with(1, 'X') << DecodeResult::BadMagic;
+    QTest::newRow("other version") << with(2, 2) << DecodeResult::BadVersion;
+    QTest::newRow("length past the datagram") << with(9, good[9] + 1) << DecodeResult::BadLength;
+    QTest::newRow("bytes after the frame") << with(9, good[9] - 1) << DecodeResult::BadLength;
+    QTest::newRow("length 65535") << reseal(good.left(8) + "\xff\xff" + good.mid(10))
+                                  << DecodeResult::BadLength;
     QTest::newRow("trailing byte") << good + 'x' << DecodeResult::BadLength;
-    QByteArray flipped = good;
-    flipped[14] = char(flipped[14] ^ 0x01);
-    QTest::newRow("payload bit flipped") << flipped << DecodeResult::BadCrc;
-    QByteArray crc = good;
-    crc[crc.size() - 1] = char(crc[crc.size() - 1] ^ 0x80);
-    QTest::newRow("crc bit flipped") << crc << DecodeResult::BadCrc;
-    QByteArray unknown = good;
-    unknown[3] = char(0x7e);
-    QTest::newRow("unknown command") << reseal(unknown) << DecodeResult::UnknownCommand;
-    QByteArray gap = good;
-    gap[3] = char(0x08);
-    QTest::newRow("command between groups") << reseal(gap) << DecodeResult::UnknownCommand;
+    QTest::newRow("payload bit flipped")
+        << with(14, good[14] ^ 0x01, false) << DecodeResult::BadCrc;
+    QTest::newRow("crc bit flipped")
+        << with(-1, good[good.size() - 1] ^ 0x80, false) << DecodeResult::BadCrc;
+    QTest::newRow("unknown command") << with(3, 0x7e) << DecodeResult::UnknownCommand;
+    QTest::newRow("command between groups") << with(3, 0x08) << DecodeResult::UnknownCommand;
 }
 
 void tst_Frame::decode()
@@ -136,17 +126,17 @@ void tst_Frame::payloads_data()
 
     auto hex = [](const char *h) { return QByteArray::fromHex(h); };
     const int reply = kReplyBit;
-    QTest::newRow("version") << (CmdVersion | reply) << bytes(encodeVersion({2, 4, 41, "V7K5"}))
-                             << true;
-    QByteArray control = bytes(encodeVersion({2, 4, 41, "V7K5"}));
-    control[5] = '\n';
-    QTest::newRow("serial with a control character") << (CmdVersion | reply) << control << false;
-    QByteArray unterminated = bytes(encodeVersion({2, 4, 41, "V7K5"}));
-    unterminated[19] = 'X';
-    QTest::newRow("serial without terminator") << (CmdVersion | reply) << unterminated << false;
-    QByteArray hidden = bytes(encodeVersion({2, 4, 41, "V7K5"}));
-    hidden[12] = 'Z';
-    QTest::newRow("text after the terminator") << (CmdVersion | reply) << hidden << false;
+    const QByteArray version = bytes(encodeVersion({2, 4, 41, "V7K5"}));
+    auto versionWith = [&](int at, char value) {
+        return QByteArray(version).replace(at, 1, &value, 1);
+    };
+    QTest::newRow("version") << (CmdVersion | reply) << version << true;
+    QTest::newRow("serial with a control character")
+        << (CmdVersion | reply) << versionWith(5, '\n') << false;
+    QTest::newRow("serial without terminator")
+        << (CmdVersion | reply) << versionWith(19, 'X') << false;
+    QTest::newRow("text after the terminator")
+        << (CmdVersion | reply) << versionWith(12, 'Z') << false;
     QTest::newRow("build date") << (CmdBuildDate | reply) << hex("0a323031392d30332d3238") << true;
     QTest::newRow("build date length past payload")
         << (CmdBuildDate | reply) << hex("0b323031392d30332d3238") << false;

@@ -72,7 +72,7 @@ private slots:
     void calcNextPointMatchesGeodSolve_data();
     void calcNextPointMatchesGeodSolve();
     void calcNextPointRefusesBadInput();
-    void lensHeaderLine();
+    void headerLines();
 };
 
 void tst_PosTable::byteOrder_data()
@@ -252,8 +252,14 @@ void tst_PosTable::calcNextPointRefusesBadInput()
     QCOMPARE(lat, 2.0);
 }
 
-void tst_PosTable::lensHeaderLine()
+void tst_PosTable::headerLines()
 {
+    QCOMPARE(QByteArray::fromStdString(PosTable::mainHeader(52)),
+             QByteArray("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\toffset1\t"
+                        "offset2\toffset3\toffset4\toffset5\t \n"));
+    QCOMPARE(QByteArray::fromStdString(PosTable::mainHeader(32)),
+             QByteArray("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tTime\t \n"));
+    // The per-lens header, written by the call the page makes before an offset request.
     QTemporaryFile file;
     QVERIFY(file.open());
     FILE *f = fdopen(dup(file.handle()), "w");

@@ -1,15 +1,11 @@
 // v7tool status run as a crew would run it, against the simulator and against silence.
-#include "simprocess.h"
+#include "linkfixture.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTest>
-
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 struct Run
@@ -66,8 +62,8 @@ void tst_V7ToolStatus::reportsTheCamera_data()
 void tst_V7ToolStatus::reportsTheCamera()
 {
     QFETCH(QStringList, args);
-    SimProcess sim;
-    QVERIFY(sim.start(args + QStringList{"--quiet", "--self-test", "0"}));
+    CamsimProcess sim;
+    QVERIFY(sim.start(args + QStringList{"--self-test", "0"}));
     const Run r = runTool(sim.address(), {"--seconds", "10"});
     QCOMPARE(r.exitCode, 0);
     QJsonParseError error;
@@ -91,17 +87,9 @@ void tst_V7ToolStatus::reportsTheCamera()
 
 void tst_V7ToolStatus::silentCameraFails()
 {
-    // A loopback port the test holds open and never answers on.
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    QVERIFY(::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0);
-    QVERIFY(::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &n) == 0);
-    const Run r =
-        runTool(QStringLiteral("127.0.0.1:%1").arg(ntohs(a.sin_port)), {"--seconds", "1"});
-    ::close(fd);
+    FakeCamera silent; // holds the port and never answers
+    QVERIFY(silent.start());
+    const Run r = runTool(silent.address(), {"--seconds", "1"});
     QCOMPARE(r.exitCode, 1);
     const QJsonObject o = QJsonDocument::fromJson(r.out).object();
     QCOMPARE(o.value("receiveCounter").toInt(), 0);
@@ -111,8 +99,8 @@ void tst_V7ToolStatus::silentCameraFails()
 
 void tst_V7ToolStatus::watchPrintsLines()
 {
-    SimProcess sim;
-    QVERIFY(sim.start({"--quiet"}));
+    CamsimProcess sim;
+    QVERIFY(sim.start());
     const Run r = runTool(sim.address(), {"--watch", "--seconds", "3"});
     QCOMPARE(r.exitCode, 0);
     const QList<QByteArray> lines = r.out.trimmed().split('\n');

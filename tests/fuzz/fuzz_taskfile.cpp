@@ -1,5 +1,6 @@
-#include "taskfilefuzz.h"
-
+// Feeds the binary readers of the offload: the task-file loader, the archive end record and
+// central directory readers, the JPEG scan finder.
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -10,7 +11,7 @@
 #include "zipverify.h"
 #include "zipvolume.h"
 
-int taskFileFuzzOne(const uint8_t *data, size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     // The loader reads through stdio, as it does from the disk.
     std::vector<uint8_t> copy(data, data + size);
