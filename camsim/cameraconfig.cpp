@@ -170,6 +170,8 @@ bool CameraConfig::set(const std::string &key, const std::string &value, std::st
         statusHz = int(n);
     } else if (key == "export-dir") {
         exportDir = value;
+    } else if (key == "pos-drive") {
+        posDriveDir = value;
     } else {
         error = "unknown setting '" + key + "'";
         return false;
