@@ -1,0 +1,56 @@
+#include "volumequery.h"
+
+#include <QDir>
+
+#include "volumebackend.h"
+
+const VolumeBackend &volumeBackend()
+{
+    static const std::unique_ptr<VolumeBackend> backend = [] {
+        const QString root = qEnvironmentVariable("V7_MEDIA_ROOT");
+        return root.isEmpty() ? makeMountTableBackend() : makeMediaRootBackend(root);
+    }();
+    return *backend;
+}
+
+namespace VolumeQuery {
+
+QList<MountedVolume> mountedVolumes()
+{
+    return volumeBackend().volumes();
+}
+
+MountedVolume volumeAt(const QString &mountRoot)
+{
+    if (mountRoot.isEmpty())
+        return {};
+    const QString wanted = QDir::cleanPath(mountRoot);
+    MountedVolume found;
+    // A later mount on the same folder hides the earlier one.
+    for (const MountedVolume &volume : mountedVolumes()) {
+        if (volume.mountRoot == wanted)
+            found = volume;
+    }
+    return found;
+}
+
+MountedVolume volumeHolding(const QString &path)
+{
+    const QString wanted = QDir::cleanPath(QDir(path).absolutePath());
+    MountedVolume found;
+    for (const MountedVolume &volume : mountedVolumes()) {
+        const QString &root = volume.mountRoot;
+        const bool inside = wanted == root || root == QLatin1String("/") ||
+                            wanted.startsWith(root + QLatin1Char('/'));
+        if (inside && root.size() >= found.mountRoot.size())
+            found = volume;
+    }
+    return found;
+}
+
+QString backendName()
+{
+    return volumeBackend().name();
+}
+
+} // namespace VolumeQuery
