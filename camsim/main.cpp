@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <ctime>
-#include <fcntl.h>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <fstream>
 #include <poll.h>
 #include <random>

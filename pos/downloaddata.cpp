@@ -33,7 +33,9 @@ QString resource(const char *name)
 class CameraLinkPort : public PosLinkPort
 {
 public:
-    explicit CameraLinkPort(CameraLink *link) : m_link(link) {}
+    explicit CameraLinkPort(CameraLink *link)
+        : m_link(link)
+    {}
     bool connected() const override { return m_link->isConnected(); }
     PosFileManager *manager() const override { return m_link->posManager(); }
     int newPosData() const override { return m_link->newPosData(); }
@@ -114,6 +116,8 @@ void DownloadData::buildForm()
     m_table->setShowGrid(false);
     m_table->verticalHeader()->setVisible(false);
     m_table->horizontalHeader()->setStretchLastSection(true);
+    // The check box column takes what the fixed columns leave of the page's width.
+    m_table->horizontalHeader()->setMinimumSectionSize(36);
     m_table->setFont(font);
     m_table->setFocusPolicy(Qt::NoFocus);
     m_table->setStyleSheet(QStringLiteral(
@@ -184,6 +188,8 @@ void DownloadData::setColumns(Source source)
     for (int column = 0; column < m_table->columnCount(); ++column)
         m_table->setColumnWidth(column, 125);
     m_table->setColumnWidth(1, 157);
+    // The stretched check box column never grows back past what the others leave.
+    m_table->setColumnWidth(m_table->columnCount() - 1, 36);
 }
 
 void DownloadData::appendRow(const QStringList &cells)
@@ -366,8 +372,8 @@ void DownloadData::slotListed(int index, const PosSlotRow &row)
 {
     if (m_source != Wifi || index != m_table->rowCount())
         return;
-    appendRow({QString::number(m_table->rowCount() + 1), row.timeText,
-               QString::number(row.points), QString::number(row.downloads)});
+    appendRow({QString::number(m_table->rowCount() + 1), row.timeText, QString::number(row.points),
+               QString::number(row.downloads)});
 }
 
 void DownloadData::downloadClicked()
@@ -379,8 +385,8 @@ void DownloadData::downloadClicked()
     if (!m_transfer->listingComplete() || m_transfer->deleting())
         return;
     if (m_transfer->downloading()) {
-        showLook(Look::Cancelled);
         m_transfer->requestCancel();
+        showLook(Look::Cancelled);
         return;
     }
     const QList<int> rows = checkedRows();

@@ -44,7 +44,8 @@ void DownloadData::findDrive()
     runOnWorker([self] {
         const QString root = findPosDriveRoot();
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [self, root] {
+            QCoreApplication::instance(),
+            [self, root] {
                 if (!self)
                     return;
                 self->m_usbRoot = root;
@@ -99,7 +100,8 @@ void DownloadData::listUsb()
     runOnWorker([self, root, recordSize] {
         const QVector<PosUsbFile> files = PosUsbDrive::list(root, recordSize);
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [self, files] {
+            QCoreApplication::instance(),
+            [self, files] {
                 if (self)
                     self->usbListed(files);
             },
@@ -125,8 +127,8 @@ void DownloadData::startUsbDownload()
     m_usbSelected = checkedRows();
     if (m_usbSelected.isEmpty())
         return;
-    const QString path = askSavePath(
-        PosNames::suggestedName(m_usbFiles[m_usbSelected.first()].compactTime));
+    const QString path =
+        askSavePath(PosNames::suggestedName(m_usbFiles[m_usbSelected.first()].compactTime));
     if (path.isEmpty()) {
         setButtonImage(m_downloadButton, "btn_download_nor.png");
         return;

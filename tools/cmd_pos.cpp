@@ -89,9 +89,9 @@ public:
     PosFileManager *manager() const override { return m_manager; }
     int newPosData() const override
     {
-        return m_device ? int(__atomic_load_n(&m_device->state, __ATOMIC_ACQUIRE) &
-                              V7K_STATE_NEW_POS)
-                        : -1;
+        return m_device
+                   ? int(__atomic_load_n(&m_device->state, __ATOMIC_ACQUIRE) & V7K_STATE_NEW_POS)
+                   : -1;
     }
     int clearNewPosData() override
     {
@@ -163,8 +163,7 @@ int decode(const Options &o)
     }
     std::fprintf(stderr, "%lld records written to %s\n", r.records, qPrintable(o.output));
     if (r.leftover > 0)
-        std::fprintf(stderr, "%lld bytes after the last whole record were left over\n",
-                     r.leftover);
+        std::fprintf(stderr, "%lld bytes after the last whole record were left over\n", r.leftover);
     return 0;
 }
 
@@ -206,9 +205,9 @@ int list(const Options &o)
         const PosSlotRow row = transfer.row(i);
         if (o.json) {
             rows.append(QJsonObject{{"slot", row.number},
-                                     {"time", row.timeText},
-                                     {"points", row.points},
-                                     {"downloads", row.downloads}});
+                                    {"time", row.timeText},
+                                    {"points", row.points},
+                                    {"downloads", row.downloads}});
         } else {
             std::printf("%2d  %s  %8lld  %d\n", row.number, qPrintable(row.timeText), row.points,
                         row.downloads);
@@ -241,6 +240,10 @@ int download(const Options &o)
     if (o.perLens && link.posRecordSize() != 52)
         std::fprintf(stderr, "v7tool pos: this camera's records carry no lens offsets; "
                              "writing the main tables only\n");
+    else if (o.perLens && posFirmwareRange(link.firmwareVersionText()) == PosFirmwareRange::Plain)
+        std::fprintf(stderr, "v7tool pos: firmware %s sends no lens offsets; writing the main "
+                             "tables only\n",
+                     qPrintable(link.firmwareVersionText()));
     transfer.setIndependentPos(o.perLens);
     bool succeeded = false;
     QString failedPath;
@@ -261,8 +264,8 @@ int download(const Options &o)
         transfer.step();
         // Progress is the file being fetched and its bytes; a camera that stops answering
         // stops both.
-        const qint64 now = qint64(transfer.selectionCursor()) << 32 |
-                           posfile_process(link.manager());
+        const qint64 now =
+            qint64(transfer.selectionCursor()) << 32 | posfile_process(link.manager());
         if (now != seen) {
             seen = now;
             quiet.restart();

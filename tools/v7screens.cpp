@@ -7,9 +7,9 @@
 #include <QFile>
 #include <QLabel>
 #include <QProgressBar>
+#include <QStackedWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
-#include <QStackedWidget>
 #include <QTimer>
 
 #include <cstdio>
@@ -25,6 +25,7 @@
 #include "myflyui.h"
 #include "mylabel.h"
 #include "mytipui.h"
+#include "poswifitransfer.h"
 #include "qnetconfig.h"
 #include "shengjiui.h"
 #include "titlebar.h"
@@ -100,8 +101,7 @@ void waitFor(const std::function<bool()> &done)
 void savePosPage(V7KAPP *window, const QString &mediaRoot)
 {
     DownloadData *page = window->pages.downloadData;
-    window->contentArea()->setCurrentIndex(3);
-    page->setFiveLensLayout(true);
+    emit window->navigationEntry(3)->clicked(); // a five-lens camera: the lens widgets show
     page->transfer()->showListingForPreview(sampleSlots());
     for (int row : {1, 4, 8})
         page->rowCheckBox(row)->setChecked(true);
@@ -137,7 +137,7 @@ void savePosPage(V7KAPP *window, const QString &mediaRoot)
     page->progressBar()->setValue(0);
     page->textLabel()->clear();
     save(window, "pos_usb_listing");
-    window->contentArea()->setCurrentIndex(0);
+    emit window->navigationEntry(0)->clicked();
 }
 
 } // namespace

@@ -125,9 +125,9 @@ size_t formatMainRow(const PosRecord &r, int recordSize, char *out, size_t size)
                           r.time.c_str(), r.offsets[0], r.offsets[1], r.offsets[2], r.offsets[3],
                           r.offsets[4]);
     else
-        n = std::snprintf(out, size,
-                          "%d \t%.7lf \t%.7lf \t%.3f \t%.2f \t%.1f \t%.1f \t%.2f \t%s \t \n", r.id,
-                          r.lon, r.lat, r.alt, r.heading, r.pitch, r.roll, r.psiGps, r.time.c_str());
+        n = std::snprintf(
+            out, size, "%d \t%.7lf \t%.7lf \t%.3f \t%.2f \t%.1f \t%.1f \t%.2f \t%s \t \n", r.id,
+            r.lon, r.lat, r.alt, r.heading, r.pitch, r.roll, r.psiGps, r.time.c_str());
     return clampLength(n, size);
 }
 
@@ -156,10 +156,9 @@ size_t formatLensRow(const PosRecord &r, int lens, char *out, size_t size)
         std::snprintf(latText, sizeof latText, "%d", 0);
     else
         std::snprintf(latText, sizeof latText, "%.7lf", lat);
-    const int n = std::snprintf(out, size,
-                                "%d \t%s \t%s \t%.3f \t%.2f \t%.1f \t%.1f \t%.2f \t%.1f \t%s \t \n",
-                                r.id, lonText, latText, r.alt, r.heading, r.pitch, r.roll,
-                                r.psiGps, r.speed, r.time.c_str());
+    const int n = std::snprintf(
+        out, size, "%d \t%s \t%s \t%.3f \t%.2f \t%.1f \t%.1f \t%.2f \t%.1f \t%s \t \n", r.id,
+        lonText, latText, r.alt, r.heading, r.pitch, r.roll, r.psiGps, r.speed, r.time.c_str());
     return clampLength(n, size);
 }
 

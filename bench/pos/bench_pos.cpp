@@ -78,8 +78,8 @@ double ours(const QDir &raw, const QDir &out, bool perLens)
     clock.start();
     for (int f = 0; f < kFiles; ++f) {
         const QString name = QStringLiteral("flight%1").arg(f + 1, 2, 10, QLatin1Char('0'));
-        const PosRawTables::Result r = PosRawTables::write(
-            raw.filePath(name + ".raw"), kRecordSize, out.filePath(name + ".xls"), perLens);
+        const PosRawTables::Result r = PosRawTables::write(raw.filePath(name + ".raw"), kRecordSize,
+                                                           out.filePath(name + ".xls"), perLens);
         if (!r.ok) {
             std::fprintf(stderr, "bench_pos: %s\n", qPrintable(r.error));
             return -1;
@@ -94,18 +94,19 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const int records = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20000;
     QTemporaryDir dir;
-    const QDir raw(dir.filePath("raw")), mine(dir.filePath("ours")),
-        lens(dir.filePath("lens")), peer(dir.filePath("peer"));
+    const QDir raw(dir.filePath("raw")), mine(dir.filePath("ours")), lens(dir.filePath("lens")),
+        peer(dir.filePath("peer"));
     for (const QDir &d : {raw, mine, lens, peer})
         QDir().mkpath(d.path());
     for (int f = 0; f < kFiles; ++f) {
-        QFile file(raw.filePath(QStringLiteral("flight%1.raw").arg(f + 1, 2, 10, QLatin1Char('0'))));
+        QFile file(
+            raw.filePath(QStringLiteral("flight%1.raw").arg(f + 1, 2, 10, QLatin1Char('0'))));
         if (!file.open(QIODevice::WriteOnly) || file.write(flight(f, records)) < 0)
             return 1;
     }
     const qint64 total = qint64(kFiles) * records;
-    std::printf("%d files x %d records of %d bytes (%lld records)\n", kFiles, records,
-                kRecordSize, total);
+    std::printf("%d files x %d records of %d bytes (%lld records)\n", kFiles, records, kRecordSize,
+                total);
 
     const double mainSeconds = ours(raw, mine, false);
     const double lensSeconds = ours(raw, lens, true);

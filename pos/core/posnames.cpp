@@ -21,8 +21,7 @@ QString usbOutputPath(const QString &chosen, const QString &compactTime, int sel
     const QString folder = chosen.left(chosen.lastIndexOf(QLatin1Char('/')));
     if (selectedCount <= 1)
         return folder + QLatin1Char('/') + compactTime + QStringLiteral("POS点数据.xls");
-    return folder + QLatin1Char('/') + compactTime +
-           QStringLiteral("POS点数据%1.xls").arg(j + 1);
+    return folder + QLatin1Char('/') + compactTime + QStringLiteral("POS点数据%1.xls").arg(j + 1);
 }
 
 } // namespace PosNames

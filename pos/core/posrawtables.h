@@ -12,9 +12,9 @@ public:
     struct Result
     {
         bool ok = false;
-        qint64 records = 0;     // whole records written
-        qint64 leftover = 0;    // bytes after the last whole record, not decoded
-        QString error;          // what went wrong, for the operator or the console
+        qint64 records = 0;  // whole records written
+        qint64 leftover = 0; // bytes after the last whole record, not decoded
+        QString error;       // what went wrong, for the operator or the console
     };
 
     // Called after every batch of records with the share done, 0..100.

@@ -6,11 +6,11 @@
 // One file on the camera's POS drive, as the USB view lists it.
 struct PosUsbFile
 {
-    int number = 0;         // 1-based position on the drive
+    int number = 0; // 1-based position on the drive
     QString path;
-    QString timeText;       // "2019-03-28 10-00-00", +8 hours on the file's time
-    QString compactTime;    // "20190328100000"
-    qint64 points = 0;      // file size / record size
+    QString timeText;    // "2019-03-28 10-00-00", +8 hours on the file's time
+    QString compactTime; // "20190328100000"
+    qint64 points = 0;   // file size / record size
 };
 
 // The camera's POS store seen as a removable drive: its label, and its files in the order the

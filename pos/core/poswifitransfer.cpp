@@ -278,12 +278,11 @@ void PosWifiTransfer::progressUpdate(PosFileManager *m)
         // Single precision, as the label has always shown it.
         const float percent = float(received) / float(size) * 100.0f;
         const int recordSize = m_port->posRecordSize();
-        emit progressChanged(int(percent),
-                             QStringLiteral("%1/%2: 共:%3个 ,已下载:%4%")
-                                 .arg(m_cursor + 1)
-                                 .arg(m_selected.size())
-                                 .arg(recordSize > 0 ? size / recordSize : 0)
-                                 .arg(double(percent), 0, 'f', 2));
+        emit progressChanged(int(percent), QStringLiteral("%1/%2: 共:%3个 ,已下载:%4%")
+                                               .arg(m_cursor + 1)
+                                               .arg(m_selected.size())
+                                               .arg(recordSize > 0 ? size / recordSize : 0)
+                                               .arg(double(percent), 0, 'f', 2));
     }
     if (range() != PosFirmwareRange::Confirmed && qint64(received) == size)
         m->state = POSFILE_STATE_COMPLETE;

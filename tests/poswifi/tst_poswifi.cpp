@@ -25,7 +25,10 @@ QByteArray readAll(const QString &path)
 class SimPort : public PosLinkPort
 {
 public:
-    explicit SimPort(Link &link) : m_link(link), m_manager(posfile_manager_init(link.device->posfileArg)) {}
+    explicit SimPort(Link &link)
+        : m_link(link)
+        , m_manager(posfile_manager_init(link.device->posfileArg))
+    {}
     bool connected() const override { return true; }
     PosFileManager *manager() const override { return m_manager; }
     int newPosData() const override
@@ -35,7 +38,9 @@ public:
     int clearNewPosData() override { return v7k_clear_state(m_link.device, V7K_STATE_NEW_POS); }
     QString firmwareVersionText() const override
     {
-        return QStringLiteral("%1.%2").arg(m_link.device->firmwareMajor).arg(m_link.device->firmwareMinor);
+        return QStringLiteral("%1.%2")
+            .arg(m_link.device->firmwareMajor)
+            .arg(m_link.device->firmwareMinor);
     }
     int posRecordSize() const override { return v7k_pos_record_size(m_link.device->serial); }
     void transferStarted() override { ++starts; }
@@ -136,13 +141,20 @@ void tst_PosWifi::downloadsByFirmware_data()
     QTest::addColumn<bool>("lensTables"); // what the firmware's request can give
     QTest::addColumn<bool>("confirmed");  // posfile_file_success counts the download
     const QList<int> one{4}, three{2, 5, 9};
-    QTest::newRow("3.2, one") << "3.2" << "V7K5" << one << false << false << false;
-    QTest::newRow("3.2, three, lens asked") << "3.2" << "V7K5" << three << true << false << false;
-    QTest::newRow("4.0, one, lens") << "4.0" << "V7K5" << one << true << true << false;
-    QTest::newRow("4.0, three") << "4.0" << "V7K5" << three << false << false << false;
-    QTest::newRow("4.5, one") << "4.5" << "V7K5" << one << false << false << true;
-    QTest::newRow("4.5, three, lens") << "4.5" << "V7K5" << three << true << true << true;
-    QTest::newRow("4.52, three-lens camera") << "4.52" << "V7K3" << three << true << false << true;
+    QTest::newRow("3.2, one") << "3.2"
+                              << "V7K5" << one << false << false << false;
+    QTest::newRow("3.2, three, lens asked") << "3.2"
+                                            << "V7K5" << three << true << false << false;
+    QTest::newRow("4.0, one, lens") << "4.0"
+                                    << "V7K5" << one << true << true << false;
+    QTest::newRow("4.0, three") << "4.0"
+                                << "V7K5" << three << false << false << false;
+    QTest::newRow("4.5, one") << "4.5"
+                              << "V7K5" << one << false << false << true;
+    QTest::newRow("4.5, three, lens") << "4.5"
+                                      << "V7K5" << three << true << true << true;
+    QTest::newRow("4.52, three-lens camera") << "4.52"
+                                             << "V7K3" << three << true << false << true;
 }
 
 void tst_PosWifi::downloadsByFirmware()
@@ -153,11 +165,12 @@ void tst_PosWifi::downloadsByFirmware()
     QFETCH(bool, perLens);
     QFETCH(bool, lensTables);
     QFETCH(bool, confirmed);
-    const QString work = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_').replace('.', '_'));
+    const QString work = m_dir.filePath(
+        QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_').replace('.', '_'));
     QVERIFY(QDir().mkpath(work + "/raw"));
     SimProcess sim;
-    QVERIFY(sim.start({"--firmware", firmware, "--model", model, "--records", "60",
-                       "--export-dir", work + "/raw"}));
+    QVERIFY(sim.start({"--firmware", firmware, "--model", model, "--records", "60", "--export-dir",
+                       work + "/raw"}));
     Link link(sim);
     QVERIFY(link.waitFilled());
     SimPort port(link);
@@ -177,11 +190,12 @@ void tst_PosWifi::downloadsByFirmware()
     const int recordSize = model == "V7K5" ? 52 : 32;
     for (int j = 0; j < rows.size(); ++j) {
         const int row = rows[j];
-        const QString path = rows.size() == 1
-                                 ? chosen
-                                 : work + QStringLiteral("/20190328101010POS点数据%1.xls").arg(row + 1);
+        const QString path =
+            rows.size() == 1 ? chosen
+                             : work + QStringLiteral("/20190328101010POS点数据%1.xls").arg(row + 1);
         QCOMPARE(files[j][1].toString(), path);
-        const QString raw = work + QStringLiteral("/raw/slot%1.bin").arg(row + 1, 2, 10, QChar('0'));
+        const QString raw =
+            work + QStringLiteral("/raw/slot%1.bin").arg(row + 1, 2, 10, QChar('0'));
         const QString expected = work + QStringLiteral("/expected%1.xls").arg(row + 1);
         QCOMPARE(readAll(path), decoded(raw, recordSize, lensTables, expected));
         const QString base = path.left(path.indexOf(".xls"));
