@@ -189,14 +189,23 @@ void tst_PosWifiPage::deleteRowsOneAndThree()
 void tst_PosWifiPage::linkDownEmptiesThePage()
 {
     QVERIFY(relist());
-    m_page->textLabel()->setText(QStringLiteral("1/1: 共:300个 ,已下载:10.00%"));
-    m_page->progressBar()->setValue(10);
+    m_page->independentBox()->setChecked(true);
+    m_page->setSavePathChooser([this](const QString &) { return m_out.filePath("down.xls"); });
+    m_page->rowCheckBox(13)->setChecked(true);
+    QTest::mouseClick(m_page->downloadButton(), Qt::LeftButton);
+    QVERIFY(tickUntil([this] { return posfile_process(m_link->posManager()) > 0; }));
     m_link->disconnectCamera();
     QCOMPARE(m_page->table()->rowCount(), 0);
     QCOMPARE(m_page->textLabel()->text(), QString());
     QCOMPARE(m_page->progressBar()->value(), 0);
+    QVERIFY(!m_page->transfer()->downloading());
     QVERIFY(!m_page->wifiButton()->isEnabled());
+    QCOMPARE(shown(m_page->downloadButton()), resourceImage("btn_download_nor.png"));
     QVERIFY(m_page->manager() == nullptr);
+    // The download's tables were closed with what had arrived, the lens tables too.
+    const QByteArray front = readAll(m_out.filePath("downFront.xls"));
+    QVERIFY(front.startsWith("ID\tLon\t"));
+    QVERIFY(front.endsWith(" \n"));
     // Without a link the step has nothing to do, and the WiFi view entry does not start.
     m_page->refreshTable();
     m_page->onTimeout();
