@@ -23,9 +23,9 @@ std::string trim(const std::string &s)
 
 int CameraConfig::recordSize() const
 {
-    if (model.compare(0, 3, "V7K") == 0 && model.size() > 3 && (model[3] == '5' || model[3] == '4'))
-        return 52;
-    return 32;
+    // The library's rule, so that the simulated camera writes what the program expects of it.
+    const int size = v7k_pos_record_size(model.c_str());
+    return size == 52 ? 52 : 32;
 }
 
 void CameraConfig::applyDemo()
@@ -170,6 +170,8 @@ bool CameraConfig::set(const std::string &key, const std::string &value, std::st
         statusHz = int(n);
     } else if (key == "export-dir") {
         exportDir = value;
+    } else if (key == "pos-drive") {
+        posDriveDir = value;
     } else {
         error = "unknown setting '" + key + "'";
         return false;

@@ -36,6 +36,7 @@ struct CameraConfig
     double silentFor = 0;
     int statusHz = 5;
     std::string exportDir;              // write every slot's raw file here at start
+    std::string posDriveDir;            // the POS drive: raw files in <dir>/VESTRANEPOS
     bool quiet = false;
 
     // Applies "key" = "value"; false with a message for an unknown key or a bad value.

@@ -9,10 +9,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <fstream>
 #include <poll.h>
 #include <random>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -53,6 +56,9 @@ const char kUsage[] =
     "  --silent-at S --silent-for S   go silent for a while; SIGUSR1 toggles silence\n"
     "  --status-hz N           status pushes per second (default 5)\n"
     "  --export-dir DIR        write each slot's raw POS file as slotNN.bin\n"
+    "  --pos-drive DIR         the camera's POS drive: each file's raw records in\n"
+    "                          DIR/VESTRANEPOS/POSNN.DAT, timed by the camera's clock (for\n"
+    "                          V7_MEDIA_ROOT=DIR)\n"
     "  --quiet                 log nothing\n";
 
 struct Delayed
@@ -84,6 +90,45 @@ bool exportSlots(const Camera &camera, const std::string &dir)
         const auto &data = camera.slots()[i].data;
         out.write(reinterpret_cast<const char *>(data.data()), std::streamsize(data.size()));
         if (!out)
+            return false;
+    }
+    return true;
+}
+// The POS store as the camera shows it over USB: a volume labelled VESTRANEPOS holding the
+// files of the WiFi slots in slot order, each dated by the camera's clock.
+bool writePosDrive(const Camera &camera, const std::string &dir)
+{
+    const std::string root = dir + "/VESTRANEPOS";
+    ::mkdir(dir.c_str(), 0755);
+    if (::mkdir(root.c_str(), 0755) != 0 && errno != EEXIST)
+        return false;
+    for (size_t i = 0; i < camera.slots().size(); ++i) {
+        const PosSlot &slot = camera.slots()[i];
+        if (slot.fileNumber == 0)
+            continue;
+        char name[32];
+        std::snprintf(name, sizeof name, "/POS%02zu.DAT", i + 1);
+        const std::string path = root + name;
+        {
+            std::ofstream out(path, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char *>(slot.data.data()),
+                      std::streamsize(slot.data.size()));
+            if (!out)
+                return false;
+        }
+        if (slot.time[1] == 0)
+            continue; // no time for this file: it keeps the time of writing
+        // The camera's file system stores its clock's fields, which the PC reads as local time.
+        tm clock = {};
+        clock.tm_year = 100 + slot.time[0];
+        clock.tm_mon = slot.time[1] - 1;
+        clock.tm_mday = slot.time[2];
+        clock.tm_hour = slot.time[3];
+        clock.tm_min = slot.time[4];
+        clock.tm_sec = slot.time[5];
+        clock.tm_isdst = -1;
+        const timespec times[2] = {{mktime(&clock), 0}, {mktime(&clock), 0}};
+        if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
             return false;
     }
     return true;
@@ -165,6 +210,11 @@ int main(int argc, char **argv)
     Camera camera(config, log);
     if (!config.exportDir.empty() && !exportSlots(camera, config.exportDir)) {
         std::fprintf(stderr, "v7k-camsim: cannot write to %s\n", config.exportDir.c_str());
+        return 1;
+    }
+    if (!config.posDriveDir.empty() && !writePosDrive(camera, config.posDriveDir)) {
+        std::fprintf(stderr, "v7k-camsim: cannot write the POS drive under %s\n",
+                     config.posDriveDir.c_str());
         return 1;
     }
 

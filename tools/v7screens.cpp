@@ -1,21 +1,31 @@
 // Renders every window, page and dialog of the program to PNG files, offscreen, so that their
 // look can be checked without a display: v7screens DIR
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
+#include <QProgressBar>
 #include <QStackedWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include "airserial.h"
 #include "cameralink.h"
 #include "deviceinfo.h"
+#include "downloaddata.h"
 #include "framestyle.h"
 #include "myflyui.h"
 #include "mylabel.h"
 #include "mytipui.h"
+#include "poswifitransfer.h"
 #include "qnetconfig.h"
 #include "shengjiui.h"
 #include "titlebar.h"
@@ -57,6 +67,79 @@ v7k_context sampleContext()
     return context;
 }
 
+// Fourteen slots as a camera after a day of flights lists them.
+QVector<PosFileInfo> sampleSlots()
+{
+    QVector<PosFileInfo> listing;
+    for (int s = 1; s <= 14; ++s) {
+        PosFileInfo info = {};
+        info.fileNumber = uint8_t(0x20 + s);
+        info.startAddress = 0x10000u * uint32_t(s);
+        info.endAddress = info.startAddress + 52u * uint32_t(1200 + 97 * s);
+        info.year = 26;
+        info.month = 11;
+        info.day = uint8_t(1 + s / 3);
+        info.hour = uint8_t(1 + (s % 3) * 3);
+        info.minute = uint8_t(5 * s);
+        info.second = uint8_t(s * 3);
+        info.downloadCount = uint8_t(s % 4 == 0 ? 1 : 0);
+        listing.append(info);
+    }
+    return listing;
+}
+
+void waitFor(const std::function<bool()> &done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
+// The POS page in WiFi view with a listing, during a download, after it, and in USB view with
+// the camera's POS drive (a folder under V7_MEDIA_ROOT).
+void savePosPage(V7KAPP *window, const QString &mediaRoot)
+{
+    DownloadData *page = window->pages.downloadData;
+    emit window->navigationEntry(3)->clicked(); // a five-lens camera: the lens widgets show
+    page->transfer()->showListingForPreview(sampleSlots());
+    for (int row : {1, 4, 8})
+        page->rowCheckBox(row)->setChecked(true);
+    page->table()->selectRow(4);
+    save(window, "pos_wifi_listing");
+
+    page->showLook(DownloadData::Look::Downloading);
+    page->independentBox()->setChecked(true);
+    page->progressBar()->setValue(45);
+    page->textLabel()->setText(QStringLiteral("2/3: 共:1685个 ,已下载:45.20%"));
+    save(window, "pos_wifi_downloading");
+    page->showLook(DownloadData::Look::Success);
+    save(window, "pos_wifi_success");
+
+    const QString drive = mediaRoot + QStringLiteral("/VESTRANEPOS");
+    QDir().mkpath(drive);
+    for (int s = 1; s <= 14; ++s) {
+        const QString path = drive + QStringLiteral("/POS%1.DAT").arg(s, 2, 10, QLatin1Char('0'));
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(QByteArray(52 * (1200 + 97 * s), 0));
+        file.close();
+        const time_t at = 1795000000 + 86400 * (s / 3) + 3600 * s;
+        const timespec times[2] = {{at, 0}, {at, 0}};
+        ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0);
+    }
+    page->refreshModeButtons();
+    waitFor([page] { return !page->usbRoot().isEmpty(); });
+    emit page->usbButton()->clicked();
+    waitFor([page] { return page->table()->rowCount() == 14; });
+    page->rowCheckBox(0)->setChecked(true);
+    page->rowCheckBox(3)->setChecked(true);
+    page->progressBar()->setValue(0);
+    page->textLabel()->clear();
+    save(window, "pos_usb_listing");
+    emit window->navigationEntry(0)->clicked();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -70,6 +153,9 @@ int main(int argc, char *argv[])
     if (!g_out.mkpath(QStringLiteral(".")))
         return 1;
     FrameStyle::registerFontSubstitutions();
+    // The camera's POS drive of the USB view lives in a media root of our own.
+    QTemporaryDir media;
+    qputenv("V7_MEDIA_ROOT", QFile::encodeName(media.path()));
 
     V7KAPP *window = V7KAPP::instance();
     window->show();
@@ -109,6 +195,7 @@ int main(int argc, char *argv[])
         save(window, qPrintable(QStringLiteral("mainwindow_page%1").arg(page)));
     }
     window->contentArea()->setCurrentIndex(0);
+    savePosPage(window, media.path());
 
     context.selfTest = 0;
     window->onTimeout();

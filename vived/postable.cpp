@@ -3,6 +3,7 @@
 #include "byteorder.h"
 #include "posfile.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
@@ -30,15 +31,6 @@ std::string header(std::initializer_list<const char *> names)
     return line;
 }
 
-// Values shared by the main and the per-lens rows after the position: Alt .. Psi_GPS.
-void appendAttitude(std::string &row, const PosRecord &r)
-{
-    append(row, "%.3f \t", r.alt);
-    append(row, "%.2f \t", r.heading);
-    append(row, "%.1f \t", r.pitch);
-    append(row, "%.1f \t", r.roll);
-    append(row, "%.2f \t", r.psiGps);
-}
 } // namespace
 
 std::string PosTable::timeText(const uint8_t *raw)
@@ -115,29 +107,35 @@ std::string PosTable::lensHeader()
         {"ID", "Lon", "Lat", "Alt", "Heading", "Pitch", "Roll", "Psi_GPS", "Speed", "Time"});
 }
 
-std::string PosTable::mainRow(const PosRecord &r, int recordSize)
+namespace {
+// One snprintf per row: the tables of a day's flights run to hundreds of thousands of rows.
+size_t clampLength(int n, size_t size)
 {
-    std::string row;
-    append(row, "%d \t", r.id);
-    append(row, "%.7lf \t", r.lon);
-    append(row, "%.7lf \t", r.lat);
-    appendAttitude(row, r);
-    if (recordSize == 52)
-        append(row, "%.1f \t", r.speed);
-    row += r.time;
-    row += " \t";
-    if (recordSize == 52) {
-        for (int32_t offset : r.offsets)
-            append(row, "%d \t", offset);
-    }
-    row += " \n";
-    return row;
+    return n < 0 ? 0 : std::min(size_t(n), size - 1);
 }
 
-bool PosTable::lensRow(const PosRecord &r, int lens, std::string &row)
+size_t formatMainRow(const PosRecord &r, int recordSize, char *out, size_t size)
+{
+    int n;
+    if (recordSize == 52)
+        n = std::snprintf(out, size,
+                          "%d \t%.7lf \t%.7lf \t%.3f \t%.2f \t%.1f \t%.1f \t%.2f \t%.1f \t%s \t"
+                          "%d \t%d \t%d \t%d \t%d \t \n",
+                          r.id, r.lon, r.lat, r.alt, r.heading, r.pitch, r.roll, r.psiGps, r.speed,
+                          r.time.c_str(), r.offsets[0], r.offsets[1], r.offsets[2], r.offsets[3],
+                          r.offsets[4]);
+    else
+        n = std::snprintf(
+            out, size, "%d \t%.7lf \t%.7lf \t%.3f \t%.2f \t%.1f \t%.1f \t%.2f \t%s \t \n", r.id,
+            r.lon, r.lat, r.alt, r.heading, r.pitch, r.roll, r.psiGps, r.time.c_str());
+    return clampLength(n, size);
+}
+
+// The lens row, or 0 when the lens has no row (negative offset).
+size_t formatLensRow(const PosRecord &r, int lens, char *out, size_t size)
 {
     if (lens < 0 || lens > 4 || r.offsets[lens] < 0)
-        return false;
+        return 0;
     double lon = r.lon;
     double lat = r.lat;
     if (r.offsets[lens] > 0) {
@@ -148,21 +146,110 @@ bool PosTable::lensRow(const PosRecord &r, int lens, std::string &row)
             lat = movedLat;
         }
     }
-    row.clear();
-    append(row, "%d \t", r.id);
+    // A record without a position keeps its zero as the integer 0.
+    char lonText[48], latText[48];
     if (r.lonRaw == 0)
-        append(row, "%d \t", 0);
+        std::snprintf(lonText, sizeof lonText, "%d", 0);
     else
-        append(row, "%.7lf \t", lon);
+        std::snprintf(lonText, sizeof lonText, "%.7lf", lon);
     if (r.latRaw == 0)
-        append(row, "%d \t", 0);
+        std::snprintf(latText, sizeof latText, "%d", 0);
     else
-        append(row, "%.7lf \t", lat);
-    appendAttitude(row, r);
-    append(row, "%.1f \t", r.speed);
-    row += r.time;
-    row += " \t \n";
+        std::snprintf(latText, sizeof latText, "%.7lf", lat);
+    const int n = std::snprintf(
+        out, size, "%d \t%s \t%s \t%.3f \t%.2f \t%.1f \t%.1f \t%.2f \t%.1f \t%s \t \n", r.id,
+        lonText, latText, r.alt, r.heading, r.pitch, r.roll, r.psiGps, r.speed, r.time.c_str());
+    return clampLength(n, size);
+}
+
+constexpr size_t kRowSize = 512;
+} // namespace
+
+std::string PosTable::mainRow(const PosRecord &r, int recordSize)
+{
+    char buffer[kRowSize];
+    return std::string(buffer, formatMainRow(r, recordSize, buffer, sizeof buffer));
+}
+
+bool PosTable::lensRow(const PosRecord &r, int lens, std::string &row)
+{
+    char buffer[kRowSize];
+    const size_t n = formatLensRow(r, lens, buffer, sizeof buffer);
+    if (n == 0)
+        return false;
+    row.assign(buffer, n);
     return true;
+}
+
+namespace {
+const char *const kLensSuffix[] = {"Front.xls", "Right.xls", "Back.xls", "Left.xls", "Center.xls"};
+
+bool put(FILE *file, const std::string &text)
+{
+    return std::fwrite(text.data(), 1, text.size(), file) == text.size();
+}
+} // namespace
+
+std::string PosTable::lensPath(const std::string &mainPath, int lens)
+{
+    if (lens < 0 || lens > 4)
+        return {};
+    std::string base;
+    for (size_t at = 0; at <= mainPath.size();) {
+        size_t end = mainPath.find(".xls", at);
+        if (end == std::string::npos)
+            end = mainPath.size();
+        if (end > at) {
+            base = mainPath.substr(at, end - at);
+            break;
+        }
+        at = end + 4;
+    }
+    return base + kLensSuffix[lens];
+}
+
+int PosTable::openLensTables(const std::string &mainPath, FILE *out[5])
+{
+    int opened = 0;
+    for (int lens = 0; lens < 5; ++lens)
+        out[lens] = nullptr;
+    for (; opened < 5; ++opened) {
+        out[opened] = std::fopen(lensPath(mainPath, opened).c_str(), "w+");
+        if (!out[opened])
+            return opened;
+    }
+    for (int lens = 0; lens < 5; ++lens)
+        _ofrm_initexcelheadoffsetsingle(out[lens]);
+    return opened;
+}
+
+bool PosTable::writeMainHeader(FILE *main, int recordSize)
+{
+    return main && put(main, mainHeader(recordSize));
+}
+
+bool PosTable::writeRows(const uint8_t *raw, size_t count, int recordSize, FILE *main,
+                         FILE *const *lens)
+{
+    if (!raw || !main || (recordSize != 32 && recordSize != 52))
+        return false;
+    const bool lenses = lens && recordSize == 52 &&
+                        std::any_of(lens, lens + 5, [](FILE *f) { return f != nullptr; });
+    bool ok = true;
+    PosRecord record;
+    char row[kRowSize];
+    for (size_t i = 0; i < count; ++i) {
+        decode(raw + i * size_t(recordSize), recordSize, record);
+        size_t n = formatMainRow(record, recordSize, row, sizeof row);
+        ok = std::fwrite(row, 1, n, main) == n && ok;
+        if (!lenses)
+            continue;
+        for (int l = 0; l < 5; ++l) {
+            if (lens[l] && (n = formatLensRow(record, l, row, sizeof row)) > 0)
+                ok = std::fwrite(row, 1, n, lens[l]) == n && ok;
+        }
+    }
+    return ok;
 }
 
 } // namespace vived

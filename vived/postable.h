@@ -2,7 +2,9 @@
 // tables the library writes from them: the main table and the five per-lens tables.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace vived {
@@ -30,6 +32,21 @@ public:
     static std::string lensHeader();
     // The row of lens 0..4 for this record; false when the lens has no row (negative offset).
     static bool lensRow(const PosRecord &record, int lens, std::string &row);
+
+    // The table of lens 0..4 beside a main table: the main path up to its ".xls" (split on
+    // ".xls", the first non-empty piece) followed by "Front.xls", "Right.xls", "Back.xls",
+    // "Left.xls" or "Center.xls".
+    static std::string lensPath(const std::string &mainPath, int lens);
+    // Opens the five lens tables with "w+" in lens order; a table that cannot be opened leaves
+    // it and the later ones closed. Once all five are open each gets its header line. Returns
+    // how many were opened.
+    static int openLensTables(const std::string &mainPath, FILE *out[5]);
+    static bool writeMainHeader(FILE *main, int recordSize);
+    // Writes the rows of `count` whole records: one per record to the main table and, for
+    // 52-byte records, one per lens to every lens table that is open (lens may be null). The one
+    // writer of both the WiFi download and the raw files read from disk. False on a write error.
+    static bool writeRows(const uint8_t *raw, size_t count, int recordSize, FILE *main,
+                          FILE *const *lens);
 };
 
 } // namespace vived

@@ -143,8 +143,7 @@ int PosTransfer::fileRequest(int fileNumber, const char *path, int expectedSize,
         m_manager.state = POSFILE_STATE_RUNNING; // stalls until the program cancels
         return -1;
     }
-    const std::string header = PosTable::mainHeader(recordSize);
-    std::fwrite(header.data(), 1, header.size(), main);
+    PosTable::writeMainHeader(main, recordSize);
     for (int i = 0; i < POSFILE_LENS_COUNT; ++i)
         m_manager.lensOpen[i] = m_manager.lensFile[i] ? 1 : 0;
     ++m_generation;
@@ -236,22 +235,14 @@ void PosTransfer::chunkArrived(unsigned generation, uint32_t offset, uint32_t le
 void PosTransfer::consume(const std::vector<uint8_t> &data)
 {
     m_carry.insert(m_carry.end(), data.begin(), data.end());
-    size_t at = 0;
-    const size_t size = size_t(m_recordSize);
-    for (; m_carry.size() - at >= size; at += size) {
-        PosRecord record;
-        PosTable::decode(m_carry.data() + at, m_recordSize, record);
-        const std::string row = PosTable::mainRow(record, m_recordSize);
-        std::fwrite(row.data(), 1, row.size(), m_main);
-        if (m_recordSize != 52 || m_manager.independentPos != 1)
-            continue;
-        for (int lens = 0; lens < POSFILE_LENS_COUNT; ++lens) {
-            std::string lensRow;
-            if (m_manager.lensFile[lens] && PosTable::lensRow(record, lens, lensRow))
-                std::fwrite(lensRow.data(), 1, lensRow.size(), m_manager.lensFile[lens]);
-        }
+    const size_t count = m_carry.size() / size_t(m_recordSize);
+    FILE *lens[POSFILE_LENS_COUNT] = {};
+    if (m_manager.independentPos == 1) {
+        for (int i = 0; i < POSFILE_LENS_COUNT; ++i)
+            lens[i] = m_manager.lensFile[i];
     }
-    m_carry.erase(m_carry.begin(), m_carry.begin() + long(at));
+    PosTable::writeRows(m_carry.data(), count, m_recordSize, m_main, lens);
+    m_carry.erase(m_carry.begin(), m_carry.begin() + long(count * size_t(m_recordSize)));
     m_written += uint32_t(data.size());
     m_manager.received = m_written;
 }
@@ -322,10 +313,14 @@ int PosTransfer::cancel()
     std::unique_lock<std::recursive_mutex> lock;
     if (t)
         lock = std::unique_lock<std::recursive_mutex>(t->dispatchMutex());
-    const bool wasActive = m_active;
     abandon();
-    if (wasActive)
-        closeTables();
+    // A cancel ends the download whatever stage it reached: a main table that is complete but
+    // not yet closed by the program, and every lens table, are closed with what they hold.
+    if (m_manager.file) {
+        std::fclose(m_manager.file);
+        m_manager.file = nullptr;
+    }
+    closeTables();
     m_manager.activity = POSFILE_ACTIVITY_IDLE;
     m_manager.state = POSFILE_STATE_READY;
     if (!t)

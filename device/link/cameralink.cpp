@@ -109,6 +109,7 @@ int CameraLink::closeLink()
 {
     if (!m_teleHandle)
         return -1;
+    stopPosTransfer();
     // The manager lives inside the device; nobody may reach it once the device is gone.
     m_posManager = nullptr;
     m_identityKnown = false;
@@ -196,6 +197,15 @@ void CameraLink::endSession()
     m_heartbeat.reset();
 }
 
+void CameraLink::stopPosTransfer()
+{
+    // A download cannot outlive its link: the pages lose the manager with the link, so its
+    // tables are closed here with what arrived.
+    if (m_posManager &&
+        (m_posManager->activity == POSFILE_ACTIVITY_TRANSFER || m_posManager->file != nullptr))
+        posfile_file_cancelRequest(m_posManager);
+}
+
 void CameraLink::disconnectCamera()
 {
     if (!m_connected)
@@ -281,6 +291,7 @@ void CameraLink::onTimeoutcheck()
         const bool inTransfer = verdict == LinkHeartbeat::Verdict::LostInTransfer;
         if (inTransfer && manager)
             manager->progress = 0;
+        stopPosTransfer();
         // The handles stay: the next connect starts the same transport again.
         endSession();
         emit disconnected();

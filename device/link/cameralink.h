@@ -116,6 +116,7 @@ private:
     void beginSession();
     void endSession();
     void forgetIdentity();
+    void stopPosTransfer();
 
     AkTele *m_teleHandle = nullptr;
     v7k_context *m_deviceHandle = nullptr;

@@ -1,12 +1,15 @@
 // Wiring of the main window: start state, navigation, connection states and the tick.
 #include <QtTest>
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QStackedWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 
 #include "cameralink.h"
 #include "checkv7thread.h"
+#include "downloaddata.h"
 #include "mylabel.h"
 #include "v7kapp.h"
 
@@ -36,6 +39,8 @@ private slots:
     void connectionStates();
     void navigation();
     void networkEntryHover();
+    void posEntryLayout_data();
+    void posEntryLayout();
     void cardCheck_data();
     void cardCheck();
 
@@ -177,6 +182,38 @@ void tst_MainWindow::networkEntryHover()
         w->onleaveEvent();
         QCOMPARE(shown(w->networkEntry()), resourceImage(connected ? "wifi.png" : "new duan.png"));
     }
+    link->setDeviceHandleForTesting(nullptr);
+}
+
+void tst_MainWindow::posEntryLayout_data()
+{
+    QTest::addColumn<QByteArray>("serial");
+    QTest::addColumn<bool>("fiveLens");
+    QTest::newRow("five-lens camera, 52-byte records") << QByteArray("V7K52019032801") << true;
+    QTest::newRow("three-lens camera, 32-byte records") << QByteArray("V7K32019032801") << false;
+    QTest::newRow("another V7 model") << QByteArray("V7K22019032801") << false;
+    QTest::newRow("V7K4 records 52 bytes") << QByteArray("V7K42019032801") << true;
+    QTest::newRow("no model read") << QByteArray() << false;
+}
+
+void tst_MainWindow::posEntryLayout()
+{
+    QFETCH(QByteArray, serial);
+    QFETCH(bool, fiveLens);
+    DownloadData *page = w->pages.downloadData;
+    v7k_context context{};
+    qstrncpy(context.serial, serial.constData(), sizeof context.serial);
+    if (!serial.isEmpty())
+        link->setDeviceHandleForTesting(&context);
+    // The opposite layout first, so that the click has something to change.
+    page->setFiveLensLayout(!fiveLens);
+    QTest::mouseClick(w->navigationEntry(3), Qt::LeftButton);
+    QCOMPARE(w->contentArea()->currentIndex(), 3);
+    QCOMPARE(page->fiveLensLayout(), fiveLens);
+    QCOMPARE(!page->independentBox()->isHidden(), fiveLens);
+    QCOMPARE(!page->noteLabel()->isHidden(), fiveLens);
+    if (fiveLens)
+        QCOMPARE(page->table()->height(), 431);
     link->setDeviceHandleForTesting(nullptr);
 }
 

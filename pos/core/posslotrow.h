@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+#include "v7k.h"
+
+// One row of the WiFi listing, from the slot description at list index `row`.
+struct PosSlotRow
+{
+    int number = 0;      // row + 1
+    QString timeText;    // "2019-03-28 10:00:00", +8 hours on the camera's clock
+    QString compactTime; // "20190328100000"
+    qint64 points = 0;   // (end - start) / record size
+    int downloads = 0;
+
+    static PosSlotRow of(const PosFileInfo &info, int row, int recordSize);
+};

@@ -1,0 +1,66 @@
+#include "posusbdrive.h"
+
+#include "poslog.h"
+#include "postimes.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <ctime>
+#include <sys/stat.h>
+
+namespace {
+// The file's modification time broken down in local time, as the drive's clock fields read.
+bool modificationClock(const QString &path, PosClock &clock)
+{
+    struct stat info = {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    tm local = {};
+    if (!localtime_r(&info.st_mtime, &local))
+        return false;
+    clock.year = local.tm_year + 1900;
+    clock.month = local.tm_mon + 1;
+    clock.day = local.tm_mday;
+    clock.hour = local.tm_hour;
+    clock.minute = local.tm_min;
+    clock.second = local.tm_sec;
+    return true;
+}
+} // namespace
+
+namespace PosUsbDrive {
+
+QVector<PosUsbFile> list(const QString &root, int recordSize, bool *stoppedEarly)
+{
+    QVector<PosUsbFile> files;
+    if (stoppedEarly)
+        *stoppedEarly = false;
+    if (recordSize <= 0)
+        return files;
+    // The directory's own order: on the camera's exFAT drive that is the order it wrote them.
+    const QFileInfoList entries = QDir(root).entryInfoList(
+        QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
+    for (const QFileInfo &entry : entries) {
+        QFile file(entry.filePath());
+        if (!file.open(QIODevice::ReadOnly)) {
+            qCInfo(lcPosConsole).noquote() << QStringLiteral("读取文件出错") << entry.filePath();
+            if (stoppedEarly)
+                *stoppedEarly = true;
+            break;
+        }
+        PosUsbFile f;
+        f.number = int(files.size()) + 1;
+        f.path = entry.filePath();
+        f.points = file.size() / recordSize;
+        PosClock clock;
+        if (modificationClock(f.path, clock))
+            clock = PosTimes::plusEightHours(clock);
+        f.timeText = PosTimes::fileText(clock);
+        f.compactTime = PosTimes::compact(clock);
+        files.append(f);
+    }
+    return files;
+}
+
+} // namespace PosUsbDrive
