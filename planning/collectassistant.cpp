@@ -23,6 +23,9 @@ const QString kFieldStyle = QStringLiteral(
     "QLineEdit, QComboBox { color: #333333; background: white; border: 1px solid #c9d0d8;"
     " border-radius: 3px; padding-left: 6px; }"
     "QLineEdit:focus { border-color: #00a0e6; }"
+    "QComboBox::drop-down { subcontrol-origin: padding; subcontrol-position: center right;"
+    " width: 22px; border: none; }"
+    "QComboBox::down-arrow { image: url(:/V7KAPP/res/combo_arrow.png); width: 10px; height: 6px; }"
     "QComboBox QAbstractItemView { color: #333333; background: white;"
     " selection-background-color: #00a0e6; }");
 
@@ -48,8 +51,7 @@ QLabel *caption(QWidget *parent, const QString &text, int x, int y)
     return l;
 }
 
-template <typename Field>
-Field *field(QWidget *parent, int y, int width = 130)
+template <typename Field> Field *field(QWidget *parent, int y, int width = 130)
 {
     auto *f = new Field(parent);
     f->setGeometry(kInputX, y, width, kRowHeight);
@@ -192,7 +194,8 @@ void CollectAssistant::onClicked()
     m_line->setText(FlightPlan::metresText(plan.lineSpacing));
     m_across->setText(FlightPlan::footprintText(plan.footprintAcross));
     m_along->setText(FlightPlan::footprintText(plan.footprintAlong));
-    m_interval->setText(plan.shortestInterval < 0 ? QStringLiteral("--")
-                                                  : FlightPlan::intervalText(plan.shortestInterval));
+    m_interval->setText(plan.shortestInterval < 0
+                            ? QStringLiteral("--")
+                            : FlightPlan::intervalText(plan.shortestInterval));
     m_warning->setText(plan.tooFast ? FlightPlan::warningText() : QString());
 }

@@ -99,7 +99,7 @@ QString intervalText(double seconds)
 
 QString warningText()
 {
-    return QStringLiteral("拍照间隔短于相机最短触发间隔%1s，请降低地速或航向重叠度！")
+    return QStringLiteral("拍照间隔短于相机最短触发间隔%1s，\n请降低地速或航向重叠度！")
         .arg(kFastestTriggerSeconds, 0, 'f', 1);
 }
 

@@ -5,25 +5,25 @@
 // The planning page's fields as typed.
 struct PlanInput
 {
-    QString gsd = QStringLiteral("5");        // cm
-    QString focal = QStringLiteral("25");     // mm
+    QString gsd = QStringLiteral("5");             // cm
+    QString focal = QStringLiteral("25");          // mm
     QString forwardOverlap = QStringLiteral("80"); // %
     QString sideOverlap = QStringLiteral("80");    // %
-    QString speed = QStringLiteral("20");     // ground speed, m/s; empty: no interval
+    QString speed = QStringLiteral("20");          // ground speed, m/s; empty: no interval
 };
 
 // What one calculation gives: the library's three figures, truncated to whole metres, and the
 // centre lens's footprint and the time between exposures at the ground speed.
 struct PlanResult
 {
-    QString message;            // the refusal; empty when the figures hold
+    QString message; // the refusal; empty when the figures hold
     int flyingHeight = 0;
     int exposureSpacing = 0;
     int lineSpacing = 0;
-    double footprintAcross = 0; // m
-    double footprintAlong = 0;  // m
+    double footprintAcross = 0;   // m
+    double footprintAlong = 0;    // m
     double shortestInterval = -1; // s; negative without a ground speed
-    bool tooFast = false;       // the camera cannot fire that often
+    bool tooFast = false;         // the camera cannot fire that often
 
     bool ok() const { return message.isEmpty(); }
 };
@@ -46,9 +46,9 @@ QString clampOverlap(const QString &text);
 
 PlanResult calculate(const PlanInput &input);
 
-QString metresText(int metres);                  // "300m"
-QString footprintText(double metres);            // "282.0m"
-QString intervalText(double seconds);            // "1.50s"; empty without a ground speed
+QString metresText(int metres);       // "300m"
+QString footprintText(double metres); // "282.0m"
+QString intervalText(double seconds); // "1.50s"; empty without a ground speed
 QString warningText();
 
 } // namespace FlightPlan

@@ -42,7 +42,8 @@ DeviceDebugOpt::DeviceDebugOpt(QWidget *parent)
     FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/smal_bk.png"));
     for (int camera = 0; camera < 5; ++camera) {
         const int y = 40 + 52 * camera;
-        text(this, QString::fromUtf8(kCaptions[camera]), 70, y, 170, Qt::AlignRight | Qt::AlignVCenter);
+        text(this, QString::fromUtf8(kCaptions[camera]), 70, y, 170,
+             Qt::AlignRight | Qt::AlignVCenter);
         Row &row = m_rows[camera];
         row.triggerCount = text(this, QStringLiteral("0"), 248, y, 70);
         text(this, QStringLiteral("拍照数量"), 322, y, 64);
@@ -50,7 +51,6 @@ DeviceDebugOpt::DeviceDebugOpt(QWidget *parent)
         row.statusBackground->setGeometry(390, y, 60, 24);
         row.statusBackground->setScaledContents(true);
         row.photoCount = text(this, QStringLiteral("0"), 390, y, 60, Qt::AlignCenter);
-        row.photoCount->setStyleSheet(QStringLiteral("color: white;"));
         row.statusIcon = new QLabel(this);
         row.statusIcon->setGeometry(460, y + 4, 16, 16);
         row.statusIcon->setScaledContents(true);
@@ -94,6 +94,8 @@ void DeviceDebugOpt::refresh(const v7k_context &context)
         row.triggerCount->setText(QString::number(view.triggerCount));
         row.photoCount->setText(QString::number(view.cameraPhotos[camera]));
         row.statusBackground->setPixmap(resource(good ? "normal.png" : "wenti.png"));
+        row.photoCount->setStyleSheet(good ? QStringLiteral("color: rgb(46, 139, 87);")
+                                           : QStringLiteral("color: rgb(190, 110, 0);"));
         row.statusIcon->setPixmap(resource(good ? "round_normal.png" : "round_error.png"));
     }
 }

@@ -30,7 +30,6 @@ void EdgeExternalOptUi::setRising(bool rising)
 
 void EdgeExternalOptUi::onClicked()
 {
-    StrategyApply::applyWorkParam(this, [this](const WorkParam &current) {
-        return TriggerChecks::edge(rising(), current);
-    });
+    StrategyApply::applyWorkParam(
+        this, [this](const WorkParam &current) { return TriggerChecks::edge(rising(), current); });
 }

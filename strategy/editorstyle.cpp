@@ -34,10 +34,10 @@ QLineEdit *field(QWidget *parent, int y)
     auto *edit = new QLineEdit(parent);
     edit->setGeometry(kFieldX, y, kFieldWidth, kRowHeight);
     edit->setFont(yahei());
-    edit->setStyleSheet(QStringLiteral(
-        "QLineEdit { color: #333333; background: white; border: 1px solid #c9d0d8;"
-        " border-radius: 3px; padding-left: 6px; }"
-        "QLineEdit:focus { border-color: #00a0e6; }"));
+    edit->setStyleSheet(
+        QStringLiteral("QLineEdit { color: #333333; background: white; border: 1px solid #c9d0d8;"
+                       " border-radius: 3px; padding-left: 6px; }"
+                       "QLineEdit:focus { border-color: #00a0e6; }"));
     return edit;
 }
 
@@ -58,6 +58,10 @@ QComboBox *dropDown(QWidget *parent, int y)
     box->setStyleSheet(QStringLiteral(
         "QComboBox { color: #333333; background: white; border: 1px solid #c9d0d8;"
         " border-radius: 3px; padding-left: 6px; }"
+        "QComboBox::drop-down { subcontrol-origin: padding; subcontrol-position: center right;"
+        " width: 22px; border: none; }"
+        "QComboBox::down-arrow { image: url(:/V7KAPP/res/combo_arrow.png); width: 10px;"
+        " height: 6px; }"
         "QComboBox QAbstractItemView { color: #333333; background: white;"
         " selection-background-color: #00a0e6; }"));
     return box;

@@ -72,7 +72,8 @@ GatherStrategyOptUi::GatherStrategyOptUi(QWidget *parent)
     m_edge = new EdgeExternalOptUi(this);
     m_io = new IOExternalOptUi(this);
     m_pwm = new PWMExternalOptUi(this);
-    for (QWidget *editor : std::initializer_list<QWidget *>{m_distance, m_timer, m_edge, m_io, m_pwm})
+    for (QWidget *editor :
+         std::initializer_list<QWidget *>{m_distance, m_timer, m_edge, m_io, m_pwm})
         m_stack->addWidget(editor);
     m_stack->setCurrentIndex(DistancePage);
 

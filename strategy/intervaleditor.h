@@ -53,8 +53,7 @@ public slots:
 
 protected:
     // Each of the four number fields gets its own validator from `make`.
-    template <typename Make>
-    void setValidators(Make make)
+    template <typename Make> void setValidators(Make make)
     {
         for (QLineEdit *edit : {m_interval, m_powerOn, m_manual, m_altitude})
             setFieldValidator(edit, make(edit));

@@ -7,8 +7,8 @@
 #include "prompt.h"
 
 TimerAutoOptUi::TimerAutoOptUi(QWidget *parent)
-    : IntervalEditor({QStringLiteral("间隔时间"), QStringLiteral("s"), QStringLiteral("已放下起落架")},
-                     parent)
+    : IntervalEditor(
+          {QStringLiteral("间隔时间"), QStringLiteral("s"), QStringLiteral("已放下起落架")}, parent)
 {
     // The "." is the pattern's wildcard, so this lets through more than numbers; the checks
     // refuse what is not one.

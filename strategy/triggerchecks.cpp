@@ -18,7 +18,7 @@ const QString kTimeFloor = QStringLiteral("间隔时间输入应不小于0.1!");
 const QString kPulseTimeLimit = QStringLiteral("脉冲时间输入应小于25.5!");
 const QString kPeriodLimit = QStringLiteral("周期输入应小于25.5!");
 
-constexpr int kFieldDigits = 5;     // a value field's integer part stays below 10000
+constexpr int kFieldDigits = 5; // a value field's integer part stays below 10000
 constexpr qint64 kU16 = 65535;
 constexpr qint64 kU8 = 255;
 
@@ -85,7 +85,7 @@ CheckResult timer(const IntervalForm &form, const WorkParam &current)
         break;
     case 2:
         message = valueField(form.powerOnDelay, kDelayLimit, v);
-        // The camera needs its first five seconds after power-on for itself.
+        // The timer never arms sooner than five seconds after power-on.
         r.powerOnDelay = v <= 5 ? 5 : v;
         break;
     case 3:

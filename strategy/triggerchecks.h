@@ -23,7 +23,9 @@ QString landingGearText(); // "请检查是否连接起落架！"
 QString missingText();     // "有参数未输入!"
 
 // Timer editor. Everything is checked before the operator is asked; the interval may carry one
-// decimal (the record counts tenths of a second) and further decimals are cut off.
+// decimal (the record counts tenths of a second) and further decimals are cut off. Its delay and
+// altitude fields follow the distance editor's rules (legal text, below 10000, cut to whole
+// units), so that no value the camera keeps in 16 bits can wrap.
 CheckResult timer(const IntervalForm &form, const WorkParam &current);
 
 // Distance editor, in its two steps: the activation fields before the question, the interval

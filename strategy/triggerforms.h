@@ -8,11 +8,11 @@
 struct IntervalForm
 {
     QString interval;
-    int activationEntry = 0;    // entry of the "激活方式" drop-down, 0..4
-    bool highLevel = false;     // "高电平" checked
-    QString powerOnDelay;       // group 2
-    QString manualDelay;        // group 3
-    QString altitude;           // group 4
+    int activationEntry = 0; // entry of the "激活方式" drop-down, 0..4
+    bool highLevel = false;  // "高电平" checked
+    QString powerOnDelay;    // group 2
+    QString manualDelay;     // group 3
+    QString altitude;        // group 4
     bool landingGearDown = false;
 };
 
@@ -40,7 +40,7 @@ struct TriggerForms
     PwmForm pwm;
     IoForm io;
     bool edgeRising = false;
-    int activationEntry = -1;   // -1: the record's code is none of the drop-down's
+    int activationEntry = -1; // -1: the record's code is none of the drop-down's
 
     static TriggerForms fromRecord(const WorkParam &record, bool landingGearDown);
     // The timer field's text for a record interval in tenths: whole seconds as a whole number,

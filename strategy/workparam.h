@@ -30,7 +30,14 @@ static_assert(offsetof(WorkParam, ioDuration) == 18, "ioDuration");
 static_assert(offsetof(WorkParam, timeInterval) == 20, "timeInterval");
 static_assert(offsetof(WorkParam, distanceInterval) == 22, "distanceInterval");
 
-enum class WorkMode : quint8 { Debug = 1, FixedTime = 2, FixedDistance = 3, Pwm = 4, Io = 5, Edge = 6 };
+enum class WorkMode : quint8 {
+    Debug = 1,
+    FixedTime = 2,
+    FixedDistance = 3,
+    Pwm = 4,
+    Io = 5,
+    Edge = 6
+};
 
 enum class Activation : quint8 {
     LandingGear = 1,

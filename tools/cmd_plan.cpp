@@ -37,8 +37,8 @@ int run(const QStringList &arguments)
             continue;
         }
         const QString name = a.mid(2);
-        if (!a.startsWith(QLatin1String("--")) || !known.contains(name) ||
-            options.contains(name) || i + 1 >= arguments.size())
+        if (!a.startsWith(QLatin1String("--")) || !known.contains(name) || options.contains(name) ||
+            i + 1 >= arguments.size())
             return usage();
         options.insert(name, arguments[++i]);
     }

@@ -125,7 +125,8 @@ bool intervalForm(const QHash<QString, QString> &options, IntervalForm &form)
 {
     form.interval = options.value(QStringLiteral("interval"));
     if (options.contains(QStringLiteral("activation"))) {
-        const int code = WorkParamRecord::activationFromName(options.value(QStringLiteral("activation")));
+        const int code =
+            WorkParamRecord::activationFromName(options.value(QStringLiteral("activation")));
         if (code == 0)
             return false;
         form.activationEntry = WorkParamRecord::entryForActivation(code);
@@ -160,12 +161,13 @@ int secondsOption(const QHash<QString, QString> &options)
 
 bool openCamera(ToolCamera &camera, int seconds)
 {
-    const bool ready = camera.open() && camera.waitFor(
-                                            [](const v7k_context &c) {
-                                                return c.statusCount > 0 &&
-                                                       v7k_get_valid(const_cast<v7k_context *>(&c)) == 1;
-                                            },
-                                            seconds * 1000);
+    const bool ready =
+        camera.open() && camera.waitFor(
+                             [](const v7k_context &c) {
+                                 return c.statusCount > 0 &&
+                                        v7k_get_valid(const_cast<v7k_context *>(&c)) == 1;
+                             },
+                             seconds * 1000);
     if (!ready)
         std::fprintf(stderr, "%s\n", "相机未连接！");
     return ready;
@@ -208,8 +210,10 @@ int set(const QStringList &arguments)
         fits = optionsFit(options, {"edge"}, {"edge"});
     bool high = false;
     const QString edge = options.value(QStringLiteral("edge"));
-    if (!fits || seconds < 0 || (mode == QLatin1String("io") && !levelOption(options.value("level"), high)) ||
-        (mode == QLatin1String("edge") && edge != QLatin1String("rising") && edge != QLatin1String("falling")))
+    if (!fits || seconds < 0 ||
+        (mode == QLatin1String("io") && !levelOption(options.value("level"), high)) ||
+        (mode == QLatin1String("edge") && edge != QLatin1String("rising") &&
+         edge != QLatin1String("falling")))
         return usage();
 
     ToolCamera camera;

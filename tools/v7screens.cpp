@@ -177,7 +177,7 @@ int main(int argc, char *argv[])
     context.selfTest = 0;
     window->onTimeout();
     save(window, "mainwindow_selftest");
-    context.selfTest = 2;
+    context.selfTest = 1;
     saveStrategyAndPlanning(window, context);
     CameraLink::instance()->setDeviceHandleForTesting(nullptr);
 

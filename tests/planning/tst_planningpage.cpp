@@ -30,8 +30,8 @@ private:
     QStringList results() const
     {
         return {m_page.heightResult()->text(), m_page.spacingResult()->text(),
-                m_page.lineResult()->text(), m_page.acrossResult()->text(),
-                m_page.alongResult()->text(), m_page.intervalResult()->text(),
+                m_page.lineResult()->text(),   m_page.acrossResult()->text(),
+                m_page.alongResult()->text(),  m_page.intervalResult()->text(),
                 m_page.warningLabel()->text()};
     }
 
@@ -65,6 +65,13 @@ void tst_PlanningPage::scaleAndGsdFollowEachOther()
     QCOMPARE(m_page.gsdEdit()->text(), QStringLiteral("7"));
     retype(m_page.gsdEdit(), QStringLiteral("35"));
     QCOMPARE(scale->currentText(), QStringLiteral("1:5000"));
+    retype(m_page.gsdEdit(), QStringLiteral("5"));
+    QCOMPARE(scale->currentText(), QStringLiteral("1:500"));
+    const QStringList table[] = {{"1:500", "5"}, {"1:1000", "10"}, {"1:5000", "50"}};
+    for (const QStringList &entry : table) {
+        emit scale->textActivated(entry[0]);
+        QCOMPARE(m_page.gsdEdit()->text(), entry[1]);
+    }
     // A fraction is not a whole number: the drop-down stays where the digits before it put it.
     retype(m_page.gsdEdit(), QStringLiteral("12.5"));
     QCOMPARE(scale->currentText(), QStringLiteral("1:2000"));
@@ -105,8 +112,7 @@ void tst_PlanningPage::calculationShowsFigures()
     m_prompts.clear();
     QTest::mouseClick(m_page.calculateButton(), Qt::LeftButton);
     // 3 cm at 35 mm: 252 m high; 18 m between exposures is 0.45 s at 40 m/s, too often.
-    QCOMPARE(results().mid(0, 6),
-             (QStringList{"252m", "18m", "50m", "169.2m", "91.2m", "0.45s"}));
+    QCOMPARE(results().mid(0, 6), (QStringList{"252m", "18m", "50m", "169.2m", "91.2m", "0.45s"}));
     QVERIFY(m_page.warningLabel()->text().contains(QStringLiteral("1.0s")));
     m_page.speedEdit()->setText(QStringLiteral("10"));
     m_page.onClicked();
