@@ -1,5 +1,7 @@
 #include "cameraconfig.h"
 
+#include "protocol.h"
+
 #include <cstdlib>
 #include <fstream>
 
@@ -144,6 +146,17 @@ bool CameraConfig::set(const std::string &key, const std::string &value, std::st
         if (!need(0, 65535))
             return false;
         workParam.timeInterval = uint16_t(n);
+    } else if (key == "work-param") {
+        // The whole record, bytes the program never writes included.
+        uint8_t bytes[24];
+        if (value.size() != 2 * sizeof bytes ||
+            value.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+            error = "work-param: 48 hex digits, the 24 bytes of the record";
+            return false;
+        }
+        for (size_t i = 0; i < sizeof bytes; ++i)
+            bytes[i] = uint8_t(std::strtoul(value.substr(2 * i, 2).c_str(), nullptr, 16));
+        workParam = vived::getWorkParam(bytes);
     } else if (key == "drop") {
         if (!need(0, 1))
             return false;

@@ -49,6 +49,7 @@ const char kUsage[] =
     "  --self-test SECONDS     self-test runs this long after each start (default 0)\n"
     "  --gps 0|1  --satellites N  --landing-gear N  --speed M/S\n"
     "  --work-mode 1..6  --time-interval TENTHS_OF_S\n"
+    "  --work-param HEX        the whole 24-byte work-parameter record, 48 hex digits\n"
     "  --restart-seconds S     silence while an upgrade installs (default 2)\n"
     "  --drop SHARE            lose this share (0..1) of datagrams in each direction\n"
     "  --corrupt SHARE         flip a byte in this share of sent datagrams\n"

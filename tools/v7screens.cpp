@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QProgressBar>
+#include <QLineEdit>
+#include <QMouseEvent>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -19,9 +21,12 @@
 
 #include "airserial.h"
 #include "cameralink.h"
+#include "collectassistant.h"
+#include "configtesui.h"
 #include "deviceinfo.h"
 #include "downloaddata.h"
 #include "framestyle.h"
+#include "gatherstrategyoptui.h"
 #include "myflyui.h"
 #include "mylabel.h"
 #include "mytipui.h"
@@ -138,6 +143,63 @@ void savePosPage(V7KAPP *window, const QString &mediaRoot)
     page->textLabel()->clear();
     save(window, "pos_usb_listing");
     emit window->navigationEntry(0)->clicked();
+void press(QWidget *button)
+{
+    const QPointF at(button->width() / 2.0, button->height() / 2.0);
+    QMouseEvent down(QEvent::MouseButtonPress, at, button->mapToGlobal(at), Qt::LeftButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(button, &down);
+    QMouseEvent up(QEvent::MouseButtonRelease, at, button->mapToGlobal(at), Qt::LeftButton,
+                   Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(button, &up);
+}
+
+// The strategy page on each editor after the camera's record arrived, the debugging page with a
+// faulty back camera, and the planning page after a calculation too fast for the camera.
+void saveStrategyAndPlanning(V7KAPP *window, v7k_context &context)
+{
+    WorkParam &p = context.workParam;
+    p.mode = 2;
+    p.activation = 3;
+    p.activationLevel = 1;
+    p.powerOnDelay = 8;
+    p.activationAltitude = 120;
+    p.manualDelay = 30;
+    p.pulseTime = 125;
+    p.pulsePeriod = 200;
+    p.pulseDuration = 40;
+    p.ioLevel = 1;
+    p.ioDuration = 20;
+    p.edgeRising = 1;
+    p.timeInterval = 25;
+    p.distanceInterval = 500;
+    context.landingGear = 1;
+    window->onTimeout();
+    GatherStrategyOptUi *strategy = GatherStrategyOptUi::instance();
+    strategy->loadFromCamera(p);
+    press(window->navigationEntry(1));
+    const char *const names[] = {"strategy_distance", "strategy_timer", "strategy_edge",
+                                 "strategy_io", "strategy_pwm"};
+    for (int page = 0; page < GatherStrategyOptUi::PageCount; ++page) {
+        press(strategy->modeButton(GatherStrategyOptUi::Page(page)));
+        save(window, names[page]);
+    }
+
+    context.photoCount = 342;
+    const quint16 photos[5] = {342, 342, 327, 342, 342};
+    std::copy(std::begin(photos), std::end(photos), context.cameraPhotos);
+    context.cameraState = 0x1b;
+    CameraLink::instance()->onTick();
+    press(window->pages.configTest->debugTab());
+    save(window, "strategy_debug");
+    press(window->pages.configTest->strategyTab());
+
+    CollectAssistant *planning = window->pages.collectAssistant;
+    press(window->navigationEntry(2));
+    planning->gsdEdit()->setText(QStringLiteral("3"));
+    planning->speedEdit()->setText(QStringLiteral("35"));
+    press(planning->calculateButton());
+    save(window, "planning_calculated");
 }
 
 } // namespace
@@ -200,6 +262,8 @@ int main(int argc, char *argv[])
     context.selfTest = 0;
     window->onTimeout();
     save(window, "mainwindow_selftest");
+    context.selfTest = 1;
+    saveStrategyAndPlanning(window, context);
     CameraLink::instance()->setDeviceHandleForTesting(nullptr);
 
     save(window->titleBar(), "titlebar");
