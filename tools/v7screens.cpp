@@ -143,6 +143,8 @@ void savePosPage(V7KAPP *window, const QString &mediaRoot)
     page->textLabel()->clear();
     save(window, "pos_usb_listing");
     emit window->navigationEntry(0)->clicked();
+}
+
 void press(QWidget *button)
 {
     const QPointF at(button->width() / 2.0, button->height() / 2.0);

@@ -54,3 +54,16 @@ void CamsimProcess::toggleSilence()
 {
     ::kill(pid_t(m_process.processId()), SIGUSR1);
 }
+
+bool CamsimProcess::toggleSilence(bool expectSilent)
+{
+    toggleSilence();
+    const QByteArray want = expectSilent ? "silent" : "speaking";
+    while (m_process.waitForReadyRead(5000)) {
+        while (m_process.canReadLine()) {
+            if (m_process.readLine().trimmed() == want)
+                return true;
+        }
+    }
+    return false;
+}

@@ -15,6 +15,8 @@ public:
     bool restart(const QStringList &options);
     void stop();
     void toggleSilence(); // SIGUSR1: the camera stops (or resumes) answering
+    // Toggles and waits until the simulator says it is silent (or speaking) again.
+    bool toggleSilence(bool expectSilent);
     quint16 port() const { return m_port; }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
 

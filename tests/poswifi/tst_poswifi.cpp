@@ -3,7 +3,7 @@
 // `v7tool pos decode` of the simulator's raw files, cancel, delete and an unwritable path.
 #include "poslinkport.h"
 #include "poswifitransfer.h"
-#include "simprocess.h"
+#include "linkfixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -102,7 +102,7 @@ private:
 
 void tst_PosWifi::listingOfFourteenSlots()
 {
-    SimProcess sim;
+    CamsimProcess sim;
     QVERIFY(sim.start({"--slots", "12", "--records", "40", "--time-mode", "mixed"}));
     Link link(sim);
     QVERIFY(link.waitFilled());
@@ -168,7 +168,7 @@ void tst_PosWifi::downloadsByFirmware()
     const QString work = m_dir.filePath(
         QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_').replace('.', '_'));
     QVERIFY(QDir().mkpath(work + "/raw"));
-    SimProcess sim;
+    CamsimProcess sim;
     QVERIFY(sim.start({"--firmware", firmware, "--model", model, "--records", "60", "--export-dir",
                        work + "/raw"}));
     Link link(sim);
@@ -228,7 +228,7 @@ void tst_PosWifi::cancelMidFile()
 {
     const QString work = m_dir.filePath("cancel");
     QVERIFY(QDir().mkpath(work));
-    SimProcess sim;
+    CamsimProcess sim;
     // A large file over a slow link, so that the cancel lands in the middle.
     QVERIFY(sim.start({"--records", "20000", "--delay", "40", "--slots", "1", "--firmware", "4.52",
                        "--export-dir", work}));
@@ -265,7 +265,7 @@ void tst_PosWifi::cancelMidFile()
 
 void tst_PosWifi::deleteRowsOneAndThree()
 {
-    SimProcess sim;
+    CamsimProcess sim;
     QVERIFY(sim.start({"--records", "20"}));
     Link link(sim);
     QVERIFY(link.waitFilled());
@@ -290,7 +290,7 @@ void tst_PosWifi::deleteRowsOneAndThree()
 
 void tst_PosWifi::unwritablePathFails()
 {
-    SimProcess sim;
+    CamsimProcess sim;
     QVERIFY(sim.start({"--records", "20", "--firmware", "4.52"}));
     Link link(sim);
     QVERIFY(link.waitFilled());

@@ -1,6 +1,6 @@
 // v7tool pos run as a script after landing would run it: decoding raw files, listing and
 // downloading over the simulator, and a camera that falls silent. Runs with TZ=CST-8.
-#include "simprocess.h"
+#include "linkfixture.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -95,7 +95,7 @@ void tst_V7ToolPos::decodeReportsLeftover()
 
 void tst_V7ToolPos::listAsJson()
 {
-    SimProcess sim;
+    CamsimProcess sim;
     QVERIFY(sim.start({"--slots", "13", "--records", "30"}));
     const Run r = runTool(sim.address(), {"list", "--json"});
     QCOMPARE(r.exitCode, 0);
@@ -110,7 +110,7 @@ void tst_V7ToolPos::listAsJson()
 
 void tst_V7ToolPos::downloadThreeSlots()
 {
-    SimProcess sim;
+    CamsimProcess sim;
     QVERIFY(sim.start({"--records", "80", "--firmware", "4.52"}));
     const QString out = m_dir.filePath("flight.xls");
     // Named by slot as the page names rows; the tables themselves are checked in tst_poswifi.
@@ -133,7 +133,7 @@ void tst_V7ToolPos::silentCameraEndsWithError()
 {
     const QString raw = m_dir.filePath("silent");
     QVERIFY(QDir().mkpath(raw));
-    SimProcess sim;
+    CamsimProcess sim;
     QVERIFY(
         sim.start({"--records", "20000", "--slots", "1", "--delay", "30", "--export-dir", raw}));
     QProcess tool;
