@@ -17,6 +17,7 @@
 #include "mylabel.h"
 #include "mytipui.h"
 #include "qnetconfig.h"
+#include "reductionwidget.h"
 #include "shengjiui.h"
 #include "titlebar.h"
 #include "updataui.h"
@@ -55,6 +56,53 @@ v7k_context sampleContext()
     context.selfTest = 1;
     std::strcpy(context.buildDate, "Nov 20 2026");
     return context;
+}
+
+// The restore page with the back and centre cards in, and the boxes of a restore in turn.
+void saveRestoreScreens(V7KAPP *window)
+{
+    ReductionWidget *page = window->pages.reduction;
+    window->contentArea()->setCurrentIndex(5);
+    page->setStorage(0, 47.19, 59.49); // centre
+    page->setStorage(3, 1.62, 29.72);  // back
+    page->refreshStorage();
+    page->UpGrade();
+    save(window, "restore_two_cards");
+
+    MyTipUi *question = ReductionWidget::makeQuestion(
+        window, QStringLiteral("下视相机有 12 张、后视相机有 3 张照片尚未验证备份，仍要清除吗？"));
+    question->show();
+    save(question, "restore_savegate_question");
+    delete question;
+
+    MyFlyUi *refused = ReductionWidget::makeNotice(
+        window, QStringLiteral("前视相机的卡不会被还原"),
+        QStringLiteral("/dev/sdc1 所在的磁盘上还挂载着 /dev/sdc2（/media/crew/DATA），不能格式化"));
+    refused->show();
+    save(refused, "restore_refused");
+    delete refused;
+
+    MyFlyUi *busy = ReductionWidget::makeBusyDialog(window, QStringLiteral("正在还原中,请勿中断软件!"));
+    busy->onTimeout();
+    busy->show();
+    save(busy, "restore_busy");
+    delete busy;
+
+    // The results: both cards restored; the others were not there.
+    page->setStorage(0, 59.48, 59.49);
+    page->setStorage(3, 29.71, 29.72);
+    page->refreshStorage();
+    page->UpGrade();
+    for (int position : {0, 3}) {
+        page->resultIcon(position)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/ok.png")));
+        page->resultIcon(position)->show();
+    }
+    save(window, "restore_results");
+    MyFlyUi done(window);
+    done.label_2->setText(QStringLiteral("完成还原！"));
+    done.show();
+    save(&done, "restore_done");
+    window->contentArea()->setCurrentIndex(0);
 }
 
 } // namespace
@@ -134,5 +182,8 @@ int main(int argc, char *argv[])
     busy.onTimeout();
     busy.show();
     save(&busy, "myflyui_busy");
+    busy.hide();
+
+    saveRestoreScreens(window);
     return 0;
 }
