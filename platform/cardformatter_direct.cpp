@@ -5,6 +5,9 @@
 
 #include "cardformatter.h"
 #include "cardrefusal.h"
+#include "mountinfo.h"
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -36,6 +39,22 @@ bool run(const QString &name, const QStringList &arguments, QString *error)
              qPrintable(output));
     *error = output.isEmpty() ? QStringLiteral("%1 失败").arg(name) : output;
     return false;
+}
+
+// Where the device is still mounted after the unmount (a second mount that came meanwhile).
+QString stillMountedAt(quint64 dev)
+{
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    if (!table.open(QIODevice::ReadOnly))
+        return QStringLiteral("?");
+    for (const MountInfoEntry &entry : MountInfo::parse(table.readAll())) {
+        struct stat st = {};
+        if (entry.source.startsWith(QLatin1String("/dev/")) &&
+            ::stat(QFile::encodeName(entry.source).constData(), &st) == 0 && S_ISBLK(st.st_mode) &&
+            st.st_rdev == dev)
+            return entry.mountPoint;
+    }
+    return QString();
 }
 
 bool kernelHasExfat()
@@ -99,6 +118,11 @@ CardFormatter::Outcome DirectCardFormatter::formatDevice(const CardDeviceFacts &
     QString error;
     if (!run(QStringLiteral("umount"), {facts.mountPoint}, &error)) {
         outcome.error = QStringLiteral("卸载 %1 失败：%2").arg(facts.root, error);
+        return outcome;
+    }
+    // mkfs writes to the device whatever holds it: it must be held by nothing now.
+    if (const QString mounted = stillMountedAt(facts.dev); !mounted.isEmpty()) {
+        outcome.error = QStringLiteral("%1 仍挂载在 %2，未格式化").arg(facts.device, mounted);
         return outcome;
     }
     if (!run(QStringLiteral("mkfs.exfat"), {QStringLiteral("-L"), label, facts.device}, &error)) {

@@ -145,8 +145,10 @@ void ReductionWidget::refreshStorage()
 
 void ReductionWidget::UpGrade()
 {
-    for (int position = 0; position < Cards; ++position)
-        m_bars[position]->setValue(int(totalGiB[position] - freeGiB[position]));
+    for (int position = 0; position < Cards; ++position) {
+        const bool card = totalGiB[position] > 0.0;
+        m_bars[position]->setValue(card ? int(totalGiB[position] - freeGiB[position]) : 0);
+    }
 }
 
 void ReductionWidget::poptip()
@@ -301,8 +303,9 @@ void ReductionWidget::stopBeforeFormat()
 void ReductionWidget::closetip()
 {
     QStringList failed;
+    const QStringList formatted = m_clear->cardRoots();
     for (int position = 0; position < Cards; ++position) {
-        if (m_clear->cardRoots().value(position).isEmpty())
+        if (formatted.value(position).isEmpty())
             continue;
         const bool ok = m_clear->result(position) != 0;
         m_icons[position]->setPixmap(QPixmap(ok ? kOk : kFail));
@@ -313,7 +316,6 @@ void ReductionWidget::closetip()
     QStringList measured = cardRoots();
     while (measured.size() < Cards)
         measured << QString();
-    const QStringList formatted = m_clear->cardRoots();
     for (int position = 0; position < Cards; ++position) {
         if (!formatted.value(position).isEmpty())
             measured[position] = formatted.at(position);

@@ -52,8 +52,9 @@ QString withoutSortie(const QString &relative)
 class PhotoDigest
 {
 public:
-    explicit PhotoDigest(bool withCrc)
+    PhotoDigest(bool withCrc, bool withImageData)
         : m_withCrc(withCrc)
+        , m_scan(withImageData ? Looking : None)
     {
         XXH64_reset(m_full, 0);
     }
@@ -111,7 +112,7 @@ private:
     XXH64_state_t *m_tail = XXH64_createState();
     uint32_t m_crc = 0;
     qint64 m_size = 0;
-    Scan m_scan = Looking;
+    Scan m_scan;
     std::vector<unsigned char> m_head;
 };
 
@@ -208,7 +209,16 @@ bool isSaved(const QString &path, const QString &relative, const SavedCopies &co
     const QList<SavedCopies::Copy> candidates = copies.candidates(relative);
     if (candidates.isEmpty())
         return false;
-    PhotoDigest card(copies.hasZipEntries());
+    const qint64 size = QFileInfo(path).size();
+    // The image data is hashed on the way only where a copy of another size may be a tagged one:
+    // the plain case costs one hash of the card, as a plain read costs none.
+    bool tagged = false;
+    bool zipped = false;
+    for (const SavedCopies::Copy &copy : candidates) {
+        zipped = zipped || !copy.entry.isEmpty();
+        tagged = tagged || (copy.entry.isEmpty() ? QFileInfo(copy.path).size() : copy.size) != size;
+    }
+    PhotoDigest card(zipped, tagged);
     if (!digestFile(path, &card))
         return false;
     for (const SavedCopies::Copy &copy : candidates) {
@@ -222,7 +232,7 @@ bool isSaved(const QString &path, const QString &relative, const SavedCopies &co
     if (!card.hasImageData())
         return false;
     for (const SavedCopies::Copy &copy : candidates) {
-        PhotoDigest saved(false);
+        PhotoDigest saved(false, true);
         const bool read = copy.entry.isEmpty() ? digestFile(copy.path, &saved) &&
                                                      saved.hash() == copy.hash
                                                : digestZipEntry(copy, copies.password(), &saved);
@@ -324,7 +334,11 @@ CardCheck check(const QString &root, const SavedCopies &copies)
     CardCheck result;
     const QStringList photos = cardPhotos(root);
     result.photos = int(photos.size());
-    for (const QString &relative : photos) {
+    for (int i = 0; i < photos.size(); ++i) {
+        const QString &relative = photos.at(i);
+        // The card reads the next photo while this one is hashed.
+        if (i + 1 < photos.size() && !copies.candidates(photos.at(i + 1)).isEmpty())
+            SyncIo::readAhead(QFile::encodeName(QDir(root).filePath(photos.at(i + 1))).constData());
         if (isSaved(QDir(root).filePath(relative), relative, copies))
             continue;
         ++result.unsaved;

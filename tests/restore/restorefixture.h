@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -83,6 +84,9 @@ inline bool offload(const QStringList &roots, const QString &target)
                 roots.at(position) + QStringLiteral("/DCIM/100MSDCF");
     }
     setup.target = target;
+    if (std::all_of(std::begin(setup.sources), std::end(setup.sources),
+                    [](const QString &source) { return source.isEmpty(); }))
+        return true;
     QString error;
     if (!session.start(setup, &error)) {
         qWarning("offload: %s", qPrintable(error));

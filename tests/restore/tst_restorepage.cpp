@@ -51,7 +51,7 @@ void tst_RestorePage::storageRows_data()
     QTest::addColumn<int>("value");
     QTest::newRow("no card") << 0.0 << 0.0 << "未连接" << 100 << 0;
     QTest::newRow("no card, the older figure") << 0.0 << -1.0 << "未连接" << 100 << 0;
-    QTest::newRow("a card in use") << 17.375 << 29.72 << "已存储12.35G|共:29.72G" << 29 << 12;
+    QTest::newRow("a card in use") << 17.37 << 29.72 << "已存储12.35G|共:29.72G" << 29 << 12;
     QTest::newRow("an empty card") << 59.49 << 59.49 << "已存储0.00G|共:59.49G" << 59 << 0;
 }
 
@@ -161,7 +161,8 @@ void tst_RestorePage::restore()
     for (const QString &root : roots)
         pageRoots << (root.isEmpty() || root.startsWith(QLatin1Char('/')) ? root : card(root));
     if (offloaded)
-        QVERIFY(offload(pageRoots, m_dir.filePath(QStringLiteral("target"))));
+        QVERIFY(offload(QStringList(pageRoots).replaceInStrings(QRegularExpression("^/$"), QString()),
+                        m_dir.filePath(QStringLiteral("target"))));
     if (QTest::currentDataTag() == QLatin1String("the template is missing"))
         qputenv("V7_SHIPPED_DIR", QFile::encodeName(m_dir.path()));
     CameraLink::instance()->setCardsPresent(!cards.isEmpty());

@@ -163,4 +163,4 @@ void tst_RestoreLoop::restore()
 }
 
 QTEST_MAIN(tst_RestoreLoop)
-#include "tst_restoreloop.moc"
+#include "tst_restore_loop.moc"
