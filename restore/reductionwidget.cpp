@@ -31,6 +31,14 @@ const QString kFail = QStringLiteral(":/V7KAPP/res/icon_fail.png");
 // Rows from the top: Front, Back, Right, Left, Center; the values are restore positions.
 constexpr int kRowPositions[ReductionWidget::Cards] = {4, 3, 2, 1, 0};
 
+// A reason names devices and folders: the second text may need three lines.
+void wrapSecondText(MyFlyUi *box)
+{
+    box->label_3->setWordWrap(true);
+    box->label_3->setGeometry(16, 62, 290, 46);
+    box->label_3->setFont(QFont(QStringLiteral("微软雅黑"), 9));
+}
+
 void informWrapped(QWidget *parent, const QString &text, const QString &second)
 {
     std::unique_ptr<MyFlyUi> box(ReductionWidget::makeNotice(parent, text, second));
@@ -185,11 +193,8 @@ MyFlyUi *ReductionWidget::makeNotice(QWidget *parent, const QString &text, const
 {
     auto *box = new MyFlyUi(parent);
     box->label_2->setText(text);
-    // A reason names devices and folders: it may need more than one line.
+    wrapSecondText(box);
     box->label_3->setText(second);
-    box->label_3->setWordWrap(true);
-    box->label_3->setGeometry(16, 62, 290, 46);
-    box->label_3->setFont(QFont(QStringLiteral("微软雅黑"), 9));
     FrameStyle::centreOnMainWindow(box);
     return box;
 }
@@ -251,7 +256,7 @@ void ReductionWidget::startRestore()
 
 void ReductionWidget::onChecked()
 {
-    m_checked = m_check->cards();
+    const QList<RestoreCard> checked = m_check->cards();
     const QString missing = m_check->templateMissing();
     m_check->deleteLater();
     m_check = nullptr;
@@ -263,13 +268,13 @@ void ReductionWidget::onChecked()
         return;
     }
     QStringList roots(Cards, QString());
-    for (const RestoreCard &card : std::as_const(m_checked)) {
+    for (const RestoreCard &card : checked) {
         if (card.willFormat())
             roots[card.position] = card.root;
         else if (card.present())
             m_icons[card.position]->setPixmap(QPixmap(kFail));
     }
-    for (const RestoreCard &card : std::as_const(m_checked)) {
+    for (const RestoreCard &card : checked) {
         if (card.present() && !card.refusal.isEmpty())
             informWrapped(this, RestoreCards::cameraName(card.position) + QStringLiteral("的卡不会被还原"),
                           card.refusal);
@@ -278,7 +283,7 @@ void ReductionWidget::onChecked()
         stopBeforeFormat();
         return;
     }
-    const QString question = RestorePlan::unsavedQuestion(m_checked);
+    const QString question = RestorePlan::unsavedQuestion(checked);
     if (!question.isEmpty() && !askLong(this, question)) {
         stopBeforeFormat();
         return;
@@ -310,7 +315,8 @@ void ReductionWidget::closetip()
         const bool ok = m_clear->result(position) != 0;
         m_icons[position]->setPixmap(QPixmap(ok ? kOk : kFail));
         if (!ok)
-            failed << RestoreCards::cameraName(position);
+            failed << RestoreCards::cameraName(position) + QStringLiteral("：") +
+                          m_clear->error(position);
     }
     // A format may have moved a card: measure the cards where they are now.
     QStringList measured = cardRoots();
@@ -327,8 +333,9 @@ void ReductionWidget::closetip()
     m_busy->rotationTimer->stop();
     m_busy->rotating->hide();
     m_busy->label_2->setText(QStringLiteral("完成还原！"));
-    m_busy->label_3->setText(failed.isEmpty() ? QString()
-                                              : QStringLiteral("未成功：") + failed.join(QStringLiteral("、")));
+    // What went wrong is the operator's to know, not only the log's.
+    wrapSecondText(m_busy);
+    m_busy->label_3->setText(failed.join(QStringLiteral("；")));
     m_busy->okImage->show();
     m_busy->okText->show();
     m_busy->okImage->setEnabled(true);

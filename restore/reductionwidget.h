@@ -1,10 +1,7 @@
 #pragma once
 
-#include <QList>
 #include <QStringList>
 #include <QWidget>
-
-#include "restoreplan.h"
 
 class CameraLink;
 class ClearThread;
@@ -43,8 +40,6 @@ public:
     Mylabel *restoreButton() const { return m_button; }
     // The busy dialog of the restore in hand; null when none runs.
     MyFlyUi *busyDialog() const { return m_busy; }
-    // The cards as the last check before a restore found them.
-    QList<RestoreCard> checkedCards() const { return m_checked; }
 
     // The page's boxes, centred on the main window. The busy dialog turns its picture and has
     // no usable button; the notice lets its second text wrap; the question has three lines.
@@ -85,5 +80,4 @@ private:
     bool m_running = false; // from the confirmation to closetip(): no second restore
     RestoreCheckThread *m_check = nullptr;
     ClearThread *m_clear = nullptr;
-    QList<RestoreCard> m_checked;
 };

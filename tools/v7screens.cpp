@@ -63,6 +63,10 @@ void saveRestoreScreens(V7KAPP *window)
 {
     ReductionWidget *page = window->pages.reduction;
     window->contentArea()->setCurrentIndex(5);
+    // The entry as a click shows it, without the card check a click starts.
+    window->navigationEntry(0)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/deviceInfo_normal.png")));
+    window->navigationEntry(5)->setPixmap(
+        QPixmap(QStringLiteral(":/V7KAPP/res/yingxiangqingkongselect.png")));
     page->setStorage(0, 47.19, 59.49); // centre
     page->setStorage(3, 1.62, 29.72);  // back
     page->refreshStorage();
@@ -88,21 +92,25 @@ void saveRestoreScreens(V7KAPP *window)
     save(busy, "restore_busy");
     delete busy;
 
-    // The results: both cards restored; the others were not there.
+    // The results: the centre card restored, the back card could not be unmounted; the others
+    // were not there.
     page->setStorage(0, 59.48, 59.49);
-    page->setStorage(3, 29.71, 29.72);
     page->refreshStorage();
     page->UpGrade();
-    for (int position : {0, 3}) {
-        page->resultIcon(position)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/ok.png")));
-        page->resultIcon(position)->show();
-    }
+    page->resultIcon(0)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/ok.png")));
+    page->resultIcon(3)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/icon_fail.png")));
+    page->resultIcon(0)->show();
+    page->resultIcon(3)->show();
     save(window, "restore_results");
-    MyFlyUi done(window);
-    done.label_2->setText(QStringLiteral("完成还原！"));
-    done.show();
-    save(&done, "restore_done");
+    MyFlyUi *done = ReductionWidget::makeNotice(
+        window, QStringLiteral("完成还原！"),
+        QStringLiteral("后视相机：卸载 /media/crew/Back 失败：umount: /media/crew/Back: target is busy."));
+    done->show();
+    save(done, "restore_done");
+    delete done;
     window->contentArea()->setCurrentIndex(0);
+    window->navigationEntry(5)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/yingxiangqingkongnor.png")));
+    window->navigationEntry(0)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/deviceInfo_selected.png")));
 }
 
 } // namespace

