@@ -4,6 +4,7 @@
 #include <QStackedWidget>
 
 #include "airserial.h"
+#include "cameracards.h"
 #include "cameralink.h"
 #include "checkv7thread.h"
 #include "collectassistant.h"
@@ -240,9 +241,10 @@ void V7KAPP::onClicked()
 
 void V7KAPP::startCardCheck()
 {
-    const QStringList paths = pages.dataService->cardPaths();
-    auto *check = new CheckV7Thread(paths, this);
-    check->setCardPaths(pages.dataService->cardPaths());
+    // The cards come from the one place that knows them, never from another page's fields.
+    CameraCards *cards = CameraCards::instance();
+    auto *check = new CheckV7Thread(cards->checkPaths(), this);
+    check->setCardPaths(cards->checkPaths());
     connect(check, &CheckV7Thread::cardStorage, pages.reduction, &ReductionWidget::setStorage);
     connect(check, &CheckV7Thread::storageRefresh, pages.reduction, &ReductionWidget::refreshStorage);
     connect(check, &CheckV7Thread::upgrade, pages.reduction, &ReductionWidget::UpGrade);

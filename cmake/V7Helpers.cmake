@@ -1,7 +1,7 @@
-# v7_add_test(NAME SOURCES src... LIBS lib... [ENV var=value...])
+# v7_add_test(NAME SOURCES src... LIBS lib... [ENV var=value...] [TIMEOUT s] [RESOURCE_LOCK name])
 # One executable per unit, run by ctest offscreen with its own state folder.
 function(v7_add_test name)
-    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+    cmake_parse_arguments(T "" "TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;ENV" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE Qt6::Test ${T_LIBS})
     target_compile_definitions(${name} PRIVATE
@@ -13,4 +13,12 @@ function(v7_add_test name)
     endif()
     set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;V7_STATE_DIR=${CMAKE_BINARY_DIR}/teststate/${name};${T_ENV}")
+    # Tests that mount real devices see each other's cards in the one mount table: they take
+    # turns ("*_loop" by name, others by asking).
+    if(name MATCHES "_loop$")
+        set(T_RESOURCE_LOCK loop_devices)
+    endif()
+    if(T_RESOURCE_LOCK)
+        set_tests_properties(${name} PROPERTIES RESOURCE_LOCK ${T_RESOURCE_LOCK})
+    endif()
 endfunction()

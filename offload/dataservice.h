@@ -12,11 +12,6 @@ public:
     explicit DataService(QWidget *parent = nullptr);
     // Offers to resume an unfinished offload when the page is entered.
     void offerResume() {}
-    // Mount roots of the five camera cards, centre, left, right, back, front; empty = no card.
-    QStringList cardPaths() const { return m_cardPaths; }
-
-private:
-    QStringList m_cardPaths = QStringList(5, QString());
 
 public slots:
     void onsignalclose() {}

@@ -43,8 +43,10 @@ QList<MountInfoEntry> parse(const QByteArray &text)
         entry.minor = numbers.at(1).toUInt();
         entry.root = unescape(fields.at(3));
         entry.mountPoint = unescape(fields.at(4));
+        entry.options = unescape(fields.at(5));
         entry.fsType = unescape(fields.at(separator + 1));
         entry.source = unescape(fields.at(separator + 2));
+        entry.superOptions = unescape(fields.value(separator + 3));
         entries.append(entry);
     }
     return entries;

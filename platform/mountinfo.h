@@ -14,6 +14,8 @@ struct MountInfoEntry
     QString mountPoint; // octal escapes of the kernel undone
     QString fsType;
     QString source; // "/dev/sdb1", or a name such as "tmpfs"
+    QString options;      // of this mount ("rw,nosuid,relatime")
+    QString superOptions; // of the file system ("rw,uid=1000,iocharset=utf8")
 };
 
 // The kernel's mount table as text; the parser is separate so that odd lines can be tested.

@@ -32,6 +32,7 @@
 #include "mytipui.h"
 #include "poswifitransfer.h"
 #include "qnetconfig.h"
+#include "reductionwidget.h"
 #include "shengjiui.h"
 #include "titlebar.h"
 #include "updataui.h"
@@ -204,6 +205,61 @@ void saveStrategyAndPlanning(V7KAPP *window, v7k_context &context)
     save(window, "planning_calculated");
 }
 
+// The restore page with the back and centre cards in, and the boxes of a restore in turn.
+void saveRestoreScreens(V7KAPP *window)
+{
+    ReductionWidget *page = window->pages.reduction;
+    window->contentArea()->setCurrentIndex(5);
+    // The entry as a click shows it, without the card check a click starts.
+    window->navigationEntry(0)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/deviceInfo_normal.png")));
+    window->navigationEntry(5)->setPixmap(
+        QPixmap(QStringLiteral(":/V7KAPP/res/yingxiangqingkongselect.png")));
+    page->setStorage(0, 47.19, 59.49); // centre
+    page->setStorage(3, 1.62, 29.72);  // back
+    page->refreshStorage();
+    page->UpGrade();
+    save(window, "restore_two_cards");
+
+    MyTipUi *question = ReductionWidget::makeQuestion(
+        window, QStringLiteral("下视相机有 12 张、后视相机有 3 张照片尚未验证备份，仍要清除吗？"));
+    question->show();
+    save(question, "restore_savegate_question");
+    delete question;
+
+    MyFlyUi *refused = ReductionWidget::makeNotice(
+        window, QStringLiteral("前视相机的卡不会被还原"),
+        QStringLiteral("/dev/sdc1 所在的磁盘上还挂载着 /dev/sdc2（/media/crew/DATA），不能格式化"));
+    refused->show();
+    save(refused, "restore_refused");
+    delete refused;
+
+    MyFlyUi *busy = ReductionWidget::makeBusyDialog(window, QStringLiteral("正在还原中,请勿中断软件!"));
+    busy->onTimeout();
+    busy->show();
+    save(busy, "restore_busy");
+    delete busy;
+
+    // The results: the centre card restored, the back card could not be unmounted; the others
+    // were not there.
+    page->setStorage(0, 59.48, 59.49);
+    page->refreshStorage();
+    page->UpGrade();
+    page->resultIcon(0)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/ok.png")));
+    page->resultIcon(3)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/icon_fail.png")));
+    page->resultIcon(0)->show();
+    page->resultIcon(3)->show();
+    save(window, "restore_results");
+    MyFlyUi *done = ReductionWidget::makeNotice(
+        window, QStringLiteral("完成还原！"),
+        QStringLiteral("后视相机：卸载 /media/crew/Back 失败：umount: /media/crew/Back: target is busy."));
+    done->show();
+    save(done, "restore_done");
+    delete done;
+    window->contentArea()->setCurrentIndex(0);
+    window->navigationEntry(5)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/yingxiangqingkongnor.png")));
+    window->navigationEntry(0)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/deviceInfo_selected.png")));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -287,5 +343,8 @@ int main(int argc, char *argv[])
     busy.onTimeout();
     busy.show();
     save(&busy, "myflyui_busy");
+    busy.hide();
+
+    saveRestoreScreens(window);
     return 0;
 }

@@ -2,14 +2,17 @@
 #include <QtTest>
 
 #include <QCheckBox>
+#include <QApplication>
 #include <QLabel>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include "cameralink.h"
 #include "checkv7thread.h"
 #include "downloaddata.h"
+#include "myflyui.h"
 #include "mylabel.h"
 #include "v7kapp.h"
 
@@ -260,13 +263,25 @@ void tst_MainWindow::cardCheck()
     QCOMPARE(popui.count(), present ? 0 : 1);
     QCOMPARE(link->cardsPresent(), present);
 
-    // The card-restore entry starts a new check on every click.
+    // The card-restore entry starts a new check on every click. Without cards each check asks
+    // for the USB cable; the operator confirms.
+    QStringList asked;
+    QTimer operatorHand;
+    connect(&operatorHand, &QTimer::timeout, [&asked] {
+        if (auto *box = qobject_cast<MyFlyUi *>(QApplication::activeModalWidget())) {
+            asked << box->label_2->text();
+            box->accept();
+        }
+    });
+    operatorHand.start(10);
     const int before = w->findChildren<CheckV7Thread *>().size();
     QTest::mouseClick(w->navigationEntry(5), Qt::LeftButton);
     QTest::mouseClick(w->navigationEntry(5), Qt::LeftButton);
     QCOMPARE(w->findChildren<CheckV7Thread *>().size(), before + 2);
     QCOMPARE(w->contentArea()->currentIndex(), 5);
-    QTest::qWait(100);
+    QTRY_COMPARE(w->findChildren<CheckV7Thread *>().size(), before);
+    for (const QString &text : std::as_const(asked))
+        QCOMPARE(text, QStringLiteral("请将相机通过usb连接电脑！"));
 }
 
 QTEST_MAIN(tst_MainWindow)

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <unistd.h>
 
@@ -133,9 +134,88 @@ void CardRig::unmountAndDetach(Card *card)
         runTool(QStringLiteral("umount"), {QStringLiteral("-l"), card->mountRoot}, nullptr,
                 nullptr);
     card->mounted = false;
-    if (!card->device.isEmpty())
+    if (!card->otherRoot.isEmpty())
+        runTool(QStringLiteral("umount"), {QStringLiteral("-l"), card->otherRoot}, nullptr,
+                nullptr);
+    card->otherRoot.clear();
+    if (!card->disk.isEmpty()) {
+        runTool(QStringLiteral("partx"), {QStringLiteral("-d"), card->disk}, nullptr, nullptr);
+        runTool(QStringLiteral("losetup"), {QStringLiteral("-d"), card->disk}, nullptr, nullptr);
+    } else if (!card->device.isEmpty()) {
         runTool(QStringLiteral("losetup"), {QStringLiteral("-d"), card->device}, nullptr, nullptr);
+    }
+    card->disk.clear();
     card->device.clear();
+}
+
+QString CardRig::deviceOf(const QString &mountRoot) const
+{
+    for (const Card &card : m_cards) {
+        if (card.mountRoot == mountRoot)
+            return card.device;
+    }
+    return QString();
+}
+
+QString CardRig::plugBesideSecondPartition(const QString &label, QString *otherRoot,
+                                           QString *error)
+{
+    if (m_kind != Loop) {
+        *error = QStringLiteral("partitions need loop devices");
+        return QString();
+    }
+    const int n = int(m_cards.size());
+    Card card;
+    card.label = label;
+    card.image = QDir(m_work.path()).filePath(QStringLiteral("disk%1.img").arg(n));
+    card.mountRoot = QDir(mediaRoot()).filePath(QStringLiteral("card%1").arg(n));
+    QFile image(card.image);
+    // A DOS partition table: two partitions of 16 MiB from sector 2048 on.
+    QByteArray mbr(512, '\0');
+    auto entry = [&mbr](int slot, quint32 start, quint32 sectors, char type) {
+        char *e = mbr.data() + 446 + 16 * slot;
+        e[4] = type;
+        for (int i = 0; i < 4; ++i) {
+            e[8 + i] = char(start >> (8 * i));
+            e[12 + i] = char(sectors >> (8 * i));
+        }
+    };
+    entry(0, 2048, 32768, 0x07);
+    entry(1, 2048 + 32768, 32768, 0x07);
+    mbr[510] = char(0x55);
+    mbr[511] = char(0xAA);
+    if (!image.open(QIODevice::WriteOnly) || !image.resize(40 << 20) || image.write(mbr) != 512) {
+        *error = QStringLiteral("cannot make %1").arg(card.image);
+        return QString();
+    }
+    image.close();
+    if (!runTool(QStringLiteral("losetup"),
+                 {QStringLiteral("--find"), QStringLiteral("--show"), QStringLiteral("--partscan"),
+                  card.image},
+                 &card.disk, error))
+        return QString();
+    m_cards.append(card);
+    Card &plugged = m_cards.last();
+    const QString first = plugged.disk + QStringLiteral("p1");
+    const QString second = plugged.disk + QStringLiteral("p2");
+    // The kernel's own scan may come late or not at all; partx adds what is missing.
+    runTool(QStringLiteral("partx"), {QStringLiteral("-a"), plugged.disk}, nullptr, nullptr);
+    for (int i = 0; i < 100 && !(QFile::exists(first) && QFile::exists(second)); ++i)
+        QThread::msleep(20);
+    plugged.device = first;
+    plugged.otherRoot = QDir(mediaRoot()).filePath(QStringLiteral("other%1").arg(n));
+    QDir().mkpath(plugged.mountRoot);
+    QDir().mkpath(plugged.otherRoot);
+    if (!runTool(QStringLiteral("mkfs.exfat"), {QStringLiteral("-L"), label, first}, nullptr,
+                 error) ||
+        !runTool(QStringLiteral("mkfs.exfat"), {QStringLiteral("-L"), QStringLiteral("Other"), second},
+                 nullptr, error) ||
+        !runTool(QStringLiteral("mount.exfat-fuse"), {second, plugged.otherRoot}, nullptr, error) ||
+        !runTool(QStringLiteral("mount.exfat-fuse"), {first, plugged.mountRoot}, nullptr, error))
+        return QString();
+    plugged.mounted = true;
+    *otherRoot = plugged.otherRoot;
+    return plugged.mountRoot;
 }
 
 bool CardRig::pull(const QString &mountRoot)

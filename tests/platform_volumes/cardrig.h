@@ -32,6 +32,11 @@ public:
     bool replug(const QString &mountRoot);
     // The folder under which photos can be written on a card (its mount root).
     QStringList mountRoots() const;
+    // The block device of a loop card ("/dev/loop3", or its first partition).
+    QString deviceOf(const QString &mountRoot) const;
+    // Loop only: a card on the first partition of a disk whose second partition (label
+    // "Other") is mounted too, at *otherRoot. Returns the card's mount root.
+    QString plugBesideSecondPartition(const QString &label, QString *otherRoot, QString *error);
 
 private:
     struct Card
@@ -42,6 +47,8 @@ private:
         QString mountRoot;
         QString parked; // media root: where a pulled card's folder waits
         bool mounted = false;
+        QString disk;       // a partitioned card: the loop device of the whole image
+        QString otherRoot;  // and where its second partition is mounted
     };
     bool attachAndMount(Card *card, QString *error);
     void unmountAndDetach(Card *card);

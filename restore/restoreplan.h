@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class CardFormatter;
+
+// One camera's card as a restore finds it before anything is changed.
+struct RestoreCard
+{
+    int position = 0; // centre, left, right, back, front
+    QString root;     // mount root; empty when the camera's card is not there
+    QString device;
+    QString refusal;  // why it will not be formatted; empty when it will be
+    int photos = 0;
+    int unsaved = 0;  // photos without a verified copy
+    QStringList unsavedExamples;
+
+    bool present() const { return !root.isEmpty(); }
+    bool willFormat() const { return present() && refusal.isEmpty(); }
+};
+
+// The look before a restore: which cards may be formatted and how many photos on them lack a
+// verified copy. Shared by the restore page's worker and v7tool.
+namespace RestorePlan {
+
+// roots: five mount roots in restore order, empty for no card. The photos are checked against
+// the offload recorded in taskConfigPath, the cards side by side (each on its own thread).
+QList<RestoreCard> inspect(const QStringList &roots, const CardFormatter &formatter,
+                           const QString &taskConfigPath, bool checkPhotos = true);
+
+// The second question, naming the cameras and their counts; empty when every photo is saved.
+QString unsavedQuestion(const QList<RestoreCard> &cards);
+
+// "前视相机：<reason>" lines of the refused cards.
+QStringList refusals(const QList<RestoreCard> &cards);
+
+} // namespace RestorePlan
