@@ -1,6 +1,9 @@
 // Which card is which camera: the label rule as a table, then the same rule over cards that are
 // really plugged in, exFAT loop devices (tst_cameracards_loop, root only) or media-root folders
 // (tst_cameracards_mediaroot).
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 #include "cameracards.h"
@@ -53,8 +56,13 @@ private slots:
     void pluggedCards_data();
     void pluggedCards();
     void presenceFollowsMounts();
+    void toolSeesTheSameCards();
 
 private:
+    // The volumes of this test's own cards: other programs on the machine may plug cards
+    // with camera labels meanwhile, and the mount table is everybody's.
+    QList<MountedVolume> ownVolumes() const;
+    void reassign();
     std::unique_ptr<CardRig> m_rig;
     QString m_skip;
 };
@@ -71,6 +79,25 @@ void TestCameraCards::initTestCase()
         qputenv("V7_MEDIA_ROOT", QFile::encodeName(m_rig->mediaRoot()));
     else
         qunsetenv("V7_MEDIA_ROOT");
+}
+
+QList<MountedVolume> TestCameraCards::ownVolumes() const
+{
+    QList<MountedVolume> own;
+    for (const MountedVolume &volume : DriveWatcher::instance()->volumes()) {
+        if (volume.mountRoot.startsWith(m_rig->mediaRoot() + QLatin1Char('/')))
+            own << volume;
+    }
+    return own;
+}
+
+void TestCameraCards::reassign()
+{
+    // A media root is this test's alone: there the cards' own reassignment runs.
+    if (kRig == CardRig::MediaRoot)
+        CameraCards::instance()->reassign();
+    else
+        CameraCards::instance()->reassignFrom(ownVolumes());
 }
 
 void TestCameraCards::labelRule_data()
@@ -190,7 +217,7 @@ void TestCameraCards::pluggedCards()
         roots << root;
     }
     QSignalSpy changed(cards, &CameraCards::cardsChanged);
-    cards->reassign();
+    reassign();
     QVERIFY(!changed.isEmpty());
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         const QString want = expected.at(camera);
@@ -219,7 +246,7 @@ void TestCameraCards::presenceFollowsMounts()
     const QString root = m_rig->plug(QStringLiteral("Right"), &error);
     QVERIFY2(!root.isEmpty(), qPrintable(error));
     QVERIFY(waitForRoot(added, root));
-    cards->reassign();
+    reassign();
     const int right = cameraNamed(QStringLiteral("Right"));
     QVERIFY(cards->present(right));
     QCOMPARE(cards->checkPaths().at(2), root); // centre, left, right, back, front
@@ -241,6 +268,46 @@ void TestCameraCards::presenceFollowsMounts()
     removed.clear();
     QVERIFY(m_rig->pull(root));
     QVERIFY(waitForRoot(removed, root));
+}
+
+void TestCameraCards::toolSeesTheSameCards()
+{
+    if (!m_skip.isEmpty())
+        QSKIP(qPrintable(m_skip));
+    if (kRig != CardRig::MediaRoot)
+        QSKIP("v7tool reads the whole mount table: checked through a media root only");
+    // Three cards with photos under DCIM, one without a DCIM folder.
+    QStringList roots;
+    for (const char *label : {"Center", "LeftFront", "Back"}) {
+        QString error;
+        roots << m_rig->plug(QLatin1String(label), &error);
+        QVERIFY2(!roots.last().isEmpty(), qPrintable(error));
+    }
+    const QString photos = roots.at(0) + QStringLiteral("/DCIM/100MSDCF");
+    QDir().mkpath(photos + QStringLiteral("/sub"));
+    for (const char *name : {"a.JPG", "b.jpeg", "c.jpg", "notes.txt", "sub/d.JPG", "pack1.zip"})
+        QFile(photos + QLatin1Char('/') + QLatin1String(name)).open(QIODevice::WriteOnly);
+
+    QProcess tool;
+    tool.start(QStringLiteral(V7TOOL), {QStringLiteral("cards"), QStringLiteral("--json")});
+    QVERIFY(tool.waitForFinished(30000));
+    QCOMPARE(tool.exitCode(), 0);
+    const QJsonArray list = QJsonDocument::fromJson(tool.readAllStandardOutput()).array();
+    QCOMPARE(list.size(), Cameras::Count);
+    QStringList seen;
+    for (const QJsonValue &value : list) {
+        const QJsonObject card = value.toObject();
+        seen << card.value(QStringLiteral("camera")).toString() + QLatin1Char('=') +
+                    card.value(QStringLiteral("label")).toString() + QLatin1Char(':') +
+                    QString::number(card.value(QStringLiteral("photos")).toInt());
+        if (card.value(QStringLiteral("present")).toBool())
+            QVERIFY(roots.contains(card.value(QStringLiteral("mountRoot")).toString()));
+    }
+    // In the page's icon order; photos are the JPEGs of DCIM and its folders one level down.
+    QCOMPARE(seen, (QStringList{"Center=Center:3", "Front=LeftFront:0", "Right=:0", "Left=:0",
+                                "Back=Back:0"}));
+    for (const QString &root : std::as_const(roots))
+        QVERIFY(m_rig->pull(root));
 }
 
 QTEST_GUILESS_MAIN(TestCameraCards)
