@@ -17,9 +17,7 @@ void DataService::slotDeviceAdded(const QString &mountRoot)
     driveEvent(Added, mountRoot);
 }
 
-void DataService::slotDeviceChanged(const QString &)
-{
-}
+void DataService::slotDeviceChanged(const QString &) {}
 
 void DataService::slotDeviceRemoved(const QString &mountRoot)
 {

@@ -54,7 +54,8 @@ void DataService::startNew()
     if (!m_plan.isSetUp() || m_plan.target.isEmpty())
         return;
     if (m_freeMiB < neededMiB()) {
-        Prompt::inform(this, driveOf(m_plan.target) + QStringLiteral("盘空间不足,请重新选择目录！"));
+        Prompt::inform(this,
+                       driveOf(m_plan.target) + QStringLiteral("盘空间不足,请重新选择目录！"));
         return;
     }
     m_plan.splitSorties = m_sortieBox->isChecked();

@@ -4,8 +4,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
-#include <QProgressBar>
 #include <QPointer>
+#include <QProgressBar>
 #include <QThreadPool>
 
 #include <memory>
@@ -72,8 +72,7 @@ void DataService::selectCameraFolder(int camera, const QString &folder)
         const PhotoFolder::Listing listing = PhotoFolder::list(folder);
         QMetaObject::invokeMethod(page, [page, camera, folder, listing] {
             if (page)
-                page->folderChosen(camera, folder, listing.files, listing.photos,
-                                   listing.readable);
+                page->folderChosen(camera, folder, listing.files, listing.photos, listing.readable);
         });
     });
 }

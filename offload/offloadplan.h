@@ -86,7 +86,7 @@ public:
 private:
     struct Line
     {
-        int camera = -1;  // or a POS line
+        int camera = -1; // or a POS line
         QString posPath;
         QString text;
     };

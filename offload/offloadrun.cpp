@@ -27,8 +27,7 @@ OffloadRun::~OffloadRun()
     m_session.pause();
 }
 
-template<typename Work>
-void OffloadRun::post(Work work)
+template <typename Work> void OffloadRun::post(Work work)
 {
     ++m_pending;
     QMetaObject::invokeMethod(m_worker, [this, work] {

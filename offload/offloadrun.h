@@ -90,10 +90,9 @@ signals:
     void finished(int blockFiles, const QStringList &messages);
 
 private:
-    template<typename Work>
-    void post(Work work);
+    template <typename Work> void post(Work work);
     void makeTagger(const QList<OffloadPosSet> &pos, bool append);
-    void measure();   // byte tables of every list: run-thread work
+    void measure(); // byte tables of every list: run-thread work
     void restartPace();
 
     OffloadSession m_session;

@@ -9,8 +9,8 @@ namespace PhotoFolder {
 struct Listing
 {
     bool readable = false;
-    int files = 0;  // the files an offload of the folder copies
-    int photos = 0; // of those, JPEG photos (".JPG", ".jpg", ".jpeg", any case)
+    int files = 0;     // the files an offload of the folder copies
+    int photos = 0;    // of those, JPEG photos (".JPG", ".jpg", ".jpeg", any case)
     quint64 bytes = 0; // of the files
 };
 

@@ -63,7 +63,8 @@ int run(const QStringList &arguments)
     for (const QJsonValue &value : std::as_const(list)) {
         const QJsonObject e = value.toObject();
         if (!e.value(QStringLiteral("present")).toBool()) {
-            std::printf("%-7s (no card)\n", qPrintable(e.value(QStringLiteral("camera")).toString()));
+            std::printf("%-7s (no card)\n",
+                        qPrintable(e.value(QStringLiteral("camera")).toString()));
             continue;
         }
         std::printf("%-7s %-16s %-12s %9.0f %9.0f %7d  %s\n",

@@ -125,8 +125,7 @@ int parse(const QStringList &arguments, Arguments *out)
 }
 
 // One progress line: files done of total and speed per camera, and the time left.
-void printProgress(const OffloadRun::Progress &p, quint64 lastBytes[Cameras::Count],
-                   double seconds)
+void printProgress(const OffloadRun::Progress &p, quint64 lastBytes[Cameras::Count], double seconds)
 {
     QString line;
     for (int camera = 0; camera < Cameras::Count; ++camera) {

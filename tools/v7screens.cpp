@@ -103,8 +103,9 @@ void offloadScreens(V7KAPP *window, const QString &work)
         return;
     }
     for (int camera : OffloadPlan::IconOrder)
-        page->selectCameraFolder(camera, QDir(media).filePath(QLatin1String(Cameras::folderName(camera)) +
-                                                              QStringLiteral("/DCIM/100MSDCF")));
+        page->selectCameraFolder(camera,
+                                 QDir(media).filePath(QLatin1String(Cameras::folderName(camera)) +
+                                                      QStringLiteral("/DCIM/100MSDCF")));
     const QString target = QDir(work).filePath(QStringLiteral("offload-target"));
     QDir().mkpath(target);
     page->setTargetFolder(target);
@@ -140,7 +141,8 @@ void offloadScreens(V7KAPP *window, const QString &work)
         }
     });
     answer.start(20);
-    waitFor([page] { return page->textArea()->toPlainText().contains(QStringLiteral("传输已完成")); });
+    waitFor(
+        [page] { return page->textArea()->toPlainText().contains(QStringLiteral("传输已完成")); });
     save(window, "offload_completed");
     waitFor([page] { return page->isCompleted(); });
     click(window->navigationEntry(0));

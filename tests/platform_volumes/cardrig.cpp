@@ -2,44 +2,35 @@
 
 #include <QDir>
 #include <QProcess>
-#include <QStandardPaths>
 
 #include <unistd.h>
 
-namespace {
-
-bool runTool(const QString &program, const QStringList &arguments, QString *output,
-             QString *error)
+static bool runTool(const QString &program, const QStringList &arguments, QString *output,
+                    QString *error)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0) {
-        if (error)
-            *error = QStringLiteral("%1 %2: %3")
-                         .arg(program, arguments.join(QLatin1Char(' ')),
-                              QString::fromLocal8Bit(process.readAll()).trimmed());
-        return false;
-    }
-    if (output)
-        *output = QString::fromLocal8Bit(process.readAll()).trimmed();
-    return true;
+    const bool ok = process.waitForFinished(60000) &&
+                    process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    const QString text = QString::fromLocal8Bit(process.readAll()).trimmed();
+    if (!ok && error)
+        *error = program + QLatin1Char(' ') + arguments.join(QLatin1Char(' ')) + ": " + text;
+    if (ok && output)
+        *output = text;
+    return ok;
 }
-
-} // namespace
 
 CardRig::CardRig(Kind kind)
     : m_kind(kind)
 {
     QDir(m_work.path()).mkpath(QStringLiteral("media"));
-    QDir(m_work.path()).mkpath(QStringLiteral("parked"));
 }
 
 CardRig::~CardRig()
 {
     for (Card &card : m_cards)
-        unmountAndDetach(&card);
+        unmount(&card);
 }
 
 QString CardRig::unavailableReason(Kind kind)
@@ -47,95 +38,63 @@ QString CardRig::unavailableReason(Kind kind)
     if (kind == MediaRoot)
         return QString();
     if (::geteuid() != 0)
-        return QStringLiteral("loop devices and mounts need root; this test runs as uid %1")
+        return QStringLiteral("loop devices and mounts need root; running as uid %1")
             .arg(::geteuid());
-    for (const char *tool : {"losetup", "mkfs.exfat", "mount.exfat-fuse", "umount"}) {
-        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty() &&
-            QStandardPaths::findExecutable(QString::fromLatin1(tool),
-                                           {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")})
-                .isEmpty())
-            return QStringLiteral("%1 is not installed").arg(QLatin1String(tool));
+    for (const char *tool : {"/usr/sbin/losetup", "/usr/sbin/mkfs.exfat",
+                             "/usr/sbin/mount.exfat-fuse", "/dev/fuse", "/dev/loop-control"}) {
+        if (!QFile::exists(QLatin1String(tool)))
+            return QStringLiteral("%1 is missing").arg(QLatin1String(tool));
     }
-    if (!QFile::exists(QStringLiteral("/dev/fuse")) ||
-        !QFile::exists(QStringLiteral("/dev/loop-control")))
-        return QStringLiteral("no /dev/fuse or /dev/loop-control here");
     return QString();
-}
-
-QString CardRig::mediaRoot() const
-{
-    return QDir(m_work.path()).filePath(QStringLiteral("media"));
-}
-
-QStringList CardRig::mountRoots() const
-{
-    QStringList roots;
-    for (const Card &card : m_cards)
-        roots << card.mountRoot;
-    return roots;
 }
 
 QString CardRig::plug(const QString &label, QString *error)
 {
     Card card;
-    card.label = label;
-    if (m_kind == MediaRoot) {
-        card.mountRoot = QDir(mediaRoot()).filePath(label);
-        if (!QDir().mkdir(card.mountRoot)) {
-            *error = QStringLiteral("cannot make %1").arg(card.mountRoot);
-            return QString();
-        }
-        card.mounted = true;
-        m_cards.append(card);
-        return card.mountRoot;
-    }
     const int n = int(m_cards.size());
-    card.image = QDir(m_work.path()).filePath(QStringLiteral("card%1.img").arg(n));
-    card.mountRoot = QDir(mediaRoot()).filePath(QStringLiteral("card%1").arg(n));
-    QFile image(card.image);
-    if (!image.open(QIODevice::WriteOnly) || !image.resize(16 << 20)) {
-        *error = QStringLiteral("cannot make %1").arg(card.image);
+    card.mountRoot =
+        QDir(mediaRoot()).filePath(m_kind == MediaRoot ? label : QStringLiteral("card%1").arg(n));
+    if (!QDir().mkpath(card.mountRoot)) {
+        *error = QStringLiteral("cannot make %1").arg(card.mountRoot);
         return QString();
     }
-    image.close();
-    if (!runTool(QStringLiteral("mkfs.exfat"), {QStringLiteral("-L"), label, card.image},
-                 nullptr, error))
-        return QString();
-    QDir().mkpath(card.mountRoot);
+    if (m_kind == Loop) {
+        card.image = m_work.filePath(QStringLiteral("card%1.img").arg(n));
+        QFile image(card.image);
+        if (!image.open(QIODevice::WriteOnly) || !image.resize(16 << 20) ||
+            !runTool(QStringLiteral("mkfs.exfat"), {QStringLiteral("-L"), label, card.image},
+                     nullptr, error))
+            return QString();
+    }
     m_cards.append(card);
-    if (!attachAndMount(&m_cards.last(), error))
+    if (m_kind == MediaRoot)
+        m_cards.last().mounted = true;
+    else if (!mount(&m_cards.last(), error))
         return QString();
     return card.mountRoot;
 }
 
-bool CardRig::attachAndMount(Card *card, QString *error)
+bool CardRig::mount(Card *card, QString *error)
 {
-    if (!runTool(QStringLiteral("losetup"),
-                 {QStringLiteral("--find"), QStringLiteral("--show"), card->image}, &card->device,
-                 error))
-        return false;
-    if (!runTool(QStringLiteral("mount.exfat-fuse"), {card->device, card->mountRoot}, nullptr,
-                 error)) {
-        unmountAndDetach(card);
-        return false;
-    }
-    card->mounted = true;
-    return true;
+    card->mounted = runTool(QStringLiteral("losetup"),
+                            {QStringLiteral("--find"), QStringLiteral("--show"), card->image},
+                            &card->device, error) &&
+                    runTool(QStringLiteral("mount.exfat-fuse"), {card->device, card->mountRoot},
+                            nullptr, error);
+    if (!card->mounted)
+        unmount(card);
+    return card->mounted;
 }
 
-void CardRig::unmountAndDetach(Card *card)
+void CardRig::unmount(Card *card)
 {
-    if (m_kind == MediaRoot) {
-        card->mounted = false;
-        return;
-    }
-    if (card->mounted)
+    if (m_kind == Loop && card->mounted)
         runTool(QStringLiteral("umount"), {QStringLiteral("-l"), card->mountRoot}, nullptr,
                 nullptr);
-    card->mounted = false;
     if (!card->device.isEmpty())
         runTool(QStringLiteral("losetup"), {QStringLiteral("-d"), card->device}, nullptr, nullptr);
     card->device.clear();
+    card->mounted = false;
 }
 
 bool CardRig::pull(const QString &mountRoot)
@@ -144,13 +103,13 @@ bool CardRig::pull(const QString &mountRoot)
         Card &card = m_cards[i];
         if (card.mountRoot != mountRoot || !card.mounted)
             continue;
-        if (m_kind == MediaRoot) {
-            card.parked = QDir(m_work.path()).filePath(QStringLiteral("parked/%1").arg(i));
-            card.mounted = !QDir().rename(card.mountRoot, card.parked);
-            return !card.mounted;
+        if (m_kind == Loop) {
+            unmount(&card);
+            return true;
         }
-        unmountAndDetach(&card);
-        return true;
+        card.parked = m_work.filePath(QStringLiteral("parked%1").arg(i));
+        card.mounted = !QDir().rename(card.mountRoot, card.parked);
+        return !card.mounted;
     }
     return false;
 }
@@ -160,16 +119,12 @@ bool CardRig::replug(const QString &mountRoot)
     for (Card &card : m_cards) {
         if (card.mountRoot != mountRoot || card.mounted)
             continue;
-        if (m_kind == MediaRoot) {
-            card.mounted = QDir().rename(card.parked, card.mountRoot);
-            return card.mounted;
-        }
+        if (m_kind == MediaRoot)
+            return card.mounted = QDir().rename(card.parked, card.mountRoot);
         QString error;
-        if (!attachAndMount(&card, &error)) {
+        if (!mount(&card, &error))
             qWarning("%s", qPrintable(error));
-            return false;
-        }
-        return true;
+        return card.mounted;
     }
     return false;
 }

@@ -4,9 +4,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// Plugs and pulls labelled cards for the volume tests: real exFAT images on loop devices
-// mounted with the FUSE driver (root only), or folders of a V7_MEDIA_ROOT. The loop kind only
-// touches devices it attached itself and detaches them whatever happens.
+// Plugs and pulls labelled cards for the volume tests: exFAT images on loop devices mounted
+// with the FUSE driver (root only), or folders of a V7_MEDIA_ROOT. The loop kind touches only
+// devices it attached itself and detaches them whatever happens.
 class CardRig
 {
 public:
@@ -14,37 +14,28 @@ public:
 
     explicit CardRig(Kind kind);
     ~CardRig();
-    CardRig(const CardRig &) = delete;
-    CardRig &operator=(const CardRig &) = delete;
 
-    // Empty when this kind can run here, else why not (printed as the skip reason).
+    // Empty when this kind can run here, else why not (the skip reason).
     static QString unavailableReason(Kind kind);
-    // The folder V7_MEDIA_ROOT must name for the media root kind (set before the first query).
-    QString mediaRoot() const;
-    Kind kind() const { return m_kind; }
+    QString mediaRoot() const { return m_work.filePath(QStringLiteral("media")); }
 
-    // A new card with this volume label; returns its mount root, empty with error on failure.
+    // A new card with this volume label; its mount root, or empty with error.
     QString plug(const QString &label, QString *error);
-    // Unmounts the card (a lazy unmount, so open files stay readable, as a pulled card's
-    // reads fail only later) and, for a loop card, keeps the image for replug().
+    // A lazy unmount (open files stay readable), or the folder moved out of the media root.
     bool pull(const QString &mountRoot);
-    // Mounts a pulled card again at the same mount root.
     bool replug(const QString &mountRoot);
-    // The folder under which photos can be written on a card (its mount root).
-    QStringList mountRoots() const;
 
 private:
     struct Card
     {
-        QString label;
         QString image;
         QString device;
         QString mountRoot;
-        QString parked; // media root: where a pulled card's folder waits
+        QString parked;
         bool mounted = false;
     };
-    bool attachAndMount(Card *card, QString *error);
-    void unmountAndDetach(Card *card);
+    bool mount(Card *card, QString *error);
+    void unmount(Card *card);
 
     Kind m_kind;
     QTemporaryDir m_work;
