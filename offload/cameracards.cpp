@@ -12,10 +12,8 @@ struct LabelForms
 
 // The order is the rule: a label holding both "Front" and "Left" belongs to the front camera.
 constexpr LabelForms kLabelForms[] = {
-    {3, {"Front", "front", "FRONT"}},
-    {0, {"Center", "CENTER", "center"}},
-    {4, {"Back", "back", "BACK"}},
-    {2, {"Right", "right", "RIGHT"}},
+    {3, {"Front", "front", "FRONT"}}, {0, {"Center", "CENTER", "center"}},
+    {4, {"Back", "back", "BACK"}},    {2, {"Right", "right", "RIGHT"}},
     {1, {"Left", "LEFT", "left"}},
 };
 

@@ -36,8 +36,8 @@ BlockLabels probe(const QString &device)
     if (!probe)
         return labels;
     blkid_probe_enable_superblocks(probe, 1);
-    blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_LABEL | BLKID_SUBLKS_UUID |
-                                                 BLKID_SUBLKS_TYPE);
+    blkid_probe_set_superblocks_flags(probe,
+                                      BLKID_SUBLKS_LABEL | BLKID_SUBLKS_UUID | BLKID_SUBLKS_TYPE);
     if (blkid_do_safeprobe(probe) == 0) {
         labels.found = true;
         const char *value = nullptr;

@@ -34,8 +34,8 @@ void DriveWatcher::requery()
     m_querying = true;
     QThreadPool::globalInstance()->start([this] {
         const QList<MountedVolume> volumes = volumeBackend().volumes();
-        QMetaObject::invokeMethod(this, [this, volumes] { takeVolumes(volumes); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, volumes] { takeVolumes(volumes); }, Qt::QueuedConnection);
     });
 }
 

@@ -10,16 +10,13 @@
 #include <csignal>
 #include <cstdio>
 #include <thread>
-#include <vector>
 
 #include <malloc.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include "offloadsession.h"
+#include "offloadrun.h"
 #include "phototagstep.h"
 #include "posspreadsheet.h"
-#include "sortieblocks.h"
 #include "taskconfig.h"
 #include "toolcommand.h"
 
@@ -127,76 +124,28 @@ int parse(const QStringList &arguments, Arguments *out)
     return 0;
 }
 
-// Bytes of each camera's files up to each index, for speed and time left.
-struct Meter
-{
-    std::vector<uint64_t> prefix[Cameras::Count];
-    uint64_t startBytes = 0;
-    uint64_t lastBytes[Cameras::Count] = {};
-    QElapsedTimer clock;
-
-    void measure(const OffloadSession &session)
-    {
-        for (int camera = 0; camera < Cameras::Count; ++camera) {
-            const DiskTask *task = session.task(camera);
-            std::vector<uint64_t> &sums = prefix[camera];
-            sums.assign(1, 0);
-            if (!task)
-                continue;
-            for (int i = 0; i < task->fileCount.load(); ++i) {
-                struct stat st = {};
-                const uint64_t size =
-                    ::stat(taskEntry(task, i), &st) == 0 ? uint64_t(st.st_size) : 0;
-                sums.push_back(sums.back() + size);
-            }
-            lastBytes[camera] = done(camera, session);
-            startBytes += lastBytes[camera];
-        }
-        clock.start();
-    }
-    uint64_t done(int camera, const OffloadSession &session) const
-    {
-        const DiskTask *task = session.task(camera);
-        return task ? prefix[camera][size_t(task->filesDone.load())] : 0;
-    }
-    uint64_t total() const
-    {
-        uint64_t sum = 0;
-        for (const auto &sums : prefix)
-            sum += sums.empty() ? 0 : sums.back();
-        return sum;
-    }
-};
-
-void printProgress(const OffloadSession &session, Meter *meter, double seconds)
+// One progress line: files done of total and speed per camera, and the time left.
+void printProgress(const OffloadRun::Progress &p, quint64 lastBytes[Cameras::Count], double seconds)
 {
     QString line;
-    uint64_t doneBytes = 0;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
-        const DiskTask *task = session.task(camera);
-        if (!task)
+        const OffloadRun::Camera &c = p.cameras[camera];
+        if (!c.takesPart)
             continue;
-        const uint64_t bytes = meter->done(camera, session);
         const double rate =
-            seconds > 0 ? double(bytes - meter->lastBytes[camera]) / seconds / 1e6 : 0;
-        meter->lastBytes[camera] = bytes;
-        doneBytes += bytes;
+            seconds > 0 ? double(c.bytesDone - lastBytes[camera]) / seconds / 1e6 : 0;
+        lastBytes[camera] = c.bytesDone;
         line += QStringLiteral("%1 %2/%3 %4 MB/s%5  ")
                     .arg(QString::fromLatin1(Cameras::folderName(camera)))
-                    .arg(task->filesDone.load())
-                    .arg(task->fileCount.load())
+                    .arg(c.filesDone)
+                    .arg(c.fileCount)
                     .arg(rate, 0, 'f', 1)
-                    .arg(task->failed.load() ? QStringLiteral(" (error)") : QString());
+                    .arg(c.failed ? QStringLiteral(" (error)") : QString());
     }
-    // Time left from this run's own pace: work resumed from an earlier run does not count.
-    const double elapsed = double(meter->clock.elapsed()) / 1000.0;
-    const double pace = elapsed > 0 ? double(doneBytes - meter->startBytes) / elapsed : 0;
-    const uint64_t left = meter->total() - doneBytes;
-    if (pace > 0) {
-        const qint64 secondsLeft = qint64(double(left) / pace);
+    if (p.secondsLeft >= 0) {
         line += QStringLiteral("| about %1:%2 left")
-                    .arg(secondsLeft / 60)
-                    .arg(secondsLeft % 60, 2, 10, QLatin1Char('0'));
+                    .arg(p.secondsLeft / 60)
+                    .arg(p.secondsLeft % 60, 2, 10, QLatin1Char('0'));
     } else {
         line += QStringLiteral("| estimating");
     }
@@ -219,26 +168,17 @@ int run(const QStringList &arguments)
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
 
-    OffloadSession session;
-    // Saved unfinished before the engines start, so that even a killed run can be resumed.
-    session.setSaveOnStart(true);
-    QDir().mkpath(session.stateFolder());
-    QString tablePaths[Cameras::Count];
-    for (int camera = 0; camera < Cameras::Count; ++camera)
-        tablePaths[camera] = PhotoTagStep::tablePath(session.stateFolder(), camera);
+    OffloadRun offload;
     QString error;
-    std::unique_ptr<PhotoTagStep> tagger;
     if (args.resume) {
         TaskConfig config;
-        if (!TaskConfig::resumePending(session.configPath()) ||
-            !TaskConfig::read(session.configPath(), &config)) {
+        if (!TaskConfig::resumePending(offload.configPath()) ||
+            !TaskConfig::read(offload.configPath(), &config)) {
             std::fprintf(stderr, "v7tool offload: no unfinished offload to resume in %s\n",
-                         qPrintable(session.configPath()));
+                         qPrintable(offload.configPath()));
             return 2;
         }
-        tagger = std::make_unique<PhotoTagStep>(config.pos, tablePaths, true);
-        session.setPhotoStep(tagger->step());
-        if (!session.resume(config, args.setup.verify, &error)) {
+        if (!offload.resumeNow(config, args.setup.verify, &error)) {
             std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(error));
             return 1;
         }
@@ -249,9 +189,7 @@ int run(const QStringList &arguments)
             std::printf("%s: %d POS records\n", qPrintable(table), int(object.posList.size()));
             args.setup.pos.append(PhotoTagStep::posSet(object));
         }
-        tagger = std::make_unique<PhotoTagStep>(args.setup.pos, tablePaths, false);
-        session.setPhotoStep(tagger->step());
-        if (!session.start(args.setup, &error) && !session.running()) {
+        if (!offload.startNow(args.setup, &error)) {
             std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(error));
             return 1;
         }
@@ -259,46 +197,47 @@ int run(const QStringList &arguments)
     if (!error.isEmpty())
         std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(error));
 
-    Meter meter;
-    meter.measure(session);
+    quint64 lastBytes[Cameras::Count] = {};
+    OffloadRun::Progress progress = offload.progress();
+    for (int camera = 0; camera < Cameras::Count; ++camera)
+        lastBytes[camera] = progress.cameras[camera].bytesDone;
     QElapsedTimer tick;
     tick.start();
-    while (session.running() && !pauseSignal) {
+    while (offload.session().running() && !pauseSignal) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (tick.elapsed() >= 1000) {
-            printProgress(session, &meter, double(tick.restart()) / 1000.0);
+            const double seconds = double(tick.restart()) / 1000.0;
+            printProgress(offload.reading(), lastBytes, seconds);
         }
     }
     if (pauseSignal) {
-        session.pause();
-        session.saveConfig(false);
+        offload.pauseNow();
+        offload.saveConfig(false);
         std::printf("paused: %d of %d files done; continue with: v7tool offload --resume\n",
-                    session.filesDone(), session.fileCount());
+                    offload.session().filesDone(), offload.session().fileCount());
         return 128 + int(pauseSignal);
     }
-    printProgress(session, &meter, double(tick.elapsed()) / 1000.0);
-    session.pause();
-    const QStringList errors = session.errors();
-    if (!errors.isEmpty() || !session.complete()) {
-        session.saveConfig(false);
+    printProgress(offload.reading(), lastBytes, double(tick.elapsed()) / 1000.0);
+    offload.pauseNow();
+    const QStringList errors = offload.session().errors();
+    if (!errors.isEmpty() || !offload.session().complete()) {
+        offload.saveConfig(false);
         for (const QString &e : errors)
             std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(e));
         std::fprintf(stderr,
                      "v7tool offload: %d of %d files done; after fixing, continue with --resume\n",
-                     session.filesDone(), session.fileCount());
+                     offload.session().filesDone(), offload.session().fileCount());
         return 1;
     }
-    session.saveConfig(true);
-    const OffloadSession::Setup &setup = session.setup();
-    if (setup.splitSorties && !setup.pos.isEmpty()) {
-        tagger.reset(); // close the photo information tables before they are read back
-        QStringList messages;
-        const int blocks = SortieBlocks::write(setup.target, setup.pos, tablePaths, &messages);
-        for (const QString &m : messages)
-            std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(m));
+    const OffloadSession::Setup &setup = offload.session().setup();
+    const bool blocksWanted = setup.splitSorties && !setup.pos.isEmpty();
+    QStringList messages;
+    const int blocks = offload.finishNow(&messages);
+    for (const QString &m : messages)
+        std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(m));
+    if (blocksWanted)
         std::printf("%d block files written\n", blocks);
-    }
-    std::printf("complete: %d files\n", session.filesDone());
+    std::printf("complete: %d files\n", offload.session().filesDone());
     return 0;
 }
 

@@ -6,23 +6,26 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
-#include <QProgressBar>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QProgressBar>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 
 #include "airserial.h"
 #include "cameralink.h"
 #include "collectassistant.h"
 #include "configtesui.h"
+#include "dataservice.h"
 #include "deviceinfo.h"
 #include "downloaddata.h"
 #include "framestyle.h"
@@ -30,6 +33,7 @@
 #include "myflyui.h"
 #include "mylabel.h"
 #include "mytipui.h"
+#include "offloadrun.h"
 #include "poswifitransfer.h"
 #include "qnetconfig.h"
 #include "reductionwidget.h"
@@ -94,12 +98,17 @@ QVector<PosFileInfo> sampleSlots()
     return listing;
 }
 
-void waitFor(const std::function<bool()> &done)
+// Runs the event loop until done() holds or a minute has passed.
+bool waitFor(const std::function<bool()> &done)
 {
     QElapsedTimer clock;
     clock.start();
-    while (!done() && clock.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    while (!done()) {
+        if (clock.elapsed() > 60000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
 }
 
 // The POS page in WiFi view with a listing, during a download, after it, and in USB view with
@@ -258,6 +267,73 @@ void saveRestoreScreens(V7KAPP *window)
     window->contentArea()->setCurrentIndex(0);
     window->navigationEntry(5)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/yingxiangqingkongnor.png")));
     window->navigationEntry(0)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/deviceInfo_selected.png")));
+void click(QWidget *widget)
+{
+    const QPointF at(widget->width() / 2.0, widget->height() / 2.0);
+    QMouseEvent press(QEvent::MouseButtonPress, at, widget->mapToGlobal(at), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+}
+
+// The offload page in its four states: empty, five cameras and a POS table set up, running
+// at about half, completed. The cards are the demo's, under V7_MEDIA_ROOT; every camera is
+// held at its middle file (V7_OFFLOAD_FAULT, set in main) until the release file appears.
+void offloadScreens(V7KAPP *window, const QString &work)
+{
+    const QString release = QDir(work).filePath(QStringLiteral("release"));
+    DataService *page = window->pages.dataService;
+    click(window->navigationEntry(4));
+    save(window, "offload_empty");
+
+    const QString media = qEnvironmentVariable("V7_MEDIA_ROOT");
+    if (media.isEmpty()) {
+        std::fprintf(stderr, "v7screens: no V7_MEDIA_ROOT; the offload states are left out\n");
+        return;
+    }
+    for (int camera : OffloadPlan::IconOrder)
+        page->selectCameraFolder(camera,
+                                 QDir(media).filePath(QLatin1String(Cameras::folderName(camera)) +
+                                                      QStringLiteral("/DCIM/100MSDCF")));
+    const QString target = QDir(work).filePath(QStringLiteral("offload-target"));
+    QDir().mkpath(target);
+    page->setTargetFolder(target);
+    page->addPosFile(QDir::cleanPath(QDir(media).filePath(QStringLiteral("../pos/flight1.xls"))));
+    page->sortieBox()->setChecked(true);
+    const bool ready = waitFor([page] {
+        for (int camera = 0; camera < Cameras::Count; ++camera) {
+            if (!page->plan().selected(camera))
+                return false;
+        }
+        return !page->plan().pos().isEmpty();
+    });
+    if (!ready) {
+        std::fprintf(stderr, "v7screens: the demo cards could not be set up\n");
+        return;
+    }
+    QCoreApplication::processEvents();
+    save(window, "offload_setup");
+
+    click(page->startButton());
+    // Held before writing file 8 of 12, a camera has done 6: the engine keeps two in hand.
+    waitFor([page] { return page->run()->progress().filesDone >= Cameras::Count * 6; });
+    // A reading now, while the files of the last moments still count for the speed.
+    page->onTimeout();
+    save(window, "offload_running");
+
+    QFile(release).open(QIODevice::WriteOnly);
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [window] {
+        if (auto *box = qobject_cast<MyFlyUi *>(QApplication::activeModalWidget())) {
+            save(box, "offload_completed_prompt");
+            box->accept();
+        }
+    });
+    answer.start(20);
+    waitFor(
+        [page] { return page->textArea()->toPlainText().contains(QStringLiteral("传输已完成")); });
+    save(window, "offload_completed");
+    waitFor([page] { return page->isCompleted(); });
+    click(window->navigationEntry(0));
 }
 
 } // namespace
@@ -272,10 +348,21 @@ int main(int argc, char *argv[])
     g_out = QDir(QString::fromLocal8Bit(argv[1]));
     if (!g_out.mkpath(QStringLiteral(".")))
         return 1;
+    // Every camera of the offload screens stops half way (file 8 of the demo's 12, two more
+    // in hand) until released.
+    QTemporaryDir holds;
+    const QString release = holds.filePath(QStringLiteral("release"));
+    QByteArray faults;
+    for (int camera = 0; camera < Cameras::Count; ++camera)
+        faults += QByteArray::number(camera) + ":8:start:wait:" + QFile::encodeName(release) + ',';
+    qputenv("V7_OFFLOAD_FAULT", faults);
     FrameStyle::registerFontSubstitutions();
-    // The camera's POS drive of the USB view lives in a media root of our own.
-    QTemporaryDir media;
-    qputenv("V7_MEDIA_ROOT", QFile::encodeName(media.path()));
+    // The camera's POS drive of the USB view goes beside the demo cards, else into a media
+    // root of our own.
+    QTemporaryDir ownMedia;
+    if (qEnvironmentVariable("V7_MEDIA_ROOT").isEmpty())
+        qputenv("V7_MEDIA_ROOT", QFile::encodeName(ownMedia.path()));
+    const QString mediaRoot = qEnvironmentVariable("V7_MEDIA_ROOT");
 
     V7KAPP *window = V7KAPP::instance();
     window->show();
@@ -315,7 +402,7 @@ int main(int argc, char *argv[])
         save(window, qPrintable(QStringLiteral("mainwindow_page%1").arg(page)));
     }
     window->contentArea()->setCurrentIndex(0);
-    savePosPage(window, media.path());
+    savePosPage(window, mediaRoot);
 
     context.selfTest = 0;
     window->onTimeout();
@@ -323,6 +410,8 @@ int main(int argc, char *argv[])
     context.selfTest = 1;
     saveStrategyAndPlanning(window, context);
     CameraLink::instance()->setDeviceHandleForTesting(nullptr);
+
+    offloadScreens(window, holds.path());
 
     save(window->titleBar(), "titlebar");
 

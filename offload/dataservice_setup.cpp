@@ -1,0 +1,181 @@
+// The offload page's set-up: camera folders, target folder and POS tables.
+#include "dataservice.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QThreadPool>
+
+#include <memory>
+
+#include "cameracards.h"
+#include "checksavethread.h"
+#include "mylabel.h"
+#include "photofolder.h"
+#include "posspreadsheet.h"
+#include "prompt.h"
+
+namespace {
+
+// The program's own choosers (not the desktop's), so that they look alike everywhere and the
+// page tests can answer them.
+QString chooseFolder(QWidget *parent, const QString &start)
+{
+    QFileDialog dialog(parent, QStringLiteral("请选择"), start);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return QDir::cleanPath(dialog.selectedFiles().constFirst());
+}
+
+QString choosePosFile(QWidget *parent)
+{
+    QFileDialog dialog(parent, QStringLiteral("请选择"), QString(),
+                       QStringLiteral("excel(*.xls *.xlsx)"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
+}
+
+} // namespace
+
+void DataService::cameraClicked(int camera)
+{
+    if (m_running || m_started || m_listing.contains(camera))
+        return; // the cameras of an offload under way stay as they are
+    if (m_plan.selected(camera)) {
+        m_plan.deselect(camera);
+        m_sizes[camera].reset();
+        showIcon(camera, false);
+        showText(m_plan.text());
+        return;
+    }
+    const QString folder =
+        chooseFolder(this, PhotoFolder::photoRoot(CameraCards::instance()->root(camera)));
+    if (!folder.isEmpty())
+        selectCameraFolder(camera, folder);
+}
+
+void DataService::selectCameraFolder(int camera, const QString &folder)
+{
+    if (m_running || m_started || m_listing.contains(camera) || m_plan.selected(camera))
+        return;
+    // Listing a full card takes a while: off the GUI thread, answered here.
+    m_listing.insert(camera);
+    QPointer<DataService> page(this);
+    QThreadPool::globalInstance()->start([page, camera, folder] {
+        const PhotoFolder::Listing listing = PhotoFolder::list(folder);
+        QMetaObject::invokeMethod(page, [page, camera, folder, listing] {
+            if (page)
+                page->folderChosen(camera, folder, listing.files, listing.photos, listing.readable);
+        });
+    });
+}
+
+void DataService::folderChosen(int camera, const QString &folder, int files, int photos,
+                               bool readable)
+{
+    m_listing.remove(camera);
+    emit folderListed(camera);
+    if (!readable || photos == 0) {
+        Prompt::inform(this, QStringLiteral("目录下没有照片"));
+        return;
+    }
+    if (m_running || m_started)
+        return;
+    m_plan.select(camera, folder, files);
+    showIcon(camera, true);
+    showText(m_plan.text());
+    m_progress->setRange(0, std::max(1, m_plan.plannedTotal() + m_extraPlanned));
+    // The needed size: the folder and its sub-folders, as the engine copies them.
+    m_sizes[camera].reset();
+    QStringList folders{folder};
+    const QFileInfoList subFolders =
+        QDir(folder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo &sub : subFolders)
+        folders << sub.absoluteFilePath();
+    for (const QString &f : std::as_const(folders)) {
+        auto *size = new CaltulateThread(f, &m_sizes[camera], this);
+        connect(size, &QThread::finished, size, &QObject::deleteLater);
+        size->start();
+    }
+}
+
+void DataService::targetClicked()
+{
+    const QString folder = chooseFolder(this, QString());
+    if (!folder.isEmpty())
+        setTargetFolder(folder);
+}
+
+void DataService::setTargetFolder(const QString &folder)
+{
+    if (m_started)
+        return;
+    m_plan.target = folder;
+    m_targetText->setText(folder);
+    m_freeMiB = 0;
+    auto *check = new CheckSaveThread(folder, this);
+    connect(check, &CheckSaveThread::freeSpace, this, [this, folder](qint64 mib) {
+        if (m_plan.target != folder)
+            return;
+        m_freeMiB = mib;
+        emit targetMeasured();
+    });
+    connect(check, &QThread::finished, check, &QObject::deleteLater);
+    check->start();
+}
+
+void DataService::posAddClicked()
+{
+    if (!m_posAdd->isEnabled())
+        return;
+    const QString path = choosePosFile(this);
+    if (!path.isEmpty())
+        addPosFile(path);
+}
+
+void DataService::addPosFile(const QString &path)
+{
+    // The same table twice is added once.
+    if (m_started || !m_posAdd->isEnabled() || m_plan.holdsPos(path))
+        return;
+    m_plan.posReading(path);
+    showText(m_plan.text());
+    m_posAdd->setEnabled(false);
+    m_posBrowse->setEnabled(false);
+    auto *reader = new MyReadExcelThread(path, this);
+    connect(reader, &MyReadExcelThread::newObject, this, &DataService::slotnewObject);
+    // The reader idles once it has delivered; it is done with then.
+    connect(reader, &MyReadExcelThread::newObject, reader, &QThread::quit);
+    connect(reader, &QThread::finished, reader, &QObject::deleteLater);
+    reader->start();
+}
+
+void DataService::slotnewObject(MyExcelObject *object)
+{
+    std::unique_ptr<MyExcelObject> owned(object);
+    m_posAdd->setEnabled(true);
+    m_posBrowse->setEnabled(true);
+    if (m_plan.holdsPos(object->filePath)) {
+        showText(m_plan.text());
+        return;
+    }
+    const bool added = m_plan.posRead(*object);
+    showText(m_plan.text());
+    if (!added)
+        Prompt::inform(this, QStringLiteral("POS文件读取失败"), object->filePath);
+}
+
+void DataService::posCancelClicked()
+{
+    if (m_running || m_started)
+        return;
+    m_plan.cancelPos();
+    showText(m_plan.text());
+}

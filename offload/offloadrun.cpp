@@ -1,0 +1,229 @@
+#include "offloadrun.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cmath>
+
+#include <sys/stat.h>
+
+#include "phototagstep.h"
+#include "sortieblocks.h"
+
+OffloadRun::OffloadRun(QObject *parent)
+    : QObject(parent)
+{
+    m_thread.setObjectName(QStringLiteral("offload run"));
+    m_worker = new QObject;
+    m_worker->moveToThread(&m_thread);
+    connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+    m_thread.start();
+}
+
+OffloadRun::~OffloadRun()
+{
+    m_thread.quit();
+    m_thread.wait();
+    m_session.pause();
+}
+
+template <typename Work> void OffloadRun::post(Work work)
+{
+    ++m_pending;
+    QMetaObject::invokeMethod(m_worker, [this, work] {
+        auto answer = work();
+        QMetaObject::invokeMethod(
+            this,
+            [this, answer] {
+                --m_pending;
+                answer();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void OffloadRun::makeTagger(const QList<OffloadPosSet> &pos, bool append)
+{
+    m_session.pause(); // the old tagger's tables may still be written by engine threads
+    m_tagger.reset();
+    QDir().mkpath(m_session.stateFolder());
+    for (int camera = 0; camera < Cameras::Count; ++camera)
+        m_tablePaths[camera] = PhotoTagStep::tablePath(m_session.stateFolder(), camera);
+    m_tagger = std::make_unique<PhotoTagStep>(pos, m_tablePaths, append);
+    m_session.setPhotoStep(m_tagger->step());
+}
+
+bool OffloadRun::startNow(const OffloadSession::Setup &setup, QString *error)
+{
+    m_measured = false;
+    makeTagger(setup.pos, false);
+    // Saved unfinished before the engines start, so that even a killed run can be resumed.
+    m_session.setSaveOnStart(true);
+    const bool ok = m_session.start(setup, error);
+    measure();
+    return ok || m_session.running();
+}
+
+bool OffloadRun::resumeNow(const TaskConfig &config, bool verify, QString *error)
+{
+    m_measured = false;
+    makeTagger(config.pos, true);
+    const bool ok = m_session.resume(config, verify, error);
+    measure();
+    return ok;
+}
+
+void OffloadRun::pauseNow()
+{
+    m_session.pause();
+}
+
+bool OffloadRun::resumePausedNow(QString *error)
+{
+    const bool ok = m_session.resumePaused(error);
+    restartPace();
+    return ok;
+}
+
+int OffloadRun::finishNow(QStringList *messages)
+{
+    m_session.pause();
+    m_session.saveConfig(true);
+    const OffloadSession::Setup &setup = m_session.setup();
+    m_tagger.reset(); // close the photo information tables before they are read back
+    m_session.setPhotoStep(PhotoStep());
+    if (!setup.splitSorties || setup.pos.isEmpty())
+        return 0;
+    return SortieBlocks::write(setup.target, setup.pos, m_tablePaths, messages);
+}
+
+void OffloadRun::measure()
+{
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        std::vector<quint64> &sums = m_prefix[camera];
+        sums.assign(1, 0);
+        const DiskTask *task = m_session.task(camera);
+        if (!task)
+            continue;
+        for (int i = 0; i < task->fileCount.load(); ++i) {
+            struct stat st = {};
+            const quint64 size = ::stat(taskEntry(task, i), &st) == 0 ? quint64(st.st_size) : 0;
+            sums.push_back(sums.back() + size);
+        }
+    }
+    m_measured = true;
+    restartPace();
+}
+
+void OffloadRun::restartPace()
+{
+    quint64 done = 0;
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        const DiskTask *task = m_session.task(camera);
+        const std::vector<quint64> &sums = m_prefix[camera];
+        if (task && !sums.empty())
+            done += sums[size_t(std::min<int>(task->filesDone.load(), int(sums.size()) - 1))];
+    }
+    m_paceBytes = done;
+    m_paceClock.start();
+    m_lastBytes = done;
+    m_readingClock.start();
+}
+
+OffloadRun::Progress OffloadRun::progress() const
+{
+    // While a start or a resume builds the tasks, the session is not to be read.
+    if (busy() || !m_measured)
+        return m_last;
+    Progress p;
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        const DiskTask *task = m_session.task(camera);
+        if (!task)
+            continue;
+        Camera &c = p.cameras[camera];
+        const std::vector<quint64> &sums = m_prefix[camera];
+        c.takesPart = true;
+        c.fileCount = task->fileCount.load();
+        c.filesDone = std::min(task->filesDone.load(), c.fileCount);
+        c.bytesTotal = sums.empty() ? 0 : sums.back();
+        c.bytesDone = size_t(c.filesDone) < sums.size() ? sums[size_t(c.filesDone)] : c.bytesTotal;
+        c.failed = task->failed.load() != 0;
+        if (c.failed)
+            c.error = QString::fromUtf8(task->error).trimmed();
+        p.filesDone += c.filesDone;
+        p.fileCount += c.fileCount;
+        p.bytesDone += c.bytesDone;
+        p.bytesTotal += c.bytesTotal;
+    }
+    p.running = m_session.running();
+    p.complete = m_session.complete();
+    const double running = double(m_paceClock.elapsed()) / 1000.0;
+    if (p.bytesDone == p.bytesTotal) {
+        p.secondsLeft = 0;
+    } else if (running > 0 && p.bytesDone > m_paceBytes) {
+        const double pace = double(p.bytesDone - m_paceBytes) / running;
+        // Rounded up: work is left until the last byte is on the disk.
+        p.secondsLeft = qint64(std::ceil(double(p.bytesTotal - p.bytesDone) / pace));
+    }
+    m_last = p;
+    return p;
+}
+
+OffloadRun::Progress OffloadRun::reading()
+{
+    const bool fresh = !busy() && m_measured;
+    Progress p = progress();
+    if (!fresh)
+        return p;
+    const double sinceReading = double(m_readingClock.restart()) / 1000.0;
+    if (sinceReading > 0 && p.bytesDone >= m_lastBytes)
+        p.bytesPerSecond = double(p.bytesDone - m_lastBytes) / sinceReading;
+    m_lastBytes = p.bytesDone;
+    return p;
+}
+
+void OffloadRun::requestStart(const OffloadSession::Setup &setup)
+{
+    m_measured = false;
+    post([this, setup] {
+        QString error;
+        const bool ok = startNow(setup, &error);
+        return [this, ok, error] { emit started(ok, error); };
+    });
+}
+
+void OffloadRun::requestResume(const TaskConfig &config)
+{
+    m_measured = false;
+    post([this, config] {
+        QString error;
+        const bool ok = resumeNow(config, true, &error);
+        return [this, ok, error] { emit started(ok, error); };
+    });
+}
+
+void OffloadRun::requestPause()
+{
+    post([this] {
+        pauseNow();
+        return [this] { emit paused(); };
+    });
+}
+
+void OffloadRun::requestResumePaused()
+{
+    post([this] {
+        QString error;
+        const bool ok = resumePausedNow(&error);
+        return [this, ok, error] { emit started(ok, error); };
+    });
+}
+
+void OffloadRun::requestFinish()
+{
+    post([this] {
+        QStringList messages;
+        const int blocks = finishNow(&messages);
+        return [this, blocks, messages] { emit finished(blocks, messages); };
+    });
+}

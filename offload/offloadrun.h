@@ -1,0 +1,115 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QStringList>
+#include <QThread>
+
+#include <memory>
+#include <vector>
+
+#include "offloadsession.h"
+
+class PhotoTagStep;
+
+// One offload from the start to its block files, driven alike by the offload page and by
+// `v7tool offload`: the session, the tagging step with its photo information tables, the
+// byte meter for speed and time left, "Taskconfig.xml" and the block files at the end.
+// The *Now members block until done (the tool calls them directly); the request members run
+// the same work on the run's own thread and answer with a signal, so that listing cards,
+// writing task files and joining copy threads never hold up the GUI thread.
+class OffloadRun : public QObject
+{
+    Q_OBJECT
+public:
+    struct Camera
+    {
+        bool takesPart = false;
+        int filesDone = 0;
+        int fileCount = 0;
+        quint64 bytesDone = 0;  // of the files done
+        quint64 bytesTotal = 0; // of every file in the list
+        bool failed = false;    // the engine stopped on an error
+        QString error;
+    };
+    struct Progress
+    {
+        Camera cameras[Cameras::Count]; // by engine camera number
+        int filesDone = 0;
+        int fileCount = 0;
+        quint64 bytesDone = 0;
+        quint64 bytesTotal = 0;
+        // Bytes of the files finished per second since the last reading (reading() only).
+        double bytesPerSecond = 0;
+        // From the bytes still to copy at this run's own pace (work done before a pause or an
+        // earlier run does not count towards the pace); -1 while there is no pace yet.
+        qint64 secondsLeft = -1;
+        bool running = false;  // an engine thread still goes
+        bool complete = false; // every camera that takes part has done all its files
+    };
+
+    explicit OffloadRun(QObject *parent = nullptr);
+    ~OffloadRun() override; // pauses the engines and ends the run's thread
+
+    void setStateFolder(const QString &folder) { m_session.setStateFolder(folder); }
+    QString stateFolder() const { return m_session.stateFolder(); }
+    QString configPath() const { return m_session.configPath(); }
+
+    bool startNow(const OffloadSession::Setup &setup, QString *error);
+    // Continues a saved offload; its photo information tables grow instead of starting anew.
+    bool resumeNow(const TaskConfig &config, bool verify, QString *error);
+    void pauseNow();
+    bool resumePausedNow(QString *error);
+    // The offload is complete: "Taskconfig.xml" with tasksuccess "true", the photo information
+    // tables closed, and the block files when sorties are split and POS data are held.
+    // Returns the number of block files; problems go to messages.
+    int finishNow(QStringList *messages);
+
+    void requestStart(const OffloadSession::Setup &setup);
+    void requestResume(const TaskConfig &config);
+    void requestPause();
+    void requestResumePaused();
+    void requestFinish();
+    // A request is still being worked on; progress() then repeats the last reading.
+    bool busy() const { return m_pending > 0; }
+
+    // The counters now, cheap enough for any timer on the GUI thread; no side effects.
+    Progress progress() const;
+    // The same, with the speed since the last reading: the one-second reading of the page
+    // and the tool.
+    Progress reading();
+    const OffloadSession &session() const { return m_session; }
+    // The set-up with the current counts, for "Taskconfig.xml".
+    TaskConfig config(bool success) const { return m_session.config(success); }
+    bool saveConfig(bool success) const { return m_session.saveConfig(success); }
+
+signals:
+    // Answer to a start, resume or resume-after-pause request; ok false with the reason.
+    void started(bool ok, const QString &error);
+    void paused();
+    void finished(int blockFiles, const QStringList &messages);
+
+private:
+    template <typename Work> void post(Work work);
+    void makeTagger(const QList<OffloadPosSet> &pos, bool append);
+    void measure(); // byte tables of every list: run-thread work
+    void restartPace();
+
+    OffloadSession m_session;
+    std::unique_ptr<PhotoTagStep> m_tagger;
+    QString m_tablePaths[Cameras::Count];
+
+    // Bytes of each camera's files up to each index; built before an answer is sent, read
+    // by the requester only after it.
+    std::vector<quint64> m_prefix[Cameras::Count];
+    quint64 m_paceBytes = 0;
+    QElapsedTimer m_paceClock;
+    quint64 m_lastBytes = 0;
+    QElapsedTimer m_readingClock;
+    bool m_measured = false;
+    mutable Progress m_last;
+
+    int m_pending = 0; // requester's thread only
+    QThread m_thread;
+    QObject *m_worker = nullptr; // lives in m_thread
+};

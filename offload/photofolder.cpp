@@ -1,0 +1,44 @@
+#include "photofolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include "cardfiles.h"
+
+namespace PhotoFolder {
+
+Listing list(const QString &folder)
+{
+    Listing listing;
+    std::vector<std::string> paths;
+    const std::string base = QFile::encodeName(folder).toStdString();
+    if (folder.isEmpty() || CardFiles::list(base, &paths) != 0)
+        return listing;
+    listing.readable = true;
+    listing.files = int(paths.size());
+    for (const std::string &relative : paths) {
+        const QString suffix = QFileInfo(QFile::decodeName(relative.c_str())).suffix().toLower();
+        if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
+            ++listing.photos;
+        struct stat st = {};
+        if (::stat((base + '/' + relative).c_str(), &st) == 0)
+            listing.bytes += quint64(st.st_size);
+    }
+    return listing;
+}
+
+QString photoRoot(const QString &cardRoot)
+{
+    if (cardRoot.isEmpty())
+        return QString();
+    const QString dcim = QDir(cardRoot).filePath(QStringLiteral("DCIM"));
+    return QFileInfo(dcim).isDir() ? dcim : QString();
+}
+
+} // namespace PhotoFolder

@@ -1,0 +1,466 @@
+// The offload page driven through its widgets, offscreen, against cards that are folders of a
+// V7_MEDIA_ROOT: a complete offload with POS data and block files, bad input, card arrivals,
+// pause and resume, a card pulled mid-copy, the window closed mid-offload and resumed by a new
+// page. Each interruption runs in a process of its own (see CMakeLists.txt): V7_OFFLOAD_FAULT
+// holds one camera before writing one file until the engine is paused.
+#include <QtTest>
+
+#include <QCheckBox>
+#include <QImage>
+#include <QLabel>
+#include <QProgressBar>
+#include <QRandomGenerator>
+#include <QTextEdit>
+
+#include <unistd.h>
+
+#include "cameracards.h"
+#include "camsimprocess.h"
+#include "dataservice.h"
+#include "jpegscan.h"
+#include "mylabel.h"
+#include "offloadfixture.h"
+#include "offloadrun.h"
+#include "pagedriver.h"
+#include "sortieblocks.h"
+
+namespace {
+
+constexpr int SmallPhotos = 8; // sample photos per card
+constexpr int LargePhotos = 4; // generated photos of a survey camera's size per card
+constexpr int PhotosPerCard = SmallPhotos + LargePhotos;
+const char *const kLabels[Cameras::Count] = {"Center", "Left", "Right", "Front", "Back"};
+
+QString g_media; // V7_MEDIA_ROOT, set before the program's first volume query
+
+QString card(int camera)
+{
+    return QDir(g_media).filePath(QLatin1String(kLabels[camera]));
+}
+
+QString photoFolder(int camera)
+{
+    return card(camera) + QStringLiteral("/DCIM/100MSDCF");
+}
+
+QByteArray scanData(const QString &path)
+{
+    const QByteArray bytes = OffloadFixture::fileBytes(path);
+    const size_t start = JpegScan::scanStart(reinterpret_cast<const uchar *>(bytes.constData()),
+                                             size_t(bytes.size()));
+    return start ? bytes.mid(qsizetype(start)) : QByteArray();
+}
+
+} // namespace
+
+class TestDataService : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void fullOffload();
+    void badInput();
+    void targetWithoutRoom();
+    void cardArrivals();
+    void pauseAndResume();
+    void cardPulledMidCopy();
+    void closedMidOffload();
+
+private:
+    // Every camera icon clicked and its chooser answered with the card's photo folder, then
+    // the target, and with pos the POS table.
+    bool setUpFive(DataService *page, bool pos);
+    bool waitForPrompt(const QString &text, int count = 1);
+    // Held before writing file index: the two before it written, not yet counted.
+    bool waitForHold(DataService *page, int camera, int index);
+    void verifyTarget(bool sorties);
+
+    QTemporaryDir m_dir;
+    QString m_target;
+    QString m_pos;
+    std::unique_ptr<PromptCatcher> m_prompts;
+    std::unique_ptr<ChooserAnswers> m_choosers;
+};
+
+void TestDataService::initTestCase()
+{
+    // Photos of a survey camera's size: noise does not compress.
+    QImage large(3000, 2000, QImage::Format_RGB32);
+    QRandomGenerator random(7);
+    for (int y = 0; y < large.height(); ++y) {
+        auto *line = reinterpret_cast<quint32 *>(large.scanLine(y));
+        for (int x = 0; x < large.width(); ++x)
+            line[x] = random.generate() | 0xff000000u;
+    }
+    const QString largePhoto = m_dir.filePath(QStringLiteral("large.jpg"));
+    QVERIFY(large.save(largePhoto, "JPEG", 92));
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        QVERIFY(OffloadFixture::makeCard(photoFolder(camera), SmallPhotos, 0, camera));
+        for (int i = SmallPhotos + 1; i <= PhotosPerCard; ++i)
+            QVERIFY(QFile::copy(largePhoto, QStringLiteral("%1/DSC%2.JPG")
+                                                .arg(photoFolder(camera))
+                                                .arg(i, 5, 10, QLatin1Char('0'))));
+    }
+    // One flight with a record for every photo of a card.
+    QString table =
+        QStringLiteral("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tTime\tSpeed\n");
+    for (int i = 0; i < PhotosPerCard; ++i)
+        table += QStringLiteral("%1\t%2\t23.1\t%3\t0\t0\t0\t0\t5.0\t2024/05/01 10:00:%4\n")
+                     .arg(i + 1)
+                     .arg(113.0 + i / 1000.0, 0, 'f', 6)
+                     .arg(300 + i)
+                     .arg(2 * i, 2, 10, QLatin1Char('0'));
+    m_pos = m_dir.filePath(QStringLiteral("flight.xls"));
+    QFile file(m_pos);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(table.toUtf8()) > 0);
+    std::printf("%s: %.1f MB\n", qPrintable(largePhoto), QFileInfo(largePhoto).size() / 1e6);
+}
+
+void TestDataService::init()
+{
+    m_target = m_dir.filePath(QStringLiteral("target-") + QTest::currentTestFunction());
+    QDir().mkpath(m_target);
+    m_prompts = std::make_unique<PromptCatcher>();
+    m_choosers = std::make_unique<ChooserAnswers>();
+}
+
+bool TestDataService::waitForPrompt(const QString &text, int count)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (m_prompts->texts().count(text) < count) {
+        if (clock.elapsed() > 90000) {
+            qWarning() << "prompts so far:" << m_prompts->texts();
+            return false;
+        }
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+bool TestDataService::setUpFive(DataService *page, bool pos)
+{
+    const int asked = m_choosers->asked();
+    for (int camera : OffloadPlan::IconOrder) {
+        QSignalSpy listed(page, &DataService::folderListed);
+        m_choosers->queue(photoFolder(camera));
+        QTest::mouseClick(page->cameraIcon(camera), Qt::LeftButton);
+        if (!listed.wait(10000) && listed.isEmpty())
+            return false;
+    }
+    QSignalSpy measured(page, &DataService::targetMeasured);
+    m_choosers->queue(m_target);
+    QTest::mouseClick(page->targetButton(), Qt::LeftButton);
+    if (!measured.wait(10000) && measured.isEmpty())
+        return false;
+    if (pos) {
+        m_choosers->queue(m_pos);
+        QTest::mouseClick(page->posAddButton(), Qt::LeftButton);
+        const QString added =
+            QStringLiteral("%1   POS个数%2添加成功 ").arg(m_pos).arg(PhotosPerCard);
+        if (!QTest::qWaitFor([&] { return page->textArea()->toPlainText().contains(added); }))
+            return false;
+    }
+    // Each chooser titled "请选择", the cameras' opened on their card's DCIM folder.
+    QStringList starts;
+    for (int camera : OffloadPlan::IconOrder)
+        starts << card(camera) + QStringLiteral("/DCIM");
+    return m_choosers->titles().mid(asked).count(QStringLiteral("请选择")) ==
+               m_choosers->asked() - asked &&
+           m_choosers->startFolders().mid(asked, Cameras::Count) == starts &&
+           page->plan().plannedTotal() == Cameras::Count * PhotosPerCard;
+}
+
+bool TestDataService::waitForHold(DataService *page, int camera, int index)
+{
+    return QTest::qWaitFor(
+        [&] {
+            const OffloadRun::Progress p = page->run()->progress();
+            for (int c = 0; c < Cameras::Count; ++c) {
+                if (p.cameras[c].filesDone != (c == camera ? index - 2 : PhotosPerCard))
+                    return false;
+            }
+            return true;
+        },
+        60000);
+}
+
+void TestDataService::verifyTarget(bool sorties)
+{
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        const QString folder = QDir(m_target).filePath(QLatin1String(Cameras::folderName(camera)));
+        QVERIFY2(OffloadFixture::xxhsumPasses(folder), qPrintable(folder));
+        const QStringList copies =
+            OffloadFixture::filesBelow(folder).filter(QStringLiteral(".JPG"));
+        QCOMPARE(copies.size(), PhotosPerCard);
+        for (const QString &copy : copies) {
+            QCOMPARE(copy.startsWith(SortieBlocks::sortieFolderName(1)), sorties);
+            // Tagging rewrites the header; the picture is the card's, byte for byte.
+            const QString original =
+                photoFolder(camera) + QLatin1Char('/') + QFileInfo(copy).fileName();
+            QVERIFY(!scanData(original).isEmpty());
+            QCOMPARE(scanData(folder + QLatin1Char('/') + copy), scanData(original));
+        }
+    }
+}
+
+void TestDataService::fullOffload()
+{
+    DataService page;
+    page.show();
+    QVERIFY(setUpFive(&page, true));
+    for (int camera = 0; camera < Cameras::Count; ++camera)
+        QVERIFY(page.textArea()->toPlainText().contains(
+            QStringLiteral("%1共%2张\n").arg(photoFolder(camera)).arg(PhotosPerCard)));
+    QTest::mouseClick(page.sortieBox(), Qt::LeftButton);
+
+    // What the operator saw on the way, and how long the GUI thread ever stood still.
+    int highest = 0;
+    connect(page.progressBar(), &QProgressBar::valueChanged, this,
+            [&](int v) { highest = std::max(highest, v); });
+    QString completeText;
+    QTimer beat;
+    QElapsedTimer turn;
+    qint64 longestGap = 0;
+    connect(&beat, &QTimer::timeout, this,
+            [&] { longestGap = std::max(longestGap, turn.restart()); });
+    connect(page.textArea(), &QTextEdit::textChanged, this, [&] {
+        if (page.textArea()->toPlainText().contains(QStringLiteral("传输已完成"))) {
+            completeText = page.textArea()->toPlainText();
+            beat.stop(); // the offload ends with the reading that shows it complete
+        }
+    });
+    beat.start(5);
+    turn.start();
+    QTest::mouseClick(page.startButton(), Qt::LeftButton);
+    QVERIFY(page.isRunning());
+    QVERIFY(waitForPrompt(QStringLiteral("传输已经完成！")));
+    std::printf("offload page: longest gap between event-loop turns during a five-camera offload "
+                "of %d photos: %lld ms (a figure, not a limit; aim < 100 ms)\n",
+                Cameras::Count * PhotosPerCard, longestGap);
+
+    QCOMPARE(highest, Cameras::Count * PhotosPerCard);
+    for (int camera = 0; camera < Cameras::Count; ++camera)
+        QVERIFY2(
+            completeText.contains(
+                QStringLiteral("%1共%2张,已传%2张").arg(photoFolder(camera)).arg(PhotosPerCard)),
+            qPrintable(completeText));
+    QVERIFY(OffloadFixture::fileBytes(page.run()->configPath())
+                .contains("<tasksuccess flag=\"true\"/>"));
+    const QByteArray blocks =
+        OffloadFixture::fileBytes(QDir(m_target).filePath(SortieBlocks::fileName(1)));
+    QCOMPARE(blocks.count("<Photo>"), Cameras::Count * PhotosPerCard);
+    verifyTarget(true);
+    // Reset: a clean page.
+    QVERIFY(page.isCompleted() && !page.isRunning());
+    QCOMPARE(page.textArea()->toPlainText(), QString());
+    QCOMPARE(page.progressBar()->value(), 0);
+    QVERIFY(!page.sortieBox()->isChecked() && page.plan().pos().isEmpty());
+    for (int camera = 0; camera < Cameras::Count; ++camera)
+        QVERIFY(!page.plan().selected(camera));
+}
+
+void TestDataService::badInput()
+{
+    DataService page;
+    page.show();
+    QTest::mouseClick(page.startButton(), Qt::LeftButton); // nothing set up: nothing happens
+    QVERIFY(!page.isRunning());
+
+    // A folder that holds no photos is refused with its message.
+    const QString notes = m_dir.filePath(QStringLiteral("notes"));
+    QDir().mkpath(notes);
+    QFile(notes + QStringLiteral("/readme.txt")).open(QIODevice::WriteOnly);
+    m_choosers->queue(notes);
+    QTest::mouseClick(page.cameraIcon(3), Qt::LeftButton);
+    QVERIFY(waitForPrompt(QStringLiteral("目录下没有照片")));
+    QVERIFY(!page.plan().selected(3));
+
+    // Clicked again once selected: deselected, its line and count gone.
+    m_choosers->queue(photoFolder(0));
+    QTest::mouseClick(page.cameraIcon(0), Qt::LeftButton);
+    QTRY_VERIFY(page.plan().selected(0));
+    QTest::mouseClick(page.cameraIcon(0), Qt::LeftButton);
+    QVERIFY(!page.plan().selected(0));
+    QCOMPARE(page.plan().plannedTotal(), 0);
+    QCOMPARE(page.textArea()->toPlainText(), QString());
+
+    // A table that cannot be read says so and is not added; the same table twice counts once.
+    const QString broken = m_dir.filePath(QStringLiteral("broken.xls"));
+    QFile(broken).open(QIODevice::WriteOnly);
+    m_choosers->queue(broken);
+    QTest::mouseClick(page.posAddButton(), Qt::LeftButton);
+    QVERIFY(waitForPrompt(QStringLiteral("POS文件读取失败 / ") + broken));
+    for (int i = 0; i < 2; ++i) {
+        m_choosers->queue(m_pos);
+        QTest::mouseClick(page.posAddButton(), Qt::LeftButton);
+        QTRY_VERIFY(page.posAddButton()->isEnabled() && !page.plan().pos().isEmpty());
+    }
+    QCOMPARE(page.plan().pos().size(), 1);
+    QCOMPARE(page.textArea()->toPlainText().count(QStringLiteral(".xls")), 1);
+    QTest::mouseClick(page.posCancelButton(), Qt::LeftButton);
+    QVERIFY(page.plan().pos().isEmpty());
+    QCOMPARE(page.textArea()->toPlainText(), QString());
+}
+
+void TestDataService::targetWithoutRoom()
+{
+    if (::geteuid() != 0)
+        QSKIP("a target without room needs root to mount a small file system");
+    DataService page;
+    page.show();
+    m_target = m_dir.filePath(QStringLiteral("small"));
+    QDir().mkpath(m_target);
+    QCOMPARE(QProcess::execute(QStringLiteral("mount"),
+                               {"-t", "tmpfs", "-o", "size=1m", "tmpfs", m_target}),
+             0);
+    auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {m_target}); });
+    QVERIFY(setUpFive(&page, false));
+    // The prompt names the target's volume by its mount root, and nothing starts.
+    QTest::mouseClick(page.startButton(), Qt::LeftButton);
+    QVERIFY(waitForPrompt(m_target + QStringLiteral("盘空间不足,请重新选择目录！")));
+    QVERIFY(!page.isRunning());
+    QCOMPARE(OffloadFixture::filesBelow(m_target), QStringList());
+}
+
+void TestDataService::cardArrivals()
+{
+    DataService page;
+    page.show();
+    CameraCards *cards = CameraCards::instance();
+    QCOMPARE(cards->root(3), card(3));
+    // Before any arrival and any start, a removal is not even mentioned.
+    cards->setIgnoreRemovals(true);
+    const QString away = m_dir.filePath(QStringLiteral("away"));
+    QVERIFY(QDir().rename(card(4), away));
+    QTRY_VERIFY(!cards->present(4));
+    QVERIFY(QDir().rename(away, card(4)));
+    QVERIFY(waitForPrompt(QStringLiteral("有新的设备插入！")));
+    QVERIFY(!m_prompts->texts().contains(QStringLiteral("设备被移除！")));
+    // Nothing set up: an arrival reassigns, and a later card naming the front camera wins.
+    const QString second = QDir(g_media).filePath(QStringLiteral("zFRONT_2"));
+    QVERIFY(QDir().mkdir(second));
+    QVERIFY(waitForPrompt(QStringLiteral("有新的设备插入！"), 2));
+    QCOMPARE(cards->root(3), second);
+    // A removal is told now; the card keeps its camera.
+    QVERIFY(QDir().rmdir(second));
+    QVERIFY(waitForPrompt(QStringLiteral("设备被移除！")));
+    QCOMPARE(cards->root(3), second);
+    QVERIFY(!cards->present(3) && !page.isPaused());
+}
+
+void TestDataService::pauseAndResume()
+{
+    // V7_OFFLOAD_FAULT=3:7:start:wait: the front camera holds before writing its eighth file.
+    DataService page;
+    page.show();
+    QVERIFY(setUpFive(&page, false));
+    QTest::mouseClick(page.startButton(), Qt::LeftButton);
+    QVERIFY(waitForHold(&page, 3, 7));
+    // Readings go on while one camera stands: nothing new in the last second.
+    QSignalSpy tick(page.progressTimer(), &QTimer::timeout);
+    QVERIFY(tick.wait(3000) && tick.wait(3000));
+    QCOMPARE(page.speedLabel()->text(), QStringLiteral("0.0M/s"));
+    QVERIFY(page.timeLeftLabel()->text().startsWith(QStringLiteral("剩余时间：约")));
+    QVERIFY(page.textArea()->toPlainText().contains(
+        QStringLiteral("%1共%2张,已传5张").arg(photoFolder(3)).arg(PhotosPerCard)));
+    QCOMPARE(page.progressBar()->value(), 4 * PhotosPerCard + 5);
+
+    QTest::mouseClick(page.startButton(), Qt::LeftButton);
+    QVERIFY(!page.isRunning() && page.isPaused());
+    QTRY_VERIFY(!page.run()->busy());
+    QCOMPARE(page.run()->progress().cameras[3].filesDone, 7); // the pause counted those in hand
+    QVERIFY(!page.run()->progress().running);
+    QCOMPARE(page.speedLabel()->text(), QString());
+    QTest::mouseClick(page.startButton(), Qt::LeftButton); // the same tasks go on
+    QVERIFY(page.isRunning());
+    QVERIFY(waitForPrompt(QStringLiteral("传输已经完成！")));
+    verifyTarget(false);
+}
+
+void TestDataService::cardPulledMidCopy()
+{
+    // V7_OFFLOAD_FAULT=2:4:start:wait: the right camera holds before writing its fifth file.
+    DataService page;
+    page.show();
+    QVERIFY(setUpFive(&page, true));
+    QTest::mouseClick(page.startButton(), Qt::LeftButton);
+    QVERIFY(waitForHold(&page, 2, 4));
+    const QString away = m_dir.filePath(QStringLiteral("pulled"));
+    QVERIFY(QDir().rename(card(2), away));
+    QVERIFY(waitForPrompt(QStringLiteral("设备被移除！")));
+    QVERIFY(!page.isRunning() && page.isPaused());
+    QTRY_VERIFY(!page.run()->busy());
+    QCOMPARE(page.run()->progress().cameras[2].filesDone, 4);
+
+    m_prompts->answerQuestionsWith(true);
+    QVERIFY(QDir().rename(away, card(2)));
+    QVERIFY(waitForPrompt(QStringLiteral("有新的设备插入,是否继续?")));
+    QVERIFY(waitForPrompt(QStringLiteral("传输已经完成！")));
+    QVERIFY(!m_prompts->texts().contains(QStringLiteral("有新的设备插入！")));
+    verifyTarget(false);
+}
+
+void TestDataService::closedMidOffload()
+{
+    // V7_OFFLOAD_FAULT=0:3:start:wait,0:5:start:wait: the centre camera holds before writing
+    // its fourth file, and in the resumed offload again before its sixth.
+    QString configPath;
+    {
+        DataService page;
+        page.show();
+        QVERIFY(setUpFive(&page, true));
+        QTest::mouseClick(page.startButton(), Qt::LeftButton);
+        QVERIFY(waitForHold(&page, 0, 3));
+        page.onsignalclose();
+        configPath = page.run()->configPath();
+    }
+    const QByteArray saved = OffloadFixture::fileBytes(configPath);
+    QVERIFY2(saved.contains("<tasksuccess flag=\"false\"/>") && saved.contains("hascount=\"3\""),
+             saved.constData());
+
+    // Declined: nothing runs, the file stays, and the next visit asks again.
+    DataService page;
+    page.show();
+    page.offerResume();
+    QVERIFY(waitForPrompt(QStringLiteral("是否继续上次任务？")));
+    page.offerResume();
+    QVERIFY(waitForPrompt(QStringLiteral("是否继续上次任务？"), 2));
+    QVERIFY(!page.isRunning());
+    QCOMPARE(OffloadFixture::fileBytes(configPath), saved);
+
+    m_prompts->answerQuestionsWith(true);
+    page.offerResume();
+    QVERIFY(page.isRunning());
+    QCOMPARE(page.plan().doneTotal(), 4 * PhotosPerCard + 3);
+    QCOMPARE(page.targetLabel()->text(), m_target);
+    // Held again with nothing new done: the first run's work gives no pace for the rest.
+    QVERIFY(waitForHold(&page, 0, 5));
+    QSignalSpy tick(page.progressTimer(), &QTimer::timeout);
+    QVERIFY(tick.wait(3000));
+    QCOMPARE(page.timeLeftLabel()->text(), QStringLiteral("剩余时间：计算中"));
+    QTest::mouseClick(page.startButton(), Qt::LeftButton);
+    QTRY_VERIFY(!page.run()->busy());
+    QTest::mouseClick(page.startButton(), Qt::LeftButton);
+    QVERIFY(waitForPrompt(QStringLiteral("传输已经完成！")));
+    QVERIFY(OffloadFixture::fileBytes(configPath).contains("<tasksuccess flag=\"true\"/>"));
+    verifyTarget(false);
+    // Every photo has its row once in its camera's photo information table.
+    const QString table =
+        QDir(qEnvironmentVariable("V7_STATE_DIR")).filePath(QStringLiteral("center.txt"));
+    QCOMPARE(OffloadFixture::fileBytes(table).count(".JPG"), PhotosPerCard);
+}
+
+int main(int argc, char *argv[])
+{
+    // The cards' folder must be known before the program's first volume query.
+    QTemporaryDir media;
+    g_media = media.path();
+    qputenv("V7_MEDIA_ROOT", QFile::encodeName(g_media));
+    QApplication app(argc, argv);
+    TestDataService test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_dataservice.moc"

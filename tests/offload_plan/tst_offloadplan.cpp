@@ -1,0 +1,123 @@
+// The offload page's rules that its widget tests cannot reach easily: what a progress reading
+// shows when an engine stopped on an error or the card's count changed, and the flag of the
+// task file written at the close.
+#include <QtTest>
+
+#include "offloadplan.h"
+
+namespace {
+
+OffloadRun::Progress progressOf(const QList<QList<int>> &cameras, double rate = 0, qint64 left = -1)
+{
+    // Each row: camera, files done, file count, failed.
+    OffloadRun::Progress p;
+    bool complete = !cameras.isEmpty();
+    for (const QList<int> &row : cameras) {
+        OffloadRun::Camera &c = p.cameras[row.at(0)];
+        c.takesPart = true;
+        c.filesDone = row.at(1);
+        c.fileCount = row.at(2);
+        c.failed = row.value(3) != 0;
+        if (c.failed)
+            c.error = QStringLiteral("open /cards/Right/DSC00004.JPG file error.");
+        p.filesDone += c.filesDone;
+        p.fileCount += c.fileCount;
+        complete = complete && !c.failed && c.filesDone == c.fileCount;
+    }
+    p.complete = complete;
+    p.bytesPerSecond = rate;
+    p.secondsLeft = left;
+    return p;
+}
+
+} // namespace
+
+class TestOffloadPlan : public QObject
+{
+    Q_OBJECT
+private slots:
+    void reading_data();
+    void reading();
+    void closingFile_data();
+    void closingFile();
+};
+
+void TestOffloadPlan::reading_data()
+{
+    QTest::addColumn<QList<QList<int>>>("cameras"); // camera, done, count, failed
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QString>("speed");
+    QTest::addColumn<bool>("complete");
+
+    QTest::newRow("running, icon order centre before front")
+        << QList<QList<int>>{{3, 2, 5}, {0, 1, 4}} << 3.0 * 1048576
+        << "/c共4张,已传1张\n/f共5张,已传2张\n"
+        << 3 << "3.0M/s" << false;
+    QTest::newRow("a stopped camera shows its error")
+        << QList<QList<int>>{{0, 4, 4}, {3, 2, 5, 1}} << 0.0
+        << "/c共4张,已传4张\n/f共5张,已传2张  出错：open /cards/Right/DSC00004.JPG file error.\n"
+        << 6 << "0.0M/s" << false;
+    QTest::newRow("complete") << QList<QList<int>>{{0, 4, 4}, {3, 5, 5}} << 1.5 * 1048576
+                              << "/c共4张,已传4张\n/f共5张,已传5张\n传输已完成" << 9 << "1.5M/s"
+                              << true;
+    QTest::newRow("the engine's count wins over the chosen one")
+        << QList<QList<int>>{{0, 6, 6}, {3, 5, 5}} << 0.0
+        << "/c共6张,已传6张\n/f共5张,已传5张\n传输已完成" << 11 << "0.0M/s" << true;
+}
+
+void TestOffloadPlan::reading()
+{
+    QFETCH(QList<QList<int>>, cameras);
+    QFETCH(double, rate);
+    QFETCH(int, value);
+    OffloadPlan plan;
+    plan.select(3, QStringLiteral("/f"), 5);
+    plan.select(0, QStringLiteral("/c"), 4);
+    const OffloadPlan::Reading r = plan.read(progressOf(cameras, rate));
+    QTEST(r.text, "text");
+    QCOMPARE(r.value, value);
+    QCOMPARE(r.maximum, plan.plannedTotal());
+    QTEST(r.speed, "speed");
+    QTEST(r.complete, "complete");
+    QCOMPARE(plan.doneTotal(), value);
+}
+
+void TestOffloadPlan::closingFile_data()
+{
+    QTest::addColumn<int>("done"); // of the centre camera's 4 (front has 5, none done)
+    QTest::addColumn<bool>("started");
+    QTest::addColumn<bool>("success");
+    QTest::newRow("set up, nothing copied") << 0 << false << true;
+    QTest::newRow("part copied") << 2 << true << false;
+    QTest::newRow("camera done, the other not") << 4 << true << false;
+}
+
+void TestOffloadPlan::closingFile()
+{
+    QFETCH(int, done);
+    QFETCH(bool, started);
+    OffloadPlan plan;
+    plan.select(0, QStringLiteral("/c"), 4);
+    plan.select(3, QStringLiteral("/f"), 5);
+    plan.target = QStringLiteral("/t");
+    if (started)
+        plan.read(progressOf({{0, done, 4}, {3, 0, 5}}));
+    TaskConfig engine;
+    engine.cameras[0].zipPath = QStringLiteral("/t/Center/pack1.zip");
+    engine.cameras[0].zipName = QStringLiteral("pack1");
+    const TaskConfig config = plan.taskConfig(engine);
+    QTEST(config.success, "success");
+    QCOMPARE(config.cameras[0].path, QStringLiteral("/c"));
+    QCOMPARE(config.cameras[0].planCount, 4);
+    QCOMPARE(config.cameras[0].hasCount, done);
+    QCOMPARE(config.cameras[0].zipName, QStringLiteral("pack1"));
+    QCOMPARE(config.cameras[3].planCount, 5);
+    QVERIFY(config.cameras[1].path.isEmpty());
+    QCOMPARE(config.savePath, QStringLiteral("/t"));
+    QVERIFY(config.volumeValue.isEmpty()); // volumes off
+}
+
+QTEST_GUILESS_MAIN(TestOffloadPlan)
+#include "tst_offloadplan.moc"
