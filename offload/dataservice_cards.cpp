@@ -2,11 +2,14 @@
 #include "dataservice.h"
 
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QTimer>
 
 #include "cameracards.h"
 #include "offloadrun.h"
 #include "prompt.h"
+
+Q_LOGGING_CATEGORY(lcCards, "v7.offload.cards", QtWarningMsg)
 
 namespace {
 enum DriveEventKind { Added, Removed };
@@ -40,7 +43,7 @@ void DataService::driveEvent(int kind, const QString &mountRoot)
 void DataService::handleDriveEvent(int kind, const QString &mountRoot)
 {
     CameraCards *cards = CameraCards::instance();
-    qDebug() << "offload page: card" << (kind == Added ? "arrived" : "removed") << mountRoot;
+    qCDebug(lcCards) << "card" << (kind == Added ? "arrived" : "removed") << mountRoot;
     ++m_promptDepth;
     if (kind == Added) {
         cards->setIgnoreRemovals(false);

@@ -1,11 +1,15 @@
 #include "drivewatcher.h"
 
 #include <QDebug>
+#include <QLoggingCategory>
 #include <QThreadPool>
 
 #include <algorithm>
 
 #include "volumebackend.h"
+
+// The drive watcher's own log: QT_LOGGING_RULES="v7.drives.debug=true".
+Q_LOGGING_CATEGORY(lcDrives, "v7.drives", QtWarningMsg)
 
 DriveWatcher *DriveWatcher::instance()
 {
@@ -21,7 +25,7 @@ DriveWatcher::DriveWatcher()
     m_volumes = backend.volumes();
     backend.watch(this, [this] { requery(); });
     m_running = true;
-    qDebug() << "drive watcher:" << backend.name() << "with" << m_volumes.size() << "volumes";
+    qCDebug(lcDrives) << "drive watcher:" << backend.name() << "with" << m_volumes.size() << "volumes";
 }
 
 void DriveWatcher::requery()
@@ -47,15 +51,15 @@ void DriveWatcher::takeVolumes(const QList<MountedVolume> &volumes)
     for (const Event &event : events) {
         switch (event.kind) {
         case Event::Removed:
-            qDebug() << "drive watcher: removed" << event.mountRoot;
+            qCDebug(lcDrives) << "drive watcher: removed" << event.mountRoot;
             emit deviceRemoved(event.mountRoot);
             break;
         case Event::Changed:
-            qDebug() << "drive watcher: changed" << event.mountRoot;
+            qCDebug(lcDrives) << "drive watcher: changed" << event.mountRoot;
             emit deviceChanged(event.mountRoot);
             break;
         case Event::Added:
-            qDebug() << "drive watcher: added" << event.mountRoot;
+            qCDebug(lcDrives) << "drive watcher: added" << event.mountRoot;
             emit deviceAdded(event.mountRoot);
             break;
         }

@@ -267,6 +267,8 @@ void saveRestoreScreens(V7KAPP *window)
     window->contentArea()->setCurrentIndex(0);
     window->navigationEntry(5)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/yingxiangqingkongnor.png")));
     window->navigationEntry(0)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/deviceInfo_selected.png")));
+}
+
 void click(QWidget *widget)
 {
     const QPointF at(widget->width() / 2.0, widget->height() / 2.0);
