@@ -6,8 +6,10 @@
 #include <QtTest>
 
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QRandomGenerator>
 #include <QTextEdit>
@@ -21,7 +23,6 @@
 #include "mylabel.h"
 #include "offloadfixture.h"
 #include "offloadrun.h"
-#include "pagedriver.h"
 #include "sortieblocks.h"
 
 namespace {
@@ -42,6 +43,32 @@ QString photoFolder(int camera)
 {
     return card(camera) + QStringLiteral("/DCIM/100MSDCF");
 }
+
+// Answers the folder and file choosers the page opens, in the order queued, as an operator
+// would: the path typed in, then accepted (an empty answer cancels). Keeps titles and folders.
+struct ChooserAnswers
+{
+    ChooserAnswers()
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible())
+                return;
+            asked << dialog->windowTitle() + QLatin1Char('@') + dialog->directory().absolutePath();
+            const QFileInfo answer(answers.isEmpty() ? QString() : answers.takeFirst());
+            auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            if (answer.filePath().isEmpty() || !name)
+                return dialog->reject();
+            dialog->setDirectory(answer.isDir() ? answer.absoluteFilePath() : answer.absolutePath());
+            name->setText(answer.isDir() ? QString() : answer.fileName());
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        timer.start(10);
+    }
+    QTimer timer;
+    QStringList answers;
+    QStringList asked; // "title@folder" of each chooser
+};
 
 QByteArray scanData(const QString &path)
 {
@@ -71,9 +98,13 @@ private:
     // Every camera icon clicked and its chooser answered with the card's photo folder, then
     // the target, and with pos the POS table.
     bool setUpFive(DataService *page, bool pos);
-    bool waitForPrompt(const QString &text, int count = 1);
-    // Held before writing file index: the two before it written, not yet counted.
-    bool waitForHold(DataService *page, int camera, int index);
+    bool waitForPrompt(const QString &text, int count = 1)
+    {
+        return QTest::qWaitFor([&] { return m_prompts->texts().count(text) >= count; }, 90000) ||
+               (qWarning() << "prompts so far:" << m_prompts->texts(), false);
+    }
+    // Shown, set up and started; true once held by the fault point before camera's file index.
+    bool startHeld(DataService *page, bool pos, int camera, int index);
     void verifyTarget(bool sorties);
 
     QTemporaryDir m_dir;
@@ -88,11 +119,8 @@ void TestDataService::initTestCase()
     // Photos of a survey camera's size: noise does not compress.
     QImage large(3000, 2000, QImage::Format_RGB32);
     QRandomGenerator random(7);
-    for (int y = 0; y < large.height(); ++y) {
-        auto *line = reinterpret_cast<quint32 *>(large.scanLine(y));
-        for (int x = 0; x < large.width(); ++x)
-            line[x] = random.generate() | 0xff000000u;
-    }
+    for (int y = 0; y < large.height(); ++y)
+        random.fillRange(reinterpret_cast<quint32 *>(large.scanLine(y)), large.width());
     const QString largePhoto = m_dir.filePath(QStringLiteral("large.jpg"));
     QVERIFY(large.save(largePhoto, "JPEG", 92));
     for (int camera = 0; camera < Cameras::Count; ++camera) {
@@ -103,8 +131,7 @@ void TestDataService::initTestCase()
                                                 .arg(i, 5, 10, QLatin1Char('0'))));
     }
     // One flight with a record for every photo of a card.
-    QString table =
-        QStringLiteral("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tTime\tSpeed\n");
+    QString table = QStringLiteral("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tTime\tSpeed\n");
     for (int i = 0; i < PhotosPerCard; ++i)
         table += QStringLiteral("%1\t%2\t23.1\t%3\t0\t0\t0\t0\t5.0\t2024/05/01 10:00:%4\n")
                      .arg(i + 1)
@@ -114,7 +141,6 @@ void TestDataService::initTestCase()
     m_pos = m_dir.filePath(QStringLiteral("flight.xls"));
     QFile file(m_pos);
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(table.toUtf8()) > 0);
-    std::printf("%s: %.1f MB\n", qPrintable(largePhoto), QFileInfo(largePhoto).size() / 1e6);
 }
 
 void TestDataService::init()
@@ -125,82 +151,50 @@ void TestDataService::init()
     m_choosers = std::make_unique<ChooserAnswers>();
 }
 
-bool TestDataService::waitForPrompt(const QString &text, int count)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (m_prompts->texts().count(text) < count) {
-        if (clock.elapsed() > 90000) {
-            qWarning() << "prompts so far:" << m_prompts->texts();
-            return false;
-        }
-        QTest::qWait(20);
-    }
-    return true;
-}
-
 bool TestDataService::setUpFive(DataService *page, bool pos)
 {
-    const int asked = m_choosers->asked();
+    m_choosers->asked.clear();
+    QStringList expected; // each chooser titled "请选择", a camera's on its card's DCIM folder
     for (int camera : OffloadPlan::IconOrder) {
         QSignalSpy listed(page, &DataService::folderListed);
-        m_choosers->queue(photoFolder(camera));
+        m_choosers->answers << photoFolder(camera);
+        expected << QStringLiteral("请选择@") + card(camera) + QStringLiteral("/DCIM");
         QTest::mouseClick(page->cameraIcon(camera), Qt::LeftButton);
         if (!listed.wait(10000) && listed.isEmpty())
             return false;
     }
     QSignalSpy measured(page, &DataService::targetMeasured);
-    m_choosers->queue(m_target);
+    m_choosers->answers << m_target;
     QTest::mouseClick(page->targetButton(), Qt::LeftButton);
     if (!measured.wait(10000) && measured.isEmpty())
         return false;
     if (pos) {
-        m_choosers->queue(m_pos);
+        m_choosers->answers << m_pos;
         QTest::mouseClick(page->posAddButton(), Qt::LeftButton);
-        const QString added =
-            QStringLiteral("%1   POS个数%2添加成功 ").arg(m_pos).arg(PhotosPerCard);
+        const QString added = QStringLiteral("%1   POS个数%2添加成功 ").arg(m_pos).arg(PhotosPerCard);
         if (!QTest::qWaitFor([&] { return page->textArea()->toPlainText().contains(added); }))
             return false;
     }
-    // Each chooser titled "请选择", the cameras' opened on their card's DCIM folder.
-    QStringList starts;
-    for (int camera : OffloadPlan::IconOrder)
-        starts << card(camera) + QStringLiteral("/DCIM");
-    return m_choosers->titles().mid(asked).count(QStringLiteral("请选择")) ==
-               m_choosers->asked() - asked &&
-           m_choosers->startFolders().mid(asked, Cameras::Count) == starts &&
+    return m_choosers->asked.mid(0, Cameras::Count) == expected &&
+           m_choosers->asked.filter(QRegularExpression("^请选择@")).size() ==
+               m_choosers->asked.size() &&
            page->plan().plannedTotal() == Cameras::Count * PhotosPerCard;
-}
-
-bool TestDataService::waitForHold(DataService *page, int camera, int index)
-{
-    return QTest::qWaitFor(
-        [&] {
-            const OffloadRun::Progress p = page->run()->progress();
-            for (int c = 0; c < Cameras::Count; ++c) {
-                if (p.cameras[c].filesDone != (c == camera ? index - 2 : PhotosPerCard))
-                    return false;
-            }
-            return true;
-        },
-        60000);
 }
 
 void TestDataService::verifyTarget(bool sorties)
 {
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         const QString folder = QDir(m_target).filePath(QLatin1String(Cameras::folderName(camera)));
-        OffloadFixture::checkList(folder, PhotosPerCard);
-        const QStringList copies =
-            OffloadFixture::filesBelow(folder).filter(QStringLiteral(".JPG"));
+        const QStringList copies = OffloadFixture::filesBelow(folder).filter(QStringLiteral(".JPG"));
+        OffloadFixture::checkList(folder, PhotosPerCard); // one checksum line per photo
         QCOMPARE(copies.size(), PhotosPerCard);
         for (const QString &copy : copies) {
             QCOMPARE(copy.startsWith(SortieBlocks::sortieFolderName(1)), sorties);
             // Tagging rewrites the header; the picture is the card's, byte for byte.
-            const QString original =
-                photoFolder(camera) + QLatin1Char('/') + QFileInfo(copy).fileName();
-            QVERIFY(!scanData(original).isEmpty());
-            QCOMPARE(scanData(folder + QLatin1Char('/') + copy), scanData(original));
+            const QByteArray original =
+                scanData(photoFolder(camera) + QLatin1Char('/') + QFileInfo(copy).fileName());
+            QVERIFY(!original.isEmpty());
+            QCOMPARE(scanData(folder + QLatin1Char('/') + copy), original);
         }
     }
 }
@@ -242,23 +236,21 @@ void TestDataService::fullOffload()
 
     QCOMPARE(highest, Cameras::Count * PhotosPerCard);
     for (int camera = 0; camera < Cameras::Count; ++camera)
-        QVERIFY2(
-            completeText.contains(
-                QStringLiteral("%1共%2张,已传%2张").arg(photoFolder(camera)).arg(PhotosPerCard)),
-            qPrintable(completeText));
+        QVERIFY2(completeText.contains(QStringLiteral("%1共%2张,已传%2张")
+                                           .arg(photoFolder(camera))
+                                           .arg(PhotosPerCard)),
+                 qPrintable(completeText));
     QVERIFY(OffloadFixture::fileBytes(page.run()->configPath())
                 .contains("<tasksuccess flag=\"true\"/>"));
-    const QByteArray blocks =
-        OffloadFixture::fileBytes(QDir(m_target).filePath(SortieBlocks::fileName(1)));
-    QCOMPARE(blocks.count("<Photo>"), Cameras::Count * PhotosPerCard);
+    QCOMPARE(OffloadFixture::fileBytes(QDir(m_target).filePath(SortieBlocks::fileName(1)))
+                 .count("<Photo>"),
+             Cameras::Count * PhotosPerCard);
     verifyTarget(true);
     // Reset: a clean page.
-    QVERIFY(page.isCompleted() && !page.isRunning());
+    QVERIFY(page.isCompleted() && !page.isRunning() && !page.sortieBox()->isChecked());
     QCOMPARE(page.textArea()->toPlainText(), QString());
-    QCOMPARE(page.progressBar()->value(), 0);
-    QVERIFY(!page.sortieBox()->isChecked() && page.plan().pos().isEmpty());
-    for (int camera = 0; camera < Cameras::Count; ++camera)
-        QVERIFY(!page.plan().selected(camera));
+    QVERIFY(page.progressBar()->value() == 0 && page.plan().pos().isEmpty());
+    QCOMPARE(page.plan().plannedTotal(), 0);
 }
 
 void TestDataService::badInput()
@@ -272,13 +264,13 @@ void TestDataService::badInput()
     const QString notes = m_dir.filePath(QStringLiteral("notes"));
     QDir().mkpath(notes);
     QFile(notes + QStringLiteral("/readme.txt")).open(QIODevice::WriteOnly);
-    m_choosers->queue(notes);
+    m_choosers->answers << notes;
     QTest::mouseClick(page.cameraIcon(3), Qt::LeftButton);
     QVERIFY(waitForPrompt(QStringLiteral("目录下没有照片")));
     QVERIFY(!page.plan().selected(3));
 
     // Clicked again once selected: deselected, its line and count gone.
-    m_choosers->queue(photoFolder(0));
+    m_choosers->answers << photoFolder(0);
     QTest::mouseClick(page.cameraIcon(0), Qt::LeftButton);
     QTRY_VERIFY(page.plan().selected(0));
     QTest::mouseClick(page.cameraIcon(0), Qt::LeftButton);
@@ -289,11 +281,11 @@ void TestDataService::badInput()
     // A table that cannot be read says so and is not added; the same table twice counts once.
     const QString broken = m_dir.filePath(QStringLiteral("broken.xls"));
     QFile(broken).open(QIODevice::WriteOnly);
-    m_choosers->queue(broken);
+    m_choosers->answers << broken;
     QTest::mouseClick(page.posAddButton(), Qt::LeftButton);
     QVERIFY(waitForPrompt(QStringLiteral("POS文件读取失败 / ") + broken));
     for (int i = 0; i < 2; ++i) {
-        m_choosers->queue(m_pos);
+        m_choosers->answers << m_pos;
         QTest::mouseClick(page.posAddButton(), Qt::LeftButton);
         QTRY_VERIFY(page.posAddButton()->isEnabled() && !page.plan().pos().isEmpty());
     }
@@ -350,14 +342,30 @@ void TestDataService::cardArrivals()
     QVERIFY(!cards->present(3) && !page.isPaused());
 }
 
+bool TestDataService::startHeld(DataService *page, bool pos, int camera, int index)
+{
+    page->show();
+    if (!setUpFive(page, pos))
+        return false;
+    QTest::mouseClick(page->startButton(), Qt::LeftButton);
+    // Held before writing file index: the two before it written, not yet counted.
+    return QTest::qWaitFor(
+        [&] {
+            const OffloadRun::Progress p = page->run()->progress();
+            for (int c = 0; c < Cameras::Count; ++c) {
+                if (p.cameras[c].filesDone != (c == camera ? index - 2 : PhotosPerCard))
+                    return false;
+            }
+            return true;
+        },
+        60000);
+}
+
 void TestDataService::pauseAndResume()
 {
     // V7_OFFLOAD_FAULT=3:7:start:wait: the front camera holds before writing its eighth file.
     DataService page;
-    page.show();
-    QVERIFY(setUpFive(&page, false));
-    QTest::mouseClick(page.startButton(), Qt::LeftButton);
-    QVERIFY(waitForHold(&page, 3, 7));
+    QVERIFY(startHeld(&page, false, 3, 7));
     // Readings go on while one camera stands: nothing new in the last second.
     QSignalSpy tick(page.progressTimer(), &QTimer::timeout);
     QVERIFY(tick.wait(3000) && tick.wait(3000));
@@ -371,8 +379,7 @@ void TestDataService::pauseAndResume()
     QVERIFY(!page.isRunning() && page.isPaused());
     QTRY_VERIFY(!page.run()->busy());
     QCOMPARE(page.run()->progress().cameras[3].filesDone, 7); // the pause counted those in hand
-    QVERIFY(!page.run()->progress().running);
-    QCOMPARE(page.speedLabel()->text(), QString());
+    QVERIFY(!page.run()->progress().running && page.speedLabel()->text().isEmpty());
     QTest::mouseClick(page.startButton(), Qt::LeftButton); // the same tasks go on
     QVERIFY(page.isRunning());
     QVERIFY(waitForPrompt(QStringLiteral("传输已经完成！")));
@@ -383,10 +390,7 @@ void TestDataService::cardPulledMidCopy()
 {
     // V7_OFFLOAD_FAULT=2:4:start:wait: the right camera holds before writing its fifth file.
     DataService page;
-    page.show();
-    QVERIFY(setUpFive(&page, true));
-    QTest::mouseClick(page.startButton(), Qt::LeftButton);
-    QVERIFY(waitForHold(&page, 2, 4));
+    QVERIFY(startHeld(&page, true, 2, 4));
     const QString away = m_dir.filePath(QStringLiteral("pulled"));
     QVERIFY(QDir().rename(card(2), away));
     QVERIFY(waitForPrompt(QStringLiteral("设备被移除！")));
@@ -409,10 +413,7 @@ void TestDataService::closedMidOffload()
     QString configPath;
     {
         DataService page;
-        page.show();
-        QVERIFY(setUpFive(&page, true));
-        QTest::mouseClick(page.startButton(), Qt::LeftButton);
-        QVERIFY(waitForHold(&page, 0, 3));
+        QVERIFY(startHeld(&page, true, 0, 3));
         page.onsignalclose();
         configPath = page.run()->configPath();
     }
@@ -436,7 +437,7 @@ void TestDataService::closedMidOffload()
     QCOMPARE(page.plan().doneTotal(), 4 * PhotosPerCard + 3);
     QCOMPARE(page.targetLabel()->text(), m_target);
     // Held again with nothing new done: the first run's work gives no pace for the rest.
-    QVERIFY(waitForHold(&page, 0, 5));
+    QVERIFY(QTest::qWaitFor([&] { return page.run()->progress().cameras[0].filesDone == 3; }));
     QSignalSpy tick(page.progressTimer(), &QTimer::timeout);
     QVERIFY(tick.wait(3000));
     QCOMPARE(page.timeLeftLabel()->text(), QStringLiteral("剩余时间：计算中"));

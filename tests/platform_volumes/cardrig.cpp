@@ -1,6 +1,7 @@
 #include "cardrig.h"
 
 #include <QDir>
+#include <QtEndian>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
@@ -9,23 +10,30 @@
 
 namespace {
 
-bool runTool(const QString &program, const QStringList &arguments, QString *output,
-             QString *error)
+bool run(const QString &program, const QStringList &arguments, QString *error = nullptr,
+         QString *output = nullptr)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0) {
-        if (error)
-            *error = QStringLiteral("%1 %2: %3")
-                         .arg(program, arguments.join(QLatin1Char(' ')),
-                              QString::fromLocal8Bit(process.readAll()).trimmed());
-        return false;
-    }
-    if (output)
-        *output = QString::fromLocal8Bit(process.readAll()).trimmed();
-    return true;
+    const bool ok = process.waitForFinished(60000) &&
+                    process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    const QString text = QString::fromLocal8Bit(process.readAll()).trimmed();
+    if (ok && output)
+        *output = text;
+    if (!ok && error)
+        *error = QStringLiteral("%1 %2: %3").arg(program, arguments.join(QLatin1Char(' ')), text);
+    return ok;
+}
+
+// An empty image file of size bytes, starting with head.
+bool makeImage(const QString &path, qint64 size, const QByteArray &head, QString *error)
+{
+    QFile image(path);
+    if (image.open(QIODevice::WriteOnly) && image.resize(size) && image.write(head) == head.size())
+        return true;
+    *error = QStringLiteral("cannot make %1").arg(path);
+    return false;
 }
 
 } // namespace
@@ -51,110 +59,55 @@ QString CardRig::unavailableReason(Kind kind)
         return QStringLiteral("loop devices and mounts need root; this test runs as uid %1")
             .arg(::geteuid());
     for (const char *tool : {"losetup", "mkfs.exfat", "mount.exfat-fuse", "umount"}) {
-        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty() &&
-            QStandardPaths::findExecutable(QString::fromLatin1(tool),
-                                           {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")})
-                .isEmpty())
+        if (QStandardPaths::findExecutable(tool).isEmpty() &&
+            QStandardPaths::findExecutable(tool, {"/usr/sbin", "/sbin"}).isEmpty())
             return QStringLiteral("%1 is not installed").arg(QLatin1String(tool));
     }
-    if (!QFile::exists(QStringLiteral("/dev/fuse")) ||
-        !QFile::exists(QStringLiteral("/dev/loop-control")))
+    if (!QFile::exists("/dev/fuse") || !QFile::exists("/dev/loop-control"))
         return QStringLiteral("no /dev/fuse or /dev/loop-control here");
     return QString();
 }
 
 QString CardRig::mediaRoot() const
 {
-    return QDir(m_work.path()).filePath(QStringLiteral("media"));
+    return m_work.filePath(QStringLiteral("media"));
 }
 
-QStringList CardRig::mountRoots() const
+// The latest card plugged at mountRoot (an earlier one there was pulled for good).
+int CardRig::indexOf(const QString &mountRoot) const
 {
-    QStringList roots;
-    for (const Card &card : m_cards)
-        roots << card.mountRoot;
-    return roots;
-}
-
-QString CardRig::plug(const QString &label, QString *error)
-{
-    Card card;
-    card.label = label;
-    if (m_kind == MediaRoot) {
-        card.mountRoot = QDir(mediaRoot()).filePath(label);
-        if (!QDir().mkdir(card.mountRoot)) {
-            *error = QStringLiteral("cannot make %1").arg(card.mountRoot);
-            return QString();
-        }
-        card.mounted = true;
-        m_cards.append(card);
-        return card.mountRoot;
+    for (int i = int(m_cards.size()) - 1; i >= 0; --i) {
+        if (m_cards.at(i).mountRoot == mountRoot)
+            return i;
     }
-    const int n = int(m_cards.size());
-    card.image = QDir(m_work.path()).filePath(QStringLiteral("card%1.img").arg(n));
-    card.mountRoot = QDir(mediaRoot()).filePath(QStringLiteral("card%1").arg(n));
-    QFile image(card.image);
-    if (!image.open(QIODevice::WriteOnly) || !image.resize(16 << 20)) {
-        *error = QStringLiteral("cannot make %1").arg(card.image);
-        return QString();
-    }
-    image.close();
-    if (!runTool(QStringLiteral("mkfs.exfat"), {QStringLiteral("-L"), label, card.image},
-                 nullptr, error))
-        return QString();
-    QDir().mkpath(card.mountRoot);
-    m_cards.append(card);
-    if (!attachAndMount(&m_cards.last(), error))
-        return QString();
-    return card.mountRoot;
-}
-
-bool CardRig::attachAndMount(Card *card, QString *error)
-{
-    if (!runTool(QStringLiteral("losetup"),
-                 {QStringLiteral("--find"), QStringLiteral("--show"), card->image}, &card->device,
-                 error))
-        return false;
-    if (!runTool(QStringLiteral("mount.exfat-fuse"), {card->device, card->mountRoot}, nullptr,
-                 error)) {
-        unmountAndDetach(card);
-        return false;
-    }
-    card->mounted = true;
-    return true;
-}
-
-void CardRig::unmountAndDetach(Card *card)
-{
-    if (m_kind == MediaRoot) {
-        card->mounted = false;
-        return;
-    }
-    if (card->mounted)
-        runTool(QStringLiteral("umount"), {QStringLiteral("-l"), card->mountRoot}, nullptr,
-                nullptr);
-    card->mounted = false;
-    if (!card->otherRoot.isEmpty())
-        runTool(QStringLiteral("umount"), {QStringLiteral("-l"), card->otherRoot}, nullptr,
-                nullptr);
-    card->otherRoot.clear();
-    if (!card->disk.isEmpty()) {
-        runTool(QStringLiteral("partx"), {QStringLiteral("-d"), card->disk}, nullptr, nullptr);
-        runTool(QStringLiteral("losetup"), {QStringLiteral("-d"), card->disk}, nullptr, nullptr);
-    } else if (!card->device.isEmpty()) {
-        runTool(QStringLiteral("losetup"), {QStringLiteral("-d"), card->device}, nullptr, nullptr);
-    }
-    card->disk.clear();
-    card->device.clear();
+    return -1;
 }
 
 QString CardRig::deviceOf(const QString &mountRoot) const
 {
-    for (const Card &card : m_cards) {
-        if (card.mountRoot == mountRoot)
-            return card.device;
+    const int i = indexOf(mountRoot);
+    return i < 0 ? QString() : m_cards.at(i).device;
+}
+
+QString CardRig::plug(const QString &label, QString *error)
+{
+    const int n = int(m_cards.size());
+    Card card;
+    card.mountRoot = QDir(mediaRoot()).filePath(m_kind == MediaRoot ? label
+                                                                    : QStringLiteral("card%1").arg(n));
+    if (!QDir().mkdir(card.mountRoot)) {
+        *error = QStringLiteral("cannot make %1").arg(card.mountRoot);
+        return QString();
     }
-    return QString();
+    card.mounted = m_kind == MediaRoot;
+    card.image = m_work.filePath(QStringLiteral("card%1.img").arg(n));
+    if (m_kind == Loop && (!makeImage(card.image, 16 << 20, {}, error) ||
+                           !run("mkfs.exfat", {"-L", label, card.image}, error)))
+        return QString();
+    m_cards.append(card);
+    if (m_kind == Loop && !attachAndMount(&m_cards.last(), error))
+        return QString();
+    return card.mountRoot;
 }
 
 QString CardRig::plugBesideSecondPartition(const QString &label, QString *otherRoot,
@@ -164,92 +117,97 @@ QString CardRig::plugBesideSecondPartition(const QString &label, QString *otherR
         *error = QStringLiteral("partitions need loop devices");
         return QString();
     }
-    const int n = int(m_cards.size());
-    Card card;
-    card.label = label;
-    card.image = QDir(m_work.path()).filePath(QStringLiteral("disk%1.img").arg(n));
-    card.mountRoot = QDir(mediaRoot()).filePath(QStringLiteral("card%1").arg(n));
-    QFile image(card.image);
     // A DOS partition table: two partitions of 16 MiB from sector 2048 on.
     QByteArray mbr(512, '\0');
-    auto entry = [&mbr](int slot, quint32 start, quint32 sectors, char type) {
-        char *e = mbr.data() + 446 + 16 * slot;
-        e[4] = type;
-        for (int i = 0; i < 4; ++i) {
-            e[8 + i] = char(start >> (8 * i));
-            e[12 + i] = char(sectors >> (8 * i));
-        }
-    };
-    entry(0, 2048, 32768, 0x07);
-    entry(1, 2048 + 32768, 32768, 0x07);
+    for (int slot = 0; slot < 2; ++slot) {
+        char *entry = mbr.data() + 446 + 16 * slot;
+        entry[4] = 0x07;
+        qToLittleEndian<quint32>(2048 + 32768 * slot, entry + 8);
+        qToLittleEndian<quint32>(32768, entry + 12);
+    }
     mbr[510] = char(0x55);
     mbr[511] = char(0xAA);
-    if (!image.open(QIODevice::WriteOnly) || !image.resize(40 << 20) || image.write(mbr) != 512) {
-        *error = QStringLiteral("cannot make %1").arg(card.image);
-        return QString();
-    }
-    image.close();
-    if (!runTool(QStringLiteral("losetup"),
-                 {QStringLiteral("--find"), QStringLiteral("--show"), QStringLiteral("--partscan"),
-                  card.image},
-                 &card.disk, error))
+    const int n = int(m_cards.size());
+    Card card;
+    card.image = m_work.filePath(QStringLiteral("disk%1.img").arg(n));
+    card.mountRoot = QDir(mediaRoot()).filePath(QStringLiteral("card%1").arg(n));
+    card.otherRoot = QDir(mediaRoot()).filePath(QStringLiteral("other%1").arg(n));
+    if (!makeImage(card.image, 40 << 20, mbr, error) ||
+        !run("losetup", {"--find", "--show", "--partscan", card.image}, error, &card.disk))
         return QString();
     m_cards.append(card);
     Card &plugged = m_cards.last();
-    const QString first = plugged.disk + QStringLiteral("p1");
+    plugged.device = plugged.disk + QStringLiteral("p1");
     const QString second = plugged.disk + QStringLiteral("p2");
     // The kernel's own scan may come late or not at all; partx adds what is missing.
-    runTool(QStringLiteral("partx"), {QStringLiteral("-a"), plugged.disk}, nullptr, nullptr);
-    for (int i = 0; i < 100 && !(QFile::exists(first) && QFile::exists(second)); ++i)
+    run("partx", {"-a", plugged.disk});
+    for (int i = 0; i < 100 && !(QFile::exists(plugged.device) && QFile::exists(second)); ++i)
         QThread::msleep(20);
-    plugged.device = first;
-    plugged.otherRoot = QDir(mediaRoot()).filePath(QStringLiteral("other%1").arg(n));
     QDir().mkpath(plugged.mountRoot);
     QDir().mkpath(plugged.otherRoot);
-    if (!runTool(QStringLiteral("mkfs.exfat"), {QStringLiteral("-L"), label, first}, nullptr,
-                 error) ||
-        !runTool(QStringLiteral("mkfs.exfat"), {QStringLiteral("-L"), QStringLiteral("Other"), second},
-                 nullptr, error) ||
-        !runTool(QStringLiteral("mount.exfat-fuse"), {second, plugged.otherRoot}, nullptr, error) ||
-        !runTool(QStringLiteral("mount.exfat-fuse"), {first, plugged.mountRoot}, nullptr, error))
+    if (!run("mkfs.exfat", {"-L", label, plugged.device}, error) ||
+        !run("mkfs.exfat", {"-L", "Other", second}, error) ||
+        !run("mount.exfat-fuse", {second, plugged.otherRoot}, error) ||
+        !run("mount.exfat-fuse", {plugged.device, plugged.mountRoot}, error))
         return QString();
     plugged.mounted = true;
     *otherRoot = plugged.otherRoot;
     return plugged.mountRoot;
 }
 
+bool CardRig::attachAndMount(Card *card, QString *error)
+{
+    if (!run("losetup", {"--find", "--show", card->image}, error, &card->device))
+        return false;
+    card->mounted = run("mount.exfat-fuse", {card->device, card->mountRoot}, error);
+    if (!card->mounted)
+        unmountAndDetach(card);
+    return card->mounted;
+}
+
+void CardRig::unmountAndDetach(Card *card)
+{
+    if (m_kind == Loop) {
+        if (card->mounted)
+            run("umount", {"-l", card->mountRoot});
+        if (!card->otherRoot.isEmpty())
+            run("umount", {"-l", card->otherRoot});
+        if (!card->disk.isEmpty())
+            run("partx", {"-d", card->disk});
+        if (!card->disk.isEmpty() || !card->device.isEmpty())
+            run("losetup", {"-d", card->disk.isEmpty() ? card->device : card->disk});
+        card->otherRoot.clear();
+        card->disk.clear();
+        card->device.clear();
+    }
+    card->mounted = false;
+}
+
 bool CardRig::pull(const QString &mountRoot)
 {
-    for (int i = 0; i < m_cards.size(); ++i) {
-        Card &card = m_cards[i];
-        if (card.mountRoot != mountRoot || !card.mounted)
-            continue;
-        if (m_kind == MediaRoot) {
-            card.parked = QDir(m_work.path()).filePath(QStringLiteral("parked/%1").arg(i));
-            card.mounted = !QDir().rename(card.mountRoot, card.parked);
-            return !card.mounted;
-        }
-        unmountAndDetach(&card);
+    const int i = indexOf(mountRoot);
+    Card *card = i < 0 ? nullptr : &m_cards[i];
+    if (!card || !card->mounted)
+        return false;
+    if (m_kind == Loop) {
+        unmountAndDetach(card);
         return true;
     }
-    return false;
+    card->parked = m_work.filePath(QStringLiteral("parked/%1").arg(i));
+    card->mounted = !QDir().rename(card->mountRoot, card->parked);
+    return !card->mounted;
 }
 
 bool CardRig::replug(const QString &mountRoot)
 {
-    for (Card &card : m_cards) {
-        if (card.mountRoot != mountRoot || card.mounted)
-            continue;
-        if (m_kind == MediaRoot) {
-            card.mounted = QDir().rename(card.parked, card.mountRoot);
-            return card.mounted;
-        }
-        QString error;
-        if (!attachAndMount(&card, &error)) {
-            qWarning("%s", qPrintable(error));
-            return false;
-        }
-        return true;
-    }
-    return false;
+    const int i = indexOf(mountRoot);
+    Card *card = i < 0 ? nullptr : &m_cards[i];
+    if (!card || card->mounted)
+        return false;
+    if (m_kind == MediaRoot)
+        return card->mounted = QDir().rename(card->parked, card->mountRoot);
+    QString error;
+    if (!attachAndMount(card, &error))
+        qWarning("%s", qPrintable(error));
+    return card->mounted;
 }

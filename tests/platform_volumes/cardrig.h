@@ -21,35 +21,28 @@ public:
     static QString unavailableReason(Kind kind);
     // The folder V7_MEDIA_ROOT must name for the media root kind (set before the first query).
     QString mediaRoot() const;
-    Kind kind() const { return m_kind; }
-
     // A new card with this volume label; returns its mount root, empty with error on failure.
     QString plug(const QString &label, QString *error);
-    // Unmounts the card (a lazy unmount, so open files stay readable, as a pulled card's
-    // reads fail only later) and, for a loop card, keeps the image for replug().
-    bool pull(const QString &mountRoot);
-    // Mounts a pulled card again at the same mount root.
-    bool replug(const QString &mountRoot);
-    // The folder under which photos can be written on a card (its mount root).
-    QStringList mountRoots() const;
-    // The block device of a loop card ("/dev/loop3", or its first partition).
-    QString deviceOf(const QString &mountRoot) const;
     // Loop only: a card on the first partition of a disk whose second partition (label
     // "Other") is mounted too, at *otherRoot. Returns the card's mount root.
     QString plugBesideSecondPartition(const QString &label, QString *otherRoot, QString *error);
+    // A lazy unmount (open files stay readable, as a pulled card's reads fail only later);
+    // a loop card keeps its image for replug(), which mounts it at the same root again.
+    bool pull(const QString &mountRoot);
+    bool replug(const QString &mountRoot);
+    // The block device of a loop card ("/dev/loop3", or its first partition).
+    QString deviceOf(const QString &mountRoot) const;
 
 private:
     struct Card
     {
-        QString label;
-        QString image;
-        QString device;
-        QString mountRoot;
-        QString parked; // media root: where a pulled card's folder waits
+        QString image, device, mountRoot;
+        QString parked;    // media root: where a pulled card's folder waits
+        QString disk;      // a partitioned card: the loop device of the whole image
+        QString otherRoot; // and where its second partition is mounted
         bool mounted = false;
-        QString disk;       // a partitioned card: the loop device of the whole image
-        QString otherRoot;  // and where its second partition is mounted
     };
+    int indexOf(const QString &mountRoot) const;
     bool attachAndMount(Card *card, QString *error);
     void unmountAndDetach(Card *card);
 

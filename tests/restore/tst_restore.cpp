@@ -1,16 +1,26 @@
-// The restore page on cards that come and go: folders of a V7_MEDIA_ROOT (tst_restore_mediaroot)
-// or exFAT loop devices mounted with the FUSE driver (tst_restore_loop, root only). The storage
-// rows, the questions in their order, the save gate, the refusals and what each outcome leaves
-// on the cards. Every case plugs its own cards; the rig removes them in every outcome.
+// The restore page and v7tool restore on cards that come and go: folders of a V7_MEDIA_ROOT
+// (tst_restore_mediaroot) or exFAT loop devices mounted with the FUSE driver (tst_restore_loop,
+// root only). The storage rows, the questions in their order, the save gate, the refusals and
+// what each outcome leaves on the cards. Every case plugs its own cards; the rig removes them
+// in every outcome.
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
 #include <QProcess>
 #include <QProgressBar>
 
 #include "cameralink.h"
 #include "cardrig.h"
+#include "cardtemplate.h"
+#include "datafolders.h"
 #include "framestyle.h"
-#include "restorefixture.h"
-
-using namespace RestoreFixture;
+#include "myflyui.h"
+#include "mylabel.h"
+#include "mytipui.h"
+#include "offloadfixture.h"
+#include "offloadsession.h"
+#include "reductionwidget.h"
+#include "restorecards.h"
 
 #ifdef V7_RIG_LOOP
 constexpr CardRig::Kind kRig = CardRig::Loop;
@@ -20,20 +30,116 @@ constexpr CardRig::Kind kRig = CardRig::MediaRoot;
 
 namespace {
 
+// Answers each modal box as it comes up ("yes"/"no" for questions; boxes with an OK button
+// are confirmed) and keeps their texts ("text|second" for the one-button box).
+class ModalAnswerer : public QObject
+{
+public:
+    explicit ModalAnswerer(const QStringList &answers)
+        : m_answers(answers)
+    {
+        connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::poll);
+        m_timer.start(10);
+    }
+    QStringList texts;
+
+private:
+    void poll()
+    {
+        QWidget *box = QApplication::activeModalWidget();
+        auto *tip = qobject_cast<MyTipUi *>(box);
+        auto *fly = qobject_cast<MyFlyUi *>(box);
+        if (box == m_last || !(tip || (fly && fly->okText->isVisible()))) // busy box: no OK
+            return;
+        m_last = box;
+        if (tip) {
+            texts << tip->label_2->text();
+            const bool yes = !m_answers.isEmpty() && m_answers.takeFirst() == QLatin1String("yes");
+            QTest::mouseClick(yes ? tip->yesLabel() : tip->noLabel(), Qt::LeftButton);
+        } else {
+            texts << fly->label_2->text() + QLatin1Char('|') + fly->label_3->text();
+            QTest::mouseClick(fly->okText, Qt::LeftButton);
+        }
+    }
+
+    QStringList m_answers;
+    QTimer m_timer;
+    QPointer<QWidget> m_last;
+};
+
+// A camera card: the camera's "AVF_INFO" folder and photos in DCIM/100MSDCF.
+bool makeCameraCard(const QString &root, int photos, bool avfInfo = true)
+{
+    return (!avfInfo || QDir().mkpath(root + QStringLiteral("/AVF_INFO"))) &&
+           OffloadFixture::makeCard(root + QStringLiteral("/DCIM/100MSDCF"), photos);
+}
+
+// Offloads the photo folders of the cards (restore order, empty = none) into target with the
+// engine and records the offload where the restore looks for it.
+bool offload(const QStringList &roots, const QString &target)
+{
+    QFile::remove(DataFolders::perUserDataFolder() + QStringLiteral("/Taskconfig.xml"));
+    OffloadSession::Setup setup;
+    setup.target = target;
+    for (int position = 0; position < RestoreCards::Count; ++position) {
+        if (!roots.value(position).isEmpty())
+            setup.sources[RestoreCards::engineCamera(position)] =
+                roots.at(position) + QStringLiteral("/DCIM/100MSDCF");
+    }
+    if (roots.join(QString()).isEmpty())
+        return true;
+    OffloadSession session;
+    session.setStateFolder(DataFolders::perUserDataFolder());
+    QString error;
+    if (!session.start(setup, &error))
+        qWarning("offload: %s", qPrintable(error));
+    return error.isEmpty() && OffloadFixture::waitFor([&] { return !session.running(); }) &&
+           session.complete() && session.saveConfig(true);
+}
+
 // What blkid reads from the device itself (not its cache).
 QString probe(const QString &device, const char *tag)
 {
     QProcess blkid;
-    blkid.start(QStringLiteral("blkid"), {QStringLiteral("-p"), QStringLiteral("-o"),
-                                          QStringLiteral("value"), QStringLiteral("-s"),
-                                          QString::fromLatin1(tag), device});
+    blkid.start(QStringLiteral("blkid"), {"-p", "-o", "value", "-s", tag, device});
     blkid.waitForFinished(30000);
     return QString::fromUtf8(blkid.readAllStandardOutput()).trimmed();
 }
 
-QImage resourceImage(const char *name)
+struct ToolRun
 {
-    return QPixmap(QStringLiteral(":/V7KAPP/res/") + QLatin1String(name)).toImage();
+    int code = -1;
+    QList<QJsonObject> lines;
+    QString errors;
+};
+
+ToolRun v7toolRestore(const QStringList &arguments, const QString &mediaRoot = QString())
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("V7_SHIPPED_DIR"));
+    environment.remove(QStringLiteral("V7_MEDIA_ROOT"));
+    if (!mediaRoot.isEmpty())
+        environment.insert(QStringLiteral("V7_MEDIA_ROOT"), mediaRoot);
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(V7_TOOL_PATH), QStringList{QStringLiteral("restore")} + arguments);
+    ToolRun run;
+    if (!process.waitForFinished(120000))
+        return run;
+    run.code = process.exitCode();
+    for (const QByteArray &line : process.readAllStandardOutput().split('\n')) {
+        if (!line.isEmpty())
+            run.lines << QJsonDocument::fromJson(line).object();
+    }
+    run.errors = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QStringList templateFiles()
+{
+    QStringList files = CardTemplate::files();
+    files.sort();
+    return files;
 }
 
 } // namespace
@@ -47,6 +153,9 @@ private slots:
     void storageRows();
     void restore_data();
     void restore();
+    void toolRefusals_data();
+    void toolRefusals();
+    void toolFolderCards();
 };
 
 void tst_Restore::initTestCase()
@@ -73,16 +182,13 @@ void tst_Restore::storageRows()
 {
     QFETCH(double, free);
     QFETCH(double, total);
-    QFETCH(QString, text);
-    QFETCH(int, maximum);
-    QFETCH(int, value);
     ReductionWidget page;
     page.setStorage(3, free, total); // back
     page.refreshStorage();
     page.UpGrade();
-    QCOMPARE(page.storageText(3)->text(), text);
-    QCOMPARE(page.storageBar(3)->maximum(), maximum);
-    QCOMPARE(page.storageBar(3)->value(), value);
+    QTEST(page.storageText(3)->text(), "text");
+    QTEST(page.storageBar(3)->maximum(), "maximum");
+    QTEST(page.storageBar(3)->value(), "value");
     QCOMPARE(page.storageText(4)->text(), QStringLiteral("未连接"));
     ModalAnswerer answerer({});
     page.poptip();
@@ -104,35 +210,35 @@ void tst_Restore::restore_data()
     const QString confirm = QStringLiteral("将清除相机中所有的数据,是否继续?");
     const QString done = QStringLiteral("完成还原！|");
     const QString refused = QStringLiteral("下视相机的卡不会被还原|");
-    const QString card = QStringLiteral("card");
-    QTest::newRow("five cards") << QStringList(5, card) << QStringList{"yes"}
-                                << QStringList{confirm, done} << "fffff";
+    const QStringList five(5, QStringLiteral("card"));
+    QTest::newRow("five cards") << five << QStringList{"yes"} << QStringList{confirm, done}
+                                << "fffff";
     QTest::newRow("the back and centre cards, a spare beside them")
-        << QStringList{card, "", "", card, "spare"} << QStringList{"yes"}
+        << QStringList{"card", "", "", "card", "spare"} << QStringList{"yes"}
         << QStringList{confirm, done} << "f--f-";
-    QTest::newRow("cancelled") << QStringList(5, card) << QStringList{"no"} << QStringList{confirm}
-                               << "-----";
+    QTest::newRow("cancelled") << five << QStringList{"no"} << QStringList{confirm} << "-----";
     QTest::newRow("an unsaved photo, the operator says no")
-        << QStringList{card, "", "", "", "unsaved"} << QStringList{"yes", "no"}
+        << QStringList{"card", "", "", "", "unsaved"} << QStringList{"yes", "no"}
         << QStringList{confirm, "前视相机有 1 张照片尚未验证备份，仍要清除吗？"} << "-----";
     QTest::newRow("unsaved photos on two cards, the operator says yes")
         << QStringList{"unsaved", "", "unsaved", "", ""} << QStringList{"yes", "yes"}
         << QStringList{confirm, "下视相机有 1 张、右视相机有 1 张照片尚未验证备份，仍要清除吗？", done}
         << "f-f--";
     QTest::newRow("a card without AVF_INFO")
-        << QStringList{"bare", "", "", card, ""} << QStringList{"yes"}
+        << QStringList{"bare", "", "", "card", ""} << QStringList{"yes"}
         << QStringList{confirm, refused + "%1 上没有 AVF_INFO 文件夹，不是相机卡", done} << "x--f-";
     QTest::newRow("a folder that is no mount point")
-        << QStringList{"folder", "", "", card, ""} << QStringList{"yes"}
+        << QStringList{"folder", "", "", "card", ""} << QStringList{"yes"}
         << QStringList{confirm, refused + "%1 不是挂载点", done} << "x--f-";
-    QTest::newRow("a second partition mounted")
-        << QStringList{"partition", "", "", card, ""} << QStringList{"yes"}
-        << QStringList{confirm, refused + "%2 所在的磁盘上还挂载着 %3（%4），不能格式化", done}
-        << "x--f-";
-    QTest::newRow("no card: the press does nothing") << QStringList(5, QString()) << QStringList{}
-                                                     << QStringList{} << "-----";
+    if (kRig == CardRig::Loop)
+        QTest::newRow("a second partition mounted")
+            << QStringList{"partition", "", "", "card", ""} << QStringList{"yes"}
+            << QStringList{confirm, refused + "%2 所在的磁盘上还挂载着 %3（%4），不能格式化", done}
+            << "x--f-";
+    QTest::newRow("no card: the press does nothing")
+        << QStringList(5, QString()) << QStringList{} << QStringList{} << "-----";
     QTest::newRow("the template is missing")
-        << QStringList(5, card) << QStringList{"yes"}
+        << five << QStringList{"yes"}
         << QStringList{confirm, "缺少相机卡模板文件，未做任何更改|R9相机替换文件/PRIVATE/SONY/SONYCARD.IND"}
         << "-----";
 }
@@ -150,64 +256,61 @@ void tst_Restore::restore()
         qputenv("V7_MEDIA_ROOT", QFile::encodeName(rig.mediaRoot()));
     const bool noTemplate = QTest::currentDataTag() == QLatin1String("the template is missing");
     qputenv("V7_SHIPPED_DIR", noTemplate ? QFile::encodeName(work.path()) : QByteArray());
-    QFile::remove(DataFolders::perUserDataFolder() + QStringLiteral("/Taskconfig.xml"));
     QStringList roots(RestoreCards::Count, QString());
     QStringList offloaded = roots;
     QStringList plugged = roots; // every card plugged, given to the page or not
+    QStringList uuids = roots;
     for (int position = 0; position < RestoreCards::Count; ++position) {
         const QString kind = cards.at(position);
-        QString error;
-        QString root;
         const QString label = QStringLiteral("OLD%1").arg(position);
-        if (kind.isEmpty()) {
-            continue;
-        } else if (kind == QLatin1String("folder")) {
+        QString error, root, other;
+        if (kind == QLatin1String("folder"))
             root = work.filePath(QStringLiteral("folder"));
-        } else if (kind == QLatin1String("partition")) {
-            if (kRig != CardRig::Loop)
-                QSKIP("partitions need loop devices");
-            QString other;
+        else if (kind == QLatin1String("partition"))
             root = rig.plugBesideSecondPartition(label, &other, &error);
-            const QString device = rig.deviceOf(root);
-            boxes.replaceInStrings(QStringLiteral("%2"), device);
-            boxes.replaceInStrings(QStringLiteral("%3"), QString(device).replace(
-                                                             QStringLiteral("p1"), QStringLiteral("p2")));
-            boxes.replaceInStrings(QStringLiteral("%4"), other);
-        } else {
+        else if (!kind.isEmpty())
             root = rig.plug(label, &error);
-        }
+        else
+            continue;
         QVERIFY2(!root.isEmpty(), qPrintable(error));
         QVERIFY(makeCameraCard(root, kind == QLatin1String("unsaved") ? 1 : 3,
                                kind != QLatin1String("bare")));
+        const QString device = rig.deviceOf(root);
         boxes.replaceInStrings(QStringLiteral("%1"), root);
+        boxes.replaceInStrings(QStringLiteral("%2"), device);
+        boxes.replaceInStrings(QStringLiteral("%3"), QString(device).replace("p1", "p2"));
+        boxes.replaceInStrings(QStringLiteral("%4"), other);
         plugged[position] = root;
+        uuids[position] = device.isEmpty() ? QString() : probe(device, "UUID");
         if (kind != QLatin1String("spare"))
             roots[position] = root;
         if (kind != QLatin1String("unsaved") && kind != QLatin1String("spare"))
             offloaded[position] = root;
     }
     QVERIFY(offload(offloaded, work.filePath(QStringLiteral("target"))));
-    QStringList uuids;
-    for (const QString &root : std::as_const(plugged))
-        uuids << (rig.deviceOf(root).isEmpty() ? QString() : probe(rig.deviceOf(root), "UUID"));
 
-    CameraLink::instance()->setCardsPresent(roots != QStringList(RestoreCards::Count, QString()));
+    CameraLink::instance()->setCardsPresent(!roots.join(QString()).isEmpty());
     ReductionWidget page;
     page.setCardRoots(roots);
     page.show();
     ModalAnswerer answerer(answers);
-    QVERIFY(pressRestore(&page, &answerer, int(boxes.size())));
+    QSignalSpy ended(&page, &ReductionWidget::restoreEnded);
+    QTest::mouseClick(page.restoreButton(), Qt::LeftButton);
+    // Until the restore has ended (or, when none starts, the answers are used up).
+    QVERIFY(QTest::qWaitFor([&] { return answerer.texts.size() >= boxes.size(); }, 60000));
+    QVERIFY(!ended.isEmpty() || !page.busyDialog() || ended.wait(60000));
+    QTest::qWait(50); // the last box closes, the storage check after the restore reports
     QCOMPARE(answerer.texts, boxes);
     QVERIFY(!page.busyDialog());
 
-    QStringList structure = CardTemplate::files();
-    structure.sort();
     for (int position = 0; position < RestoreCards::Count; ++position) {
-        QLabel *icon = page.resultIcon(position);
         const QChar result = outcome.at(position);
+        QLabel *icon = page.resultIcon(position);
         QCOMPARE(icon->isVisible(), result != QLatin1Char('-'));
         if (result != QLatin1Char('-'))
-            QCOMPARE(icon->pixmap().toImage(), resourceImage(result == 'f' ? "ok.png" : "icon_fail.png"));
+            QCOMPARE(icon->pixmap().toImage(),
+                     QPixmap(result == 'f' ? ":/V7KAPP/res/ok.png" : ":/V7KAPP/res/icon_fail.png")
+                         .toImage());
         if (plugged.at(position).isEmpty())
             continue;
         const QString device = rig.deviceOf(plugged.at(position));
@@ -216,22 +319,105 @@ void tst_Restore::restore()
                                  ? QDir(rig.mediaRoot()).filePath(RestoreCards::label(position))
                                  : plugged.at(position);
         const QStringList files = OffloadFixture::filesBelow(root);
-        if (result == QLatin1Char('f')) {
-            QCOMPARE(files, structure);
-            QVERIFY(CardTemplate::holds(CardTemplate::folder(), root));
-            if (!device.isEmpty()) {
-                QCOMPARE(probe(device, "TYPE"), QStringLiteral("exfat"));
-                QCOMPARE(probe(device, "LABEL"), RestoreCards::label(position));
-                QVERIFY(probe(device, "UUID") != uuids.at(position));
-            }
-            // The storage check after the restore measures the card where it is now.
-            QTRY_VERIFY(page.storageText(position)->text().startsWith(QStringLiteral("已存储")));
-        } else {
+        if (result != QLatin1Char('f')) {
             QVERIFY2(files.contains(QStringLiteral("DCIM/100MSDCF/DSC00001.JPG")), qPrintable(root));
             QVERIFY(!files.contains(QStringLiteral("AVF_INFO/AVIN0001.BNP")));
-            if (!device.isEmpty())
-                QCOMPARE(probe(device, "UUID"), uuids.at(position));
+            QCOMPARE(device.isEmpty() ? QString() : probe(device, "UUID"), uuids.at(position));
+            continue;
         }
+        QCOMPARE(files, templateFiles());
+        QVERIFY(CardTemplate::holds(CardTemplate::folder(), root)); // byte for byte
+        if (!device.isEmpty()) {
+            QCOMPARE(probe(device, "TYPE"), QStringLiteral("exfat"));
+            QCOMPARE(probe(device, "LABEL"), RestoreCards::label(position));
+            QVERIFY(probe(device, "UUID") != uuids.at(position));
+        }
+        // The storage check after the restore measures the card where it is now.
+        QTRY_VERIFY(page.storageText(position)->text().startsWith(QStringLiteral("已存储")));
+    }
+}
+
+void tst_Restore::toolRefusals_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason"); // a pattern
+    if (kRig == CardRig::Loop) {
+        QTest::newRow("a disk with a second mounted partition") << "partition" << "还挂载着 /dev/";
+        return;
+    }
+    // A root on a block device is refused for the system, one on an overlay for being no device.
+    QTest::newRow("the system's root") << "system" << "^/dev/\\S+ 承载系统目录 /，|^/ 上挂载的不是块设备";
+    QTest::newRow("a folder that is no mount point") << "folder" << " 不是挂载点$";
+}
+
+void tst_Restore::toolRefusals()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QTemporaryDir work;
+    CardRig rig(kRig);
+    QString root = kind == QLatin1String("system") ? QStringLiteral("/") : work.path();
+    if (kind == QLatin1String("partition")) {
+        QString other, error;
+        root = rig.plugBesideSecondPartition(QStringLiteral("Center"), &other, &error);
+        QVERIFY2(!root.isEmpty(), qPrintable(error));
+    }
+    if (kind != QLatin1String("system"))
+        QVERIFY(makeCameraCard(root, 1));
+    // Only ever a dry run: the refusal must come from the listing, before any format.
+    const ToolRun run = v7toolRestore({"--center", root, "--dry-run", "--yes"});
+    QCOMPARE(run.code, 1);
+    QCOMPARE(run.lines.size(), 5);
+    const QJsonObject center = run.lines.first();
+    QCOMPARE(center.value("root").toString(), root);
+    if (kind == QLatin1String("partition"))
+        QCOMPARE(center.value("device").toString(), rig.deviceOf(root));
+    QCOMPARE(center.value("format").toBool(), false);
+    const QString refusal = center.value("refusal").toString();
+    QVERIFY2(refusal.contains(QRegularExpression(reason)), qPrintable(refusal));
+    QCOMPARE(run.lines.at(1).value("present").toBool(), false);
+    QVERIFY(run.errors.contains(QStringLiteral("dry run")));
+    if (kind != QLatin1String("system"))
+        QVERIFY(QFileInfo::exists(root + QStringLiteral("/DCIM/100MSDCF/DSC00001.JPG")));
+}
+
+void tst_Restore::toolFolderCards()
+{
+    if (kRig != CardRig::MediaRoot)
+        QSKIP("folder cards: checked by tst_restore_mediaroot");
+    QTemporaryDir work;
+    const QString media = work.filePath(QStringLiteral("media"));
+    const QString front = media + QStringLiteral("/Front");
+    const QString back = media + QStringLiteral("/Back");
+    QVERIFY(makeCameraCard(front, 2) && makeCameraCard(back, 3));
+    QVERIFY(offload({"", "", "", "", front}, work.filePath(QStringLiteral("target"))));
+    const QStringList cards{"--front", front, "--back", back};
+    const QStringList before = OffloadFixture::filesBelow(media);
+
+    ToolRun run = v7toolRestore(cards, media);
+    QCOMPARE(run.code, 0);
+    QCOMPARE(run.lines.size(), 5);
+    QCOMPARE(run.lines.at(3).value("camera").toString(), QStringLiteral("Back"));
+    QCOMPARE(run.lines.at(3).value("unsaved").toInt(), 3);
+    QCOMPARE(run.lines.at(4).value("photos").toInt(), 2);
+    QCOMPARE(run.lines.at(4).value("unsaved").toInt(), 0);
+    QCOMPARE(run.lines.at(4).value("format").toBool(), true);
+    QVERIFY(run.errors.contains(QStringLiteral("without --yes")));
+
+    run = v7toolRestore(cards + QStringList{"--yes"}, media);
+    QCOMPARE(run.code, 3);
+    QVERIFY(run.errors.contains(QStringLiteral("3 photos have no verified copy")));
+    QCOMPARE(OffloadFixture::filesBelow(media), before);
+
+    run = v7toolRestore(cards + QStringList{"--yes", "--unsaved-ok"}, media);
+    QCOMPARE(run.code, 0);
+    QCOMPARE(run.lines.size(), 7);
+    QCOMPARE(run.lines.at(5).value("camera").toString(), QStringLiteral("Back"));
+    QCOMPARE(run.lines.at(5).value("structure").toBool(), true);
+    for (const QString &root : {back, front}) {
+        QCOMPARE(OffloadFixture::filesBelow(root), templateFiles());
+        // The template the tool found is the one the build ships beside it.
+        QVERIFY(CardTemplate::holds(QStringLiteral(V7_TOOL_DIR "/R9相机替换文件"), root));
     }
 }
 
