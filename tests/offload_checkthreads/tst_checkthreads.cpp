@@ -1,5 +1,4 @@
 // The one-shot space threads: folder size, free space of the target, the five cards.
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include "caltulatethread.h"
@@ -37,8 +36,7 @@ private slots:
     void folderSize();
     void sharedTotal();
     void freeSpace();
-    void cards_data();
-    void cards();
+    void fiveCards();
 };
 
 void TestCheckThreads::folderSize_data()
@@ -109,32 +107,13 @@ void TestCheckThreads::freeSpace()
             CheckSaveThread::diskSpaceGiB(dir.path(), false));
 }
 
-void TestCheckThreads::cards_data()
+// No card, one card and a card whose folder has gone are the main window's test (cardCheck);
+// here five cards, each measured, and the refresh told before the restore page goes on.
+void TestCheckThreads::fiveCards()
 {
-    QTest::addColumn<QStringList>("paths"); // "tmp" = an existing folder
-    QTest::addColumn<bool>("present");
-    QTest::addColumn<QList<bool>>("measured");
-    QTest::newRow("no card") << QStringList(5) << false << QList<bool>(5, false);
-    QTest::newRow("one card") << QStringList({"", "", "tmp", "", ""}) << true
-                              << QList<bool>{false, false, true, false, false};
-    QTest::newRow("gone card still counts as present")
-        << QStringList({"/nonexistent/card", "", "", "", ""}) << true << QList<bool>(5, false);
-    QTest::newRow("five cards") << QStringList(5, QStringLiteral("tmp")) << true
-                                << QList<bool>(5, true);
-}
-
-void TestCheckThreads::cards()
-{
-    QFETCH(QStringList, paths);
-    QFETCH(bool, present);
-    QFETCH(QList<bool>, measured);
     QTemporaryDir dir;
-    for (QString &path : paths) {
-        if (path == QLatin1String("tmp"))
-            path = dir.path();
-    }
-    volatile bool cardsPresent = !present;
-    CheckV7Thread thread(paths);
+    volatile bool cardsPresent = false;
+    CheckV7Thread thread(QStringList(5, dir.path()));
     thread.setPresenceFlag(&cardsPresent);
     QStringList order;
     QList<QPair<double, double>> figures(5, {-1, -1});
@@ -150,16 +129,10 @@ void TestCheckThreads::cards()
     connect(&thread, &CheckV7Thread::popui, this, note("popui"), Qt::DirectConnection);
     thread.start();
     QVERIFY(thread.wait(30000));
-    QCOMPARE(bool(cardsPresent), present);
-    QCOMPARE(order, present ? QStringList({"refresh", "upgrade"}) : QStringList({"popui"}));
-    for (int i = 0; i < 5; ++i) {
-        if (measured[i]) {
-            QVERIFY(figures[i].second > 0 && figures[i].first <= figures[i].second);
-        } else {
-            QCOMPARE(figures[i].first, 0.0);
-            QCOMPARE(figures[i].second, 0.0);
-        }
-    }
+    QVERIFY(cardsPresent);
+    QCOMPARE(order, QStringList({"refresh", "upgrade"}));
+    for (const auto &f : figures)
+        QVERIFY(f.second > 0 && f.first >= 0 && f.first <= f.second);
 }
 
 QTEST_GUILESS_MAIN(TestCheckThreads)
