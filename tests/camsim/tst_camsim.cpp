@@ -44,8 +44,7 @@ class tst_Camsim : public QObject
 private slots:
     void refusesBadSettings_data();
     void refusesBadSettings();
-    void scenarioFile();
-    void generatedFlights();
+    void flights();
 
 private:
     QTemporaryDir m_dir;
@@ -67,6 +66,14 @@ void tst_Camsim::refusesBadSettings_data()
     QTest::newRow("missing value") << QStringList{"--seed"} << QByteArray("--seed needs a value");
     QTest::newRow("listen address")
         << QStringList{"--listen", "localhost"} << QByteArray("--listen wants IPV4:PORT");
+    const QString bad = m_dir.filePath("bad.conf");
+    QFile b(bad);
+    if (b.open(QIODevice::WriteOnly))
+        b.write("model = V7K5\nsatellites twelve\n");
+    QTest::newRow("scenario line without value")
+        << QStringList{"--scenario", bad} << QByteArray("bad.conf:2: expected key = value");
+    QTest::newRow("scenario missing") << QStringList{"--scenario", m_dir.filePath("missing.conf")}
+                                      << QByteArray("cannot read scenario");
 }
 
 void tst_Camsim::refusesBadSettings()
@@ -79,41 +86,27 @@ void tst_Camsim::refusesBadSettings()
     QVERIFY(!o.out.contains("listening"));
 }
 
-void tst_Camsim::scenarioFile()
+// The flights of a scenario file (comments, blanks and spaces around keys and values) and of
+// the options. Slot 2's first record carries the time form asked for. Records count up from 1,
+// fly at about 25 (speed) and change heading by 180 after each line of 20 exposures; every
+// tenth back-lens trigger is missed; the same seed gives the same flights.
+void tst_Camsim::flights()
 {
     const QString good = m_dir.filePath("good.conf");
     QFile f(good);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("# a three-lens camera with faults\nmodel = V7K3\n  serial=V7K3S77   \n"
-            "camera-state = 0x1b # camera 3\n\nslots = 3\nrecords = 4\n");
+    QVERIFY(f.open(QIODevice::WriteOnly) &&
+            f.write("# a three-lens camera with faults\nmodel = V7K3\n  serial=V7K3S77   \n"
+                    "camera-state = 0x1b # camera 3\n\nslots = 3\nrecords = 4\n") > 0);
     f.close();
     const QString exportDir = m_dir.filePath("scenario-raw");
     QVERIFY(QDir().mkpath(exportDir));
-    Outcome o = runSim({"--scenario", good, "--export-dir", exportDir});
-    QVERIFY2(o.out.startsWith("listening on 127.0.0.1:"), o.err.constData());
-    QVERIFY(o.err.contains("V7K3S77 firmware 4.41, 3 POS files"));
+    const Outcome scenario = runSim({"--scenario", good, "--export-dir", exportDir});
+    QVERIFY2(scenario.out.startsWith("listening on 127.0.0.1:"), scenario.err.constData());
+    QVERIFY(scenario.err.contains("V7K3S77 firmware 4.41, 3 POS files"));
     QCOMPARE(readAll(exportDir + "/slot01.bin").size(), 4 * 32);
     QCOMPARE(readAll(exportDir + "/slot03.bin").size(), 18 * 32);
     QCOMPARE(readAll(exportDir + "/slot04.bin").size(), 0);
 
-    const QString bad = m_dir.filePath("bad.conf");
-    QFile b(bad);
-    QVERIFY(b.open(QIODevice::WriteOnly));
-    b.write("model = V7K5\nsatellites twelve\n");
-    b.close();
-    o = runSim({"--scenario", bad});
-    QCOMPARE(o.exitCode, 2);
-    QVERIFY2(o.err.contains("bad.conf:2: expected key = value"), o.err.constData());
-    o = runSim({"--scenario", m_dir.filePath("missing.conf")});
-    QCOMPARE(o.exitCode, 2);
-    QVERIFY(o.err.contains("cannot read scenario"));
-}
-
-// Slot 2's first record carries the time form asked for. Records count up from 1, fly at about
-// 25 (speed) and change heading by 180 after each line of 20 exposures; every tenth back-lens
-// trigger is missed; the same seed gives the same flights.
-void tst_Camsim::generatedFlights()
-{
     QByteArray slot2;
     const std::pair<const char *, int> runs[] = {
         {"unix", 2}, {"calendar", 1}, {"none", 0}, {"unix", 2}};

@@ -70,7 +70,6 @@ private slots:
     void volumes_data();
     void volumes();
     void taggedSortiesAndBlockFiles();
-    void badDiskNumber();
 };
 
 void TestOffloadEngine::initTestCase()
@@ -175,6 +174,13 @@ void TestOffloadEngine::pauseMidFileAndResume()
     QCOMPARE(filesBelow(f.camera()).size(), done + 1);
     // Pausing a task that has ended returns at once.
     QCOMPARE(pauseTask(&task, 3), 0);
+    // Disk numbers outside the five are refused.
+    DiskTask other;
+    taskRecordClear(&other.record);
+    QCOMPARE(createTask(&other, 6), -1);
+    QCOMPARE(resumeTask(&other, -1), -1);
+    QCOMPARE(pauseTask(&other, 9), -1);
+    QCOMPARE(other.stopped.load(), 1);
 
     QVERIFY(Fixture::run(task, true));
     QCOMPARE(task.filesDone.load(), 8);
@@ -361,8 +367,7 @@ void TestOffloadEngine::taggedSortiesAndBlockFiles()
     for (int sortie = 1, photo = 0; sortie <= 2; ++sortie) {
         const OffloadPosSet &set = pos[sortie - 1];
         QDomDocument block;
-        QFile file(f.target() + QLatin1Char('/') + SortieBlocks::fileName(sortie));
-        QVERIFY(file.open(QIODevice::ReadOnly) && block.setContent(&file));
+        QVERIFY(block.setContent(fileBytes(f.target() + '/' + SortieBlocks::fileName(sortie))));
         const QDomElement root = block.documentElement();
         QCOMPARE(root.tagName() + root.attribute(QStringLiteral("version")),
                  QStringLiteral("BlocksExchange3.2"));
@@ -382,16 +387,6 @@ void TestOffloadEngine::taggedSortiesAndBlockFiles()
                      QDateTime::fromSecsSinceEpoch(set.times[k]).toString("yyyy-MM-dd hh:mm:ss"));
         }
     }
-}
-
-void TestOffloadEngine::badDiskNumber()
-{
-    DiskTask task;
-    taskRecordClear(&task.record);
-    QCOMPARE(createTask(&task, 6), -1);
-    QCOMPARE(resumeTask(&task, -1), -1);
-    QCOMPARE(pauseTask(&task, 9), -1);
-    QCOMPARE(task.stopped.load(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestOffloadEngine)

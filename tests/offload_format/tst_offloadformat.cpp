@@ -117,16 +117,14 @@ private slots:
     void record();
     void loader_data();
     void loader();
-    void volumeName();
-    void centralDirectory();
+    void archives();
     void cardFileList();
     void taskConfig();
     void resumePending_data();
     void resumePending();
     void posTables_data();
     void posTables();
-    void posTableMissing();
-    void posReaderHandsOverOnce();
+    void posReader();
 
 private:
     QTemporaryDir m_dir;
@@ -217,15 +215,11 @@ void TestOffloadFormat::loader()
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("out"))));
 }
 
-// Numbering from pack1 to pack11 is checked on the archives the engine makes; a folder in the
-// current name is not.
-void TestOffloadFormat::volumeName()
+// The archive names and end records. Numbering from pack1 to pack11 is checked on the archives
+// the engine makes; a folder in the current name is not.
+void TestOffloadFormat::archives()
 {
     QCOMPARE(ZipVolume::nextName("book/pack41.zip"), std::string("pack42.zip"));
-}
-
-void TestOffloadFormat::centralDirectory()
-{
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.zip"));
     zipFile zip = zipOpen64(QFile::encodeName(path).constData(), APPEND_STATUS_CREATE);
@@ -497,18 +491,7 @@ void TestOffloadFormat::posTables()
     QCOMPARE(object.timeList, times);
 }
 
-void TestOffloadFormat::posTableMissing()
-{
-    const QString path = m_dir.filePath(QStringLiteral("absent/none.xls"));
-    MyExcelObject object;
-    PosSpreadsheet::read(path, &object);
-    QCOMPARE(object.count, 0);
-    QVERIFY(object.posList.isEmpty() && object.timeList.isEmpty());
-    QCOMPARE(object.filePath, path);
-    QCOMPARE(object.fileName, QStringLiteral("none.xls"));
-}
-
-void TestOffloadFormat::posReaderHandsOverOnce()
+void TestOffloadFormat::posReader()
 {
     const QString path =
         write(m_dir, kShortHeader + shortRow(1, "112.6", "23.4", "100.0", "2019-03-28 10-00-00"),
@@ -528,6 +511,15 @@ void TestOffloadFormat::posReaderHandsOverOnce()
     QTest::qWait(50);
     QCOMPARE(spy.count(), 1);
     delete thread;
+
+    // A file that is not there gives an empty object that still names it.
+    const QString absent = m_dir.filePath(QStringLiteral("absent/none.xls"));
+    MyExcelObject none;
+    PosSpreadsheet::read(absent, &none);
+    QCOMPARE(none.count, 0);
+    QVERIFY(none.posList.isEmpty() && none.timeList.isEmpty());
+    QCOMPARE(none.filePath, absent);
+    QCOMPARE(none.fileName, QStringLiteral("none.xls"));
 }
 
 QTEST_GUILESS_MAIN(TestOffloadFormat)

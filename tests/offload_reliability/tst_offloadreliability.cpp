@@ -103,19 +103,10 @@ struct Offload
 
     void checkTarget(bool volumes = false) const
     {
-        for (int c = 0; c < Cameras::Count; ++c) {
-            if (volumes)
-                checkArchives(card(c), copy(c));
-            else
-                checkCopies(card(c), copy(c));
-        }
+        for (int c = 0; c < Cameras::Count; ++c)
+            volumes ? checkArchives(card(c), copy(c)) : checkCopies(card(c), copy(c));
     }
 };
-
-bool isRoot()
-{
-    return ::geteuid() == 0;
-}
 
 // A tmpfs mounted for one test and unmounted whatever happens.
 struct TmpfsMount
@@ -274,7 +265,7 @@ void TestOffloadReliability::pulledCard()
     // otherwise its folder is moved away.
     std::unique_ptr<TmpfsMount> mount;
     auto insertCard = [&] {
-        if (!isRoot())
+        if (::geteuid() != 0)
             return QDir().rename(master, o.card(2));
         mount = std::make_unique<TmpfsMount>(o.card(2), "size=16m");
         return mount->mounted && runIn(o.dir.path(), QStringLiteral("cp"),
@@ -307,7 +298,7 @@ void TestOffloadReliability::pulledCard()
 
 void TestOffloadReliability::fullDisk()
 {
-    if (!isRoot())
+    if (::geteuid() != 0)
         QSKIP("a size-limited file system needs root (tmpfs mount); not run");
     Offload o;
     QVERIFY(o.makeCards());

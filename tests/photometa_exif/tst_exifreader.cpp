@@ -21,7 +21,6 @@ private slots:
     void directoryFaults_data();
     void directoryFaults();
     void everyPrefixOfAPhoto();
-    void commentSection();
 
 private:
     QJsonObject m_oracle; // exiftool's values by path
@@ -155,6 +154,21 @@ PhotoInfo readBytes(const QByteArray &bytes)
     return ExifReader::readBuffer(bytes.constData(), size_t(bytes.size()));
 }
 
+// Our field, exiftool's tag, and its stand-in when the photo lacks the tag.
+const char *const kFields[][3] = {
+    {"make", "EXIF:Make", "EXIF:Make"},
+    {"model", "EXIF:Model", "EXIF:Model"},
+    {"dateTime", "EXIF:DateTimeOriginal", "EXIF:DateTimeOriginal"},
+    {"width", "File:ImageWidth", "File:ImageWidth"},
+    {"height", "File:ImageHeight", "File:ImageHeight"},
+    {"orientation", "IFD0:Orientation", "IFD0:Orientation"},
+    {"focalLength", "EXIF:FocalLength", "EXIF:FocalLength"},
+    {"exposureTime", "EXIF:ExposureTime", "EXIF:ShutterSpeedValue"},
+    {"fNumber", "EXIF:FNumber", "EXIF:ApertureValue"},
+    {"gpsLatitude", "Composite:GPSLatitude", "Composite:GPSLatitude"},
+    {"gpsLongitude", "Composite:GPSLongitude", "Composite:GPSLongitude"},
+};
+
 bool near(double actual, double expected)
 {
     return std::fabs(actual - expected) <= 1e-6 * std::max(1.0, std::fabs(expected));
@@ -195,7 +209,7 @@ void TestExifReader::initTestCase()
 {
     if (!QDir(samplesDir()).exists())
         QSKIP("sample photos not present");
-    // v7tool prints a line for every file and exits 1 when one cannot be read; 2 without files.
+    // v7tool prints a line for every file and exits 1 when one cannot be read.
     const QString missing = samplesDir() + QStringLiteral("/missing.jpg");
     QProcess tool;
     tool.start(QStringLiteral(V7TOOL), QStringList{"exif"} + sampleFiles() + QStringList{missing});
@@ -213,21 +227,15 @@ void TestExifReader::initTestCase()
     // Every field of the record is printed, also for a photo that has none of them.
     QCOMPARE(lines.last().keys(), lines.first().keys());
     QVERIFY(lines.first().keys().size() >= 40);
-    tool.start(QStringLiteral(V7TOOL), {"exif"});
-    QVERIFY(tool.waitForFinished(60000));
-    QCOMPARE(tool.exitCode(), 2);
-    QVERIFY(tool.readAllStandardOutput().isEmpty());
 
     const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
     if (exiftool.isEmpty())
         return; // the oracle test skips itself; the others need no oracle
-    QStringList args{QStringLiteral("-j"), QStringLiteral("-n")};
-    for (const char *tag :
-         {"EXIF:Make", "EXIF:Model", "EXIF:DateTimeOriginal", "File:ImageWidth", "File:ImageHeight",
-          "IFD0:Orientation", "EXIF:FocalLength", "EXIF:ExposureTime", "EXIF:ShutterSpeedValue",
-          "EXIF:FNumber", "EXIF:ApertureValue", "EXIF:ISO", "Composite:GPSLatitude",
-          "Composite:GPSLongitude", "File:ExifByteOrder"})
-        args << QLatin1Char('-') + QLatin1String(tag);
+    QStringList args{"-j", "-n", "-EXIF:ISO", "-File:ExifByteOrder"};
+    for (const auto &field : kFields) {
+        for (const char *tag : {field[1], field[2]})
+            args << QLatin1Char('-') + QLatin1String(tag);
+    }
     QProcess p;
     p.start(exiftool, args + sampleFiles());
     QVERIFY(p.waitForFinished(60000));
@@ -254,25 +262,11 @@ void TestExifReader::samplesAgreeWithExiftool()
     const QJsonObject ours = m_tool.value(path).toObject();
     const QJsonObject theirs = m_oracle.value(path).toObject();
     QVERIFY2(!theirs.isEmpty() && !ours.isEmpty(), "no reading for this file");
-    // Our field, exiftool's tag, and its stand-in when the photo lacks the tag.
-    const char *const fields[][3] = {
-        {"make", "Make", ""},
-        {"model", "Model", ""},
-        {"dateTime", "DateTimeOriginal", ""},
-        {"width", "ImageWidth", ""},
-        {"height", "ImageHeight", ""},
-        {"orientation", "Orientation", ""},
-        {"focalLength", "FocalLength", ""},
-        {"exposureTime", "ExposureTime", "ShutterSpeedValue"},
-        {"fNumber", "FNumber", "ApertureValue"},
-        {"gpsLatitude", "GPSLatitude", ""},
-        {"gpsLongitude", "GPSLongitude", ""},
-    };
-    for (const auto &f : fields) {
+    for (const auto &f : kFields) {
         const QJsonValue value = ours.value(QLatin1String(f[0]));
-        QJsonValue expected = theirs.value(QLatin1String(f[1]));
+        QJsonValue expected = theirs.value(QString::fromLatin1(f[1]).section(':', 1));
         if (expected.isUndefined())
-            expected = theirs.value(QLatin1String(f[2]));
+            expected = theirs.value(QString::fromLatin1(f[2]).section(':', 1));
         const QString a = value.toVariant().toString(), e = expected.toVariant().toString();
         QVERIFY2(value.isString() ? a == e
                                   : near(value.toDouble(), expected.toVariant().toDouble()),
@@ -470,16 +464,15 @@ void TestExifReader::everyPrefixOfAPhoto()
         QVERIFY2(!info.error.isEmpty(), qPrintable(QString::number(n)));
     }
     QCOMPARE(readBytes(whole.left(headerEnd)).error, QString());
-}
 
-void TestExifReader::commentSection()
-{
+    // Comment sections: the first counts, CR LF becomes LF, other control characters "?", and
+    // at most 1000 characters are kept.
     const QByteArray soi("\xFF\xD8", 2);
     const QByteArray first = section(0xFE, QByteArray("line\r\nnext\x01\tend\x00", 16));
-    const QByteArray scan = section(0xDA, "x");
-    QCOMPARE(readBytes(soi + first + section(0xFE, "second") + scan).comment,
+    const QByteArray sos = section(0xDA, "x");
+    QCOMPARE(readBytes(soi + first + section(0xFE, "second") + sos).comment,
              QStringLiteral("line\nnext?\tend?"));
-    QCOMPARE(readBytes(soi + section(0xFE, QByteArray(1500, 'c')) + scan).comment.size(), 1000);
+    QCOMPARE(readBytes(soi + section(0xFE, QByteArray(1500, 'c')) + sos).comment.size(), 1000);
 }
 
 QTEST_GUILESS_MAIN(TestExifReader)

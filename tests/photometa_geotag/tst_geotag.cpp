@@ -23,10 +23,8 @@ private slots:
     void filesThatCannotBeTagged();
     void toolTagsRowsInOrder();
     void tableCreatedThenAppended();
-    void tableOpenFailures();
     void captureTime_data();
     void captureTime();
-    void tableRowOfDamagedValues();
 
 private:
     QString copyOf(const QString &sample, const QString &name);
@@ -188,17 +186,17 @@ void TestGeotag::filesThatCannotBeTagged()
 // As a script calls it: the table's rows go to the photos in order, and exiftool reads each
 // position back to a millionth of a degree and a millimetre (south, west and below the sea
 // included), with the focal length; image data, maker and permissions stay. A photo beyond the
-// last row is left as it is; wrong usage exits 2 without output.
+// last row is left as it is. Wrong usage of exif or geotag exits 2 without output.
 void TestGeotag::toolTagsRowsInOrder()
 {
     const QString table = m_dir.filePath(QStringLiteral("flight.xls"));
     QFile f(table);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\t \n"
-            "1 \t113.2512500 \t23.5000000 \t152.300 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 "
-            "\t2019-03-28 10-00-00 \t \n"
-            "2 \t-70.6692655 \t-33.8688200 \t-430.500 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 "
-            "\t2019-03-28 10-00-01 \t \n");
+    QVERIFY(f.open(QIODevice::WriteOnly) &&
+            f.write("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\t \n"
+                    "1 \t113.2512500 \t23.5000000 \t152.300 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 "
+                    "\t2019-03-28 10-00-00 \t \n"
+                    "2 \t-70.6692655 \t-33.8688200 \t-430.500 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 "
+                    "\t2019-03-28 10-00-01 \t \n") > 0);
     f.close();
     const QStringList photos = {copyOf(sample("Canon_40D.jpg"), QStringLiteral("a.jpg")),
                                 copyOf(sample("Nikon_D70.jpg"), QStringLiteral("b.jpg")),
@@ -223,7 +221,8 @@ void TestGeotag::toolTagsRowsInOrder()
     QCOMPARE(imageData(contents(photos[0])), imageData(m_photo));
     QCOMPARE(QFile::permissions(photos[0]), permissions);
     for (const QStringList &usage :
-         {QStringList{"geotag", "a.jpg"}, QStringList{"geotag", "--pos", "t.xls"},
+         {QStringList{"exif"}, QStringList{"geotag", "a.jpg"},
+          QStringList{"geotag", "--pos", "t.xls"},
           QStringList{"geotag", "--pos", "t.xls", "--focal", "twenty", "a.jpg"}}) {
         tool.start(QStringLiteral(V7TOOL), usage);
         QVERIFY(tool.waitForFinished(60000));
@@ -287,17 +286,24 @@ void TestGeotag::tableCreatedThenAppended()
     QVERIFY(table.appendRow(canon, ExifReader::readFile(canon)));
     table.close();
     QCOMPARE(contents(other), canon.toUtf8() + kCanonRow);
-    QVERIFY(!table.appendRow(canon, ExifReader::readFile(canon)));
-}
 
-void TestGeotag::tableOpenFailures()
-{
-    PhotoInfoTable table;
-    QString error;
+    // A table in a folder that does not exist: an error, and no row goes anywhere.
     QVERIFY(!table.open(m_dir.filePath(QStringLiteral("no/such/folder/back.txt")), false, &error));
     QVERIFY(!error.isEmpty());
     QVERIFY(!table.isOpen());
-    QVERIFY(!table.appendRow(sample("Canon_40D.jpg"), PhotoInfo()));
+    QVERIFY(!table.appendRow(canon, ExifReader::readFile(canon)));
+
+    // Values no photo should hold are written as whole numbers the table can take.
+    PhotoInfo info;
+    info.cameraModel = QStringLiteral("M");
+    info.focalLength = 35.99;
+    info.width = 6000;
+    info.height = 4000;
+    QCOMPARE(PhotoInfoTable::row(QStringLiteral("p.jpg"), info),
+             QByteArray("p.jpg,M,,35,6000,4000,-1,\n"));
+    info.focalLength = 1e300;
+    QCOMPARE(PhotoInfoTable::row(QStringLiteral("p.jpg"), info),
+             QByteArray("p.jpg,M,,0,6000,4000,-1,\n"));
 }
 
 void TestGeotag::captureTime_data()
@@ -317,20 +323,6 @@ void TestGeotag::captureTime()
     QFETCH(QString, date);
     QFETCH(qlonglong, seconds);
     QCOMPARE(PhotoInfoTable::captureTime(date), seconds);
-}
-
-void TestGeotag::tableRowOfDamagedValues()
-{
-    PhotoInfo info;
-    info.cameraModel = QStringLiteral("M");
-    info.focalLength = 35.99;
-    info.width = 6000;
-    info.height = 4000;
-    QCOMPARE(PhotoInfoTable::row(QStringLiteral("p.jpg"), info),
-             QByteArray("p.jpg,M,,35,6000,4000,-1,\n"));
-    info.focalLength = 1e300;
-    QCOMPARE(PhotoInfoTable::row(QStringLiteral("p.jpg"), info),
-             QByteArray("p.jpg,M,,0,6000,4000,-1,\n"));
 }
 
 QTEST_GUILESS_MAIN(TestGeotag)
