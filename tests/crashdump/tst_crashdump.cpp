@@ -1,17 +1,13 @@
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QtEndian>
 #include <QtTest>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "crashdump.h"
+#include "dumpname.h"
+#include "procmaps.h"
 
 namespace {
 
@@ -56,6 +52,11 @@ qint64 endOfSegments(QFile &file)
     return qint64(end);
 }
 
+QStringList dumps(const QString &folder)
+{
+    return QDir(folder).entryList({QStringLiteral("*.dmp")}, QDir::Files, QDir::Name);
+}
+
 QString zoneNow()
 {
     return QDateTime::currentDateTimeUtc().addSecs(HelperOffset).toString(NameFormat)
@@ -66,24 +67,29 @@ QString zoneNow()
 
 // The crash handler seen from outside: a process that crashes leaves a dump that gdb opens at
 // the faulting function; the dump folder is made at start-up or, failing that, at the crash.
+// And the pieces that run without a crash: the memory-map parser and the local-time dump names.
 class TestCrashDump : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
+    void parseLine_data();
+    void parseLine();
+    void formatName_data();
+    void formatName();
+    void formatNameMatchesCalendarOverCenturies();
+    void zoneChanges_data();
+    void zoneChanges();
     void createDirectoryTree_data();
     void createDirectoryTree();
-    void existingFolderIsKept();
     void crashWritesCore_data();
     void crashWritesCore();
-    void crashWithoutFolderWritesNoDump();
     void crashInSameSecondReplacesFile();
-    void applicationRunsOnWithoutDumpFolder();
+    void withoutDumpFolder();
 
 private:
     Run runHelper(const QStringList &arguments, const QByteArray &stateDir = QByteArray());
-    QStringList dumps(const QString &folder) const;
     QString gdbOutput(const QString &dump, const QString &backtrace);
 
     QTemporaryDir m_temp;
@@ -96,9 +102,7 @@ void TestCrashDump::initTestCase()
     QVERIFY(m_temp.isValid());
     m_file = m_temp.filePath(QStringLiteral("plainfile"));
     QFile file(m_file);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("not a folder");
-    file.close();
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a folder") > 0);
     m_gdb = QStandardPaths::findExecutable(QStringLiteral("gdb"));
 }
 
@@ -118,11 +122,6 @@ Run TestCrashDump::runHelper(const QStringList &arguments, const QByteArray &sta
     run.code = helper.exitCode();
     run.errors = helper.readAllStandardError();
     return run;
-}
-
-QStringList TestCrashDump::dumps(const QString &folder) const
-{
-    return QDir(folder).entryList({QStringLiteral("*.dmp")}, QDir::Files, QDir::Name);
 }
 
 QString TestCrashDump::gdbOutput(const QString &dump, const QString &backtrace)
@@ -147,6 +146,8 @@ void TestCrashDump::createDirectoryTree_data()
     QTest::newRow("three levels") << "a/b/c" << false << true;
     QTest::newRow("trailing slash") << "d/e/" << false << true;
     QTest::newRow("deep below a regular file") << "x/y/z" << true << false;
+    // Holds the dump of an earlier crash, which stays.
+    QTest::newRow("existing folder") << "dump" << false << true;
 }
 
 void TestCrashDump::createDirectoryTree()
@@ -156,35 +157,31 @@ void TestCrashDump::createDirectoryTree()
     QFETCH(bool, created);
     const QString base = belowFile ? m_file : m_temp.filePath(QStringLiteral("tree"));
     const QString path = base + QLatin1Char('/') + relative;
+    QFile old(base + QStringLiteral("/p/dump/2018_05_10_14_03_22.dmp"));
+    if (relative == QLatin1String("dump")) {
+        QVERIFY(QDir().mkpath(base + QStringLiteral("/p/dump")));
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("earlier crash") > 0);
+        old.close();
+    }
     QCOMPARE(CrashDump::createDirectoryTree(path), created);
     QCOMPARE(QFileInfo(path).isDir(), created);
     QVERIFY(QFileInfo(m_file).isFile());
 
-    // The same through prepareDumpFolder: a folder it cannot make is not recorded.
+    // The same through prepareDumpFolder: a folder it cannot make is not recorded. Without a
+    // name of its own the folder takes the program's.
     const QString before = CrashDump::dumpFolder();
-    QCOMPARE(CrashDump::prepareDumpFolder(QStringLiteral("V7Assistant"), base + QStringLiteral("/p"),
-                                          relative),
+    QCOMPARE(CrashDump::prepareDumpFolder(QString(), base + QStringLiteral("/p"), relative),
              created);
-    if (created)
+    if (created) {
         QCOMPARE(CrashDump::dumpFolder(), QDir::cleanPath(base + QStringLiteral("/p/") + relative));
-    else
+        QCOMPARE(CrashDump::applicationName(), QStringLiteral("tst_crashdump"));
+    } else {
         QCOMPARE(CrashDump::dumpFolder(), before);
-}
-
-void TestCrashDump::existingFolderIsKept()
-{
-    const QString base = m_temp.filePath(QStringLiteral("existing"));
-    QVERIFY(QDir().mkpath(base + QStringLiteral("/dump")));
-    QFile old(base + QStringLiteral("/dump/2018_05_10_14_03_22.dmp"));
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write("earlier crash");
-    old.close();
-
-    QVERIFY(CrashDump::prepareDumpFolder(QString(), base, QStringLiteral("dump")));
-    QCOMPARE(CrashDump::dumpFolder(), base + QStringLiteral("/dump"));
-    QCOMPARE(CrashDump::applicationName(), QStringLiteral("tst_crashdump"));
-    QVERIFY(old.open(QIODevice::ReadOnly));
-    QCOMPARE(old.readAll(), QByteArray("earlier crash"));
+    }
+    if (relative == QLatin1String("dump")) {
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("earlier crash"));
+    }
 }
 
 void TestCrashDump::crashWritesCore_data()
@@ -272,19 +269,6 @@ void TestCrashDump::crashWritesCore()
     QVERIFY(QDir(base).removeRecursively());
 }
 
-void TestCrashDump::crashWithoutFolderWritesNoDump()
-{
-    // Neither the given folder nor the per-user one can be made.
-    const QString base = m_file + QStringLiteral("/V7Assistant");
-    const Run run = runHelper({QStringLiteral("main"), base},
-                              QFile::encodeName(m_file + QStringLiteral("/state")));
-    QCOMPARE(run.status, QProcess::CrashExit);
-    QCOMPARE(run.code, SIGSEGV);
-    QVERIFY2(run.errors.contains("Create Dump Dir Failed\n"), run.errors.constData());
-    QVERIFY2(run.errors.contains("hDumpFile == null\n"), run.errors.constData());
-    QVERIFY(QFileInfo(m_file).isFile());
-}
-
 void TestCrashDump::crashInSameSecondReplacesFile()
 {
     // Every name the crash can take over the next minutes already exists, as if an earlier
@@ -319,8 +303,18 @@ void TestCrashDump::crashInSameSecondReplacesFile()
     QCOMPARE(replaced, 1);
 }
 
-void TestCrashDump::applicationRunsOnWithoutDumpFolder()
+// Neither the given folder nor the per-user one can be made: a crash writes no dump and still
+// ends the process; the program shows its message and runs on.
+void TestCrashDump::withoutDumpFolder()
 {
+    const QString base = m_file + QStringLiteral("/V7Assistant");
+    const Run run = runHelper({QStringLiteral("main"), base},
+                              QFile::encodeName(m_file + QStringLiteral("/state")));
+    QCOMPARE(run.status, QProcess::CrashExit);
+    QCOMPARE(run.code, SIGSEGV);
+    QVERIFY2(run.errors.contains("hDumpFile == null\n"), run.errors.constData());
+    QVERIFY(QFileInfo(m_file).isFile());
+
     QProcess app;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -339,6 +333,156 @@ void TestCrashDump::applicationRunsOnWithoutDumpFolder()
     QCOMPARE(app.state(), QProcess::Running);
     app.kill();
     QVERIFY(app.waitForFinished());
+}
+
+void TestCrashDump::parseLine_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("capacity");
+    QTest::addColumn<QString>("regions"); // "start-end offset rwxs path; ...", "" when rejected
+
+    QTest::newRow("anonymous") << QByteArray("7f2a1c000000-7f2a1c021000 rw-p 00000000 00:00 0 \n")
+                               << 2 << "7f2a1c000000-7f2a1c021000 0 rw-- ";
+    QTest::newRow("program text") << QByteArray("55e6358cc000-55e6358cd000 r-xp 00001000 fd:01 "
+                                                "1234567                    /usr/bin/crashhelper\n")
+                                  << 2 << "55e6358cc000-55e6358cd000 1000 r-x- /usr/bin/crashhelper";
+    QTest::newRow("path with spaces, deleted")
+        << QByteArray("7f00aa000000-7f00aa001000 rw-s 0000a000 00:05 42   /dev/shm/a b (deleted)\n")
+        << 2 << "7f00aa000000-7f00aa001000 a000 rw-s /dev/shm/a b (deleted)";
+    QTest::newRow("top of the address space")
+        << QByteArray("ffffffffff600000-ffffffffff601000 --xp 00000000 00:00 0  [vsyscall]\n")
+        << 2 << "ffffffffff600000-ffffffffff601000 0 --x- [vsyscall]";
+    QTest::newRow("upper-case hex, large inode")
+        << QByteArray("ABC000-ABD000 r--p 00000000 103:02 18446744073709551615 /x\n")
+        << 2 << "abc000-abd000 0 r--- /x";
+    const QByteArray several("1000-2000 r--p 00000000 08:01 11 /a\n"
+                             "garbage\n"
+                             "\n"
+                             "3000-4000 rw-p 00001000 08:01 11 /a\n"
+                             "5000-6000 rw-p 00000000 00:00 0\n"
+                             "7000-8000 rw-p 00000000 00:00 0 [hea");
+    QTest::newRow("broken lines skipped")
+        << several << 8 << "1000-2000 0 r--- /a; 3000-4000 1000 rw-- /a; 5000-6000 0 rw-- ";
+    QTest::newRow("stops at capacity") << several << 2 << "1000-2000 0 r--- /a; 3000-4000 1000 rw-- /a";
+    const char *const rejected[][2] = {
+        {"no dash", "1000 2000 rw-p 00000000 00:00 0\n"},
+        {"end before start", "2000-1000 rw-p 00000000 00:00 0\n"},
+        {"empty range", "2000-2000 rw-p 00000000 00:00 0\n"},
+        {"address wider than 64 bits", "10000000000000000-10000000000001000 rw-p 00000000 00:00 0\n"},
+        {"permissions cut short", "1000-2000 rw\n"},
+        {"no inode", "1000-2000 rw-p 00000000 00:00\n"},
+        {"last line without newline", "1000-2000 rw-p 00000000 00:00 0 /lib/libc.so"},
+        {"empty", ""},
+    };
+    for (const auto &row : rejected)
+        QTest::newRow(row[0]) << QByteArray(row[1]) << 2 << QString();
+}
+
+void TestCrashDump::parseLine()
+{
+    QFETCH(QByteArray, text); // the parser ends each field in place
+    QFETCH(int, capacity);
+    ProcMapsRegion regions[8];
+    const size_t count = ProcMaps::parse(text.data(), size_t(text.size()), regions, size_t(capacity));
+    QStringList seen;
+    for (size_t i = 0; i < count; ++i) {
+        const ProcMapsRegion &r = regions[i];
+        seen << QStringLiteral("%1-%2 %3 %4%5%6%7 %8")
+                    .arg(quint64(r.start), 0, 16)
+                    .arg(quint64(r.end), 0, 16)
+                    .arg(quint64(r.offset), 0, 16)
+                    .arg(QLatin1Char(r.readable ? 'r' : '-'))
+                    .arg(QLatin1Char(r.writable ? 'w' : '-'))
+                    .arg(QLatin1Char(r.executable ? 'x' : '-'))
+                    .arg(QLatin1Char(r.shared ? 's' : '-'))
+                    .arg(QString::fromLocal8Bit(r.path));
+    }
+    QTEST(seen.join(QStringLiteral("; ")), "regions");
+}
+
+void TestCrashDump::formatName_data()
+{
+    QTest::addColumn<qint64>("seconds");
+    QTest::addColumn<QString>("name");
+    // Dates from 1600 to 2500 are swept against Qt's calendar below; these are the edges.
+    QTest::newRow("second before the epoch") << qint64(-1) << "1969_12_31_23_59_59.dmp";
+    // The last day of a 400-year era, which a weekly sweep can step over.
+    QTest::newRow("leap day 2000") << qint64(951782400 + 13 * 3600 + 5 * 60 + 9)
+                                   << "2000_02_29_13_05_09.dmp";
+    QTest::newRow("last second of 9999") << qint64(253402300799) << "9999_12_31_23_59_59.dmp";
+    QTest::newRow("after 9999 is clamped") << qint64(253402300800 * 4) << "9999_12_31_23_59_59.dmp";
+    QTest::newRow("before year 0 is clamped")
+        << qint64(-62167219200 - 86400 * 400) << "0000_01_01_00_00_00.dmp";
+}
+
+void TestCrashDump::formatName()
+{
+    QFETCH(qint64, seconds);
+    QFETCH(QString, name);
+    char out[DumpName::Length + 2];
+    memset(out, 'x', sizeof(out));
+    DumpName::format(seconds, out);
+    QCOMPARE(out[DumpName::Length], '\0');
+    QCOMPARE(QString::fromLatin1(out), name);
+}
+
+void TestCrashDump::formatNameMatchesCalendarOverCenturies()
+{
+    // Every 7th day from 1600 to 2500 at a moving time of day, against Qt's own calendar.
+    constexpr qint64 Day = 86400;
+    const qint64 first = QDateTime(QDate(1600, 1, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
+    const qint64 last = QDateTime(QDate(2500, 1, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
+    char out[DumpName::Length + 1];
+    int checked = 0;
+    for (qint64 t = first; t < last; t += 7 * Day + 3671) {
+        DumpName::format(t, out);
+        const QString expected = QDateTime::fromSecsSinceEpoch(t, Qt::UTC)
+                                     .toString(QStringLiteral("yyyy_MM_dd_hh_mm_ss'.dmp'"));
+        if (QString::fromLatin1(out) != expected)
+            QFAIL(qPrintable(QStringLiteral("%1 gave %2").arg(t).arg(QString::fromLatin1(out))));
+        ++checked;
+    }
+    QVERIFY(checked > 40000);
+}
+
+// The zone rules are read once, at a start in January; the offsets must follow them later on.
+void TestCrashDump::zoneChanges_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QDateTime>("at");
+    QTest::addColumn<int>("offset");
+
+    const QByteArray eastern("EST5EDT,M3.2.0,M11.1.0");
+    const QByteArray southern("AEST-10AEDT,M10.1.0,M4.1.0/3");
+    const QDateTime spring(QDate(2026, 3, 8), QTime(7, 0), Qt::UTC);
+    const QDateTime autumn(QDate(2026, 11, 1), QTime(6, 0), Qt::UTC);
+    const QDateTime southAutumn(QDate(2026, 4, 4), QTime(16, 0), Qt::UTC);
+    QTest::newRow("second before spring change") << eastern << spring.addSecs(-1) << -5 * 3600;
+    QTest::newRow("spring change") << eastern << spring << -4 * 3600;
+    QTest::newRow("autumn change") << eastern << autumn << -5 * 3600;
+    QTest::newRow("summer a year later")
+        << eastern << QDateTime(QDate(2027, 7, 1), QTime(0, 0), Qt::UTC) << -4 * 3600;
+    QTest::newRow("half-hour zone") << QByteArray("XYZ-5:30") << spring << 5 * 3600 + 1800;
+    QTest::newRow("southern summer at start") << southern << southAutumn.addSecs(-1) << 11 * 3600;
+    QTest::newRow("southern winter") << southern << southAutumn << 10 * 3600;
+}
+
+void TestCrashDump::zoneChanges()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(QDateTime, at);
+    QFETCH(int, offset);
+    const QByteArray saved = qgetenv("TZ");
+    const bool hadZone = qEnvironmentVariableIsSet("TZ");
+    qputenv("TZ", zone);
+    tzset();
+    DumpName::prepareZone(QDateTime(QDate(2026, 1, 15), QTime(12, 0), Qt::UTC).toSecsSinceEpoch());
+    if (hadZone)
+        qputenv("TZ", saved);
+    else
+        qunsetenv("TZ");
+    tzset();
+    QCOMPARE(DumpName::offsetAt(at.toSecsSinceEpoch()), offset);
 }
 
 QTEST_GUILESS_MAIN(TestCrashDump)

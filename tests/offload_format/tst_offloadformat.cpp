@@ -1,7 +1,7 @@
-// The engine's file formats: task record, task file, loader checks, volume names, archive end
-// records, the card file list and "Taskconfig.xml".
-#include <QTemporaryDir>
-#include <QXmlStreamReader>
+// The engine's file formats: task record, loader checks, volume names, archive end records, the
+// card file list, "Taskconfig.xml" and the POS tables it reads (the ones the POS download writes
+// and malformed ones). The task file an offload writes is the engine test's. Runs with TZ=CST-8,
+// so "2019-03-28 10:00:00" local is 1553738400.
 #include <QtTest>
 
 #include <cstdio>
@@ -12,10 +12,13 @@
 #include "cardfiles.h"
 #include "copyengine.h"
 #include "offloadfixture.h"
+#include "posspreadsheet.h"
 #include "taskconfig.h"
 #include "taskfile.h"
 #include "taskrecord.h"
 #include "zipvolume.h"
+
+Q_DECLARE_METATYPE(QList<uint>)
 
 namespace {
 
@@ -77,76 +80,78 @@ QByteArray taskImage(int count, int done, int entries)
     return image;
 }
 
+const uint kTen = 1553738400; // 2019-03-28 10:00:00 in UTC+8
+
+// Header and rows exactly as the POS download writes its per-camera tables.
+const QByteArray kShortHeader =
+    "ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\t \n";
+
+QByteArray shortRow(int id, const char *lon, const char *lat, const char *alt, const char *time)
+{
+    return QByteArray::number(id) + " \t" + lon + " \t" + lat + " \t" + alt +
+           " \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 \t" + time + " \t \n";
+}
+
+QString points(const QList<PosPoint> &list)
+{
+    QStringList out;
+    for (const PosPoint &p : list)
+        out << QStringLiteral("%1 %2 %3")
+                   .arg(p.x, 0, 'f', 7)
+                   .arg(p.y, 0, 'f', 7)
+                   .arg(p.z, 0, 'f', 3);
+    return out.join(QLatin1String("; "));
+}
+
+// content written to a file of that name in dir; its path, empty when it could not be written.
+QString write(const QTemporaryDir &dir, const QByteArray &content, const QString &name)
+{
+    return OffloadFixture::writeFile(dir.filePath(name), content) ? dir.filePath(name) : QString();
+}
 } // namespace
 
 class TestOffloadFormat : public QObject
 {
     Q_OBJECT
 private slots:
-    void recordFields_data();
-    void recordFields();
-    void recordRoundTrip();
-    void taskFileOnDisk();
+    void record();
     void loader_data();
     void loader();
-    void volumeName();
-    void centralDirectory();
+    void archives();
     void cardFileList();
-    void taskConfigRoundTrip();
-    void taskConfigDocumentOrder();
+    void taskConfig();
     void resumePending_data();
     void resumePending();
+    void posTables_data();
+    void posTables();
+    void posReader();
+
+private:
+    QTemporaryDir m_dir;
 };
 
-void TestOffloadFormat::recordFields_data()
-{
-    QTest::addColumn<int>("offset");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("password") << 0 << text256("geheim").left(255);
-    QTest::newRow("password flag") << 256 << le32(1);
-    QTest::newRow("destination") << 260 << text256("/target/Center");
-    QTest::newRow("source") << 516 << text256("/media/op/Center/DCIM");
-    QTest::newRow("archive path") << 772 << text256("/target/Center/pack3.zip");
-    QTest::newRow("archive name") << 1028 << text256("pack3.zip");
-    QTest::newRow("archive prefix") << 1284 << text256("/target/Center/");
-    QTest::newRow("task file path") << 1540 << text256("/state/center.log");
-    QTest::newRow("saved count") << 1796 << le32(17);
-    // 2048.0 as an IEEE double: 0x40A0000000000000.
-    QTest::newRow("volume size") << 1800 << le64(0x40A0000000000000ull);
-    QTest::newRow("volume mode") << 1808 << le32(1);
-    QTest::newRow("reserved") << 1812 << le32(0);
-    QTest::newRow("bytes done") << 1816 << QByteArray::fromHex("0807060504030201");
-    QTest::newRow("camera") << 1824 << le32(3);
-    QTest::newRow("running") << 1828 << le32(1);
-    QTest::newRow("stopped") << 1832 << le32(0);
-    QTest::newRow("file count") << 1836 << le32(40);
-    QTest::newRow("files done") << 1840 << le32(12);
-    QTest::newRow("runtime slots are zero") << 1844 << QByteArray(44, '\0');
-}
-
-void TestOffloadFormat::recordFields()
-{
-    QFETCH(int, offset);
-    QFETCH(QByteArray, bytes);
-    const TaskRecord r = sampleRecord();
-    unsigned char out[TaskLayout::RecordSize];
-    std::memset(out, 0xAA, sizeof out);
-    taskRecordEncode(&r, out);
-    const QByteArray image(reinterpret_cast<const char *>(out), int(sizeof out));
-    QCOMPARE(image.mid(offset, bytes.size()).toHex(), bytes.toHex());
-}
-
-// Decoding gives back every field that encoding wrote (the fields themselves are pinned above).
-void TestOffloadFormat::recordRoundTrip()
+// The record byte for byte: every field at its offset, the runtime slots zero; decoding gives
+// back every field.
+void TestOffloadFormat::record()
 {
     const TaskRecord r = sampleRecord();
     unsigned char out[TaskLayout::RecordSize], again[TaskLayout::RecordSize];
+    std::memset(out, 0xAA, sizeof out);
     taskRecordEncode(&r, out);
+    const QByteArray expected =
+        text256("geheim") + le32(1) + text256("/target/Center") + text256("/media/op/Center/DCIM") +
+        text256("/target/Center/pack3.zip") + text256("pack3.zip") + text256("/target/Center/") +
+        text256("/state/center.log") + le32(17) + le64(0x40A0000000000000ull) /* 2048.0 */ +
+        le32(1) + le32(0) + QByteArray::fromHex("0807060504030201") + le32(3) + le32(1) + le32(0) +
+        le32(40) + le32(12) + QByteArray(44, '\0');
+    auto hex = [](unsigned char *image) {
+        return QByteArray(reinterpret_cast<char *>(image), TaskLayout::RecordSize).toHex();
+    };
+    QCOMPARE(hex(out), expected.toHex());
     TaskRecord back;
     taskRecordDecode(out, &back);
     taskRecordEncode(&back, again);
-    QCOMPARE(QByteArray::fromRawData(reinterpret_cast<char *>(again), sizeof again).toHex(),
-             QByteArray::fromRawData(reinterpret_cast<char *>(out), sizeof out).toHex());
+    QCOMPARE(hex(again), hex(out));
 
     // A text field without its zero is cut at the field's last byte, never read past it.
     std::memset(out + TaskLayout::Source, 'x', TaskLayout::TextSize);
@@ -155,38 +160,6 @@ void TestOffloadFormat::recordRoundTrip()
     // A text of 256 bytes does not fit with its terminator.
     QCOMPARE(taskRecordSetText(back.source, QByteArray(256, 'y').constData()), -1);
     QCOMPARE(std::strlen(back.source), size_t(255));
-}
-
-void TestOffloadFormat::taskFileOnDisk()
-{
-    QTemporaryDir dir;
-    const QString card = dir.filePath(QStringLiteral("card"));
-    QVERIFY(OffloadFixture::makeCard(card, 3, 3));
-
-    DiskTask task;
-    taskRecordClear(&task.record);
-    taskRecordSetText(task.record.source, QFile::encodeName(card).constData());
-    taskRecordSetText(task.record.destination,
-                      QFile::encodeName(dir.filePath(QStringLiteral("out"))).constData());
-    taskRecordSetText(task.record.taskFilePath,
-                      QFile::encodeName(dir.filePath(QStringLiteral("center.log"))).constData());
-    QDir().mkpath(dir.filePath(QStringLiteral("out")));
-    QCOMPARE(createTask(&task, 0), 0);
-    QVERIFY(OffloadFixture::waitFor([&] { return task.stopped.load() != 0; }));
-    QCOMPARE(pauseTask(&task, 0), 0);
-
-    const QByteArray image = OffloadFixture::fileBytes(dir.filePath(QStringLiteral("center.log")));
-    // Sorted by byte value: "100MEDIA" comes before "DSC...".
-    const QStringList order = {"100MEDIA/DSC00003.JPG", "DSC00001.JPG", "DSC00002.JPG"};
-    QCOMPARE(image.size(), 1888 + 3 * 260);
-    QCOMPARE(image.mid(1836, 4), le32(3));
-    QCOMPARE(image.mid(1840, 4), le32(3));
-    QCOMPARE(image.mid(1832, 4), le32(0));
-    for (int i = 0; i < order.size(); ++i) {
-        QByteArray entry = QFile::encodeName(card + QLatin1Char('/') + order[i]);
-        entry.resize(260, '\0');
-        QCOMPARE(image.mid(1888 + i * 260, 260), entry);
-    }
 }
 
 void TestOffloadFormat::loader_data()
@@ -229,11 +202,7 @@ void TestOffloadFormat::loader()
     }
     // Resuming from the bad file is refused before anything is made.
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("center.log"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(image);
-    file.close();
+    const QString path = write(dir, image, QStringLiteral("center.log"));
     DiskTask task;
     taskRecordClear(&task.record);
     taskRecordSetText(task.record.taskFilePath, QFile::encodeName(path).constData());
@@ -246,15 +215,11 @@ void TestOffloadFormat::loader()
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("out"))));
 }
 
-// Numbering from pack1 to pack11 is checked on the archives the engine makes; a folder in the
-// current name is not.
-void TestOffloadFormat::volumeName()
+// The archive names and end records. Numbering from pack1 to pack11 is checked on the archives
+// the engine makes; a folder in the current name is not.
+void TestOffloadFormat::archives()
 {
     QCOMPARE(ZipVolume::nextName("book/pack41.zip"), std::string("pack42.zip"));
-}
-
-void TestOffloadFormat::centralDirectory()
-{
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.zip"));
     zipFile zip = zipOpen64(QFile::encodeName(path).constData(), APPEND_STATUS_CREATE);
@@ -323,8 +288,7 @@ void TestOffloadFormat::cardFileList()
                                QStringLiteral("A/d.zip")};
     for (const QString &file : files) {
         QDir().mkpath(QFileInfo(card + QLatin1Char('/') + file).absolutePath());
-        QFile f(card + QLatin1Char('/') + file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(OffloadFixture::writeFile(card + QLatin1Char('/') + file, QByteArray()));
     }
     std::vector<std::string> list;
     QCOMPARE(CardFiles::list(QFile::encodeName(card).toStdString(), &list), 0);
@@ -342,7 +306,7 @@ void TestOffloadFormat::cardFileList()
         0);
 }
 
-void TestOffloadFormat::taskConfigRoundTrip()
+void TestOffloadFormat::taskConfig()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Taskconfig.xml"));
@@ -363,9 +327,28 @@ void TestOffloadFormat::taskConfigRoundTrip()
     config.passwordValue = QStringLiteral("密码 & <x>");
     config.success = false;
     QVERIFY(TaskConfig::write(path, config));
+    QByteArray text = OffloadFixture::fileBytes(path);
+    QVERIFY(text.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config>\n    <pans>\n"));
+    QXmlStreamReader xml(text);
+    QStringList elements;
+    QStringList centerAttributes;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        elements << xml.name().toString();
+        for (const QXmlStreamAttribute &a : xml.attributes()) {
+            if (xml.name() == QLatin1String("center"))
+                centerAttributes << a.name().toString();
+        }
+    }
+    elements.removeDuplicates();
+    QCOMPARE(elements, QStringList({"config", "pans", "center", "front", "right", "left", "back",
+                                    "savapath", "pose", "file", "timelist", "time", "gpslist",
+                                    "pos", "qufenjiaci", "fenquan", "password", "tasksuccess"}));
+    QCOMPARE(centerAttributes,
+             QStringList({"path", "plancount", "hascount", "zippath", "zipname"}));
 
     // Read back and written again, the document is the same: every field survives.
-    QByteArray text = OffloadFixture::fileBytes(path);
     TaskConfig back;
     QVERIFY(TaskConfig::read(path, &back));
     QVERIFY(TaskConfig::write(path, back));
@@ -378,49 +361,13 @@ void TestOffloadFormat::taskConfigRoundTrip()
     QVERIFY(TaskConfig::resumePending(path));
 
     // Text that does not parse reads as 0.
-    QFile file(path);
     text.replace("value=\"1700000000\"", "value=\"soon\"");
     text.replace("x=\"113.25125\"", "x=\"east\"");
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text);
-    file.close();
-    QVERIFY(TaskConfig::read(path, &back));
+    QVERIFY(TaskConfig::read(write(dir, text, QStringLiteral("Taskconfig.xml")), &back));
     QCOMPARE(back.pos[0].times[0], 0u);
     QCOMPARE(back.pos[0].positions[0].x, 0.0);
     QCOMPARE(back.pos[0].positions[0].y, 23.5);
-}
-
-void TestOffloadFormat::taskConfigDocumentOrder()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("Taskconfig.xml"));
-    TaskConfig config;
-    OffloadPosSet set;
-    set.times = {5};
-    set.positions = {{1, 2, 3}};
-    config.pos = {set};
-    QVERIFY(TaskConfig::write(path, config));
-    const QByteArray text = OffloadFixture::fileBytes(path);
-    QVERIFY(text.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config>\n    <pans>\n"));
-    QXmlStreamReader xml(text);
-    QStringList elements;
-    QStringList centerAttributes;
-    while (!xml.atEnd()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement)
-            continue;
-        elements << xml.name().toString();
-        if (xml.name() == QLatin1String("center")) {
-            for (const QXmlStreamAttribute &a : xml.attributes())
-                centerAttributes << a.name().toString();
-        }
-    }
-    QCOMPARE(elements, QStringList({"config", "pans", "center", "front", "right", "left", "back",
-                                    "savapath", "pose", "file", "timelist", "time", "gpslist",
-                                    "pos", "qufenjiaci", "fenquan", "password", "tasksuccess"}));
-    QCOMPARE(centerAttributes,
-             QStringList({"path", "plancount", "hascount", "zippath", "zipname"}));
-    // Nothing started: "true", never offered for resume.
-    QVERIFY(!TaskConfig::resumePending(path));
+    // Nothing started or everything done is success; a file short is not.
     QVERIFY(TaskConfig::successFlag(40, 0));
     QVERIFY(TaskConfig::successFlag(40, 40));
     QVERIFY(!TaskConfig::successFlag(40, 39));
@@ -452,19 +399,127 @@ void TestOffloadFormat::resumePending()
     QFETCH(QByteArray, text);
     QFETCH(bool, pending);
     QFETCH(bool, readable);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("Taskconfig.xml"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
-    file.close();
+    const QString path = write(m_dir, text, QString::fromLatin1(QTest::currentDataTag()) + ".xml");
     QCOMPARE(TaskConfig::resumePending(path), pending);
     TaskConfig config;
     config.savePath = QStringLiteral("untouched");
     QCOMPARE(TaskConfig::read(path, &config), readable);
     if (!readable)
         QCOMPARE(config.savePath, QStringLiteral("untouched"));
-    QVERIFY(!TaskConfig::resumePending(dir.filePath(QStringLiteral("missing.xml"))));
+    QVERIFY(!TaskConfig::resumePending(m_dir.filePath(QStringLiteral("missing.xml"))));
+}
+
+void TestOffloadFormat::posTables_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("positions");
+    QTest::addColumn<QList<uint>>("times");
+
+    QTest::newRow("per-camera table, short layout")
+        << kShortHeader +
+               shortRow(1, "112.6000000", "23.4463420", "100.000", "2019-03-28 10-00-00") +
+               shortRow(2, "-112.6000001", "-23.4463421", "-5.500", "2019-03-28 10-00-02")
+        << 3 << "112.6000000 23.4463420 100.000; -112.6000001 -23.4463421 -5.500"
+        << QList<uint>{kTen, kTen + 2};
+
+    QTest::newRow("header field found by substring")
+        << QByteArray("ID Lon Lat Alt Heading Pitch Roll Psi_GPS Speed GPSTime\n") +
+               shortRow(7, "1.5", "2.5", "3.5", "2019/03/28 10-00-05")
+        << 2 << "1.5000000 2.5000000 3.500" << QList<uint>{kTen + 5};
+
+    // Date and time follow the "Time" name, wherever it stands.
+    QTest::newRow("time after fourteen names")
+        << QByteArray("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\toffset1\toffset2"
+                      "\toffset3\toffset4\toffset5\tTime\n") +
+               "3 \t10.0 \t20.0 \t30.0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t2019/03/28 "
+               "\t10-00-09 \n"
+        << 2 << "10.0000000 20.0000000 30.000" << QList<uint>{kTen + 9};
+
+    const QByteArray fiveLensRow =
+        "1 \t112.6000000 \t23.4463420 \t100.000 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 \t"
+        "2019-03-28 10-00-00 \t0 \t120 \t-1 \t0 \t35 \t \n";
+    QTest::newRow("main table of five-lens records")
+        << QByteArray("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\toffset1"
+                      "\toffset2\toffset3\toffset4\toffset5\t \n") +
+               fiveLensRow + QByteArray(fiveLensRow).replace("10-00-00", "10-00-02")
+        << 3 << "112.6000000 23.4463420 100.000; 112.6000000 23.4463420 100.000"
+        << QList<uint>{kTen, kTen + 2};
+
+    QTest::newRow("main table of single-lens records")
+        << QByteArray("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tTime\t \n") +
+               "1 \t112.6 \t23.4 \t100.000 \t90.00 \t1.0 \t2.0 \t90.00 \t2019-03-28 10-00-00 \t "
+               "\n" +
+               "2 \t112.7 \t23.5 \t101.000 \t90.00 \t1.0 \t2.0 \t90.00 \t2019-03-28 10-00-04 \t \n"
+        << 3 << "112.6000000 23.4000000 100.000; 112.7000000 23.5000000 101.000"
+        << QList<uint>{kTen, kTen + 4};
+
+    QTest::newRow("no time name, other count: columns 15 and 16")
+        << QByteArray("ID Lon Lat Alt\n") + "1 1 2 3 0 0 0 0 0 0 0 0 0 0 2019-03-28 10-00-07\n"
+        << 2 << "1.0000000 2.0000000 3.000" << QList<uint>{kTen + 7};
+
+    QTest::newRow("time that does not parse")
+        << kShortHeader + shortRow(1, "1", "2", "3", "2019-13-45 10-00-00") << 2
+        << "1.0000000 2.0000000 3.000" << QList<uint>{MyExcelObject::InvalidTime};
+
+    QTest::newRow("fields cut at the first comma")
+        << QByteArray("ID,x Lon Lat Alt Heading Pitch Roll Psi_GPS Speed Time\n"
+                      "1,9 4.25,1 5.5 6 0 0 0 0 0 2019-03-28,x 10-00-01,y\n")
+        << 7 << "4.2500000 5.5000000 6.000" << QList<uint>{kTen + 1};
+
+    QTest::newRow("row without its time") << kShortHeader + "1 \t1.0 \t2.0 \t3.0 \n"
+                                          << 2 << "1.0000000 2.0000000 3.000" << QList<uint>{};
+
+    QTest::newRow("empty file") << QByteArray() << 0 << "" << QList<uint>{};
+    QTest::newRow("header only") << kShortHeader << 1 << "" << QList<uint>{};
+}
+
+void TestOffloadFormat::posTables()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, count);
+    QFETCH(QString, positions);
+    QFETCH(QList<uint>, times);
+
+    const QString path = write(m_dir, content, QStringLiteral("飞行1.xls"));
+    QVERIFY(!path.isEmpty());
+    MyExcelObject object;
+    PosSpreadsheet::read(path, &object);
+    QCOMPARE(object.count, count);
+    QCOMPARE(object.fileName, QStringLiteral("飞行1.xls"));
+    QCOMPARE(points(object.posList), positions);
+    QCOMPARE(object.timeList, times);
+}
+
+void TestOffloadFormat::posReader()
+{
+    const QString path =
+        write(m_dir, kShortHeader + shortRow(1, "112.6", "23.4", "100.0", "2019-03-28 10-00-00"),
+              QStringLiteral("thread.xls"));
+    qRegisterMetaType<MyExcelObject *>();
+    auto *thread = new MyReadExcelThread(path);
+    QSignalSpy spy(thread, &MyReadExcelThread::newObject);
+    thread->start();
+    QVERIFY(spy.wait(10000));
+    auto *object = spy.at(0).at(0).value<MyExcelObject *>();
+    QVERIFY(object);
+    QCOMPARE(object->posList.size(), 1);
+    QCOMPARE(object->timeList, QList<uint>{kTen});
+    delete object;
+    // The reader stays in its event loop until it is told to stop, and emits nothing more.
+    QVERIFY(thread->isRunning());
+    QTest::qWait(50);
+    QCOMPARE(spy.count(), 1);
+    delete thread;
+
+    // A file that is not there gives an empty object that still names it.
+    const QString absent = m_dir.filePath(QStringLiteral("absent/none.xls"));
+    MyExcelObject none;
+    PosSpreadsheet::read(absent, &none);
+    QCOMPARE(none.count, 0);
+    QVERIFY(none.posList.isEmpty() && none.timeList.isEmpty());
+    QCOMPARE(none.filePath, absent);
+    QCOMPARE(none.fileName, QStringLiteral("none.xls"));
 }
 
 QTEST_GUILESS_MAIN(TestOffloadFormat)

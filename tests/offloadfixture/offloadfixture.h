@@ -1,11 +1,5 @@
 #pragma once
 
-#include <QDir>
-#include <QDirIterator>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
-#include <QStringList>
 #include <QtTest>
 
 #include <chrono>
@@ -76,6 +70,12 @@ inline QByteArray fileBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 // The files-done counter of a task file or record on the disk; -1 when it is too short.
 inline int filesDoneIn(const QString &taskFile)
 {
@@ -138,13 +138,6 @@ inline void checkCopies(const QString &card, const QString &copy)
     checkList(copy, int(copied.size()));
 }
 
-inline QStringList archiveEntries(const QString &folder, const QString &archive)
-{
-    QByteArray output;
-    runIn(folder, QStringLiteral("unzip"), {QStringLiteral("-Z1"), archive}, &output);
-    return QString::fromUtf8(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
 // Volume mode: folder holds archives "pack1.zip"... and the checksum list only, and together
 // they hold every card file exactly once, in the card's order; each passes unzip -t and 7z t
 // (with the password when given, and fails with a wrong one). *archives: names in number order.
@@ -157,6 +150,7 @@ inline void checkArchives(const QString &card, const QString &folder,
     for (int n = 1; n <= files.size(); ++n) {
         const QString archive = QStringLiteral("pack%1.zip").arg(n);
         QVERIFY2(files.contains(archive), qPrintable(files.join(QLatin1Char(' '))));
+        QByteArray output;
         // unzip and 7z take an empty password for none: such archives are left to the caller.
         if (!password || !password->isEmpty()) {
             QStringList unzip = {QStringLiteral("-tq"), archive};
@@ -167,13 +161,13 @@ inline void checkArchives(const QString &card, const QString &folder,
                 const int wrong = runIn(folder, "7z", {sevenZip[0], archive, "-pwrong"});
                 QVERIFY(wrong != 0);
             }
-            QByteArray output;
             QVERIFY2(runIn(folder, QStringLiteral("unzip"), unzip, &output) == 0,
                      output.constData());
             QVERIFY2(runIn(folder, QStringLiteral("7z"), sevenZip, &output) == 0,
                      output.constData());
         }
-        entries += archiveEntries(folder, archive);
+        runIn(folder, QStringLiteral("unzip"), {QStringLiteral("-Z1"), archive}, &output);
+        entries += QString::fromUtf8(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         if (archives)
             *archives << archive;
     }

@@ -1,20 +1,15 @@
-#include <QDir>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include <cmath>
 
 #include "exifreader.h"
 #include "geotag.h"
+#include "photoinfotable.h"
 
-// In-process geotagging: the value forms, what exiftool reads back, and photos left intact
-// whenever tagging fails. Five threads tagging at once are the offload reliability test's.
+// Geotagging in-process and through `v7tool geotag`: the value forms, what exiftool reads back,
+// and photos left intact whenever tagging fails (five threads tagging at once are the offload
+// reliability test's). And the per-camera photo information table, byte for byte, created and
+// appended to. Runs with TZ=CST-8 so capture times are fixed numbers.
 class TestGeotag : public QObject
 {
     Q_OBJECT
@@ -22,12 +17,14 @@ private slots:
     void initTestCase();
     void valueForms_data();
     void valueForms();
-    void readBackByExiftool_data();
-    void readBackByExiftool();
     void badBuffersLeaveOutputAlone_data();
     void badBuffersLeaveOutputAlone();
     void photoWithoutExif();
     void filesThatCannotBeTagged();
+    void toolTagsRowsInOrder();
+    void tableCreatedThenAppended();
+    void captureTime_data();
+    void captureTime();
 
 private:
     QString copyOf(const QString &sample, const QString &name);
@@ -46,6 +43,12 @@ QByteArray contents(const QString &path)
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
+
+const QByteArray kHeader = "照片路径,Model,make,focallength,width,height,time,\n";
+const QByteArray kCanonRow = ",Canon EOS 40D,Canon,135,100,68,1212134161,2008:05:30 15:56:01\n";
+const QByteArray kKodakRow = ",KODAK CX7530 ZOOM DIGITAL CAMERA,EASTMAN KODAK "
+                             "COMPANY,16,100,78,1123897643,2005:08:13 09:47:23\n";
+const QByteArray kWwlRow = ",ION230,WWL,8,75,100,1795502476,2026:11:24 14:41:16\n";
 
 // The bytes from the start-of-scan marker on: the image data that tagging must not touch.
 QByteArray imageData(const QByteArray &jpeg)
@@ -97,55 +100,6 @@ void TestGeotag::valueForms()
     QFETCH(double, value);
     QFETCH(QString, text);
     QCOMPARE(altitude ? Geotag::altitudeThousandths(value) : Geotag::rationalDegrees(value), text);
-}
-
-void TestGeotag::readBackByExiftool_data()
-{
-    QTest::addColumn<double>("latitude");
-    QTest::addColumn<double>("longitude");
-    QTest::addColumn<double>("altitude");
-    QTest::addColumn<int>("focal");
-    QTest::newRow("north east") << 23.5 << 113.25125 << 152.3 << 20;
-    QTest::newRow("south west, below sea level") << -33.868820 << -70.6692655 << -430.5 << 35;
-}
-
-void TestGeotag::readBackByExiftool()
-{
-    QFETCH(double, latitude);
-    QFETCH(double, longitude);
-    QFETCH(double, altitude);
-    QFETCH(int, focal);
-    const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
-    if (exiftool.isEmpty())
-        QSKIP("exiftool not installed");
-
-    const QString path = copyOf(sample("Canon_40D.jpg"), QStringLiteral("tagged.jpg"));
-    const QFile::Permissions permissions = QFile::permissions(path);
-    QString error;
-    QVERIFY2(Geotag::tagFile(path, focal, {latitude, longitude, altitude}, &error),
-             qPrintable(error));
-
-    QProcess p;
-    p.start(exiftool, {"-j", "-n", "-GPSLatitude", "-GPSLongitude", "-GPSAltitude", "-FocalLength",
-                       "-Make", path});
-    QVERIFY(p.waitForFinished(30000));
-    const QJsonObject o =
-        QJsonDocument::fromJson(p.readAllStandardOutput()).array().at(0).toObject();
-    auto value = [&](const char *key) { return o.value(QLatin1String(key)).toDouble(); };
-    QVERIFY2(std::fabs(value("GPSLatitude") - latitude) < 1e-6,
-             qPrintable(QString::number(value("GPSLatitude"), 'f', 9)));
-    QVERIFY(std::fabs(value("GPSLongitude") - longitude) < 1e-6);
-    QVERIFY(std::fabs(value("GPSAltitude") - altitude) < 1e-3);
-    QCOMPARE(value("FocalLength"), double(focal));
-    QCOMPARE(o.value(QLatin1String("Make")).toString(), QStringLiteral("Canon"));
-
-    // Our own reader agrees, and the image data came through untouched.
-    const PhotoInfo info = ExifReader::readFile(path);
-    QVERIFY(std::fabs(info.gpsLatitude - latitude) < 1e-6);
-    QVERIFY(std::fabs(info.gpsLongitude - longitude) < 1e-6);
-    QCOMPARE(info.gpsAltitudeRef, altitude < 0 ? 1 : 0);
-    QCOMPARE(imageData(contents(path)), imageData(m_photo));
-    QCOMPARE(QFile::permissions(path), permissions);
 }
 
 void TestGeotag::badBuffersLeaveOutputAlone_data()
@@ -227,6 +181,148 @@ void TestGeotag::filesThatCannotBeTagged()
     QCOMPARE(
         QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".jpg.")),
         QStringList());
+}
+
+// As a script calls it: the table's rows go to the photos in order, and exiftool reads each
+// position back to a millionth of a degree and a millimetre (south, west and below the sea
+// included), with the focal length; image data, maker and permissions stay. A photo beyond the
+// last row is left as it is. Wrong usage of exif or geotag exits 2 without output.
+void TestGeotag::toolTagsRowsInOrder()
+{
+    const QString table = m_dir.filePath(QStringLiteral("flight.xls"));
+    QFile f(table);
+    QVERIFY(f.open(QIODevice::WriteOnly) &&
+            f.write("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\t \n"
+                    "1 \t113.2512500 \t23.5000000 \t152.300 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 "
+                    "\t2019-03-28 10-00-00 \t \n"
+                    "2 \t-70.6692655 \t-33.8688200 \t-430.500 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 "
+                    "\t2019-03-28 10-00-01 \t \n") > 0);
+    f.close();
+    const QStringList photos = {copyOf(sample("Canon_40D.jpg"), QStringLiteral("a.jpg")),
+                                copyOf(sample("Nikon_D70.jpg"), QStringLiteral("b.jpg")),
+                                copyOf(sample("Pentax_K10D.jpg"), QStringLiteral("c.jpg"))};
+    const QFile::Permissions permissions = QFile::permissions(photos[0]);
+    QProcess tool;
+    tool.start(QStringLiteral(V7TOOL),
+               QStringList{"geotag", "--pos", table, "--focal", "24"} + photos);
+    QVERIFY(tool.waitForFinished(60000));
+    QCOMPARE(tool.exitCode(), 0);
+    QList<QJsonObject> lines;
+    for (const QByteArray &line : tool.readAllStandardOutput().split('\n')) {
+        if (!line.isEmpty())
+            lines << QJsonDocument::fromJson(line).object();
+    }
+    QCOMPARE(lines.size(), 3);
+    QVERIFY(lines[0].value(QLatin1String("tagged")).toBool());
+    QVERIFY(lines[1].value(QLatin1String("tagged")).toBool());
+    QVERIFY(!lines[2].value(QLatin1String("tagged")).toBool());
+    QCOMPARE(lines[2].value(QLatin1String("error")).toString(), QStringLiteral("no POS row"));
+    QCOMPARE(contents(photos[2]), contents(sample("Pentax_K10D.jpg")));
+    QCOMPARE(imageData(contents(photos[0])), imageData(m_photo));
+    QCOMPARE(QFile::permissions(photos[0]), permissions);
+    for (const QStringList &usage :
+         {QStringList{"exif"}, QStringList{"geotag", "a.jpg"},
+          QStringList{"geotag", "--pos", "t.xls"},
+          QStringList{"geotag", "--pos", "t.xls", "--focal", "twenty", "a.jpg"}}) {
+        tool.start(QStringLiteral(V7TOOL), usage);
+        QVERIFY(tool.waitForFinished(60000));
+        QCOMPARE(tool.exitCode(), 2);
+        QVERIFY(tool.readAllStandardOutput().isEmpty());
+    }
+
+    const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
+    if (exiftool.isEmpty())
+        QSKIP("exiftool not installed");
+    QProcess p;
+    p.start(exiftool, {"-j", "-n", "-GPSLatitude", "-GPSLongitude", "-GPSAltitude", "-FocalLength",
+                       "-Make", photos[0], photos[1]});
+    QVERIFY(p.waitForFinished(30000));
+    const QJsonArray read = QJsonDocument::fromJson(p.readAllStandardOutput()).array();
+    const double expected[2][3] = {{23.5, 113.25125, 152.3}, {-33.86882, -70.6692655, -430.5}};
+    for (int i = 0; i < 2; ++i) {
+        const QJsonObject o = read.at(i).toObject();
+        auto value = [&](const char *key) { return o.value(QLatin1String(key)).toDouble(); };
+        QVERIFY2(std::fabs(value("GPSLatitude") - expected[i][0]) < 1e-6 &&
+                     std::fabs(value("GPSLongitude") - expected[i][1]) < 1e-6 &&
+                     std::fabs(value("GPSAltitude") - expected[i][2]) < 1e-3,
+                 QJsonDocument(o).toJson().constData());
+        QCOMPARE(value("FocalLength"), 24.0);
+    }
+    QCOMPARE(read.at(0).toObject().value(QLatin1String("Make")).toString(),
+             QStringLiteral("Canon"));
+}
+
+// Each row is on disk as soon as it is appended: a pulled card loses no row already written.
+void TestGeotag::tableCreatedThenAppended()
+{
+    const QString canon = sample("Canon_40D.jpg"), kodak = sample("Kodak_CX7530.jpg");
+    const QString wwl = sample("WWL_(Polaroid)_ION230.jpg");
+    const QString path = m_dir.filePath(QStringLiteral("center.txt"));
+    QString error;
+    PhotoInfoTable table;
+    QVERIFY2(table.open(path, false, &error), qPrintable(error));
+    QCOMPARE(contents(path), kHeader);
+    QVERIFY(table.appendRow(canon, ExifReader::readFile(canon)));
+    QCOMPARE(contents(path), kHeader + canon.toUtf8() + kCanonRow);
+    QVERIFY(table.appendRow(kodak, ExifReader::readFile(kodak)));
+    table.close();
+    const QByteArray first = kHeader + canon.toUtf8() + kCanonRow + kodak.toUtf8() + kKodakRow;
+    QCOMPARE(contents(path), first);
+
+    // A resumed offload appends without a second header.
+    QVERIFY(table.open(path, true, &error));
+    QVERIFY(table.appendRow(wwl, ExifReader::readFile(wwl)));
+    table.close();
+    QCOMPARE(contents(path), first + wwl.toUtf8() + kWwlRow);
+
+    // A new offload starts the table again.
+    QVERIFY(table.open(path, false, &error));
+    table.close();
+    QCOMPARE(contents(path), kHeader);
+
+    // Appending to a table that does not exist yet creates it, still without a header.
+    const QString other = m_dir.filePath(QStringLiteral("front.txt"));
+    QVERIFY(table.open(other, true, &error));
+    QVERIFY(table.appendRow(canon, ExifReader::readFile(canon)));
+    table.close();
+    QCOMPARE(contents(other), canon.toUtf8() + kCanonRow);
+
+    // A table in a folder that does not exist: an error, and no row goes anywhere.
+    QVERIFY(!table.open(m_dir.filePath(QStringLiteral("no/such/folder/back.txt")), false, &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!table.isOpen());
+    QVERIFY(!table.appendRow(canon, ExifReader::readFile(canon)));
+
+    // Values no photo should hold are written as whole numbers the table can take.
+    PhotoInfo info;
+    info.cameraModel = QStringLiteral("M");
+    info.focalLength = 35.99;
+    info.width = 6000;
+    info.height = 4000;
+    QCOMPARE(PhotoInfoTable::row(QStringLiteral("p.jpg"), info),
+             QByteArray("p.jpg,M,,35,6000,4000,-1,\n"));
+    info.focalLength = 1e300;
+    QCOMPARE(PhotoInfoTable::row(QStringLiteral("p.jpg"), info),
+             QByteArray("p.jpg,M,,0,6000,4000,-1,\n"));
+}
+
+void TestGeotag::captureTime_data()
+{
+    QTest::addColumn<QString>("date");
+    QTest::addColumn<qlonglong>("seconds");
+    QTest::newRow("exif date") << "2008:05:30 15:56:01" << 1212134161LL;
+    QTest::newRow("other separators") << "2008-05-30T15/56/01" << 1212134161LL;
+    QTest::newRow("epoch in UTC+8") << "1970:01:01 08:00:00" << 0LL;
+    QTest::newRow("before 1970") << "1969:12:31 23:59:59" << -1LL;
+    QTest::newRow("cut short") << "2008:05:30 15:56" << -1LL;
+    QTest::newRow("blank date of a camera without clock") << "    :  :     :  :  " << -1LL;
+}
+
+void TestGeotag::captureTime()
+{
+    QFETCH(QString, date);
+    QFETCH(qlonglong, seconds);
+    QCOMPARE(PhotoInfoTable::captureTime(date), seconds);
 }
 
 QTEST_GUILESS_MAIN(TestGeotag)

@@ -1,14 +1,6 @@
-#include <QCoreApplication>
-#include <QDir>
-#include <QGuiApplication>
-#include <QImage>
 #include <QPainter>
 #include <QPixmap>
-#include <QMap>
-#include <QSize>
-#include <QTest>
-#include <QTranslator>
-#include <QtMath>
+#include <QtTest>
 
 #include <algorithm>
 
@@ -16,22 +8,17 @@ namespace {
 
 const QString kPrefix = QStringLiteral(":/V7KAPP/res/");
 
-struct Pictures
-{
-    QSize size;
-    QStringList names;
-};
-
 // The pictures the program draws into widgets of a fixed size, by that size.
-const QList<Pictures> kSized = {
+const QList<QPair<QSize, QStringList>> kSized = {
     {{108, 21}, {"logo.png"}},
     {{12, 12}, {"help.png", "close.png"}},
     {{12, 14}, {"update.png"}},
     {{32, 32}, {"shrink.png"}},
-    {{154, 36}, {"deviceInfo_normal.png", "deviceInfo_selected.png", "configTest_normal.png",
-                 "configTest_selected.png", "collectAssistant_normal.png",
-                 "collectAssistant_selected.png", "posnor.png", "possele.png", "yingxiangnor.png",
-                 "yingxiangsele.png", "yingxiangqingkongnor.png", "yingxiangqingkongselect.png"}},
+    {{154, 36},
+     {"deviceInfo_normal.png", "deviceInfo_selected.png", "configTest_normal.png",
+      "configTest_selected.png", "collectAssistant_normal.png", "collectAssistant_selected.png",
+      "posnor.png", "possele.png", "yingxiangnor.png", "yingxiangsele.png",
+      "yingxiangqingkongnor.png", "yingxiangqingkongselect.png"}},
     {{154, 42}, {"new duan.png", "net duan xuan.png", "wifi.png", "wifi-xuan.png"}},
     {{25, 20}, {"smallCamera_white.png", "smallCamera_yellow.png"}},
     {{31, 24}, {"largeCamera_white.png", "largeCamera_yellow.png"}},
@@ -107,9 +94,9 @@ void TestResources::pictureLoads_data()
     for (const QString &name : {"frame_bk1.png", "leftitems_bk.png", "title_bk.png", "smal_bk.png",
                                 "bg_warningbox.png", "Tip.png"})
         pictures.insert(name, QSize());
-    for (const Pictures &group : kSized) {
-        for (const QString &name : group.names)
-            pictures.insert(name, group.size);
+    for (const auto &group : kSized) {
+        for (const QString &name : group.second)
+            pictures.insert(name, group.first);
     }
     QVERIFY(pictures.size() > 80);
     for (auto it = pictures.cbegin(); it != pictures.cend(); ++it)
@@ -148,11 +135,15 @@ void TestResources::variantsDiffer_data()
     QTest::addColumn<QString>("second");
     // States the operator must tell apart at a glance.
     const char *const pairs[][2] = {
-        {"deviceInfo_normal.png", "deviceInfo_selected.png"}, {"posnor.png", "possele.png"},
-        {"configTest_normal.png", "configTest_selected.png"}, {"wifi.png", "wifi-xuan.png"},
+        {"deviceInfo_normal.png", "deviceInfo_selected.png"},
+        {"posnor.png", "possele.png"},
+        {"configTest_normal.png", "configTest_selected.png"},
+        {"wifi.png", "wifi-xuan.png"},
         {"collectAssistant_normal.png", "collectAssistant_selected.png"},
-        {"yingxiangnor.png", "yingxiangsele.png"}, {"new duan.png", "net duan xuan.png"},
-        {"yingxiangqingkongnor.png", "yingxiangqingkongselect.png"}, {"new duan.png", "wifi.png"},
+        {"yingxiangnor.png", "yingxiangsele.png"},
+        {"new duan.png", "net duan xuan.png"},
+        {"yingxiangqingkongnor.png", "yingxiangqingkongselect.png"},
+        {"new duan.png", "wifi.png"},
         {"smallCamera_white.png", "smallCamera_yellow.png"},
         {"largeCamera_white.png", "largeCamera_yellow.png"},
     };
@@ -182,8 +173,9 @@ void TestResources::spinnerFramesTurnClockwise()
         const QImage forward = turned(frames[i], 120);
         const double toNext = distance(forward, next).second;
         const double toPrevious = distance(forward, previous).second;
-        QVERIFY2(toNext * 2 < toPrevious,
-                 qPrintable(QStringLiteral("frame %1: %2 vs %3").arg(i).arg(toNext).arg(toPrevious)));
+        QVERIFY2(
+            toNext * 2 < toPrevious,
+            qPrintable(QStringLiteral("frame %1: %2 vs %3").arg(i).arg(toNext).arg(toPrevious)));
     }
 }
 

@@ -1,9 +1,14 @@
-// The frame codec and the payload decoders: what is accepted, and every way a datagram is refused.
+// The frame codec and payload decoders (what is accepted, and every way a datagram is refused),
+// the edge cases of POS record times and CalcNextPoint against GeodSolve. Runs with TZ=CST-8, so
+// local time is UTC + 8 hours.
 #include "frame.h"
+#include "postable.h"
 #include "protocol.h"
+#include "v7k.h"
 
-#include <QTest>
+#include <QtTest>
 
+#include <cmath>
 #include <zlib.h>
 
 using namespace vived;
@@ -39,22 +44,27 @@ QByteArray versionFrame()
 }
 } // namespace
 
-class tst_Frame : public QObject
+class tst_Codec : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void layoutIsBigEndianWithCrc();
+    void frameLayout();
     void decode_data();
     void decode();
-    void oversizedPayloadIsNotEncoded();
     void payloads_data();
     void payloads();
-    void workParamKeepsEveryByte();
-    void statusRoundTrip();
+    void recordsKeepEveryByte();
+    void timeCell_data();
+    void timeCell();
+    void utcToLocal_data();
+    void utcToLocal();
+    void calcNextPointMatchesGeodSolve_data();
+    void calcNextPointMatchesGeodSolve();
+    void refusesBadInput();
 };
 
-void tst_Frame::layoutIsBigEndianWithCrc()
+void tst_Codec::frameLayout()
 {
     const uint8_t payload[] = {0xaa, 0xbb};
     const QByteArray f = bytes(encodeFrame(0x11, 0x01020304, payload, 2));
@@ -63,9 +73,14 @@ void tst_Frame::layoutIsBigEndianWithCrc()
                  QByteArray::number(
                      uint(crc32(0, reinterpret_cast<const Bytef *>(f.constData()), 12)), 16)
                      .rightJustified(8, '0'));
+    // A payload over the limit is not encoded; at the limit the frame is the largest there is.
+    std::vector<uint8_t> big(kMaxPayload + 1, 0);
+    QVERIFY(encodeFrame(CmdPosRead | kReplyBit, 1, big.data(), big.size()).empty());
+    big.pop_back();
+    QCOMPARE(encodeFrame(CmdPosRead, 1, big.data(), big.size()).size(), kMaxFrameSize);
 }
 
-void tst_Frame::decode_data()
+void tst_Codec::decode_data()
 {
     QTest::addColumn<QByteArray>("datagram");
     QTest::addColumn<DecodeResult>("result");
@@ -95,7 +110,7 @@ void tst_Frame::decode_data()
     QTest::newRow("command between groups") << with(3, 0x08) << DecodeResult::UnknownCommand;
 }
 
-void tst_Frame::decode()
+void tst_Codec::decode()
 {
     QFETCH(QByteArray, datagram);
     QFETCH(DecodeResult, result);
@@ -110,15 +125,7 @@ void tst_Frame::decode()
     }
 }
 
-void tst_Frame::oversizedPayloadIsNotEncoded()
-{
-    std::vector<uint8_t> payload(kMaxPayload + 1, 0);
-    QVERIFY(encodeFrame(CmdPosRead | kReplyBit, 1, payload.data(), payload.size()).empty());
-    payload.pop_back();
-    QCOMPARE(encodeFrame(CmdPosRead, 1, payload.data(), payload.size()).size(), kMaxFrameSize);
-}
-
-void tst_Frame::payloads_data()
+void tst_Codec::payloads_data()
 {
     QTest::addColumn<int>("command");
     QTest::addColumn<QByteArray>("payload");
@@ -161,7 +168,7 @@ void tst_Frame::payloads_data()
     QTest::newRow("unknown") << 0x30 << QByteArray() << false;
 }
 
-void tst_Frame::payloads()
+void tst_Codec::payloads()
 {
     QFETCH(int, command);
     QFETCH(QByteArray, payload);
@@ -170,9 +177,9 @@ void tst_Frame::payloads()
     QCOMPARE(decodeAnyPayload(uint8_t(command), p), accepted);
 }
 
-void tst_Frame::workParamKeepsEveryByte()
+void tst_Codec::recordsKeepEveryByte()
 {
-    // The record travels little-endian, whatever the field; reserved bytes survive too.
+    // The work parameters travel little-endian, whatever the field; reserved bytes survive too.
     Bytes raw(24);
     for (int i = 0; i < 24; ++i)
         raw[size_t(i)] = uint8_t(0x11 * (i % 15) + i);
@@ -183,30 +190,111 @@ void tst_Frame::workParamKeepsEveryByte()
     QCOMPARE(p.reserved2[1], raw[3]);
     QCOMPARE(bytes(encodeWorkParam(p)), bytes(raw));
     QVERIFY(!decodeWorkParam(Bytes(23), p));
-}
 
-void tst_Frame::statusRoundTrip()
-{
+    // Decoded and encoded again, every byte of a status comes back, the four unused ones zero.
+    Bytes status(60, 0);
+    for (int i = 0; i < 56; ++i)
+        status[size_t(i)] = uint8_t(0x9d * i + 7);
     StatusPayload s;
-    s.state = 2;
-    s.photoCount = 0x01020304;
-    s.satellites = -1;
-    s.posBytes = 120484;
-    s.cameraPhotos[4] = 0xfffe;
-    s.cameraState = 0x1b;
-    s.selfTest = 2;
-    s.landingGear = 0x8001;
-    s.workParam.mode = 3;
-    s.workParam.distanceInterval = 500;
-    StatusPayload back;
-    QVERIFY(decodeStatus(encodeStatus(s), back));
-    QCOMPARE(back.photoCount, s.photoCount);
-    QCOMPARE(back.satellites, -1);
-    QCOMPARE(back.cameraPhotos[4], uint16_t(0xfffe));
-    QCOMPARE(back.cameraState, uint8_t(0x1b));
-    QCOMPARE(back.landingGear, uint16_t(0x8001));
-    QCOMPARE(back.workParam.distanceInterval, uint16_t(500));
+    QVERIFY(decodeStatus(status, s));
+    QCOMPARE(bytes(encodeStatus(s)).toHex(), bytes(status).toHex());
 }
 
-QTEST_GUILESS_MAIN(tst_Frame)
-#include "tst_frame.moc"
+void tst_Codec::timeCell_data()
+{
+    QTest::addColumn<QByteArray>("timeBytes"); // bytes 24..30
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("unix with other flag bits")
+        << QByteArray::fromHex("5c9c2aa0000006") << QByteArray("2019-03-28 10-00-00");
+    QTest::newRow("calendar rolls into next year")
+        << QByteArray::fromHex("130c1f173b3b01") << QByteArray("2020-01-01 07-59-59");
+}
+
+void tst_Codec::timeCell()
+{
+    QFETCH(QByteArray, timeBytes);
+    const QByteArray record = QByteArray(24, 0) + timeBytes + QByteArray(21, 0);
+    QTEST(QByteArray::fromStdString(
+              PosTable::timeText(reinterpret_cast<const uint8_t *>(record.constData()))),
+          "text");
+}
+
+void tst_Codec::utcToLocal_data()
+{
+    QTest::addColumn<QByteArray>("in");
+    QTest::addColumn<QByteArray>("out");
+    QTest::newRow("leap day") << QByteArray::fromHex("14021c120000")
+                              << QByteArray::fromHex("14021d020000");
+    QTest::newRow("month 13 normalised")
+        << QByteArray::fromHex("130d01000000") << QByteArray::fromHex("140101080000");
+}
+
+void tst_Codec::utcToLocal()
+{
+    QFETCH(QByteArray, in);
+    uint8_t f[6];
+    for (int i = 0; i < 6; ++i)
+        f[i] = uint8_t(in[i]);
+    // Month .. second come in five separate bytes, as the program passes them.
+    uint8_t mo = f[1], d = f[2], h = f[3], mi = f[4], s = f[5];
+    QCOMPARE(_utc2localtime(&f[0], &mo, &d, &h, &mi, &s), 0);
+    const QByteArray got =
+        QByteArray(1, char(f[0])) + char(mo) + char(d) + char(h) + char(mi) + char(s);
+    QTEST(got, "out");
+    QCOMPARE(_utc2localtime(nullptr, &mo, &d, &h, &mi, &s), -1);
+}
+
+void tst_Codec::calcNextPointMatchesGeodSolve_data()
+{
+    QTest::addColumn<double>("lat");
+    QTest::addColumn<double>("lon");
+    QTest::addColumn<double>("heading");
+    QTest::addColumn<double>("distance");
+    QTest::addColumn<double>("lat2");
+    QTest::addColumn<double>("lon2");
+    // Reference figures from GeodSolve -p 12 -f (GeographicLib's own tool).
+    QTest::newRow("east 50 m") << 23.446342 << 112.6 << 90.0 << 50.0 << 23.446341999232942
+                               << 112.600489321304579;
+    QTest::newRow("3.75 cm") << 22.9 << 113.2 << 35.0 << 0.0375 << 22.900000277383747
+                             << 113.200000209644799;
+    QTest::newRow("south-west 1.5 km")
+        << -33.8688 << 151.2093 << 225.0 << 1500.0 << -33.878361846632011 << 151.197835418860848;
+    QTest::newRow("north 100 km") << 60.0 << -10.0 << 0.0 << 100000.0 << 60.897505998633861
+                                  << -10.0;
+    QTest::newRow("across the date line")
+        << 0.5 << 179.9999 << 90.0 << 50.0 << 0.499999999984532 << -179.999650825369230;
+    QTest::newRow("near the pole")
+        << -89.9 << 0.0 << 45.0 << 1000.0 << -89.893480954572922 << 3.407272475566290;
+}
+
+void tst_Codec::calcNextPointMatchesGeodSolve()
+{
+    QFETCH(double, lat);
+    QFETCH(double, lon);
+    QFETCH(double, heading);
+    QFETCH(double, distance);
+    QFETCH(double, lat2);
+    QFETCH(double, lon2);
+    double outLon = 0, outLat = 0;
+    QCOMPARE(CalcNextPoint(lon, lat, distance, heading, &outLon, &outLat), 0);
+    QVERIFY2(std::fabs(outLat - lat2) < 1e-11, qPrintable(QString::number(outLat, 'f', 15)));
+    QVERIFY2(std::fabs(outLon - lon2) < 1e-11, qPrintable(QString::number(outLon, 'f', 15)));
+}
+
+void tst_Codec::refusesBadInput()
+{
+    double lon = 1, lat = 2;
+    QCOMPARE(CalcNextPoint(0, 91, 10, 0, &lon, &lat), -1);
+    QCOMPARE(CalcNextPoint(NAN, 0, 10, 0, &lon, &lat), -1);
+    QCOMPARE(CalcNextPoint(0, 0, INFINITY, 0, &lon, &lat), -1);
+    QCOMPARE(CalcNextPoint(0, 0, 10, 0, nullptr, &lat), -1);
+    QCOMPARE(lon, 1.0);
+    QCOMPARE(lat, 2.0);
+    QCOMPARE(_ofrm_initexcelheadoffsetsingle(nullptr), -1);
+    const uint8_t record[52] = {};
+    PosRecord r;
+    QVERIFY(!PosTable::decode(record, 40, r));
+}
+
+QTEST_GUILESS_MAIN(tst_Codec)
+#include "tst_codec.moc"
