@@ -72,6 +72,7 @@ inline QByteArray fileBytes(const QString &path)
 
 inline bool writeFile(const QString &path, const QByteArray &bytes)
 {
+    QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }

@@ -10,13 +10,6 @@
 
 using namespace OffloadFixture;
 
-static void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-}
-
 class tst_SaveGate : public QObject
 {
     Q_OBJECT
@@ -33,7 +26,7 @@ void tst_SaveGate::cardPhotos()
                              "DCIM/.hidden.jpg", "System Volume Information/IndexerVolumeGuid",
                              "DCIM/100MSDCF/DSC00002.JPG", "DCIM/100MSDCF/DSC00001.JPG",
                              "PRIVATE/M4ROOT/CLIP/C0001.MP4", "notes.txt"})
-        writeFile(card.filePath(QLatin1String(name)), "x");
+        QVERIFY(writeFile(card.filePath(QLatin1String(name)), "x"));
     // The camera's structure and the system's hidden folders are not the operator's photos;
     // everything else the format would erase is.
     QStringList photos = SaveGate::cardPhotos(card.path());
@@ -75,7 +68,7 @@ void tst_SaveGate::gate()
     const QString card = dir.filePath(QStringLiteral("card"));
     const QString source = card + QStringLiteral("/DCIM/100MSDCF");
     QVERIFY(makeCard(source, 4));
-    writeFile(card + QStringLiteral("/AVF_INFO/AVIN0001.BNP"), "structure");
+    QVERIFY(writeFile(card + QStringLiteral("/AVF_INFO/AVIN0001.BNP"), "structure"));
 
     OffloadPosSet first;
     first.times = {1700000000u, 1700000002u};
@@ -115,9 +108,9 @@ void tst_SaveGate::gate()
     } else if (change == QLatin1String("flip card")) {
         QByteArray bytes = fileBytes(source + "/DSC00002.JPG");
         bytes.back() = char(bytes.back() ^ 0x5A);
-        writeFile(source + "/DSC00002.JPG", bytes);
+        QVERIFY(writeFile(source + "/DSC00002.JPG", bytes));
     } else if (change == QLatin1String("file beside")) {
-        writeFile(card + QStringLiteral("/DCIM/notes.txt"), "beside");
+        QVERIFY(writeFile(card + QStringLiteral("/DCIM/notes.txt"), "beside"));
     } else if (change == QLatin1String("no config")) {
         QVERIFY(QFile::remove(session.configPath()));
     } else if (change == QLatin1String("unlist volume")) {
