@@ -1,104 +1,250 @@
-// The planning calculator without widgets: the refusals and their order, and the figures
-// against the photogrammetry worked out here. The scale table and the clamp are typed into the
-// page in tst_planningpage.
+// The planning calculator: its refusals and their order and its figures against the
+// photogrammetry worked out here; then the page as an operator types into it and `v7tool plan`
+// on the same inputs.
 #include <QtTest>
+
+#include <QComboBox>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
 
 #include <cmath>
 
+#include "camsimprocess.h"
+#include "collectassistant.h"
 #include "flightplan.h"
+#include "mylabel.h"
 
 namespace {
-PlanInput input(const QString &gsd, const QString &focal, const QString &forward,
-                const QString &side, const QString &speed = QStringLiteral("20"))
+const QString kWarning =
+    QStringLiteral("拍照间隔短于相机最短触发间隔1.0s，\n请降低地速或航向重叠度！");
+
+// GSD, focal, forward and side overlap, and the ground speed (20 when not given).
+PlanInput input(const QStringList &texts)
 {
     PlanInput in;
-    in.gsd = gsd;
-    in.focal = focal;
-    in.forwardOverlap = forward;
-    in.sideOverlap = side;
-    in.speed = speed;
+    in.gsd = texts[0];
+    in.focal = texts[1];
+    in.forwardOverlap = texts[2];
+    in.sideOverlap = texts[3];
+    in.speed = texts.value(4, QStringLiteral("20"));
     return in;
 }
-} // namespace
 
-Q_DECLARE_METATYPE(PlanInput)
+struct Run
+{
+    int exitCode = -1;
+    QString out, err;
+};
+
+Run plan(const QStringList &arguments)
+{
+    QProcess p;
+    p.start(QStringLiteral(V7_TOOL), QStringList{"plan"} + arguments);
+    Run r;
+    if (p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit)
+        r.exitCode = p.exitCode();
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError()).trimmed();
+    return r;
+}
+} // namespace
 
 class tst_FlightPlan : public QObject
 {
     Q_OBJECT
 private slots:
-    void refusals_data();
+    void calculate_data();
+    void calculate();
+    void pageStartsAndFollows();
+    void pageAndTool_data();
+    void pageAndTool();
     void refusals();
-    void figures_data();
-    void figures();
+
+private:
+    void retype(QLineEdit *edit, const QString &text)
+    {
+        edit->clear();
+        QTest::keyClicks(edit, text);
+    }
+    QStringList results() const
+    {
+        return {m_page.heightResult()->text(), m_page.spacingResult()->text(),
+                m_page.lineResult()->text(),   m_page.acrossResult()->text(),
+                m_page.alongResult()->text(),  m_page.intervalResult()->text(),
+                m_page.warningLabel()->text()};
+    }
+
+    CollectAssistant m_page;
+    PromptCatcher m_prompts;
 };
 
-void tst_FlightPlan::refusals_data()
+void tst_FlightPlan::calculate_data()
 {
-    QTest::addColumn<PlanInput>("in");
-    QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("in");
+    QTest::addColumn<QString>("message"); // empty: the figures hold
     const QString illegal = QStringLiteral("输入值非法");
-    const QString gsdLimit = QStringLiteral("GSD输入应小于1000!");
-    const QString focalLimit = QStringLiteral("焦距输入应小于100!");
-    QTest::newRow("GSD 1000") << input("1000", "25", "80", "80") << gsdLimit;
-    QTest::newRow("GSD 999.9 passes") << input("999.9", "25", "80", "80") << "";
-    QTest::newRow("focal 100") << input("5", "100", "80", "80") << focalLimit;
-    QTest::newRow("focal 99.99 passes") << input("5", "99.99", "80", "80") << "";
-    QTest::newRow("GSD exponent") << input("1e2", "25", "80", "80") << illegal;
-    QTest::newRow("GSD trailing point") << input("5.", "25", "80", "80") << illegal;
-    QTest::newRow("overlap plus") << input("5", "25", "+80", "80") << illegal;
-    QTest::newRow("focal trailing point") << input("5", "25.", "80", "80") << illegal;
-    QTest::newRow("speed exponent") << input("5", "25", "80", "80", "2e1") << illegal;
-    QTest::newRow("empty GSD passes") << input("", "25", "80", "80") << "";
+    const QString gsd = QStringLiteral("GSD输入应小于1000!");
+    const QString focal = QStringLiteral("焦距输入应小于100!");
+    QTest::newRow("start values") << QStringList{"5", "25", "80", "80"} << "";
+    QTest::newRow("fine GSD, fast aircraft") << QStringList{"2.5", "25", "80", "70", "45"} << "";
+    QTest::newRow("slow") << QStringList{"10", "16", "60", "30", "8"} << "";
+    QTest::newRow("no ground speed") << QStringList{"5", "25", "80", "80", ""} << "";
+    QTest::newRow("full overlap") << QStringList{"5", "25", "100", "100"} << "";
+    QTest::newRow("empty GSD") << QStringList{"", "25", "80", "80"} << "";
+    QTest::newRow("GSD 999.9") << QStringList{"999.9", "25", "80", "80"} << "";
+    QTest::newRow("GSD 1000") << QStringList{"1000", "25", "80", "80"} << gsd;
+    QTest::newRow("focal 99.99") << QStringList{"5", "99.99", "80", "80"} << "";
+    QTest::newRow("focal 100") << QStringList{"5", "100", "80", "80"} << focal;
+    QTest::newRow("GSD exponent") << QStringList{"1e2", "25", "80", "80"} << illegal;
+    QTest::newRow("GSD trailing point") << QStringList{"5.", "25", "80", "80"} << illegal;
+    QTest::newRow("overlap plus") << QStringList{"5", "25", "+80", "80"} << illegal;
+    QTest::newRow("focal trailing point") << QStringList{"5", "25.", "80", "80"} << illegal;
+    QTest::newRow("speed exponent") << QStringList{"5", "25", "80", "80", "2e1"} << illegal;
     // The order: GSD limit, then the focal limit, then the other texts.
-    QTest::newRow("GSD before focal") << input("1000", "100", "80", "80") << gsdLimit;
-    QTest::newRow("focal before overlap") << input("5", "100", "+80", "80") << focalLimit;
-    QTest::newRow("GSD text before its limit") << input("1000.", "25", "80", "80") << illegal;
-}
-
-void tst_FlightPlan::refusals()
-{
-    QFETCH(PlanInput, in);
-    QTEST(FlightPlan::calculate(in).message, "message");
-}
-
-void tst_FlightPlan::figures_data()
-{
-    QTest::addColumn<PlanInput>("in");
-    QTest::newRow("start values") << input("5", "25", "80", "80");
-    QTest::newRow("fine GSD, fast aircraft") << input("2.5", "25", "80", "70", "45");
-    QTest::newRow("slow") << input("10", "16", "60", "30", "8");
-    QTest::newRow("no ground speed") << input("5", "25", "80", "80", "");
-    QTest::newRow("empty GSD") << input("", "25", "80", "80");
-    QTest::newRow("full overlap") << input("5", "25", "100", "100");
+    QTest::newRow("GSD before focal") << QStringList{"1000", "100", "80", "80"} << gsd;
+    QTest::newRow("focal before overlap") << QStringList{"5", "100", "+80", "80"} << focal;
+    QTest::newRow("GSD text before its limit") << QStringList{"1000.", "25", "80", "80"} << illegal;
 }
 
 // The camera: 5640 x 3040 pixels of 4.16 um, the long side across the track.
-void tst_FlightPlan::figures()
+void tst_FlightPlan::calculate()
 {
-    QFETCH(PlanInput, in);
-    const PlanResult plan = FlightPlan::calculate(in);
-    QVERIFY2(plan.ok(), qPrintable(plan.message));
-    const double gsd = in.gsd.toDouble() / 100;
-    const double focal = in.focal.toDouble();
-    const double forward = in.forwardOverlap.toDouble() / 100;
-    const double side = in.sideOverlap.toDouble() / 100;
+    QFETCH(QStringList, in);
+    const PlanResult plan = FlightPlan::calculate(input(in));
+    QTEST(plan.message, "message");
+    if (!plan.ok())
+        return;
+    const double gsd = in[0].toDouble() / 100, focal = in[1].toDouble();
+    const double forward = in[2].toDouble() / 100, side = in[3].toDouble() / 100;
     QCOMPARE(plan.flyingHeight, int(std::floor(gsd * focal / 1000 / 4.16e-6 + 1e-6)));
     const int spacing = int(std::floor(gsd * 3040 * (1 - forward) + 1e-6));
     QCOMPARE(plan.exposureSpacing, spacing);
     QCOMPARE(plan.lineSpacing, int(std::floor(gsd * 5640 * (1 - side) + 1e-6)));
     QCOMPARE(plan.footprintAcross, gsd * 5640);
     QCOMPARE(plan.footprintAlong, gsd * 3040);
-    const double speed = in.speed.toDouble();
-    if (speed > 0) {
+    const double speed = input(in).speed.toDouble();
+    if (speed > 0)
         QCOMPARE(plan.shortestInterval, spacing / speed);
-        QCOMPARE(plan.tooFast, spacing / speed < 1.0);
-    } else {
+    else
         QVERIFY(plan.shortestInterval < 0);
-        QVERIFY(!plan.tooFast);
-        QCOMPARE(FlightPlan::intervalText(plan.shortestInterval), QString());
+    QCOMPARE(plan.tooFast, speed > 0 && spacing / speed < 1.0);
+}
+
+// The start values are what the start inputs give; the scale drop-down and the GSD field follow
+// each other.
+void tst_FlightPlan::pageStartsAndFollows()
+{
+    m_page.show();
+    QCOMPARE(m_page.modelBox()->currentText(), QStringLiteral("VestraneV7"));
+    const QStringList start{"300m", "30m", "56m", "282.0m", "152.0m", "1.50s", ""};
+    QCOMPARE(results(), start);
+    m_page.onClicked();
+    QCOMPARE(results(), start);
+    QVERIFY(m_prompts.texts().isEmpty());
+
+    QComboBox *scale = m_page.scaleBox();
+    QCOMPARE(scale->currentText(), QStringLiteral("1:500"));
+    const QStringList chosen[] = {
+        {"1:2000", "20"}, {"1:500", "5"}, {"1:1000", "10"}, {"1:5000", "50"}};
+    for (const QStringList &entry : chosen) {
+        emit scale->textActivated(entry[0]);
+        QCOMPARE(m_page.gsdEdit()->text(), entry[1]);
+    }
+    const QStringList typed[] = {{"7", "1:1000"},
+                                 {"35", "1:5000"},
+                                 {"5", "1:500"},
+                                 {"12.5", "1:2000"}}; // a fraction: the digits before it decide
+    for (const QStringList &entry : typed) {
+        retype(m_page.gsdEdit(), entry[0]);
+        QCOMPARE(scale->currentText(), entry[1]);
+        QCOMPARE(m_page.gsdEdit()->text(), entry[0]);
+    }
+    m_page.slot_modifyText1(QStringLiteral("7.5"));
+    QCOMPARE(scale->currentText(), QStringLiteral("1:2000"));
+}
+
+void tst_FlightPlan::pageAndTool_data()
+{
+    QTest::addColumn<QStringList>("in"); // GSD, focal, overlap, sidelap, speed, as typed
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<bool>("tooFast");
+    QTest::newRow("start values") << QStringList{"5", "25", "80", "80", "20"}
+                                  << QStringList{"300m", "30m", "56m", "282.0m", "152.0m", "1.50s"}
+                                  << false;
+    // 18 m between exposures at 40 m/s: 0.45 s, faster than the camera fires.
+    QTest::newRow("too fast") << QStringList{"3", "35", "80", "70", "40"}
+                              << QStringList{"252m", "18m", "50m", "169.2m", "91.2m", "0.45s"}
+                              << true;
+    QTest::newRow("slower") << QStringList{"3", "35", "80", "70", "10"}
+                            << QStringList{"252m", "18m", "50m", "169.2m", "91.2m", "1.80s"}
+                            << false;
+    QTest::newRow("overlap stops at 100, no speed")
+        << QStringList{"10", "16", "150", "30", "0"}
+        << QStringList{"384m", "0m", "394m", "564.0m", "304.0m", "--"} << false;
+}
+
+void tst_FlightPlan::pageAndTool()
+{
+    QFETCH(QStringList, in);
+    QFETCH(QStringList, shown);
+    QFETCH(bool, tooFast);
+    QLineEdit *edits[] = {m_page.gsdEdit(), m_page.focalEdit(), m_page.forwardEdit(),
+                          m_page.sideEdit(), m_page.speedEdit()};
+    for (int i = 0; i < 5; ++i)
+        retype(edits[i], in[i]);
+    m_prompts.clear();
+    QTest::mouseClick(m_page.calculateButton(), Qt::LeftButton);
+    QCOMPARE(results(), shown + QStringList{tooFast ? kWarning : QString()});
+    QVERIFY(m_prompts.texts().isEmpty());
+
+    const QStringList args{"--gsd", in[0],       "--focal", in[1],     "--overlap",
+                           in[2],   "--sidelap", in[3],     "--speed", in[4]};
+    const QStringList captions{"飞行高度：", "航向间隔：", "航线间隔：",
+                               "旁向覆盖：", "航向覆盖：", "拍照间隔："};
+    QString text;
+    for (int i = 0; i < 6; ++i)
+        text += shown[i] == "--" ? QString() : captions[i] + shown[i] + '\n';
+    const Run r = plan(args);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, tooFast ? text + kWarning + '\n' : text);
+    const QJsonObject json =
+        QJsonDocument::fromJson(plan(args + QStringList{"--json"}).out.toUtf8()).object();
+    QCOMPARE(json.value("flyingHeight").toInt(), shown[0].chopped(1).toInt());
+    QCOMPARE(json.value("lineSpacing").toInt(), shown[2].chopped(1).toInt());
+    QCOMPARE(json.value("footprintAlong").toDouble(), shown[4].chopped(1).toDouble());
+    QCOMPARE(json.value("shortestInterval").isNull(), shown[5] == "--");
+    QCOMPARE(json.value("tooFast").toBool(), tooFast);
+}
+
+// The page keeps its last results and says why; v7tool prints the same message (exit 1), or its
+// usage for arguments it does not take (exit 2).
+void tst_FlightPlan::refusals()
+{
+    const QStringList before = results();
+    m_prompts.clear();
+    m_page.gsdEdit()->setText(QStringLiteral("1000"));
+    m_page.onClicked();
+    m_page.gsdEdit()->setText(QStringLiteral("3"));
+    m_page.focalEdit()->setText(QStringLiteral("100"));
+    m_page.onClicked();
+    QCOMPARE(m_prompts.texts(), (QStringList{"GSD输入应小于1000!", "焦距输入应小于100!"}));
+    QCOMPARE(results(), before);
+
+    const Run refused =
+        plan({"--gsd", "1000", "--focal", "25", "--overlap", "80", "--sidelap", "80"});
+    QCOMPARE(refused.exitCode, 1);
+    QCOMPARE(refused.err, QStringLiteral("GSD输入应小于1000!"));
+    QVERIFY(refused.out.isEmpty());
+    for (const QStringList &args : {QStringList{"--gsd", "5", "--overlap", "80", "--sidelap", "80"},
+                                    QStringList{"--gsd", "5", "--focal", "25", "--overlap", "80",
+                                                "--sidelap", "80", "--fast"}}) {
+        const Run r = plan(args);
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(r.err.contains(QStringLiteral("usage:")));
     }
 }
 
-QTEST_GUILESS_MAIN(tst_FlightPlan)
+QTEST_MAIN(tst_FlightPlan)
 #include "tst_flightplan.moc"

@@ -1,10 +1,58 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 
 // POS tables computed from raw camera records by the test's own code, to compare with what the
-// library writes.
+// library writes; and the comparison of downloaded tables with `v7tool pos decode`.
 namespace PosTableCheck {
 QByteArray mainTable(const QByteArray &raw, int recordSize);
 QByteArray lensTable(const QByteArray &raw, int lens); // 52-byte records, lens 0..4
+
+inline QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
+
+// The table up to its first ".xls", then Front, Right, Back, Left or Center and ".xls".
+inline QString lensPath(const QString &table, int lens)
+{
+    const char *const names[] = {"Front", "Right", "Back", "Left", "Center"};
+    return table.left(table.indexOf(QLatin1String(".xls"))) + names[lens] + ".xls";
+}
+
+// Writes what `v7tool pos decode` (the tool at `tool`) makes of `raw` to `out`; false on failure.
+inline bool decode(const QString &tool, const QString &raw, int recordSize, bool lensTables,
+                   const QString &out)
+{
+    QStringList args{"pos", "decode", "--record-size", QString::number(recordSize), raw, "-o", out};
+    if (lensTables)
+        args << "--per-lens";
+    QProcess decode;
+    decode.start(tool, args);
+    return decode.waitForFinished(30000) && decode.exitStatus() == QProcess::NormalExit &&
+           decode.exitCode() == 0;
+}
+
+// Empty when `table` and its five lens tables (or their absence) are byte for byte what the tool
+// decodes from `raw`; else what differs.
+inline QString differsFromDecode(const QString &tool, const QString &table, const QString &raw,
+                                 int recordSize, bool lensTables)
+{
+    QTemporaryDir dir;
+    const QString expected = dir.filePath("expected.xls");
+    if (!decode(tool, raw, recordSize, lensTables, expected))
+        return QStringLiteral("v7tool pos decode failed on ") + raw;
+    if (!QFile::exists(table) || readAll(table) != readAll(expected))
+        return table + " differs";
+    for (int lens = 0; lens < 5; ++lens) {
+        if (QFile::exists(lensPath(table, lens)) != lensTables ||
+            readAll(lensPath(table, lens)) != readAll(lensPath(expected, lens)))
+            return lensPath(table, lens) + (lensTables ? " differs" : " written");
+    }
+    return QString();
+}
+} // namespace PosTableCheck
