@@ -37,9 +37,7 @@ QByteArray le64(quint64 v)
 
 QByteArray text256(const char *text)
 {
-    QByteArray b(text);
-    b.resize(256, '\0');
-    return b;
+    return QByteArray(text).leftJustified(256, '\0');
 }
 
 TaskRecord sampleRecord()

@@ -96,11 +96,6 @@ struct Offload
                            QStringLiteral(".log"));
     }
 
-    bool waitForDone(int c, int count) const
-    {
-        return waitFor([&] { return filesDone(c) >= count; });
-    }
-
     void checkTarget(bool volumes = false) const
     {
         for (int c = 0; c < Cameras::Count; ++c)
@@ -232,7 +227,7 @@ void TestOffloadReliability::interruptThenResume()
     const auto process =
         o.launch(o.startArguments({"--volume-size", "0.05", "--unit", "MB", "--password", "pw"}),
                  "0:3:start:wait");
-    QVERIFY(o.waitForDone(0, 3));
+    QVERIFY(waitFor([&] { return o.filesDone(0) >= 3; }));
     ::kill(pid_t(process->processId()), SIGINT);
     Run run = Offload::finish(process);
     QVERIFY(!run.crashed);
@@ -274,7 +269,7 @@ void TestOffloadReliability::pulledCard()
     QVERIFY(insertCard());
     const auto process =
         o.launch(o.startArguments(), "2:5:written:wait:" + QFile::encodeName(release));
-    QVERIFY(o.waitForDone(2, 5));
+    QVERIFY(waitFor([&] { return o.filesDone(2) >= 5; }));
     if (mount)
         mount->detach();
     else

@@ -130,17 +130,14 @@ QByteArray jpeg(const QByteArray &tiff, int width = 64, int height = 48)
            QByteArray("\xFF\xD9", 2);
 }
 
-QString samplesDir()
-{
-    return QStringLiteral(V7_SHARED_TESTDATA_DIR "/exif-samples");
-}
+const QString kSamples = QStringLiteral(V7_SHARED_TESTDATA_DIR "/exif-samples");
 
 // Absolute paths: the shared samples, the damaged ones and the repository's own photo in both
 // byte orders.
 QStringList sampleFiles()
 {
     QStringList files;
-    for (const QString &folder : {samplesDir(), samplesDir() + QStringLiteral("/invalid")}) {
+    for (const QString &folder : {kSamples, kSamples + QStringLiteral("/invalid")}) {
         for (const QFileInfo &f :
              QDir(folder).entryInfoList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name))
             files << f.filePath();
@@ -207,10 +204,10 @@ QStringList describe(const PhotoInfo &i)
 
 void TestExifReader::initTestCase()
 {
-    if (!QDir(samplesDir()).exists())
+    if (!QDir(kSamples).exists())
         QSKIP("sample photos not present");
     // v7tool prints a line for every file and exits 1 when one cannot be read.
-    const QString missing = samplesDir() + QStringLiteral("/missing.jpg");
+    const QString missing = kSamples + QStringLiteral("/missing.jpg");
     QProcess tool;
     tool.start(QStringLiteral(V7TOOL), QStringList{"exif"} + sampleFiles() + QStringList{missing});
     QVERIFY(tool.waitForFinished(60000));

@@ -468,7 +468,10 @@ void tst_VivedLink::upgrade()
     QVERIFY(up);
     QCOMPARE(akupgrader_prepare_firmware(up, path.toUtf8(), modeA, modeB, date), 0);
     QCOMPARE(akupgrader_start(up), 0);
-    QCOMPARE(manager->activity, uint32_t(POSFILE_ACTIVITY_UPGRADE));
+    // While the image goes out the manager shows the upgrade to the link's heartbeat; a camera
+    // that refuses may end it before the next line runs.
+    if (accepted)
+        QCOMPARE(manager->activity, uint32_t(POSFILE_ACTIVITY_UPGRADE));
     QCOMPARE(akupgrader_set(up), 0);
     if (accepted) {
         QTRY_COMPARE_WITH_TIMEOUT(akupgrader_get_progress(up), 100, 20000);
