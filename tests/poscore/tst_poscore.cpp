@@ -8,7 +8,6 @@
 #include "posslotrow.h"
 #include "postable.h"
 #include "postimes.h"
-#include "posusbdrive.h"
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -63,8 +62,6 @@ private slots:
     void rules();
     void rawTablesMatchIndependentTables_data();
     void rawTablesMatchIndependentTables();
-    void rawTablesRefuseUnwritableOutput();
-    void usbListingStopsAtUnreadableFile();
 
 private:
     QTemporaryDir m_dir;
@@ -169,42 +166,6 @@ void tst_PosCore::rawTablesMatchIndependentTables()
         if (perLens)
             QCOMPARE(PosTableCheck::readAll(lensPath), PosTableCheck::lensTable(raw, lens));
     }
-}
-
-void tst_PosCore::rawTablesRefuseUnwritableOutput()
-{
-    const QString rawPath = m_dir.filePath("one.raw");
-    QVERIFY(writeFile(rawPath, randomRecords(10, 52, 5)));
-    PosRawTables::Result r =
-        PosRawTables::write(rawPath, 52, m_dir.filePath("missing/dir/out.xls"), true);
-    QVERIFY(!r.ok);
-    QVERIFY(r.error.contains("missing/dir/out.xls"));
-    r = PosRawTables::write(m_dir.filePath("absent.raw"), 52, m_dir.filePath("x.xls"), false);
-    QVERIFY(!r.ok);
-    QVERIFY(!QFile::exists(m_dir.filePath("x.xls")));
-    QVERIFY(!PosRawTables::write(rawPath, 40, m_dir.filePath("y.xls"), false).ok);
-    // A full disk: every write fails, and the table is not reported as written.
-    if (QFile::exists("/dev/full"))
-        QVERIFY(!PosRawTables::write(rawPath, 52, QStringLiteral("/dev/full"), false).ok);
-}
-
-void tst_PosCore::usbListingStopsAtUnreadableFile()
-{
-    const QString root = m_dir.filePath("torn");
-    QVERIFY(QDir().mkpath(root));
-    for (int i = 0; i < 6; ++i)
-        QVERIFY(writeFile(root + QStringLiteral("/POS%1.DAT").arg(i), QByteArray(64, 0)));
-    // A link whose file is gone cannot be opened, whoever runs the test.
-    QVERIFY(QFile::link(root + "/gone", root + "/POSX.DAT"));
-    const QStringList order =
-        QDir(root).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
-    QVERIFY(order.contains("POSX.DAT"));
-    bool stopped = false;
-    const QVector<PosUsbFile> files = PosUsbDrive::list(root, 32, &stopped);
-    QVERIFY(stopped);
-    QCOMPARE(files.size(), order.indexOf("POSX.DAT"));
-    for (const PosUsbFile &file : files)
-        QCOMPARE(file.points, qint64(2));
 }
 
 QTEST_GUILESS_MAIN(tst_PosCore)
