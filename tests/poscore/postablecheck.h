@@ -24,17 +24,14 @@ inline QString lensPath(const QString &table, int lens)
     return table.left(table.indexOf(QLatin1String(".xls"))) + names[lens] + ".xls";
 }
 
-// Writes what `v7tool pos decode` (the tool at `tool`) makes of `raw` to `out`; false on failure.
+// Writes what `v7tool pos decode` (the tool at `tool`) makes of `raw` to `out`.
 inline bool decode(const QString &tool, const QString &raw, int recordSize, bool lensTables,
                    const QString &out)
 {
     QStringList args{"pos", "decode", "--record-size", QString::number(recordSize), raw, "-o", out};
     if (lensTables)
         args << "--per-lens";
-    QProcess decode;
-    decode.start(tool, args);
-    return decode.waitForFinished(30000) && decode.exitStatus() == QProcess::NormalExit &&
-           decode.exitCode() == 0;
+    return QProcess::execute(tool, args) == 0;
 }
 
 // Empty when `table` and its five lens tables (or their absence) are byte for byte what the tool

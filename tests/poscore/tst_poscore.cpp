@@ -1,27 +1,17 @@
-// The POS download's rules without a camera: the +8 hour rule and the listing's rows, the names
-// of the tables, the firmware ranges, and the tables written from raw files compared byte for
-// byte with tables the test computes itself. Runs with TZ=CST-8.
+// The POS download's rules without a camera, and the tables written from raw files compared byte
+// for byte with tables the test computes itself. Runs with TZ=CST-8.
 #include "postablecheck.h"
 
 #include "posnames.h"
 #include "posrawtables.h"
-#include "posslotrow.h"
 #include "postable.h"
 #include "postimes.h"
-#include "posusbdrive.h"
 
-#include <QDir>
 #include <QRandomGenerator>
 #include <QTest>
 #include <QtEndian>
 
 namespace {
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-}
-
 // Records with every field random, time flags of all three kinds (and stray bits), offsets of
 // every sign and zero positions now and then.
 QByteArray randomRecords(int count, int size, quint32 seed)
@@ -63,16 +53,13 @@ private slots:
     void rules();
     void rawTablesMatchIndependentTables_data();
     void rawTablesMatchIndependentTables();
-    void rawTablesRefuseUnwritableOutput();
-    void usbListingStopsAtUnreadableFile();
 
 private:
     QTemporaryDir m_dir;
 };
 
-// The +8 hour rule, the listing's row of a slot, the edge cases of the table names (the plain
-// ones are what the downloads write), and the request sequence of the firmware on either side
-// of each range boundary: what the code gives, and what it should.
+// The +8 hour rule, the edge cases of the table names (the downloads write the plain ones), the
+// request sequence of the firmware on either side of each range boundary.
 void tst_PosCore::rules_data()
 {
     QTest::addColumn<QString>("given");
@@ -85,23 +72,10 @@ void tst_PosCore::rules_data()
                                   PosTimes::compact(c)
                            << expected;
     };
-    time("next day", "13031c102a05", "2019-03-29 00:42:05 | 2019-03-29 00-42-05 | 20190329004205");
     time("next year", "130c1f173b3b", "2020-01-01 07:59:59 | 2020-01-01 07-59-59 | 20200101075959");
     time("leap day", "14021c120000", "2020-02-29 02:00:00 | 2020-02-29 02-00-00 | 20200229020000");
     time("zero time of day", "010101000000",
          "2001-01-01 08:00:00 | 2001-01-01 08-00-00 | 20010101080000");
-    PosFileInfo info = {};
-    info.startAddress = 0x10000;
-    info.endAddress = 0x10000 + 52 * 120 + 51; // a torn last record does not count
-    info.downloadCount = 3;
-    const auto row = [&](const char *tag, int size, const char *expected) {
-        const PosSlotRow r = PosSlotRow::of(info, 4, size);
-        QTest::newRow(tag)
-            << QStringLiteral("%1 %2 %3").arg(r.number).arg(r.points).arg(r.downloads) << expected;
-    };
-    row("slot row, 52", 52, "5 120 3");
-    row("slot row, 32", 32, "5 196 3");
-    row("slot row, model unknown", 0, "5 0 3");
     const auto wifi = [](const char *tag, const char *chosen, int row, const char *expected) {
         QTest::newRow(tag) << PosNames::wifiOutputPath(chosen, 2, row) << expected;
     };
@@ -153,7 +127,9 @@ void tst_PosCore::rawTablesMatchIndependentTables()
     const QByteArray raw = randomRecords(count, size, quint32(count + size)) + QByteArray(extra, 7);
     const QString rawPath = m_dir.filePath(QStringLiteral("%1.raw").arg(QTest::currentDataTag()));
     const QString mainPath = m_dir.filePath(QStringLiteral("%1.xls").arg(QTest::currentDataTag()));
-    QVERIFY(writeFile(rawPath, raw));
+    QFile file(rawPath);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(raw) == raw.size());
+    file.close();
     QList<double> steps;
     const PosRawTables::Result r =
         PosRawTables::write(rawPath, size, mainPath, perLens, [&](double p) { steps.append(p); });
@@ -169,42 +145,6 @@ void tst_PosCore::rawTablesMatchIndependentTables()
         if (perLens)
             QCOMPARE(PosTableCheck::readAll(lensPath), PosTableCheck::lensTable(raw, lens));
     }
-}
-
-void tst_PosCore::rawTablesRefuseUnwritableOutput()
-{
-    const QString rawPath = m_dir.filePath("one.raw");
-    QVERIFY(writeFile(rawPath, randomRecords(10, 52, 5)));
-    PosRawTables::Result r =
-        PosRawTables::write(rawPath, 52, m_dir.filePath("missing/dir/out.xls"), true);
-    QVERIFY(!r.ok);
-    QVERIFY(r.error.contains("missing/dir/out.xls"));
-    r = PosRawTables::write(m_dir.filePath("absent.raw"), 52, m_dir.filePath("x.xls"), false);
-    QVERIFY(!r.ok);
-    QVERIFY(!QFile::exists(m_dir.filePath("x.xls")));
-    QVERIFY(!PosRawTables::write(rawPath, 40, m_dir.filePath("y.xls"), false).ok);
-    // A full disk: every write fails, and the table is not reported as written.
-    if (QFile::exists("/dev/full"))
-        QVERIFY(!PosRawTables::write(rawPath, 52, QStringLiteral("/dev/full"), false).ok);
-}
-
-void tst_PosCore::usbListingStopsAtUnreadableFile()
-{
-    const QString root = m_dir.filePath("torn");
-    QVERIFY(QDir().mkpath(root));
-    for (int i = 0; i < 6; ++i)
-        QVERIFY(writeFile(root + QStringLiteral("/POS%1.DAT").arg(i), QByteArray(64, 0)));
-    // A link whose file is gone cannot be opened, whoever runs the test.
-    QVERIFY(QFile::link(root + "/gone", root + "/POSX.DAT"));
-    const QStringList order =
-        QDir(root).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
-    QVERIFY(order.contains("POSX.DAT"));
-    bool stopped = false;
-    const QVector<PosUsbFile> files = PosUsbDrive::list(root, 32, &stopped);
-    QVERIFY(stopped);
-    QCOMPARE(files.size(), order.indexOf("POSX.DAT"));
-    for (const PosUsbFile &file : files)
-        QCOMPARE(file.points, qint64(2));
 }
 
 QTEST_GUILESS_MAIN(tst_PosCore)

@@ -1,7 +1,5 @@
-// The trigger editors' checks and record without widgets; the strategy and debugging pages
-// against the camera simulator (the one-time load, each editor's record as the camera reports it
-// back, refusals and "否" that send nothing, the shutter test); then v7tool strategy on the same
-// camera.
+// The trigger editors' checks without widgets, the strategy and debugging pages against the
+// camera simulator, then v7tool strategy on the same camera.
 #include <QtTest>
 
 #include <QCheckBox>
@@ -37,8 +35,7 @@ const WorkParam kCamera{3,  2,  {0xa5, 0x5a}, 1, 0xc3, 77,  4321, 66,
 const char kCameraHex[] = "0302a55a01c34d00e11042000b164d010101bc01e7037803";
 const int kCodeOfEntry[] = {1, 2, 3, 5, 4}; // the drop-down lists the manual delay before altitude
 
-// The record's fields in the camera's order with their widths, read independently of the
-// library's encoder.
+// The record's fields in the camera's order with their widths, independent of the encoder.
 const QStringList kLayout =
     QStringLiteral("mode:1 activation:1 byte2:1 byte3:1 activationLevel:1 byte5:1 powerOnDelay:2 "
                    "activationAltitude:2 manualDelay:2 pulseTime:1 pulsePeriod:1 pulseDuration:2 "
@@ -90,20 +87,15 @@ QImage resourceImage(const QString &name)
     return QPixmap(QStringLiteral(":/V7KAPP/res/") + name).toImage();
 }
 
-// Which rows of the debugging page show the error pictures: "1" good, "0" error, camera 1 first.
+// Which rows of the debugging page show the error picture: "1" good, "0" error, camera 1 first.
 QString rowPictures()
 {
     QString pictures;
     for (int camera = 0; camera < 5; ++camera) {
-        const DeviceDebugOpt::Row &row = DeviceDebugOpt::instance()->row(camera);
-        const QImage background = row.statusBackground->pixmap().toImage();
-        const QImage icon = row.statusIcon->pixmap().toImage();
-        pictures +=
-            background == resourceImage("normal.png") && icon == resourceImage("round_normal.png")
-                ? '1'
-            : background == resourceImage("wenti.png") && icon == resourceImage("round_error.png")
-                ? '0'
-                : '?';
+        const QImage icon = DeviceDebugOpt::instance()->row(camera).statusIcon->pixmap().toImage();
+        pictures += icon == resourceImage("round_normal.png")  ? '1'
+                    : icon == resourceImage("round_error.png") ? '0'
+                                                               : '?';
     }
     return pictures;
 }
@@ -121,13 +113,12 @@ struct Run
     QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
 };
 
-// v7tool strategy with the arguments split at spaces; '' stands for an empty argument.
+// v7tool strategy with the arguments split at spaces.
 Run tool(const QString &arguments)
 {
-    QStringList args = arguments.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    args.replaceInStrings(QRegularExpression(QStringLiteral("^''$")), QString());
     QProcess p;
-    p.start(QStringLiteral(V7_TOOL), QStringList{"strategy"} + args);
+    p.start(QStringLiteral(V7_TOOL),
+            QStringList{"strategy"} + arguments.split(QLatin1Char(' '), Qt::SkipEmptyParts));
     Run r;
     if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
         r.exitCode = p.exitCode();
@@ -140,7 +131,6 @@ const QString kIllegal = QStringLiteral("输入值非法");
 const QString kMissing = QStringLiteral("有参数未输入!");
 const QString kGear = QStringLiteral("请检查是否连接起落架！");
 const QString kDelay = QStringLiteral("延时时间输入应小于10000!");
-const QString kAltitude = QStringLiteral("高度输入应小于10000!");
 const QString kDuration = QStringLiteral("持续时间输入应小于10000!");
 const QString kDistance = QStringLiteral("间隔应该输入小于500!");
 const QString kPulseTime = QStringLiteral("脉冲时间输入应小于25.5!");
@@ -154,18 +144,14 @@ private slots:
     void checks_data();
     void checks();
     void initTestCase();
-    void loadShowsTheRecord();
     void loadFillsEveryEditorOnce();
     void editorsSendTheirRecord_data();
     void editorsSendTheirRecord();
     void refusalsSendNothing_data();
     void refusalsSendNothing();
     void shutterRaisesCounts();
-    void gearAndNoCamera();
-    void toolSetReadsBack_data();
-    void toolSetReadsBack();
-    void toolRefusals_data();
-    void toolRefusals();
+    void tool_data();
+    void tool();
 
 private:
     GatherStrategyOptUi *page() const { return GatherStrategyOptUi::instance(); }
@@ -184,13 +170,11 @@ private:
 
 void tst_Strategy::record()
 {
-    const QByteArray bytes = WorkParamRecord::toBytes(kCamera);
-    QCOMPARE(bytes.toHex(), QByteArray(kCameraHex));
     WorkParam back{};
-    QVERIFY(WorkParamRecord::fromBytes(bytes, back));
+    QCOMPARE(WorkParamRecord::toBytes(kCamera).toHex(), QByteArray(kCameraHex));
+    QVERIFY(!WorkParamRecord::fromBytes(QByteArray::fromHex(kCameraHex).left(23), back));
+    QVERIFY(WorkParamRecord::fromBytes(QByteArray::fromHex(kCameraHex), back));
     QVERIFY(WorkParamRecord::equal(back, kCamera));
-    QVERIFY(!WorkParamRecord::fromBytes(bytes.left(23), back));
-    QVERIFY(!WorkParamRecord::fromBytes(bytes + '\0', back));
 }
 
 void tst_Strategy::checks_data()
@@ -206,14 +190,11 @@ void tst_Strategy::checks_data()
     const auto row = [](const char *tag, const char *texts, const QString &message,
                         const char *written) {
         const QString editor = QString::fromLatin1(tag).section(QLatin1Char(' '), 0, 0);
-        QTest::newRow(tag) << QStringList{"timer", "distance", "pwm", "io", "edge"}.indexOf(
-                                  editor) +
-                                  2
-                           << QString::fromLatin1(texts).split(QLatin1Char(' ')) << message
+        const int mode = QStringList{"timer", "distance", "pwm", "io", "edge"}.indexOf(editor) + 2;
+        QTest::newRow(tag) << mode << QString::fromLatin1(texts).split(QLatin1Char(' ')) << message
                            << QString::fromLatin1(written);
     };
     row("timer 2.3 exactly", "2.3", "", "timeInterval=23");
-    row("timer second decimal cut", "2.59", "", "timeInterval=25");
     row("timer largest that fits", "6553.5", "", "timeInterval=65535");
     row("timer would wrap", "6553.6", "间隔时间输入应小于6553.5!", "");
     row("timer below a tenth", "0.05", "间隔时间输入应不小于0.1!", "");
@@ -225,10 +206,8 @@ void tst_Strategy::checks_data()
     row("timer power-on 3 -> 5", "5 2 3", "", "timeInterval=50 powerOnDelay=5");
     row("timer power-on 7.9 cut", "5 2 7.9", "", "timeInterval=50 powerOnDelay=7");
     row("timer power-on missing", "5 2 ", kMissing, "");
-    row("timer power-on 10000", "5 2 10000", kDelay, "");
     row("timer manual 2 kept", "5 3 2", "", "timeInterval=50 manualDelay=2");
-    row("timer altitude 1234.5", "5 4 1234.5", "", "timeInterval=50 activationAltitude=1234");
-    row("timer altitude 12345", "5 4 12345", kAltitude, "");
+    row("timer altitude 12345", "5 4 12345", "高度输入应小于10000!", "");
     row("timer interval before delay", "5. 2 ", kIllegal, "");
     row("distance low level 12.34", "12.34 1", "", "distanceInterval=123 activationLevel=0");
     row("distance 500 accepted", "500 1", "", "distanceInterval=5000 activationLevel=0");
@@ -237,10 +216,8 @@ void tst_Strategy::checks_data()
     row("distance negative", "-5 1", kIllegal, "");
     row("distance empty interval", " 1", kMissing, "");
     row("distance power-on 5 -> 10", "50 2 5", "", "distanceInterval=500 powerOnDelay=10");
-    row("distance power-on 6", "50 2 6", "", "distanceInterval=500 powerOnDelay=6");
     row("distance power-on empty", "50 2 ", kMissing, "");
     row("distance manual 2 -> 5", "50 3 2", "", "distanceInterval=500 manualDelay=5");
-    row("distance altitude 12345", "50 4 12345", kAltitude, "");
     row("distance gear not down", "50 0  nogear", kGear, "");
     // The activation field is checked before the question, the interval after it.
     row("distance delay before interval", "600 2 12345", kDelay, "");
@@ -256,8 +233,6 @@ void tst_Strategy::checks_data()
     row("pwm pulse time before period", "40 30 30", kPulseTime, "");
     row("io high 9999.9", "high 9999.9", "", "ioLevel=1 ioDuration=9999");
     row("io empty", "high ", kMissing, "");
-    row("io leading point", "high .2", kIllegal, "");
-    row("io 10000", "high 10000", kDuration, "");
     row("edge rising", "rising", "", "edgeRising=1");
 }
 
@@ -291,57 +266,12 @@ void tst_Strategy::initTestCase()
     m_main->show();
 }
 
-// Straight into the page, without the link's once-per-run guard: the mode picks the page and
-// lights its button, and only the shown interval editor's drop-down follows the activation.
-void tst_Strategy::loadShowsTheRecord()
-{
-    GatherStrategyOptUi *strategy = page();
-    const char *image[] = {"fixeddiatance", "fixedtime", "elge", "IO", "pwm"};
-    const int cases[][5] = {// mode, activation, page, timer entry, distance entry
-                            {2, 5, GatherStrategyOptUi::TimerPage, 3, 2},
-                            {3, 4, GatherStrategyOptUi::DistancePage, 2, 4},
-                            {1, 1, GatherStrategyOptUi::DistancePage, 2, 2}, // debug
-                            {6, 1, GatherStrategyOptUi::EdgePage, 2, 2},
-                            {5, 1, GatherStrategyOptUi::IoPage, 2, 2},
-                            {4, 1, GatherStrategyOptUi::PwmPage, 2, 2}};
-    v7k_context context{};
-    m_link->setDeviceHandleForTesting(&context);
-    for (const auto &c : cases) {
-        strategy->timerEditor()->activationBox()->setCurrentIndex(2);
-        strategy->distanceEditor()->activationBox()->setCurrentIndex(2);
-        click(strategy->modeButton(GatherStrategyOptUi::DistancePage));
-        WorkParam record = kCamera;
-        record.mode = quint8(c[0]);
-        record.activation = quint8(c[1]);
-        strategy->loadFromCamera(record);
-        QCOMPARE(strategy->stack()->currentIndex(), c[2]);
-        QCOMPARE(strategy->timerEditor()->activationBox()->currentIndex(), c[3]);
-        QCOMPARE(strategy->distanceEditor()->activationBox()->currentIndex(), c[4]);
-        for (int other = 0; other < GatherStrategyOptUi::PageCount; ++other)
-            QCOMPARE(strategy->modeButton(GatherStrategyOptUi::Page(other))->pixmap().toImage(),
-                     resourceImage(QStringLiteral("%1_%2.png")
-                                       .arg(image[other], other == c[2] ? "click" : "normal")));
-    }
-    m_link->setDeviceHandleForTesting(nullptr);
-}
-
 void tst_Strategy::loadFillsEveryEditorOnce()
 {
-    // A camera whose record has not arrived yet (mode 0) leaves the load pending.
-    v7k_context unfilled{};
-    unfilled.firmwareMajor = 4;
-    unfilled.statusCount = 1;
     QSignalSpy arrived(m_link, &CameraLink::workParamsArrived);
-    m_link->setDeviceHandleForTesting(&unfilled);
-    m_link->onTick();
-    QVERIFY(m_link->workParamLoadPending());
-    m_link->setDeviceHandleForTesting(nullptr);
-    QCOMPARE(arrived.count(), 0);
-
     qputenv("V7_WIFI_SSID", "V7K5-STRATEGY");
     QNetConfig::instance()->onClicked();
     QTRY_COMPARE_WITH_TIMEOUT(arrived.count(), 1, 10000);
-    QVERIFY(!m_link->workParamLoadPending());
     QVERIFY(m_prompts.texts().isEmpty());
     DistanceAutoOptUi *distance = page()->distanceEditor();
     TimerAutoOptUi *timer = page()->timerEditor();
@@ -391,8 +321,6 @@ void tst_Strategy::editorsSendTheirRecord_data()
     row("edge", GatherStrategyOptUi::EdgePage, "falling", "mode=6 edgeRising=0", "沿触发");
 }
 
-// The page sends what its editor makes of the texts typed into it, and the camera reports that
-// record back, its own bytes as they came.
 void tst_Strategy::editorsSendTheirRecord()
 {
     QFETCH(int, page);
@@ -455,17 +383,10 @@ void tst_Strategy::refusalsSendNothing()
     QCOMPARE(distance->powerOnEdit()->text(), delay);
 }
 
-// Bit n of the camera state is camera n + 1; the simulator's 0x1b makes the back camera (3)
-// faulty, and it does not follow the trigger.
+// The simulator's camera state 0x1b: the back camera (3) is faulty and does not follow the trigger.
 void tst_Strategy::shutterRaisesCounts()
 {
     DeviceDebugOpt *debug = DeviceDebugOpt::instance();
-    v7k_context context{};
-    context.cameraState = 0xe6; // the upper bits are no camera's
-    context.photoCount = 12;
-    debug->refresh(context);
-    QCOMPARE(rowPictures(), QStringLiteral("01100"));
-    QCOMPARE(debug->row(4).triggerCount->text(), QStringLiteral("12"));
     click(m_main->navigationEntry(1));
     ConfigTesUi *config = m_main->pages.configTest;
     QCOMPARE(m_main->contentArea()->currentWidget(), config);
@@ -488,120 +409,71 @@ void tst_Strategy::shutterRaisesCounts()
         QVERIFY(shown >= photos[camera]);
         QCOMPARE(shown > photos[camera], camera != 2);
     }
-    click(config->strategyTab());
 }
 
-// A fake camera without the landing-gear signal: ticking the timer's gear box asks and unticks
-// it, the setup refuses; with the signal nothing asks. Without a camera the editors refuse.
-void tst_Strategy::gearAndNoCamera()
+// v7tool strategy, the page's link down, on the camera restarted with its first record and without
+// the landing gear. A refusal (exit 1) or bad arguments (exit 2) send nothing.
+void tst_Strategy::tool_data()
 {
-    m_link->disconnectCamera();
-    v7k_context context{};
-    context.workParam = kCamera;
-    m_link->setDeviceHandleForTesting(&context);
-    TimerAutoOptUi *timer = page()->timerEditor();
-    m_prompts.answerQuestionsWith(false);
-    for (const int gear : {0, 1}) {
-        context.landingGear = quint8(gear);
-        m_prompts.clear();
-        timer->landingGearDown = !gear;
-        timer->gearBox()->setChecked(!timer->gearBox()->isChecked());
-        QCOMPARE(timer->landingGearDown, bool(gear));
-        timer->intervalEdit()->setText(QStringLiteral("5"));
-        timer->activationBox()->setCurrentIndex(0);
-        click(timer->setupButton());
-        const QStringList asked =
-            gear ? QStringList{"是否切换工作模式？"} : QStringList{kGear, kGear};
-        QCOMPARE(m_prompts.texts(), asked);
-    }
-    m_link->setDeviceHandleForTesting(nullptr);
-    m_prompts.clear();
-    click(page()->pwmEditor()->setupButton());
-    QCOMPARE(m_prompts.texts(), QStringList{QStringLiteral("相机未连接！")});
-}
-
-// v7tool strategy as a crew's script runs it, the page's link down: on the camera restarted with
-// its first record and without the landing gear, it shows, sets and reads back.
-void tst_Strategy::toolSetReadsBack_data()
-{
-    QTest::addColumn<QString>("args"); // none: show the camera as it starts
-    QTest::addColumn<QString>("modeName");
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<int>("value");
-    const auto row = [](const char *tag, const char *args, const char *field, int value) {
-        QTest::newRow(tag) << QString::fromLatin1(args)
-                           << QString::fromLatin1(tag).section(QLatin1Char(' '), 0, 0) << field
-                           << value;
-    };
-    row("distance at start", "", "distanceInterval", 888);
-    row("time", "--mode time --interval 2.5 --activation power-on --delay 3", "powerOnDelay", 5);
-    // The camera's activation is now the power-on delay: --delay fills it.
-    row("distance kept activation", "--mode distance --interval 60 --delay 12", "powerOnDelay", 12);
-    row("distance level", "--mode distance --interval 12.34 --activation level --level high",
-        "distanceInterval", 123);
-    row("pwm", "--mode pwm --pulse-duration 40 --pulse-time 12.5 --period 20", "pulseTime", 125);
-    row("io", "--mode io --level low --duration 9999.9", "ioDuration", 9999);
-    row("edge", "--mode edge --edge falling", "edgeRising", 0);
-}
-
-void tst_Strategy::toolSetReadsBack()
-{
-    QFETCH(QString, args);
-    QFETCH(QString, field);
-    if (args.isEmpty()) {
-        QVERIFY(m_camera.restart({"--work-param", kCameraHex, "--landing-gear", "0"}));
-        QVERIFY(tool("show").out.startsWith("mode                distance (3)\n"
-                                            "time interval       99.9 s\n"));
-    }
-    const Run set = tool(args.isEmpty() ? "show --json" : "set --json " + args);
-    QVERIFY2(set.exitCode == 0, qPrintable(set.err));
-    const Run show = tool("show --json");
-    QCOMPARE(show.exitCode, 0);
-    QCOMPARE(set.json(), show.json());
-    QTEST(show.json().value("modeName").toString(), "modeName");
-    QTEST(show.json().value(field).toInt(), "value");
-    const QString bytes = show.json().value("bytes").toString();
-    QCOMPARE(bytes.mid(4, 4) + bytes.mid(10, 2), QStringLiteral("a55ac3"));
-}
-
-void tst_Strategy::toolRefusals_data()
-{
-    // Exit 1 prints the editors' message, exit 2 the usage; neither sends anything.
     QTest::addColumn<QString>("args");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("message");
-    const auto row = [](const char *tag, const char *args, int exitCode, const QString &message) {
-        QTest::newRow(tag) << QString::fromLatin1(args) << exitCode << message;
+    QTest::addColumn<QString>("expected"); // the mode and a field read back, or the message
+    const auto row = [](const char *tag, const char *args, int exitCode, const QString &expected) {
+        QTest::newRow(tag) << QString::fromLatin1(args) << exitCode << expected;
     };
-    row("gear not down", "set --mode time --interval 5 --activation gear", 1, kGear);
-    row("pulse time 25.6", "set --mode pwm --pulse-duration 40 --pulse-time 25.6 --period 20", 1,
+    row("time", "--mode time --interval 2.5 --activation power-on --delay 3", 0,
+        "time powerOnDelay=5");
+    // The camera's activation is now the power-on delay: --delay fills it.
+    row("distance, kept activation", "--mode distance --interval 60 --delay 12", 0,
+        "distance powerOnDelay=12");
+    row("distance", "--mode distance --interval 12.34 --activation level --level high", 0,
+        "distance distanceInterval=123");
+    row("pwm", "--mode pwm --pulse-duration 40 --pulse-time 12.5 --period 20", 0,
+        "pwm pulseTime=125");
+    row("io", "--mode io --level low --duration 9999.9", 0, "io ioDuration=9999");
+    row("edge", "--mode edge --edge falling", 0, "edge edgeRising=0");
+    row("gear not down", "--mode time --interval 5 --activation gear", 1, kGear);
+    row("pulse time 25.6", "--mode pwm --pulse-duration 40 --pulse-time 25.6 --period 20", 1,
         kPulseTime);
-    row("io empty", "set --mode io --level low --duration ''", 1, kMissing);
-    row("no subcommand", "", 2, "usage:");
-    row("unknown mode", "set --mode warp --interval 5", 2, "usage:");
-    row("edge option for time", "set --mode time --interval 5 --edge rising", 2, "usage:");
+    row("silent camera", "--mode edge --edge rising --seconds 1", 1, "相机未连接！");
+    row("no interval", "--mode time", 2, "usage:");
+    row("edge option for time", "--mode time --interval 5 --edge rising", 2, "usage:");
     row("level without level activation",
-        "set --mode time --interval 5 --activation altitude --level high", 2, "usage:");
-    row("silent camera", "set --mode edge --edge rising --seconds 1", 1, "相机未连接！");
+        "--mode time --interval 5 --activation altitude --level high", 2, "usage:");
 }
 
-void tst_Strategy::toolRefusals()
+void tst_Strategy::tool()
 {
     QFETCH(QString, args);
     QFETCH(int, exitCode);
-    QFETCH(QString, message);
-    const QString before = tool("show --json").json().value("bytes").toString();
-    QVERIFY(!before.isEmpty());
-    const bool silent = message == QStringLiteral("相机未连接！");
+    QFETCH(QString, expected);
+    if (QTest::currentDataTag() == QByteArrayLiteral("time")) {
+        m_link->disconnectCamera();
+        QVERIFY(m_camera.restart({"--work-param", kCameraHex, "--landing-gear", "0"}));
+        QVERIFY(::tool("show").out.startsWith("mode                distance (3)\n"
+                                              "time interval       99.9 s\n"));
+    }
+    const QString before = ::tool("show --json").json().value("bytes").toString();
+    QVERIFY(before.mid(4, 4) + before.mid(10, 2) == QLatin1String("a55ac3"));
+    const bool silent = expected == QStringLiteral("相机未连接！");
     if (silent)
         QVERIFY(m_camera.toggleSilence(true));
-    const Run r = tool(args);
+    const Run r = ::tool("set --json " + args);
     if (silent)
         QVERIFY(m_camera.toggleSilence(false));
     QCOMPARE(r.exitCode, exitCode);
-    QVERIFY2(exitCode == 1 ? r.err == message : r.err.contains(message), qPrintable(r.err));
-    QVERIFY(r.out.isEmpty());
-    QCOMPARE(tool("show --json").json().value("bytes").toString(), before);
+    const QJsonObject shown = ::tool("show --json").json();
+    if (exitCode == 0) { // the set is read back, the camera's own bytes kept
+        QCOMPARE(r.json(), shown);
+        const QString field = expected.section(' ', 1).section('=', 0, 0);
+        QCOMPARE(shown.value("modeName").toString() + ' ' + field + '=' +
+                     QString::number(shown.value(field).toInt()),
+                 expected);
+    } else {
+        QVERIFY2(exitCode == 1 ? r.err == expected : r.err.contains(expected), qPrintable(r.err));
+        QVERIFY(r.out.isEmpty());
+        QCOMPARE(shown.value("bytes").toString(), before);
+    }
 }
 
 QTEST_MAIN(tst_Strategy)
