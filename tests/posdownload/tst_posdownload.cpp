@@ -411,7 +411,7 @@ void tst_PosDownload::deleteRowsOneAndThree()
     QCOMPARE(m_page->table()->rowCount(), 0);
     QVERIFY(tickUntil(
         [this] { return !m_page->transfer()->deleting() && !m_page->transfer()->refreshing(); }));
-    QCOMPARE(m_page->table()->rowCount(), 14);
+    QVERIFY(relist()); // from the camera, not the listing's cache
     for (int row = 0; row < 14; ++row)
         QCOMPARE(cell(row, 2), points[row]);
 }
