@@ -12,9 +12,18 @@ struct OffloadPosPoint
     double z = 0;
 };
 
+// Heading, pitch and roll of a record in degrees.
+struct OffloadPosAttitude
+{
+    double heading = 0;
+    double pitch = 0;
+    double roll = 0;
+};
+
 struct OffloadPosSet
 {
     QString filePath;
     QList<uint> times;
     QList<OffloadPosPoint> positions;
+    QList<OffloadPosAttitude> attitudes; // one per position
 };

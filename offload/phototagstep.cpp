@@ -47,6 +47,8 @@ OffloadPosSet PhotoTagStep::posSet(const MyExcelObject &object)
     set.times = object.timeList;
     for (const PosPoint &point : object.posList)
         set.positions.append(OffloadPosPoint{point.x, point.y, point.z});
+    for (const PosAttitude &a : object.attitudeList)
+        set.attitudes.append(OffloadPosAttitude{a.heading, a.pitch, a.roll});
     return set;
 }
 

@@ -58,6 +58,7 @@ void read(const QString &path, MyExcelObject *object)
     int timeHeader = 0;
     int column = 0;
     PosPoint point;
+    PosAttitude attitude;
     QString date;
     while (true) {
         QString token;
@@ -82,6 +83,11 @@ void read(const QString &path, MyExcelObject *object)
         } else if (column == 4) {
             point.z = field.toDouble();
             object->posList.append(point);
+            object->attitudeList.append(PosAttitude{});
+        } else if (column >= 5 && column <= 7 && column < dateColumn) {
+            // Heading, pitch and roll follow the position in every layout the camera writes.
+            PosAttitude &last = object->attitudeList.last();
+            (column == 5 ? last.heading : column == 6 ? last.pitch : last.roll) = field.toDouble();
         } else if (column == dateColumn) {
             date = field;
             date.replace(QLatin1Char('/'), QLatin1Char('-'));

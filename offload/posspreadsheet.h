@@ -12,6 +12,14 @@ struct PosPoint
     double z = 0;
 };
 
+// The attitude of a POS table row in degrees, as the table gives it.
+struct PosAttitude
+{
+    double heading = 0;
+    double pitch = 0;
+    double roll = 0;
+};
+
 // The exposures of one POS table: one time and one position per record, kept by the offload
 // page for tagging photos, the task file and the sortie block files.
 struct MyExcelObject
@@ -24,6 +32,7 @@ struct MyExcelObject
     QString fileName;
     QList<uint> timeList; // seconds since 1970, local time
     QList<PosPoint> posList;
+    QList<PosAttitude> attitudeList; // one per record of the position list
     int reserved1 = 0;
     int reserved2 = 0;
 };

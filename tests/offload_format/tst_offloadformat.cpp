@@ -487,6 +487,7 @@ void TestOffloadFormat::posTables()
     QCOMPARE(object.fileName, QStringLiteral("飞行1.xls"));
     QCOMPARE(points(object.posList), positions);
     QCOMPARE(object.timeList, times);
+    QCOMPARE(object.attitudeList.size(), object.posList.size());
 }
 
 void TestOffloadFormat::posReader()
@@ -503,6 +504,10 @@ void TestOffloadFormat::posReader()
     QVERIFY(object);
     QCOMPARE(object->posList.size(), 1);
     QCOMPARE(object->timeList, QList<uint>{kTen});
+    QCOMPARE(object->attitudeList.size(), 1);
+    const PosAttitude attitude = object->attitudeList.first();
+    QCOMPARE(QList<double>({attitude.heading, attitude.pitch, attitude.roll}),
+             QList<double>({90.0, 1.0, 2.0}));
     delete object;
     // The reader stays in its event loop until it is told to stop, and emits nothing more.
     QVERIFY(thread->isRunning());
