@@ -347,8 +347,11 @@ void DownloadData::clearRecords()
     }
     const bool wasDownloading = m_transfer->downloading();
     m_transfer->reset();
-    if (wasDownloading)
+    if (wasDownloading) {
+        // The download ended with the link: the page is idle again, not half-way.
+        m_deleteButton->setEnabled(true);
         setButtonImage(m_downloadButton, "btn_download_nor.png");
+    }
     applyAvailability();
 }
 

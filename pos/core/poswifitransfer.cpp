@@ -284,7 +284,10 @@ void PosWifiTransfer::progressUpdate(PosFileManager *m)
                                                .arg(recordSize > 0 ? size / recordSize : 0)
                                                .arg(double(percent), 0, 'f', 2));
     }
-    if (range() != PosFirmwareRange::Confirmed && qint64(received) == size)
+    // The byte count is reached before the library has flushed the tables; it goes idle after
+    // that, and only then are the tables ours to close.
+    if (range() != PosFirmwareRange::Confirmed && qint64(received) == size &&
+        m->activity == POSFILE_ACTIVITY_IDLE)
         m->state = POSFILE_STATE_COMPLETE;
 }
 
