@@ -23,13 +23,6 @@ bool filled(const v7k_context &c)
            std::strlen(c.buildDate) >= 5 && c.workParam.mode != 0;
 }
 
-QString modeName(int mode)
-{
-    static const char *const names[] = {"none", "debug", "fixed time", "fixed distance",
-                                        "pwm",  "io",    "edge"};
-    return mode >= 0 && mode <= 6 ? QString::fromLatin1(names[mode]) : QStringLiteral("unknown");
-}
-
 QJsonObject describe(const v7k_context &c)
 {
     const QString serial = QString::fromLatin1(c.serial, int(strnlen(c.serial, sizeof c.serial)));
@@ -41,22 +34,6 @@ QJsonObject describe(const v7k_context &c)
         const bool bit = c.cameraState & (1u << i);
         good.append(current ? bit : !bit);
     }
-    const WorkParam &p = c.workParam;
-    QJsonObject work{{"mode", int(p.mode)},
-                     {"modeName", modeName(p.mode)},
-                     {"activation", int(p.activation)},
-                     {"activationLevel", int(p.activationLevel)},
-                     {"powerOnDelay", int(p.powerOnDelay)},
-                     {"activationAltitude", int(p.activationAltitude)},
-                     {"manualDelay", int(p.manualDelay)},
-                     {"pulseTime", int(p.pulseTime)},
-                     {"pulsePeriod", int(p.pulsePeriod)},
-                     {"pulseDuration", int(p.pulseDuration)},
-                     {"ioLevel", int(p.ioLevel)},
-                     {"edgeRising", int(p.edgeRising)},
-                     {"ioDuration", int(p.ioDuration)},
-                     {"timeInterval", int(p.timeInterval)},
-                     {"distanceInterval", int(p.distanceInterval)}};
     return QJsonObject{
         {"model", serial.left(4)},
         {"serial", serial},
@@ -67,7 +44,7 @@ QJsonObject describe(const v7k_context &c)
         {"buildDate",
          QString::fromLatin1(c.buildDate, int(strnlen(c.buildDate, sizeof c.buildDate)))},
         {"workParamValid", v7k_get_valid(const_cast<v7k_context *>(&c)) == 1},
-        {"workParam", work},
+        {"workParam", describeWorkParam(c.workParam)},
         {"photoCount", qint64(c.photoCount)},
         {"cameraPhotos", photos},
         {"cameraState", int(c.cameraState)},

@@ -32,7 +32,9 @@ int usage()
     return 2;
 }
 
-QJsonObject describe(const WorkParam &p)
+} // namespace
+
+QJsonObject describeWorkParam(const WorkParam &p)
 {
     return QJsonObject{{"mode", int(p.mode)},
                        {"modeName", WorkParamRecord::modeName(p.mode)},
@@ -53,10 +55,13 @@ QJsonObject describe(const WorkParam &p)
                        {"bytes", QString::fromLatin1(WorkParamRecord::toBytes(p).toHex())}};
 }
 
+namespace {
+
 void print(const WorkParam &p, bool json)
 {
     if (json) {
-        std::printf("%s", QJsonDocument(describe(p)).toJson(QJsonDocument::Indented).constData());
+        std::printf(
+            "%s", QJsonDocument(describeWorkParam(p)).toJson(QJsonDocument::Indented).constData());
         return;
     }
     const char *level = p.activationLevel ? "high" : "low";
