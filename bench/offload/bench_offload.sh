@@ -14,21 +14,13 @@ cams=(Center Front Right Left Back)
 mkdir -p "$work/base"
 export V7_STATE_DIR="$work/state"
 
-# Four distinct camera-like photos (noise compresses like a real aerial scene), with EXIF.
-for i in 1 2 3 4; do
-    base="$work/base/base$i.jpg"
-    [ -s "$base" ] && continue
-    convert -size 6000x4000 xc:gray -seed $i -attenuate 0.6 +noise Gaussian -quality 90 "$base"
-    exiftool -q -overwrite_original -Make=V7 -Model="V7 oblique" -FocalLength=35 \
-        "-DateTimeOriginal=2024:05:01 10:00:0$i" "$base"
-done
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=../common/benchphotos.sh
+. "$here/../common/benchphotos.sh"
+bench_photos "$work/base"
 
 rm -rf "$work/cards" && mkdir -p "$work/cards"
-printf 'ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tTime\tSpeed\n' > "$work/pos.xls"
-for n in $(seq 1 "$photos"); do
-    printf '%d\t113.%06d\t23.%06d\t%d.5\t0\t0\t0\t0\t5.0\t2024/05/01 10:%02d:%02d\n' \
-        "$n" "$((n * 37))" "$((n * 53))" "$((100 + n))" "$((n / 60))" "$((n % 60))" >> "$work/pos.xls"
-done
+bench_pos_table "$work/pos.xls" "$photos"
 for c in "${cams[@]}"; do
     mkdir -p "$work/cards/$c"
     for n in $(seq 1 "$photos"); do

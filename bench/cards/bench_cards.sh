@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# Offload speed from five cards in card readers, against the time it takes only to read them.
+# Five exFAT images (mkfs.exfat -L <label>) on loop devices, mounted with mount.exfat-fuse, each
+# read-throttled like a card reader (blkio throttle.read_bps_device on cgroup v1, io.max on v2,
+# with the FUSE daemons in the group); page caches dropped before each contender. Contenders:
+# reading every file (`cat`, five at once: the limit), five `cp -r`, five `rsync -a`, and
+# v7tool offload without verification, verified, verified with --pos tagging, and in volume mode
+# with a password. Root only (prints why and exits 0 otherwise); devices detached in every outcome.
+#   V7_BENCH_PHOTOS photos per card (35), V7_BENCH_MBPS throttle per card (80),
+#   V7_BENCH_RUNS runs, median reported (3), V7_BENCH_DIR work folder (/var/tmp/v7cards).
+set -euo pipefail
+tool=${1:?usage: bench_cards.sh path/to/v7tool}
+if [ "$(id -u)" != 0 ]; then
+    echo "bench_cards: needs root (loop devices, mkfs.exfat, cgroup throttling); skipped"
+    exit 0
+fi
+for t in mkfs.exfat mount.exfat-fuse losetup rsync convert exiftool bc; do
+    if ! command -v "$t" > /dev/null; then
+        echo "bench_cards: $t missing (scripts/install-deps installs it); skipped"
+        exit 0
+    fi
+done
+work=${V7_BENCH_DIR:-/var/tmp/v7cards}
+photos=${V7_BENCH_PHOTOS:-35}
+mbps=${V7_BENCH_MBPS:-80}
+runs=${V7_BENCH_RUNS:-3}
+labels=(CENTER FRONT RIGHT LEFT BACK)
+options=(--center --front --right --left --back)
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=../common/benchphotos.sh
+. "$here/../common/benchphotos.sh"
+
+mkdir -p "$work"
+export V7_STATE_DIR="$work/state"
+devices=() mounts=() cgroup=""
+cleanup() {
+    set +e
+    for m in "${mounts[@]}"; do umount "$m" 2> /dev/null || umount -l "$m"; done
+    for d in "${devices[@]}"; do losetup -d "$d"; done
+    [ -n "$cgroup" ] && [ -d "$cgroup" ] && rmdir "$cgroup"
+}
+trap cleanup EXIT INT TERM
+
+bench_photos "$work/base"
+bench_pos_table "$work/pos.xls" "$photos"
+
+# The throttle group: v1 blkio when mounted, else the unified hierarchy's io controller.
+if [ -d /sys/fs/cgroup/blkio ]; then
+    cgroup=/sys/fs/cgroup/blkio/v7bench.$$
+    mkdir "$cgroup"
+    limit() { echo "$1 $((mbps * 1000000))" > "$cgroup/blkio.throttle.read_bps_device"; }
+else
+    cgroup=/sys/fs/cgroup/v7bench.$$
+    echo +io > /sys/fs/cgroup/cgroup.subtree_control 2> /dev/null || true
+    mkdir "$cgroup"
+    limit() { echo "$1 rbps=$((mbps * 1000000))" > "$cgroup/io.max"; }
+fi
+
+# Cards: images sized for their photos, written unthrottled, then mounted again with the FUSE
+# daemon started inside the group, so that its reads of the device are the throttled ones.
+card_mb=$(( photos * 12 + 64 ))
+for i in "${!labels[@]}"; do
+    image="$work/card$i.img" mnt="$work/mnt$i"
+    rm -f "$image"; truncate -s "${card_mb}M" "$image"
+    mkfs.exfat -L "${labels[$i]}" "$image" > /dev/null
+    dev=$(losetup -f --show "$image"); devices+=("$dev")
+    mkdir -p "$mnt"
+    mount.exfat-fuse "$dev" "$mnt" 2> /dev/null
+    mkdir -p "$mnt/DCIM/100V7"
+    for n in $(seq 1 "$photos"); do
+        cp "$work/base/base$(( (n % 4) + 1 )).jpg" "$mnt/DCIM/100V7/DSC$(printf %05d "$n").JPG"
+    done
+    umount "$mnt"
+    limit "$(lsblk -dno MAJ:MIN "$dev" | tr -d ' ')"
+    (echo "$BASHPID" > "$cgroup/cgroup.procs"; exec mount.exfat-fuse "$dev" "$mnt" 2> /dev/null)
+    mounts+=("$mnt")
+done
+bytes=$(du -scb "$work"/mnt*/DCIM | tail -1 | cut -f1)
+printf 'cards: 5 x %d photos of 6000x4000, %.1f MB in all, read-throttled to %d MB/s each\n' \
+    "$photos" "$(echo "$bytes / 1000000" | bc -l)" "$mbps"
+
+fresh() {
+    rm -rf "$work/target" "$V7_STATE_DIR"
+    mkdir -p "$work/target" "$V7_STATE_DIR"
+    sync
+    echo 3 > /proc/sys/vm/drop_caches
+}
+now() { date +%s.%N; }
+rm -f "$work/peaks"
+# Times one contender (a shell function), from a cold cache to its data on the disk.
+timed() {
+    local start
+    fresh; start=$(now)
+    "$@"
+    sync
+    echo "$(now) - $start" | bc -l
+}
+cards() { for i in "${!labels[@]}"; do echo "$work/mnt$i/DCIM"; done; }
+read_all() {
+    for i in "${!labels[@]}"; do find "$work/mnt$i/DCIM" -type f -exec cat {} + > /dev/null & done
+    wait
+}
+cp_all() { for i in "${!labels[@]}"; do cp -r "$work/mnt$i/DCIM" "$work/target/${labels[$i]}" & done; wait; }
+rsync_all() { for i in "${!labels[@]}"; do rsync -a "$work/mnt$i/DCIM/" "$work/target/${labels[$i]}/" & done; wait; }
+offload() {
+    local args=()
+    for i in "${!labels[@]}"; do args+=("${options[$i]}" "$work/mnt$i/DCIM"); done
+    /usr/bin/time -f %M -o "$work/time.txt" "$tool" offload "${args[@]}" --target "$work/target" \
+        "$@" > "$work/offload.log"
+    tail -1 "$work/time.txt" >> "$work/peaks" # timed runs in a subshell
+}
+
+names=("read the cards (cat x5): the limit" "cp -r x5" "rsync -a x5" "v7tool, no verify"
+       "v7tool, verified" "v7tool, verified + --pos" "v7tool volumes, password")
+declare -A seconds
+for run in $(seq 1 "$runs"); do
+    seconds[0,$run]=$(timed read_all)
+    seconds[1,$run]=$(timed cp_all)
+    seconds[2,$run]=$(timed rsync_all)
+    seconds[3,$run]=$(timed offload --no-verify)
+    seconds[4,$run]=$(timed offload)
+    seconds[5,$run]=$(timed offload --pos "$work/pos.xls")
+    seconds[6,$run]=$(timed offload --volume-size 4 --unit GB --password v7bench)
+done
+median() {
+    local k=$1 values=()
+    for run in $(seq 1 "$runs"); do values+=("${seconds[$k,$run]}"); done
+    printf '%s\n' "${values[@]}" | sort -g | sed -n "$(( (runs + 1) / 2 ))p"
+}
+limit_s=$(median 0)
+printf '\nload average: %s\n' "$(cut -d' ' -f1-3 /proc/loadavg)"
+printf '%-36s %9s %9s %15s\n' contender "seconds" "MB/s" "limit / time"
+for k in "${!names[@]}"; do
+    s=$(median "$k")
+    all=$(for run in $(seq 1 "$runs"); do printf '%.2f ' "${seconds[$k,$run]}"; done)
+    printf '%-36s %9.2f %9.1f %15.2f   runs: %s\n' "${names[$k]}" "$s" \
+        "$(echo "$bytes / $s / 1000000" | bc -l)" "$(echo "$limit_s / $s" | bc -l)" "$all"
+done
+printf 'targets: verified + --pos >= 0.95 of the limit, volumes >= 0.9\n'
+printf 'v7tool peak resident memory: %.1f MB (target < 128)\n' "$(echo "$(sort -n "$work/peaks" | tail -1) / 1024" | bc -l)"
