@@ -50,6 +50,9 @@ struct DiskTask
     FILE *taskFile = nullptr;
     std::vector<char> fileList; // fileCount entries of TaskLayout::EntrySize bytes
     std::vector<unsigned char> buffer;
+    // The photo of the volume step held in memory, kept from file to file: a fresh vector per
+    // photo is zero-filled and page-faulted in again, which cost more than the copy itself.
+    std::vector<unsigned char> held;
     std::thread thread;
 
     DiskTask() = default;

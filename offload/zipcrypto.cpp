@@ -5,30 +5,41 @@
 #include <zlib.h>
 
 namespace {
-uint32_t crcStep(uint32_t crc, uint8_t byte)
+const z_crc_t *crcTable()
 {
-    static const z_crc_t *table = get_crc_table();
-    return uint32_t(table[(crc ^ byte) & 0xFF]) ^ (crc >> 8);
+    static const z_crc_t *const table = get_crc_table();
+    return table;
 }
+
+// The cipher's three keys, kept in registers for a whole buffer: every byte depends on the one
+// before it, so the loop is only as fast as one step's chain of table reads and a multiply.
+struct Keys
+{
+    uint32_t k0, k1, k2;
+    const z_crc_t *table;
+
+    uint8_t streamByte() const
+    {
+        const uint32_t t = (k2 & 0xFFFF) | 2;
+        return uint8_t((t * (t ^ 1)) >> 8);
+    }
+    void update(uint8_t plain)
+    {
+        k0 = uint32_t(table[(k0 ^ plain) & 0xFF]) ^ (k0 >> 8);
+        k1 = (k1 + (k0 & 0xFF)) * 134775813u + 1;
+        k2 = uint32_t(table[(k2 ^ (k1 >> 24)) & 0xFF]) ^ (k2 >> 8);
+    }
+};
 } // namespace
 
 ZipCrypto::ZipCrypto(const char *password)
 {
+    Keys keys{m_keys[0], m_keys[1], m_keys[2], crcTable()};
     for (const char *p = password; *p; ++p)
-        update(uint8_t(*p));
-}
-
-uint8_t ZipCrypto::streamByte() const
-{
-    const uint32_t t = (m_keys[2] & 0xFFFF) | 2;
-    return uint8_t((t * (t ^ 1)) >> 8);
-}
-
-void ZipCrypto::update(uint8_t plain)
-{
-    m_keys[0] = crcStep(m_keys[0], plain);
-    m_keys[1] = (m_keys[1] + (m_keys[0] & 0xFF)) * 134775813u + 1;
-    m_keys[2] = crcStep(m_keys[2], uint8_t(m_keys[1] >> 24));
+        keys.update(uint8_t(*p));
+    m_keys[0] = keys.k0;
+    m_keys[1] = keys.k1;
+    m_keys[2] = keys.k2;
 }
 
 void ZipCrypto::header(uint32_t crc, unsigned char *out)
@@ -41,20 +52,26 @@ void ZipCrypto::header(uint32_t crc, unsigned char *out)
     encrypt(out, HeaderSize);
 }
 
+template <bool Encrypt> void ZipCrypto::run(unsigned char *data, size_t size)
+{
+    Keys keys{m_keys[0], m_keys[1], m_keys[2], crcTable()};
+    for (size_t i = 0; i < size; ++i) {
+        const uint8_t stream = keys.streamByte();
+        const uint8_t plain = Encrypt ? data[i] : uint8_t(data[i] ^ stream);
+        data[i] = Encrypt ? uint8_t(plain ^ stream) : plain;
+        keys.update(plain);
+    }
+    m_keys[0] = keys.k0;
+    m_keys[1] = keys.k1;
+    m_keys[2] = keys.k2;
+}
+
 void ZipCrypto::encrypt(unsigned char *data, size_t size)
 {
-    for (size_t i = 0; i < size; ++i) {
-        const uint8_t plain = data[i];
-        data[i] = plain ^ streamByte();
-        update(plain);
-    }
+    run<true>(data, size);
 }
 
 void ZipCrypto::decrypt(unsigned char *data, size_t size)
 {
-    for (size_t i = 0; i < size; ++i) {
-        const uint8_t plain = data[i] ^ streamByte();
-        data[i] = plain;
-        update(plain);
-    }
+    run<false>(data, size);
 }

@@ -19,8 +19,7 @@ public:
     void decrypt(unsigned char *data, size_t size);
 
 private:
-    uint8_t streamByte() const;
-    void update(uint8_t plain);
+    template <bool Encrypt> void run(unsigned char *data, size_t size);
 
     uint32_t m_keys[3] = {0x12345678u, 0x23456789u, 0x34567890u};
 };

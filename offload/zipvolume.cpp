@@ -377,7 +377,7 @@ int pack(DiskTask *task, int index)
                          taskEntry(task, index), entry.archive.c_str());
         return EngineFile::Failed;
     }
-    std::vector<unsigned char> held;
+    std::vector<unsigned char> &held = task->held;
     bool heldValid = false;
     int result = EngineFile::Failed;
     // An archive that reads back different is put back and written once more, then it fails.
