@@ -143,8 +143,6 @@ void TestOffloadPlan::posChoice_data()
     QTest::newRow("refused, read again, now good")
         << QStringList{"read a", "refuse a", "empty a", "read a", "good a"} << false << "" << 1
         << 1;
-    QTest::newRow("refused, read again, still reading")
-        << QStringList{"read a", "refuse a", "read a"} << true << "" << 0 << 1;
     QTest::newRow("refused, then cancelled")
         << QStringList{"read a", "refuse a", "empty a", "cancel"} << false << "" << 0 << 0;
     QTest::newRow("no records without a refusal")
