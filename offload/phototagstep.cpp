@@ -78,8 +78,8 @@ int PhotoTagStep::tag(void *context, int, int index, const char *target, const u
         // copied with a position other than its own.
         printf("tag %s error: %s\n", target, qPrintable(error));
         std::lock_guard<std::mutex> hold(self->m_untaggedLock);
-        self->m_untagged << QStringLiteral("photo not tagged: %1: %2")
-                                .arg(QString::fromUtf8(target), error);
+        self->m_untagged
+            << QStringLiteral("photo not tagged: %1: %2").arg(QString::fromUtf8(target), error);
         return 0;
     }
     header->assign(result.constBegin(), result.constEnd());

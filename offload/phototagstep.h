@@ -44,6 +44,6 @@ private:
     QString m_tablePaths[Cameras::Count];
     bool m_append = false;
     PhotoInfoTable m_tables[Cameras::Count]; // each written by its own camera's thread only
-    mutable std::mutex m_untaggedLock; // the five camera threads report here
+    mutable std::mutex m_untaggedLock;       // the five camera threads report here
     QStringList m_untagged;
 };

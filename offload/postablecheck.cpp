@@ -216,8 +216,8 @@ PosTableCheck parse(const QByteArray &content, MyExcelObject *object)
         }
         PosPoint point;
         uint time = 0;
-        const QString problem = text ? readRow(values, layout, &point, &time)
-                                     : QStringLiteral("is not text");
+        const QString problem =
+            text ? readRow(values, layout, &point, &time) : QStringLiteral("is not text");
         if (problem.isEmpty()) {
             points << point;
             times << time;

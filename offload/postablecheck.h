@@ -11,10 +11,10 @@
 // move the positions of every later photo.
 struct PosTableCheck
 {
-    QString problem;       // empty when the table is accepted
-    int firstBadLine = 0;  // 1-based; 0 when the file as a whole is the problem
-    QList<int> badLines;   // data rows that cannot be read, 1-based
-    int rows = 0;          // data rows read
+    QString problem;      // empty when the table is accepted
+    int firstBadLine = 0; // 1-based; 0 when the file as a whole is the problem
+    QList<int> badLines;  // data rows that cannot be read, 1-based
+    int rows = 0;         // data rows read
     bool accepted() const { return problem.isEmpty(); }
     // The operator's message: the file, the first bad line and why, the bad rows counted.
     QString message(const QString &path) const;

@@ -236,8 +236,8 @@ bool tagFile(const QString &path, int focalLengthMm, const GeoPosition &position
         return false;
     }
     // The new header with the start-of-scan section, where the reader stops.
-    if (!readsBack(scan < 0 ? newHeader : newHeader + original.mid(scan, end - scan),
-                   focalLengthMm, position, error))
+    if (!readsBack(scan < 0 ? newHeader : newHeader + original.mid(scan, end - scan), focalLengthMm,
+                   position, error))
         return false;
 
     PhotoReplacer out(path, in.permissions());

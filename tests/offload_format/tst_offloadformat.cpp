@@ -469,8 +469,9 @@ void TestOffloadFormat::posTables_data()
                       "1,9 4.25,1 5.5 6 0 0 0 0 0 2019-03-28,x 10-00-01,y\n")
         << 7 << "4.2500000 5.5000000 6.000" << QList<uint>{kTen + 1} << false;
 
-    QTest::newRow("row without its time") << kShortHeader + "1 \t1.0 \t2.0 \t3.0 \n"
-                                          << 2 << "1.0000000 2.0000000 3.000" << QList<uint>{} << false;
+    QTest::newRow("row without its time")
+        << kShortHeader + "1 \t1.0 \t2.0 \t3.0 \n"
+        << 2 << "1.0000000 2.0000000 3.000" << QList<uint>{} << false;
 
     QTest::newRow("empty file") << QByteArray() << 0 << "" << QList<uint>{} << false;
     QTest::newRow("header only") << kShortHeader << 1 << "" << QList<uint>{} << false;
@@ -537,8 +538,8 @@ void TestOffloadFormat::posTablesRefused_data()
         << kShortHeader + shortRow(1, "112,6", "23.4", "100.0", "2019-03-28 10-00-00") << 2
         << QList<int>{2} << "\"112,6\" has a comma";
     QTest::newRow("bad rows counted, good ones between")
-        << kShortHeader + shortRow(1, "1", "2", "x", "2019-03-28 10-00-00") + good +
-               "3 \t1.0\n" + shortRow(4, "1", "95", "3", "2019-03-28 10-00-00")
+        << kShortHeader + shortRow(1, "1", "2", "x", "2019-03-28 10-00-00") + good + "3 \t1.0\n" +
+               shortRow(4, "1", "95", "3", "2019-03-28 10-00-00")
         << 2 << QList<int>{2, 4, 5} << "3 of 4 rows cannot be read (lines 2, 4, 5); line 2: Alt";
     QTest::newRow("latitude off the globe")
         << kShortHeader + shortRow(1, "112.6", "-90.5", "100.0", "2019-03-28 10-00-00") << 2
@@ -549,12 +550,11 @@ void TestOffloadFormat::posTablesRefused_data()
     QTest::newRow("time that does not parse")
         << kShortHeader + shortRow(1, "1", "2", "3", "2019-13-45 10-00-00") << 2 << QList<int>{2}
         << "\"2019-13-45 10-00-00\" is not a date and time";
-    QTest::newRow("second header inside the rows")
-        << kShortHeader + good + kShortHeader + good << 3 << QList<int>{3}
-        << "a header inside the data";
+    QTest::newRow("second header inside the rows") << kShortHeader + good + kShortHeader + good << 3
+                                                   << QList<int>{3} << "a header inside the data";
     QTest::newRow("no file") << QByteArray() << 0 << QList<int>{} << "no such file";
-    QTest::newRow("blank lines only") << QByteArray("\n \t\n\r\n") << 0 << QList<int>{}
-                                      << "is empty";
+    QTest::newRow("blank lines only")
+        << QByteArray("\n \t\n\r\n") << 0 << QList<int>{} << "is empty";
     QTest::newRow("header only") << kShortHeader << 0 << QList<int>{} << "but no POS rows";
 }
 
@@ -606,8 +606,8 @@ void TestOffloadFormat::posReader()
     delete thread;
 
     // A refused table is announced with its reason, then handed over without records.
-    const QString bad = write(m_dir, kShortHeader + "1 \t1.0 \t2.0 \t3.0 \n",
-                              QStringLiteral("short.xls"));
+    const QString bad =
+        write(m_dir, kShortHeader + "1 \t1.0 \t2.0 \t3.0 \n", QStringLiteral("short.xls"));
     thread = new MyReadExcelThread(bad);
     QSignalSpy objects(thread, &MyReadExcelThread::newObject);
     QSignalSpy refusals(thread, &MyReadExcelThread::refused);

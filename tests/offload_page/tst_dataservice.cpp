@@ -131,7 +131,8 @@ void TestDataService::initTestCase()
                                                 .arg(i, 5, 10, QLatin1Char('0'))));
     }
     // One flight with a record for every photo of a card.
-    QString table = QStringLiteral("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\n");
+    QString table =
+        QStringLiteral("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\n");
     for (int i = 0; i < PhotosPerCard; ++i)
         table += QStringLiteral("%1\t%2\t23.1\t%3\t0\t0\t0\t0\t5.0\t2024/05/01 10:00:%4\n")
                      .arg(i + 1)

@@ -227,15 +227,18 @@ void TestGeotag::toolTagsRowsInOrder()
           QStringList{"geotag", "--pos", "t.xls"},
           QStringList{"geotag", "--pos", "t.xls", "--focal", "twenty", "a.jpg"},
           QStringList{"geotag", "--pos", V7TOOL, photos[2]},
-          QStringList{"geotag", "--pos", m_dir.filePath(QStringLiteral("absent.xls")), photos[2]}}) {
+          QStringList{"geotag", "--pos", m_dir.filePath(QStringLiteral("absent.xls")),
+                      photos[2]}}) {
         tool.start(QStringLiteral(V7TOOL), usage);
         QVERIFY(tool.waitForFinished(60000));
         QCOMPARE(tool.exitCode(), 2);
         QVERIFY(tool.readAllStandardOutput().isEmpty());
     }
     // A table that is not a POS table is refused by name and line, and touches no photo.
-    QVERIFY(tool.readAllStandardError().contains(
-        QStringLiteral("refused input: %1: no such file").arg(m_dir.filePath(QStringLiteral("absent.xls"))).toUtf8()));
+    QVERIFY(
+        tool.readAllStandardError().contains(QStringLiteral("refused input: %1: no such file")
+                                                 .arg(m_dir.filePath(QStringLiteral("absent.xls")))
+                                                 .toUtf8()));
     QCOMPARE(contents(photos[2]), contents(sample("Pentax_K10D.jpg")));
 
     const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
