@@ -24,7 +24,7 @@ for i in 1 2 3 4; do
 done
 
 rm -rf "$work/cards" && mkdir -p "$work/cards"
-printf 'ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tTime\tSpeed\n' > "$work/pos.xls"
+printf 'ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\n' > "$work/pos.xls"
 for n in $(seq 1 "$photos"); do
     printf '%d\t113.%06d\t23.%06d\t%d.5\t0\t0\t0\t0\t5.0\t2024/05/01 10:%02d:%02d\n' \
         "$n" "$((n * 37))" "$((n * 53))" "$((100 + n))" "$((n / 60))" "$((n % 60))" >> "$work/pos.xls"
