@@ -98,7 +98,7 @@ private:
     void resumeRun();
     void runStarted(bool ok, const QString &error);
     void runFinished(int blockFiles, const QStringList &messages);
-    void resetAfterCompletion();
+    void resetAfterCompletion(const QString &note = QString());
     qint64 neededMiB() const;
     QString driveOf(const QString &folder) const;
 

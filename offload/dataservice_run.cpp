@@ -51,8 +51,14 @@ QString DataService::driveOf(const QString &folder) const
 
 void DataService::startNew()
 {
-    if (!m_plan.isSetUp() || m_plan.target.isEmpty())
+    if (!m_plan.isSetUp() || m_plan.target.isEmpty() || m_plan.posPending())
         return;
+    // Photos tagged from a refused table could not be told from correct ones afterwards.
+    const QString refusal = m_plan.posRefusal();
+    if (!refusal.isEmpty()) {
+        Prompt::inform(this, QStringLiteral("POS文件读取失败"), refusal);
+        return;
+    }
     if (m_freeMiB < neededMiB()) {
         Prompt::inform(this,
                        driveOf(m_plan.target) + QStringLiteral("盘空间不足,请重新选择目录！"));
@@ -130,10 +136,15 @@ void DataService::runFinished(int blockFiles, const QStringList &messages)
     m_finishing = false;
     m_completed = true;
     m_plan.resumed = false;
-    resetAfterCompletion();
+    // Photos copied without their position, block files not written: the operator has to
+    // know before the flight's data are used.
+    QStringList shown = messages.mid(0, 5);
+    if (messages.size() > shown.size())
+        shown << QStringLiteral("… (%1)").arg(messages.size());
+    resetAfterCompletion(shown.join(QLatin1Char('\n')));
 }
 
-void DataService::resetAfterCompletion()
+void DataService::resetAfterCompletion(const QString &note)
 {
     setRunning(false);
     m_paused = false;
@@ -152,7 +163,7 @@ void DataService::resetAfterCompletion()
     for (QCheckBox *box : {m_sortieBox, m_volumeBox, m_passwordBox})
         box->setChecked(false);
     ++m_promptDepth;
-    Prompt::inform(this, QStringLiteral("传输已经完成！"));
+    Prompt::inform(this, QStringLiteral("传输已经完成！"), note);
     --m_promptDepth;
 }
 

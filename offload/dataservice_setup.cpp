@@ -150,6 +150,10 @@ void DataService::addPosFile(const QString &path)
     m_posAdd->setEnabled(false);
     m_posBrowse->setEnabled(false);
     auto *reader = new MyReadExcelThread(path, this);
+    connect(reader, &MyReadExcelThread::refused, this,
+            [this](const QString &table, const QString &message) {
+                m_plan.posRefused(table, message);
+            });
     connect(reader, &MyReadExcelThread::newObject, this, &DataService::slotnewObject);
     // The reader idles once it has delivered; it is done with then.
     connect(reader, &MyReadExcelThread::newObject, reader, &QThread::quit);
@@ -168,8 +172,11 @@ void DataService::slotnewObject(MyExcelObject *object)
     }
     const bool added = m_plan.posRead(*object);
     showText(m_plan.text());
-    if (!added)
-        Prompt::inform(this, QStringLiteral("POS文件读取失败"), object->filePath);
+    if (!added) {
+        const QString why = m_plan.posRefusal(object->filePath);
+        Prompt::inform(this, QStringLiteral("POS文件读取失败"),
+                       why.isEmpty() ? object->filePath : why);
+    }
 }
 
 void DataService::posCancelClicked()

@@ -53,6 +53,7 @@ void OffloadPlan::removeLines(int camera, const QString &posPath)
 
 void OffloadPlan::posReading(const QString &path)
 {
+    m_refused.remove(path);
     removeLines(-1, path);
     m_lines.append({-1, path, QStringLiteral("正在读取") + path});
 }
@@ -67,7 +68,8 @@ bool OffloadPlan::posRead(const MyExcelObject &object)
     if (holdsPos(object.filePath))
         return true;
     if (object.posList.isEmpty()) {
-        posAbandoned(object.filePath);
+        if (!m_refused.contains(object.filePath))
+            posAbandoned(object.filePath);
         return false;
     }
     m_posPaths << object.filePath;
@@ -79,6 +81,33 @@ bool OffloadPlan::posRead(const MyExcelObject &object)
                             .arg(object.count - 1);
     }
     return true;
+}
+
+void OffloadPlan::posRefused(const QString &path, const QString &message)
+{
+    if (holdsPos(path))
+        return;
+    m_refused.insert(path, message);
+    removeLines(-1, path);
+    m_lines.append({-1, path, QStringLiteral("POS文件读取失败：") + message});
+}
+
+QString OffloadPlan::posRefusal() const
+{
+    for (const Line &line : m_lines) {
+        if (line.camera == -1 && m_refused.contains(line.posPath))
+            return m_refused.value(line.posPath);
+    }
+    return QString();
+}
+
+bool OffloadPlan::posPending() const
+{
+    for (const Line &line : m_lines) {
+        if (line.camera == -1 && !holdsPos(line.posPath) && !m_refused.contains(line.posPath))
+            return true;
+    }
+    return false;
 }
 
 void OffloadPlan::posAbandoned(const QString &path)
@@ -94,6 +123,7 @@ void OffloadPlan::cancelPos()
                   m_lines.end());
     m_posPaths.clear();
     m_pos.clear();
+    m_refused.clear();
 }
 
 QStringList OffloadPlan::posPaths() const
@@ -242,6 +272,7 @@ void OffloadPlan::reset()
     m_lines.clear();
     m_posPaths.clear();
     m_pos.clear();
+    m_refused.clear();
     splitSorties = volumes = password = false;
     volumeText.clear();
     unit = QStringLiteral("GB");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -47,8 +48,16 @@ public:
     void posReading(const QString &path);
     bool holdsPos(const QString &path) const;
     // Takes a record set read from a table; false (nothing added, reading line gone) for a
-    // table without records.
+    // table without records. A refused table keeps its line, with the reason.
     bool posRead(const MyExcelObject &object);
+    // The strict reader refused the table at path: it stays listed, with why, and holds up the
+    // start until the POS choice is cancelled or the table is read again.
+    void posRefused(const QString &path, const QString &message);
+    QString posRefusal(const QString &path) const { return m_refused.value(path); }
+    // The first refusal that holds up the start, empty when none.
+    QString posRefusal() const;
+    // A table is still being read.
+    bool posPending() const;
     void posAbandoned(const QString &path);
     void cancelPos();
     QStringList posPaths() const;
@@ -99,4 +108,5 @@ private:
     QList<Line> m_lines;
     QStringList m_posPaths;
     QList<OffloadPosSet> m_pos;
+    QMap<QString, QString> m_refused; // path -> the reader's message
 };

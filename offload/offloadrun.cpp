@@ -90,6 +90,8 @@ int OffloadRun::finishNow(QStringList *messages)
     m_session.pause();
     m_session.saveConfig(true);
     const OffloadSession::Setup &setup = m_session.setup();
+    if (m_tagger && messages)
+        *messages << m_tagger->untagged();
     m_tagger.reset(); // close the photo information tables before they are read back
     m_session.setPhotoStep(PhotoStep());
     if (!setup.splitSorties || setup.pos.isEmpty())

@@ -72,18 +72,27 @@ int PhotoTagStep::tag(void *context, int, int index, const char *target, const u
     const size_t head = scan ? scan + 4 : size;
     const QByteArray jpeg =
         QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(head));
-    if (!Geotag::tagBuffer(jpeg, FocalLengthMm, position, &result, &error)) {
-        // The photo is still copied, untagged, as the card holds it.
+    if (!Geotag::tagBuffer(jpeg, FocalLengthMm, position, &result, &error) ||
+        !result.endsWith(jpeg.right(4))) {
+        if (error.isEmpty())
+            error = QStringLiteral("the tagged header does not end at the image data");
+        // The photo is still copied, untagged, as the card holds it; reported, never
+        // copied with a position other than its own.
         printf("tag %s error: %s\n", target, qPrintable(error));
-        return 0;
-    }
-    if (!result.endsWith(jpeg.right(4))) {
-        printf("tag %s error: the tagged header does not end at the image data\n", target);
+        std::lock_guard<std::mutex> hold(self->m_untaggedLock);
+        self->m_untagged
+            << QStringLiteral("photo not tagged: %1: %2").arg(QString::fromUtf8(target), error);
         return 0;
     }
     header->assign(result.constBegin(), result.constEnd());
     *replaced = head;
     return 1;
+}
+
+QStringList PhotoTagStep::untagged() const
+{
+    std::lock_guard<std::mutex> hold(m_untaggedLock);
+    return m_untagged;
 }
 
 void PhotoTagStep::filed(void *context, int camera, int, const char *target,

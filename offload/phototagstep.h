@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <mutex>
 
@@ -26,6 +27,8 @@ public:
     ~PhotoTagStep();
 
     PhotoStep step();
+    // "<photo>: <why>" of each photo copied without its position, in the order met.
+    QStringList untagged() const;
     // "<folder>/center.txt", ... by engine camera number.
     static QString tablePath(const QString &folder, int camera);
     static OffloadPosSet posSet(const MyExcelObject &object);
@@ -41,4 +44,6 @@ private:
     QString m_tablePaths[Cameras::Count];
     bool m_append = false;
     PhotoInfoTable m_tables[Cameras::Count]; // each written by its own camera's thread only
+    mutable std::mutex m_untaggedLock;       // the five camera threads report here
+    QStringList m_untagged;
 };

@@ -5,8 +5,9 @@
 #include <QStringList>
 #include <QTextStream>
 
-namespace {
-// A field naming a column; the test is a substring test, so "GPSTime" is a header too.
+#include "postablecheck.h"
+
+namespace PosSpreadsheet {
 bool isHeaderField(const QString &field)
 {
     static const char *const names[] = {"offset", "ID",   "Lon",     "Lat",  "Alt",  "Heading",
@@ -17,6 +18,10 @@ bool isHeaderField(const QString &field)
     }
     return false;
 }
+} // namespace PosSpreadsheet
+
+namespace {
+using PosSpreadsheet::isHeaderField;
 
 int countFields(QFile *file)
 {
@@ -118,7 +123,9 @@ MyReadExcelThread::~MyReadExcelThread()
 void MyReadExcelThread::run()
 {
     auto *object = new MyExcelObject;
-    PosSpreadsheet::read(m_path, object);
+    const PosTableCheck check = PosSpreadsheet::readChecked(m_path, object);
+    if (!check.accepted())
+        emit refused(m_path, check.message(m_path));
     emit newObject(object);
     exec();
 }

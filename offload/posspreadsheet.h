@@ -40,9 +40,12 @@ struct MyExcelObject
 namespace PosSpreadsheet {
 // Fills object from the table at path; a file that cannot be opened leaves count 0, no records.
 void read(const QString &path, MyExcelObject *object);
+// A field naming a column; the test is a substring test, so "GPSTime" is a header too.
+bool isHeaderField(const QString &field);
 } // namespace PosSpreadsheet
 
 // Reads one POS table off the GUI thread and hands the record set over once, by newObject.
+// A table the strict reader refuses is announced by refused first and comes without records.
 // The thread then idles in its event loop until quit() (the destructor quits and waits).
 class MyReadExcelThread : public QThread
 {
@@ -53,6 +56,7 @@ public:
 
 signals:
     void newObject(MyExcelObject *object); // the receiver owns object
+    void refused(const QString &path, const QString &message);
 
 protected:
     void run() override;

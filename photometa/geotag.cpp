@@ -1,5 +1,6 @@
 #include "geotag.h"
 
+#include "exifreader.h"
 #include "exiftagwriter.h"
 #include "photoreplacer.h"
 
@@ -67,6 +68,84 @@ bool tagHeader(const QByteArray &header, int focalLengthMm, const GeoPosition &p
     return true;
 }
 
+struct Dms
+{
+    int degrees = 0;
+    int minutes = 0;
+    int millionths = 0; // of a second
+};
+
+// The parts written for |degrees|, each truncated as the table of the tag values demands.
+Dms dms(double degrees)
+{
+    const double d = std::fabs(degrees) <= 360 ? std::fabs(degrees) : 0.0;
+    Dms out;
+    out.degrees = int(d);
+    const double minutes = (d - out.degrees) * 60;
+    out.minutes = int(minutes);
+    out.millionths = int((minutes - out.minutes) * 60000000);
+    return out;
+}
+
+// What a reader makes of the written parts, signed by the hemisphere.
+double writtenDegrees(double degrees)
+{
+    const Dms p = dms(degrees);
+    const double size = p.degrees + p.minutes / 60.0 + p.millionths / 3600e6;
+    return degrees < 0 ? -size : size;
+}
+
+// The library writes what it believes is the photo's EXIF block; on a damaged one that can be a
+// block no reader finds the new position in. The written header is read back with the
+// program's own reader; true only when it gives the values meant.
+bool readsBack(const char *jpeg, size_t size, int focalLengthMm, const GeoPosition &position,
+               QString *error)
+{
+    const PhotoInfo info = ExifReader::readBuffer(jpeg, size);
+    const double latitude = writtenDegrees(position.latitude);
+    const double longitude = writtenDegrees(position.longitude);
+    const double altitude = std::floor(std::fabs(position.altitude) * 1000) / 1000;
+    const bool below = position.altitude < 0;
+    const bool same = info.gpsFound && std::fabs(info.gpsLatitude - latitude) < 1e-9 &&
+                      std::fabs(info.gpsLongitude - longitude) < 1e-9 &&
+                      info.gpsLatitudeRef == (position.latitude < 0 ? 'S' : 'N') &&
+                      info.gpsLongitudeRef == (position.longitude < 0 ? 'W' : 'E') &&
+                      std::fabs(info.gpsAltitude - altitude) < 1e-6 &&
+                      info.gpsAltitudeRef == (below ? 1 : 0) &&
+                      info.focalLength == double(focalLengthMm);
+    if (same)
+        return true;
+    if (!info.gpsFound)
+        return fail(error, QStringLiteral("the GPS tags cannot be read back from the tagged "
+                                          "photo (%1)")
+                               .arg(info.error.isEmpty() ? QStringLiteral("damaged GPS directory")
+                                                         : info.error));
+    auto ref = [](char c) { return c >= 'A' && c <= 'Z' ? QChar::fromLatin1(c) : QChar('?'); };
+    return fail(error,
+                QStringLiteral("the tagged photo reads back %1 %2 %3 %4 %5 m (reference %6), "
+                               "%7 mm instead of %8 %9 %10 %11 %12 m, %13 mm (damaged GPS "
+                               "directory)")
+                    .arg(ref(info.gpsLatitudeRef))
+                    .arg(std::fabs(info.gpsLatitude), 0, 'f', 7)
+                    .arg(ref(info.gpsLongitudeRef))
+                    .arg(std::fabs(info.gpsLongitude), 0, 'f', 7)
+                    .arg(info.gpsAltitude, 0, 'f', 3)
+                    .arg(info.gpsAltitudeRef)
+                    .arg(info.focalLength)
+                    .arg(position.latitude < 0 ? 'S' : 'N')
+                    .arg(std::fabs(latitude), 0, 'f', 7)
+                    .arg(position.longitude < 0 ? 'W' : 'E')
+                    .arg(std::fabs(longitude), 0, 'f', 7)
+                    .arg(below ? -altitude : altitude, 0, 'f', 3)
+                    .arg(focalLengthMm));
+}
+
+bool readsBack(const QByteArray &jpeg, int focalLengthMm, const GeoPosition &position,
+               QString *error)
+{
+    return readsBack(jpeg.constData(), size_t(jpeg.size()), focalLengthMm, position, error);
+}
+
 bool checkArguments(int focalLengthMm, const GeoPosition &position, QString *error)
 {
     if (!(std::fabs(position.latitude) <= 90) || !(std::fabs(position.longitude) <= 180))
@@ -83,12 +162,8 @@ namespace Geotag {
 
 QString rationalDegrees(double degrees)
 {
-    const double d = std::fabs(degrees) <= 360 ? std::fabs(degrees) : 0.0;
-    const int whole = int(d);
-    const double minutes = (d - whole) * 60;
-    const int wholeMinutes = int(minutes);
-    const int millionths = int((minutes - wholeMinutes) * 60000000);
-    return QStringLiteral("%1/1 %2/1 %3/1000000").arg(whole).arg(wholeMinutes).arg(millionths);
+    const Dms p = dms(degrees);
+    return QStringLiteral("%1/1 %2/1 %3/1000000").arg(p.degrees).arg(p.minutes).arg(p.millionths);
 }
 
 QString altitudeThousandths(double metres)
@@ -107,12 +182,19 @@ bool tagBuffer(const QByteArray &jpeg, int focalLengthMm, const GeoPosition &pos
         return fail(error, QStringLiteral("not a JPEG file"));
     qsizetype end = 0;
     const qsizetype scan = scanStart(jpeg, &end);
-    if (scan < 0) // an unusual header: let the library walk the whole photo
-        return ExifTagWriter::write(jpeg, focalLengthMm, position, tagged, error);
-    QByteArray header;
-    if (!tagHeader(jpeg.left(end), focalLengthMm, position, &header, error))
+    QByteArray out;
+    if (scan < 0) { // an unusual header: let the library walk the whole photo
+        if (!ExifTagWriter::write(jpeg, focalLengthMm, position, &out, error))
+            return false;
+    } else {
+        QByteArray header;
+        if (!tagHeader(jpeg.left(end), focalLengthMm, position, &header, error))
+            return false;
+        out = header + jpeg.mid(scan);
+    }
+    if (!readsBack(out, focalLengthMm, position, error))
         return false;
-    *tagged = header + jpeg.mid(scan);
+    *tagged = out;
     return true;
 }
 
@@ -153,6 +235,10 @@ bool tagFile(const QString &path, int focalLengthMm, const GeoPosition &position
     } else if (!tagHeader(original.left(end), focalLengthMm, position, &newHeader, error)) {
         return false;
     }
+    // The new header with the start-of-scan section, where the reader stops.
+    if (!readsBack(scan < 0 ? newHeader : newHeader + original.mid(scan, end - scan), focalLengthMm,
+                   position, error))
+        return false;
 
     PhotoReplacer out(path, in.permissions());
     if (!out.write(newHeader) ||

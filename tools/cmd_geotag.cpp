@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "geotag.h"
-#include "posspreadsheet.h"
+#include "postablecheck.h"
 #include "toolcommand.h"
 
 namespace {
@@ -17,7 +17,9 @@ constexpr int kThreads = 4;
 
 int usage()
 {
-    std::fprintf(stderr, "usage: v7tool geotag --pos TABLE.xls [--focal MM] PHOTO...\n");
+    std::fprintf(stderr, "usage: v7tool geotag --pos TABLE.xls [--focal MM] PHOTO...\n"
+                         "exit 0 when every photo is tagged, 1 when one is not, 2 for bad\n"
+                         "arguments or a table that is not a POS table (no photo touched)\n");
     return 2;
 }
 
@@ -76,9 +78,12 @@ int run(const QStringList &arguments)
         return usage();
 
     MyExcelObject rows;
-    PosSpreadsheet::read(table, &rows);
-    if (rows.posList.isEmpty())
-        std::fprintf(stderr, "v7tool geotag: %s holds no POS rows\n", qPrintable(table));
+    const PosTableCheck check = PosSpreadsheet::readChecked(table, &rows);
+    if (!check.accepted()) {
+        std::fprintf(stderr, "v7tool geotag: refused input: %s\n",
+                     qPrintable(check.message(table)));
+        return 2;
+    }
 
     // A few photos at a time: each one waits mostly for the disk to take its rewrite, and
     // several writes in flight keep the disk busier than one.

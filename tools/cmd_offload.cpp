@@ -16,7 +16,7 @@
 
 #include "offloadrun.h"
 #include "phototagstep.h"
-#include "posspreadsheet.h"
+#include "postablecheck.h"
 #include "taskconfig.h"
 #include "toolcommand.h"
 
@@ -39,7 +39,8 @@ int usage(const char *problem)
                 "                      [--volume-size N --unit GB|MB] [--password TEXT]\n"
                 "                      [--no-verify]\n"
                 "       v7tool offload --resume [--no-verify]\n"
-                "exit 0 when complete, 1 when a camera stopped on an error, 2 for bad arguments,\n"
+                "exit 0 when complete, 1 when a camera stopped on an error, 2 for bad arguments\n"
+                "or refused input (a --pos table that is not a POS table),\n"
                 "128 + signal when paused by SIGINT or SIGTERM (continue with --resume)\n");
     return 2;
 }
@@ -183,9 +184,16 @@ int run(const QStringList &arguments)
             return 1;
         }
     } else {
+        // Every table is read before anything is copied: photos tagged from a table that is
+        // not one cannot be told apart from correctly tagged ones afterwards.
         for (const QString &table : args.posTables) {
             MyExcelObject object;
-            PosSpreadsheet::read(table, &object);
+            const PosTableCheck check = PosSpreadsheet::readChecked(table, &object);
+            if (!check.accepted()) {
+                std::fprintf(stderr, "v7tool offload: refused input: %s\n",
+                             qPrintable(check.message(table)));
+                return 2;
+            }
             std::printf("%s: %d POS records\n", qPrintable(table), int(object.posList.size()));
             args.setup.pos.append(PhotoTagStep::posSet(object));
         }

@@ -17,7 +17,7 @@ bench_photos() {
 # A POS table $1 of $2 records one second apart, in the camera's per-lens layout.
 bench_pos_table() {
     local table=$1 records=$2 n
-    printf 'ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tTime\tSpeed\n' > "$table"
+    printf 'ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\n' > "$table"
     for n in $(seq 1 "$records"); do
         printf '%d\t113.%06d\t23.%06d\t%d.5\t0\t0\t0\t0\t5.0\t2024/05/01 10:%02d:%02d\n' \
             "$n" "$((n * 37))" "$((n * 53))" "$((100 + n))" "$((n / 60))" "$((n % 60))" >> "$table"

@@ -70,6 +70,7 @@ private slots:
     void volumes_data();
     void volumes();
     void taggedSortiesAndBlockFiles();
+    void damagedGpsCopiedUntagged();
 };
 
 void TestOffloadEngine::initTestCase()
@@ -387,6 +388,48 @@ void TestOffloadEngine::taggedSortiesAndBlockFiles()
                      QDateTime::fromSecsSinceEpoch(set.times[k]).toString("yyyy-MM-dd hh:mm:ss"));
         }
     }
+}
+
+// A photo whose GPS directory the tagger cannot rewrite so that it reads back: copied as the
+// card holds it, named with the reason at the end of the offload; the next photo is tagged.
+void TestOffloadEngine::damagedGpsCopiedUntagged()
+{
+    Fixture f;
+    QVERIFY(QDir().mkpath(f.card()));
+    const QString damaged = QStringLiteral(V7_TESTDATA_DIR "/damaged-gps/latitude_ref_format.jpg");
+    const QString good = samplePhotos().value(0);
+    QVERIFY(QFile::copy(damaged, f.card() + QStringLiteral("/DSC00001.JPG")));
+    QVERIFY(QFile::copy(good, f.card() + QStringLiteral("/DSC00002.JPG")));
+    QList<OffloadPosSet> pos(1);
+    pos[0].times = {1700000000u, 1700000010u};
+    pos[0].positions = {OffloadPosPoint{112.6, 23.446342, 100}, OffloadPosPoint{113.5, 22.5, 90}};
+    QString tables[Cameras::Count];
+    for (int c = 0; c < Cameras::Count; ++c)
+        tables[c] = PhotoTagStep::tablePath(f.dir.path(), c);
+    auto tagger = std::make_unique<PhotoTagStep>(pos, tables, false);
+    OffloadSession session;
+    session.setStateFolder(f.dir.path());
+    session.setPhotoStep(tagger->step());
+    OffloadSession::Setup setup;
+    setup.sources[4] = f.card();
+    setup.target = f.target();
+    setup.pos = pos;
+    QString error;
+    QVERIFY2(session.start(setup, &error), qPrintable(error));
+    QVERIFY(waitFor([&] { return !session.running(); }));
+    QVERIFY(session.complete() && session.errors().isEmpty());
+
+    const QString back = f.target() + QStringLiteral("/Back/");
+    QCOMPARE(fileBytes(back + QStringLiteral("DSC00001.JPG")), fileBytes(damaged));
+    QByteArray tagged;
+    QVERIFY(Geotag::tagBuffer(fileBytes(good), PhotoTagStep::FocalLengthMm, {22.5, 113.5, 90},
+                              &tagged, &error));
+    QCOMPARE(fileBytes(back + QStringLiteral("DSC00002.JPG")), tagged);
+    const QStringList untagged = tagger->untagged();
+    QCOMPARE(untagged.size(), 1);
+    QVERIFY2(untagged[0].startsWith(QStringLiteral("photo not tagged: ") + back +
+                                    QStringLiteral("DSC00001.JPG: ")),
+             qPrintable(untagged[0]));
 }
 
 QTEST_GUILESS_MAIN(TestOffloadEngine)

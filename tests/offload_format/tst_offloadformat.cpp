@@ -13,6 +13,7 @@
 #include "copyengine.h"
 #include "offloadfixture.h"
 #include "posspreadsheet.h"
+#include "postablecheck.h"
 #include "taskconfig.h"
 #include "taskfile.h"
 #include "taskrecord.h"
@@ -122,6 +123,8 @@ private slots:
     void resumePending();
     void posTables_data();
     void posTables();
+    void posTablesRefused_data();
+    void posTablesRefused();
     void posReader();
 
 private:
@@ -413,18 +416,19 @@ void TestOffloadFormat::posTables_data()
     QTest::addColumn<int>("count");
     QTest::addColumn<QString>("positions");
     QTest::addColumn<QList<uint>>("times");
+    QTest::addColumn<bool>("strict"); // the strict reader takes it, and reads it alike
 
     QTest::newRow("per-camera table, short layout")
         << kShortHeader +
                shortRow(1, "112.6000000", "23.4463420", "100.000", "2019-03-28 10-00-00") +
                shortRow(2, "-112.6000001", "-23.4463421", "-5.500", "2019-03-28 10-00-02")
         << 3 << "112.6000000 23.4463420 100.000; -112.6000001 -23.4463421 -5.500"
-        << QList<uint>{kTen, kTen + 2};
+        << QList<uint>{kTen, kTen + 2} << true;
 
     QTest::newRow("header field found by substring")
         << QByteArray("ID Lon Lat Alt Heading Pitch Roll Psi_GPS Speed GPSTime\n") +
                shortRow(7, "1.5", "2.5", "3.5", "2019/03/28 10-00-05")
-        << 2 << "1.5000000 2.5000000 3.500" << QList<uint>{kTen + 5};
+        << 2 << "1.5000000 2.5000000 3.500" << QList<uint>{kTen + 5} << true;
 
     // Date and time follow the "Time" name, wherever it stands.
     QTest::newRow("time after fourteen names")
@@ -432,7 +436,7 @@ void TestOffloadFormat::posTables_data()
                       "\toffset3\toffset4\toffset5\tTime\n") +
                "3 \t10.0 \t20.0 \t30.0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t2019/03/28 "
                "\t10-00-09 \n"
-        << 2 << "10.0000000 20.0000000 30.000" << QList<uint>{kTen + 9};
+        << 2 << "10.0000000 20.0000000 30.000" << QList<uint>{kTen + 9} << true;
 
     const QByteArray fiveLensRow =
         "1 \t112.6000000 \t23.4463420 \t100.000 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 \t"
@@ -442,7 +446,7 @@ void TestOffloadFormat::posTables_data()
                       "\toffset2\toffset3\toffset4\toffset5\t \n") +
                fiveLensRow + QByteArray(fiveLensRow).replace("10-00-00", "10-00-02")
         << 3 << "112.6000000 23.4463420 100.000; 112.6000000 23.4463420 100.000"
-        << QList<uint>{kTen, kTen + 2};
+        << QList<uint>{kTen, kTen + 2} << true;
 
     QTest::newRow("main table of single-lens records")
         << QByteArray("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tTime\t \n") +
@@ -450,26 +454,27 @@ void TestOffloadFormat::posTables_data()
                "\n" +
                "2 \t112.7 \t23.5 \t101.000 \t90.00 \t1.0 \t2.0 \t90.00 \t2019-03-28 10-00-04 \t \n"
         << 3 << "112.6000000 23.4000000 100.000; 112.7000000 23.5000000 101.000"
-        << QList<uint>{kTen, kTen + 4};
+        << QList<uint>{kTen, kTen + 4} << true;
 
     QTest::newRow("no time name, other count: columns 15 and 16")
         << QByteArray("ID Lon Lat Alt\n") + "1 1 2 3 0 0 0 0 0 0 0 0 0 0 2019-03-28 10-00-07\n"
-        << 2 << "1.0000000 2.0000000 3.000" << QList<uint>{kTen + 7};
+        << 2 << "1.0000000 2.0000000 3.000" << QList<uint>{kTen + 7} << true;
 
     QTest::newRow("time that does not parse")
         << kShortHeader + shortRow(1, "1", "2", "3", "2019-13-45 10-00-00") << 2
-        << "1.0000000 2.0000000 3.000" << QList<uint>{MyExcelObject::InvalidTime};
+        << "1.0000000 2.0000000 3.000" << QList<uint>{MyExcelObject::InvalidTime} << false;
 
     QTest::newRow("fields cut at the first comma")
         << QByteArray("ID,x Lon Lat Alt Heading Pitch Roll Psi_GPS Speed Time\n"
                       "1,9 4.25,1 5.5 6 0 0 0 0 0 2019-03-28,x 10-00-01,y\n")
-        << 7 << "4.2500000 5.5000000 6.000" << QList<uint>{kTen + 1};
+        << 7 << "4.2500000 5.5000000 6.000" << QList<uint>{kTen + 1} << false;
 
-    QTest::newRow("row without its time") << kShortHeader + "1 \t1.0 \t2.0 \t3.0 \n"
-                                          << 2 << "1.0000000 2.0000000 3.000" << QList<uint>{};
+    QTest::newRow("row without its time")
+        << kShortHeader + "1 \t1.0 \t2.0 \t3.0 \n"
+        << 2 << "1.0000000 2.0000000 3.000" << QList<uint>{} << false;
 
-    QTest::newRow("empty file") << QByteArray() << 0 << "" << QList<uint>{};
-    QTest::newRow("header only") << kShortHeader << 1 << "" << QList<uint>{};
+    QTest::newRow("empty file") << QByteArray() << 0 << "" << QList<uint>{} << false;
+    QTest::newRow("header only") << kShortHeader << 1 << "" << QList<uint>{} << false;
 }
 
 void TestOffloadFormat::posTables()
@@ -488,6 +493,97 @@ void TestOffloadFormat::posTables()
     QCOMPARE(points(object.posList), positions);
     QCOMPARE(object.timeList, times);
     QCOMPARE(object.attitudeList.size(), object.posList.size());
+
+    QFETCH(bool, strict);
+    MyExcelObject checked;
+    const PosTableCheck check = PosSpreadsheet::readChecked(path, &checked);
+    QCOMPARE(check.accepted(), strict);
+    QCOMPARE(checked.fileName, object.fileName);
+    if (strict) {
+        QCOMPARE(checked.count, object.count);
+        QCOMPARE(points(checked.posList), positions);
+        QCOMPARE(checked.timeList, times);
+        QCOMPARE(checked.attitudeList.size(), checked.posList.size());
+    } else {
+        QVERIFY(checked.posList.isEmpty() && checked.timeList.isEmpty());
+    }
+}
+
+// Tables that must not tag anything: refused with the file, the first bad line and why, the
+// rows that cannot be read counted and named.
+void TestOffloadFormat::posTablesRefused_data()
+{
+    QTest::addColumn<QByteArray>("content"); // null: no file at all
+    QTest::addColumn<int>("firstBadLine");
+    QTest::addColumn<QList<int>>("badLines");
+    QTest::addColumn<QString>("why");
+
+    QByteArray garbage;
+    quint32 seed = 0x1234567u;
+    for (int i = 0; i < 4000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        garbage += char(seed >> 16);
+    }
+    const QByteArray good = shortRow(1, "112.6", "23.4", "100.0", "2019-03-28 10-00-00");
+
+    QTest::newRow("binary garbage") << garbage << 1 << QList<int>{} << "line 1 is not text";
+    QTest::newRow("saved with commas")
+        << QByteArray("ID,Lon,Lat,Alt,Heading,Pitch,Roll,Psi_GPS,Speed,Time\n1,112.6,23.4,100\n")
+        << 1 << QList<int>{} << "not a POS header";
+    QTest::newRow("text in a number cell")
+        << kShortHeader + good + shortRow(2, "abc", "23.4", "100.0", "2019-03-28 10-00-01") << 3
+        << QList<int>{3} << "Lon: \"abc\" is not a number";
+    QTest::newRow("row of four columns")
+        << kShortHeader + good + "2 \t1.0 \t2.0 \t3.0 \n" + good << 3 << QList<int>{3}
+        << "4 values where the header asks for 11";
+    QTest::newRow("decimal comma")
+        << kShortHeader + shortRow(1, "112,6", "23.4", "100.0", "2019-03-28 10-00-00") << 2
+        << QList<int>{2} << "\"112,6\" has a comma";
+    QTest::newRow("bad rows counted, good ones between")
+        << kShortHeader + shortRow(1, "1", "2", "x", "2019-03-28 10-00-00") + good + "3 \t1.0\n" +
+               shortRow(4, "1", "95", "3", "2019-03-28 10-00-00")
+        << 2 << QList<int>{2, 4, 5} << "3 of 4 rows cannot be read (lines 2, 4, 5); line 2: Alt";
+    QTest::newRow("latitude off the globe")
+        << kShortHeader + shortRow(1, "112.6", "-90.5", "100.0", "2019-03-28 10-00-00") << 2
+        << QList<int>{2} << "Lat: -90.5 is out of range";
+    QTest::newRow("not a number as a number")
+        << kShortHeader + shortRow(1, "112.6", "23.4", "nan", "2019-03-28 10-00-00") << 2
+        << QList<int>{2} << "Alt: \"nan\" is not a number";
+    QTest::newRow("time that does not parse")
+        << kShortHeader + shortRow(1, "1", "2", "3", "2019-13-45 10-00-00") << 2 << QList<int>{2}
+        << "\"2019-13-45 10-00-00\" is not a date and time";
+    QTest::newRow("second header inside the rows") << kShortHeader + good + kShortHeader + good << 3
+                                                   << QList<int>{3} << "a header inside the data";
+    QTest::newRow("no file") << QByteArray() << 0 << QList<int>{} << "no such file";
+    QTest::newRow("blank lines only")
+        << QByteArray("\n \t\n\r\n") << 0 << QList<int>{} << "is empty";
+    QTest::newRow("header only") << kShortHeader << 0 << QList<int>{} << "but no POS rows";
+}
+
+void TestOffloadFormat::posTablesRefused()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, firstBadLine);
+    QFETCH(QList<int>, badLines);
+    QFETCH(QString, why);
+
+    const QString path = content.isNull() ? m_dir.filePath(QStringLiteral("absent.xls"))
+                                          : write(m_dir, content, QStringLiteral("bad.xls"));
+    QVERIFY(!path.isEmpty());
+    MyExcelObject object;
+    object.posList = {PosPoint{1, 2, 3}};
+    const PosTableCheck check = PosSpreadsheet::readChecked(path, &object);
+    QVERIFY(!check.accepted());
+    QCOMPARE(check.firstBadLine, firstBadLine);
+    QCOMPARE(check.badLines, badLines);
+    QVERIFY(object.posList.isEmpty() && object.timeList.isEmpty());
+    QCOMPARE(object.filePath, path);
+    const QString message = check.message(path);
+    QVERIFY2(message.startsWith(path + QLatin1String(": ")) && message.contains(why),
+             qPrintable(message));
+    if (firstBadLine > 0)
+        QVERIFY2(message.contains(QStringLiteral("line %1").arg(firstBadLine)),
+                 qPrintable(message));
 }
 
 void TestOffloadFormat::posReader()
@@ -513,6 +609,22 @@ void TestOffloadFormat::posReader()
     QVERIFY(thread->isRunning());
     QTest::qWait(50);
     QCOMPARE(spy.count(), 1);
+    delete thread;
+
+    // A refused table is announced with its reason, then handed over without records.
+    const QString bad =
+        write(m_dir, kShortHeader + "1 \t1.0 \t2.0 \t3.0 \n", QStringLiteral("short.xls"));
+    thread = new MyReadExcelThread(bad);
+    QSignalSpy objects(thread, &MyReadExcelThread::newObject);
+    QSignalSpy refusals(thread, &MyReadExcelThread::refused);
+    thread->start();
+    QVERIFY(objects.count() == 1 || objects.wait(10000));
+    QCOMPARE(refusals.count(), 1);
+    QCOMPARE(refusals.at(0).at(0).toString(), bad);
+    QVERIFY(refusals.at(0).at(1).toString().contains(QLatin1String("line 2")));
+    object = objects.at(0).at(0).value<MyExcelObject *>();
+    QVERIFY(object && object->posList.isEmpty());
+    delete object;
     delete thread;
 
     // A file that is not there gives an empty object that still names it.

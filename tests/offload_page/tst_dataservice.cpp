@@ -131,7 +131,8 @@ void TestDataService::initTestCase()
                                                 .arg(i, 5, 10, QLatin1Char('0'))));
     }
     // One flight with a record for every photo of a card.
-    QString table = QStringLiteral("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tTime\tSpeed\n");
+    QString table =
+        QStringLiteral("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\n");
     for (int i = 0; i < PhotosPerCard; ++i)
         table += QStringLiteral("%1\t%2\t23.1\t%3\t0\t0\t0\t0\t5.0\t2024/05/01 10:00:%4\n")
                      .arg(i + 1)
@@ -278,21 +279,33 @@ void TestDataService::badInput()
     QCOMPARE(page.plan().plannedTotal(), 0);
     QCOMPARE(page.textArea()->toPlainText(), QString());
 
-    // A table that cannot be read says so and is not added; the same table twice counts once.
+    // A table that is not one says why and is not added, but stays listed and holds up the
+    // start until the POS choice is cancelled; the same good table twice counts once.
     const QString broken = m_dir.filePath(QStringLiteral("broken.xls"));
     QFile(broken).open(QIODevice::WriteOnly);
     m_choosers->answers << broken;
     QTest::mouseClick(page.posAddButton(), Qt::LeftButton);
-    QVERIFY(waitForPrompt(QStringLiteral("POS文件读取失败 / ") + broken));
+    const QString refusal =
+        QStringLiteral("POS文件读取失败 / %1: is empty: no POS header and no POS rows").arg(broken);
+    QVERIFY(waitForPrompt(refusal));
     for (int i = 0; i < 2; ++i) {
         m_choosers->answers << m_pos;
         QTest::mouseClick(page.posAddButton(), Qt::LeftButton);
         QTRY_VERIFY(page.posAddButton()->isEnabled() && !page.plan().pos().isEmpty());
     }
     QCOMPARE(page.plan().pos().size(), 1);
-    QCOMPARE(page.textArea()->toPlainText().count(QStringLiteral(".xls")), 1);
+    QCOMPARE(page.textArea()->toPlainText().count(QStringLiteral(".xls")), 2);
+    QVERIFY(page.textArea()->toPlainText().contains(refusal.mid(refusal.indexOf(broken))));
+    m_choosers->answers << photoFolder(0);
+    QTest::mouseClick(page.cameraIcon(0), Qt::LeftButton);
+    QTRY_VERIFY(page.plan().selected(0));
+    page.setTargetFolder(m_target);
+    QTest::mouseClick(page.startButton(), Qt::LeftButton);
+    QVERIFY(waitForPrompt(refusal, 2));
+    QVERIFY(!page.isRunning());
+    QTest::mouseClick(page.cameraIcon(0), Qt::LeftButton);
     QTest::mouseClick(page.posCancelButton(), Qt::LeftButton);
-    QVERIFY(page.plan().pos().isEmpty());
+    QVERIFY(page.plan().pos().isEmpty() && page.plan().posRefusal().isEmpty());
     QCOMPARE(page.textArea()->toPlainText(), QString());
 }
 

@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include "offloadplan.h"
+#include "posspreadsheet.h"
 
 namespace {
 
@@ -40,6 +41,8 @@ private slots:
     void reading();
     void closingFile_data();
     void closingFile();
+    void posChoice_data();
+    void posChoice();
 };
 
 void TestOffloadPlan::reading_data()
@@ -117,6 +120,62 @@ void TestOffloadPlan::closingFile()
     QVERIFY(config.cameras[1].path.isEmpty());
     QCOMPARE(config.savePath, QStringLiteral("/t"));
     QVERIFY(config.volumeValue.isEmpty()); // volumes off
+}
+
+// What holds up the start while POS tables are chosen: one still being read, or one refused
+// until it is read again or the choice is cancelled. Steps: "read a" (the reader starts),
+// "refuse a", "good a" (records arrive), "empty a" (no records, no refusal), "cancel".
+void TestOffloadPlan::posChoice_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<bool>("pending");
+    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<int>("tables");
+    QTest::addColumn<int>("lines");
+
+    QTest::newRow("still reading") << QStringList{"read a"} << true << "" << 0 << 1;
+    QTest::newRow("read") << QStringList{"read a", "good a"} << false << "" << 1 << 1;
+    QTest::newRow("refused, then its empty record set")
+        << QStringList{"read a", "refuse a", "empty a"} << false << "/p/a.xls: why" << 0 << 1;
+    QTest::newRow("refused beside a good one")
+        << QStringList{"read b", "good b", "read a", "refuse a", "empty a"} << false
+        << "/p/a.xls: why" << 1 << 2;
+    QTest::newRow("refused, read again, now good")
+        << QStringList{"read a", "refuse a", "empty a", "read a", "good a"} << false << "" << 1
+        << 1;
+    QTest::newRow("refused, then cancelled")
+        << QStringList{"read a", "refuse a", "empty a", "cancel"} << false << "" << 0 << 0;
+    QTest::newRow("no records without a refusal")
+        << QStringList{"read a", "empty a"} << false << "" << 0 << 0;
+}
+
+void TestOffloadPlan::posChoice()
+{
+    QFETCH(QStringList, steps);
+    OffloadPlan plan;
+    for (const QString &step : steps) {
+        const QString path = QStringLiteral("/p/%1.xls").arg(step.section(QLatin1Char(' '), 1));
+        MyExcelObject object;
+        object.filePath = path;
+        object.count = 2;
+        if (step.startsWith(QLatin1String("read"))) {
+            plan.posReading(path);
+        } else if (step.startsWith(QLatin1String("refuse"))) {
+            plan.posRefused(path, path + QStringLiteral(": why"));
+        } else if (step.startsWith(QLatin1String("good"))) {
+            object.posList = {PosPoint{113, 23, 100}};
+            object.timeList = {1};
+            QVERIFY(plan.posRead(object));
+        } else if (step.startsWith(QLatin1String("empty"))) {
+            QVERIFY(!plan.posRead(object));
+        } else {
+            plan.cancelPos();
+        }
+    }
+    QTEST(plan.posPending(), "pending");
+    QTEST(plan.posRefusal(), "refusal");
+    QTEST(int(plan.pos().size()), "tables");
+    QTEST(int(plan.text().count(QLatin1Char('\n'))), "lines");
 }
 
 QTEST_GUILESS_MAIN(TestOffloadPlan)

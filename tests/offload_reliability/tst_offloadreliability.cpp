@@ -162,6 +162,12 @@ void TestOffloadReliability::badArguments_data()
     QTest::newRow("card missing") << QStringList(
         {"--center", "/nonexistent/card", "--target", "x"});
     QTest::newRow("nothing to resume") << QStringList({"--resume"});
+    // A --pos table that is not one: refused before anything is copied ("@" names the
+    // offload's own card and target).
+    QTest::newRow("POS table missing")
+        << QStringList({"--center", "@card", "--target", "@target", "--pos", "/nonexistent/t.xls"});
+    QTest::newRow("POS table of binary garbage")
+        << QStringList({"--center", "@card", "--target", "@target", "--pos", V7TOOL});
 }
 
 void TestOffloadReliability::badArguments()
@@ -169,10 +175,14 @@ void TestOffloadReliability::badArguments()
     QFETCH(QStringList, arguments);
     Offload o;
     QDir().mkpath(o.state());
+    QVERIFY(makeCard(o.card(0), 2, 0, 0));
+    arguments.replaceInStrings(QStringLiteral("@card"), o.card(0));
+    arguments.replaceInStrings(QStringLiteral("@target"), o.target());
     const Run run = o.tool(QStringList({QStringLiteral("offload")}) + arguments);
     QVERIFY(!run.crashed);
     QCOMPARE(run.code, 2);
     QVERIFY2(!run.output.isEmpty(), "a reason is printed");
+    QVERIFY2(!QFileInfo::exists(o.target()), run.output.constData());
 }
 
 void TestOffloadReliability::killedAtEachStep_data()
@@ -348,7 +358,7 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
     int record = 0;
     for (int t = 0; t < 2; ++t) {
         QString text =
-            QStringLiteral("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tTime\tSpeed\n");
+            QStringLiteral("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\n");
         for (int i = 0; i < sizes[t]; ++i, ++record)
             text += QStringLiteral("%1\t%2\t%3\t%4\t0\t0\t0\t0\t5.0\t2024/05/0%5 10:00:%6\n")
                         .arg(i + 1)

@@ -22,6 +22,8 @@ private slots:
     void photoWithoutExif();
     void filesThatCannotBeTagged();
     void toolTagsRowsInOrder();
+    void damagedGpsDirectory_data();
+    void damagedGpsDirectory();
     void tableCreatedThenAppended();
     void captureTime_data();
     void captureTime();
@@ -223,12 +225,21 @@ void TestGeotag::toolTagsRowsInOrder()
     for (const QStringList &usage :
          {QStringList{"exif"}, QStringList{"geotag", "a.jpg"},
           QStringList{"geotag", "--pos", "t.xls"},
-          QStringList{"geotag", "--pos", "t.xls", "--focal", "twenty", "a.jpg"}}) {
+          QStringList{"geotag", "--pos", "t.xls", "--focal", "twenty", "a.jpg"},
+          QStringList{"geotag", "--pos", V7TOOL, photos[2]},
+          QStringList{"geotag", "--pos", m_dir.filePath(QStringLiteral("absent.xls")),
+                      photos[2]}}) {
         tool.start(QStringLiteral(V7TOOL), usage);
         QVERIFY(tool.waitForFinished(60000));
         QCOMPARE(tool.exitCode(), 2);
         QVERIFY(tool.readAllStandardOutput().isEmpty());
     }
+    // A table that is not a POS table is refused by name and line, and touches no photo.
+    QVERIFY(
+        tool.readAllStandardError().contains(QStringLiteral("refused input: %1: no such file")
+                                                 .arg(m_dir.filePath(QStringLiteral("absent.xls")))
+                                                 .toUtf8()));
+    QCOMPARE(contents(photos[2]), contents(sample("Pentax_K10D.jpg")));
 
     const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
     if (exiftool.isEmpty())
@@ -250,6 +261,72 @@ void TestGeotag::toolTagsRowsInOrder()
     }
     QCOMPARE(read.at(0).toObject().value(QLatin1String("Make")).toString(),
              QStringLiteral("Canon"));
+}
+
+// Copies of Kodak_CX7530.jpg (south 0.3713, east 36.0564) with one field of their GPS
+// directory damaged. Whatever the library makes of them, a photo counts as tagged only when
+// exiftool reads the new position back; otherwise it is reported and left as it was, and the
+// in-process tagging of the offload gives the same verdict.
+void TestGeotag::damagedGpsDirectory_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("tagged");
+    // The latitude reference entry's format set to 0x7777: the library keeps the old directory
+    // where readers look, exiftool reads 0.3713 / 36.0564 back.
+    QTest::newRow("latitude reference format") << "latitude_ref_format.jpg" << false;
+    QTest::newRow("longitude format") << "longitude_format.jpg" << false;
+    // Entry count 0xFFFF and a latitude value offset past the block: the library rebuilds the
+    // directory and the new position reads back.
+    QTest::newRow("entry count") << "entry_count.jpg" << true;
+    QTest::newRow("latitude value offset") << "latitude_offset.jpg" << true;
+}
+
+void TestGeotag::damagedGpsDirectory()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, tagged);
+    const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
+    if (exiftool.isEmpty())
+        QSKIP("exiftool not installed");
+    const QString table = m_dir.filePath(QStringLiteral("one.xls"));
+    QFile f(table);
+    QVERIFY(f.open(QIODevice::WriteOnly) &&
+            f.write("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\t \n"
+                    "1 \t112.6000000 \t23.4463420 \t100.000 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 "
+                    "\t2019-03-28 10-00-00 \t \n") > 0);
+    f.close();
+    const QString original = QStringLiteral(V7_TESTDATA_DIR "/damaged-gps/") + file;
+    const QString photo = copyOf(original, file);
+    const QByteArray before = contents(photo);
+    QVERIFY(!before.isEmpty());
+
+    QByteArray out;
+    QString error;
+    QCOMPARE(Geotag::tagBuffer(before, 20, {23.446342, 112.6, 100.0}, &out, &error), tagged);
+
+    QProcess tool;
+    tool.start(QStringLiteral(V7TOOL), {"geotag", "--pos", table, photo});
+    QVERIFY(tool.waitForFinished(60000));
+    const QJsonObject line =
+        QJsonDocument::fromJson(tool.readAllStandardOutput().trimmed()).object();
+    QCOMPARE(line.value(QLatin1String("tagged")).toBool(), tagged);
+    QCOMPARE(tool.exitCode(), tagged ? 0 : 1);
+
+    QProcess p;
+    p.start(exiftool, {"-j", "-n", "-GPSLatitude", "-GPSLongitude", "-GPSAltitude", photo});
+    QVERIFY(p.waitForFinished(30000));
+    const QJsonObject read =
+        QJsonDocument::fromJson(p.readAllStandardOutput()).array().at(0).toObject();
+    auto value = [&](const char *key) { return read.value(QLatin1String(key)).toDouble(); };
+    const bool readsNew = std::fabs(value("GPSLatitude") - 23.446342) < 1e-6 &&
+                          std::fabs(value("GPSLongitude") - 112.6) < 1e-6 &&
+                          std::fabs(value("GPSAltitude") - 100.0) < 1e-3;
+    QVERIFY2(readsNew == tagged, QJsonDocument(read).toJson().constData());
+    if (!tagged) {
+        QCOMPARE(contents(photo), before);
+        QVERIFY2(line.value(QLatin1String("error")).toString().contains(QLatin1String("GPS")),
+                 qPrintable(line.value(QLatin1String("error")).toString()));
+    }
 }
 
 // Each row is on disk as soon as it is appended: a pulled card loses no row already written.
