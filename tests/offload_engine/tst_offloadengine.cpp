@@ -20,9 +20,12 @@ namespace {
 
 // Faults the tests below rely on; the engine reads them once per process. Camera numbers
 // pick the test: 1 corrupt once, 2 corrupt always, 3 hold file 2 until paused (it is on the
-// disk then, not yet verified), 4 and 5 corrupt an archive once.
+// disk then, not yet verified), 4 and 5 corrupt an archive once; 6 and up (tasks of disk 0)
+// read as a failing medium would, once or always.
 const char *const Faults = "1:2:written:corrupt,2:1:written:corrupt-always,3:2:written:wait,"
-                           "4:2:written:corrupt,5:2:written:corrupt";
+                           "4:2:written:corrupt,5:2:written:corrupt,"
+                           "6:2:opened:eio,7:0:opened:eio,7:6:opened:eio,8:2:opened:eio,"
+                           "9:0:opened:eio,10:3:opened:eio,11:4:opened:eio-always";
 
 struct Fixture
 {
@@ -49,7 +52,7 @@ struct Fixture
     // Starts (or resumes) the task and waits until its thread has ended.
     static bool run(DiskTask &task, bool resume = false)
     {
-        const int camera = task.record.camera;
+        const int camera = task.record.camera > 5 ? 0 : task.record.camera;
         return (resume ? resumeTask(&task, camera) : createTask(&task, camera)) == 0 &&
                waitFor([&] { return task.stopped.load() != 0; });
     }
@@ -70,6 +73,10 @@ private slots:
     void volumes_data();
     void volumes();
     void taggedSortiesAndBlockFiles();
+    void unreadableFiles_data();
+    void unreadableFiles();
+    void checksumNames_data();
+    void checksumNames();
 };
 
 void TestOffloadEngine::initTestCase()
@@ -387,6 +394,218 @@ void TestOffloadEngine::taggedSortiesAndBlockFiles()
                      QDateTime::fromSecsSinceEpoch(set.times[k]).toString("yyyy-MM-dd hh:mm:ss"));
         }
     }
+}
+
+namespace {
+
+QStringList problemPaths(DiskTask *task, bool skippedOnes = false)
+{
+    std::vector<FileProblem> failed;
+    std::vector<FileProblem> skipped;
+    fileProblems(task, &failed, &skipped);
+    QStringList paths;
+    for (const FileProblem &p : skippedOnes ? skipped : failed)
+        paths << QString::fromUtf8(p.relative.c_str());
+    return paths;
+}
+
+// Entries of every archive in the folder, sorted; each archive passes unzip -t.
+QStringList archiveEntries(const QString &folder)
+{
+    QStringList entries;
+    for (const QString &archive : QDir(folder).entryList({QStringLiteral("pack*.zip")})) {
+        QByteArray output;
+        if (runIn(folder, QStringLiteral("unzip"), {QStringLiteral("-tq"), archive}, &output) != 0)
+            return {QStringLiteral("broken ") + archive + QString::fromUtf8(output)};
+        runIn(folder, QStringLiteral("unzip"), {QStringLiteral("-Z1"), archive}, &output);
+        entries += QString::fromUtf8(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    entries.sort();
+    return entries;
+}
+
+} // namespace
+
+void TestOffloadEngine::unreadableFiles_data()
+{
+    QTest::addColumn<int>("camera"); // picks the faults
+    QTest::addColumn<bool>("volumes");
+    QTest::addColumn<double>("volumeMb");
+    QTest::addColumn<QList<int>>("unreadable"); // files of the first run that fail
+    QTest::addColumn<bool>("always");           // and fail again on the resume
+    QTest::newRow("plain, one") << 6 << false << 0.0 << QList<int>{2} << false;
+    QTest::newRow("plain, first and last") << 7 << false << 0.0 << QList<int>{0, 6} << false;
+    QTest::newRow("volumes, one") << 8 << true << 1000.0 << QList<int>{2} << false;
+    // The first photo fails with an earlier offload's archive in place: the next photo starts
+    // the archive anew instead of adding to that one.
+    QTest::newRow("volumes, first, stale archive") << 9 << true << 1000.0 << QList<int>{0} << false;
+    QTest::newRow("volumes of one photo each") << 10 << true << 0.0 << QList<int>{3} << false;
+    QTest::newRow("plain, still unreadable") << 11 << false << 0.0 << QList<int>{4} << true;
+}
+
+// A photo the card will not give is passed over and listed with its reason; the rest is copied.
+// A resume tries exactly the listed ones again and leaves the copies made before alone.
+void TestOffloadEngine::unreadableFiles()
+{
+    QFETCH(int, camera);
+    QFETCH(bool, volumes);
+    QFETCH(double, volumeMb);
+    QFETCH(QList<int>, unreadable);
+    QFETCH(bool, always);
+    Fixture f;
+    QVERIFY(makeCard(f.card(), 7, 3));
+    const QStringList card = filesBelow(f.card());
+    DiskTask task;
+    f.fill(&task, camera);
+    task.record.volumeMode = volumes ? 1 : 0;
+    task.record.volumeSize = volumeMb;
+    if (volumes)
+        QVERIFY(writeFile(f.camera() + QStringLiteral("/pack1.zip"), "stale"));
+    QVERIFY(Fixture::run(task));
+    QCOMPARE(task.failed.load(), 0);
+    QCOMPARE(task.filesDone.load(), 7);
+    QCOMPARE(taskFilesCopied(&task), 7 - int(unreadable.size()));
+    QStringList failed;
+    for (int i : unreadable)
+        failed << card[i];
+    QCOMPARE(problemPaths(&task), failed);
+    std::vector<FileProblem> problems;
+    std::vector<FileProblem> none;
+    fileProblems(&task, &problems, &none);
+    QVERIFY2(QByteArray(problems[0].reason.c_str()).contains("Input/output error"),
+             problems[0].reason.c_str());
+    const QString sideFile = f.dir.filePath(QStringLiteral("cam.log.failed"));
+    QVERIFY(QFileInfo::exists(sideFile));
+
+    QStringList copied = card;
+    for (const QString &path : failed)
+        copied.removeOne(path);
+    QHash<QString, qint64> inodes;
+    if (volumes) {
+        QCOMPARE(archiveEntries(f.camera()), copied);
+    } else {
+        QStringList there = filesBelow(f.camera());
+        there.removeOne(QString::fromLatin1(ChecksumList::FileName));
+        QCOMPARE(there, copied);
+        checkList(f.camera(), int(copied.size()));
+        for (const QString &path : copied)
+            inodes.insert(path, QFileInfo(f.camera() + '/' + path).inode());
+    }
+
+    // A new task object, as after a restart: the failed list comes from the side file.
+    DiskTask again;
+    f.fill(&again, camera);
+    again.record.volumeMode = task.record.volumeMode;
+    again.record.volumeSize = volumeMb;
+    QVERIFY(Fixture::run(again, true));
+    QCOMPARE(again.failed.load(), 0);
+    QCOMPARE(problemPaths(&again), always ? failed : QStringList());
+    QCOMPARE(QFileInfo::exists(sideFile), always);
+    QCOMPARE(taskFilesCopied(&again), always ? 7 - int(failed.size()) : 7);
+    if (volumes) {
+        QStringList sorted = card;
+        sorted.sort();
+        QCOMPARE(archiveEntries(f.camera()), sorted);
+        checkList(f.camera(), int(QDir(f.camera()).entryList({QStringLiteral("pack*.zip")}).size()));
+        return;
+    }
+    if (always) {
+        checkList(f.camera(), int(copied.size()));
+    } else {
+        checkCopies(f.card(), f.camera());
+    }
+    for (auto it = inodes.cbegin(); it != inodes.cend(); ++it)
+        QVERIFY2(QFileInfo(f.camera() + '/' + it.key()).inode() == it.value(), qPrintable(it.key()));
+}
+
+void TestOffloadEngine::checksumNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("line break") << QStringLiteral("new\nline.JPG");
+    QTest::newRow("line break and backslash") << QStringLiteral("a\\b\nc\\n.JPG");
+    QTest::newRow("backslash") << QStringLiteral("back\\slash.JPG");
+    QTest::newRow("leading blanks") << QStringLiteral("  lead.JPG");
+    QTest::newRow("carriage return, tab") << QStringLiteral("cr\rx\ty.JPG");
+    QTest::newRow("the list's former name") << QStringLiteral("checksums.xxh64");
+    // Hidden card files are not copied, so none can take the list's place.
+    QTest::newRow("the list's name") << QString::fromLatin1(ChecksumList::FileName);
+    QTest::newRow("the list's name, deeper") << QStringLiteral("sub/") + ChecksumList::FileName;
+}
+
+// Whether the xxhsum here reads the escaped lines of names with line breaks (newer versions
+// do; older ones call such a line improperly formatted and pass over it).
+static bool checkerReadsEscapes()
+{
+    QTemporaryDir dir;
+    const QString name = QStringLiteral("a\nb");
+    writeFile(dir.filePath(name), "x");
+    uint64_t hash = 0;
+    ChecksumList::hashFile(QFile::encodeName(dir.filePath(name)).toStdString(), &hash);
+    writeFile(dir.filePath(QStringLiteral("list")),
+              QByteArray::fromStdString(ChecksumList::line(ChecksumList::hexHash(hash), "a\nb")));
+    return runIn(dir.path(), QStringLiteral("xxhsum"),
+                 {QStringLiteral("--strict"), QStringLiteral("-c"), QStringLiteral("list")}) == 0;
+}
+
+// Any name a card may hold gets a line the checker reads back to that very file.
+void TestOffloadEngine::checksumNames()
+{
+    QFETCH(QString, name);
+    Fixture f;
+    QVERIFY(makeCard(f.card(), 2));
+    QVERIFY(QFile::copy(samplePhotos().at(3), f.card() + '/' + name) ||
+            (QDir().mkpath(QFileInfo(f.card() + '/' + name).path()) &&
+             QFile::copy(samplePhotos().at(3), f.card() + '/' + name)));
+    const bool hidden = QFileInfo(name).fileName().startsWith(QLatin1Char('.'));
+    DiskTask task;
+    f.fill(&task, 0);
+    QVERIFY(Fixture::run(task));
+    QCOMPARE(task.fileCount.load(), hidden ? 2 : 3);
+    QStringList there = filesBelow(f.camera());
+    QVERIFY(there.removeOne(QString::fromLatin1(ChecksumList::FileName)));
+    QStringList expected = filesBelow(f.card());
+    if (hidden)
+        expected.removeOne(name);
+    QCOMPARE(there, expected);
+    for (const QString &file : there)
+        QCOMPARE(fileBytes(f.camera() + '/' + file), fileBytes(f.card() + '/' + file));
+    // The lines read back as the paths and hashes of the copies.
+    const auto lines = ChecksumList::read(QFile::encodeName(f.camera()).toStdString());
+    QCOMPARE(int(lines.size()), int(there.size()));
+    for (const auto &line : lines) {
+        uint64_t hash = 0;
+        QCOMPARE(ChecksumList::hashFile(
+                     QFile::encodeName(f.camera()).toStdString() + '/' + line.first, &hash),
+                 0);
+        QCOMPARE(line.second, ChecksumList::hexHash(hash));
+    }
+    const QString list = QString::fromLatin1(ChecksumList::FileName);
+    QByteArray output;
+    if (!name.contains(QLatin1Char('\n')) || checkerReadsEscapes()) {
+        QVERIFY2(runIn(f.camera(), QStringLiteral("xxhsum"),
+                       {QStringLiteral("--strict"), QStringLiteral("-c"), list}, &output) == 0,
+                 output.constData());
+        QCOMPARE(output.count(": OK"), qsizetype(there.size()));
+        return;
+    }
+    // This xxhsum passes over an escaped line: the others must check, and the escaping must be
+    // the one the GNU checkers read, tried with md5sum on the same name.
+    QVERIFY2(runIn(f.camera(), QStringLiteral("xxhsum"), {QStringLiteral("-c"), list}, &output) ==
+                 0,
+             output.constData());
+    QCOMPARE(output.count(": OK"), qsizetype(there.size() - 1));
+    QVERIFY2(output.contains("1 lines are improperly formatted"), output.constData());
+    QByteArray md5;
+    QVERIFY(runIn(f.camera(), QStringLiteral("md5sum"), {QStringLiteral("--"), name}, &md5) == 0);
+    const std::string md5Hex = md5.mid(md5.startsWith('\\') ? 1 : 0, 32).toStdString();
+    QVERIFY(writeFile(f.dir.filePath(QStringLiteral("md5.list")),
+                      QByteArray::fromStdString(
+                          ChecksumList::line(md5Hex, QFile::encodeName(name).toStdString()))));
+    QVERIFY2(runIn(f.camera(), QStringLiteral("md5sum"),
+                   {QStringLiteral("--strict"), QStringLiteral("-c"),
+                    f.dir.filePath(QStringLiteral("md5.list"))},
+                   &output) == 0,
+             output.constData());
 }
 
 QTEST_GUILESS_MAIN(TestOffloadEngine)

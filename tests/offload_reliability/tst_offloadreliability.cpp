@@ -129,6 +129,74 @@ struct TmpfsMount
     ~TmpfsMount() { detach(); }
 };
 
+// The left card as an exFAT image on a loop device mounted with the FUSE driver, whose one
+// photo can be made unreadable: its cluster chain is cut in the file allocation table, so the
+// driver answers a read past its first clusters with an I/O error while the folder lists as
+// before. Unmounted and detached whatever happens.
+struct DamagedCard
+{
+    QString image;
+    QString device;
+    QString mountRoot;
+    bool mounted = false;
+    qint64 fatOffset = -1; // of the entry that is cut
+    quint32 entry = 0;     // its value before
+
+    bool attach(QString *error)
+    {
+        QByteArray out;
+        if (runIn(QDir::rootPath(), "losetup", {"--find", "--show", image}, &out) != 0)
+            return (*error = QString::fromUtf8(out), false);
+        device = QString::fromUtf8(out).trimmed();
+        mounted = runIn(QDir::rootPath(), "mount.exfat-fuse", {device, mountRoot}, &out) == 0;
+        if (!mounted)
+            *error = QString::fromUtf8(out);
+        return mounted;
+    }
+    void detach()
+    {
+        if (mounted)
+            runIn(QDir::rootPath(), "umount", {"-l", mountRoot});
+        if (!device.isEmpty())
+            runIn(QDir::rootPath(), "losetup", {"-d", device});
+        mounted = false;
+        device.clear();
+    }
+    ~DamagedCard() { detach(); }
+
+    // Cuts (or mends) the chain of the file holding marker at the start of one of its clusters.
+    bool cut(const QByteArray &marker, bool mend)
+    {
+        detach(); // nothing cached between the image and the driver
+        QFile file(image);
+        if (!file.open(QIODevice::ReadWrite))
+            return false;
+        QByteArray disk = file.readAll();
+        const auto *d = reinterpret_cast<const uchar *>(disk.constData());
+        const qint64 sector = qint64(1) << d[108];
+        const qint64 cluster = sector << d[109];
+        const qint64 fat = qFromLittleEndian<quint32>(d + 80) * sector;
+        const qint64 heap = qFromLittleEndian<quint32>(d + 88) * sector;
+        if (!mend) {
+            const qint64 at = disk.indexOf(marker);
+            if (at < heap || (at - heap) % cluster != 0)
+                return false;
+            const quint32 next = quint32((at - heap) / cluster + 2);
+            for (qint64 e = fat + 8; e + 4 <= heap && fatOffset < 0; e += 4) {
+                if (qFromLittleEndian<quint32>(d + e) == next)
+                    fatOffset = e;
+            }
+            if (fatOffset < 0)
+                return false;
+            entry = qFromLittleEndian<quint32>(d + fatOffset);
+        }
+        uchar value[4];
+        qToLittleEndian<quint32>(mend ? entry : 0xFFFFFFF7u, value); // "bad cluster"
+        return file.seek(fatOffset) && file.write(reinterpret_cast<char *>(value), 4) == 4 &&
+               file.flush();
+    }
+};
+
 } // namespace
 
 class TestOffloadReliability : public QObject
@@ -143,6 +211,9 @@ private slots:
     void pulledCard();
     void fullDisk();
     void taggedSortiesAcrossResume();
+    void passedOver_data();
+    void passedOver();
+    void unreadableOnCard();
 };
 
 void TestOffloadReliability::badArguments_data()
@@ -393,6 +464,144 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
         QCOMPARE(block.count("<Photogroup>"), qsizetype(Cameras::Count));
         QCOMPARE(block.count("<Photo>"), qsizetype(Cameras::Count * sizes[sortie - 1]));
     }
+}
+
+void TestOffloadReliability::passedOver_data()
+{
+    QTest::addColumn<bool>("volumes");
+    QTest::newRow("plain") << false;
+    QTest::newRow("volumes") << true;
+}
+
+// The left card holds photos two folders deep and one whose path is too long for the engine's
+// list, and its fifth photo cannot be read. The rest of the card is copied, the two are named,
+// exit 1; a resume copies the unreadable one and names the skipped one again.
+void TestOffloadReliability::passedOver()
+{
+    QFETCH(bool, volumes);
+    Offload o;
+    QVERIFY(o.makeCards());
+    const QString left = o.card(1);
+    QVERIFY(makeCard(left + QStringLiteral("/DCIM/100V7"), 2, 0, 3));
+    const QString tooLong = QStringLiteral("DCIM/") + QString(120, QLatin1Char('d')) +
+                            QLatin1Char('/') + QString(140, QLatin1Char('n')) +
+                            QStringLiteral(".JPG");
+    QVERIFY(QDir().mkpath(QFileInfo(left + '/' + tooLong).path()));
+    QVERIFY(QFile::copy(samplePhotos().first(), left + '/' + tooLong));
+    QStringList expected = filesBelow(left);
+    QVERIFY(expected.removeOne(tooLong));
+    QCOMPARE(expected.size(), PhotosPerCard + 2);
+    const QString unreadable = expected.at(4);
+    const QStringList extra =
+        volumes ? QStringList({"--volume-size", "0.03", "--unit", "MB"}) : QStringList();
+
+    Run run = o.tool(o.startArguments(extra), "1:4:opened:eio");
+    QCOMPARE(run.code, 1);
+    QVERIFY2(run.output.contains("Left: failed: " + unreadable.toUtf8() +
+                                 ": read " + QFile::encodeName(left + '/' + unreadable) +
+                                 " file error: Input/output error."),
+             run.output.constData());
+    QVERIFY2(run.output.contains("Left: skipped: " + tooLong.toUtf8() + ": "),
+             run.output.constData());
+    QVERIFY(fileBytes(o.state() + QStringLiteral("/Taskconfig.xml"))
+                .contains("plancount=\"14\" hascount=\"13\""));
+    for (int c : {0, 2, 3, 4})
+        volumes ? checkArchives(o.card(c), o.copy(c)) : checkCopies(o.card(c), o.copy(c));
+
+    auto leftCopies = [&] {
+        QStringList entries;
+        if (!volumes) {
+            entries = filesBelow(o.copy(1));
+            entries.removeOne(QString::fromLatin1(ChecksumList::FileName));
+            checkList(o.copy(1), int(entries.size()));
+            for (const QString &file : entries) {
+                if (fileBytes(o.copy(1) + '/' + file) != fileBytes(left + '/' + file))
+                    return QStringList{QStringLiteral("differs: ") + file};
+            }
+            return entries;
+        }
+        for (const QString &archive : QDir(o.copy(1)).entryList({QStringLiteral("pack*.zip")})) {
+            QByteArray output;
+            if (runIn(o.copy(1), QStringLiteral("unzip"), {QStringLiteral("-tq"), archive}) != 0)
+                return QStringList{QStringLiteral("broken: ") + archive};
+            runIn(o.copy(1), QStringLiteral("unzip"), {QStringLiteral("-Z1"), archive}, &output);
+            entries += QString::fromUtf8(output).split('\n', Qt::SkipEmptyParts);
+        }
+        entries.sort();
+        return entries;
+    };
+    QStringList copied = expected;
+    copied.removeOne(unreadable);
+    QCOMPARE(leftCopies(), copied);
+
+    run = o.resume();
+    QCOMPARE(run.code, 1);
+    QVERIFY2(!run.output.contains("failed:"), run.output.constData());
+    QVERIFY2(run.output.contains("Left: skipped: " + tooLong.toUtf8()), run.output.constData());
+    QVERIFY2(run.output.contains("complete: 62 files"), run.output.constData());
+    QCOMPARE(leftCopies(), expected);
+    // Nothing a resume could still do: not offered again.
+    QCOMPARE(o.resume().code, 2);
+}
+
+// One photo on a real card reads with an I/O error: every other photo is copied, the photo is
+// named with the error, exit 1; once the card reads again, a resume copies just that photo.
+void TestOffloadReliability::unreadableOnCard()
+{
+    if (::geteuid() != 0)
+        QSKIP("a loop device and a FUSE mount need root; not run");
+    for (const char *tool : {"losetup", "mkfs.exfat", "mount.exfat-fuse"}) {
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty() &&
+            !QFileInfo::exists(QStringLiteral("/usr/sbin/") + QLatin1String(tool)))
+            QSKIP(qPrintable(QStringLiteral("%1 is not installed; not run").arg(tool)));
+    }
+    Offload o;
+    QVERIFY(o.makeCards());
+    const QString staged = o.dir.filePath(QStringLiteral("staged"));
+    QVERIFY(QDir().rename(o.card(1), staged));
+    DamagedCard card;
+    card.image = o.dir.filePath(QStringLiteral("left.img"));
+    card.mountRoot = o.card(1);
+    QVERIFY(QDir().mkpath(card.mountRoot));
+    QVERIFY(QFile(card.image).open(QIODevice::WriteOnly) && QFile::resize(card.image, 32 << 20));
+    QVERIFY(runIn(o.dir.path(), "mkfs.exfat", {"-L", "Left", card.image}) == 0);
+    QString error;
+    QVERIFY2(card.attach(&error), qPrintable(error));
+    QVERIFY(runIn(o.dir.path(), "cp", {"-r", staged + "/.", card.mountRoot}) == 0);
+    // The photo grows after the others were written, so its new clusters lie apart and form a
+    // chain: padded to whole clusters, then a marked one.
+    const QString victim = QStringLiteral("DSC00004.JPG");
+    const QByteArray marker = "V7-UNREADABLE-CLUSTER";
+    {
+        QFile photo(card.mountRoot + '/' + victim);
+        QVERIFY(photo.open(QIODevice::Append));
+        const qint64 pad = (4096 - photo.size() % 4096) % 4096;
+        QVERIFY(photo.write(QByteArray(pad, '\0') + marker + QByteArray(8000, 'm')) > 0);
+    }
+    QVERIFY(card.cut(marker, false));
+    QVERIFY2(card.attach(&error), qPrintable(error));
+    QVERIFY(QFileInfo(card.mountRoot + '/' + victim).size() > 8000);
+
+    Run run = o.tool(o.startArguments());
+    QCOMPARE(run.code, 1);
+    QVERIFY2(run.output.contains("Left: failed: " + victim.toUtf8() + ": read ") &&
+                 run.output.contains("Input/output error"),
+             run.output.constData());
+    for (int c : {0, 2, 3, 4})
+        checkCopies(o.card(c), o.copy(c));
+    QStringList copied = filesBelow(o.copy(1));
+    QStringList expected = filesBelow(staged);
+    QVERIFY(expected.removeOne(victim));
+    QVERIFY(copied.removeOne(QString::fromLatin1(ChecksumList::FileName)));
+    QCOMPARE(copied, expected);
+    checkList(o.copy(1), int(expected.size()));
+
+    QVERIFY(card.cut(marker, true));
+    QVERIFY2(card.attach(&error), qPrintable(error));
+    run = o.resume();
+    QVERIFY2(run.code == 0, run.output.constData());
+    QVERIFY2(run.output.contains("complete: 60 files"), run.output.constData());
+    o.checkTarget();
 }
 
 QTEST_GUILESS_MAIN(TestOffloadReliability)
