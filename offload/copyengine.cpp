@@ -316,12 +316,7 @@ static int reload(DiskTask *task, int disk, bool rebuild)
         return -1;
     }
     EngineFile::noteSource(task);
-    if (rebuild) {
-        std::lock_guard<std::mutex> guard(task->problemLock);
-        task->failedFiles.clear();
-    } else {
-        task->problemsDamaged = FailedFiles::load(task) != 0;
-    }
+    task->problemsDamaged = !rebuild && FailedFiles::load(task) != 0;
     task->retries.clear();
     return 0;
 }
@@ -355,11 +350,11 @@ int resumeTask(DiskTask *task, int disk)
     if (reload(task, disk, false) != 0)
         return -1;
     const int done = task->filesDone.load();
-    std::vector<FileProblem> failed;
-    std::vector<FileProblem> skipped;
-    fileProblems(task, &failed, &skipped);
-    for (const FileProblem &f : failed)
-        task->retries.push_back(f.index);
+    {
+        std::lock_guard<std::mutex> guard(task->problemLock);
+        for (const FileProblem &f : task->failedFiles)
+            task->retries.push_back(f.index);
+    }
     if (task->record.volumeMode == 1) {
         if (ZipVolume::recover(task) != 0) {
             EngineFile::fail(task, "zip %s file error: cannot repair the archive.",
