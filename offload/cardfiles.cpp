@@ -6,6 +6,8 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include "taskrecord.h"
+
 namespace {
 
 enum class Kind { Other, File, Folder };
@@ -23,10 +25,10 @@ Kind kindOf(const std::string &path)
     return Kind::Other;
 }
 
-bool isArchive(const char *name)
+bool isArchive(const std::string &name)
 {
-    const char *dot = std::strrchr(name, '.');
-    return dot && std::strcmp(dot + 1, "zip") == 0;
+    const size_t dot = name.find_last_of('.');
+    return dot != std::string::npos && name.compare(dot + 1, std::string::npos, "zip") == 0;
 }
 
 int sortedNames(const std::string &folder, std::vector<std::string> *names)
@@ -44,6 +46,26 @@ int sortedNames(const std::string &folder, std::vector<std::string> *names)
     return 0;
 }
 
+// A card's folders are few and shallow; the limit only keeps a crafted tree from exhausting the
+// stack.
+constexpr int MaxDepth = 64;
+
+void listBelow(const std::string &folder, const std::string &prefix, int depth,
+               std::vector<std::string> *out)
+{
+    std::vector<std::string> names;
+    if (depth > MaxDepth || sortedNames(prefix.empty() ? folder : folder + '/' + prefix, &names) != 0)
+        return;
+    for (const std::string &name : names) {
+        const std::string relative = prefix.empty() ? name : prefix + '/' + name;
+        const Kind kind = kindOf(folder + '/' + relative);
+        if (kind == Kind::File && !isArchive(name))
+            out->push_back(relative);
+        else if (kind == Kind::Folder)
+            listBelow(folder, relative, depth + 1, out);
+    }
+}
+
 } // namespace
 
 namespace CardFiles {
@@ -51,35 +73,37 @@ namespace CardFiles {
 int list(const std::string &folder, std::vector<std::string> *relativePaths)
 {
     relativePaths->clear();
-    if (folder.empty())
-        return -1;
     std::vector<std::string> names;
-    if (sortedNames(folder, &names) != 0)
+    if (folder.empty() || sortedNames(folder, &names) != 0)
         return -1;
-    for (const std::string &name : names) {
-        const Kind kind = kindOf(folder + '/' + name);
-        if (kind == Kind::File && !isArchive(name.c_str())) {
-            relativePaths->push_back(name);
-        } else if (kind == Kind::Folder) {
-            std::vector<std::string> inner;
-            if (sortedNames(folder + '/' + name, &inner) != 0)
-                continue;
-            for (const std::string &innerName : inner) {
-                const std::string relative = name + '/' + innerName;
-                if (!isArchive(innerName.c_str()) && kindOf(folder + '/' + relative) == Kind::File)
-                    relativePaths->push_back(relative);
-            }
-        }
+    listBelow(folder, std::string(), 0, relativePaths);
+    return 0;
+}
+
+int listCopyable(const std::string &folder, std::vector<std::string> *copied,
+                 std::vector<std::string> *skipped)
+{
+    std::vector<std::string> all;
+    copied->clear();
+    skipped->clear();
+    if (list(folder, &all) != 0)
+        return -1;
+    for (std::string &relative : all) {
+        if (folder.size() + 1 + relative.size() < TaskLayout::EntrySize)
+            copied->push_back(std::move(relative));
+        else
+            skipped->push_back(std::move(relative));
     }
     return 0;
 }
 
 int count(const std::string &folder)
 {
-    std::vector<std::string> paths;
-    if (list(folder, &paths) != 0)
+    std::vector<std::string> copied;
+    std::vector<std::string> skipped;
+    if (listCopyable(folder, &copied, &skipped) != 0)
         return 0;
-    return int(paths.size());
+    return int(copied.size());
 }
 
 } // namespace CardFiles

@@ -3,16 +3,22 @@
 #include <string>
 #include <vector>
 
-// The files of a camera folder that an offload takes: the regular files of the folder and of its
-// sub-folders one level down, hidden names and archives (suffix "zip") left out. Paths are
-// relative to the folder ("a.jpg", "100CANON/b.jpg"), raw UTF-8 bytes, in a fixed order: the
-// entries of the folder by byte-wise name, a sub-folder's files in its place, also by name.
+// The files of a camera folder that an offload takes: the regular files below the folder at any
+// depth, hidden names and archives (suffix "zip") left out. Paths are relative to the folder
+// ("a.jpg", "100CANON/b.jpg", "DCIM/100V7/c.jpg"), raw UTF-8 bytes, in a fixed order: the entries
+// of a folder by byte-wise name, a sub-folder's files in its place, listed the same way.
 namespace CardFiles {
 
 // -1 when the folder itself cannot be listed; a sub-folder that cannot be listed adds nothing.
 int list(const std::string &folder, std::vector<std::string> *relativePaths);
 
-// Number of files list() finds; 0 for an empty path or a folder that cannot be listed.
+// list() split by whether a file fits a task entry (folder, "/", relative path and the ending
+// zero in 260 bytes): copied are the files an offload copies, skipped those it reports instead.
+int listCopyable(const std::string &folder, std::vector<std::string> *copied,
+                 std::vector<std::string> *skipped);
+
+// Number of files an offload copies from the folder; 0 for an empty path or a folder that cannot
+// be listed.
 int count(const std::string &folder);
 
 } // namespace CardFiles

@@ -24,6 +24,51 @@ std::string hexHash(uint64_t hash)
     return text;
 }
 
+std::string line(const std::string &hash, const std::string &relative)
+{
+    if (relative.find('\n') == std::string::npos)
+        return hash + "  " + relative + '\n';
+    std::string escaped;
+    for (const char c : relative) {
+        if (c == '\\')
+            escaped += "\\\\";
+        else if (c == '\n')
+            escaped += "\\n";
+        else
+            escaped += c;
+    }
+    return '\\' + hash + "  " + escaped + '\n';
+}
+
+bool parse(const std::string &text, std::string *relative, std::string *hexHash)
+{
+    const bool escaped = !text.empty() && text[0] == '\\';
+    const size_t at = escaped ? 1 : 0;
+    if (text.size() <= at + 18 || text.compare(at + 16, 2, "  ") != 0)
+        return false;
+    *hexHash = text.substr(at, 16);
+    if (!escaped) {
+        *relative = text.substr(at + 18);
+        return true;
+    }
+    relative->clear();
+    for (size_t i = at + 18; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            *relative += text[i];
+            continue;
+        }
+        if (++i == text.size())
+            return false;
+        if (text[i] == 'n')
+            *relative += '\n';
+        else if (text[i] == '\\')
+            *relative += '\\';
+        else
+            return false;
+    }
+    return true;
+}
+
 int hashFile(const std::string &path, uint64_t *hash)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -55,14 +100,14 @@ int hashFile(const std::string &path, uint64_t *hash)
 
 int append(const std::string &folder, const std::string &relative, uint64_t hash)
 {
-    const std::string line = hexHash(hash) + "  " + relative + '\n';
+    const std::string text = line(hexHash(hash), relative);
     const int fd =
         ::open(listPath(folder).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
         return -1;
     struct stat before = {};
     const bool sized = ::fstat(fd, &before) == 0;
-    const bool ok = SyncIo::writeAll(fd, line.data(), line.size()) == 0;
+    const bool ok = SyncIo::writeAll(fd, text.data(), text.size()) == 0;
     // A line cut short (full disk) must not run into the next one.
     if (!ok && sized) {
         const int error = errno;
@@ -79,17 +124,19 @@ std::vector<std::pair<std::string, std::string>> read(const std::string &folder)
     FILE *file = std::fopen(listPath(folder).c_str(), "rb");
     if (!file)
         return lines;
-    std::string line;
+    std::string text;
     int c;
     while ((c = std::fgetc(file)) != EOF) {
         if (c != '\n') {
-            line += char(c);
+            text += char(c);
             continue;
         }
-        // A torn last line (crash while appending) has no newline and is dropped above.
-        if (line.size() > 18 && line.compare(16, 2, "  ") == 0)
-            lines.emplace_back(line.substr(18), line.substr(0, 16));
-        line.clear();
+        // A torn last line (crash while appending) has no line break and is never taken.
+        std::string relative;
+        std::string hash;
+        if (parse(text, &relative, &hash))
+            lines.emplace_back(relative, hash);
+        text.clear();
     }
     std::fclose(file);
     return lines;
@@ -99,8 +146,8 @@ static int rewrite(const std::string &folder,
                    const std::vector<std::pair<std::string, std::string>> &lines)
 {
     std::string text;
-    for (const auto &line : lines)
-        text += line.second + "  " + line.first + '\n';
+    for (const auto &entry : lines)
+        text += line(entry.second, entry.first);
     return SyncIo::replaceFile(listPath(folder), text);
 }
 
@@ -123,9 +170,9 @@ int dropIf(const std::string &folder, bool (*predicate)(const std::string &relat
 {
     auto lines = read(folder);
     std::vector<std::string> gone;
-    for (const auto &line : lines) {
-        if (predicate(line.first))
-            gone.push_back(line.first);
+    for (const auto &entry : lines) {
+        if (predicate(entry.first))
+            gone.push_back(entry.first);
     }
     return drop(folder, gone);
 }

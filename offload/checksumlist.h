@@ -5,10 +5,20 @@
 #include <vector>
 
 // The checksum list of a camera folder, in the format "xxhsum -c" checks: one line per file,
-// the XXH64 hash in hex, two blanks, the path relative to the folder.
+// the XXH64 hash in hex, two blanks, the path relative to the folder. A path holding a line
+// break cannot stand in a line as it is: such a line starts with a backslash and its path has
+// "\\" for a backslash and "\n" for a line break, the escaping checksum readers share; every
+// other path is written as it is, which every version of the checker reads literally.
 namespace ChecksumList {
 
-constexpr const char *FileName = "checksums.xxh64";
+// A hidden name: card files with hidden names are never copied (CardFiles), so no copy can take
+// the list's place, at the top of the camera folder or anywhere else.
+constexpr const char *FileName = ".checksums.xxh64";
+
+// The list's line of one file, with its line break.
+std::string line(const std::string &hash, const std::string &relative);
+// The path and hash of one line without its line break; false for a line that is not one.
+bool parse(const std::string &line, std::string *relative, std::string *hexHash);
 
 std::string hexHash(uint64_t hash);
 // XXH64 of a file as the disk holds it (its cached pages are dropped first). -1 on a read error.

@@ -9,10 +9,12 @@
 #include <cerrno>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "checksumlist.h"
 #include "enginefile.h"
+#include "failedfiles.h"
 #include "plaincopy.h"
 #include "syncio.h"
 #include "taskfile.h"
@@ -36,9 +38,26 @@ int checkDisk(int disk)
     return 0;
 }
 
+// A file the card would not give is passed over (kept in the failed list, retried by a resume)
+// as long as the card itself is still there; otherwise the camera stops as before, so that a
+// pulled card does not turn every file after it into a failure.
+int passOver(DiskTask *task, int index)
+{
+    if (!EngineFile::sourcePresent(task))
+        return EngineFile::Failed;
+    if (FailedFiles::note(task, index, task->error) != 0) {
+        EngineFile::fail(task, "write %s file error: %s.", FailedFiles::path(task).c_str(),
+                         std::strerror(errno));
+        return EngineFile::Failed;
+    }
+    task->error[0] = 0;
+    return EngineFile::Done;
+}
+
 // Plain mode keeps a few written copies in hand: files i+1 and i+2 are read and written while
 // the disk is still taking file i, which is committed (synced, verified, named, counted) only
 // then. Waiting for the disk late lets one journal commit cover several files and cameras.
+// A file that could not be read stays in hand as a place holder, passed over in its turn.
 void plainLoop(DiskTask *task)
 {
     std::deque<PlainCopy::Written> inHand;
@@ -51,14 +70,27 @@ void plainLoop(DiskTask *task)
                 SyncIo::readAhead(taskEntry(task, next + 1));
             inHand.emplace_back();
             written = PlainCopy::write(task, next, &inHand.back());
-            if (written != EngineFile::Done)
+            if (written == EngineFile::Unreadable) {
+                inHand.back().index = next;
+                inHand.back().unreadable = task->error;
+                written = EngineFile::Done;
+            } else if (written != EngineFile::Done) {
                 inHand.pop_back();
+            }
         }
         // Commit the oldest once enough are in hand, and all of them when nothing more comes.
         const bool drain = !more || written != EngineFile::Done;
         while (!inHand.empty() && (drain || int(inHand.size()) > PlainCopy::InHand)) {
             const std::string writeError = task->error;
-            const int committed = PlainCopy::commit(task, &inHand.front());
+            PlainCopy::Written &front = inHand.front();
+            int committed = EngineFile::Unreadable;
+            if (front.unreadable.empty()) {
+                committed = PlainCopy::commit(task, &front);
+            } else {
+                std::snprintf(task->error, sizeof task->error, "%s", front.unreadable.c_str());
+            }
+            if (committed == EngineFile::Unreadable)
+                committed = passOver(task, front.index);
             if (committed != EngineFile::Done) {
                 inHand.pop_front();
                 for (PlainCopy::Written &w : inHand)
@@ -68,7 +100,7 @@ void plainLoop(DiskTask *task)
             }
             if (written == EngineFile::Failed)
                 std::snprintf(task->error, sizeof task->error, "%s", writeError.c_str());
-            task->filesDone = inHand.front().index + 1;
+            task->filesDone = front.index + 1;
             inHand.pop_front();
             TaskFile::update(task);
         }
@@ -85,9 +117,11 @@ void volumeLoop(DiskTask *task)
         const int index = task->filesDone.load();
         if (index + 1 < task->fileCount.load())
             SyncIo::readAhead(taskEntry(task, index + 1));
-        const int result = ZipVolume::pack(task, index);
+        int result = ZipVolume::pack(task, index);
         if (result == EngineFile::Paused)
             break;
+        if (result == EngineFile::Unreadable)
+            result = passOver(task, index);
         if (result == EngineFile::Failed) {
             printf("zip %s file error.\n", taskEntry(task, index));
             task->failed = 1;
@@ -96,11 +130,49 @@ void volumeLoop(DiskTask *task)
         task->filesDone = index + 1;
         TaskFile::update(task);
     }
+    // The last archive's line; there is none when every file failed.
+    struct stat archive = {};
     if (task->fileCount.load() > 0 && task->filesDone.load() == task->fileCount.load() &&
+        ::stat(task->record.archivePath, &archive) == 0 && taskFilesCopied(task) > 0 &&
         ZipVolume::finish(task) != 0) {
         EngineFile::fail(task, "write checksum of %s error.", task->record.archivePath);
         task->failed = 1;
     }
+}
+
+// A resume first tries the files an earlier run passed over, one at a time; the ones that still
+// fail stay listed with their new reason. false when the camera must stop (card gone, target
+// full: task->failed is set then) or the task was paused.
+bool retryFailed(DiskTask *task, const std::vector<int> &indices)
+{
+    for (const int index : indices) {
+        if (!task->running.load())
+            return false;
+        int result;
+        if (task->record.volumeMode == 1) {
+            result = ZipVolume::pack(task, index);
+            // The archive journal speaks of files done, which a retry leaves as it is: it must
+            // not take this entry back on a resume.
+            if (result == EngineFile::Done)
+                ZipVolume::settle(task);
+        } else {
+            PlainCopy::Written w;
+            result = PlainCopy::write(task, index, &w);
+            if (result == EngineFile::Done)
+                result = PlainCopy::commit(task, &w);
+        }
+        if (result == EngineFile::Paused)
+            return false;
+        if (result == EngineFile::Done && FailedFiles::clear(task, index) != 0)
+            result = EngineFile::Failed;
+        if (result == EngineFile::Unreadable)
+            result = passOver(task, index);
+        if (result == EngineFile::Failed) {
+            task->failed = 1;
+            return false;
+        }
+    }
+    return true;
 }
 
 void copyLoop(DiskTask *task)
@@ -111,10 +183,14 @@ void copyLoop(DiskTask *task)
     const int nice = ::getpriority(PRIO_PROCESS, 0);
     if (errno == 0)
         ::setpriority(PRIO_PROCESS, id_t(::gettid()), nice + 4);
-    if (task->record.volumeMode == 1)
-        volumeLoop(task);
-    else
-        plainLoop(task);
+    const std::vector<int> retries = std::move(task->retries);
+    task->retries.clear();
+    if (retryFailed(task, retries)) {
+        if (task->record.volumeMode == 1)
+            volumeLoop(task);
+        else
+            plainLoop(task);
+    }
     fflush(stdout);
     task->stopped = 1;
 }
@@ -143,21 +219,40 @@ void dropPendingLines(DiskTask *task, int from)
     std::vector<std::string> pending;
     for (int i = from; i < task->fileCount.load(); ++i)
         pending.push_back(PlainCopy::targetRelative(task, i));
+    for (const int i : task->retries)
+        pending.push_back(PlainCopy::targetRelative(task, i));
     ChecksumList::drop(folder, pending);
 }
 
 // Files counted done whose line did not reach the disk (power lost) get it back from the copy.
-void healLines(DiskTask *task, int done)
+// A file that failed has no copy of this offload; one in its place is an older offload's.
+void healLines(DiskTask *task, int done, const std::vector<int> &failed)
 {
     const std::string folder = task->record.destination;
     std::set<std::string> listed;
     for (const auto &line : ChecksumList::read(folder))
         listed.insert(line.first);
+    const std::set<int> skip(failed.begin(), failed.end());
     for (int i = 0; i < done; ++i) {
+        if (skip.count(i))
+            continue;
         const std::string relative = PlainCopy::targetRelative(task, i);
         uint64_t hash = 0;
         if (!listed.count(relative) && ChecksumList::hashFile(folder + '/' + relative, &hash) == 0)
             ChecksumList::append(folder, relative, hash);
+    }
+}
+
+void relistMissing(DiskTask *task, int done)
+{
+    const std::set<int> known(task->retries.begin(), task->retries.end());
+    const std::string folder = std::string(task->record.destination) + '/';
+    for (int i = 0; i < done; ++i) {
+        struct stat st = {};
+        if (known.count(i) || ::stat((folder + PlainCopy::targetRelative(task, i)).c_str(), &st) == 0)
+            continue;
+        FailedFiles::note(task, i, "no copy found after the list of failed files was damaged");
+        task->retries.push_back(i);
     }
 }
 
@@ -176,6 +271,20 @@ const char *taskEntry(const DiskTask *task, int index)
     return task->fileList.data() + size_t(index) * TaskLayout::EntrySize;
 }
 
+int taskFilesCopied(DiskTask *task)
+{
+    std::lock_guard<std::mutex> guard(task->problemLock);
+    return task->filesDone.load() - int(task->failedFiles.size());
+}
+
+void fileProblems(DiskTask *task, std::vector<FileProblem> *failed,
+                  std::vector<FileProblem> *skipped)
+{
+    std::lock_guard<std::mutex> guard(task->problemLock);
+    *failed = task->failedFiles;
+    *skipped = task->skippedFiles;
+}
+
 // Stops the task's thread and loads its task file afresh; with rebuild, the file is first written
 // anew from the record (and an archive journal of an earlier run is dropped).
 static int reload(DiskTask *task, int disk, bool rebuild)
@@ -192,11 +301,23 @@ static int reload(DiskTask *task, int disk, bool rebuild)
             return -1;
         }
         ::unlink((std::string(task->record.taskFilePath) + ".tail").c_str());
+        // The skipped files of the new list; the failures of an earlier offload go.
+        {
+            std::lock_guard<std::mutex> guard(task->problemLock);
+            task->failedFiles.clear();
+        }
+        if (FailedFiles::save(task) != 0) {
+            printf("create %d disk task file error: %s.\n", disk, FailedFiles::path(task).c_str());
+            return -1;
+        }
     }
     if (TaskFile::load(task) != 0) {
         printf("load %d disk task file error.\n", disk);
         return -1;
     }
+    EngineFile::noteSource(task);
+    task->problemsDamaged = !rebuild && FailedFiles::load(task) != 0;
+    task->retries.clear();
     return 0;
 }
 
@@ -229,6 +350,11 @@ int resumeTask(DiskTask *task, int disk)
     if (reload(task, disk, false) != 0)
         return -1;
     const int done = task->filesDone.load();
+    {
+        std::lock_guard<std::mutex> guard(task->problemLock);
+        for (const FileProblem &f : task->failedFiles)
+            task->retries.push_back(f.index);
+    }
     if (task->record.volumeMode == 1) {
         if (ZipVolume::recover(task) != 0) {
             EngineFile::fail(task, "zip %s file error: cannot repair the archive.",
@@ -240,7 +366,13 @@ int resumeTask(DiskTask *task, int disk)
         // The crash may have left the copies that were in hand.
         for (int i = done; i <= done + PlainCopy::InHand && i < task->fileCount.load(); ++i)
             PlainCopy::removePartial(task, i);
-        healLines(task, done);
+        // Without a trustworthy list of what failed, a file counted done without its copy is
+        // taken for one that failed.
+        if (task->problemsDamaged)
+            relistMissing(task, done);
+        for (const int i : task->retries)
+            PlainCopy::removePartial(task, i);
+        healLines(task, done, task->retries);
     }
     dropPendingLines(task, done);
     startThread(task);

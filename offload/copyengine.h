@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +30,14 @@ struct PhotoStep
                   const unsigned char *data, size_t size) = nullptr;
 };
 
+// A file of the card that was not copied, and why.
+struct FileProblem
+{
+    std::string relative; // below the source folder
+    std::string reason;
+    int index = -1;       // its entry in the list; -1 for a file that has none (skipped)
+};
+
 // One camera's offload: the on-disk record plus what only exists while the program runs.
 // The GUI thread writes running and reads filesDone, fileCount, stopped and bytesDone without
 // locks; the engine thread writes the others.
@@ -46,6 +55,19 @@ struct DiskTask
     std::atomic<uint64_t> bytesDone{0};
     std::atomic<int> failed{0}; // the thread ended on an error; error holds its text
     char error[768] = {};
+
+    // Files the card would not give (read or open errors while the card itself stayed), passed
+    // over so that the rest is copied, and files too long for an entry. Written by the engine
+    // thread, read by others through fileProblems(); kept in the side file FailedFiles names.
+    std::mutex problemLock;
+    std::vector<FileProblem> failedFiles; // by index, all below filesDone
+    std::vector<FileProblem> skippedFiles;
+    // The source folder as it was when the task was loaded: a failing file whose folder is
+    // no longer this one means the card went, not that one photo is bad.
+    uint64_t sourceDevice = 0;
+    uint64_t sourceInode = 0;
+    std::vector<int> retries; // failed entries a resumed thread tries first
+    bool problemsDamaged = false; // the side file of failed files could not be read whole
 
     FILE *taskFile = nullptr;
     std::vector<char> fileList; // fileCount entries of TaskLayout::EntrySize bytes
@@ -73,3 +95,8 @@ int stopTask(DiskTask *task, int disk);
 
 // The entry text (source folder, "/", relative path) of file index.
 const char *taskEntry(const DiskTask *task, int index);
+// Files done that are on the target: files done less the files that failed.
+int taskFilesCopied(DiskTask *task);
+// A copy of the failed and skipped files, for any thread.
+void fileProblems(DiskTask *task, std::vector<FileProblem> *failed,
+                  std::vector<FileProblem> *skipped);

@@ -96,6 +96,8 @@ private:
     void startNew();
     void pauseRun();
     void resumeRun();
+    void haltRun();
+    QString skippedLines() const;
     void runStarted(bool ok, const QString &error);
     void runFinished(int blockFiles, const QStringList &messages);
     void resetAfterCompletion(const QString &note = QString());
@@ -131,6 +133,7 @@ private:
     FolderSizeTotal m_sizes[Cameras::Count]; // MiB of each selected folder
     qint64 m_freeMiB = 0;
     int m_extraPlanned = 0;
+    QString m_skippedText; // the skipped files' lines, still shown once the offload completed
     QSet<int> m_listing; // cameras whose folder is being listed
 
     bool m_running = false;   // shown by the start/pause icon

@@ -119,13 +119,41 @@ void DataService::onTimeout()
     m_speed->setText(reading.speed);
     m_timeLeft->setText(reading.timeLeft);
     showText(reading.text);
+    if (reading.halted) {
+        haltRun();
+        return;
+    }
     if (!reading.complete)
         return;
+    m_skippedText = skippedLines();
     m_timer->stop();
     m_speed->clear();
     m_finishing = true;
     setRunning(false);
     m_run->requestFinish();
+}
+
+// Every engine ended with files that failed or on an error: the lines say which; the run waits
+// as if paused, and the start button tries again (the failed files first).
+void DataService::haltRun()
+{
+    m_timer->stop();
+    m_speed->clear();
+    m_timeLeft->clear();
+    setRunning(false);
+    m_paused = true;
+}
+
+QString DataService::skippedLines() const
+{
+    const OffloadRun::Progress progress = m_run->progress();
+    QString text;
+    for (int camera : OffloadPlan::IconOrder) {
+        OffloadRun::Camera c;
+        c.skippedFiles = progress.cameras[camera].skippedFiles;
+        text += OffloadPlan::problemLines(c);
+    }
+    return text;
 }
 
 void DataService::runFinished(int blockFiles, const QStringList &messages)
@@ -155,7 +183,8 @@ void DataService::resetAfterCompletion(const QString &note)
     m_progress->setValue(0);
     m_speed->clear();
     m_timeLeft->clear();
-    showText(QString());
+    showText(m_skippedText);
+    m_skippedText.clear();
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         showIcon(camera, false);
         m_sizes[camera].reset();

@@ -85,7 +85,7 @@ int stream(DiskTask *task, Source *source, const char *name, XXH64_state_t *stat
         const ssize_t got = SyncIo::readSome(source->fd, task->buffer.data(), chunk);
         if (got < 0) {
             fail(task, "read %s file error: %s.", name, std::strerror(errno));
-            return Failed;
+            return Unreadable;
         }
         if (got == 0)
             return Done;
@@ -93,6 +93,21 @@ int stream(DiskTask *task, Source *source, const char *name, XXH64_state_t *stat
         if (!sink(task->buffer.data(), size_t(got)))
             return Done;
     }
+}
+
+void noteSource(DiskTask *task)
+{
+    struct stat st = {};
+    const bool known = ::stat(task->record.source, &st) == 0;
+    task->sourceDevice = known ? uint64_t(st.st_dev) : 0;
+    task->sourceInode = known ? uint64_t(st.st_ino) : 0;
+}
+
+bool sourcePresent(const DiskTask *task)
+{
+    struct stat st = {};
+    return ::stat(task->record.source, &st) == 0 && S_ISDIR(st.st_mode) &&
+           uint64_t(st.st_dev) == task->sourceDevice && uint64_t(st.st_ino) == task->sourceInode;
 }
 
 bool holdInMemory(const DiskTask *task, const Source &source)

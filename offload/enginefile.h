@@ -12,7 +12,8 @@ struct DiskTask;
 // What the plain copy and the packing step share while one file of a task is handled.
 namespace EngineFile {
 
-enum Result { Done = 0, Failed = -1, Paused = 1 };
+// Unreadable: the source file could not be opened or read; the card may still give the others.
+enum Result { Done = 0, Failed = -1, Paused = 1, Unreadable = 2 };
 
 // Prints the message (the engine's diagnostics go to the standard output) and keeps it as the
 // task's error text.
@@ -35,10 +36,16 @@ void open(Source *source, const char *path);
 int readWhole(DiskTask *task, Source *source, std::vector<unsigned char> *data, uint64_t *hash);
 
 // Streams the source through the task's buffer in chunks, hashing each into state and handing it
-// to sink. Paused when the task stops running, Failed (reported) on a read error, Done at the end
+// to sink. Paused when the task stops running, Unreadable (reported) on a read error, Done at the end
 // or as soon as sink returns false (the caller keeps its own write error).
 int stream(DiskTask *task, Source *source, const char *name, struct XXH64_state_s *state,
            const std::function<bool(const unsigned char *data, size_t size)> &sink);
+
+// Notes which folder the task's source is, when the task is loaded.
+void noteSource(DiskTask *task);
+// The source folder is still the one noted: an unreadable file is that file's fault, not a
+// pulled card's (whose mount point is then another folder, or none).
+bool sourcePresent(const DiskTask *task);
 
 // Whether the photo step wants this file in memory.
 bool holdInMemory(const DiskTask *task, const Source &source);

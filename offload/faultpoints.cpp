@@ -1,6 +1,7 @@
 #include "faultpoints.h"
 
 #include <chrono>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -85,11 +86,11 @@ void flipByte(const char *path)
 
 namespace FaultPoints {
 
-void hit(DiskTask *task, int index, const char *phase, const char *path)
+int hit(DiskTask *task, int index, const char *phase, const char *path)
 {
     std::vector<Fault> &list = faults();
     if (list.empty())
-        return;
+        return 0;
     std::string action;
     std::string waitPath;
     {
@@ -100,14 +101,16 @@ void hit(DiskTask *task, int index, const char *phase, const char *path)
                 continue;
             action = fault.action;
             waitPath = fault.path;
-            if (action != "corrupt-always")
+            if (action != "corrupt-always" && action != "eio-always")
                 fault.spent = true;
             ++firedCount;
             break;
         }
     }
     if (action.empty())
-        return;
+        return 0;
+    if (action == "eio" || action == "eio-always")
+        return EIO;
     if (action == "kill") {
         ::kill(::getpid(), SIGKILL);
     } else if (action == "corrupt" || action == "corrupt-always") {
@@ -116,6 +119,7 @@ void hit(DiskTask *task, int index, const char *phase, const char *path)
         while (task->running.load() && (waitPath.empty() || ::access(waitPath.c_str(), F_OK) != 0))
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    return 0;
 }
 
 int fired()

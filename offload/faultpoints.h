@@ -7,11 +7,13 @@ struct DiskTask;
 // passes them: "start" (nothing opened yet), "opened", "written" (on the disk, not verified),
 // "verified" (not renamed), "renamed" (not listed), "listed" (not counted). Actions: "kill"
 // (SIGKILL to the process), "corrupt" (flip the last byte of the copy or archive, once),
-// "corrupt-always", "wait" (hold the engine until path exists or the task is paused).
+// "corrupt-always", "wait" (hold the engine until path exists or the task is paused), "eio" and
+// "eio-always" (at "opened": the source reads as a failing medium would).
 // Without the variable nothing happens.
 namespace FaultPoints {
 
-void hit(DiskTask *task, int index, const char *phase, const char *path);
+// The errno a read of the source shall fail with from here (EIO), else 0.
+int hit(DiskTask *task, int index, const char *phase, const char *path);
 // How many faults have fired in this process, so a test can tell that its fault was reached.
 int fired();
 

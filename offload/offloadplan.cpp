@@ -176,6 +176,16 @@ QString OffloadPlan::timeLeftText(qint64 seconds)
     return QStringLiteral("剩余时间：约%1秒").arg(seconds);
 }
 
+QString OffloadPlan::problemLines(const OffloadRun::Camera &camera)
+{
+    QString text;
+    for (const QString &file : camera.failedFiles)
+        text += QStringLiteral("  未能读取：") + file + QLatin1Char('\n');
+    for (const QString &file : camera.skippedFiles)
+        text += QStringLiteral("  路径过长,已跳过：") + file + QLatin1Char('\n');
+    return text;
+}
+
 OffloadPlan::Reading OffloadPlan::read(const OffloadRun::Progress &progress)
 {
     Reading r;
@@ -195,6 +205,7 @@ OffloadPlan::Reading OffloadPlan::read(const OffloadRun::Progress &progress)
         if (c.failed)
             line += QStringLiteral("  出错：") + c.error;
         r.text += line + QLatin1Char('\n');
+        r.text += problemLines(c);
     }
     m_plannedTotal = 0;
     for (int count : m_counts)
@@ -204,6 +215,7 @@ OffloadPlan::Reading OffloadPlan::read(const OffloadRun::Progress &progress)
     r.speed = speedText(progress.bytesPerSecond);
     r.timeLeft = timeLeftText(progress.secondsLeft);
     r.complete = progress.complete && r.value == r.maximum;
+    r.halted = progress.halted;
     if (r.complete) {
         r.text += QStringLiteral("传输已完成");
         r.timeLeft.clear();

@@ -30,6 +30,7 @@ public:
         QString speed;    // "%1M/s"
         QString timeLeft; // for the whole offload
         bool complete = false;
+        bool halted = false; // every engine ended short of complete: the page stops reading
     };
 
     // Camera selection: a folder with the number of files the engine will copy from it.
@@ -82,6 +83,8 @@ public:
     // with that error, the bar, speed and time left; the done counts follow the reading.
     Reading read(const OffloadRun::Progress &progress);
     static QString speedText(double bytesPerSecond);
+    // A line per file of the camera that failed (with the reason) or was skipped.
+    static QString problemLines(const OffloadRun::Camera &camera);
     static QString timeLeftText(qint64 seconds);
 
     // A saved offload to resume: folders, counts, POS data and options.

@@ -132,6 +132,18 @@ void OffloadRun::restartPace()
     m_readingClock.start();
 }
 
+static void problemTexts(DiskTask *task, QStringList *failedFiles, QStringList *skippedFiles)
+{
+    std::vector<FileProblem> failed;
+    std::vector<FileProblem> skipped;
+    fileProblems(task, &failed, &skipped);
+    for (const FileProblem &f : failed)
+        *failedFiles << QFile::decodeName(f.relative.c_str()) + QStringLiteral(": ") +
+                            QString::fromUtf8(f.reason.c_str());
+    for (const FileProblem &f : skipped)
+        *skippedFiles << QFile::decodeName(f.relative.c_str());
+}
+
 OffloadRun::Progress OffloadRun::progress() const
 {
     // While a start or a resume builds the tasks, the session is not to be read.
@@ -139,16 +151,18 @@ OffloadRun::Progress OffloadRun::progress() const
         return m_last;
     Progress p;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
-        const DiskTask *task = m_session.task(camera);
+        DiskTask *task = m_session.task(camera);
         if (!task)
             continue;
         Camera &c = p.cameras[camera];
         const std::vector<quint64> &sums = m_prefix[camera];
         c.takesPart = true;
         c.fileCount = task->fileCount.load();
-        c.filesDone = std::min(task->filesDone.load(), c.fileCount);
+        const int handled = std::min(task->filesDone.load(), c.fileCount);
+        c.filesDone = std::max(0, std::min(taskFilesCopied(task), c.fileCount));
         c.bytesTotal = sums.empty() ? 0 : sums.back();
-        c.bytesDone = size_t(c.filesDone) < sums.size() ? sums[size_t(c.filesDone)] : c.bytesTotal;
+        c.bytesDone = size_t(handled) < sums.size() ? sums[size_t(handled)] : c.bytesTotal;
+        problemTexts(task, &c.failedFiles, &c.skippedFiles);
         c.failed = task->failed.load() != 0;
         if (c.failed)
             c.error = QString::fromUtf8(task->error).trimmed();
@@ -159,6 +173,7 @@ OffloadRun::Progress OffloadRun::progress() const
     }
     p.running = m_session.running();
     p.complete = m_session.complete();
+    p.halted = !p.running && !p.complete && p.fileCount > 0;
     const double running = double(m_paceClock.elapsed()) / 1000.0;
     if (p.bytesDone == p.bytesTotal) {
         p.secondsLeft = 0;

@@ -31,6 +31,9 @@ public:
         quint64 bytesTotal = 0; // of every file in the list
         bool failed = false;    // the engine stopped on an error
         QString error;
+        // Files passed over ("path: reason"); filesDone does not count them.
+        QStringList failedFiles;
+        QStringList skippedFiles; // paths too long for the engine's list, never copied
     };
     struct Progress
     {
@@ -46,6 +49,8 @@ public:
         qint64 secondsLeft = -1;
         bool running = false;  // an engine thread still goes
         bool complete = false; // every camera that takes part has done all its files
+        // Every engine has ended short of complete (files failed, or a camera stopped).
+        bool halted = false;
     };
 
     explicit OffloadRun(QObject *parent = nullptr);

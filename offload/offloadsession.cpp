@@ -179,7 +179,7 @@ int OffloadSession::filesDone() const
 {
     int done = 0;
     for (const auto &task : m_tasks)
-        done += task ? task->filesDone.load() : 0;
+        done += task ? taskFilesCopied(task.get()) : 0;
     return done;
 }
 
@@ -211,7 +211,7 @@ bool OffloadSession::complete() const
         if (!task)
             continue;
         any = true;
-        if (task->filesDone.load() != task->fileCount.load() || task->failed.load())
+        if (taskFilesCopied(m_tasks[camera].get()) != task->fileCount.load() || task->failed.load())
             return false;
     }
     return any;
@@ -233,6 +233,28 @@ QStringList OffloadSession::errors() const
     return list;
 }
 
+QStringList OffloadSession::fileProblemLines() const
+{
+    QStringList lines;
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        if (!m_tasks[camera])
+            continue;
+        std::vector<FileProblem> failed;
+        std::vector<FileProblem> skipped;
+        fileProblems(m_tasks[camera].get(), &failed, &skipped);
+        const QString name = QString::fromLatin1(Cameras::folderName(camera));
+        for (const FileProblem &f : failed)
+            lines << QStringLiteral("%1: failed: %2: %3")
+                         .arg(name, QFile::decodeName(f.relative.c_str()),
+                              QString::fromUtf8(f.reason.c_str()));
+        for (const FileProblem &f : skipped)
+            lines << QStringLiteral("%1: skipped: %2: %3")
+                         .arg(name, QFile::decodeName(f.relative.c_str()),
+                              QString::fromUtf8(f.reason.c_str()));
+    }
+    return lines;
+}
+
 TaskConfig OffloadSession::config(bool success) const
 {
     TaskConfig config;
@@ -245,7 +267,7 @@ TaskConfig OffloadSession::config(bool success) const
             c.planCount = task->fileList.empty()
                               ? CardFiles::count(QFile::encodeName(c.path).toStdString())
                               : task->fileCount.load();
-            c.hasCount = task->filesDone.load();
+            c.hasCount = taskFilesCopied(m_tasks[camera].get());
             c.zipPath = QFile::decodeName(task->record.archivePath);
             c.zipName = QString::fromUtf8(task->record.archiveName);
         } else {

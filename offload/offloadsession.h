@@ -58,8 +58,11 @@ public:
     int filesDone() const;
     int fileCount() const;
     bool running() const;  // any engine thread still going
-    bool complete() const; // every camera taking part has done all its files
+    // every camera taking part has copied all its files (none failed; skipped ones aside)
+    bool complete() const;
     QStringList errors() const;
+    // "Center: failed: <path>: <reason>" and "Center: skipped: <path>: <reason>" per file.
+    QStringList fileProblemLines() const;
 
     // The set-up with the current counts; success is the flag to write.
     TaskConfig config(bool success) const;

@@ -17,9 +17,12 @@ Listing list(const QString &folder)
 {
     Listing listing;
     std::vector<std::string> paths;
+    std::vector<std::string> skipped;
     const std::string base = QFile::encodeName(folder).toStdString();
-    if (folder.isEmpty() || CardFiles::list(base, &paths) != 0)
+    if (folder.isEmpty() || CardFiles::listCopyable(base, &paths, &skipped) != 0)
         return listing;
+    for (const std::string &relative : skipped)
+        listing.skipped << QFile::decodeName(relative.c_str());
     listing.readable = true;
     listing.files = int(paths.size());
     for (const std::string &relative : paths) {

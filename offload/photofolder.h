@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // What the offload page and `v7tool cards` learn about a folder of photos, by the same listing
-// the engine copies from (CardFiles: the folder and its sub-folders one level down).
+// the engine copies from (CardFiles: every file below the folder).
 namespace PhotoFolder {
 
 struct Listing
@@ -12,6 +13,8 @@ struct Listing
     int files = 0;     // the files an offload of the folder copies
     int photos = 0;    // of those, JPEG photos (".JPG", ".jpg", ".jpeg", any case)
     quint64 bytes = 0; // of the files
+    // Files below the folder whose path is too long for a task entry: reported, not copied.
+    QStringList skipped;
 };
 
 // Lists the folder: slow on a full card, so never on the GUI thread.

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <climits>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,7 +38,12 @@ void locate(DiskTask *task, int index, PlainCopy::Written *w)
     w->relative = relative;
     w->path = w->folder + '/' + relative;
     const size_t slash = w->path.find_last_of('/');
-    w->partial = w->path.substr(0, slash + 1) + '.' + w->path.substr(slash + 1) + ".v7part";
+    const std::string name = w->path.substr(slash + 1);
+    // A name near the longest a folder takes leaves no room for the partial's dots and suffix.
+    const std::string partialName =
+        name.size() + 8 <= NAME_MAX ? name
+                                    : ChecksumList::hexHash(XXH64(name.data(), name.size(), 0));
+    w->partial = w->path.substr(0, slash + 1) + '.' + partialName + ".v7part";
 }
 
 // Source to the partial file, left open and not yet synced; fills w's hash and held bytes.
@@ -52,9 +59,12 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
     EngineFile::open(&source, entry);
     if (source.fd < 0) {
         EngineFile::fail(task, "open %s file error: %s.", entry, std::strerror(source.error));
-        return EngineFile::Failed;
+        return EngineFile::Unreadable;
     }
-    FaultPoints::hit(task, index, "opened", entry);
+    if (const int injected = FaultPoints::hit(task, index, "opened", entry)) {
+        EngineFile::fail(task, "read %s file error: %s.", entry, std::strerror(injected));
+        return EngineFile::Unreadable;
+    }
     const int out = ::open(target.partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (out < 0) {
         EngineFile::fail(task, "create %s file error: %s.", target.path.c_str(),
@@ -72,7 +82,7 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
         held->clear();
         if (EngineFile::readWhole(task, &source, &whole, &sourceHash) != 0) {
             EngineFile::fail(task, "read %s file error: %s.", entry, std::strerror(source.error));
-            result = EngineFile::Failed;
+            result = EngineFile::Unreadable;
         } else {
             const unsigned char *data = whole.data();
             const size_t size = whole.size();

@@ -26,10 +26,11 @@ struct Written
     uint64_t hash = 0;               // of the bytes written
     std::vector<unsigned char> held; // the photo's header as written, when it was held in memory
     bool heldValid = false;
+    std::string unreadable; // why the source could not be read: nothing was written
 };
 
-// EngineFile::Done, Failed (task->error says why) or Paused (running was cleared meanwhile);
-// on anything but Done nothing is left behind.
+// EngineFile::Done, Failed or Unreadable (task->error says why) or Paused (running was cleared
+// meanwhile); on anything but Done nothing is left behind.
 int write(DiskTask *task, int index, Written *written);
 int commit(DiskTask *task, Written *written);
 // Drops a written copy that will not be committed.

@@ -28,16 +28,23 @@ int build(DiskTask *task)
 {
     const char *source = task->record.source;
     std::vector<std::string> files;
-    if (CardFiles::list(source, &files) != 0) {
+    std::vector<std::string> tooLong;
+    if (CardFiles::listCopyable(source, &files, &tooLong) != 0) {
         printf("open dir %s error.\n", source);
         return -1;
     }
-    const size_t folderLength = std::strlen(source);
-    for (const std::string &file : files) {
-        if (folderLength + 1 + file.size() >= EntrySize) {
-            printf("file name too long: %s/%s.\n", source, file.c_str());
-            return -1;
-        }
+    // A path an entry cannot hold is reported by name; the rest of the card is copied.
+    std::vector<FileProblem> skipped;
+    for (const std::string &relative : tooLong) {
+        printf("file name too long, skipped: %s/%s.\n", source, relative.c_str());
+        FileProblem p;
+        p.relative = relative;
+        p.reason = "the path is longer than a task entry holds";
+        skipped.push_back(p);
+    }
+    {
+        std::lock_guard<std::mutex> guard(task->problemLock);
+        task->skippedFiles.swap(skipped);
     }
     if (files.size() > size_t(MaxFiles)) {
         printf("too many files in %s.\n", source);

@@ -150,9 +150,12 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
     EngineFile::open(&source, path);
     if (source.fd < 0) {
         EngineFile::fail(task, "open %s file error: %s.", path, std::strerror(source.error));
-        return EngineFile::Failed;
+        return EngineFile::Unreadable;
     }
-    FaultPoints::hit(task, index, "opened", path);
+    if (const int injected = FaultPoints::hit(task, index, "opened", path)) {
+        EngineFile::fail(task, "read %s file error: %s.", path, std::strerror(injected));
+        return EngineFile::Unreadable;
+    }
     const bool password = task->record.passwordFlag != 0;
     const uint64_t size = uint64_t(source.info.st_size);
     uLong crc = crc32(0, nullptr, 0);
@@ -161,7 +164,7 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
         uint64_t sourceHash = 0;
         if (EngineFile::readWhole(task, &source, held, &sourceHash) != 0) {
             EngineFile::fail(task, "read %s file error: %s.", path, std::strerror(source.error));
-            return EngineFile::Failed;
+            return EngineFile::Unreadable;
         }
         *heldValid = true;
         std::vector<unsigned char> header;
@@ -184,7 +187,7 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
             crc = crc32_z(crc, task->buffer.data(), size_t(got));
         if (got < 0 || ::lseek(source.fd, 0, SEEK_SET) != 0) {
             EngineFile::fail(task, "read %s file error: %s.", path, std::strerror(errno));
-            return EngineFile::Failed;
+            return EngineFile::Unreadable;
         }
     }
 
@@ -357,7 +360,9 @@ int pack(DiskTask *task, int index)
     std::string name = task->record.archiveName;
     const long long size = fileSize(entry.archive);
     const std::string folder = task->record.destination;
-    if (task->filesDone.load() == 0 || size < 0) {
+    // No file of this offload is in the current archive yet (the files before this one, if any,
+    // failed): it is made anew, never appended to an archive an earlier offload left.
+    if (taskFilesCopied(task) == 0 || size < 0) {
         entry.created = true;
     } else if (double(size) >= task->record.volumeSize * 1048576.0) {
         // The current archive is full and final: list it, then start the next one.
@@ -416,6 +421,11 @@ int pack(DiskTask *task, int index)
     FaultPoints::hit(task, index, "listed", entry.archive.c_str());
     task->error[0] = 0;
     return EngineFile::Done;
+}
+
+void settle(DiskTask *task)
+{
+    ::unlink(journalPath(task).c_str());
 }
 
 int finish(DiskTask *task)

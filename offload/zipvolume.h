@@ -28,6 +28,9 @@ int pack(DiskTask *task, int index);
 // archive is usable (or there is none yet).
 int recover(DiskTask *task);
 
+// The entry just added stays whatever files done says: the journal is dropped.
+void settle(DiskTask *task);
+
 // The last archive is complete: its line goes into the checksum list.
 int finish(DiskTask *task);
 

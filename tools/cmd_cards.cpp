@@ -49,8 +49,12 @@ int run(const QStringList &arguments)
             entry.insert(QStringLiteral("size"), double(storage.bytesTotal()));
             entry.insert(QStringLiteral("used"),
                          double(storage.bytesTotal() - storage.bytesFree()));
-            entry.insert(QStringLiteral("photos"),
-                         photoRoot.isEmpty() ? 0 : PhotoFolder::list(photoRoot).photos);
+            const PhotoFolder::Listing photos =
+                photoRoot.isEmpty() ? PhotoFolder::Listing() : PhotoFolder::list(photoRoot);
+            entry.insert(QStringLiteral("photos"), photos.photos);
+            // Counted apart: an offload of the folder reports these instead of copying them.
+            if (!photos.skipped.isEmpty())
+                entry.insert(QStringLiteral("skipped"), QJsonArray::fromStringList(photos.skipped));
         }
         list.append(entry);
     }
@@ -75,6 +79,8 @@ int run(const QStringList &arguments)
                     e.value(QStringLiteral("used")).toDouble() / 1e6,
                     e.value(QStringLiteral("photos")).toInt(),
                     qPrintable(e.value(QStringLiteral("mountRoot")).toString()));
+        for (const QJsonValue &skipped : e.value(QStringLiteral("skipped")).toArray())
+            std::printf("        skipped, path too long: %s\n", qPrintable(skipped.toString()));
     }
     return 0;
 }

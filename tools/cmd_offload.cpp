@@ -154,6 +154,16 @@ void printProgress(const OffloadRun::Progress &p, quint64 lastBytes[Cameras::Cou
     std::fflush(stdout);
 }
 
+// The files passed over, each on a line of its own; the number of them.
+int reportFiles(const OffloadSession &session)
+{
+    const QStringList lines = session.fileProblemLines();
+    for (const QString &line : lines)
+        std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+    return int(lines.size());
+}
+
 int run(const QStringList &arguments)
 {
     Arguments args;
@@ -227,6 +237,7 @@ int run(const QStringList &arguments)
     }
     printProgress(offload.reading(), lastBytes, double(tick.elapsed()) / 1000.0);
     offload.pauseNow();
+    const int passedOver = reportFiles(offload.session());
     const QStringList errors = offload.session().errors();
     if (!errors.isEmpty() || !offload.session().complete()) {
         offload.saveConfig(false);
@@ -246,7 +257,8 @@ int run(const QStringList &arguments)
     if (blocksWanted)
         std::printf("%d block files written\n", blocks);
     std::printf("complete: %d files\n", offload.session().filesDone());
-    return 0;
+    // Only skipped files are left: nothing a resume could do, but they are not on the target.
+    return passedOver > 0 ? 1 : 0;
 }
 
 const ToolCommand command("offload", "copy the camera cards into a target folder", run);

@@ -3,6 +3,8 @@
 #include <QDomDocument>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include "checksumlist.h"
 #include "copyengine.h"
 #include "exifreader.h"
@@ -20,9 +22,12 @@ namespace {
 
 // Faults the tests below rely on; the engine reads them once per process. Camera numbers
 // pick the test: 1 corrupt once, 2 corrupt always, 3 hold file 2 until paused (it is on the
-// disk then, not yet verified), 4 and 5 corrupt an archive once.
+// disk then, not yet verified), 4 and 5 corrupt an archive once; 6 and up (tasks of disk 0)
+// read as a failing medium would, once or always.
 const char *const Faults = "1:2:written:corrupt,2:1:written:corrupt-always,3:2:written:wait,"
-                           "4:2:written:corrupt,5:2:written:corrupt";
+                           "4:2:written:corrupt,5:2:written:corrupt,"
+                           "6:2:opened:eio,7:0:opened:eio,7:6:opened:eio,8:2:opened:eio,"
+                           "9:0:opened:eio,10:3:opened:eio,11:4:opened:eio-always,12:1:opened:eio";
 
 struct Fixture
 {
@@ -49,7 +54,7 @@ struct Fixture
     // Starts (or resumes) the task and waits until its thread has ended.
     static bool run(DiskTask &task, bool resume = false)
     {
-        const int camera = task.record.camera;
+        const int camera = task.record.camera > 5 ? 0 : task.record.camera;
         return (resume ? resumeTask(&task, camera) : createTask(&task, camera)) == 0 &&
                waitFor([&] { return task.stopped.load() != 0; });
     }
@@ -71,6 +76,10 @@ private slots:
     void volumes();
     void taggedSortiesAndBlockFiles();
     void damagedGpsCopiedUntagged();
+    void unreadableFiles_data();
+    void unreadableFiles();
+    void checksumNames_data();
+    void checksumNames();
 };
 
 void TestOffloadEngine::initTestCase()
@@ -145,8 +154,8 @@ void TestOffloadEngine::verifyFailsTwice()
     QCOMPARE(task.failed.load(), 1);
     QVERIFY2(QByteArray(task.error).contains("verify"), task.error);
     // Only the verified file is there; the bad copy left nothing behind.
-    QCOMPARE(filesBelow(f.camera()), QStringList({QStringLiteral("DSC00001.JPG"),
-                                                  QString::fromLatin1(ChecksumList::FileName)}));
+    QCOMPARE(filesBelow(f.camera()), QStringList({QString::fromLatin1(ChecksumList::FileName),
+                                                  QStringLiteral("DSC00001.JPG")}));
     checkList(f.camera(), 1);
     // Without verification the same fault goes unnoticed: the check is what catches it.
     task.verify = 0;
@@ -430,6 +439,154 @@ void TestOffloadEngine::damagedGpsCopiedUntagged()
     QVERIFY2(untagged[0].startsWith(QStringLiteral("photo not tagged: ") + back +
                                     QStringLiteral("DSC00001.JPG: ")),
              qPrintable(untagged[0]));
+}
+
+// Plain copies (with the checksum list) or archive entries in a camera folder, sorted.
+static QStringList copiesIn(const QString &folder, bool volumes)
+{
+    QStringList files = filesBelow(folder);
+    if (!volumes) {
+        files.removeOne(QString::fromLatin1(ChecksumList::FileName));
+        checkList(folder, int(files.size()));
+        return files;
+    }
+    QStringList entries;
+    for (const QString &archive : files.filter(QStringLiteral("pack"))) {
+        QByteArray out;
+        runIn(folder, QStringLiteral("unzip"), {QStringLiteral("-Z1"), archive}, &out);
+        if (runIn(folder, QStringLiteral("unzip"), {QStringLiteral("-tq"), archive}) != 0)
+            out = "broken " + archive.toUtf8();
+        entries += QString::fromUtf8(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    entries.sort();
+    return entries;
+}
+
+void TestOffloadEngine::unreadableFiles_data()
+{
+    QTest::addColumn<int>("camera"); // picks the faults
+    QTest::addColumn<double>("volumeMb"); // -1: plain
+    QTest::addColumn<QList<int>>("unreadable"); // files of the first run that fail
+    QTest::addColumn<bool>("always");           // and fail again on the resume
+    QTest::addColumn<bool>("damaged");          // the list of failed files is garbled meanwhile
+    QTest::newRow("plain, one") << 6 << -1.0 << QList<int>{2} << false << false;
+    QTest::newRow("plain, first and last") << 7 << -1.0 << QList<int>{0, 6} << false << false;
+    QTest::newRow("volumes, one") << 8 << 1000.0 << QList<int>{2} << false << false;
+    // With an earlier offload's archive in place: started anew, not added to.
+    QTest::newRow("volumes, first") << 9 << 1000.0 << QList<int>{0} << false << false;
+    QTest::newRow("volumes of one photo") << 10 << 0.0 << QList<int>{3} << false << false;
+    QTest::newRow("plain, still unreadable") << 11 << -1.0 << QList<int>{4} << true << false;
+    // A file counted done without its copy is then taken for a failed one.
+    QTest::newRow("plain, list damaged") << 12 << -1.0 << QList<int>{1} << false << true;
+}
+
+// A photo the card will not give is passed over and listed with its reason; the rest is copied.
+// A resume tries exactly the listed ones again and leaves the copies made before alone.
+void TestOffloadEngine::unreadableFiles()
+{
+    QFETCH(int, camera);
+    QFETCH(double, volumeMb);
+    QFETCH(QList<int>, unreadable);
+    QFETCH(bool, always);
+    QFETCH(bool, damaged);
+    const bool volumes = volumeMb >= 0;
+    Fixture f;
+    QVERIFY(makeCard(f.card(), 7, 3));
+    const QStringList card = filesBelow(f.card());
+    QStringList failed;
+    for (int i : unreadable)
+        failed << card[i];
+    QStringList copied = card;
+    for (const QString &path : failed)
+        copied.removeOne(path);
+    if (volumes)
+        QVERIFY(writeFile(f.camera() + QStringLiteral("/pack1.zip"), "stale"));
+    QHash<QString, qint64> inodes;
+    for (bool resume : {false, true}) {
+        DiskTask task; // a new one for the resume, as after a restart
+        f.fill(&task, camera);
+        task.record.volumeMode = volumes ? 1 : 0;
+        task.record.volumeSize = volumeMb;
+        QVERIFY(Fixture::run(task, resume));
+        QCOMPARE(task.failed.load(), 0);
+        QCOMPARE(task.filesDone.load(), 7);
+        const bool still = !resume || always;
+        QCOMPARE(taskFilesCopied(&task), 7 - (still ? int(failed.size()) : 0));
+        std::vector<FileProblem> problems, skipped;
+        fileProblems(&task, &problems, &skipped);
+        QStringList paths;
+        for (const FileProblem &p : problems) {
+            paths << QString::fromUtf8(p.relative.c_str());
+            QVERIFY2(QByteArray(p.reason.c_str()).contains("Input/output error"), p.reason.c_str());
+        }
+        QCOMPARE(paths, still ? failed : QStringList());
+        QCOMPARE(QFileInfo::exists(f.dir.filePath(QStringLiteral("cam.log.failed"))), still);
+        QCOMPARE(copiesIn(f.camera(), volumes), still ? copied : card);
+        for (const QString &path : copied) {
+            struct stat st = {};
+            ::stat(QFile::encodeName(f.camera() + '/' + path).constData(), &st);
+            const qint64 inode = qint64(st.st_ino);
+            QVERIFY(volumes || inodes.value(path, inode) == inode); // not copied twice
+            inodes.insert(path, inode);
+        }
+        if (damaged && !resume)
+            QVERIFY(writeFile(f.dir.filePath(QStringLiteral("cam.log.failed")), "V7FAILED 1\nF\t"));
+    }
+    if (!volumes && !always)
+        checkCopies(f.card(), f.camera());
+}
+
+void TestOffloadEngine::checksumNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("line break") << QStringLiteral("new\nline.JPG");
+    QTest::newRow("line break, backslashes") << QStringLiteral("a\\b\nc\\n.JPG");
+    QTest::newRow("backslash") << QStringLiteral("back\\slash.JPG");
+    QTest::newRow("blanks, carriage return, tab") << QStringLiteral("  cr\rx\ty.JPG");
+    QTest::newRow("the list's former name") << QStringLiteral("checksums.xxh64");
+    // Hidden card files are not copied, so none can take the list's place.
+    QTest::newRow("the list's name") << QString::fromLatin1(ChecksumList::FileName);
+    QTest::newRow("the list's name, deeper") << QStringLiteral("sub/") + ChecksumList::FileName;
+}
+
+// Any name a card may hold gets a line the checker reads back to that very file.
+void TestOffloadEngine::checksumNames()
+{
+    QFETCH(QString, name);
+    Fixture f;
+    QVERIFY(makeCard(f.card(), 2));
+    QVERIFY(writeFile(f.card() + '/' + name, fileBytes(samplePhotos().at(3))));
+    const bool hidden = QFileInfo(name).fileName().startsWith(QLatin1Char('.'));
+    DiskTask task;
+    f.fill(&task, 0);
+    QVERIFY(Fixture::run(task));
+    QStringList expected = filesBelow(f.card());
+    QVERIFY(!hidden || expected.removeOne(name));
+    QCOMPARE(copiesIn(f.camera(), false), expected);
+    const QString list = QString::fromLatin1(ChecksumList::FileName);
+    QByteArray output;
+    const int strict = runIn(f.camera(), QStringLiteral("xxhsum"),
+                             {QStringLiteral("--strict"), QStringLiteral("-c"), list}, &output);
+    if (strict == 0 || !name.contains(QLatin1Char('\n'))) {
+        QVERIFY2(strict == 0 && output.count(": OK") == expected.size(), output.constData());
+        return;
+    }
+    // This xxhsum (0.8.1) reads no escaped line: the others must check, and the escaping must
+    // be the one GNU md5sum reads, tried on the same name.
+    const auto lines = ChecksumList::read(QFile::encodeName(f.camera()).toStdString());
+    QVERIFY(std::any_of(lines.begin(), lines.end(), [&](const auto &line) {
+        return line.first == QFile::encodeName(name).toStdString();
+    }));
+    QVERIFY2(output.count(": OK") == expected.size() - 1, output.constData());
+    QVERIFY(runIn(f.camera(), QStringLiteral("md5sum"), {QStringLiteral("--"), name}, &output) == 0);
+    const std::string md5 = output.mid(1, 32).toStdString(); // after the escape mark
+    QVERIFY(writeFile(f.dir.filePath(QStringLiteral("md5")),
+                      QByteArray::fromStdString(
+                          ChecksumList::line(md5, QFile::encodeName(name).toStdString()))));
+    QVERIFY2(runIn(f.camera(), QStringLiteral("md5sum"),
+                   {QStringLiteral("--strict"), QStringLiteral("-c"), f.dir.filePath("md5")},
+                   &output) == 0,
+             output.constData());
 }
 
 QTEST_GUILESS_MAIN(TestOffloadEngine)

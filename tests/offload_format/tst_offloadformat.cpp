@@ -12,6 +12,7 @@
 #include "cardfiles.h"
 #include "copyengine.h"
 #include "offloadfixture.h"
+#include "photofolder.h"
 #include "posspreadsheet.h"
 #include "postablecheck.h"
 #include "taskconfig.h"
@@ -296,15 +297,38 @@ void TestOffloadFormat::cardFileList()
     QStringList got;
     for (const std::string &s : list)
         got << QString::fromUtf8(s.c_str());
-    // Byte order, sub-folder in its place, suffix "zip" only in lower case left out.
-    QCOMPARE(got, QStringList({QStringLiteral("A/c.JPG"), QStringLiteral("a.JPG"),
-                               QStringLiteral("b.JPG"), QStringLiteral("photos.ZIP"),
-                               QStringLiteral("照片 ü #1.jpg")}));
-    QCOMPARE(CardFiles::count(QFile::encodeName(card).toStdString()), 5);
+    // Byte order, sub-folders in their place at any depth, suffix "zip" only in lower case
+    // left out.
+    QCOMPARE(got, QStringList({QStringLiteral("A/B/deep.JPG"), QStringLiteral("A/c.JPG"),
+                               QStringLiteral("a.JPG"), QStringLiteral("b.JPG"),
+                               QStringLiteral("photos.ZIP"), QStringLiteral("照片 ü #1.jpg")}));
+    QCOMPARE(CardFiles::count(QFile::encodeName(card).toStdString()), 6);
     QCOMPARE(CardFiles::count(""), 0);
     QCOMPARE(
         CardFiles::count(QFile::encodeName(dir.filePath(QStringLiteral("missing"))).toStdString()),
         0);
+
+    // A path whose entry (folder, "/", path, ending zero) passes 260 bytes is skipped, by name,
+    // by the engine's list and by the counts the page and the tool show; one byte less fits.
+    const QByteArray folder = QFile::encodeName(card);
+    const int room = 259 - int(folder.size()) - 1 - 2; // "x/" before the name
+    const QString fits = QStringLiteral("x/") + QString(room, QLatin1Char('f'));
+    const QString tooLong = QStringLiteral("x/") + QString(room + 1, QLatin1Char('L'));
+    QVERIFY(room > 10 && room + 1 < 255);
+    QVERIFY(OffloadFixture::writeFile(card + QLatin1Char('/') + fits, "fits"));
+    QVERIFY(OffloadFixture::writeFile(card + QLatin1Char('/') + tooLong, "long"));
+    std::vector<std::string> copied;
+    std::vector<std::string> skipped;
+    QCOMPARE(CardFiles::listCopyable(folder.toStdString(), &copied, &skipped), 0);
+    QCOMPARE(int(copied.size()), 7);
+    QVERIFY(std::find(copied.begin(), copied.end(), fits.toStdString()) != copied.end());
+    QCOMPARE(int(skipped.size()), 1);
+    QCOMPARE(QString::fromStdString(skipped.front()), tooLong);
+    QCOMPARE(CardFiles::count(folder.toStdString()), 7);
+    const PhotoFolder::Listing listing = PhotoFolder::list(card);
+    QCOMPARE(listing.files, 7);
+    QCOMPARE(listing.photos, 5);
+    QCOMPARE(listing.skipped, QStringList{tooLong});
 }
 
 void TestOffloadFormat::taskConfig()

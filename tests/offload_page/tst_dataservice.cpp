@@ -93,6 +93,7 @@ private slots:
     void pauseAndResume();
     void cardPulledMidCopy();
     void closedMidOffload();
+    void unreadablePhoto();
 
 private:
     // Every camera icon clicked and its chooser answered with the card's photo folder, then
@@ -464,6 +465,33 @@ void TestDataService::closedMidOffload()
     const QString table =
         QDir(qEnvironmentVariable("V7_STATE_DIR")).filePath(QStringLiteral("center.txt"));
     QCOMPARE(OffloadFixture::fileBytes(table).count(".JPG"), PhotosPerCard);
+}
+
+void TestDataService::unreadablePhoto()
+{
+    // V7_OFFLOAD_FAULT=4:3:opened:eio: the back camera's fourth photo reads with an I/O error.
+    const QString tooLong =
+        QStringLiteral("%1/%2.JPG").arg(QString(150, 'd'), QString(150, 'n'));
+    QVERIFY(OffloadFixture::writeFile(photoFolder(4) + '/' + tooLong, "long"));
+    DataService page;
+    page.show();
+    QVERIFY(setUpFive(&page, false));
+    QTest::mouseClick(page.startButton(), Qt::LeftButton);
+    // Every engine has ended: the page stops as if paused and names both files.
+    QVERIFY(QTest::qWaitFor([&] { return page.isPaused(); }, 90000));
+    const QString text = page.textArea()->toPlainText();
+    QVERIFY2(text.contains(QStringLiteral("%1共%2张,已传%3张\n  未能读取：DSC00004.JPG: read ")
+                               .arg(photoFolder(4))
+                               .arg(PhotosPerCard)
+                               .arg(PhotosPerCard - 1)) &&
+                 text.contains(QStringLiteral("Input/output error")) &&
+                 text.contains(QStringLiteral("路径过长,已跳过：") + tooLong),
+             qPrintable(text));
+    QTest::mouseClick(page.startButton(), Qt::LeftButton); // the failed photo is tried again
+    QVERIFY(waitForPrompt(QStringLiteral("传输已经完成！")));
+    QCOMPARE(page.textArea()->toPlainText(),
+             QStringLiteral("  路径过长,已跳过：") + tooLong + QLatin1Char('\n'));
+    verifyTarget(false);
 }
 
 int main(int argc, char *argv[])

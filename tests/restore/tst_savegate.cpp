@@ -114,7 +114,7 @@ void tst_SaveGate::gate()
     } else if (change == QLatin1String("no config")) {
         QVERIFY(QFile::remove(session.configPath()));
     } else if (change == QLatin1String("unlist volume")) {
-        QVERIFY(QFile::remove(folder + QStringLiteral("/checksums.xxh64")));
+        QVERIFY(QFile::remove(folder + '/' + ChecksumList::FileName));
     }
 
     TaskConfig config;
