@@ -93,6 +93,7 @@ private slots:
     void pauseAndResume();
     void cardPulledMidCopy();
     void closedMidOffload();
+    void stateProblems();
 
 private:
     // Every camera icon clicked and its chooser answered with the card's photo folder, then
@@ -451,6 +452,58 @@ void TestDataService::closedMidOffload()
     const QString table =
         QDir(qEnvironmentVariable("V7_STATE_DIR")).filePath(QStringLiteral("center.txt"));
     QCOMPARE(OffloadFixture::fileBytes(table).count(".JPG"), PhotosPerCard);
+}
+
+// What the operator is told when the state stands in the way: another program's offload holds
+// the state folder, and a damaged "Taskconfig.xml" with the offer to rebuild from the cards and
+// the target, taken up.
+void TestDataService::stateProblems()
+{
+    const auto prompted = [this](const QString &part) {
+        return QTest::qWaitFor(
+            [&] {
+                const QStringList texts = m_prompts->texts();
+                return std::any_of(texts.cbegin(), texts.cend(),
+                                   [&](const QString &text) { return text.contains(part); });
+            },
+            60000);
+    };
+    {
+        OffloadRun other;
+        QString holder;
+        QCOMPARE(other.lockState(&holder), OffloadRun::Failure::None);
+        DataService page;
+        page.show();
+        QVERIFY(setUpFive(&page, false));
+        QTest::mouseClick(page.startButton(), Qt::LeftButton);
+        QVERIFY(prompted(QStringLiteral("另一个传输任务正在使用同一任务目录或目标目录：")));
+        QVERIFY(prompted(QStringLiteral("process %1").arg(::getpid())));
+        QVERIFY(!page.isRunning());
+        QVERIFY(OffloadFixture::filesBelow(m_target).isEmpty());
+    }
+    QString configPath;
+    {
+        OffloadRun run;
+        OffloadSession::Setup setup;
+        setup.sources[0] = photoFolder(0);
+        setup.target = m_target;
+        QString error;
+        QVERIFY2(run.startNow(setup, &error), qPrintable(error));
+        run.pauseNow();
+        configPath = run.configPath();
+    }
+    QVERIFY(OffloadFixture::writeFile(configPath, "<config><pans><center path="));
+    m_prompts->answerQuestionsWith(true);
+    DataService page;
+    page.show();
+    page.offerResume();
+    QVERIFY(prompted(QStringLiteral("Taskconfig.xml is damaged: it is not well-formed XML")));
+    QVERIFY(prompted(QStringLiteral("是否从相机卡和目标目录重建并继续上次任务？")));
+    QVERIFY(waitForPrompt(QStringLiteral("传输已经完成！")));
+    const QString center = QDir(m_target).filePath(QStringLiteral("Center"));
+    OffloadFixture::checkList(center, PhotosPerCard);
+    QCOMPARE(OffloadFixture::filesBelow(center).filter(QStringLiteral(".JPG")).size(),
+             PhotosPerCard);
 }
 
 int main(int argc, char *argv[])
