@@ -12,6 +12,8 @@
 #include <QTextEdit>
 #include <QTimer>
 
+#include <utility>
+
 #include "cameracards.h"
 #include "mylabel.h"
 #include "offloadrun.h"
@@ -85,6 +87,7 @@ void DataService::resumeRun()
 {
     CameraCards::instance()->setIgnoreRemovals(false);
     m_timer->start();
+    m_resumingPaused = true;
     m_run->requestResumePaused();
     setRunning(true);
     m_paused = false;
@@ -100,14 +103,20 @@ void DataService::runStarted(bool ok, const QString &error)
         Prompt::inform(this, notes.join(QLatin1Char('\n')));
         --m_promptDepth;
     }
+    const bool resumingPaused = std::exchange(m_resumingPaused, false);
     if (ok || m_run->session().running())
         return;
-    // Nothing runs: back to a set-up offload that can be started again.
     m_timer->stop();
     setRunning(false);
-    m_paused = false;
-    m_started = false;
-    showText(m_plan.text() + error + QLatin1Char('\n'));
+    if (resumingPaused) {
+        // The paused tasks stay: the right card put back, the start button continues them.
+        m_paused = true;
+    } else {
+        // Nothing runs: back to a set-up offload that can be started again.
+        m_paused = false;
+        m_started = false;
+        showText(m_plan.text() + error + QLatin1Char('\n'));
+    }
     QString heading;
     switch (m_run->failure()) {
     case OffloadRun::Failure::Locked:

@@ -157,6 +157,7 @@ void OffloadRun::pauseNow()
 bool OffloadRun::resumePausedNow(QString *error)
 {
     const bool ok = m_session.resumePaused(error);
+    m_failure = failureOf(m_session.status());
     restartPace();
     return ok;
 }

@@ -182,6 +182,29 @@ void OffloadSession::pause()
 
 bool OffloadSession::resumePaused(QString *error)
 {
+    // A card pulled while paused may come back as another card at the same place.
+    OffloadSet set;
+    QString why;
+    m_status = Status::Refused;
+    if (OffloadSet::read(setPath(), &set, &why) == 0) {
+        QStringList refusals;
+        for (int camera = 0; camera < Cameras::Count; ++camera) {
+            if (!m_tasks[camera] || set.cards[camera].source != m_setup.sources[camera])
+                continue;
+            const QString found = CardIdentity::locate(set.cards[camera], camera, QString(), &why);
+            if (found.isEmpty())
+                refusals << why;
+            else if (found != m_setup.sources[camera])
+                refusals << QStringLiteral("%1: the card is now at %2; resume the saved offload "
+                                           "to continue from there")
+                                .arg(QString::fromLatin1(Cameras::folderName(camera)), found);
+        }
+        if (!refusals.isEmpty()) {
+            *error = refusals.join(QLatin1Char('\n'));
+            return false;
+        }
+    }
+    m_status = Status::Ok;
     QStringList failures;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         DiskTask *task = m_tasks[camera].get();

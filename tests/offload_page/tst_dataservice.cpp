@@ -400,8 +400,18 @@ void TestDataService::cardPulledMidCopy()
     QCOMPARE(page.run()->progress().cameras[2].filesDone, 4);
 
     m_prompts->answerQuestionsWith(true);
-    QVERIFY(QDir().rename(away, card(2)));
+    // The front card where the right one was: refused with the reason, the offload stays paused.
+    QCOMPARE(OffloadFixture::runIn(m_dir.path(), QStringLiteral("cp"), {"-a", card(3), card(2)}), 0);
     QVERIFY(waitForPrompt(QStringLiteral("有新的设备插入,是否继续?")));
+    QVERIFY(QTest::qWaitFor([&] {
+        return !m_prompts->texts().filter(QStringLiteral("Right: the card at")).isEmpty();
+    }));
+    QVERIFY(!page.isRunning() && page.isPaused());
+    QCOMPARE(page.run()->progress().cameras[2].filesDone, 4);
+    QVERIFY(QDir(card(2)).removeRecursively());
+    QVERIFY(waitForPrompt(QStringLiteral("设备被移除！"), 2));
+    QVERIFY(QDir().rename(away, card(2)));
+    QVERIFY(waitForPrompt(QStringLiteral("有新的设备插入,是否继续?"), 2));
     QVERIFY(waitForPrompt(QStringLiteral("传输已经完成！")));
     QVERIFY(!m_prompts->texts().contains(QStringLiteral("有新的设备插入！")));
     verifyTarget(false);
