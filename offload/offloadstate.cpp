@@ -48,6 +48,10 @@ Offer inspect(const QString &stateFolder)
         TaskConfig::fromXml(set.config, &offer.config)) {
         offer.config.success = false;
         offer.kind = Offer::Rebuild;
+        // Put back at once: a resume that fails or is declined now is offered again later.
+        QString error;
+        if (!TaskConfig::write(path, offer.config, &error))
+            offer.problems << error;
         offer.problems << QStringLiteral("the offload to %1 can be rebuilt from the cards and the "
                                          "target (the photos already there are verified and kept)")
                               .arg(offer.config.savePath);
