@@ -22,7 +22,8 @@ QString holderText(int fd)
         QString::fromUtf8(text, got > 0 ? int(got) : 0).split(QLatin1Char('\n'));
     if (lines.size() < 3 || lines.at(0).isEmpty())
         return QStringLiteral("a run that has not written its name yet");
-    return QStringLiteral("process %1 on %2, started %3").arg(lines.at(0), lines.at(1), lines.at(2));
+    return QStringLiteral("process %1 on %2, started %3")
+        .arg(lines.at(0), lines.at(1), lines.at(2));
 }
 
 QByteArray hostName()
@@ -58,10 +59,11 @@ OffloadLock::Result OffloadLock::acquire(const QString &path, QString *message)
         }
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;
-            *message = error == EWOULDBLOCK
-                           ? QStringLiteral("another offload holds %1: %2").arg(path, holderText(fd))
-                           : QStringLiteral("cannot lock %1: %2")
-                                 .arg(path, QString::fromLocal8Bit(std::strerror(error)));
+            *message =
+                error == EWOULDBLOCK
+                    ? QStringLiteral("another offload holds %1: %2").arg(path, holderText(fd))
+                    : QStringLiteral("cannot lock %1: %2")
+                          .arg(path, QString::fromLocal8Bit(std::strerror(error)));
             ::close(fd);
             return error == EWOULDBLOCK ? Held : Failed;
         }
@@ -72,12 +74,11 @@ OffloadLock::Result OffloadLock::acquire(const QString &path, QString *message)
             ::close(fd);
             continue;
         }
-        const QByteArray text = QByteArray::number(qint64(::getpid())) + '\n' +
-                                hostName() + '\n' +
+        const QByteArray text = QByteArray::number(qint64(::getpid())) + '\n' + hostName() + '\n' +
                                 QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toUtf8() +
                                 '\n';
-        if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, text.constData(), size_t(text.size()), 0) !=
-                                           ssize_t(text.size())) {
+        if (::ftruncate(fd, 0) != 0 ||
+            ::pwrite(fd, text.constData(), size_t(text.size()), 0) != ssize_t(text.size())) {
             *message = QStringLiteral("cannot write the lock file %1: %2")
                            .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
             ::unlink(name.constData());

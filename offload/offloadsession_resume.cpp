@@ -118,9 +118,9 @@ bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *erro
             failures << why;
     }
     QString saveError;
-    if (failures.isEmpty() && (!saveSet(bound ? set.id : QString(), bound ? set.config : QByteArray(),
-                                        &saveError) ||
-                               !saveConfig(false, &saveError)))
+    if (failures.isEmpty() &&
+        (!saveSet(bound ? set.id : QString(), bound ? set.config : QByteArray(), &saveError) ||
+         !saveConfig(false, &saveError)))
         failures << saveError;
     if (!failures.isEmpty()) {
         dropTasks();

@@ -56,7 +56,7 @@ int OffloadSet::read(const QString &path, OffloadSet *set, QString *why)
     if (error.error != QJsonParseError::NoError || root.value(QLatin1String("id")).isUndefined()) {
         *why = QStringLiteral("%1 is damaged: %2 at byte %3")
                    .arg(path, error.error != QJsonParseError::NoError ? error.errorString()
-                                                                       : QStringLiteral("no id"))
+                                                                      : QStringLiteral("no id"))
                    .arg(error.offset);
         return -2;
     }

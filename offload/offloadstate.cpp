@@ -10,7 +10,8 @@ namespace OffloadState {
 
 QString keepAside(const QString &path)
 {
-    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    const QString stamp =
+        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmss"));
     QString aside = path + QStringLiteral(".damaged-") + stamp;
     for (int n = 2; QFile::exists(aside); ++n)
         aside = path + QStringLiteral(".damaged-%1-%2").arg(stamp).arg(n);

@@ -89,8 +89,7 @@ void listArchives(const std::string &prefix, std::vector<ArchiveEntry> *entries,
             *damaged = number;
             break;
         }
-        for (int status = unzGoToFirstFile(zip); status == UNZ_OK;
-             status = unzGoToNextFile(zip)) {
+        for (int status = unzGoToFirstFile(zip); status == UNZ_OK; status = unzGoToNextFile(zip)) {
             unz_file_info64 info = {};
             char name[1024] = {};
             if (unzGetCurrentFileInfo64(zip, &info, name, sizeof name - 1, nullptr, 0, nullptr,
@@ -140,10 +139,9 @@ int plainDone(DiskTask *task, int hint)
         if (ChecksumList::hexHash(copyHash) != line->second)
             return i;
         uint64_t cardHash = 0;
-        const bool fromCard =
-            tagged ? samePicture(card, copy)
-                   : ChecksumList::hashFile(card, &cardHash) == 0 &&
-                         ChecksumList::hexHash(cardHash) == line->second;
+        const bool fromCard = tagged ? samePicture(card, copy)
+                                     : ChecksumList::hashFile(card, &cardHash) == 0 &&
+                                           ChecksumList::hexHash(cardHash) == line->second;
         if (!fromCard)
             return i;
     }
