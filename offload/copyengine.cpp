@@ -345,24 +345,33 @@ int startTask(DiskTask *task, int disk)
     return 0;
 }
 
-int resumeTask(DiskTask *task, int disk)
+int loadTask(DiskTask *task, int disk, bool rebuild)
 {
-    if (reload(task, disk, false) != 0)
+    if (reload(task, disk, rebuild) != 0)
+        return -1;
+    if (!rebuild && task->record.volumeMode == 1 && ZipVolume::recover(task) != 0) {
+        EngineFile::fail(task, "zip %s file error: cannot repair the archive.",
+                         task->record.archivePath);
+        TaskFile::close(task);
+        return -1;
+    }
+    return 0;
+}
+
+int settleTask(DiskTask *task, int disk)
+{
+    if (checkDisk(disk) != 0 || !task->taskFile)
         return -1;
     const int done = task->filesDone.load();
     {
+        // Files after the count are copied by the loop anyway; only those before it are retried.
         std::lock_guard<std::mutex> guard(task->problemLock);
-        for (const FileProblem &f : task->failedFiles)
-            task->retries.push_back(f.index);
-    }
-    if (task->record.volumeMode == 1) {
-        if (ZipVolume::recover(task) != 0) {
-            EngineFile::fail(task, "zip %s file error: cannot repair the archive.",
-                             task->record.archivePath);
-            TaskFile::close(task);
-            return -1;
+        for (const FileProblem &f : task->failedFiles) {
+            if (f.index < done)
+                task->retries.push_back(f.index);
         }
-    } else {
+    }
+    if (task->record.volumeMode != 1) {
         // The crash may have left the copies that were in hand.
         for (int i = done; i <= done + PlainCopy::InHand && i < task->fileCount.load(); ++i)
             PlainCopy::removePartial(task, i);
@@ -375,6 +384,13 @@ int resumeTask(DiskTask *task, int disk)
         healLines(task, done, task->retries);
     }
     dropPendingLines(task, done);
+    return 0;
+}
+
+int resumeTask(DiskTask *task, int disk)
+{
+    if (loadTask(task, disk, false) != 0 || settleTask(task, disk) != 0)
+        return -1;
     startThread(task);
     return 0;
 }

@@ -90,6 +90,11 @@ int createTask(DiskTask *task, int disk);
 int prepareTask(DiskTask *task, int disk);
 int startTask(DiskTask *task, int disk);
 int resumeTask(DiskTask *task, int disk);
+// resumeTask in three parts, so that the owner can check the target between them: load the task
+// file (or, with rebuild, write it anew from the source folder, files done 0) and repair an
+// archive a crash cut short; then clear what a crash left beyond files done; then startTask.
+int loadTask(DiskTask *task, int disk, bool rebuild);
+int settleTask(DiskTask *task, int disk);
 int pauseTask(DiskTask *task, int disk);
 int stopTask(DiskTask *task, int disk);
 

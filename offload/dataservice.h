@@ -141,6 +141,7 @@ private:
     bool m_completed = false; // an offload completed since the program started
     bool m_finishing = false;
     bool m_started = false; // the run holds the tasks of the offload on the page
+    bool m_resumingPaused = false; // the request in flight continues paused tasks
 
     int m_promptDepth = 0;
     QList<QPair<int, QString>> m_waitingEvents;

@@ -12,9 +12,12 @@
 #include <QTextEdit>
 #include <QTimer>
 
+#include <utility>
+
 #include "cameracards.h"
 #include "mylabel.h"
 #include "offloadrun.h"
+#include "offloadstate.h"
 #include "prompt.h"
 #include "volumequery.h"
 
@@ -90,6 +93,7 @@ void DataService::resumeRun()
 {
     CameraCards::instance()->setIgnoreRemovals(false);
     m_timer->start();
+    m_resumingPaused = true;
     m_run->requestResumePaused();
     setRunning(true);
     m_paused = false;
@@ -99,14 +103,45 @@ void DataService::runStarted(bool ok, const QString &error)
 {
     if (!error.isEmpty())
         qWarning("offload: %s", qPrintable(error));
+    const QStringList notes = m_run->session().notes();
+    if (ok && !notes.isEmpty()) {
+        ++m_promptDepth;
+        Prompt::inform(this, notes.join(QLatin1Char('\n')));
+        --m_promptDepth;
+    }
+    const bool resumingPaused = std::exchange(m_resumingPaused, false);
     if (ok || m_run->session().running())
         return;
-    // Nothing runs: back to a set-up offload that can be started again.
     m_timer->stop();
     setRunning(false);
-    m_paused = false;
-    m_started = false;
-    showText(m_plan.text() + error + QLatin1Char('\n'));
+    if (resumingPaused) {
+        // The paused tasks stay: the right card put back, the start button continues them.
+        m_paused = true;
+    } else {
+        // Nothing runs: back to a set-up offload that can be started again.
+        m_paused = false;
+        m_started = false;
+        showText(m_plan.text() + error + QLatin1Char('\n'));
+    }
+    QString heading;
+    switch (m_run->failure()) {
+    case OffloadRun::Failure::Locked:
+        heading = QStringLiteral("另一个传输任务正在使用同一任务目录或目标目录：");
+        break;
+    case OffloadRun::Failure::StateFailed:
+        heading = QStringLiteral("任务状态保存失败，传输没有开始：");
+        break;
+    case OffloadRun::Failure::Refused:
+        heading = QStringLiteral("无法继续传输：");
+        break;
+    case OffloadRun::Failure::None:
+        break;
+    }
+    if (heading.isEmpty() && error.isEmpty())
+        return;
+    ++m_promptDepth;
+    Prompt::inform(this, heading + QLatin1Char('\n') + (notes + QStringList(error)).join(QLatin1Char('\n')));
+    --m_promptDepth;
 }
 
 void DataService::onTimeout()
@@ -158,8 +193,14 @@ QString DataService::skippedLines() const
 
 void DataService::runFinished(int blockFiles, const QStringList &messages)
 {
-    for (const QString &message : messages)
+    for (const QString &message : messages) {
         qWarning("offload: %s", qPrintable(message));
+        if (message.startsWith(QLatin1String("the task state cannot be saved"))) {
+            ++m_promptDepth;
+            Prompt::inform(this, QStringLiteral("任务状态保存失败：") + message);
+            --m_promptDepth;
+        }
+    }
     qDebug("offload complete: %d block files", blockFiles);
     m_finishing = false;
     m_completed = true;
@@ -198,16 +239,30 @@ void DataService::resetAfterCompletion(const QString &note)
 
 void DataService::offerResume()
 {
-    const QString path = m_run->configPath();
     // The page's own offload, running or paused, is never offered back to itself.
-    if (m_running || m_started || m_finishing || !TaskConfig::resumePending(path))
+    if (m_running || m_started || m_finishing)
         return;
+    const OffloadState::Offer offer = OffloadState::inspect(m_run->stateFolder());
+    const QString problems = offer.problems.join(QLatin1Char('\n'));
     ++m_promptDepth;
-    const bool yes = Prompt::ask(this, QStringLiteral("是否继续上次任务？"));
+    bool yes = false;
+    switch (offer.kind) {
+    case OffloadState::Offer::Nothing:
+        break;
+    case OffloadState::Offer::Pending:
+        yes = Prompt::ask(this, QStringLiteral("是否继续上次任务？"));
+        break;
+    case OffloadState::Offer::Rebuild:
+        yes = Prompt::ask(this, problems + QStringLiteral("\n是否从相机卡和目标目录重建并继续上次任务？"));
+        break;
+    case OffloadState::Offer::Damaged:
+        Prompt::inform(this, problems);
+        break;
+    }
     --m_promptDepth;
-    TaskConfig config;
-    if (!yes || m_running || m_started || !TaskConfig::read(path, &config))
+    if (!yes || m_running || m_started)
         return;
+    const TaskConfig config = offer.config;
     m_plan.adopt(config);
     for (int camera = 0; camera < Cameras::Count; ++camera)
         showIcon(camera, m_plan.selected(camera));
@@ -245,7 +300,17 @@ void DataService::onsignalclose()
         wait.exec(QEventLoop::ExcludeUserInputEvents);
     }
     setRunning(false);
+    QString error;
+    // Another program's offload owns the state folder: its "Taskconfig.xml" is left alone.
+    if (m_run->lockState(&error) == OffloadRun::Failure::Locked) {
+        qWarning("offload: %s", qPrintable(error));
+        return;
+    }
     const TaskConfig config = m_plan.taskConfig(m_run->config(false));
-    if (!TaskConfig::write(m_run->configPath(), config))
-        qWarning("offload: cannot write %s", qPrintable(m_run->configPath()));
+    if (!TaskConfig::write(m_run->configPath(), config, &error)) {
+        qWarning("offload: %s", qPrintable(error));
+        ++m_promptDepth;
+        Prompt::inform(this, QStringLiteral("任务状态保存失败：") + error);
+        --m_promptDepth;
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cmath>
 
@@ -53,22 +54,97 @@ void OffloadRun::makeTagger(const QList<OffloadPosSet> &pos, bool append)
     m_session.setPhotoStep(m_tagger->step());
 }
 
+OffloadRun::Failure OffloadRun::lockState(QString *message)
+{
+    if (m_stateLock.held())
+        return Failure::None;
+    QDir().mkpath(m_session.stateFolder());
+    switch (m_stateLock.acquire(OffloadLock::stateLockPath(m_session.stateFolder()), message)) {
+    case OffloadLock::Acquired:
+        return Failure::None;
+    case OffloadLock::Held:
+        return Failure::Locked;
+    case OffloadLock::Failed:
+        break;
+    }
+    return Failure::StateFailed;
+}
+
+bool OffloadRun::takeLocks(const QString &target, QString *error)
+{
+    m_failure = lockState(error);
+    if (m_failure != Failure::None)
+        return false;
+    const QString path = OffloadLock::targetLockPath(target);
+    if (m_targetLock.held() && m_targetLock.path() == path)
+        return true;
+    m_targetLock.release();
+    const OffloadLock::Result result = m_targetLock.acquire(path, error);
+    if (result == OffloadLock::Acquired)
+        return true;
+    m_failure = result == OffloadLock::Held ? Failure::Locked : Failure::StateFailed;
+    return false;
+}
+
+void OffloadRun::unlock()
+{
+    m_targetLock.release();
+    m_stateLock.release();
+}
+
+static OffloadRun::Failure failureOf(OffloadSession::Status status)
+{
+    switch (status) {
+    case OffloadSession::Status::Ok:
+        return OffloadRun::Failure::None;
+    case OffloadSession::Status::Refused:
+        return OffloadRun::Failure::Refused;
+    case OffloadSession::Status::StateFailed:
+        break;
+    }
+    return OffloadRun::Failure::StateFailed;
+}
+
 bool OffloadRun::startNow(const OffloadSession::Setup &setup, QString *error)
 {
     m_measured = false;
+    m_session.pause();
+    // The target is made by a start (not by a resume); its lock file lives in it.
+    if (!setup.target.isEmpty() && !QDir().mkpath(setup.target)) {
+        m_failure = Failure::Refused;
+        *error = QStringLiteral("cannot create the target folder %1").arg(setup.target);
+        return false;
+    }
+    if (!takeLocks(setup.target, error))
+        return false;
     makeTagger(setup.pos, false);
     // Saved unfinished before the engines start, so that even a killed run can be resumed.
     m_session.setSaveOnStart(true);
     const bool ok = m_session.start(setup, error);
+    m_failure = failureOf(m_session.status());
+    if (!ok)
+        unlock();
     measure();
-    return ok || m_session.running();
+    return ok;
 }
 
 bool OffloadRun::resumeNow(const TaskConfig &config, bool verify, QString *error)
 {
     m_measured = false;
+    m_session.pause();
+    if (!QFileInfo(config.savePath).isDir()) {
+        // Refused by the session with its reason, before any lock file is made there.
+        m_failure = Failure::Refused;
+        m_session.resume(config, verify, error);
+        return false;
+    }
+    if (!takeLocks(config.savePath, error))
+        return false;
     makeTagger(config.pos, true);
     const bool ok = m_session.resume(config, verify, error);
+    m_failure = failureOf(m_session.status());
+    if (!ok)
+        unlock();
     measure();
     return ok;
 }
@@ -81,6 +157,7 @@ void OffloadRun::pauseNow()
 bool OffloadRun::resumePausedNow(QString *error)
 {
     const bool ok = m_session.resumePaused(error);
+    m_failure = failureOf(m_session.status());
     restartPace();
     return ok;
 }
@@ -88,7 +165,10 @@ bool OffloadRun::resumePausedNow(QString *error)
 int OffloadRun::finishNow(QStringList *messages)
 {
     m_session.pause();
-    m_session.saveConfig(true);
+    QString error;
+    if (!m_session.saveConfig(true, &error))
+        *messages << QStringLiteral("the task state cannot be saved: %1").arg(error);
+    unlock();
     const OffloadSession::Setup &setup = m_session.setup();
     if (m_tagger && messages)
         *messages << m_tagger->untagged();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "offloadlock.h"
 #include "offloadsession.h"
 
 class PhotoTagStep;
@@ -60,6 +61,14 @@ public:
     QString stateFolder() const { return m_session.stateFolder(); }
     QString configPath() const { return m_session.configPath(); }
 
+    // Why the last start or resume did not run.
+    enum class Failure { None, Refused, StateFailed, Locked };
+
+    // One run per state folder and per target: the state folder's lock (also taken by start and
+    // resume). Locked with the holder in message.
+    Failure lockState(QString *message);
+    Failure failure() const { return m_failure; }
+
     bool startNow(const OffloadSession::Setup &setup, QString *error);
     // Continues a saved offload; its photo information tables grow instead of starting anew.
     bool resumeNow(const TaskConfig &config, bool verify, QString *error);
@@ -69,6 +78,8 @@ public:
     // tables closed, and the block files when sorties are split and POS data are held.
     // Returns the number of block files; problems go to messages.
     int finishNow(QStringList *messages);
+
+    OffloadSession &session() { return m_session; }
 
     void requestStart(const OffloadSession::Setup &setup);
     void requestResume(const TaskConfig &config);
@@ -86,7 +97,10 @@ public:
     const OffloadSession &session() const { return m_session; }
     // The set-up with the current counts, for "Taskconfig.xml".
     TaskConfig config(bool success) const { return m_session.config(success); }
-    bool saveConfig(bool success) const { return m_session.saveConfig(success); }
+    bool saveConfig(bool success, QString *error = nullptr) const
+    {
+        return m_session.saveConfig(success, error);
+    }
 
 signals:
     // Answer to a start, resume or resume-after-pause request; ok false with the reason.
@@ -97,10 +111,15 @@ signals:
 private:
     template <typename Work> void post(Work work);
     void makeTagger(const QList<OffloadPosSet> &pos, bool append);
+    bool takeLocks(const QString &target, QString *error);
+    void unlock();
     void measure(); // byte tables of every list: run-thread work
     void restartPace();
 
     OffloadSession m_session;
+    OffloadLock m_stateLock;
+    OffloadLock m_targetLock;
+    Failure m_failure = Failure::None;
     std::unique_ptr<PhotoTagStep> m_tagger;
     QString m_tablePaths[Cameras::Count];
 

@@ -4,6 +4,10 @@
 #include <QFileInfo>
 
 #include "cardfiles.h"
+#include "offloadset.h"
+
+#include <cerrno>
+#include <cstring>
 #include "datafolders.h"
 
 OffloadSession::OffloadSession()
@@ -66,7 +70,7 @@ bool OffloadSession::createCamera(int camera, const QString &archivePath,
     return true;
 }
 
-static std::vector<int> sortieEnds(const QList<OffloadPosSet> &sets)
+std::vector<int> OffloadSession::sortieEnds(const QList<OffloadPosSet> &sets)
 {
     std::vector<int> ends;
     int total = 0;
@@ -77,82 +81,95 @@ static std::vector<int> sortieEnds(const QList<OffloadPosSet> &sets)
     return ends;
 }
 
-// Engine order of starting: centre, left, right, front, back.
-bool OffloadSession::start(const Setup &setup, QString *error)
+QString OffloadSession::setPath() const
+{
+    return OffloadSet::path(m_stateFolder);
+}
+
+void OffloadSession::dropTasks()
 {
     pause();
     for (auto &task : m_tasks)
         task.reset();
+}
+
+bool OffloadSession::saveSet(const QString &id, const QByteArray &startConfig,
+                             QString *error) const
+{
+    OffloadSet set;
+    set.id = id;
+    set.target = m_setup.target;
+    set.config = startConfig.isEmpty() ? TaskConfig::toXml(config(false)) : startConfig;
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        const DiskTask *task = m_tasks[camera].get();
+        if (!task)
+            continue;
+        CardIdentity::describe(m_setup.sources[camera], &set.cards[camera]);
+        set.cards[camera].listHash = CardIdentity::listHash(task->fileList);
+    }
+    return set.write(setPath(), error);
+}
+
+// Engine order of starting: centre, left, right, front, back.
+bool OffloadSession::start(const Setup &setup, QString *error)
+{
+    dropTasks();
+    m_notes.clear();
     m_setup = setup;
     m_sortieEnds = sortieEnds(setup.pos);
-    QDir().mkpath(m_stateFolder);
+    m_status = Status::Refused;
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        const QString &source = m_setup.sources[camera];
+        if (!source.isEmpty() && !QFileInfo(source).isDir()) {
+            *error = QStringLiteral("%1: the card folder %2 is missing")
+                         .arg(QString::fromLatin1(Cameras::folderName(camera)), source);
+            return false;
+        }
+    }
+    m_status = Status::StateFailed;
+    if (!QDir().mkpath(m_stateFolder)) {
+        *error = QStringLiteral("cannot create the state folder %1").arg(m_stateFolder);
+        return false;
+    }
+    // From here until the new set is written no set binds the task files being overwritten.
+    if (!OffloadSet::remove(setPath(), error))
+        return false;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         if (m_setup.sources[camera].isEmpty())
             continue;
-        if (!createCamera(camera, QString(), QString(), error))
+        if (!createCamera(camera, QString(), QString(), error)) {
+            dropTasks();
+            m_status = Status::Refused;
             return false;
-    }
-    if (m_saveOnStart)
-        saveConfig(false);
-    QStringList failures;
-    for (int camera = 0; camera < Cameras::Count; ++camera) {
-        if (m_tasks[camera] && prepareTask(m_tasks[camera].get(), camera) != 0) {
-            failures << QStringLiteral("%1: cannot create the task of %2")
-                            .arg(QString::fromLatin1(Cameras::folderName(camera)),
-                                 m_setup.sources[camera]);
-            m_tasks[camera].reset();
         }
     }
+    QStringList failures;
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        DiskTask *task = m_tasks[camera].get();
+        if (task && prepareTask(task, camera) != 0)
+            failures << QStringLiteral("%1: cannot write the task file %2 for %3: %4")
+                            .arg(QString::fromLatin1(Cameras::folderName(camera)),
+                                 QString::fromUtf8(task->record.taskFilePath),
+                                 m_setup.sources[camera],
+                                 QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    QString saveError;
+    if (failures.isEmpty() && (!saveSet(QString(), QByteArray(), &saveError) ||
+                               (m_saveOnStart && !saveConfig(false, &saveError))))
+        failures << saveError;
+    if (!failures.isEmpty()) {
+        dropTasks();
+        *error = failures.join(QLatin1Char('\n')) +
+                 QStringLiteral("\nthe task state cannot be saved: nothing was started");
+        return false;
+    }
+    m_status = Status::Ok;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         if (m_tasks[camera])
             startTask(m_tasks[camera].get(), camera);
     }
-    *error = failures.join(QLatin1Char('\n'));
-    return failures.isEmpty();
-}
-
-bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *error)
-{
-    pause();
-    for (auto &task : m_tasks)
-        task.reset();
-    Setup setup;
-    for (int camera = 0; camera < Cameras::Count; ++camera)
-        setup.sources[camera] = config.cameras[camera].path;
-    setup.target = config.savePath;
-    setup.pos = config.pos;
-    setup.splitSorties = config.splitSorties;
-    setup.volumes = config.volumes;
-    setup.volumeGb = config.volumeValue.toDouble();
-    setup.password = config.password;
-    setup.passwordText = config.passwordValue;
-    setup.verify = verify;
-    m_setup = setup;
-    m_sortieEnds = sortieEnds(setup.pos);
-    for (int camera = 0; camera < Cameras::Count; ++camera) {
-        if (setup.sources[camera].isEmpty())
-            continue;
-        if (!createCamera(camera, config.cameras[camera].zipPath, config.cameras[camera].zipName,
-                          error))
-            return false;
-        m_tasks[camera]->record.savedCount = config.cameras[camera].hasCount;
-    }
-    QStringList failures;
-    bool any = false;
-    for (int camera = 0; camera < Cameras::Count; ++camera) {
-        if (!m_tasks[camera])
-            continue;
-        if (resumeTask(m_tasks[camera].get(), camera) != 0) {
-            failures << QStringLiteral("%1: cannot resume the task (%2)")
-                            .arg(QString::fromLatin1(Cameras::folderName(camera)),
-                                 QString::fromUtf8(m_tasks[camera]->record.taskFilePath));
-            m_tasks[camera].reset();
-            continue;
-        }
-        any = true;
-    }
-    *error = failures.join(QLatin1Char('\n'));
-    return any;
+    error->clear();
+    return true;
 }
 
 void OffloadSession::pause()
@@ -165,6 +182,29 @@ void OffloadSession::pause()
 
 bool OffloadSession::resumePaused(QString *error)
 {
+    // A card pulled while paused may come back as another card at the same place.
+    OffloadSet set;
+    QString why;
+    m_status = Status::Refused;
+    if (OffloadSet::read(setPath(), &set, &why) == 0) {
+        QStringList refusals;
+        for (int camera = 0; camera < Cameras::Count; ++camera) {
+            if (!m_tasks[camera] || set.cards[camera].source != m_setup.sources[camera])
+                continue;
+            const QString found = CardIdentity::locate(set.cards[camera], camera, QString(), &why);
+            if (found.isEmpty())
+                refusals << why;
+            else if (found != m_setup.sources[camera])
+                refusals << QStringLiteral("%1: the card is now at %2; resume the saved offload "
+                                           "to continue from there")
+                                .arg(QString::fromLatin1(Cameras::folderName(camera)), found);
+        }
+        if (!refusals.isEmpty()) {
+            *error = refusals.join(QLatin1Char('\n'));
+            return false;
+        }
+    }
+    m_status = Status::Ok;
     QStringList failures;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         DiskTask *task = m_tasks[camera].get();
@@ -285,9 +325,9 @@ TaskConfig OffloadSession::config(bool success) const
     return config;
 }
 
-bool OffloadSession::saveConfig(bool success) const
+bool OffloadSession::saveConfig(bool success, QString *error) const
 {
-    return TaskConfig::write(configPath(), config(success));
+    return TaskConfig::write(configPath(), config(success), error);
 }
 
 int OffloadSession::sortieOf(int photoIndex) const

@@ -10,6 +10,8 @@
 #include "offloadpos.h"
 #include "taskconfig.h"
 
+struct OffloadSet;
+
 // One offload of up to five cards: builds the engine tasks from a set-up or from a saved
 // "Taskconfig.xml", starts, pauses and resumes them, and saves the set-up again. The offload
 // page and the command-line tool both drive it; it has no widgets.
@@ -29,6 +31,13 @@ public:
         bool verify = true;
     };
 
+    // Why the last start or resume did not run.
+    enum class Status {
+        Ok,
+        Refused,     // bad input: no target, a missing or different card, a folder not listable
+        StateFailed, // the task state could not be saved: nothing was started
+    };
+
     OffloadSession();
     ~OffloadSession();
 
@@ -43,12 +52,22 @@ public:
     // Per-file steps beyond sortie folders (tagging, photo information table), or none.
     void setPhotoStep(const PhotoStep &step) { m_inner = step; }
 
-    // A new offload. false with a message when a camera folder or task cannot be made; the
-    // cameras started before it keep running.
+    // A new offload: the task files, the set file that binds them and (with save on start)
+    // "Taskconfig.xml" are all written before any engine starts. false with a message when
+    // any of them cannot be made; then nothing runs.
     bool start(const Setup &setup, QString *error);
-    // Continues the offload of a saved set-up (each camera from its task file). Cameras whose
-    // task cannot be loaded are reported in error; the others run. false when none runs.
+    // Continues the offload of a saved set-up. What is done is taken from the target (the task
+    // files, when the set file binds them to this offload, only save work); each card is found
+    // by its identity, a different card is refused. false with a message when anything is
+    // refused or cannot be saved; then nothing runs.
     bool resume(const TaskConfig &config, bool verify, QString *error);
+    // Where a card of the offload to resume is now (its photo folder or mount root), checked
+    // against the card's identity; empty to look for it.
+    void setGivenCard(int camera, const QString &folder) { m_given[camera] = folder; }
+    Status status() const { return m_status; }
+    // What the last resume found and did about it (damaged files kept aside, moved cards ...).
+    QStringList notes() const { return m_notes; }
+    QString setPath() const;
     void pause();
     bool resumePaused(QString *error);
 
@@ -66,12 +85,17 @@ public:
 
     // The set-up with the current counts; success is the flag to write.
     TaskConfig config(bool success) const;
-    bool saveConfig(bool success) const;
+    bool saveConfig(bool success, QString *error = nullptr) const;
 
     // Sortie of photo index: which POS record set holds record index (1-based), 0 for none.
     int sortieOf(int photoIndex) const;
 
 private:
+    static std::vector<int> sortieEnds(const QList<OffloadPosSet> &sets);
+    bool saveSet(const QString &id, const QByteArray &startConfig, QString *error) const;
+    void dropTasks();
+    bool resumeCamera(int camera, const TaskConfig &config, const OffloadSet &set, bool bound,
+                      QString *error);
     bool createCamera(int camera, const QString &archivePath, const QString &archiveName,
                       QString *error);
     static int sortieStep(void *context, int camera, int photoIndex);
@@ -82,6 +106,9 @@ private:
                           const unsigned char *data, size_t size);
 
     QString m_stateFolder;
+    QString m_given[Cameras::Count];
+    Status m_status = Status::Ok;
+    QStringList m_notes;
     bool m_saveOnStart = false;
     Setup m_setup;
     PhotoStep m_inner;

@@ -90,9 +90,13 @@ int replaceFile(const std::string &path, const std::string &text)
     if (fd < 0)
         return -1;
     const bool ok = writeAll(fd, text.data(), text.size()) == 0 && ::fdatasync(fd) == 0;
+    const int error = errno;
     ::close(fd);
+    errno = error;
     if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+        const int error = errno;
         ::unlink(temp.c_str());
+        errno = error;
         return -1;
     }
     syncFolder(parentOf(path));

@@ -4,10 +4,14 @@
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QBuffer>
 #include <QXmlStreamWriter>
 
 #include "datafolders.h"
+#include "syncio.h"
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -42,14 +46,19 @@ void readPose(const QDomElement &pose, QList<OffloadPosSet> *sets)
     }
 }
 
+bool parseText(const QByteArray &text, QDomDocument *document)
+{
+    if (!document->setContent(text))
+        return false;
+    return document->documentElement().tagName() == QLatin1String("config");
+}
+
 bool parse(const QString &path, QDomDocument *document)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    if (!document->setContent(&file))
-        return false;
-    return document->documentElement().tagName() == QLatin1String("config");
+    return parseText(file.readAll(), document);
 }
 
 } // namespace
@@ -59,12 +68,23 @@ QString TaskConfig::defaultPath()
     return QDir(DataFolders::perUserDataFolder()).filePath(QStringLiteral("Taskconfig.xml"));
 }
 
-bool TaskConfig::write(const QString &path, const TaskConfig &config)
+bool TaskConfig::write(const QString &path, const TaskConfig &config, QString *error)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
+    const QByteArray text = toXml(config);
+    if (SyncIo::replaceFile(QFile::encodeName(path).toStdString(), text.toStdString()) == 0)
+        return true;
+    if (error)
+        *error = QStringLiteral("cannot write %1: %2")
+                     .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    return false;
+}
+
+QByteArray TaskConfig::toXml(const TaskConfig &config)
+{
+    QByteArray text;
+    QBuffer file(&text);
+    file.open(QIODevice::WriteOnly);
     QXmlStreamWriter xml(&file);
     xml.setAutoFormatting(true);
     xml.writeStartDocument();
@@ -124,13 +144,19 @@ bool TaskConfig::write(const QString &path, const TaskConfig &config)
     xml.writeEndElement();
     xml.writeEndElement();
     xml.writeEndDocument();
-    return !xml.hasError() && file.commit();
+    return text;
 }
 
 bool TaskConfig::read(const QString &path, TaskConfig *config)
 {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && fromXml(file.readAll(), config);
+}
+
+bool TaskConfig::fromXml(const QByteArray &text, TaskConfig *config)
+{
     QDomDocument document;
-    if (!parse(path, &document))
+    if (!parseText(text, &document))
         return false;
     TaskConfig result;
     const QDomElement root = document.documentElement();
@@ -169,6 +195,37 @@ bool TaskConfig::read(const QString &path, TaskConfig *config)
     }
     *config = result;
     return true;
+}
+
+QString TaskConfig::problem(const QByteArray &text)
+{
+    if (text.trimmed().isEmpty())
+        return QStringLiteral("the file is empty");
+    QDomDocument document;
+    QString message;
+    int line = 0;
+    int column = 0;
+    if (!document.setContent(text, &message, &line, &column))
+        return QStringLiteral("it is not well-formed XML (%1 at line %2, column %3)")
+            .arg(message)
+            .arg(line)
+            .arg(column);
+    const QDomElement root = document.documentElement();
+    if (root.tagName() != QLatin1String("config"))
+        return QStringLiteral("its root element is <%1>, not <config>").arg(root.tagName());
+    const QDomElement pans = root.firstChildElement(QStringLiteral("pans"));
+    if (pans.isNull())
+        return QStringLiteral("it has no <pans> element (the cameras)");
+    for (int camera : XmlOrder) {
+        const QString name = QString::fromLatin1(Cameras::lowerName(camera));
+        if (pans.firstChildElement(name).isNull())
+            return QStringLiteral("<pans> has no <%1> element").arg(name);
+    }
+    if (root.firstChildElement(QStringLiteral("savapath")).isNull())
+        return QStringLiteral("it has no <savapath> element (the target folder)");
+    if (root.lastChildElement().tagName() != QLatin1String("tasksuccess"))
+        return QStringLiteral("it does not end with <tasksuccess>");
+    return QString();
 }
 
 bool TaskConfig::resumePending(const QString &path)

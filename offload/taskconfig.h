@@ -30,9 +30,15 @@ struct TaskConfig
 
     // <per-user data folder>/Taskconfig.xml
     static QString defaultPath();
-    static bool write(const QString &path, const TaskConfig &config);
+    // Replaces the file whole (temporary file, sync, rename): a failed write leaves the last
+    // file as it was; error says why.
+    static bool write(const QString &path, const TaskConfig &config, QString *error = nullptr);
     // false (config untouched) for a missing or unreadable file, bad XML or a root not "config".
     static bool read(const QString &path, TaskConfig *config);
+    static QByteArray toXml(const TaskConfig &config);
+    static bool fromXml(const QByteArray &text, TaskConfig *config);
+    // Why the text cannot be resumed from (not XML, a missing element ...), empty when it can.
+    static QString problem(const QByteArray &text);
     // The file holds an unfinished offload: its last element's flag is "false".
     static bool resumePending(const QString &path);
     // The rule for the flag written at close: nothing started or everything done.

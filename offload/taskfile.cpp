@@ -84,12 +84,17 @@ int build(DiskTask *task)
 }
 
 int read(FILE *file, long long length, const char *name, TaskRecord *header,
-         std::vector<char> *entries)
+         std::vector<char> *entries, std::string *why)
 {
+    std::string ignored;
+    if (!why)
+        why = &ignored;
     unsigned char raw[RecordSize];
     const size_t got = fread(raw, 1, RecordSize, file);
     if (got != RecordSize) {
         printf("read %s file error ret=%d.\n", name, int(got));
+        *why = "shorter than its " + std::to_string(RecordSize) + "-byte record (" +
+               std::to_string(got) + " bytes)";
         return -1;
     }
     taskRecordDecode(raw, header);
@@ -98,6 +103,8 @@ int read(FILE *file, long long length, const char *name, TaskRecord *header,
     if (count < 0 || count > MaxFiles || done < 0 || done > count) {
         printf("disk->file_num=%d\n", count);
         printf("read %s file list error read=%d ret=%d.\n", name, done, count);
+        *why = "its counts are impossible: " + std::to_string(done) + " of " +
+               std::to_string(count) + " files done";
         return -1;
     }
     const long long expected = (long long)RecordSize + (long long)count * (long long)EntrySize;
@@ -105,12 +112,15 @@ int read(FILE *file, long long length, const char *name, TaskRecord *header,
         printf("disk->file_num=%d\n", count);
         printf("sizeof(file_info_t)=%d\n", int(EntrySize));
         printf("read %s file list error read=%lld ret=%lld.\n", name, length, expected);
+        *why = std::to_string(length) + " bytes where a list of " + std::to_string(count) +
+               " files takes " + std::to_string(expected);
         return -1;
     }
     entries->assign(size_t(count) * EntrySize, 0);
     const size_t read = count ? fread(entries->data(), 1, entries->size(), file) : 0;
     if (read != entries->size()) {
         printf("read %s file list error read=%d ret=%d.\n", name, int(read), count);
+        *why = "its list cannot be read";
         entries->clear();
         return -1;
     }
@@ -120,6 +130,7 @@ int read(FILE *file, long long length, const char *name, TaskRecord *header,
         if (entry[0] == 0 || std::memchr(entry, 0, EntrySize) == nullptr ||
             std::strchr(entry, '/') == nullptr) {
             printf("read %s file list error: bad entry %d.\n", name, i);
+            *why = "entry " + std::to_string(i + 1) + " is not a path";
             entries->clear();
             return -1;
         }
@@ -147,6 +158,15 @@ int load(DiskTask *task)
     if (read(file, length, path, &header, &entries) != 0) {
         fclose(file);
         return -1;
+    }
+    for (int i = 0; i < header.fileCount; ++i) {
+        const char *entry = entries.data() + size_t(i) * EntrySize;
+        if (!inside(entry, task->record.source)) {
+            printf("read %s file list error: entry %d (%s) is not inside %s.\n", path, i, entry,
+                   task->record.source);
+            fclose(file);
+            return -1;
+        }
     }
     task->fileList.swap(entries);
     task->fileCount = header.fileCount;
@@ -179,6 +199,48 @@ int update(DiskTask *task)
         return -1;
     }
     return 0;
+}
+
+bool inside(const char *entry, const char *folder)
+{
+    const size_t length = std::strlen(folder);
+    if (length == 0 || std::strncmp(entry, folder, length) != 0 || entry[length] != '/')
+        return false;
+    const std::string relative = entry + length + 1;
+    size_t start = 0;
+    for (;;) {
+        const size_t slash = relative.find('/', start);
+        const std::string part = relative.substr(start, slash - start);
+        if (part.empty() || part == "." || part == "..")
+            return false;
+        if (slash == std::string::npos)
+            return true;
+        start = slash + 1;
+    }
+}
+
+std::string check(const char *path, const char *source)
+{
+    FILE *file = fopen(path, "rb");
+    if (!file)
+        return errno == ENOENT ? "missing" : std::string("cannot be read: ") + std::strerror(errno);
+    long long length = -1;
+    if (fseek(file, 0, SEEK_END) == 0)
+        length = ftell(file);
+    std::string why;
+    TaskRecord header;
+    std::vector<char> entries;
+    if (length < 0 || fseek(file, 0, SEEK_SET) != 0)
+        why = "cannot be read";
+    else if (read(file, length, path, &header, &entries, &why) == 0) {
+        for (int i = 0; i < header.fileCount && why.empty(); ++i) {
+            const char *entry = entries.data() + size_t(i) * EntrySize;
+            if (!inside(entry, source))
+                why = "entry " + std::to_string(i + 1) + " (" + entry + ") is not inside " + source;
+        }
+    }
+    fclose(file);
+    return why;
 }
 
 void close(DiskTask *task)

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "offloadrun.h"
+#include "offloadstate.h"
 #include "phototagstep.h"
 #include "postablecheck.h"
 #include "taskconfig.h"
@@ -38,9 +39,13 @@ int usage(const char *problem)
                 "                      --target DIR [--pos TABLE.xls]... [--split-sorties]\n"
                 "                      [--volume-size N --unit GB|MB] [--password TEXT]\n"
                 "                      [--no-verify]\n"
-                "       v7tool offload --resume [--no-verify]\n"
-                "exit 0 when complete, 1 when a camera stopped on an error, 2 for bad arguments\n"
-                "or refused input (a --pos table that is not a POS table),\n"
+                "       v7tool offload --resume [--no-verify] [--center DIR ...]\n"
+                "--resume takes what is done from the target; a card found elsewhere (or named\n"
+                "by its photo folder or mount root) is checked to be the same card.\n"
+                "exit codes: 0 complete and verified; 1 finished with files that failed (listed)\n"
+                "or the task state could not be saved; 2 bad arguments or refused input (a\n"
+                "--pos table that is not a POS table, a different card, no target, nothing to\n"
+                "resume); 3 another run holds the lock;\n"
                 "128 + signal when paused by SIGINT or SIGTERM (continue with --resume)\n");
     return 2;
 }
@@ -101,6 +106,8 @@ int parse(const QStringList &arguments, Arguments *out)
             return usage(qPrintable(QStringLiteral("unknown argument %1").arg(a)));
         }
     }
+    if (out->resume && !out->setup.target.isEmpty())
+        return usage("--resume takes the target from the saved offload");
     if (out->resume)
         return 0;
     bool anyCamera = false;
@@ -123,6 +130,20 @@ int parse(const QStringList &arguments, Arguments *out)
     // "Taskconfig.xml" keeps the size as GB text, the unit the page assumes.
     out->setup.volumeGb = unit == QLatin1String("MB") ? volume / 1024.0 : volume;
     return 0;
+}
+
+// The exit code of a start or resume that did not run, with its reason.
+int refused(OffloadRun::Failure failure, const QString &error)
+{
+    std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(error));
+    switch (failure) {
+    case OffloadRun::Failure::Locked:
+        return 3;
+    case OffloadRun::Failure::Refused:
+        return 2;
+    default:
+        return 1;
+    }
 }
 
 // One progress line: files done of total and speed per camera, and the time left.
@@ -182,17 +203,26 @@ int run(const QStringList &arguments)
     OffloadRun offload;
     QString error;
     if (args.resume) {
-        TaskConfig config;
-        if (!TaskConfig::resumePending(offload.configPath()) ||
-            !TaskConfig::read(offload.configPath(), &config)) {
+        if (const OffloadRun::Failure failure = offload.lockState(&error);
+            failure != OffloadRun::Failure::None)
+            return refused(failure, error);
+        const OffloadState::Offer offer = OffloadState::inspect(offload.stateFolder());
+        for (const QString &problem : offer.problems)
+            std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(problem));
+        if (offer.kind == OffloadState::Offer::Nothing) {
             std::fprintf(stderr, "v7tool offload: no unfinished offload to resume in %s\n",
                          qPrintable(offload.configPath()));
             return 2;
         }
-        if (!offload.resumeNow(config, args.setup.verify, &error)) {
-            std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(error));
-            return 1;
-        }
+        if (offer.kind == OffloadState::Offer::Damaged)
+            return 2;
+        for (int camera = 0; camera < Cameras::Count; ++camera)
+            offload.session().setGivenCard(camera, args.setup.sources[camera]);
+        const bool ok = offload.resumeNow(offer.config, args.setup.verify, &error);
+        for (const QString &note : offload.session().notes())
+            std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(note));
+        if (!ok)
+            return refused(offload.failure(), error);
     } else {
         // Every table is read before anything is copied: photos tagged from a table that is
         // not one cannot be told apart from correctly tagged ones afterwards.
@@ -207,10 +237,8 @@ int run(const QStringList &arguments)
             std::printf("%s: %d POS records\n", qPrintable(table), int(object.posList.size()));
             args.setup.pos.append(PhotoTagStep::posSet(object));
         }
-        if (!offload.startNow(args.setup, &error)) {
-            std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(error));
-            return 1;
-        }
+        if (!offload.startNow(args.setup, &error))
+            return refused(offload.failure(), error);
     }
     if (!error.isEmpty())
         std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(error));
@@ -230,7 +258,11 @@ int run(const QStringList &arguments)
     }
     if (pauseSignal) {
         offload.pauseNow();
-        offload.saveConfig(false);
+        if (!offload.saveConfig(false, &error)) {
+            std::fprintf(stderr, "v7tool offload: the task state cannot be saved: %s\n",
+                         qPrintable(error));
+            return 1;
+        }
         std::printf("paused: %d of %d files done; continue with: v7tool offload --resume\n",
                     offload.session().filesDone(), offload.session().fileCount());
         return 128 + int(pauseSignal);
@@ -240,7 +272,9 @@ int run(const QStringList &arguments)
     const int passedOver = reportFiles(offload.session());
     const QStringList errors = offload.session().errors();
     if (!errors.isEmpty() || !offload.session().complete()) {
-        offload.saveConfig(false);
+        if (!offload.saveConfig(false, &error))
+            std::fprintf(stderr, "v7tool offload: the task state cannot be saved: %s\n",
+                         qPrintable(error));
         for (const QString &e : errors)
             std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(e));
         std::fprintf(stderr,
@@ -256,6 +290,8 @@ int run(const QStringList &arguments)
         std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(m));
     if (blocksWanted)
         std::printf("%d block files written\n", blocks);
+    if (TaskConfig::resumePending(offload.configPath()))
+        return 1; // the completion could not be recorded (told above)
     std::printf("complete: %d files\n", offload.session().filesDone());
     // Only skipped files are left: nothing a resume could do, but they are not on the target.
     return passedOver > 0 ? 1 : 0;

@@ -122,6 +122,8 @@ private slots:
     void taskConfig();
     void resumePending_data();
     void resumePending();
+    void entryInsideCard_data();
+    void entryInsideCard();
     void posTables_data();
     void posTables();
     void posTablesRefused_data();
@@ -403,20 +405,36 @@ void TestOffloadFormat::resumePending_data()
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<bool>("pending");
     QTest::addColumn<bool>("readable");
-    const char *const rows[][2] = {
-        {"unfinished", "<config><pans/><tasksuccess flag=\"false\"/></config>"},
-        {"finished", "<config><pans/><tasksuccess flag=\"true\"/></config>"},
-        {"flag not last", "<config><tasksuccess flag=\"false\"/><pans/></config>"},
-        {"wrong root", "<task><tasksuccess flag=\"false\"/></task>"},
-        {"malformed", "<config><tasksuccess flag=\"false\"></config>"},
-        {"not xml", "\xff\xfe garbage"},
-        {"empty", ""}};
+    QTest::addColumn<QString>("damage"); // how a resume describes the file; empty: usable
+    const char *const rows[][3] = {
+        {"unfinished", "<config><pans/><tasksuccess flag=\"false\"/></config>", "no <center>"},
+        {"finished", "<config><pans/><tasksuccess flag=\"true\"/></config>", "no <center>"},
+        {"flag not last", "<config><tasksuccess flag=\"false\"/><pans/></config>", "no <center>"},
+        {"wrong root", "<task><tasksuccess flag=\"false\"/></task>", "root element is <task>"},
+        {"malformed", "<config><tasksuccess flag=\"false\"></config>", "not well-formed XML"},
+        {"not xml", "\xff\xfe garbage", "not well-formed XML"},
+        {"empty", "", "the file is empty"}};
     for (const auto &row : rows) {
         const QByteArray tag = row[0];
         QTest::newRow(row[0]) << QByteArray(row[1]) << (tag == "unfinished")
                               << (tag == "unfinished" || tag == "finished" ||
-                                  tag == "flag not last");
+                                  tag == "flag not last")
+                              << QString::fromUtf8(row[2]);
     }
+    TaskConfig config;
+    config.savePath = QStringLiteral("/target");
+    config.success = false;
+    const QByteArray whole = TaskConfig::toXml(config);
+    QTest::newRow("as written") << whole << true << true << QString();
+    const auto without = [&whole](const char *pattern) {
+        return QString::fromUtf8(whole).remove(QRegularExpression(pattern)).toUtf8();
+    };
+    const QByteArray noLeft = without("<left [^>]*/>");
+    QTest::newRow("a camera missing") << noLeft << true << true << "<pans> has no <left>";
+    const QByteArray noTarget = without("<savapath [^>]*/>");
+    QTest::newRow("no target") << noTarget << true << true << "no <savapath>";
+    QTest::newRow("cut short") << whole.left(whole.size() - 20) << false << false
+                               << "not well-formed XML";
 }
 
 void TestOffloadFormat::resumePending()
@@ -424,6 +442,7 @@ void TestOffloadFormat::resumePending()
     QFETCH(QByteArray, text);
     QFETCH(bool, pending);
     QFETCH(bool, readable);
+    QFETCH(QString, damage);
     const QString path = write(m_dir, text, QString::fromLatin1(QTest::currentDataTag()) + ".xml");
     QCOMPARE(TaskConfig::resumePending(path), pending);
     TaskConfig config;
@@ -432,6 +451,32 @@ void TestOffloadFormat::resumePending()
     if (!readable)
         QCOMPARE(config.savePath, QStringLiteral("untouched"));
     QVERIFY(!TaskConfig::resumePending(m_dir.filePath(QStringLiteral("missing.xml"))));
+    const QString problem = TaskConfig::problem(text);
+    QVERIFY2(damage.isEmpty() ? problem.isEmpty() : problem.contains(damage), qPrintable(problem));
+}
+
+// Entries of a task file name files inside its card folder, and nothing else.
+void TestOffloadFormat::entryInsideCard_data()
+{
+    QTest::addColumn<QByteArray>("entry");
+    QTest::addColumn<bool>("inside");
+    QTest::newRow("photo") << QByteArray("/card/DSC1.JPG") << true;
+    QTest::newRow("photo in a sub-folder") << QByteArray("/card/100V7/DSC1.JPG") << true;
+    QTest::newRow("name with dots") << QByteArray("/card/..DSC1..JPG") << true;
+    QTest::newRow("up and out") << QByteArray("/card/../other/DSC1.JPG") << false;
+    QTest::newRow("up at the end") << QByteArray("/card/100V7/..") << false;
+    QTest::newRow("dot part") << QByteArray("/card/./DSC1.JPG") << false;
+    QTest::newRow("empty part") << QByteArray("/card//DSC1.JPG") << false;
+    QTest::newRow("folder itself") << QByteArray("/card/") << false;
+    QTest::newRow("sibling sharing the prefix") << QByteArray("/card2/DSC1.JPG") << false;
+    QTest::newRow("another folder") << QByteArray("/etc/passwd") << false;
+}
+
+void TestOffloadFormat::entryInsideCard()
+{
+    QFETCH(QByteArray, entry);
+    QFETCH(bool, inside);
+    QCOMPARE(TaskFile::inside(entry.constData(), "/card"), inside);
 }
 
 void TestOffloadFormat::posTables_data()

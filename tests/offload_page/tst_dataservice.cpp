@@ -94,6 +94,7 @@ private slots:
     void cardPulledMidCopy();
     void closedMidOffload();
     void unreadablePhoto();
+    void stateProblems();
 
 private:
     // Every camera icon clicked and its chooser answered with the card's photo folder, then
@@ -413,8 +414,18 @@ void TestDataService::cardPulledMidCopy()
     QCOMPARE(page.run()->progress().cameras[2].filesDone, 4);
 
     m_prompts->answerQuestionsWith(true);
-    QVERIFY(QDir().rename(away, card(2)));
+    // The front card where the right one was: refused with the reason, the offload stays paused.
+    QCOMPARE(OffloadFixture::runIn(m_dir.path(), QStringLiteral("cp"), {"-a", card(3), card(2)}), 0);
     QVERIFY(waitForPrompt(QStringLiteral("有新的设备插入,是否继续?")));
+    QVERIFY(QTest::qWaitFor([&] {
+        return !m_prompts->texts().filter(QStringLiteral("Right: the card at")).isEmpty();
+    }));
+    QVERIFY(!page.isRunning() && page.isPaused());
+    QCOMPARE(page.run()->progress().cameras[2].filesDone, 4);
+    QVERIFY(QDir(card(2)).removeRecursively());
+    QVERIFY(waitForPrompt(QStringLiteral("设备被移除！"), 2));
+    QVERIFY(QDir().rename(away, card(2)));
+    QVERIFY(waitForPrompt(QStringLiteral("有新的设备插入,是否继续?"), 2));
     QVERIFY(waitForPrompt(QStringLiteral("传输已经完成！")));
     QVERIFY(!m_prompts->texts().contains(QStringLiteral("有新的设备插入！")));
     verifyTarget(false);
@@ -492,6 +503,58 @@ void TestDataService::unreadablePhoto()
     QCOMPARE(page.textArea()->toPlainText(),
              QStringLiteral("  路径过长,已跳过：") + tooLong + QLatin1Char('\n'));
     verifyTarget(false);
+}
+
+// What the operator is told when the state stands in the way: another program's offload holds
+// the state folder, and a damaged "Taskconfig.xml" with the offer to rebuild from the cards and
+// the target, taken up.
+void TestDataService::stateProblems()
+{
+    const auto prompted = [this](const QString &part) {
+        return QTest::qWaitFor(
+            [&] {
+                const QStringList texts = m_prompts->texts();
+                return std::any_of(texts.cbegin(), texts.cend(),
+                                   [&](const QString &text) { return text.contains(part); });
+            },
+            60000);
+    };
+    {
+        OffloadRun other;
+        QString holder;
+        QCOMPARE(other.lockState(&holder), OffloadRun::Failure::None);
+        DataService page;
+        page.show();
+        QVERIFY(setUpFive(&page, false));
+        QTest::mouseClick(page.startButton(), Qt::LeftButton);
+        QVERIFY(prompted(QStringLiteral("另一个传输任务正在使用同一任务目录或目标目录：")));
+        QVERIFY(prompted(QStringLiteral("process %1").arg(::getpid())));
+        QVERIFY(!page.isRunning());
+        QVERIFY(OffloadFixture::filesBelow(m_target).isEmpty());
+    }
+    QString configPath;
+    {
+        OffloadRun run;
+        OffloadSession::Setup setup;
+        setup.sources[0] = photoFolder(0);
+        setup.target = m_target;
+        QString error;
+        QVERIFY2(run.startNow(setup, &error), qPrintable(error));
+        run.pauseNow();
+        configPath = run.configPath();
+    }
+    QVERIFY(OffloadFixture::writeFile(configPath, "<config><pans><center path="));
+    m_prompts->answerQuestionsWith(true);
+    DataService page;
+    page.show();
+    page.offerResume();
+    QVERIFY(prompted(QStringLiteral("Taskconfig.xml is damaged: it is not well-formed XML")));
+    QVERIFY(prompted(QStringLiteral("是否从相机卡和目标目录重建并继续上次任务？")));
+    QVERIFY(waitForPrompt(QStringLiteral("传输已经完成！")));
+    const QString center = QDir(m_target).filePath(QStringLiteral("Center"));
+    OffloadFixture::checkList(center, PhotosPerCard);
+    QCOMPARE(OffloadFixture::filesBelow(center).filter(QStringLiteral(".JPG")).size(),
+             PhotosPerCard);
 }
 
 int main(int argc, char *argv[])

@@ -5,6 +5,7 @@
 
 #include <csignal>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include "geotag.h"
 #include "offloadfixture.h"
 #include "phototagstep.h"
+#include "taskconfig.h"
 
 using namespace OffloadFixture;
 
@@ -30,6 +32,7 @@ struct Run
 struct Offload
 {
     QTemporaryDir dir;
+    QString mediaRoot; // V7_MEDIA_ROOT of the tool, when set
     QString card(int c) const { return dir.filePath(QStringLiteral("cards/") + cameraName(c)); }
     QString target() const { return dir.filePath(QStringLiteral("target")); }
     QString copy(int c) const { return target() + QLatin1Char('/') + cameraName(c); }
@@ -53,12 +56,17 @@ struct Offload
     }
 
     // The process is killed and waited for when the pointer goes, whichever way the test ends.
-    std::unique_ptr<QProcess> launch(const QStringList &arguments,
-                                     const QByteArray &faults = {}) const
+    std::unique_ptr<QProcess> launch(const QStringList &arguments, const QByteArray &faults = {},
+                                     const QString &stateFolder = {}) const
     {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("V7_STATE_DIR"), state());
+        env.insert(QStringLiteral("V7_STATE_DIR"), stateFolder.isEmpty() ? state() : stateFolder);
+        if (!mediaRoot.isEmpty())
+            env.insert(QStringLiteral("V7_MEDIA_ROOT"), mediaRoot);
+        // The tool runs in a folder of its own: a resume must never write where it stands.
+        QDir().mkpath(dir.filePath(QStringLiteral("cwd")));
+        process->setWorkingDirectory(dir.filePath(QStringLiteral("cwd")));
         if (faults.isEmpty())
             env.remove(QStringLiteral("V7_OFFLOAD_FAULT"));
         else
@@ -85,9 +93,16 @@ struct Offload
         return finish(launch(arguments, faults));
     }
 
-    Run resume(const QByteArray &faults = {}) const
+    Run resume(const QByteArray &faults = {}, const QStringList &extra = {}) const
     {
-        return tool({QStringLiteral("offload"), QStringLiteral("--resume")}, faults);
+        return tool(QStringList{QStringLiteral("offload"), QStringLiteral("--resume")} + extra,
+                    faults);
+    }
+
+    QString stateFile(const QString &name) const { return state() + QLatin1Char('/') + name; }
+    QString taskFile(int c) const
+    {
+        return stateFile(QLatin1String(Cameras::lowerName(c)) + QStringLiteral(".log"));
     }
 
     int filesDone(int c) const
@@ -102,6 +117,23 @@ struct Offload
             volumes ? checkArchives(card(c), copy(c)) : checkCopies(card(c), copy(c));
     }
 };
+
+// Fills the file system of folder up to leave bytes of room.
+bool fillUp(const QString &folder, qint64 leave)
+{
+    const int fd = ::open(QFile::encodeName(folder + QStringLiteral("/filler")).constData(),
+                          O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const QByteArray block(4096, 'x');
+    off_t size = 0;
+    ssize_t wrote;
+    while ((wrote = ::write(fd, block.constData(), size_t(block.size()))) > 0)
+        size += wrote;
+    const bool ok = ::ftruncate(fd, std::max<off_t>(0, size - off_t(leave))) == 0;
+    ::close(fd);
+    return ok;
+}
 
 // A tmpfs mounted for one test and unmounted whatever happens.
 struct TmpfsMount
@@ -211,6 +243,15 @@ private slots:
     void taggedSortiesAcrossResume();
     void passedOver_data();
     void passedOver();
+    void staleTaskFilesAfterKill_data();
+    void staleTaskFilesAfterKill();
+    void fullStateFolder();
+    void twoRunsAtOnce_data();
+    void twoRunsAtOnce();
+    void damagedOrAlteredState_data();
+    void damagedOrAlteredState();
+    void cardIdentity_data();
+    void cardIdentity();
 };
 
 void TestOffloadReliability::badArguments_data()
@@ -556,6 +597,279 @@ void TestOffloadReliability::passedOver()
              run.output.constData());
     QCOMPARE(leftCopies(), expected);
     QCOMPARE(o.resume().code, 2); // nothing a resume could still do: not offered again
+}
+
+// A new offload killed early, after a completed one in the same state folder: the task files
+// of the completed offload (and its set file) put back beside the new "Taskconfig.xml" must not
+// make the resume report a complete offload with photos missing.
+void TestOffloadReliability::staleTaskFilesAfterKill_data()
+{
+    QTest::addColumn<QStringList>("leftOver");
+    const QStringList logs = {"center.log", "left.log", "right.log", "front.log", "back.log"};
+    QTest::newRow("as the kill left it") << QStringList();
+    QTest::newRow("old task files") << logs;
+    QTest::newRow("old task files and set file") << logs + QStringList{"offloadset.json"};
+}
+
+void TestOffloadReliability::staleTaskFilesAfterKill()
+{
+    QFETCH(QStringList, leftOver);
+    Offload o;
+    QVERIFY(o.makeCards());
+    Run run = o.tool(o.startArguments());
+    QVERIFY2(run.code == 0, run.output.constData());
+    QMap<QString, QByteArray> old;
+    for (const QString &name : leftOver)
+        old[name] = fileBytes(o.stateFile(name));
+
+    QStringList arguments = {QStringLiteral("offload")};
+    for (int c = 0; c < Cameras::Count; ++c) {
+        const QString card = o.dir.filePath(QStringLiteral("new/") + cameraName(c));
+        QVERIFY(makeCard(card, 7, 0, c + 2));
+        arguments << QStringLiteral("--") + QLatin1String(Cameras::lowerName(c)) << card;
+    }
+    const QString target = o.dir.filePath(QStringLiteral("target2"));
+    run = o.tool(arguments + QStringList{QStringLiteral("--target"), target}, "0:0:opened:kill");
+    QVERIFY2(run.crashed, run.output.constData());
+    for (auto it = old.cbegin(); it != old.cend(); ++it)
+        QVERIFY(writeFile(o.stateFile(it.key()), it.value()));
+
+    run = o.resume();
+    QVERIFY2(run.code == 0 && run.output.contains("complete: 35 files"), run.output.constData());
+    for (int c = 0; c < Cameras::Count; ++c)
+        checkCopies(o.dir.filePath(QStringLiteral("new/") + cameraName(c)),
+                    target + QLatin1Char('/') + cameraName(c));
+}
+
+// The state folder on a 1 MB file system: nearly full at the start, full at a pause. A save
+// that fails is reported with a non-zero exit and leaves the last good "Taskconfig.xml".
+void TestOffloadReliability::fullStateFolder()
+{
+    if (::geteuid() != 0)
+        QSKIP("a size-limited state folder needs root (tmpfs mount); not run");
+    Offload o;
+    QVERIFY(o.makeCards());
+    TmpfsMount stateDisk(o.state(), "size=1m");
+    QVERIFY(stateDisk.mounted);
+    const QString config = o.stateFile(QStringLiteral("Taskconfig.xml"));
+
+    QVERIFY(fillUp(o.state(), 12 * 1024)); // room for about one task file
+    Run run = o.tool(o.startArguments());
+    QVERIFY2(run.code == 1 && run.output.contains("nothing was started"), run.output.constData());
+    QVERIFY(filesBelow(o.target()).filter(QStringLiteral(".JPG")).isEmpty());
+    QVERIFY(QFile::remove(o.stateFile(QStringLiteral("filler"))));
+
+    // Held before its sixth file: three are counted, two more in hand.
+    const auto process = o.launch(o.startArguments(), "0:5:start:wait");
+    QVERIFY(waitFor([&] { return o.filesDone(0) >= 3; }));
+    QVERIFY(fillUp(o.state(), 0));
+    ::kill(pid_t(process->processId()), SIGINT);
+    run = Offload::finish(process);
+    QVERIFY2(run.code == 1 && run.output.contains("task state cannot be saved"),
+             run.output.constData());
+    QVERIFY(TaskConfig::resumePending(config));
+    QVERIFY(QFile::remove(o.stateFile(QStringLiteral("filler"))));
+    run = o.resume();
+    QVERIFY2(run.code == 0, run.output.constData());
+    o.checkTarget();
+}
+
+// A second run on the state folder or the target of a running offload is refused with the
+// holder's process id; the first goes on undisturbed. A lock a dead run left is taken over.
+void TestOffloadReliability::twoRunsAtOnce_data()
+{
+    QTest::addColumn<bool>("sameState");
+    QTest::newRow("same state folder, other target") << true;
+    QTest::newRow("same target, other state folder") << false;
+}
+
+void TestOffloadReliability::twoRunsAtOnce()
+{
+    QFETCH(bool, sameState);
+    Offload o;
+    QVERIFY(o.makeCards());
+    const QString release = o.dir.filePath(QStringLiteral("release"));
+    const auto first = o.launch(o.startArguments(), "0:4:start:wait:" + QFile::encodeName(release));
+    QVERIFY(waitFor([&] { return o.filesDone(0) >= 2; }));
+    QStringList arguments = o.startArguments();
+    QString state = o.state();
+    if (sameState)
+        arguments.last() = o.dir.filePath(QStringLiteral("target2"));
+    else
+        state = o.dir.filePath(QStringLiteral("state2"));
+    Run run = Offload::finish(o.launch(arguments, {}, state));
+    QCOMPARE(run.code, 3);
+    QVERIFY2(run.output.contains("process " + QByteArray::number(first->processId())),
+             run.output.constData());
+    if (sameState)
+        QCOMPARE(o.resume().code, 3);
+    QVERIFY(writeFile(release, "go"));
+    run = Offload::finish(first);
+    QVERIFY2(run.code == 0, run.output.constData());
+    o.checkTarget();
+
+    QVERIFY(writeFile(o.stateFile(QStringLiteral("offload.lock")), "999999\nelsewhere\nthen\n"));
+    run = o.resume();
+    QVERIFY2(run.code == 2 && run.output.contains("no unfinished offload"), run.output.constData());
+}
+
+// The state of a killed offload altered or damaged before the resume. A resume takes what is
+// done from the target, keeps a damaged file aside and rebuilds from the cards and the target,
+// and refuses what it cannot honour; it never writes outside the target.
+void TestOffloadReliability::damagedOrAlteredState_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("volumes");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("said");
+    QTest::addColumn<bool>("keptAside");
+    QTest::newRow("camera element deleted")
+        << "camera element deleted" << false << 0 << QByteArray("has no <left> element") << true;
+    QTest::newRow("savapath deleted")
+        << "savapath deleted" << false << 0 << QByteArray("no <savapath> element") << true;
+    QTest::newRow("savapath of a missing folder")
+        << "savapath of a missing folder" << false << 2 << QByteArray("does not exist") << false;
+    QTest::newRow("Taskconfig truncated")
+        << "Taskconfig truncated" << false << 0 << QByteArray("not well-formed XML") << true;
+    QTest::newRow("Taskconfig random") << "Taskconfig random" << false << 0
+                                       << QByteArray("Taskconfig.xml is damaged") << true;
+    QTest::newRow("Taskconfig empty")
+        << "Taskconfig empty" << false << 0 << QByteArray("the file is empty") << true;
+    QTest::newRow("Taskconfig damaged, no set file")
+        << "no set file" << false << 2 << QByteArray("start it again") << true;
+    QTest::newRow("files done past the copies") << "files done past the copies" << false << 0
+                                                << QByteArray("the target holds 3 of them") << false;
+    QTest::newRow("task file cut short")
+        << "task file cut short" << false << 0 << QByteArray("center.log is damaged") << true;
+    QTest::newRow("entry leaving the card")
+        << "entry leaving the card" << false << 0 << QByteArray("is not inside") << true;
+    QTest::newRow("volumes, files done past the archives")
+        << "files done past the copies" << true << 0 << QByteArray("the target holds 3 of them")
+        << false;
+    QTest::newRow("volumes, Taskconfig truncated")
+        << "Taskconfig truncated" << true << 0 << QByteArray("not well-formed XML") << true;
+}
+
+void TestOffloadReliability::damagedOrAlteredState()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, volumes);
+    QFETCH(int, code);
+    QFETCH(QByteArray, said);
+    QFETCH(bool, keptAside);
+    Offload o;
+    QVERIFY(o.makeCards());
+    const QStringList extra =
+        volumes ? QStringList({"--volume-size", "0.03", "--unit", "MB"}) : QStringList();
+    Run run = o.tool(o.startArguments(extra), volumes ? "0:3:start:kill" : "0:5:start:kill");
+    QVERIFY2(run.crashed, run.output.constData());
+    QCOMPARE(o.filesDone(0), 3);
+    const QString configPath = o.stateFile(QStringLiteral("Taskconfig.xml"));
+    QString config = QString::fromUtf8(fileBytes(configPath));
+    const QString outside = o.dir.filePath(QStringLiteral("other/DSC00009.JPG"));
+    const QString nowhere = o.dir.filePath(QStringLiteral("nowhere"));
+    QFile task(o.taskFile(0));
+    if (change == "camera element deleted") {
+        config.remove(QRegularExpression(QStringLiteral("<left [^>]*/>")));
+    } else if (change == "savapath deleted") {
+        config.remove(QRegularExpression(QStringLiteral("<savapath [^>]*/>")));
+    } else if (change == "savapath of a missing folder") {
+        config.replace(QStringLiteral("<savapath path=\"") + o.target(),
+                       QStringLiteral("<savapath path=\"") + nowhere);
+    } else if (change == "Taskconfig truncated" || change == "no set file") {
+        config.truncate(config.size() / 2);
+        if (change == "no set file")
+            QVERIFY(QFile::remove(o.stateFile(QStringLiteral("offloadset.json"))));
+    } else if (change == "Taskconfig random") {
+        config = QString::fromLatin1(QByteArray::fromHex("8f00d3e4a1ff10203c3e3e7f00"));
+    } else if (change == "Taskconfig empty") {
+        config.clear();
+    } else if (change == "files done past the copies") {
+        QVERIFY(task.open(QIODevice::ReadWrite) && task.seek(TaskLayout::FilesDone));
+        const char twelve[4] = {12, 0, 0, 0};
+        QVERIFY(task.write(twelve, 4) == 4);
+        task.close();
+    } else if (change == "task file cut short") {
+        QVERIFY(task.resize(3000));
+    } else if (change == "entry leaving the card") {
+        QVERIFY(writeFile(outside, "not a card's photo"));
+        const QByteArray entry = QFile::encodeName(o.card(0)) + "/../../other/DSC00009.JPG";
+        QVERIFY(task.open(QIODevice::ReadWrite) &&
+                task.seek(TaskLayout::RecordSize + 8 * TaskLayout::EntrySize));
+        QVERIFY(task.write(entry + QByteArray(int(TaskLayout::EntrySize) - entry.size(), '\0')) ==
+                qint64(TaskLayout::EntrySize));
+        task.close();
+    }
+    QVERIFY(writeFile(configPath, config.toUtf8()));
+
+    run = o.resume();
+    QVERIFY2(run.code == code && run.output.contains(said), run.output.constData());
+    QCOMPARE(!QDir(o.state()).entryList({QStringLiteral("*.damaged-*")}).isEmpty(), keptAside);
+    QVERIFY(QDir(o.dir.filePath(QStringLiteral("cwd"))).isEmpty());
+    QVERIFY(!QFileInfo::exists(nowhere));
+    if (change == "entry leaving the card")
+        QCOMPARE(fileBytes(outside), QByteArray("not a card's photo"));
+    if (code == 0)
+        o.checkTarget(volumes);
+}
+
+// Cards taken out after a kill and put back elsewhere, or another card in their place. The
+// cards are folders of V7_MEDIA_ROOT: each is a volume labelled by its folder's name.
+void TestOffloadReliability::cardIdentity_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("said");
+    QTest::newRow("moved to another mount point")
+        << "moved" << 0 << QByteArray("Left: the card is now at");
+    QTest::newRow("moved, named on the command line")
+        << "named" << 0 << QByteArray("Left: the card is now at");
+    QTest::newRow("front card where the left was")
+        << "swapped" << 2 << QByteArray("Left: the card at");
+    QTest::newRow("front card named as the left")
+        << "wrong name" << 2 << QByteArray("is not the card of this offload");
+}
+
+void TestOffloadReliability::cardIdentity()
+{
+    QFETCH(QString, change);
+    QFETCH(int, code);
+    QFETCH(QByteArray, said);
+    Offload o;
+    o.mediaRoot = o.dir.filePath(QStringLiteral("cards"));
+    QVERIFY(o.makeCards());
+    Run run = o.tool(o.startArguments(), "1:5:start:kill");
+    QVERIFY2(run.crashed, run.output.constData());
+    const int before = o.filesDone(1);
+    const QString away = o.dir.filePath(QStringLiteral("away"));
+    QString now = o.card(1);
+    QStringList extra;
+    if (change == "moved") {
+        now = o.dir.filePath(QStringLiteral("cards/LEFT_2"));
+        QVERIFY(QDir().rename(o.card(1), now));
+    } else if (change == "named") {
+        now = away;
+        QVERIFY(QDir().rename(o.card(1), away));
+        extra = QStringList{QStringLiteral("--left"), away};
+    } else if (change == "swapped") {
+        QVERIFY(QDir().rename(o.card(1), away));
+        QCOMPARE(runIn(o.dir.path(), QStringLiteral("cp"), {"-a", o.card(3), o.card(1)}), 0);
+    } else {
+        extra = QStringList{QStringLiteral("--left"), o.card(3)};
+    }
+    run = o.resume({}, extra);
+    QVERIFY2(run.code == code && run.output.contains(said), run.output.constData());
+    if (code == 0) {
+        checkCopies(now, o.copy(1));
+        return;
+    }
+    // Nothing of the other card reached the left camera's folder.
+    QCOMPARE(o.filesDone(1), before);
+    const QString left = change == "swapped" ? away : o.card(1);
+    const QRegularExpression copied(QStringLiteral("(^|/)[^./][^/]*\\.JPG$"));
+    for (const QString &file : filesBelow(o.copy(1)).filter(copied))
+        QCOMPARE(fileBytes(o.copy(1) + QLatin1Char('/') + file),
+                 fileBytes(left + QLatin1Char('/') + file));
 }
 
 QTEST_GUILESS_MAIN(TestOffloadReliability)

@@ -1,0 +1,189 @@
+// Resuming an offload: the state checked against the set file, the cards found by identity,
+// what is done taken from the target.
+#include "offloadsession.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+
+#include "offloadset.h"
+#include "offloadstate.h"
+#include "targetcheck.h"
+#include "taskfile.h"
+
+namespace {
+
+QString cameraName(int camera)
+{
+    return QString::fromLatin1(Cameras::folderName(camera));
+}
+
+// The task file's record and entries; "missing", how it is damaged, or empty when it reads.
+std::string readTaskFile(const std::string &path, const std::string &source, TaskRecord *header,
+                         std::vector<char> *entries)
+{
+    const std::string problem = TaskFile::check(path.c_str(), source.c_str());
+    if (!problem.empty())
+        return problem;
+    FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return "missing";
+    std::fseek(file, 0, SEEK_END);
+    const long long length = std::ftell(file);
+    std::fseek(file, 0, SEEK_SET);
+    std::string why;
+    TaskFile::read(file, length, path.c_str(), header, entries, &why);
+    std::fclose(file);
+    return why;
+}
+
+} // namespace
+
+bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *error)
+{
+    dropTasks();
+    m_notes.clear();
+    error->clear();
+    m_status = Status::Refused;
+    if (config.savePath.isEmpty()) {
+        *error = QStringLiteral("the saved offload names no target folder (<savapath>): there is "
+                                "nothing to resume into");
+        return false;
+    }
+    if (!QFileInfo(config.savePath).isDir()) {
+        *error = QStringLiteral("the target folder %1 does not exist (is its disk mounted?); a "
+                                "resume does not create it")
+                     .arg(config.savePath);
+        return false;
+    }
+    OffloadSet set;
+    QString why;
+    const int setRead = OffloadSet::read(setPath(), &set, &why);
+    if (setRead == -2) {
+        const QString aside = OffloadState::keepAside(setPath());
+        m_notes << QStringLiteral("%1; kept as %2").arg(why, aside);
+    }
+    bool bound = setRead == 0 && QDir::cleanPath(set.target) == QDir::cleanPath(config.savePath);
+    for (int camera = 0; camera < Cameras::Count; ++camera)
+        bound = bound && set.cards[camera].source == config.cameras[camera].path;
+    if (!bound)
+        m_notes << QStringLiteral("the task files are not bound to this offload (no set file, or "
+                                  "one of another offload): what is done is taken from the "
+                                  "target alone");
+
+    Setup setup;
+    QStringList refusals;
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        const QString recorded = config.cameras[camera].path;
+        if (recorded.isEmpty())
+            continue;
+        QString source;
+        if (bound) {
+            source = CardIdentity::locate(set.cards[camera], camera, m_given[camera], &why);
+            if (source.isEmpty())
+                refusals << why;
+        } else {
+            // Without a record of the card only its folder can be checked.
+            source = m_given[camera].isEmpty() ? recorded : m_given[camera];
+            if (!QFileInfo(source).isDir())
+                refusals << QStringLiteral("%1: the card folder %2 is missing")
+                                .arg(cameraName(camera), source);
+        }
+        if (!source.isEmpty() && source != recorded)
+            m_notes << QStringLiteral("%1: the card is now at %2").arg(cameraName(camera), source);
+        setup.sources[camera] = source;
+    }
+    if (!refusals.isEmpty()) {
+        *error = refusals.join(QLatin1Char('\n'));
+        return false;
+    }
+    setup.target = config.savePath;
+    setup.pos = config.pos;
+    setup.splitSorties = config.splitSorties;
+    setup.volumes = config.volumes;
+    setup.volumeGb = config.volumeValue.toDouble();
+    setup.password = config.password;
+    setup.passwordText = config.passwordValue;
+    setup.verify = verify;
+    m_setup = setup;
+    m_sortieEnds = sortieEnds(setup.pos);
+
+    m_status = Status::StateFailed;
+    QStringList failures;
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        if (!setup.sources[camera].isEmpty() && !resumeCamera(camera, config, set, bound, &why))
+            failures << why;
+    }
+    QString saveError;
+    if (failures.isEmpty() &&
+        (!saveSet(bound ? set.id : QString(), bound ? set.config : QByteArray(), &saveError) ||
+         !saveConfig(false, &saveError)))
+        failures << saveError;
+    if (!failures.isEmpty()) {
+        dropTasks();
+        *error = failures.join(QLatin1Char('\n')) +
+                 QStringLiteral("\nthe task state cannot be saved: nothing was started");
+        return false;
+    }
+    m_status = Status::Ok;
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        if (m_tasks[camera])
+            startTask(m_tasks[camera].get(), camera);
+    }
+    return true;
+}
+
+bool OffloadSession::resumeCamera(int camera, const TaskConfig &config, const OffloadSet &set,
+                                  bool bound, QString *error)
+{
+    const TaskConfig::Camera &saved = config.cameras[camera];
+    if (!createCamera(camera, saved.zipPath, saved.zipName, error))
+        return false;
+    DiskTask *task = m_tasks[camera].get();
+    task->record.savedCount = saved.hasCount;
+    const std::string file = task->record.taskFilePath;
+    TaskRecord header;
+    std::vector<char> entries;
+    const std::string problem =
+        readTaskFile(file, QFile::encodeName(saved.path).toStdString(), &header, &entries);
+    if (!problem.empty() && problem != "missing") {
+        const QString aside = OffloadState::keepAside(QFile::decodeName(file.c_str()));
+        m_notes << QStringLiteral("%1: the task file %2 is damaged (%3); kept as %4; the work is "
+                                  "rebuilt from the card and the target")
+                       .arg(cameraName(camera), QFile::decodeName(file.c_str()),
+                            QString::fromStdString(problem), aside);
+    }
+    const bool ours =
+        problem.empty() && bound && CardIdentity::listHash(entries) == set.cards[camera].listHash;
+    // A card found at another place is the same card by its identity, so its list is the same;
+    // the task file is written again with the new place.
+    const bool reuse = ours && m_setup.sources[camera] == saved.path;
+    const int hint = ours ? header.filesDone : 0;
+    if (loadTask(task, camera, !reuse) != 0) {
+        *error = QStringLiteral("%1: cannot write the task file %2: %3")
+                     .arg(cameraName(camera), QFile::decodeName(file.c_str()),
+                          QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    std::string note;
+    const int done = task->record.volumeMode == 1 ? TargetCheck::volumeDone(task, hint, &note)
+                                                  : TargetCheck::plainDone(task, hint);
+    if (!note.empty())
+        m_notes << QStringLiteral("%1: %2").arg(cameraName(camera), QString::fromStdString(note));
+    if (done < hint)
+        m_notes << QStringLiteral("%1: %2 files were counted done, the target holds %3 of them")
+                       .arg(cameraName(camera))
+                       .arg(hint)
+                       .arg(done);
+    task->filesDone = done;
+    if (TaskFile::update(task) != 0 || settleTask(task, camera) != 0) {
+        *error = QStringLiteral("%1: cannot write the task file %2: %3")
+                     .arg(cameraName(camera), QFile::decodeName(file.c_str()),
+                          QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+#include "cameras.h"
+
+// The set of one offload, kept beside its task files in "offloadset.json": which task files
+// (by a hash of their file lists) and which cards (volume and a fingerprint of their files)
+// belong to the "Taskconfig.xml" written with them, and that file's text as it was at the
+// start. A resume trusts a task file only when the set binds it to the offload it continues;
+// task files of another offload, or a damaged "Taskconfig.xml", are told apart that way.
+struct OffloadSet
+{
+    struct Card
+    {
+        QString source; // the folder copied from
+        QString mountRoot;
+        QString uuid;
+        QString label;
+        QString subPath; // source below mountRoot ("" when it is the root)
+        int files = -1;  // fingerprint: the number of files and a hash of their names and sizes
+        QString fingerprint;
+        QString listHash; // of the task file's entries
+    };
+
+    QString id;
+    QString target;
+    QByteArray config; // "Taskconfig.xml" as written at the start
+    Card cards[Cameras::Count];
+
+    static QString path(const QString &stateFolder);
+    // 0 read, -1 no file, -2 damaged (why says how).
+    static int read(const QString &path, OffloadSet *set, QString *why);
+    // Replaces the file whole: temporary file, sync, rename.
+    bool write(const QString &path, QString *error) const;
+    // Unbinds the task files in the folder (a new offload is about to overwrite them).
+    static bool remove(const QString &path, QString *error);
+};
+
+// Which card is which: the volume a folder is on and a fingerprint of its files.
+namespace CardIdentity {
+
+// Fingerprint of the files an offload of folder copies; files is -1 when it cannot be listed.
+void fingerprint(const QString &folder, int *files, QString *hash);
+// Fills the card's volume, sub-path and fingerprint from its source folder.
+void describe(const QString &source, OffloadSet::Card *card);
+// Hash of a task file's entries.
+QString listHash(const std::vector<char> &entries);
+
+// The folder that holds the recorded card now: the given folder (a photo folder or the card's
+// mount root) when there is one, else the recorded folder, else the same sub-folder of any
+// mounted volume (the camera's card by label first). Empty with why when it is not found or a
+// different card stands there.
+QString locate(const OffloadSet::Card &card, int camera, const QString &given, QString *why);
+
+} // namespace CardIdentity
