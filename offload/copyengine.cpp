@@ -1,5 +1,6 @@
 #include "copyengine.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -363,13 +364,25 @@ int settleTask(DiskTask *task, int disk)
     if (checkDisk(disk) != 0 || !task->taskFile)
         return -1;
     const int done = task->filesDone.load();
+    bool relisted = false;
     {
-        // Files after the count are copied by the loop anyway; only those before it are retried.
+        // The target check may have set the count back before a failed file: the loop copies
+        // it again from there, so it leaves the list; only those before the count are retried.
         std::lock_guard<std::mutex> guard(task->problemLock);
-        for (const FileProblem &f : task->failedFiles) {
-            if (f.index < done)
-                task->retries.push_back(f.index);
-        }
+        auto &failed = task->failedFiles;
+        const size_t listed = failed.size();
+        failed.erase(std::remove_if(failed.begin(), failed.end(),
+                                    [done](const FileProblem &f) { return f.index >= done; }),
+                     failed.end());
+        for (const FileProblem &f : failed)
+            task->retries.push_back(f.index);
+        relisted = failed.size() != listed;
+    }
+    if (relisted && FailedFiles::save(task) != 0) {
+        EngineFile::fail(task, "write %s file error: %s.", FailedFiles::path(task).c_str(),
+                         std::strerror(errno));
+        TaskFile::close(task);
+        return -1;
     }
     if (task->record.volumeMode != 1) {
         // The crash may have left the copies that were in hand.
