@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QTimer>
 
+#include "camsimprocess.h"
 #include "framestyle.h"
 #include "myflyui.h"
 #include "mylabel.h"
@@ -32,6 +33,8 @@ private slots:
     void tipAnswers();
     void flyOkAndRotation();
     void titleBar();
+    void helpTellsWhatIsMissing_data();
+    void helpTellsWhatIsMissing();
     void fontsResolveToChinese();
 };
 
@@ -146,6 +149,43 @@ void tst_Dialogs::titleBar()
     QCOMPARE(closed.count(), 1);
     QVERIFY2(visibleAtSignal, "receivers run while the window still exists");
     QVERIFY(!window.isVisible());
+}
+
+void tst_Dialogs::helpTellsWhatIsMissing_data()
+{
+    QTest::addColumn<bool>("manualShipped");
+    QTest::addColumn<bool>("launcherOnPath");
+    QTest::addColumn<QString>("prompt");
+    QTest::newRow("no manual") << false << true << QStringLiteral("未找到帮助文档！");
+    QTest::newRow("no viewer") << true << false << QStringLiteral("未找到PDF阅读器！");
+}
+
+void tst_Dialogs::helpTellsWhatIsMissing()
+{
+    QFETCH(bool, manualShipped);
+    QFETCH(bool, launcherOnPath);
+    QFETCH(QString, prompt);
+    QTemporaryDir shipped;
+    QTemporaryDir emptyPath;
+    const QString manual = shipped.filePath(QStringLiteral("V7 Assistant.pdf"));
+    if (manualShipped) {
+        QFile pdf(manual);
+        QVERIFY(pdf.open(QIODevice::WriteOnly));
+        pdf.write("%PDF-1.4\n%%EOF\n");
+    }
+    const QByteArray path = qgetenv("PATH");
+    qputenv("V7_SHIPPED_DIR", QFile::encodeName(shipped.path()));
+    if (!launcherOnPath)
+        qputenv("PATH", QFile::encodeName(emptyPath.path()));
+    QWidget window;
+    window.resize(760, 540);
+    auto *bar = new TitleBar(&window);
+    window.show();
+    PromptCatcher prompts;
+    QTest::mouseClick(bar->helpButton(), Qt::LeftButton);
+    qputenv("PATH", path);
+    qunsetenv("V7_SHIPPED_DIR");
+    QCOMPARE(prompts.texts(), QStringList{prompt + QStringLiteral(" / ") + manual});
 }
 
 void tst_Dialogs::fontsResolveToChinese()
