@@ -11,6 +11,8 @@
 #include <QTextFrame>
 #include <QTextTable>
 
+#include <cmath>
+
 namespace {
 
 const char *const kFont = "WenQuanYi Micro Hei";
@@ -158,6 +160,24 @@ void ManualBook::layOut(QTextDocument &document, double bodyWidth, double bodyHe
     fitImages(document);
 }
 
+// A section heading left at the foot of a page goes to the next one, with its text. One at a
+// time from the top, as each move shifts everything after it.
+void ManualBook::keepHeadingsWithText(QTextDocument &document, double bodyHeight)
+{
+    const double foot = mm(32);
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        QTextBlockFormat format = block.blockFormat();
+        if (format.headingLevel() < 2 || format.pageBreakPolicy() != QTextFormat::PageBreak_Auto)
+            continue;
+        const double top = document.documentLayout()->blockBoundingRect(block).top();
+        const double left = bodyHeight - std::fmod(top, bodyHeight);
+        if (left < foot) {
+            format.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+            QTextCursor(block).setBlockFormat(format);
+        }
+    }
+}
+
 bool ManualBook::writePdf(const QString &path)
 {
     QPdfWriter writer(path);
@@ -246,6 +266,8 @@ bool ManualBook::writePdf(const QString &path)
     if (!m_error.isEmpty())
         return false;
 
+    keepHeadingsWithText(document, bodyHeight);
+
     // The pages of the chapters, into the contents (same width, so the pages do not move).
     auto pageOf = [&](const QTextBlock &block) {
         const QRectF box = document.documentLayout()->blockBoundingRect(block);
@@ -281,7 +303,9 @@ bool ManualBook::writePdf(const QString &path)
         painter.save();
         painter.translate(margin, margin - page * bodyHeight);
         QAbstractTextDocumentLayout::PaintContext context;
-        context.clip = QRectF(0, page * bodyHeight, bodyWidth, bodyHeight);
+        // The first row of the next page's pictures and glyphs reaches a little above its top:
+        // the clip stops short of the boundary so that nothing of it shows on this page.
+        context.clip = QRectF(-mm(1), page * bodyHeight, bodyWidth + mm(2), bodyHeight - mm(0.4));
         painter.setClipRect(context.clip);
         document.documentLayout()->draw(&painter, context);
         painter.restore();

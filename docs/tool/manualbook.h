@@ -31,6 +31,7 @@ public:
 private:
     void fitImages(QTextDocument &document);
     void layOut(QTextDocument &document, double bodyWidth, double bodyHeight);
+    static void keepHeadingsWithText(QTextDocument &document, double bodyHeight);
 
     QString m_title;
     QString m_version;

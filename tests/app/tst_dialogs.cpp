@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "camsimprocess.h"
+#include "datafolders.h"
 #include "framestyle.h"
 #include "myflyui.h"
 #include "mylabel.h"
@@ -33,6 +34,8 @@ private slots:
     void tipAnswers();
     void flyOkAndRotation();
     void titleBar();
+    void shippedFolderRule_data();
+    void shippedFolderRule();
     void helpTellsWhatIsMissing_data();
     void helpTellsWhatIsMissing();
     void fontsResolveToChinese();
@@ -149,6 +152,44 @@ void tst_Dialogs::titleBar()
     QCOMPARE(closed.count(), 1);
     QVERIFY2(visibleAtSignal, "receivers run while the window still exists");
     QVERIFY(!window.isVisible());
+}
+
+// Where the help button, the upgrade and the restore find what the program ships: a build tree
+// keeps it beside the program, an installation in ../share/v7kapp.
+void tst_Dialogs::shippedFolderRule_data()
+{
+    QTest::addColumn<QStringList>("entries"); // made under a scratch prefix; "/" ends a folder
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("build tree, manual beside")
+        << QStringList{"bin/V7 Assistant.pdf", "share/v7kapp/"} << "bin";
+    QTest::newRow("build tree, only the template beside")
+        << QStringList{"bin/R9相机替换文件/", "share/v7kapp/"} << "bin";
+    QTest::newRow("build tree, only UpdateConfig.xml beside")
+        << QStringList{"bin/UpdateConfig.xml", "share/v7kapp/"} << "bin";
+    QTest::newRow("installed") << QStringList{"bin/", "share/v7kapp/UpdateConfig.xml"}
+                               << "share/v7kapp";
+    QTest::newRow("installed among other programs")
+        << QStringList{"bin/other-program", "bin/README", "share/v7kapp/"} << "share/v7kapp";
+    QTest::newRow("nothing shipped anywhere") << QStringList{"bin/"} << "bin";
+}
+
+void tst_Dialogs::shippedFolderRule()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(QString, expected);
+    QTemporaryDir prefix;
+    for (const QString &entry : std::as_const(entries)) {
+        const QString path = prefix.filePath(entry);
+        if (entry.endsWith(QLatin1Char('/'))) {
+            QVERIFY(QDir().mkpath(path));
+        } else {
+            QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+    }
+    QCOMPARE(DataFolders::shippedFilesFolderFor(prefix.filePath(QStringLiteral("bin"))),
+             prefix.filePath(expected));
 }
 
 void tst_Dialogs::helpTellsWhatIsMissing_data()
