@@ -164,10 +164,6 @@ void tst_Dialogs::shippedFolderRule_data()
         << QStringList{"bin/V7 Assistant.pdf", "share/v7kapp/"} << "bin";
     QTest::newRow("build tree, only the template beside")
         << QStringList{"bin/R9相机替换文件/", "share/v7kapp/"} << "bin";
-    QTest::newRow("build tree, only UpdateConfig.xml beside")
-        << QStringList{"bin/UpdateConfig.xml", "share/v7kapp/"} << "bin";
-    QTest::newRow("installed") << QStringList{"bin/", "share/v7kapp/UpdateConfig.xml"}
-                               << "share/v7kapp";
     QTest::newRow("installed among other programs")
         << QStringList{"bin/other-program", "bin/README", "share/v7kapp/"} << "share/v7kapp";
     QTest::newRow("nothing shipped anywhere") << QStringList{"bin/"} << "bin";
