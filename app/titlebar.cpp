@@ -1,15 +1,18 @@
 #include "titlebar.h"
 
-#include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QEvent>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QUrl>
 
+#include "datafolders.h"
 #include "framestyle.h"
 #include "mylabel.h"
+#include "prompt.h"
 #include "updataui.h"
 
 namespace {
@@ -80,9 +83,19 @@ void TitleBar::onClicked()
         update->move(top->x() + top->width() / 3, top->y() + top->height() / 3);
         update->show();
     } else if (from == m_help) {
-        const QString pdf = QCoreApplication::applicationDirPath() + QStringLiteral("/V7 Assistant.pdf");
-        QDesktopServices::openUrl(QUrl::fromLocalFile(pdf));
+        openManual(top);
     }
+}
+
+void TitleBar::openManual(QWidget *top)
+{
+    const QString pdf = DataFolders::shippedFile(QString::fromUtf8(DataFolders::manualFileName()));
+    // The desktop's launcher reports its own failures on stderr only, so the operator is told
+    // here when there is nothing to open or nothing to open it with.
+    if (!QFileInfo(pdf).isFile())
+        Prompt::inform(top, QStringLiteral("未找到帮助文档！"), QDir::toNativeSeparators(pdf));
+    else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(pdf)))
+        Prompt::inform(top, QStringLiteral("未找到PDF阅读器！"), QDir::toNativeSeparators(pdf));
 }
 
 bool TitleBar::eventFilter(QObject *watched, QEvent *event)

@@ -30,6 +30,8 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
+    void openManual(QWidget *top);
+
     QLabel *m_logo = nullptr;
     QLabel *m_title = nullptr;
     Mylabel *m_help = nullptr;

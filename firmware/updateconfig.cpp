@@ -31,7 +31,7 @@ UpdateConfig UpdateConfig::read(const QString &path)
 
 QString UpdateConfig::defaultPath()
 {
-    return QDir(DataFolders::shippedFilesFolder()).filePath(QStringLiteral("UpdateConfig.xml"));
+    return DataFolders::shippedFile(QStringLiteral("UpdateConfig.xml"));
 }
 
 bool UpdateConfig::offersNewerThan(const QString &cameraVersion) const

@@ -30,14 +30,28 @@ QString shippedFilesFolder()
     const QString shipped = qEnvironmentVariable("V7_SHIPPED_DIR");
     if (!shipped.isEmpty())
         return QDir::cleanPath(shipped);
-    const QString appDir = QCoreApplication::applicationDirPath();
-    // An installed program keeps its data apart from the binary; a build tree keeps both together.
-    const QString shared = QDir::cleanPath(appDir + QStringLiteral("/../share/v7kapp"));
-    if (QFileInfo::exists(QDir(appDir).filePath(QStringLiteral("UpdateConfig.xml"))))
-        return appDir;
+    return shippedFilesFolderFor(QCoreApplication::applicationDirPath());
+}
+
+QString shippedFilesFolderFor(const QString &programFolder)
+{
+    // An installed program keeps its data apart from the binary (bin/ holds other programs'
+    // binaries too, so it is never searched for single files); a build tree keeps both together.
+    const QDir beside(programFolder);
+    for (const QString &name : {QStringLiteral("UpdateConfig.xml"), QString::fromUtf8(manualFileName()),
+                                QStringLiteral("R9相机替换文件")}) {
+        if (QFileInfo::exists(beside.filePath(name)))
+            return QDir::cleanPath(programFolder);
+    }
+    const QString shared = QDir::cleanPath(beside.filePath(QStringLiteral("../share/v7kapp")));
     if (QFileInfo(shared).isDir())
         return shared;
-    return appDir;
+    return QDir::cleanPath(programFolder);
+}
+
+QString shippedFile(const QString &name)
+{
+    return QDir(shippedFilesFolder()).filePath(name);
 }
 
 } // namespace DataFolders

@@ -16,7 +16,17 @@ QString perUserDataFolder();
 QString dumpFolder();
 
 // Read-only files shipped with the program: $V7_SHIPPED_DIR when set (the demo and the tests),
-// else next to the executable, else ../share/v7kapp.
+// else shippedFilesFolderFor(the executable's folder).
 QString shippedFilesFolder();
+
+// The program's folder when it keeps any shipped file (a build tree, a copied program folder),
+// else its ../share/v7kapp when that exists (an installed program), else the program's folder.
+QString shippedFilesFolderFor(const QString &programFolder);
+
+// One shipped file or folder by name, in shippedFilesFolder().
+QString shippedFile(const QString &name);
+
+// The operator's manual, opened by the help button.
+inline const char *manualFileName() { return "V7 Assistant.pdf"; }
 
 } // namespace DataFolders

@@ -18,7 +18,7 @@ QString folderName()
 
 QString folder()
 {
-    return QDir(DataFolders::shippedFilesFolder()).filePath(folderName());
+    return DataFolders::shippedFile(folderName());
 }
 
 QStringList files()

@@ -365,6 +365,9 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariable("V7_MEDIA_ROOT").isEmpty())
         qputenv("V7_MEDIA_ROOT", QFile::encodeName(ownMedia.path()));
     const QString mediaRoot = qEnvironmentVariable("V7_MEDIA_ROOT");
+    // The camera's POS drive is there from the start: a drive that appears later is a plugged
+    // card, which the offload page answers with a modal question nobody is here to close.
+    QDir().mkpath(mediaRoot + QStringLiteral("/VESTRANEPOS"));
 
     V7KAPP *window = V7KAPP::instance();
     window->show();

@@ -14,12 +14,13 @@ std::vector<const ToolCommand *> &registry()
     return commands;
 }
 
-int usage()
+// Asked for (--help) it goes to stdout and succeeds; after a wrong call, to stderr.
+int usage(std::FILE *out = stderr)
 {
-    std::fprintf(stderr, "usage: v7tool <command> [arguments]\n\ncommands:\n");
+    std::fprintf(out, "usage: v7tool <command> [arguments]\n\ncommands:\n");
     for (const ToolCommand *command : registry())
-        std::fprintf(stderr, "  %-10s %s\n", command->name, command->summary);
-    return 2;
+        std::fprintf(out, "  %-10s %s\n", command->name, command->summary);
+    return out == stderr ? 2 : 0;
 }
 } // namespace
 
@@ -38,6 +39,8 @@ int main(int argc, char *argv[])
     if (arguments.isEmpty())
         return usage();
     const QString name = arguments.takeFirst();
+    if (name == QLatin1String("--help") || name == QLatin1String("-h"))
+        return usage(stdout);
     for (const ToolCommand *command : registry()) {
         if (name == QLatin1String(command->name))
             return command->run(arguments);

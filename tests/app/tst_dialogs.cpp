@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QTimer>
 
+#include "camsimprocess.h"
+#include "datafolders.h"
 #include "framestyle.h"
 #include "myflyui.h"
 #include "mylabel.h"
@@ -32,6 +34,10 @@ private slots:
     void tipAnswers();
     void flyOkAndRotation();
     void titleBar();
+    void shippedFolderRule_data();
+    void shippedFolderRule();
+    void helpTellsWhatIsMissing_data();
+    void helpTellsWhatIsMissing();
     void fontsResolveToChinese();
 };
 
@@ -146,6 +152,77 @@ void tst_Dialogs::titleBar()
     QCOMPARE(closed.count(), 1);
     QVERIFY2(visibleAtSignal, "receivers run while the window still exists");
     QVERIFY(!window.isVisible());
+}
+
+// Where the help button, the upgrade and the restore find what the program ships: a build tree
+// keeps it beside the program, an installation in ../share/v7kapp.
+void tst_Dialogs::shippedFolderRule_data()
+{
+    QTest::addColumn<QStringList>("entries"); // made under a scratch prefix; "/" ends a folder
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("build tree, manual beside")
+        << QStringList{"bin/V7 Assistant.pdf", "share/v7kapp/"} << "bin";
+    QTest::newRow("build tree, only the template beside")
+        << QStringList{"bin/R9相机替换文件/", "share/v7kapp/"} << "bin";
+    QTest::newRow("installed among other programs")
+        << QStringList{"bin/other-program", "bin/README", "share/v7kapp/"} << "share/v7kapp";
+    QTest::newRow("nothing shipped anywhere") << QStringList{"bin/"} << "bin";
+}
+
+void tst_Dialogs::shippedFolderRule()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(QString, expected);
+    QTemporaryDir prefix;
+    for (const QString &entry : std::as_const(entries)) {
+        const QString path = prefix.filePath(entry);
+        if (entry.endsWith(QLatin1Char('/'))) {
+            QVERIFY(QDir().mkpath(path));
+        } else {
+            QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+    }
+    QCOMPARE(DataFolders::shippedFilesFolderFor(prefix.filePath(QStringLiteral("bin"))),
+             prefix.filePath(expected));
+}
+
+void tst_Dialogs::helpTellsWhatIsMissing_data()
+{
+    QTest::addColumn<bool>("manualShipped");
+    QTest::addColumn<bool>("launcherOnPath");
+    QTest::addColumn<QString>("prompt");
+    QTest::newRow("no manual") << false << true << QStringLiteral("未找到帮助文档！");
+    QTest::newRow("no viewer") << true << false << QStringLiteral("未找到PDF阅读器！");
+}
+
+void tst_Dialogs::helpTellsWhatIsMissing()
+{
+    QFETCH(bool, manualShipped);
+    QFETCH(bool, launcherOnPath);
+    QFETCH(QString, prompt);
+    QTemporaryDir shipped;
+    QTemporaryDir emptyPath;
+    const QString manual = shipped.filePath(QStringLiteral("V7 Assistant.pdf"));
+    if (manualShipped) {
+        QFile pdf(manual);
+        QVERIFY(pdf.open(QIODevice::WriteOnly));
+        pdf.write("%PDF-1.4\n%%EOF\n");
+    }
+    const QByteArray path = qgetenv("PATH");
+    qputenv("V7_SHIPPED_DIR", QFile::encodeName(shipped.path()));
+    if (!launcherOnPath)
+        qputenv("PATH", QFile::encodeName(emptyPath.path()));
+    QWidget window;
+    window.resize(760, 540);
+    auto *bar = new TitleBar(&window);
+    window.show();
+    PromptCatcher prompts;
+    QTest::mouseClick(bar->helpButton(), Qt::LeftButton);
+    qputenv("PATH", path);
+    qunsetenv("V7_SHIPPED_DIR");
+    QCOMPARE(prompts.texts(), QStringList{prompt + QStringLiteral(" / ") + manual});
 }
 
 void tst_Dialogs::fontsResolveToChinese()
