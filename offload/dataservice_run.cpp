@@ -11,6 +11,7 @@
 #include <QStorageInfo>
 #include <QTextEdit>
 #include <QTimer>
+#include <QUrl>
 
 #include "cameracards.h"
 #include "mylabel.h"
@@ -63,6 +64,7 @@ void DataService::startNew()
     m_plan.password = m_passwordBox->isChecked();
     m_progress->setRange(0, std::max(1, m_plan.plannedTotal()));
     m_progress->setValue(0);
+    m_reportLink->hide();
     CameraCards::instance()->setIgnoreRemovals(false);
     m_started = true;
     m_run->requestStart(m_plan.setup());
@@ -151,9 +153,24 @@ void DataService::resetAfterCompletion()
     }
     for (QCheckBox *box : {m_sortieBox, m_volumeBox, m_passwordBox})
         box->setChecked(false);
+    showReport();
     ++m_promptDepth;
     Prompt::inform(this, QStringLiteral("传输已经完成！"));
     --m_promptDepth;
+}
+
+// The cleared text area takes the report's summary until the next offload is set up.
+void DataService::showReport()
+{
+    const QString path = m_run->reportPath();
+    if (path.isEmpty())
+        return;
+    showText(m_run->reportSummary());
+    m_reportLink->setText(QStringLiteral("<a href=\"%1\" style=\"color: rgb(22, 155,213);\">"
+                                         "查看传输报告</a>")
+                              .arg(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)));
+    m_reportLink->setToolTip(path);
+    m_reportLink->show();
 }
 
 void DataService::offerResume()

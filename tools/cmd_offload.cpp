@@ -237,6 +237,8 @@ int run(const QStringList &arguments)
         std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(m));
     if (blocksWanted)
         std::printf("%d block files written\n", blocks);
+    if (!offload.reportPath().isEmpty())
+        std::printf("report: %s\n", qPrintable(offload.reportPath()));
     std::printf("complete: %d files\n", offload.session().filesDone());
     return 0;
 }
