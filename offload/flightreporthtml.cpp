@@ -374,10 +374,14 @@ QString FlightReport::sortieMap(const MatchView::Sortie &sortie) const
             QStringList shortNames;
             for (const QString &camera : lacking.at(i))
                 shortNames << QString(camera).remove(QStringLiteral("相机"));
-            rings += QStringLiteral("<text x=\"%1\" y=\"%2\" font-size=\"12\" fill=\"#222\" "
-                                    "stroke=\"#fbfcfd\" stroke-width=\"3\" paint-order=\"stroke\">"
-                                    "缺%3</text>\n")
-                         .arg(num(px(p.x) + radius + 6, 1), num(py(p.y) + radius + 12, 1),
+            // Near the right edge the label goes to the left, so that it is not cut off.
+            const bool left = px(p.x) > width - 160;
+            rings += QStringLiteral("<text x=\"%1\" y=\"%2\" text-anchor=\"%3\" font-size=\"12\" "
+                                    "fill=\"#222\" stroke=\"#fbfcfd\" stroke-width=\"3\" "
+                                    "paint-order=\"stroke\">缺%4</text>\n")
+                         .arg(num(px(p.x) + (left ? -1 : 1) * (radius + 6), 1),
+                              num(py(p.y) + radius + 12, 1),
+                              left ? QStringLiteral("end") : QStringLiteral("start"),
                               esc(shortNames.join(QStringLiteral("、"))));
         }
     }
