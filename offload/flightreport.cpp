@@ -121,7 +121,8 @@ QString FlightReport::summary() const
     else if (missed == 0 && extra == 0)
         lines.prepend(QStringLiteral("传输报告：照片与POS记录一一对应"));
     else
-        lines.prepend(QStringLiteral("传输报告：漏拍%1张，多余%2张，请查看报告").arg(missed).arg(extra));
+        lines.prepend(
+            QStringLiteral("传输报告：漏拍%1张，多余%2张，请查看报告").arg(missed).arg(extra));
     return lines.join(QLatin1Char('\n'));
 }
 

@@ -117,7 +117,8 @@ QString FlightReport::html() const
         failed += c.failed;
     QString verdict;
     if (m_view.sorties.isEmpty()) {
-        verdict = QStringLiteral("<div class=\"verdict none\">未添加POS文件：照片未与POS记录对应</div>");
+        verdict =
+            QStringLiteral("<div class=\"verdict none\">未添加POS文件：照片未与POS记录对应</div>");
     } else if (missed == 0 && extra == 0 && failed == 0) {
         verdict = QStringLiteral(
             "<div class=\"verdict ok\">全部照片与POS记录一一对应，没有漏拍和多余照片</div>");
@@ -131,7 +132,8 @@ QString FlightReport::html() const
                                  "<meta charset=\"utf-8\"/>\n<title>传输报告</title>\n"
                                  "<style>%1</style>\n</head>\n<body>\n")
                       .arg(QLatin1String(Style));
-    out += QStringLiteral("<h1>传输报告</h1>\n<div class=\"meta\">保存目录：%1　　生成时间：%2</div>\n")
+    out += QStringLiteral(
+               "<h1>传输报告</h1>\n<div class=\"meta\">保存目录：%1　　生成时间：%2</div>\n")
                .arg(esc(m_target), esc(m_written));
     out += verdict + QLatin1Char('\n');
     out += QStringLiteral("<h2>各相机</h2>\n") + cameraTable();
@@ -219,9 +221,8 @@ QString FlightReport::sortieTable() const
     for (const MatchView::Sortie &s : m_view.sorties) {
         out += QStringLiteral("<tr><td>第%1架次</td><td title=\"%2\">%3</td><td class=\"n\">%4</td>"
                               "<td>%5</td><td>%6</td></tr>\n")
-                   .arg(QString::number(s.number), esc(s.file),
-                        esc(QFileInfo(s.file).fileName()), QString::number(s.records),
-                        esc(s.start), esc(s.end));
+                   .arg(QString::number(s.number), esc(s.file), esc(QFileInfo(s.file).fileName()),
+                        QString::number(s.records), esc(s.start), esc(s.end));
     }
     return out + QStringLiteral("</table>\n");
 }
@@ -241,7 +242,10 @@ QString FlightReport::exceptions() const
                 const QString time = r.sortie >= 1 && r.sortie <= m_pos.size()
                                          ? timeText(m_pos.at(r.sortie - 1), r.index)
                                          : QString();
-                items << QStringLiteral("第%1架次 第%2条记录 %3").arg(r.sortie).arg(r.index + 1).arg(time);
+                items << QStringLiteral("第%1架次 第%2条记录 %3")
+                             .arg(r.sortie)
+                             .arg(r.index + 1)
+                             .arg(time);
             }
             out += QStringLiteral("<div>漏拍（POS有记录，本相机无照片）：</div><ul>%1</ul>\n")
                        .arg(listItems(items));
@@ -281,8 +285,7 @@ QString FlightReport::sortieMap(const MatchView::Sortie &sortie) const
     const int cameraCount = int(m_view.cameras.size());
     for (const MatchView::Camera &c : m_view.cameras) {
         for (const MatchView::Pair &p : c.pairs) {
-            if (p.record.sortie == sortie.number && p.record.index >= 0 &&
-                p.record.index < records)
+            if (p.record.sortie == sortie.number && p.record.index >= 0 && p.record.index < records)
                 ++have[p.record.index];
         }
         for (const MatchView::Record &r : c.missed) {
@@ -400,8 +403,8 @@ QString FlightReport::sortieMap(const MatchView::Sortie &sortie) const
     svg += QStringLiteral("<g><polygon points=\"%1,%2 %3,%4 %1,%5 %6,%4\" fill=\"#333\"/>"
                           "<text x=\"%1\" y=\"%7\" font-size=\"14\" text-anchor=\"middle\" "
                           "fill=\"#333\">N</text></g>\n")
-               .arg(num(nx, 1), num(ny + 14, 1), num(nx + 8, 1), num(ny + 40, 1),
-                    num(ny + 33, 1), num(nx - 8, 1), num(ny + 10, 1));
+               .arg(num(nx, 1), num(ny + 14, 1), num(nx + 8, 1), num(ny + 40, 1), num(ny + 33, 1),
+                    num(nx - 8, 1), num(ny + 10, 1));
 
     // Scale bar, bottom left: about a fifth of the map's width.
     const double barMetres = niceLength((width - 2 * margin) / 5 / scale);

@@ -69,15 +69,16 @@ QJsonObject indexRuleMatch(const QList<OffloadPosSet> &pos,
         for (int i = int(list.size()); i < records.size(); ++i)
             missed.append(QJsonObject{{QStringLiteral("sortie"), records.at(i).first},
                                       {QStringLiteral("index"), records.at(i).second}});
-        cameras.append(QJsonObject{{QStringLiteral("camera"), QLatin1String(Cameras::folderName(camera))},
-                                   {QStringLiteral("photos"), int(list.size())},
-                                   {QStringLiteral("matched"), int(pairs.size())},
-                                   {QStringLiteral("method"), QStringLiteral("index")},
-                                   {QStringLiteral("offsetSeconds"), 0},
-                                   {QStringLiteral("offsetSpread"), 0},
-                                   {QStringLiteral("missed"), missed},
-                                   {QStringLiteral("extra"), extra},
-                                   {QStringLiteral("pairs"), pairs}});
+        cameras.append(
+            QJsonObject{{QStringLiteral("camera"), QLatin1String(Cameras::folderName(camera))},
+                        {QStringLiteral("photos"), int(list.size())},
+                        {QStringLiteral("matched"), int(pairs.size())},
+                        {QStringLiteral("method"), QStringLiteral("index")},
+                        {QStringLiteral("offsetSeconds"), 0},
+                        {QStringLiteral("offsetSpread"), 0},
+                        {QStringLiteral("missed"), missed},
+                        {QStringLiteral("extra"), extra},
+                        {QStringLiteral("pairs"), pairs}});
     }
     return QJsonObject{{QStringLiteral("cameras"), cameras},
                        {QStringLiteral("sorties"), sortiesArray(pos)}};

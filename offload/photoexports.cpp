@@ -108,7 +108,8 @@ QString odmFileName(int sortie)
 QString metashapeTable(const MatchView &match, const QList<OffloadPosSet> &pos, int sortie,
                        bool sortieFolders)
 {
-    QString text = QStringLiteral("# %1 WGS 84 (EPSG::4326)\n").arg(SortieBlocks::sortieFolderName(sortie));
+    QString text =
+        QStringLiteral("# %1 WGS 84 (EPSG::4326)\n").arg(SortieBlocks::sortieFolderName(sortie));
     text += QStringLiteral("# Label,Longitude,Latitude,Altitude,Yaw,Pitch,Roll\n");
     for (const Row &row : rows(match, pos, sortie, sortieFolders)) {
         QStringList cells{row.image, degrees(row.point->x), degrees(row.point->y),
@@ -133,9 +134,9 @@ QString odmGeo(const MatchView &match, const QList<OffloadPosSet> &pos, int sort
 {
     QString text = QStringLiteral("EPSG:4326\n");
     for (const Row &row : rows(match, pos, sortie, sortieFolders)) {
-        text += QStringLiteral("%1 %2 %3 %4\n")
-                    .arg(row.image, degrees(row.point->x), degrees(row.point->y),
-                         metres(row.point->z));
+        text +=
+            QStringLiteral("%1 %2 %3 %4\n")
+                .arg(row.image, degrees(row.point->x), degrees(row.point->y), metres(row.point->z));
     }
     return text;
 }

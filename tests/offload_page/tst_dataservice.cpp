@@ -256,12 +256,14 @@ void TestDataService::fullOffload()
     QVERIFY2(page.reportLink()->text().contains(
                  "href=\"" + QUrl::fromLocalFile(report).toString(QUrl::FullyEncoded) + '"'),
              qPrintable(page.reportLink()->text()));
-    QVERIFY2(page.textArea()->toPlainText().startsWith(QStringLiteral("传输报告：照片与POS记录一一对应")),
+    QVERIFY2(page.textArea()->toPlainText().startsWith(
+                 QStringLiteral("传输报告：照片与POS记录一一对应")),
              qPrintable(page.textArea()->toPlainText()));
     // Every copy in the sortie's geolocation file, named below the target.
-    const QStringList geo = QString::fromUtf8(OffloadFixture::fileBytes(
-                                                  QDir(m_target).filePath(PhotoExports::odmFileName(1))))
-                                .split('\n', Qt::SkipEmptyParts);
+    const QStringList geo =
+        QString::fromUtf8(
+            OffloadFixture::fileBytes(QDir(m_target).filePath(PhotoExports::odmFileName(1))))
+            .split('\n', Qt::SkipEmptyParts);
     QCOMPARE(geo.size(), 1 + Cameras::Count * PhotosPerCard);
     for (const QString &line : geo.mid(1))
         QVERIFY2(QFile::exists(QDir(m_target).filePath(line.section(' ', 0, 0))), qPrintable(line));

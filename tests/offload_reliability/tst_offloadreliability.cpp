@@ -367,9 +367,9 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
     QVERIFY2(run.code == 0, run.output.constData());
     QVERIFY2(run.output.contains("2 block files written"), run.output.constData());
     // The report of the resumed offload counts every photo, the first run's included.
-    QVERIFY2(run.output.contains("report: " + QFile::encodeName(o.target()) +
-                                 "/offload-report.html\n"),
-             run.output.constData());
+    QVERIFY2(
+        run.output.contains("report: " + QFile::encodeName(o.target()) + "/offload-report.html\n"),
+        run.output.constData());
     const QJsonArray reported =
         QJsonDocument::fromJson(fileBytes(o.target() + QStringLiteral("/offload-report.json")))
             .object()

@@ -68,7 +68,8 @@ FlightReport report(const QJsonObject &m)
     FlightReport r(m, flight());
     r.setCounts(QStringLiteral("Center"), {7, 7, 7, 0, {}});
     r.setCounts(QStringLiteral("Front"), {8, 8, 0, 0, {}});
-    r.setCounts(QStringLiteral("Back"), {5, 4, 4, 1, {QStringLiteral("DSC00005.JPG: <read error>")}});
+    r.setCounts(QStringLiteral("Back"),
+                {5, 4, 4, 1, {QStringLiteral("DSC00005.JPG: <read error>")}});
     r.setTarget(QStringLiteral("/data/飞行 1"));
     return r;
 }
@@ -164,8 +165,13 @@ void TestFlightReport::htmlStandsAlone_data()
     QTest::addColumn<QStringList>("texts");
     // Rings: sortie 1 records 0..3 (Right missed all, Front also 2) and sortie 2 record 1.
     QTest::newRow("two sorties") << true << 2 << 7 << 5
-                                 << QStringList{"前视相机", "TEST0001.JPG", "第1架次 第3条记录",
-                                                "a&b <2> %2.xls", "/data/飞行 1", "N", "米",
+                                 << QStringList{"前视相机",
+                                                "TEST0001.JPG",
+                                                "第1架次 第3条记录",
+                                                "a&b <2> %2.xls",
+                                                "/data/飞行 1",
+                                                "N",
+                                                "米",
                                                 "DSC00005.JPG: <read error>"};
     QTest::newRow("no POS") << false << 0 << 0 << 0 << QStringList{"未添加POS文件", "后视相机"};
 }
@@ -182,13 +188,14 @@ void TestFlightReport::htmlStandsAlone()
         m = QJsonObject{{"cameras", QJsonArray()}, {"sorties", QJsonArray()}};
     }
     FlightReport r(m, withPos ? flight() : QList<OffloadPosSet>());
-    r.setCounts(QStringLiteral("Back"), {5, 4, 4, 1, {QStringLiteral("DSC00005.JPG: <read error>")}});
+    r.setCounts(QStringLiteral("Back"),
+                {5, 4, 4, 1, {QStringLiteral("DSC00005.JPG: <read error>")}});
     r.setTarget(QStringLiteral("/data/飞行 1"));
     const QString html = r.html();
 
     // Field laptops are offline: nothing may point outside the file.
-    for (const char *outside : {"http:", "https:", "src=", "url(", "@import", "<link", "<script",
-                                "file:"})
+    for (const char *outside :
+         {"http:", "https:", "src=", "url(", "@import", "<link", "<script", "file:"})
         QVERIFY2(!html.contains(QLatin1String(outside), Qt::CaseInsensitive), outside);
 
     QXmlStreamReader xml(html);
@@ -209,8 +216,8 @@ void TestFlightReport::htmlStandsAlone()
         if (xml.isCharacters())
             text += xml.text();
     }
-    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString() + " at line " +
-                                         QString::number(xml.lineNumber())));
+    QVERIFY2(!xml.hasError(),
+             qPrintable(xml.errorString() + " at line " + QString::number(xml.lineNumber())));
     QCOMPARE(svgs, maps);
     QCOMPARE(polylines, maps);
     QCOMPARE(circles, markers);
@@ -226,17 +233,20 @@ void TestFlightReport::exports_data()
     QTest::addColumn<QStringList>("labels"); // in file order
     QTest::addColumn<QList<int>>("records"); // record index of each label
     QTest::newRow("sortie 1 in folders")
-        << 1 << true
-        << QStringList{"Center/第1架次/DSC00001.JPG", "Center/第1架次/DSC00002.JPG",
-                       "Center/第1架次/DSC00003.JPG", "Center/第1架次/DSC00004.JPG",
-                       "Front/第1架次/DSC00002.JPG", "Front/第1架次/DSC00003.JPG",
-                       "Front/第1架次/DSC00004.JPG"}
+        << 1 << true << QStringList{"Center/第1架次/DSC00001.JPG", "Center/第1架次/DSC00002.JPG",
+                                    "Center/第1架次/DSC00003.JPG", "Center/第1架次/DSC00004.JPG",
+                                    "Front/第1架次/DSC00002.JPG",  "Front/第1架次/DSC00003.JPG",
+                                    "Front/第1架次/DSC00004.JPG"}
         << QList<int>{0, 1, 2, 3, 0, 1, 3};
     QTest::newRow("sortie 2, camera folders only")
-        << 2 << false
-        << QStringList{"Center/100MEDIA/DSC00005.JPG", "Center/DSC00006.JPG", "Center/DSC00007.JPG",
-                       "Front/DSC00005.JPG", "Front/DSC00006.JPG", "Front/DSC00007.JPG",
-                       "Right/R0.JPG", "Right/R1.JPG"}
+        << 2 << false << QStringList{"Center/100MEDIA/DSC00005.JPG",
+                                     "Center/DSC00006.JPG",
+                                     "Center/DSC00007.JPG",
+                                     "Front/DSC00005.JPG",
+                                     "Front/DSC00006.JPG",
+                                     "Front/DSC00007.JPG",
+                                     "Right/R0.JPG",
+                                     "Right/R1.JPG"}
         << QList<int>{0, 1, 2, 0, 1, 2, 0, 2};
 }
 
@@ -250,9 +260,9 @@ void TestFlightReport::exports()
     const OffloadPosSet &set = pos.at(sortie - 1);
     QTemporaryDir dir;
     QStringList messages;
-    QCOMPARE(PhotoExports::write(dir.path(), MatchView::read(match()), pos, sortieFolders,
-                                 &messages),
-             4);
+    QCOMPARE(
+        PhotoExports::write(dir.path(), MatchView::read(match()), pos, sortieFolders, &messages),
+        4);
     QVERIFY2(messages.isEmpty(), qPrintable(messages.join('\n')));
     auto read = [&](const QString &name) {
         QFile file(dir.filePath(name));
@@ -355,17 +365,18 @@ void TestFlightReport::rendersInBrowser()
     QVERIFY2(report(match()).write(dir.path(), &error), qPrintable(error));
     const QString png = dir.filePath(QStringLiteral("shot.png"));
     QProcess browser;
-    browser.start(chromium, {"--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
-                             "--user-data-dir=" + dir.filePath("profile"),
-                             "--screenshot=" + png, "--window-size=1200,3000",
-                             QUrl::fromLocalFile(dir.filePath(FlightReport::htmlFileName()))
-                                 .toString()});
+    browser.start(chromium,
+                  {"--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+                   "--user-data-dir=" + dir.filePath("profile"), "--screenshot=" + png,
+                   "--window-size=1200,3000",
+                   QUrl::fromLocalFile(dir.filePath(FlightReport::htmlFileName())).toString()});
     QVERIFY(browser.waitForFinished(120000));
     QImage shot(png);
     QVERIFY2(!shot.isNull(), browser.readAllStandardError().constData());
     // Count the pixels of each marker colour.
     QHash<QRgb, int> found;
-    const QList<QRgb> wanted{qRgb(0x1a, 0x98, 0x50), qRgb(0xf3, 0x9c, 0x12), qRgb(0xd7, 0x30, 0x27)};
+    const QList<QRgb> wanted{qRgb(0x1a, 0x98, 0x50), qRgb(0xf3, 0x9c, 0x12),
+                             qRgb(0xd7, 0x30, 0x27)};
     for (int y = 0; y < shot.height(); ++y) {
         for (int x = 0; x < shot.width(); ++x) {
             const QRgb pixel = shot.pixel(x, y) | 0xff000000;
