@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDirIterator>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,6 +10,7 @@
 #include <QRegularExpressionValidator>
 #include <QTextEdit>
 #include <QTimer>
+#include <QUrl>
 
 #include "cameracards.h"
 #include "drivewatcher.h"
@@ -143,6 +145,16 @@ void DataService::buildControls()
     m_speed->setObjectName(QStringLiteral("speed"));
     m_timeLeft = textLabel(QString(), this, QRect(30, 474, 300, 22));
     m_timeLeft->setObjectName(QStringLiteral("timeLeft"));
+
+    // The flight report of the last completed offload, opened in the system's browser.
+    m_reportLink = textLabel(QString(), this, QRect(356, 452, 220, 22));
+    m_reportLink->setObjectName(QStringLiteral("reportLink"));
+    m_reportLink->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_reportLink->setTextFormat(Qt::RichText);
+    m_reportLink->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    m_reportLink->hide();
+    connect(m_reportLink, &QLabel::linkActivated, this,
+            [](const QString &link) { QDesktopServices::openUrl(QUrl(link)); });
 }
 
 void DataService::buildOptions()

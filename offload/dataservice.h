@@ -57,6 +57,7 @@ public:
     QLabel *speedLabel() const { return m_speed; }
     QLabel *timeLeftLabel() const { return m_timeLeft; }
     QLabel *targetLabel() const { return m_targetText; }
+    QLabel *reportLink() const { return m_reportLink; }
     QTimer *progressTimer() const { return m_timer; }
 
 public slots:
@@ -101,6 +102,7 @@ private:
     void runStarted(bool ok, const QString &error);
     void runFinished(int blockFiles, const QStringList &messages);
     void resetAfterCompletion(const QString &note = QString());
+    void showReport(const QString &skipped);
     qint64 neededMiB() const;
     QString driveOf(const QString &folder) const;
 
@@ -120,6 +122,7 @@ private:
     QLabel *m_targetText = nullptr;
     QLabel *m_speed = nullptr;
     QLabel *m_timeLeft = nullptr;
+    QLabel *m_reportLink = nullptr;
     QCheckBox *m_sortieBox = nullptr;
     QCheckBox *m_volumeBox = nullptr;
     QLineEdit *m_volumeEdit = nullptr;

@@ -11,6 +11,7 @@
 #include <QStorageInfo>
 #include <QTextEdit>
 #include <QTimer>
+#include <QUrl>
 
 #include <utility>
 
@@ -72,6 +73,7 @@ void DataService::startNew()
     m_plan.password = m_passwordBox->isChecked();
     m_progress->setRange(0, std::max(1, m_plan.plannedTotal()));
     m_progress->setValue(0);
+    m_reportLink->hide();
     CameraCards::instance()->setIgnoreRemovals(false);
     m_started = true;
     m_run->requestStart(m_plan.setup());
@@ -224,17 +226,35 @@ void DataService::resetAfterCompletion(const QString &note)
     m_progress->setValue(0);
     m_speed->clear();
     m_timeLeft->clear();
-    showText(m_skippedText);
+    const QString skipped = m_skippedText;
     m_skippedText.clear();
+    showText(skipped);
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         showIcon(camera, false);
         m_sizes[camera].reset();
     }
     for (QCheckBox *box : {m_sortieBox, m_volumeBox, m_passwordBox})
         box->setChecked(false);
+    showReport(skipped);
     ++m_promptDepth;
     Prompt::inform(this, QStringLiteral("传输已经完成！"), note);
     --m_promptDepth;
+}
+
+// The cleared text area takes the report's summary until the next offload is set up; the
+// files the offload passed over stay named below it.
+void DataService::showReport(const QString &skipped)
+{
+    const QString path = m_run->reportPath();
+    if (path.isEmpty())
+        return;
+    showText(skipped.isEmpty() ? m_run->reportSummary()
+                               : m_run->reportSummary() + QLatin1Char('\n') + skipped);
+    m_reportLink->setText(QStringLiteral("<a href=\"%1\" style=\"color: rgb(22, 155,213);\">"
+                                         "查看传输报告</a>")
+                              .arg(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)));
+    m_reportLink->setToolTip(path);
+    m_reportLink->show();
 }
 
 void DataService::offerResume()

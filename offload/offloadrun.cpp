@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include "offloadreport.h"
 #include "phototagstep.h"
 #include "sortieblocks.h"
 
@@ -174,9 +175,13 @@ int OffloadRun::finishNow(QStringList *messages)
         *messages << m_tagger->untagged();
     m_tagger.reset(); // close the photo information tables before they are read back
     m_session.setPhotoStep(PhotoStep());
-    if (!setup.splitSorties || setup.pos.isEmpty())
-        return 0;
-    return SortieBlocks::write(setup.target, setup.pos, m_tablePaths, messages);
+    int blocks = 0;
+    if (setup.splitSorties && !setup.pos.isEmpty())
+        blocks = SortieBlocks::write(setup.target, setup.pos, m_tablePaths, messages);
+    const OffloadReport::Written report = OffloadReport::write(m_session, messages);
+    m_reportPath = report.htmlPath;
+    m_reportSummary = report.summary;
+    return blocks;
 }
 
 void OffloadRun::measure()

@@ -76,8 +76,13 @@ public:
     bool resumePausedNow(QString *error);
     // The offload is complete: "Taskconfig.xml" with tasksuccess "true", the photo information
     // tables closed, and the block files when sorties are split and POS data are held.
-    // Returns the number of block files; problems go to messages.
+    // Returns the number of block files; problems go to messages. Also writes the flight
+    // report and the photogrammetry exports into the target.
     int finishNow(QStringList *messages);
+    // Of the last finish, read after finished() or finishNow(): the report's HTML file (empty
+    // when it could not be written) and its summary lines.
+    QString reportPath() const { return m_reportPath; }
+    QString reportSummary() const { return m_reportSummary; }
 
     OffloadSession &session() { return m_session; }
 
@@ -122,6 +127,8 @@ private:
     Failure m_failure = Failure::None;
     std::unique_ptr<PhotoTagStep> m_tagger;
     QString m_tablePaths[Cameras::Count];
+    QString m_reportPath;
+    QString m_reportSummary;
 
     // Bytes of each camera's files up to each index; built before an answer is sent, read
     // by the requester only after it.

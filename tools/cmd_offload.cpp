@@ -290,6 +290,9 @@ int run(const QStringList &arguments)
         std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(m));
     if (blocksWanted)
         std::printf("%d block files written\n", blocks);
+    if (!offload.reportPath().isEmpty())
+        std::printf("report: %s
+", qPrintable(offload.reportPath()));
     if (TaskConfig::resumePending(offload.configPath()))
         return 1; // the completion could not be recorded (told above)
     std::printf("complete: %d files\n", offload.session().filesDone());

@@ -485,6 +485,20 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
     run = o.resume();
     QVERIFY2(run.code == 0, run.output.constData());
     QVERIFY2(run.output.contains("2 block files written"), run.output.constData());
+    // The report of the resumed offload counts every photo, the first run's included.
+    QVERIFY2(
+        run.output.contains("report: " + QFile::encodeName(o.target()) + "/offload-report.html\n"),
+        run.output.constData());
+    const QJsonArray reported =
+        QJsonDocument::fromJson(fileBytes(o.target() + QStringLiteral("/offload-report.json")))
+            .object()
+            .value("cameras")
+            .toArray();
+    QCOMPARE(reported.size(), Cameras::Count);
+    for (const QJsonValue &camera : reported) {
+        QCOMPARE(camera["copied"].toInt(), PhotosPerCard);
+        QCOMPARE(camera["matched"].toInt(), PhotosPerCard);
+    }
 
     for (int c = 0; c < Cameras::Count; ++c) {
         checkList(o.copy(c), PhotosPerCard);

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include "matchview.h"
+#include "offloadpos.h"
+
+// The flight report of a completed offload: the match of photos to POS records with each
+// camera's offload counts, as "offload-report.json" and as one self-contained
+// "offload-report.html" (inline CSS and SVG) that opens on a field laptop without a network.
+class FlightReport
+{
+public:
+    struct Counts
+    {
+        int onCard = 0;
+        int copied = 0;
+        int verified = 0;
+        int failed = 0;
+        QStringList failures; // the reasons, one per failed photo or stopped camera
+    };
+
+    static QString jsonFileName(); // "offload-report.json"
+    static QString htmlFileName(); // "offload-report.html"
+    // "前视相机", ... by the camera's folder name.
+    static QString cameraText(const QString &cameraName);
+
+    FlightReport(const QJsonObject &match, const QList<OffloadPosSet> &pos);
+
+    void setCounts(const QString &cameraName, const Counts &counts);
+    void setTarget(const QString &target) { m_target = target; }
+    void setWritten(const QString &when) { m_written = when; } // shown under the title
+
+    // The match object with each camera's counts added to its entry.
+    QJsonObject json() const;
+    QString html() const;
+    // A few lines for the offload page: per camera the copies and the match.
+    QString summary() const;
+
+    // Both files into folder; false with the reason.
+    bool write(const QString &folder, QString *error) const;
+
+private:
+    QStringList cameraNames() const; // the match's, then those only copied
+    MatchView::Camera matchOf(const QString &name) const;
+    QString cameraTable() const;
+    QString sortieTable() const;
+    QString exceptions() const;
+    QString sortieMap(const MatchView::Sortie &sortie) const;
+
+    QJsonObject m_match;
+    MatchView m_view;
+    QList<OffloadPosSet> m_pos;
+    QHash<QString, Counts> m_counts;
+    QStringList m_countOrder;
+    QString m_target;
+    QString m_written;
+};

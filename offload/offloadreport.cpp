@@ -1,0 +1,147 @@
+#include "offloadreport.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QJsonArray>
+
+#include <algorithm>
+
+#include "copyengine.h"
+#include "enginefile.h"
+#include "offloadsession.h"
+#include "photoexports.h"
+
+namespace {
+
+QString recordTime(const OffloadPosSet &set, int index)
+{
+    if (index < 0 || index >= set.times.size() || set.times.at(index) == uint(-1))
+        return QString();
+    return QDateTime::fromSecsSinceEpoch(qint64(set.times.at(index)))
+        .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
+} // namespace
+
+namespace OffloadReport {
+
+QJsonArray sortiesArray(const QList<OffloadPosSet> &pos)
+{
+    QJsonArray sorties;
+    for (int k = 0; k < pos.size(); ++k) {
+        const OffloadPosSet &set = pos.at(k);
+        const int records = int(set.positions.size());
+        sorties.append(QJsonObject{{QStringLiteral("number"), k + 1},
+                                   {QStringLiteral("file"), set.filePath},
+                                   {QStringLiteral("records"), records},
+                                   {QStringLiteral("start"), recordTime(set, 0)},
+                                   {QStringLiteral("end"), recordTime(set, records - 1)}});
+    }
+    return sorties;
+}
+
+QJsonObject indexRuleMatch(const QList<OffloadPosSet> &pos,
+                           const QStringList photos[Cameras::Count],
+                           const bool takesPart[Cameras::Count])
+{
+    // Record i of the sets counted as one list, as (sortie, index within its set).
+    QList<QPair<int, int>> records;
+    for (int k = 0; k < pos.size(); ++k) {
+        for (int i = 0; i < pos.at(k).positions.size(); ++i)
+            records.append({k + 1, i});
+    }
+    QJsonArray cameras;
+    // The order of the match tool's arguments: centre, front, right, left, back.
+    static constexpr int Order[Cameras::Count] = {0, 3, 2, 1, 4};
+    for (int camera : Order) {
+        if (!takesPart[camera])
+            continue;
+        const QStringList &list = photos[camera];
+        QJsonArray pairs, missed, extra;
+        for (int i = 0; i < list.size(); ++i) {
+            if (i < records.size())
+                pairs.append(QJsonObject{{QStringLiteral("photo"), list.at(i)},
+                                         {QStringLiteral("sortie"), records.at(i).first},
+                                         {QStringLiteral("index"), records.at(i).second}});
+            else
+                extra.append(list.at(i));
+        }
+        for (int i = int(list.size()); i < records.size(); ++i)
+            missed.append(QJsonObject{{QStringLiteral("sortie"), records.at(i).first},
+                                      {QStringLiteral("index"), records.at(i).second}});
+        cameras.append(
+            QJsonObject{{QStringLiteral("camera"), QLatin1String(Cameras::folderName(camera))},
+                        {QStringLiteral("photos"), int(list.size())},
+                        {QStringLiteral("matched"), int(pairs.size())},
+                        {QStringLiteral("method"), QStringLiteral("index")},
+                        {QStringLiteral("offsetSeconds"), 0},
+                        {QStringLiteral("offsetSpread"), 0},
+                        {QStringLiteral("missed"), missed},
+                        {QStringLiteral("extra"), extra},
+                        {QStringLiteral("pairs"), pairs}});
+    }
+    return QJsonObject{{QStringLiteral("cameras"), cameras},
+                       {QStringLiteral("sorties"), sortiesArray(pos)}};
+}
+
+QStringList cardPhotos(const DiskTask *task)
+{
+    QStringList photos;
+    const int count = task->fileCount.load();
+    for (int i = 0; i < count; ++i)
+        photos << QString::fromStdString(EngineFile::relativePath(task, i));
+    return photos;
+}
+
+FlightReport::Counts counts(const DiskTask *task)
+{
+    FlightReport::Counts c;
+    c.onCard = task->fileCount.load();
+    c.copied = std::min(task->filesDone.load(), c.onCard);
+    // The engine re-reads every copy before it counts it done, unless told not to.
+    c.verified = task->verify ? c.copied : 0;
+    if (task->failed.load()) {
+        // The engine stops at its first failing photo: that one failed, the rest were not tried.
+        c.failed = c.copied < c.onCard ? 1 : 0;
+        c.failures << QString::fromUtf8(task->error).trimmed();
+    }
+    return c;
+}
+
+Written write(const OffloadSession &session, QStringList *messages)
+{
+    const OffloadSession::Setup &setup = session.setup();
+    QStringList photos[Cameras::Count];
+    bool takesPart[Cameras::Count] = {};
+    FlightReport::Counts cameraCounts[Cameras::Count];
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        const DiskTask *task = session.task(camera);
+        if (!task)
+            continue;
+        takesPart[camera] = true;
+        photos[camera] = cardPhotos(task);
+        cameraCounts[camera] = counts(task);
+    }
+    const QJsonObject match = indexRuleMatch(setup.pos, photos, takesPart);
+    FlightReport report(match, setup.pos);
+    report.setTarget(setup.target);
+    report.setWritten(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        if (takesPart[camera])
+            report.setCounts(QLatin1String(Cameras::folderName(camera)), cameraCounts[camera]);
+    }
+    Written written;
+    QString error;
+    if (report.write(setup.target, &error))
+        written.htmlPath = QDir(setup.target).filePath(FlightReport::htmlFileName());
+    else
+        messages->append(error);
+    written.summary = report.summary();
+    // Photos packed into zip volumes have no file of their own to name.
+    if (!setup.pos.isEmpty() && !setup.volumes)
+        PhotoExports::write(setup.target, MatchView::read(match), setup.pos, setup.splitSorties,
+                            messages);
+    return written;
+}
+
+} // namespace OffloadReport

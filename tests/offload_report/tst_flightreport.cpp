@@ -1,0 +1,392 @@
+// The flight report and the photogrammetry exports of a two-sortie flight: the JSON keeps the
+// match it was given, the HTML is one self-contained, well-formed file with a map per sortie
+// (rendered by a real browser when one is installed), the exports name the copies below the
+// target with their record's position and, for the centre lens only, its attitude.
+#include <QtTest>
+
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QXmlStreamReader>
+
+#include "flightreport.h"
+#include "offloadreport.h"
+#include "photoexports.h"
+
+namespace {
+
+// Two sorties east of Guangzhou: four records 60 m apart heading east, then three heading north.
+QList<OffloadPosSet> flight()
+{
+    QList<OffloadPosSet> sets(2);
+    const uint start = 1700000000;
+    for (int i = 0; i < 4; ++i) {
+        sets[0].times << start + uint(i) * 2;
+        sets[0].positions << OffloadPosPoint{113.25 + i * 0.0006, 23.5, 150.5 + i};
+        sets[0].attitudes << OffloadPosAttitude{90.25 + i, 1.5, -0.75};
+    }
+    for (int i = 0; i < 3; ++i) {
+        sets[1].times << start + 3600 + uint(i) * 2;
+        sets[1].positions << OffloadPosPoint{113.26, 23.51 + i * 0.0005, 200.125};
+        sets[1].attitudes << OffloadPosAttitude{-2.5 - i, 0.5, 3.0};
+    }
+    sets[0].filePath = QStringLiteral("/pos/第一架次.xls");
+    sets[1].filePath = QStringLiteral("/pos/a&b <2> %2.xls");
+    return sets;
+}
+
+// Center has every record; Front missed record 2 of sortie 1 and has a test shot; Right
+// took records 0 and 2 of sortie 2 only.
+const char *const MatchJson = R"({"cameras":[
+ {"camera":"Center","photos":7,"matched":7,"method":"time","offsetSeconds":-28799.6,
+  "offsetSpread":0.3,"missed":[],"extra":[],"pairs":[
+  {"photo":"DSC00001.JPG","sortie":1,"index":0},{"photo":"DSC00002.JPG","sortie":1,"index":1},
+  {"photo":"DSC00003.JPG","sortie":1,"index":2},{"photo":"DSC00004.JPG","sortie":1,"index":3},
+  {"photo":"100MEDIA/DSC00005.JPG","sortie":2,"index":0},
+  {"photo":"DSC00006.JPG","sortie":2,"index":1},{"photo":"DSC00007.JPG","sortie":2,"index":2}]},
+ {"camera":"Front","photos":7,"matched":6,"method":"time","offsetSeconds":3.7,"offsetSpread":0.4,
+  "missed":[{"sortie":1,"index":2}],"extra":["TEST0001.JPG"],"pairs":[
+  {"photo":"DSC00002.JPG","sortie":1,"index":0},{"photo":"DSC00003.JPG","sortie":1,"index":1},
+  {"photo":"DSC00004.JPG","sortie":1,"index":3},{"photo":"DSC00005.JPG","sortie":2,"index":0},
+  {"photo":"DSC00006.JPG","sortie":2,"index":1},{"photo":"DSC00007.JPG","sortie":2,"index":2}]},
+ {"camera":"Right","photos":2,"matched":2,"method":"index","offsetSeconds":0,"offsetSpread":0,
+  "missed":[{"sortie":1,"index":0},{"sortie":1,"index":1},{"sortie":1,"index":2},
+            {"sortie":1,"index":3},{"sortie":2,"index":1}],"extra":[],"pairs":[
+  {"photo":"R1.JPG","sortie":2,"index":2},{"photo":"R0.JPG","sortie":2,"index":0}]}],
+ "sorties":[{"number":1,"file":"/pos/第一架次.xls","records":4,"start":"2023-11-15 06:13:20",
+             "end":"2023-11-15 06:13:26"},
+            {"number":2,"file":"/pos/a&b <2> %2.xls","records":3,"start":"2023-11-15 07:13:20",
+             "end":"2023-11-15 07:13:24"}]})";
+
+QJsonObject match()
+{
+    return QJsonDocument::fromJson(MatchJson).object();
+}
+
+FlightReport report(const QJsonObject &m)
+{
+    FlightReport r(m, flight());
+    r.setCounts(QStringLiteral("Center"), {7, 7, 7, 0, {}});
+    r.setCounts(QStringLiteral("Front"), {8, 8, 0, 0, {}});
+    r.setCounts(QStringLiteral("Back"),
+                {5, 4, 4, 1, {QStringLiteral("DSC00005.JPG: <read error>")}});
+    r.setTarget(QStringLiteral("/data/飞行 1"));
+    return r;
+}
+
+QStringList dataLines(const QString &text)
+{
+    QStringList lines;
+    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (!line.startsWith(QLatin1Char('#')))
+            lines << line;
+    }
+    return lines;
+}
+
+} // namespace
+
+class TestFlightReport : public QObject
+{
+    Q_OBJECT
+private slots:
+    void jsonKeepsMatch_data();
+    void jsonKeepsMatch();
+    void htmlStandsAlone_data();
+    void htmlStandsAlone();
+    void exports_data();
+    void exports();
+    void indexRule_data();
+    void indexRule();
+    void rendersInBrowser();
+};
+
+void TestFlightReport::jsonKeepsMatch_data()
+{
+    QTest::addColumn<QString>("camera");
+    QTest::addColumn<bool>("inMatch");
+    QTest::addColumn<int>("onCard");
+    QTest::addColumn<int>("verified");
+    QTest::addColumn<QStringList>("failures");
+    QTest::newRow("matched with counts") << "Center" << true << 7 << 7 << QStringList();
+    QTest::newRow("copied unverified") << "Front" << true << 8 << 0 << QStringList();
+    QTest::newRow("matched, no counts") << "Right" << true << -1 << -1 << QStringList();
+    QTest::newRow("copied, not matched")
+        << "Back" << false << 5 << 4 << QStringList{"DSC00005.JPG: <read error>"};
+}
+
+void TestFlightReport::jsonKeepsMatch()
+{
+    QFETCH(QString, camera);
+    QFETCH(bool, inMatch);
+    QFETCH(int, onCard);
+    QFETCH(int, verified);
+    QFETCH(QStringList, failures);
+    const QJsonObject input = match();
+    QTemporaryDir dir;
+    QString error;
+    QVERIFY2(report(input).write(dir.path(), &error), qPrintable(error));
+    QFile file(dir.filePath(FlightReport::jsonFileName()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QJsonParseError parse;
+    const QJsonObject out = QJsonDocument::fromJson(file.readAll(), &parse).object();
+    QCOMPARE(parse.error, QJsonParseError::NoError);
+    QCOMPARE(out.value("sorties"), input.value("sorties"));
+    QCOMPARE(out.value("target").toString(), QStringLiteral("/data/飞行 1"));
+
+    QJsonObject given, written;
+    for (const QJsonValue &v : input.value("cameras").toArray()) {
+        if (v.toObject().value("camera").toString() == camera)
+            given = v.toObject();
+    }
+    for (const QJsonValue &v : out.value("cameras").toArray()) {
+        if (v.toObject().value("camera").toString() == camera)
+            written = v.toObject();
+    }
+    QCOMPARE(given.isEmpty(), !inMatch);
+    QVERIFY(!written.isEmpty());
+    for (auto it = given.begin(); it != given.end(); ++it)
+        QCOMPARE(written.value(it.key()), it.value());
+    QCOMPARE(written.contains("onCard"), onCard >= 0);
+    if (onCard >= 0) {
+        QCOMPARE(written.value("onCard").toInt(), onCard);
+        QCOMPARE(written.value("verified").toInt(), verified);
+        QCOMPARE(written.value("failed").toInt(), int(failures.size()));
+        QCOMPARE(written.value("failures").toVariant().toStringList(), failures);
+    }
+}
+
+void TestFlightReport::htmlStandsAlone_data()
+{
+    QTest::addColumn<bool>("withPos");
+    QTest::addColumn<int>("maps");
+    QTest::addColumn<int>("markers");
+    QTest::addColumn<int>("rings");
+    QTest::addColumn<QStringList>("texts");
+    // Rings: sortie 1 records 0..3 (Right missed all, Front also 2) and sortie 2 record 1.
+    QTest::newRow("two sorties") << true << 2 << 7 << 5
+                                 << QStringList{"前视相机",
+                                                "TEST0001.JPG",
+                                                "第1架次 第3条记录",
+                                                "a&b <2> %2.xls",
+                                                "/data/飞行 1",
+                                                "N",
+                                                "米",
+                                                "DSC00005.JPG: <read error>"};
+    QTest::newRow("no POS") << false << 0 << 0 << 0 << QStringList{"未添加POS文件", "后视相机"};
+}
+
+void TestFlightReport::htmlStandsAlone()
+{
+    QFETCH(bool, withPos);
+    QFETCH(int, maps);
+    QFETCH(int, markers);
+    QFETCH(int, rings);
+    QFETCH(QStringList, texts);
+    QJsonObject m = match();
+    if (!withPos) {
+        m = QJsonObject{{"cameras", QJsonArray()}, {"sorties", QJsonArray()}};
+    }
+    FlightReport r(m, withPos ? flight() : QList<OffloadPosSet>());
+    r.setCounts(QStringLiteral("Back"),
+                {5, 4, 4, 1, {QStringLiteral("DSC00005.JPG: <read error>")}});
+    r.setTarget(QStringLiteral("/data/飞行 1"));
+    const QString html = r.html();
+
+    // Field laptops are offline: nothing may point outside the file.
+    for (const char *outside :
+         {"http:", "https:", "src=", "url(", "@import", "<link", "<script", "file:"})
+        QVERIFY2(!html.contains(QLatin1String(outside), Qt::CaseInsensitive), outside);
+
+    QXmlStreamReader xml(html);
+    int svgs = 0, circles = 0, ringCount = 0, polylines = 0;
+    QString text;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement() && xml.name() == QLatin1String("svg"))
+            ++svgs;
+        if (xml.isStartElement() && xml.name() == QLatin1String("polyline"))
+            ++polylines;
+        if (xml.isStartElement() && xml.name() == QLatin1String("circle")) {
+            if (xml.attributes().value("fill") == QLatin1String("none"))
+                ++ringCount;
+            else
+                ++circles;
+        }
+        if (xml.isCharacters())
+            text += xml.text();
+    }
+    QVERIFY2(!xml.hasError(),
+             qPrintable(xml.errorString() + " at line " + QString::number(xml.lineNumber())));
+    QCOMPARE(svgs, maps);
+    QCOMPARE(polylines, maps);
+    QCOMPARE(circles, markers);
+    QCOMPARE(ringCount, rings);
+    for (const QString &expected : texts)
+        QVERIFY2(text.contains(expected), qPrintable(expected));
+}
+
+void TestFlightReport::exports_data()
+{
+    QTest::addColumn<int>("sortie");
+    QTest::addColumn<bool>("sortieFolders");
+    QTest::addColumn<QStringList>("labels"); // in file order
+    QTest::addColumn<QList<int>>("records"); // record index of each label
+    QTest::newRow("sortie 1 in folders")
+        << 1 << true << QStringList{"Center/第1架次/DSC00001.JPG", "Center/第1架次/DSC00002.JPG",
+                                    "Center/第1架次/DSC00003.JPG", "Center/第1架次/DSC00004.JPG",
+                                    "Front/第1架次/DSC00002.JPG",  "Front/第1架次/DSC00003.JPG",
+                                    "Front/第1架次/DSC00004.JPG"}
+        << QList<int>{0, 1, 2, 3, 0, 1, 3};
+    QTest::newRow("sortie 2, camera folders only")
+        << 2 << false << QStringList{"Center/100MEDIA/DSC00005.JPG",
+                                     "Center/DSC00006.JPG",
+                                     "Center/DSC00007.JPG",
+                                     "Front/DSC00005.JPG",
+                                     "Front/DSC00006.JPG",
+                                     "Front/DSC00007.JPG",
+                                     "Right/R0.JPG",
+                                     "Right/R1.JPG"}
+        << QList<int>{0, 1, 2, 0, 1, 2, 0, 2};
+}
+
+void TestFlightReport::exports()
+{
+    QFETCH(int, sortie);
+    QFETCH(bool, sortieFolders);
+    QFETCH(QStringList, labels);
+    QFETCH(QList<int>, records);
+    const QList<OffloadPosSet> pos = flight();
+    const OffloadPosSet &set = pos.at(sortie - 1);
+    QTemporaryDir dir;
+    QStringList messages;
+    QCOMPARE(
+        PhotoExports::write(dir.path(), MatchView::read(match()), pos, sortieFolders, &messages),
+        4);
+    QVERIFY2(messages.isEmpty(), qPrintable(messages.join('\n')));
+    auto read = [&](const QString &name) {
+        QFile file(dir.filePath(name));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    };
+
+    const QStringList reference = dataLines(read(PhotoExports::metashapeFileName(sortie)));
+    QCOMPARE(reference.size(), labels.size());
+    for (int row = 0; row < labels.size(); ++row) {
+        const QStringList cells = reference.at(row).split(',');
+        QCOMPARE(cells.size(), 7);
+        QCOMPARE(cells.at(0), labels.at(row));
+        const OffloadPosPoint &p = set.positions.at(records.at(row));
+        QCOMPARE(cells.at(1).toDouble(), p.x);
+        QCOMPARE(cells.at(2).toDouble(), p.y);
+        QCOMPARE(cells.at(3).toDouble(), p.z);
+        if (labels.at(row).startsWith("Center/")) {
+            const OffloadPosAttitude &a = set.attitudes.at(records.at(row));
+            QCOMPARE(cells.at(4).toDouble(), a.heading);
+            QCOMPARE(cells.at(5).toDouble(), a.pitch);
+            QCOMPARE(cells.at(6).toDouble(), a.roll);
+        } else {
+            QCOMPARE(cells.mid(4), QStringList(3, QString()));
+        }
+    }
+
+    const QStringList geo = read(PhotoExports::odmFileName(sortie)).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(geo.value(0), QStringLiteral("EPSG:4326"));
+    QCOMPARE(geo.size(), labels.size() + 1);
+    for (int row = 0; row < labels.size(); ++row) {
+        const QStringList cells = geo.at(row + 1).split(' ');
+        QCOMPARE(cells.size(), 4);
+        QCOMPARE(cells.at(0), labels.at(row));
+        const OffloadPosPoint &p = set.positions.at(records.at(row));
+        QCOMPARE(cells.at(1).toDouble(), p.x);
+        QCOMPARE(cells.at(2).toDouble(), p.y);
+        QCOMPARE(cells.at(3).toDouble(), p.z);
+    }
+}
+
+void TestFlightReport::indexRule_data()
+{
+    QTest::addColumn<int>("photos");
+    QTest::addColumn<int>("matched");
+    QTest::addColumn<int>("missed");
+    QTest::addColumn<int>("extra");
+    // Seven records over two sets.
+    QTest::newRow("one photo per record") << 7 << 7 << 0 << 0;
+    QTest::newRow("last two not taken") << 5 << 5 << 2 << 0;
+    QTest::newRow("two after the last record") << 9 << 7 << 0 << 2;
+    QTest::newRow("empty card") << 0 << 0 << 7 << 0;
+}
+
+void TestFlightReport::indexRule()
+{
+    QFETCH(int, photos);
+    QFETCH(int, matched);
+    QFETCH(int, missed);
+    QFETCH(int, extra);
+    QStringList lists[Cameras::Count];
+    const bool takesPart[Cameras::Count] = {false, false, false, true, false}; // front only
+    for (int i = 0; i < photos; ++i)
+        lists[3] << QStringLiteral("DSC%1.JPG").arg(i);
+    const QJsonObject m = OffloadReport::indexRuleMatch(flight(), lists, takesPart);
+    const MatchView view = MatchView::read(m);
+    QCOMPARE(view.cameras.size(), 1);
+    const MatchView::Camera &c = view.cameras.first();
+    QCOMPARE(c.name, QStringLiteral("Front"));
+    QCOMPARE(c.method, QStringLiteral("index"));
+    QCOMPARE(c.photos, photos);
+    QCOMPARE(c.matched, matched);
+    QCOMPARE(c.pairs.size(), matched);
+    QCOMPARE(c.missed.size(), missed);
+    QCOMPARE(c.extra.size(), extra);
+    // Photo i is record i of the sets as one list: the fifth photo opens the second sortie.
+    const QList<QPair<int, int>> records{{1, 0}, {1, 1}, {1, 2}, {1, 3}, {2, 0}, {2, 1}, {2, 2}};
+    for (int i = 0; i < c.pairs.size(); ++i) {
+        QCOMPARE(c.pairs.at(i).photo, lists[3].at(i));
+        QCOMPARE(qMakePair(c.pairs.at(i).record.sortie, c.pairs.at(i).record.index), records.at(i));
+    }
+    for (int k = 0; k < c.missed.size(); ++k) {
+        const MatchView::Record r = c.missed.at(k);
+        QCOMPARE(qMakePair(r.sortie, r.index), records.at(photos + k));
+    }
+    QCOMPARE(c.extra, lists[3].mid(7));
+    QCOMPARE(view.sorties.size(), 2);
+    QCOMPARE(view.sorties.at(1).records, 3);
+    QCOMPARE(view.sorties.at(1).start, QStringLiteral("2023-11-15 07:13:20"));
+}
+
+// The file as a browser draws it: markers of all three coverage classes and the missed rings
+// reach the screen. Skipped where no chromium is installed.
+void TestFlightReport::rendersInBrowser()
+{
+    const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
+    if (chromium.isEmpty())
+        QSKIP("chromium is not installed (Debian package chromium): the browser check is skipped");
+    QTemporaryDir dir;
+    QString error;
+    QVERIFY2(report(match()).write(dir.path(), &error), qPrintable(error));
+    const QString png = dir.filePath(QStringLiteral("shot.png"));
+    QProcess browser;
+    browser.start(chromium,
+                  {"--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+                   "--user-data-dir=" + dir.filePath("profile"), "--screenshot=" + png,
+                   "--window-size=1200,3000",
+                   QUrl::fromLocalFile(dir.filePath(FlightReport::htmlFileName())).toString()});
+    QVERIFY(browser.waitForFinished(120000));
+    QImage shot(png);
+    QVERIFY2(!shot.isNull(), browser.readAllStandardError().constData());
+    // Count the pixels of each marker colour.
+    QHash<QRgb, int> found;
+    const QList<QRgb> wanted{qRgb(0x1a, 0x98, 0x50), qRgb(0xf3, 0x9c, 0x12),
+                             qRgb(0xd7, 0x30, 0x27)};
+    for (int y = 0; y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x) {
+            const QRgb pixel = shot.pixel(x, y) | 0xff000000;
+            if (wanted.contains(pixel))
+                ++found[pixel];
+        }
+    }
+    for (QRgb colour : wanted)
+        QVERIFY2(found.value(colour) > 20, qPrintable(QString::number(colour, 16)));
+}
+
+QTEST_GUILESS_MAIN(TestFlightReport)
+#include "tst_flightreport.moc"
