@@ -93,16 +93,25 @@ QStringList cardPhotos(const DiskTask *task)
     return photos;
 }
 
-FlightReport::Counts counts(const DiskTask *task)
+FlightReport::Counts counts(DiskTask *task)
 {
     FlightReport::Counts c;
     c.onCard = task->fileCount.load();
-    c.copied = std::min(task->filesDone.load(), c.onCard);
+    c.copied = std::min(taskFilesCopied(task), c.onCard);
     // The engine re-reads every copy before it counts it done, unless told not to.
     c.verified = task->verify ? c.copied : 0;
-    if (task->failed.load()) {
-        // The engine stops at its first failing photo: that one failed, the rest were not tried.
-        c.failed = c.copied < c.onCard ? 1 : 0;
+    // Photos the card could not give and those too long for the engine's list, with why.
+    std::vector<FileProblem> failed, skipped;
+    fileProblems(task, &failed, &skipped);
+    for (const std::vector<FileProblem> *list : {&failed, &skipped}) {
+        for (const FileProblem &f : *list)
+            c.failures << QString::fromStdString(f.relative + ": " + f.reason);
+    }
+    c.failed = int(failed.size() + skipped.size());
+    c.onCard += int(skipped.size()); // on the card, though not in the engine's list
+    if (task->failed.load() && failed.empty()) {
+        // The engine stopped on an error of the target: the photo in hand is the failed one.
+        c.failed += c.copied < c.onCard ? 1 : 0;
         c.failures << QString::fromUtf8(task->error).trimmed();
     }
     return c;
@@ -115,7 +124,7 @@ Written write(const OffloadSession &session, QStringList *messages)
     bool takesPart[Cameras::Count] = {};
     FlightReport::Counts cameraCounts[Cameras::Count];
     for (int camera = 0; camera < Cameras::Count; ++camera) {
-        const DiskTask *task = session.task(camera);
+        DiskTask *task = session.task(camera);
         if (!task)
             continue;
         takesPart[camera] = true;
