@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include "exposurephotos.h"
 #include "phototagstep.h"
 #include "sortieblocks.h"
 
@@ -53,10 +54,27 @@ void OffloadRun::makeTagger(const QList<OffloadPosSet> &pos, bool append)
     m_session.setPhotoStep(m_tagger->step());
 }
 
+// Before any copy: each photo's record decides its position tag and its sortie folder. Only
+// the photo headers are read, the cards at once.
+void OffloadRun::makeMatch(const QString sources[Cameras::Count], const QList<OffloadPosSet> &pos)
+{
+    m_match.reset();
+    if (!pos.isEmpty())
+        m_match = std::make_shared<const ExposureMatch>(
+            ExposurePhotos::matchFolders(sources, pos, m_method));
+    m_session.setMatch(m_match);
+}
+
+QJsonObject OffloadRun::matchJson() const
+{
+    return m_match ? ExposurePhotos::json(*m_match, m_session.setup().pos) : QJsonObject();
+}
+
 bool OffloadRun::startNow(const OffloadSession::Setup &setup, QString *error)
 {
     m_measured = false;
     makeTagger(setup.pos, false);
+    makeMatch(setup.sources, setup.pos);
     // Saved unfinished before the engines start, so that even a killed run can be resumed.
     m_session.setSaveOnStart(true);
     const bool ok = m_session.start(setup, error);
@@ -68,6 +86,10 @@ bool OffloadRun::resumeNow(const TaskConfig &config, bool verify, QString *error
 {
     m_measured = false;
     makeTagger(config.pos, true);
+    QString sources[Cameras::Count];
+    for (int camera = 0; camera < Cameras::Count; ++camera)
+        sources[camera] = config.cameras[camera].path;
+    makeMatch(sources, config.pos);
     const bool ok = m_session.resume(config, verify, error);
     measure();
     return ok;
@@ -94,7 +116,21 @@ int OffloadRun::finishNow(QStringList *messages)
     m_session.setPhotoStep(PhotoStep());
     if (!setup.splitSorties || setup.pos.isEmpty())
         return 0;
-    return SortieBlocks::write(setup.target, setup.pos, m_tablePaths, messages);
+    if (!m_match)
+        return SortieBlocks::write(setup.target, setup.pos, m_tablePaths, messages);
+    QHash<QString, int> records[Cameras::Count]; // by the photo's path below its card folder
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        const ExposureMatch::Camera &c = m_match->cameras[camera];
+        for (int j = 0; j < c.photos.size(); ++j)
+            records[camera].insert(c.photos.at(j), c.recordOf[size_t(j)]);
+    }
+    const std::shared_ptr<const ExposureMatch> match = m_match;
+    return SortieBlocks::write(
+        setup.target, setup.pos, m_tablePaths, messages,
+        [&records, match](int camera, int sortie, const QString &relative) {
+            const int record = records[camera].value(relative, -1);
+            return match->setOf(record) == sortie - 1 ? match->indexInSet(record) : -1;
+        });
 }
 
 void OffloadRun::measure()

@@ -7,6 +7,7 @@
 
 #include "cameras.h"
 #include "copyengine.h"
+#include "exposurematcher.h"
 #include "offloadpos.h"
 #include "taskconfig.h"
 
@@ -65,8 +66,16 @@ public:
     TaskConfig config(bool success) const;
     bool saveConfig(bool success) const;
 
-    // Sortie of photo index: which POS record set holds record index (1-based), 0 for none.
-    int sortieOf(int photoIndex) const;
+    // Sortie of a record: which POS record set holds record index (1-based), 0 for none.
+    int sortieOf(int recordIndex) const;
+
+    // Which record each photo belongs to, set before start or resume; without a match photo i
+    // of a camera is record i.
+    void setMatch(std::shared_ptr<const ExposureMatch> match) { m_match = std::move(match); }
+    int recordOf(int camera, int photoIndex) const
+    {
+        return m_match ? m_match->recordOf(camera, photoIndex) : photoIndex;
+    }
 
 private:
     bool createCamera(int camera, const QString &archivePath, const QString &archiveName,
@@ -83,5 +92,6 @@ private:
     Setup m_setup;
     PhotoStep m_inner;
     std::vector<int> m_sortieEnds; // cumulative record counts of the POS sets
+    std::shared_ptr<const ExposureMatch> m_match; // read by the engine threads, set before
     std::unique_ptr<DiskTask> m_tasks[Cameras::Count];
 };
