@@ -143,47 +143,101 @@ ExposureMatch ExposureMatcher::run() const
 {
     ExposureMatch result;
     result.setStarts = m_setStarts.empty() ? std::vector<int>{0} : m_setStarts;
-    std::vector<int> support(m_sorted.size(), 0);
     int timedCameras = 0;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         if (!m_cameras[camera].takesPart)
             continue;
         ExposureMatch::Camera &out = result.cameras[camera];
-        const bool byTime = m_method == Method::Time && matchByTime(camera, {}, 0, &out);
+        const bool byTime = m_method == Method::Time && matchByTime(camera, Hints(), &out);
         if (!byTime) {
             matchByIndex(camera, &out);
             continue;
         }
         ++timedCameras;
     }
-    if (timedCameras < 3)
+    if (timedCameras < 2)
         return result;
-    // Second round: each camera again, now knowing which records the others have.
-    std::vector<int> sortedOf(size_t(result.recordCount()), -1);
-    for (size_t i = 0; i < m_sorted.size(); ++i)
-        sortedOf[size_t(m_sorted[i].global)] = int(i);
-    std::vector<std::vector<int>> mine(Cameras::Count);
-    for (int camera = 0; camera < Cameras::Count; ++camera) {
-        const ExposureMatch::Camera &c = result.cameras[camera];
-        if (!c.byTime)
-            continue;
-        for (int record : c.recordOf) {
-            if (record >= 0 && sortedOf[size_t(record)] >= 0) {
-                ++support[size_t(sortedOf[size_t(record)])];
-                mine[size_t(camera)].push_back(sortedOf[size_t(record)]);
-            }
-        }
-    }
+    // Second round: each camera again, now knowing which records the others have and when
+    // their clocks saw them.
     ExposureMatch second = result;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
-        if (!result.cameras[camera].byTime)
-            continue;
-        std::vector<int> others = support;
-        for (int i : mine[size_t(camera)])
-            --others[size_t(i)];
-        matchByTime(camera, others, timedCameras - 1, &second.cameras[camera]);
+        if (result.cameras[camera].byTime)
+            matchByTime(camera, hintsFor(camera, result), &second.cameras[camera]);
     }
     return second;
+}
+
+ExposureMatcher::Hints ExposureMatcher::hintsFor(int camera, const ExposureMatch &first) const
+{
+    const double none = std::nan("");
+    std::vector<int> sortedOf(size_t(first.recordCount()), -1);
+    for (size_t i = 0; i < m_sorted.size(); ++i)
+        sortedOf[size_t(m_sorted[i].global)] = int(i);
+    // Each camera's photo time at each record of the first round.
+    std::vector<std::vector<double>> at(Cameras::Count);
+    int cameras = 0;
+    for (int c = 0; c < Cameras::Count; ++c) {
+        const ExposureMatch::Camera &m = first.cameras[c];
+        if (!m.byTime)
+            continue;
+        ++cameras;
+        at[size_t(c)].assign(m_sorted.size(), none);
+        for (size_t j = 0; j < m.recordOf.size(); ++j) {
+            const MatchPhoto &photo = m_cameras[c].photos.at(int(j));
+            if (m.recordOf[j] >= 0 && photo.hasTime && sortedOf[size_t(m.recordOf[j])] >= 0)
+                at[size_t(c)][size_t(sortedOf[size_t(m.recordOf[j])])] = photo.time;
+        }
+    }
+    Hints hints;
+    hints.bonus.assign(m_sorted.size(), 0.0);
+    hints.predicted.assign(m_sorted.size(), none);
+    std::vector<double> sum(m_sorted.size(), 0.0);
+    std::vector<int> count(m_sorted.size(), 0);
+    const std::vector<double> &mine = at[size_t(camera)];
+    for (int c = 0; c < Cameras::Count; ++c) {
+        if (c == camera || at[size_t(c)].empty())
+            continue;
+        // Two clocks differ by a constant; photo against photo, the POS rounding drops out.
+        double difference = 0;
+        int common = 0;
+        for (size_t i = 0; i < m_sorted.size(); ++i) {
+            if (!std::isnan(mine[i]) && !std::isnan(at[size_t(c)][i])) {
+                difference += mine[i] - at[size_t(c)][i];
+                ++common;
+            }
+        }
+        if (common == 0)
+            continue;
+        difference /= common;
+        // A photo that the other cameras took at the same moment is an exposure of the
+        // trigger, which the POS log records: it deserves a record more than a lone one.
+        std::vector<double> theirs;
+        for (const MatchPhoto &photo : m_cameras[c].photos) {
+            if (photo.hasTime)
+                theirs.push_back(photo.time + difference);
+        }
+        std::sort(theirs.begin(), theirs.end());
+        hints.together.resize(size_t(m_cameras[camera].photos.size()), 0.0);
+        for (int j = 0; j < m_cameras[camera].photos.size(); ++j) {
+            const double time = m_cameras[camera].photos.at(j).time;
+            const auto near = std::lower_bound(theirs.begin(), theirs.end(), time - Sure);
+            if (near != theirs.end() && *near <= time + Sure)
+                hints.together[size_t(j)] += 0.3 / (cameras - 1);
+        }
+        for (size_t i = 0; i < m_sorted.size(); ++i) {
+            if (std::isnan(at[size_t(c)][i]))
+                continue;
+            sum[i] += at[size_t(c)][i] + difference;
+            ++count[i];
+        }
+    }
+    for (size_t i = 0; i < m_sorted.size(); ++i) {
+        if (count[i] > 0)
+            hints.predicted[i] = sum[i] / count[i];
+        if (cameras >= 3)
+            hints.bonus[i] = 0.3 * count[i] / (cameras - 1) - 0.1;
+    }
+    return hints;
 }
 
 void ExposureMatcher::matchByIndex(int camera, ExposureMatch::Camera *out) const
@@ -203,8 +257,7 @@ void ExposureMatcher::matchByIndex(int camera, ExposureMatch::Camera *out) const
     out->matched = std::min(int(photos.size()), records);
 }
 
-bool ExposureMatcher::matchByTime(int camera, const std::vector<int> &others, int otherCameras,
-                                  ExposureMatch::Camera *out) const
+bool ExposureMatcher::matchByTime(int camera, const Hints &hints, ExposureMatch::Camera *out) const
 {
     const QList<MatchPhoto> &photos = m_cameras[camera].photos;
     std::vector<int> timed;
@@ -214,13 +267,7 @@ bool ExposureMatcher::matchByTime(int camera, const std::vector<int> &others, in
     }
     if (m_sorted.empty() || timed.size() < 2 || timed.size() * 2 < size_t(photos.size()))
         return false;
-    std::vector<double> bonus(m_sorted.size(), 0.0);
-    if (otherCameras >= 2 && others.size() == m_sorted.size()) {
-        for (size_t i = 0; i < bonus.size(); ++i)
-            bonus[i] = 0.3 * others[i] / otherCameras - 0.1;
-    }
-    std::vector<double> offsets;
-    const Alignment a = best(camera, timed, bonus, &offsets);
+    const Alignment a = best(camera, timed, hints);
     // Times that fit no part of the record pattern say nothing about the order.
     if (a.pairs.size() < 2 || a.pairs.size() * 2 < std::min(timed.size(), m_sorted.size()))
         return false;
@@ -366,8 +413,7 @@ std::vector<double> ExposureMatcher::offsetCandidates(const std::vector<double> 
 // the record. Records and photos left out are the missed and the extra ones.
 ExposureMatcher::Alignment ExposureMatcher::align(const std::vector<int> &timed,
                                                   const std::vector<double> &offsets,
-                                                  const std::vector<double> &bonus,
-                                                  int camera) const
+                                                  const Hints &hints, int camera) const
 {
     struct Node
     {
@@ -393,7 +439,16 @@ ExposureMatcher::Alignment ExposureMatcher::align(const std::vector<int> &timed,
         options.clear();
         for (auto r = from; r != m_sorted.end() && r->time <= expected + Window; ++r) {
             const long i = long(r - m_sorted.begin());
-            const double worth = worthOf(expected - r->time) + bonus[size_t(i)];
+            double worth = worthOf(expected - r->time);
+            if (!hints.bonus.empty())
+                worth += hints.bonus[size_t(i)];
+            if (!hints.together.empty())
+                worth += hints.together[size_t(timed[t])];
+            // The other cameras' photos of the record, on this camera's clock: they fired
+            // together, so this settles what whole-second POS times leave open.
+            if (!hints.predicted.empty() && !std::isnan(hints.predicted[size_t(i)]))
+                worth += 0.2 * (0.5 - std::min(1.0, std::fabs(photos.at(timed[t]).time -
+                                                              hints.predicted[size_t(i)])));
             if (worth <= 0)
                 continue;
             const auto before = tree.upTo(i - 1);
@@ -418,11 +473,12 @@ ExposureMatcher::Alignment ExposureMatcher::align(const std::vector<int> &timed,
 // smooth its residuals; a fresh trigger phase in another sortie centres its whole-second
 // residuals anew.
 std::vector<double> ExposureMatcher::localOffsets(const std::vector<int> &timed,
-                                                  const Alignment &a, int camera) const
+                                                  const Alignment &a, int camera,
+                                                  std::vector<int> *sets) const
 {
     const QList<MatchPhoto> &photos = m_cameras[camera].photos;
-    const int sets = int(m_setStarts.size()) - 1;
-    std::vector<std::vector<double>> bySet(size_t(std::max(sets, 1)));
+    const int setCount = int(m_setStarts.size()) - 1;
+    std::vector<std::vector<double>> bySet(size_t(std::max(setCount, 1)));
     std::vector<int> setOfPair;
     std::vector<int> at;
     for (const auto &[t, i] : a.pairs) {
@@ -447,7 +503,9 @@ std::vector<double> ExposureMatcher::localOffsets(const std::vector<int> &timed,
         setOffset[set] = n ? sum / n : m;
     }
     std::vector<double> offsets(timed.size(), 0.0);
-    for (size_t t = 0; t < timed.size(); ++t) {
+    if (sets)
+        sets->assign(timed.size(), -1);
+    for (size_t t = 0; t < timed.size() && !at.empty(); ++t) {
         const long q = long(std::lower_bound(at.begin(), at.end(), int(t)) - at.begin());
         long nearest = std::min(q, long(at.size()) - 1);
         if (q > 0 && q < long(at.size())) {
@@ -457,13 +515,14 @@ std::vector<double> ExposureMatcher::localOffsets(const std::vector<int> &timed,
             nearest = before < after ? q - 1 : q;
         }
         offsets[t] = setOffset[size_t(setOfPair[size_t(nearest)])];
+        if (sets)
+            (*sets)[t] = setOfPair[size_t(nearest)];
     }
     return offsets;
 }
 
 ExposureMatcher::Alignment ExposureMatcher::best(int camera, const std::vector<int> &timed,
-                                                 const std::vector<double> &bonus,
-                                                 std::vector<double> *offsets) const
+                                                 const Hints &hints) const
 {
     const QList<MatchPhoto> &photos = m_cameras[camera].photos;
     std::vector<double> photoTimes;
@@ -471,7 +530,7 @@ ExposureMatcher::Alignment ExposureMatcher::best(int camera, const std::vector<i
         photoTimes.push_back(photos.at(j).time);
     std::vector<std::pair<double, double>> tried; // (score, offset)
     for (double candidate : offsetCandidates(photoTimes)) {
-        const Alignment a = align(timed, std::vector<double>(timed.size(), candidate), bonus,
+        const Alignment a = align(timed, std::vector<double>(timed.size(), candidate), hints,
                                   camera);
         tried.push_back({a.score, candidate});
     }
@@ -480,15 +539,31 @@ ExposureMatcher::Alignment ExposureMatcher::best(int camera, const std::vector<i
     winner.score = -1;
     for (size_t k = 0; k < tried.size() && k < 3; ++k) {
         std::vector<double> local(timed.size(), tried[k].second);
-        Alignment a = align(timed, local, bonus, camera);
+        Alignment a = align(timed, local, hints, camera);
         for (int round = 0; round < 2 && !a.pairs.empty(); ++round) {
             local = localOffsets(timed, a, camera);
-            a = align(timed, local, bonus, camera);
+            a = align(timed, local, hints, camera);
         }
-        if (a.score > winner.score) {
+        // A sortie whose trigger phase differs from the others' may sit one second off; try
+        // each sortie a second either way.
+        std::vector<int> sets;
+        localOffsets(timed, a, camera, &sets);
+        for (int set = 0; set + 1 < int(m_setStarts.size()); ++set) {
+            for (double shift : {-1.0, 1.0}) {
+                std::vector<double> moved = local;
+                for (size_t t = 0; t < moved.size(); ++t) {
+                    if (sets[t] == set)
+                        moved[t] += shift;
+                }
+                Alignment b = align(timed, moved, hints, camera);
+                if (b.score > a.score + 1e-9) {
+                    a = b;
+                    local = moved;
+                }
+            }
+        }
+        if (a.score > winner.score)
             winner = a;
-            *offsets = local;
-        }
     }
     return winner;
 }

@@ -80,17 +80,24 @@ private:
         bool takesPart = false;
         QList<MatchPhoto> photos;
     };
+    // What the other cameras say, per record by time: how many of them have it, and the time
+    // this camera's clock would show for it by theirs (NaN where none has it).
+    struct Hints
+    {
+        std::vector<double> bonus;
+        std::vector<double> predicted;
+        std::vector<double> together; // per photo: worth of any record for it
+    };
 
     void matchByIndex(int camera, ExposureMatch::Camera *out) const;
-    bool matchByTime(int camera, const std::vector<int> &support, int timedCameras,
-                     ExposureMatch::Camera *out) const;
+    bool matchByTime(int camera, const Hints &hints, ExposureMatch::Camera *out) const;
+    Hints hintsFor(int camera, const ExposureMatch &first) const;
     std::vector<double> offsetCandidates(const std::vector<double> &photoTimes) const;
     Alignment align(const std::vector<int> &timed, const std::vector<double> &offsets,
-                    const std::vector<double> &bonus, int camera) const;
+                    const Hints &hints, int camera) const;
     std::vector<double> localOffsets(const std::vector<int> &timed, const Alignment &a,
-                                     int camera) const;
-    Alignment best(int camera, const std::vector<int> &timed, const std::vector<double> &bonus,
-                   std::vector<double> *offsets) const;
+                                     int camera, std::vector<int> *sets = nullptr) const;
+    Alignment best(int camera, const std::vector<int> &timed, const Hints &hints) const;
 
     Method m_method = Method::Time;
     std::vector<Record> m_sorted; // records with a valid time, by time
