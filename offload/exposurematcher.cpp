@@ -447,7 +447,7 @@ ExposureMatcher::Alignment ExposureMatcher::align(const std::vector<int> &timed,
             // The other cameras' photos of the record, on this camera's clock: they fired
             // together, so this settles what whole-second POS times leave open.
             if (!hints.predicted.empty() && !std::isnan(hints.predicted[size_t(i)]))
-                worth += 0.2 * (0.5 - std::min(1.0, std::fabs(photos.at(timed[t]).time -
+                worth += 0.4 * (0.5 - std::min(1.0, std::fabs(photos.at(timed[t]).time -
                                                               hints.predicted[size_t(i)])));
             if (worth <= 0)
                 continue;
