@@ -11,7 +11,7 @@ namespace {
 // Whole-second times on both sides put a true pair up to one second off; the sequence, not the
 // window, tells neighbours apart.
 constexpr double Window = 1.5;
-constexpr double Sure = 0.6;   // residuals up to this are all as good: whole seconds blur them
+constexpr double Sure = 0.6;    // residuals up to this are all as good: whole seconds blur them
 constexpr double Nothing = 1.1; // residual at which a pair is worth nothing
 
 // Flat near zero: within the blur of whole-second clocks a closer residual proves nothing, and
@@ -383,8 +383,8 @@ std::vector<double> ExposureMatcher::offsetCandidates(const std::vector<double> 
     const size_t samples = std::min<size_t>(photoTimes.size(), 400);
     for (size_t s = 0; s < samples; ++s) {
         const double p = photoTimes[s * photoTimes.size() / samples];
-        auto r = std::lower_bound(recordTimes.begin(), recordTimes.end(),
-                                  p - middle - double(reach));
+        auto r =
+            std::lower_bound(recordTimes.begin(), recordTimes.end(), p - middle - double(reach));
         for (; r != recordTimes.end() && *r <= p - middle + double(reach); ++r) {
             const long bin = long(std::floor(p - *r - middle)) + reach;
             if (bin >= 0 && bin + 1 < long(fill.size()))
@@ -433,9 +433,8 @@ ExposureMatcher::Alignment ExposureMatcher::align(const std::vector<int> &timed,
     std::vector<Option> options;
     for (size_t t = 0; t < timed.size(); ++t) {
         const double expected = photos.at(timed[t]).time - offsets[t];
-        auto from = std::lower_bound(
-            m_sorted.begin(), m_sorted.end(), expected - Window,
-            [](const Record &r, double time) { return r.time < time; });
+        auto from = std::lower_bound(m_sorted.begin(), m_sorted.end(), expected - Window,
+                                     [](const Record &r, double time) { return r.time < time; });
         options.clear();
         for (auto r = from; r != m_sorted.end() && r->time <= expected + Window; ++r) {
             const long i = long(r - m_sorted.begin());
@@ -472,9 +471,8 @@ ExposureMatcher::Alignment ExposureMatcher::align(const std::vector<int> &timed,
 // camera clock does not jump within a sortie, so a run of photos may not slip one record to
 // smooth its residuals; a fresh trigger phase in another sortie centres its whole-second
 // residuals anew.
-std::vector<double> ExposureMatcher::localOffsets(const std::vector<int> &timed,
-                                                  const Alignment &a, int camera,
-                                                  std::vector<int> *sets) const
+std::vector<double> ExposureMatcher::localOffsets(const std::vector<int> &timed, const Alignment &a,
+                                                  int camera, std::vector<int> *sets) const
 {
     const QList<MatchPhoto> &photos = m_cameras[camera].photos;
     const int setCount = int(m_setStarts.size()) - 1;
@@ -484,7 +482,8 @@ std::vector<double> ExposureMatcher::localOffsets(const std::vector<int> &timed,
     for (const auto &[t, i] : a.pairs) {
         const int global = m_sorted[size_t(i)].global;
         const int set = int(std::upper_bound(m_setStarts.begin(), m_setStarts.end(), global) -
-                            m_setStarts.begin()) - 1;
+                            m_setStarts.begin()) -
+                        1;
         bySet[size_t(set)].push_back(photos.at(timed[size_t(t)]).time - m_sorted[size_t(i)].time);
         setOfPair.push_back(set);
         at.push_back(t);
@@ -511,7 +510,8 @@ std::vector<double> ExposureMatcher::localOffsets(const std::vector<int> &timed,
         if (q > 0 && q < long(at.size())) {
             const double time = photos.at(timed[t]).time;
             const double after = std::fabs(photos.at(timed[size_t(at[size_t(q)])]).time - time);
-            const double before = std::fabs(time - photos.at(timed[size_t(at[size_t(q - 1)])]).time);
+            const double before =
+                std::fabs(time - photos.at(timed[size_t(at[size_t(q - 1)])]).time);
             nearest = before < after ? q - 1 : q;
         }
         offsets[t] = setOffset[size_t(setOfPair[size_t(nearest)])];
@@ -530,8 +530,8 @@ ExposureMatcher::Alignment ExposureMatcher::best(int camera, const std::vector<i
         photoTimes.push_back(photos.at(j).time);
     std::vector<std::pair<double, double>> tried; // (score, offset)
     for (double candidate : offsetCandidates(photoTimes)) {
-        const Alignment a = align(timed, std::vector<double>(timed.size(), candidate), hints,
-                                  camera);
+        const Alignment a =
+            align(timed, std::vector<double>(timed.size(), candidate), hints, camera);
         tried.push_back({a.score, candidate});
     }
     std::sort(tried.begin(), tried.end(), std::greater<>());

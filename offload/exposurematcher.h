@@ -12,9 +12,9 @@
 // One photo of a card as the matcher sees it: where it is and when the camera says it was taken.
 struct MatchPhoto
 {
-    QString path;        // relative to the camera folder
+    QString path; // relative to the camera folder
     bool hasTime = false;
-    double time = 0;     // camera clock, local seconds since 1970 with the sub-seconds if known
+    double time = 0; // camera clock, local seconds since 1970 with the sub-seconds if known
 };
 
 // Which POS record each photo of each camera belongs to, the records a camera has no photo of
@@ -25,11 +25,11 @@ struct ExposureMatch
     struct Camera
     {
         bool takesPart = false;
-        bool byTime = false;           // false: photo i is record i
-        QStringList photos;            // capture order
-        std::vector<int> recordOf;     // per photo, -1 for an extra photo
-        std::vector<int> missed;       // records, ascending
-        std::vector<int> extra;        // photo indexes, ascending
+        bool byTime = false;       // false: photo i is record i
+        QStringList photos;        // capture order
+        std::vector<int> recordOf; // per photo, -1 for an extra photo
+        std::vector<int> missed;   // records, ascending
+        std::vector<int> extra;    // photo indexes, ascending
         int matched = 0;
         bool hasOffset = false;
         double offsetSeconds = 0; // camera clock minus POS clock
@@ -95,8 +95,8 @@ private:
     std::vector<double> offsetCandidates(const std::vector<double> &photoTimes) const;
     Alignment align(const std::vector<int> &timed, const std::vector<double> &offsets,
                     const Hints &hints, int camera) const;
-    std::vector<double> localOffsets(const std::vector<int> &timed, const Alignment &a,
-                                     int camera, std::vector<int> *sets = nullptr) const;
+    std::vector<double> localOffsets(const std::vector<int> &timed, const Alignment &a, int camera,
+                                     std::vector<int> *sets = nullptr) const;
     Alignment best(int camera, const std::vector<int> &timed, const Hints &hints) const;
 
     Method m_method = Method::Time;

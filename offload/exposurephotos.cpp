@@ -84,9 +84,8 @@ ExposureMatch matchFolders(const QString folders[Cameras::Count], const QList<Of
     std::vector<std::thread> readers;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         if (!folders[camera].isEmpty())
-            readers.emplace_back([&photos, &folders, camera] {
-                photos[camera] = read(folders[camera]);
-            });
+            readers.emplace_back(
+                [&photos, &folders, camera] { photos[camera] = read(folders[camera]); });
     }
     for (std::thread &reader : readers)
         reader.join();
@@ -112,7 +111,8 @@ QJsonObject json(const ExposureMatch &match, const QList<OffloadPosSet> &pos)
         o[QStringLiteral("photos")] = int(c.photos.size());
         o[QStringLiteral("matched")] = c.matched;
         o[QStringLiteral("method")] = c.byTime ? QStringLiteral("time") : QStringLiteral("index");
-        o[QStringLiteral("offsetSeconds")] = c.hasOffset ? QJsonValue(c.offsetSeconds) : QJsonValue();
+        o[QStringLiteral("offsetSeconds")] =
+            c.hasOffset ? QJsonValue(c.offsetSeconds) : QJsonValue();
         o[QStringLiteral("offsetSpread")] = c.hasOffset ? QJsonValue(c.offsetSpread) : QJsonValue();
         auto recordJson = [&match](int record) {
             QJsonObject r;
@@ -153,8 +153,8 @@ QJsonObject json(const ExposureMatch &match, const QList<OffloadPosSet> &pos)
         }
         auto text = [](uint t) {
             return t == uint(-1) ? QString()
-                                 : QDateTime::fromSecsSinceEpoch(qint64(t))
-                                       .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+                                 : QDateTime::fromSecsSinceEpoch(qint64(t)).toString(
+                                       QStringLiteral("yyyy-MM-dd hh:mm:ss"));
         };
         QJsonObject o;
         o[QStringLiteral("number")] = set + 1;

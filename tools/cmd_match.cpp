@@ -32,22 +32,24 @@ void printTable(const QJsonObject &result)
 {
     for (const QJsonValue &v : result.value(QLatin1String("sorties")).toArray()) {
         const QJsonObject s = v.toObject();
-        std::printf("sortie %d: %s, %d records, %s to %s\n", s.value(QLatin1String("number")).toInt(),
+        std::printf("sortie %d: %s, %d records, %s to %s\n",
+                    s.value(QLatin1String("number")).toInt(),
                     qPrintable(s.value(QLatin1String("file")).toString()),
                     s.value(QLatin1String("records")).toInt(),
                     qPrintable(s.value(QLatin1String("start")).toString()),
                     qPrintable(s.value(QLatin1String("end")).toString()));
     }
-    std::printf("%-7s %7s %8s %7s %6s %6s %s\n", "camera", "photos", "matched", "missed",
-                "extra", "method", "offset");
+    std::printf("%-7s %7s %8s %7s %6s %6s %s\n", "camera", "photos", "matched", "missed", "extra",
+                "method", "offset");
     for (const QJsonValue &v : result.value(QLatin1String("cameras")).toArray()) {
         const QJsonObject c = v.toObject();
         const QJsonValue offset = c.value(QLatin1String("offsetSeconds"));
         const QString clock =
-            offset.isNull() ? QStringLiteral("-")
-                            : QStringLiteral("%1 s (spread %2 s)")
-                                  .arg(offset.toDouble(), 0, 'f', 2)
-                                  .arg(c.value(QLatin1String("offsetSpread")).toDouble(), 0, 'f', 2);
+            offset.isNull()
+                ? QStringLiteral("-")
+                : QStringLiteral("%1 s (spread %2 s)")
+                      .arg(offset.toDouble(), 0, 'f', 2)
+                      .arg(c.value(QLatin1String("offsetSpread")).toDouble(), 0, 'f', 2);
         std::printf("%-7s %7d %8d %7d %6d %6s %s\n",
                     qPrintable(c.value(QLatin1String("camera")).toString()),
                     c.value(QLatin1String("photos")).toInt(),

@@ -92,8 +92,8 @@ int main(int argc, char *argv[])
     QString folders[Cameras::Count];
     int photos = 0;
     for (int c = 0; c < Cameras::Count; ++c) {
-        folders[c] = dir.filePath(QStringLiteral("cards/%1/DCIM/100MSDCF")
-                                      .arg(QLatin1String(Cameras::folderName(c))));
+        folders[c] = dir.filePath(
+            QStringLiteral("cards/%1/DCIM/100MSDCF").arg(QLatin1String(Cameras::folderName(c))));
         QDir().mkpath(folders[c]);
         std::vector<double> shots = {start - 900, start - 890, start - 880};
         for (int k = 0; k < count; ++k) {
@@ -101,10 +101,12 @@ int main(int argc, char *argv[])
                 shots.push_back(exposures[size_t(k)]);
         }
         for (size_t n = 0; n < shots.size(); ++n, ++photos) {
-            QFile photo(QStringLiteral("%1/DSC%2.JPG").arg(folders[c]).arg(n + 1, 5, 10, QLatin1Char('0')));
-            const QByteArray when = QDateTime::fromSecsSinceEpoch(qint64(std::floor(shots[n] + offsets[c])))
-                                        .toString(QStringLiteral("yyyy:MM:dd hh:mm:ss"))
-                                        .toLatin1();
+            QFile photo(
+                QStringLiteral("%1/DSC%2.JPG").arg(folders[c]).arg(n + 1, 5, 10, QLatin1Char('0')));
+            const QByteArray when =
+                QDateTime::fromSecsSinceEpoch(qint64(std::floor(shots[n] + offsets[c])))
+                    .toString(QStringLiteral("yyyy:MM:dd hh:mm:ss"))
+                    .toLatin1();
             if (!photo.open(QIODevice::WriteOnly) || photo.write(withCaptureTime(jpeg, when)) < 0)
                 return 1;
         }
@@ -115,14 +117,16 @@ int main(int argc, char *argv[])
 
     QByteArray output;
     const double ours = timed(QStringLiteral(V7TOOL_PATH), arguments, &output);
-    const QJsonArray cameras = QJsonDocument::fromJson(output).object().value(QLatin1String("cameras")).toArray();
+    const QJsonArray cameras =
+        QJsonDocument::fromJson(output).object().value(QLatin1String("cameras")).toArray();
     int matched = 0;
     for (const QJsonValue &v : cameras)
         matched += v.toObject().value(QLatin1String("matched")).toInt();
-    const double theirs = timed(exiftool,
-                                {QStringLiteral("-fast"), QStringLiteral("-DateTimeOriginal"),
-                                 QStringLiteral("-s3"), QStringLiteral("-r"), dir.filePath(QStringLiteral("cards"))},
-                                &output);
+    const double theirs =
+        timed(exiftool,
+              {QStringLiteral("-fast"), QStringLiteral("-DateTimeOriginal"), QStringLiteral("-s3"),
+               QStringLiteral("-r"), dir.filePath(QStringLiteral("cards"))},
+              &output);
     if (ours < 0 || theirs < 0 || cameras.size() != Cameras::Count) {
         std::fprintf(stderr, "bench_match: a tool did not run\n");
         return 1;
@@ -130,7 +134,8 @@ int main(int argc, char *argv[])
     int read = 0; // value lines, not the "======== file" lines between them
     for (const QByteArray &line : output.split('\n'))
         read += line.startsWith("20") ? 1 : 0;
-    std::printf("v7tool match: %.2f s, %.0f photos/s (%d photos matched)\n", ours, photos / ours, matched);
+    std::printf("v7tool match: %.2f s, %.0f photos/s (%d photos matched)\n", ours, photos / ours,
+                matched);
     std::printf("exiftool -fast -DateTimeOriginal: %.2f s, %.0f photos/s (%d times read)\n", theirs,
                 photos / theirs, read);
     std::printf("ratio (exiftool time / v7tool time): %.2f\n", theirs / ours);

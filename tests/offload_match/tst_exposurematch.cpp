@@ -5,8 +5,8 @@
 
 #include <random>
 
-#include "exposurematcher.h"
 #include "exifreader.h"
+#include "exposurematcher.h"
 #include "exposurephotos.h"
 #include "offloadfixture.h"
 
@@ -99,8 +99,8 @@ Flight fly(const Plan &plan, quint32 seed)
                          [](const Shot &a, const Shot &b) { return a.at < b.at; });
         for (const Shot &shot : shots) {
             MatchPhoto photo;
-            photo.path = QStringLiteral("DSC%1.JPG").arg(f.photos[c].size() + 1, 5, 10,
-                                                          QLatin1Char('0'));
+            photo.path =
+                QStringLiteral("DSC%1.JPG").arg(f.photos[c].size() + 1, 5, 10, QLatin1Char('0'));
             photo.hasTime = plan.times;
             photo.time = std::floor(shot.at + plan.offsets.value(c));
             if (shot.record < 0)
@@ -168,7 +168,8 @@ QByteArray photoTakenAt(const QByteArray &base, const QString &dateTime, const Q
 
 QString exifText(double seconds)
 {
-    return QDateTime::fromSecsSinceEpoch(qint64(seconds)).toString(QStringLiteral("yyyy:MM:dd hh:mm:ss"));
+    return QDateTime::fromSecsSinceEpoch(qint64(seconds))
+        .toString(QStringLiteral("yyyy:MM:dd hh:mm:ss"));
 }
 
 } // namespace
@@ -197,13 +198,12 @@ void TestExposureMatch::generatedFlights_data()
     const double west = -8 * Hour + 0.4;
     const QList<double> allWest{west, west, west, west, west};
     const QList<double> mixed{west, 3.7, west, 3.7, 3.7};
-    QTest::newRow("1 s, -8 h + 0.4 s, clean") << 1.0 << 1 << allWest << QString() << QList<int>{}
-                                             << 0.0;
-    QTest::newRow("2 s, +3.7 s, clean") << 2.0 << 1 << QList<double>{3.7, 3.7, 3.7, 3.7, 3.7}
-                                       << QString() << QList<int>{} << 0.0;
+    QTest::newRow("1 s, -8 h + 0.4 s, clean")
+        << 1.0 << 1 << allWest << QString() << QList<int>{} << 0.0;
+    QTest::newRow("2 s, +3.7 s, clean")
+        << 2.0 << 1 << QList<double>{3.7, 3.7, 3.7, 3.7, 3.7} << QString() << QList<int>{} << 0.0;
     QTest::newRow("1 s, missed at start, middle and end")
-        << 1.0 << 1 << mixed << QStringLiteral("1:0,1;3:57;4:-1;0:-3,-2,-1") << QList<int>{}
-        << 0.0;
+        << 1.0 << 1 << mixed << QStringLiteral("1:0,1;3:57;4:-1;0:-3,-2,-1") << QList<int>{} << 0.0;
     QTest::newRow("2 s, missed at start, middle and end")
         << 2.0 << 1 << mixed << QStringLiteral("1:0;3:40,41,80;2:-1") << QList<int>{} << 0.0;
     QTest::newRow("1 s, test shots before the first record")
@@ -331,7 +331,8 @@ void TestExposureMatch::captureTimes()
     double seconds = 0;
     QCOMPARE(ExposurePhotos::captureTime(info.dateTime, info.subSecTime, &seconds), valid);
     if (valid) {
-        const QDateTime local = QDateTime::fromString(dateTime, QStringLiteral("yyyy:MM:dd hh:mm:ss"));
+        const QDateTime local =
+            QDateTime::fromString(dateTime, QStringLiteral("yyyy:MM:dd hh:mm:ss"));
         QCOMPARE(seconds, double(local.toSecsSinceEpoch()) + fraction);
     }
 }
@@ -384,7 +385,8 @@ void TestExposureMatch::offloadBySplitSorties()
     }
     std::vector<int> firstOfSet = {0, int(f.sets[0].positions.size())};
     auto positionOf = [&f, &setOf, &firstOfSet](int record) {
-        return f.sets[setOf[size_t(record)]].positions[record - firstOfSet[size_t(setOf[size_t(record)])]];
+        return f.sets[setOf[size_t(record)]]
+            .positions[record - firstOfSet[size_t(setOf[size_t(record)])]];
     };
 
     QByteArray output;
@@ -423,30 +425,34 @@ void TestExposureMatch::offloadBySplitSorties()
     env.insert(QStringLiteral("V7_STATE_DIR"), dir.filePath(QStringLiteral("state")));
     tool.setProcessEnvironment(env);
     tool.setProcessChannelMode(QProcess::MergedChannels);
-    tool.start(QStringLiteral(V7TOOL), QStringList{QStringLiteral("offload"), QStringLiteral("--target"),
-                                                   target, QStringLiteral("--split-sorties")} +
-                                           arguments);
+    tool.start(QStringLiteral(V7TOOL),
+               QStringList{QStringLiteral("offload"), QStringLiteral("--target"), target,
+                           QStringLiteral("--split-sorties")} +
+                   arguments);
     QVERIFY(tool.waitForFinished(120000));
     output = tool.readAll();
     QVERIFY2(tool.exitCode() == 0, output.constData());
     QVERIFY2(output.contains("2 block files written"), output.constData());
 
     QCOMPARE(runIn(target, exiftool,
-                   {QStringLiteral("-q"), QStringLiteral("-j"), QStringLiteral("-n"), QStringLiteral("-r"),
-                    QStringLiteral("-ext"), QStringLiteral("JPG"), QStringLiteral("-GPSLatitude"),
-                    QStringLiteral("-GPSLongitude"), QStringLiteral(".")},
+                   {QStringLiteral("-q"), QStringLiteral("-j"), QStringLiteral("-n"),
+                    QStringLiteral("-r"), QStringLiteral("-ext"), QStringLiteral("JPG"),
+                    QStringLiteral("-GPSLatitude"), QStringLiteral("-GPSLongitude"),
+                    QStringLiteral(".")},
                    &output),
              0);
     QHash<QString, QJsonObject> read;
     for (const QJsonValue &v : QJsonDocument::fromJson(output.mid(output.indexOf('['))).array())
-        read.insert(v.toObject().value(QLatin1String("SourceFile")).toString().mid(2), v.toObject());
+        read.insert(v.toObject().value(QLatin1String("SourceFile")).toString().mid(2),
+                    v.toObject());
     QSet<QString> blockPhotos[2];
     for (int c = 0; c < Cameras::Count; ++c) {
         for (int j = 0; j < f.photos[c].size(); ++j) {
             const int record = f.recordOf[c][size_t(j)];
             const QString copy =
                 cameraName(c) + QLatin1Char('/') +
-                (record < 0 ? QString() : QStringLiteral("第%1架次/").arg(setOf[size_t(record)] + 1)) +
+                (record < 0 ? QString()
+                            : QStringLiteral("第%1架次/").arg(setOf[size_t(record)] + 1)) +
                 f.photos[c][j].path;
             QVERIFY2(read.contains(copy), qPrintable(copy));
             const QJsonObject tags = read.value(copy);
@@ -456,10 +462,11 @@ void TestExposureMatch::offloadBySplitSorties()
             }
             const OffloadPosPoint p = positionOf(record);
             QVERIFY2(std::fabs(tags.value(QLatin1String("GPSLongitude")).toDouble() - p.x) < 1e-6 &&
-                         std::fabs(tags.value(QLatin1String("GPSLatitude")).toDouble() - p.y) < 1e-6,
+                         std::fabs(tags.value(QLatin1String("GPSLatitude")).toDouble() - p.y) <
+                             1e-6,
                      qPrintable(copy));
-            blockPhotos[setOf[size_t(record)]].insert(QStringLiteral("./") + copy + QLatin1Char('@') +
-                                                     QString::number(p.x, 'f', 6));
+            blockPhotos[setOf[size_t(record)]].insert(
+                QStringLiteral("./") + copy + QLatin1Char('@') + QString::number(p.x, 'f', 6));
         }
     }
     for (int s = 0; s < 2; ++s) {
@@ -469,7 +476,8 @@ void TestExposureMatch::offloadBySplitSorties()
         const QDomNodeList photos = block.elementsByTagName(QStringLiteral("Photo"));
         for (int k = 0; k < photos.size(); ++k) {
             const QDomElement e = photos.at(k).toElement();
-            listed.insert(e.firstChildElement(QStringLiteral("ImagePath")).text() + QLatin1Char('@') +
+            listed.insert(e.firstChildElement(QStringLiteral("ImagePath")).text() +
+                          QLatin1Char('@') +
                           QString::number(e.firstChildElement(QStringLiteral("Pose"))
                                               .firstChildElement(QStringLiteral("Center"))
                                               .firstChildElement(QStringLiteral("x"))
