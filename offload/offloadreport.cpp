@@ -117,7 +117,7 @@ FlightReport::Counts counts(DiskTask *task)
     return c;
 }
 
-Written write(const OffloadSession &session, QStringList *messages)
+Written write(const OffloadSession &session, const QJsonObject &matched, QStringList *messages)
 {
     const OffloadSession::Setup &setup = session.setup();
     QStringList photos[Cameras::Count];
@@ -131,7 +131,8 @@ Written write(const OffloadSession &session, QStringList *messages)
         photos[camera] = cardPhotos(task);
         cameraCounts[camera] = counts(task);
     }
-    const QJsonObject match = indexRuleMatch(setup.pos, photos, takesPart);
+    const QJsonObject match =
+        matched.isEmpty() ? indexRuleMatch(setup.pos, photos, takesPart) : matched;
     FlightReport report(match, setup.pos);
     report.setTarget(setup.target);
     report.setWritten(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));

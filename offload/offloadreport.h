@@ -23,8 +23,8 @@ struct Written
     QString summary;  // the lines the offload page shows
 };
 
-// Until photos are matched by their capture times: photo i of a camera (in copy order) is
-// record i of the POS sets counted as one list, the rule the tagging step follows. photos are
+// For an offload that was not matched (no POS data): photo i of a camera (in copy order) is
+// record i of the POS sets counted as one list, so the report still lists every camera. photos are
 // relative to each camera's card folder, by engine camera number; an empty list with
 // takesPart false leaves the camera out.
 QJsonObject indexRuleMatch(const QList<OffloadPosSet> &pos,
@@ -36,8 +36,9 @@ QJsonArray sortiesArray(const QList<OffloadPosSet> &pos);
 
 // A camera's photos in copy order, relative to its card folder.
 QStringList cardPhotos(const DiskTask *task);
-FlightReport::Counts counts(const DiskTask *task);
+FlightReport::Counts counts(DiskTask *task);
 
-Written write(const OffloadSession &session, QStringList *messages);
+// match: the exposure match of the offload (`v7tool match --json`'s object), or empty.
+Written write(const OffloadSession &session, const QJsonObject &match, QStringList *messages);
 
 } // namespace OffloadReport

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "offloadreport.h"
+#include "exposurephotos.h"
 #include "phototagstep.h"
 #include "sortieblocks.h"
 
@@ -106,6 +107,22 @@ static OffloadRun::Failure failureOf(OffloadSession::Status status)
     return OffloadRun::Failure::StateFailed;
 }
 
+// Before any copy: each photo's record decides its position tag and its sortie folder. Only
+// the photo headers are read, the cards at once.
+void OffloadRun::makeMatch(const QString sources[Cameras::Count], const QList<OffloadPosSet> &pos)
+{
+    m_match.reset();
+    if (!pos.isEmpty())
+        m_match = std::make_shared<const ExposureMatch>(
+            ExposurePhotos::matchFolders(sources, pos, m_method));
+    m_session.setMatch(m_match);
+}
+
+QJsonObject OffloadRun::matchJson() const
+{
+    return m_match ? ExposurePhotos::json(*m_match, m_session.setup().pos) : QJsonObject();
+}
+
 bool OffloadRun::startNow(const OffloadSession::Setup &setup, QString *error)
 {
     m_measured = false;
@@ -119,6 +136,7 @@ bool OffloadRun::startNow(const OffloadSession::Setup &setup, QString *error)
     if (!takeLocks(setup.target, error))
         return false;
     makeTagger(setup.pos, false);
+    makeMatch(setup.sources, setup.pos);
     // Saved unfinished before the engines start, so that even a killed run can be resumed.
     m_session.setSaveOnStart(true);
     const bool ok = m_session.start(setup, error);
@@ -142,6 +160,12 @@ bool OffloadRun::resumeNow(const TaskConfig &config, bool verify, QString *error
     if (!takeLocks(config.savePath, error))
         return false;
     makeTagger(config.pos, true);
+    m_match.reset();
+    m_session.setMatch(nullptr);
+    m_session.setMatchMaker([this](const OffloadSession::Setup &located) {
+        makeMatch(located.sources, located.pos);
+        return m_match;
+    });
     const bool ok = m_session.resume(config, verify, error);
     m_failure = failureOf(m_session.status());
     if (!ok)
@@ -176,9 +200,24 @@ int OffloadRun::finishNow(QStringList *messages)
     m_tagger.reset(); // close the photo information tables before they are read back
     m_session.setPhotoStep(PhotoStep());
     int blocks = 0;
-    if (setup.splitSorties && !setup.pos.isEmpty())
+    if (setup.splitSorties && !setup.pos.isEmpty() && !m_match) {
         blocks = SortieBlocks::write(setup.target, setup.pos, m_tablePaths, messages);
-    const OffloadReport::Written report = OffloadReport::write(m_session, messages);
+    } else if (setup.splitSorties && !setup.pos.isEmpty()) {
+        QHash<QString, int> records[Cameras::Count]; // by the photo's path below its card folder
+        for (int camera = 0; camera < Cameras::Count; ++camera) {
+            const ExposureMatch::Camera &c = m_match->cameras[camera];
+            for (int j = 0; j < c.photos.size(); ++j)
+                records[camera].insert(c.photos.at(j), c.recordOf[size_t(j)]);
+        }
+        const std::shared_ptr<const ExposureMatch> match = m_match;
+        blocks = SortieBlocks::write(
+            setup.target, setup.pos, m_tablePaths, messages,
+            [&records, match](int camera, int sortie, const QString &relative) {
+                const int record = records[camera].value(relative, -1);
+                return match->setOf(record) == sortie - 1 ? match->indexInSet(record) : -1;
+            });
+    }
+    const OffloadReport::Written report = OffloadReport::write(m_session, matchJson(), messages);
     m_reportPath = report.htmlPath;
     m_reportSummary = report.summary;
     return blocks;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QObject>
 #include <QStringList>
 #include <QThread>
@@ -58,6 +59,9 @@ public:
     ~OffloadRun() override; // pauses the engines and ends the run's thread
 
     void setStateFolder(const QString &folder) { m_session.setStateFolder(folder); }
+    // How photos find their POS records at the next start or resume: by the exposure match
+    // (the default) or photo i = record i.
+    void setMatchMethod(ExposureMatcher::Method method) { m_method = method; }
     QString stateFolder() const { return m_session.stateFolder(); }
     QString configPath() const { return m_session.configPath(); }
 
@@ -100,6 +104,10 @@ public:
     // and the tool.
     Progress reading();
     const OffloadSession &session() const { return m_session; }
+    // The match of the photos to the POS records made before the copy began (null without POS
+    // data), and the same as the JSON object of `v7tool match --json`, for the flight report.
+    std::shared_ptr<const ExposureMatch> match() const { return m_match; }
+    QJsonObject matchJson() const;
     // The set-up with the current counts, for "Taskconfig.xml".
     TaskConfig config(bool success) const { return m_session.config(success); }
     bool saveConfig(bool success, QString *error = nullptr) const
@@ -118,6 +126,7 @@ private:
     void makeTagger(const QList<OffloadPosSet> &pos, bool append);
     bool takeLocks(const QString &target, QString *error);
     void unlock();
+    void makeMatch(const QString sources[Cameras::Count], const QList<OffloadPosSet> &pos);
     void measure(); // byte tables of every list: run-thread work
     void restartPace();
 
@@ -126,6 +135,8 @@ private:
     OffloadLock m_targetLock;
     Failure m_failure = Failure::None;
     std::unique_ptr<PhotoTagStep> m_tagger;
+    ExposureMatcher::Method m_method = ExposureMatcher::Method::Time;
+    std::shared_ptr<const ExposureMatch> m_match;
     QString m_tablePaths[Cameras::Count];
     QString m_reportPath;
     QString m_reportSummary;

@@ -330,28 +330,32 @@ bool OffloadSession::saveConfig(bool success, QString *error) const
     return TaskConfig::write(configPath(), config(success), error);
 }
 
-int OffloadSession::sortieOf(int photoIndex) const
+int OffloadSession::sortieOf(int recordIndex) const
 {
-    if (!m_setup.splitSorties)
+    if (!m_setup.splitSorties || recordIndex < 0)
         return 0;
     for (size_t set = 0; set < m_sortieEnds.size(); ++set) {
-        if (photoIndex < m_sortieEnds[set])
+        if (recordIndex < m_sortieEnds[set])
             return int(set) + 1;
     }
     return 0;
 }
 
-int OffloadSession::sortieStep(void *context, int, int photoIndex)
+int OffloadSession::sortieStep(void *context, int camera, int photoIndex)
 {
-    return static_cast<OffloadSession *>(context)->sortieOf(photoIndex);
+    const auto *self = static_cast<OffloadSession *>(context);
+    return self->sortieOf(self->recordOf(camera, photoIndex));
 }
 
 int OffloadSession::tagStep(void *context, int camera, int index, const char *target,
                             const unsigned char *data, size_t size,
                             std::vector<unsigned char> *header, size_t *replaced)
 {
-    const PhotoStep &inner = static_cast<OffloadSession *>(context)->m_inner;
-    return inner.tag(inner.context, camera, index, target, data, size, header, replaced);
+    const auto *self = static_cast<OffloadSession *>(context);
+    const PhotoStep &inner = self->m_inner;
+    // The tagging step takes the record: a photo of no record (-1) stays untagged.
+    return inner.tag(inner.context, camera, self->recordOf(camera, index), target, data, size,
+                     header, replaced);
 }
 
 void OffloadSession::filedStep(void *context, int camera, int index, const char *target,

@@ -3,10 +3,12 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 #include "cameras.h"
 #include "copyengine.h"
+#include "exposurematcher.h"
 #include "offloadpos.h"
 #include "taskconfig.h"
 
@@ -87,8 +89,20 @@ public:
     TaskConfig config(bool success) const;
     bool saveConfig(bool success, QString *error = nullptr) const;
 
-    // Sortie of photo index: which POS record set holds record index (1-based), 0 for none.
-    int sortieOf(int photoIndex) const;
+    // Sortie of a record: which POS record set holds record index (1-based), 0 for none.
+    int sortieOf(int recordIndex) const;
+
+    // Which record each photo belongs to, set before start or resume; without a match photo i
+    // of a camera is record i.
+    void setMatch(std::shared_ptr<const ExposureMatch> match) { m_match = std::move(match); }
+    // A resume finds its cards (perhaps at new mount points) before it knows where to read the
+    // photo headers from: it asks this for the match then, before any engine starts.
+    using MatchMaker = std::function<std::shared_ptr<const ExposureMatch>(const Setup &)>;
+    void setMatchMaker(MatchMaker make) { m_makeMatch = std::move(make); }
+    int recordOf(int camera, int photoIndex) const
+    {
+        return m_match ? m_match->recordOf(camera, photoIndex) : photoIndex;
+    }
 
 private:
     static std::vector<int> sortieEnds(const QList<OffloadPosSet> &sets);
@@ -113,5 +127,7 @@ private:
     Setup m_setup;
     PhotoStep m_inner;
     std::vector<int> m_sortieEnds; // cumulative record counts of the POS sets
+    MatchMaker m_makeMatch;
+    std::shared_ptr<const ExposureMatch> m_match; // read by the engine threads, set before
     std::unique_ptr<DiskTask> m_tasks[Cameras::Count];
 };

@@ -128,6 +128,8 @@ bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *erro
                  QStringLiteral("\nthe task state cannot be saved: nothing was started");
         return false;
     }
+    if (m_makeMatch)
+        m_match = m_makeMatch(m_setup);
     m_status = Status::Ok;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         if (m_tasks[camera])

@@ -13,8 +13,9 @@
 
 struct MyExcelObject;
 
-// The offload's per-photo step: tags a photo held in memory with the position of its POS
-// record (the record sets count as one list, photo index = record index) and focal length 20,
+// The offload's per-photo step: tags a photo held in memory with the position of the POS
+// record it is given (the record sets count as one list; the session passes each photo's
+// matched record, -1 for none) and focal length 20,
 // and adds the photo's row to its camera's photo information table once it is on the disk.
 class PhotoTagStep
 {

@@ -72,7 +72,8 @@ QString fileName(int sortie)
 }
 
 int write(const QString &target, const QList<OffloadPosSet> &pos,
-          const QString tablePaths[Cameras::Count], QStringList *messages)
+          const QString tablePaths[Cameras::Count], QStringList *messages,
+          const RecordOf &recordOf)
 {
     QHash<QString, PhotoRow> tables[Cameras::Count];
     bool tableRead[Cameras::Count] = {};
@@ -141,14 +142,17 @@ int write(const QString &target, const QList<OffloadPosSet> &pos,
             textElement(xml, QStringLiteral("Model"), group.model);
             xml.writeEndElement();
             textElement(xml, QStringLiteral("AspectRatio"), QStringLiteral("1.000000"));
-            // The k-th photo of the sortie folder is the k-th record of the set: the engine
-            // copies in the same order and sends photo i of the offload to the set holding
+            // Without the match, the k-th photo of the sortie folder is the k-th record of the
+            // set: the engine copies in the same order and sends photo i to the set holding
             // record i.
-            for (size_t k = 0; k < photos.size() && int(k) < set.positions.size(); ++k) {
+            for (size_t k = 0; k < photos.size(); ++k) {
                 const QString relative = QString::fromUtf8(photos[k].c_str());
+                const int record = recordOf ? recordOf(camera, sortie, relative) : int(k);
+                if (record < 0 || record >= set.positions.size())
+                    continue;
                 const QString photoPath = QDir(folder).filePath(relative);
                 const PhotoRow row = rows.value(photoPath, group);
-                const OffloadPosPoint &point = set.positions.at(int(k));
+                const OffloadPosPoint &point = set.positions.at(record);
                 xml.writeStartElement(QStringLiteral("Photo"));
                 textElement(xml, QStringLiteral("Id"), QString::number(photoId++));
                 textElement(xml, QStringLiteral("ImagePath"),
@@ -165,7 +169,7 @@ int write(const QString &target, const QList<OffloadPosSet> &pos,
                 xml.writeStartElement(QStringLiteral("ExifData"));
                 textElement(xml, QStringLiteral("Make"), row.make);
                 textElement(xml, QStringLiteral("Model"), row.model);
-                const uint time = int(k) < set.times.size() ? set.times.at(int(k)) : 0;
+                const uint time = record < set.times.size() ? set.times.at(record) : 0;
                 textElement(xml, QStringLiteral("DateTimeOriginal"),
                             QDateTime::fromSecsSinceEpoch(qint64(time))
                                 .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));

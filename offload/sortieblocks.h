@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 #include "cameras.h"
 #include "offloadpos.h"
 
@@ -15,8 +17,14 @@ namespace SortieBlocks {
 QString sortieFolderName(int sortie); // "第N架次"
 QString fileName(int sortie);         // "第N架次.xml"
 
-// Writes one file per set; returns how many were written. Problems go to messages.
+// The record within sortie's set of the photo at relative (below the sortie folder) of camera,
+// -1 for a photo of no record of the set.
+using RecordOf = std::function<int(int camera, int sortie, const QString &relative)>;
+
+// Writes one file per set; returns how many were written. Problems go to messages. Without
+// recordOf the k-th photo of a sortie folder is the k-th record of the set.
 int write(const QString &target, const QList<OffloadPosSet> &pos,
-          const QString tablePaths[Cameras::Count], QStringList *messages);
+          const QString tablePaths[Cameras::Count], QStringList *messages,
+          const RecordOf &recordOf = {});
 
 } // namespace SortieBlocks

@@ -257,6 +257,9 @@ void ExifDecoder::processEntry(const Entry &entry, int depth)
     case 0x9003:
         info.dateTime = asciiText(value, byteCount, 19);
         break;
+    case 0x9291:
+        info.subSecTime = asciiText(value, byteCount, 9).trimmed();
+        break;
     case 0x0112:
         info.orientation = toInt(v);
         if (info.orientation < 1 || info.orientation > 8) {

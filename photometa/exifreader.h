@@ -11,6 +11,7 @@ struct PhotoInfo
     QString cameraMake;  // tag 0x010F, at most 31 characters
     QString cameraModel; // tag 0x0110, at most 39 characters
     QString dateTime;    // tag 0x9003, "YYYY:MM:DD HH:MM:SS"
+    QString subSecTime;  // tag 0x9291, the fraction of a second of dateTime as digits
     int height = 0;      // from the start-of-frame section
     int width = 0;
     int orientation = 0; // 1..8, 0 when missing or invalid

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 
 #include <atomic>
 #include <chrono>
@@ -38,8 +39,10 @@ int usage(const char *problem)
         stderr, "usage: v7tool offload --center DIR --front DIR --right DIR --left DIR --back DIR\n"
                 "                      --target DIR [--pos TABLE.xls]... [--split-sorties]\n"
                 "                      [--volume-size N --unit GB|MB] [--password TEXT]\n"
-                "                      [--no-verify]\n"
-                "       v7tool offload --resume [--no-verify] [--center DIR ...]\n"
+                "                      [--no-verify] [--match time|index]\n"
+                "       v7tool offload --resume [--no-verify] [--match time|index] [--center DIR ...]\n"
+                "with POS tables each photo gets the record its capture time and order match\n"
+                "(--match index: photo i of a card is record i).\n"
                 "--resume takes what is done from the target; a card found elsewhere (or named\n"
                 "by its photo folder or mount root) is checked to be the same card.\n"
                 "exit codes: 0 complete and verified; 1 finished with files that failed (listed)\n"
@@ -55,6 +58,7 @@ struct Arguments
     OffloadSession::Setup setup;
     QStringList posTables;
     bool resume = false;
+    ExposureMatcher::Method method = ExposureMatcher::Method::Time;
     bool haveVolume = false;
     bool haveUnit = false;
 };
@@ -88,6 +92,12 @@ int parse(const QStringList &arguments, Arguments *out)
             out->setup.target = QFileInfo(arguments.at(++i)).absoluteFilePath();
         } else if (a == QLatin1String("--pos")) {
             out->posTables << arguments.at(++i);
+        } else if (a == QLatin1String("--match")) {
+            const QString method = arguments.at(++i);
+            if (method != QLatin1String("time") && method != QLatin1String("index"))
+                return usage("--match is time or index");
+            out->method = method == QLatin1String("index") ? ExposureMatcher::Method::Index
+                                                           : ExposureMatcher::Method::Time;
         } else if (a == QLatin1String("--volume-size")) {
             bool ok = false;
             volume = arguments.at(++i).toDouble(&ok);
@@ -185,6 +195,25 @@ int reportFiles(const OffloadSession &session)
     return int(lines.size());
 }
 
+// One line per camera: how its photos found their records.
+void printMatch(const QJsonObject &match)
+{
+    for (const QJsonValue &v : match.value(QLatin1String("cameras")).toArray()) {
+        const QJsonObject c = v.toObject();
+        const QJsonValue offset = c.value(QLatin1String("offsetSeconds"));
+        std::printf("%s: %d photos, %d with a POS record by %s, %d missed, %d extra%s\n",
+                    qPrintable(c.value(QLatin1String("camera")).toString()),
+                    c.value(QLatin1String("photos")).toInt(),
+                    c.value(QLatin1String("matched")).toInt(),
+                    qPrintable(c.value(QLatin1String("method")).toString()),
+                    int(c.value(QLatin1String("missed")).toArray().size()),
+                    int(c.value(QLatin1String("extra")).toArray().size()),
+                    offset.isNull() ? ""
+                                    : qPrintable(QStringLiteral(", camera clock %1 s from POS")
+                                                     .arg(offset.toDouble(), 0, 'f', 1)));
+    }
+}
+
 int run(const QStringList &arguments)
 {
     Arguments args;
@@ -201,6 +230,7 @@ int run(const QStringList &arguments)
     ::sigaction(SIGTERM, &action, nullptr);
 
     OffloadRun offload;
+    offload.setMatchMethod(args.method);
     QString error;
     if (args.resume) {
         if (const OffloadRun::Failure failure = offload.lockState(&error);
@@ -242,6 +272,7 @@ int run(const QStringList &arguments)
     }
     if (!error.isEmpty())
         std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(error));
+    printMatch(offload.matchJson());
 
     quint64 lastBytes[Cameras::Count] = {};
     OffloadRun::Progress progress = offload.progress();

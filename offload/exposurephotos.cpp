@@ -1,0 +1,175 @@
+#include "exposurephotos.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+
+#include <thread>
+#include <vector>
+
+#include "cardfiles.h"
+#include "exifreader.h"
+
+namespace {
+
+int digits(const QString &text, int from, int count, bool *ok)
+{
+    int value = 0;
+    for (int k = from; k < from + count; ++k) {
+        const QChar c = text.at(k);
+        if (!c.isDigit()) {
+            *ok = false;
+            return 0;
+        }
+        value = value * 10 + c.digitValue();
+    }
+    return value;
+}
+
+// Operator order: front, right, back, left, centre.
+constexpr int JsonOrder[Cameras::Count] = {3, 2, 4, 1, 0};
+
+} // namespace
+
+namespace ExposurePhotos {
+
+bool captureTime(const QString &dateTime, const QString &subSeconds, double *seconds)
+{
+    if (dateTime.size() < 19)
+        return false;
+    bool ok = true;
+    const QDate date(digits(dateTime, 0, 4, &ok), digits(dateTime, 5, 2, &ok),
+                     digits(dateTime, 8, 2, &ok));
+    const QTime time(digits(dateTime, 11, 2, &ok), digits(dateTime, 14, 2, &ok),
+                     digits(dateTime, 17, 2, &ok));
+    if (!ok || !date.isValid() || !time.isValid())
+        return false;
+    const QDateTime when(date, time);
+    if (!when.isValid())
+        return false;
+    double fraction = 0;
+    double scale = 0.1;
+    for (const QChar c : subSeconds) {
+        if (!c.isDigit())
+            break;
+        fraction += c.digitValue() * scale;
+        scale /= 10;
+    }
+    *seconds = double(when.toSecsSinceEpoch()) + fraction;
+    return true;
+}
+
+QList<MatchPhoto> read(const QString &folder)
+{
+    QList<MatchPhoto> photos;
+    // The engine's own list (without the files too long for it), so that photo i here is
+    // file i of the copy.
+    std::vector<std::string> paths, skipped;
+    if (CardFiles::listCopyable(QFile::encodeName(folder).toStdString(), &paths, &skipped) != 0)
+        return photos;
+    for (const std::string &relative : paths) {
+        MatchPhoto photo;
+        photo.path = QString::fromUtf8(relative.c_str());
+        const PhotoInfo info = ExifReader::readFile(folder + QLatin1Char('/') + photo.path);
+        photo.hasTime = captureTime(info.dateTime, info.subSecTime, &photo.time);
+        photos.append(photo);
+    }
+    return photos;
+}
+
+ExposureMatch matchFolders(const QString folders[Cameras::Count], const QList<OffloadPosSet> &pos,
+                           ExposureMatcher::Method method)
+{
+    QList<MatchPhoto> photos[Cameras::Count];
+    // One reader per card: the cards are separate devices and their reads overlap.
+    std::vector<std::thread> readers;
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        if (!folders[camera].isEmpty())
+            readers.emplace_back(
+                [&photos, &folders, camera] { photos[camera] = read(folders[camera]); });
+    }
+    for (std::thread &reader : readers)
+        reader.join();
+    ExposureMatcher matcher;
+    matcher.setMethod(method);
+    matcher.setRecords(pos);
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        if (!folders[camera].isEmpty())
+            matcher.setPhotos(camera, photos[camera]);
+    }
+    return matcher.run();
+}
+
+QJsonObject json(const ExposureMatch &match, const QList<OffloadPosSet> &pos)
+{
+    QJsonArray cameras;
+    for (int camera : JsonOrder) {
+        const ExposureMatch::Camera &c = match.cameras[camera];
+        if (!c.takesPart)
+            continue;
+        QJsonObject o;
+        o[QStringLiteral("camera")] = QString::fromLatin1(Cameras::folderName(camera));
+        o[QStringLiteral("photos")] = int(c.photos.size());
+        o[QStringLiteral("matched")] = c.matched;
+        o[QStringLiteral("method")] = c.byTime ? QStringLiteral("time") : QStringLiteral("index");
+        o[QStringLiteral("offsetSeconds")] =
+            c.hasOffset ? QJsonValue(c.offsetSeconds) : QJsonValue();
+        o[QStringLiteral("offsetSpread")] = c.hasOffset ? QJsonValue(c.offsetSpread) : QJsonValue();
+        auto recordJson = [&match](int record) {
+            QJsonObject r;
+            r[QStringLiteral("sortie")] = match.setOf(record) + 1;
+            r[QStringLiteral("index")] = match.indexInSet(record);
+            return r;
+        };
+        QJsonArray missed;
+        for (int record : c.missed)
+            missed.append(recordJson(record));
+        o[QStringLiteral("missed")] = missed;
+        QJsonArray extra;
+        for (int photo : c.extra)
+            extra.append(c.photos.at(photo));
+        o[QStringLiteral("extra")] = extra;
+        QJsonArray pairs;
+        for (int photo = 0; photo < c.photos.size(); ++photo) {
+            const int record = c.recordOf[size_t(photo)];
+            if (record < 0)
+                continue;
+            QJsonObject pair = recordJson(record);
+            pair[QStringLiteral("photo")] = c.photos.at(photo);
+            pairs.append(pair);
+        }
+        o[QStringLiteral("pairs")] = pairs;
+        cameras.append(o);
+    }
+    QJsonArray sorties;
+    for (int set = 0; set < pos.size(); ++set) {
+        const OffloadPosSet &s = pos.at(set);
+        uint first = uint(-1);
+        uint last = 0;
+        for (uint t : s.times) {
+            if (t == uint(-1))
+                continue;
+            first = std::min(first, t);
+            last = std::max(last, t);
+        }
+        auto text = [](uint t) {
+            return t == uint(-1) ? QString()
+                                 : QDateTime::fromSecsSinceEpoch(qint64(t)).toString(
+                                       QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        };
+        QJsonObject o;
+        o[QStringLiteral("number")] = set + 1;
+        o[QStringLiteral("file")] = s.filePath;
+        o[QStringLiteral("records")] = int(s.positions.size());
+        o[QStringLiteral("start")] = text(first);
+        o[QStringLiteral("end")] = first == uint(-1) ? QString() : text(last);
+        sorties.append(o);
+    }
+    QJsonObject root;
+    root[QStringLiteral("cameras")] = cameras;
+    root[QStringLiteral("sorties")] = sorties;
+    return root;
+}
+
+} // namespace ExposurePhotos
