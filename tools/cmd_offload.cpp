@@ -322,8 +322,7 @@ int run(const QStringList &arguments)
     if (blocksWanted)
         std::printf("%d block files written\n", blocks);
     if (!offload.reportPath().isEmpty())
-        std::printf("report: %s
-", qPrintable(offload.reportPath()));
+        std::printf("report: %s\n", qPrintable(offload.reportPath()));
     if (TaskConfig::resumePending(offload.configPath()))
         return 1; // the completion could not be recorded (told above)
     std::printf("complete: %d files\n", offload.session().filesDone());
