@@ -11,77 +11,30 @@
 #include "offloadsession.h"
 #include "photoexports.h"
 
-namespace {
-
-QString recordTime(const OffloadPosSet &set, int index)
-{
-    if (index < 0 || index >= set.times.size() || set.times.at(index) == uint(-1))
-        return QString();
-    return QDateTime::fromSecsSinceEpoch(qint64(set.times.at(index)))
-        .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-}
-
-} // namespace
-
 namespace OffloadReport {
 
-QJsonArray sortiesArray(const QList<OffloadPosSet> &pos)
+QJsonObject unmatched(const QStringList photos[Cameras::Count],
+                      const bool takesPart[Cameras::Count])
 {
-    QJsonArray sorties;
-    for (int k = 0; k < pos.size(); ++k) {
-        const OffloadPosSet &set = pos.at(k);
-        const int records = int(set.positions.size());
-        sorties.append(QJsonObject{{QStringLiteral("number"), k + 1},
-                                   {QStringLiteral("file"), set.filePath},
-                                   {QStringLiteral("records"), records},
-                                   {QStringLiteral("start"), recordTime(set, 0)},
-                                   {QStringLiteral("end"), recordTime(set, records - 1)}});
-    }
-    return sorties;
-}
-
-QJsonObject indexRuleMatch(const QList<OffloadPosSet> &pos,
-                           const QStringList photos[Cameras::Count],
-                           const bool takesPart[Cameras::Count])
-{
-    // Record i of the sets counted as one list, as (sortie, index within its set).
-    QList<QPair<int, int>> records;
-    for (int k = 0; k < pos.size(); ++k) {
-        for (int i = 0; i < pos.at(k).positions.size(); ++i)
-            records.append({k + 1, i});
-    }
     QJsonArray cameras;
     // The order of the match tool's arguments: centre, front, right, left, back.
     static constexpr int Order[Cameras::Count] = {0, 3, 2, 1, 4};
     for (int camera : Order) {
         if (!takesPart[camera])
             continue;
-        const QStringList &list = photos[camera];
-        QJsonArray pairs, missed, extra;
-        for (int i = 0; i < list.size(); ++i) {
-            if (i < records.size())
-                pairs.append(QJsonObject{{QStringLiteral("photo"), list.at(i)},
-                                         {QStringLiteral("sortie"), records.at(i).first},
-                                         {QStringLiteral("index"), records.at(i).second}});
-            else
-                extra.append(list.at(i));
-        }
-        for (int i = int(list.size()); i < records.size(); ++i)
-            missed.append(QJsonObject{{QStringLiteral("sortie"), records.at(i).first},
-                                      {QStringLiteral("index"), records.at(i).second}});
         cameras.append(
             QJsonObject{{QStringLiteral("camera"), QLatin1String(Cameras::folderName(camera))},
-                        {QStringLiteral("photos"), int(list.size())},
-                        {QStringLiteral("matched"), int(pairs.size())},
-                        {QStringLiteral("method"), QStringLiteral("index")},
-                        {QStringLiteral("offsetSeconds"), 0},
-                        {QStringLiteral("offsetSpread"), 0},
-                        {QStringLiteral("missed"), missed},
-                        {QStringLiteral("extra"), extra},
-                        {QStringLiteral("pairs"), pairs}});
+                        {QStringLiteral("photos"), int(photos[camera].size())},
+                        {QStringLiteral("matched"), 0},
+                        {QStringLiteral("method"), QStringLiteral("none")},
+                        {QStringLiteral("offsetSeconds"), QJsonValue()},
+                        {QStringLiteral("offsetSpread"), QJsonValue()},
+                        {QStringLiteral("missed"), QJsonArray()},
+                        {QStringLiteral("extra"), QJsonArray()},
+                        {QStringLiteral("pairs"), QJsonArray()}});
     }
     return QJsonObject{{QStringLiteral("cameras"), cameras},
-                       {QStringLiteral("sorties"), sortiesArray(pos)}};
+                       {QStringLiteral("sorties"), QJsonArray()}};
 }
 
 QStringList cardPhotos(const DiskTask *task)
@@ -132,7 +85,7 @@ Written write(const OffloadSession &session, const QJsonObject &matched, QString
         cameraCounts[camera] = counts(task);
     }
     const QJsonObject match =
-        matched.isEmpty() ? indexRuleMatch(setup.pos, photos, takesPart) : matched;
+        matched.isEmpty() ? unmatched(photos, takesPart) : matched;
     FlightReport report(match, setup.pos);
     report.setTarget(setup.target);
     report.setWritten(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));

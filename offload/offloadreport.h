@@ -23,16 +23,10 @@ struct Written
     QString summary;  // the lines the offload page shows
 };
 
-// For an offload that was not matched (no POS data): photo i of a camera (in copy order) is
-// record i of the POS sets counted as one list, so the report still lists every camera. photos are
-// relative to each camera's card folder, by engine camera number; an empty list with
-// takesPart false leaves the camera out.
-QJsonObject indexRuleMatch(const QList<OffloadPosSet> &pos,
-                           const QStringList photos[Cameras::Count],
-                           const bool takesPart[Cameras::Count]);
-
-// The "sorties" array of a match: number, file, records, first and last record time.
-QJsonArray sortiesArray(const QList<OffloadPosSet> &pos);
+// The report's match object for an offload without POS data: each camera's photo count, no
+// records, nothing missed or extra.
+QJsonObject unmatched(const QStringList photos[Cameras::Count],
+                      const bool takesPart[Cameras::Count]);
 
 // A camera's photos in copy order, relative to its card folder.
 QStringList cardPhotos(const DiskTask *task);

@@ -96,8 +96,6 @@ private slots:
     void htmlStandsAlone();
     void exports_data();
     void exports();
-    void indexRule_data();
-    void indexRule();
     void rendersInBrowser();
 };
 
@@ -301,56 +299,6 @@ void TestFlightReport::exports()
         QCOMPARE(cells.at(2).toDouble(), p.y);
         QCOMPARE(cells.at(3).toDouble(), p.z);
     }
-}
-
-void TestFlightReport::indexRule_data()
-{
-    QTest::addColumn<int>("photos");
-    QTest::addColumn<int>("matched");
-    QTest::addColumn<int>("missed");
-    QTest::addColumn<int>("extra");
-    // Seven records over two sets.
-    QTest::newRow("one photo per record") << 7 << 7 << 0 << 0;
-    QTest::newRow("last two not taken") << 5 << 5 << 2 << 0;
-    QTest::newRow("two after the last record") << 9 << 7 << 0 << 2;
-    QTest::newRow("empty card") << 0 << 0 << 7 << 0;
-}
-
-void TestFlightReport::indexRule()
-{
-    QFETCH(int, photos);
-    QFETCH(int, matched);
-    QFETCH(int, missed);
-    QFETCH(int, extra);
-    QStringList lists[Cameras::Count];
-    const bool takesPart[Cameras::Count] = {false, false, false, true, false}; // front only
-    for (int i = 0; i < photos; ++i)
-        lists[3] << QStringLiteral("DSC%1.JPG").arg(i);
-    const QJsonObject m = OffloadReport::indexRuleMatch(flight(), lists, takesPart);
-    const MatchView view = MatchView::read(m);
-    QCOMPARE(view.cameras.size(), 1);
-    const MatchView::Camera &c = view.cameras.first();
-    QCOMPARE(c.name, QStringLiteral("Front"));
-    QCOMPARE(c.method, QStringLiteral("index"));
-    QCOMPARE(c.photos, photos);
-    QCOMPARE(c.matched, matched);
-    QCOMPARE(c.pairs.size(), matched);
-    QCOMPARE(c.missed.size(), missed);
-    QCOMPARE(c.extra.size(), extra);
-    // Photo i is record i of the sets as one list: the fifth photo opens the second sortie.
-    const QList<QPair<int, int>> records{{1, 0}, {1, 1}, {1, 2}, {1, 3}, {2, 0}, {2, 1}, {2, 2}};
-    for (int i = 0; i < c.pairs.size(); ++i) {
-        QCOMPARE(c.pairs.at(i).photo, lists[3].at(i));
-        QCOMPARE(qMakePair(c.pairs.at(i).record.sortie, c.pairs.at(i).record.index), records.at(i));
-    }
-    for (int k = 0; k < c.missed.size(); ++k) {
-        const MatchView::Record r = c.missed.at(k);
-        QCOMPARE(qMakePair(r.sortie, r.index), records.at(photos + k));
-    }
-    QCOMPARE(c.extra, lists[3].mid(7));
-    QCOMPARE(view.sorties.size(), 2);
-    QCOMPARE(view.sorties.at(1).records, 3);
-    QCOMPARE(view.sorties.at(1).start, QStringLiteral("2023-11-15 07:13:20"));
 }
 
 // The file as a browser draws it: markers of all three coverage classes and the missed rings
