@@ -433,6 +433,18 @@ void TestExposureMatch::offloadBySplitSorties()
     output = tool.readAll();
     QVERIFY2(tool.exitCode() == 0, output.constData());
     QVERIFY2(output.contains("2 block files written"), output.constData());
+    // The flight report carries the same match as the check before the copy.
+    const QJsonObject report =
+        QJsonDocument::fromJson(fileBytes(target + QStringLiteral("/offload-report.json"))).object();
+    QCOMPARE(report.value(QLatin1String("sorties")), json.value(QLatin1String("sorties")));
+    const QJsonArray reported = report.value(QLatin1String("cameras")).toArray();
+    const QJsonArray checked = json.value(QLatin1String("cameras")).toArray();
+    QCOMPARE(reported.size(), checked.size());
+    for (int i = 0; i < checked.size(); ++i) {
+        for (const char *key : {"camera", "pairs", "missed", "extra", "method"})
+            QCOMPARE(reported.at(i).toObject().value(QLatin1String(key)),
+                     checked.at(i).toObject().value(QLatin1String(key)));
+    }
 
     QCOMPARE(runIn(target, exiftool,
                    {QStringLiteral("-q"), QStringLiteral("-j"), QStringLiteral("-n"),
