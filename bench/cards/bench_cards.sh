@@ -38,6 +38,7 @@ cleanup() {
     for m in "${mounts[@]}"; do umount "$m" 2> /dev/null || umount -l "$m"; done
     for d in "${devices[@]}"; do losetup -d "$d"; done
     [ -n "$cgroup" ] && [ -d "$cgroup" ] && rmdir "$cgroup"
+    rm -f "$work"/card?.img # half a gigabyte each, made again by every run
 }
 trap cleanup EXIT INT TERM
 
