@@ -8,7 +8,7 @@
 
 #include "exposurephotos.h"
 #include "phototagstep.h"
-#include "posspreadsheet.h"
+#include "postablecheck.h"
 #include "toolcommand.h"
 
 namespace {
@@ -103,12 +103,14 @@ int run(const QStringList &arguments)
         return usage("no --pos table given");
     QList<OffloadPosSet> pos;
     for (const QString &table : tables) {
-        if (!QFileInfo(table).isFile())
-            return usage(qPrintable(QStringLiteral("cannot read %1").arg(table)));
+        // The same strict reading as the offload's: a check that tags nothing wrong.
         MyExcelObject object;
-        PosSpreadsheet::read(table, &object);
-        if (object.posList.isEmpty())
-            return usage(qPrintable(QStringLiteral("%1 holds no POS records").arg(table)));
+        const PosTableCheck check = PosSpreadsheet::readChecked(table, &object);
+        if (!check.accepted()) {
+            std::fprintf(stderr, "v7tool match: refused input: %s\n",
+                         qPrintable(check.message(table)));
+            return 2;
+        }
         pos << PhotoTagStep::posSet(object);
     }
     const ExposureMatch match = ExposurePhotos::matchFolders(folders, pos, method);
