@@ -69,13 +69,14 @@ bool parse(const std::string &text, std::string *relative, std::string *hexHash)
     return true;
 }
 
-int hashFile(const std::string &path, uint64_t *hash)
+int hashFile(const std::string &path, uint64_t *hash, bool fromCache)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return -1;
     // Drop the cached pages so the hash is of what the disk returns, not of what we wrote.
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    if (!fromCache)
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     XXH64_state_t *state = XXH64_createState();
     XXH64_reset(state, 0);

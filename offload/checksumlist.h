@@ -22,7 +22,9 @@ bool parse(const std::string &line, std::string *relative, std::string *hexHash)
 
 std::string hexHash(uint64_t hash);
 // XXH64 of a file as the disk holds it (its cached pages are dropped first). -1 on a read error.
-int hashFile(const std::string &path, uint64_t *hash);
+// fromCache keeps the cached pages, for a file whose every part was read back from the disk
+// already (an archive whose entries were verified one by one).
+int hashFile(const std::string &path, uint64_t *hash, bool fromCache = false);
 // Appends one line. Not synced: a line lost with the power is made again from the copy when
 // the task is resumed.
 int append(const std::string &folder, const std::string &relative, uint64_t hash);

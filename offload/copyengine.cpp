@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cardprefetch.h"
 #include "checksumlist.h"
 #include "enginefile.h"
 #include "failedfiles.h"
@@ -55,20 +56,42 @@ int passOver(DiskTask *task, int index)
     return EngineFile::Done;
 }
 
+// The card goes on reading while the engine writes, syncs and verifies: without this, each card
+// reader stood idle for the disk's part of every file. The window is page cache, not our memory.
+struct CardReadAhead
+{
+    explicit CardReadAhead(DiskTask *task)
+        : task(task)
+        , prefetch([task](int index) { return taskEntry(task, index); }, task->fileCount.load(),
+                   CardPrefetch::Window)
+    {
+        task->prefetch = &prefetch;
+    }
+    ~CardReadAhead() { task->prefetch = nullptr; }
+    void reading(int index) { prefetch.reading(index); }
+
+    DiskTask *task;
+    CardPrefetch prefetch;
+};
+
 // Plain mode keeps a few written copies in hand: files i+1 and i+2 are read and written while
 // the disk is still taking file i, which is committed (synced, verified, named, counted) only
 // then. Waiting for the disk late lets one journal commit cover several files and cameras.
 // A file that could not be read stays in hand as a place holder, passed over in its turn.
+// New names wait for a folder flush at most this many photos (see PlainCopy::FolderSyncs).
+constexpr int FolderFlushEvery = 8;
+
 void plainLoop(DiskTask *task)
 {
     std::deque<PlainCopy::Written> inHand;
+    CardReadAhead prefetch(task);
+    PlainCopy::FolderSyncs renamed;
     for (;;) {
         const int next = task->filesDone.load() + int(inHand.size());
         const bool more = task->running.load() && next < task->fileCount.load();
         int written = EngineFile::Done;
         if (more) {
-            if (next + 1 < task->fileCount.load())
-                SyncIo::readAhead(taskEntry(task, next + 1));
+            prefetch.reading(next);
             inHand.emplace_back();
             written = PlainCopy::write(task, next, &inHand.back());
             if (written == EngineFile::Unreadable) {
@@ -92,10 +115,13 @@ void plainLoop(DiskTask *task)
             }
             if (committed == EngineFile::Unreadable)
                 committed = passOver(task, front.index);
+            else if (committed == EngineFile::Done)
+                renamed.add(front.path);
             if (committed != EngineFile::Done) {
                 inHand.pop_front();
                 for (PlainCopy::Written &w : inHand)
                     PlainCopy::abandon(&w);
+                renamed.flush();
                 task->failed = committed == EngineFile::Failed ? 1 : 0;
                 return;
             }
@@ -104,8 +130,10 @@ void plainLoop(DiskTask *task)
             task->filesDone = front.index + 1;
             inHand.pop_front();
             TaskFile::update(task);
+            renamed.flush(FolderFlushEvery);
         }
         if (drain) {
+            renamed.flush();
             task->failed = written == EngineFile::Failed ? 1 : 0;
             return;
         }
@@ -114,10 +142,10 @@ void plainLoop(DiskTask *task)
 
 void volumeLoop(DiskTask *task)
 {
+    CardReadAhead prefetch(task);
     while (task->running.load() && task->filesDone.load() < task->fileCount.load()) {
         const int index = task->filesDone.load();
-        if (index + 1 < task->fileCount.load())
-            SyncIo::readAhead(taskEntry(task, index + 1));
+        prefetch.reading(index);
         int result = ZipVolume::pack(task, index);
         if (result == EngineFile::Paused)
             break;
@@ -161,6 +189,8 @@ bool retryFailed(DiskTask *task, const std::vector<int> &indices)
             result = PlainCopy::write(task, index, &w);
             if (result == EngineFile::Done)
                 result = PlainCopy::commit(task, &w);
+            if (result == EngineFile::Done)
+                SyncIo::syncFolder(SyncIo::parentOf(w.path));
         }
         if (result == EngineFile::Paused)
             return false;

@@ -11,6 +11,8 @@
 
 #include "taskrecord.h"
 
+class CardPrefetch;
+
 // Per-file steps the owner of an offload plugs into the engine (photo tagging, the photo
 // information table, sortie folders). Every pointer may be null; all run on the engine thread.
 struct PhotoStep
@@ -75,6 +77,7 @@ struct DiskTask
     // The photo of the volume step held in memory, kept from file to file: a fresh vector per
     // photo is zero-filled and page-faulted in again, which cost more than the copy itself.
     std::vector<unsigned char> held;
+    CardPrefetch *prefetch = nullptr; // the card's read-ahead while the copy loop runs
     std::thread thread;
 
     DiskTask() = default;

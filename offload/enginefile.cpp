@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <xxhash.h>
 
+#include "cardprefetch.h"
 #include "copyengine.h"
 #include "syncio.h"
 
@@ -35,13 +36,25 @@ std::string relativePath(const DiskTask *task, int index)
 
 Source::~Source()
 {
-    if (fd >= 0)
+    if (fd >= 0 && prefetch)
+        prefetch->release(fd);
+    else if (fd >= 0)
         ::close(fd);
 }
 
-void open(Source *source, const char *path)
+void open(Source *source, DiskTask *task, int index)
 {
-    source->fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    source->prefetch = task->prefetch;
+    if (task->prefetch)
+        source->fd = task->prefetch->take(index);
+    // A descriptor opened before the card was pulled still reads (what the page cache kept):
+    // the card must still be there, as it must for a file opened now.
+    if (source->fd >= 0 && !sourcePresent(task)) {
+        task->prefetch->release(source->fd);
+        source->fd = -1;
+    }
+    if (source->fd < 0)
+        source->fd = ::open(taskEntry(task, index), O_RDONLY | O_CLOEXEC);
     if (source->fd < 0) {
         source->error = errno;
         return;

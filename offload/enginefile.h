@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+class CardPrefetch;
 struct DiskTask;
 
 // What the plain copy and the packing step share while one file of a task is handled.
@@ -28,9 +29,11 @@ struct Source
     int fd = -1;
     int error = 0;
     struct stat info = {};
+    CardPrefetch *prefetch = nullptr; // gets the descriptor back to close it
     ~Source();
 };
-void open(Source *source, const char *path);
+// Entry index of the task: the descriptor the card's read-ahead opened, else opened here.
+void open(Source *source, DiskTask *task, int index);
 
 // Reads the whole file into data while hashing it; -1 on a read error or a short file.
 int readWhole(DiskTask *task, Source *source, std::vector<unsigned char> *data, uint64_t *hash);

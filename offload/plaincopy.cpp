@@ -56,7 +56,7 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
     const PlainCopy::Written &target = *w;
     const char *entry = taskEntry(task, index);
     Source source;
-    EngineFile::open(&source, entry);
+    EngineFile::open(&source, task, index);
     if (source.fd < 0) {
         EngineFile::fail(task, "open %s file error: %s.", entry, std::strerror(source.error));
         return EngineFile::Unreadable;
@@ -152,6 +152,24 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
 
 namespace PlainCopy {
 
+void FolderSyncs::add(const std::string &path)
+{
+    const std::string folder = SyncIo::parentOf(path);
+    if (std::find(m_folders.begin(), m_folders.end(), folder) == m_folders.end())
+        m_folders.push_back(folder);
+    ++m_waiting;
+}
+
+void FolderSyncs::flush(int count)
+{
+    if (m_waiting == 0 || m_waiting < count)
+        return;
+    for (const std::string &folder : m_folders)
+        SyncIo::syncFolder(folder);
+    m_folders.clear();
+    m_waiting = 0;
+}
+
 std::string targetRelative(DiskTask *task, int index)
 {
     Written w;
@@ -236,7 +254,6 @@ int commit(DiskTask *task, Written *w)
         abandon(w);
         return EngineFile::Failed;
     }
-    SyncIo::syncFolder(SyncIo::parentOf(w->path));
     FaultPoints::hit(task, w->index, "renamed", w->path.c_str());
     // The copy is on the disk and verified: it counts even if its line cannot be written (a
     // full disk), and the line is made again from the copy when the task is resumed.

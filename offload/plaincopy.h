@@ -30,9 +30,25 @@ struct Written
 };
 
 // EngineFile::Done, Failed or Unreadable (task->error says why) or Paused (running was cleared
-// meanwhile); on anything but Done nothing is left behind.
+// meanwhile); on anything but Done nothing is left behind. A committed copy's name is on the
+// disk once its folder is flushed (FolderSyncs); until then a power cut can take the name back,
+// which a resume notices, as it checks the copies below files done against the target.
 int write(DiskTask *task, int index, Written *written);
 int commit(DiskTask *task, Written *written);
+// Folders whose new names still wait for a flush. One flush covers every copy renamed into the
+// folder since the last, instead of a journal commit per photo.
+class FolderSyncs
+{
+public:
+    void add(const std::string &path);
+    // Flushes them all once count copies (or, with 0, any) are waiting.
+    void flush(int count = 0);
+
+private:
+    std::vector<std::string> m_folders;
+    int m_waiting = 0;
+};
+
 // Drops a written copy that will not be committed.
 void abandon(Written *written);
 

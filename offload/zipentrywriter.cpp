@@ -4,6 +4,19 @@ ZipEntryWriter::~ZipEntryWriter()
 {
     if (m_streamOpen)
         deflateEnd(&m_stream);
+    if (m_stored)
+        XXH64_freeState(m_stored);
+}
+
+uint64_t ZipEntryWriter::storedHash() const
+{
+    return m_stored ? XXH64_digest(m_stored) : 0;
+}
+
+int ZipEntryWriter::store(const unsigned char *data, size_t size)
+{
+    XXH64_update(m_stored, data, size);
+    return zipWriteInFileInZip(m_zip, data, unsigned(size));
 }
 
 int ZipEntryWriter::open(const char *name, const zip_fileinfo *info, const char *password,
@@ -21,9 +34,11 @@ int ZipEntryWriter::open(const char *name, const zip_fileinfo *info, const char 
     m_streamOpen = true;
     m_out.resize(1 << 17);
     m_crypto = std::make_unique<ZipCrypto>(password);
+    m_stored = XXH64_createState();
+    XXH64_reset(m_stored, 0);
     unsigned char header[ZipCrypto::HeaderSize];
     m_crypto->header(crc, header);
-    return zipWriteInFileInZip(m_zip, header, unsigned(sizeof header));
+    return store(header, sizeof header);
 }
 
 int ZipEntryWriter::deflateOut(int flush)
@@ -38,7 +53,7 @@ int ZipEntryWriter::deflateOut(int flush)
         const size_t produced = m_out.size() - m_stream.avail_out;
         if (produced) {
             m_crypto->encrypt(m_out.data(), produced);
-            const int status = zipWriteInFileInZip(m_zip, m_out.data(), unsigned(produced));
+            const int status = store(m_out.data(), produced);
             if (status != ZIP_OK)
                 return status;
         }

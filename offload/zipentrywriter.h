@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <minizip/zip.h>
+#include <xxhash.h>
 #include <zlib.h>
 
 #include "zipcrypto.h"
@@ -25,9 +26,13 @@ public:
              bool zip64);
     int write(const unsigned char *data, size_t size);
     int close(uint64_t size, uint32_t crc);
+    // With a password: XXH64 of the bytes stored for the entry (encryption header and data),
+    // which the verification reads back from the disk without decrypting them.
+    uint64_t storedHash() const;
 
 private:
     int deflateOut(int flush);
+    int store(const unsigned char *data, size_t size);
 
     zipFile m_zip;
     bool m_raw = false;
@@ -35,4 +40,5 @@ private:
     z_stream m_stream{};
     std::unique_ptr<ZipCrypto> m_crypto;
     std::vector<unsigned char> m_out;
+    XXH64_state_t *m_stored = nullptr;
 };

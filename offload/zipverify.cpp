@@ -1,7 +1,6 @@
 #include "zipverify.h"
 
 #include <algorithm>
-#include <memory>
 #include <vector>
 
 #include <fcntl.h>
@@ -66,7 +65,54 @@ bool readAt(int fd, uint64_t offset, unsigned char *data, size_t size)
     return ::pread(fd, data, size, off_t(offset)) == ssize_t(size);
 }
 
+// Kept per engine thread: two fresh megabytes per photo, zero-filled and faulted in, cost as
+// much as reading the entry back.
+std::vector<unsigned char> &chunkBuffer()
+{
+    static thread_local std::vector<unsigned char> chunk(1 << 20);
+    return chunk;
+}
+
+// XXH64 of length stored bytes from offset at.
+int storedHash(int fd, uint64_t at, uint64_t length, uint64_t *hash)
+{
+    std::vector<unsigned char> &chunk = chunkBuffer();
+    XXH64_state_t *state = XXH64_createState();
+    XXH64_reset(state, 0);
+    bool ok = true;
+    while (ok && length > 0) {
+        const ssize_t got =
+            ::pread(fd, chunk.data(), size_t(std::min<uint64_t>(length, chunk.size())), off_t(at));
+        ok = got > 0;
+        if (ok) {
+            XXH64_update(state, chunk.data(), size_t(got));
+            at += uint64_t(got);
+            length -= uint64_t(got);
+        }
+    }
+    *hash = XXH64_digest(state);
+    XXH64_freeState(state);
+    return ok ? 0 : -1;
+}
+
 } // namespace
+
+static int locateLast(int fd, Entry *entry, uint64_t *directory)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return -1;
+    const uint64_t fileSize = uint64_t(st.st_size);
+    std::vector<unsigned char> tail(size_t(std::min<uint64_t>(fileSize, 0xFFFF + 22 + 20 + 56)));
+    if (!readAt(fd, fileSize - tail.size(), tail.data(), tail.size())
+        || ZipVolume::findCentralDirectory(tail.data(), tail.size(), fileSize, directory) != 0
+        || fileSize - *directory > (64u << 20))
+        return -1;
+    std::vector<unsigned char> records(size_t(fileSize - *directory));
+    if (!readAt(fd, *directory, records.data(), records.size()))
+        return -1;
+    return lastEntry(records.data(), records.size(), entry);
+}
 
 int lastEntry(const unsigned char *directory, size_t length, Entry *entry)
 {
@@ -108,21 +154,16 @@ int lastEntryHash(const std::string &archive, const std::string &name, const cha
     if (fd < 0)
         return -1;
     FileCloser closer {fd};
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        return -1;
-    const uint64_t fileSize = uint64_t(st.st_size);
-    std::vector<unsigned char> tail(size_t(std::min<uint64_t>(fileSize, 0xFFFF + 22 + 20 + 56)));
-    uint64_t directory = 0;
-    if (!readAt(fd, fileSize - tail.size(), tail.data(), tail.size())
-        || ZipVolume::findCentralDirectory(tail.data(), tail.size(), fileSize, &directory) != 0
-        || fileSize - directory > (64u << 20))
-        return -1;
-    std::vector<unsigned char> records(size_t(fileSize - directory));
     Entry entry;
-    if (!readAt(fd, directory, records.data(), records.size())
-        || lastEntry(records.data(), records.size(), &entry) != 0 || entry.name != name)
+    uint64_t directory = 0;
+    // The entry is found in what is cached, then everything from its local header on is dropped
+    // and read again, now from the disk: the new entry, the directory and the end records. The
+    // entries before it were read back when they were added; their pages stay cached for the
+    // archive's hash in the checksum list.
+    if (locateLast(fd, &entry, &directory) != 0)
+        return -1;
+    ::posix_fadvise(fd, off_t(entry.localHeader), 0, POSIX_FADV_DONTNEED);
+    if (locateLast(fd, &entry, &directory) != 0 || entry.name != name)
         return -1;
     unsigned char local[LocalRecord];
     if (!readAt(fd, entry.localHeader, local, sizeof local)
@@ -136,26 +177,22 @@ int lastEntryHash(const std::string &archive, const std::string &name, const cha
     const bool encrypted = entry.flags & 1;
     if (encrypted != (password != nullptr) || (entry.method != 8 && entry.method != 0))
         return -1;
-    std::unique_ptr<ZipCrypto> crypto;
     if (encrypted) {
         unsigned char header[ZipCrypto::HeaderSize];
         if (left < sizeof header || !readAt(fd, at, header, sizeof header))
             return -1;
-        crypto = std::make_unique<ZipCrypto>(password);
-        crypto->decrypt(header, sizeof header);
+        ZipCrypto crypto(password);
+        crypto.decrypt(header, sizeof header);
         if (header[ZipCrypto::HeaderSize - 1] != uint8_t(entry.crc >> 24))
             return -1;
-        at += sizeof header;
-        left -= sizeof header;
+        return storedHash(fd, at, left, hash);
     }
     z_stream stream {};
     if (entry.method == 8 && inflateInit2(&stream, -MAX_WBITS) != Z_OK)
         return -1;
     XXH64_state_t *state = XXH64_createState();
     XXH64_reset(state, 0);
-    // Kept per engine thread: two fresh megabytes per photo, zero-filled and faulted in, cost
-    // as much as reading the entry back.
-    static thread_local std::vector<unsigned char> chunk(1 << 20);
+    std::vector<unsigned char> &chunk = chunkBuffer();
     static thread_local std::vector<unsigned char> plain(1 << 20);
     uLong crc = crc32(0, nullptr, 0);
     uint64_t size = 0;
@@ -175,8 +212,6 @@ int lastEntryHash(const std::string &archive, const std::string &name, const cha
         }
         at += uint64_t(got);
         left -= uint64_t(got);
-        if (crypto)
-            crypto->decrypt(chunk.data(), size_t(got));
         if (entry.method == 0) {
             take(chunk.data(), size_t(got));
             continue;

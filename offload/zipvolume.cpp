@@ -141,13 +141,13 @@ void rollBack(DiskTask *task, const Entry &entry)
         recover(task);
 }
 
-// Writes the entry; hash receives XXH64 of the bytes stored.
+// Writes the entry; hash receives what ZipVerify::lastEntryHash reads back.
 int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
                std::vector<unsigned char> *held, bool *heldValid)
 {
     const char *path = taskEntry(task, index);
     Source source;
-    EngineFile::open(&source, path);
+    EngineFile::open(&source, task, index);
     if (source.fd < 0) {
         EngineFile::fail(task, "open %s file error: %s.", path, std::strerror(source.error));
         return EngineFile::Unreadable;
@@ -241,11 +241,12 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
             result = EngineFile::Failed;
         }
     }
-    *hash = XXH64_digest(state);
-    XXH64_freeState(state);
     const int writeErrno = errno;
     if (status == ZIP_OK && result == EngineFile::Done)
         status = writer.close(stored, uint32_t(storedCrc));
+    // What the verification reads back: the photo, or with a password the bytes as stored.
+    *hash = password ? writer.storedHash() : XXH64_digest(state);
+    XXH64_freeState(state);
     const int closeStatus = zipClose(zip, nullptr);
     if (kick >= 0)
         ::close(kick);
@@ -368,7 +369,7 @@ int pack(DiskTask *task, int index)
         // The current archive is full and final: list it, then start the next one.
         uint64_t hash = 0;
         const std::string full = entry.archive.substr(entry.archive.find_last_of('/') + 1);
-        if (ChecksumList::hashFile(entry.archive, &hash) != 0 ||
+        if (ChecksumList::hashFile(entry.archive, &hash, true) != 0 ||
             ChecksumList::set(folder, full, hash) != 0) {
             EngineFile::fail(task, "write checksum of %s error: %s.", entry.archive.c_str(),
                              std::strerror(errno));
@@ -432,7 +433,8 @@ int finish(DiskTask *task)
 {
     uint64_t hash = 0;
     const std::string archive = task->record.archivePath;
-    if (ChecksumList::hashFile(archive, &hash) != 0)
+    // Every entry and the directory were read back from the disk when they were added.
+    if (ChecksumList::hashFile(archive, &hash, true) != 0)
         return -1;
     return ChecksumList::set(task->record.destination,
                              archive.substr(archive.find_last_of('/') + 1), hash);

@@ -16,6 +16,9 @@ public:
     virtual ~VolumeBackend() = default;
     virtual QString name() const = 0;
     virtual QList<MountedVolume> volumes() const = 0;
+    // The volume whose mount root holds path (the innermost), or an invalid one. Backends that
+    // must read a device to label a volume read only that one.
+    virtual MountedVolume holding(const QString &path) const;
     // Calls changed in owner's thread whenever the volumes may have changed, for as long as
     // owner lives. Spurious calls are allowed: the caller compares lists.
     virtual void watch(QObject *owner, const std::function<void()> &changed) const = 0;

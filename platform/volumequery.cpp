@@ -13,6 +13,17 @@ const VolumeBackend &volumeBackend()
     return *backend;
 }
 
+MountedVolume VolumeBackend::holding(const QString &path) const
+{
+    MountedVolume found;
+    for (const MountedVolume &volume : volumes()) {
+        if (VolumeQuery::holds(volume.mountRoot, path) &&
+            volume.mountRoot.size() >= found.mountRoot.size())
+            found = volume;
+    }
+    return found;
+}
+
 namespace VolumeQuery {
 
 QList<MountedVolume> mountedVolumes()
@@ -36,16 +47,14 @@ MountedVolume volumeAt(const QString &mountRoot)
 
 MountedVolume volumeHolding(const QString &path)
 {
+    return volumeBackend().holding(path);
+}
+
+bool holds(const QString &mountRoot, const QString &path)
+{
     const QString wanted = QDir::cleanPath(QDir(path).absolutePath());
-    MountedVolume found;
-    for (const MountedVolume &volume : mountedVolumes()) {
-        const QString &root = volume.mountRoot;
-        const bool inside = wanted == root || root == QLatin1String("/") ||
-                            wanted.startsWith(root + QLatin1Char('/'));
-        if (inside && root.size() >= found.mountRoot.size())
-            found = volume;
-    }
-    return found;
+    return wanted == mountRoot || mountRoot == QLatin1String("/") ||
+           wanted.startsWith(mountRoot + QLatin1Char('/'));
 }
 
 QString backendName()

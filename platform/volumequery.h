@@ -34,6 +34,8 @@ QList<MountedVolume> mountedVolumes();
 MountedVolume volumeAt(const QString &mountRoot);
 // The volume whose mount root is the longest leading folder of path, or an invalid one.
 MountedVolume volumeHolding(const QString &path);
+// path is mountRoot or below it.
+bool holds(const QString &mountRoot, const QString &path);
 // "media root" or "mount table": which backend answers.
 QString backendName();
 

@@ -22,34 +22,59 @@ public:
 
     QList<MountedVolume> volumes() const override
     {
+        QList<MountedVolume> list;
+        for (const MountInfoEntry &entry : blockVolumes())
+            list.append(labelled(entry));
+        return list;
+    }
+
+    // Labels only the volume that holds path: each label is read from its device, which for a
+    // card in a reader costs a slow read per card.
+    MountedVolume holding(const QString &path) const override
+    {
+        const MountInfoEntry *found = nullptr;
+        const QList<MountInfoEntry> entries = blockVolumes();
+        for (const MountInfoEntry &entry : entries) {
+            if (VolumeQuery::holds(entry.mountPoint, path) &&
+                (!found || entry.mountPoint.size() >= found->mountPoint.size()))
+                found = &entry;
+        }
+        return found ? labelled(*found) : MountedVolume();
+    }
+
+    static QList<MountInfoEntry> blockVolumes()
+    {
         QFile file(QString::fromLatin1(kMountInfo));
         if (!file.open(QIODevice::ReadOnly))
             return {};
         // A procfs file has no size; readAll reads until the end.
-        const QByteArray text = file.readAll();
-        QList<MountedVolume> list;
-        for (const MountInfoEntry &entry : MountInfo::parse(text)) {
-            if (!MountInfo::isBlockVolume(entry))
-                continue;
-            unsigned major = entry.major;
-            unsigned minor = entry.minor;
-            // Some file systems (btrfs) show an anonymous number here; the node knows the real one.
-            struct stat st = {};
-            if (::stat(QFile::encodeName(entry.source).constData(), &st) == 0 &&
-                S_ISBLK(st.st_mode)) {
-                major = ::major(st.st_rdev);
-                minor = ::minor(st.st_rdev);
-            }
-            const BlockLabels labels = BlockLabelReader::read(entry.source, major, minor);
-            MountedVolume volume;
-            volume.device = entry.source;
-            volume.label = labels.label;
-            volume.uuid = labels.uuid;
-            volume.mountRoot = entry.mountPoint;
-            volume.fsType = labels.fsType.isEmpty() ? entry.fsType : labels.fsType;
-            list.append(volume);
+        QList<MountInfoEntry> volumes;
+        for (const MountInfoEntry &entry : MountInfo::parse(file.readAll())) {
+            if (MountInfo::isBlockVolume(entry))
+                volumes.append(entry);
         }
-        return list;
+        return volumes;
+    }
+
+    static MountedVolume labelled(const MountInfoEntry &entry)
+    {
+        unsigned major = entry.major;
+        unsigned minor = entry.minor;
+        // Some file systems (btrfs) show an anonymous number here; the node knows the real one.
+        struct stat st = {};
+        if (::stat(QFile::encodeName(entry.source).constData(), &st) == 0 &&
+            S_ISBLK(st.st_mode)) {
+            major = ::major(st.st_rdev);
+            minor = ::minor(st.st_rdev);
+        }
+        const BlockLabels labels = BlockLabelReader::read(entry.source, major, minor);
+        MountedVolume volume;
+        volume.device = entry.source;
+        volume.label = labels.label;
+        volume.uuid = labels.uuid;
+        volume.mountRoot = entry.mountPoint;
+        volume.fsType = labels.fsType.isEmpty() ? entry.fsType : labels.fsType;
+        return volume;
     }
 
     void watch(QObject *owner, const std::function<void()> &changed) const override

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// Keeps a card reading while its engine thread writes, syncs and verifies: the files after the
+// one the engine reads next are pulled into the page cache, so that the card reader never waits
+// for the target disk. Only a hint: the engine reads (and hashes) every byte itself, and a file
+// the card will not give here is left for the engine to report. Nothing is held in the program's
+// own memory; the cached pages are the kernel's.
+//
+// A card's file system daemon answers one request at a time, so an open or a close of the
+// engine's waits behind the read-ahead. The descriptors opened here are therefore handed to the
+// engine (take) and closed here again when it is done with them (release).
+class CardPrefetch
+{
+public:
+    // Bytes a camera's card may run ahead: a few photos, about a second of a card reader.
+    static constexpr uint64_t Window = 64u << 20;
+
+    // path(index) names file index of count; window is how many bytes may be read ahead.
+    CardPrefetch(std::function<const char *(int index)> path, int count, uint64_t window);
+    ~CardPrefetch(); // stops reading, closes what it still holds and waits for the thread
+
+    // The engine reads file index next (and has finished with the files before it).
+    void reading(int index);
+    // The descriptor this reader opened for file index (the engine's from now on), or -1.
+    int take(int index);
+    // A descriptor the engine is done with, closed on this reader's thread.
+    void release(int fd);
+
+    // Reads a whole open file once through the page cache without copying it out; the bytes read.
+    static uint64_t warm(int fd, const std::atomic<bool> *stop = nullptr);
+
+private:
+    struct Ahead
+    {
+        int index;
+        uint64_t size;
+        int fd; // -1 once taken
+    };
+    void run();
+    void dropBefore(int index);
+    void closeReleased(std::unique_lock<std::mutex> &lock);
+
+    std::function<const char *(int)> m_path;
+    const int m_count;
+    const uint64_t m_window;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    int m_engine = 0;         // the file the engine reads next
+    int m_next = 0;           // the next file to read ahead
+    std::deque<Ahead> m_ahead; // files read ahead
+    uint64_t m_aheadBytes = 0;
+    std::vector<int> m_released;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
