@@ -12,6 +12,7 @@
 #include "flightreport.h"
 #include "offloadreport.h"
 #include "photoexports.h"
+#include "testtools.h"
 
 namespace {
 
@@ -124,10 +125,10 @@ void TestFlightReport::jsonKeepsMatch()
     QTemporaryDir dir;
     QString error;
     QVERIFY2(report(input).write(dir.path(), &error), qPrintable(error));
-    QFile file(dir.filePath(FlightReport::jsonFileName()));
-    QVERIFY(file.open(QIODevice::ReadOnly));
     QJsonParseError parse;
-    const QJsonObject out = QJsonDocument::fromJson(file.readAll(), &parse).object();
+    const QJsonObject out =
+        QJsonDocument::fromJson(fileBytes(dir.filePath(FlightReport::jsonFileName())), &parse)
+            .object();
     QCOMPARE(parse.error, QJsonParseError::NoError);
     QCOMPARE(out.value("sorties"), input.value("sorties"));
     QCOMPARE(out.value("target").toString(), QStringLiteral("/data/飞行 1"));
@@ -263,8 +264,7 @@ void TestFlightReport::exports()
         4);
     QVERIFY2(messages.isEmpty(), qPrintable(messages.join('\n')));
     auto read = [&](const QString &name) {
-        QFile file(dir.filePath(name));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        return QString::fromUtf8(fileBytes(dir.filePath(name)));
     };
 
     const QStringList reference = dataLines(read(PhotoExports::metashapeFileName(sortie)));
