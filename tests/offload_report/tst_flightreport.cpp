@@ -267,37 +267,32 @@ void TestFlightReport::exports()
         return QString::fromUtf8(fileBytes(dir.filePath(name)));
     };
 
+    // The reference table (label, x, y, z, and the attitude of the centre's photos) and the
+    // ODM list (label x y z after its EPSG line) name the same photos at their records.
     const QStringList reference = dataLines(read(PhotoExports::metashapeFileName(sortie)));
-    QCOMPARE(reference.size(), labels.size());
-    for (int row = 0; row < labels.size(); ++row) {
-        const QStringList cells = reference.at(row).split(',');
-        QCOMPARE(cells.size(), 7);
-        QCOMPARE(cells.at(0), labels.at(row));
-        const OffloadPosPoint &p = set.positions.at(records.at(row));
-        QCOMPARE(cells.at(1).toDouble(), p.x);
-        QCOMPARE(cells.at(2).toDouble(), p.y);
-        QCOMPARE(cells.at(3).toDouble(), p.z);
-        if (labels.at(row).startsWith("Center/")) {
-            const OffloadPosAttitude &a = set.attitudes.at(records.at(row));
-            QCOMPARE(cells.at(4).toDouble(), a.heading);
-            QCOMPARE(cells.at(5).toDouble(), a.pitch);
-            QCOMPARE(cells.at(6).toDouble(), a.roll);
-        } else {
-            QCOMPARE(cells.mid(4), QStringList(3, QString()));
-        }
-    }
-
     const QStringList geo = read(PhotoExports::odmFileName(sortie)).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(reference.size(), labels.size());
     QCOMPARE(geo.value(0), QStringLiteral("EPSG:4326"));
     QCOMPARE(geo.size(), labels.size() + 1);
     for (int row = 0; row < labels.size(); ++row) {
-        const QStringList cells = geo.at(row + 1).split(' ');
-        QCOMPARE(cells.size(), 4);
-        QCOMPARE(cells.at(0), labels.at(row));
+        const QStringList cells = reference.at(row).split(',');
+        const QStringList odm = geo.at(row + 1).split(' ');
+        QCOMPARE(cells.size(), 7);
+        QCOMPARE(odm.size(), 4);
         const OffloadPosPoint &p = set.positions.at(records.at(row));
-        QCOMPARE(cells.at(1).toDouble(), p.x);
-        QCOMPARE(cells.at(2).toDouble(), p.y);
-        QCOMPARE(cells.at(3).toDouble(), p.z);
+        for (const QStringList &line : {cells.mid(0, 4), odm}) {
+            QCOMPARE(line.at(0), labels.at(row));
+            QCOMPARE(QList<double>({line.at(1).toDouble(), line.at(2).toDouble(),
+                                    line.at(3).toDouble()}),
+                     QList<double>({p.x, p.y, p.z}));
+        }
+        const OffloadPosAttitude &a = set.attitudes.at(records.at(row));
+        if (labels.at(row).startsWith("Center/"))
+            QCOMPARE(QList<double>({cells.at(4).toDouble(), cells.at(5).toDouble(),
+                                    cells.at(6).toDouble()}),
+                     QList<double>({a.heading, a.pitch, a.roll}));
+        else
+            QCOMPARE(cells.mid(4), QStringList(3, QString()));
     }
 }
 
