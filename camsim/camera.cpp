@@ -245,7 +245,7 @@ Bytes Camera::answer(const Frame &request, double now, uint8_t &command)
         fire();
         Bytes out(5);
         out[0] = ResultOk;
-        putBe32(out.data() + 1, m_photoCount);
+        ByteOrder::putBe32(out.data() + 1, m_photoCount);
         return out;
     }
     case CmdPosInfo:

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <ctime>
 
-using vived::putBe16;
-using vived::putBe32;
+using ByteOrder::putBe16;
+using ByteOrder::putBe32;
 
 namespace {
 // Small deterministic generator so that a seed always gives the same flights.

@@ -4,6 +4,7 @@ function(v7_add_test name)
     cmake_parse_arguments(T "" "TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;ENV" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE Qt6::Test ${T_LIBS})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common)
     target_compile_definitions(${name} PRIVATE
         V7_TESTDATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
         V7_SHARED_TESTDATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")

@@ -27,9 +27,6 @@ int digits(const QString &text, int from, int count, bool *ok)
     return value;
 }
 
-// Operator order: front, right, back, left, centre.
-constexpr int JsonOrder[Cameras::Count] = {3, 2, 4, 1, 0};
-
 } // namespace
 
 namespace ExposurePhotos {
@@ -104,7 +101,7 @@ ExposureMatch matchFolders(const QString folders[Cameras::Count], const QList<Of
 QJsonObject json(const ExposureMatch &match, const QList<OffloadPosSet> &pos)
 {
     QJsonArray cameras;
-    for (int camera : JsonOrder) {
+    for (int camera : Cameras::MatchOrder) {
         const ExposureMatch::Camera &c = match.cameras[camera];
         if (!c.takesPart)
             continue;

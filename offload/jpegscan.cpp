@@ -1,5 +1,7 @@
 #include "jpegscan.h"
 
+#include "byteorder.h"
+
 namespace JpegScan {
 
 size_t scanStart(const unsigned char *data, size_t size)
@@ -23,7 +25,7 @@ size_t scanStart(const unsigned char *data, size_t size)
             at += 2;
             continue;
         }
-        const size_t length = size_t(data[at + 2]) << 8 | data[at + 3];
+        const size_t length = ByteOrder::getBe16(data + at + 2);
         if (length < 2 || length > size - at - 2)
             return 0;
         at += 2 + length;

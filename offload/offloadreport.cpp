@@ -8,6 +8,7 @@
 
 #include "copyengine.h"
 #include "enginefile.h"
+#include "fileproblemtext.h"
 #include "offloadsession.h"
 #include "photoexports.h"
 
@@ -17,9 +18,7 @@ QJsonObject unmatched(const QStringList photos[Cameras::Count],
                       const bool takesPart[Cameras::Count])
 {
     QJsonArray cameras;
-    // The order of the match tool's arguments: centre, front, right, left, back.
-    static constexpr int Order[Cameras::Count] = {0, 3, 2, 1, 4};
-    for (int camera : Order) {
+    for (int camera : Cameras::MatchOrder) {
         if (!takesPart[camera])
             continue;
         cameras.append(
@@ -58,7 +57,7 @@ FlightReport::Counts counts(DiskTask *task)
     fileProblems(task, &failed, &skipped);
     for (const std::vector<FileProblem> *list : {&failed, &skipped}) {
         for (const FileProblem &f : *list)
-            c.failures << QString::fromStdString(f.relative + ": " + f.reason);
+            c.failures << FileProblemText::line(f);
     }
     c.failed = int(failed.size() + skipped.size());
     c.onCard += int(skipped.size()); // on the card, though not in the engine's list

@@ -24,7 +24,7 @@ struct Written
 };
 
 // The report's match object for an offload without POS data: each camera's photo count, no
-// records, nothing missed or extra.
+// records, nothing missed or extra; the cameras in the match's order.
 QJsonObject unmatched(const QStringList photos[Cameras::Count],
                       const bool takesPart[Cameras::Count]);
 

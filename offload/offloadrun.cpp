@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include "fileproblemtext.h"
 #include "offloadreport.h"
 #include "exposurephotos.h"
 #include "phototagstep.h"
@@ -262,10 +263,9 @@ static void problemTexts(DiskTask *task, QStringList *failedFiles, QStringList *
     std::vector<FileProblem> skipped;
     fileProblems(task, &failed, &skipped);
     for (const FileProblem &f : failed)
-        *failedFiles << QFile::decodeName(f.relative.c_str()) + QStringLiteral(": ") +
-                            QString::fromUtf8(f.reason.c_str());
+        *failedFiles << FileProblemText::line(f);
     for (const FileProblem &f : skipped)
-        *skippedFiles << QFile::decodeName(f.relative.c_str());
+        *skippedFiles << FileProblemText::path(f);
 }
 
 OffloadRun::Progress OffloadRun::progress() const

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "cardfiles.h"
+#include "fileproblemtext.h"
 #include "offloadset.h"
 
 #include <cerrno>
@@ -284,13 +285,9 @@ QStringList OffloadSession::fileProblemLines() const
         fileProblems(m_tasks[camera].get(), &failed, &skipped);
         const QString name = QString::fromLatin1(Cameras::folderName(camera));
         for (const FileProblem &f : failed)
-            lines << QStringLiteral("%1: failed: %2: %3")
-                         .arg(name, QFile::decodeName(f.relative.c_str()),
-                              QString::fromUtf8(f.reason.c_str()));
+            lines << name + QStringLiteral(": failed: ") + FileProblemText::line(f);
         for (const FileProblem &f : skipped)
-            lines << QStringLiteral("%1: skipped: %2: %3")
-                         .arg(name, QFile::decodeName(f.relative.c_str()),
-                              QString::fromUtf8(f.reason.c_str()));
+            lines << name + QStringLiteral(": skipped: ") + FileProblemText::line(f);
     }
     return lines;
 }

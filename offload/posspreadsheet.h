@@ -24,10 +24,10 @@ struct PosAttitude
 // page for tagging photos, the task file and the sortie block files.
 struct MyExcelObject
 {
-    // The time-list value of a row whose date and time do not parse.
+    // No record's time: a row timed at or after it is refused (a time list value's bound).
     static constexpr uint InvalidTime = uint(-1);
 
-    int count = 0; // fields of the comma counting pass: the number of lines for POS tables
+    int count = 0; // the table's lines, its header among them
     QString filePath;
     QString fileName;
     QList<uint> timeList; // seconds since 1970, local time
@@ -38,8 +38,6 @@ struct MyExcelObject
 };
 
 namespace PosSpreadsheet {
-// Fills object from the table at path; a file that cannot be opened leaves count 0, no records.
-void read(const QString &path, MyExcelObject *object);
 // A field naming a column; the test is a substring test, so "GPSTime" is a header too.
 bool isHeaderField(const QString &field);
 } // namespace PosSpreadsheet

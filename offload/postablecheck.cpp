@@ -46,7 +46,7 @@ bool isText(const QByteArray &bytes, QString *line)
     return true;
 }
 
-// Where a row's values go: the layout the header gives, as the lenient reader takes it.
+// Where a row's values go: the layout the header gives.
 struct Layout
 {
     QStringList names;
@@ -82,6 +82,11 @@ QString readHeader(const QStringList &names, Layout *layout)
         if (names.at(i).contains(QLatin1String("Time")))
             timeHeader = i + 1;
     }
+    // Date and time follow the "Time" name: a row holds one value per name, and one more because
+    // the time text is a date and a time of day. So the per-camera tables (ten names, date and
+    // time in columns 10 and 11), the five-lens main table (offsets after the time) and the
+    // single-lens one (nine names) all read. Without a "Time" name: columns 10 and 11 for ten
+    // names, else 15 and 16.
     const int headers = int(names.size());
     layout->names = names;
     layout->dateColumn = timeHeader ? timeHeader : (headers == 10 ? 10 : 15);
@@ -246,7 +251,7 @@ PosTableCheck parse(const QByteArray &content, MyExcelObject *object)
         return refuse(0, QStringLiteral("holds a POS header but no POS rows"));
     if (!check.accepted())
         return check;
-    // The lenient reader's count: one per line, as the page shows it (count - 1 records).
+    // One per line, as the page shows it (count - 1 records).
     object->count = int(lines.size()) - (bytes.endsWith('\n') ? 1 : 0);
     object->posList = points;
     object->attitudeList = attitudes;

@@ -21,8 +21,9 @@ struct PosTableCheck
 };
 
 namespace PosSpreadsheet {
-// As read(), but a table that is not a POS table, a row that cannot be read, a missing, empty
-// or header-only file are refused: object then names the file and holds no records.
+// Fills object from the table at path. A table that is not a POS table, a row that cannot be
+// read, a missing, empty or header-only file are refused: object then names the file and holds
+// no records.
 PosTableCheck readChecked(const QString &path, MyExcelObject *object);
 // The same on the bytes of a table.
 PosTableCheck parse(const QByteArray &content, MyExcelObject *object);

@@ -1,5 +1,6 @@
 #include "exifdecoder.h"
 
+#include "byteorder.h"
 #include "exifreader.h"
 
 #include <QByteArray>
@@ -78,16 +79,12 @@ void ExifDecoder::setError(const char *text)
 
 unsigned ExifDecoder::u16(size_t offset) const
 {
-    const unsigned char *p = m_base + offset;
-    return m_motorola ? (unsigned(p[0]) << 8) | p[1] : (unsigned(p[1]) << 8) | p[0];
+    return m_motorola ? ByteOrder::getBe16(m_base + offset) : ByteOrder::getLe16(m_base + offset);
 }
 
 uint32_t ExifDecoder::u32(size_t offset) const
 {
-    const unsigned char *p = m_base + offset;
-    if (m_motorola)
-        return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-    return (uint32_t(p[3]) << 24) | (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
+    return m_motorola ? ByteOrder::getBe32(m_base + offset) : ByteOrder::getLe32(m_base + offset);
 }
 
 // Caller guarantees kFormatSize[format] bytes at offset.

@@ -1,5 +1,6 @@
 #include "exifreader.h"
 
+#include "byteorder.h"
 #include "exifdecoder.h"
 
 #include <QDebug>
@@ -77,8 +78,8 @@ void processFrame(const std::vector<unsigned char> &section, PhotoInfo *info, in
         info->error = QStringLiteral("Truncated frame section");
         return;
     }
-    info->height = (section[3] << 8) | section[4];
-    info->width = (section[5] << 8) | section[6];
+    info->height = ByteOrder::getBe16(section.data() + 3);
+    info->width = ByteOrder::getBe16(section.data() + 5);
     info->isColor = section[7] == 3 ? 1 : 0;
     info->process = marker;
 }
@@ -138,7 +139,7 @@ void walkSections(ByteSource &source, PhotoInfo *info)
             info->error = QStringLiteral("Premature end of file?");
             return;
         }
-        const size_t length = (size_t(lengthBytes[0]) << 8) | lengthBytes[1];
+        const size_t length = ByteOrder::getBe16(lengthBytes);
         if (length < 2) {
             info->error = QStringLiteral("invalid marker");
             return;

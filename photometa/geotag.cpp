@@ -1,5 +1,6 @@
 #include "geotag.h"
 
+#include "byteorder.h"
 #include "exifreader.h"
 #include "exiftagwriter.h"
 #include "photoreplacer.h"
@@ -36,7 +37,7 @@ qsizetype scanStart(const QByteArray &bytes, qsizetype *sectionEnd)
             ++pos;
             continue;
         }
-        const qsizetype length = (qsizetype(p[pos + 2]) << 8) | p[pos + 3];
+        const qsizetype length = ByteOrder::getBe16(p + pos + 2);
         if (length < 2)
             return -1;
         if (p[pos + 1] == 0xDA) {

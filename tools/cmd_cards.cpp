@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "cameracards.h"
+#include "offloadplan.h"
 #include "photofolder.h"
 #include "toolcommand.h"
 #include "volumequery.h"
@@ -33,8 +34,8 @@ int run(const QStringList &arguments)
     CameraCards::assign(VolumeQuery::mountedVolumes(), cards);
 
     QJsonArray list;
-    // The page's order of the camera icons: centre, front, right, left, back.
-    for (int camera : {0, 3, 2, 1, 4}) {
+    // The page's order of the camera icons.
+    for (int camera : OffloadPlan::IconOrder) {
         const MountedVolume &card = cards[camera];
         QJsonObject entry;
         entry.insert(QStringLiteral("camera"), QString::fromLatin1(Cameras::folderName(camera)));

@@ -237,7 +237,7 @@ int Device::shutter()
         return -1;
     auto handler = [this](const Frame &reply) {
         if (reply.command != CmdError && reply.payload.size() == 5 && reply.payload[0] == ResultOk)
-            m_context.photoCount = getBe32(reply.payload.data() + 1);
+            m_context.photoCount = ByteOrder::getBe32(reply.payload.data() + 1);
     };
     return m_transport->request(CmdShutter, {}, handler) ? 0 : -1;
 }

@@ -56,11 +56,11 @@ std::vector<uint8_t> FirmwareImage::build(const FirmwareHeader &h, const std::ve
     out[5] = h.major;
     out[6] = h.minor;
     out[7] = h.hardware;
-    putBe32(out.data() + 8, uint32_t(body.size()));
-    putBe32(out.data() + 12, crcOf(body.data(), body.size()));
+    ByteOrder::putBe32(out.data() + 8, uint32_t(body.size()));
+    ByteOrder::putBe32(out.data() + 12, crcOf(body.data(), body.size()));
     std::memcpy(out.data() + 16, h.buildDate.data(), std::min<size_t>(h.buildDate.size(), 20));
     std::memcpy(out.data() + 36, h.model.data(), std::min<size_t>(h.model.size(), 8));
-    putBe32(out.data() + 60, crcOf(out.data(), 60));
+    ByteOrder::putBe32(out.data() + 60, crcOf(out.data(), 60));
     out.insert(out.end(), body.begin(), body.end());
     return out;
 }
@@ -68,13 +68,13 @@ std::vector<uint8_t> FirmwareImage::build(const FirmwareHeader &h, const std::ve
 bool FirmwareImage::parse(const std::vector<uint8_t> &image, FirmwareHeader &h)
 {
     if (image.size() < kHeaderSize || std::memcmp(image.data(), kPlainMagic, 4) != 0 ||
-        image[4] != 1 || getBe32(image.data() + 60) != crcOf(image.data(), 60))
+        image[4] != 1 || ByteOrder::getBe32(image.data() + 60) != crcOf(image.data(), 60))
         return false;
     h.major = image[5];
     h.minor = image[6];
     h.hardware = image[7];
-    h.bodyLength = getBe32(image.data() + 8);
-    h.bodyCrc = getBe32(image.data() + 12);
+    h.bodyLength = ByteOrder::getBe32(image.data() + 8);
+    h.bodyCrc = ByteOrder::getBe32(image.data() + 12);
     if (h.bodyLength != image.size() - kHeaderSize ||
         h.bodyCrc != crcOf(image.data() + kHeaderSize, h.bodyLength))
         return false;
@@ -96,8 +96,8 @@ bool FirmwareImage::encrypt(const std::vector<uint8_t> &plain, std::vector<uint8
     out[4] = 1;
     if (RAND_bytes(out.data() + 8, 16) != 1)
         return false;
-    putBe32(out.data() + 24, uint32_t(plain.size()));
-    putBe32(out.data() + 28, crcOf(plain.data(), plain.size()));
+    ByteOrder::putBe32(out.data() + 24, uint32_t(plain.size()));
+    ByteOrder::putBe32(out.data() + 28, crcOf(plain.data(), plain.size()));
     EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
     if (!ctx)
         return false;
@@ -119,7 +119,7 @@ bool FirmwareImage::decrypt(const std::vector<uint8_t> &file, std::vector<uint8_
     if (!isEncrypted(file))
         return false;
     const size_t cipherSize = file.size() - kEncryptedHeaderSize;
-    const uint32_t plainSize = getBe32(file.data() + 24);
+    const uint32_t plainSize = ByteOrder::getBe32(file.data() + 24);
     if (cipherSize == 0 || cipherSize % 16 != 0 || plainSize >= cipherSize ||
         cipherSize - plainSize > 16)
         return false;
@@ -140,7 +140,7 @@ bool FirmwareImage::decrypt(const std::vector<uint8_t> &file, std::vector<uint8_
         return false;
     }
     plain.resize(plainSize);
-    if (crcOf(plain.data(), plain.size()) != getBe32(file.data() + 28)) {
+    if (crcOf(plain.data(), plain.size()) != ByteOrder::getBe32(file.data() + 28)) {
         plain.clear();
         return false;
     }

@@ -41,16 +41,16 @@ DecodeResult decodeFrame(const uint8_t *data, size_t size, Frame &frame)
         return DecodeResult::BadMagic;
     if (data[2] != kFrameVersion)
         return DecodeResult::BadVersion;
-    const size_t length = getBe16(data + 8);
+    const size_t length = ByteOrder::getBe16(data + 8);
     if (length > kMaxPayload || kFrameHeaderSize + length + kFrameTrailerSize != size)
         return DecodeResult::BadLength;
     const size_t crcAt = kFrameHeaderSize + length;
-    if (getBe32(data + crcAt) != frameCrc(data, crcAt))
+    if (ByteOrder::getBe32(data + crcAt) != frameCrc(data, crcAt))
         return DecodeResult::BadCrc;
     if (!isKnownCommand(data[3]))
         return DecodeResult::UnknownCommand;
     frame.command = data[3];
-    frame.sequence = getBe32(data + 4);
+    frame.sequence = ByteOrder::getBe32(data + 4);
     frame.payload.assign(data + kFrameHeaderSize, data + crcAt);
     return DecodeResult::Ok;
 }
@@ -65,12 +65,12 @@ std::vector<uint8_t> encodeFrame(uint8_t command, uint32_t sequence, const uint8
     out[1] = kFrameMagic1;
     out[2] = kFrameVersion;
     out[3] = command;
-    putBe32(out.data() + 4, sequence);
-    putBe16(out.data() + 8, uint16_t(payloadSize));
+    ByteOrder::putBe32(out.data() + 4, sequence);
+    ByteOrder::putBe16(out.data() + 8, uint16_t(payloadSize));
     for (size_t i = 0; i < payloadSize; ++i)
         out[kFrameHeaderSize + i] = payload[i];
     const size_t crcAt = kFrameHeaderSize + payloadSize;
-    putBe32(out.data() + crcAt, frameCrc(out.data(), crcAt));
+    ByteOrder::putBe32(out.data() + crcAt, frameCrc(out.data(), crcAt));
     return out;
 }
 

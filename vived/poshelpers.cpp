@@ -15,20 +15,20 @@ int16_t _posfile_big2littles(const void *p)
 {
     if (!p)
         return 0;
-    const int v = vived::getBe16(static_cast<const uint8_t *>(p));
+    const int v = ByteOrder::getBe16(static_cast<const uint8_t *>(p));
     return static_cast<int16_t>(v >= 0x8000 ? v - 0x10000 : v);
 }
 
 uint16_t _posfile_big2littleus(const void *p)
 {
-    return p ? vived::getBe16(static_cast<const uint8_t *>(p)) : 0;
+    return p ? ByteOrder::getBe16(static_cast<const uint8_t *>(p)) : 0;
 }
 
 int32_t __posfile_big2littlel(const void *p)
 {
     if (!p)
         return 0;
-    const int64_t v = vived::getBe32(static_cast<const uint8_t *>(p));
+    const int64_t v = ByteOrder::getBe32(static_cast<const uint8_t *>(p));
     return static_cast<int32_t>(v >= 0x80000000LL ? v - 0x100000000LL : v);
 }
 

@@ -38,8 +38,8 @@ std::string PosTable::timeText(const uint8_t *raw)
     const uint8_t flags = raw[30];
     int year, month, day, hour, minute, second;
     if ((flags & 3) == 2) {
-        const time_t seconds = time_t(int32_t(getBe32(raw + 24)));
-        const int milliseconds = int16_t(getBe16(raw + 28));
+        const time_t seconds = time_t(int32_t(ByteOrder::getBe32(raw + 24)));
+        const int milliseconds = int16_t(ByteOrder::getBe16(raw + 28));
         tm local = {};
         if (!localtime_r(&seconds, &local))
             return {};

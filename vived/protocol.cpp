@@ -25,17 +25,17 @@ void putWorkParam(uint8_t *o, const WorkParam &p)
     o[3] = p.reserved2[1];
     o[4] = p.activationLevel;
     o[5] = p.reserved5;
-    putLe16(o + 6, p.powerOnDelay);
-    putLe16(o + 8, p.activationAltitude);
-    putLe16(o + 10, p.manualDelay);
+    ByteOrder::putLe16(o + 6, p.powerOnDelay);
+    ByteOrder::putLe16(o + 8, p.activationAltitude);
+    ByteOrder::putLe16(o + 10, p.manualDelay);
     o[12] = p.pulseTime;
     o[13] = p.pulsePeriod;
-    putLe16(o + 14, p.pulseDuration);
+    ByteOrder::putLe16(o + 14, p.pulseDuration);
     o[16] = p.ioLevel;
     o[17] = p.edgeRising;
-    putLe16(o + 18, p.ioDuration);
-    putLe16(o + 20, p.timeInterval);
-    putLe16(o + 22, p.distanceInterval);
+    ByteOrder::putLe16(o + 18, p.ioDuration);
+    ByteOrder::putLe16(o + 20, p.timeInterval);
+    ByteOrder::putLe16(o + 22, p.distanceInterval);
 }
 
 WorkParam getWorkParam(const uint8_t *i)
@@ -47,17 +47,17 @@ WorkParam getWorkParam(const uint8_t *i)
     p.reserved2[1] = i[3];
     p.activationLevel = i[4];
     p.reserved5 = i[5];
-    p.powerOnDelay = getLe16(i + 6);
-    p.activationAltitude = getLe16(i + 8);
-    p.manualDelay = getLe16(i + 10);
+    p.powerOnDelay = ByteOrder::getLe16(i + 6);
+    p.activationAltitude = ByteOrder::getLe16(i + 8);
+    p.manualDelay = ByteOrder::getLe16(i + 10);
     p.pulseTime = i[12];
     p.pulsePeriod = i[13];
-    p.pulseDuration = getLe16(i + 14);
+    p.pulseDuration = ByteOrder::getLe16(i + 14);
     p.ioLevel = i[16];
     p.edgeRising = i[17];
-    p.ioDuration = getLe16(i + 18);
-    p.timeInterval = getLe16(i + 20);
-    p.distanceInterval = getLe16(i + 22);
+    p.ioDuration = ByteOrder::getLe16(i + 18);
+    p.timeInterval = ByteOrder::getLe16(i + 20);
+    p.distanceInterval = ByteOrder::getLe16(i + 22);
     return p;
 }
 
@@ -65,15 +65,15 @@ Bytes encodeStatus(const StatusPayload &s)
 {
     Bytes b(kStatusSize, 0);
     uint8_t *o = b.data();
-    putBe32(o, s.state);
-    putBe32(o + 4, s.photoCount);
-    putBe32(o + 8, uint32_t(s.satellites));
-    putBe32(o + 12, s.posBytes);
+    ByteOrder::putBe32(o, s.state);
+    ByteOrder::putBe32(o + 4, s.photoCount);
+    ByteOrder::putBe32(o + 8, uint32_t(s.satellites));
+    ByteOrder::putBe32(o + 12, s.posBytes);
     for (int i = 0; i < 5; ++i)
-        putBe16(o + 16 + size_t(2 * i), s.cameraPhotos[i]);
+        ByteOrder::putBe16(o + 16 + size_t(2 * i), s.cameraPhotos[i]);
     o[26] = s.cameraState;
     o[27] = s.selfTest;
-    putBe16(o + 28, s.landingGear);
+    ByteOrder::putBe16(o + 28, s.landingGear);
     o[30] = s.workMode;
     o[31] = s.upgradePhase;
     putWorkParam(o + 32, s.workParam);
@@ -85,15 +85,15 @@ bool decodeStatus(const Bytes &in, StatusPayload &s)
     if (in.size() != kStatusSize)
         return false;
     const uint8_t *i = in.data();
-    s.state = getBe32(i);
-    s.photoCount = getBe32(i + 4);
-    s.satellites = int32_t(getBe32(i + 8));
-    s.posBytes = getBe32(i + 12);
+    s.state = ByteOrder::getBe32(i);
+    s.photoCount = ByteOrder::getBe32(i + 4);
+    s.satellites = int32_t(ByteOrder::getBe32(i + 8));
+    s.posBytes = ByteOrder::getBe32(i + 12);
     for (int k = 0; k < 5; ++k)
-        s.cameraPhotos[k] = getBe16(i + 16 + size_t(2 * k));
+        s.cameraPhotos[k] = ByteOrder::getBe16(i + 16 + size_t(2 * k));
     s.cameraState = i[26];
     s.selfTest = i[27];
-    s.landingGear = getBe16(i + 28);
+    s.landingGear = ByteOrder::getBe16(i + 28);
     s.workMode = i[30];
     s.upgradePhase = i[31];
     s.workParam = getWorkParam(i + 32);
@@ -191,8 +191,8 @@ Bytes encodePosInfo(const PosInfoPayload &i)
     Bytes b(kPosInfoSize);
     b[0] = i.slot;
     b[1] = i.fileNumber;
-    putBe32(b.data() + 2, i.start);
-    putBe32(b.data() + 6, i.end);
+    ByteOrder::putBe32(b.data() + 2, i.start);
+    ByteOrder::putBe32(b.data() + 6, i.end);
     std::memcpy(b.data() + 10, i.time, 6);
     b[16] = i.recordSize;
     b[17] = i.downloadCount;
@@ -205,8 +205,8 @@ bool decodePosInfo(const Bytes &in, PosInfoPayload &i)
         return false;
     i.slot = in[0];
     i.fileNumber = in[1];
-    i.start = getBe32(in.data() + 2);
-    i.end = getBe32(in.data() + 6);
+    i.start = ByteOrder::getBe32(in.data() + 2);
+    i.end = ByteOrder::getBe32(in.data() + 6);
     std::memcpy(i.time, in.data() + 10, 6);
     i.recordSize = in[16];
     i.downloadCount = in[17];
@@ -217,8 +217,8 @@ Bytes encodePosRead(const PosReadPayload &r)
 {
     Bytes b(kPosReadSize);
     b[0] = r.fileNumber;
-    putBe32(b.data() + 1, r.offset);
-    putBe16(b.data() + 5, r.length);
+    ByteOrder::putBe32(b.data() + 1, r.offset);
+    ByteOrder::putBe16(b.data() + 5, r.length);
     return b;
 }
 
@@ -227,8 +227,8 @@ bool decodePosRead(const Bytes &in, PosReadPayload &r)
     if (in.size() != kPosReadSize)
         return false;
     r.fileNumber = in[0];
-    r.offset = getBe32(in.data() + 1);
-    r.length = getBe16(in.data() + 5);
+    r.offset = ByteOrder::getBe32(in.data() + 1);
+    r.length = ByteOrder::getBe16(in.data() + 5);
     return r.length > 0 && r.length <= kMaxPosChunk;
 }
 
@@ -236,7 +236,7 @@ Bytes encodePosData(const PosDataPayload &d)
 {
     Bytes b(5 + d.data.size());
     b[0] = d.fileNumber;
-    putBe32(b.data() + 1, d.offset);
+    ByteOrder::putBe32(b.data() + 1, d.offset);
     std::memcpy(b.data() + 5, d.data.data(), d.data.size());
     return b;
 }
@@ -246,7 +246,7 @@ bool decodePosData(const Bytes &in, PosDataPayload &d)
     if (in.size() < 5 || in.size() > 5 + size_t(kMaxPosChunk))
         return false;
     d.fileNumber = in[0];
-    d.offset = getBe32(in.data() + 1);
+    d.offset = ByteOrder::getBe32(in.data() + 1);
     d.data.assign(in.begin() + 5, in.end());
     return true;
 }
@@ -255,9 +255,9 @@ Bytes encodeFwStart(const FwStartPayload &s)
 {
     Bytes b(kFwStartSize, 0);
     b[0] = s.target;
-    putBe16(b.data() + 2, s.chunkSize);
-    putBe32(b.data() + 4, s.imageSize);
-    putBe32(b.data() + 8, s.imageCrc);
+    ByteOrder::putBe16(b.data() + 2, s.chunkSize);
+    ByteOrder::putBe32(b.data() + 4, s.imageSize);
+    ByteOrder::putBe32(b.data() + 8, s.imageCrc);
     std::memcpy(b.data() + 12, s.minimumDate.data(), std::min<size_t>(s.minimumDate.size(), 8));
     return b;
 }
@@ -267,9 +267,9 @@ bool decodeFwStart(const Bytes &in, FwStartPayload &s)
     if (in.size() != kFwStartSize)
         return false;
     s.target = in[0];
-    s.chunkSize = getBe16(in.data() + 2);
-    s.imageSize = getBe32(in.data() + 4);
-    s.imageCrc = getBe32(in.data() + 8);
+    s.chunkSize = ByteOrder::getBe16(in.data() + 2);
+    s.imageSize = ByteOrder::getBe32(in.data() + 4);
+    s.imageCrc = ByteOrder::getBe32(in.data() + 8);
     return s.chunkSize > 0 && s.chunkSize <= kMaxFwChunk &&
            readText(in.data() + 12, 8, s.minimumDate);
 }
@@ -277,7 +277,7 @@ bool decodeFwStart(const Bytes &in, FwStartPayload &s)
 Bytes encodeFwChunk(const FwChunkPayload &c)
 {
     Bytes b(4 + c.data.size());
-    putBe32(b.data(), c.offset);
+    ByteOrder::putBe32(b.data(), c.offset);
     std::memcpy(b.data() + 4, c.data.data(), c.data.size());
     return b;
 }
@@ -286,7 +286,7 @@ bool decodeFwChunk(const Bytes &in, FwChunkPayload &c)
 {
     if (in.size() <= 4 || in.size() > 4 + size_t(kMaxFwChunk))
         return false;
-    c.offset = getBe32(in.data());
+    c.offset = ByteOrder::getBe32(in.data());
     c.data.assign(in.begin() + 4, in.end());
     return true;
 }
@@ -294,8 +294,8 @@ bool decodeFwChunk(const Bytes &in, FwChunkPayload &c)
 Bytes encodeFwChunkAck(const FwChunkAck &a)
 {
     Bytes b(7);
-    putBe32(b.data(), a.offset);
-    putBe16(b.data() + 4, a.length);
+    ByteOrder::putBe32(b.data(), a.offset);
+    ByteOrder::putBe16(b.data() + 4, a.length);
     b[6] = a.result;
     return b;
 }
@@ -304,8 +304,8 @@ bool decodeFwChunkAck(const Bytes &in, FwChunkAck &a)
 {
     if (in.size() != 7)
         return false;
-    a.offset = getBe32(in.data());
-    a.length = getBe16(in.data() + 4);
+    a.offset = ByteOrder::getBe32(in.data());
+    a.length = ByteOrder::getBe16(in.data() + 4);
     a.result = in[6];
     return true;
 }
@@ -316,7 +316,7 @@ Bytes encodeFwProgress(const FwProgressPayload &p)
     b[0] = p.phase;
     b[1] = p.major;
     b[2] = p.minor;
-    putBe32(b.data() + 3, p.received);
+    ByteOrder::putBe32(b.data() + 3, p.received);
     return b;
 }
 
@@ -327,7 +327,7 @@ bool decodeFwProgress(const Bytes &in, FwProgressPayload &p)
     p.phase = in[0];
     p.major = in[1];
     p.minor = in[2];
-    p.received = getBe32(in.data() + 3);
+    p.received = ByteOrder::getBe32(in.data() + 3);
     return p.phase <= PhaseFailed;
 }
 
@@ -347,8 +347,8 @@ bool decodeBytes(const Bytes &in, size_t count, uint8_t *fields)
 Bytes encodeFwCommit(uint32_t size, uint32_t crc)
 {
     Bytes b(8);
-    putBe32(b.data(), size);
-    putBe32(b.data() + 4, crc);
+    ByteOrder::putBe32(b.data(), size);
+    ByteOrder::putBe32(b.data() + 4, crc);
     return b;
 }
 
@@ -356,8 +356,8 @@ bool decodeFwCommit(const Bytes &in, uint32_t &size, uint32_t &crc)
 {
     if (in.size() != 8)
         return false;
-    size = getBe32(in.data());
-    crc = getBe32(in.data() + 4);
+    size = ByteOrder::getBe32(in.data());
+    crc = ByteOrder::getBe32(in.data() + 4);
     return true;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "byteorder.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -53,8 +55,7 @@ public:
     {
         if (at + 4 > m_size)
             return;
-        for (int i = 0; i < 4; ++i)
-            m_data[at + size_t(i)] = uint8_t(value >> (8 * i));
+        ByteOrder::putLe32(m_data + at, value);
     }
     void truncate(size_t size)
     {

@@ -36,19 +36,19 @@ QByteArray flight(int file, int records)
     for (int i = 0; i < records; ++i) {
         uint8_t *r = reinterpret_cast<uint8_t *>(raw.data()) + i * kRecordSize;
         const double heading = (i / 40) % 2 ? 215.0 : 35.0;
-        vived::putBe16(r, uint16_t(i + 1));
-        vived::putBe16(r + 2, uint16_t(next(0, 500)));
-        vived::putBe16(r + 4, uint16_t(next(0, 500)));
-        vived::putBe16(r + 6, uint16_t(std::lround(heading * 100)));
-        vived::putBe32(r + 8, uint32_t(std::lround(lon * 1e7)));
-        vived::putBe32(r + 12, uint32_t(std::lround(lat * 1e7)));
-        vived::putBe32(r + 16, uint32_t(300000 + next(-2500, 2500)));
-        vived::putBe16(r + 20, uint16_t(25 + next(-3, 3)));
-        vived::putBe16(r + 22, uint16_t(std::lround(heading * 100) + next(0, 150)));
+        ByteOrder::putBe16(r, uint16_t(i + 1));
+        ByteOrder::putBe16(r + 2, uint16_t(next(0, 500)));
+        ByteOrder::putBe16(r + 4, uint16_t(next(0, 500)));
+        ByteOrder::putBe16(r + 6, uint16_t(std::lround(heading * 100)));
+        ByteOrder::putBe32(r + 8, uint32_t(std::lround(lon * 1e7)));
+        ByteOrder::putBe32(r + 12, uint32_t(std::lround(lat * 1e7)));
+        ByteOrder::putBe32(r + 16, uint32_t(300000 + next(-2500, 2500)));
+        ByteOrder::putBe16(r + 20, uint16_t(25 + next(-3, 3)));
+        ByteOrder::putBe16(r + 22, uint16_t(std::lround(heading * 100) + next(0, 150)));
         const uint32_t seconds = 1553738400u + uint32_t(86400 * file + 2 * i);
         if (file % 2 == 0) {
-            vived::putBe32(r + 24, seconds);
-            vived::putBe16(r + 28, uint16_t(next(0, 1999)));
+            ByteOrder::putBe32(r + 24, seconds);
+            ByteOrder::putBe16(r + 28, uint16_t(next(0, 1999)));
             r[30] = 2;
         } else {
             const time_t t = time_t(seconds);
@@ -63,7 +63,7 @@ QByteArray flight(int file, int records)
         const int offsets[5] = {next(800, 3000), 0, i % 10 == 9 ? -1 : next(0, 2500),
                                 next(500, 2000), next(1, 900)};
         for (int lens = 0; lens < 5; ++lens)
-            vived::putBe32(r + 31 + 4 * lens, uint32_t(offsets[lens]));
+            ByteOrder::putBe32(r + 31 + 4 * lens, uint32_t(offsets[lens]));
         const double rad = heading * M_PI / 180;
         lat += 30 * std::cos(rad) / 111320.0;
         lon += 30 * std::sin(rad) / (111320.0 * std::cos(lat * M_PI / 180));

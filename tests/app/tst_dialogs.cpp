@@ -10,6 +10,7 @@
 #include "myflyui.h"
 #include "mylabel.h"
 #include "mytipui.h"
+#include "testtools.h"
 #include "titlebar.h"
 
 namespace {
@@ -179,9 +180,7 @@ void tst_Dialogs::shippedFolderRule()
         if (entry.endsWith(QLatin1Char('/'))) {
             QVERIFY(QDir().mkpath(path));
         } else {
-            QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(writeFile(path, QByteArray()));
         }
     }
     QCOMPARE(DataFolders::shippedFilesFolderFor(prefix.filePath(QStringLiteral("bin"))),
@@ -205,11 +204,8 @@ void tst_Dialogs::helpTellsWhatIsMissing()
     QTemporaryDir shipped;
     QTemporaryDir emptyPath;
     const QString manual = shipped.filePath(QStringLiteral("V7 Assistant.pdf"));
-    if (manualShipped) {
-        QFile pdf(manual);
-        QVERIFY(pdf.open(QIODevice::WriteOnly));
-        pdf.write("%PDF-1.4\n%%EOF\n");
-    }
+    if (manualShipped)
+        QVERIFY(writeFile(manual, "%PDF-1.4\n%%EOF\n"));
     const QByteArray path = qgetenv("PATH");
     qputenv("V7_SHIPPED_DIR", QFile::encodeName(shipped.path()));
     if (!launcherOnPath)

@@ -12,6 +12,7 @@
 #include "cardrig.h"
 #include "drivewatcher.h"
 #include "mountinfo.h"
+#include "testtools.h"
 
 Q_DECLARE_METATYPE(QList<MountedVolume>)
 
@@ -315,11 +316,9 @@ void TestCards::toolSeesTheSameCards()
     QVERIFY(QDir().mkpath(photos));
     for (const char *name : {"a.JPG", "b.jpeg", "notes.txt", "pack1.zip"})
         QFile(photos + QLatin1Char('/') + QLatin1String(name)).open(QIODevice::WriteOnly);
-    QProcess tool;
-    tool.start(QStringLiteral(V7TOOL), {QStringLiteral("cards"), QStringLiteral("--json")});
-    QVERIFY(tool.waitForFinished(30000));
     QStringList seenCards;
-    for (const QJsonValue &value : QJsonDocument::fromJson(tool.readAllStandardOutput()).array())
+    const ToolRun tool = runTool(V7TOOL, {QStringLiteral("cards"), QStringLiteral("--json")});
+    for (const QJsonValue &value : QJsonDocument::fromJson(tool.out).array())
         seenCards << QStringLiteral("%1=%2:%3").arg(value["camera"].toString(),
                                                     value["label"].toString(),
                                                     QString::number(value["photos"].toInt()));

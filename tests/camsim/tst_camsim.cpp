@@ -1,6 +1,8 @@
 // The simulator's own face: options, scenario files and the flights it generates.
 #include <QtTest>
 
+#include "testtools.h"
+
 namespace {
 struct Outcome
 {
@@ -28,12 +30,6 @@ Outcome runSim(const QStringList &arguments)
     o.err = p.readAllStandardError();
     o.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     return o;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 } // namespace
 
@@ -103,9 +99,9 @@ void tst_Camsim::flights()
     const Outcome scenario = runSim({"--scenario", good, "--export-dir", exportDir});
     QVERIFY2(scenario.out.startsWith("listening on 127.0.0.1:"), scenario.err.constData());
     QVERIFY(scenario.err.contains("V7K3S77 firmware 4.41, 3 POS files"));
-    QCOMPARE(readAll(exportDir + "/slot01.bin").size(), 4 * 32);
-    QCOMPARE(readAll(exportDir + "/slot03.bin").size(), 18 * 32);
-    QCOMPARE(readAll(exportDir + "/slot04.bin").size(), 0);
+    QCOMPARE(fileBytes(exportDir + "/slot01.bin").size(), 4 * 32);
+    QCOMPARE(fileBytes(exportDir + "/slot03.bin").size(), 18 * 32);
+    QCOMPARE(fileBytes(exportDir + "/slot04.bin").size(), 0);
 
     QByteArray slot2;
     const std::pair<const char *, int> runs[] = {
@@ -117,7 +113,7 @@ void tst_Camsim::flights()
         const Outcome o =
             runSim({"--records", "45", "--time-mode", mode, "--export-dir", dir, "--seed", "7"});
         QVERIFY(o.out.startsWith("listening on"));
-        const QByteArray flights = readAll(dir + "/slot02.bin");
+        const QByteArray flights = fileBytes(dir + "/slot02.bin");
         QCOMPARE(flights.size(), 52 * 52);
         QCOMPARE(int(uchar(flights[30])), flags);
         if (slot2.isEmpty())

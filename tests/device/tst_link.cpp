@@ -10,6 +10,7 @@
 #include "deviceinfo.h"
 #include "mylabel.h"
 #include "qnetconfig.h"
+#include "testtools.h"
 #include "v7kapp.h"
 
 namespace {
@@ -57,10 +58,8 @@ void tst_Link::initTestCase()
                             QStringLiteral("--satellites"), QStringLiteral("11"),
                             QStringLiteral("--self-test"), QStringLiteral("2")}));
     // The shipped firmware is 4.41: the first camera has it, the one met later does not.
-    QFile config(m_shipped.filePath(QStringLiteral("UpdateConfig.xml")));
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("<config><filename value=\"V7K5_4.41.bin\"/><num value=\"4.41\"/></config>\n");
-    config.close();
+    QVERIFY(writeFile(m_shipped.filePath(QStringLiteral("UpdateConfig.xml")),
+                      "<config><filename value=\"V7K5_4.41.bin\"/><num value=\"4.41\"/></config>\n"));
     qputenv("V7_SHIPPED_DIR", QFile::encodeName(m_shipped.path()));
     m_main = V7KAPP::instance();
     m_main->show();

@@ -12,6 +12,7 @@
 #include "mylabel.h"
 #include "qnetconfig.h"
 #include "shengjiui.h"
+#include "testtools.h"
 #include "updataui.h"
 #include "upgradestarter.h"
 #include "v7kapp.h"
@@ -71,14 +72,9 @@ void tst_Upgrade::initTestCase()
     QVERIFY(writeImage(m_shipped.filePath(QStringLiteral("V7K5_4.41.bin")), 4, 41, false));
     QVERIFY(writeImage(m_shipped.filePath(QStringLiteral("V7K5_4.52.bin")), 4, 52, false));
     QVERIFY(writeImage(m_shipped.filePath(QStringLiteral("V7K5_4.53_enc.bin")), 4, 53, true));
-    QFile garbage(m_shipped.filePath(QStringLiteral("notes.bin")));
-    QVERIFY(garbage.open(QIODevice::WriteOnly));
-    garbage.write(QByteArray(4096, 'x'));
-    garbage.close();
-    QFile config(m_shipped.filePath(QStringLiteral("UpdateConfig.xml")));
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("<config><filename value=\"V7K5_4.41.bin\"/><num value=\"4.41\"/></config>\n");
-    config.close();
+    QVERIFY(writeFile(m_shipped.filePath(QStringLiteral("notes.bin")), QByteArray(4096, 'x')));
+    QVERIFY(writeFile(m_shipped.filePath(QStringLiteral("UpdateConfig.xml")),
+                      "<config><filename value=\"V7K5_4.41.bin\"/><num value=\"4.41\"/></config>\n"));
     // Before the main window exists: the device page reads the configuration when it is built.
     qputenv("V7_SHIPPED_DIR", QFile::encodeName(m_shipped.path()));
     qputenv("V7_WIFI_SSID", "V7K5-FIELD");

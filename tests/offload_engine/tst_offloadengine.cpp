@@ -51,6 +51,28 @@ struct Fixture
         task->record.camera = camera;
     }
 
+    // The back camera's card offloaded through a session with the tagging step, to its end.
+    bool offloadTagged(const QList<OffloadPosSet> &pos, bool splitSorties, QString tables[],
+                       std::unique_ptr<PhotoTagStep> *tagger)
+    {
+        for (int c = 0; c < Cameras::Count; ++c)
+            tables[c] = PhotoTagStep::tablePath(dir.path(), c);
+        *tagger = std::make_unique<PhotoTagStep>(pos, tables, false);
+        OffloadSession session;
+        session.setStateFolder(dir.path());
+        session.setPhotoStep((*tagger)->step());
+        OffloadSession::Setup setup;
+        setup.sources[4] = card(); // Back
+        setup.target = target();
+        setup.pos = pos;
+        setup.splitSorties = splitSorties;
+        QString error;
+        if (!session.start(setup, &error))
+            return qWarning("%s", qPrintable(error)), false;
+        return waitFor([&] { return !session.running(); }) && session.complete() &&
+               session.errors().isEmpty();
+    }
+
     // Starts (or resumes) the task and waits until its thread has ended.
     static bool run(DiskTask &task, bool resume = false)
     {
@@ -321,23 +343,10 @@ void TestOffloadEngine::taggedSortiesAndBlockFiles()
                                (i % 2 ? -33.25 : 23.5) + i / 1000.0, i == 3 ? -12.345 : 10.5 * i};
     }
     QString tables[Cameras::Count];
-    for (int c = 0; c < Cameras::Count; ++c)
-        tables[c] = PhotoTagStep::tablePath(f.dir.path(), c);
-    auto tagger = std::make_unique<PhotoTagStep>(pos, tables, false);
-    OffloadSession session;
-    session.setStateFolder(f.dir.path());
-    session.setPhotoStep(tagger->step());
-    OffloadSession::Setup setup;
-    setup.sources[4] = f.card(); // Back
-    setup.target = f.target();
-    setup.pos = pos;
-    setup.splitSorties = true;
-    QString error;
-    QVERIFY2(session.start(setup, &error), qPrintable(error));
-    QVERIFY(waitFor([&] { return !session.running(); }));
-    QVERIFY(session.complete());
-    QVERIFY(session.errors().isEmpty());
+    std::unique_ptr<PhotoTagStep> tagger;
+    QVERIFY(f.offloadTagged(pos, true, tables, &tagger));
     tagger.reset(); // closes the tables
+    QString error;
 
     const QString back = f.target() + QStringLiteral("/Back/");
     const QStringList card = filesBelow(f.card());
@@ -367,7 +376,7 @@ void TestOffloadEngine::taggedSortiesAndBlockFiles()
     checkList(back, photos);
 
     QStringList messages;
-    QCOMPARE(SortieBlocks::write(f.target(), setup.pos, tables, &messages), 2);
+    QCOMPARE(SortieBlocks::write(f.target(), pos, tables, &messages), 2);
     QVERIFY2(messages.isEmpty(), qPrintable(messages.join(QLatin1Char('\n'))));
     auto text = [](QDomElement e, const char *path) {
         for (const QString &name : QString::fromLatin1(path).split(QLatin1Char('/')))
@@ -413,53 +422,20 @@ void TestOffloadEngine::damagedGpsCopiedUntagged()
     pos[0].times = {1700000000u, 1700000010u};
     pos[0].positions = {OffloadPosPoint{112.6, 23.446342, 100}, OffloadPosPoint{113.5, 22.5, 90}};
     QString tables[Cameras::Count];
-    for (int c = 0; c < Cameras::Count; ++c)
-        tables[c] = PhotoTagStep::tablePath(f.dir.path(), c);
-    auto tagger = std::make_unique<PhotoTagStep>(pos, tables, false);
-    OffloadSession session;
-    session.setStateFolder(f.dir.path());
-    session.setPhotoStep(tagger->step());
-    OffloadSession::Setup setup;
-    setup.sources[4] = f.card();
-    setup.target = f.target();
-    setup.pos = pos;
-    QString error;
-    QVERIFY2(session.start(setup, &error), qPrintable(error));
-    QVERIFY(waitFor([&] { return !session.running(); }));
-    QVERIFY(session.complete() && session.errors().isEmpty());
+    std::unique_ptr<PhotoTagStep> tagger;
+    QVERIFY(f.offloadTagged(pos, false, tables, &tagger));
 
     const QString back = f.target() + QStringLiteral("/Back/");
     QCOMPARE(fileBytes(back + QStringLiteral("DSC00001.JPG")), fileBytes(damaged));
     QByteArray tagged;
     QVERIFY(Geotag::tagBuffer(fileBytes(good), PhotoTagStep::FocalLengthMm, {22.5, 113.5, 90},
-                              &tagged, &error));
+                              &tagged, nullptr));
     QCOMPARE(fileBytes(back + QStringLiteral("DSC00002.JPG")), tagged);
     const QStringList untagged = tagger->untagged();
     QCOMPARE(untagged.size(), 1);
     QVERIFY2(untagged[0].startsWith(QStringLiteral("photo not tagged: ") + back +
                                     QStringLiteral("DSC00001.JPG: ")),
              qPrintable(untagged[0]));
-}
-
-// Plain copies (with the checksum list) or archive entries in a camera folder, sorted.
-static QStringList copiesIn(const QString &folder, bool volumes)
-{
-    QStringList files = filesBelow(folder);
-    if (!volumes) {
-        files.removeOne(QString::fromLatin1(ChecksumList::FileName));
-        checkList(folder, int(files.size()));
-        return files;
-    }
-    QStringList entries;
-    for (const QString &archive : files.filter(QStringLiteral("pack"))) {
-        QByteArray out;
-        runIn(folder, QStringLiteral("unzip"), {QStringLiteral("-Z1"), archive}, &out);
-        if (runIn(folder, QStringLiteral("unzip"), {QStringLiteral("-tq"), archive}) != 0)
-            out = "broken " + archive.toUtf8();
-        entries += QString::fromUtf8(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-    entries.sort();
-    return entries;
 }
 
 void TestOffloadEngine::unreadableFiles_data()
@@ -521,7 +497,7 @@ void TestOffloadEngine::unreadableFiles()
         }
         QCOMPARE(paths, still ? failed : QStringList());
         QCOMPARE(QFileInfo::exists(f.dir.filePath(QStringLiteral("cam.log.failed"))), still);
-        QCOMPARE(copiesIn(f.camera(), volumes), still ? copied : card);
+        QCOMPARE(copiesIn(f.card(), f.camera(), volumes), still ? copied : card);
         for (const QString &path : copied) {
             struct stat st = {};
             ::stat(QFile::encodeName(f.camera() + '/' + path).constData(), &st);
@@ -562,7 +538,7 @@ void TestOffloadEngine::checksumNames()
     QVERIFY(Fixture::run(task));
     QStringList expected = filesBelow(f.card());
     QVERIFY(!hidden || expected.removeOne(name));
-    QCOMPARE(copiesIn(f.camera(), false), expected);
+    QCOMPARE(copiesIn(f.card(), f.camera(), false), expected);
     const QString list = QString::fromLatin1(ChecksumList::FileName);
     QByteArray output;
     const int strict = runIn(f.camera(), QStringLiteral("xxhsum"),

@@ -420,19 +420,11 @@ void TestExposureMatch::offloadBySplitSorties()
     }
 
     const QString target = dir.filePath(QStringLiteral("target"));
-    QProcess tool;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("V7_STATE_DIR"), dir.filePath(QStringLiteral("state")));
-    tool.setProcessEnvironment(env);
-    tool.setProcessChannelMode(QProcess::MergedChannels);
-    tool.start(QStringLiteral(V7TOOL),
-               QStringList{QStringLiteral("offload"), QStringLiteral("--target"), target,
-                           QStringLiteral("--split-sorties")} +
-                   arguments);
-    QVERIFY(tool.waitForFinished(120000));
-    output = tool.readAll();
-    QVERIFY2(tool.exitCode() == 0, output.constData());
-    QVERIFY2(output.contains("2 block files written"), output.constData());
+    const ToolRun offload =
+        runTool(V7TOOL, QStringList{"offload", "--target", target, "--split-sorties"} + arguments,
+                {"V7_STATE_DIR=" + dir.filePath(QStringLiteral("state"))});
+    QVERIFY2(offload.exitCode == 0, (offload.out + offload.err).constData());
+    QVERIFY2(offload.out.contains("2 block files written"), offload.out.constData());
     // The flight report carries the same match as the check before the copy.
     const QJsonObject report =
         QJsonDocument::fromJson(fileBytes(target + QStringLiteral("/offload-report.json"))).object();

@@ -144,8 +144,7 @@ void TestDataService::initTestCase()
                      .arg(300 + i)
                      .arg(2 * i, 2, 10, QLatin1Char('0'));
     m_pos = m_dir.filePath(QStringLiteral("flight.xls"));
-    QFile file(m_pos);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(table.toUtf8()) > 0);
+    QVERIFY(OffloadFixture::writeFile(m_pos, table.toUtf8()));
 }
 
 void TestDataService::init()

@@ -20,6 +20,8 @@ using namespace OffloadFixture;
 namespace {
 
 constexpr int PhotosPerCard = 12;
+// Zip volumes of about 30 KB: a card's photos fill several.
+const QStringList kSmallVolumes = {"--volume-size", "0.03", "--unit", "MB"};
 
 struct Run
 {
@@ -105,11 +107,7 @@ struct Offload
         return stateFile(QLatin1String(Cameras::lowerName(c)) + QStringLiteral(".log"));
     }
 
-    int filesDone(int c) const
-    {
-        return filesDoneIn(state() + QLatin1Char('/') + QLatin1String(Cameras::lowerName(c)) +
-                           QStringLiteral(".log"));
-    }
+    int filesDone(int c) const { return filesDoneIn(taskFile(c)); }
 
     void checkTarget(bool volumes = false) const
     {
@@ -310,8 +308,7 @@ void TestOffloadReliability::killedAtEachStep()
     QFETCH(bool, volumes);
     Offload o;
     QVERIFY(o.makeCards());
-    const QStringList extra =
-        volumes ? QStringList({"--volume-size", "0.03", "--unit", "MB"}) : QStringList();
+    const QStringList extra = volumes ? kSmallVolumes : QStringList();
     // The file in hand when the process died does not count. In plain mode the engine writes
     // two files ahead of the one it commits: dying while file n is read, n - 1 and n - 2 are
     // not counted either.
@@ -562,30 +559,8 @@ void TestOffloadReliability::passedOver()
     }
     QStringList expected = filesBelow(o.card(1));
     QVERIFY(expected.removeOne(tooLong));
-    const QStringList extra =
-        volumes ? QStringList({"--volume-size", "0.03", "--unit", "MB"}) : QStringList();
-    const auto leftCopies = [&] {
-        QStringList entries = filesBelow(o.copy(1));
-        if (!volumes) {
-            entries.removeOne(QString::fromLatin1(ChecksumList::FileName));
-            checkList(o.copy(1), int(entries.size()));
-            for (const QString &file : entries) {
-                if (fileBytes(o.copy(1) + '/' + file) != fileBytes(o.card(1) + '/' + file))
-                    return QStringList{file + QStringLiteral(" differs")};
-            }
-            return entries;
-        }
-        QStringList packed;
-        for (const QString &archive : entries.filter(QStringLiteral("pack"))) {
-            QByteArray out;
-            runIn(o.copy(1), QStringLiteral("unzip"), {QStringLiteral("-Z1"), archive}, &out);
-            if (runIn(o.copy(1), QStringLiteral("unzip"), {QStringLiteral("-tq"), archive}) != 0)
-                out = "broken " + archive.toUtf8();
-            packed += QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts);
-        }
-        packed.sort();
-        return packed;
-    };
+    const QStringList extra = volumes ? kSmallVolumes : QStringList();
+    const auto leftCopies = [&] { return copiesIn(o.card(1), o.copy(1), volumes); };
 
     Run run = o.tool(o.startArguments(extra), fault);
     QCOMPARE(run.code, 1);
@@ -773,8 +748,7 @@ void TestOffloadReliability::damagedOrAlteredState()
     QFETCH(bool, keptAside);
     Offload o;
     QVERIFY(o.makeCards());
-    const QStringList extra =
-        volumes ? QStringList({"--volume-size", "0.03", "--unit", "MB"}) : QStringList();
+    const QStringList extra = volumes ? kSmallVolumes : QStringList();
     Run run = o.tool(o.startArguments(extra), volumes ? "0:3:start:kill" : "0:5:start:kill");
     QVERIFY2(run.crashed, run.output.constData());
     QCOMPARE(o.filesDone(0), 3);

@@ -12,6 +12,7 @@
 #include "flightreport.h"
 #include "offloadreport.h"
 #include "photoexports.h"
+#include "testtools.h"
 
 namespace {
 
@@ -124,10 +125,10 @@ void TestFlightReport::jsonKeepsMatch()
     QTemporaryDir dir;
     QString error;
     QVERIFY2(report(input).write(dir.path(), &error), qPrintable(error));
-    QFile file(dir.filePath(FlightReport::jsonFileName()));
-    QVERIFY(file.open(QIODevice::ReadOnly));
     QJsonParseError parse;
-    const QJsonObject out = QJsonDocument::fromJson(file.readAll(), &parse).object();
+    const QJsonObject out =
+        QJsonDocument::fromJson(fileBytes(dir.filePath(FlightReport::jsonFileName())), &parse)
+            .object();
     QCOMPARE(parse.error, QJsonParseError::NoError);
     QCOMPARE(out.value("sorties"), input.value("sorties"));
     QCOMPARE(out.value("target").toString(), QStringLiteral("/data/飞行 1"));
@@ -263,41 +264,36 @@ void TestFlightReport::exports()
         4);
     QVERIFY2(messages.isEmpty(), qPrintable(messages.join('\n')));
     auto read = [&](const QString &name) {
-        QFile file(dir.filePath(name));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        return QString::fromUtf8(fileBytes(dir.filePath(name)));
     };
 
+    // The reference table (label, x, y, z, and the attitude of the centre's photos) and the
+    // ODM list (label x y z after its EPSG line) name the same photos at their records.
     const QStringList reference = dataLines(read(PhotoExports::metashapeFileName(sortie)));
-    QCOMPARE(reference.size(), labels.size());
-    for (int row = 0; row < labels.size(); ++row) {
-        const QStringList cells = reference.at(row).split(',');
-        QCOMPARE(cells.size(), 7);
-        QCOMPARE(cells.at(0), labels.at(row));
-        const OffloadPosPoint &p = set.positions.at(records.at(row));
-        QCOMPARE(cells.at(1).toDouble(), p.x);
-        QCOMPARE(cells.at(2).toDouble(), p.y);
-        QCOMPARE(cells.at(3).toDouble(), p.z);
-        if (labels.at(row).startsWith("Center/")) {
-            const OffloadPosAttitude &a = set.attitudes.at(records.at(row));
-            QCOMPARE(cells.at(4).toDouble(), a.heading);
-            QCOMPARE(cells.at(5).toDouble(), a.pitch);
-            QCOMPARE(cells.at(6).toDouble(), a.roll);
-        } else {
-            QCOMPARE(cells.mid(4), QStringList(3, QString()));
-        }
-    }
-
     const QStringList geo = read(PhotoExports::odmFileName(sortie)).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(reference.size(), labels.size());
     QCOMPARE(geo.value(0), QStringLiteral("EPSG:4326"));
     QCOMPARE(geo.size(), labels.size() + 1);
     for (int row = 0; row < labels.size(); ++row) {
-        const QStringList cells = geo.at(row + 1).split(' ');
-        QCOMPARE(cells.size(), 4);
-        QCOMPARE(cells.at(0), labels.at(row));
+        const QStringList cells = reference.at(row).split(',');
+        const QStringList odm = geo.at(row + 1).split(' ');
+        QCOMPARE(cells.size(), 7);
+        QCOMPARE(odm.size(), 4);
         const OffloadPosPoint &p = set.positions.at(records.at(row));
-        QCOMPARE(cells.at(1).toDouble(), p.x);
-        QCOMPARE(cells.at(2).toDouble(), p.y);
-        QCOMPARE(cells.at(3).toDouble(), p.z);
+        for (const QStringList &line : {cells.mid(0, 4), odm}) {
+            QCOMPARE(line.at(0), labels.at(row));
+            QCOMPARE(line.at(1).toDouble(), p.x);
+            QCOMPARE(line.at(2).toDouble(), p.y);
+            QCOMPARE(line.at(3).toDouble(), p.z);
+        }
+        const OffloadPosAttitude &a = set.attitudes.at(records.at(row));
+        if (!labels.at(row).startsWith("Center/")) {
+            QCOMPARE(cells.mid(4), QStringList(3, QString()));
+            continue;
+        }
+        QCOMPARE(cells.at(4).toDouble(), a.heading);
+        QCOMPARE(cells.at(5).toDouble(), a.pitch);
+        QCOMPARE(cells.at(6).toDouble(), a.roll);
     }
 }
 

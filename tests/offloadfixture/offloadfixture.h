@@ -8,9 +8,13 @@
 #include "cameras.h"
 #include "checksumlist.h"
 #include "taskrecord.h"
+#include "testtools.h"
 
 // Helpers the offload tests share: card folders of real JPEGs, listings, external checkers.
 namespace OffloadFixture {
+
+using ::fileBytes;
+using ::writeFile;
 
 inline QString cameraName(int camera)
 {
@@ -62,19 +66,6 @@ inline QStringList filesBelow(const QString &folder)
         files << QDir(folder).relativeFilePath(it.next());
     files.sort();
     return files;
-}
-
-inline QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 // The files-done counter of a task file or record on the disk; -1 when it is too short.
@@ -137,6 +128,33 @@ inline void checkCopies(const QString &card, const QString &copy)
                      fileBytes(copy + QLatin1Char('/') + file),
                  qPrintable(file));
     checkList(copy, int(copied.size()));
+}
+
+// The camera folder's copies of the card's files, sorted: plain copies (the checksum list
+// checked, a copy that differs named " differs") or the entries of its archives ("broken
+// ARCHIVE" for one that fails unzip -t).
+inline QStringList copiesIn(const QString &card, const QString &folder, bool volumes)
+{
+    QStringList files = filesBelow(folder);
+    if (!volumes) {
+        files.removeOne(QString::fromLatin1(ChecksumList::FileName));
+        checkList(folder, int(files.size()));
+        for (QString &file : files) {
+            if (fileBytes(folder + '/' + file) != fileBytes(card + '/' + file))
+                file += QStringLiteral(" differs");
+        }
+        return files;
+    }
+    QStringList entries;
+    for (const QString &archive : files.filter(QStringLiteral("pack"))) {
+        QByteArray out;
+        runIn(folder, QStringLiteral("unzip"), {QStringLiteral("-Z1"), archive}, &out);
+        if (runIn(folder, QStringLiteral("unzip"), {QStringLiteral("-tq"), archive}) != 0)
+            out = "broken " + archive.toUtf8();
+        entries += QString::fromUtf8(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    entries.sort();
+    return entries;
 }
 
 // Volume mode: folder holds archives "pack1.zip"... and the checksum list only, and together

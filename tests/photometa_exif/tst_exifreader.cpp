@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "exifreader.h"
+#include "testtools.h"
 
 // The EXIF reader against exiftool on real photos (through `v7tool exif`, which prints every
 // field of a reading) and against hand-built faulty headers.
@@ -208,15 +209,9 @@ void TestExifReader::initTestCase()
         QSKIP("sample photos not present");
     // v7tool prints a line for every file and exits 1 when one cannot be read.
     const QString missing = kSamples + QStringLiteral("/missing.jpg");
-    QProcess tool;
-    tool.start(QStringLiteral(V7TOOL), QStringList{"exif"} + sampleFiles() + QStringList{missing});
-    QVERIFY(tool.waitForFinished(60000));
-    QCOMPARE(tool.exitCode(), 1);
-    QList<QJsonObject> lines;
-    for (const QByteArray &line : tool.readAllStandardOutput().split('\n')) {
-        if (!line.isEmpty())
-            lines << QJsonDocument::fromJson(line).object();
-    }
+    const ToolRun tool = runTool(V7TOOL, QStringList{"exif"} + sampleFiles() << missing);
+    QCOMPARE(tool.exitCode, 1);
+    const QList<QJsonObject> lines = tool.jsonLines();
     QCOMPARE(lines.size(), sampleFiles().size() + 1);
     for (const QJsonObject &line : lines)
         m_tool[line.value(QLatin1String("file")).toString()] = line;
@@ -233,10 +228,8 @@ void TestExifReader::initTestCase()
         for (const char *tag : {field[1], field[2]})
             args << QLatin1Char('-') + QLatin1String(tag);
     }
-    QProcess p;
-    p.start(exiftool, args + sampleFiles());
-    QVERIFY(p.waitForFinished(60000));
-    for (const QJsonValue &v : QJsonDocument::fromJson(p.readAllStandardOutput()).array())
+    const ToolRun oracle = runTool(exiftool, args + sampleFiles());
+    for (const QJsonValue &v : QJsonDocument::fromJson(oracle.out).array())
         m_oracle[v.toObject().value(QStringLiteral("SourceFile")).toString()] = v.toObject();
 }
 

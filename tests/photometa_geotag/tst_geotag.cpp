@@ -5,6 +5,7 @@
 #include "exifreader.h"
 #include "geotag.h"
 #include "photoinfotable.h"
+#include "testtools.h"
 
 // Geotagging in-process and through `v7tool geotag`: the value forms, what exiftool reads back,
 // and photos left intact whenever tagging fails (five threads tagging at once are the offload
@@ -40,12 +41,6 @@ QString sample(const char *name)
     return QStringLiteral(V7_SHARED_TESTDATA_DIR "/exif-samples/") + QLatin1String(name);
 }
 
-QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 const QByteArray kHeader = "照片路径,Model,make,focallength,width,height,time,\n";
 const QByteArray kCanonRow = ",Canon EOS 40D,Canon,135,100,68,1212134161,2008:05:30 15:56:01\n";
 const QByteArray kKodakRow = ",KODAK CX7530 ZOOM DIGITAL CAMERA,EASTMAN KODAK "
@@ -65,7 +60,7 @@ QByteArray imageData(const QByteArray &jpeg)
 void TestGeotag::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    m_photo = contents(sample("Canon_40D.jpg"));
+    m_photo = fileBytes(sample("Canon_40D.jpg"));
     if (m_photo.isEmpty())
         QSKIP("sample photos not present");
 }
@@ -130,7 +125,7 @@ void TestGeotag::badBuffersLeaveOutputAlone()
 // Photos straight from an image editor carry no EXIF block; tagging creates one.
 void TestGeotag::photoWithoutExif()
 {
-    const QByteArray plain = contents(QStringLiteral(V7_TESTDATA_DIR "/no_exif.jpg"));
+    const QByteArray plain = fileBytes(QStringLiteral(V7_TESTDATA_DIR "/no_exif.jpg"));
     QVERIFY(!plain.isEmpty());
     QVERIFY(!ExifReader::readBuffer(plain.constData(), size_t(plain.size())).exifFound);
     QByteArray tagged;
@@ -156,29 +151,25 @@ void TestGeotag::filesThatCannotBeTagged()
 
     const QString readOnly = copyOf(sample("Nikon_D70.jpg"), QStringLiteral("readonly.jpg"));
     QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup);
-    const QByteArray before = contents(readOnly);
+    const QByteArray before = fileBytes(readOnly);
     error.clear();
     QVERIFY(!Geotag::tagFile(readOnly, 20, where, &error));
     QVERIFY(error.contains(QLatin1String("read-only")));
-    QCOMPARE(contents(readOnly), before);
+    QCOMPARE(fileBytes(readOnly), before);
 
     // An EXIF block a few bytes short of the 64 KiB limit of its section has no room for the
     // GPS tags; the library would drop the description to make them fit.
     const QString full = copyOf(sample("Canon_40D.jpg"), QStringLiteral("full.jpg"));
-    QProcess p;
-    p.start(QStringLiteral("exiv2"),
-            {QStringLiteral("-M"),
-             QStringLiteral("set Exif.Image.ImageDescription ") + QString(63000, QLatin1Char('d')),
-             full});
-    if (!p.waitForFinished(30000) || p.exitCode() != 0)
+    const QString description = QStringLiteral("set Exif.Image.ImageDescription ");
+    if (runTool("exiv2", {"-M", description + QString(63000, QLatin1Char('d')), full}).exitCode)
         QSKIP("exiv2 program not available to make the full photo");
-    const QByteArray fullBefore = contents(full);
+    const QByteArray fullBefore = fileBytes(full);
     QVERIFY(ExifReader::readFile(full).exifFound);
     QVERIFY(fullBefore.size() > 65000);
     error.clear();
     QVERIFY(!Geotag::tagFile(full, 20, where, &error));
     QVERIFY(!error.isEmpty());
-    QCOMPARE(contents(full), fullBefore);
+    QCOMPARE(fileBytes(full), fullBefore);
     // No temporary file is left beside the photos, tagged or not.
     QCOMPARE(
         QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".jpg.")),
@@ -204,23 +195,16 @@ void TestGeotag::toolTagsRowsInOrder()
                                 copyOf(sample("Nikon_D70.jpg"), QStringLiteral("b.jpg")),
                                 copyOf(sample("Pentax_K10D.jpg"), QStringLiteral("c.jpg"))};
     const QFile::Permissions permissions = QFile::permissions(photos[0]);
-    QProcess tool;
-    tool.start(QStringLiteral(V7TOOL),
-               QStringList{"geotag", "--pos", table, "--focal", "24"} + photos);
-    QVERIFY(tool.waitForFinished(60000));
-    QCOMPARE(tool.exitCode(), 0);
-    QList<QJsonObject> lines;
-    for (const QByteArray &line : tool.readAllStandardOutput().split('\n')) {
-        if (!line.isEmpty())
-            lines << QJsonDocument::fromJson(line).object();
-    }
+    ToolRun tool = runTool(V7TOOL, QStringList{"geotag", "--pos", table, "--focal", "24"} + photos);
+    QCOMPARE(tool.exitCode, 0);
+    const QList<QJsonObject> lines = tool.jsonLines();
     QCOMPARE(lines.size(), 3);
     QVERIFY(lines[0].value(QLatin1String("tagged")).toBool());
     QVERIFY(lines[1].value(QLatin1String("tagged")).toBool());
     QVERIFY(!lines[2].value(QLatin1String("tagged")).toBool());
     QCOMPARE(lines[2].value(QLatin1String("error")).toString(), QStringLiteral("no POS row"));
-    QCOMPARE(contents(photos[2]), contents(sample("Pentax_K10D.jpg")));
-    QCOMPARE(imageData(contents(photos[0])), imageData(m_photo));
+    QCOMPARE(fileBytes(photos[2]), fileBytes(sample("Pentax_K10D.jpg")));
+    QCOMPARE(imageData(fileBytes(photos[0])), imageData(m_photo));
     QCOMPARE(QFile::permissions(photos[0]), permissions);
     for (const QStringList &usage :
          {QStringList{"exif"}, QStringList{"geotag", "a.jpg"},
@@ -229,26 +213,25 @@ void TestGeotag::toolTagsRowsInOrder()
           QStringList{"geotag", "--pos", V7TOOL, photos[2]},
           QStringList{"geotag", "--pos", m_dir.filePath(QStringLiteral("absent.xls")),
                       photos[2]}}) {
-        tool.start(QStringLiteral(V7TOOL), usage);
-        QVERIFY(tool.waitForFinished(60000));
-        QCOMPARE(tool.exitCode(), 2);
-        QVERIFY(tool.readAllStandardOutput().isEmpty());
+        tool = runTool(V7TOOL, usage);
+        QCOMPARE(tool.exitCode, 2);
+        QVERIFY(tool.out.isEmpty());
     }
     // A table that is not a POS table is refused by name and line, and touches no photo.
-    QVERIFY(
-        tool.readAllStandardError().contains(QStringLiteral("refused input: %1: no such file")
-                                                 .arg(m_dir.filePath(QStringLiteral("absent.xls")))
-                                                 .toUtf8()));
-    QCOMPARE(contents(photos[2]), contents(sample("Pentax_K10D.jpg")));
+    QVERIFY(tool.err.contains(QStringLiteral("refused input: %1: no such file")
+                                  .arg(m_dir.filePath(QStringLiteral("absent.xls")))
+                                  .toUtf8()));
+    QCOMPARE(fileBytes(photos[2]), fileBytes(sample("Pentax_K10D.jpg")));
 
     const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
     if (exiftool.isEmpty())
         QSKIP("exiftool not installed");
-    QProcess p;
-    p.start(exiftool, {"-j", "-n", "-GPSLatitude", "-GPSLongitude", "-GPSAltitude", "-FocalLength",
-                       "-Make", photos[0], photos[1]});
-    QVERIFY(p.waitForFinished(30000));
-    const QJsonArray read = QJsonDocument::fromJson(p.readAllStandardOutput()).array();
+    const QJsonArray read =
+        QJsonDocument::fromJson(runTool(exiftool, {"-j", "-n", "-GPSLatitude", "-GPSLongitude",
+                                                   "-GPSAltitude", "-FocalLength", "-Make",
+                                                   photos[0], photos[1]})
+                                    .out)
+            .array();
     const double expected[2][3] = {{23.5, 113.25125, 152.3}, {-33.86882, -70.6692655, -430.5}};
     for (int i = 0; i < 2; ++i) {
         const QJsonObject o = read.at(i).toObject();
@@ -297,33 +280,28 @@ void TestGeotag::damagedGpsDirectory()
     f.close();
     const QString original = QStringLiteral(V7_TESTDATA_DIR "/damaged-gps/") + file;
     const QString photo = copyOf(original, file);
-    const QByteArray before = contents(photo);
+    const QByteArray before = fileBytes(photo);
     QVERIFY(!before.isEmpty());
 
     QByteArray out;
     QString error;
     QCOMPARE(Geotag::tagBuffer(before, 20, {23.446342, 112.6, 100.0}, &out, &error), tagged);
 
-    QProcess tool;
-    tool.start(QStringLiteral(V7TOOL), {"geotag", "--pos", table, photo});
-    QVERIFY(tool.waitForFinished(60000));
-    const QJsonObject line =
-        QJsonDocument::fromJson(tool.readAllStandardOutput().trimmed()).object();
+    const ToolRun tool = runTool(V7TOOL, {"geotag", "--pos", table, photo});
+    const QJsonObject line = tool.json();
     QCOMPARE(line.value(QLatin1String("tagged")).toBool(), tagged);
-    QCOMPARE(tool.exitCode(), tagged ? 0 : 1);
+    QCOMPARE(tool.exitCode, tagged ? 0 : 1);
 
-    QProcess p;
-    p.start(exiftool, {"-j", "-n", "-GPSLatitude", "-GPSLongitude", "-GPSAltitude", photo});
-    QVERIFY(p.waitForFinished(30000));
-    const QJsonObject read =
-        QJsonDocument::fromJson(p.readAllStandardOutput()).array().at(0).toObject();
+    const ToolRun exif =
+        runTool(exiftool, {"-j", "-n", "-GPSLatitude", "-GPSLongitude", "-GPSAltitude", photo});
+    const QJsonObject read = QJsonDocument::fromJson(exif.out).array().at(0).toObject();
     auto value = [&](const char *key) { return read.value(QLatin1String(key)).toDouble(); };
     const bool readsNew = std::fabs(value("GPSLatitude") - 23.446342) < 1e-6 &&
                           std::fabs(value("GPSLongitude") - 112.6) < 1e-6 &&
                           std::fabs(value("GPSAltitude") - 100.0) < 1e-3;
     QVERIFY2(readsNew == tagged, QJsonDocument(read).toJson().constData());
     if (!tagged) {
-        QCOMPARE(contents(photo), before);
+        QCOMPARE(fileBytes(photo), before);
         QVERIFY2(line.value(QLatin1String("error")).toString().contains(QLatin1String("GPS")),
                  qPrintable(line.value(QLatin1String("error")).toString()));
     }
@@ -338,31 +316,31 @@ void TestGeotag::tableCreatedThenAppended()
     QString error;
     PhotoInfoTable table;
     QVERIFY2(table.open(path, false, &error), qPrintable(error));
-    QCOMPARE(contents(path), kHeader);
+    QCOMPARE(fileBytes(path), kHeader);
     QVERIFY(table.appendRow(canon, ExifReader::readFile(canon)));
-    QCOMPARE(contents(path), kHeader + canon.toUtf8() + kCanonRow);
+    QCOMPARE(fileBytes(path), kHeader + canon.toUtf8() + kCanonRow);
     QVERIFY(table.appendRow(kodak, ExifReader::readFile(kodak)));
     table.close();
     const QByteArray first = kHeader + canon.toUtf8() + kCanonRow + kodak.toUtf8() + kKodakRow;
-    QCOMPARE(contents(path), first);
+    QCOMPARE(fileBytes(path), first);
 
     // A resumed offload appends without a second header.
     QVERIFY(table.open(path, true, &error));
     QVERIFY(table.appendRow(wwl, ExifReader::readFile(wwl)));
     table.close();
-    QCOMPARE(contents(path), first + wwl.toUtf8() + kWwlRow);
+    QCOMPARE(fileBytes(path), first + wwl.toUtf8() + kWwlRow);
 
     // A new offload starts the table again.
     QVERIFY(table.open(path, false, &error));
     table.close();
-    QCOMPARE(contents(path), kHeader);
+    QCOMPARE(fileBytes(path), kHeader);
 
     // Appending to a table that does not exist yet creates it, still without a header.
     const QString other = m_dir.filePath(QStringLiteral("front.txt"));
     QVERIFY(table.open(other, true, &error));
     QVERIFY(table.appendRow(canon, ExifReader::readFile(canon)));
     table.close();
-    QCOMPARE(contents(other), canon.toUtf8() + kCanonRow);
+    QCOMPARE(fileBytes(other), canon.toUtf8() + kCanonRow);
 
     // A table in a folder that does not exist: an error, and no row goes anywhere.
     QVERIFY(!table.open(m_dir.filePath(QStringLiteral("no/such/folder/back.txt")), false, &error));

@@ -12,6 +12,7 @@
 #include "collectassistant.h"
 #include "flightplan.h"
 #include "mylabel.h"
+#include "testtools.h"
 
 namespace {
 const QString kWarning =
@@ -29,22 +30,9 @@ PlanInput input(const QStringList &texts)
     return in;
 }
 
-struct Run
+ToolRun plan(const QStringList &arguments)
 {
-    int exitCode = -1;
-    QString out, err;
-};
-
-Run plan(const QStringList &arguments)
-{
-    QProcess p;
-    p.start(QStringLiteral(V7_TOOL), QStringList{"plan"} + arguments);
-    Run r;
-    if (p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit)
-        r.exitCode = p.exitCode();
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError()).trimmed();
-    return r;
+    return runTool(V7_TOOL, QStringList{"plan"} + arguments);
 }
 } // namespace
 
@@ -155,11 +143,10 @@ void tst_FlightPlan::pageAndTool()
     QString text;
     for (int i = 0; i < 6; ++i)
         text += shown[i] == "--" ? QString() : captions[i] + shown[i] + '\n';
-    const Run r = plan(args);
+    const ToolRun r = plan(args);
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.out, tooFast ? text + kWarning + '\n' : text);
-    const QJsonObject json =
-        QJsonDocument::fromJson(plan(args + QStringList{"--json"}).out.toUtf8()).object();
+    QCOMPARE(QString::fromUtf8(r.out), tooFast ? text + kWarning + '\n' : text);
+    const QJsonObject json = plan(args + QStringList{"--json"}).json();
     QCOMPARE(json.value("flyingHeight").toInt(), shown[0].chopped(1).toInt());
     QCOMPARE(json.value("footprintAlong").toDouble(), shown[4].chopped(1).toDouble());
     QCOMPARE(json.value("shortestInterval").isNull(), shown[5] == "--");
@@ -179,13 +166,13 @@ void tst_FlightPlan::pageAndToolRefuse()
     m_page.onClicked();
     QCOMPARE(m_prompts.texts(), (QStringList{"GSD输入应小于1000!", "焦距输入应小于100!"}));
     QCOMPARE(results(), before);
-    const Run refused =
+    const ToolRun refused =
         plan({"--gsd", "1000", "--focal", "25", "--overlap", "80", "--sidelap", "80"});
     QCOMPARE(refused.exitCode, 1);
-    QCOMPARE(refused.err, QStringLiteral("GSD输入应小于1000!"));
-    const Run usage = plan({"--gsd", "5", "--overlap", "80", "--sidelap", "80", "--fast", "1"});
+    QCOMPARE(QString::fromUtf8(refused.err).trimmed(), QStringLiteral("GSD输入应小于1000!"));
+    const ToolRun usage = plan({"--gsd", "5", "--overlap", "80", "--sidelap", "80", "--fast", "1"});
     QCOMPARE(usage.exitCode, 2);
-    QVERIFY(usage.err.contains(QStringLiteral("usage:")));
+    QVERIFY(usage.err.contains("usage:"));
 }
 
 QTEST_MAIN(tst_FlightPlan)

@@ -5,17 +5,13 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "testtools.h"
+
 // POS tables computed from raw camera records by the test's own code, to compare with what the
 // library writes; and the comparison of downloaded tables with `v7tool pos decode`.
 namespace PosTableCheck {
 QByteArray mainTable(const QByteArray &raw, int recordSize);
 QByteArray lensTable(const QByteArray &raw, int lens); // 52-byte records, lens 0..4
-
-inline QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // The table up to its first ".xls", then Front, Right, Back, Left or Center and ".xls".
 inline QString lensPath(const QString &table, int lens)
@@ -43,11 +39,11 @@ inline QString differsFromDecode(const QString &tool, const QString &table, cons
     const QString expected = dir.filePath("expected.xls");
     if (!decode(tool, raw, recordSize, lensTables, expected))
         return QStringLiteral("v7tool pos decode failed on ") + raw;
-    if (!QFile::exists(table) || readAll(table) != readAll(expected))
+    if (!QFile::exists(table) || fileBytes(table) != fileBytes(expected))
         return table + " differs";
     for (int lens = 0; lens < 5; ++lens) {
         if (QFile::exists(lensPath(table, lens)) != lensTables ||
-            readAll(lensPath(table, lens)) != readAll(lensPath(expected, lens)))
+            fileBytes(lensPath(table, lens)) != fileBytes(lensPath(expected, lens)))
             return lensPath(table, lens) + (lensTables ? " differs" : " written");
     }
     return QString();

@@ -392,11 +392,11 @@ void tst_PosDownload::cancelMidFile()
     QVERIFY(received > 0 && received < 52u * (kRecords + 77));
     const QString full = m_dir.filePath("full.xls");
     QVERIFY(decode(V7_TOOL, raw(11), 52, true, full));
-    const QByteArray partial = readAll(path), front = readAll(lensPath(path, 0));
-    QVERIFY(readAll(full).startsWith(partial));
+    const QByteArray partial = fileBytes(path), front = fileBytes(lensPath(path, 0));
+    QVERIFY(fileBytes(full).startsWith(partial));
     QCOMPARE(partial.count('\n'), 1 + int(received / 52));
     QVERIFY(front.size() > 100); // the lens tables were closed with what they hold
-    QVERIFY(readAll(lensPath(full, 0)).startsWith(front));
+    QVERIFY(fileBytes(lensPath(full, 0)).startsWith(front));
 }
 
 void tst_PosDownload::deleteRowsOneAndThree()
@@ -430,8 +430,8 @@ void tst_PosDownload::linkDown()
     QCOMPARE(looks(), QStringLiteral("off on download")); // idle, not stuck half-way
     QVERIFY(!m_page->transfer()->downloading() && m_page->manager() == nullptr);
     // The download's tables were closed with what had arrived, the lens tables too.
-    QVERIFY(readAll(lensPath(down, 0)).startsWith("ID\tLon\t"));
-    QVERIFY(readAll(lensPath(down, 0)).endsWith(" \n"));
+    QVERIFY(fileBytes(lensPath(down, 0)).startsWith("ID\tLon\t"));
+    QVERIFY(fileBytes(lensPath(down, 0)).endsWith(" \n"));
     // Without a link the step has nothing to do, and the WiFi view entry does not start.
     m_page->refreshTable();
     m_page->onTimeout();
@@ -446,19 +446,17 @@ void tst_PosDownload::toolFromSilentCamera()
     const QString out = m_dir.filePath("silent.xls"), full = m_dir.filePath("silent-full.xls");
     p.start(QStringLiteral(V7_TOOL), {"pos", "download", "1", "-o", out, "--timeout", "2"});
     // Once rows arrive the camera falls silent for good.
-    QTRY_VERIFY_WITH_TIMEOUT(readAll(out).count('\n') > 100, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(fileBytes(out).count('\n') > 100, 30000);
     QVERIFY(m_camera.toggleSilence(true));
     QVERIFY(p.waitForFinished(30000));
     QCOMPARE(p.exitCode(), 1);
     QVERIFY(p.readAllStandardError().contains("stopped answering"));
-    const QByteArray partial = readAll(out);
+    const QByteArray partial = fileBytes(out);
     QVERIFY(partial.endsWith(" \n"));
     QVERIFY(decode(V7_TOOL, raw(0), 52, false, full));
-    QVERIFY(readAll(full).size() > partial.size() && readAll(full).startsWith(partial));
+    QVERIFY(fileBytes(full).size() > partial.size() && fileBytes(full).startsWith(partial));
     m_camera.stop(); // a camera that never answers at all
-    p.start(QStringLiteral(V7_TOOL), {"pos", "list", "--timeout", "1"});
-    QVERIFY(p.waitForFinished(30000));
-    QCOMPARE(p.exitCode(), 1);
+    QCOMPARE(runTool(V7_TOOL, {"pos", "list", "--timeout", "1"}).exitCode, 1);
 }
 
 QTEST_MAIN(tst_PosDownload)

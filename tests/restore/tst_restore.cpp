@@ -106,33 +106,10 @@ QString probe(const QString &device, const char *tag)
     return QString::fromUtf8(blkid.readAllStandardOutput()).trimmed();
 }
 
-struct ToolRun
-{
-    int code = -1;
-    QList<QJsonObject> lines;
-    QString errors;
-};
-
 ToolRun v7toolRestore(const QStringList &arguments, const QString &mediaRoot = QString())
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("V7_SHIPPED_DIR"));
-    environment.remove(QStringLiteral("V7_MEDIA_ROOT"));
-    if (!mediaRoot.isEmpty())
-        environment.insert(QStringLiteral("V7_MEDIA_ROOT"), mediaRoot);
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(V7_TOOL_PATH), QStringList{QStringLiteral("restore")} + arguments);
-    ToolRun run;
-    if (!process.waitForFinished(120000))
-        return run;
-    run.code = process.exitCode();
-    for (const QByteArray &line : process.readAllStandardOutput().split('\n')) {
-        if (!line.isEmpty())
-            run.lines << QJsonDocument::fromJson(line).object();
-    }
-    run.errors = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    const QString media = mediaRoot.isEmpty() ? "V7_MEDIA_ROOT" : "V7_MEDIA_ROOT=" + mediaRoot;
+    return runTool(V7_TOOL_PATH, QStringList{"restore"} + arguments, {"V7_SHIPPED_DIR", media});
 }
 
 QStringList templateFiles()
@@ -366,17 +343,17 @@ void tst_Restore::toolRefusals()
         QVERIFY(makeCameraCard(root, 1));
     // Only ever a dry run: the refusal must come from the listing, before any format.
     const ToolRun run = v7toolRestore({"--center", root, "--dry-run", "--yes"});
-    QCOMPARE(run.code, 1);
-    QCOMPARE(run.lines.size(), 5);
-    const QJsonObject center = run.lines.first();
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.jsonLines().size(), 5);
+    const QJsonObject center = run.jsonLines().first();
     QCOMPARE(center.value("root").toString(), root);
     if (kind == QLatin1String("partition"))
         QCOMPARE(center.value("device").toString(), rig.deviceOf(root));
     QCOMPARE(center.value("format").toBool(), false);
     const QString refusal = center.value("refusal").toString();
     QVERIFY2(refusal.contains(QRegularExpression(reason)), qPrintable(refusal));
-    QCOMPARE(run.lines.at(1).value("present").toBool(), false);
-    QVERIFY(run.errors.contains(QStringLiteral("dry run")));
+    QCOMPARE(run.jsonLines().at(1).value("present").toBool(), false);
+    QVERIFY(run.err.contains("dry run"));
     if (kind != QLatin1String("system"))
         QVERIFY(QFileInfo::exists(root + QStringLiteral("/DCIM/100MSDCF/DSC00001.JPG")));
 }
@@ -395,25 +372,25 @@ void tst_Restore::toolFolderCards()
     const QStringList before = OffloadFixture::filesBelow(media);
 
     ToolRun run = v7toolRestore(cards, media);
-    QCOMPARE(run.code, 0);
-    QCOMPARE(run.lines.size(), 5);
-    QCOMPARE(run.lines.at(3).value("camera").toString(), QStringLiteral("Back"));
-    QCOMPARE(run.lines.at(3).value("unsaved").toInt(), 3);
-    QCOMPARE(run.lines.at(4).value("photos").toInt(), 2);
-    QCOMPARE(run.lines.at(4).value("unsaved").toInt(), 0);
-    QCOMPARE(run.lines.at(4).value("format").toBool(), true);
-    QVERIFY(run.errors.contains(QStringLiteral("without --yes")));
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.jsonLines().size(), 5);
+    QCOMPARE(run.jsonLines().at(3).value("camera").toString(), QStringLiteral("Back"));
+    QCOMPARE(run.jsonLines().at(3).value("unsaved").toInt(), 3);
+    QCOMPARE(run.jsonLines().at(4).value("photos").toInt(), 2);
+    QCOMPARE(run.jsonLines().at(4).value("unsaved").toInt(), 0);
+    QCOMPARE(run.jsonLines().at(4).value("format").toBool(), true);
+    QVERIFY(run.err.contains("without --yes"));
 
     run = v7toolRestore(cards + QStringList{"--yes"}, media);
-    QCOMPARE(run.code, 3);
-    QVERIFY(run.errors.contains(QStringLiteral("3 photos have no verified copy")));
+    QCOMPARE(run.exitCode, 3);
+    QVERIFY(run.err.contains("3 photos have no verified copy"));
     QCOMPARE(OffloadFixture::filesBelow(media), before);
 
     run = v7toolRestore(cards + QStringList{"--yes", "--unsaved-ok"}, media);
-    QCOMPARE(run.code, 0);
-    QCOMPARE(run.lines.size(), 7);
-    QCOMPARE(run.lines.at(5).value("camera").toString(), QStringLiteral("Back"));
-    QCOMPARE(run.lines.at(5).value("structure").toBool(), true);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.jsonLines().size(), 7);
+    QCOMPARE(run.jsonLines().at(5).value("camera").toString(), QStringLiteral("Back"));
+    QCOMPARE(run.jsonLines().at(5).value("structure").toBool(), true);
     for (const QString &root : {back, front}) {
         QCOMPARE(OffloadFixture::filesBelow(root), templateFiles());
         // The template the tool found is the one the build ships beside it.

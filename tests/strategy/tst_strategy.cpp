@@ -22,6 +22,7 @@
 #include "mylabel.h"
 #include "pwmexternaloptui.h"
 #include "qnetconfig.h"
+#include "testtools.h"
 #include "timerautooptui.h"
 #include "triggerchecks.h"
 #include "v7kapp.h"
@@ -105,26 +106,11 @@ void click(QWidget *widget)
     QTest::mouseClick(widget, Qt::LeftButton);
 }
 
-struct Run
-{
-    int exitCode = -1;
-    QByteArray out;
-    QString err;
-    QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
-};
-
 // v7tool strategy with the arguments split at spaces.
-Run tool(const QString &arguments)
+ToolRun tool(const QString &arguments)
 {
-    QProcess p;
-    p.start(QStringLiteral(V7_TOOL),
-            QStringList{"strategy"} + arguments.split(QLatin1Char(' '), Qt::SkipEmptyParts));
-    Run r;
-    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
-        r.exitCode = p.exitCode();
-    r.out = p.readAllStandardOutput();
-    r.err = QString::fromUtf8(p.readAllStandardError()).trimmed();
-    return r;
+    return runTool(V7_TOOL,
+                   QStringList{"strategy"} + arguments.split(QLatin1Char(' '), Qt::SkipEmptyParts));
 }
 
 const QString kIllegal = QStringLiteral("输入值非法");
@@ -458,7 +444,7 @@ void tst_Strategy::tool()
     const bool silent = expected == QStringLiteral("相机未连接！");
     if (silent)
         QVERIFY(m_camera.toggleSilence(true));
-    const Run r = ::tool("set --json " + args);
+    const ToolRun r = ::tool("set --json " + args);
     if (silent)
         QVERIFY(m_camera.toggleSilence(false));
     QCOMPARE(r.exitCode, exitCode);
@@ -470,7 +456,8 @@ void tst_Strategy::tool()
                      QString::number(shown.value(field).toInt()),
                  expected);
     } else {
-        QVERIFY2(exitCode == 1 ? r.err == expected : r.err.contains(expected), qPrintable(r.err));
+        const QString err = QString::fromUtf8(r.err).trimmed();
+        QVERIFY2(exitCode == 1 ? err == expected : err.contains(expected), qPrintable(err));
         QVERIFY(r.out.isEmpty());
         QCOMPARE(shown.value("bytes").toString(), before);
     }

@@ -1,5 +1,6 @@
 // The firmware image format and its encrypted container, through the library's C calls.
 #include "firmwareimage.h"
+#include "testtools.h"
 #include "v7k.h"
 
 #include <QFile>
@@ -21,12 +22,6 @@ std::vector<uint8_t> sampleImage()
     for (size_t i = 0; i < body.size(); ++i)
         body[i] = uint8_t(i * 7 + 3);
     return FirmwareImage::build(h, body);
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 } // namespace
 
@@ -79,7 +74,7 @@ void tst_FirmwareImage::encryptedRoundTrip()
     QCOMPARE(akupgrader_file_is_encrypt(plainPath.toUtf8()), 0);
     QCOMPARE(akupgrader_file_is_encrypt(m_dir.filePath("missing.bin").toUtf8()), 0);
     QCOMPARE(akupgrader_file_decrypt(sealedPath.toUtf8(), outPath.toUtf8()), 0);
-    QCOMPARE(readAll(outPath), readAll(plainPath));
+    QCOMPARE(fileBytes(outPath), fileBytes(plainPath));
 }
 
 void tst_FirmwareImage::damagedContainer_data()

@@ -9,6 +9,7 @@
 #include "linkfixture.h"
 #include "postable.h"
 #include "protocol.h"
+#include "testtools.h"
 #include "v7k.h"
 
 #include <QtTest>
@@ -27,12 +28,6 @@ Bytes statusWithPhotos(uint32_t photos)
     s.photoCount = photos;
     s.workParam.mode = 1;
     return encodeStatus(s);
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // The table a transfer must write for raw records: the header and a row per record (lens -1:
@@ -376,15 +371,15 @@ void tst_VivedLink::posDownload()
     m->independentPos = 0;
 
     const QByteArray records =
-        readAll(raw + QStringLiteral("/slot%1.bin").arg(slot, 2, 10, QChar('0')));
+        fileBytes(raw + QStringLiteral("/slot%1.bin").arg(slot, 2, 10, QChar('0')));
     QCOMPARE(records.size(), size);
-    const QByteArray table = readAll(path);
+    const QByteArray table = fileBytes(path);
     QCOMPARE(table, expectedTable(records, recordSize));
     QCOMPARE(table.count('\n'), 1 + size / recordSize);
     for (int lens = 0; lens < 5; ++lens) {
         const QString lensPath = base + kLensNames[lens] + ".xls";
         if (offset)
-            QCOMPARE(readAll(lensPath), expectedTable(records, 52, lens));
+            QCOMPARE(fileBytes(lensPath), expectedTable(records, 52, lens));
         else
             QVERIFY(!QFile::exists(lensPath));
     }
@@ -393,7 +388,7 @@ void tst_VivedLink::posDownload()
         QVERIFY(table.contains(
             "\n1 \t112.6000000 \t23.4463420 \t100.000 \t90.00 \t1.0 \t2.0 \t"
             "90.00 \t25.0 \t2019-03-28 10-00-01 \t1000 \t0 \t-1 \t2000000 \t0 \t \n"));
-        QVERIFY(!readAll(base + "Back.xls").contains("\n1 \t"));
+        QVERIFY(!fileBytes(base + "Back.xls").contains("\n1 \t"));
     }
     if (camera.contains("--drop"))
         QVERIFY(link->stats().retransmissions > 0 && link->stats().badFrames > 0);

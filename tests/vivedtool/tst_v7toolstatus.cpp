@@ -4,28 +4,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTest>
 
-namespace {
-struct Run
-{
-    int exitCode = -1;
-    QByteArray out;
-};
+#include "testtools.h"
 
-Run runTool(const QString &address, const QStringList &arguments)
+namespace {
+ToolRun status(const QString &address, const QStringList &arguments)
 {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("V7_CAMERA_ADDRESS", address);
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(V7_TOOL), QStringList{"status"} + arguments);
-    Run r;
-    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
-        r.exitCode = p.exitCode();
-    r.out = p.readAllStandardOutput();
-    return r;
+    return runTool(V7_TOOL, QStringList{"status"} + arguments, {"V7_CAMERA_ADDRESS=" + address});
 }
 } // namespace
 
@@ -64,7 +50,7 @@ void tst_V7ToolStatus::reportsTheCamera()
     QFETCH(QStringList, args);
     CamsimProcess sim;
     QVERIFY(sim.start(args + QStringList{"--self-test", "0"}));
-    const Run r = runTool(sim.address(), {"--seconds", "10"});
+    const ToolRun r = status(sim.address(), {"--seconds", "10"});
     QCOMPARE(r.exitCode, 0);
     QJsonParseError error;
     const QJsonObject o = QJsonDocument::fromJson(r.out, &error).object();
@@ -89,19 +75,19 @@ void tst_V7ToolStatus::silentCameraFails()
 {
     FakeCamera silent; // holds the port and never answers
     QVERIFY(silent.start());
-    const Run r = runTool(silent.address(), {"--seconds", "1"});
+    const ToolRun r = status(silent.address(), {"--seconds", "1"});
     QCOMPARE(r.exitCode, 1);
-    const QJsonObject o = QJsonDocument::fromJson(r.out).object();
+    const QJsonObject o = r.json();
     QCOMPARE(o.value("receiveCounter").toInt(), 0);
     QCOMPARE(o.value("serial").toString(), QString());
-    QCOMPARE(runTool("127.0.0.1:1", {"--seconds", "x"}).exitCode, 2);
+    QCOMPARE(status("127.0.0.1:1", {"--seconds", "x"}).exitCode, 2);
 }
 
 void tst_V7ToolStatus::watchPrintsLines()
 {
     CamsimProcess sim;
     QVERIFY(sim.start());
-    const Run r = runTool(sim.address(), {"--watch", "--seconds", "3"});
+    const ToolRun r = status(sim.address(), {"--watch", "--seconds", "3"});
     QCOMPARE(r.exitCode, 0);
     const QList<QByteArray> lines = r.out.trimmed().split('\n');
     QVERIFY2(lines.size() >= 2, r.out.constData());
