@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <set>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -71,31 +72,33 @@ bool parse(const std::string &text, std::string *relative, std::string *hexHash)
 
 int hashFile(const std::string &path, uint64_t *hash, bool fromCache)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    // Drop the cached pages so the hash is of what the disk returns, not of what we wrote.
-    if (!fromCache)
-        ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     XXH64_state_t *state = XXH64_createState();
     XXH64_reset(state, 0);
-    // One buffer per thread: a fresh one per file is paid for again in page faults.
-    thread_local std::vector<unsigned char> chunk(1 << 20);
+    const auto take = [state](const unsigned char *data, size_t size) {
+        XXH64_update(state, data, size);
+        return true;
+    };
     int result = 0;
-    for (;;) {
-        const ssize_t got = SyncIo::readSome(fd, chunk.data(), chunk.size());
-        if (got < 0) {
-            result = -1;
-            break;
+    if (fromCache) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            XXH64_freeState(state);
+            return -1;
         }
-        if (got == 0)
-            break;
-        XXH64_update(state, chunk.data(), size_t(got));
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        // One buffer per thread: a fresh one per file is paid for again in page faults.
+        thread_local std::vector<unsigned char> chunk(1 << 20);
+        ssize_t got;
+        while ((got = SyncIo::readSome(fd, chunk.data(), chunk.size())) > 0)
+            take(chunk.data(), size_t(got));
+        result = got < 0 ? -1 : 0;
+        ::close(fd);
+    } else {
+        // What the disk returns, not what we wrote.
+        result = SyncIo::readFromDisk(path, 0, UINT64_MAX, take);
     }
     *hash = XXH64_digest(state);
     XXH64_freeState(state);
-    ::close(fd);
     return result;
 }
 

@@ -23,6 +23,9 @@
 
 using EngineFile::Source;
 
+// settle(): the copy on the disk differs from what was written.
+constexpr int Differs = 3;
+
 namespace {
 
 void locate(DiskTask *task, int index, PlainCopy::Written *w)
@@ -148,6 +151,30 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
     return result;
 }
 
+// Waits until the copy is on the disk and reads it back. Done, Failed (w->failure says why) or
+// Differs.
+int settle(DiskTask *task, PlainCopy::Written *w)
+{
+    w->failure.clear();
+    const int synced = ::fdatasync(w->fd);
+    const int error = errno;
+    ::close(w->fd);
+    w->fd = -1;
+    if (synced != 0) {
+        w->failure = "write " + w->path + " file error: " + std::strerror(error) + ".";
+        return EngineFile::Failed;
+    }
+    FaultPoints::hit(task, w->index, "written", w->partial.c_str());
+    if (!task->verify)
+        return EngineFile::Done;
+    uint64_t onDisk = 0;
+    if (ChecksumList::hashFile(w->partial, &onDisk) != 0) {
+        w->failure = "read back " + w->path + " file error: " + std::strerror(errno) + ".";
+        return EngineFile::Failed;
+    }
+    return onDisk == w->hash ? int(EngineFile::Done) : int(Differs);
+}
+
 } // namespace
 
 namespace PlainCopy {
@@ -212,38 +239,23 @@ int write(DiskTask *task, int index, Written *w)
 
 int commit(DiskTask *task, Written *w)
 {
-    int result = EngineFile::Done;
-    // A copy that reads back different from what was written is made once more, then it fails.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (attempt > 0 && (result = writeOnce(task, w)) != EngineFile::Done)
-            break;
-        if (::fdatasync(w->fd) != 0) {
-            EngineFile::fail(task, "write %s file error: %s.", w->path.c_str(),
-                             std::strerror(errno));
-            result = EngineFile::Failed;
-            break;
-        }
-        ::close(w->fd);
-        w->fd = -1;
-        FaultPoints::hit(task, w->index, "written", w->partial.c_str());
-        if (!task->verify)
-            break;
-        uint64_t onDisk = 0;
-        if (ChecksumList::hashFile(w->partial, &onDisk) != 0) {
-            EngineFile::fail(task, "read back %s file error: %s.", w->path.c_str(),
-                             std::strerror(errno));
-            result = EngineFile::Failed;
-            break;
-        }
-        if (onDisk == w->hash) {
-            if (attempt > 0)
-                task->error[0] = 0; // the first attempt's mismatch is healed
-            break;
-        }
+    int result = settle(task, w);
+    // A copy that reads back different from what was written is made once more (here: the
+    // photo step belongs to this thread), then it fails.
+    if (result == Differs) {
         EngineFile::fail(task, "verify %s file error: the copy differs from the source.",
                          w->path.c_str());
-        result = EngineFile::Failed;
+        result = writeOnce(task, w);
+        if (result == EngineFile::Done) {
+            result = settle(task, w);
+            if (result == EngineFile::Done)
+                task->error[0] = 0; // the first attempt's mismatch is healed
+        }
+        if (result == Differs)
+            result = EngineFile::Failed; // its message stands
     }
+    if (result == EngineFile::Failed && !w->failure.empty())
+        EngineFile::fail(task, "%s", w->failure.c_str());
     if (result != EngineFile::Done) {
         abandon(w);
         return result;

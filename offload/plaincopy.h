@@ -27,6 +27,7 @@ struct Written
     std::vector<unsigned char> held; // the photo's header as written, when it was held in memory
     bool heldValid = false;
     std::string unreadable; // why the source could not be read: nothing was written
+    std::string failure; // why syncing or reading back failed
 };
 
 // EngineFile::Done, Failed or Unreadable (task->error says why) or Paused (running was cleared

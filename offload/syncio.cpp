@@ -1,12 +1,115 @@
 #include "syncio.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+constexpr size_t DiskChunk = 1u << 20;
+constexpr size_t DiskAlign = 4096;
+
+// Aligned read-back buffers, kept for the next read: the engine reads back every copy, from
+// threads that come and go, and a fresh megabyte per read costs its page faults again.
+class ChunkPool
+{
+public:
+    unsigned char *take()
+    {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            if (!m_free.empty()) {
+                unsigned char *chunk = m_free.back();
+                m_free.pop_back();
+                return chunk;
+            }
+        }
+        void *chunk = nullptr;
+        return ::posix_memalign(&chunk, DiskAlign, DiskChunk) == 0
+                   ? static_cast<unsigned char *>(chunk)
+                   : nullptr;
+    }
+    void give(unsigned char *chunk)
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_free.push_back(chunk);
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<unsigned char *> m_free;
+};
+
+ChunkPool &chunkPool()
+{
+    static ChunkPool *const pool = new ChunkPool; // never freed: threads may read at exit
+    return *pool;
+}
+
+} // namespace
+
 namespace SyncIo {
+
+int readFromDisk(const std::string &path, uint64_t offset, uint64_t length,
+                 const std::function<bool(const unsigned char *data, size_t size)> &take)
+{
+    bool direct = true;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT);
+    if (fd < 0 && errno == EINVAL) {
+        direct = false;
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    if (fd < 0)
+        return -1;
+    if (!direct)
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    unsigned char *chunk = chunkPool().take();
+    if (!chunk) {
+        ::close(fd);
+        errno = ENOMEM;
+        return -1;
+    }
+    // Direct reads start on a block boundary; the bytes before offset are passed over.
+    uint64_t at = direct ? offset - offset % DiskAlign : offset;
+    size_t skip = size_t(offset - at);
+    int result = 0;
+    while (length > 0) {
+        ssize_t got = ::pread(fd, chunk, DiskChunk, off_t(at));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && direct && errno == EINVAL && at == offset - offset % DiskAlign) {
+            // Some file systems refuse direct reads only when reading: read the cached way.
+            direct = false;
+            at = offset;
+            skip = 0;
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+            continue;
+        }
+        if (got < 0) {
+            result = -1;
+            break;
+        }
+        if (size_t(got) <= skip)
+            break; // the end of the file
+        const size_t n = size_t(std::min<uint64_t>(uint64_t(got) - skip, length));
+        at += uint64_t(got);
+        if (!take(chunk + skip, n))
+            break;
+        skip = 0;
+        length -= n;
+    }
+    const int error = errno;
+    chunkPool().give(chunk);
+    ::close(fd);
+    errno = error;
+    return result;
+}
 
 ssize_t readSome(int fd, void *data, size_t size)
 {

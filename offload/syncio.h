@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include <sys/types.h>
@@ -17,6 +19,12 @@ int writeAll(int fd, const void *data, size_t size);
 int writeStreaming(int fd, const void *data, size_t size);
 // Asks the kernel to start reading path, which the engine copies next.
 void readAhead(const char *path);
+// Reads bytes [offset, offset + length) of path (length UINT64_MAX: to the end) as the disk
+// holds them, handing them to take chunk by chunk; stops early when take returns false. Direct
+// I/O where the file system offers it (no copy through the page cache, and nothing cached can
+// answer), else the cached pages are dropped first. -1 on an open or read error (errno set).
+int readFromDisk(const std::string &path, uint64_t offset, uint64_t length,
+                 const std::function<bool(const unsigned char *data, size_t size)> &take);
 // Flushes a folder's entries, so a rename or a new file survives a power cut.
 int syncFolder(const std::string &folder);
 // Writes text to a temporary sibling, syncs it and renames it over path.

@@ -65,36 +65,6 @@ bool readAt(int fd, uint64_t offset, unsigned char *data, size_t size)
     return ::pread(fd, data, size, off_t(offset)) == ssize_t(size);
 }
 
-// Kept per engine thread: two fresh megabytes per photo, zero-filled and faulted in, cost as
-// much as reading the entry back.
-std::vector<unsigned char> &chunkBuffer()
-{
-    static thread_local std::vector<unsigned char> chunk(1 << 20);
-    return chunk;
-}
-
-// XXH64 of length stored bytes from offset at.
-int storedHash(int fd, uint64_t at, uint64_t length, uint64_t *hash)
-{
-    std::vector<unsigned char> &chunk = chunkBuffer();
-    XXH64_state_t *state = XXH64_createState();
-    XXH64_reset(state, 0);
-    bool ok = true;
-    while (ok && length > 0) {
-        const ssize_t got =
-            ::pread(fd, chunk.data(), size_t(std::min<uint64_t>(length, chunk.size())), off_t(at));
-        ok = got > 0;
-        if (ok) {
-            XXH64_update(state, chunk.data(), size_t(got));
-            at += uint64_t(got);
-            length -= uint64_t(got);
-        }
-    }
-    *hash = XXH64_digest(state);
-    XXH64_freeState(state);
-    return ok ? 0 : -1;
-}
-
 } // namespace
 
 static int locateLast(int fd, Entry *entry, uint64_t *directory)
@@ -185,17 +155,30 @@ int lastEntryHash(const std::string &archive, const std::string &name, const cha
         crypto.decrypt(header, sizeof header);
         if (header[ZipCrypto::HeaderSize - 1] != uint8_t(entry.crc >> 24))
             return -1;
-        return storedHash(fd, at, left, hash);
+        XXH64_state_t *state = XXH64_createState();
+        XXH64_reset(state, 0);
+        uint64_t stored = 0;
+        const int read = SyncIo::readFromDisk(archive, at, left,
+                                              [&](const unsigned char *data, size_t n) {
+                                                  XXH64_update(state, data, n);
+                                                  stored += n;
+                                                  return true;
+                                              });
+        *hash = XXH64_digest(state);
+        XXH64_freeState(state);
+        return read == 0 && stored == left ? 0 : -1;
     }
     z_stream stream {};
     if (entry.method == 8 && inflateInit2(&stream, -MAX_WBITS) != Z_OK)
         return -1;
     XXH64_state_t *state = XXH64_createState();
     XXH64_reset(state, 0);
-    std::vector<unsigned char> &chunk = chunkBuffer();
+    // Kept per engine thread: a fresh megabyte per photo, zero-filled and faulted in, costs
+    // as much as reading the entry back.
     static thread_local std::vector<unsigned char> plain(1 << 20);
     uLong crc = crc32(0, nullptr, 0);
     uint64_t size = 0;
+    uint64_t stored = 0;
     int inflated = entry.method == 8 ? Z_OK : Z_STREAM_END;
     bool ok = true;
     const auto take = [&](const unsigned char *data, size_t n) {
@@ -203,32 +186,28 @@ int lastEntryHash(const std::string &archive, const std::string &name, const cha
         crc = crc32_z(crc, data, n);
         size += n;
     };
-    while (ok && left > 0) {
-        const size_t n = size_t(std::min<uint64_t>(left, chunk.size()));
-        const ssize_t got = ::pread(fd, chunk.data(), n, off_t(at));
-        if (got <= 0) {
-            ok = false;
-            break;
-        }
-        at += uint64_t(got);
-        left -= uint64_t(got);
-        if (entry.method == 0) {
-            take(chunk.data(), size_t(got));
-            continue;
-        }
-        stream.next_in = chunk.data();
-        stream.avail_in = uInt(got);
-        while (stream.avail_in > 0 && inflated == Z_OK) {
-            stream.next_out = plain.data();
-            stream.avail_out = uInt(plain.size());
-            inflated = inflate(&stream, Z_NO_FLUSH);
-            if (inflated != Z_OK && inflated != Z_STREAM_END)
-                ok = false;
-            take(plain.data(), plain.size() - stream.avail_out);
-        }
-        if (inflated == Z_STREAM_END && (stream.avail_in > 0 || left > 0))
-            ok = false; // data after the end of the deflate stream
-    }
+    const int read = SyncIo::readFromDisk(
+        archive, at, left, [&](const unsigned char *data, size_t got) {
+            stored += got;
+            if (entry.method == 0) {
+                take(data, got);
+                return true;
+            }
+            stream.next_in = const_cast<Bytef *>(data);
+            stream.avail_in = uInt(got);
+            while (stream.avail_in > 0 && inflated == Z_OK) {
+                stream.next_out = plain.data();
+                stream.avail_out = uInt(plain.size());
+                inflated = inflate(&stream, Z_NO_FLUSH);
+                if (inflated != Z_OK && inflated != Z_STREAM_END)
+                    ok = false;
+                take(plain.data(), plain.size() - stream.avail_out);
+            }
+            if (inflated == Z_STREAM_END && (stream.avail_in > 0 || stored < left))
+                ok = false; // data after the end of the deflate stream
+            return ok;
+        });
+    ok = ok && read == 0 && stored == left;
     if (entry.method == 8)
         inflateEnd(&stream);
     *hash = XXH64_digest(state);
