@@ -1,5 +1,8 @@
 #include "offloadsession.h"
 
+#include <thread>
+#include <vector>
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -101,13 +104,21 @@ bool OffloadSession::saveSet(const QString &id, const QByteArray &startConfig,
     set.id = id;
     set.target = m_setup.target;
     set.config = startConfig.isEmpty() ? TaskConfig::toXml(config(false)) : startConfig;
+    // The cards are described at once: each is a slow device (its label is read from it, and
+    // every name and size asked for), and the copy starts only when all are done.
+    std::vector<std::thread> describing;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         const DiskTask *task = m_tasks[camera].get();
         if (!task)
             continue;
-        CardIdentity::describe(m_setup.sources[camera], &set.cards[camera]);
-        set.cards[camera].listHash = CardIdentity::listHash(task->fileList);
+        OffloadSet::Card *card = &set.cards[camera];
+        describing.emplace_back([card, task, source = m_setup.sources[camera]] {
+            CardIdentity::describe(source, card);
+            card->listHash = CardIdentity::listHash(task->fileList);
+        });
     }
+    for (std::thread &thread : describing)
+        thread.join();
     return set.write(setPath(), error);
 }
 

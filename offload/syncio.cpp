@@ -157,15 +157,6 @@ int writeStreaming(int fd, const void *data, size_t size)
     return 0;
 }
 
-void readAhead(const char *path)
-{
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
-    ::close(fd);
-}
-
 int syncFolder(const std::string &folder)
 {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -17,8 +17,6 @@ int writeAll(int fd, const void *data, size_t size);
 // writeAll that also starts the disk writing what it has written so far, so that the final
 // fdatasync has little left to wait for.
 int writeStreaming(int fd, const void *data, size_t size);
-// Asks the kernel to start reading path, which the engine copies next.
-void readAhead(const char *path);
 // Reads bytes [offset, offset + length) of path (length UINT64_MAX: to the end) as the disk
 // holds them, handing them to take chunk by chunk; stops early when take returns false. Direct
 // I/O where the file system offers it (no copy through the page cache, and nothing cached can

@@ -177,7 +177,10 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
             header.insert(header.end(), held->begin() + std::ptrdiff_t(replaced), held->end());
             held->swap(header);
         }
-        crc = crc32_z(crc, held->data(), held->size());
+        // The zip library sums the entry it deflates itself; only a raw (encrypted) entry needs
+        // its CRC from here, before the encryption header is written.
+        if (password)
+            crc = crc32_z(crc, held->data(), held->size());
     } else if (password) {
         // The traditional encryption header needs the CRC before the first byte is stored.
         if (task->buffer.size() < ChunkSize)
@@ -224,7 +227,8 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
             status = writer.write(held->data() + at, n);
             startWriteBack();
         }
-        XXH64_update(state, held->data(), held->size());
+        if (!password) // with one, the bytes as stored are what is read back
+            XXH64_update(state, held->data(), held->size());
         stored = held->size();
         storedCrc = crc;
     } else if (status == ZIP_OK) {

@@ -16,6 +16,7 @@
 #include <zlib.h>
 
 #include "cameras.h"
+#include "cardprefetch.h"
 #include "checksumlist.h"
 #include "jpegscan.h"
 #include "syncio.h"
@@ -334,11 +335,19 @@ CardCheck check(const QString &root, const SavedCopies &copies)
     CardCheck result;
     const QStringList photos = cardPhotos(root);
     result.photos = int(photos.size());
+    // The card reads the next photos that have copies to compare while this one is hashed.
+    std::vector<QByteArray> compared;
+    std::vector<int> order(size_t(photos.size()), 0); // photo -> its place among the compared
+    for (int i = 0; i < photos.size(); ++i) {
+        order[size_t(i)] = int(compared.size());
+        if (!copies.candidates(photos.at(i)).isEmpty())
+            compared.push_back(QFile::encodeName(QDir(root).filePath(photos.at(i))));
+    }
+    CardPrefetch prefetch([&compared](int k) { return compared[size_t(k)].constData(); },
+                          int(compared.size()), CardPrefetch::Window);
     for (int i = 0; i < photos.size(); ++i) {
         const QString &relative = photos.at(i);
-        // The card reads the next photo while this one is hashed.
-        if (i + 1 < photos.size() && !copies.candidates(photos.at(i + 1)).isEmpty())
-            SyncIo::readAhead(QFile::encodeName(QDir(root).filePath(photos.at(i + 1))).constData());
+        prefetch.reading(order[size_t(i)]);
         if (isSaved(QDir(root).filePath(relative), relative, copies))
             continue;
         ++result.unsaved;
