@@ -4,7 +4,9 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "cardprefetch.h"
 #include "checksumlist.h"
 #include "copyengine.h"
 #include "exifreader.h"
@@ -15,6 +17,7 @@
 #include "photoinfotable.h"
 #include "phototagstep.h"
 #include "sortieblocks.h"
+#include "syncio.h"
 
 using namespace OffloadFixture;
 
@@ -102,6 +105,9 @@ private slots:
     void unreadableFiles();
     void checksumNames_data();
     void checksumNames();
+    void readFromDisk_data();
+    void readFromDisk();
+    void cardReadAhead();
 };
 
 void TestOffloadEngine::initTestCase()
@@ -567,3 +573,74 @@ void TestOffloadEngine::checksumNames()
 
 QTEST_GUILESS_MAIN(TestOffloadEngine)
 #include "tst_offloadengine.moc"
+
+// Read-backs start on a block boundary and pass over what comes before the asked offset; the
+// bytes handed out must be exactly the asked range, on any file system.
+void TestOffloadEngine::readFromDisk_data()
+{
+    QTest::addColumn<qint64>("offset");
+    QTest::addColumn<qint64>("length"); // -1: to the end
+    const qint64 size = (3 << 20) + 777;
+    QTest::newRow("whole file") << qint64(0) << qint64(-1);
+    QTest::newRow("inside the first block") << qint64(1) << qint64(100);
+    QTest::newRow("across a block boundary") << qint64(4095) << qint64(2);
+    QTest::newRow("from a boundary, across chunks") << qint64(4096) << qint64(2 << 20);
+    QTest::newRow("odd offset to the end") << qint64(1048575) << qint64(-1);
+    QTest::newRow("past the end") << size - 10 << qint64(1000);
+    QTest::newRow("nothing") << qint64(5000) << qint64(0);
+}
+
+void TestOffloadEngine::readFromDisk()
+{
+    QFETCH(qint64, offset);
+    QFETCH(qint64, length);
+    QTemporaryDir dir;
+    QByteArray bytes((3 << 20) + 777, Qt::Uninitialized);
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char((i * 7919) >> 5);
+    const QString path = dir.filePath(QStringLiteral("copy"));
+    writeFile(path, bytes);
+    QByteArray got;
+    const int result = SyncIo::readFromDisk(
+        QFile::encodeName(path).toStdString(), uint64_t(offset),
+        length < 0 ? UINT64_MAX : uint64_t(length), [&got](const unsigned char *data, size_t n) {
+            got.append(reinterpret_cast<const char *>(data), qsizetype(n));
+            return true;
+        });
+    QCOMPARE(result, 0);
+    QCOMPARE(got, bytes.mid(offset, length < 0 ? -1 : length));
+    QCOMPARE(SyncIo::readFromDisk("/nonexistent/copy", 0, 1, {}), -1);
+}
+
+// The read-ahead hands the engine the files it opened, in any order the engine asks; a file it
+// could not open is left to the engine; what the engine does not take is closed.
+void TestOffloadEngine::cardReadAhead()
+{
+    QTemporaryDir dir;
+    std::vector<std::string> paths;
+    for (int i = 0; i < 6; ++i) {
+        const QString path = dir.filePath(QStringLiteral("DSC%1.JPG").arg(i));
+        if (i != 3)
+            writeFile(path, QByteArray(100000 + i, char('a' + i)));
+        paths.push_back(QFile::encodeName(path).toStdString());
+    }
+    CardPrefetch prefetch([&paths](int i) { return paths[size_t(i)].c_str(); }, 6, 1 << 20);
+    for (int i = 0; i < 6; ++i) {
+        prefetch.reading(i);
+        int fd = -1;
+        // The reader runs on its own thread: the file is taken once it has been read ahead
+        // (the macro evaluates its condition again at the end: keep what was taken).
+        QTRY_VERIFY_WITH_TIMEOUT(i == 3 || (fd = fd >= 0 ? fd : prefetch.take(i)) >= 0, 5000);
+        if (i == 3) {
+            QCOMPARE(prefetch.take(i), -1);
+            continue;
+        }
+        char first = 0;
+        QCOMPARE(::read(fd, &first, 1), ssize_t(1)); // from the start, not where the reader stopped
+        QCOMPARE(first, char('a' + i));
+        QCOMPARE(prefetch.take(i), -1); // taken once
+        prefetch.release(fd);
+    }
+    prefetch.reading(1); // a retry goes back: nothing is handed out twice
+    QCOMPARE(prefetch.take(1), -1);
+}
