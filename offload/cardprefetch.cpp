@@ -58,13 +58,15 @@ void CardPrefetch::reading(int index)
     m_wake.notify_all();
 }
 
-int CardPrefetch::take(int index)
+int CardPrefetch::take(int index, struct stat *info)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     for (Ahead &a : m_ahead) {
-        if (a.index == index) {
+        if (a.index == index && a.fd >= 0) {
             const int fd = a.fd;
             a.fd = -1;
+            if (info)
+                *info = a.info;
             return fd;
         }
     }
@@ -143,7 +145,12 @@ void CardPrefetch::run()
         const int index = m_next++;
         const char *path = m_path(index);
         lock.unlock();
-        const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        struct stat info = {};
+        if (fd >= 0 && ::fstat(fd, &info) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
         // Reads with an offset of their own: the engine reads the same descriptor from the start.
         const uint64_t size = fd >= 0 ? warm(fd, &m_stop) : 0;
         lock.lock();
@@ -151,7 +158,7 @@ void CardPrefetch::run()
             continue;
         // The engine may have gone past this file meanwhile: it no longer counts as ahead.
         if (index >= m_engine && !m_stop) {
-            m_ahead.push_back({index, size, fd});
+            m_ahead.push_back({index, size, fd, info});
             m_aheadBytes += size;
         } else {
             m_released.push_back(fd);

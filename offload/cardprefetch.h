@@ -7,6 +7,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <sys/stat.h>
 #include <vector>
 
 // Keeps a card reading while its engine thread writes, syncs and verifies: the files after the
@@ -30,8 +31,10 @@ public:
 
     // The engine reads file index next (and has finished with the files before it).
     void reading(int index);
-    // The descriptor this reader opened for file index (the engine's from now on), or -1.
-    int take(int index);
+    // The descriptor this reader opened for file index (the engine's from now on), or -1; info
+    // gets what the file system said of it when it was opened (asking again would wait behind
+    // the read-ahead's reads).
+    int take(int index, struct stat *info = nullptr);
     // A descriptor the engine is done with, closed on this reader's thread.
     void release(int fd);
 
@@ -44,6 +47,7 @@ private:
         int index;
         uint64_t size;
         int fd; // -1 once taken
+        struct stat info;
     };
     void run();
     void dropBefore(int index);

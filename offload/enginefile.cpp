@@ -46,15 +46,16 @@ void open(Source *source, DiskTask *task, int index)
 {
     source->prefetch = task->prefetch;
     if (task->prefetch)
-        source->fd = task->prefetch->take(index);
+        source->fd = task->prefetch->take(index, &source->info);
     // A descriptor opened before the card was pulled still reads (what the page cache kept):
     // the card must still be there, as it must for a file opened now.
     if (source->fd >= 0 && !sourcePresent(task)) {
         task->prefetch->release(source->fd);
         source->fd = -1;
     }
-    if (source->fd < 0)
-        source->fd = ::open(taskEntry(task, index), O_RDONLY | O_CLOEXEC);
+    if (source->fd >= 0)
+        return; // read ahead: opened, asked for its size and told to read in order already
+    source->fd = ::open(taskEntry(task, index), O_RDONLY | O_CLOEXEC);
     if (source->fd < 0) {
         source->error = errno;
         return;
