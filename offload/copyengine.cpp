@@ -83,7 +83,14 @@ constexpr int FolderFlushEvery = 8;
 
 void plainLoop(DiskTask *task)
 {
+    PlainCopy::CommitOrder order(task);
     std::deque<PlainCopy::Written> inHand;
+    // Leaving the loop, copies still syncing ahead give up before the ones in hand are dropped.
+    struct Cancel
+    {
+        PlainCopy::CommitOrder &order;
+        ~Cancel() { order.cancel(); }
+    } cancelOnExit{order};
     CardReadAhead prefetch(task);
     PlainCopy::FolderSyncs renamed;
     for (;;) {
@@ -94,6 +101,8 @@ void plainLoop(DiskTask *task)
             prefetch.reading(next);
             inHand.emplace_back();
             written = PlainCopy::write(task, next, &inHand.back());
+            if (written == EngineFile::Done)
+                PlainCopy::startSettle(task, &inHand.back(), &order);
             if (written == EngineFile::Unreadable) {
                 inHand.back().index = next;
                 inHand.back().unreadable = task->error;
@@ -119,6 +128,7 @@ void plainLoop(DiskTask *task)
                 renamed.add(front.path);
             if (committed != EngineFile::Done) {
                 inHand.pop_front();
+                order.cancel();
                 for (PlainCopy::Written &w : inHand)
                     PlainCopy::abandon(&w);
                 renamed.flush();
@@ -130,6 +140,7 @@ void plainLoop(DiskTask *task)
             task->filesDone = front.index + 1;
             inHand.pop_front();
             TaskFile::update(task);
+            order.counted(); // the next copy's turn comes once this one is recorded
             renamed.flush(FolderFlushEvery);
         }
         if (drain) {

@@ -151,9 +151,9 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
     return result;
 }
 
-// Waits until the copy is on the disk and reads it back. Done, Failed (w->failure says why) or
-// Differs.
-int settle(DiskTask *task, PlainCopy::Written *w)
+// Waits until the copy is on the disk and, in its turn (order, when it runs ahead on a thread of
+// its own), reads it back. Done, Failed (w->failure says why) or Differs.
+int settle(DiskTask *task, PlainCopy::Written *w, PlainCopy::CommitOrder *order)
 {
     w->failure.clear();
     const int synced = ::fdatasync(w->fd);
@@ -164,6 +164,8 @@ int settle(DiskTask *task, PlainCopy::Written *w)
         w->failure = "write " + w->path + " file error: " + std::strerror(error) + ".";
         return EngineFile::Failed;
     }
+    if (order && !order->waitFor(w->index))
+        return EngineFile::Failed; // abandoned: the engine stopped before this copy's turn
     FaultPoints::hit(task, w->index, "written", w->partial.c_str());
     if (!task->verify)
         return EngineFile::Done;
@@ -178,6 +180,35 @@ int settle(DiskTask *task, PlainCopy::Written *w)
 } // namespace
 
 namespace PlainCopy {
+
+void CommitOrder::counted()
+{
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+    }
+    m_moved.notify_all();
+}
+
+void CommitOrder::cancel()
+{
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_cancelled = true;
+    }
+    m_moved.notify_all();
+}
+
+bool CommitOrder::waitFor(int index)
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    m_moved.wait(lock, [&] { return m_cancelled || m_task->filesDone.load() >= index; });
+    return !m_cancelled;
+}
+
+void startSettle(DiskTask *task, Written *w, CommitOrder *order)
+{
+    w->settled = std::async(std::launch::async, settle, task, w, order);
+}
 
 void FolderSyncs::add(const std::string &path)
 {
@@ -213,6 +244,8 @@ void removePartial(DiskTask *task, int index)
 
 void abandon(Written *w)
 {
+    if (w->settled.valid())
+        w->settled.wait();
     if (w->fd >= 0)
         ::close(w->fd);
     w->fd = -1;
@@ -239,7 +272,7 @@ int write(DiskTask *task, int index, Written *w)
 
 int commit(DiskTask *task, Written *w)
 {
-    int result = settle(task, w);
+    int result = w->settled.valid() ? w->settled.get() : settle(task, w, nullptr);
     // A copy that reads back different from what was written is made once more (here: the
     // photo step belongs to this thread), then it fails.
     if (result == Differs) {
@@ -247,7 +280,7 @@ int commit(DiskTask *task, Written *w)
                          w->path.c_str());
         result = writeOnce(task, w);
         if (result == EngineFile::Done) {
-            result = settle(task, w);
+            result = settle(task, w, nullptr);
             if (result == EngineFile::Done)
                 task->error[0] = 0; // the first attempt's mismatch is healed
         }

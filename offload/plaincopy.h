@@ -1,6 +1,9 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <future>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -28,6 +31,30 @@ struct Written
     bool heldValid = false;
     std::string unreadable; // why the source could not be read: nothing was written
     std::string failure; // why syncing or reading back failed
+    std::future<int> settled; // the sync and read-back started ahead of commit, if any
+};
+
+// Copies are synced on threads of their own while the engine writes the next ones, but each is
+// read back only once the copies before it are counted: every step after the write still
+// happens file by file, in the order of the list.
+class CommitOrder
+{
+public:
+    explicit CommitOrder(DiskTask *task)
+        : m_task(task)
+    {}
+    // Files done moved on and is recorded in the task file.
+    void counted();
+    // Nothing more will be counted: threads still waiting give up.
+    void cancel();
+    // Until the files before index are counted; false when cancelled.
+    bool waitFor(int index);
+
+private:
+    DiskTask *m_task;
+    std::mutex m_lock;
+    std::condition_variable m_moved;
+    bool m_cancelled = false;
 };
 
 // EngineFile::Done, Failed or Unreadable (task->error says why) or Paused (running was cleared
@@ -36,6 +63,9 @@ struct Written
 // which a resume notices, as it checks the copies below files done against the target.
 int write(DiskTask *task, int index, Written *written);
 int commit(DiskTask *task, Written *written);
+// Starts syncing a written copy on a thread of its own and reading it back in its turn; commit
+// then waits for it. Without this, commit does both itself.
+void startSettle(DiskTask *task, Written *written, CommitOrder *order);
 // Folders whose new names still wait for a flush. One flush covers every copy renamed into the
 // folder since the last, instead of a journal commit per photo.
 class FolderSyncs
