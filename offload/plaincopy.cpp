@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <climits>
@@ -23,10 +24,10 @@
 
 using EngineFile::Source;
 
+namespace {
+
 // settle(): the copy on the disk differs from what was written.
 constexpr int Differs = 3;
-
-namespace {
 
 void locate(DiskTask *task, int index, PlainCopy::Written *w)
 {
@@ -207,7 +208,11 @@ bool CommitOrder::waitFor(int index)
 
 void startSettle(DiskTask *task, Written *w, CommitOrder *order)
 {
-    w->settled = std::async(std::launch::async, settle, task, w, order);
+    try {
+        w->settled = std::async(std::launch::async, settle, task, w, order);
+    } catch (const std::system_error &) {
+        // No thread to be had (a process limit): commit syncs the copy itself.
+    }
 }
 
 void FolderSyncs::add(const std::string &path)
