@@ -38,10 +38,10 @@ public:
     // A descriptor the engine is done with, closed on this reader's thread.
     void release(int fd);
 
-    // Reads a whole open file once through the page cache without copying it out; the bytes read.
-    static uint64_t warm(int fd, const std::atomic<bool> *stop = nullptr);
-
 private:
+    // Reads a whole open file once through the page cache without copying it out; the bytes read.
+    static uint64_t warm(int fd, const std::atomic<bool> *stop);
+
     struct Ahead
     {
         int index;

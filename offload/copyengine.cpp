@@ -74,13 +74,13 @@ struct CardReadAhead
     CardPrefetch prefetch;
 };
 
+// New names wait for a folder flush at most this many photos (see PlainCopy::FolderSyncs).
+constexpr int FolderFlushEvery = 8;
+
 // Plain mode keeps a few written copies in hand: files i+1 and i+2 are read and written while
 // the disk is still taking file i, which is committed (synced, verified, named, counted) only
 // then. Waiting for the disk late lets one journal commit cover several files and cameras.
 // A file that could not be read stays in hand as a place holder, passed over in its turn.
-// New names wait for a folder flush at most this many photos (see PlainCopy::FolderSyncs).
-constexpr int FolderFlushEvery = 8;
-
 void plainLoop(DiskTask *task)
 {
     PlainCopy::CommitOrder order(task);

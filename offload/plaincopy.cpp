@@ -184,6 +184,8 @@ namespace PlainCopy {
 
 void CommitOrder::counted()
 {
+    // Files done is not guarded by the lock, but a waiter tests it under the lock: taking the
+    // lock once here means no waiter is between its test and its wait when it is woken.
     {
         std::lock_guard<std::mutex> guard(m_lock);
     }
