@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "archivehash.h"
 #include "taskrecord.h"
 
 class CardPrefetch;
@@ -77,6 +78,7 @@ struct DiskTask
     // The photo of the volume step held in memory, kept from file to file: a fresh vector per
     // photo is zero-filled and page-faulted in again, which cost more than the copy itself.
     std::vector<unsigned char> held;
+    ArchiveHash archiveHash; // the current archive summed as far as it was read back
     CardPrefetch *prefetch = nullptr; // the card's read-ahead while the copy loop runs
     std::thread thread;
 

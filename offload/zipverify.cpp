@@ -9,6 +9,7 @@
 #include <xxhash.h>
 #include <zlib.h>
 
+#include "archivehash.h"
 #include "byteorder.h"
 #include "syncio.h"
 #include "zipcrypto.h"
@@ -69,14 +70,14 @@ bool readAt(int fd, uint64_t offset, unsigned char *data, size_t size)
 
 static int locateLast(int fd, Entry *entry, uint64_t *directory)
 {
-    struct stat st {};
+    struct stat st = {};
     if (::fstat(fd, &st) != 0)
         return -1;
     const uint64_t fileSize = uint64_t(st.st_size);
     std::vector<unsigned char> tail(size_t(std::min<uint64_t>(fileSize, 0xFFFF + 22 + 20 + 56)));
-    if (!readAt(fd, fileSize - tail.size(), tail.data(), tail.size())
-        || ZipVolume::findCentralDirectory(tail.data(), tail.size(), fileSize, directory) != 0
-        || fileSize - *directory > (64u << 20))
+    if (!readAt(fd, fileSize - tail.size(), tail.data(), tail.size()) ||
+        ZipVolume::findCentralDirectory(tail.data(), tail.size(), fileSize, directory) != 0 ||
+        fileSize - *directory > (64u << 20))
         return -1;
     std::vector<unsigned char> records(size_t(fileSize - *directory));
     if (!readAt(fd, *directory, records.data(), records.size()))
@@ -106,9 +107,8 @@ int lastEntry(const unsigned char *directory, size_t length, Entry *entry)
         e.size = ByteOrder::getLe32(r + 24);
         e.localHeader = ByteOrder::getLe32(r + 42);
         e.name.assign(reinterpret_cast<const char *>(r + DirectoryRecord), nameLength);
-        if (!applyZip64(r + DirectoryRecord + nameLength, extraLength, &e,
-                        e.size == 0xFFFFFFFFu, e.compressedSize == 0xFFFFFFFFu,
-                        e.localHeader == 0xFFFFFFFFu))
+        if (!applyZip64(r + DirectoryRecord + nameLength, extraLength, &e, e.size == 0xFFFFFFFFu,
+                        e.compressedSize == 0xFFFFFFFFu, e.localHeader == 0xFFFFFFFFu))
             return -1;
         *entry = e;
         found = true;
@@ -118,12 +118,12 @@ int lastEntry(const unsigned char *directory, size_t length, Entry *entry)
 }
 
 int lastEntryHash(const std::string &archive, const std::string &name, const char *password,
-                  uint64_t *hash)
+                  uint64_t *hash, const ArchiveHash *from, ArchiveHash *next)
 {
     const int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    FileCloser closer {fd};
+    FileCloser closer{fd};
     Entry entry;
     uint64_t directory = 0;
     // The entry is found in what is cached, then everything from its local header on is dropped
@@ -136,14 +136,34 @@ int lastEntryHash(const std::string &archive, const std::string &name, const cha
     if (locateLast(fd, &entry, &directory) != 0 || entry.name != name)
         return -1;
     unsigned char local[LocalRecord];
-    if (!readAt(fd, entry.localHeader, local, sizeof local)
-        || ByteOrder::getLe32(local) != LocalSignature)
+    if (!readAt(fd, entry.localHeader, local, sizeof local) ||
+        ByteOrder::getLe32(local) != LocalSignature)
         return -1;
-    uint64_t at = entry.localHeader + LocalRecord + ByteOrder::getLe16(local + 26)
-                  + ByteOrder::getLe16(local + 28);
+    uint64_t at = entry.localHeader + LocalRecord + ByteOrder::getLe16(local + 26) +
+                  ByteOrder::getLe16(local + 28);
     uint64_t left = entry.compressedSize;
     if (at > directory || left > directory - at)
         return -1;
+    // The entry's data goes to take; everything from its local header to the directory goes to
+    // the archive's hash as well, when that can be carried on.
+    const bool carried = from && next && from->reaches(archive, entry.localHeader);
+    if (carried)
+        next->carry(*from, archive, entry.localHeader);
+    const uint64_t dataAt = at;
+    const auto readEntry = [&](const auto &take) {
+        uint64_t offset = entry.localHeader;
+        return SyncIo::readFromDisk(archive, entry.localHeader, directory - entry.localHeader,
+                                    [&](const unsigned char *data, size_t n) {
+                                        if (carried)
+                                            next->add(data, n);
+                                        const uint64_t begin = std::max(offset, dataAt);
+                                        const uint64_t end =
+                                            std::min(offset + n, dataAt + entry.compressedSize);
+                                        const unsigned char *part = data + (begin - offset);
+                                        offset += n;
+                                        return begin >= end || take(part, size_t(end - begin));
+                                    });
+    };
     const bool encrypted = entry.flags & 1;
     if (encrypted != (password != nullptr) || (entry.method != 8 && entry.method != 0))
         return -1;
@@ -158,17 +178,16 @@ int lastEntryHash(const std::string &archive, const std::string &name, const cha
         XXH64_state_t *state = XXH64_createState();
         XXH64_reset(state, 0);
         uint64_t stored = 0;
-        const int read = SyncIo::readFromDisk(archive, at, left,
-                                              [&](const unsigned char *data, size_t n) {
-                                                  XXH64_update(state, data, n);
-                                                  stored += n;
-                                                  return true;
-                                              });
+        const int read = readEntry([&](const unsigned char *data, size_t n) {
+            XXH64_update(state, data, n);
+            stored += n;
+            return true;
+        });
         *hash = XXH64_digest(state);
         XXH64_freeState(state);
         return read == 0 && stored == left ? 0 : -1;
     }
-    z_stream stream {};
+    z_stream stream{};
     if (entry.method == 8 && inflateInit2(&stream, -MAX_WBITS) != Z_OK)
         return -1;
     XXH64_state_t *state = XXH64_createState();
@@ -186,27 +205,26 @@ int lastEntryHash(const std::string &archive, const std::string &name, const cha
         crc = crc32_z(crc, data, n);
         size += n;
     };
-    const int read = SyncIo::readFromDisk(
-        archive, at, left, [&](const unsigned char *data, size_t got) {
-            stored += got;
-            if (entry.method == 0) {
-                take(data, got);
-                return true;
-            }
-            stream.next_in = const_cast<Bytef *>(data);
-            stream.avail_in = uInt(got);
-            while (stream.avail_in > 0 && inflated == Z_OK) {
-                stream.next_out = plain.data();
-                stream.avail_out = uInt(plain.size());
-                inflated = inflate(&stream, Z_NO_FLUSH);
-                if (inflated != Z_OK && inflated != Z_STREAM_END)
-                    ok = false;
-                take(plain.data(), plain.size() - stream.avail_out);
-            }
-            if (inflated == Z_STREAM_END && (stream.avail_in > 0 || stored < left))
-                ok = false; // data after the end of the deflate stream
-            return ok;
-        });
+    const int read = readEntry([&](const unsigned char *data, size_t got) {
+        stored += got;
+        if (entry.method == 0) {
+            take(data, got);
+            return true;
+        }
+        stream.next_in = const_cast<Bytef *>(data);
+        stream.avail_in = uInt(got);
+        while (stream.avail_in > 0 && inflated == Z_OK) {
+            stream.next_out = plain.data();
+            stream.avail_out = uInt(plain.size());
+            inflated = inflate(&stream, Z_NO_FLUSH);
+            if (inflated != Z_OK && inflated != Z_STREAM_END)
+                ok = false;
+            take(plain.data(), plain.size() - stream.avail_out);
+        }
+        if (inflated == Z_STREAM_END && (stream.avail_in > 0 || stored < left))
+            ok = false; // data after the end of the deflate stream
+        return ok;
+    });
     ok = ok && read == 0 && stored == left;
     if (entry.method == 8)
         inflateEnd(&stream);

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+class ArchiveHash;
+
 // Reads an archive's last entry back from the disk for the engine's verification. The entry is
 // found and read here rather than through the zip library's reader, which loses the 64-bit
 // sizes and offsets of entries beyond 4 GB.
@@ -30,7 +32,9 @@ int lastEntry(const unsigned char *directory, size_t length, Entry *entry);
 // data, see ZipEntryWriter::storedHash), and only the header's check byte is decrypted:
 // deciphering is a strictly serial chain, four times slower than enciphering, and would make
 // the read-back the slowest part of an offload.
+// When from sums the archive up to the entry, next receives it summed on to the directory, from
+// the same reads from the disk.
 int lastEntryHash(const std::string &archive, const std::string &name, const char *password,
-                  uint64_t *hash);
+                  uint64_t *hash, const ArchiveHash *from = nullptr, ArchiveHash *next = nullptr);
 
 } // namespace ZipVerify

@@ -112,6 +112,16 @@ int saveJournal(DiskTask *task)
     return ok ? 0 : -1;
 }
 
+// Every entry and the directory were read back from the disk when they were added, and summed
+// then; the archive is read whole only when that did not happen in this run (no verification,
+// or a resume), from the cache as far as it holds it.
+int archiveHash(DiskTask *task, const std::string &archive, uint64_t *hash)
+{
+    if (task->archiveHash.finish(archive, hash) == 0)
+        return 0;
+    return ChecksumList::hashFile(archive, hash, true);
+}
+
 struct Entry
 {
     std::string name;
@@ -373,7 +383,7 @@ int pack(DiskTask *task, int index)
         // The current archive is full and final: list it, then start the next one.
         uint64_t hash = 0;
         const std::string full = entry.archive.substr(entry.archive.find_last_of('/') + 1);
-        if (ChecksumList::hashFile(entry.archive, &hash, true) != 0 ||
+        if (archiveHash(task, entry.archive, &hash) != 0 ||
             ChecksumList::set(folder, full, hash) != 0) {
             EngineFile::fail(task, "write checksum of %s error: %s.", entry.archive.c_str(),
                              std::strerror(errno));
@@ -403,9 +413,13 @@ int pack(DiskTask *task, int index)
             break;
         uint64_t stored = 0;
         const char *password = task->record.passwordFlag ? task->record.password : nullptr;
-        if (ZipVerify::lastEntryHash(entry.archive, entry.name, password, &stored) == 0 &&
-            stored == hash)
+        ArchiveHash next;
+        if (ZipVerify::lastEntryHash(entry.archive, entry.name, password, &stored,
+                                     &task->archiveHash, &next) == 0 &&
+            stored == hash) {
+            task->archiveHash = next;
             break;
+        }
         EngineFile::fail(task, "verify %s file error: the archive %s reads back different.",
                          taskEntry(task, index), entry.archive.c_str());
         result = EngineFile::Failed;
@@ -437,8 +451,7 @@ int finish(DiskTask *task)
 {
     uint64_t hash = 0;
     const std::string archive = task->record.archivePath;
-    // Every entry and the directory were read back from the disk when they were added.
-    if (ChecksumList::hashFile(archive, &hash, true) != 0)
+    if (archiveHash(task, archive, &hash) != 0)
         return -1;
     return ChecksumList::set(task->record.destination,
                              archive.substr(archive.find_last_of('/') + 1), hash);
