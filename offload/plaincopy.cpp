@@ -77,6 +77,7 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
     }
     int result = EngineFile::Done;
     int writeError = 0;
+    SyncIo::DirectWriter writer(out);
     if (EngineFile::holdInMemory(task, source)) {
         // The photo is read into the task's buffer, which keeps its pages from one photo to
         // the next: a fresh buffer per photo costs more in page faults than the copy itself.
@@ -106,12 +107,12 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
                 XXH64_update(state, data + replaced, size - replaced);
                 *written = XXH64_digest(state);
                 XXH64_freeState(state);
-                if (SyncIo::writeStreaming(out, header.data(), header.size()) != 0 ||
-                    SyncIo::writeStreaming(out, data + replaced, size - replaced) != 0)
+                if (writer.write(header.data(), header.size()) != 0 ||
+                    writer.write(data + replaced, size - replaced) != 0)
                     writeError = errno;
                 kept = header.data();
                 keptSize = header.size();
-            } else if (SyncIo::writeStreaming(out, data, size) != 0) {
+            } else if (writer.write(data, size) != 0) {
                 writeError = errno;
             }
             // Only the header is kept for the photo information step: a few copies stay in
@@ -129,7 +130,7 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
         XXH64_reset(state, 0);
         result = EngineFile::stream(task, &source, entry, state,
                                     [&](const unsigned char *data, size_t size) {
-                                        if (SyncIo::writeStreaming(out, data, size) == 0)
+                                        if (writer.write(data, size) == 0)
                                             return true;
                                         writeError = errno;
                                         return false;
@@ -137,6 +138,8 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
         *written = XXH64_digest(state);
         XXH64_freeState(state);
     }
+    if (result == EngineFile::Done && !writeError && writer.finish() != 0)
+        writeError = errno;
     if (result == EngineFile::Done && !writeError) {
         const struct timespec times[2] = {source.info.st_atim, source.info.st_mtim};
         ::futimens(out, times);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -13,13 +14,18 @@
 namespace {
 
 constexpr size_t DiskChunk = 1u << 20;
+constexpr size_t WriteChunk = 4u << 20; // fewer, larger direct writes keep the disk streaming
 constexpr size_t DiskAlign = 4096;
 
-// Aligned read-back buffers, kept for the next read: the engine reads back every copy, from
-// threads that come and go, and a fresh megabyte per read costs its page faults again.
+// Aligned buffers for direct reads and writes, kept for the next file: the engine reads back
+// and writes every copy, from threads that come and go, and fresh pages per file cost their
+// page faults again.
 class ChunkPool
 {
 public:
+    explicit ChunkPool(size_t size)
+        : m_size(size)
+    {}
     unsigned char *take()
     {
         {
@@ -31,7 +37,7 @@ public:
             }
         }
         void *chunk = nullptr;
-        return ::posix_memalign(&chunk, DiskAlign, DiskChunk) == 0
+        return ::posix_memalign(&chunk, DiskAlign, m_size) == 0
                    ? static_cast<unsigned char *>(chunk)
                    : nullptr;
     }
@@ -42,13 +48,21 @@ public:
     }
 
 private:
+    const size_t m_size;
     std::mutex m_lock;
     std::vector<unsigned char *> m_free;
 };
 
+// Never freed: threads may read or write at exit.
 ChunkPool &chunkPool()
 {
-    static ChunkPool *const pool = new ChunkPool; // never freed: threads may read at exit
+    static ChunkPool *const pool = new ChunkPool(DiskChunk);
+    return *pool;
+}
+
+ChunkPool &writePool()
+{
+    static ChunkPool *const pool = new ChunkPool(WriteChunk);
     return *pool;
 }
 
@@ -140,21 +154,91 @@ int writeAll(int fd, const void *data, size_t size)
     return 0;
 }
 
-int writeStreaming(int fd, const void *data, size_t size)
+DirectWriter::DirectWriter(int fd)
+    : m_fd(fd)
 {
-    constexpr size_t Step = 4u << 20;
-    const char *p = static_cast<const char *>(data);
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_DIRECT) != 0)
+        return; // refused by the file system
+    m_chunk = writePool().take();
+    if (!m_chunk)
+        ::fcntl(fd, F_SETFL, flags);
+}
+
+DirectWriter::~DirectWriter()
+{
+    if (m_chunk)
+        writePool().give(m_chunk);
+}
+
+void DirectWriter::cached()
+{
+    const int flags = ::fcntl(m_fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(m_fd, F_SETFL, flags & ~O_DIRECT);
+}
+
+// Writes whole blocks directly; a file system that refuses them after all, or a short write
+// that leaves the file off a block boundary, sends the rest the cached way.
+int DirectWriter::put(const unsigned char *data, size_t size)
+{
     while (size > 0) {
-        const size_t n = size < Step ? size : Step;
-        const off_t at = ::lseek(fd, 0, SEEK_CUR);
-        if (writeAll(fd, p, n) != 0)
+        const ssize_t put = ::write(m_fd, data, size);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put < 0 && errno == EINVAL) {
+            cached();
+            return writeAll(m_fd, data, size);
+        }
+        if (put < 0)
             return -1;
-        if (at >= 0)
-            ::sync_file_range(fd, at, off_t(n), SYNC_FILE_RANGE_WRITE);
-        p += n;
-        size -= n;
+        if (put == 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        data += put;
+        size -= size_t(put);
+        if (size_t(put) % DiskAlign != 0) {
+            cached();
+            return writeAll(m_fd, data, size);
+        }
     }
     return 0;
+}
+
+int DirectWriter::write(const void *data, size_t size)
+{
+    if (!m_chunk)
+        return writeAll(m_fd, data, size);
+    const unsigned char *p = static_cast<const unsigned char *>(data);
+    while (size > 0) {
+        const size_t n = std::min(size, WriteChunk - m_held);
+        std::memcpy(m_chunk + m_held, p, n);
+        m_held += n;
+        p += n;
+        size -= n;
+        if (m_held == WriteChunk) {
+            m_held = 0;
+            if (put(m_chunk, WriteChunk) != 0)
+                return -1;
+        }
+    }
+    return 0;
+}
+
+int DirectWriter::finish()
+{
+    if (!m_chunk || m_held == 0)
+        return 0;
+    const size_t whole = m_held - m_held % DiskAlign;
+    const size_t tail = m_held - whole;
+    m_held = 0;
+    if (whole > 0 && put(m_chunk, whole) != 0)
+        return -1;
+    if (tail == 0)
+        return 0;
+    cached();
+    return writeAll(m_fd, m_chunk + whole, tail);
 }
 
 int syncFolder(const std::string &folder)
