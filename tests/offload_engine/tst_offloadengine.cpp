@@ -3,6 +3,7 @@
 #include <QDomDocument>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -107,6 +108,8 @@ private slots:
     void checksumNames();
     void readFromDisk_data();
     void readFromDisk();
+    void directWriter_data();
+    void directWriter();
     void cardReadAhead();
 };
 
@@ -295,6 +298,13 @@ void TestOffloadEngine::volumes()
         QCOMPARE(made.size(), archives);
     else
         QVERIFY(made.size() > 1 && made.size() < photos);
+    // The last archive's sum was carried along through the read-backs, past any roll-back, to
+    // what the whole file sums to (the list's line checked above came from it).
+    const QString last = f.camera() + QLatin1Char('/') + made.last();
+    uint64_t carried = 0;
+    QCOMPARE(task.archiveHash.finish(QFile::encodeName(last).toStdString(), &carried), 0);
+    const QByteArray lastBytes = fileBytes(last);
+    QCOMPARE(carried, uint64_t(XXH64(lastBytes.constData(), size_t(lastBytes.size()), 0)));
     // Every central directory record: deflate, UTF-8 names without a password, encrypted with
     // one, and the DOS time of the photo's modification time.
     for (int n = 0; n < made.size(); ++n) {
@@ -610,6 +620,54 @@ void TestOffloadEngine::readFromDisk()
     QCOMPARE(result, 0);
     QCOMPARE(got, bytes.mid(offset, length < 0 ? -1 : length));
     QCOMPARE(SyncIo::readFromDisk("/nonexistent/copy", 0, 1, {}), -1);
+}
+
+void TestOffloadEngine::directWriter_data()
+{
+    QTest::addColumn<QString>("folder"); // empty: the system's temporary folder
+    QTest::addColumn<QList<int>>("pieces");
+    const int chunk = 4 << 20;
+    // On the disk the blocks go directly; tmpfs may take them directly or the cached way.
+    for (const QString &folder : {QString(), QStringLiteral("/dev/shm")}) {
+        const char *where = folder.isEmpty() ? "disk" : "tmpfs";
+        QTest::addRow("%s: nothing", where) << folder << QList<int>();
+        QTest::addRow("%s: one byte", where) << folder << QList<int>({1});
+        QTest::addRow("%s: around a block", where) << folder << QList<int>({4095, 1, 4096, 3});
+        QTest::addRow("%s: a chunk exactly", where) << folder << QList<int>({chunk});
+        QTest::addRow("%s: odd pieces across chunks", where)
+            << folder << QList<int>({chunk - 5, 777, chunk + 1, 4096});
+    }
+}
+
+// What goes in comes out, whole blocks or not, and the file is its exact size.
+void TestOffloadEngine::directWriter()
+{
+    QFETCH(QString, folder);
+    QFETCH(QList<int>, pieces);
+    QTemporaryDir dir(folder.isEmpty() ? QDir::tempPath() + QStringLiteral("/direct-XXXXXX")
+                                       : folder + QStringLiteral("/direct-XXXXXX"));
+    QVERIFY(dir.isValid());
+    int total = 0;
+    for (int n : pieces)
+        total += n;
+    QByteArray bytes(total, Qt::Uninitialized);
+    for (int i = 0; i < total; ++i)
+        bytes[i] = char((i * 7919) >> 3);
+    const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("copy")));
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    QVERIFY(fd >= 0);
+    {
+        SyncIo::DirectWriter writer(fd);
+        int at = 0;
+        for (int n : pieces) {
+            QCOMPARE(writer.write(bytes.constData() + at, size_t(n)), 0);
+            at += n;
+        }
+        QCOMPARE(writer.finish(), 0);
+    }
+    QCOMPARE(::fdatasync(fd), 0);
+    ::close(fd);
+    QCOMPARE(fileBytes(QFile::decodeName(path)), bytes);
 }
 
 // The read-ahead hands the engine the files it opened, in any order the engine asks; a file it
