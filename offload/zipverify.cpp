@@ -128,8 +128,7 @@ int lastEntryHash(const std::string &archive, const std::string &name, const cha
     uint64_t directory = 0;
     // The entry is found in what is cached, then everything from its local header on is dropped
     // and read again, now from the disk: the new entry, the directory and the end records. The
-    // entries before it were read back when they were added; their pages stay cached for the
-    // archive's hash in the checksum list.
+    // entries before it were read back, and summed into the archive's hash, when they were added.
     if (locateLast(fd, &entry, &directory) != 0)
         return -1;
     ::posix_fadvise(fd, off_t(entry.localHeader), 0, POSIX_FADV_DONTNEED);
