@@ -69,10 +69,11 @@ void open(Source *source, DiskTask *task, int index)
     ::posix_fadvise(source->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
-int readWhole(DiskTask *task, Source *source, std::vector<unsigned char> *data, uint64_t *hash)
+int readWhole(DiskTask *task, Source *source, std::vector<unsigned char> *data, size_t *length)
 {
     const size_t size = size_t(source->info.st_size);
-    data->resize(size);
+    if (data->size() < size)
+        data->resize(size);
     size_t have = 0;
     while (have < size) {
         const ssize_t got = SyncIo::readSome(source->fd, data->data() + have,
@@ -83,7 +84,7 @@ int readWhole(DiskTask *task, Source *source, std::vector<unsigned char> *data, 
         }
         have += size_t(got);
     }
-    *hash = XXH64(data->data(), size, 0);
+    *length = size;
     return 0;
 }
 

@@ -35,8 +35,10 @@ struct Source
 // Entry index of the task: the descriptor the card's read-ahead opened, else opened here.
 void open(Source *source, DiskTask *task, int index);
 
-// Reads the whole file into data while hashing it; -1 on a read error or a short file.
-int readWhole(DiskTask *task, Source *source, std::vector<unsigned char> *data, uint64_t *hash);
+// Reads the whole file into data; -1 on a read error or a short file. data is grown as needed
+// but never shrunk, so that a buffer kept from photo to photo is not zero-filled again for each
+// larger one: length receives the file's size.
+int readWhole(DiskTask *task, Source *source, std::vector<unsigned char> *data, size_t *length);
 
 // Streams the source through the task's buffer in chunks, hashing each into state and handing it
 // to sink. Paused when the task stops running, Unreadable (reported) on a read error, Done at the end

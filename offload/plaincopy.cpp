@@ -82,18 +82,16 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
         // The photo is read into the task's buffer, which keeps its pages from one photo to
         // the next: a fresh buffer per photo costs more in page faults than the copy itself.
         std::vector<unsigned char> &whole = task->buffer;
-        uint64_t sourceHash = 0;
+        size_t size = 0;
         *heldValid = false;
         held->clear();
-        if (EngineFile::readWhole(task, &source, &whole, &sourceHash) != 0) {
+        if (EngineFile::readWhole(task, &source, &whole, &size) != 0) {
             EngineFile::fail(task, "read %s file error: %s.", entry, std::strerror(source.error));
             result = EngineFile::Unreadable;
         } else {
             const unsigned char *data = whole.data();
-            const size_t size = whole.size();
             std::vector<unsigned char> header;
             size_t replaced = 0;
-            *written = sourceHash;
             const unsigned char *kept = data;
             size_t keptSize = size;
             if (task->step.tag &&
@@ -112,8 +110,10 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
                     writeError = errno;
                 kept = header.data();
                 keptSize = header.size();
-            } else if (writer.write(data, size) != 0) {
-                writeError = errno;
+            } else {
+                *written = XXH64(data, size, 0);
+                if (writer.write(data, size) != 0)
+                    writeError = errno;
             }
             // Only the header is kept for the photo information step: a few copies stay in
             // hand per camera, and the image data is on its way to the disk already.

@@ -171,11 +171,12 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
     uLong crc = crc32(0, nullptr, 0);
     *heldValid = false;
     if (EngineFile::holdInMemory(task, source)) {
-        uint64_t sourceHash = 0;
-        if (EngineFile::readWhole(task, &source, held, &sourceHash) != 0) {
+        size_t length = 0;
+        if (EngineFile::readWhole(task, &source, held, &length) != 0) {
             EngineFile::fail(task, "read %s file error: %s.", path, std::strerror(source.error));
             return EngineFile::Unreadable;
         }
+        held->resize(length); // the entry is the held photo as it stands
         *heldValid = true;
         std::vector<unsigned char> header;
         size_t replaced = 0;
