@@ -1,10 +1,6 @@
 #include "archivehash.h"
 
-#include <cerrno>
-#include <vector>
-
-#include <fcntl.h>
-#include <unistd.h>
+#include "syncio.h"
 
 ArchiveHash::ArchiveHash()
     : m_state(XXH64_createState())
@@ -52,23 +48,12 @@ int ArchiveHash::finish(const std::string &archive, uint64_t *hash) const
 {
     if (m_archive.empty() || archive != m_archive)
         return -1;
-    const int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
     ArchiveHash rest(*this);
-    std::vector<unsigned char> chunk(1 << 16);
-    off_t at = off_t(m_covered);
-    ssize_t got;
-    while ((got = ::pread(fd, chunk.data(), chunk.size(), at)) != 0) {
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            break;
-        rest.add(chunk.data(), size_t(got));
-        at += got;
-    }
-    ::close(fd);
-    if (got < 0)
+    if (SyncIo::readFromDisk(archive, m_covered, UINT64_MAX,
+                             [&rest](const unsigned char *data, size_t size) {
+                                 rest.add(data, size);
+                                 return true;
+                             }) != 0)
         return -1;
     *hash = XXH64_digest(rest.m_state.get());
     return 0;

@@ -23,7 +23,7 @@ public:
     void carry(const ArchiveHash &from, const std::string &archive, uint64_t offset);
     void add(const unsigned char *data, size_t size);
     // The whole archive's hash, reading what follows the summed bytes (the directory) from the
-    // file; -1 when this does not sum archive or the file does not read.
+    // disk as the rest was; -1 when this does not sum archive or the file does not read.
     int finish(const std::string &archive, uint64_t *hash) const;
 
 private:
