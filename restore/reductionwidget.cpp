@@ -203,10 +203,10 @@ MyTipUi *ReductionWidget::makeQuestion(QWidget *parent, const QString &question)
 {
     auto *tip = new MyTipUi(parent);
     tip->label_2->setText(question);
-    // Room for three lines: the save gate may name all five cameras.
+    // Room for three lines: the save gate may name all five cameras, for up to three reasons.
     tip->label_2->setGeometry(14, 34, 294, 62);
     if (question.size() > 40)
-        tip->label_2->setFont(QFont(QStringLiteral("微软雅黑"), 10));
+        tip->label_2->setFont(QFont(QStringLiteral("微软雅黑"), question.size() > 80 ? 8 : 10));
     FrameStyle::centreOnMainWindow(tip);
     return tip;
 }

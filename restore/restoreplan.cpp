@@ -1,9 +1,12 @@
 #include "restoreplan.h"
 
+#include <QFileInfo>
+
 #include <thread>
 #include <vector>
 
 #include "cardformatter.h"
+#include "offloadset.h"
 #include "restorecards.h"
 #include "savegate.h"
 #include "taskconfig.h"
@@ -29,18 +32,31 @@ QList<RestoreCard> inspect(const QStringList &roots, const CardFormatter &format
         return cards;
     TaskConfig config;
     const bool offloaded = TaskConfig::read(taskConfigPath, &config);
+    // The names the offload gave copies that the target could not hold as on the card. A set of
+    // another offload can only miss copies, never make one: every copy is compared.
+    OffloadSet set;
+    QString why;
+    OffloadSet::read(OffloadSet::path(QFileInfo(taskConfigPath).absolutePath()), &set, &why);
+    QStringList formatted;
+    for (const RestoreCard &card : cards) {
+        if (card.willFormat())
+            formatted << card.root;
+    }
+    const ErasedCards erased(formatted);
     // Each card is its own device: reading them side by side takes as long as the fullest.
     std::vector<std::thread> readers;
     for (RestoreCard &card : cards) {
         if (!card.willFormat())
             continue;
-        readers.emplace_back([&card, &config, offloaded] {
-            const SavedCopies copies = offloaded
-                                           ? SavedCopies(config, RestoreCards::engineCamera(card.position))
-                                           : SavedCopies();
-            const SaveGate::CardCheck check = SaveGate::check(card.root, copies);
+        readers.emplace_back([&card, &config, &set, &erased, offloaded] {
+            const int camera = RestoreCards::engineCamera(card.position);
+            const SavedCopies copies =
+                offloaded ? SavedCopies(config, camera, set.cards[camera].renamed) : SavedCopies();
+            const SaveGate::CardCheck check = SaveGate::check(card.root, copies, erased);
             card.photos = check.photos;
             card.unsaved = check.unsaved;
+            card.hiddenUnsaved = check.hiddenUnsaved;
+            card.copiesErased = check.copiesErased;
             card.unsavedExamples = check.unsavedExamples;
         });
     }
@@ -51,16 +67,31 @@ QList<RestoreCard> inspect(const QStringList &roots, const CardFormatter &format
 
 QString unsavedQuestion(const QList<RestoreCard> &cards)
 {
-    QStringList parts;
-    for (const RestoreCard &card : cards) {
-        if (card.willFormat() && card.unsaved > 0)
-            parts << QStringLiteral("%1有 %2 张")
-                         .arg(RestoreCards::cameraName(card.position))
-                         .arg(card.unsaved);
-    }
-    if (parts.isEmpty())
+    // One clause per reason, each naming the cameras with their counts.
+    const auto clause = [&cards](int (*count)(const RestoreCard &), const QString &unit,
+                                 const QString &reason) {
+        QStringList parts;
+        for (const RestoreCard &card : cards) {
+            if (card.willFormat() && count(card) > 0)
+                parts << QStringLiteral("%1有 %2 %3")
+                             .arg(RestoreCards::cameraName(card.position))
+                             .arg(count(card))
+                             .arg(unit);
+        }
+        return parts.isEmpty() ? QString() : parts.join(QStringLiteral("、")) + reason;
+    };
+    QStringList clauses{
+        clause([](const RestoreCard &card) {
+            return card.unsaved - card.hiddenUnsaved - card.copiesErased;
+        }, QStringLiteral("张"), QStringLiteral("照片尚未验证备份")),
+        clause([](const RestoreCard &card) { return card.copiesErased; }, QStringLiteral("张"),
+               QStringLiteral("照片的备份就在要清除的卡上")),
+        clause([](const RestoreCard &card) { return card.hiddenUnsaved; }, QStringLiteral("个"),
+               QStringLiteral("隐藏文件没有备份"))};
+    clauses.removeAll(QString());
+    if (clauses.isEmpty())
         return QString();
-    return parts.join(QStringLiteral("、")) + QStringLiteral("照片尚未验证备份，仍要清除吗？");
+    return clauses.join(QStringLiteral("，")) + QStringLiteral("，仍要清除吗？");
 }
 
 QStringList refusals(const QList<RestoreCard> &cards)

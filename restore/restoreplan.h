@@ -14,7 +14,9 @@ struct RestoreCard
     QString device;
     QString refusal;  // why it will not be formatted; empty when it will be
     int photos = 0;
-    int unsaved = 0;  // photos without a verified copy
+    int unsaved = 0;  // files without a verified copy that outlives the restore, the two below too
+    int hiddenUnsaved = 0; // of those: hidden files and files in hidden folders
+    int copiesErased = 0;  // of those: photos whose only copies lie on a card this restore formats
     QStringList unsavedExamples;
 
     bool present() const { return !root.isEmpty(); }
@@ -26,7 +28,8 @@ struct RestoreCard
 namespace RestorePlan {
 
 // roots: five mount roots in restore order, empty for no card. The photos are checked against
-// the offload recorded in taskConfigPath, the cards side by side (each on its own thread).
+// the offload recorded in taskConfigPath (and the renamed copies of the offload set beside it),
+// the cards side by side (each on its own thread); a copy on a card it formats does not count.
 QList<RestoreCard> inspect(const QStringList &roots, const CardFormatter &formatter,
                            const QString &taskConfigPath, bool checkPhotos = true);
 

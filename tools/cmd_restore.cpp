@@ -28,8 +28,10 @@ int usage(const char *problem)
         "                      [--front ROOT] [--dry-run] [--yes] [--unsaved-ok]\n"
         "The cards are the cameras' cards by volume label, or only those named by options.\n"
         "One JSON line per camera: its card (mount root, device, label), why it would not be\n"
-        "formatted, and how many of its photos have no verified copy. --yes formats the cards\n"
-        "and writes the structure files; with photos unsaved it also needs --unsaved-ok.\n"
+        "formatted, and how many of its files have no verified copy off the formatted cards\n"
+        "(hidden files and photos whose copies lie on those cards counted apart too). --yes\n"
+        "formats the cards and writes the structure files; with files unsaved it also needs\n"
+        "--unsaved-ok.\n"
         "exit 0 when done, 1 when a card was refused or failed, 2 for bad arguments,\n"
         "3 when unsaved photos stopped the restore before anything was formatted\n");
     return 2;
@@ -51,7 +53,9 @@ QJsonObject describe(const RestoreCard &card)
             {QStringLiteral("format"), card.willFormat()},
             {QStringLiteral("refusal"), card.refusal},
             {QStringLiteral("photos"), card.photos},
-            {QStringLiteral("unsaved"), card.unsaved}};
+            {QStringLiteral("unsaved"), card.unsaved},
+            {QStringLiteral("hiddenUnsaved"), card.hiddenUnsaved},
+            {QStringLiteral("copiesOnFormattedCards"), card.copiesErased}};
 }
 
 int run(const QStringList &arguments)
@@ -106,6 +110,17 @@ int run(const QStringList &arguments)
         return refused ? 1 : 0;
     }
     if (unsaved > 0 && !unsavedOk) {
+        for (const RestoreCard &card : cards) {
+            const QByteArray camera = RestoreCards::label(card.position).toUtf8();
+            if (card.willFormat() && card.copiesErased > 0)
+                std::fprintf(stderr,
+                             "v7tool restore: %s: %d photos have their only copies on a card "
+                             "this restore formats\n",
+                             camera.constData(), card.copiesErased);
+            if (card.willFormat() && card.hiddenUnsaved > 0)
+                std::fprintf(stderr, "v7tool restore: %s: %d hidden files have no copy\n",
+                             camera.constData(), card.hiddenUnsaved);
+        }
         std::fprintf(stderr, "v7tool restore: %d photos have no verified copy, nothing formatted "
                              "(--unsaved-ok formats anyway)\n", unsaved);
         return 3;

@@ -21,6 +21,7 @@
 #include "offloadsession.h"
 #include "reductionwidget.h"
 #include "restorecards.h"
+#include "taskconfig.h"
 
 #ifdef V7_RIG_LOOP
 constexpr CardRig::Kind kRig = CardRig::Loop;
@@ -97,6 +98,20 @@ bool offload(const QStringList &roots, const QString &target)
            session.complete() && session.saveConfig(true);
 }
 
+// Moves the offload's Center folder onto the card at root ("backup/") and records the offload
+// there, as if it had been made to the card it copies.
+bool moveBackupOnto(const QString &root, const QString &target)
+{
+    const QString config = DataFolders::perUserDataFolder() + QStringLiteral("/Taskconfig.xml");
+    TaskConfig task;
+    QDir().mkpath(root + QStringLiteral("/backup"));
+    if (QProcess::execute(QStringLiteral("cp"), {"-r", target + "/Center", root + "/backup/"}) != 0 ||
+        !QDir(target).removeRecursively() || !TaskConfig::read(config, &task))
+        return false;
+    task.savePath = root + QStringLiteral("/backup");
+    return TaskConfig::write(config, task);
+}
+
 // What blkid reads from the device itself (not its cache).
 QString probe(const QString &device, const char *tag)
 {
@@ -133,6 +148,7 @@ private slots:
     void toolRefusals_data();
     void toolRefusals();
     void toolFolderCards();
+    void toolOwnBackup();
 };
 
 void tst_Restore::initTestCase()
@@ -177,7 +193,8 @@ void tst_Restore::restore_data()
     // Cards by restore position (centre, left, right, back, front): "" none, "card" a camera
     // card whose photos were offloaded, "unsaved" one whose were not, "bare" one without
     // AVF_INFO, "spare" a card no camera owns, "partition" a camera card beside a second mounted
-    // partition, "folder" a folder with AVF_INFO that is no mount point.
+    // partition, "folder" a folder with AVF_INFO that is no mount point, "self" a card that
+    // holds the offload of itself.
     QTest::addColumn<QStringList>("cards");
     QTest::addColumn<QStringList>("answers");
     QTest::addColumn<QStringList>("boxes"); // the texts the operator reads, in order
@@ -201,6 +218,11 @@ void tst_Restore::restore_data()
         << QStringList{"unsaved", "", "unsaved", "", ""} << QStringList{"yes", "yes"}
         << QStringList{confirm, "下视相机有 1 张、右视相机有 1 张照片尚未验证备份，仍要清除吗？", done}
         << "f-f--";
+    // Its photos and their copies under backup/, the copies' hidden checksum list.
+    QTest::newRow("a card holding its own backup, the operator says no")
+        << QStringList{"self", "", "", "", ""} << QStringList{"yes", "no"}
+        << QStringList{confirm, "下视相机有 6 张照片的备份就在要清除的卡上，下视相机有 1 个隐藏文件没有备份，仍要清除吗？"}
+        << "-----";
     QTest::newRow("a card without AVF_INFO")
         << QStringList{"bare", "", "", "card", ""} << QStringList{"yes"}
         << QStringList{confirm, refused + "%1 上没有 AVF_INFO 文件夹，不是相机卡", done} << "x--f-";
@@ -255,7 +277,8 @@ void tst_Restore::restore()
         const QString device = rig.deviceOf(root);
         boxes.replaceInStrings(QStringLiteral("%1"), root);
         boxes.replaceInStrings(QStringLiteral("%2"), device);
-        boxes.replaceInStrings(QStringLiteral("%3"), QString(device).replace("p1", "p2"));
+        // The second partition: "p1" at the end becomes "p2" ("loop1p1" keeps its "loop1").
+        boxes.replaceInStrings(QStringLiteral("%3"), device.left(device.size() - 1) + '2');
         boxes.replaceInStrings(QStringLiteral("%4"), other);
         plugged[position] = root;
         uuids[position] = device.isEmpty() ? QString() : probe(device, "UUID");
@@ -265,6 +288,8 @@ void tst_Restore::restore()
             offloaded[position] = root;
     }
     QVERIFY(offload(offloaded, work.filePath(QStringLiteral("target"))));
+    if (cards.contains(QStringLiteral("self")))
+        QVERIFY(moveBackupOnto(roots.at(cards.indexOf("self")), work.filePath("target")));
 
     CameraLink::instance()->setCardsPresent(!roots.join(QString()).isEmpty());
     ReductionWidget page;
@@ -396,6 +421,33 @@ void tst_Restore::toolFolderCards()
         // The template the tool found is the one the build ships beside it.
         QVERIFY(CardTemplate::holds(QStringLiteral(V7_TOOL_DIR "/R9相机替换文件"), root));
     }
+}
+
+void tst_Restore::toolOwnBackup()
+{
+    // A loop card's copies on its own file system, or a folder card's inside its folder.
+    CardRig rig(kRig);
+    if (kRig == CardRig::MediaRoot)
+        qputenv("V7_MEDIA_ROOT", QFile::encodeName(rig.mediaRoot()));
+    QTemporaryDir work;
+    QString error;
+    const QString root = rig.plug(QStringLiteral("Center"), &error);
+    QVERIFY2(!root.isEmpty(), qPrintable(error));
+    QVERIFY(makeCameraCard(root, 2));
+    QVERIFY(offload({root}, work.filePath(QStringLiteral("target"))));
+    QVERIFY(moveBackupOnto(root, work.filePath(QStringLiteral("target"))));
+    const QStringList before = OffloadFixture::filesBelow(root);
+
+    const ToolRun run = v7toolRestore({"--center", root, "--yes"},
+                                      kRig == CardRig::MediaRoot ? rig.mediaRoot() : QString());
+    QVERIFY2(run.exitCode == 3, qPrintable(run.out + run.err));
+    const QJsonObject center = run.jsonLines().value(0);
+    QCOMPARE(center.value("unsaved").toInt(), 5);
+    QCOMPARE(center.value("copiesOnFormattedCards").toInt(), 4);
+    QCOMPARE(center.value("hiddenUnsaved").toInt(), 1);
+    QVERIFY2(run.err.contains("Center: 4 photos have their only copies on a card this restore "
+                              "formats"), qPrintable(run.err));
+    QCOMPARE(OffloadFixture::filesBelow(root), before);
 }
 
 QTEST_MAIN(tst_Restore)

@@ -5,6 +5,7 @@
 
 #include "offloadfixture.h"
 #include "offloadsession.h"
+#include "offloadset.h"
 #include "phototagstep.h"
 #include "savegate.h"
 
@@ -25,14 +26,18 @@ void tst_SaveGate::cardPhotos()
     for (const char *name : {"AVF_INFO/AVIN0001.BNP", "PRIVATE/SONY/SONYCARD.IND", ".Trashes/x.jpg",
                              "DCIM/.hidden.jpg", "System Volume Information/IndexerVolumeGuid",
                              "DCIM/100MSDCF/DSC00002.JPG", "DCIM/100MSDCF/DSC00001.JPG",
-                             "PRIVATE/M4ROOT/CLIP/C0001.MP4", "notes.txt"})
+                             "PRIVATE/M4ROOT/CLIP/C0001.MP4", "notes.txt", ".Spotlight-V100/a",
+                             "DCIM/100MSDCF/._DSC00001.JPG", ".DS_Store", ".thumbs/DSC00003.JPG",
+                             "DCIM/.Trashes/DSC00004.JPG"})
         QVERIFY(writeFile(card.filePath(QLatin1String(name)), "x"));
-    // The camera's structure and the system's hidden folders are not the operator's photos;
-    // everything else the format would erase is.
+    // The camera's structure and the systems' leftovers are not the operator's photos;
+    // everything else the format would erase is, hidden or not.
     QStringList photos = SaveGate::cardPhotos(card.path());
     photos.sort();
-    QCOMPARE(photos, QStringList({"DCIM/100MSDCF/DSC00001.JPG", "DCIM/100MSDCF/DSC00002.JPG",
-                                  "PRIVATE/M4ROOT/CLIP/C0001.MP4", "notes.txt"}));
+    QCOMPARE(photos, QStringList({".thumbs/DSC00003.JPG", "DCIM/.Trashes/DSC00004.JPG",
+                                  "DCIM/.hidden.jpg", "DCIM/100MSDCF/DSC00001.JPG",
+                                  "DCIM/100MSDCF/DSC00002.JPG", "PRIVATE/M4ROOT/CLIP/C0001.MP4",
+                                  "notes.txt"}));
 }
 
 void tst_SaveGate::gate_data()
@@ -44,15 +49,21 @@ void tst_SaveGate::gate_data()
     QTest::newRow("plain copies") << "plain" << "" << 0;
     QTest::newRow("a photo taken after the offload") << "plain" << "new photo" << 1;
     QTest::newRow("a copy cut short") << "plain" << "truncate copy" << 1;
+    QTest::newRow("a copy changed, same size") << "plain" << "flip copy" << 1;
+    QTest::newRow("a renamed copy, found through the set") << "plain" << "rename copy" << 0;
+    QTest::newRow("a hidden photo") << "plain" << "hidden photo" << 1;
+    QTest::newRow("a photo in a hidden folder") << "plain" << "hidden folder" << 1;
     QTest::newRow("a card photo changed, same size") << "plain" << "flip card" << 1;
     QTest::newRow("a file beside the offloaded folder") << "plain" << "file beside" << 1;
     QTest::newRow("no offload recorded") << "plain" << "no config" << 4;
     QTest::newRow("tagged copies") << "tagged" << "" << 0;
     QTest::newRow("tagged, image data changed on the card") << "tagged" << "flip card" << 1;
     QTest::newRow("tagged, a copy cut short") << "tagged" << "truncate copy" << 1;
+    QTest::newRow("tagged, a copy's header changed") << "tagged" << "flip copy head" << 1;
     QTest::newRow("sortie folders") << "sorties" << "" << 0;
     QTest::newRow("zip volumes") << "zip" << "" << 0;
     QTest::newRow("zip, a photo changed on the card") << "zip" << "flip card" << 1;
+    QTest::newRow("zip, an entry changed, same size") << "zip" << "flip volume" << 1;
     QTest::newRow("zip, the volume not listed") << "zip" << "unlist volume" << 4;
     QTest::newRow("zip, tagged and encrypted") << "zip tagged" << "" << 0;
     QTest::newRow("zip, tagged, image data changed") << "zip tagged" << "flip card" << 1;
@@ -105,10 +116,37 @@ void tst_SaveGate::gate()
         QVERIFY(QFile::copy(source + "/DSC00001.JPG", source + "/DSC00009.JPG"));
     } else if (change == QLatin1String("truncate copy")) {
         QVERIFY(QFile::resize(copy, QFileInfo(copy).size() - 100));
-    } else if (change == QLatin1String("flip card")) {
-        QByteArray bytes = fileBytes(source + "/DSC00002.JPG");
-        bytes.back() = char(bytes.back() ^ 0x5A);
-        QVERIFY(writeFile(source + "/DSC00002.JPG", bytes));
+    } else if (change.startsWith(QLatin1String("flip"))) {
+        // The last byte of a card photo or a copy, one in a copy's EXIF header, the middle one
+        // of a volume (a photo's data).
+        const QString file = change == QLatin1String("flip card")    ? source + "/DSC00002.JPG"
+                             : change.startsWith(QLatin1String("flip copy")) ? copy
+                                                                     : folder + "/pack1.zip";
+        QByteArray bytes = fileBytes(file);
+        char &flipped = change == QLatin1String("flip volume")      ? bytes[bytes.size() / 2]
+                        : change == QLatin1String("flip copy head") ? bytes[bytes.indexOf("Exif") + 40]
+                                                                    : bytes.back();
+        flipped = char(flipped ^ 0x5A);
+        QVERIFY(writeFile(file, bytes));
+    } else if (change == QLatin1String("rename copy")) {
+        // As the engine names a copy the target would fold into another: the new name listed
+        // (the old line left stale) and the card name mapped to it in the offload set.
+        const QString renamed = QStringLiteral("DSC00002~2.JPG");
+        QVERIFY(QFile::rename(copy, folder + '/' + renamed));
+        uint64_t hash = 0;
+        QCOMPARE(ChecksumList::hashFile(QFile::encodeName(folder + '/' + renamed).toStdString(),
+                                        &hash), 0);
+        QCOMPARE(ChecksumList::append(QFile::encodeName(folder).toStdString(),
+                                      renamed.toStdString(), hash), 0);
+        OffloadSet set;
+        QString why;
+        QCOMPARE(OffloadSet::read(OffloadSet::path(dir.path()), &set, &why), 0);
+        set.cards[0].renamed.insert(QStringLiteral("DSC00002.JPG"), renamed);
+        QVERIFY2(set.write(OffloadSet::path(dir.path()), &why), qPrintable(why));
+    } else if (change.startsWith(QLatin1String("hidden"))) {
+        QVERIFY(writeFile(change == QLatin1String("hidden photo") ? source + "/.DSC00005.JPG"
+                                                                 : card + "/.thumbs/DSC00005.JPG",
+                          fileBytes(source + "/DSC00001.JPG")));
     } else if (change == QLatin1String("file beside")) {
         QVERIFY(writeFile(card + QStringLiteral("/DCIM/notes.txt"), "beside"));
     } else if (change == QLatin1String("no config")) {
@@ -120,11 +158,16 @@ void tst_SaveGate::gate()
     TaskConfig config;
     const bool recorded = TaskConfig::read(session.configPath(), &config);
     QCOMPARE(recorded, change != QLatin1String("no config"));
-    const SaveGate::CardCheck check =
-        SaveGate::check(card, recorded ? SavedCopies(config, 0) : SavedCopies());
+    OffloadSet set;
+    QString why;
+    OffloadSet::read(OffloadSet::path(dir.path()), &set, &why);
+    const SaveGate::CardCheck check = SaveGate::check(
+        card, recorded ? SavedCopies(config, 0, set.cards[0].renamed) : SavedCopies());
+    const bool hidden = change.startsWith(QLatin1String("hidden"));
     QCOMPARE(check.photos, 4 + (change == QLatin1String("new photo") ||
-                                change == QLatin1String("file beside")));
+                                change == QLatin1String("file beside") || hidden));
     QCOMPARE(check.unsaved, unsaved);
+    QCOMPARE(check.hiddenUnsaved, int(hidden));
     QCOMPARE(check.unsavedExamples.size(), unsaved);
 }
 
