@@ -164,6 +164,10 @@ int decode(const Options &o)
     std::fprintf(stderr, "%lld records written to %s\n", r.records, qPrintable(o.output));
     if (r.leftover > 0)
         std::fprintf(stderr, "%lld bytes after the last whole record were left over\n", r.leftover);
+    if (!r.lensError.isEmpty()) {
+        std::fprintf(stderr, "v7tool pos: no lens tables written: %s\n", qPrintable(r.lensError));
+        return 1;
+    }
     return 0;
 }
 

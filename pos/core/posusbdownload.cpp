@@ -37,6 +37,9 @@ void PosUsbDownload::run()
             emit finished(false, item.mainPath, result.error);
             return;
         }
+        // The page, as the Windows program, goes on without the lens tables it cannot make.
+        if (!result.lensError.isEmpty())
+            qWarning().noquote() << "no lens tables:" << result.lensError;
         if (result.leftover > 0)
             qDebug().noquote() << item.rawPath << "ends in" << result.leftover
                                << "bytes that are no whole record";

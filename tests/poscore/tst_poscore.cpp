@@ -7,9 +7,15 @@
 #include "postable.h"
 #include "postimes.h"
 
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTest>
 #include <QtEndian>
+
+#include <csignal>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 // Records with every field random, time flags of all three kinds (and stray bits), offsets of
@@ -22,7 +28,9 @@ QByteArray randomRecords(int count, int size, quint32 seed)
         uchar *r = reinterpret_cast<uchar *>(raw.data()) + i * size;
         for (int b = 0; b < size; ++b)
             r[b] = uchar(random.bounded(256));
-        qToBigEndian<qint32>(random.bounded(-1800000000, 1800000000), r + 8);
+        // The span passes INT_MAX: the 64-bit bounds (the int ones assert in a debug build).
+        qToBigEndian<qint32>(qint32(random.bounded(qint64(-1800000000), qint64(1800000000))),
+                             r + 8);
         qToBigEndian<qint32>(random.bounded(-900000000, 900000000), r + 12);
         if (i % 11 == 0)
             qToBigEndian<qint32>(0, r + 8 + 4 * (i % 2));
@@ -53,6 +61,8 @@ private slots:
     void rules();
     void rawTablesMatchIndependentTables_data();
     void rawTablesMatchIndependentTables();
+    void tablesThatCannotBeWritten_data();
+    void tablesThatCannotBeWritten();
 
 private:
     QTemporaryDir m_dir;
@@ -145,6 +155,71 @@ void tst_PosCore::rawTablesMatchIndependentTables()
         if (perLens)
             QCOMPARE(fileBytes(lensPath), PosTableCheck::lensTable(raw, lens));
     }
+}
+
+// `v7tool pos decode` where a table would replace its own raw file, a lens table cannot be made
+// or the disk fills half-way: the raw file and an earlier table stay as they were, no part of a
+// table is left behind, and the tool exits 1 naming the table.
+void tst_PosCore::tablesThatCannotBeWritten_data()
+{
+    QTest::addColumn<QString>("table");  // -o, in the row's folder beside the raw file "raw"
+    QTest::addColumn<QString>("link");   // made a symbolic link to the raw file first
+    QTest::addColumn<QString>("folder"); // made a folder first
+    QTest::addColumn<int>("sizeLimit");  // the tool's file size limit, bytes; 0 none
+    QTest::addColumn<QString>("named");  // the file the tool names; empty: it succeeds
+    QTest::newRow("table is the raw file") << "raw" << "" << "" << 0 << "raw";
+    QTest::newRow("table links to the raw file") << "t.xls" << "t.xls" << "" << 0 << "t.xls";
+    QTest::newRow("lens table links to the raw file")
+        << "t.xls" << "tBack.xls" << "" << 0 << "tBack.xls";
+    QTest::newRow("lens table name is a folder") << "t.xls" << "" << "tLeft.xls" << 0 << "tLeft.xls";
+    QTest::newRow("disk full half-way") << "t.xls" << "" << "" << 60000 << "t.xls";
+    QTest::newRow("written") << "t.xls" << "" << "" << 0 << "";
+}
+
+void tst_PosCore::tablesThatCannotBeWritten()
+{
+    QFETCH(QString, table);
+    QFETCH(QString, link);
+    QFETCH(QString, folder);
+    QFETCH(int, sizeLimit);
+    QFETCH(QString, named);
+    const QDir dir(m_dir.filePath(QTest::currentDataTag()));
+    const QByteArray raw = randomRecords(1000, 52, 5);
+    const QByteArray old = "an earlier table\n";
+    QVERIFY(writeFile(dir.filePath("raw"), raw));
+    QVERIFY(link.isEmpty() || QFile::link(dir.filePath("raw"), dir.filePath(link)));
+    QVERIFY(folder.isEmpty() || dir.mkdir(folder));
+    const QStringList before = dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+    const bool earlier = table != "raw" && table != link;
+    QVERIFY(!earlier || writeFile(dir.filePath(table), old));
+
+    QProcess tool;
+    tool.setChildProcessModifier([sizeLimit] {
+        const rlimit limit = {rlim_t(sizeLimit), rlim_t(sizeLimit)};
+        if (sizeLimit > 0 && (::signal(SIGXFSZ, SIG_IGN), ::setrlimit(RLIMIT_FSIZE, &limit)) != 0)
+            ::_exit(99);
+    });
+    tool.start(V7_TOOL, {"pos", "decode", "--record-size", "52", dir.filePath("raw"), "--per-lens",
+                         "-o", dir.filePath(table)});
+    QVERIFY(tool.waitForFinished(60000) && tool.exitStatus() == QProcess::NormalExit);
+    const QByteArray err = tool.readAllStandardError();
+    QCOMPARE(tool.exitCode(), named.isEmpty() ? 0 : 1);
+    QVERIFY2(err.contains(QFile::encodeName(dir.filePath(named))), err.constData());
+    QCOMPARE(fileBytes(dir.filePath("raw")), raw);
+    QStringList after = before;
+    if (earlier)
+        after << table;
+    // Whole tables only: the main one when it could be written, the five lens ones or none.
+    const bool main = named.isEmpty() || !folder.isEmpty();
+    for (int lens = 0; named.isEmpty() && lens < 5; ++lens)
+        after << QFileInfo(PosTableCheck::lensPath(table, lens)).fileName();
+    after.sort();
+    QStringList listed = dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+    listed.sort();
+    QCOMPARE(listed, after);
+    if (earlier)
+        QCOMPARE(fileBytes(dir.filePath(table)),
+                 main ? PosTableCheck::mainTable(raw, 52) : old);
 }
 
 QTEST_GUILESS_MAIN(tst_PosCore)
