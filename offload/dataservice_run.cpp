@@ -17,6 +17,7 @@
 
 #include "cameracards.h"
 #include "mylabel.h"
+#include "offloadpaths.h"
 #include "offloadrun.h"
 #include "offloadstate.h"
 #include "prompt.h"
@@ -61,6 +62,11 @@ void DataService::startNew()
     const QString refusal = m_plan.posRefusal();
     if (!refusal.isEmpty()) {
         Prompt::inform(this, QStringLiteral("POS文件读取失败"), refusal);
+        return;
+    }
+    // Told here in the page's words; the run refuses the same before it makes anything.
+    if (const OffloadPaths::Refusal paths = OffloadPaths::check(m_plan.setup()); paths.refused()) {
+        Prompt::inform(this, paths.prompt, paths.paths);
         return;
     }
     if (m_freeMiB < neededMiB()) {

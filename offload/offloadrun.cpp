@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "fileproblemtext.h"
+#include "offloadpaths.h"
 #include "offloadreport.h"
 #include "exposurephotos.h"
 #include "phototagstep.h"
@@ -128,6 +129,12 @@ bool OffloadRun::startNow(const OffloadSession::Setup &setup, QString *error)
 {
     m_measured = false;
     m_session.pause();
+    // Weighed before the target is made: a refused start leaves nothing behind.
+    if (const OffloadPaths::Refusal paths = OffloadPaths::check(setup); paths.refused()) {
+        m_failure = Failure::Refused;
+        *error = paths.message;
+        return false;
+    }
     // The target is made by a start (not by a resume); its lock file lives in it.
     if (!setup.target.isEmpty() && !QDir().mkpath(setup.target)) {
         m_failure = Failure::Refused;

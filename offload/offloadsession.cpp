@@ -8,6 +8,7 @@
 
 #include "cardfiles.h"
 #include "fileproblemtext.h"
+#include "offloadpaths.h"
 #include "offloadset.h"
 
 #include <cerrno>
@@ -137,6 +138,10 @@ bool OffloadSession::start(const Setup &setup, QString *error)
                          .arg(QString::fromLatin1(Cameras::folderName(camera)), source);
             return false;
         }
+    }
+    if (const OffloadPaths::Refusal paths = OffloadPaths::check(m_setup); paths.refused()) {
+        *error = paths.message;
+        return false;
     }
     m_status = Status::StateFailed;
     if (!QDir().mkpath(m_stateFolder)) {

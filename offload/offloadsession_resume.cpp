@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "offloadpaths.h"
 #include "offloadset.h"
 #include "offloadstate.h"
 #include "targetcheck.h"
@@ -108,6 +109,11 @@ bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *erro
     setup.password = config.password;
     setup.passwordText = config.passwordValue;
     setup.verify = verify;
+    // A card found elsewhere may now lie inside the target, or share a folder with another.
+    if (const OffloadPaths::Refusal paths = OffloadPaths::check(setup); paths.refused()) {
+        *error = paths.message;
+        return false;
+    }
     m_setup = setup;
     m_sortieEnds = sortieEnds(setup.pos);
 

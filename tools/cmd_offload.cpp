@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <thread>
@@ -48,7 +49,8 @@ int usage(const char *problem)
                 "exit codes: 0 complete and verified; 1 finished with files that failed (listed)\n"
                 "or the task state could not be saved; 2 bad arguments or refused input (a\n"
                 "--pos table that is not a POS table, a different card, no target, nothing to\n"
-                "resume); 3 another run holds the lock;\n"
+                "resume, a target and card folders that overlap or a target on a card);\n"
+                "3 another run holds the lock;\n"
                 "128 + signal when paused by SIGINT or SIGTERM (continue with --resume)\n");
     return 2;
 }
@@ -101,8 +103,9 @@ int parse(const QStringList &arguments, Arguments *out)
         } else if (a == QLatin1String("--volume-size")) {
             bool ok = false;
             volume = arguments.at(++i).toDouble(&ok);
-            if (!ok || volume < 0)
-                return usage("--volume-size needs a number of 0 or more");
+            // "nan" and "inf" read as numbers; a volume holds at least something.
+            if (!ok || !std::isfinite(volume) || volume <= 0)
+                return usage("--volume-size needs a number above 0");
             out->haveVolume = true;
         } else if (a == QLatin1String("--unit")) {
             unit = arguments.at(++i);

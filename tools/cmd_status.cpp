@@ -116,7 +116,9 @@ int run(const QStringList &arguments)
             std::printf(
                 "%s\n",
                 QJsonDocument(describe(*device)).toJson(QJsonDocument::Compact).constData());
-            std::fflush(stdout);
+            // Watching is all it does: once nobody reads the lines, it is done.
+            if (std::fflush(stdout) != 0)
+                break;
             nextLine += 1000;
         }
         if (!watch && filled(*device))

@@ -1,9 +1,13 @@
 // v7tool: the program's command-line tool, for scripted checks and field work without the window.
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "toolcommand.h"
 
@@ -34,6 +38,15 @@ ToolCommand::ToolCommand(const char *name, const char *summary, Run run)
 
 int main(int argc, char *argv[])
 {
+    // A reader that goes away (`| head -1`) must not end an offload, a download or a restore
+    // half-way: a write to it fails, and the command goes on. A standard stream closed at the
+    // start is kept on /dev/null, so that no file opened later takes its number and the
+    // messages meant for it.
+    std::signal(SIGPIPE, SIG_IGN);
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && ::open("/dev/null", O_RDWR) < 0)
+            return 2;
+    }
     QCoreApplication app(argc, argv);
     QStringList arguments = QCoreApplication::arguments().mid(1);
     if (arguments.isEmpty())

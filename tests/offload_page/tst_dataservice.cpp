@@ -326,6 +326,17 @@ void TestDataService::badInput()
     QTest::mouseClick(page.posCancelButton(), Qt::LeftButton);
     QVERIFY(page.plan().pos().isEmpty() && page.plan().posRefusal().isEmpty());
     QCOMPARE(page.textArea()->toPlainText(), QString());
+
+    // A target inside a card folder is refused in the page's words, and nothing is made.
+    m_choosers->answers << photoFolder(0);
+    QTest::mouseClick(page.cameraIcon(0), Qt::LeftButton);
+    QTRY_VERIFY(page.plan().selected(0));
+    const QString inside = photoFolder(0) + QStringLiteral("/copies");
+    page.setTargetFolder(inside);
+    QTest::mouseClick(page.startButton(), Qt::LeftButton);
+    QVERIFY(waitForPrompt(QStringLiteral("目标目录在相机卡目录内,请重新选择目录！ / %1\n%2")
+                              .arg(inside, photoFolder(0))));
+    QVERIFY(!page.isRunning() && !QFileInfo::exists(inside));
 }
 
 void TestDataService::targetWithoutRoom()

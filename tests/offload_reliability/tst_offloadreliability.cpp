@@ -275,6 +275,25 @@ void TestOffloadReliability::badArguments_data()
         << QStringList({"--center", "@card", "--target", "@target", "--pos", "/nonexistent/t.xls"});
     QTest::newRow("POS table of binary garbage")
         << QStringList({"--center", "@card", "--target", "@target", "--pos", V7TOOL});
+    QTest::newRow("volume size not a number")
+        << QStringList({"--center", "@card", "--target", "@target", "--volume-size", "nan"});
+    QTest::newRow("volume size infinite")
+        << QStringList({"--center", "@card", "--target", "@target", "--volume-size", "inf"});
+    QTest::newRow("volume size -0")
+        << QStringList({"--center", "@card", "--target", "@target", "--volume-size", "-0"});
+    QTest::newRow("target too long for the task record")
+        << QStringList({"--center", "@card", "--target", "@target/" + QString(240, 'x')});
+    // Folders that overlap ("@link" is a symbolic link to the card; "@volume" a mounted card).
+    QTest::newRow("target inside a card")
+        << QStringList({"--center", "@card", "--target", "@card/copies"});
+    QTest::newRow("card inside the target")
+        << QStringList({"--center", "@card", "--target", "@card/../.."});
+    QTest::newRow("target is a card, through a link")
+        << QStringList({"--center", "@card", "--target", "@link"});
+    QTest::newRow("one folder for two cameras")
+        << QStringList({"--center", "@card", "--left", "@link/", "--target", "@target"});
+    QTest::newRow("target on the card's volume")
+        << QStringList({"--center", "@volume/DCIM", "--target", "@volume/backup"});
 }
 
 void TestOffloadReliability::badArguments()
@@ -283,13 +302,37 @@ void TestOffloadReliability::badArguments()
     Offload o;
     QDir().mkpath(o.state());
     QVERIFY(makeCard(o.card(0), 2, 0, 0));
+    QVERIFY(QFile::link(o.card(0), o.dir.filePath(QStringLiteral("link"))));
+    DamagedCard volume{o.dir.filePath(QStringLiteral("card.img")), {}, o.dir.filePath("volume")};
+    if (arguments.join(' ').contains(QStringLiteral("@volume"))) {
+        if (::geteuid() != 0)
+            QSKIP("a card volume needs root (loop device, exFAT); not run");
+        QVERIFY(QFile(volume.image).open(QIODevice::WriteOnly) &&
+                QFile::resize(volume.image, 32 << 20) &&
+                DamagedCard::sh({"mkfs.exfat", volume.image}) && QDir().mkpath(volume.root) &&
+                volume.attach() && makeCard(volume.root + QStringLiteral("/DCIM"), 2));
+    }
     arguments.replaceInStrings(QStringLiteral("@card"), o.card(0));
     arguments.replaceInStrings(QStringLiteral("@target"), o.target());
+    arguments.replaceInStrings(QStringLiteral("@link"), o.dir.filePath(QStringLiteral("link")));
+    arguments.replaceInStrings(QStringLiteral("@volume"), volume.root);
+    // Refused before anything is made or written, anywhere.
+    QDir().mkpath(o.dir.filePath(QStringLiteral("cwd")));
+    const auto everything = [&] {
+        QStringList found;
+        QDirIterator it(o.dir.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            found << it.next() + QLatin1Char(' ') + QString::number(it.fileInfo().size());
+        found.sort();
+        return found;
+    };
+    const QStringList before = everything();
     const Run run = o.tool(QStringList({QStringLiteral("offload")}) + arguments);
     QVERIFY(!run.crashed);
     QCOMPARE(run.code, 2);
     QVERIFY2(!run.output.isEmpty(), "a reason is printed");
-    QVERIFY2(!QFileInfo::exists(o.target()), run.output.constData());
+    QVERIFY2(everything() == before, run.output.constData());
 }
 
 void TestOffloadReliability::killedAtEachStep_data()
@@ -355,9 +398,22 @@ void TestOffloadReliability::interruptThenResume()
              config.constData());
     QVERIFY(config.contains("<tasksuccess flag=\"false\"/>"));
 
-    // Volumes and password are taken from the saved set-up: the archives must have them.
-    run = o.resume();
-    QVERIFY2(run.code == 0, run.output.constData());
+    // Volumes and password are taken from the saved set-up: the archives must have them. Its
+    // output goes to a pipe nobody reads (`| head -1`): the run goes on to the end all the same.
+    QProcess resumed;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("V7_STATE_DIR"), o.state());
+    env.remove(QStringLiteral("V7_OFFLOAD_FAULT"));
+    resumed.setProcessEnvironment(env);
+    resumed.setChildProcessModifier([] {
+        int ends[2];
+        if (::pipe(ends) == 0)
+            ::close(ends[0]), ::dup2(ends[1], STDOUT_FILENO), ::close(ends[1]);
+    });
+    resumed.start(QStringLiteral(V7TOOL), {QStringLiteral("offload"), QStringLiteral("--resume")});
+    QVERIFY(resumed.waitForFinished(120000));
+    QVERIFY2(resumed.exitStatus() == QProcess::NormalExit && resumed.exitCode() == 0,
+             resumed.readAllStandardError().constData());
     QVERIFY(fileBytes(o.state() + QStringLiteral("/Taskconfig.xml"))
                 .contains("<tasksuccess flag=\"true\"/>"));
     const QString password = QStringLiteral("pw");
@@ -816,6 +872,8 @@ void TestOffloadReliability::cardIdentity_data()
         << "swapped" << 2 << QByteArray("Left: the card at");
     QTest::newRow("front card named as the left")
         << "wrong name" << 2 << QByteArray("is not the card of this offload");
+    QTest::newRow("card named inside the target")
+        << "in target" << 2 << QByteArray("lies inside the target");
 }
 
 void TestOffloadReliability::cardIdentity()
@@ -842,6 +900,10 @@ void TestOffloadReliability::cardIdentity()
     } else if (change == "swapped") {
         QVERIFY(QDir().rename(o.card(1), away));
         QCOMPARE(runIn(o.dir.path(), QStringLiteral("cp"), {"-a", o.card(3), o.card(1)}), 0);
+    } else if (change == "in target") {
+        const QString inside = o.target() + QStringLiteral("/LeftCard");
+        QCOMPARE(runIn(o.dir.path(), QStringLiteral("cp"), {"-a", o.card(1), inside}), 0);
+        extra = QStringList{QStringLiteral("--left"), inside};
     } else {
         extra = QStringList{QStringLiteral("--left"), o.card(3)};
     }
