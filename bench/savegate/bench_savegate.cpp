@@ -1,5 +1,6 @@
-// The save gate against one plain read of the same card, both from a cold cache: the gate must
-// take no longer than reading the card once. The card: V7_BENCH_PHOTOS (default 2000) JPEG-shaped
+// The save gate against one plain read of the same card, both from a cold cache: the gate, which
+// hashes every copy again beside the card, should take about as long as reading the card once
+// (here the copies share the photos' inodes, so both passes read one disk). The card: V7_BENCH_PHOTOS (default 2000) JPEG-shaped
 // photos of V7_BENCH_PHOTO_MB (default 1) MB in DCIM/100MSDCF under V7_BENCH_DIR (default the
 // temporary folder); the offload's copies are hard links with their checksum list, so the disk
 // holds the photos once.
