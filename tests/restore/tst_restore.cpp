@@ -105,8 +105,9 @@ bool moveBackupOnto(const QString &root, const QString &target)
     const QString config = DataFolders::perUserDataFolder() + QStringLiteral("/Taskconfig.xml");
     TaskConfig task;
     QDir().mkpath(root + QStringLiteral("/backup"));
-    if (QProcess::execute(QStringLiteral("cp"), {"-r", target + "/Center", root + "/backup/"}) != 0 ||
-        !QDir(target).removeRecursively() || !TaskConfig::read(config, &task))
+    const QStringList copy{"-r", target + "/Center", root + "/backup/"};
+    if (QProcess::execute(QStringLiteral("cp"), copy) != 0 || !QDir(target).removeRecursively() ||
+        !TaskConfig::read(config, &task))
         return false;
     task.savePath = root + QStringLiteral("/backup");
     return TaskConfig::write(config, task);
