@@ -1,6 +1,7 @@
 #include "checksumlist.h"
 
 #include <cstdio>
+#include <mutex>
 #include <set>
 #include <vector>
 
@@ -16,6 +17,14 @@ namespace ChecksumList {
 static std::string listPath(const std::string &folder)
 {
     return folder + '/' + FileName;
+}
+
+// A resume's check of the copies drops lines while the engine appends others: a rewrite must
+// not lose a line appended between its read and its rename.
+static std::mutex &changing()
+{
+    static std::mutex lock;
+    return lock;
 }
 
 std::string hexHash(uint64_t hash)
@@ -102,7 +111,7 @@ int hashFile(const std::string &path, uint64_t *hash, bool fromCache)
     return result;
 }
 
-int append(const std::string &folder, const std::string &relative, uint64_t hash)
+static int appendLocked(const std::string &folder, const std::string &relative, uint64_t hash)
 {
     const std::string text = line(hexHash(hash), relative);
     const int fd =
@@ -155,7 +164,7 @@ static int rewrite(const std::string &folder,
     return SyncIo::replaceFile(listPath(folder), text);
 }
 
-int drop(const std::string &folder, const std::vector<std::string> &relatives)
+static int dropLocked(const std::string &folder, const std::vector<std::string> &relatives)
 {
     const std::set<std::string> gone(relatives.begin(), relatives.end());
     auto lines = read(folder);
@@ -170,22 +179,36 @@ int drop(const std::string &folder, const std::vector<std::string> &relatives)
     return rewrite(folder, kept);
 }
 
+int append(const std::string &folder, const std::string &relative, uint64_t hash)
+{
+    std::lock_guard<std::mutex> guard(changing());
+    return appendLocked(folder, relative, hash);
+}
+
+int drop(const std::string &folder, const std::vector<std::string> &relatives)
+{
+    std::lock_guard<std::mutex> guard(changing());
+    return dropLocked(folder, relatives);
+}
+
 int dropIf(const std::string &folder, bool (*predicate)(const std::string &relative))
 {
+    std::lock_guard<std::mutex> guard(changing());
     auto lines = read(folder);
     std::vector<std::string> gone;
     for (const auto &entry : lines) {
         if (predicate(entry.first))
             gone.push_back(entry.first);
     }
-    return drop(folder, gone);
+    return dropLocked(folder, gone);
 }
 
 int set(const std::string &folder, const std::string &relative, uint64_t hash)
 {
-    if (drop(folder, {relative}) != 0)
+    std::lock_guard<std::mutex> guard(changing());
+    if (dropLocked(folder, {relative}) != 0)
         return -1;
-    return append(folder, relative, hash);
+    return appendLocked(folder, relative, hash);
 }
 
 } // namespace ChecksumList

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cardheads.h"
 #include "cardprefetch.h"
 #include "checksumlist.h"
 #include "enginefile.h"
@@ -375,6 +376,7 @@ int prepareTask(DiskTask *task, int disk)
 {
     if (reload(task, disk, true) != 0)
         return -1;
+    CardHeads::clear(task->record.taskFilePath); // the photos the list names are read anew
     dropPendingLines(task, 0);
     return 0;
 }

@@ -4,11 +4,13 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include <fcntl.h>
 #include <unistd.h>
 #include <xxhash.h>
 
+#include "cardheads.h"
 #include "cardprefetch.h"
 #include "copyengine.h"
 #include "syncio.h"
@@ -45,6 +47,7 @@ Source::~Source()
 void open(Source *source, DiskTask *task, int index)
 {
     source->prefetch = task->prefetch;
+    source->index = index;
     if (task->prefetch)
         source->fd = task->prefetch->take(index, &source->info);
     // A descriptor opened before the card was pulled still reads (what the page cache kept):
@@ -85,6 +88,7 @@ int readWhole(DiskTask *task, Source *source, std::vector<unsigned char> *data, 
         have += size_t(got);
     }
     *length = size;
+    CardHeads::note(task, source->index, data->data(), std::min(size, CardHeads::HeadSize));
     return 0;
 }
 
@@ -94,6 +98,7 @@ int stream(DiskTask *task, Source *source, const char *name, XXH64_state_t *stat
     constexpr size_t chunk = 1u << 20;
     if (task->buffer.size() < chunk)
         task->buffer.resize(chunk);
+    bool first = true;
     for (;;) {
         if (!task->running.load())
             return Paused;
@@ -105,6 +110,11 @@ int stream(DiskTask *task, Source *source, const char *name, XXH64_state_t *stat
         if (got == 0)
             return Done;
         XXH64_update(state, task->buffer.data(), size_t(got));
+        // The first read of a file starts at its first byte; a short one holds no whole head.
+        if (std::exchange(first, false) &&
+            (size_t(got) >= CardHeads::HeadSize || got == source->info.st_size))
+            CardHeads::note(task, source->index, task->buffer.data(),
+                            std::min(size_t(got), CardHeads::HeadSize));
         if (!sink(task->buffer.data(), size_t(got)))
             return Done;
     }

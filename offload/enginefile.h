@@ -30,6 +30,7 @@ struct Source
     int error = 0;
     struct stat info = {};
     CardPrefetch *prefetch = nullptr; // gets the descriptor back to close it
+    int index = -1; // its entry in the task's list
     ~Source();
 };
 // Entry index of the task: the descriptor the card's read-ahead opened, else opened here.

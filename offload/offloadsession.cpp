@@ -10,6 +10,7 @@
 #include "fileproblemtext.h"
 #include "offloadpaths.h"
 #include "offloadset.h"
+#include "targetcheck.h"
 
 #include <cerrno>
 #include <cstring>
@@ -94,6 +95,8 @@ QString OffloadSession::setPath() const
 void OffloadSession::dropTasks()
 {
     pause();
+    for (auto &audit : m_audits)
+        audit.reset();
     for (auto &task : m_tasks)
         task.reset();
 }
@@ -191,6 +194,10 @@ bool OffloadSession::start(const Setup &setup, QString *error)
 
 void OffloadSession::pause()
 {
+    for (auto &audit : m_audits) {
+        if (audit)
+            audit->stop();
+    }
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         if (m_tasks[camera])
             pauseTask(m_tasks[camera].get(), camera);
@@ -208,7 +215,9 @@ bool OffloadSession::resumePaused(QString *error)
         for (int camera = 0; camera < Cameras::Count; ++camera) {
             if (!m_tasks[camera] || set.cards[camera].source != m_setup.sources[camera])
                 continue;
-            const QString found = CardIdentity::locate(set.cards[camera], camera, QString(), &why);
+            const QString found = CardIdentity::locate(
+                set.cards[camera], camera, QString(), &why,
+                QFile::decodeName(m_tasks[camera]->record.taskFilePath));
             if (found.isEmpty())
                 refusals << why;
             else if (found != m_setup.sources[camera])
@@ -227,6 +236,8 @@ bool OffloadSession::resumePaused(QString *error)
         DiskTask *task = m_tasks[camera].get();
         if (task && resumeTask(task, camera) != 0)
             failures << QString::fromLatin1(Cameras::folderName(camera));
+        else if (m_audits[camera])
+            m_audits[camera]->start();
     }
     *error = failures.join(QLatin1Char('\n'));
     return failures.isEmpty();
@@ -250,6 +261,10 @@ int OffloadSession::fileCount() const
 
 bool OffloadSession::running() const
 {
+    for (const auto &audit : m_audits) {
+        if (audit && audit->running())
+            return true;
+    }
     for (const auto &task : m_tasks) {
         if (task && !task->stopped.load())
             return true;

@@ -12,6 +12,10 @@
 #include "offloadpos.h"
 #include "taskconfig.h"
 
+namespace TargetCheck {
+class Audit;
+}
+
 struct OffloadSet;
 
 // One offload of up to five cards: builds the engine tasks from a set-up or from a saved
@@ -130,4 +134,6 @@ private:
     MatchMaker m_makeMatch;
     std::shared_ptr<const ExposureMatch> m_match; // read by the engine threads, set before
     std::unique_ptr<DiskTask> m_tasks[Cameras::Count];
+    // A resume's check of the copies it took on trust, beside the engine that copies the rest.
+    std::unique_ptr<TargetCheck::Audit> m_audits[Cameras::Count];
 };

@@ -6,9 +6,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <set>
 
+#include "cardheads.h"
 #include "offloadpaths.h"
 #include "offloadset.h"
 #include "offloadstate.h"
@@ -83,7 +86,10 @@ bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *erro
             continue;
         QString source;
         if (bound) {
-            source = CardIdentity::locate(set.cards[camera], camera, m_given[camera], &why);
+            const QString taskFile = QDir(m_stateFolder).filePath(
+                QString::fromLatin1(Cameras::lowerName(camera)) + QStringLiteral(".log"));
+            source = CardIdentity::locate(set.cards[camera], camera, m_given[camera], &why,
+                                          taskFile);
             if (source.isEmpty())
                 refusals << why;
         } else {
@@ -140,6 +146,9 @@ bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *erro
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         if (m_tasks[camera])
             startTask(m_tasks[camera].get(), camera);
+        // After the engine: the audit waits for the engine's thread to end before it copies.
+        if (m_audits[camera])
+            m_audits[camera]->start();
     }
     return true;
 }
@@ -169,6 +178,8 @@ bool OffloadSession::resumeCamera(int camera, const TaskConfig &config, const Of
     // A card found at another place is the same card by its identity, so its list is the same;
     // the task file is written again with the new place.
     const bool reuse = ours && m_setup.sources[camera] == saved.path;
+    if (!ours)
+        CardHeads::clear(file); // another offload's, if any
     const int hint = ours ? header.filesDone : 0;
     if (loadTask(task, camera, !reuse) != 0) {
         *error = QStringLiteral("%1: cannot write the task file %2: %3")
@@ -177,8 +188,10 @@ bool OffloadSession::resumeCamera(int camera, const TaskConfig &config, const Of
         return false;
     }
     std::string note;
-    const int done = task->record.volumeMode == 1 ? TargetCheck::volumeDone(task, hint, &note)
-                                                  : TargetCheck::plainDone(task, hint);
+    std::vector<int> unchecked;
+    const int done = task->record.volumeMode == 1
+                         ? TargetCheck::volumeDone(task, hint, &note)
+                         : TargetCheck::plainDone(task, hint, &unchecked);
     if (!note.empty())
         m_notes << QStringLiteral("%1: %2").arg(cameraName(camera), QString::fromStdString(note));
     if (done < hint)
@@ -193,5 +206,12 @@ bool OffloadSession::resumeCamera(int camera, const TaskConfig &config, const Of
                           QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
+    // Failed copies are the engine's to make again; the others taken on trust are read back.
+    const std::set<int> retried(task->retries.begin(), task->retries.end());
+    unchecked.erase(std::remove_if(unchecked.begin(), unchecked.end(),
+                                   [&retried](int i) { return retried.count(i) > 0; }),
+                    unchecked.end());
+    if (!unchecked.empty())
+        m_audits[camera] = std::make_unique<TargetCheck::Audit>(task, std::move(unchecked));
     return true;
 }

@@ -18,6 +18,7 @@
 #include <xxhash.h>
 
 #include "cameracards.h"
+#include "cardheads.h"
 #include "cardfiles.h"
 #include "syncio.h"
 #include "volumequery.h"
@@ -161,7 +162,8 @@ QString listHash(const std::vector<char> &entries)
     return hex(XXH64(entries.data(), entries.size(), 0));
 }
 
-static bool sameCard(const OffloadSet::Card &card, const QString &folder, QString *found)
+static bool sameCard(const OffloadSet::Card &card, const QString &folder, QString *found,
+                     const QString &taskFile)
 {
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
         return false;
@@ -176,6 +178,17 @@ static bool sameCard(const OffloadSet::Card &card, const QString &folder, QStrin
     int files = -1;
     QString hash;
     fingerprint(folder, &files, &hash);
+    int sampled = 0;
+    const int differ = files == card.files && hash == card.fingerprint && !taskFile.isEmpty()
+                           ? CardHeads::differing(QFile::encodeName(taskFile).toStdString(),
+                                                  QFile::encodeName(folder).toStdString(), &sampled)
+                           : 0;
+    if (differ > 0) {
+        *found = QStringLiteral("the same names and sizes, but %1 of %2 photos read again differ")
+                     .arg(differ)
+                     .arg(sampled);
+        return false;
+    }
     if (files == card.files && hash == card.fingerprint)
         return true;
     *found = files == card.files
@@ -189,20 +202,21 @@ static QString below(const QString &root, const QString &subPath)
     return subPath.isEmpty() ? root : QDir(root).filePath(subPath);
 }
 
-QString locate(const OffloadSet::Card &card, int camera, const QString &given, QString *why)
+QString locate(const OffloadSet::Card &card, int camera, const QString &given, QString *why,
+               const QString &taskFile)
 {
     const QString name = QString::fromLatin1(Cameras::folderName(camera));
     QString found;
     if (!given.isEmpty()) {
         for (const QString &folder : {given, below(given, card.subPath)}) {
-            if (sameCard(card, folder, &found))
+            if (sameCard(card, folder, &found, taskFile))
                 return QDir::cleanPath(folder);
         }
         *why = QStringLiteral("%1: %2 is not the card of this offload (%3)")
                    .arg(name, given, found.isEmpty() ? QStringLiteral("no such folder") : found);
         return QString();
     }
-    if (sameCard(card, card.source, &found))
+    if (sameCard(card, card.source, &found, taskFile))
         return card.source;
     const QString atSource = found;
     QList<MountedVolume> volumes = VolumeQuery::mountedVolumes();
@@ -218,7 +232,7 @@ QString locate(const OffloadSet::Card &card, int camera, const QString &given, Q
         const QString folder = below(volume.mountRoot, card.subPath);
         QString ignored;
         if (QDir::cleanPath(folder) != QDir::cleanPath(card.source) &&
-            sameCard(card, folder, &ignored))
+            sameCard(card, folder, &ignored, taskFile))
             return QDir::cleanPath(folder);
     }
     if (!atSource.isEmpty())

@@ -53,7 +53,10 @@ QString listHash(const std::vector<char> &entries);
 // The folder that holds the recorded card now: the given folder (a photo folder or the card's
 // mount root) when there is one, else the recorded folder, else the same sub-folder of any
 // mounted volume (the camera's card by label first). Empty with why when it is not found or a
-// different card stands there.
-QString locate(const OffloadSet::Card &card, int camera, const QString &given, QString *why);
+// different card stands there. With the task file of the card's copy, a sample of the photos
+// it read must also begin as they did then (CardHeads): names and sizes alone are the same on
+// another card of the camera as often as not.
+QString locate(const OffloadSet::Card &card, int camera, const QString &given, QString *why,
+               const QString &taskFile = QString());
 
 } // namespace CardIdentity

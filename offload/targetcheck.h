@@ -1,6 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 struct DiskTask;
 
@@ -11,11 +14,46 @@ struct DiskTask;
 // card file's hash, or for a tagged photo the picture after the header is the card's).
 namespace TargetCheck {
 
-// Plain mode: how many of the task's files, from the first, are done.
-int plainDone(DiskTask *task, int hint);
+// Plain mode: how many of the task's files, from the first, are done. unchecked receives the
+// files taken on the cheap check, for an Audit.
+int plainDone(DiskTask *task, int hint, std::vector<int> *unchecked = nullptr);
 // Volume mode: the same from the archives "pack1.zip"... of the camera folder (entry names in
 // order, sizes and CRCs against the card files); the record is pointed at the last archive.
 // note says why work already in the archives is not counted, when that happens.
+// Before an archive is trusted it is read back whole: an archive with a checksum line must hash
+// to it, one without must have every entry match its CRC (a full archive then gets its line
+// again). Anything else packs the camera again from the start.
 int volumeDone(DiskTask *task, int hint, std::string *note);
+
+// Plain mode: the copies a resume took on the cheap check, each read back from the disk on a
+// thread of its own while the engine copies the rest, against its checksum line. A copy that
+// differs is listed as failed at once (a kill now leaves it to the next resume) and loses its
+// line; once the engine has finished its run, the audit copies it again itself. Until then the
+// offload is not complete.
+class Audit
+{
+public:
+    Audit(DiskTask *task, std::vector<int> files);
+    ~Audit(); // stop()
+    Audit(const Audit &) = delete;
+    Audit &operator=(const Audit &) = delete;
+
+    // Starts, or goes on with the files not read yet after a stop.
+    void start();
+    // Gives up at the next file and waits for the thread.
+    void stop();
+    bool running() const { return m_running.load(); }
+
+private:
+    void run();
+
+    DiskTask *m_task;
+    std::vector<int> m_files;
+    size_t m_next = 0;
+    std::vector<int> m_differing; // listed as failed, not copied again yet
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_running{false};
+    std::thread m_thread;
+};
 
 } // namespace TargetCheck

@@ -6,6 +6,9 @@
 #include <csignal>
 
 #include <fcntl.h>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -167,6 +170,7 @@ struct DamagedCard
     QString image, device, root;
     qint64 entryAt = -1; // the cut entry of the allocation table and its value before
     quint32 entry = 0;
+    QString mounter = QStringLiteral("mount.exfat-fuse"); // "mount" for a kernel file system
 
     static bool sh(const QStringList &command, QByteArray *out = nullptr)
     {
@@ -178,7 +182,7 @@ struct DamagedCard
         if (!sh({"losetup", "--find", "--show", image}, &out))
             return false;
         device = QString::fromUtf8(out).trimmed();
-        return sh({"mount.exfat-fuse", device, root});
+        return sh({mounter, device, root});
     }
     void detach()
     {
@@ -225,6 +229,37 @@ struct DamagedCard
     }
 };
 
+// Flips the byte at of path (from its end when negative) as a file system or a disk fault would.
+bool flipByte(const QString &path, qint64 at)
+{
+    QFile file(path);
+    char byte = 0;
+    if (!file.open(QIODevice::ReadWrite) || !file.seek(at < 0 ? file.size() + at : at) ||
+        !file.getChar(&byte) || !file.seek(file.pos() - 1))
+        return false;
+    return file.putChar(char(~byte)) && file.flush();
+}
+
+// Where byte at of path lies on its file system's device (synced first); -1 when unknown.
+qint64 diskOffset(const QString &path, qint64 at)
+{
+    alignas(fiemap) char query[sizeof(fiemap) + 16 * sizeof(fiemap_extent)] = {};
+    auto *map = reinterpret_cast<fiemap *>(query);
+    map->fm_length = FIEMAP_MAX_OFFSET;
+    map->fm_flags = FIEMAP_FLAG_SYNC;
+    map->fm_extent_count = 16;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const bool mapped = fd >= 0 && ::ioctl(fd, FS_IOC_FIEMAP, map) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    for (quint32 i = 0; mapped && i < map->fm_mapped_extents; ++i) {
+        const fiemap_extent &e = map->fm_extents[i];
+        if (quint64(at) >= e.fe_logical && quint64(at) < e.fe_logical + e.fe_length)
+            return qint64(e.fe_physical + (quint64(at) - e.fe_logical));
+    }
+    return -1;
+}
+
 } // namespace
 
 class TestOffloadReliability : public QObject
@@ -250,6 +285,9 @@ private slots:
     void damagedOrAlteredState();
     void cardIdentity_data();
     void cardIdentity();
+    void targetChangedWhilePaused_data();
+    void targetChangedWhilePaused();
+    void readBackFromTheDisk();
 };
 
 void TestOffloadReliability::badArguments_data()
@@ -874,6 +912,8 @@ void TestOffloadReliability::cardIdentity_data()
         << "wrong name" << 2 << QByteArray("is not the card of this offload");
     QTest::newRow("card named inside the target")
         << "in target" << 2 << QByteArray("lies inside the target");
+    QTest::newRow("another card, same names and sizes")
+        << "same sizes" << 2 << QByteArray("Left: the card at");
 }
 
 void TestOffloadReliability::cardIdentity()
@@ -900,6 +940,12 @@ void TestOffloadReliability::cardIdentity()
     } else if (change == "swapped") {
         QVERIFY(QDir().rename(o.card(1), away));
         QCOMPARE(runIn(o.dir.path(), QStringLiteral("cp"), {"-a", o.card(3), o.card(1)}), 0);
+    } else if (change == "same sizes") {
+        // Other photos under the same names: one byte of each differs from the copied card's.
+        QVERIFY(QDir().rename(o.card(1), away));
+        QCOMPARE(runIn(o.dir.path(), QStringLiteral("cp"), {"-a", away, o.card(1)}), 0);
+        for (const QString &file : filesBelow(o.card(1)))
+            QVERIFY(flipByte(o.card(1) + QLatin1Char('/') + file, 300));
     } else if (change == "in target") {
         const QString inside = o.target() + QStringLiteral("/LeftCard");
         QCOMPARE(runIn(o.dir.path(), QStringLiteral("cp"), {"-a", o.card(1), inside}), 0);
@@ -915,11 +961,95 @@ void TestOffloadReliability::cardIdentity()
     }
     // Nothing of the other card reached the left camera's folder.
     QCOMPARE(o.filesDone(1), before);
-    const QString left = change == "swapped" ? away : o.card(1);
+    const QString left = change == "swapped" || change == "same sizes" ? away : o.card(1);
     const QRegularExpression copied(QStringLiteral("(^|/)[^./][^/]*\\.JPG$"));
     for (const QString &file : filesBelow(o.copy(1)).filter(copied))
         QCOMPARE(fileBytes(o.copy(1) + QLatin1Char('/') + file),
                  fileBytes(left + QLatin1Char('/') + file));
+}
+
+// The target changed under a paused offload (a fault of its disk, a crash of its file system):
+// a copy or an archive altered with its size kept, or a full archive's checksum line lost. The
+// resume must not count what it did not check: it ends with the target complete and verified.
+// A copy past the count is altered with its line made to match, as a stale copy of another
+// offload would be: only the card can tell it. Camera 0's list: 100MEDIA/DSC00005, 100MEDIA/DSC00010, DSC00001, DSC00002 ...; killed before
+// its ninth file, its archives are pack1 (4 photos) and pack2 (2), both full, and pack3.
+void TestOffloadReliability::targetChangedWhilePaused_data()
+{
+    QTest::addColumn<QByteArray>("kill");
+    QTest::addColumn<bool>("volumes");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("change"); // "flip" a byte in its middle, "relist", "unlist"
+    QTest::newRow("counted copy")
+        << QByteArray("0:5:start:kill") << false << "DSC00001.JPG" << QByteArray("flip");
+    QTest::newRow("copy past the count") // listed, killed before it was counted
+        << QByteArray("0:3:listed:kill") << false << "DSC00002.JPG" << QByteArray("relist");
+    QTest::newRow("full archive")
+        << QByteArray("0:8:start:kill") << true << "pack1.zip" << QByteArray("flip");
+    QTest::newRow("open archive")
+        << QByteArray("0:8:start:kill") << true << "pack3.zip" << QByteArray("flip");
+    QTest::newRow("line of a full archive")
+        << QByteArray("0:8:start:kill") << true << "pack2.zip" << QByteArray("unlist");
+}
+
+void TestOffloadReliability::targetChangedWhilePaused()
+{
+    QFETCH(QByteArray, kill);
+    QFETCH(bool, volumes);
+    QFETCH(QString, file);
+    QFETCH(QByteArray, change);
+    Offload o;
+    QVERIFY(o.makeCards());
+    Run run = o.tool(o.startArguments(volumes ? kSmallVolumes : QStringList()), kill);
+    QVERIFY2(run.crashed, run.output.constData());
+    const QString list = o.copy(0) + QLatin1Char('/') + ChecksumList::FileName;
+    QByteArray lines = fileBytes(list);
+    const qsizetype line = lines.indexOf("  " + file.toUtf8() + '\n');
+    const QString path = o.copy(0) + QLatin1Char('/') + file;
+    if (change == "unlist")
+        QVERIFY(line >= 16 && writeFile(list, lines.remove(line - 16, 16 + 2 + file.size() + 1)));
+    else
+        QVERIFY(flipByte(path, QFileInfo(path).size() / 2));
+    uint64_t hash = 0;
+    if (change == "relist")
+        QVERIFY(ChecksumList::hashFile(QFile::encodeName(path).toStdString(), &hash) == 0 &&
+                ChecksumList::set(QFile::encodeName(o.copy(0)).toStdString(),
+                                  file.toStdString(), hash) == 0);
+    run = o.resume();
+    QVERIFY2(run.code == 0, run.output.constData());
+    o.checkTarget(volumes);
+}
+
+// The read-back of a copy must come from the disk, not from what the page cache kept of the
+// write. The target is an ext4 image on a loop device; while the engine holds a copy between its
+// write and its read-back, the copy's last byte (its last block went through the cache) is
+// flipped in the image underneath. The engine must see that and copy it again.
+void TestOffloadReliability::readBackFromTheDisk()
+{
+    if (::geteuid() != 0)
+        QSKIP("a loop-mounted target needs root; not run");
+    Offload o;
+    QVERIFY(o.makeCards());
+    DamagedCard disk{o.dir.filePath(QStringLiteral("target.img")), QString(), o.target()};
+    disk.mounter = QStringLiteral("mount");
+    QVERIFY(QFile(disk.image).open(QIODevice::WriteOnly) && QFile::resize(disk.image, 64 << 20));
+    QVERIFY(DamagedCard::sh({"mkfs.ext4", "-q", "-F", disk.image}) && QDir().mkpath(o.target()));
+    QVERIFY(disk.attach());
+    const QString release = o.dir.filePath(QStringLiteral("release"));
+    // Camera 0's third file is DSC00001.JPG, 7958 bytes: one direct block and a cached tail.
+    const auto process =
+        o.launch(o.startArguments(), "0:2:written:wait:" + QFile::encodeName(release));
+    const QString partial = o.copy(0) + QStringLiteral("/.DSC00001.JPG.v7part");
+    QVERIFY(waitFor([&] { return o.filesDone(0) >= 2 && QFileInfo(partial).size() == 7958; }));
+    const qint64 at = diskOffset(partial, 7957);
+    QVERIFY(at > 0);
+    QVERIFY(flipByte(disk.image, at));
+    QVERIFY(writeFile(release, "go"));
+    const Run run = Offload::finish(process);
+    QVERIFY2(run.code == 0, run.output.constData());
+    disk.detach(); // what the disk holds, nothing cached
+    QVERIFY(disk.attach());
+    o.checkTarget();
 }
 
 QTEST_GUILESS_MAIN(TestOffloadReliability)
