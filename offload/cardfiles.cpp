@@ -10,19 +10,19 @@
 
 namespace {
 
-enum class Kind { Other, File, Folder };
+enum class Kind { Gone, File, Folder, Link, Other };
 
 Kind kindOf(const std::string &path)
 {
     struct stat st = {};
     // Symbolic links are not followed: a card holds none, and a link loop must not hang a list.
     if (::lstat(path.c_str(), &st) != 0)
-        return Kind::Other;
+        return Kind::Gone;
     if (S_ISREG(st.st_mode))
         return Kind::File;
     if (S_ISDIR(st.st_mode))
         return Kind::Folder;
-    return Kind::Other;
+    return S_ISLNK(st.st_mode) ? Kind::Link : Kind::Other;
 }
 
 bool isArchive(const std::string &name)
@@ -51,7 +51,7 @@ int sortedNames(const std::string &folder, std::vector<std::string> *names)
 constexpr int MaxDepth = 64;
 
 void listBelow(const std::string &folder, const std::string &prefix, int depth,
-               std::vector<std::string> *out)
+               std::vector<std::string> *out, std::vector<CardFiles::NotFile> *notFiles)
 {
     std::vector<std::string> names;
     if (depth > MaxDepth || sortedNames(prefix.empty() ? folder : folder + '/' + prefix, &names) != 0)
@@ -62,7 +62,11 @@ void listBelow(const std::string &folder, const std::string &prefix, int depth,
         if (kind == Kind::File && !isArchive(name))
             out->push_back(relative);
         else if (kind == Kind::Folder)
-            listBelow(folder, relative, depth + 1, out);
+            listBelow(folder, relative, depth + 1, out, notFiles);
+        else if (notFiles && kind == Kind::Link)
+            notFiles->push_back({relative, "a symbolic link, not followed"});
+        else if (notFiles && kind == Kind::Other)
+            notFiles->push_back({relative, "not a regular file"});
     }
 }
 
@@ -70,23 +74,26 @@ void listBelow(const std::string &folder, const std::string &prefix, int depth,
 
 namespace CardFiles {
 
-int list(const std::string &folder, std::vector<std::string> *relativePaths)
+int list(const std::string &folder, std::vector<std::string> *relativePaths,
+         std::vector<NotFile> *notFiles)
 {
     relativePaths->clear();
+    if (notFiles)
+        notFiles->clear();
     std::vector<std::string> names;
     if (folder.empty() || sortedNames(folder, &names) != 0)
         return -1;
-    listBelow(folder, std::string(), 0, relativePaths);
+    listBelow(folder, std::string(), 0, relativePaths, notFiles);
     return 0;
 }
 
 int listCopyable(const std::string &folder, std::vector<std::string> *copied,
-                 std::vector<std::string> *skipped)
+                 std::vector<std::string> *skipped, std::vector<NotFile> *notFiles)
 {
     std::vector<std::string> all;
     copied->clear();
     skipped->clear();
-    if (list(folder, &all) != 0)
+    if (list(folder, &all, notFiles) != 0)
         return -1;
     for (std::string &relative : all) {
         if (folder.size() + 1 + relative.size() < TaskLayout::EntrySize)

@@ -145,9 +145,11 @@ void CardPrefetch::run()
         const int index = m_next++;
         const char *path = m_path(index);
         lock.unlock();
-        int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        // A FIFO would block open() and this thread with it; what is no regular file is left
+        // for the engine to name.
+        int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         struct stat info = {};
-        if (fd >= 0 && ::fstat(fd, &info) != 0) {
+        if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
             ::close(fd);
             fd = -1;
         }

@@ -249,8 +249,8 @@ void startThread(DiskTask *task)
     task->thread = std::thread(copyLoop, task);
 }
 
-// Lines of files about to be written again leave the checksum list, so it never holds a path
-// twice and never a hash of a copy that is being replaced.
+} // namespace
+
 void dropPendingLines(DiskTask *task, int from)
 {
     const std::string folder = task->record.destination;
@@ -266,6 +266,8 @@ void dropPendingLines(DiskTask *task, int from)
         pending.push_back(PlainCopy::targetRelative(task, i));
     ChecksumList::drop(folder, pending);
 }
+
+namespace {
 
 // Files counted done whose line did not reach the disk (power lost) get it back from the copy.
 // A file that failed has no copy of this offload; one in its place is an older offload's.

@@ -49,6 +49,10 @@ struct DiskTask
     TaskRecord record{};
     PhotoStep step;
     int verify = 1;               // re-read every copy from the disk and compare hashes
+    // Plain mode: per entry, its copy's path below the camera folder where that is not the card's
+    // (empty: every copy keeps its card name); see CopyNames. foldsCase: the target folds case.
+    std::vector<std::string> copyNames;
+    bool foldsCase = false;
     size_t holdLimit = 64u << 20; // photos up to this size are tagged in memory
 
     std::atomic<int> running{0};
@@ -102,6 +106,11 @@ int loadTask(DiskTask *task, int disk, bool rebuild);
 int settleTask(DiskTask *task, int disk);
 int pauseTask(DiskTask *task, int disk);
 int stopTask(DiskTask *task, int disk);
+
+// Lines of files about to be written again (from entry from on, and the retries) leave the
+// checksum list, so it never holds a path twice and never a hash of a copy being replaced.
+// Called again when the copies' names are decided after the task was prepared.
+void dropPendingLines(DiskTask *task, int from);
 
 // The entry text (source folder, "/", relative path) of file index.
 const char *taskEntry(const DiskTask *task, int index);

@@ -58,17 +58,22 @@ void open(Source *source, DiskTask *task, int index)
     }
     if (source->fd >= 0)
         return; // read ahead: opened, asked for its size and told to read in order already
-    source->fd = ::open(taskEntry(task, index), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a FIFO in a photo's place would hold open() until a writer came, and with
+    // it the engine thread that a pause waits for.
+    source->fd = ::open(taskEntry(task, index), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (source->fd < 0) {
         source->error = errno;
         return;
     }
-    if (::fstat(source->fd, &source->info) != 0) {
-        source->error = errno;
+    const bool known = ::fstat(source->fd, &source->info) == 0;
+    if (!known || !S_ISREG(source->info.st_mode)) {
+        source->error = known ? 0 : errno;
+        source->notRegular = known;
         ::close(source->fd);
         source->fd = -1;
         return;
     }
+    ::fcntl(source->fd, F_SETFL, ::fcntl(source->fd, F_GETFL) & ~O_NONBLOCK);
     ::posix_fadvise(source->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
@@ -133,6 +138,21 @@ bool sourcePresent(const DiskTask *task)
     struct stat st = {};
     return ::stat(task->record.source, &st) == 0 && S_ISDIR(st.st_mode) &&
            uint64_t(st.st_dev) == task->sourceDevice && uint64_t(st.st_ino) == task->sourceInode;
+}
+
+std::string whyNot(const Source &source)
+{
+    return source.notRegular ? std::string("not a regular file") : std::strerror(source.error);
+}
+
+bool changedWhileRead(const Source &source)
+{
+    struct stat now = {};
+    if (::fstat(source.fd, &now) != 0)
+        return true;
+    return now.st_size != source.info.st_size ||
+           now.st_mtim.tv_sec != source.info.st_mtim.tv_sec ||
+           now.st_mtim.tv_nsec != source.info.st_mtim.tv_nsec;
 }
 
 bool holdInMemory(const DiskTask *task, const Source &source)

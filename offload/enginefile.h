@@ -28,6 +28,7 @@ struct Source
 {
     int fd = -1;
     int error = 0;
+    bool notRegular = false; // what stands there is no regular file (a FIFO, a device)
     struct stat info = {};
     CardPrefetch *prefetch = nullptr; // gets the descriptor back to close it
     int index = -1; // its entry in the task's list
@@ -35,6 +36,9 @@ struct Source
 };
 // Entry index of the task: the descriptor the card's read-ahead opened, else opened here.
 void open(Source *source, DiskTask *task, int index);
+
+// Why the source could not be opened, for the messages.
+std::string whyNot(const Source &source);
 
 // Reads the whole file into data; -1 on a read error or a short file. data is grown as needed
 // but never shrunk, so that a buffer kept from photo to photo is not zero-filled again for each
@@ -52,6 +56,10 @@ void noteSource(DiskTask *task);
 // The source folder is still the one noted: an unreadable file is that file's fault, not a
 // pulled card's (whose mount point is then another folder, or none).
 bool sourcePresent(const DiskTask *task);
+
+// The file's size or modification time is no longer what it was when it was opened: it was
+// written to while it was read, and what was read may be any mix of before and after.
+bool changedWhileRead(const Source &source);
 
 // Whether the photo step wants this file in memory.
 bool holdInMemory(const DiskTask *task, const Source &source);

@@ -36,7 +36,8 @@ int saveLocked(DiskTask *task)
     }
     std::string text = std::string(Magic) + '\n';
     for (const FileProblem &p : task->skippedFiles)
-        text += "S\t" + escape(p.relative) + '\n';
+        text += "S\t" + escape(p.relative) + (p.reason.empty() ? "" : '\t' + oneLine(p.reason)) +
+                '\n';
     for (const FileProblem &p : task->failedFiles)
         text += "F\t" + escape(p.relative) + '\t' + oneLine(p.reason) + '\n';
     return SyncIo::replaceFile(file, text);
@@ -134,6 +135,8 @@ int load(DiskTask *task)
                 continue;
             }
             if (text[0] == 'S') {
+                if (tab != std::string::npos)
+                    p.reason = text.substr(tab + 1);
                 skipped.push_back(p);
             } else if (text[0] == 'F' && tab != std::string::npos) {
                 p.reason = text.substr(tab + 1);

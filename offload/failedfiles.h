@@ -8,7 +8,7 @@ struct DiskTask;
 // offload passed over, so that a resume retries exactly those and the operator still sees the
 // skipped ones. The task file's format is fixed; this file is the engine's own. Text lines:
 // "F", a tab, the relative path, a tab and the reason, for a file that failed; "S", a tab and
-// the relative path for a file too long for an entry. In paths a backslash, a line break and a
+// the relative path (a tab and the reason after it) for a file the list leaves out. In paths a backslash, a line break and a
 // tab are written as a backslash followed by a backslash, "n" and "t".
 // Written whole to a temporary file, synced and renamed; absent when there is nothing to keep.
 namespace FailedFiles {

@@ -11,11 +11,14 @@ namespace {
 
 QJsonObject countsObject(const FlightReport::Counts &c)
 {
-    return QJsonObject{{QStringLiteral("onCard"), c.onCard},
-                       {QStringLiteral("copied"), c.copied},
-                       {QStringLiteral("verified"), c.verified},
-                       {QStringLiteral("failed"), c.failed},
-                       {QStringLiteral("failures"), QJsonArray::fromStringList(c.failures)}};
+    QJsonObject o{{QStringLiteral("onCard"), c.onCard},
+                  {QStringLiteral("copied"), c.copied},
+                  {QStringLiteral("verified"), c.verified},
+                  {QStringLiteral("failed"), c.failed},
+                  {QStringLiteral("failures"), QJsonArray::fromStringList(c.failures)}};
+    if (!c.renamed.isEmpty())
+        o.insert(QStringLiteral("renamed"), QJsonArray::fromStringList(c.renamed));
+    return o;
 }
 
 bool save(const QString &path, const QByteArray &bytes, QString *error)

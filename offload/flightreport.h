@@ -22,6 +22,9 @@ public:
         int verified = 0;
         int failed = 0;
         QStringList failures; // the reasons, one per failed photo or stopped camera
+        // Copies named otherwise than on the card (the target folds the names together),
+        // "card path -> copy path" below the camera folder.
+        QStringList renamed;
     };
 
     static QString jsonFileName(); // "offload-report.json"

@@ -233,7 +233,8 @@ QString FlightReport::exceptions() const
     for (const QString &name : cameraNames()) {
         const Counts counts = m_counts.value(name);
         const MatchView::Camera c = matchOf(name);
-        if (c.missed.isEmpty() && c.extra.isEmpty() && counts.failures.isEmpty())
+        if (c.missed.isEmpty() && c.extra.isEmpty() && counts.failures.isEmpty() &&
+            counts.renamed.isEmpty())
             continue;
         out += QStringLiteral("<div class=\"box\"><b>%1</b>\n").arg(esc(cameraText(name)));
         if (!c.missed.isEmpty()) {
@@ -263,6 +264,14 @@ QString FlightReport::exceptions() const
             for (const QString &reason : counts.failures)
                 items << esc(reason);
             out += QStringLiteral("<div>传输失败：</div><ul>%1</ul>\n").arg(listItems(items));
+        }
+        if (!counts.renamed.isEmpty()) {
+            QStringList items;
+            for (const QString &pair : counts.renamed)
+                items << esc(pair);
+            out += QStringLiteral("<div>改名保存（目标盘不分大小写，同名照片另起名）：</div>"
+                                  "<ul>%1</ul>\n")
+                       .arg(listItems(items));
         }
         out += QStringLiteral("</div>\n");
     }

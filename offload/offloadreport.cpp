@@ -11,6 +11,7 @@
 #include "fileproblemtext.h"
 #include "offloadsession.h"
 #include "photoexports.h"
+#include "plaincopy.h"
 
 namespace OffloadReport {
 
@@ -60,6 +61,16 @@ FlightReport::Counts counts(DiskTask *task)
             c.failures << FileProblemText::line(f);
     }
     c.failed = int(failed.size() + skipped.size());
+    std::vector<bool> lost(task->copyNames.size());
+    for (const FileProblem &f : failed)
+        if (f.index >= 0 && size_t(f.index) < lost.size())
+            lost[size_t(f.index)] = true;
+    for (size_t i = 0; i < task->copyNames.size(); ++i) {
+        if (!task->copyNames[i].empty() && !lost[i] && int(i) < task->filesDone.load())
+            c.renamed << QFile::decodeName(EngineFile::relativePath(task, int(i)).c_str()) +
+                             QStringLiteral(" -> ") +
+                             QFile::decodeName(PlainCopy::targetRelative(task, int(i)).c_str());
+    }
     c.onCard += int(skipped.size()); // on the card, though not in the engine's list
     if (task->failed.load() && failed.empty()) {
         // The engine stopped on an error of the target: the photo in hand is the failed one.

@@ -1,5 +1,6 @@
 #include "offloadsession.h"
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -7,6 +8,8 @@
 #include <QFileInfo>
 
 #include "cardfiles.h"
+#include "copynames.h"
+#include "enginefile.h"
 #include "fileproblemtext.h"
 #include "offloadpaths.h"
 #include "offloadset.h"
@@ -119,6 +122,12 @@ bool OffloadSession::saveSet(const QString &id, const QByteArray &startConfig,
         describing.emplace_back([card, task, source = m_setup.sources[camera]] {
             CardIdentity::describe(source, card);
             card->listHash = CardIdentity::listHash(task->fileList);
+            for (size_t i = 0; i < task->copyNames.size(); ++i) {
+                if (!task->copyNames[i].empty())
+                    card->renamed.insert(
+                        QFile::decodeName(EngineFile::relativePath(task, int(i)).c_str()),
+                        QFile::decodeName(task->copyNames[i].c_str()));
+            }
         });
     }
     for (std::thread &thread : describing)
@@ -173,6 +182,16 @@ bool OffloadSession::start(const Setup &setup, QString *error)
                                  m_setup.sources[camera],
                                  QString::fromLocal8Bit(std::strerror(errno)));
     }
+    if (failures.isEmpty()) {
+        m_foldsCase = CopyNames::foldsCase(QFile::encodeName(m_setup.target).toStdString());
+        for (int camera = 0; camera < Cameras::Count; ++camera) {
+            nameCopies(camera, nullptr);
+            const DiskTask *task = m_tasks[camera].get();
+            if (task && std::any_of(task->copyNames.begin(), task->copyNames.end(),
+                                    [](const std::string &name) { return !name.empty(); }))
+                dropPendingLines(m_tasks[camera].get(), 0);
+        }
+    }
     QString saveError;
     if (failures.isEmpty() && (!saveSet(QString(), QByteArray(), &saveError) ||
                                (m_saveOnStart && !saveConfig(false, &saveError))))
@@ -190,6 +209,32 @@ bool OffloadSession::start(const Setup &setup, QString *error)
     }
     error->clear();
     return true;
+}
+
+void OffloadSession::nameCopies(int camera, const OffloadSet::Card *saved)
+{
+    DiskTask *task = m_tasks[camera].get();
+    if (!task)
+        return;
+    task->foldsCase = m_foldsCase;
+    task->copyNames.clear();
+    // An archive's entries keep the card's names: within one archive they never fold.
+    if (m_setup.volumes)
+        return;
+    std::vector<std::string> paths;
+    for (int i = 0; i < task->fileCount.load(); ++i)
+        paths.push_back(EngineFile::relativePath(task, i));
+    if (!saved) {
+        task->copyNames = CopyNames::decide(paths, m_foldsCase);
+        return;
+    }
+    task->copyNames.resize(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) {
+        const QString card = QFile::decodeName(paths[i].c_str());
+        const QString copy = saved->copyOf(card);
+        if (copy != card)
+            task->copyNames[i] = QFile::encodeName(copy).toStdString();
+    }
 }
 
 void OffloadSession::pause()

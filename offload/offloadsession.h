@@ -10,13 +10,12 @@
 #include "copyengine.h"
 #include "exposurematcher.h"
 #include "offloadpos.h"
+#include "offloadset.h"
 #include "taskconfig.h"
 
 namespace TargetCheck {
 class Audit;
 }
-
-struct OffloadSet;
 
 // One offload of up to five cards: builds the engine tasks from a set-up or from a saved
 // "Taskconfig.xml", starts, pauses and resumes them, and saves the set-up again. The offload
@@ -116,6 +115,9 @@ private:
                       QString *error);
     bool createCamera(int camera, const QString &archivePath, const QString &archiveName,
                       QString *error);
+    // Gives the camera's copies their names once its list is loaded: the saved ones, else
+    // decided from the list and the target's case behaviour (m_foldsCase).
+    void nameCopies(int camera, const OffloadSet::Card *saved);
     static int sortieStep(void *context, int camera, int photoIndex);
     static int tagStep(void *context, int camera, int index, const char *target,
                        const unsigned char *data, size_t size, std::vector<unsigned char> *header,
@@ -131,6 +133,7 @@ private:
     Setup m_setup;
     PhotoStep m_inner;
     std::vector<int> m_sortieEnds; // cumulative record counts of the POS sets
+    bool m_foldsCase = false;      // the target takes "A" and "a" for one name
     MatchMaker m_makeMatch;
     std::shared_ptr<const ExposureMatch> m_match; // read by the engine threads, set before
     std::unique_ptr<DiskTask> m_tasks[Cameras::Count];

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "cardheads.h"
+#include "copynames.h"
 #include "offloadpaths.h"
 #include "offloadset.h"
 #include "offloadstate.h"
@@ -124,6 +125,7 @@ bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *erro
     m_sortieEnds = sortieEnds(setup.pos);
 
     m_status = Status::StateFailed;
+    m_foldsCase = CopyNames::foldsCase(QFile::encodeName(setup.target).toStdString());
     QStringList failures;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         if (!setup.sources[camera].isEmpty() && !resumeCamera(camera, config, set, bound, &why))
@@ -187,6 +189,8 @@ bool OffloadSession::resumeCamera(int camera, const TaskConfig &config, const Of
                           QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
+    // The names the start decided; without the set file they are decided again, alike.
+    nameCopies(camera, bound ? &set.cards[camera] : nullptr);
     std::string note;
     std::vector<int> unchecked;
     const int done = task->record.volumeMode == 1

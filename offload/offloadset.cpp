@@ -77,6 +77,9 @@ int OffloadSet::read(const QString &path, OffloadSet *set, QString *why)
         c.files = o.value(QLatin1String("files")).toInt(-1);
         c.fingerprint = o.value(QLatin1String("fingerprint")).toString();
         c.listHash = o.value(QLatin1String("listHash")).toString();
+        const QJsonObject renamed = o.value(QLatin1String("renamed")).toObject();
+        for (auto it = renamed.begin(); it != renamed.end(); ++it)
+            c.renamed.insert(it.key(), it.value().toString());
     }
     *set = result;
     return 0;
@@ -99,6 +102,12 @@ bool OffloadSet::write(const QString &path, QString *error) const
         o.insert(QLatin1String("files"), c.files);
         o.insert(QLatin1String("fingerprint"), c.fingerprint);
         o.insert(QLatin1String("listHash"), c.listHash);
+        if (!c.renamed.isEmpty()) {
+            QJsonObject renamed;
+            for (auto it = c.renamed.begin(); it != c.renamed.end(); ++it)
+                renamed.insert(it.key(), it.value());
+            o.insert(QLatin1String("renamed"), renamed);
+        }
         list.append(o);
     }
     root.insert(QLatin1String("cards"), list);

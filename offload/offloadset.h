@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
 #include <vector>
@@ -24,6 +25,15 @@ struct OffloadSet
         int files = -1;  // fingerprint: the number of files and a hash of their names and sizes
         QString fingerprint;
         QString listHash; // of the task file's entries
+        // Card files whose copy has another name (relative path on the card -> relative path
+        // below the camera folder, without a sortie folder): names the target folds together
+        // or cannot hold. Decided before any engine runs, so resume, the save gate and the
+        // report all find a copy through it; a file not in it keeps its card name.
+        QHash<QString, QString> renamed;
+        QString copyOf(const QString &cardRelative) const
+        {
+            return renamed.value(cardRelative, cardRelative);
+        }
     };
 
     QString id;

@@ -10,6 +10,7 @@
 
 #include <climits>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 
 #include "checksumlist.h"
 #include "copyengine.h"
+#include "copynames.h"
 #include "enginefile.h"
 #include "faultpoints.h"
 #include "jpegscan.h"
@@ -28,12 +30,18 @@ namespace {
 
 // settle(): the copy on the disk differs from what was written.
 constexpr int Differs = 3;
+// writeOnce(): the card file changed while it was read (a camera still writing it).
+constexpr int Changed = 4;
+// Reads of a changing file before it is passed over.
+constexpr int ChangedReads = 3;
 
 void locate(DiskTask *task, int index, PlainCopy::Written *w)
 {
     w->index = index;
     w->folder = task->record.destination;
-    std::string relative = EngineFile::relativePath(task, index);
+    std::string relative = size_t(index) < task->copyNames.size() && !task->copyNames[index].empty()
+                               ? task->copyNames[index]
+                               : EngineFile::relativePath(task, index);
     const int sortie = task->step.sortieOf
                            ? task->step.sortieOf(task->step.context, task->record.camera, index)
                            : 0;
@@ -50,6 +58,20 @@ void locate(DiskTask *task, int index, PlainCopy::Written *w)
     w->partial = w->path.substr(0, slash + 1) + '.' + partialName + ".v7part";
 }
 
+// A name the target cannot hold (a ":" or "?" on exFAT): the file's own fault, passed over so
+// that the rest of the card is copied. The FUSE exFAT driver answers such a name with ENOENT, so
+// that counts too while the camera folder is there (else the target disk went).
+bool unholdable(DiskTask *task, const PlainCopy::Written &w, int error)
+{
+    struct stat st = {};
+    if ((error != EINVAL && error != EILSEQ && error != ENOENT) ||
+        ::stat(w.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    EngineFile::fail(task, "create %s file error: the target cannot hold this name (%s).",
+                     w.path.c_str(), std::strerror(error));
+    return true;
+}
+
 // Source to the partial file, left open and not yet synced; fills w's hash and held bytes.
 int writeOnce(DiskTask *task, PlainCopy::Written *w)
 {
@@ -62,7 +84,7 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
     Source source;
     EngineFile::open(&source, task, index);
     if (source.fd < 0) {
-        EngineFile::fail(task, "open %s file error: %s.", entry, std::strerror(source.error));
+        EngineFile::fail(task, "open %s file error: %s.", entry, EngineFile::whyNot(source).c_str());
         return EngineFile::Unreadable;
     }
     if (const int injected = FaultPoints::hit(task, index, "opened", entry)) {
@@ -71,9 +93,10 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
     }
     const int out = ::open(target.partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (out < 0) {
+        const int error = errno;
         EngineFile::fail(task, "create %s file error: %s.", target.path.c_str(),
-                         std::strerror(errno));
-        return EngineFile::Failed;
+                         std::strerror(error));
+        return unholdable(task, *w, error) ? EngineFile::Unreadable : EngineFile::Failed;
     }
     int result = EngineFile::Done;
     int writeError = 0;
@@ -140,6 +163,8 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
     }
     if (result == EngineFile::Done && !writeError && writer.finish() != 0)
         writeError = errno;
+    if (result == EngineFile::Done && !writeError && EngineFile::changedWhileRead(source))
+        result = Changed;
     if (result == EngineFile::Done && !writeError) {
         const struct timespec times[2] = {source.info.st_atim, source.info.st_mtim};
         ::futimens(out, times);
@@ -151,6 +176,21 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
         EngineFile::fail(task, "write %s file error: %s.", target.path.c_str(),
                          std::strerror(writeError));
         result = EngineFile::Failed;
+    }
+    return result;
+}
+
+// writeOnce until the card file holds still while it is read; a file that keeps changing is
+// passed over (Unreadable), never copied as it was at some moment of its growth.
+int writeSteady(DiskTask *task, PlainCopy::Written *w)
+{
+    int result = Changed;
+    for (int read = 0; read < ChangedReads && result == Changed; ++read)
+        result = writeOnce(task, w);
+    if (result == Changed) {
+        EngineFile::fail(task, "read %s file error: it changed while it was read.",
+                         taskEntry(task, w->index));
+        result = EngineFile::Unreadable;
     }
     return result;
 }
@@ -179,6 +219,45 @@ int settle(DiskTask *task, PlainCopy::Written *w, PlainCopy::CommitOrder *order)
         return EngineFile::Failed;
     }
     return onDisk == w->hash ? int(EngineFile::Done) : int(Differs);
+}
+
+// Before a copy takes its name on a target that folds case: what answers to the name there may
+// be spelt otherwise, and be the copy of another card file of this offload (the target folds
+// more than the names were decided for). That copy is never replaced: this file is passed over.
+// A differently spelt file of an older offload goes first, so that the copy is spelt as listed.
+// false with task->error set when the name is another copy's.
+bool nameIsFree(DiskTask *task, const PlainCopy::Written &w)
+{
+    struct stat st = {};
+    if (!task->foldsCase || ::lstat(w.path.c_str(), &st) != 0)
+        return true;
+    const size_t slash = w.path.find_last_of('/');
+    const std::string name = w.path.substr(slash + 1);
+    const std::string key = CopyNames::folded(name);
+    std::string spelt;
+    if (DIR *dir = ::opendir(w.path.substr(0, slash).c_str())) {
+        while (const dirent *entry = ::readdir(dir)) {
+            if (name == entry->d_name) {
+                spelt.clear();
+                break;
+            }
+            if (CopyNames::folded(entry->d_name) == key)
+                spelt = entry->d_name;
+        }
+        ::closedir(dir);
+    }
+    if (spelt.empty())
+        return true;
+    const std::string other = w.relative.substr(0, w.relative.size() - name.size()) + spelt;
+    for (int i = 0; i < task->fileCount.load(); ++i) {
+        if (i != w.index && PlainCopy::targetRelative(task, i) == other) {
+            EngineFile::fail(task, "rename %s file error: the target takes it for %s, the copy of %s.",
+                             w.path.c_str(), other.c_str(), taskEntry(task, i));
+            return false;
+        }
+    }
+    ::unlink((w.path.substr(0, slash + 1) + spelt).c_str());
+    return true;
 }
 
 } // namespace
@@ -271,10 +350,11 @@ int write(DiskTask *task, int index, Written *w)
     locate(task, index, w);
     const std::string parent = SyncIo::parentOf(w->path);
     if (SyncIo::makeFolders(parent) != 0) {
-        EngineFile::fail(task, "create folder %s error: %s.", parent.c_str(), std::strerror(errno));
-        return EngineFile::Failed;
+        const int error = errno;
+        EngineFile::fail(task, "create folder %s error: %s.", parent.c_str(), std::strerror(error));
+        return unholdable(task, *w, error) ? EngineFile::Unreadable : EngineFile::Failed;
     }
-    const int result = writeOnce(task, w);
+    const int result = writeSteady(task, w);
     if (result != EngineFile::Done)
         abandon(w);
     return result;
@@ -288,7 +368,7 @@ int commit(DiskTask *task, Written *w)
     if (result == Differs) {
         EngineFile::fail(task, "verify %s file error: the copy differs from the source.",
                          w->path.c_str());
-        result = writeOnce(task, w);
+        result = writeSteady(task, w);
         if (result == EngineFile::Done) {
             result = settle(task, w, nullptr);
             if (result == EngineFile::Done)
@@ -304,10 +384,15 @@ int commit(DiskTask *task, Written *w)
         return result;
     }
     FaultPoints::hit(task, w->index, "verified", w->partial.c_str());
-    if (::rename(w->partial.c_str(), w->path.c_str()) != 0) {
-        EngineFile::fail(task, "rename %s file error: %s.", w->path.c_str(), std::strerror(errno));
+    if (!nameIsFree(task, *w)) {
         abandon(w);
-        return EngineFile::Failed;
+        return EngineFile::Unreadable;
+    }
+    if (::rename(w->partial.c_str(), w->path.c_str()) != 0) {
+        const int error = errno;
+        EngineFile::fail(task, "rename %s file error: %s.", w->path.c_str(), std::strerror(error));
+        abandon(w);
+        return unholdable(task, *w, error) ? EngineFile::Unreadable : EngineFile::Failed;
     }
     FaultPoints::hit(task, w->index, "renamed", w->path.c_str());
     // The copy is on the disk and verified: it counts even if its line cannot be written (a

@@ -29,7 +29,8 @@ int build(DiskTask *task)
     const char *source = task->record.source;
     std::vector<std::string> files;
     std::vector<std::string> tooLong;
-    if (CardFiles::listCopyable(source, &files, &tooLong) != 0) {
+    std::vector<CardFiles::NotFile> notFiles;
+    if (CardFiles::listCopyable(source, &files, &tooLong, &notFiles) != 0) {
         printf("open dir %s error.\n", source);
         return -1;
     }
@@ -42,6 +43,8 @@ int build(DiskTask *task)
         p.reason = "the path is longer than a task entry holds";
         skipped.push_back(p);
     }
+    for (const CardFiles::NotFile &n : notFiles)
+        skipped.push_back({n.relative, n.reason, -1});
     {
         std::lock_guard<std::mutex> guard(task->problemLock);
         task->skippedFiles.swap(skipped);

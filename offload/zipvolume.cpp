@@ -30,6 +30,10 @@ namespace ZipVolume {
 namespace {
 
 constexpr size_t ChunkSize = 1u << 20;
+// writeEntry(): the card file changed while it was read; the entry is rolled back and read again
+// up to ChangedReads times, then the file is passed over.
+constexpr int Changed = 4;
+constexpr int ChangedReads = 3;
 constexpr uint32_t EndSignature = 0x06054b50;
 constexpr uint32_t Zip64LocatorSignature = 0x07064b50;
 constexpr uint32_t Zip64EndSignature = 0x06064b50;
@@ -159,7 +163,7 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
     Source source;
     EngineFile::open(&source, task, index);
     if (source.fd < 0) {
-        EngineFile::fail(task, "open %s file error: %s.", path, std::strerror(source.error));
+        EngineFile::fail(task, "open %s file error: %s.", path, EngineFile::whyNot(source).c_str());
         return EngineFile::Unreadable;
     }
     if (const int injected = FaultPoints::hit(task, index, "opened", path)) {
@@ -176,6 +180,8 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
             EngineFile::fail(task, "read %s file error: %s.", path, std::strerror(source.error));
             return EngineFile::Unreadable;
         }
+        if (EngineFile::changedWhileRead(source))
+            return Changed;
         held->resize(length); // the entry is the held photo as it stands
         *heldValid = true;
         std::vector<unsigned char> header;
@@ -207,12 +213,13 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
 
     zlib_filefunc64_def io;
     fill_fopen64_filefunc(&io);
+    errno = 0;
     zipFile zip =
         zipOpen2_64(entry.archive.c_str(),
                     entry.created ? APPEND_STATUS_CREATE : APPEND_STATUS_ADDINZIP, nullptr, &io);
     if (!zip) {
         EngineFile::fail(task, "zip %s file error: cannot open %s: %s.", path,
-                         entry.archive.c_str(), std::strerror(errno));
+                         entry.archive.c_str(), std::strerror(errno ? errno : EIO));
         return EngineFile::Failed;
     }
     zip_fileinfo info;
@@ -225,8 +232,18 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
         if (kick >= 0)
             ::sync_file_range(kick, 0, 0, SYNC_FILE_RANGE_WRITE);
     };
-    int status = writer.open(entry.name.c_str(), &info, password ? task->record.password : nullptr,
-                             uint32_t(crc), size >= 0xFFFFFFFFull);
+    // The error is taken where a write fails: errno from before (a name looked for and not
+    // found) once stood for a full disk.
+    int writeErrno = 0;
+    const auto failed = [&writeErrno](int status) {
+        if (status != ZIP_OK && writeErrno == 0)
+            writeErrno = errno ? errno : EIO;
+        return status;
+    };
+    errno = 0;
+    int status = failed(writer.open(entry.name.c_str(), &info,
+                                    password ? task->record.password : nullptr, uint32_t(crc),
+                                    size >= 0xFFFFFFFFull));
     int result = EngineFile::Done;
     uint64_t stored = 0;
     uLong storedCrc = crc32(0, nullptr, 0);
@@ -235,7 +252,7 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
     if (status == ZIP_OK && *heldValid) {
         for (size_t at = 0; at < held->size() && status == ZIP_OK; at += ChunkSize) {
             const size_t n = std::min(ChunkSize, held->size() - at);
-            status = writer.write(held->data() + at, n);
+            status = failed(writer.write(held->data() + at, n));
             startWriteBack();
         }
         if (!password) // with one, the bytes as stored are what is read back
@@ -247,27 +264,29 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
                                     [&](const unsigned char *data, size_t size) {
                                         storedCrc = crc32_z(storedCrc, data, size);
                                         stored += uint64_t(size);
-                                        status = writer.write(data, size);
+                                        status = failed(writer.write(data, size));
                                         startWriteBack();
                                         return status == ZIP_OK;
                                     });
-        if (result == EngineFile::Done && password && storedCrc != crc) {
+        if (result == EngineFile::Done && EngineFile::changedWhileRead(source))
+            result = Changed;
+        else if (result == EngineFile::Done && password && storedCrc != crc) {
             EngineFile::fail(task, "read %s file error: it changed while it was read.", path);
             result = EngineFile::Failed;
         }
     }
-    const int writeErrno = errno;
     if (status == ZIP_OK && result == EngineFile::Done)
-        status = writer.close(stored, uint32_t(storedCrc));
+        status = failed(writer.close(stored, uint32_t(storedCrc)));
     // What the verification reads back: the photo, or with a password the bytes as stored.
     *hash = password ? writer.storedHash() : XXH64_digest(state);
     XXH64_freeState(state);
-    const int closeStatus = zipClose(zip, nullptr);
+    errno = 0;
+    const int closeStatus = failed(zipClose(zip, nullptr));
     if (kick >= 0)
         ::close(kick);
     if (result == EngineFile::Done && (status != ZIP_OK || closeStatus != ZIP_OK)) {
         EngineFile::fail(task, "zip %s file error: %s.", path,
-                         std::strerror(writeErrno ? writeErrno : errno));
+                         std::strerror(writeErrno));
         result = EngineFile::Failed;
     }
     if (result == EngineFile::Done) {
@@ -405,6 +424,15 @@ int pack(DiskTask *task, int index)
     for (int attempt = 0; attempt < 2; ++attempt) {
         uint64_t hash = 0;
         result = writeEntry(task, index, entry, &hash, &held, &heldValid);
+        for (int read = 1; result == Changed && read < ChangedReads; ++read) {
+            rollBack(task, entry);
+            result = writeEntry(task, index, entry, &hash, &held, &heldValid);
+        }
+        if (result == Changed) {
+            EngineFile::fail(task, "read %s file error: it changed while it was read.",
+                             taskEntry(task, index));
+            result = EngineFile::Unreadable;
+        }
         if (result != EngineFile::Done) {
             rollBack(task, entry);
             return result;
