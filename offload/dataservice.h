@@ -101,7 +101,7 @@ private:
     QString skippedLines() const;
     void runStarted(bool ok, const QString &error);
     void runFinished(int blockFiles, const QStringList &messages);
-    void resetAfterCompletion(const QString &note = QString());
+    void resetAfterCompletion(const QString &note = QString(), bool outputsWritten = true);
     void showReport(const QString &skipped);
     qint64 neededMiB() const;
     QString driveOf(const QString &folder) const;

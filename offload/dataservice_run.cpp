@@ -218,10 +218,10 @@ void DataService::runFinished(int blockFiles, const QStringList &messages)
     QStringList shown = messages.mid(0, 5);
     if (messages.size() > shown.size())
         shown << QStringLiteral("… (%1)").arg(messages.size());
-    resetAfterCompletion(shown.join(QLatin1Char('\n')));
+    resetAfterCompletion(shown.join(QLatin1Char('\n')), m_run->outputsWritten());
 }
 
-void DataService::resetAfterCompletion(const QString &note)
+void DataService::resetAfterCompletion(const QString &note, bool outputsWritten)
 {
     setRunning(false);
     m_paused = false;
@@ -243,7 +243,13 @@ void DataService::resetAfterCompletion(const QString &note)
         box->setChecked(false);
     showReport(skipped);
     ++m_promptDepth;
-    Prompt::inform(this, QStringLiteral("传输已经完成！"), note);
+    // Copies without their block files or report are not a finished offload: the task stays
+    // open, and continuing it writes what is missing.
+    Prompt::inform(this,
+                   outputsWritten ? QStringLiteral("传输已经完成！")
+                                  : QStringLiteral("照片已全部拷贝，但架次文件或报告未能写入，"
+                                                   "请检查目标磁盘后继续上次任务！"),
+                   note);
     --m_promptDepth;
 }
 

@@ -122,6 +122,16 @@ int hit(DiskTask *task, int index, const char *phase, const char *path)
     return 0;
 }
 
+void finishing(const char *step)
+{
+    std::vector<Fault> &list = faults();
+    std::lock_guard<std::mutex> guard(faultLock);
+    for (Fault &fault : list) {
+        if (!fault.spent && fault.camera == -1 && fault.phase == step && fault.action == "kill")
+            ::kill(::getpid(), SIGKILL);
+    }
+}
+
 int fired()
 {
     std::lock_guard<std::mutex> guard(faultLock);

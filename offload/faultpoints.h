@@ -9,11 +9,15 @@ struct DiskTask;
 // (SIGKILL to the process), "corrupt" (flip the last byte of the copy or archive, once),
 // "corrupt-always", "wait" (hold the engine until path exists or the task is paused), "eio" and
 // "eio-always" (at "opened": the source reads as a failing medium would).
+// The end of an offload has steps of its own, "-1:0:<step>:kill": "blocks" (block files
+// written), "report" (report and exports written), "outputs" (all synced, success not saved).
 // Without the variable nothing happens.
 namespace FaultPoints {
 
 // The errno a read of the source shall fail with from here (EIO), else 0.
 int hit(DiskTask *task, int index, const char *phase, const char *path);
+// The offload's end at step (see above); only "kill" applies there.
+void finishing(const char *step);
 // How many faults have fired in this process, so a test can tell that its fault was reached.
 int fired();
 

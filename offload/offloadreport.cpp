@@ -111,9 +111,11 @@ Written write(const OffloadSession &session, const QJsonObject &matched, QString
         messages->append(error);
     written.summary = report.summary();
     // Photos packed into zip volumes have no file of their own to name.
-    if (!setup.pos.isEmpty() && !setup.volumes)
-        PhotoExports::write(setup.target, MatchView::read(match), setup.pos, setup.splitSorties,
-                            messages);
+    if (!setup.pos.isEmpty() && !setup.volumes) {
+        const int exports = PhotoExports::write(setup.target, MatchView::read(match), setup.pos,
+                                                setup.splitSorties, messages);
+        written.exportsWritten = exports == PhotoExports::filesPerSortie * int(setup.pos.size());
+    }
     return written;
 }
 

@@ -21,6 +21,7 @@ struct Written
 {
     QString htmlPath; // empty when the report could not be written
     QString summary;  // the lines the offload page shows
+    bool exportsWritten = true; // every photogrammetry export that was due is on the disk
 };
 
 // The report's match object for an offload without POS data: each camera's photo count, no

@@ -4,7 +4,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 
 #include <sys/stat.h>
 
@@ -12,8 +14,10 @@
 #include "offloadpaths.h"
 #include "offloadreport.h"
 #include "exposurephotos.h"
+#include "faultpoints.h"
 #include "phototagstep.h"
 #include "sortieblocks.h"
+#include "syncio.h"
 
 OffloadRun::OffloadRun(QObject *parent)
     : QObject(parent)
@@ -198,18 +202,16 @@ bool OffloadRun::resumePausedNow(QString *error)
 int OffloadRun::finishNow(QStringList *messages)
 {
     m_session.pause();
-    QString error;
-    if (!m_session.saveConfig(true, &error))
-        *messages << QStringLiteral("the task state cannot be saved: %1").arg(error);
-    unlock();
     const OffloadSession::Setup &setup = m_session.setup();
     if (m_tagger && messages)
         *messages << m_tagger->untagged();
     m_tagger.reset(); // close the photo information tables before they are read back
     m_session.setPhotoStep(PhotoStep());
     int blocks = 0;
+    m_outputsWritten = true;
     if (setup.splitSorties && !setup.pos.isEmpty() && !m_match) {
         blocks = SortieBlocks::write(setup.target, setup.pos, m_tablePaths, messages);
+        m_outputsWritten = blocks == int(setup.pos.size());
     } else if (setup.splitSorties && !setup.pos.isEmpty()) {
         QHash<QString, int> records[Cameras::Count]; // by the photo's path below its card folder
         for (int camera = 0; camera < Cameras::Count; ++camera) {
@@ -224,10 +226,35 @@ int OffloadRun::finishNow(QStringList *messages)
                 const int record = records[camera].value(relative, -1);
                 return match->setOf(record) == sortie - 1 ? match->indexInSet(record) : -1;
             });
+        m_outputsWritten = blocks == int(setup.pos.size());
     }
+    FaultPoints::finishing("blocks");
     const OffloadReport::Written report = OffloadReport::write(m_session, matchJson(), messages);
     m_reportPath = report.htmlPath;
     m_reportSummary = report.summary;
+    m_outputsWritten = m_outputsWritten && !report.htmlPath.isEmpty() && report.exportsWritten;
+    FaultPoints::finishing("report");
+    // Each output was synced as it was renamed into place; their names are on the disk once
+    // the target folder is. Only then is the offload called complete: a kill or a power cut
+    // before this leaves an unfinished offload whose resume writes the outputs again, never a
+    // finished one without them.
+    if (m_outputsWritten &&
+        SyncIo::syncFolder(QFile::encodeName(setup.target).toStdString()) != 0) {
+        *messages << QStringLiteral("cannot flush %1: %2")
+                         .arg(setup.target, QString::fromLocal8Bit(std::strerror(errno)));
+        m_outputsWritten = false;
+    }
+    FaultPoints::finishing("outputs");
+    QString error;
+    if (!m_outputsWritten) {
+        *messages << QStringLiteral("not every output of the offload was written: it stays "
+                                    "unfinished, and a resume writes them again");
+        if (!m_session.saveConfig(false, &error))
+            *messages << QStringLiteral("the task state cannot be saved: %1").arg(error);
+    } else if (!m_session.saveConfig(true, &error)) {
+        *messages << QStringLiteral("the task state cannot be saved: %1").arg(error);
+    }
+    unlock();
     return blocks;
 }
 

@@ -78,14 +78,17 @@ public:
     bool resumeNow(const TaskConfig &config, bool verify, QString *error);
     void pauseNow();
     bool resumePausedNow(QString *error);
-    // The offload is complete: "Taskconfig.xml" with tasksuccess "true", the photo information
-    // tables closed, and the block files when sorties are split and POS data are held.
-    // Returns the number of block files; problems go to messages. Also writes the flight
-    // report and the photogrammetry exports into the target.
+    // The offload's copies are complete: closes the photo information tables, writes the block
+    // files (sorties split and POS data held), the flight report and the photogrammetry
+    // exports into the target, and only once they are all on the disk "Taskconfig.xml" with
+    // tasksuccess "true". Returns the number of block files; problems go to messages.
     int finishNow(QStringList *messages);
     // Of the last finish, read after finished() or finishNow(): the report's HTML file (empty
     // when it could not be written) and its summary lines.
     QString reportPath() const { return m_reportPath; }
+    // Every output of the last finish (block files, report, exports) is on the disk and the
+    // offload recorded as complete; false leaves it to a resume to write them again.
+    bool outputsWritten() const { return m_outputsWritten; }
     QString reportSummary() const { return m_reportSummary; }
 
     OffloadSession &session() { return m_session; }
@@ -140,6 +143,7 @@ private:
     QString m_tablePaths[Cameras::Count];
     QString m_reportPath;
     QString m_reportSummary;
+    bool m_outputsWritten = false;
 
     // Bytes of each camera's files up to each index; built before an answer is sent, read
     // by the requester only after it.

@@ -26,6 +26,7 @@ QString odmGeo(const MatchView &match, const QList<OffloadPosSet> &pos, int sort
                bool sortieFolders);
 
 // Writes both files for every sortie into target; returns the number of files written.
+constexpr int filesPerSortie = 2;
 int write(const QString &target, const MatchView &match, const QList<OffloadPosSet> &pos,
           bool sortieFolders, QStringList *messages);
 

@@ -326,8 +326,8 @@ int run(const QStringList &arguments)
         std::printf("%d block files written\n", blocks);
     if (!offload.reportPath().isEmpty())
         std::printf("report: %s\n", qPrintable(offload.reportPath()));
-    if (TaskConfig::resumePending(offload.configPath()))
-        return 1; // the completion could not be recorded (told above)
+    if (!offload.outputsWritten() || TaskConfig::resumePending(offload.configPath()))
+        return 1; // an output or the completion could not be written (told above)
     std::printf("complete: %d files\n", offload.session().filesDone());
     // Only skipped files are left: nothing a resume could do, but they are not on the target.
     return passedOver > 0 ? 1 : 0;

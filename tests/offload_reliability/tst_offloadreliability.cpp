@@ -275,6 +275,7 @@ private slots:
     void pulledCard();
     void fullDisk_data();
     void fullDisk();
+    void taggedSortiesAcrossResume_data();
     void taggedSortiesAcrossResume();
     void passedOver_data();
     void passedOver();
@@ -565,8 +566,20 @@ void TestOffloadReliability::fullDisk()
 // position of its own record (photo i, record i of the tables taken as one list) and lands in
 // the folder of its sortie; each block file lists its sortie's photos of all five cameras.
 // Tagging runs on five threads at once here.
+void TestOffloadReliability::taggedSortiesAcrossResume_data()
+{
+    QTest::addColumn<QByteArray>("fault");
+    QTest::newRow("killed copying") << QByteArray("3:6:written:kill");
+    // Killed at each step of the end: the copies are complete, the outputs are not all there
+    // yet, and the resume must write them instead of finding nothing to resume.
+    QTest::newRow("killed after the block files") << QByteArray("-1:0:blocks:kill");
+    QTest::newRow("killed after the report") << QByteArray("-1:0:report:kill");
+    QTest::newRow("killed before success is saved") << QByteArray("-1:0:outputs:kill");
+}
+
 void TestOffloadReliability::taggedSortiesAcrossResume()
 {
+    QFETCH(QByteArray, fault);
     Offload o;
     QVERIFY(o.makeCards());
     const int sizes[2] = {7, 5};
@@ -587,7 +600,7 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
         QVERIFY(writeFile(tables.last(), text.toUtf8()));
     }
     Run run = o.tool(o.startArguments({"--pos", tables[0], "--pos", tables[1], "--split-sorties"}),
-                     "3:6:written:kill");
+                     fault);
     QVERIFY2(run.crashed, run.output.constData());
     run = o.resume();
     QVERIFY2(run.code == 0, run.output.constData());
