@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
+#include <QHash>
 #include <QJsonArray>
 
 #include <algorithm>
@@ -112,7 +114,23 @@ Written write(const OffloadSession &session, const QJsonObject &matched, QString
     written.summary = report.summary();
     // Photos packed into zip volumes have no file of their own to name.
     if (!setup.pos.isEmpty() && !setup.volumes) {
-        const int exports = PhotoExports::write(setup.target, MatchView::read(match), setup.pos,
+        MatchView view = MatchView::read(match);
+        // A photo whose copy has a name of its own is exported under that name: its card name
+        // in the camera folder is another photo's copy, with another position.
+        for (MatchView::Camera &c : view.cameras) {
+            DiskTask *task = c.engineNumber >= 0 ? session.task(c.engineNumber) : nullptr;
+            if (!task)
+                continue;
+            QHash<QString, QString> copies;
+            for (size_t i = 0; i < task->copyNames.size(); ++i) {
+                if (!task->copyNames[i].empty())
+                    copies.insert(QFile::decodeName(EngineFile::relativePath(task, int(i)).c_str()),
+                                  QFile::decodeName(task->copyNames[i].c_str()));
+            }
+            for (MatchView::Pair &p : c.pairs)
+                p.photo = copies.value(p.photo, p.photo);
+        }
+        const int exports = PhotoExports::write(setup.target, view, setup.pos,
                                                 setup.splitSorties, messages);
         written.exportsWritten = exports == PhotoExports::filesPerSortie * int(setup.pos.size());
     }

@@ -1090,22 +1090,26 @@ void TestOffloadReliability::exfatTarget_data()
     QTest::addColumn<QStringList>("renamed"); // as the report lists them
     QTest::addColumn<QByteArray>("said");
     QTest::addColumn<bool>("mapLost");
+    QTest::addColumn<bool>("tagged"); // with a POS table, photo i tagged with record i
     QTest::newRow("names in two cases") << QStringList{"P1.JPG", "p1.jpg"}
                                         << QStringList{"p1.jpg -> p1~2.jpg"} << QByteArray("complete: 5")
-                                        << false;
+                                        << false << false;
+    QTest::newRow("names in two cases, tagged")
+        << QStringList{"P1.JPG", "p1.jpg"} << QStringList{"p1.jpg -> p1~2.jpg"}
+        << QByteArray("complete: 5") << false << true;
     QTest::newRow("folders in two cases")
         << QStringList{"DCIM/A/P1.JPG", "DCIM/a/P1.JPG", "DCIM/a/P2.JPG"}
         << QStringList{"DCIM/a/P1.JPG -> DCIM/A/P1~2.JPG", "DCIM/a/P2.JPG -> DCIM/A/P2.JPG"}
-        << QByteArray("complete: 6") << false;
+        << QByteArray("complete: 6") << false << false;
     QTest::newRow("new name taken on the card") << QStringList{"P1.JPG", "p1.jpg", "P1~2.JPG"}
                                                 << QStringList{"p1.jpg -> p1~3.jpg"}
-                                                << QByteArray("complete: 6") << false;
+                                                << QByteArray("complete: 6") << false << false;
     QTest::newRow("a name it cannot hold") << QStringList{"colon:star*q?.JPG"} << QStringList()
                                            << QByteArray("Center: failed: colon:star*q?.JPG: ")
-                                           << false;
+                                           << false << false;
     QTest::newRow("names lost from the set file")
         << QStringList{"P1.JPG", "p1.jpg"} << QStringList{"p1.jpg -> p1~2.jpg"}
-        << QByteArray("Center: failed: p1.jpg: rename ") << true;
+        << QByteArray("Center: failed: p1.jpg: rename ") << true << false;
 }
 
 void TestOffloadReliability::exfatTarget()
@@ -1114,6 +1118,7 @@ void TestOffloadReliability::exfatTarget()
     QFETCH(QStringList, renamed);
     QFETCH(QByteArray, said);
     QFETCH(bool, mapLost);
+    QFETCH(bool, tagged);
     if (::geteuid() != 0 || !QFileInfo::exists(QStringLiteral("/usr/sbin/mount.exfat-fuse")))
         QSKIP("an exFAT target needs root and mount.exfat-fuse; not run");
     Offload o;
@@ -1126,17 +1131,33 @@ void TestOffloadReliability::exfatTarget()
             disk.attach());
     const QStringList files = filesBelow(o.card(0));
     const int code = said.startsWith("complete") ? 0 : 1;
-    Run run = o.tool({"offload", "--center", o.card(0), "--target", o.target()},
-                     "0:" + QByteArray::number(files.size() - 1) + ":listed:kill");
-    QCOMPARE(run.crashed, code == 0 || mapLost);
+    QStringList arguments = {"offload", "--center", o.card(0), "--target", o.target()};
+    if (tagged) {
+        QString table = QStringLiteral("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\n");
+        for (int i = 1; i <= files.size(); ++i)
+            table += QStringLiteral("%1\t113.%1\t23.%1\t10%1\t0\t0\t0\t0\t5.0\t2024/05/01 10:00:0%1\n")
+                         .arg(i);
+        QVERIFY(writeFile(o.dir.filePath(QStringLiteral("pos.xls")), table.toUtf8()));
+        arguments << "--pos" << o.dir.filePath(QStringLiteral("pos.xls")) << "--match" << "index";
+    }
+    Run run = o.tool(arguments, "0:" + QByteArray::number(files.size() - 1) + ":listed:kill");
+    QVERIFY2(run.crashed == (code == 0 || mapLost), run.output.constData());
     const QString set = o.stateFile(QStringLiteral("offloadset.json"));
     const QRegularExpression map(QStringLiteral("\"renamed\": \\{[^}]*\\},"));
     QVERIFY(!mapLost || writeFile(set, QString::fromUtf8(fileBytes(set)).remove(map).toUtf8()));
-    run = o.resume();
+    run = o.resume({}, tagged ? QStringList{"--match", "index"} : QStringList());
     QVERIFY2(run.code == code && run.output.contains(said), run.output.constData());
     const QJsonDocument report = QJsonDocument::fromJson(fileBytes(o.target() + "/offload-report.json"));
     if (code == 0)
         QCOMPARE(report["cameras"][0]["renamed"].toVariant().toStringList(), renamed);
+    if (tagged) {
+        // The exports name each copy with its own photo's record: p1.jpg (photo 5) lies as
+        // p1~2.jpg, and the name p1.jpg is P1.JPG's copy (photo 4).
+        const QByteArray exported = fileBytes(o.target() + QStringLiteral("/第1架次_metashape.csv"));
+        QVERIFY2(exported.contains("Center/p1~2.jpg,113.5") &&
+                     exported.contains("Center/P1.JPG,113.4") && !exported.contains("p1.jpg"),
+                 exported.constData());
+    }
 
     disk.detach();
     QVERIFY(disk.attach());
@@ -1146,7 +1167,8 @@ void TestOffloadReliability::exfatTarget()
     QStringList copies = {QString::fromLatin1(ChecksumList::FileName)};
     for (const QString &file : files.filter(QRegularExpression("^[^:]*$"))) {
         copies << copyOf.value(file, file);
-        QVERIFY2(fileBytes(o.copy(0) + '/' + copies.last()) == fileBytes(o.card(0) + '/' + file),
+        QVERIFY2(tagged || fileBytes(o.copy(0) + '/' + copies.last()) ==
+                               fileBytes(o.card(0) + '/' + file),
                  qPrintable(file));
     }
     copies.sort();
