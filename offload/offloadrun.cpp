@@ -115,12 +115,12 @@ static OffloadRun::Failure failureOf(OffloadSession::Status status)
 
 // Before any copy: each photo's record decides its position tag and its sortie folder. Only
 // the photo headers are read, the cards at once.
-void OffloadRun::makeMatch(const QString sources[Cameras::Count], const QList<OffloadPosSet> &pos)
+void OffloadRun::makeMatch(const OffloadSession::Setup &setup)
 {
     m_match.reset();
-    if (!pos.isEmpty())
+    if (!setup.pos.isEmpty())
         m_match = std::make_shared<const ExposureMatch>(
-            ExposurePhotos::matchFolders(sources, pos, m_method));
+            ExposurePhotos::matchFolders(setup.sources, setup.pos, setup.match));
     m_session.setMatch(m_match);
 }
 
@@ -129,8 +129,10 @@ QJsonObject OffloadRun::matchJson() const
     return m_match ? ExposurePhotos::json(*m_match, m_session.setup().pos) : QJsonObject();
 }
 
-bool OffloadRun::startNow(const OffloadSession::Setup &setup, QString *error)
+bool OffloadRun::startNow(const OffloadSession::Setup &given, QString *error)
 {
+    OffloadSession::Setup setup = given;
+    setup.match = m_method;
     m_measured = false;
     m_session.pause();
     // Weighed before the target is made: a refused start leaves nothing behind.
@@ -148,7 +150,7 @@ bool OffloadRun::startNow(const OffloadSession::Setup &setup, QString *error)
     if (!takeLocks(setup.target, error))
         return false;
     makeTagger(setup.pos, false);
-    makeMatch(setup.sources, setup.pos);
+    makeMatch(setup);
     // Saved unfinished before the engines start, so that even a killed run can be resumed.
     m_session.setSaveOnStart(true);
     const bool ok = m_session.start(setup, error);
@@ -175,7 +177,7 @@ bool OffloadRun::resumeNow(const TaskConfig &config, bool verify, QString *error
     m_match.reset();
     m_session.setMatch(nullptr);
     m_session.setMatchMaker([this](const OffloadSession::Setup &located) {
-        makeMatch(located.sources, located.pos);
+        makeMatch(located);
         return m_match;
     });
     const bool ok = m_session.resume(config, verify, error);

@@ -59,8 +59,8 @@ public:
     ~OffloadRun() override; // pauses the engines and ends the run's thread
 
     void setStateFolder(const QString &folder) { m_session.setStateFolder(folder); }
-    // How photos find their POS records at the next start or resume: by the exposure match
-    // (the default) or photo i = record i.
+    // How photos find their POS records at the next start: by the exposure match (the default)
+    // or photo i = record i. A resume matches as its start did.
     void setMatchMethod(ExposureMatcher::Method method) { m_method = method; }
     QString stateFolder() const { return m_session.stateFolder(); }
     QString configPath() const { return m_session.configPath(); }
@@ -129,7 +129,7 @@ private:
     void makeTagger(const QList<OffloadPosSet> &pos, bool append);
     bool takeLocks(const QString &target, QString *error);
     void unlock();
-    void makeMatch(const QString sources[Cameras::Count], const QList<OffloadPosSet> &pos);
+    void makeMatch(const OffloadSession::Setup &setup);
     void measure(); // byte tables of every list: run-thread work
     void restartPace();
 

@@ -110,6 +110,8 @@ bool OffloadSession::saveSet(const QString &id, const QByteArray &startConfig,
     OffloadSet set;
     set.id = id;
     set.target = m_setup.target;
+    set.match = m_setup.match == ExposureMatcher::Method::Index ? QStringLiteral("index")
+                                                                : QStringLiteral("time");
     set.config = startConfig.isEmpty() ? TaskConfig::toXml(config(false)) : startConfig;
     // The cards are described at once: each is a slow device (its label is read from it, and
     // every name and size asked for), and the copy starts only when all are done.

@@ -34,6 +34,9 @@ public:
         bool password = false;
         QString passwordText;
         bool verify = true;
+        // How photos find their POS records; kept in the set file, so that a resume tags the
+        // rest of the photos the way the start tagged the first.
+        ExposureMatcher::Method match = ExposureMatcher::Method::Time;
     };
 
     // Why the last start or resume did not run.

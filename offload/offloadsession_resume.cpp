@@ -116,6 +116,8 @@ bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *erro
     setup.password = config.password;
     setup.passwordText = config.passwordValue;
     setup.verify = verify;
+    if (bound && set.match == QLatin1String("index"))
+        setup.match = ExposureMatcher::Method::Index;
     // A card found elsewhere may now lie inside the target, or share a folder with another.
     if (const OffloadPaths::Refusal paths = OffloadPaths::check(setup); paths.refused()) {
         *error = paths.message;

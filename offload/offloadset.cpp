@@ -65,6 +65,7 @@ int OffloadSet::read(const QString &path, OffloadSet *set, QString *why)
     result.id = root.value(QLatin1String("id")).toString();
     result.target = root.value(QLatin1String("target")).toString();
     result.config = root.value(QLatin1String("config")).toString().toUtf8();
+    result.match = root.value(QLatin1String("match")).toString();
     const QJsonArray cards = root.value(QLatin1String("cards")).toArray();
     for (int camera = 0; camera < Cameras::Count && camera < cards.size(); ++camera) {
         const QJsonObject o = cards.at(camera).toObject();
@@ -91,6 +92,8 @@ bool OffloadSet::write(const QString &path, QString *error) const
     root.insert(QLatin1String("id"), id.isEmpty() ? QUuid::createUuid().toString() : id);
     root.insert(QLatin1String("target"), target);
     root.insert(QLatin1String("config"), QString::fromUtf8(config));
+    if (!match.isEmpty())
+        root.insert(QLatin1String("match"), match);
     QJsonArray list;
     for (const Card &c : cards) {
         QJsonObject o;

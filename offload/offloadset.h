@@ -39,6 +39,7 @@ struct OffloadSet
     QString id;
     QString target;
     QByteArray config; // "Taskconfig.xml" as written at the start
+    QString match;     // how photos were matched to POS records: "time" or "index"
     Card cards[Cameras::Count];
 
     static QString path(const QString &stateFolder);
