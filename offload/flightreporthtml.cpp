@@ -251,28 +251,18 @@ QString FlightReport::exceptions() const
             out += QStringLiteral("<div>漏拍（POS有记录，本相机无照片）：</div><ul>%1</ul>\n")
                        .arg(listItems(items));
         }
-        if (!c.extra.isEmpty()) {
+        // A titled list of texts, left out when there is nothing to list.
+        const auto section = [&out](const QString &title, const QStringList &texts) {
+            if (texts.isEmpty())
+                return;
             QStringList items;
-            for (const QString &photo : c.extra)
-                items << esc(photo);
-            out += QStringLiteral("<div>多余照片（没有对应的POS记录，如起飞前的试拍）：</div>"
-                                  "<ul>%1</ul>\n")
-                       .arg(listItems(items));
-        }
-        if (!counts.failures.isEmpty()) {
-            QStringList items;
-            for (const QString &reason : counts.failures)
-                items << esc(reason);
-            out += QStringLiteral("<div>传输失败：</div><ul>%1</ul>\n").arg(listItems(items));
-        }
-        if (!counts.renamed.isEmpty()) {
-            QStringList items;
-            for (const QString &pair : counts.renamed)
-                items << esc(pair);
-            out += QStringLiteral("<div>改名保存（目标盘不分大小写，同名照片另起名）：</div>"
-                                  "<ul>%1</ul>\n")
-                       .arg(listItems(items));
-        }
+            for (const QString &text : texts)
+                items << esc(text);
+            out += QStringLiteral("<div>%1</div><ul>%2</ul>\n").arg(title, listItems(items));
+        };
+        section(QStringLiteral("多余照片（没有对应的POS记录，如起飞前的试拍）："), c.extra);
+        section(QStringLiteral("传输失败："), counts.failures);
+        section(QStringLiteral("改名保存（目标盘不分大小写，同名照片另起名）："), counts.renamed);
         out += QStringLiteral("</div>\n");
     }
     if (!out.isEmpty())
