@@ -64,7 +64,9 @@ void DataService::startNew()
         Prompt::inform(this, QStringLiteral("POS文件读取失败"), refusal);
         return;
     }
-    // Told here in the page's words; the run refuses the same before it makes anything.
+    // Told before the room on the target, which means nothing for a target on a card or inside
+    // one. A few stat calls of folders the operator just chose; the run weighs them again, and a
+    // resume's refusal comes back from the run's thread in the same words (runStarted).
     if (const OffloadPaths::Refusal paths = OffloadPaths::check(m_plan.setup()); paths.refused()) {
         Prompt::inform(this, paths.prompt, paths.paths);
         return;
@@ -130,6 +132,14 @@ void DataService::runStarted(bool ok, const QString &error)
         m_paused = false;
         m_started = false;
         showText(m_plan.text() + error + QLatin1Char('\n'));
+    }
+    // Folders that overlap or a target on a card: told in the page's own words (the folders are
+    // weighed on the run's thread, where a slow card cannot hold up the window).
+    if (const QString prompt = m_run->session().pathPrompt(); !prompt.isEmpty()) {
+        ++m_promptDepth;
+        Prompt::inform(this, prompt, m_run->session().refusedPaths());
+        --m_promptDepth;
+        return;
     }
     QString heading;
     switch (m_run->failure()) {

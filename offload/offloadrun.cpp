@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 
 #include "fileproblemtext.h"
-#include "offloadpaths.h"
 #include "offloadreport.h"
 #include "exposurephotos.h"
 #include "faultpoints.h"
@@ -136,9 +135,8 @@ bool OffloadRun::startNow(const OffloadSession::Setup &given, QString *error)
     m_measured = false;
     m_session.pause();
     // Weighed before the target is made: a refused start leaves nothing behind.
-    if (const OffloadPaths::Refusal paths = OffloadPaths::check(setup); paths.refused()) {
+    if (!m_session.checkPaths(setup, error)) {
         m_failure = Failure::Refused;
-        *error = paths.message;
         return false;
     }
     // The target is made by a start (not by a resume); its lock file lives in it.

@@ -137,6 +137,18 @@ bool OffloadSession::saveSet(const QString &id, const QByteArray &startConfig,
     return set.write(setPath(), error);
 }
 
+bool OffloadSession::checkPaths(const Setup &setup, QString *error)
+{
+    const OffloadPaths::Refusal paths = OffloadPaths::check(setup);
+    m_pathPrompt = paths.prompt;
+    m_refusedPaths = paths.paths;
+    if (!paths.refused())
+        return true;
+    m_status = Status::Refused;
+    *error = paths.message;
+    return false;
+}
+
 // Engine order of starting: centre, left, right, front, back.
 bool OffloadSession::start(const Setup &setup, QString *error)
 {
@@ -153,10 +165,8 @@ bool OffloadSession::start(const Setup &setup, QString *error)
             return false;
         }
     }
-    if (const OffloadPaths::Refusal paths = OffloadPaths::check(m_setup); paths.refused()) {
-        *error = paths.message;
+    if (!checkPaths(m_setup, error))
         return false;
-    }
     m_status = Status::StateFailed;
     if (!QDir().mkpath(m_stateFolder)) {
         *error = QStringLiteral("cannot create the state folder %1").arg(m_stateFolder);

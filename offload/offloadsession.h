@@ -73,6 +73,14 @@ public:
     // against the card's identity; empty to look for it.
     void setGivenCard(int camera, const QString &folder) { m_given[camera] = folder; }
     Status status() const { return m_status; }
+    // The folders weighed against each other (target apart from every card, no folder for two
+    // cameras, not on a card's own volume): false with the reason when refused. The start and
+    // the resume ask it themselves; a caller about to make the target asks first.
+    bool checkPaths(const Setup &setup, QString *error);
+    // Of the last refusal by checkPaths: the offload page's sentence and the paths concerned,
+    // one a line; empty when the folders were accepted.
+    QString pathPrompt() const { return m_pathPrompt; }
+    QString refusedPaths() const { return m_refusedPaths; }
     // What the last resume found and did about it (damaged files kept aside, moved cards ...).
     QStringList notes() const { return m_notes; }
     QString setPath() const;
@@ -131,6 +139,8 @@ private:
     QString m_stateFolder;
     QString m_given[Cameras::Count];
     Status m_status = Status::Ok;
+    QString m_pathPrompt;
+    QString m_refusedPaths;
     QStringList m_notes;
     bool m_saveOnStart = false;
     Setup m_setup;

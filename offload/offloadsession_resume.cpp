@@ -13,7 +13,6 @@
 
 #include "cardheads.h"
 #include "copynames.h"
-#include "offloadpaths.h"
 #include "offloadset.h"
 #include "offloadstate.h"
 #include "targetcheck.h"
@@ -119,10 +118,8 @@ bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *erro
     if (bound && set.match == QLatin1String("index"))
         setup.match = ExposureMatcher::Method::Index;
     // A card found elsewhere may now lie inside the target, or share a folder with another.
-    if (const OffloadPaths::Refusal paths = OffloadPaths::check(setup); paths.refused()) {
-        *error = paths.message;
+    if (!checkPaths(setup, error))
         return false;
-    }
     m_setup = setup;
     m_sortieEnds = sortieEnds(setup.pos);
 
