@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 #include <numeric>
+#include <set>
 
 namespace {
 
@@ -110,10 +111,20 @@ int ExposureMatch::recordOf(int camera, int photo) const
 bool ExposureMatch::clean() const
 {
     for (const Camera &c : cameras) {
-        if (c.takesPart && (!c.missed.empty() || !c.extra.empty()))
+        if (c.takesPart &&
+            (!c.missed.empty() || !c.extra.empty() || c.offsetFrom == Camera::Offset::Ambiguous))
             return false;
     }
     return true;
+}
+
+bool ExposureMatch::ambiguous() const
+{
+    for (const Camera &c : cameras) {
+        if (c.takesPart && c.offsetFrom == Camera::Offset::Ambiguous)
+            return true;
+    }
+    return false;
 }
 
 void ExposureMatcher::setRecords(const QList<OffloadPosSet> &sets)
@@ -131,6 +142,18 @@ void ExposureMatcher::setRecords(const QList<OffloadPosSet> &sets)
     m_setStarts.push_back(global);
     std::stable_sort(m_sorted.begin(), m_sorted.end(),
                      [](const Record &a, const Record &b) { return a.time < b.time; });
+    std::vector<double> steps;
+    for (size_t k = 1; k < m_sorted.size(); ++k)
+        steps.push_back(m_sorted[k].time - m_sorted[k - 1].time);
+    const double step = median(steps);
+    const double pause = std::max(3 * step, step + 4);
+    double sum = 0;
+    int count = 0;
+    for (double s : steps) {
+        if (s <= pause)
+            sum += s, ++count;
+    }
+    m_interval = count ? sum / count : 0;
 }
 
 void ExposureMatcher::setPhotos(int camera, const QList<MatchPhoto> &photos)
@@ -148,9 +171,12 @@ ExposureMatch ExposureMatcher::run() const
         if (!m_cameras[camera].takesPart)
             continue;
         ExposureMatch::Camera &out = result.cameras[camera];
-        const bool byTime = m_method == Method::Time && matchByTime(camera, Hints(), &out);
+        const bool byTime =
+            m_method == Method::Time &&
+            matchByTime(camera, Hints(), &out, m_hasGiven ? &m_given : nullptr, true);
         if (!byTime) {
-            matchByIndex(camera, &out);
+            if (out.offsetFrom != ExposureMatch::Camera::Offset::Ambiguous)
+                matchByIndex(camera, &out);
             continue;
         }
         ++timedCameras;
@@ -161,8 +187,15 @@ ExposureMatch ExposureMatcher::run() const
     // their clocks saw them.
     ExposureMatch second = result;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
-        if (result.cameras[camera].byTime)
-            matchByTime(camera, hintsFor(camera, result), &second.cameras[camera]);
+        const ExposureMatch::Camera &first = result.cameras[camera];
+        if (!first.byTime)
+            continue;
+        // An offset chosen among equal fits stays chosen: the others' hints only settle pairs.
+        const bool keep = first.offsetFrom != ExposureMatch::Camera::Offset::Pattern;
+        const double offset = first.offsetSeconds;
+        if (matchByTime(camera, hintsFor(camera, result), &second.cameras[camera],
+                        keep ? &offset : nullptr))
+            second.cameras[camera].offsetFrom = first.offsetFrom;
     }
     return second;
 }
@@ -257,7 +290,8 @@ void ExposureMatcher::matchByIndex(int camera, ExposureMatch::Camera *out) const
     out->matched = std::min(int(photos.size()), records);
 }
 
-bool ExposureMatcher::matchByTime(int camera, const Hints &hints, ExposureMatch::Camera *out) const
+bool ExposureMatcher::matchByTime(int camera, const Hints &hints, ExposureMatch::Camera *out,
+                                  const double *pinned, bool weighTies) const
 {
     const QList<MatchPhoto> &photos = m_cameras[camera].photos;
     std::vector<int> timed;
@@ -267,16 +301,25 @@ bool ExposureMatcher::matchByTime(int camera, const Hints &hints, ExposureMatch:
     }
     if (m_sorted.empty() || timed.size() < 2 || timed.size() * 2 < size_t(photos.size()))
         return false;
-    const Alignment a = best(camera, timed, hints);
+    Alignment a = best(camera, timed, hints, pinned);
     // Times that fit no part of the record pattern say nothing about the order.
     if (a.pairs.size() < 2 || a.pairs.size() * 2 < std::min(timed.size(), m_sorted.size()))
         return false;
 
     ExposureMatch::Camera c;
     c.takesPart = true;
-    c.byTime = true;
     for (const MatchPhoto &photo : photos)
         c.photos << photo.path;
+    c.offsetFrom =
+        pinned ? ExposureMatch::Camera::Offset::Given : ExposureMatch::Camera::Offset::Pattern;
+    if (!pinned && weighTies &&
+        !settleTies(camera, timed, hints, &a, &c.offsetFrom, &c.candidates)) {
+        // No guess: a photo tagged with another exposure's position looks as right as its own.
+        c.recordOf.assign(size_t(photos.size()), -1);
+        *out = c;
+        return false;
+    }
+    c.byTime = true;
     c.recordOf.assign(size_t(photos.size()), -1);
     std::vector<int> sortedOfPhoto(size_t(photos.size()), -1);
     std::vector<bool> taken(m_sorted.size(), false);
@@ -521,15 +564,118 @@ std::vector<double> ExposureMatcher::localOffsets(const std::vector<int> &timed,
     return offsets;
 }
 
+// Evenly spaced exposures fit the records as well one trigger interval further on wherever the
+// card's photos lie inside the records: only the ends of runs and of the records tell shifts
+// apart. Of the offsets that fit as well, the one nearest a whole number of hours (a clock set
+// to local time, plus a little drift) is taken when it is near and the next is clearly farther;
+// otherwise false, with the candidates nearest an hour first.
+bool ExposureMatcher::settleTies(int camera, const std::vector<int> &timed, const Hints &hints,
+                                 Alignment *a, ExposureMatch::Camera::Offset *from,
+                                 std::vector<double> *candidates) const
+{
+    const double step = m_interval;
+    if (step <= 0 || a->pairs.empty())
+        return true;
+    const QList<MatchPhoto> &photos = m_cameras[camera].photos;
+    // A pause between the paired photos (a turn, a landing) lands on a pause of the records at
+    // one offset only.
+    std::vector<double> paired, starts, ends;
+    for (const auto &[t, i] : a->pairs)
+        paired.push_back(photos.at(timed[size_t(t)]).time);
+    runMarks(paired, &starts, &ends);
+    if (starts.size() > 1)
+        return true;
+    const std::vector<double> local = localOffsets(timed, *a, camera);
+    double offset = 0;
+    for (const auto &[t, i] : a->pairs)
+        offset += photos.at(timed[size_t(t)]).time - m_sorted[size_t(i)].time;
+    offset /= double(a->pairs.size());
+    std::vector<double> times;
+    for (int j : timed)
+        times.push_back(photos.at(j).time);
+    std::sort(times.begin(), times.end());
+    const size_t pairs = a->pairs.size();
+    const double margin = std::max(step / 2, Window);
+    // Cheap first: a shift that moves more photos off the records than are unpaired now
+    // cannot fit as well.
+    auto inside = [&](long k) {
+        const double o = offset + double(k) * step;
+        const auto lo =
+            std::lower_bound(times.begin(), times.end(), m_sorted.front().time - margin + o);
+        const auto hi =
+            std::upper_bound(times.begin(), times.end(), m_sorted.back().time + margin + o);
+        return size_t(hi - lo) >= pairs;
+    };
+    std::map<long, bool> known;
+    auto shifted = [&](long k) {
+        std::vector<double> moved = local;
+        for (double &m : moved)
+            m += double(k) * step;
+        return align(timed, moved, hints, camera);
+    };
+    const double score = shifted(0).score;
+    auto fits = [&](long k) {
+        if (k == 0)
+            return true;
+        const auto at = known.find(k);
+        if (at != known.end())
+            return at->second;
+        if (!inside(k))
+            return known[k] = false;
+        // As many pairs, each as close: pairs a second off their records on a one-second
+        // trigger are pairs too, but worth much less.
+        const Alignment b = shifted(k);
+        return known[k] = b.pairs.size() >= pairs && b.score >= score - 0.25 - 0.01 * double(pairs);
+    };
+    if (!fits(-1) && !fits(1))
+        return true;
+    const long reach =
+        long((m_sorted.back().time - m_sorted.front().time + times.back() - times.front()) / step) +
+        2;
+    long low = 0, high = 0;
+    for (long k = -reach; k <= reach; ++k) {
+        if (inside(k))
+            low = std::min(low, k), high = std::max(high, k);
+    }
+    // Every other shift lies at least 1.5 intervals from its nearest hour: only the three
+    // nearest each hour can compete.
+    std::set<long> shifts{-1, 0, 1};
+    const double hour = 3600;
+    for (double h = hour * std::floor((offset + double(low) * step) / hour);
+         h <= offset + double(high) * step + hour; h += hour) {
+        const long k = std::lround((h - offset) / step);
+        shifts.insert({k - 1, k, k + 1});
+    }
+    auto distance = [hour](double o) { return std::fabs(o - hour * std::round(o / hour)); };
+    std::vector<std::pair<double, long>> found; // (distance to its hour, shift)
+    for (long k : shifts) {
+        if (k >= low && k <= high && fits(k))
+            found.push_back({distance(offset + double(k) * step), k});
+    }
+    std::sort(found.begin(), found.end());
+    const double nearest = found.front().first;
+    const double next = found.size() > 1 ? found[1].first : 1.5 * step;
+    if (nearest < 0.45 * step && next - nearest >= 0.2 * step) {
+        if (found.front().second != 0)
+            *a = shifted(found.front().second);
+        *from = ExposureMatch::Camera::Offset::NearestHour;
+        return true;
+    }
+    *from = ExposureMatch::Camera::Offset::Ambiguous;
+    for (const auto &[d, k] : found)
+        candidates->push_back(offset + double(k) * step);
+    return false;
+}
+
 ExposureMatcher::Alignment ExposureMatcher::best(int camera, const std::vector<int> &timed,
-                                                 const Hints &hints) const
+                                                 const Hints &hints, const double *pinned) const
 {
     const QList<MatchPhoto> &photos = m_cameras[camera].photos;
     std::vector<double> photoTimes;
     for (int j : timed)
         photoTimes.push_back(photos.at(j).time);
     std::vector<std::pair<double, double>> tried; // (score, offset)
-    for (double candidate : offsetCandidates(photoTimes)) {
+    for (double candidate : pinned ? std::vector<double>{*pinned} : offsetCandidates(photoTimes)) {
         const Alignment a =
             align(timed, std::vector<double>(timed.size(), candidate), hints, camera);
         tried.push_back({a.score, candidate});

@@ -34,6 +34,13 @@ struct ExposureMatch
         bool hasOffset = false;
         double offsetSeconds = 0; // camera clock minus POS clock
         double offsetSpread = 0;  // standard deviation of the pairs around it
+        // How the clock offset was chosen. Evenly spaced exposures on a card that holds only a
+        // part of the records fit as well at any whole number of trigger intervals; then the
+        // offset nearest a whole number of hours (a clock set to local time) is taken when it
+        // stands out, else the camera is not matched by time and the candidates are kept.
+        enum class Offset { Pattern, NearestHour, Given, Ambiguous };
+        Offset offsetFrom = Offset::Pattern;
+        std::vector<double> candidates; // ambiguous: offsets that fit as well, nearest hour first
     };
 
     Camera cameras[Cameras::Count]; // by engine camera number
@@ -45,6 +52,7 @@ struct ExposureMatch
     // The record of photo index of camera, -1 when it has none.
     int recordOf(int camera, int photo) const;
     bool clean() const; // every camera fully matched, nothing missed or extra
+    bool ambiguous() const; // a camera's clock offset could not be told from its photos
 };
 
 // Matches the photos of the five cameras to the POS records. By time: each camera's clock
@@ -62,6 +70,13 @@ public:
     void setRecords(const QList<OffloadPosSet> &sets);
     void setPhotos(int camera, const QList<MatchPhoto> &photos);
     void setMethod(Method method) { m_method = method; }
+    // The camera clock minus the POS clock as the operator gives it: every camera is aligned
+    // around it instead of searching for its offset.
+    void setGivenOffset(double seconds)
+    {
+        m_hasGiven = true;
+        m_given = seconds;
+    }
     ExposureMatch run() const;
 
 private:
@@ -90,16 +105,23 @@ private:
     };
 
     void matchByIndex(int camera, ExposureMatch::Camera *out) const;
-    bool matchByTime(int camera, const Hints &hints, ExposureMatch::Camera *out) const;
+    bool matchByTime(int camera, const Hints &hints, ExposureMatch::Camera *out,
+                     const double *pinned = nullptr, bool weighTies = false) const;
+    bool settleTies(int camera, const std::vector<int> &timed, const Hints &hints, Alignment *a,
+                    ExposureMatch::Camera::Offset *from, std::vector<double> *candidates) const;
     Hints hintsFor(int camera, const ExposureMatch &first) const;
     std::vector<double> offsetCandidates(const std::vector<double> &photoTimes) const;
     Alignment align(const std::vector<int> &timed, const std::vector<double> &offsets,
                     const Hints &hints, int camera) const;
     std::vector<double> localOffsets(const std::vector<int> &timed, const Alignment &a, int camera,
                                      std::vector<int> *sets = nullptr) const;
-    Alignment best(int camera, const std::vector<int> &timed, const Hints &hints) const;
+    Alignment best(int camera, const std::vector<int> &timed, const Hints &hints,
+                   const double *pinned) const;
 
     Method m_method = Method::Time;
+    bool m_hasGiven = false;
+    double m_given = 0;
+    double m_interval = 0;        // the trigger's: mean step between records within runs
     std::vector<Record> m_sorted; // records with a valid time, by time
     std::vector<int> m_setStarts;
     Camera m_cameras[Cameras::Count];

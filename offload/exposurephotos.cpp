@@ -76,7 +76,7 @@ QList<MatchPhoto> read(const QString &folder)
 }
 
 ExposureMatch matchFolders(const QString folders[Cameras::Count], const QList<OffloadPosSet> &pos,
-                           ExposureMatcher::Method method)
+                           ExposureMatcher::Method method, const double *givenOffset)
 {
     QList<MatchPhoto> photos[Cameras::Count];
     // One reader per card: the cards are separate devices and their reads overlap.
@@ -90,6 +90,8 @@ ExposureMatch matchFolders(const QString folders[Cameras::Count], const QList<Of
         reader.join();
     ExposureMatcher matcher;
     matcher.setMethod(method);
+    if (givenOffset)
+        matcher.setGivenOffset(*givenOffset);
     matcher.setRecords(pos);
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         if (!folders[camera].isEmpty())
@@ -109,7 +111,17 @@ QJsonObject json(const ExposureMatch &match, const QList<OffloadPosSet> &pos)
         o[QStringLiteral("camera")] = QString::fromLatin1(Cameras::folderName(camera));
         o[QStringLiteral("photos")] = int(c.photos.size());
         o[QStringLiteral("matched")] = c.matched;
-        o[QStringLiteral("method")] = c.byTime ? QStringLiteral("time") : QStringLiteral("index");
+        using Offset = ExposureMatch::Camera::Offset;
+        static const char *const methods[] = {"time", "nearest-hour", "given-offset", "ambiguous"};
+        o[QStringLiteral("method")] = c.byTime || c.offsetFrom == Offset::Ambiguous
+                                          ? QString::fromLatin1(methods[int(c.offsetFrom)])
+                                          : QStringLiteral("index");
+        if (c.offsetFrom == Offset::Ambiguous) {
+            QJsonArray candidates;
+            for (size_t k = 0; k < c.candidates.size() && k < 8; ++k)
+                candidates.append(c.candidates[k]);
+            o[QStringLiteral("candidates")] = candidates;
+        }
         o[QStringLiteral("offsetSeconds")] =
             c.hasOffset ? QJsonValue(c.offsetSeconds) : QJsonValue();
         o[QStringLiteral("offsetSpread")] = c.hasOffset ? QJsonValue(c.offsetSpread) : QJsonValue();

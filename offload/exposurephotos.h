@@ -19,13 +19,17 @@ bool captureTime(const QString &dateTime, const QString &subSeconds, double *sec
 // with the capture time of its EXIF header. Reads only the headers.
 QList<MatchPhoto> read(const QString &folder);
 
-// Matches the cameras whose folder is given (by engine camera number; empty = not taking part).
+// Matches the cameras whose folder is given (by engine camera number; empty = not taking part),
+// around the operator's clock offset when one is given.
 ExposureMatch matchFolders(const QString folders[Cameras::Count], const QList<OffloadPosSet> &pos,
-                           ExposureMatcher::Method method);
+                           ExposureMatcher::Method method, const double *givenOffset = nullptr);
 
 // {"cameras":[{"camera","photos","matched","method","offsetSeconds","offsetSpread","missed",
 // "extra","pairs"}...],"sorties":[{"number","file","records","start","end"}...]}; cameras in
 // the order front, right, back, left, centre; sorties and indexes as the POS sets count them.
+// "method": "time" (the photos' pattern decided), "nearest-hour" (the offset nearest a whole
+// hour among equal fits), "given-offset", "index", or "ambiguous" with "candidates" (offsets
+// that fit as well, nearest a whole hour first) and no pairs.
 QJsonObject json(const ExposureMatch &match, const QList<OffloadPosSet> &pos);
 
 } // namespace ExposurePhotos

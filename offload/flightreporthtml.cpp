@@ -187,9 +187,16 @@ QString FlightReport::cameraTable() const
         QString offset = QStringLiteral("—");
         QString spread = QStringLiteral("—");
         if (!m_view.sorties.isEmpty()) {
-            method = c.method == QLatin1String("time") ? QStringLiteral("按拍摄时间")
-                                                       : QStringLiteral("按顺序（无时间）");
-            if (c.method == QLatin1String("time")) {
+            // Equal fits settled by the nearest whole hour or by the operator's offset are
+            // still matches by capture time; the report says which.
+            const bool byTime = c.method != QLatin1String("index");
+            method = !byTime ? QStringLiteral("按顺序（无时间）")
+                     : c.method == QLatin1String("nearest-hour")
+                         ? QStringLiteral("按拍摄时间（整点时差）")
+                     : c.method == QLatin1String("given-offset")
+                         ? QStringLiteral("按拍摄时间（给定时差）")
+                         : QStringLiteral("按拍摄时间");
+            if (byTime) {
                 offset = num(c.offsetSeconds, 1);
                 // Whole hours are a time-zone setting of the camera, worth saying so.
                 if (std::abs(c.offsetSeconds) >= 3600)

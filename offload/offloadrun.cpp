@@ -118,8 +118,9 @@ void OffloadRun::makeMatch(const OffloadSession::Setup &setup)
 {
     m_match.reset();
     if (!setup.pos.isEmpty())
-        m_match = std::make_shared<const ExposureMatch>(
-            ExposurePhotos::matchFolders(setup.sources, setup.pos, setup.match));
+        m_match = std::make_shared<const ExposureMatch>(ExposurePhotos::matchFolders(
+            setup.sources, setup.pos, setup.match,
+            setup.hasOffset ? &setup.offsetSeconds : nullptr));
     m_session.setMatch(m_match);
 }
 
@@ -132,11 +133,22 @@ bool OffloadRun::startNow(const OffloadSession::Setup &given, QString *error)
 {
     OffloadSession::Setup setup = given;
     setup.match = m_method;
+    setup.hasOffset = m_hasOffset;
+    setup.offsetSeconds = m_offset;
     m_measured = false;
     m_session.pause();
     // Weighed before the target is made: a refused start leaves nothing behind.
     if (!m_session.checkPaths(setup, error)) {
         m_failure = Failure::Refused;
+        return false;
+    }
+    // Photos tagged with the positions of other exposures look no different from right ones:
+    // without a clock offset the photos can tell, nothing is copied until one is given.
+    makeMatch(setup);
+    if (m_match && m_match->ambiguous()) {
+        m_failure = Failure::Refused;
+        *error = QStringLiteral("a camera's clock offset cannot be told from its photos (evenly "
+                                "spaced, a part of the POS records): give the offset");
         return false;
     }
     // The target is made by a start (not by a resume); its lock file lives in it.
@@ -148,7 +160,6 @@ bool OffloadRun::startNow(const OffloadSession::Setup &given, QString *error)
     if (!takeLocks(setup.target, error))
         return false;
     makeTagger(setup.pos, false);
-    makeMatch(setup);
     // Saved unfinished before the engines start, so that even a killed run can be resumed.
     m_session.setSaveOnStart(true);
     const bool ok = m_session.start(setup, error);

@@ -62,6 +62,13 @@ public:
     // How photos find their POS records at the next start: by the exposure match (the default)
     // or photo i = record i. A resume matches as its start did.
     void setMatchMethod(ExposureMatcher::Method method) { m_method = method; }
+    // The camera clock minus the POS clock at the next start, when the operator gives it; a
+    // start whose photos cannot tell it is refused without it. A resume keeps its start's.
+    void setMatchOffset(bool given, double seconds = 0)
+    {
+        m_hasOffset = given;
+        m_offset = seconds;
+    }
     QString stateFolder() const { return m_session.stateFolder(); }
     QString configPath() const { return m_session.configPath(); }
 
@@ -139,6 +146,8 @@ private:
     Failure m_failure = Failure::None;
     std::unique_ptr<PhotoTagStep> m_tagger;
     ExposureMatcher::Method m_method = ExposureMatcher::Method::Time;
+    bool m_hasOffset = false;
+    double m_offset = 0;
     std::shared_ptr<const ExposureMatch> m_match;
     QString m_tablePaths[Cameras::Count];
     QString m_reportPath;

@@ -112,6 +112,8 @@ bool OffloadSession::saveSet(const QString &id, const QByteArray &startConfig,
     set.target = m_setup.target;
     set.match = m_setup.match == ExposureMatcher::Method::Index ? QStringLiteral("index")
                                                                 : QStringLiteral("time");
+    set.hasOffset = m_setup.hasOffset;
+    set.offsetSeconds = m_setup.offsetSeconds;
     set.config = startConfig.isEmpty() ? TaskConfig::toXml(config(false)) : startConfig;
     // The cards are described at once: each is a slow device (its label is read from it, and
     // every name and size asked for), and the copy starts only when all are done.

@@ -37,6 +37,10 @@ public:
         // How photos find their POS records; kept in the set file, so that a resume tags the
         // rest of the photos the way the start tagged the first.
         ExposureMatcher::Method match = ExposureMatcher::Method::Time;
+        // The clock offset the operator gave when the photos could not tell it; kept beside
+        // the method for the same reason.
+        bool hasOffset = false;
+        double offsetSeconds = 0;
     };
 
     // Why the last start or resume did not run.

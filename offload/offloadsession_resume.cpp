@@ -117,6 +117,8 @@ bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *erro
     setup.verify = verify;
     if (bound && set.match == QLatin1String("index"))
         setup.match = ExposureMatcher::Method::Index;
+    setup.hasOffset = bound && set.hasOffset;
+    setup.offsetSeconds = set.offsetSeconds;
     // A card found elsewhere may now lie inside the target, or share a folder with another.
     if (!checkPaths(setup, error))
         return false;

@@ -66,6 +66,9 @@ int OffloadSet::read(const QString &path, OffloadSet *set, QString *why)
     result.target = root.value(QLatin1String("target")).toString();
     result.config = root.value(QLatin1String("config")).toString().toUtf8();
     result.match = root.value(QLatin1String("match")).toString();
+    const QJsonValue offset = root.value(QLatin1String("offsetSeconds"));
+    result.hasOffset = offset.isDouble();
+    result.offsetSeconds = offset.toDouble();
     const QJsonArray cards = root.value(QLatin1String("cards")).toArray();
     for (int camera = 0; camera < Cameras::Count && camera < cards.size(); ++camera) {
         const QJsonObject o = cards.at(camera).toObject();
@@ -94,6 +97,8 @@ bool OffloadSet::write(const QString &path, QString *error) const
     root.insert(QLatin1String("config"), QString::fromUtf8(config));
     if (!match.isEmpty())
         root.insert(QLatin1String("match"), match);
+    if (hasOffset)
+        root.insert(QLatin1String("offsetSeconds"), offsetSeconds);
     QJsonArray list;
     for (const Card &c : cards) {
         QJsonObject o;

@@ -40,6 +40,8 @@ struct OffloadSet
     QString target;
     QByteArray config; // "Taskconfig.xml" as written at the start
     QString match;     // how photos were matched to POS records: "time" or "index"
+    bool hasOffset = false; // the camera clock minus the POS clock the operator gave
+    double offsetSeconds = 0;
     Card cards[Cameras::Count];
 
     static QString path(const QString &stateFolder);

@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <cmath>
 #include <cstdio>
 
 #include "exposurephotos.h"
@@ -20,11 +21,13 @@ int usage(const char *problem)
     std::fprintf(stderr,
                  "usage: v7tool match --pos TABLE.xls [--pos TABLE.xls]... --center DIR\n"
                  "                    --front DIR --right DIR --left DIR --back DIR\n"
-                 "                    [--match time|index] [--json]\n"
+                 "                    [--match time|index] [--offset SECONDS] [--json]\n"
                  "offsetSeconds is the camera clock minus the POS clock; sorties count from 1\n"
-                 "in the order of --pos, indexes from 0 within a sortie.\n"
+                 "in the order of --pos, indexes from 0 within a sortie. --offset gives it\n"
+                 "when the photos cannot tell it (evenly spaced photos of a part of the flight).\n"
                  "exit 0 when every photo has its record and no record lacks a photo, 1 when\n"
-                 "missed or extra shots were found, 2 for bad input\n");
+                 "missed or extra shots were found, 2 for bad input, 3 when a camera's clock\n"
+                 "offset is ambiguous (give --offset)\n");
     return 2;
 }
 
@@ -67,6 +70,8 @@ int run(const QStringList &arguments)
     QString folders[Cameras::Count];
     QStringList tables;
     bool json = false;
+    bool hasOffset = false;
+    double offset = 0;
     ExposureMatcher::Method method = ExposureMatcher::Method::Time;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString &a = arguments.at(i);
@@ -88,6 +93,10 @@ int run(const QStringList &arguments)
             folders[camera] = QFileInfo(value).absoluteFilePath();
         } else if (a == QLatin1String("--pos")) {
             tables << value;
+        } else if (a == QLatin1String("--offset")) {
+            offset = value.toDouble(&hasOffset);
+            if (!hasOffset || !std::isfinite(offset))
+                return usage(qPrintable(QStringLiteral("--offset %1 is no number").arg(value)));
         } else if (a == QLatin1String("--match") && value == QLatin1String("index")) {
             method = ExposureMatcher::Method::Index;
         } else if (a != QLatin1String("--match") || value != QLatin1String("time")) {
@@ -113,12 +122,18 @@ int run(const QStringList &arguments)
         }
         pos << PhotoTagStep::posSet(object);
     }
-    const ExposureMatch match = ExposurePhotos::matchFolders(folders, pos, method);
+    const ExposureMatch match =
+        ExposurePhotos::matchFolders(folders, pos, method, hasOffset ? &offset : nullptr);
     const QJsonObject result = ExposurePhotos::json(match, pos);
     if (json)
         std::printf("%s\n", QJsonDocument(result).toJson(QJsonDocument::Compact).constData());
     else
         printTable(result);
+    if (match.ambiguous()) {
+        std::fprintf(stderr, "v7tool match: a camera's clock offset cannot be told from its photos "
+                             "(evenly spaced, a part of the records): give --offset SECONDS\n");
+        return 3;
+    }
     return match.clean() ? 0 : 1;
 }
 

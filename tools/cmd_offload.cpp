@@ -40,16 +40,18 @@ int usage(const char *problem)
         stderr, "usage: v7tool offload --center DIR --front DIR --right DIR --left DIR --back DIR\n"
                 "                      --target DIR [--pos TABLE.xls]... [--split-sorties]\n"
                 "                      [--volume-size N --unit GB|MB] [--password TEXT]\n"
-                "                      [--no-verify] [--match time|index]\n"
+                "                      [--no-verify] [--match time|index] [--offset SECONDS]\n"
                 "       v7tool offload --resume [--no-verify] [--match time|index] [--center DIR ...]\n"
                 "with POS tables each photo gets the record its capture time and order match\n"
-                "(--match index: photo i of a card is record i).\n"
+                "(--match index: photo i of a card is record i); --offset SECONDS gives the\n"
+                "camera clock minus the POS clock when the photos cannot tell it.\n"
                 "--resume takes what is done from the target; a card found elsewhere (or named\n"
                 "by its photo folder or mount root) is checked to be the same card.\n"
                 "exit codes: 0 complete and verified; 1 finished with files that failed (listed)\n"
                 "or the task state could not be saved; 2 bad arguments or refused input (a\n"
                 "--pos table that is not a POS table, a different card, no target, nothing to\n"
-                "resume, a target and card folders that overlap or a target on a card);\n"
+                "resume, a target and card folders that overlap or a target on a card, a clock\n"
+                "offset the photos cannot tell and no --offset);\n"
                 "3 another run holds the lock;\n"
                 "128 + signal when paused by SIGINT or SIGTERM (continue with --resume)\n");
     return 2;
@@ -61,6 +63,8 @@ struct Arguments
     QStringList posTables;
     bool resume = false;
     ExposureMatcher::Method method = ExposureMatcher::Method::Time;
+    bool hasOffset = false;
+    double offset = 0;
     bool haveVolume = false;
     bool haveUnit = false;
 };
@@ -100,6 +104,10 @@ int parse(const QStringList &arguments, Arguments *out)
                 return usage("--match is time or index");
             out->method = method == QLatin1String("index") ? ExposureMatcher::Method::Index
                                                            : ExposureMatcher::Method::Time;
+        } else if (a == QLatin1String("--offset")) {
+            out->offset = arguments.at(++i).toDouble(&out->hasOffset);
+            if (!out->hasOffset || !std::isfinite(out->offset))
+                return usage("--offset needs a number of seconds");
         } else if (a == QLatin1String("--volume-size")) {
             bool ok = false;
             volume = arguments.at(++i).toDouble(&ok);
@@ -234,6 +242,7 @@ int run(const QStringList &arguments)
 
     OffloadRun offload;
     offload.setMatchMethod(args.method);
+    offload.setMatchOffset(args.hasOffset, args.offset);
     QString error;
     if (args.resume) {
         if (const OffloadRun::Failure failure = offload.lockState(&error);
