@@ -1,12 +1,14 @@
 #include "exiftagwriter.h"
 
+#include "exifentries.h"
 #include "geotag.h"
+
+#include <QStringList>
 
 #include <exiv2/exiv2.hpp>
 
 #include <algorithm>
 #include <mutex>
-#include <set>
 #include <string>
 
 namespace {
@@ -37,16 +39,62 @@ bool fail(QString *error, const QString &text)
     return false;
 }
 
-// Reads the written block back and checks that every tag made it.
-bool keepsEveryTag(const QByteArray &jpeg, const std::set<std::string> &keys)
+// The tags this writer sets; every other tag must come out as it went in.
+bool isRewritten(const ExifEntries::Entry &entry)
 {
-    auto image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte *>(jpeg.constData()),
-                                           long(jpeg.size()));
-    image->readMetadata();
-    std::set<std::string> written;
-    for (const Exiv2::Exifdatum &datum : image->exifData())
-        written.insert(datum.key());
-    return std::includes(written.begin(), written.end(), keys.begin(), keys.end());
+    return (entry.group == "Photo" && entry.tag == 0x920A) ||
+           (entry.group == "GPSInfo" && entry.tag <= 0x0006);
+}
+
+QString keyName(const ExifEntries::Entry &entry)
+{
+    try {
+        return QString::fromStdString(Exiv2::ExifKey(entry.tag, entry.group).key());
+    } catch (const Exiv2::AnyError &) {
+        return QStringLiteral("%1.0x%2")
+            .arg(QString::fromStdString(entry.group))
+            .arg(entry.tag, 4, 16, QChar('0'));
+    }
+}
+
+// Compares every tag the photo had with what the written block holds. The library reads only
+// the first section of a block that goes on in a second one (a long user comment), so it writes
+// the tags stored past it back empty, and it silently leaves tags out when the block outgrows
+// its section: in both cases the photo would be damaged, not tagged. A maker note only has to
+// stay: the library lays the vendor's directory inside it out anew.
+bool keepsEveryTag(const ExifEntries::Block &before, const ExifEntries::Block &after,
+                   QString *error)
+{
+    QStringList lost;
+    for (const ExifEntries::Entry &entry : before.entries) {
+        if (isRewritten(entry))
+            continue;
+        bool kept = false;
+        if (entry.tag == 0x927C && entry.group == "Photo") {
+            kept = std::any_of(after.entries.begin(), after.entries.end(), [&](const auto &e) {
+                return e.tag == entry.tag && e.group == entry.group &&
+                       (e.count > 0 || entry.count == 0);
+            });
+        } else {
+            kept = std::binary_search(after.entries.begin(), after.entries.end(), entry);
+        }
+        if (kept)
+            continue;
+        const QString name = keyName(entry);
+        if (!lost.contains(name))
+            lost << name;
+    }
+    if (lost.isEmpty())
+        return true;
+    QString text = QStringLiteral("writing would lose or change %1 tag(s): %2")
+                       .arg(lost.size())
+                       .arg(lost.mid(0, 3).join(QStringLiteral(", ")) +
+                            (lost.size() > 3 ? QStringLiteral(", ...") : QString()));
+    if (before.sections > 1)
+        text += QStringLiteral(" (the EXIF block goes on in %1 APP1 sections and the writer "
+                               "reads only the first)")
+                    .arg(before.sections);
+    return fail(error, text);
 }
 
 } // namespace
@@ -74,15 +122,6 @@ bool write(const QByteArray &jpeg, int focalLengthMm, const GeoPosition &positio
         exif["Exif.GPSInfo.GPSAltitudeRef"] = std::string(position.altitude < 0 ? "1" : "0");
         exif["Exif.GPSInfo.GPSAltitude"] =
             Geotag::altitudeThousandths(position.altitude).toStdString();
-        // When the block outgrows its 64 KiB section the library silently leaves tags out;
-        // a photo that loses any tag was not tagged, it was damaged.
-        std::set<std::string> keys;
-        for (const Exiv2::Exifdatum &datum : exif) {
-            // Vendor directories the library cannot rewrite faithfully are its own business;
-            // a dropped maker note still shows as the missing Exif.Photo.MakerNote tag.
-            if (!Exiv2::ExifTags::isMakerGroup(datum.groupName()))
-                keys.insert(datum.key());
-        }
         image->writeMetadata();
 
         Exiv2::BasicIo &io = image->io();
@@ -94,8 +133,9 @@ bool write(const QByteArray &jpeg, int focalLengthMm, const GeoPosition &positio
         io.close();
         if (got != size)
             return fail(error, QStringLiteral("cannot read the tagged photo back"));
-        if (!keepsEveryTag(out, keys))
-            return fail(error, QStringLiteral("no room for the GPS tags in the EXIF block"));
+        if (!keepsEveryTag(ExifEntries::read(jpeg.constData(), size_t(jpeg.size())),
+                           ExifEntries::read(out.constData(), size_t(out.size())), error))
+            return false;
         *tagged = out;
         return true;
     } catch (const Exiv2::AnyError &e) {
