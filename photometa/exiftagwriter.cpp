@@ -122,6 +122,9 @@ bool write(const QByteArray &jpeg, int focalLengthMm, const GeoPosition &positio
         exif["Exif.GPSInfo.GPSAltitudeRef"] = std::string(position.altitude < 0 ? "1" : "0");
         exif["Exif.GPSInfo.GPSAltitude"] =
             Geotag::altitudeThousandths(position.altitude).toStdString();
+        // The XMP packet goes back as it was read: encoded anew it would carry the library's
+        // toolkit name instead of the photo's own.
+        image->writeXmpFromPacket(true);
         image->writeMetadata();
 
         Exiv2::BasicIo &io = image->io();
