@@ -164,6 +164,15 @@ void DataService::buildOptions()
     m_sortieBox->setFont(QFont(kFont, 10));
     m_sortieBox->setStyleSheet(kTextStyle);
     connect(m_sortieBox, &QCheckBox::stateChanged, this, &DataService::onStateChanged);
+    // Evenly spaced photos of a part of a flight fit the POS records at many clock offsets;
+    // then the operator says which, as a time shift in seconds.
+    textLabel(QStringLiteral("时间偏差(秒)"), this, QRect(30, 390, 90, 24));
+    m_offsetEdit = new QLineEdit(this);
+    m_offsetEdit->setObjectName(QStringLiteral("offsetEdit"));
+    m_offsetEdit->setGeometry(120, 390, 80, 24);
+    m_offsetEdit->setPlaceholderText(QStringLiteral("自动"));
+    m_offsetEdit->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("^-?[0-9]{0,6}(\\.[0-9]{0,3})?$")), m_offsetEdit));
 
     // Volumes and password: hidden; only a resumed task file sets them.
     m_volumeBox = new QCheckBox(QStringLiteral("添加分卷"), this);

@@ -52,6 +52,7 @@ public:
     Mylabel *posAddButton() const { return m_posAdd; }
     Mylabel *posCancelButton() const { return m_posCancel; }
     QCheckBox *sortieBox() const { return m_sortieBox; }
+    QLineEdit *offsetEdit() const { return m_offsetEdit; }
     QTextEdit *textArea() const { return m_text; }
     QProgressBar *progressBar() const { return m_progress; }
     QLabel *speedLabel() const { return m_speed; }
@@ -129,6 +130,7 @@ private:
     QComboBox *m_unitBox = nullptr;
     QCheckBox *m_passwordBox = nullptr;
     QLineEdit *m_passwordEdit = nullptr;
+    QLineEdit *m_offsetEdit = nullptr; // camera clock minus POS clock; blank: from the photos
     QTextEdit *m_text = nullptr;
     QProgressBar *m_progress = nullptr;
     QTimer *m_timer = nullptr;

@@ -84,6 +84,10 @@ void DataService::startNew()
     m_reportLink->hide();
     CameraCards::instance()->setIgnoreRemovals(false);
     m_started = true;
+    // Blank: the photos tell each camera's clock offset; a number: the operator's.
+    bool givenOffset = false;
+    const double offset = m_offsetEdit->text().trimmed().toDouble(&givenOffset);
+    m_run->setMatchOffset(givenOffset, offset);
     m_run->requestStart(m_plan.setup());
     m_timer->start();
     setRunning(true);
@@ -139,6 +143,16 @@ void DataService::runStarted(bool ok, const QString &error)
         ++m_promptDepth;
         Prompt::inform(this, prompt, m_run->session().refusedPaths());
         --m_promptDepth;
+        return;
+    }
+    // No guessed offset: photos tagged with other exposures' positions look right.
+    if (m_run->failure() == OffloadRun::Failure::Refused && m_run->match() &&
+        m_run->match()->ambiguous()) {
+        ++m_promptDepth;
+        Prompt::inform(this,
+                       QStringLiteral("无法确定相机时钟偏差，请输入时间偏差（秒）后再开始！"));
+        --m_promptDepth;
+        m_offsetEdit->setFocus();
         return;
     }
     QString heading;
@@ -251,6 +265,7 @@ void DataService::resetAfterCompletion(const QString &note, bool outputsWritten)
     }
     for (QCheckBox *box : {m_sortieBox, m_volumeBox, m_passwordBox})
         box->setChecked(false);
+    m_offsetEdit->clear(); // the next flight's cameras have clocks of their own
     showReport(skipped);
     ++m_promptDepth;
     // Copies without their block files or report are not a finished offload: the task stays
@@ -295,7 +310,8 @@ void DataService::offerResume()
         yes = Prompt::ask(this, QStringLiteral("是否继续上次任务？"));
         break;
     case OffloadState::Offer::Rebuild:
-        yes = Prompt::ask(this, problems + QStringLiteral("\n是否从相机卡和目标目录重建并继续上次任务？"));
+        yes = Prompt::ask(this, problems +
+                                    QStringLiteral("\n是否从相机卡和目标目录重建并继续上次任务？"));
         break;
     case OffloadState::Offer::Damaged:
         Prompt::inform(this, problems);
