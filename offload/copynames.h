@@ -19,6 +19,14 @@ std::string folded(const std::string &name);
 
 // For each card path (relative, in list order): its copy's path below the camera folder where
 // that differs from the card's, else "". Without folding every copy keeps its card name.
-std::vector<std::string> decide(const std::vector<std::string> &cardPaths, bool foldsCase);
+// With a camera prefix ("Center_") every copy's file name starts with it, blanks become "_"
+// (OpenDroneMap splits its geolocation lines on white space) and no two copies of the camera
+// share a file name, whatever folders they lie in: the photogrammetry programs see file
+// names only, and every card of the five names its photos alike.
+std::vector<std::string> decide(const std::vector<std::string> &cardPaths, bool foldsCase,
+                                const std::string &cameraPrefix = std::string());
+
+// name with blanks (space, tab, line breaks) replaced by "_".
+std::string withoutBlanks(std::string name);
 
 } // namespace CopyNames

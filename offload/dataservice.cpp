@@ -164,6 +164,14 @@ void DataService::buildOptions()
     m_sortieBox->setFont(QFont(kFont, 10));
     m_sortieBox->setStyleSheet(kTextStyle);
     connect(m_sortieBox, &QCheckBox::stateChanged, this, &DataService::onStateChanged);
+    // Photogrammetry programs know a photo by its file name, and the five cards name theirs
+    // alike: the copies can carry their camera's name in front.
+    m_prefixBox = new QCheckBox(QStringLiteral("照片名加相机名"), this);
+    m_prefixBox->setObjectName(QStringLiteral("prefixBox"));
+    m_prefixBox->setGeometry(180, 360, 150, 24);
+    m_prefixBox->setFont(QFont(kFont, 10));
+    m_prefixBox->setStyleSheet(kTextStyle);
+    m_prefixBox->setToolTip(QStringLiteral("如 Center_DSC00001.JPG，五个相机的照片不重名"));
     // Evenly spaced photos of a part of a flight fit the POS records at many clock offsets;
     // then the operator says which, as a time shift in seconds.
     textLabel(QStringLiteral("时间偏差(秒)"), this, QRect(30, 390, 90, 24));

@@ -125,6 +125,7 @@ private:
     QLabel *m_timeLeft = nullptr;
     QLabel *m_reportLink = nullptr;
     QCheckBox *m_sortieBox = nullptr;
+    QCheckBox *m_prefixBox = nullptr; // copies named with their camera first
     QCheckBox *m_volumeBox = nullptr;
     QLineEdit *m_volumeEdit = nullptr;
     QComboBox *m_unitBox = nullptr;

@@ -16,9 +16,11 @@
 #include <utility>
 
 #include "cameracards.h"
+#include "flightreport.h"
 #include "mylabel.h"
 #include "offloadpaths.h"
 #include "offloadrun.h"
+#include "offloadset.h"
 #include "offloadstate.h"
 #include "prompt.h"
 #include "volumequery.h"
@@ -88,7 +90,9 @@ void DataService::startNew()
     bool givenOffset = false;
     const double offset = m_offsetEdit->text().trimmed().toDouble(&givenOffset);
     m_run->setMatchOffset(givenOffset, offset);
-    m_run->requestStart(m_plan.setup());
+    OffloadSession::Setup setup = m_plan.setup();
+    setup.cameraPrefix = m_prefixBox->isChecked();
+    m_run->requestStart(setup);
     m_timer->start();
     setRunning(true);
 }
@@ -242,6 +246,8 @@ void DataService::runFinished(int blockFiles, const QStringList &messages)
     QStringList shown = messages.mid(0, 5);
     if (messages.size() > shown.size())
         shown << QStringLiteral("… (%1)").arg(messages.size());
+    if (m_plan.volumes && !m_plan.posPaths().isEmpty())
+        shown.prepend(FlightReport::exportsNeedPlainText());
     resetAfterCompletion(shown.join(QLatin1Char('\n')), m_run->outputsWritten());
 }
 
@@ -263,7 +269,7 @@ void DataService::resetAfterCompletion(const QString &note, bool outputsWritten)
         showIcon(camera, false);
         m_sizes[camera].reset();
     }
-    for (QCheckBox *box : {m_sortieBox, m_volumeBox, m_passwordBox})
+    for (QCheckBox *box : {m_sortieBox, m_prefixBox, m_volumeBox, m_passwordBox})
         box->setChecked(false);
     m_offsetEdit->clear(); // the next flight's cameras have clocks of their own
     showReport(skipped);
@@ -327,6 +333,12 @@ void DataService::offerResume()
     m_targetText->setText(m_plan.target);
     // Checking a box here does what the operator's check does.
     m_sortieBox->setChecked(config.splitSorties);
+    // The resume keeps the copies' names as the start chose them; the box shows which.
+    OffloadSet set;
+    QString why;
+    m_prefixBox->setChecked(
+        OffloadSet::read(OffloadSet::path(m_run->stateFolder()), &set, &why) == 0 &&
+        set.cameraPrefix);
     m_volumeEdit->setText(config.volumeValue);
     m_unitBox->setCurrentIndex(0);
     m_volumeBox->setChecked(config.volumes);

@@ -98,6 +98,13 @@ QJsonObject FlightReport::json() const
     return out;
 }
 
+QString FlightReport::noHardLinksText(bool cameraPrefix)
+{
+    if (cameraPrefix)
+        return QStringLiteral("目标盘不支持硬链接，未生成ODM工程文件夹，请用geo.txt和照片自行建立。");
+    return QStringLiteral("目标盘不支持硬链接，未生成ODM工程文件夹，请勾选“照片名加相机名”后重新传输。");
+}
+
 QString FlightReport::summary() const
 {
     QStringList lines;
@@ -126,6 +133,7 @@ QString FlightReport::summary() const
     else
         lines.prepend(
             QStringLiteral("传输报告：漏拍%1张，多余%2张，请查看报告").arg(missed).arg(extra));
+    lines << m_notes;
     return lines.join(QLatin1Char('\n'));
 }
 

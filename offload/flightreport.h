@@ -37,6 +37,11 @@ public:
     void setCounts(const QString &cameraName, const Counts &counts);
     void setTarget(const QString &target) { m_target = target; }
     void setWritten(const QString &when) { m_written = when; } // shown under the title
+    // A line for the report and its summary, after the others.
+    void addNote(const QString &note) { m_notes << note; }
+    // The target has no hard links, so the sortie's OpenDroneMap project folder was not made;
+    // without camera names in the copies' names the operator is told to tick that option.
+    static QString noHardLinksText(bool cameraPrefix);
 
     // The match object with each camera's counts added to its entry.
     QJsonObject json() const;
@@ -62,4 +67,5 @@ private:
     QStringList m_countOrder;
     QString m_target;
     QString m_written;
+    QStringList m_notes;
 };

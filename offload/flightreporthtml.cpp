@@ -136,6 +136,8 @@ QString FlightReport::html() const
                "<h1>传输报告</h1>\n<div class=\"meta\">保存目录：%1　　生成时间：%2</div>\n")
                .arg(esc(m_target), esc(m_written));
     out += verdict + QLatin1Char('\n');
+    for (const QString &note : m_notes)
+        out += QStringLiteral("<p class=\"note\">%1</p>\n").arg(esc(note));
     out += QStringLiteral("<h2>各相机</h2>\n") + cameraTable();
     if (!m_view.sorties.isEmpty())
         out += QStringLiteral("<h2>架次</h2>\n") + sortieTable();

@@ -106,34 +106,31 @@ Written write(const OffloadSession &session, const QJsonObject &matched, QString
             report.setCounts(QLatin1String(Cameras::folderName(camera)), cameraCounts[camera]);
     }
     Written written;
-    QString error;
-    if (report.write(setup.target, &error))
-        written.htmlPath = QDir(setup.target).filePath(FlightReport::htmlFileName());
-    else
-        messages->append(error);
-    written.summary = report.summary();
     // Photos packed into zip volumes have no file of their own to name.
     if (!setup.pos.isEmpty() && !setup.volumes) {
         MatchView view = MatchView::read(match);
         // A photo whose copy has a name of its own is exported under that name: its card name
         // in the camera folder is another photo's copy, with another position.
         for (MatchView::Camera &c : view.cameras) {
-            DiskTask *task = c.engineNumber >= 0 ? session.task(c.engineNumber) : nullptr;
-            if (!task)
+            if (c.engineNumber < 0)
                 continue;
-            QHash<QString, QString> copies;
-            for (size_t i = 0; i < task->copyNames.size(); ++i) {
-                if (!task->copyNames[i].empty())
-                    copies.insert(QFile::decodeName(EngineFile::relativePath(task, int(i)).c_str()),
-                                  QFile::decodeName(task->copyNames[i].c_str()));
-            }
+            const QHash<QString, QString> copies = session.renamedCopies(c.engineNumber);
             for (MatchView::Pair &p : c.pairs)
                 p.photo = copies.value(p.photo, p.photo);
         }
-        const int exports = PhotoExports::write(setup.target, view, setup.pos,
-                                                setup.splitSorties, messages);
+        bool noHardLinks = false;
+        const int exports = PhotoExports::write(setup.target, view, setup.pos, setup.splitSorties,
+                                                setup.cameraPrefix, messages, &noHardLinks);
+        if (noHardLinks)
+            report.addNote(FlightReport::noHardLinksText(setup.cameraPrefix));
         written.exportsWritten = exports == PhotoExports::filesPerSortie * int(setup.pos.size());
     }
+    QString error;
+    if (report.write(setup.target, &error))
+        written.htmlPath = QDir(setup.target).filePath(FlightReport::htmlFileName());
+    else
+        messages->append(error);
+    written.summary = report.summary();
     return written;
 }
 

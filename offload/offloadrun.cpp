@@ -224,11 +224,13 @@ int OffloadRun::finishNow(QStringList *messages)
         blocks = SortieBlocks::write(setup.target, setup.pos, m_tablePaths, messages);
         m_outputsWritten = blocks == int(setup.pos.size());
     } else if (setup.splitSorties && !setup.pos.isEmpty()) {
-        QHash<QString, int> records[Cameras::Count]; // by the photo's path below its card folder
+        QHash<QString, int> records[Cameras::Count]; // by the copy's path below its folder
         for (int camera = 0; camera < Cameras::Count; ++camera) {
             const ExposureMatch::Camera &c = m_match->cameras[camera];
+            const QHash<QString, QString> copies = m_session.renamedCopies(camera);
             for (int j = 0; j < c.photos.size(); ++j)
-                records[camera].insert(c.photos.at(j), c.recordOf[size_t(j)]);
+                records[camera].insert(copies.value(c.photos.at(j), c.photos.at(j)),
+                                       c.recordOf[size_t(j)]);
         }
         const std::shared_ptr<const ExposureMatch> match = m_match;
         blocks = SortieBlocks::write(

@@ -114,6 +114,7 @@ bool OffloadSession::saveSet(const QString &id, const QByteArray &startConfig,
                                                                 : QStringLiteral("time");
     set.hasOffset = m_setup.hasOffset;
     set.offsetSeconds = m_setup.offsetSeconds;
+    set.cameraPrefix = m_setup.cameraPrefix;
     set.config = startConfig.isEmpty() ? TaskConfig::toXml(config(false)) : startConfig;
     // The cards are described at once: each is a slow device (its label is read from it, and
     // every name and size asked for), and the copy starts only when all are done.
@@ -239,7 +240,9 @@ void OffloadSession::nameCopies(int camera, const OffloadSet::Card *saved)
     for (int i = 0; i < task->fileCount.load(); ++i)
         paths.push_back(EngineFile::relativePath(task, i));
     if (!saved) {
-        task->copyNames = CopyNames::decide(paths, m_foldsCase);
+        const std::string prefix =
+            m_setup.cameraPrefix ? std::string(Cameras::folderName(camera)) + '_' : std::string();
+        task->copyNames = CopyNames::decide(paths, m_foldsCase, prefix);
         return;
     }
     task->copyNames.resize(paths.size());
@@ -249,6 +252,20 @@ void OffloadSession::nameCopies(int camera, const OffloadSet::Card *saved)
         if (copy != card)
             task->copyNames[i] = QFile::encodeName(copy).toStdString();
     }
+}
+
+QHash<QString, QString> OffloadSession::renamedCopies(int camera) const
+{
+    QHash<QString, QString> copies;
+    const DiskTask *task = m_tasks[camera].get();
+    if (!task)
+        return copies;
+    for (size_t i = 0; i < task->copyNames.size(); ++i) {
+        if (!task->copyNames[i].empty())
+            copies.insert(QFile::decodeName(EngineFile::relativePath(task, int(i)).c_str()),
+                          QFile::decodeName(task->copyNames[i].c_str()));
+    }
+    return copies;
 }
 
 void OffloadSession::pause()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -41,6 +42,9 @@ public:
         // the method for the same reason.
         bool hasOffset = false;
         double offsetSeconds = 0;
+        // Every copy named with its camera first ("Center_DSC00001.JPG"), unique within the
+        // camera, so that photogrammetry programs reading file names tell the five apart.
+        bool cameraPrefix = false;
     };
 
     // Why the last start or resume did not run.
@@ -106,6 +110,10 @@ public:
     // The set-up with the current counts; success is the flag to write.
     TaskConfig config(bool success) const;
     bool saveConfig(bool success, QString *error = nullptr) const;
+
+    // The camera's copies named otherwise than on the card: card path -> copy path, both
+    // relative (below the card folder, and below the camera or sortie folder).
+    QHash<QString, QString> renamedCopies(int camera) const;
 
     // Sortie of a record: which POS record set holds record index (1-based), 0 for none.
     int sortieOf(int recordIndex) const;

@@ -119,6 +119,7 @@ bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *erro
         setup.match = ExposureMatcher::Method::Index;
     setup.hasOffset = bound && set.hasOffset;
     setup.offsetSeconds = set.offsetSeconds;
+    setup.cameraPrefix = bound && set.cameraPrefix;
     // A card found elsewhere may now lie inside the target, or share a folder with another.
     if (!checkPaths(setup, error))
         return false;

@@ -69,6 +69,7 @@ int OffloadSet::read(const QString &path, OffloadSet *set, QString *why)
     const QJsonValue offset = root.value(QLatin1String("offsetSeconds"));
     result.hasOffset = offset.isDouble();
     result.offsetSeconds = offset.toDouble();
+    result.cameraPrefix = root.value(QLatin1String("cameraPrefix")).toBool();
     const QJsonArray cards = root.value(QLatin1String("cards")).toArray();
     for (int camera = 0; camera < Cameras::Count && camera < cards.size(); ++camera) {
         const QJsonObject o = cards.at(camera).toObject();
@@ -99,6 +100,8 @@ bool OffloadSet::write(const QString &path, QString *error) const
         root.insert(QLatin1String("match"), match);
     if (hasOffset)
         root.insert(QLatin1String("offsetSeconds"), offsetSeconds);
+    if (cameraPrefix)
+        root.insert(QLatin1String("cameraPrefix"), true);
     QJsonArray list;
     for (const Card &c : cards) {
         QJsonObject o;

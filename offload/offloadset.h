@@ -42,6 +42,7 @@ struct OffloadSet
     QString match;     // how photos were matched to POS records: "time" or "index"
     bool hasOffset = false; // the camera clock minus the POS clock the operator gave
     double offsetSeconds = 0;
+    bool cameraPrefix = false; // every copy's file name starts with its camera ("Center_")
     Card cards[Cameras::Count];
 
     static QString path(const QString &stateFolder);

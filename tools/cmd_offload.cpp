@@ -41,10 +41,13 @@ int usage(const char *problem)
                 "                      --target DIR [--pos TABLE.xls]... [--split-sorties]\n"
                 "                      [--volume-size N --unit GB|MB] [--password TEXT]\n"
                 "                      [--no-verify] [--match time|index] [--offset SECONDS]\n"
+                "                      [--camera-prefix]\n"
                 "       v7tool offload --resume [--no-verify] [--match time|index] [--center DIR ...]\n"
                 "with POS tables each photo gets the record its capture time and order match\n"
                 "(--match index: photo i of a card is record i); --offset SECONDS gives the\n"
                 "camera clock minus the POS clock when the photos cannot tell it.\n"
+                "--camera-prefix names every copy with its camera first (Center_DSC00001.JPG),\n"
+                "unique within the camera; a resume keeps what the start chose.\n"
                 "--resume takes what is done from the target; a card found elsewhere (or named\n"
                 "by its photo folder or mount root) is checked to be the same card.\n"
                 "exit codes: 0 complete and verified; 1 finished with files that failed (listed)\n"
@@ -90,6 +93,8 @@ int parse(const QStringList &arguments, Arguments *out)
             out->setup.verify = false;
         } else if (a == QLatin1String("--split-sorties")) {
             out->setup.splitSorties = true;
+        } else if (a == QLatin1String("--camera-prefix")) {
+            out->setup.cameraPrefix = true;
         } else if (!hasValue && a.startsWith(QLatin1String("--"))) {
             return usage(qPrintable(QStringLiteral("%1 needs a value or is unknown").arg(a)));
         } else if (camera >= 0) {

@@ -37,7 +37,7 @@ QList<OffloadPosSet> flight()
 }
 
 // Center has every record; Front missed record 2 of sortie 1 and has a test shot; Right
-// took records 0 and 2 of sortie 2 only.
+// took records 0 and 2 of sortie 2 only, in two folders under one name.
 const char *const MatchJson = R"({"cameras":[
  {"camera":"Center","photos":7,"matched":7,"method":"time","offsetSeconds":-28799.6,
   "offsetSpread":0.3,"missed":[],"extra":[],"pairs":[
@@ -53,7 +53,7 @@ const char *const MatchJson = R"({"cameras":[
  {"camera":"Right","photos":2,"matched":2,"method":"index","offsetSeconds":0,"offsetSpread":0,
   "missed":[{"sortie":1,"index":0},{"sortie":1,"index":1},{"sortie":1,"index":2},
             {"sortie":1,"index":3},{"sortie":2,"index":1}],"extra":[],"pairs":[
-  {"photo":"R1.JPG","sortie":2,"index":2},{"photo":"R0.JPG","sortie":2,"index":0}]}],
+  {"photo":"DCIM/R0.JPG","sortie":2,"index":2},{"photo":"R0.JPG","sortie":2,"index":0}]}],
  "sorties":[{"number":1,"file":"/pos/第一架次.xls","records":4,"start":"2023-11-15 06:13:20",
              "end":"2023-11-15 06:13:26"},
             {"number":2,"file":"/pos/a&b <2> %2.xls","records":3,"start":"2023-11-15 07:13:20",
@@ -229,23 +229,31 @@ void TestFlightReport::exports_data()
 {
     QTest::addColumn<int>("sortie");
     QTest::addColumn<bool>("sortieFolders");
-    QTest::addColumn<QStringList>("labels"); // in file order
-    QTest::addColumn<QList<int>>("records"); // record index of each label
+    QTest::addColumn<bool>("cameraPrefix"); // the copies carry "<Camera>_" already
+    QTest::addColumn<QStringList>("images"); // in file order, below the target
+    QTest::addColumn<QStringList>("names");  // their file names for the programs
+    QTest::addColumn<QList<int>>("records"); // record index of each photo
+    const QStringList sortie1{"DSC00001.JPG", "DSC00002.JPG", "DSC00003.JPG", "DSC00004.JPG",
+                              "DSC00002.JPG", "DSC00003.JPG", "DSC00004.JPG"};
+    QStringList folders, prefixed, names;
+    for (int i = 0; i < sortie1.size(); ++i) {
+        const QString camera = i < 4 ? "Center" : "Front";
+        folders << camera + "/第1架次/" + sortie1.at(i);
+        prefixed << camera + "/第1架次/" + camera + "_" + sortie1.at(i);
+        names << camera + "_" + sortie1.at(i);
+    }
     QTest::newRow("sortie 1 in folders")
-        << 1 << true << QStringList{"Center/第1架次/DSC00001.JPG", "Center/第1架次/DSC00002.JPG",
-                                    "Center/第1架次/DSC00003.JPG", "Center/第1架次/DSC00004.JPG",
-                                    "Front/第1架次/DSC00002.JPG",  "Front/第1架次/DSC00003.JPG",
-                                    "Front/第1架次/DSC00004.JPG"}
-        << QList<int>{0, 1, 2, 3, 0, 1, 3};
-    QTest::newRow("sortie 2, camera folders only")
-        << 2 << false << QStringList{"Center/100MEDIA/DSC00005.JPG",
-                                     "Center/DSC00006.JPG",
-                                     "Center/DSC00007.JPG",
-                                     "Front/DSC00005.JPG",
-                                     "Front/DSC00006.JPG",
-                                     "Front/DSC00007.JPG",
-                                     "Right/R0.JPG",
-                                     "Right/R1.JPG"}
+        << 1 << true << false << folders << names << QList<int>{0, 1, 2, 3, 0, 1, 3};
+    QTest::newRow("sortie 1, copies named with their camera")
+        << 1 << true << true << prefixed << names << QList<int>{0, 1, 2, 3, 0, 1, 3};
+    QTest::newRow("sortie 2, camera folders only, one name in two folders")
+        << 2 << false << false
+        << QStringList{"Center/100MEDIA/DSC00005.JPG", "Center/DSC00006.JPG", "Center/DSC00007.JPG",
+                       "Front/DSC00005.JPG", "Front/DSC00006.JPG", "Front/DSC00007.JPG",
+                       "Right/R0.JPG", "Right/DCIM/R0.JPG"}
+        << QStringList{"Center_DSC00005.JPG", "Center_DSC00006.JPG", "Center_DSC00007.JPG",
+                       "Front_DSC00005.JPG", "Front_DSC00006.JPG", "Front_DSC00007.JPG",
+                       "Right_R0.JPG", "Right_R0~2.JPG"}
         << QList<int>{0, 1, 2, 0, 1, 2, 0, 2};
 }
 
@@ -253,41 +261,60 @@ void TestFlightReport::exports()
 {
     QFETCH(int, sortie);
     QFETCH(bool, sortieFolders);
-    QFETCH(QStringList, labels);
+    QFETCH(bool, cameraPrefix);
+    QFETCH(QStringList, images);
+    QFETCH(QStringList, names);
     QFETCH(QList<int>, records);
     const QList<OffloadPosSet> pos = flight();
     const OffloadPosSet &set = pos.at(sortie - 1);
     QTemporaryDir dir;
+    for (const QString &image : images) {
+        QVERIFY(QDir(dir.path()).mkpath(QFileInfo(image).path()));
+        QVERIFY(writeFile(dir.filePath(image), image.toUtf8()));
+    }
+    MatchView view = MatchView::read(match());
+    for (MatchView::Camera &c : view.cameras) {
+        for (MatchView::Pair &p : c.pairs) {
+            if (cameraPrefix)
+                p.photo = c.name + "_" + p.photo; // no folders in sortie 1
+        }
+    }
     QStringList messages;
-    QCOMPARE(
-        PhotoExports::write(dir.path(), MatchView::read(match()), pos, sortieFolders, &messages),
-        4);
+    QCOMPARE(PhotoExports::write(dir.path(), view, pos, sortieFolders, cameraPrefix, &messages),
+             6);
     QVERIFY2(messages.isEmpty(), qPrintable(messages.join('\n')));
     auto read = [&](const QString &name) {
         return QString::fromUtf8(fileBytes(dir.filePath(name)));
     };
 
-    // The reference table (label, x, y, z, and the attitude of the centre's photos) and the
-    // ODM list (label x y z after its EPSG line) name the same photos at their records.
+    // Metashape's labels are the names without suffix; OpenDroneMap's lines name the photos of
+    // the project's images/, each the very copy (a hard link), at its record's position.
     const QStringList reference = dataLines(read(PhotoExports::metashapeFileName(sortie)));
-    const QStringList geo = read(PhotoExports::odmFileName(sortie)).split('\n', Qt::SkipEmptyParts);
-    QCOMPARE(reference.size(), labels.size());
+    const QString geoText = read(PhotoExports::odmFileName(sortie));
+    const QString project = PhotoExports::odmProjectName(sortie);
+    QCOMPARE(read(project + "/geo.txt"), geoText);
+    const QStringList geo = geoText.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(reference.size(), names.size());
     QCOMPARE(geo.value(0), QStringLiteral("EPSG:4326"));
-    QCOMPARE(geo.size(), labels.size() + 1);
-    for (int row = 0; row < labels.size(); ++row) {
+    QCOMPARE(geo.size(), names.size() + 1);
+    QCOMPARE(QDir(dir.filePath(project + "/images")).entryList(QDir::Files).size(), names.size());
+    for (int row = 0; row < names.size(); ++row) {
         const QStringList cells = reference.at(row).split(',');
         const QStringList odm = geo.at(row + 1).split(' ');
         QCOMPARE(cells.size(), 7);
         QCOMPARE(odm.size(), 4);
+        QCOMPARE(cells.at(0), QFileInfo(names.at(row)).completeBaseName());
+        QCOMPARE(odm.at(0), names.at(row));
+        QCOMPARE(fileBytes(dir.filePath(project + "/images/" + names.at(row))),
+                 images.at(row).toUtf8());
         const OffloadPosPoint &p = set.positions.at(records.at(row));
         for (const QStringList &line : {cells.mid(0, 4), odm}) {
-            QCOMPARE(line.at(0), labels.at(row));
             QCOMPARE(line.at(1).toDouble(), p.x);
             QCOMPARE(line.at(2).toDouble(), p.y);
             QCOMPARE(line.at(3).toDouble(), p.z);
         }
         const OffloadPosAttitude &a = set.attitudes.at(records.at(row));
-        if (!labels.at(row).startsWith("Center/")) {
+        if (!images.at(row).startsWith("Center/")) {
             QCOMPARE(cells.mid(4), QStringList(3, QString()));
             continue;
         }
