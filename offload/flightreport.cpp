@@ -98,6 +98,11 @@ QJsonObject FlightReport::json() const
     return out;
 }
 
+QString FlightReport::exportsNeedPlainText()
+{
+    return QStringLiteral("照片已打包分卷，未生成CSV和geo.txt文件，需要时请不分卷重新传输。");
+}
+
 QString FlightReport::noHardLinksText(bool cameraPrefix)
 {
     if (cameraPrefix)

@@ -37,6 +37,10 @@ public:
     void setCounts(const QString &cameraName, const Counts &counts);
     void setTarget(const QString &target) { m_target = target; }
     void setWritten(const QString &when) { m_written = when; } // shown under the title
+    // The note of an offload into zip volumes with POS data: no photogrammetry export was
+    // written, as those programs cannot read photos inside archives; they need plain mode.
+    static QString exportsNeedPlainText();
+
     // A line for the report and its summary, after the others.
     void addNote(const QString &note) { m_notes << note; }
     // The target has no hard links, so the sortie's OpenDroneMap project folder was not made;

@@ -101,6 +101,8 @@ Written write(const OffloadSession &session, const QJsonObject &matched, QString
     FlightReport report(match, setup.pos);
     report.setTarget(setup.target);
     report.setWritten(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    if (!setup.pos.isEmpty() && setup.volumes)
+        report.addNote(FlightReport::exportsNeedPlainText());
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         if (takesPart[camera])
             report.setCounts(QLatin1String(Cameras::folderName(camera)), cameraCounts[camera]);

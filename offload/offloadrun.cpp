@@ -220,8 +220,10 @@ int OffloadRun::finishNow(QStringList *messages)
     m_session.setPhotoStep(PhotoStep());
     int blocks = 0;
     m_outputsWritten = true;
+    const SortieBlocks::Layout layout =
+        setup.volumes ? SortieBlocks::Layout::Volumes : SortieBlocks::Layout::SortieFolders;
     if (setup.splitSorties && !setup.pos.isEmpty() && !m_match) {
-        blocks = SortieBlocks::write(setup.target, setup.pos, m_tablePaths, messages);
+        blocks = SortieBlocks::write(setup.target, setup.pos, m_tablePaths, messages, {}, layout);
         m_outputsWritten = blocks == int(setup.pos.size());
     } else if (setup.splitSorties && !setup.pos.isEmpty()) {
         QHash<QString, int> records[Cameras::Count]; // by the copy's path below its folder
@@ -238,7 +240,8 @@ int OffloadRun::finishNow(QStringList *messages)
             [&records, match](int camera, int sortie, const QString &relative) {
                 const int record = records[camera].value(relative, -1);
                 return match->setOf(record) == sortie - 1 ? match->indexInSet(record) : -1;
-            });
+            },
+            layout);
         m_outputsWritten = blocks == int(setup.pos.size());
     }
     FaultPoints::finishing("blocks");

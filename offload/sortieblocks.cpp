@@ -3,11 +3,14 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QSaveFile>
 #include <QXmlStreamWriter>
 
 #include <vector>
+
+#include <minizip/unzip.h>
 
 #include "cardfiles.h"
 
@@ -57,6 +60,53 @@ void textElement(QXmlStreamWriter &xml, const QString &name, const QString &text
 // Photogroups in the order right, left, back, front, centre.
 constexpr int GroupOrder[Cameras::Count] = {2, 1, 4, 3, 0};
 
+// One photo of a block file: its name for recordOf, its path in the file (below the target),
+// its row's key in the photo information table and its record within the set.
+struct Listed
+{
+    QString relative;
+    QString imagePath;
+    QString tableKey;
+    int record = -1;
+};
+
+struct ArchiveEntry
+{
+    QString archive; // "pack2.zip"
+    QString name;    // the photo's path below its card folder
+};
+
+// Every entry of a camera folder's archives in packing order, which is the engine's copy
+// order. An archive that does not open ends the list and is named in messages.
+QList<ArchiveEntry> archiveEntries(const QString &cameraFolder, QStringList *messages)
+{
+    QList<ArchiveEntry> entries;
+    for (int number = 1;; ++number) {
+        const QString archive = QStringLiteral("pack%1.zip").arg(number);
+        const QString path = QDir(cameraFolder).filePath(archive);
+        if (!QFileInfo::exists(path))
+            break;
+        unzFile zip = unzOpen64(QFile::encodeName(path).constData());
+        if (!zip) {
+            messages->append(QStringLiteral("cannot read the archive %1").arg(path));
+            break;
+        }
+        for (int status = unzGoToFirstFile(zip); status == UNZ_OK;
+             status = unzGoToNextFile(zip)) {
+            unz_file_info64 info = {};
+            char name[1024] = {};
+            if (unzGetCurrentFileInfo64(zip, &info, name, sizeof name - 1, nullptr, 0, nullptr,
+                                        0) != UNZ_OK)
+                break;
+            const QString entry = QString::fromUtf8(name);
+            if (!entry.endsWith(QLatin1Char('/')))
+                entries.append({archive, entry});
+        }
+        unzClose(zip);
+    }
+    return entries;
+}
+
 } // namespace
 
 namespace SortieBlocks {
@@ -73,16 +123,23 @@ QString fileName(int sortie)
 
 int write(const QString &target, const QList<OffloadPosSet> &pos,
           const QString tablePaths[Cameras::Count], QStringList *messages,
-          const RecordOf &recordOf)
+          const RecordOf &recordOf, Layout layout)
 {
     QHash<QString, PhotoRow> tables[Cameras::Count];
     bool tableRead[Cameras::Count] = {};
+    QList<ArchiveEntry> archived[Cameras::Count];
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         tables[camera] = readTable(tablePaths[camera], &tableRead[camera]);
+        if (layout == Layout::Volumes)
+            archived[camera] = archiveEntries(
+                QDir(target).filePath(QString::fromLatin1(Cameras::folderName(camera))), messages);
     }
+    int nextStart = 0;
     int written = 0;
     for (int sortie = 1; sortie <= pos.size(); ++sortie) {
         const OffloadPosSet &set = pos.at(sortie - 1);
+        const int setStart = nextStart; // the set's first record among all the sets' records
+        nextStart += int(set.positions.size());
         QSaveFile file(QDir(target).filePath(fileName(sortie)));
         if (!file.open(QIODevice::WriteOnly)) {
             messages->append(QStringLiteral("cannot write %1").arg(file.fileName()));
@@ -110,18 +167,51 @@ int write(const QString &target, const QList<OffloadPosSet> &pos,
         for (int camera : GroupOrder) {
             const QString cameraFolder =
                 QDir(target).filePath(QString::fromLatin1(Cameras::folderName(camera)));
-            const QString folder = QDir(cameraFolder).filePath(sortieFolderName(sortie));
-            std::vector<std::string> photos;
-            if (CardFiles::list(QFile::encodeName(folder).toStdString(), &photos) != 0 ||
-                photos.empty())
+            const QString cameraName = QString::fromLatin1(Cameras::folderName(camera));
+            QList<Listed> photos;
+            if (layout == Layout::Volumes) {
+                // Photogrammetry programs do not read photos inside zip archives: the block
+                // file names each by its archive and entry, for whoever unpacks them.
+                const QList<ArchiveEntry> &entries = archived[camera];
+                for (int k = 0; k < entries.size(); ++k) {
+                    const ArchiveEntry &e = entries.at(k);
+                    Listed p;
+                    p.relative = e.name;
+                    p.imagePath =
+                        QStringLiteral("./%1/%2/%3").arg(cameraName, e.archive, e.name);
+                    p.tableKey = QDir(cameraFolder).filePath(e.archive) + QLatin1Char('/') +
+                                 e.name;
+                    p.record = recordOf ? recordOf(camera, sortie, e.name) : k - setStart;
+                    photos.append(p);
+                }
+            } else {
+                const QString folder = QDir(cameraFolder).filePath(sortieFolderName(sortie));
+                std::vector<std::string> names;
+                CardFiles::list(QFile::encodeName(folder).toStdString(), &names);
+                // Without the match, the k-th photo of the sortie folder is the k-th record
+                // of the set: the engine copies in the same order and sends photo i to the
+                // set holding record i.
+                for (size_t k = 0; k < names.size(); ++k) {
+                    Listed p;
+                    p.relative = QString::fromUtf8(names[k].c_str());
+                    p.imagePath = QStringLiteral("./%1/%2/%3")
+                                      .arg(cameraName, sortieFolderName(sortie), p.relative);
+                    p.tableKey = QDir(folder).filePath(p.relative);
+                    p.record = recordOf ? recordOf(camera, sortie, p.relative) : int(k);
+                    photos.append(p);
+                }
+            }
+            photos.removeIf([&set](const Listed &p) {
+                return p.record < 0 || p.record >= set.positions.size();
+            });
+            if (photos.isEmpty())
                 continue;
             if (!tableRead[camera])
                 messages->append(QStringLiteral("fail to read"));
             const QHash<QString, PhotoRow> &rows = tables[camera];
             PhotoRow group;
-            for (const std::string &photo : photos) {
-                const auto row =
-                    rows.constFind(QDir(folder).filePath(QString::fromUtf8(photo.c_str())));
+            for (const Listed &photo : photos) {
+                const auto row = rows.constFind(photo.tableKey);
                 if (row != rows.constEnd()) {
                     group = *row;
                     break;
@@ -142,23 +232,13 @@ int write(const QString &target, const QList<OffloadPosSet> &pos,
             textElement(xml, QStringLiteral("Model"), group.model);
             xml.writeEndElement();
             textElement(xml, QStringLiteral("AspectRatio"), QStringLiteral("1.000000"));
-            // Without the match, the k-th photo of the sortie folder is the k-th record of the
-            // set: the engine copies in the same order and sends photo i to the set holding
-            // record i.
-            for (size_t k = 0; k < photos.size(); ++k) {
-                const QString relative = QString::fromUtf8(photos[k].c_str());
-                const int record = recordOf ? recordOf(camera, sortie, relative) : int(k);
-                if (record < 0 || record >= set.positions.size())
-                    continue;
-                const QString photoPath = QDir(folder).filePath(relative);
-                const PhotoRow row = rows.value(photoPath, group);
+            for (const Listed &photo : photos) {
+                const int record = photo.record;
+                const PhotoRow row = rows.value(photo.tableKey, group);
                 const OffloadPosPoint &point = set.positions.at(record);
                 xml.writeStartElement(QStringLiteral("Photo"));
                 textElement(xml, QStringLiteral("Id"), QString::number(photoId++));
-                textElement(xml, QStringLiteral("ImagePath"),
-                            QStringLiteral("./%1/%2/%3")
-                                .arg(QString::fromLatin1(Cameras::folderName(camera)),
-                                     sortieFolderName(sortie), relative));
+                textElement(xml, QStringLiteral("ImagePath"), photo.imagePath);
                 xml.writeStartElement(QStringLiteral("Pose"));
                 xml.writeStartElement(QStringLiteral("Center"));
                 textElement(xml, QStringLiteral("x"), QString::number(point.x, 'g', 15));

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "checksumlist.h"
+#include "flightreport.h"
 #include "geotag.h"
 #include "offloadfixture.h"
 #include "phototagstep.h"
@@ -569,17 +570,21 @@ void TestOffloadReliability::fullDisk()
 void TestOffloadReliability::taggedSortiesAcrossResume_data()
 {
     QTest::addColumn<QByteArray>("fault");
-    QTest::newRow("killed copying") << QByteArray("3:6:written:kill");
+    QTest::addColumn<bool>("volumes");
+    QTest::newRow("killed copying") << QByteArray("3:6:written:kill") << false;
     // Killed at each step of the end: the copies are complete, the outputs are not all there
     // yet, and the resume must write them instead of finding nothing to resume.
-    QTest::newRow("killed after the block files") << QByteArray("-1:0:blocks:kill");
-    QTest::newRow("killed after the report") << QByteArray("-1:0:report:kill");
-    QTest::newRow("killed before success is saved") << QByteArray("-1:0:outputs:kill");
+    QTest::newRow("killed after the block files") << QByteArray("-1:0:blocks:kill") << false;
+    QTest::newRow("killed after the report") << QByteArray("-1:0:report:kill") << false;
+    QTest::newRow("killed before success is saved") << QByteArray("-1:0:outputs:kill") << false;
+    // The block files name the photos inside the archives; no exports beside them.
+    QTest::newRow("volumes, killed copying") << QByteArray("3:6:written:kill") << true;
 }
 
 void TestOffloadReliability::taggedSortiesAcrossResume()
 {
     QFETCH(QByteArray, fault);
+    QFETCH(bool, volumes);
     Offload o;
     QVERIFY(o.makeCards());
     const int sizes[2] = {7, 5};
@@ -599,7 +604,9 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
         tables << o.dir.filePath(QStringLiteral("pos%1.xls").arg(t + 1));
         QVERIFY(writeFile(tables.last(), text.toUtf8()));
     }
-    Run run = o.tool(o.startArguments({"--pos", tables[0], "--pos", tables[1], "--split-sorties"}),
+    Run run = o.tool(o.startArguments(QStringList({"--pos", tables[0], "--pos", tables[1],
+                                                   "--split-sorties"}) +
+                                      (volumes ? kSmallVolumes : QStringList())),
                      fault);
     QVERIFY2(run.crashed, run.output.constData());
     run = o.resume();
@@ -620,10 +627,49 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
         QCOMPARE(camera["matched"].toInt(), PhotosPerCard);
     }
 
+    // Each block file's photos by path, with their positions.
+    QHash<QString, QString> blocked;
+    for (int sortie = 1; sortie <= 2; ++sortie) {
+        QXmlStreamReader xml(fileBytes(o.target() + QStringLiteral("/第%1架次.xml").arg(sortie)));
+        QString path;
+        while (xml.readNextStartElement() || !xml.atEnd()) {
+            if (xml.name() == QLatin1String("ImagePath"))
+                path = QString::number(sortie) + QLatin1Char(' ') + xml.readElementText();
+            else if (xml.name() == QLatin1String("x") || xml.name() == QLatin1String("y") ||
+                     xml.name() == QLatin1String("z"))
+                blocked[path] += xml.readElementText() + QLatin1Char(' ');
+        }
+    }
     for (int c = 0; c < Cameras::Count; ++c) {
-        checkList(o.copy(c), PhotosPerCard);
         // Card order: "100MEDIA/..." first, then DSC00001... without the sub-folder's photos.
         const QStringList cardOrder = filesBelow(o.card(c));
+        const QString camera = QString::fromLatin1(Cameras::folderName(c));
+        QHash<QString, QString> archiveOf;
+        if (volumes) {
+            QStringList archives;
+            checkArchives(o.card(c), o.copy(c), nullptr, &archives);
+            for (const QString &archive : archives) {
+                QByteArray out;
+                runIn(o.copy(c), QStringLiteral("unzip"), {QStringLiteral("-Z1"), archive}, &out);
+                for (const QString &entry :
+                     QString::fromUtf8(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                    archiveOf[entry] = archive;
+            }
+        }
+        for (int i = 0; i < PhotosPerCard; ++i) {
+            const QString where = volumes ? archiveOf.value(cardOrder[i], QStringLiteral("?"))
+                                          : QStringLiteral("第%1架次").arg(i < 7 ? 1 : 2);
+            QCOMPARE(blocked.value(QStringLiteral("%1 ./%2/%3/%4")
+                                       .arg(i < 7 ? 1 : 2)
+                                       .arg(camera, where, cardOrder[i])),
+                     QStringLiteral("%1 %2 %3 ")
+                         .arg(QString::number(113.0 + i / 100.0, 'f', 6).toDouble(), 0, 'g', 15)
+                         .arg(QString::number(23.0 + i / 100.0, 'f', 6).toDouble(), 0, 'g', 15)
+                         .arg(100 + i));
+        }
+        if (volumes)
+            continue;
+        checkList(o.copy(c), PhotosPerCard);
         QStringList expected = {QString::fromLatin1(ChecksumList::FileName)};
         for (int i = 0; i < PhotosPerCard; ++i) {
             const QString copy = QStringLiteral("第%1架次/").arg(i < 7 ? 1 : 2) + cardOrder[i];
@@ -645,7 +691,12 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
             fileBytes(o.target() + QStringLiteral("/第%1架次.xml").arg(sortie));
         QCOMPARE(block.count("<Photogroup>"), qsizetype(Cameras::Count));
         QCOMPARE(block.count("<Photo>"), qsizetype(Cameras::Count * sizes[sortie - 1]));
+        QCOMPARE(QFileInfo::exists(o.target() + QStringLiteral("/第%1架次_geo.txt").arg(sortie)),
+                 !volumes);
     }
+    QCOMPARE(fileBytes(o.target() + QStringLiteral("/offload-report.html"))
+                 .contains(FlightReport::exportsNeedPlainText().toUtf8()),
+             volumes);
 }
 
 void TestOffloadReliability::passedOver_data()
