@@ -91,8 +91,7 @@ QList<ArchiveEntry> archiveEntries(const QString &cameraFolder, QStringList *mes
             messages->append(QStringLiteral("cannot read the archive %1").arg(path));
             break;
         }
-        for (int status = unzGoToFirstFile(zip); status == UNZ_OK;
-             status = unzGoToNextFile(zip)) {
+        for (int status = unzGoToFirstFile(zip); status == UNZ_OK; status = unzGoToNextFile(zip)) {
             unz_file_info64 info = {};
             char name[1024] = {};
             if (unzGetCurrentFileInfo64(zip, &info, name, sizeof name - 1, nullptr, 0, nullptr,
@@ -122,8 +121,8 @@ QString fileName(int sortie)
 }
 
 int write(const QString &target, const QList<OffloadPosSet> &pos,
-          const QString tablePaths[Cameras::Count], QStringList *messages,
-          const RecordOf &recordOf, Layout layout)
+          const QString tablePaths[Cameras::Count], QStringList *messages, const RecordOf &recordOf,
+          Layout layout)
 {
     QHash<QString, PhotoRow> tables[Cameras::Count];
     bool tableRead[Cameras::Count] = {};
@@ -165,9 +164,8 @@ int write(const QString &target, const QList<OffloadPosSet> &pos,
         int photoId = 0;
         int groupNumber = 0;
         for (int camera : GroupOrder) {
-            const QString cameraFolder =
-                QDir(target).filePath(QString::fromLatin1(Cameras::folderName(camera)));
             const QString cameraName = QString::fromLatin1(Cameras::folderName(camera));
+            const QString cameraFolder = QDir(target).filePath(cameraName);
             QList<Listed> photos;
             if (layout == Layout::Volumes) {
                 // Photogrammetry programs do not read photos inside zip archives: the block
@@ -177,10 +175,8 @@ int write(const QString &target, const QList<OffloadPosSet> &pos,
                     const ArchiveEntry &e = entries.at(k);
                     Listed p;
                     p.relative = e.name;
-                    p.imagePath =
-                        QStringLiteral("./%1/%2/%3").arg(cameraName, e.archive, e.name);
-                    p.tableKey = QDir(cameraFolder).filePath(e.archive) + QLatin1Char('/') +
-                                 e.name;
+                    p.imagePath = QStringLiteral("./%1/%2/%3").arg(cameraName, e.archive, e.name);
+                    p.tableKey = QDir(cameraFolder).filePath(e.archive) + QLatin1Char('/') + e.name;
                     p.record = recordOf ? recordOf(camera, sortie, e.name) : k - setStart;
                     photos.append(p);
                 }
