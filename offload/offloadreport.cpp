@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "copyengine.h"
+#include "copynames.h"
 #include "enginefile.h"
 #include "fileproblemtext.h"
 #include "offloadsession.h"
@@ -95,6 +96,15 @@ Written write(const OffloadSession &session, const QJsonObject &matched, QString
         takesPart[camera] = true;
         photos[camera] = cardPhotos(task);
         cameraCounts[camera] = counts(task);
+        if (setup.cameraPrefix) // the camera's name in front was asked for: not worth a line
+            cameraCounts[camera].renamed.removeIf([camera](const QString &line) {
+                const QString card = line.section(QStringLiteral(" -> "), 0, 0);
+                const QString copy = line.section(QStringLiteral(" -> "), 1);
+                return copy.section(QLatin1Char('/'), -1) ==
+                       QLatin1String(Cameras::folderName(camera)) + QLatin1Char('_') +
+                           QString::fromStdString(CopyNames::withoutBlanks(
+                               card.section(QLatin1Char('/'), -1).toStdString()));
+            });
     }
     const QJsonObject match =
         matched.isEmpty() ? unmatched(photos, takesPart) : matched;

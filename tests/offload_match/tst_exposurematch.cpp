@@ -214,6 +214,7 @@ private slots:
     void noTimesFallBackToIndex();
     void captureTimes_data();
     void captureTimes();
+    void offloadBySplitSorties_data();
     void offloadBySplitSorties();
     void ambiguousOffsetNeedsTheOperator();
 };
@@ -417,9 +418,20 @@ void TestExposureMatch::captureTimes()
 // A flight of two sorties through `v7tool offload --pos --split-sorties`: every copy carries
 // its own record's position (exiftool reads it back), extra shots stay untagged outside the
 // sortie folders, each block file lists exactly its sortie's photos at their records, and
-// `v7tool match --json` says the same pairs.
+// `v7tool match --json` says the same pairs. Each sortie's geo.txt names, once each, a photo of
+// its OpenDroneMap project's images/ that carries the line's position, though a card holds
+// "ZMEDIA/DSC00001.JPG" beside "DSC00001.JPG" and the five cards name their photos alike;
+// with --camera-prefix, kept by a resume, the copies themselves have those names.
+void TestExposureMatch::offloadBySplitSorties_data()
+{
+    QTest::addColumn<bool>("prefix");
+    QTest::newRow("card names") << false;
+    QTest::newRow("camera prefix") << true;
+}
+
 void TestExposureMatch::offloadBySplitSorties()
 {
+    QFETCH(bool, prefix);
     const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
     if (exiftool.isEmpty())
         QSKIP("exiftool is not installed");
@@ -430,7 +442,10 @@ void TestExposureMatch::offloadBySplitSorties()
     plan.offsets = {-8 * Hour + 0.4, 3.7, 3.7, -8 * Hour + 0.4, 3.7};
     plan.missing = QStringLiteral("1:0;3:13;2:-1");
     plan.testShots = {2, 0, 0, 0, 1};
-    const Flight f = fly(plan, 11);
+    Flight f = fly(plan, 11);
+    // The last photo in a folder that sorts after the card's own photos, under the first's name.
+    for (QList<MatchPhoto> &photos : f.photos)
+        photos.last().path = QStringLiteral("ZMEDIA/") + photos[0].path;
     QTemporaryDir dir;
     const QByteArray base = fileBytes(QStringLiteral(V7_TESTDATA_DIR "/no_exif.jpg"));
     QStringList arguments;
@@ -485,10 +500,22 @@ void TestExposureMatch::offloadBySplitSorties()
     }
 
     const QString target = dir.filePath(QStringLiteral("target"));
-    const ToolRun offload =
-        runTool(V7TOOL, QStringList{"offload", "--target", target, "--split-sorties"} + arguments,
-                {"V7_STATE_DIR=" + dir.filePath(QStringLiteral("state"))});
+    // With the prefix the start is killed half-way: the resume, not told again, keeps it.
+    const QStringList state{"V7_STATE_DIR=" + dir.filePath(QStringLiteral("state"))};
+    const QStringList start =
+        QStringList{"offload", "--target", target, "--split-sorties"} + arguments;
+    if (prefix)
+        runTool(V7TOOL, start + QStringList{"--camera-prefix"},
+                state + QStringList{"V7_OFFLOAD_FAULT=3:6:written:kill"});
+    const ToolRun offload = runTool(V7TOOL, prefix ? QStringList{"offload", "--resume"} : start,
+                                    state + QStringList{"V7_OFFLOAD_FAULT"});
     QVERIFY2(offload.exitCode == 0, (offload.out + offload.err).constData());
+    // The copies' names as the offload recorded them for a resume (card path -> copy path).
+    const QJsonArray cardSets =
+        QJsonDocument::fromJson(fileBytes(dir.filePath(QStringLiteral("state/offloadset.json"))))
+            .object()
+            .value(QLatin1String("cards"))
+            .toArray();
     QVERIFY2(offload.out.contains("2 block files written"), offload.out.constData());
     // The flight report carries the same match as the check before the copy.
     const QJsonObject report =
@@ -522,7 +549,10 @@ void TestExposureMatch::offloadBySplitSorties()
                 cameraName(c) + QLatin1Char('/') +
                 (record < 0 ? QString()
                             : QStringLiteral("第%1架次/").arg(setOf[size_t(record)] + 1)) +
-                f.photos[c][j].path;
+                cardSets.at(c)[QLatin1String("renamed")][f.photos[c][j].path].toString(
+                    f.photos[c][j].path);
+            QCOMPARE(QFileInfo(copy).fileName().startsWith(cameraName(c) + QLatin1Char('_')),
+                     prefix);
             QVERIFY2(read.contains(copy), qPrintable(copy));
             const QJsonObject tags = read.value(copy);
             if (record < 0) {
@@ -556,6 +586,36 @@ void TestExposureMatch::offloadBySplitSorties()
         }
         QCOMPARE(listed.size(), photos.size());
         QCOMPARE(listed, blockPhotos[s]);
+
+        QSet<QString> copyNames; // base names of the copies in the target, each once
+        qsizetype copies = 0;
+        for (auto it = read.begin(); it != read.end(); ++it) {
+            if (it.key().contains(QLatin1String("_odm/")))
+                continue;
+            copyNames.insert(QFileInfo(it.key()).fileName());
+            ++copies;
+        }
+        if (prefix)
+            QCOMPARE(copyNames.size(), copies);
+        const QStringList geo = QString::fromUtf8(fileBytes(
+            target + QStringLiteral("/第%1架次_odm/geo.txt").arg(s + 1))).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(geo.value(0), QStringLiteral("EPSG:4326"));
+        QCOMPARE(geo.size() - 1, photos.size());
+        QSet<QString> names;
+        for (const QString &line : geo.mid(1)) {
+            const QStringList cells = line.split(QLatin1Char(' '));
+            QCOMPARE(cells.size(), 4);
+            names.insert(cells[0]);
+            const QJsonObject tags =
+                read.value(QStringLiteral("第%1架次_odm/images/").arg(s + 1) + cells[0]);
+            QVERIFY2(std::fabs(tags.value(QLatin1String("GPSLongitude")).toDouble() -
+                               cells[1].toDouble()) < 1e-6 &&
+                         std::fabs(tags.value(QLatin1String("GPSLatitude")).toDouble() -
+                                   cells[2].toDouble()) < 1e-6,
+                     qPrintable(line));
+            QVERIFY2(!prefix || copyNames.contains(cells[0]), qPrintable(line));
+        }
+        QCOMPARE(names.size(), photos.size());
     }
 }
 

@@ -194,9 +194,11 @@ void TestDataService::verifyTarget(bool sorties)
         QCOMPARE(copies.size(), PhotosPerCard);
         for (const QString &copy : copies) {
             QCOMPARE(copy.startsWith(SortieBlocks::sortieFolderName(1)), sorties);
-            // Tagging rewrites the header; the picture is the card's, byte for byte.
-            const QByteArray original =
-                scanData(photoFolder(camera) + QLatin1Char('/') + QFileInfo(copy).fileName());
+            // Tagging rewrites the header; the picture is the card's, byte for byte. A copy
+            // may carry its camera's name first.
+            QString name = QFileInfo(copy).fileName();
+            name.remove(QRegularExpression(QStringLiteral("^") + Cameras::folderName(camera) + '_'));
+            const QByteArray original = scanData(photoFolder(camera) + QLatin1Char('/') + name);
             QVERIFY(!original.isEmpty());
             QCOMPARE(scanData(folder + QLatin1Char('/') + copy), original);
         }
@@ -212,6 +214,7 @@ void TestDataService::fullOffload()
         QVERIFY(page.textArea()->toPlainText().contains(
             QStringLiteral("%1共%2张\n").arg(photoFolder(camera)).arg(PhotosPerCard)));
     QTest::mouseClick(page.sortieBox(), Qt::LeftButton);
+    QTest::mouseClick(page.findChild<QCheckBox *>(QStringLiteral("prefixBox")), Qt::LeftButton);
 
     // What the operator saw on the way, and how long the GUI thread ever stood still.
     int highest = 0;
@@ -261,14 +264,24 @@ void TestDataService::fullOffload()
     QVERIFY2(page.textArea()->toPlainText().startsWith(
                  QStringLiteral("传输报告：照片与POS记录一一对应")),
              qPrintable(page.textArea()->toPlainText()));
-    // Every copy in the sortie's geolocation file, named below the target.
+    // Every copy in the sortie's geolocation file, by the name its copy has (the box was
+    // ticked) and linked into the project's images/ under it.
     const QStringList geo =
         QString::fromUtf8(
             OffloadFixture::fileBytes(QDir(m_target).filePath(PhotoExports::odmFileName(1))))
             .split('\n', Qt::SkipEmptyParts);
     QCOMPARE(geo.size(), 1 + Cameras::Count * PhotosPerCard);
-    for (const QString &line : geo.mid(1))
-        QVERIFY2(QFile::exists(QDir(m_target).filePath(line.section(' ', 0, 0))), qPrintable(line));
+    QSet<QString> copies;
+    for (QDirIterator it(m_target, {"*.JPG"}, QDir::Files, QDirIterator::Subdirectories);
+         it.hasNext();) {
+        if (!it.next().contains("_odm/"))
+            copies << it.fileName();
+    }
+    const QString images = QDir(m_target).filePath(PhotoExports::odmProjectName(1) + "/images/");
+    for (const QString &line : geo.mid(1)) {
+        QVERIFY2(QFile::exists(images + line.section(' ', 0, 0)), qPrintable(line));
+        QVERIFY2(copies.contains(line.section(' ', 0, 0)), qPrintable(line));
+    }
     QVERIFY(page.progressBar()->value() == 0 && page.plan().pos().isEmpty());
     QCOMPARE(page.plan().plannedTotal(), 0);
 }

@@ -1201,11 +1201,16 @@ void TestOffloadReliability::exfatTarget()
         QCOMPARE(report["cameras"][0]["renamed"].toVariant().toStringList(), renamed);
     if (tagged) {
         // The exports name each copy with its own photo's record: p1.jpg (photo 5) lies as
-        // p1~2.jpg, and the name p1.jpg is P1.JPG's copy (photo 4).
+        // p1~2.jpg, and the name p1.jpg is P1.JPG's copy (photo 4). Metashape's labels drop
+        // the suffix.
         const QByteArray exported = fileBytes(o.target() + QStringLiteral("/第1架次_metashape.csv"));
-        QVERIFY2(exported.contains("Center/p1~2.jpg,113.5") &&
-                     exported.contains("Center/P1.JPG,113.4") && !exported.contains("p1.jpg"),
+        QVERIFY2(exported.contains("\nCenter_p1~2,113.5") &&
+                     exported.contains("\nCenter_P1,113.4") && !exported.contains("p1,"),
                  exported.constData());
+        // No hard links on exFAT: no project folder, and the report says what to tick.
+        QVERIFY(!QFileInfo::exists(o.target() + QStringLiteral("/第1架次_odm")));
+        QVERIFY(fileBytes(o.target() + QStringLiteral("/offload-report.html"))
+                    .contains(FlightReport::noHardLinksText(false).toUtf8()));
     }
 
     disk.detach();
