@@ -84,8 +84,7 @@ std::vector<std::string> decide(const std::vector<std::string> &cardPaths, bool 
         const std::string name =
             prefixed ? cameraPrefix + withoutBlanks(path.substr(start)) : path.substr(start);
         const std::string prefix = real.empty() ? std::string() : real + '/';
-        const auto clashes = [&](const std::string &copy, const std::string &base,
-                                 bool made) {
+        const auto clashes = [&](const std::string &copy, const std::string &base, bool made) {
             const std::string k = key(copy);
             if (taken.count(k) || folders.count(k) || (made && cardKeys.count(k)))
                 return true;

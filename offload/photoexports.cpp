@@ -86,8 +86,8 @@ QString label(const QString &name)
 // images/ of the sortie's project folder: a hard link per photo under its name for the
 // programs, and the geolocation file beside it. false with why; *unsupported when the target's
 // file system has no hard links.
-bool linkProject(const QString &target, int sortie, const QList<Row> &rows,
-                 const QString &geo, bool *unsupported, QStringList *messages)
+bool linkProject(const QString &target, int sortie, const QList<Row> &rows, const QString &geo,
+                 bool *unsupported, QStringList *messages)
 {
     const QDir dir(target);
     const QString project = dir.filePath(PhotoExports::odmProjectName(sortie));
@@ -183,9 +183,8 @@ QStringList programNames(const QStringList &images, bool cameraPrefix)
             name = camera + QLatin1Char('_') + name;
         const QString stem = label(name);
         const QString suffix = name.mid(stem.size());
-        for (int n = 2; taken.contains(name.toCaseFolded()) ||
-                        taken.contains(label(name).toCaseFolded());
-             ++n)
+        for (int n = 2;
+             taken.contains(name.toCaseFolded()) || taken.contains(label(name).toCaseFolded()); ++n)
             name = stem + QLatin1Char('~') + QString::number(n) + suffix;
         taken << name.toCaseFolded() << label(name).toCaseFolded();
         names << name;
@@ -220,8 +219,11 @@ QString metashapeTable(const MatchView &match, const QList<OffloadPosSet> &pos, 
 }
 
 // OpenDroneMap's image geolocation file: the projection on the first line, then per image
-// "name x y z" separated by blanks; x is the longitude, y the latitude for EPSG:4326. ODM finds
-// a file named geo.txt by itself; these, one per sortie, are given with --geo.
+// "name x y z" separated by blanks; x is the longitude, y the latitude for EPSG:4326. Its reader
+// splits each line on white space, skips lines starting with "#", and looks each name up as the
+// file name of a photo in the project's images/ folder: hence names without blanks, starting
+// with the camera's name. The project folder "第N架次_odm" holds it as geo.txt, where ODM finds
+// it by itself; the copy beside the block file is for --geo.
 QString odmGeo(const MatchView &match, const QList<OffloadPosSet> &pos, int sortie,
                bool sortieFolders, bool cameraPrefix)
 {
@@ -243,16 +245,15 @@ int write(const QString &target, const MatchView &match, const QList<OffloadPosS
     for (int sortie = 1; sortie <= pos.size(); ++sortie) {
         const QString geo = odmGeo(match, pos, sortie, sortieFolders, cameraPrefix);
         written += save(dir.filePath(metashapeFileName(sortie)),
-                        metashapeTable(match, pos, sortie, sortieFolders, cameraPrefix),
-                        messages);
+                        metashapeTable(match, pos, sortie, sortieFolders, cameraPrefix), messages);
         written += save(dir.filePath(odmFileName(sortie)), geo, messages);
         if (unsupported) {
             ++written;
             continue;
         }
-        written += linkProject(target, sortie, rows(match, pos, sortie, sortieFolders,
-                                                    cameraPrefix),
-                               geo, &unsupported, messages);
+        written +=
+            linkProject(target, sortie, rows(match, pos, sortie, sortieFolders, cameraPrefix), geo,
+                        &unsupported, messages);
     }
     if (noHardLinks)
         *noHardLinks = unsupported;
