@@ -10,9 +10,9 @@
 
 #include <vector>
 
-#include <minizip/unzip.h>
 
 #include "cardfiles.h"
+#include "zipverify.h"
 
 namespace {
 
@@ -80,28 +80,18 @@ struct ArchiveEntry
 // order. An archive that does not open ends the list and is named in messages.
 QList<ArchiveEntry> archiveEntries(const QString &cameraFolder, QStringList *messages)
 {
+    std::vector<ZipVerify::Listed> listed;
+    int damaged = 0;
+    ZipVerify::listArchives(QFile::encodeName(cameraFolder).toStdString() + '/', &listed,
+                            &damaged);
+    if (damaged > 0)
+        messages->append(QStringLiteral("cannot read the archive %1")
+                             .arg(QDir(cameraFolder).filePath(QStringLiteral("pack%1.zip").arg(damaged))));
     QList<ArchiveEntry> entries;
-    for (int number = 1;; ++number) {
-        const QString archive = QStringLiteral("pack%1.zip").arg(number);
-        const QString path = QDir(cameraFolder).filePath(archive);
-        if (!QFileInfo::exists(path))
-            break;
-        unzFile zip = unzOpen64(QFile::encodeName(path).constData());
-        if (!zip) {
-            messages->append(QStringLiteral("cannot read the archive %1").arg(path));
-            break;
-        }
-        for (int status = unzGoToFirstFile(zip); status == UNZ_OK; status = unzGoToNextFile(zip)) {
-            unz_file_info64 info = {};
-            char name[1024] = {};
-            if (unzGetCurrentFileInfo64(zip, &info, name, sizeof name - 1, nullptr, 0, nullptr,
-                                        0) != UNZ_OK)
-                break;
-            const QString entry = QString::fromUtf8(name);
-            if (!entry.endsWith(QLatin1Char('/')))
-                entries.append({archive, entry});
-        }
-        unzClose(zip);
+    for (const ZipVerify::Listed &e : listed) {
+        const QString name = QString::fromUtf8(e.name.c_str());
+        if (!name.endsWith(QLatin1Char('/')))
+            entries.append({QStringLiteral("pack%1.zip").arg(e.archive), name});
     }
     return entries;
 }

@@ -19,6 +19,7 @@
 #include "plaincopy.h"
 #include "syncio.h"
 #include "taskrecord.h"
+#include "zipverify.h"
 
 namespace {
 
@@ -68,40 +69,6 @@ bool crcOf(const std::string &path, uLong *crc)
     return true;
 }
 
-struct ArchiveEntry
-{
-    std::string name;
-    uint64_t size = 0;
-    uLong crc = 0;
-    int archive = 0; // 1 for pack1.zip
-};
-
-// Every entry of the camera's archives in order. An archive that does not open as a zip ends
-// the list (*damaged is its number).
-void listArchives(const std::string &prefix, std::vector<ArchiveEntry> *entries, int *damaged)
-{
-    *damaged = 0;
-    int number = 1;
-    for (;; ++number) {
-        const std::string path = prefix + "pack" + std::to_string(number) + ".zip";
-        if (sizeOf(path) < 0)
-            break;
-        unzFile zip = unzOpen64(path.c_str());
-        if (!zip) {
-            *damaged = number;
-            break;
-        }
-        for (int status = unzGoToFirstFile(zip); status == UNZ_OK; status = unzGoToNextFile(zip)) {
-            unz_file_info64 info = {};
-            char name[1024] = {};
-            if (unzGetCurrentFileInfo64(zip, &info, name, sizeof name - 1, nullptr, 0, nullptr,
-                                        0) != UNZ_OK)
-                break;
-            entries->push_back({name, info.uncompressed_size, info.crc, number});
-        }
-        unzClose(zip);
-    }
-}
 
 std::map<std::string, std::string> linesOf(const std::string &folder)
 {
@@ -226,14 +193,14 @@ int plainDone(DiskTask *task, int hint, std::vector<int> *unchecked)
 int volumeDone(DiskTask *task, int hint, std::string *note)
 {
     const std::string prefix = task->record.archivePrefix;
-    std::vector<ArchiveEntry> entries;
+    std::vector<ZipVerify::Listed> entries;
     int damaged = 0;
-    listArchives(prefix, &entries, &damaged);
+    ZipVerify::listArchives(prefix, &entries, &damaged);
     const bool tagged = task->step.tag != nullptr;
     const int count = task->fileCount.load();
     int done = 0;
     for (; done < count && size_t(done) < entries.size(); ++done) {
-        const ArchiveEntry &entry = entries[size_t(done)];
+        const ZipVerify::Listed &entry = entries[size_t(done)];
         const std::string card = taskEntry(task, done);
         const long long cardSize = sizeOf(card);
         if (entry.name != EngineFile::relativePath(task, done) || cardSize < 0)

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <minizip/unzip.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xxhash.h>
@@ -231,6 +232,31 @@ int lastEntryHash(const std::string &archive, const std::string &name, const cha
     XXH64_freeState(state);
     ok = ok && inflated == Z_STREAM_END && crc == entry.crc && size == entry.size;
     return ok ? 0 : -1;
+}
+
+void listArchives(const std::string &prefix, std::vector<Listed> *entries, int *damaged)
+{
+    *damaged = 0;
+    for (int number = 1;; ++number) {
+        const std::string path = prefix + "pack" + std::to_string(number) + ".zip";
+        struct stat st = {};
+        if (::stat(path.c_str(), &st) != 0)
+            break;
+        unzFile zip = unzOpen64(path.c_str());
+        if (!zip) {
+            *damaged = number;
+            break;
+        }
+        for (int status = unzGoToFirstFile(zip); status == UNZ_OK; status = unzGoToNextFile(zip)) {
+            unz_file_info64 info = {};
+            char name[1024] = {};
+            if (unzGetCurrentFileInfo64(zip, &info, name, sizeof name - 1, nullptr, 0, nullptr,
+                                        0) != UNZ_OK)
+                break;
+            entries->push_back({name, info.uncompressed_size, uint32_t(info.crc), number});
+        }
+        unzClose(zip);
+    }
 }
 
 } // namespace ZipVerify

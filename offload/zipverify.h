@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class ArchiveHash;
 
@@ -22,6 +23,20 @@ struct Entry
     uint64_t size = 0;
     uint64_t localHeader = 0;
 };
+
+// One entry of a camera folder's archives, as the zip library lists it.
+struct Listed
+{
+    std::string name;
+    uint64_t size = 0;
+    uint32_t crc = 0;
+    int archive = 0; // 1 for pack1.zip
+};
+
+// Every entry of the archives prefix + "pack1.zip", "pack2.zip"... in packing order, which is
+// the engine's copy order. An archive that does not open as a zip ends the list (*damaged is
+// its number, else 0).
+void listArchives(const std::string &prefix, std::vector<Listed> *entries, int *damaged);
 
 // The last entry of a central directory of length bytes; -1 when the records do not parse.
 int lastEntry(const unsigned char *directory, size_t length, Entry *entry);
