@@ -16,6 +16,7 @@
 #include "cameras.h"
 #include "copynames.h"
 #include "sortieblocks.h"
+#include "syncio.h"
 
 namespace {
 
@@ -120,7 +121,17 @@ bool linkProject(const QString &target, int sortie, const QList<Row> &rows, cons
                                   QString::fromLocal8Bit(std::strerror(error))));
         return false;
     }
-    return save(project + QStringLiteral("/geo.txt"), geo, messages);
+    // The links and geo.txt are outputs the offload is called complete on: their names go to
+    // the disk with the folders that hold them (the target folder itself is flushed after).
+    const bool saved = save(project + QStringLiteral("/geo.txt"), geo, messages);
+    for (const QString &folder : {images, project}) {
+        if (SyncIo::syncFolder(QFile::encodeName(folder).toStdString()) != 0) {
+            messages->append(QStringLiteral("cannot flush %1: %2")
+                                 .arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
+            return false;
+        }
+    }
+    return saved;
 }
 
 QString degrees(double value)
