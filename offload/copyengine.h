@@ -39,6 +39,10 @@ struct FileProblem
     std::string relative; // below the source folder
     std::string reason;
     int index = -1;       // its entry in the list; -1 for a file that has none (skipped)
+    // What happened as the operator is told of it (OperatorOutcome::Code, 0: not known) and the
+    // system's error number, beside the English reason.
+    int code = 0;
+    int sysError = 0;
 };
 
 // One camera's offload: the on-disk record plus what only exists while the program runs.

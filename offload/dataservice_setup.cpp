@@ -151,8 +151,9 @@ void DataService::addPosFile(const QString &path)
     m_posBrowse->setEnabled(false);
     auto *reader = new MyReadExcelThread(path, this);
     connect(reader, &MyReadExcelThread::refused, this,
-            [this](const QString &table, const QString &message) {
-                m_plan.posRefused(table, message);
+            [this](const QString &table, const QString &message, const QString &shown) {
+                qWarning("offload: %s", qPrintable(message));
+                m_plan.posRefused(table, shown);
             });
     connect(reader, &MyReadExcelThread::newObject, this, &DataService::slotnewObject);
     // The reader idles once it has delivered; it is done with then.

@@ -31,7 +31,7 @@ void MyReadExcelThread::run()
     auto *object = new MyExcelObject;
     const PosTableCheck check = PosSpreadsheet::readChecked(m_path, object);
     if (!check.accepted())
-        emit refused(m_path, check.message(m_path));
+        emit refused(m_path, check.message(m_path), OperatorTexts::posTable(check, m_path));
     emit newObject(object);
     exec();
 }

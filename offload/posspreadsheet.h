@@ -54,7 +54,8 @@ public:
 
 signals:
     void newObject(MyExcelObject *object); // the receiver owns object
-    void refused(const QString &path, const QString &message);
+    // message in English for the log and v7tool, operatorText as the offload page shows it
+    void refused(const QString &path, const QString &message, const QString &operatorText);
 
 protected:
     void run() override;

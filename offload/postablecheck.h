@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+#include "operatortexts.h"
 #include "posspreadsheet.h"
 
 // The verdict of the strict POS table reader: a table is taken only when its first line is a
@@ -12,6 +13,7 @@
 struct PosTableCheck
 {
     QString problem;      // empty when the table is accepted
+    OperatorOutcome why;  // the problem as the offload page tells it
     int firstBadLine = 0; // 1-based; 0 when the file as a whole is the problem
     QList<int> badLines;  // data rows that cannot be read, 1-based
     int rows = 0;         // data rows read
