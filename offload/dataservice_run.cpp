@@ -340,7 +340,7 @@ void DataService::offerResume()
         OffloadSet::read(OffloadSet::path(m_run->stateFolder()), &set, &why) == 0 &&
         set.cameraPrefix);
     m_volumeEdit->setText(config.volumeValue);
-    m_unitBox->setCurrentIndex(0);
+    m_unitBox->setCurrentIndex(config.volumeUnit == QLatin1String("MB") ? 1 : 0);
     m_volumeBox->setChecked(config.volumes);
     m_passwordEdit->setText(config.passwordValue);
     m_passwordBox->setChecked(config.password);

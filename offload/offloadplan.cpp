@@ -149,8 +149,10 @@ OffloadSession::Setup OffloadPlan::setup() const
     s.splitSorties = splitSorties;
     s.volumes = volumes;
     const double size = volumeText.toDouble();
-    // "Taskconfig.xml" and the session keep the size in GB.
+    // The engine takes the size in GB; "Taskconfig.xml" keeps the text and its unit.
     s.volumeGb = unit == QLatin1String("GB") ? size : size / 1024.0;
+    s.volumeText = volumeText;
+    s.volumeUnit = unit == QLatin1String("MB") ? unit : QStringLiteral("GB");
     s.password = password;
     s.passwordText = passwordText;
     return s;
@@ -242,7 +244,7 @@ void OffloadPlan::adopt(const TaskConfig &config)
     splitSorties = config.splitSorties;
     volumes = config.volumes;
     volumeText = config.volumeValue;
-    unit = QStringLiteral("GB");
+    unit = config.volumeUnit;
     password = config.password;
     passwordText = config.passwordValue;
     resumed = true;
@@ -266,7 +268,8 @@ TaskConfig OffloadPlan::taskConfig(const TaskConfig &engine) const
     config.pos = m_pos;
     config.splitSorties = splitSorties;
     config.volumes = volumes;
-    config.volumeValue = volumes ? QString::number(s.volumeGb, 'g', 17) : QString();
+    config.volumeValue = volumes ? s.volumeText : QString();
+    config.volumeUnit = s.volumeUnit;
     config.password = password;
     config.passwordValue = password ? passwordText : QString();
     config.success = TaskConfig::successFlag(m_plannedTotal, doneTotal());

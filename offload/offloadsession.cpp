@@ -422,7 +422,12 @@ TaskConfig OffloadSession::config(bool success) const
     config.pos = m_setup.pos;
     config.splitSorties = m_setup.splitSorties;
     config.volumes = m_setup.volumes;
-    config.volumeValue = QString::number(m_setup.volumeGb, 'g', 17);
+    if (m_setup.volumes) {
+        const bool entered = !m_setup.volumeText.isEmpty();
+        config.volumeValue =
+            entered ? m_setup.volumeText : TaskConfig::numberText(m_setup.volumeGb);
+        config.volumeUnit = entered ? m_setup.volumeUnit : QStringLiteral("GB");
+    }
     config.password = m_setup.password;
     config.passwordValue = m_setup.passwordText;
     config.success = success;

@@ -32,6 +32,10 @@ public:
         bool splitSorties = false;
         bool volumes = false;
         double volumeGb = 0; // volume size in GB (MB / 1024)
+        // The size as the operator gave it, kept in "Taskconfig.xml" as it was entered; empty
+        // to write volumeGb.
+        QString volumeText;
+        QString volumeUnit = QStringLiteral("GB");
         bool password = false;
         QString passwordText;
         bool verify = true;

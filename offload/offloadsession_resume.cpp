@@ -111,7 +111,9 @@ bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *erro
     setup.pos = config.pos;
     setup.splitSorties = config.splitSorties;
     setup.volumes = config.volumes;
-    setup.volumeGb = config.volumeValue.toDouble();
+    setup.volumeGb = config.volumeGb();
+    setup.volumeText = config.volumeValue;
+    setup.volumeUnit = config.volumeUnit;
     setup.password = config.password;
     setup.passwordText = config.passwordValue;
     setup.verify = verify;

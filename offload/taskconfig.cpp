@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QBuffer>
+#include <QLocale>
 #include <QXmlStreamWriter>
 
 #include "datafolders.h"
@@ -118,9 +119,9 @@ QByteArray TaskConfig::toXml(const TaskConfig &config)
         xml.writeStartElement(QStringLiteral("gpslist"));
         for (const OffloadPosPoint &point : set.positions) {
             xml.writeStartElement(QStringLiteral("pos"));
-            xml.writeAttribute(QStringLiteral("x"), QString::number(point.x, 'g', 17));
-            xml.writeAttribute(QStringLiteral("y"), QString::number(point.y, 'g', 17));
-            xml.writeAttribute(QStringLiteral("z"), QString::number(point.z, 'g', 17));
+            xml.writeAttribute(QStringLiteral("x"), numberText(point.x));
+            xml.writeAttribute(QStringLiteral("y"), numberText(point.y));
+            xml.writeAttribute(QStringLiteral("z"), numberText(point.z));
             xml.writeEndElement();
         }
         xml.writeEndElement();
@@ -134,6 +135,9 @@ QByteArray TaskConfig::toXml(const TaskConfig &config)
     xml.writeStartElement(QStringLiteral("fenquan"));
     xml.writeAttribute(QStringLiteral("flag"), flagText(config.volumes));
     xml.writeAttribute(QStringLiteral("value"), config.volumes ? config.volumeValue : QString());
+    // The page's unit box beside the size: without it "500" MB would come back as 500 GB.
+    if (config.volumes)
+        xml.writeAttribute(QStringLiteral("unit"), config.volumeUnit);
     xml.writeEndElement();
     xml.writeStartElement(QStringLiteral("password"));
     xml.writeAttribute(QStringLiteral("flag"), flagText(config.password));
@@ -145,6 +149,17 @@ QByteArray TaskConfig::toXml(const TaskConfig &config)
     xml.writeEndElement();
     xml.writeEndDocument();
     return text;
+}
+
+QString TaskConfig::numberText(double value)
+{
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+}
+
+double TaskConfig::volumeGb() const
+{
+    const double size = volumeValue.toDouble();
+    return volumeUnit == QLatin1String("MB") ? size / 1024.0 : size;
 }
 
 bool TaskConfig::read(const QString &path, TaskConfig *config)
@@ -186,6 +201,8 @@ bool TaskConfig::fromXml(const QByteArray &text, TaskConfig *config)
         } else if (tag == QLatin1String("fenquan")) {
             result.volumes = isTrue();
             result.volumeValue = child.attribute(QStringLiteral("value"));
+            if (child.attribute(QStringLiteral("unit")) == QLatin1String("MB"))
+                result.volumeUnit = QStringLiteral("MB");
         } else if (tag == QLatin1String("password")) {
             result.password = isTrue();
             result.passwordValue = child.attribute(QStringLiteral("value"));

@@ -23,7 +23,8 @@ struct TaskConfig
     QList<OffloadPosSet> pos;
     bool splitSorties = false;
     bool volumes = false;
-    QString volumeValue; // the size text, in GB
+    QString volumeValue; // the size text as the operator entered it
+    QString volumeUnit = QStringLiteral("GB"); // of volumeValue: "GB" or "MB"
     bool password = false;
     QString passwordValue;
     bool success = true;
@@ -36,6 +37,10 @@ struct TaskConfig
     // false (config untouched) for a missing or unreadable file, bad XML or a root not "config".
     static bool read(const QString &path, TaskConfig *config);
     static QByteArray toXml(const TaskConfig &config);
+    // A double as its shortest text that reads back to the same value.
+    static QString numberText(double value);
+    // The volume size the text and its unit give, in GB.
+    double volumeGb() const;
     static bool fromXml(const QByteArray &text, TaskConfig *config);
     // Why the text cannot be resumed from (not XML, a missing element ...), empty when it can.
     static QString problem(const QByteArray &text);

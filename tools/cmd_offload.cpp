@@ -115,7 +115,8 @@ int parse(const QStringList &arguments, Arguments *out)
                 return usage("--offset needs a number of seconds");
         } else if (a == QLatin1String("--volume-size")) {
             bool ok = false;
-            volume = arguments.at(++i).toDouble(&ok);
+            out->setup.volumeText = arguments.at(++i);
+            volume = out->setup.volumeText.toDouble(&ok);
             // "nan" and "inf" read as numbers; a volume holds at least something.
             if (!ok || !std::isfinite(volume) || volume <= 0)
                 return usage("--volume-size needs a number above 0");
@@ -153,8 +154,8 @@ int parse(const QStringList &arguments, Arguments *out)
     if (out->setup.password && !out->haveVolume)
         return usage("--password applies to volumes: give --volume-size");
     out->setup.volumes = out->haveVolume;
-    // "Taskconfig.xml" keeps the size as GB text, the unit the page assumes.
     out->setup.volumeGb = unit == QLatin1String("MB") ? volume / 1024.0 : volume;
+    out->setup.volumeUnit = unit;
     return 0;
 }
 

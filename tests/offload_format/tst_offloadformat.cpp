@@ -349,7 +349,8 @@ void TestOffloadFormat::taskConfig()
     config.pos = {set, OffloadPosSet{QStringLiteral("/pos/b.xls"), {}, {}}};
     config.splitSorties = true;
     config.volumes = true;
-    config.volumeValue = QStringLiteral("2.5");
+    config.volumeValue = QStringLiteral("2.50");
+    config.volumeUnit = QStringLiteral("MB");
     config.password = true;
     config.passwordValue = QStringLiteral("密码 & <x>");
     config.success = false;
@@ -385,6 +386,11 @@ void TestOffloadFormat::taskConfig()
     QCOMPARE(back.pos[0].positions[1].y, -89.999999999);
     QCOMPARE(back.pos[0].positions[1].z, 1523.456);
     QCOMPARE(back.passwordValue, config.passwordValue);
+    // Numbers in their shortest exact form; the size as entered, with its unit.
+    QVERIFY2(text.contains("z=\"152.3\"") && text.contains("y=\"-89.999999999\""),
+             text.constData());
+    QVERIFY(text.contains("<fenquan flag=\"true\" value=\"2.50\" unit=\"MB\"/>"));
+    QCOMPARE(back.volumeGb(), 2.5 / 1024);
     QVERIFY(TaskConfig::resumePending(path));
 
     // Text that does not parse reads as 0.

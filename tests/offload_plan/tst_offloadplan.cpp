@@ -92,9 +92,11 @@ void TestOffloadPlan::closingFile_data()
     QTest::addColumn<int>("done"); // of the centre camera's 4 (front has 5, none done)
     QTest::addColumn<bool>("started");
     QTest::addColumn<bool>("success");
-    QTest::newRow("set up, nothing copied") << 0 << false << true;
-    QTest::newRow("part copied") << 2 << true << false;
-    QTest::newRow("camera done, the other not") << 4 << true << false;
+    QTest::addColumn<QString>("volume"); // the size text and unit entered; empty: volumes off
+    QTest::addColumn<double>("volumeGb");
+    QTest::newRow("set up, nothing copied") << 0 << false << true << "" << 0.0;
+    QTest::newRow("part copied, volumes in GB") << 2 << true << false << "0.30 GB" << 0.3;
+    QTest::newRow("camera done, volumes in MB") << 4 << true << false << "500 MB" << 500 / 1024.0;
 }
 
 void TestOffloadPlan::closingFile()
@@ -105,6 +107,10 @@ void TestOffloadPlan::closingFile()
     plan.select(0, QStringLiteral("/c"), 4);
     plan.select(3, QStringLiteral("/f"), 5);
     plan.target = QStringLiteral("/t");
+    QFETCH(QString, volume);
+    plan.volumes = !volume.isEmpty();
+    plan.volumeText = volume.section(QLatin1Char(' '), 0, 0);
+    plan.unit = volume.isEmpty() ? QStringLiteral("GB") : volume.section(QLatin1Char(' '), 1);
     if (started)
         plan.read(progressOf({{0, done, 4}, {3, 0, 5}}));
     TaskConfig engine;
@@ -119,7 +125,14 @@ void TestOffloadPlan::closingFile()
     QCOMPARE(config.cameras[3].planCount, 5);
     QVERIFY(config.cameras[1].path.isEmpty());
     QCOMPARE(config.savePath, QStringLiteral("/t"));
-    QVERIFY(config.volumeValue.isEmpty()); // volumes off
+    // The text as entered, and the same size once resumed from it.
+    QCOMPARE(config.volumeValue, plan.volumeText);
+    TaskConfig back;
+    QVERIFY(TaskConfig::fromXml(TaskConfig::toXml(config), &back));
+    OffloadPlan resumed;
+    resumed.adopt(back);
+    QCOMPARE(resumed.volumeText, plan.volumeText);
+    QTEST(resumed.setup().volumeGb, "volumeGb");
 }
 
 // What holds up the start while POS tables are chosen: one still being read, or one refused
