@@ -7,6 +7,7 @@
 
 #include "caltulatethread.h"
 #include "offloadplan.h"
+#include "photofolder.h"
 
 class Mylabel;
 class OffloadRun;
@@ -90,7 +91,7 @@ private:
     void setRunning(bool running);
 
     void cameraClicked(int camera);
-    void folderChosen(int camera, const QString &folder, int files, int photos, bool readable);
+    void folderChosen(int camera, const QString &folder, const PhotoFolder::Listing &listing);
     void targetClicked();
     void posAddClicked();
     void posCancelClicked();

@@ -72,38 +72,30 @@ void DataService::selectCameraFolder(int camera, const QString &folder)
         const PhotoFolder::Listing listing = PhotoFolder::list(folder);
         QMetaObject::invokeMethod(page, [page, camera, folder, listing] {
             if (page)
-                page->folderChosen(camera, folder, listing.files, listing.photos, listing.readable);
+                page->folderChosen(camera, folder, listing);
         });
     });
 }
 
-void DataService::folderChosen(int camera, const QString &folder, int files, int photos,
-                               bool readable)
+void DataService::folderChosen(int camera, const QString &folder,
+                               const PhotoFolder::Listing &listing)
 {
     m_listing.remove(camera);
     emit folderListed(camera);
-    if (!readable || photos == 0) {
+    if (!listing.readable || listing.photos == 0) {
         Prompt::inform(this, QStringLiteral("目录下没有照片"));
         return;
     }
     if (m_running || m_started)
         return;
-    m_plan.select(camera, folder, files);
+    m_plan.select(camera, folder, listing.files);
     showIcon(camera, true);
     showText(m_plan.text());
     m_progress->setRange(0, std::max(1, m_plan.plannedTotal() + m_extraPlanned));
-    // The needed size: the folder and its sub-folders, as the engine copies them.
+    // The needed size: the bytes of the very files the engine copies, counted by its own
+    // listing on the pool thread above, whole MiB rounded up.
     m_sizes[camera].reset();
-    QStringList folders{folder};
-    const QFileInfoList subFolders =
-        QDir(folder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo &sub : subFolders)
-        folders << sub.absoluteFilePath();
-    for (const QString &f : std::as_const(folders)) {
-        auto *size = new CaltulateThread(f, &m_sizes[camera], this);
-        connect(size, &QThread::finished, size, &QObject::deleteLater);
-        size->start();
-    }
+    m_sizes[camera].add(qint64((listing.bytes + (1u << 20) - 1) >> 20));
 }
 
 void DataService::targetClicked()

@@ -90,6 +90,7 @@ private slots:
     void init();
     void fullOffload();
     void badInput();
+    void targetWithoutRoom_data();
     void targetWithoutRoom();
     void cardArrivals();
     void pauseAndResume();
@@ -99,9 +100,9 @@ private slots:
     void stateProblems();
 
 private:
-    // Every camera icon clicked and its chooser answered with the card's photo folder, then
-    // the target, and with pos the POS table.
-    bool setUpFive(DataService *page, bool pos);
+    // Every camera icon clicked and its chooser answered with the card's photo folder (its
+    // root with cardRoot), then the target, and with pos the POS table.
+    bool setUpFive(DataService *page, bool pos, bool cardRoot = false);
     bool waitForPrompt(const QString &text, int count = 1)
     {
         return QTest::qWaitFor([&] { return m_prompts->texts().count(text) >= count; }, 90000) ||
@@ -155,13 +156,13 @@ void TestDataService::init()
     m_choosers = std::make_unique<ChooserAnswers>();
 }
 
-bool TestDataService::setUpFive(DataService *page, bool pos)
+bool TestDataService::setUpFive(DataService *page, bool pos, bool cardRoot)
 {
     m_choosers->asked.clear();
     QStringList expected; // each chooser titled "请选择", a camera's on its card's DCIM folder
     for (int camera : OffloadPlan::IconOrder) {
         QSignalSpy listed(page, &DataService::folderListed);
-        m_choosers->answers << photoFolder(camera);
+        m_choosers->answers << (cardRoot ? card(camera) : photoFolder(camera));
         expected << QStringLiteral("请选择@") + card(camera) + QStringLiteral("/DCIM");
         QTest::mouseClick(page->cameraIcon(camera), Qt::LeftButton);
         if (!listed.wait(10000) && listed.isEmpty())
@@ -352,8 +353,17 @@ void TestDataService::badInput()
     QVERIFY(!page.isRunning() && !QFileInfo::exists(inside));
 }
 
+void TestDataService::targetWithoutRoom_data()
+{
+    QTest::addColumn<bool>("cardRoot");
+    QTest::newRow("photo folders") << false;
+    // The photos two folders down count as much as the engine copies them.
+    QTest::newRow("card roots") << true;
+}
+
 void TestDataService::targetWithoutRoom()
 {
+    QFETCH(bool, cardRoot);
     if (::geteuid() != 0)
         QSKIP("a target without room needs root to mount a small file system");
     DataService page;
@@ -364,7 +374,7 @@ void TestDataService::targetWithoutRoom()
                                {"-t", "tmpfs", "-o", "size=1m", "tmpfs", m_target}),
              0);
     auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {m_target}); });
-    QVERIFY(setUpFive(&page, false));
+    QVERIFY(setUpFive(&page, false, cardRoot));
     // The prompt names the target's volume by its mount root, and nothing starts.
     QTest::mouseClick(page.startButton(), Qt::LeftButton);
     QVERIFY(waitForPrompt(m_target + QStringLiteral("盘空间不足,请重新选择目录！")));
