@@ -49,8 +49,8 @@ int passOver(DiskTask *task, int index)
     if (!EngineFile::sourcePresent(task))
         return EngineFile::Failed;
     if (FailedFiles::note(task, index, task->error) != 0) {
-        EngineFile::fail(task, "write %s file error: %s.", FailedFiles::path(task).c_str(),
-                         std::strerror(errno));
+        EngineFile::failAs(task, OutcomeCodes::FileNotWritten, errno, "write %s file error: %s.",
+                           FailedFiles::path(task).c_str(), std::strerror(errno));
         return EngineFile::Failed;
     }
     task->error[0] = 0;
@@ -176,7 +176,8 @@ void volumeLoop(DiskTask *task)
     if (task->fileCount.load() > 0 && task->filesDone.load() == task->fileCount.load() &&
         ::stat(task->record.archivePath, &archive) == 0 && taskFilesCopied(task) > 0 &&
         ZipVolume::finish(task) != 0) {
-        EngineFile::fail(task, "write checksum of %s error.", task->record.archivePath);
+        EngineFile::failAs(task, OutcomeCodes::FileNotWritten, 0, "write checksum of %s error.",
+                           task->record.archivePath);
         task->failed = 1;
     }
 }
@@ -424,8 +425,8 @@ int settleTask(DiskTask *task, int disk)
         relisted = failed.size() != listed;
     }
     if (relisted && FailedFiles::save(task) != 0) {
-        EngineFile::fail(task, "write %s file error: %s.", FailedFiles::path(task).c_str(),
-                         std::strerror(errno));
+        EngineFile::failAs(task, OutcomeCodes::FileNotWritten, errno, "write %s file error: %s.",
+                           FailedFiles::path(task).c_str(), std::strerror(errno));
         TaskFile::close(task);
         return -1;
     }

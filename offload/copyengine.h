@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archivehash.h"
+#include "outcomecodes.h"
 #include "taskrecord.h"
 
 class CardPrefetch;
@@ -66,6 +67,10 @@ struct DiskTask
     std::atomic<uint64_t> bytesDone{0};
     std::atomic<int> failed{0}; // the thread ended on an error; error holds its text
     char error[768] = {};
+    // The same as the operator is told of it (OutcomeCodes, 0: not known) and the system's error
+    // number; EngineFile::failAs sets them, fail clears them.
+    int errorCode = 0;
+    int errorErrno = 0;
 
     // Files the card would not give (read or open errors while the card itself stayed), passed
     // over so that the rest is copied, and files too long for an entry. Written by the engine

@@ -22,6 +22,7 @@
 #include "offloadrun.h"
 #include "offloadset.h"
 #include "offloadstate.h"
+#include "operatortexts.h"
 #include "prompt.h"
 #include "volumequery.h"
 
@@ -121,10 +122,17 @@ void DataService::runStarted(bool ok, const QString &error)
 {
     if (!error.isEmpty())
         qWarning("offload: %s", qPrintable(error));
-    const QStringList notes = m_run->session().notes();
+    for (const QString &note : m_run->session().notes())
+        qWarning("offload: %s", qPrintable(note));
+    // The English above is the log's; the operator reads what the run carried beside it.
+    const QString notes = OperatorTexts::lines(m_run->session().notesTold());
+    OperatorOutcomes told = m_run->told();
+    if (told.isEmpty() && !error.isEmpty())
+        told << OperatorOutcome(OperatorOutcome::Other);
+    const QString why = OperatorTexts::lines(told);
     if (ok && !notes.isEmpty()) {
         ++m_promptDepth;
-        Prompt::inform(this, notes.join(QLatin1Char('\n')));
+        Prompt::inform(this, notes);
         --m_promptDepth;
     }
     const bool resumingPaused = std::exchange(m_resumingPaused, false);
@@ -139,7 +147,7 @@ void DataService::runStarted(bool ok, const QString &error)
         // Nothing runs: back to a set-up offload that can be started again.
         m_paused = false;
         m_started = false;
-        showText(m_plan.text() + error + QLatin1Char('\n'));
+        showText(m_plan.text() + why + QLatin1Char('\n'));
     }
     // Folders that overlap or a target on a card: told in the page's own words (the folders are
     // weighed on the run's thread, where a slow card cannot hold up the window).
@@ -153,8 +161,7 @@ void DataService::runStarted(bool ok, const QString &error)
     if (m_run->failure() == OffloadRun::Failure::Refused && m_run->match() &&
         m_run->match()->ambiguous()) {
         ++m_promptDepth;
-        Prompt::inform(this,
-                       QStringLiteral("无法确定相机时钟偏差，请输入时间偏差（秒）后再开始！"));
+        Prompt::inform(this, why);
         --m_promptDepth;
         m_offsetEdit->setFocus();
         return;
@@ -162,8 +169,7 @@ void DataService::runStarted(bool ok, const QString &error)
     QString heading;
     switch (m_run->failure()) {
     case OffloadRun::Failure::Locked:
-        heading = QStringLiteral("另一个传输任务正在使用同一任务目录或目标目录：");
-        break;
+        break; // the sentence names the other run
     case OffloadRun::Failure::StateFailed:
         heading = QStringLiteral("任务状态保存失败，传输没有开始：");
         break;
@@ -173,10 +179,12 @@ void DataService::runStarted(bool ok, const QString &error)
     case OffloadRun::Failure::None:
         break;
     }
-    if (heading.isEmpty() && error.isEmpty())
+    if (heading.isEmpty() && why.isEmpty())
         return;
+    QStringList lines{heading, notes, why};
+    lines.removeAll(QString());
     ++m_promptDepth;
-    Prompt::inform(this, heading + QLatin1Char('\n') + (notes + QStringList(error)).join(QLatin1Char('\n')));
+    Prompt::inform(this, lines.join(QLatin1Char('\n')));
     --m_promptDepth;
 }
 
@@ -221,7 +229,7 @@ QString DataService::skippedLines() const
     QString text;
     for (int camera : OffloadPlan::IconOrder) {
         OffloadRun::Camera c;
-        c.skippedFiles = progress.cameras[camera].skippedFiles;
+        c.skippedShown = progress.cameras[camera].skippedShown;
         text += OffloadPlan::problemLines(c);
     }
     return text;
@@ -229,23 +237,20 @@ QString DataService::skippedLines() const
 
 void DataService::runFinished(int blockFiles, const QStringList &messages)
 {
-    for (const QString &message : messages) {
+    for (const QString &message : messages)
         qWarning("offload: %s", qPrintable(message));
-        if (message.startsWith(QLatin1String("the task state cannot be saved"))) {
-            ++m_promptDepth;
-            Prompt::inform(this, QStringLiteral("任务状态保存失败：") + message);
-            --m_promptDepth;
-        }
-    }
+    OperatorOutcomes told = m_run->finishTold();
+    if (told.isEmpty() && !messages.isEmpty())
+        told << OperatorOutcome(OperatorOutcome::Other);
     qDebug("offload complete: %d block files", blockFiles);
     m_finishing = false;
     m_completed = true;
     m_plan.resumed = false;
     // Photos copied without their position, block files not written: the operator has to
     // know before the flight's data are used.
-    QStringList shown = messages.mid(0, 5);
-    if (messages.size() > shown.size())
-        shown << QStringLiteral("… (%1)").arg(messages.size());
+    QStringList shown;
+    if (!told.isEmpty())
+        shown << OperatorTexts::lines(told);
     if (m_plan.volumes && !m_plan.posPaths().isEmpty())
         shown.prepend(FlightReport::exportsNeedPlainText());
     resetAfterCompletion(shown.join(QLatin1Char('\n')), m_run->outputsWritten());
@@ -306,7 +311,9 @@ void DataService::offerResume()
     if (m_running || m_started || m_finishing)
         return;
     const OffloadState::Offer offer = OffloadState::inspect(m_run->stateFolder());
-    const QString problems = offer.problems.join(QLatin1Char('\n'));
+    for (const QString &problem : offer.problems)
+        qWarning("offload: %s", qPrintable(problem));
+    const QString problems = OperatorTexts::lines(offer.told);
     ++m_promptDepth;
     bool yes = false;
     switch (offer.kind) {
@@ -380,7 +387,8 @@ void DataService::onsignalclose()
     if (!TaskConfig::write(m_run->configPath(), config, &error)) {
         qWarning("offload: %s", qPrintable(error));
         ++m_promptDepth;
-        Prompt::inform(this, QStringLiteral("任务状态保存失败：") + error);
+        Prompt::inform(this, OperatorTexts::text(OperatorOutcome::StateNotSaved),
+                       m_run->configPath());
         --m_promptDepth;
     }
 }

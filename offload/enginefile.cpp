@@ -23,6 +23,20 @@ void fail(DiskTask *task, const char *format, ...)
     va_start(args, format);
     std::vsnprintf(task->error, sizeof task->error, format, args);
     va_end(args);
+    task->errorCode = 0;
+    task->errorErrno = 0;
+    printf("%s\n", task->error);
+    fflush(stdout);
+}
+
+void failAs(DiskTask *task, int code, int sysError, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(task->error, sizeof task->error, format, args);
+    va_end(args);
+    task->errorCode = code;
+    task->errorErrno = sysError;
     printf("%s\n", task->error);
     fflush(stdout);
 }
@@ -109,7 +123,8 @@ int stream(DiskTask *task, Source *source, const char *name, XXH64_state_t *stat
             return Paused;
         const ssize_t got = SyncIo::readSome(source->fd, task->buffer.data(), chunk);
         if (got < 0) {
-            fail(task, "read %s file error: %s.", name, std::strerror(errno));
+            failAs(task, OutcomeCodes::FileUnreadable, errno, "read %s file error: %s.", name,
+                   std::strerror(errno));
             return Unreadable;
         }
         if (got == 0)

@@ -19,6 +19,10 @@ enum Result { Done = 0, Failed = -1, Paused = 1, Unreadable = 2 };
 // Prints the message (the engine's diagnostics go to the standard output) and keeps it as the
 // task's error text.
 void fail(DiskTask *task, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// The same, with what happened as the operator is told of it (OutcomeCodes) and the system's
+// error number (0: none), kept beside the text for the offload page.
+void failAs(DiskTask *task, int code, int sysError, const char *format, ...)
+    __attribute__((format(printf, 4, 5)));
 
 // Path of entry index below the source folder ("a.jpg", "100CANON/b.jpg").
 std::string relativePath(const DiskTask *task, int index);

@@ -174,6 +174,8 @@ int note(DiskTask *task, int index, const std::string &reason)
     p.index = index;
     p.relative = EngineFile::relativePath(task, index);
     p.reason = reason;
+    p.code = task->errorCode;
+    p.sysError = task->errorErrno;
     auto &list = task->failedFiles;
     const auto at = std::lower_bound(
         list.begin(), list.end(), index,

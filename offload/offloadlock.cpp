@@ -14,13 +14,21 @@
 
 namespace {
 
-QString holderText(int fd)
+// Process id, host and start time; empty while the holder has not written them yet.
+QStringList holderLines(int fd)
 {
     char text[512] = {};
     const ssize_t got = ::pread(fd, text, sizeof text - 1, 0);
     const QStringList lines =
         QString::fromUtf8(text, got > 0 ? int(got) : 0).split(QLatin1Char('\n'));
     if (lines.size() < 3 || lines.at(0).isEmpty())
+        return QStringList();
+    return lines.mid(0, 3);
+}
+
+QString holderText(const QStringList &lines)
+{
+    if (lines.isEmpty())
         return QStringLiteral("a run that has not written its name yet");
     return QStringLiteral("process %1 on %2, started %3")
         .arg(lines.at(0), lines.at(1), lines.at(2));
@@ -48,6 +56,7 @@ QString OffloadLock::targetLockPath(const QString &target)
 OffloadLock::Result OffloadLock::acquire(const QString &path, QString *message)
 {
     release();
+    m_holder.clear();
     const QByteArray name = QFile::encodeName(path);
     // The holder unlinks the file as it lets go: a lock taken on an unlinked file is retried.
     for (int attempt = 0; attempt < 5; ++attempt) {
@@ -59,9 +68,11 @@ OffloadLock::Result OffloadLock::acquire(const QString &path, QString *message)
         }
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;
+            if (error == EWOULDBLOCK)
+                m_holder = holderLines(fd);
             *message =
                 error == EWOULDBLOCK
-                    ? QStringLiteral("another offload holds %1: %2").arg(path, holderText(fd))
+                    ? QStringLiteral("another offload holds %1: %2").arg(path, holderText(m_holder))
                     : QStringLiteral("cannot lock %1: %2")
                           .arg(path, QString::fromLocal8Bit(std::strerror(error)));
             ::close(fd);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // One offload at a time per state folder and per target: an exclusive lock on a small file that
 // names its holder (process id, host, start time). The kernel drops the lock with the process,
@@ -20,6 +21,8 @@ public:
     void release();
     bool held() const { return m_fd >= 0; }
     QString path() const { return m_path; }
+    // Of the last Held: the holder's process id, host and start time (empty: not written yet).
+    QStringList holder() const { return m_holder; }
 
     static QString stateLockPath(const QString &stateFolder);
     static QString targetLockPath(const QString &target);
@@ -27,4 +30,5 @@ public:
 private:
     int m_fd = -1;
     QString m_path;
+    QStringList m_holder;
 };

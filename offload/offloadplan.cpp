@@ -181,10 +181,10 @@ QString OffloadPlan::timeLeftText(qint64 seconds)
 QString OffloadPlan::problemLines(const OffloadRun::Camera &camera)
 {
     QString text;
-    for (const QString &file : camera.failedFiles)
-        text += QStringLiteral("  未能读取：") + file + QLatin1Char('\n');
-    for (const QString &file : camera.skippedFiles)
-        text += QStringLiteral("  路径过长,已跳过：") + file + QLatin1Char('\n');
+    for (const QString &file : camera.failedShown)
+        text += QStringLiteral("  未能传输：") + file + QLatin1Char('\n');
+    for (const QString &file : camera.skippedShown)
+        text += QStringLiteral("  已跳过：") + file + QLatin1Char('\n');
     return text;
 }
 
@@ -205,7 +205,7 @@ OffloadPlan::Reading OffloadPlan::read(const OffloadRun::Progress &progress)
                            .arg(m_counts[camera])
                            .arg(m_done[camera]);
         if (c.failed)
-            line += QStringLiteral("  出错：") + c.error;
+            line += QStringLiteral("  出错：") + c.errorShown;
         r.text += line + QLatin1Char('\n');
         r.text += problemLines(c);
     }

@@ -80,6 +80,11 @@ OffloadRun::Failure OffloadRun::lockState(QString *message)
 bool OffloadRun::takeLocks(const QString &target, QString *error)
 {
     m_failure = lockState(error);
+    if (m_failure == Failure::Locked)
+        m_told = {OperatorOutcome(OperatorOutcome::Locked, m_stateLock.holder())};
+    else if (m_failure != Failure::None)
+        m_told = {OperatorOutcome(OperatorOutcome::LockFailed,
+                                  {OffloadLock::stateLockPath(m_session.stateFolder())})};
     if (m_failure != Failure::None)
         return false;
     const QString path = OffloadLock::targetLockPath(target);
@@ -90,6 +95,9 @@ bool OffloadRun::takeLocks(const QString &target, QString *error)
     if (result == OffloadLock::Acquired)
         return true;
     m_failure = result == OffloadLock::Held ? Failure::Locked : Failure::StateFailed;
+    m_told = {result == OffloadLock::Held
+                  ? OperatorOutcome(OperatorOutcome::Locked, m_targetLock.holder())
+                  : OperatorOutcome(OperatorOutcome::LockFailed, {path})};
     return false;
 }
 
@@ -136,6 +144,7 @@ bool OffloadRun::startNow(const OffloadSession::Setup &given, QString *error)
     setup.hasOffset = m_hasOffset;
     setup.offsetSeconds = m_offset;
     m_measured = false;
+    m_told.clear();
     m_session.pause();
     // Weighed before the target is made: a refused start leaves nothing behind.
     if (!m_session.checkPaths(setup, error)) {
@@ -147,6 +156,7 @@ bool OffloadRun::startNow(const OffloadSession::Setup &given, QString *error)
     makeMatch(setup);
     if (m_match && m_match->ambiguous()) {
         m_failure = Failure::Refused;
+        m_told = {OperatorOutcome(OperatorOutcome::ClockOffsetAmbiguous)};
         *error = QStringLiteral("a camera's clock offset cannot be told from its photos (evenly "
                                 "spaced, a part of the POS records): give the offset");
         return false;
@@ -154,6 +164,7 @@ bool OffloadRun::startNow(const OffloadSession::Setup &given, QString *error)
     // The target is made by a start (not by a resume); its lock file lives in it.
     if (!setup.target.isEmpty() && !QDir().mkpath(setup.target)) {
         m_failure = Failure::Refused;
+        m_told = {OperatorOutcome(OperatorOutcome::TargetUncreatable, {setup.target})};
         *error = QStringLiteral("cannot create the target folder %1").arg(setup.target);
         return false;
     }
@@ -173,6 +184,7 @@ bool OffloadRun::startNow(const OffloadSession::Setup &given, QString *error)
 bool OffloadRun::resumeNow(const TaskConfig &config, bool verify, QString *error)
 {
     m_measured = false;
+    m_told.clear();
     m_session.pause();
     if (!QFileInfo(config.savePath).isDir()) {
         // Refused by the session with its reason, before any lock file is made there.
@@ -204,6 +216,7 @@ void OffloadRun::pauseNow()
 
 bool OffloadRun::resumePausedNow(QString *error)
 {
+    m_told.clear();
     const bool ok = m_session.resumePaused(error);
     m_failure = failureOf(m_session.status());
     restartPace();
@@ -213,9 +226,13 @@ bool OffloadRun::resumePausedNow(QString *error)
 int OffloadRun::finishNow(QStringList *messages)
 {
     m_session.pause();
+    m_finishTold.clear();
     const OffloadSession::Setup &setup = m_session.setup();
     if (m_tagger && messages)
         *messages << m_tagger->untagged();
+    if (m_tagger && !m_tagger->untagged().isEmpty())
+        m_finishTold << OperatorOutcome(OperatorOutcome::PhotosUntagged,
+                                        {QString::number(m_tagger->untagged().size())});
     m_tagger.reset(); // close the photo information tables before they are read back
     m_session.setPhotoStep(PhotoStep());
     int blocks = 0;
@@ -244,11 +261,18 @@ int OffloadRun::finishNow(QStringList *messages)
             layout);
         m_outputsWritten = blocks == int(setup.pos.size());
     }
+    if (setup.splitSorties && !setup.pos.isEmpty() && blocks < int(setup.pos.size()))
+        m_finishTold << OperatorOutcome(OperatorOutcome::BlocksNotWritten,
+                                        {QString::number(blocks), QString::number(setup.pos.size())});
     FaultPoints::finishing("blocks");
     const OffloadReport::Written report = OffloadReport::write(m_session, matchJson(), messages);
     m_reportPath = report.htmlPath;
     m_reportSummary = report.summary;
     m_outputsWritten = m_outputsWritten && !report.htmlPath.isEmpty() && report.exportsWritten;
+    if (report.htmlPath.isEmpty())
+        m_finishTold << OperatorOutcome(OperatorOutcome::ReportNotWritten);
+    if (!report.exportsWritten)
+        m_finishTold << OperatorOutcome(OperatorOutcome::ExportsNotWritten);
     FaultPoints::finishing("report");
     // Each output was synced as it was renamed into place; their names are on the disk once
     // the target folder is. Only then is the offload called complete: a kill or a power cut
@@ -256,6 +280,7 @@ int OffloadRun::finishNow(QStringList *messages)
     // finished one without them.
     if (m_outputsWritten &&
         SyncIo::syncFolder(QFile::encodeName(setup.target).toStdString()) != 0) {
+        m_finishTold << OperatorOutcome(OperatorOutcome::TargetNotFlushed, {setup.target});
         *messages << QStringLiteral("cannot flush %1: %2")
                          .arg(setup.target, QString::fromLocal8Bit(std::strerror(errno)));
         m_outputsWritten = false;
@@ -265,10 +290,14 @@ int OffloadRun::finishNow(QStringList *messages)
     if (!m_outputsWritten) {
         *messages << QStringLiteral("not every output of the offload was written: it stays "
                                     "unfinished, and a resume writes them again");
-        if (!m_session.saveConfig(false, &error))
+        m_finishTold << OperatorOutcome(OperatorOutcome::OutputsMissing);
+        if (!m_session.saveConfig(false, &error)) {
             *messages << QStringLiteral("the task state cannot be saved: %1").arg(error);
+            m_finishTold << OperatorOutcome(OperatorOutcome::StateNotSaved);
+        }
     } else if (!m_session.saveConfig(true, &error)) {
         *messages << QStringLiteral("the task state cannot be saved: %1").arg(error);
+        m_finishTold << OperatorOutcome(OperatorOutcome::StateNotSaved);
     }
     unlock();
     return blocks;
@@ -307,15 +336,19 @@ void OffloadRun::restartPace()
     m_readingClock.start();
 }
 
-static void problemTexts(DiskTask *task, QStringList *failedFiles, QStringList *skippedFiles)
+static void problemTexts(DiskTask *task, OffloadRun::Camera *c)
 {
     std::vector<FileProblem> failed;
     std::vector<FileProblem> skipped;
     fileProblems(task, &failed, &skipped);
-    for (const FileProblem &f : failed)
-        *failedFiles << FileProblemText::line(f);
-    for (const FileProblem &f : skipped)
-        *skippedFiles << FileProblemText::path(f);
+    for (const FileProblem &f : failed) {
+        c->failedFiles << FileProblemText::line(f);
+        c->failedShown << OperatorTexts::fileProblem(f);
+    }
+    for (const FileProblem &f : skipped) {
+        c->skippedFiles << FileProblemText::path(f);
+        c->skippedShown << OperatorTexts::fileProblem(f);
+    }
 }
 
 OffloadRun::Progress OffloadRun::progress() const
@@ -336,10 +369,14 @@ OffloadRun::Progress OffloadRun::progress() const
         c.filesDone = std::max(0, std::min(taskFilesCopied(task), c.fileCount));
         c.bytesTotal = sums.empty() ? 0 : sums.back();
         c.bytesDone = size_t(handled) < sums.size() ? sums[size_t(handled)] : c.bytesTotal;
-        problemTexts(task, &c.failedFiles, &c.skippedFiles);
+        problemTexts(task, &c);
         c.failed = task->failed.load() != 0;
-        if (c.failed)
+        if (c.failed) {
             c.error = QString::fromUtf8(task->error).trimmed();
+            c.errorShown = OperatorTexts::text(OperatorOutcome(
+                task->errorCode ? OperatorOutcome::Code(task->errorCode) : OperatorOutcome::Other,
+                {QString(), OperatorTexts::systemError(task->errorErrno)}));
+        }
         p.filesDone += c.filesDone;
         p.fileCount += c.fileCount;
         p.bytesDone += c.bytesDone;

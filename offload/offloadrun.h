@@ -36,6 +36,10 @@ public:
         // Files passed over ("path: reason"); filesDone does not count them.
         QStringList failedFiles;
         QStringList skippedFiles; // paths too long for the engine's list, never copied
+        // The same three as the offload page shows them ("path：why", in Chinese).
+        QString errorShown;
+        QStringList failedShown;
+        QStringList skippedShown;
     };
     struct Progress
     {
@@ -79,6 +83,10 @@ public:
     // resume). Locked with the holder in message.
     Failure lockState(QString *message);
     Failure failure() const { return m_failure; }
+    // For the operator: why the last start, resume or continue did not run (empty when the
+    // session's folder refusal, pathPrompt, says it), and what the last finish left undone.
+    OperatorOutcomes told() const { return m_told.isEmpty() ? m_session.refusalTold() : m_told; }
+    OperatorOutcomes finishTold() const { return m_finishTold; }
 
     bool startNow(const OffloadSession::Setup &setup, QString *error);
     // Continues a saved offload; its photo information tables grow instead of starting anew.
@@ -144,6 +152,8 @@ private:
     OffloadLock m_stateLock;
     OffloadLock m_targetLock;
     Failure m_failure = Failure::None;
+    OperatorOutcomes m_told;
+    OperatorOutcomes m_finishTold;
     std::unique_ptr<PhotoTagStep> m_tagger;
     ExposureMatcher::Method m_method = ExposureMatcher::Method::Time;
     bool m_hasOffset = false;

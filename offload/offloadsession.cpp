@@ -39,6 +39,7 @@ bool OffloadSession::createCamera(int camera, const QString &archivePath,
     const QString folder =
         QDir(m_setup.target).filePath(QString::fromLatin1(Cameras::folderName(camera)));
     if (!QDir().mkpath(folder)) {
+        m_refusalTold = {OperatorOutcome(OperatorOutcome::TargetUncreatable, {folder})};
         *error = QStringLiteral("cannot create %1").arg(folder);
         return false;
     }
@@ -61,6 +62,7 @@ bool OffloadSession::createCamera(int camera, const QString &archivePath,
         taskRecordSetText(r.taskFilePath, QFile::encodeName(taskFile).constData()) == 0 &&
         taskRecordSetText(r.password, m_setup.passwordText.toUtf8().constData()) == 0;
     if (!fits) {
+        m_refusalTold = {OperatorOutcome(OperatorOutcome::Other, {}, camera)};
         *error = QStringLiteral("%1: a path or the password is longer than 255 bytes")
                      .arg(QString::fromLatin1(Cameras::folderName(camera)));
         return false;
@@ -157,12 +159,15 @@ bool OffloadSession::start(const Setup &setup, QString *error)
 {
     dropTasks();
     m_notes.clear();
+    m_notesTold.clear();
+    m_refusalTold.clear();
     m_setup = setup;
     m_sortieEnds = sortieEnds(setup.pos);
     m_status = Status::Refused;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         const QString &source = m_setup.sources[camera];
         if (!source.isEmpty() && !QFileInfo(source).isDir()) {
+            m_refusalTold = {OperatorOutcome(OperatorOutcome::CardFolderMissing, {source}, camera)};
             *error = QStringLiteral("%1: the card folder %2 is missing")
                          .arg(QString::fromLatin1(Cameras::folderName(camera)), source);
             return false;
@@ -172,10 +177,12 @@ bool OffloadSession::start(const Setup &setup, QString *error)
         return false;
     m_status = Status::StateFailed;
     if (!QDir().mkpath(m_stateFolder)) {
+        m_refusalTold = {OperatorOutcome(OperatorOutcome::StateFolderUncreatable, {m_stateFolder})};
         *error = QStringLiteral("cannot create the state folder %1").arg(m_stateFolder);
         return false;
     }
     // From here until the new set is written no set binds the task files being overwritten.
+    m_refusalTold = {OperatorOutcome(OperatorOutcome::TaskStateUnsaved)};
     if (!OffloadSet::remove(setPath(), error))
         return false;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
@@ -190,12 +197,16 @@ bool OffloadSession::start(const Setup &setup, QString *error)
     QStringList failures;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         DiskTask *task = m_tasks[camera].get();
-        if (task && prepareTask(task, camera) != 0)
+        if (task && prepareTask(task, camera) != 0) {
+            m_refusalTold.prepend(OperatorOutcome(
+                OperatorOutcome::TaskFileUnwritable,
+                {QString::fromUtf8(task->record.taskFilePath)}, camera));
             failures << QStringLiteral("%1: cannot write the task file %2 for %3: %4")
                             .arg(QString::fromLatin1(Cameras::folderName(camera)),
                                  QString::fromUtf8(task->record.taskFilePath),
                                  m_setup.sources[camera],
                                  QString::fromLocal8Bit(std::strerror(errno)));
+        }
     }
     if (failures.isEmpty()) {
         m_foldsCase = CopyNames::foldsCase(QFile::encodeName(m_setup.target).toStdString());
@@ -218,6 +229,7 @@ bool OffloadSession::start(const Setup &setup, QString *error)
         return false;
     }
     m_status = Status::Ok;
+    m_refusalTold.clear();
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         if (m_tasks[camera])
             startTask(m_tasks[camera].get(), camera);
@@ -286,20 +298,26 @@ bool OffloadSession::resumePaused(QString *error)
     OffloadSet set;
     QString why;
     m_status = Status::Refused;
+    m_refusalTold.clear();
     if (OffloadSet::read(setPath(), &set, &why) == 0) {
         QStringList refusals;
         for (int camera = 0; camera < Cameras::Count; ++camera) {
             if (!m_tasks[camera] || set.cards[camera].source != m_setup.sources[camera])
                 continue;
+            OperatorOutcome told;
             const QString found = CardIdentity::locate(
                 set.cards[camera], camera, QString(), &why,
-                QFile::decodeName(m_tasks[camera]->record.taskFilePath));
-            if (found.isEmpty())
+                QFile::decodeName(m_tasks[camera]->record.taskFilePath), &told);
+            if (found.isEmpty()) {
                 refusals << why;
-            else if (found != m_setup.sources[camera])
+                m_refusalTold << told;
+            } else if (found != m_setup.sources[camera]) {
+                m_refusalTold << OperatorOutcome(OperatorOutcome::CardMovedWhilePaused, {found},
+                                                 camera);
                 refusals << QStringLiteral("%1: the card is now at %2; resume the saved offload "
                                            "to continue from there")
                                 .arg(QString::fromLatin1(Cameras::folderName(camera)), found);
+            }
         }
         if (!refusals.isEmpty()) {
             *error = refusals.join(QLatin1Char('\n'));
@@ -310,9 +328,10 @@ bool OffloadSession::resumePaused(QString *error)
     QStringList failures;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         DiskTask *task = m_tasks[camera].get();
-        if (task && resumeTask(task, camera) != 0)
+        if (task && resumeTask(task, camera) != 0) {
             failures << QString::fromLatin1(Cameras::folderName(camera));
-        else if (m_audits[camera])
+            m_refusalTold << OperatorOutcome(OperatorOutcome::EngineNotResumed, {}, camera);
+        } else if (m_audits[camera])
             m_audits[camera]->start();
     }
     *error = failures.join(QLatin1Char('\n'));

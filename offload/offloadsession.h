@@ -12,6 +12,7 @@
 #include "exposurematcher.h"
 #include "offloadpos.h"
 #include "offloadset.h"
+#include "operatortexts.h"
 #include "taskconfig.h"
 
 namespace TargetCheck {
@@ -95,6 +96,10 @@ public:
     QString refusedPaths() const { return m_refusedPaths; }
     // What the last resume found and did about it (damaged files kept aside, moved cards ...).
     QStringList notes() const { return m_notes; }
+    // The same two for the operator: why the last start, resume or continue did not run (empty
+    // when the folders' refusal, pathPrompt, says it), and what the last resume found.
+    OperatorOutcomes refusalTold() const { return m_refusalTold; }
+    OperatorOutcomes notesTold() const { return m_notesTold; }
     QString setPath() const;
     void pause();
     bool resumePaused(QString *error);
@@ -158,6 +163,8 @@ private:
     QString m_pathPrompt;
     QString m_refusedPaths;
     QStringList m_notes;
+    OperatorOutcomes m_refusalTold;
+    OperatorOutcomes m_notesTold;
     bool m_saveOnStart = false;
     Setup m_setup;
     PhotoStep m_inner;

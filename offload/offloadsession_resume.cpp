@@ -50,14 +50,18 @@ bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *erro
 {
     dropTasks();
     m_notes.clear();
+    m_notesTold.clear();
+    m_refusalTold.clear();
     error->clear();
     m_status = Status::Refused;
     if (config.savePath.isEmpty()) {
+        m_refusalTold << OperatorOutcome(OperatorOutcome::NoTargetRecorded);
         *error = QStringLiteral("the saved offload names no target folder (<savapath>): there is "
                                 "nothing to resume into");
         return false;
     }
     if (!QFileInfo(config.savePath).isDir()) {
+        m_refusalTold << OperatorOutcome(OperatorOutcome::TargetMissing, {config.savePath});
         *error = QStringLiteral("the target folder %1 does not exist (is its disk mounted?); a "
                                 "resume does not create it")
                      .arg(config.savePath);
@@ -69,14 +73,17 @@ bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *erro
     if (setRead == -2) {
         const QString aside = OffloadState::keepAside(setPath());
         m_notes << QStringLiteral("%1; kept as %2").arg(why, aside);
+        m_notesTold << OperatorOutcome(OperatorOutcome::SetFileDamaged, {aside});
     }
     bool bound = setRead == 0 && QDir::cleanPath(set.target) == QDir::cleanPath(config.savePath);
     for (int camera = 0; camera < Cameras::Count; ++camera)
         bound = bound && set.cards[camera].source == config.cameras[camera].path;
-    if (!bound)
+    if (!bound) {
         m_notes << QStringLiteral("the task files are not bound to this offload (no set file, or "
                                   "one of another offload): what is done is taken from the "
                                   "target alone");
+        m_notesTold << OperatorOutcome(OperatorOutcome::TaskFilesUnbound);
+    }
 
     Setup setup;
     QStringList refusals;
@@ -88,19 +95,27 @@ bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *erro
         if (bound) {
             const QString taskFile = QDir(m_stateFolder).filePath(
                 QString::fromLatin1(Cameras::lowerName(camera)) + QStringLiteral(".log"));
+            OperatorOutcome told;
             source = CardIdentity::locate(set.cards[camera], camera, m_given[camera], &why,
-                                          taskFile);
-            if (source.isEmpty())
+                                          taskFile, &told);
+            if (source.isEmpty()) {
                 refusals << why;
+                m_refusalTold << told;
+            }
         } else {
             // Without a record of the card only its folder can be checked.
             source = m_given[camera].isEmpty() ? recorded : m_given[camera];
-            if (!QFileInfo(source).isDir())
+            if (!QFileInfo(source).isDir()) {
                 refusals << QStringLiteral("%1: the card folder %2 is missing")
                                 .arg(cameraName(camera), source);
+                m_refusalTold << OperatorOutcome(OperatorOutcome::CardFolderMissing, {source},
+                                                 camera);
+            }
         }
-        if (!source.isEmpty() && source != recorded)
+        if (!source.isEmpty() && source != recorded) {
             m_notes << QStringLiteral("%1: the card is now at %2").arg(cameraName(camera), source);
+            m_notesTold << OperatorOutcome(OperatorOutcome::CardMoved, {source}, camera);
+        }
         setup.sources[camera] = source;
     }
     if (!refusals.isEmpty()) {
@@ -129,6 +144,7 @@ bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *erro
     m_sortieEnds = sortieEnds(setup.pos);
 
     m_status = Status::StateFailed;
+    m_refusalTold = {OperatorOutcome(OperatorOutcome::TaskStateUnsaved)};
     m_foldsCase = CopyNames::foldsCase(QFile::encodeName(setup.target).toStdString());
     QStringList failures;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
@@ -149,6 +165,7 @@ bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *erro
     if (m_makeMatch)
         m_match = m_makeMatch(m_setup);
     m_status = Status::Ok;
+    m_refusalTold.clear();
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         if (m_tasks[camera])
             startTask(m_tasks[camera].get(), camera);
@@ -174,6 +191,8 @@ bool OffloadSession::resumeCamera(int camera, const TaskConfig &config, const Of
         readTaskFile(file, QFile::encodeName(saved.path).toStdString(), &header, &entries);
     if (!problem.empty() && problem != "missing") {
         const QString aside = OffloadState::keepAside(QFile::decodeName(file.c_str()));
+        m_notesTold << OperatorOutcome(OperatorOutcome::TaskFileDamaged,
+                                       {QFile::decodeName(file.c_str()), aside}, camera);
         m_notes << QStringLiteral("%1: the task file %2 is damaged (%3); kept as %4; the work is "
                                   "rebuilt from the card and the target")
                        .arg(cameraName(camera), QFile::decodeName(file.c_str()),
@@ -188,6 +207,8 @@ bool OffloadSession::resumeCamera(int camera, const TaskConfig &config, const Of
         CardHeads::clear(file); // another offload's, if any
     const int hint = ours ? header.filesDone : 0;
     if (loadTask(task, camera, !reuse) != 0) {
+        m_refusalTold.prepend(OperatorOutcome(OperatorOutcome::TaskFileUnwritable,
+                                              {QFile::decodeName(file.c_str())}, camera));
         *error = QStringLiteral("%1: cannot write the task file %2: %3")
                      .arg(cameraName(camera), QFile::decodeName(file.c_str()),
                           QString::fromLocal8Bit(std::strerror(errno)));
@@ -200,15 +221,22 @@ bool OffloadSession::resumeCamera(int camera, const TaskConfig &config, const Of
     const int done = task->record.volumeMode == 1
                          ? TargetCheck::volumeDone(task, hint, &note)
                          : TargetCheck::plainDone(task, hint, &unchecked);
-    if (!note.empty())
+    if (!note.empty()) {
         m_notes << QStringLiteral("%1: %2").arg(cameraName(camera), QString::fromStdString(note));
-    if (done < hint)
+        m_notesTold << OperatorOutcome(OperatorOutcome::CopiesChecked, {}, camera);
+    }
+    if (done < hint) {
         m_notes << QStringLiteral("%1: %2 files were counted done, the target holds %3 of them")
                        .arg(cameraName(camera))
                        .arg(hint)
                        .arg(done);
+        m_notesTold << OperatorOutcome(OperatorOutcome::FewerCopiesFound,
+                                       {QString::number(hint), QString::number(done)}, camera);
+    }
     task->filesDone = done;
     if (TaskFile::update(task) != 0 || settleTask(task, camera) != 0) {
+        m_refusalTold.prepend(OperatorOutcome(OperatorOutcome::TaskFileUnwritable,
+                                              {QFile::decodeName(file.c_str())}, camera));
         *error = QStringLiteral("%1: cannot write the task file %2: %3")
                      .arg(cameraName(camera), QFile::decodeName(file.c_str()),
                           QString::fromLocal8Bit(std::strerror(errno)));

@@ -223,8 +223,11 @@ static QString below(const QString &root, const QString &subPath)
 }
 
 QString locate(const OffloadSet::Card &card, int camera, const QString &given, QString *why,
-               const QString &taskFile)
+               const QString &taskFile, OperatorOutcome *told)
 {
+    OperatorOutcome ignoredTold;
+    if (!told)
+        told = &ignoredTold;
     const QString name = QString::fromLatin1(Cameras::folderName(camera));
     QString found;
     if (!given.isEmpty()) {
@@ -232,6 +235,7 @@ QString locate(const OffloadSet::Card &card, int camera, const QString &given, Q
             if (sameCard(card, folder, &found, taskFile))
                 return QDir::cleanPath(folder);
         }
+        *told = OperatorOutcome(OperatorOutcome::CardNotOfOffload, {given}, camera);
         *why = QStringLiteral("%1: %2 is not the card of this offload (%3)")
                    .arg(name, given, found.isEmpty() ? QStringLiteral("no such folder") : found);
         return QString();
@@ -255,6 +259,9 @@ QString locate(const OffloadSet::Card &card, int camera, const QString &given, Q
             sameCard(card, folder, &ignored, taskFile))
             return QDir::cleanPath(folder);
     }
+    *told = OperatorOutcome(atSource.isEmpty() ? OperatorOutcome::CardNotFound
+                                               : OperatorOutcome::CardNotOfOffload,
+                            {card.source}, camera);
     if (!atSource.isEmpty())
         *why = QStringLiteral("%1: the card at %2 is not the card of this offload (%3); put the "
                               "%1 card back or name its folder")

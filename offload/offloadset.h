@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cameras.h"
+#include "operatortexts.h"
 
 // The set of one offload, kept beside its task files in "offloadset.json": which task files
 // (by a hash of their file lists) and which cards (volume and a fingerprint of their files)
@@ -70,7 +71,8 @@ QString listHash(const std::vector<char> &entries);
 // different card stands there. With the task file of the card's copy, a sample of the photos
 // it read must also begin as they did then (CardHeads): names and sizes alone are the same on
 // another card of the camera as often as not.
+// told: the same for the operator.
 QString locate(const OffloadSet::Card &card, int camera, const QString &given, QString *why,
-               const QString &taskFile = QString());
+               const QString &taskFile = QString(), OperatorOutcome *told = nullptr);
 
 } // namespace CardIdentity

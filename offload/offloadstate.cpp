@@ -38,6 +38,7 @@ Offer inspect(const QString &stateFolder)
         return offer;
     }
     const QString aside = keepAside(path);
+    offer.told << OperatorOutcome(OperatorOutcome::ConfigDamaged, {path, aside});
     offer.problems << QStringLiteral("%1 is damaged: %2; %3")
                           .arg(path, problem,
                                aside.isEmpty() ? QStringLiteral("it cannot be moved aside")
@@ -51,13 +52,20 @@ Offer inspect(const QString &stateFolder)
         offer.kind = Offer::Rebuild;
         // Put back at once: a resume that fails or is declined now is offered again later.
         QString error;
-        if (!TaskConfig::write(path, offer.config, &error))
+        if (!TaskConfig::write(path, offer.config, &error)) {
             offer.problems << error;
+            offer.told << OperatorOutcome(OperatorOutcome::StateNotSaved);
+        }
+        offer.told << OperatorOutcome(OperatorOutcome::ConfigRebuildable,
+                                      {offer.config.savePath});
         offer.problems << QStringLiteral("the offload to %1 can be rebuilt from the cards and the "
                                          "target (the photos already there are verified and kept)")
                               .arg(offer.config.savePath);
     } else {
         offer.kind = Offer::Damaged;
+        if (read == -2)
+            offer.told << OperatorOutcome(OperatorOutcome::SetFileDamaged);
+        offer.told << OperatorOutcome(OperatorOutcome::ConfigNothingLeft);
         offer.problems << (read == -2 ? why
                                       : QStringLiteral("nothing else records the offload: start it "
                                                        "again with the same cards and target"));

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "operatortexts.h"
 #include "taskconfig.h"
 
 // What the state folder offers to resume, checked before anything is offered: "Taskconfig.xml",
@@ -22,6 +23,7 @@ struct Offer
     Kind kind = Nothing;
     TaskConfig config;
     QStringList problems; // which file is damaged, how, and where it is kept
+    OperatorOutcomes told; // the same for the operator
 };
 
 Offer inspect(const QString &stateFolder);

@@ -16,6 +16,12 @@ QString arg(const OperatorOutcome &o, int i)
     return i < o.args.size() ? o.args.at(i) : QString();
 }
 
+// "path：what", or what alone when the outcome names no file.
+QString onFile(const QString &path, const QString &what)
+{
+    return path.isEmpty() ? what : path + QStringLiteral("：") + what;
+}
+
 QString sentence(const OperatorOutcome &o)
 {
     using C = OperatorOutcome;
@@ -94,6 +100,8 @@ QString sentence(const OperatorOutcome &o)
         return QStringLiteral("无法继续传输");
 
     case C::SetFileDamaged:
+        if (a.isEmpty())
+            return QStringLiteral("任务记录已损坏");
         return QStringLiteral("任务记录已损坏，已另存为%1").arg(a);
     case C::TaskFilesUnbound:
         return QStringLiteral("任务文件不属于本次传输，已传部分按目标目录重新核对");
@@ -102,7 +110,7 @@ QString sentence(const OperatorOutcome &o)
     case C::FewerCopiesFound:
         return QStringLiteral("记录已传%1张，目标目录中只有%2张，其余重新传输").arg(a, b);
     case C::CopiesChecked:
-        return QStringLiteral("目标目录中的副本与记录不符，重新传输");
+        return QStringLiteral("已重新核对目标目录中的副本，不符的部分重新传输");
 
     case C::ConfigDamaged:
         if (b.isEmpty())
@@ -129,21 +137,21 @@ QString sentence(const OperatorOutcome &o)
         return QStringLiteral("任务状态保存失败");
 
     case C::FileUnreadable:
-        return b.isEmpty() ? QStringLiteral("%1：读取失败").arg(a)
-                           : QStringLiteral("%1：读取失败（%2）").arg(a, b);
+        return onFile(a, b.isEmpty() ? QStringLiteral("读取失败")
+                                     : QStringLiteral("读取失败（%1）").arg(b));
     case C::FileChanged:
-        return QStringLiteral("%1：读取时文件被改动").arg(a);
+        return onFile(a, QStringLiteral("读取时文件被改动"));
     case C::FileNameRefused:
-        return QStringLiteral("%1：目标盘不能保存这个文件名").arg(a);
+        return onFile(a, QStringLiteral("目标盘不能保存这个文件名"));
     case C::FileNotWritten:
-        return b.isEmpty() ? QStringLiteral("%1：写入失败").arg(a)
-                           : QStringLiteral("%1：写入失败（%2）").arg(a, b);
+        return onFile(a, b.isEmpty() ? QStringLiteral("写入失败")
+                                     : QStringLiteral("写入失败（%1）").arg(b));
     case C::FileCopyDiffers:
-        return QStringLiteral("%1：校验失败，副本与原文件不同").arg(a);
+        return onFile(a, QStringLiteral("校验失败，副本与原文件不同"));
     case C::FilePathTooLong:
-        return QStringLiteral("%1：路径过长").arg(a);
+        return onFile(a, QStringLiteral("路径过长"));
     case C::FileSkipped:
-        return QStringLiteral("%1：不是普通文件，已跳过").arg(a);
+        return onFile(a, QStringLiteral("不是普通文件"));
     }
     return QStringLiteral("发生错误，详情已记入日志");
 }

@@ -4,84 +4,18 @@
 #include <QString>
 #include <QStringList>
 
+#include "outcomecodes.h"
+
 struct FileProblem;
 struct PosTableCheck;
 
 // One thing the offload did or refused, as the operator is to be told of it: a code, the camera
 // it concerns and the names, paths and numbers of its sentence. It travels beside the English
 // text that v7tool prints and the log keeps; the offload page shows OperatorTexts::text() of it
-// and never the English. A new outcome gets a code here and its sentence in operatortexts.cpp.
-struct OperatorOutcome
+// and never the English. A new outcome gets a code in outcomecodes.h and its sentence in
+// operatortexts.cpp.
+struct OperatorOutcome : OutcomeCodes
 {
-    enum Code {
-        None,
-        Other, // no sentence of its own yet: the page says something went wrong, the log says what
-
-        // POS tables (args as named)
-        PosNoFile,
-        PosUnreadable,
-        PosTooLarge,
-        PosNotText,
-        PosEmpty,
-        PosHeaderOnly,
-        PosHeaderTooFew,
-        PosHeaderName,    // name
-        PosHeaderOrder,
-        PosHeaderInData,  // value
-        PosRowLength,     // values, expected
-        PosDecimalComma,  // column, value
-        PosNotNumber,     // column, value
-        PosOutOfRange,    // column, value
-        PosBadTime,       // value
-
-        // Start, resume and continue
-        CardFolderMissing,     // camera; folder
-        CardNotOfOffload,      // camera; folder
-        CardNotFound,          // camera; folder
-        CardMoved,             // camera; folder (note: the resume reads it from there)
-        CardMovedWhilePaused,  // camera; folder
-        StateFolderUncreatable, // folder
-        TaskFileUnwritable,    // camera; file
-        TaskStateUnsaved,      // -
-        TargetUncreatable,     // folder
-        TargetMissing,         // folder
-        NoTargetRecorded,      // -
-        ClockOffsetAmbiguous,  // -
-        Locked,                // pid, host, started (empty when the holder is not known yet)
-        LockFailed,            // lock file
-        EngineNotResumed,      // camera
-
-        // What a resume found (notes)
-        SetFileDamaged,      // kept-aside copy
-        TaskFilesUnbound,    // -
-        TaskFileDamaged,     // camera; file, kept-aside copy
-        FewerCopiesFound,    // camera; counted, found
-        CopiesChecked,       // camera (the target's copies were weighed again)
-
-        // The saved offload ("Taskconfig.xml") when the page is entered
-        ConfigDamaged,       // file, kept-aside copy (empty: could not be moved)
-        ConfigRebuildable,   // target
-        ConfigNothingLeft,   // -
-
-        // Completion
-        PhotosUntagged,      // count
-        BlocksNotWritten,    // written, due
-        ReportNotWritten,    // -
-        ExportsNotWritten,   // -
-        TargetNotFlushed,    // folder
-        OutputsMissing,      // -
-        StateNotSaved,       // -
-
-        // A file of a card the engine passed over (args: path below the card folder)
-        FileUnreadable,      // path, system error
-        FileChanged,         // path
-        FileNameRefused,     // path
-        FileNotWritten,      // path, system error
-        FileCopyDiffers,     // path
-        FilePathTooLong,     // path
-        FileSkipped,         // path (a link, a FIFO)
-    };
-
     Code code = None;
     int camera = -1; // engine number, or -1
     QStringList args;

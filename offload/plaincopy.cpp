@@ -67,8 +67,9 @@ bool unholdable(DiskTask *task, const PlainCopy::Written &w, int error)
     if ((error != EINVAL && error != EILSEQ && error != ENOENT) ||
         ::stat(w.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return false;
-    EngineFile::fail(task, "create %s file error: the target cannot hold this name (%s).",
-                     w.path.c_str(), std::strerror(error));
+    EngineFile::failAs(task, OutcomeCodes::FileNameRefused, error,
+                       "create %s file error: the target cannot hold this name (%s).",
+                       w.path.c_str(), std::strerror(error));
     return true;
 }
 
@@ -84,18 +85,20 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
     Source source;
     EngineFile::open(&source, task, index);
     if (source.fd < 0) {
-        EngineFile::fail(task, "open %s file error: %s.", entry, EngineFile::whyNot(source).c_str());
+        EngineFile::failAs(task, OutcomeCodes::FileUnreadable, source.error,
+                           "open %s file error: %s.", entry, EngineFile::whyNot(source).c_str());
         return EngineFile::Unreadable;
     }
     if (const int injected = FaultPoints::hit(task, index, "opened", entry)) {
-        EngineFile::fail(task, "read %s file error: %s.", entry, std::strerror(injected));
+        EngineFile::failAs(task, OutcomeCodes::FileUnreadable, injected, "read %s file error: %s.",
+                           entry, std::strerror(injected));
         return EngineFile::Unreadable;
     }
     const int out = ::open(target.partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (out < 0) {
         const int error = errno;
-        EngineFile::fail(task, "create %s file error: %s.", target.path.c_str(),
-                         std::strerror(error));
+        EngineFile::failAs(task, OutcomeCodes::FileNotWritten, error, "create %s file error: %s.",
+                           target.path.c_str(), std::strerror(error));
         return unholdable(task, *w, error) ? EngineFile::Unreadable : EngineFile::Failed;
     }
     int result = EngineFile::Done;
@@ -109,7 +112,8 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
         *heldValid = false;
         held->clear();
         if (EngineFile::readWhole(task, &source, &whole, &size) != 0) {
-            EngineFile::fail(task, "read %s file error: %s.", entry, std::strerror(source.error));
+            EngineFile::failAs(task, OutcomeCodes::FileUnreadable, source.error,
+                               "read %s file error: %s.", entry, std::strerror(source.error));
             result = EngineFile::Unreadable;
         } else {
             const unsigned char *data = whole.data();
@@ -173,8 +177,9 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
         ::close(out);
     }
     if (writeError) {
-        EngineFile::fail(task, "write %s file error: %s.", target.path.c_str(),
-                         std::strerror(writeError));
+        EngineFile::failAs(task, OutcomeCodes::FileNotWritten, writeError,
+                           "write %s file error: %s.", target.path.c_str(),
+                           std::strerror(writeError));
         result = EngineFile::Failed;
     }
     return result;
@@ -188,8 +193,9 @@ int writeSteady(DiskTask *task, PlainCopy::Written *w)
     for (int read = 0; read < ChangedReads && result == Changed; ++read)
         result = writeOnce(task, w);
     if (result == Changed) {
-        EngineFile::fail(task, "read %s file error: it changed while it was read.",
-                         taskEntry(task, w->index));
+        EngineFile::failAs(task, OutcomeCodes::FileChanged, 0,
+                           "read %s file error: it changed while it was read.",
+                           taskEntry(task, w->index));
         result = EngineFile::Unreadable;
     }
     return result;
@@ -251,8 +257,9 @@ bool nameIsFree(DiskTask *task, const PlainCopy::Written &w)
     const std::string other = w.relative.substr(0, w.relative.size() - name.size()) + spelt;
     for (int i = 0; i < task->fileCount.load(); ++i) {
         if (i != w.index && PlainCopy::targetRelative(task, i) == other) {
-            EngineFile::fail(task, "rename %s file error: the target takes it for %s, the copy of %s.",
-                             w.path.c_str(), other.c_str(), taskEntry(task, i));
+            EngineFile::failAs(task, OutcomeCodes::FileNameRefused, 0,
+                               "rename %s file error: the target takes it for %s, the copy of %s.",
+                               w.path.c_str(), other.c_str(), taskEntry(task, i));
             return false;
         }
     }
@@ -351,7 +358,8 @@ int write(DiskTask *task, int index, Written *w)
     const std::string parent = SyncIo::parentOf(w->path);
     if (SyncIo::makeFolders(parent) != 0) {
         const int error = errno;
-        EngineFile::fail(task, "create folder %s error: %s.", parent.c_str(), std::strerror(error));
+        EngineFile::failAs(task, OutcomeCodes::FileNotWritten, error, "create folder %s error: %s.",
+                           parent.c_str(), std::strerror(error));
         return unholdable(task, *w, error) ? EngineFile::Unreadable : EngineFile::Failed;
     }
     const int result = writeSteady(task, w);
@@ -366,8 +374,9 @@ int commit(DiskTask *task, Written *w)
     // A copy that reads back different from what was written is made once more (here: the
     // photo step belongs to this thread), then it fails.
     if (result == Differs) {
-        EngineFile::fail(task, "verify %s file error: the copy differs from the source.",
-                         w->path.c_str());
+        EngineFile::failAs(task, OutcomeCodes::FileCopyDiffers, 0,
+                           "verify %s file error: the copy differs from the source.",
+                           w->path.c_str());
         result = writeSteady(task, w);
         if (result == EngineFile::Done) {
             result = settle(task, w, nullptr);
@@ -378,7 +387,7 @@ int commit(DiskTask *task, Written *w)
             result = EngineFile::Failed; // its message stands
     }
     if (result == EngineFile::Failed && !w->failure.empty())
-        EngineFile::fail(task, "%s", w->failure.c_str());
+        EngineFile::failAs(task, OutcomeCodes::FileNotWritten, 0, "%s", w->failure.c_str());
     if (result != EngineFile::Done) {
         abandon(w);
         return result;
@@ -390,7 +399,8 @@ int commit(DiskTask *task, Written *w)
     }
     if (::rename(w->partial.c_str(), w->path.c_str()) != 0) {
         const int error = errno;
-        EngineFile::fail(task, "rename %s file error: %s.", w->path.c_str(), std::strerror(error));
+        EngineFile::failAs(task, OutcomeCodes::FileNotWritten, error, "rename %s file error: %s.",
+                           w->path.c_str(), std::strerror(error));
         abandon(w);
         return unholdable(task, *w, error) ? EngineFile::Unreadable : EngineFile::Failed;
     }

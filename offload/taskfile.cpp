@@ -41,10 +41,11 @@ int build(DiskTask *task)
         FileProblem p;
         p.relative = relative;
         p.reason = "the path is longer than a task entry holds";
+        p.code = OutcomeCodes::FilePathTooLong;
         skipped.push_back(p);
     }
     for (const CardFiles::NotFile &n : notFiles)
-        skipped.push_back({n.relative, n.reason, -1});
+        skipped.push_back({n.relative, n.reason, -1, OutcomeCodes::FileSkipped, 0});
     {
         std::lock_guard<std::mutex> guard(task->problemLock);
         task->skippedFiles.swap(skipped);

@@ -163,11 +163,13 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
     Source source;
     EngineFile::open(&source, task, index);
     if (source.fd < 0) {
-        EngineFile::fail(task, "open %s file error: %s.", path, EngineFile::whyNot(source).c_str());
+        EngineFile::failAs(task, OutcomeCodes::FileUnreadable, source.error,
+                           "open %s file error: %s.", path, EngineFile::whyNot(source).c_str());
         return EngineFile::Unreadable;
     }
     if (const int injected = FaultPoints::hit(task, index, "opened", path)) {
-        EngineFile::fail(task, "read %s file error: %s.", path, std::strerror(injected));
+        EngineFile::failAs(task, OutcomeCodes::FileUnreadable, injected, "read %s file error: %s.",
+                           path, std::strerror(injected));
         return EngineFile::Unreadable;
     }
     const bool password = task->record.passwordFlag != 0;
@@ -177,7 +179,8 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
     if (EngineFile::holdInMemory(task, source)) {
         size_t length = 0;
         if (EngineFile::readWhole(task, &source, held, &length) != 0) {
-            EngineFile::fail(task, "read %s file error: %s.", path, std::strerror(source.error));
+            EngineFile::failAs(task, OutcomeCodes::FileUnreadable, source.error,
+                               "read %s file error: %s.", path, std::strerror(source.error));
             return EngineFile::Unreadable;
         }
         if (EngineFile::changedWhileRead(source))
@@ -206,7 +209,8 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
         while ((got = SyncIo::readSome(source.fd, task->buffer.data(), ChunkSize)) > 0)
             crc = crc32_z(crc, task->buffer.data(), size_t(got));
         if (got < 0 || ::lseek(source.fd, 0, SEEK_SET) != 0) {
-            EngineFile::fail(task, "read %s file error: %s.", path, std::strerror(errno));
+            EngineFile::failAs(task, OutcomeCodes::FileUnreadable, errno, "read %s file error: %s.",
+                               path, std::strerror(errno));
             return EngineFile::Unreadable;
         }
     }
@@ -218,8 +222,9 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
         zipOpen2_64(entry.archive.c_str(),
                     entry.created ? APPEND_STATUS_CREATE : APPEND_STATUS_ADDINZIP, nullptr, &io);
     if (!zip) {
-        EngineFile::fail(task, "zip %s file error: cannot open %s: %s.", path,
-                         entry.archive.c_str(), std::strerror(errno ? errno : EIO));
+        EngineFile::failAs(task, OutcomeCodes::FileNotWritten, errno ? errno : EIO,
+                           "zip %s file error: cannot open %s: %s.", path, entry.archive.c_str(),
+                           std::strerror(errno ? errno : EIO));
         return EngineFile::Failed;
     }
     zip_fileinfo info;
@@ -271,7 +276,8 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
         if (result == EngineFile::Done && EngineFile::changedWhileRead(source))
             result = Changed;
         else if (result == EngineFile::Done && password && storedCrc != crc) {
-            EngineFile::fail(task, "read %s file error: it changed while it was read.", path);
+            EngineFile::failAs(task, OutcomeCodes::FileChanged, 0,
+                               "read %s file error: it changed while it was read.", path);
             result = EngineFile::Failed;
         }
     }
@@ -285,14 +291,15 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
     if (kick >= 0)
         ::close(kick);
     if (result == EngineFile::Done && (status != ZIP_OK || closeStatus != ZIP_OK)) {
-        EngineFile::fail(task, "zip %s file error: %s.", path,
-                         std::strerror(writeErrno));
+        EngineFile::failAs(task, OutcomeCodes::FileNotWritten, writeErrno, "zip %s file error: %s.",
+                           path, std::strerror(writeErrno));
         result = EngineFile::Failed;
     }
     if (result == EngineFile::Done) {
         const int fd = ::open(entry.archive.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0 || ::fdatasync(fd) != 0) {
-            EngineFile::fail(task, "zip %s file error: %s.", path, std::strerror(errno));
+            EngineFile::failAs(task, OutcomeCodes::FileNotWritten, errno, "zip %s file error: %s.",
+                               path, std::strerror(errno));
             result = EngineFile::Failed;
         }
         if (fd >= 0)
@@ -405,8 +412,9 @@ int pack(DiskTask *task, int index)
         const std::string full = entry.archive.substr(entry.archive.find_last_of('/') + 1);
         if (archiveHash(task, entry.archive, &hash) != 0 ||
             ChecksumList::set(folder, full, hash) != 0) {
-            EngineFile::fail(task, "write checksum of %s error: %s.", entry.archive.c_str(),
-                             std::strerror(errno));
+            EngineFile::failAs(task, OutcomeCodes::FileNotWritten, errno,
+                               "write checksum of %s error: %s.", entry.archive.c_str(),
+                               std::strerror(errno));
             return EngineFile::Failed;
         }
         name = nextName(name.c_str());
@@ -429,8 +437,9 @@ int pack(DiskTask *task, int index)
             result = writeEntry(task, index, entry, &hash, &held, &heldValid);
         }
         if (result == Changed) {
-            EngineFile::fail(task, "read %s file error: it changed while it was read.",
-                             taskEntry(task, index));
+            EngineFile::failAs(task, OutcomeCodes::FileChanged, 0,
+                               "read %s file error: it changed while it was read.",
+                               taskEntry(task, index));
             result = EngineFile::Unreadable;
         }
         if (result != EngineFile::Done) {
@@ -449,8 +458,9 @@ int pack(DiskTask *task, int index)
             task->archiveHash = next;
             break;
         }
-        EngineFile::fail(task, "verify %s file error: the archive %s reads back different.",
-                         taskEntry(task, index), entry.archive.c_str());
+        EngineFile::failAs(task, OutcomeCodes::FileCopyDiffers, 0,
+                           "verify %s file error: the archive %s reads back different.",
+                           taskEntry(task, index), entry.archive.c_str());
         result = EngineFile::Failed;
         rollBack(task, entry);
     }

@@ -20,7 +20,7 @@ OffloadRun::Progress progressOf(const QList<QList<int>> &cameras, double rate = 
         c.fileCount = row.at(2);
         c.failed = row.value(3) != 0;
         if (c.failed)
-            c.error = QStringLiteral("open /cards/Right/DSC00004.JPG file error.");
+            c.errorShown = QStringLiteral("写入失败（磁盘空间不足）");
         p.filesDone += c.filesDone;
         p.fileCount += c.fileCount;
         complete = complete && !c.failed && c.filesDone == c.fileCount;
@@ -60,7 +60,7 @@ void TestOffloadPlan::reading_data()
         << 3 << "3.0M/s" << false;
     QTest::newRow("a stopped camera shows its error")
         << QList<QList<int>>{{0, 4, 4}, {3, 2, 5, 1}} << 0.0
-        << "/c共4张,已传4张\n/f共5张,已传2张  出错：open /cards/Right/DSC00004.JPG file error.\n"
+        << "/c共4张,已传4张\n/f共5张,已传2张  出错：写入失败（磁盘空间不足）\n"
         << 6 << "0.0M/s" << false;
     QTest::newRow("complete") << QList<QList<int>>{{0, 4, 4}, {3, 5, 5}} << 1.5 * 1048576
                               << "/c共4张,已传4张\n/f共5张,已传5张\n传输已完成" << 9 << "1.5M/s"
