@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xxhash.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include "archivehash.h"
@@ -202,7 +203,7 @@ int lastEntryHash(const std::string &archive, const std::string &name, const cha
     bool ok = true;
     const auto take = [&](const unsigned char *data, size_t n) {
         XXH64_update(state, data, n);
-        crc = crc32_z(crc, data, n);
+        crc = libdeflate_crc32(crc, data, n);
         size += n;
     };
     const int read = readEntry([&](const unsigned char *data, size_t got) {

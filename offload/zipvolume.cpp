@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xxhash.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include "byteorder.h"
@@ -200,14 +201,14 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
         // The zip library sums the entry it deflates itself; only a raw (encrypted) entry needs
         // its CRC from here, before the encryption header is written.
         if (password)
-            crc = crc32_z(crc, held->data(), held->size());
+            crc = libdeflate_crc32(crc, held->data(), held->size());
     } else if (password) {
         // The traditional encryption header needs the CRC before the first byte is stored.
         if (task->buffer.size() < ChunkSize)
             task->buffer.resize(ChunkSize);
         ssize_t got;
         while ((got = SyncIo::readSome(source.fd, task->buffer.data(), ChunkSize)) > 0)
-            crc = crc32_z(crc, task->buffer.data(), size_t(got));
+            crc = libdeflate_crc32(crc, task->buffer.data(), size_t(got));
         if (got < 0 || ::lseek(source.fd, 0, SEEK_SET) != 0) {
             EngineFile::failAs(task, OutcomeCodes::FileUnreadable, errno, "read %s file error: %s.",
                                path, std::strerror(errno));
@@ -267,7 +268,7 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
     } else if (status == ZIP_OK) {
         result = EngineFile::stream(task, &source, path, state,
                                     [&](const unsigned char *data, size_t size) {
-                                        storedCrc = crc32_z(storedCrc, data, size);
+                                        storedCrc = libdeflate_crc32(storedCrc, data, size);
                                         stored += uint64_t(size);
                                         status = failed(writer.write(data, size));
                                         startWriteBack();

@@ -3,13 +3,17 @@
 #   five parallel `cp -r` (then sync)          vs  v7tool offload, unverified and verified
 #   cp + exiftool writing the same GPS tags     vs  v7tool offload --pos (tagging in memory)
 #   volume mode (zip archives)                  vs  cp
+#   volume mode with a password                 vs  7-Zip's ZipCrypto archives, processor time
 # Five cards of 40 photos of 6000 x 4000 pixels (V7_BENCH_PHOTOS to change, V7_BENCH_QUICK=1
-# for 6); page caches are dropped before each run when root. Work folder: V7_BENCH_DIR.
+# for 6); page caches are dropped before each run when root. Each contender runs
+# V7_BENCH_RUNS times (3), taking turns, and the median is reported with the spread: one run
+# on a shared machine says little. Work folder: V7_BENCH_DIR.
 set -euo pipefail
 tool=${1:?usage: bench_offload.sh path/to/v7tool}
 work=${V7_BENCH_DIR:-/var/tmp/v7bench}
 photos=${V7_BENCH_PHOTOS:-40}
 [ "${V7_BENCH_QUICK:-0}" = 1 ] && photos=${V7_BENCH_PHOTOS:-6}
+runs=${V7_BENCH_RUNS:-3}
 cams=(Center Front Right Left Back)
 mkdir -p "$work/base"
 export V7_STATE_DIR="$work/state"
@@ -40,55 +44,103 @@ fresh() {
     drop
 }
 now() { date +%s.%N; }
-peak=0
-# Runs v7tool under /usr/bin/time; sets seconds and tracks the peak resident memory (KB).
+rm -f "$work/peaks"
+# Processor seconds (user + system) of the last timed command, from /usr/bin/time -v.
+cpu() {
+    awk -F': ' '/User time/ {u = $2} /System time/ {s = $2} END {printf "%.2f", u + s}' "$work/time.txt"
+}
 engine() {
-    local out="$work/time.txt" start end
-    start=$(now)
-    /usr/bin/time -f %M -o "$out" "$tool" offload \
+    /usr/bin/time -v -o "$work/time.txt" "$tool" offload \
         --center "$work/cards/Center" --front "$work/cards/Front" --right "$work/cards/Right" \
         --left "$work/cards/Left" --back "$work/cards/Back" --target "$work/target" "$@" > /dev/null
+    awk -F': ' '/Maximum resident/ {print $2}' "$work/time.txt" >> "$work/peaks"
+    cpu > "$work/cpu.txt"
+}
+cp_all() { for c in "${cams[@]}"; do cp -r "$work/cards/$c" "$work/target/$c" & done; wait; }
+cp_exiftool() {
+    cp_all
+    for c in "${cams[@]}"; do
+        args="$work/exif_$c.args"; : > "$args"
+        n=0
+        for photo in "$work/target/$c"/*.JPG; do
+            n=$((n + 1))
+            line=$(sed -n "$((n + 1))p" "$work/pos.xls")
+            lon=$(cut -f2 <<<"$line"); lat=$(cut -f3 <<<"$line"); alt=$(cut -f4 <<<"$line")
+            printf -- '-overwrite_original\n-FocalLength=20\n-GPSLatitude=%s\n-GPSLatitudeRef=N\n-GPSLongitude=%s\n-GPSLongitudeRef=E\n-GPSAltitude=%s\n-GPSAltitudeRef=0\n%s\n-execute\n' \
+                "$lat" "$lon" "$alt" "$photo" >> "$args"
+        done
+        exiftool -q -@ "$args" > /dev/null &
+    done
+    wait
+}
+# 7-Zip's stored ZipCrypto archives, one per camera as the offload writes them, five at once.
+sevenzip() {
+    local c
+    for c in "${cams[@]}"; do
+        (cd "$work/cards/$c" && /usr/bin/time -v -o "$work/time7z_$c.txt" \
+            7z a -tzip -mem=ZipCrypto -mx=0 -pv7bench "$work/target/$c.zip" . > /dev/null) &
+    done
+    wait
+    awk -F': ' '/User time/ {t += $2} /System time/ {t += $2} END {printf "%.2f", t}' \
+        "$work"/time7z_*.txt > "$work/cpu.txt"
+}
+# Times one contender from a cold cache to its data on the disk; records its processor time.
+timed() {
+    local start
+    fresh; echo 0 > "$work/cpu.txt"; start=$(now)
+    "$@"
     sync
-    end=$(now)
-    seconds=$(echo "$end - $start" | bc -l)
-    local kb; kb=$(tail -1 "$out")
-    [ "$kb" -gt "$peak" ] && peak=$kb
-    return 0
+    echo "$(now) - $start" | bc -l
+}
+
+names=("cp -r x5 + sync" "v7tool plain, no verify" "v7tool plain, verified" "cp + exiftool GPS tags"
+       "v7tool --pos tagging, verified" "v7tool volumes (zip), verified"
+       "7z ZipCrypto -mx=0 x5" "v7tool volumes, password")
+declare -A seconds cpus
+for run in $(seq 1 "$runs"); do
+    seconds[0,$run]=$(timed cp_all)
+    seconds[1,$run]=$(timed engine --no-verify)
+    seconds[2,$run]=$(timed engine)
+    seconds[3,$run]=$(timed cp_exiftool)
+    seconds[4,$run]=$(timed engine --pos "$work/pos.xls")
+    seconds[5,$run]=$(timed engine --volume-size 4 --unit GB)
+    seconds[6,$run]=$(timed sevenzip); cpus[6,$run]=$(cat "$work/cpu.txt")
+    seconds[7,$run]=$(timed engine --volume-size 4 --unit GB --password v7bench)
+    cpus[7,$run]=$(cat "$work/cpu.txt")
+done
+median() { # median of table $1 for contender $2
+    local -n table=$1
+    local values=() run
+    for run in $(seq 1 "$runs"); do values+=("${table[$2,$run]}"); done
+    printf '%s\n' "${values[@]}" | sort -g | sed -n "$(( (runs + 1) / 2 ))p"
+}
+spread() {
+    local -n table=$1
+    local run
+    for run in $(seq 1 "$runs"); do printf '%.2f ' "${table[$2,$run]}"; done
 }
 rate() { echo "$bytes / $1 / 1000000" | bc -l; }
-
-fresh; start=$(now)
-for c in "${cams[@]}"; do cp -r "$work/cards/$c" "$work/target/$c" & done; wait; sync
-cp_s=$(echo "$(now) - $start" | bc -l)
-
-fresh; engine --no-verify; plain_s=$seconds
-fresh; engine; verify_s=$seconds
-
-fresh; start=$(now)
-for c in "${cams[@]}"; do cp -r "$work/cards/$c" "$work/target/$c" & done; wait
-for c in "${cams[@]}"; do
-    args="$work/exif_$c.args"; : > "$args"
-    n=0
-    for photo in "$work/target/$c"/*.JPG; do
-        n=$((n + 1))
-        line=$(sed -n "$((n + 1))p" "$work/pos.xls")
-        lon=$(cut -f2 <<<"$line"); lat=$(cut -f3 <<<"$line"); alt=$(cut -f4 <<<"$line")
-        printf -- '-overwrite_original\n-FocalLength=20\n-GPSLatitude=%s\n-GPSLatitudeRef=N\n-GPSLongitude=%s\n-GPSLongitudeRef=E\n-GPSAltitude=%s\n-GPSAltitudeRef=0\n%s\n-execute\n' \
-            "$lat" "$lon" "$alt" "$photo" >> "$args"
-    done
-    exiftool -q -@ "$args" > /dev/null &
-done
-wait; sync
-exif_s=$(echo "$(now) - $start" | bc -l)
-
-fresh; engine --pos "$work/pos.xls"; tag_s=$seconds
-fresh; engine --volume-size 4 --unit GB; volume_s=$seconds
-
-printf '\n%-34s %8s %10s %8s\n' run seconds MB/s ratio
-printf '%-34s %8.2f %10.1f %8s\n' "cp -r x5 + sync" "$cp_s" "$(rate "$cp_s")" "1.00"
-printf '%-34s %8.2f %10.1f %8.2f   (target >= 0.9)\n' "v7tool plain, no verify" "$plain_s" "$(rate "$plain_s")" "$(echo "$cp_s / $plain_s" | bc -l)"
-printf '%-34s %8.2f %10.1f %8.2f   (target >= 0.6)\n' "v7tool plain, verified" "$verify_s" "$(rate "$verify_s")" "$(echo "$cp_s / $verify_s" | bc -l)"
-printf '%-34s %8.2f %10.1f %8s\n' "cp + exiftool GPS tags" "$exif_s" "$(rate "$exif_s")" "1.00"
-printf '%-34s %8.2f %10.1f %8.2f   (speed-up over cp + exiftool, target >= 3)\n' "v7tool --pos tagging, verified" "$tag_s" "$(rate "$tag_s")" "$(echo "$exif_s / $tag_s" | bc -l)"
-printf '%-34s %8.2f %10.1f %8.2f   (against cp)\n' "v7tool volumes (zip), verified" "$volume_s" "$(rate "$volume_s")" "$(echo "$cp_s / $volume_s" | bc -l)"
-printf 'v7tool peak resident memory: %.1f MB (target < 256)\n' "$(echo "$peak / 1024" | bc -l)"
+cp_s=$(median seconds 0)
+exif_s=$(median seconds 3)
+printf '\nload average: %s; median of %d runs\n' "$(cut -d' ' -f1-3 /proc/loadavg)" "$runs"
+printf '%-34s %8s %8s %7s   %s\n' run seconds MB/s ratio "runs (s)"
+row() { # contender, baseline seconds, target text
+    local s; s=$(median seconds "$1")
+    printf '%-34s %8.2f %8.1f %7.2f   %s %s\n' "${names[$1]}" "$s" "$(rate "$s")" \
+        "$(echo "$2 / $s" | bc -l)" "$(spread seconds "$1")" "$3"
+}
+row 0 "$cp_s" ""
+row 1 "$cp_s" "(of cp; target >= 0.9)"
+row 2 "$cp_s" "(of cp; target >= 0.65)"
+row 3 "$exif_s" ""
+row 4 "$exif_s" "(speed-up over cp + exiftool, target >= 3)"
+row 5 "$cp_s" "(of cp)"
+row 6 "$cp_s" "(of cp)"
+row 7 "$cp_s" "(of cp)"
+gb=$(echo "$bytes / 1000000000" | bc -l)
+z_cpu=$(median cpus 6)
+v_cpu=$(median cpus 7)
+printf '\nprocessor time per GB (user + system): 7z ZipCrypto %.2f s (runs %s), v7tool volumes with a password, verified, %.2f s (runs %s), ratio %.2f (target <= 0.8)\n' \
+    "$(echo "$z_cpu / $gb" | bc -l)" "$(spread cpus 6)" "$(echo "$v_cpu / $gb" | bc -l)" \
+    "$(spread cpus 7)" "$(echo "$v_cpu / $z_cpu" | bc -l)"
+printf 'v7tool peak resident memory: %.1f MB (target < 128)\n' "$(echo "$(sort -n "$work/peaks" | tail -1) / 1024" | bc -l)"
