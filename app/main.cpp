@@ -8,6 +8,7 @@
 #include "startupprobe.h"
 #include "datafolders.h"
 #include "framestyle.h"
+#include "openfiles.h"
 #include "v7kapp.h"
 
 // Start-up diagnostics, off unless QT_LOGGING_RULES="v7.startup.debug=true".
@@ -15,6 +16,7 @@ Q_LOGGING_CATEGORY(lcStartup, "v7.startup", QtWarningMsg)
 
 int main(int argc, char *argv[])
 {
+    OpenFiles::raiseToHardLimit();
     QApplication app(argc, argv);
     auto *translator = new QTranslator();
     (void)translator->load(QStringLiteral(":/V7KAPP/res/qt_zh_CN.qm"));

@@ -1,9 +1,11 @@
 #include "cardprefetch.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/sendfile.h>
 #include <unistd.h>
 
@@ -16,6 +18,17 @@ CardPrefetch::CardPrefetch(std::function<const char *(int)> path, int count, uin
 {
     if (m_count > 0 && m_window > 0)
         m_thread = std::thread(&CardPrefetch::run, this);
+}
+
+int CardPrefetch::filesAhead()
+{
+    constexpr int Cards = 5;
+    constexpr int Most = 64; // enough to keep a card reader busy with the smallest photos
+    struct rlimit limit = {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 2;
+    const rlim_t share = limit.rlim_cur / 4 / Cards;
+    return int(std::clamp<rlim_t>(share, 2, Most));
 }
 
 CardPrefetch::~CardPrefetch()
@@ -134,7 +147,8 @@ void CardPrefetch::run()
     std::unique_lock<std::mutex> lock(m_lock);
     for (;;) {
         m_wake.wait(lock, [this] {
-            return m_stop || !m_released.empty() || (m_next < m_count && m_aheadBytes < m_window);
+            return m_stop || !m_released.empty() ||
+                   (m_next < m_count && m_aheadBytes < m_window && m_ahead.size() < m_files);
         });
         if (m_stop)
             return;

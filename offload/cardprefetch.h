@@ -24,6 +24,10 @@ class CardPrefetch
 public:
     // Bytes a camera's card may run ahead: a few photos, about a second of a card reader.
     static constexpr uint64_t Window = 64u << 20;
+    // Files a card may run ahead, each an open descriptor: a window of small files would
+    // otherwise hold thousands. Five cards together keep to a quarter of the process's limit
+    // on open files, as it stands when the read-ahead starts.
+    static int filesAhead();
 
     // path(index) names file index of count; window is how many bytes may be read ahead.
     CardPrefetch(std::function<const char *(int index)> path, int count, uint64_t window);
@@ -56,11 +60,12 @@ private:
     std::function<const char *(int)> m_path;
     const int m_count;
     const uint64_t m_window;
+    const size_t m_files = size_t(filesAhead());
     std::mutex m_lock;
     std::condition_variable m_wake;
     int m_engine = 0;         // the file the engine reads next
     int m_next = 0;           // the next file to read ahead
-    std::deque<Ahead> m_ahead; // files read ahead
+    std::deque<Ahead> m_ahead; // files read ahead, their descriptors held or taken
     uint64_t m_aheadBytes = 0;
     std::vector<int> m_released;
     std::atomic<bool> m_stop{false};

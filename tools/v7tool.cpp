@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "openfiles.h"
 #include "toolcommand.h"
 
 namespace {
@@ -47,6 +48,7 @@ int main(int argc, char *argv[])
         if (::fcntl(fd, F_GETFD) < 0 && ::open("/dev/null", O_RDWR) < 0)
             return 2;
     }
+    OpenFiles::raiseToHardLimit();
     QCoreApplication app(argc, argv);
     QStringList arguments = QCoreApplication::arguments().mid(1);
     if (arguments.isEmpty())
