@@ -100,6 +100,20 @@ ExposureMatch matchFolders(const QString folders[Cameras::Count], const QList<Of
     return matcher.run();
 }
 
+QList<MissedRun> missedRuns(const ExposureMatch &match, const std::vector<int> &records)
+{
+    QList<MissedRun> runs;
+    for (const int record : records) {
+        const int sortie = match.setOf(record) + 1;
+        const int index = match.indexInSet(record);
+        if (!runs.isEmpty() && runs.last().sortie == sortie && runs.last().to + 1 == index)
+            runs.last().to = index;
+        else
+            runs.append(MissedRun{sortie, index, index});
+    }
+    return runs;
+}
+
 QJsonObject json(const ExposureMatch &match, const QList<OffloadPosSet> &pos)
 {
     QJsonArray cameras;
@@ -131,14 +145,21 @@ QJsonObject json(const ExposureMatch &match, const QList<OffloadPosSet> &pos)
             r[QStringLiteral("index")] = match.indexInSet(record);
             return r;
         };
+        // Runs, not one entry per record: cards holding a part of a long table miss most of it.
         QJsonArray missed;
-        for (int record : c.missed)
-            missed.append(recordJson(record));
+        for (const MissedRun &run : missedRuns(match, c.missed)) {
+            missed.append(QJsonObject{{QStringLiteral("sortie"), run.sortie},
+                                      {QStringLiteral("from"), run.from},
+                                      {QStringLiteral("to"), run.to},
+                                      {QStringLiteral("count"), run.to - run.from + 1}});
+        }
         o[QStringLiteral("missed")] = missed;
+        o[QStringLiteral("missedCount")] = int(c.missed.size());
         QJsonArray extra;
         for (int photo : c.extra)
             extra.append(c.photos.at(photo));
         o[QStringLiteral("extra")] = extra;
+        o[QStringLiteral("extraCount")] = int(c.extra.size());
         QJsonArray pairs;
         for (int photo = 0; photo < c.photos.size(); ++photo) {
             const int record = c.recordOf[size_t(photo)];

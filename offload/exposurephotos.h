@@ -24,9 +24,21 @@ QList<MatchPhoto> read(const QString &folder);
 ExposureMatch matchFolders(const QString folders[Cameras::Count], const QList<OffloadPosSet> &pos,
                            ExposureMatcher::Method method, const double *givenOffset = nullptr);
 
+// Ascending records (as the match counts them through the sets) as runs of consecutive indexes
+// within one sortie: sortie from 1, from and to 0-based and inclusive.
+struct MissedRun
+{
+    int sortie = 0;
+    int from = 0;
+    int to = 0;
+};
+QList<MissedRun> missedRuns(const ExposureMatch &match, const std::vector<int> &records);
+
 // {"cameras":[{"camera","photos","matched","method","offsetSeconds","offsetSpread","missed",
-// "extra","pairs"}...],"sorties":[{"number","file","records","start","end"}...]}; cameras in
-// the order front, right, back, left, centre; sorties and indexes as the POS sets count them.
+// "missedCount","extra","extraCount","pairs"}...],"sorties":[{"number","file","records","start",
+// "end"}...]}; cameras in the order front, right, back, left, centre; sorties and indexes as
+// the POS sets count them. "missed" holds runs {"sortie","from","to","count"} of record indexes
+// (inclusive), so a long table costs a few runs, not an entry per record; "extra" the photos.
 // "method": "time" (the photos' pattern decided), "nearest-hour" (the offset nearest a whole
 // hour among equal fits), "given-offset", "index", or "ambiguous" with "candidates" (offsets
 // that fit as well, nearest a whole hour first) and no pairs.

@@ -122,12 +122,12 @@ QString FlightReport::summary() const
             line += QStringLiteral("，失败%1张").arg(counts.failed);
         if (!m_view.sorties.isEmpty()) {
             line += QStringLiteral("，对应POS%1张").arg(c.matched);
-            if (!c.missed.isEmpty())
-                line += QStringLiteral("，漏拍%1张").arg(c.missed.size());
+            if (c.missedCount > 0)
+                line += QStringLiteral("，漏拍%1张").arg(c.missedCount);
             if (!c.extra.isEmpty())
                 line += QStringLiteral("，多余%1张").arg(c.extra.size());
         }
-        missed += int(c.missed.size());
+        missed += c.missedCount;
         extra += int(c.extra.size());
         lines << line;
     }

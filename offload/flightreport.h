@@ -47,6 +47,10 @@ public:
     // without camera names in the copies' names the operator is told to tick that option.
     static QString noHardLinksText(bool cameraPrefix);
 
+    // Runs of missed records as the report lists them, per sortie with its count:
+    // "第1架次 第1–400、701–3,000条记录（3,700条）"; after limit runs the rest are counted.
+    static QString runsText(const QList<MatchView::Run> &runs, int limit = 200);
+
     // The match object with each camera's counts added to its entry.
     QJsonObject json() const;
     QString html() const;

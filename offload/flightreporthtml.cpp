@@ -5,9 +5,13 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QHash>
+#include <QLocale>
+#include <QPointF>
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_set>
+#include <vector>
 
 namespace {
 
@@ -74,6 +78,71 @@ QString lengthText(double metres)
     return QStringLiteral("%1 米").arg(metres);
 }
 
+// The side of a map cell that holds one marker, in the map's units (it is 1000 wide): a few
+// thousand cells over the whole map, what a screen can tell apart.
+constexpr double MarkerCell = 12;
+
+// The records a map draws a marker for, in record order: the first one in each cell of the
+// map, and every one problem() marks wherever it lies.
+template <typename At, typename Problem>
+std::vector<int> thinnedMarkers(const std::vector<int> &records, At at, Problem problem,
+                                double cell)
+{
+    std::unordered_set<qint64> taken;
+    std::vector<int> kept;
+    for (int i : records) {
+        const QPointF p = at(i);
+        const qint64 key = qint64(std::floor(p.x() / cell)) * 1000003 + qint64(std::floor(p.y() / cell));
+        if (taken.insert(key).second || problem(i))
+            kept.push_back(i);
+    }
+    return kept;
+}
+
+// The flight line through the records in order with the points that lie within half a unit of
+// the straight line between their neighbours left out (Douglas-Peucker): a straight survey
+// line of a thousand records is two points.
+template <typename At>
+std::vector<QPointF> simplifiedLine(const std::vector<int> &records, At at)
+{
+    std::vector<QPointF> points;
+    points.reserve(records.size());
+    for (int i : records)
+        points.push_back(at(i));
+    if (points.size() < 3)
+        return points;
+    std::vector<bool> keep(points.size(), false);
+    keep.front() = keep.back() = true;
+    std::vector<std::pair<size_t, size_t>> stack{{0, points.size() - 1}};
+    while (!stack.empty()) {
+        const auto [from, to] = stack.back();
+        stack.pop_back();
+        const QPointF a = points[from], b = points[to];
+        const double dx = b.x() - a.x(), dy = b.y() - a.y();
+        const double length = std::hypot(dx, dy);
+        double farthest = 0;
+        size_t at = from;
+        for (size_t k = from + 1; k < to; ++k) {
+            const QPointF p = points[k];
+            const double d = length > 0 ? std::fabs(dy * (p.x() - a.x()) - dx * (p.y() - a.y())) / length
+                                        : std::hypot(p.x() - a.x(), p.y() - a.y());
+            if (d > farthest)
+                farthest = d, at = k;
+        }
+        if (farthest > 0.5) {
+            keep[at] = true;
+            stack.push_back({from, at});
+            stack.push_back({at, to});
+        }
+    }
+    std::vector<QPointF> kept;
+    for (size_t k = 0; k < points.size(); ++k) {
+        if (keep[k])
+            kept.push_back(points[k]);
+    }
+    return kept;
+}
+
 const char *const Style = R"(
 body { font-family: "Microsoft YaHei", "Noto Sans CJK SC", "WenQuanYi Micro Hei", sans-serif;
        margin: 0; padding: 20px 28px; background: #f3f6f9; color: #333; font-size: 14px; }
@@ -104,12 +173,49 @@ td.bad { color: #b03a2e; font-weight: bold; }
 
 } // namespace
 
+QString FlightReport::runsText(const QList<MatchView::Run> &runs, int limit)
+{
+    // Record numbers from 1 with their thousands grouped, as the operator reads them.
+    const QLocale numbers(QLocale::English);
+    QStringList sorties;
+    QStringList spans;
+    int sortieCount = 0;
+    int shown = 0;
+    const auto close = [&](int sortie) {
+        if (!spans.isEmpty())
+            sorties << QStringLiteral("第%1架次 第%2条记录（%3条）")
+                           .arg(sortie)
+                           .arg(spans.join(QStringLiteral("、")))
+                           .arg(numbers.toString(sortieCount));
+        spans.clear();
+        sortieCount = 0;
+    };
+    for (int k = 0; k < runs.size(); ++k) {
+        const MatchView::Run &run = runs.at(k);
+        if (k > 0 && runs.at(k - 1).sortie != run.sortie)
+            close(runs.at(k - 1).sortie);
+        sortieCount += run.count();
+        if (shown >= limit)
+            continue;
+        ++shown;
+        spans << (run.from == run.to ? numbers.toString(run.from + 1)
+                                     : numbers.toString(run.from + 1) + QStringLiteral("–") +
+                                           numbers.toString(run.to + 1));
+    }
+    if (!runs.isEmpty())
+        close(runs.last().sortie);
+    QString text = sorties.join(QStringLiteral("；"));
+    if (runs.size() > limit)
+        text += QStringLiteral("；……另有%1段未列出，见 offload-report.json").arg(runs.size() - limit);
+    return text;
+}
+
 QString FlightReport::html() const
 {
     int missed = 0;
     int extra = 0;
     for (const MatchView::Camera &c : m_view.cameras) {
-        missed += int(c.missed.size());
+        missed += c.missedCount;
         extra += int(c.extra.size());
     }
     int failed = 0;
@@ -210,7 +316,7 @@ QString FlightReport::cameraTable() const
         out += cell(counts.onCard, false) + cell(counts.copied, false) +
                cell(counts.verified, false) + cell(counts.failed, true);
         out += QStringLiteral("<td>%1</td>").arg(method);
-        out += cell(c.matched, false) + cell(int(c.missed.size()), true) +
+        out += cell(c.matched, false) + cell(c.missedCount, true) +
                cell(int(c.extra.size()), true);
         out += QStringLiteral("<td class=\"n\">%1</td><td class=\"n\">%2</td></tr>\n")
                    .arg(offset, spread);
@@ -246,20 +352,10 @@ QString FlightReport::exceptions() const
             counts.renamed.isEmpty())
             continue;
         out += QStringLiteral("<div class=\"box\"><b>%1</b>\n").arg(esc(cameraText(name)));
-        if (!c.missed.isEmpty()) {
-            QStringList items;
-            for (const MatchView::Record &r : c.missed) {
-                const QString time = r.sortie >= 1 && r.sortie <= m_pos.size()
-                                         ? timeText(m_pos.at(r.sortie - 1), r.index)
-                                         : QString();
-                items << QStringLiteral("第%1架次 第%2条记录 %3")
-                             .arg(r.sortie)
-                             .arg(r.index + 1)
-                             .arg(time);
-            }
-            out += QStringLiteral("<div>漏拍（POS有记录，本相机无照片）：</div><ul>%1</ul>\n")
-                       .arg(listItems(items));
-        }
+        if (!c.missed.isEmpty())
+            out += QStringLiteral("<div>漏拍（POS有记录，本相机无照片）%1张：</div><p>%2</p>\n")
+                       .arg(c.missedCount)
+                       .arg(runsText(c.missed));
         // A titled list of texts, left out when there is nothing to list.
         const auto section = [&out](const QString &title, const QStringList &texts) {
             if (texts.isEmpty())
@@ -286,30 +382,54 @@ QString FlightReport::sortieMap(const MatchView::Sortie &sortie) const
         return head + QStringLiteral("<p class=\"note\">没有这一架次的POS数据。</p>\n");
     const OffloadPosSet &set = m_pos.at(sortie.number - 1);
 
-    // How many cameras have each record's photo, and which cameras missed it.
+    // How many cameras have each record's photo, and which cameras missed it (a bit per camera
+    // of the match): a byte or two per record, however long the table.
     const int records = int(set.positions.size());
-    QList<int> have(records, 0);
-    QList<QStringList> lacking(records);
+    std::vector<quint8> have(size_t(records), 0);
+    std::vector<quint8> lacking(size_t(records), 0);
     const int cameraCount = int(m_view.cameras.size());
-    for (const MatchView::Camera &c : m_view.cameras) {
+    int firstPaired = records, lastPaired = -1;
+    for (int k = 0; k < cameraCount && k < 8; ++k) {
+        const MatchView::Camera &c = m_view.cameras.at(k);
         for (const MatchView::Pair &p : c.pairs) {
-            if (p.record.sortie == sortie.number && p.record.index >= 0 && p.record.index < records)
-                ++have[p.record.index];
+            if (p.record.sortie == sortie.number && p.record.index >= 0 &&
+                p.record.index < records) {
+                ++have[size_t(p.record.index)];
+                firstPaired = std::min(firstPaired, p.record.index);
+                lastPaired = std::max(lastPaired, p.record.index);
+            }
         }
-        for (const MatchView::Record &r : c.missed) {
-            if (r.sortie == sortie.number && r.index >= 0 && r.index < records)
-                lacking[r.index] << cameraText(c.name);
+        for (const MatchView::Run &r : c.missed) {
+            if (r.sortie != sortie.number)
+                continue;
+            for (int i = std::max(r.from, 0); i <= r.to && i < records; ++i)
+                lacking[size_t(i)] |= quint8(1u << k);
         }
     }
+    const auto lackingNames = [&](int i) {
+        QStringList names;
+        for (int k = 0; k < cameraCount && k < 8; ++k) {
+            if (lacking[size_t(i)] & (1u << k))
+                names << cameraText(m_view.cameras.at(k).name);
+        }
+        return names;
+    };
+    // A record some camera lacks is a problem worth its own marker when another camera has it or
+    // it lies among the records the cards hold; the records before and after the cards (a table
+    // longer than the flight on them) are listed as runs and thinned like the covered ones.
+    const auto problem = [&](int i) {
+        return lacking[size_t(i)] != 0 &&
+               (have[size_t(i)] > 0 || (i > firstPaired && i < lastPaired));
+    };
 
     // Records without a fix (0, 0) are left off the map and off its extent.
-    QList<int> shown;
+    std::vector<int> shown;
     double minLon = 0, maxLon = 0, minLat = 0, maxLat = 0;
     for (int i = 0; i < records; ++i) {
         const OffloadPosPoint &p = set.positions.at(i);
         if (!std::isfinite(p.x) || !std::isfinite(p.y) || (p.x == 0 && p.y == 0))
             continue;
-        if (shown.isEmpty()) {
+        if (shown.empty()) {
             minLon = maxLon = p.x;
             minLat = maxLat = p.y;
         }
@@ -317,9 +437,9 @@ QString FlightReport::sortieMap(const MatchView::Sortie &sortie) const
         maxLon = std::max(maxLon, p.x);
         minLat = std::min(minLat, p.y);
         maxLat = std::max(maxLat, p.y);
-        shown << i;
+        shown.push_back(i);
     }
-    if (shown.isEmpty())
+    if (shown.empty())
         return head + QStringLiteral("<p class=\"note\">这一架次的POS记录没有位置。</p>\n");
 
     // Equirectangular around the sortie's centre, in metres: true enough over one flight.
@@ -339,51 +459,59 @@ QString FlightReport::sortieMap(const MatchView::Sortie &sortie) const
     auto px = [&](double lon) { return x0 + east(lon) * scale; };
     auto py = [&](double lat) { return y0 - north(lat) * scale; };
 
+    // What a screen shows: one marker per cell of the map, every problem marker besides.
+    const std::vector<int> marked = thinnedMarkers(
+        shown, [&](int i) { return QPointF(px(set.positions.at(i).x), py(set.positions.at(i).y)); },
+        problem, MarkerCell);
+
     QString svg = QStringLiteral("<svg viewBox=\"0 0 %1 %2\" "
                                  "width=\"%1\" height=\"%2\" font-family=\"sans-serif\">\n")
                       .arg(num(width, 0), num(height, 0));
     svg += QStringLiteral("<rect x=\"0\" y=\"0\" width=\"%1\" height=\"%2\" fill=\"#fbfcfd\"/>\n")
                .arg(num(width, 0), num(height, 0));
 
-    // The flight line in record order.
+    // The flight line in record order, its straight stretches drawn as one segment each.
     QString line;
-    for (int i : shown)
-        line += QStringLiteral("%1,%2 ").arg(num(px(set.positions.at(i).x), 1),
-                                             num(py(set.positions.at(i).y), 1));
+    for (const QPointF &point : simplifiedLine(shown, [&](int i) {
+             return QPointF(px(set.positions.at(i).x), py(set.positions.at(i).y));
+         }))
+        line += QStringLiteral("%1,%2 ").arg(num(point.x(), 1), num(point.y(), 1));
     svg += QStringLiteral("<polyline points=\"%1\" fill=\"none\" stroke=\"#9fb3c8\" "
                           "stroke-width=\"1.2\"/>\n")
                .arg(line.trimmed());
 
-    // Markers shrink as records crowd; rings around the records a camera missed, named while
+    // Markers shrink as they crowd; rings around the records a camera missed, named while
     // there are few enough to read.
-    const double radius = std::clamp(600.0 / std::sqrt(double(shown.size()) + 1), 2.5, 6.0);
+    const double radius = std::clamp(600.0 / std::sqrt(double(marked.size()) + 1), 2.5, 6.0);
     int ringCount = 0;
-    for (int i : shown)
-        ringCount += !lacking.at(i).isEmpty();
+    for (int i : marked)
+        ringCount += problem(i);
     const bool nameRings = ringCount <= 40;
     QString rings;
-    for (int i : shown) {
+    for (int i : marked) {
         const OffloadPosPoint &p = set.positions.at(i);
         const QString cx = num(px(p.x), 1), cy = num(py(p.y), 1);
+        const QStringList missing = lackingNames(i);
         QString tip = QStringLiteral("第%1条 %2  %3/%4台相机")
                           .arg(i + 1)
                           .arg(timeText(set, i))
-                          .arg(have.at(i))
+                          .arg(have[size_t(i)])
                           .arg(cameraCount);
-        if (!lacking.at(i).isEmpty())
-            tip += QStringLiteral("  漏拍：") + lacking.at(i).join(QStringLiteral("、"));
+        if (!missing.isEmpty())
+            tip += QStringLiteral("  漏拍：") + missing.join(QStringLiteral("、"));
         svg += QStringLiteral("<circle cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"%4\"><title>%5</title>"
                               "</circle>\n")
                    .arg(cx, cy, num(radius, 1),
-                        QLatin1String(CoverageColours[coverageClass(have.at(i), cameraCount)]),
+                        QLatin1String(CoverageColours[coverageClass(have[size_t(i)], cameraCount)]),
                         esc(tip));
-        if (!lacking.at(i).isEmpty())
-            rings += QStringLiteral("<circle cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"none\" "
-                                    "stroke=\"%4\" stroke-width=\"2\"/>\n")
-                         .arg(cx, cy, num(radius + 4, 1), QLatin1String(MissedRing));
-        if (!lacking.at(i).isEmpty() && nameRings) {
+        if (!problem(i))
+            continue;
+        rings += QStringLiteral("<circle cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"none\" "
+                                "stroke=\"%4\" stroke-width=\"2\"/>\n")
+                     .arg(cx, cy, num(radius + 4, 1), QLatin1String(MissedRing));
+        if (nameRings) {
             QStringList shortNames;
-            for (const QString &camera : lacking.at(i))
+            for (const QString &camera : missing)
                 shortNames << QString(camera).remove(QStringLiteral("相机"));
             // Near the right edge the label goes to the left, so that it is not cut off.
             const bool left = px(p.x) > width - 160;
@@ -399,8 +527,8 @@ QString FlightReport::sortieMap(const MatchView::Sortie &sortie) const
     svg += rings;
 
     // Start and end of the line.
-    const OffloadPosPoint &first = set.positions.at(shown.first());
-    const OffloadPosPoint &last = set.positions.at(shown.last());
+    const OffloadPosPoint &first = set.positions.at(shown.front());
+    const OffloadPosPoint &last = set.positions.at(shown.back());
     svg += QStringLiteral("<text x=\"%1\" y=\"%2\" font-size=\"13\" fill=\"#1b4f72\">起</text>\n")
                .arg(num(px(first.x) + radius + 3, 1), num(py(first.y) - radius - 2, 1));
     svg += QStringLiteral("<text x=\"%1\" y=\"%2\" font-size=\"13\" fill=\"#1b4f72\">终</text>\n")
@@ -429,8 +557,8 @@ QString FlightReport::sortieMap(const MatchView::Sortie &sortie) const
     int allThere = 0;
     int withMissing = 0;
     for (int i = 0; i < records; ++i) {
-        allThere += cameraCount > 0 && have.at(i) >= cameraCount;
-        withMissing += !lacking.at(i).isEmpty();
+        allThere += cameraCount > 0 && have[size_t(i)] >= cameraCount;
+        withMissing += lacking[size_t(i)] != 0;
     }
     QString legend = QStringLiteral("<div class=\"legend\">");
     const QString labels[4] = {QStringLiteral("全部相机都有照片"), QStringLiteral("缺一台相机"),
@@ -440,10 +568,14 @@ QString FlightReport::sortieMap(const MatchView::Sortie &sortie) const
                       .arg(QLatin1String(CoverageColours[k]), labels[k]);
     legend += QStringLiteral("<span><i class=\"ring\"></i>漏拍</span>");
     legend += QStringLiteral("<br/>%1条记录，%2条全部相机都有照片，%3条有漏拍。"
-                             "鼠标停在点上可看记录号、时间和漏拍的相机。</div>\n")
+                             "鼠标停在点上可看记录号、时间和漏拍的相机。")
                   .arg(records)
                   .arg(allThere)
                   .arg(withMissing);
+    if (marked.size() < shown.size())
+        legend += QStringLiteral("点太密处只画其中一个，共画出%1个点；漏拍的点全部画出。")
+                      .arg(marked.size());
+    legend += QStringLiteral("</div>\n");
     return head + QStringLiteral("<div class=\"map\">\n") + svg + legend +
            QStringLiteral("</div>\n");
 }

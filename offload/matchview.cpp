@@ -36,8 +36,13 @@ MatchView MatchView::read(const QJsonObject &match)
         c.method = o.value(QLatin1String("method")).toString();
         c.offsetSeconds = o.value(QLatin1String("offsetSeconds")).toDouble();
         c.offsetSpread = o.value(QLatin1String("offsetSpread")).toDouble();
-        for (const QJsonValue &m : o.value(QLatin1String("missed")).toArray())
-            c.missed.append(record(m.toObject()));
+        for (const QJsonValue &m : o.value(QLatin1String("missed")).toArray()) {
+            const QJsonObject run = m.toObject();
+            const int from = run.value(QLatin1String("from")).toInt();
+            c.missed.append(Run{run.value(QLatin1String("sortie")).toInt(), from,
+                                run.value(QLatin1String("to")).toInt(from)});
+            c.missedCount += c.missed.last().count();
+        }
         for (const QJsonValue &e : o.value(QLatin1String("extra")).toArray())
             c.extra.append(e.toString());
         for (const QJsonValue &p : o.value(QLatin1String("pairs")).toArray()) {

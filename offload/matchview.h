@@ -15,6 +15,14 @@ struct MatchView
         int sortie = 0;
         int index = 0;
     };
+    // Consecutive records of one sortie, from and to inclusive.
+    struct Run
+    {
+        int sortie = 0;
+        int from = 0;
+        int to = 0;
+        int count() const { return to - from + 1; }
+    };
     struct Pair
     {
         QString photo; // relative to the camera's card folder
@@ -29,7 +37,8 @@ struct MatchView
         QString method; // "time" or "index"
         double offsetSeconds = 0;
         double offsetSpread = 0;
-        QList<Record> missed;
+        QList<Run> missed;  // ascending
+        int missedCount = 0; // records in the runs
         QStringList extra;
         QList<Pair> pairs;
     };

@@ -26,4 +26,7 @@ struct OffloadPosSet
     QList<uint> times;
     QList<OffloadPosPoint> positions;
     QList<OffloadPosAttitude> attitudes; // one per position
+    // xxh64 of the table file as it was read (16 hex digits), empty when not known: the set file
+    // names the table by path and hash, and a resume reads it again only while it is unchanged.
+    QString fileHash;
 };

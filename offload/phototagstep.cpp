@@ -44,11 +44,11 @@ OffloadPosSet PhotoTagStep::posSet(const MyExcelObject &object)
 {
     OffloadPosSet set;
     set.filePath = object.filePath;
+    set.fileHash = object.fileHash;
+    // Shared with the table's lists, not copied.
     set.times = object.timeList;
-    for (const PosPoint &point : object.posList)
-        set.positions.append(OffloadPosPoint{point.x, point.y, point.z});
-    for (const PosAttitude &a : object.attitudeList)
-        set.attitudes.append(OffloadPosAttitude{a.heading, a.pitch, a.roll});
+    set.positions = object.posList;
+    set.attitudes = object.attitudeList;
     return set;
 }
 

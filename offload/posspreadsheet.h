@@ -4,21 +4,13 @@
 #include <QString>
 #include <QThread>
 
-// One camera position of a POS table row: x = Lon, y = Lat (degrees), z = Alt (metres).
-struct PosPoint
-{
-    double x = 0;
-    double y = 0;
-    double z = 0;
-};
+#include "offloadpos.h"
 
-// The attitude of a POS table row in degrees, as the table gives it.
-struct PosAttitude
-{
-    double heading = 0;
-    double pitch = 0;
-    double roll = 0;
-};
+// A POS table row's camera position (x = Lon, y = Lat in degrees, z = Alt in metres) and its
+// attitude (heading, pitch, roll in degrees), as the table gives them: the same plain structs
+// the offload keeps, so a table's lists go on to the offload shared, never copied.
+using PosPoint = OffloadPosPoint;
+using PosAttitude = OffloadPosAttitude;
 
 // The exposures of one POS table: one time and one position per record, kept by the offload
 // page for tagging photos, the task file and the sortie block files.
@@ -30,6 +22,7 @@ struct MyExcelObject
     int count = 0; // the table's lines, its header among them
     QString filePath;
     QString fileName;
+    QString fileHash; // xxh64 of the file as read, 16 hex digits
     QList<uint> timeList; // seconds since 1970, local time
     QList<PosPoint> posList;
     QList<PosAttitude> attitudeList; // one per record of the position list

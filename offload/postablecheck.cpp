@@ -4,8 +4,13 @@
 #include <QFile>
 #include <QStringDecoder>
 #include <QStringList>
+#include <QVarLengthArray>
 
+#include <xxhash.h>
+
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 // Far above any flight's table (a day of exposures at 10 Hz is some 130 MB).
@@ -114,65 +119,122 @@ QString readHeader(const QStringList &names, Layout *layout, OperatorOutcome *wh
 
 // Empty when value is a plain decimal number within limit; else why not. A decimal comma is
 // refused: "1,234" may be a comma for the point or a thousands separator.
-QString readNumber(const QString &value, double limit, double *out, OperatorOutcome::Code *why)
+QString readNumber(QByteArrayView value, double limit, double *out, OperatorOutcome::Code *why)
 {
-    if (value.contains(QLatin1Char(','))) {
+    if (value.contains(',')) {
         *why = OperatorOutcome::PosDecimalComma;
         return QStringLiteral("\"%1\" has a comma (write numbers with a decimal point)")
-            .arg(value.left(40));
+            .arg(text(value).left(40));
     }
     bool ok = false;
     const double number = value.toDouble(&ok);
     if (!ok || !std::isfinite(number)) {
         *why = OperatorOutcome::PosNotNumber;
-        return QStringLiteral("\"%1\" is not a number").arg(value.left(40));
+        return QStringLiteral("\"%1\" is not a number").arg(text(value).left(40));
     }
     if (std::fabs(number) > limit) {
         *why = OperatorOutcome::PosOutOfRange;
-        return QStringLiteral("%1 is out of range").arg(value.left(40));
+        return QStringLiteral("%1 is out of range").arg(text(value).left(40));
     }
     *out = number;
     return QString();
 }
 
+// Every header name holds a letter other than e, so a value without one (a number, a date, a
+// time) is no header name; the substring test runs only on the others.
+bool mayBeHeaderField(QByteArrayView value)
+{
+    for (const char c : value) {
+        if (((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && c != 'e' && c != 'E')
+            return PosSpreadsheet::isHeaderField(text(value));
+    }
+    return false;
+}
+
+int twoDigits(QByteArrayView v, qsizetype at)
+{
+    const char a = v[at], b = v[at + 1];
+    return a >= '0' && a <= '9' && b >= '0' && b <= '9' ? (a - '0') * 10 + (b - '0') : -1;
+}
+
+// Local seconds since 1970 of a row's date ("2019-03-28", "2019/03/28") and time of day
+// ("10:00:07", "10-00-07"), -1 when they are none. Rows come in time order, so the local time
+// zone's offset is asked once per minute of the table instead of once per row: asking it is
+// what a long table's reading otherwise spends its time on.
+class LocalTimes
+{
+public:
+    qint64 seconds(QByteArrayView date, QByteArrayView clock)
+    {
+        if (date.size() == 10 && clock.size() == 8) {
+            const int century = twoDigits(date, 0), years = twoDigits(date, 2);
+            const int month = twoDigits(date, 5), day = twoDigits(date, 8);
+            const int hour = twoDigits(clock, 0), minute = twoDigits(clock, 3);
+            const int second = twoDigits(clock, 6);
+            const bool separated = (date[4] == '-' || date[4] == '/') &&
+                                   (date[7] == '-' || date[7] == '/') &&
+                                   (clock[2] == ':' || clock[2] == '-') &&
+                                   (clock[5] == ':' || clock[5] == '-');
+            const QDate d(century * 100 + years, month, day);
+            if (separated && century >= 0 && years >= 0 && d.isValid() &&
+                QTime::isValid(hour, minute, second)) {
+                const qint64 minuteKey = d.toJulianDay() * 1440 + hour * 60 + minute;
+                const qint64 naive = (d.toJulianDay() - 2440588) * 86400 + hour * 3600 +
+                                     minute * 60 + second;
+                if (minuteKey != m_minute) {
+                    const QDateTime when(d, QTime(hour, minute, second));
+                    if (!when.isValid())
+                        return -1;
+                    m_minute = minuteKey;
+                    m_offset = when.toSecsSinceEpoch() - naive;
+                }
+                return naive + m_offset;
+            }
+        }
+        // Anything else the date and time parser takes.
+        QString dateText = text(date), clockText = text(clock);
+        dateText.replace(QLatin1Char('/'), QLatin1Char('-'));
+        clockText.replace(QLatin1Char('-'), QLatin1Char(':'));
+        const QDateTime when = QDateTime::fromString(dateText + QLatin1Char(' ') + clockText,
+                                                     QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        return when.isValid() ? when.toSecsSinceEpoch() : -1;
+    }
+
+private:
+    qint64 m_minute = std::numeric_limits<qint64>::min();
+    qint64 m_offset = 0;
+};
+
 // Empty when the row reads; else why not. Fills point, attitude and time.
-QString readRow(const QStringList &values, const Layout &layout, PosPoint *point,
+QString readRow(const Fields &values, const Layout &layout, LocalTimes *times, PosPoint *point,
                 PosAttitude *attitude, uint *time, OperatorOutcome *why)
 {
-    for (const QString &value : values) {
-        if (PosSpreadsheet::isHeaderField(value)) {
-            *why = OperatorOutcome(OperatorOutcome::PosHeaderInData, {value.left(40)});
-            return QStringLiteral("a header inside the data (\"%1\")").arg(value.left(40));
+    for (QByteArrayView value : values) {
+        if (mayBeHeaderField(value)) {
+            *why = OperatorOutcome(OperatorOutcome::PosHeaderInData, {text(value).left(40)});
+            return QStringLiteral("a header inside the data (\"%1\")").arg(text(value).left(40));
         }
     }
-    *why = OperatorOutcome(OperatorOutcome::PosRowLength,
-                           {QString::number(values.size()), QString::number(layout.rowLength)});
-    if (values.size() != layout.rowLength)
+    if (values.size() != layout.rowLength) {
+        *why = OperatorOutcome(OperatorOutcome::PosRowLength,
+                               {QString::number(values.size()), QString::number(layout.rowLength)});
         return QStringLiteral("%1 values where the header asks for %2")
             .arg(values.size())
             .arg(layout.rowLength);
-    QString date;
+    }
     for (int column = 1; column <= layout.rowLength; ++column) {
-        const QString &value = values.at(column - 1);
-        if (column == layout.dateColumn) {
-            date = value;
-            date.replace(QLatin1Char('/'), QLatin1Char('-'));
+        const QByteArrayView value = values.at(column - 1);
+        if (column == layout.dateColumn)
             continue;
-        }
         if (column == layout.timeColumn) {
-            QString clock = value;
-            clock.replace(QLatin1Char('-'), QLatin1Char(':'));
-            const QDateTime when = QDateTime::fromString(date + QLatin1Char(' ') + clock,
-                                                         QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-            if (!when.isValid() || when.toSecsSinceEpoch() < 0 ||
-                when.toSecsSinceEpoch() >= qint64(MyExcelObject::InvalidTime)) {
-                *why = OperatorOutcome(OperatorOutcome::PosBadTime,
-                                       {values.at(column - 2).left(20) + QLatin1Char(' ') +
-                                        value.left(20)});
-                return QStringLiteral("\"%1 %2\" is not a date and time")
-                    .arg(values.at(column - 2).left(20), value.left(20));
+            const qint64 when = times->seconds(values.at(column - 2), value);
+            if (when < 0 || when >= qint64(MyExcelObject::InvalidTime)) {
+                const QString shown =
+                    text(values.at(column - 2)).left(20) + QLatin1Char(' ') + text(value).left(20);
+                *why = OperatorOutcome(OperatorOutcome::PosBadTime, {shown});
+                return QStringLiteral("\"%1\" is not a date and time").arg(shown);
             }
-            *time = uint(when.toSecsSinceEpoch());
+            *time = uint(when);
             continue;
         }
         const double limit = column == 2 ? 180.0 : column == 3 ? 90.0 : 1e12;
@@ -180,7 +242,7 @@ QString readRow(const QStringList &values, const Layout &layout, PosPoint *point
         OperatorOutcome::Code code = OperatorOutcome::None;
         const QString problem = readNumber(value, limit, &number, &code);
         if (!problem.isEmpty()) {
-            *why = OperatorOutcome(code, {QString::number(column), value.left(40)});
+            *why = OperatorOutcome(code, {QString::number(column), text(value).left(40)});
             return QStringLiteral("%1: %2").arg(layout.columnName(column), problem);
         }
         if (column == 2)
@@ -237,29 +299,45 @@ namespace PosSpreadsheet {
 
 PosTableCheck parse(const QByteArray &content, MyExcelObject *object)
 {
-    QByteArray bytes = content;
+    QByteArrayView bytes(content);
     if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
-    const QList<QByteArray> lines = bytes.split('\n');
+        bytes = bytes.sliced(3);
+    // One line at a time, with room for every row made at once: a long table is held once, as
+    // its numbers, and never as a list of its lines.
+    const qsizetype breaks = std::count(bytes.begin(), bytes.end(), '\n');
     Layout layout;
+    LocalTimes localTimes;
     bool haveHeader = false;
     PosTableCheck check;
     QList<PosPoint> points;
     QList<PosAttitude> attitudes;
     QList<uint> times;
-    for (int i = 0; i < lines.size(); ++i) {
-        const int number = i + 1;
-        QString line;
-        const bool text = isText(lines.at(i), &line);
-        const QStringList values = text ? fields(line) : QStringList();
-        if (text && values.isEmpty())
+    points.reserve(breaks);
+    attitudes.reserve(breaks);
+    times.reserve(breaks);
+    Fields values;
+    qsizetype start = 0;
+    for (int number = 1; start <= bytes.size(); ++number) {
+        qsizetype end = bytes.indexOf('\n', start);
+        if (end < 0)
+            end = bytes.size();
+        const QByteArrayView line = bytes.sliced(start, end - start);
+        start = end + 1;
+        const bool isLine = isText(line);
+        values.clear();
+        if (isLine)
+            fields(line, &values);
+        if (isLine && values.isEmpty())
             continue; // blank lines, the one after the last row among them
         if (!haveHeader) {
-            if (!text)
+            if (!isLine)
                 return refuse(number, QStringLiteral("is not text: this is not a POS table"),
                               OperatorOutcome::PosNotText);
+            QStringList names;
+            for (QByteArrayView value : values)
+                names << text(value);
             OperatorOutcome why;
-            const QString problem = readHeader(values, &layout, &why);
+            const QString problem = readHeader(names, &layout, &why);
             if (!problem.isEmpty())
                 return refuse(number, problem, why);
             haveHeader = true;
@@ -269,8 +347,9 @@ PosTableCheck parse(const QByteArray &content, MyExcelObject *object)
         PosAttitude attitude;
         uint time = 0;
         OperatorOutcome why(OperatorOutcome::PosNotText);
-        const QString problem = text ? readRow(values, layout, &point, &attitude, &time, &why)
-                                     : QStringLiteral("is not text");
+        const QString problem =
+            isLine ? readRow(values, layout, &localTimes, &point, &attitude, &time, &why)
+                   : QStringLiteral("is not text");
         if (problem.isEmpty()) {
             points << point;
             attitudes << attitude;
@@ -294,7 +373,7 @@ PosTableCheck parse(const QByteArray &content, MyExcelObject *object)
     if (!check.accepted())
         return check;
     // One per line, as the page shows it (count - 1 records).
-    object->count = int(lines.size()) - (bytes.endsWith('\n') ? 1 : 0);
+    object->count = int(breaks + 1) - (bytes.endsWith('\n') ? 1 : 0);
     object->posList = points;
     object->attitudeList = attitudes;
     object->timeList = times;
@@ -305,6 +384,7 @@ PosTableCheck readChecked(const QString &path, MyExcelObject *object)
 {
     object->filePath = path;
     object->fileName = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    object->fileHash.clear();
     object->count = 0;
     object->posList.clear();
     object->attitudeList.clear();
@@ -317,11 +397,25 @@ PosTableCheck readChecked(const QString &path, MyExcelObject *object)
                       OperatorOutcome::PosUnreadable);
     if (file.size() > kMaxTableBytes)
         return refuse(0, QStringLiteral("is too large for a POS table"), OperatorOutcome::PosTooLarge);
-    const QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    // Mapped, the table's bytes stay in the page cache instead of a copy on the heap.
+    const qint64 size = file.size();
+    uchar *mapped = size > 0 ? file.map(0, size) : nullptr;
+    const QByteArray content =
+        mapped ? QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), qsizetype(size))
+               : file.readAll();
+    if (!mapped && file.error() != QFileDevice::NoError)
         return refuse(0, QStringLiteral("cannot be read: %1").arg(file.errorString()),
                       OperatorOutcome::PosUnreadable);
-    return parse(content, object);
+    const PosTableCheck check = parse(content, object);
+    if (check.accepted())
+        object->fileHash = hashText(content);
+    return check;
+}
+
+QString hashText(QByteArrayView content)
+{
+    return QString::number(qulonglong(XXH64(content.data(), size_t(content.size()), 0)), 16)
+        .rightJustified(16, QLatin1Char('0'));
 }
 
 } // namespace PosSpreadsheet

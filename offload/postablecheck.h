@@ -27,6 +27,8 @@ namespace PosSpreadsheet {
 // read, a missing, empty or header-only file are refused: object then names the file and holds
 // no records.
 PosTableCheck readChecked(const QString &path, MyExcelObject *object);
-// The same on the bytes of a table.
+// The same on the bytes of a table (the file hash is left to readChecked).
 PosTableCheck parse(const QByteArray &content, MyExcelObject *object);
+// xxh64 of a table's bytes as 16 hex digits: how the set file tells a table unchanged.
+QString hashText(QByteArrayView content);
 } // namespace PosSpreadsheet

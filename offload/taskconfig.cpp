@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QBuffer>
 #include <QLocale>
+#include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
 #include "datafolders.h"
@@ -52,14 +53,6 @@ bool parseText(const QByteArray &text, QDomDocument *document)
     if (!document->setContent(text))
         return false;
     return document->documentElement().tagName() == QLatin1String("config");
-}
-
-bool parse(const QString &path, QDomDocument *document)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    return parseText(file.readAll(), document);
 }
 
 } // namespace
@@ -247,9 +240,21 @@ QString TaskConfig::problem(const QByteArray &text)
 
 bool TaskConfig::resumePending(const QString &path)
 {
-    QDomDocument document;
-    if (!parse(path, &document))
+    // Streamed from the file: a long POS table makes the document large, and only the flag of
+    // its last element is asked for.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
         return false;
-    return document.documentElement().lastChildElement().attribute(QStringLiteral("flag")) ==
-           QLatin1String("false");
+    QXmlStreamReader xml(&file);
+    if (!xml.readNextStartElement() || xml.name() != QLatin1String("config"))
+        return false;
+    QString lastFlag;
+    while (xml.readNextStartElement()) {
+        lastFlag = xml.attributes().value(QLatin1String("flag")).toString();
+        xml.skipCurrentElement();
+    }
+    xml.readNext(); // to the end of the document, so that text after the root counts as an error
+    while (!xml.atEnd() && !xml.hasError())
+        xml.readNext();
+    return !xml.hasError() && lastFlag == QLatin1String("false");
 }

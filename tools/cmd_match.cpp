@@ -57,7 +57,7 @@ void printTable(const QJsonObject &result)
                     qPrintable(c.value(QLatin1String("camera")).toString()),
                     c.value(QLatin1String("photos")).toInt(),
                     c.value(QLatin1String("matched")).toInt(),
-                    int(c.value(QLatin1String("missed")).toArray().size()),
+                    c.value(QLatin1String("missedCount")).toInt(),
                     int(c.value(QLatin1String("extra")).toArray().size()),
                     qPrintable(c.value(QLatin1String("method")).toString()), qPrintable(clock));
     }

@@ -223,7 +223,7 @@ void printMatch(const QJsonObject &match)
                     c.value(QLatin1String("photos")).toInt(),
                     c.value(QLatin1String("matched")).toInt(),
                     qPrintable(c.value(QLatin1String("method")).toString()),
-                    int(c.value(QLatin1String("missed")).toArray().size()),
+                    c.value(QLatin1String("missedCount")).toInt(),
                     int(c.value(QLatin1String("extra")).toArray().size()),
                     offset.isNull() ? ""
                                     : qPrintable(QStringLiteral(", camera clock %1 s from POS")

@@ -27,8 +27,8 @@ QString StatusTick::strategyText(const v7k_context &context)
     case 1:
         return QStringLiteral("调试模式");
     case 2:
-        // Whole seconds first, then two decimals: 15 tenths show as 1.00 s.
-        return QStringLiteral("定时%1s").arg(double(v7k_get_fixtime(device) / 10), 0, 'f', 2);
+        // The camera counts tenths: 2.5 s shows as 2.50 s, never cut to whole seconds.
+        return QStringLiteral("定时%1s").arg(v7k_get_fixtime(device) / 10.0, 0, 'f', 2);
     case 3:
         return QStringLiteral("定距%1m").arg(context.workParam.distanceInterval / 10.0, 0, 'f', 1);
     case 4:

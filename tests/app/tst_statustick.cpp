@@ -107,8 +107,8 @@ void tst_StatusTick::strategy_data()
     const QString capture = QStringLiteral("采集策略：");
     QTest::newRow("debug") << 1 << 0 << 0 << QStringLiteral("调试模式") << QStringLiteral("当前策略：");
     QTest::newRow("timed 2 s") << 2 << 20 << 0 << QStringLiteral("定时2.00s") << capture;
-    QTest::newRow("timed 1.5 s shows whole seconds") << 2 << 15 << 0 << QStringLiteral("定时1.00s")
-                                                     << capture;
+    QTest::newRow("timed 2.5 s keeps its tenths") << 2 << 25 << 0 << QStringLiteral("定时2.50s")
+                                                  << capture;
     QTest::newRow("distance 123.4 m") << 3 << 0 << 1234 << QStringLiteral("定距123.4m") << capture;
     QTest::newRow("distance, largest") << 3 << 0 << 65535 << QStringLiteral("定距6553.5m") << capture;
     QTest::newRow("pwm") << 4 << 0 << 0 << QStringLiteral("PWM触发") << capture;

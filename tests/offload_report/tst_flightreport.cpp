@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QXmlStreamReader>
 
+#include "exposurephotos.h"
 #include "flightreport.h"
 #include "offloadreport.h"
 #include "photoexports.h"
@@ -46,13 +47,13 @@ const char *const MatchJson = R"({"cameras":[
   {"photo":"100MEDIA/DSC00005.JPG","sortie":2,"index":0},
   {"photo":"DSC00006.JPG","sortie":2,"index":1},{"photo":"DSC00007.JPG","sortie":2,"index":2}]},
  {"camera":"Front","photos":7,"matched":6,"method":"time","offsetSeconds":3.7,"offsetSpread":0.4,
-  "missed":[{"sortie":1,"index":2}],"extra":["TEST0001.JPG"],"pairs":[
+  "missed":[{"sortie":1,"from":2,"to":2,"count":1}],"extra":["TEST0001.JPG"],"pairs":[
   {"photo":"DSC00002.JPG","sortie":1,"index":0},{"photo":"DSC00003.JPG","sortie":1,"index":1},
   {"photo":"DSC00004.JPG","sortie":1,"index":3},{"photo":"DSC00005.JPG","sortie":2,"index":0},
   {"photo":"DSC00006.JPG","sortie":2,"index":1},{"photo":"DSC00007.JPG","sortie":2,"index":2}]},
  {"camera":"Right","photos":2,"matched":2,"method":"index","offsetSeconds":0,"offsetSpread":0,
-  "missed":[{"sortie":1,"index":0},{"sortie":1,"index":1},{"sortie":1,"index":2},
-            {"sortie":1,"index":3},{"sortie":2,"index":1}],"extra":[],"pairs":[
+  "missed":[{"sortie":1,"from":0,"to":3,"count":4},{"sortie":2,"from":1,"to":1,"count":1}],
+  "extra":[],"pairs":[
   {"photo":"DCIM/R0.JPG","sortie":2,"index":2},{"photo":"R0.JPG","sortie":2,"index":0}]}],
  "sorties":[{"number":1,"file":"/pos/第一架次.xls","records":4,"start":"2023-11-15 06:13:20",
              "end":"2023-11-15 06:13:26"},
@@ -95,6 +96,8 @@ private slots:
     void jsonKeepsMatch();
     void htmlStandsAlone_data();
     void htmlStandsAlone();
+    void missedRuns_data();
+    void missedRuns();
     void exports_data();
     void exports();
     void rendersInBrowser();
@@ -223,6 +226,49 @@ void TestFlightReport::htmlStandsAlone()
     QCOMPARE(ringCount, rings);
     for (const QString &expected : texts)
         QVERIFY2(text.contains(expected), qPrintable(expected));
+}
+
+void TestFlightReport::missedRuns_data()
+{
+    QTest::addColumn<QList<int>>("setStarts"); // the match's, the total last
+    QTest::addColumn<QList<int>>("missed");    // records through the sets, ascending
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<QString>("text");
+    QList<int> long1;
+    for (int r = 0; r < 3000; ++r) {
+        if (r < 400 || r >= 700)
+            long1 << r;
+    }
+    QTest::newRow("one record") << QList<int>{0, 10} << QList<int>{5} << 200
+                                << "第1架次 第6条记录（1条）";
+    QTest::newRow("runs, thousands grouped")
+        << QList<int>{0, 5000} << long1 << 200 << "第1架次 第1–400、701–3,000条记录（2,700条）";
+    QTest::newRow("a run split where the sortie ends")
+        << QList<int>{0, 3, 7} << QList<int>{1, 2, 3, 4} << 200
+        << "第1架次 第2–3条记录（2条）；第2架次 第1–2条记录（2条）";
+    QTest::newRow("runs past the limit counted")
+        << QList<int>{0, 10} << QList<int>{0, 2, 4, 6} << 2
+        << "第1架次 第1、3条记录（4条）；……另有2段未列出，见 offload-report.json";
+}
+
+// Missed records become runs per sortie in the JSON, and the report writes those runs as the
+// operator reads record numbers.
+void TestFlightReport::missedRuns()
+{
+    QFETCH(QList<int>, setStarts);
+    QFETCH(QList<int>, missed);
+    QFETCH(int, limit);
+    QFETCH(QString, text);
+    ExposureMatch m;
+    m.setStarts.assign(setStarts.begin(), setStarts.end());
+    m.cameras[0].takesPart = true;
+    m.cameras[0].missed.assign(missed.begin(), missed.end());
+    const QJsonObject camera =
+        ExposurePhotos::json(m, {}).value("cameras").toArray().at(0).toObject();
+    QCOMPARE(camera.value("missedCount").toInt(), int(missed.size()));
+    const MatchView view = MatchView::read(QJsonObject{{"cameras", QJsonArray{camera}}});
+    QCOMPARE(view.cameras.at(0).missedCount, int(missed.size()));
+    QCOMPARE(FlightReport::runsText(view.cameras.at(0).missed, limit), text);
 }
 
 void TestFlightReport::exports_data()
