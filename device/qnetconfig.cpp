@@ -56,6 +56,13 @@ QNetConfig::QNetConfig(CameraLink *link, QWidget *parent)
     connect(m_link, &CameraLink::connectRefused, this,
             [this](const QString &message) { Prompt::inform(this, message); });
     connect(m_link, &CameraLink::linkLost, this, &QNetConfig::showLost);
+    // Power and WiFi are fine here: the crew has to close the other program, not climb the mast.
+    connect(m_link, &CameraLink::cameraTaken, this, [this](const QString &program, qint64 pid) {
+        const QString who = QStringLiteral("%1（进程%2）正在使用相机，关闭它后再连接！").arg(program).arg(pid);
+        QTimer::singleShot(0, this, [this, who] {
+            Prompt::inform(this, QStringLiteral("相机被其他程序占用"), who);
+        });
+    });
 }
 
 void QNetConfig::showConnected(const QString &networkName)

@@ -5,7 +5,7 @@
 
 namespace StrategyApply {
 
-bool applyWorkParam(QWidget *editor, const Fill &fill, const AfterQuestion &afterQuestion)
+bool applyWorkParam(QWidget *editor, const Fill &fill)
 {
     CameraLink *link = CameraLink::instance();
     if (link->cameraConnected() == 0) {
@@ -22,13 +22,6 @@ bool applyWorkParam(QWidget *editor, const Fill &fill, const AfterQuestion &afte
     }
     if (!Prompt::ask(editor, QStringLiteral("是否切换工作模式？")))
         return false;
-    if (afterQuestion) {
-        const QString refusal = afterQuestion(result.record);
-        if (!refusal.isEmpty()) {
-            Prompt::inform(editor, refusal);
-            return false;
-        }
-    }
     // The link may have gone while the question was open.
     device = link->deviceHandle();
     if (!device)

@@ -12,13 +12,12 @@ class QWidget;
 // record as the starting point, the editor's checks, the question, the record, "设置完成".
 namespace StrategyApply {
 
-// The editor's fields written over the camera's current record, with its checks.
+// The editor's fields written over the camera's current record, with all its checks: the
+// operator is asked to switch only for a record that passes them.
 using Fill = std::function<CheckResult(const WorkParam &current)>;
-// Checks an editor makes only once the operator said yes; returns the refusal or nothing.
-using AfterQuestion = std::function<QString(const WorkParam &record)>;
 
 // True when the record went to the camera. The library's answer is not waited for: the
 // camera's new state shows in the status refreshes and the main window's strategy label.
-bool applyWorkParam(QWidget *editor, const Fill &fill, const AfterQuestion &afterQuestion = {});
+bool applyWorkParam(QWidget *editor, const Fill &fill);
 
 } // namespace StrategyApply

@@ -24,10 +24,7 @@ void DistanceAutoOptUi::onStateChanged(int)
 
 void DistanceAutoOptUi::onClicked()
 {
-    StrategyApply::applyWorkParam(
-        this,
-        [this](const WorkParam &current) { return TriggerChecks::distanceFields(form(), current); },
-        [this](const WorkParam &record) {
-            return TriggerChecks::distanceInterval(form(), record.activation);
-        });
+    StrategyApply::applyWorkParam(this, [this](const WorkParam &current) {
+        return TriggerChecks::distance(form(), current);
+    });
 }

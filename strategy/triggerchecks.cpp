@@ -105,13 +105,16 @@ CheckResult timer(const IntervalForm &form, const WorkParam &current)
     return result;
 }
 
+namespace {
+// The distance editor's two steps, in the order its refusals come: the activation field first,
+// then the interval and the missing fields.
 CheckResult distanceFields(const IntervalForm &form, const WorkParam &current)
 {
     CheckResult result;
     WorkParam &r = result.record;
     r = current;
     r.mode = quint8(WorkMode::FixedDistance);
-    // Refused after the question when it does not fit; until then any value will do.
+    // Checked in the second step; until then any value will do.
     const qint64 tenths = isIllegal(form.interval) ? 0 : truncatedTenths(form.interval, kU16);
     r.distanceInterval = quint16(tenths < 0 ? 0 : tenths);
 
@@ -165,6 +168,7 @@ QString distanceInterval(const IntervalForm &form, int activationCode)
         return noInterval ? missingText() : QString();
     }
 }
+} // namespace
 
 CheckResult distance(const IntervalForm &form, const WorkParam &current)
 {

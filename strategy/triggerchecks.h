@@ -28,10 +28,7 @@ QString missingText();     // "有参数未输入!"
 // units), so that no value the camera keeps in 16 bits can wrap.
 CheckResult timer(const IntervalForm &form, const WorkParam &current);
 
-// Distance editor, in its two steps: the activation fields before the question, the interval
-// and the missing fields after it. distance() runs both, for callers that ask nothing.
-CheckResult distanceFields(const IntervalForm &form, const WorkParam &current);
-QString distanceInterval(const IntervalForm &form, int activationCode);
+// Distance editor: the activation field first, then the interval, then the missing fields.
 CheckResult distance(const IntervalForm &form, const WorkParam &current);
 
 CheckResult pwm(const PwmForm &form, const WorkParam &current);

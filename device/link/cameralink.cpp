@@ -114,6 +114,7 @@ int CameraLink::closeLink()
     m_posManager = nullptr;
     m_identityKnown = false;
     aktele_stop(m_teleHandle);
+    m_lock.release();
     aktele_free(m_teleHandle);
     if (m_deviceHandle)
         v7k_free(m_deviceHandle);
@@ -128,8 +129,18 @@ void CameraLink::connectCamera()
 {
     if (m_connected || m_connecting)
         return;
-    if (openLink() == -1)
+    if (m_lock.acquire() == LinkLock::Held) {
+        const LinkLock::Holder &holder = m_lock.holder();
+        emit connectRefused(holder.known() ? QStringLiteral("相机正被%1（进程%2）使用，请先关闭它！")
+                                                 .arg(holder.program)
+                                                 .arg(holder.pid)
+                                           : QStringLiteral("相机正被其他程序使用，请先关闭它！"));
         return;
+    }
+    if (openLink() == -1) {
+        m_lock.release();
+        return;
+    }
     m_connecting = true;
     // NetworkManager may take seconds to answer, or not answer at all: ask off the GUI thread.
     QPointer<CameraLink> self(this);
@@ -155,9 +166,11 @@ void CameraLink::networkKnown(int status, const QString &name)
         return; // disconnected meanwhile
     switch (LinkRules::classify(status, name)) {
     case LinkRules::Network::NotOnWifi:
+        letGo();
         emit connectRefused(QStringLiteral("未连接WIFI!"));
         return;
     case LinkRules::Network::NotCamera:
+        letGo();
         emit connectRefused(QStringLiteral("请连接V7相机的WIFI！"));
         return;
     case LinkRules::Network::Camera:
@@ -173,6 +186,7 @@ void CameraLink::networkKnown(int status, const QString &name)
 void CameraLink::beginSession()
 {
     m_connected = true;
+    m_workParamLoadPending = true;
     m_posManager = posfile_manager_init(m_deviceHandle->posfileArg);
     forgetIdentity();
     m_heartbeat.reset();
@@ -195,6 +209,40 @@ void CameraLink::endSession()
     m_connecting = false;
     m_heartbeatTimer->stop();
     m_heartbeat.reset();
+}
+
+// Not connected: nothing of ours may ask the camera any more, or its status would come back here,
+// away from the program that connects next. The handles stay for the next connect.
+void CameraLink::letGo()
+{
+    m_versionTimer->stop();
+    if (m_teleHandle)
+        aktele_stop(m_teleHandle);
+    m_lock.release();
+}
+
+// Which program took the camera is read from /proc, off the GUI thread; the pages already show
+// the link down meanwhile.
+void CameraLink::announceLoss(bool duringTransfer)
+{
+    QPointer<CameraLink> self(this);
+    QThread *lookup = QThread::create([self, duringTransfer] {
+        const LinkLock::Holder taker = LinkLock::otherTalker();
+        if (!self)
+            return;
+        QMetaObject::invokeMethod(
+            self.data(), [self, taker, duringTransfer] {
+                if (!self)
+                    return;
+                if (taker.known())
+                    emit self->cameraTaken(taker.program, taker.pid);
+                else
+                    emit self->linkLost(duringTransfer);
+            },
+            Qt::QueuedConnection);
+    });
+    connect(lookup, &QThread::finished, lookup, &QObject::deleteLater);
+    lookup->start();
 }
 
 void CameraLink::stopPosTransfer()
@@ -294,8 +342,9 @@ void CameraLink::onTimeoutcheck()
         stopPosTransfer();
         // The handles stay: the next connect starts the same transport again.
         endSession();
+        letGo();
         emit disconnected();
-        emit linkLost(inTransfer);
+        announceLoss(inTransfer);
         return;
     }
     m_heartbeat.remember(v7k_get_index(m_deviceHandle));

@@ -6,6 +6,7 @@
 
 #include <atomic>
 
+#include "linklock.h"
 #include "linkrules.h"
 #include "v7k.h"
 
@@ -53,7 +54,7 @@ public:
     QString firmwareVersionText() const { return m_identity.firmwareVersionText; }
     QByteArray serialText() const { return m_identity.serial; }
     int posRecordSize() const { return m_identity.posRecordSize; }
-    // True until the first valid work parameters of this run were handed out.
+    // True from every connect until the camera's valid work parameters were handed out.
     bool workParamLoadPending() const { return m_workParamLoadPending; }
     // A firmware upgrade runs: the heartbeat keeps the link while the camera restarts.
     bool upgradeRunning() const { return m_upgradeRunning; }
@@ -70,8 +71,8 @@ public:
     // ---- The link ----
     int openLink();
     int closeLink();
-    // Connect as the operator asked: starts the link, then learns the WiFi name off the GUI
-    // thread; ends in connected() or connectRefused().
+    // Connect as the operator asked: takes the link lock, starts the link, then learns the WiFi
+    // name off the GUI thread; ends in connected() or connectRefused().
     void connectCamera();
     // The operator's disconnect: releases the handles.
     void disconnectCamera();
@@ -100,6 +101,9 @@ signals:
     // Every way the link went down; a loss announces linkLost() right after.
     void disconnected();
     void linkLost(bool duringTransfer);
+    // Lost because another program on this computer talks to the camera now (in place of
+    // linkLost()).
+    void cameraTaken(const QString &program, qint64 pid);
     void identityChanged(const CameraIdentity &identity);
     // Every 500 ms while connected, once the status is current.
     void statusRefreshed(const v7k_context &context);
@@ -117,6 +121,8 @@ private:
     void endSession();
     void forgetIdentity();
     void stopPosTransfer();
+    void letGo();
+    void announceLoss(bool duringTransfer);
 
     AkTele *m_teleHandle = nullptr;
     v7k_context *m_deviceHandle = nullptr;
@@ -126,6 +132,7 @@ private:
     QTimer *m_heartbeatTimer = nullptr;
     QTimer *m_tickTimer = nullptr;
     LinkHeartbeat m_heartbeat;
+    LinkLock m_lock;
 
     bool m_connected = false;
     bool m_connecting = false;

@@ -1,5 +1,6 @@
 // The camera link and its page against the camera simulator: connect, refusals, what the panel
-// shows after a connect, a silent camera, reconnecting to the same or to another camera.
+// shows after a connect, a silent camera, a camera taken by another program, reconnecting to the
+// same or to another camera.
 #include <QtTest>
 
 #include <QLabel>
@@ -8,6 +9,7 @@
 #include "cameralink.h"
 #include "camsimprocess.h"
 #include "deviceinfo.h"
+#include "linklock.h"
 #include "mylabel.h"
 #include "qnetconfig.h"
 #include "testtools.h"
@@ -31,6 +33,7 @@ private slots:
     void transferAndUpgradeKeepLink();
     void silentCameraIsLost();
     void reconnectReusesHandles();
+    void cameraTakenByAnotherProgram();
     void reconnectReadsAnotherCamera();
     void settingsWindowHidesOnly();
     void disconnectReleasesHandles();
@@ -84,12 +87,20 @@ void tst_Link::refusedNetworks_data()
     QTest::newRow("one letter") << QByteArray("V") << QStringLiteral("请连接V7相机的WIFI！");
     QTest::newRow("not on WiFi") << QByteArray("") << QStringLiteral("未连接WIFI!");
     QTest::newRow("home network") << QByteArray("MyHome") << QStringLiteral("请连接V7相机的WIFI！");
+    // Another link of this computer holds the camera: its program and process are named.
+    QTest::newRow("camera held") << QByteArray("V7K5-FIELD")
+                                 << QStringLiteral("相机正被tst_link（进程%1）使用，请先关闭它！");
 }
 
 void tst_Link::refusedNetworks()
 {
     QFETCH(QByteArray, ssid);
     QFETCH(QString, prompt);
+    LinkLock other;
+    if (prompt.contains(QLatin1String("%1"))) {
+        QCOMPARE(other.acquire(), LinkLock::Acquired);
+        prompt = prompt.arg(QCoreApplication::applicationPid());
+    }
     m_prompts.clear();
     connectWith(ssid.constData());
     QTRY_COMPARE(m_prompts.texts(), QStringList{prompt});
@@ -197,7 +208,8 @@ void tst_Link::silentCameraIsLost()
     m_link->onTimeoutcheck();
     QTest::qWait(600);
     m_link->onTimeoutcheck();
-    QCOMPARE(atLoss, (QStringList{QStringLiteral("未连接"), QStringLiteral("1"), QStringLiteral("0")}));
+    QTRY_COMPARE(atLoss,
+                 (QStringList{QStringLiteral("未连接"), QStringLiteral("1"), QStringLiteral("0")}));
     QTRY_COMPARE(m_prompts.texts(),
                  QStringList{QStringLiteral("相机断开 / 请检查相机供电和本地WIFI连接！")});
     QVERIFY(!m_link->isConnected());
@@ -228,6 +240,30 @@ void tst_Link::reconnectReusesHandles()
     m_link->onTimeoutcheck();
     QVERIFY(m_link->isConnected());
     QVERIFY(m_prompts.texts().isEmpty());
+}
+
+// A program that ignores the lock (another state folder) takes the camera's status away: the
+// window names it instead of blaming power or WiFi.
+void tst_Link::cameraTakenByAnotherProgram()
+{
+    QTemporaryDir elsewhere;
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("V7_STATE_DIR"), elsewhere.path());
+    tool.setProcessEnvironment(env);
+    tool.start(V7_TOOL, {"status", "--watch", "--seconds", "60"});
+    QTRY_VERIFY_WITH_TIMEOUT(tool.canReadLine(), 10000);
+    m_prompts.clear();
+    QTRY_VERIFY((m_link->onTimeoutcheck(), !m_link->isConnected()));
+    QTRY_COMPARE(m_prompts.texts(),
+                 QStringList{QStringLiteral("相机被其他程序占用 / v7tool（进程%1）正在使用相机，"
+                                            "关闭它后再连接！").arg(tool.processId())});
+    tool.kill();
+    QVERIFY(tool.waitForFinished());
+    m_prompts.clear();
+    connectWith("V7K5-FIELD");
+    QVERIFY(m_link->isConnected());
+    QTRY_VERIFY(!m_link->versionTimer()->isActive()); // asks nothing more of the camera
 }
 
 // Lost, then back as another camera on the same address: every connect reads it all again.

@@ -138,6 +138,7 @@ private slots:
     void shutterRaisesCounts();
     void tool_data();
     void tool();
+    void reconnectShowsWhatTheCameraRuns();
 
 private:
     GatherStrategyOptUi *page() const { return GatherStrategyOptUi::instance(); }
@@ -205,7 +206,7 @@ void tst_Strategy::checks_data()
     row("distance power-on empty", "50 2 ", kMissing, "");
     row("distance manual 2 -> 5", "50 3 2", "", "distanceInterval=500 manualDelay=5");
     row("distance gear not down", "50 0  nogear", kGear, "");
-    // The activation field is checked before the question, the interval after it.
+    // The activation field is checked first, then the interval, then what is missing.
     row("distance delay before interval", "600 2 12345", kDelay, "");
     row("distance interval before empty delay", "600 2 ", kDistance, "");
     row("pwm 25.5 fits a byte", "40 25.5 25.5", "",
@@ -341,23 +342,26 @@ void tst_Strategy::editorsSendTheirRecord()
 void tst_Strategy::refusalsSendNothing_data()
 {
     QTest::addColumn<bool>("answer");
+    QTest::addColumn<QString>("interval");
     QTest::addColumn<QString>("delay");
     QTest::addColumn<QStringList>("prompts");
-    QTest::newRow("no") << false << "8" << QStringList{"是否切换工作模式？"};
-    QTest::newRow("empty delay: asked first")
-        << true << "" << QStringList{"是否切换工作模式？", kMissing};
-    QTest::newRow("delay too long: not asked") << true << "12345" << QStringList{kDelay};
+    QTest::newRow("no") << false << "40" << "8" << QStringList{"是否切换工作模式？"};
+    // Only a record that passes every check is worth the question.
+    QTest::newRow("empty delay: not asked") << true << "40" << "" << QStringList{kMissing};
+    QTest::newRow("delay too long: not asked") << true << "40" << "12345" << QStringList{kDelay};
+    QTest::newRow("interval 600: not asked") << true << "600" << "8" << QStringList{kDistance};
 }
 
 void tst_Strategy::refusalsSendNothing()
 {
     QFETCH(bool, answer);
+    QFETCH(QString, interval);
     QFETCH(QString, delay);
     const QByteArray before = WorkParamRecord::toBytes(cameraNow());
     QVERIFY(before.at(0) != 3);
     DistanceAutoOptUi *distance = page()->distanceEditor();
     click(page()->modeButton(GatherStrategyOptUi::DistancePage));
-    distance->intervalEdit()->setText(QStringLiteral("40"));
+    distance->intervalEdit()->setText(interval);
     distance->activationBox()->setCurrentIndex(2);
     distance->powerOnEdit()->setText(delay);
     m_prompts.clear();
@@ -461,6 +465,23 @@ void tst_Strategy::tool()
         QVERIFY(r.out.isEmpty());
         QCOMPARE(shown.value("bytes").toString(), before);
     }
+}
+
+// The tool set the camera while the window was away: the next connect shows the camera's strategy
+// in the editors and the panel, not what the operator left typed before.
+void tst_Strategy::reconnectShowsWhatTheCameraRuns()
+{
+    QCOMPARE(::tool("set --mode time --interval 2.5 --activation power-on --delay 8").exitCode, 0);
+    page()->distanceEditor()->intervalEdit()->setText(QStringLiteral("600"));
+    QSignalSpy arrived(m_link, &CameraLink::workParamsArrived);
+    QNetConfig::instance()->onClicked();
+    QTRY_COMPARE_WITH_TIMEOUT(arrived.count(), 1, 10000);
+    QCOMPARE(page()->stack()->currentIndex(), int(GatherStrategyOptUi::TimerPage));
+    const IntervalForm timer = page()->timerEditor()->form();
+    QCOMPARE(timer.interval + ' ' + timer.powerOnDelay, QStringLiteral("2.5 8"));
+    QCOMPARE(page()->distanceEditor()->intervalEdit()->text(),
+             QString::number(cameraNow().distanceInterval / 10.0, 'f', 1));
+    QTRY_COMPARE(m_main->panelLabel("label_18")->text(), QStringLiteral("定时2.50s"));
 }
 
 QTEST_MAIN(tst_Strategy)
