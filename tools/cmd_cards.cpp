@@ -15,9 +15,11 @@
 
 namespace {
 
+const char kUsage[] = "usage: v7tool cards [--json]\n";
+
 int usage(const char *problem)
 {
-    std::fprintf(stderr, "v7tool cards: %s\nusage: v7tool cards [--json]\n", problem);
+    std::fprintf(stderr, "v7tool cards: %s\n%s", problem, kUsage);
     return 2;
 }
 
@@ -86,6 +88,6 @@ int run(const QStringList &arguments)
     return 0;
 }
 
-const ToolCommand command("cards", "the camera cards the program sees [--json]", run);
+const ToolCommand command("cards", "the camera cards the program sees [--json]", kUsage, run);
 
 } // namespace

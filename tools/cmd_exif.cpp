@@ -8,6 +8,8 @@
 #include "toolcommand.h"
 
 namespace {
+const char kUsage[] = "usage: v7tool exif PHOTO...\n";
+
 QString letter(char c)
 {
     return c ? QString(QChar::fromLatin1(c)) : QString();
@@ -62,7 +64,7 @@ QJsonObject toJson(const QString &path, const PhotoInfo &info)
 int run(const QStringList &arguments)
 {
     if (arguments.isEmpty()) {
-        std::fprintf(stderr, "usage: v7tool exif FILE...\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
     int failures = 0;
@@ -77,5 +79,5 @@ int run(const QStringList &arguments)
     return failures == 0 ? 0 : 1;
 }
 
-ToolCommand command("exif", "print the EXIF header of photos as JSON lines", &run);
+ToolCommand command("exif", "print the EXIF header of photos as JSON lines", kUsage, &run);
 } // namespace

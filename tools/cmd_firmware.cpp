@@ -9,10 +9,12 @@
 
 namespace {
 
+const char kUsage[] = "usage: v7tool firmware --version M.N --out FILE [--model WORD]\n"
+                      "                        [--build-date TEXT] [--size BYTES] [--encrypt]\n";
+
 int usage()
 {
-    std::fprintf(stderr, "usage: v7tool firmware --version M.N --out FILE [--model WORD]\n"
-                         "                        [--build-date TEXT] [--size BYTES] [--encrypt]\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -83,6 +85,7 @@ int run(const QStringList &arguments)
     return 0;
 }
 
-const ToolCommand command("firmware", "build a firmware image (plain or encrypted)", &run);
+const ToolCommand command("firmware", "build a firmware image (plain or encrypted)", kUsage,
+                          &run);
 
 } // namespace

@@ -15,11 +15,13 @@
 namespace {
 constexpr int kThreads = 4;
 
+const char kUsage[] = "usage: v7tool geotag --pos TABLE.xls [--focal MM] PHOTO...\n"
+                      "exit 0 when every photo is tagged, 1 when one is not, 2 for bad\n"
+                      "arguments or a table that is not a POS table (no photo touched)\n";
+
 int usage()
 {
-    std::fprintf(stderr, "usage: v7tool geotag --pos TABLE.xls [--focal MM] PHOTO...\n"
-                         "exit 0 when every photo is tagged, 1 when one is not, 2 for bad\n"
-                         "arguments or a table that is not a POS table (no photo touched)\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -106,5 +108,6 @@ int run(const QStringList &arguments)
     return failures == 0 ? 0 : 1;
 }
 
-ToolCommand command("geotag", "write POS positions into photos (--pos TABLE.xls --focal MM)", &run);
+ToolCommand command("geotag", "write POS positions into photos (--pos TABLE.xls --focal MM)",
+                    kUsage, &run);
 } // namespace

@@ -14,20 +14,22 @@
 
 namespace {
 
+const char kUsage[] =
+    "usage: v7tool match --pos TABLE.xls [--pos TABLE.xls]... --center DIR\n"
+    "                    --front DIR --right DIR --left DIR --back DIR\n"
+    "                    [--match time|index] [--offset SECONDS] [--json]\n"
+    "offsetSeconds is the camera clock minus the POS clock; sorties count from 1\n"
+    "in the order of --pos, indexes from 0 within a sortie. --offset gives it\n"
+    "when the photos cannot tell it (evenly spaced photos of a part of the flight).\n"
+    "exit 0 when every photo has its record and no record lacks a photo, 1 when\n"
+    "missed or extra shots were found, 2 for bad input, 3 when a camera's clock\n"
+    "offset is ambiguous (give --offset)\n";
+
 int usage(const char *problem)
 {
     if (problem)
         std::fprintf(stderr, "v7tool match: %s\n", problem);
-    std::fprintf(stderr,
-                 "usage: v7tool match --pos TABLE.xls [--pos TABLE.xls]... --center DIR\n"
-                 "                    --front DIR --right DIR --left DIR --back DIR\n"
-                 "                    [--match time|index] [--offset SECONDS] [--json]\n"
-                 "offsetSeconds is the camera clock minus the POS clock; sorties count from 1\n"
-                 "in the order of --pos, indexes from 0 within a sortie. --offset gives it\n"
-                 "when the photos cannot tell it (evenly spaced photos of a part of the flight).\n"
-                 "exit 0 when every photo has its record and no record lacks a photo, 1 when\n"
-                 "missed or extra shots were found, 2 for bad input, 3 when a camera's clock\n"
-                 "offset is ambiguous (give --offset)\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -137,6 +139,7 @@ int run(const QStringList &arguments)
     return match.clean() ? 0 : 1;
 }
 
-const ToolCommand command("match", "which POS record each photo of the cards belongs to", run);
+const ToolCommand command("match", "which POS record each photo of the cards belongs to", kUsage,
+                          run);
 
 } // namespace

@@ -32,31 +32,33 @@ void onSignal(int signal)
     pauseSignal = signal;
 }
 
+const char kUsage[] =
+    "usage: v7tool offload --center DIR --front DIR --right DIR --left DIR --back DIR\n"
+    "                      --target DIR [--pos TABLE.xls]... [--split-sorties]\n"
+    "                      [--volume-size N --unit GB|MB] [--password TEXT]\n"
+    "                      [--no-verify] [--match time|index] [--offset SECONDS]\n"
+    "                      [--camera-prefix]\n"
+    "       v7tool offload --resume [--no-verify] [--match time|index] [--center DIR ...]\n"
+    "with POS tables each photo gets the record its capture time and order match\n"
+    "(--match index: photo i of a card is record i); --offset SECONDS gives the\n"
+    "camera clock minus the POS clock when the photos cannot tell it.\n"
+    "--camera-prefix names every copy with its camera first (Center_DSC00001.JPG),\n"
+    "unique within the camera; a resume keeps what the start chose.\n"
+    "--resume takes what is done from the target; a card found elsewhere (or named\n"
+    "by its photo folder or mount root) is checked to be the same card.\n"
+    "exit codes: 0 complete and verified; 1 finished with files that failed (listed)\n"
+    "or the task state could not be saved; 2 bad arguments or refused input (a\n"
+    "--pos table that is not a POS table, a different card, no target, nothing to\n"
+    "resume, a target and card folders that overlap or a target on a card, a clock\n"
+    "offset the photos cannot tell and no --offset);\n"
+    "3 another run holds the lock;\n"
+    "128 + signal when paused by SIGINT or SIGTERM (continue with --resume)\n";
+
 int usage(const char *problem)
 {
     if (problem)
         std::fprintf(stderr, "v7tool offload: %s\n", problem);
-    std::fprintf(
-        stderr, "usage: v7tool offload --center DIR --front DIR --right DIR --left DIR --back DIR\n"
-                "                      --target DIR [--pos TABLE.xls]... [--split-sorties]\n"
-                "                      [--volume-size N --unit GB|MB] [--password TEXT]\n"
-                "                      [--no-verify] [--match time|index] [--offset SECONDS]\n"
-                "                      [--camera-prefix]\n"
-                "       v7tool offload --resume [--no-verify] [--match time|index] [--center DIR ...]\n"
-                "with POS tables each photo gets the record its capture time and order match\n"
-                "(--match index: photo i of a card is record i); --offset SECONDS gives the\n"
-                "camera clock minus the POS clock when the photos cannot tell it.\n"
-                "--camera-prefix names every copy with its camera first (Center_DSC00001.JPG),\n"
-                "unique within the camera; a resume keeps what the start chose.\n"
-                "--resume takes what is done from the target; a card found elsewhere (or named\n"
-                "by its photo folder or mount root) is checked to be the same card.\n"
-                "exit codes: 0 complete and verified; 1 finished with files that failed (listed)\n"
-                "or the task state could not be saved; 2 bad arguments or refused input (a\n"
-                "--pos table that is not a POS table, a different card, no target, nothing to\n"
-                "resume, a target and card folders that overlap or a target on a card, a clock\n"
-                "offset the photos cannot tell and no --offset);\n"
-                "3 another run holds the lock;\n"
-                "128 + signal when paused by SIGINT or SIGTERM (continue with --resume)\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -348,6 +350,6 @@ int run(const QStringList &arguments)
     return passedOver > 0 ? 1 : 0;
 }
 
-const ToolCommand command("offload", "copy the camera cards into a target folder", run);
+const ToolCommand command("offload", "copy the camera cards into a target folder", kUsage, run);
 
 } // namespace

@@ -12,6 +12,8 @@
 
 namespace {
 
+const char kUsage[] = "usage: v7tool paths\n";
+
 QJsonObject entry(const QString &path)
 {
     return QJsonObject{{QStringLiteral("path"), path},
@@ -21,7 +23,7 @@ QJsonObject entry(const QString &path)
 int run(const QStringList &arguments)
 {
     if (!arguments.isEmpty()) {
-        std::fprintf(stderr, "usage: v7tool paths\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
     const QJsonObject paths{
@@ -37,6 +39,7 @@ int run(const QStringList &arguments)
     return 0;
 }
 
-const ToolCommand command("paths", "where the shipped files are read and the state is kept", run);
+const ToolCommand command("paths", "where the shipped files are read and the state is kept",
+                          kUsage, run);
 
 } // namespace

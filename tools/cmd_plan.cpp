@@ -13,15 +13,17 @@
 
 namespace {
 
+const char kUsage[] =
+    "usage: v7tool plan --gsd CM --focal MM --overlap PCT --sidelap PCT\n"
+    "                   [--speed MPS] [--json]\n"
+    "  The planning page's figures for the VestraneV7 camera. --speed is the ground\n"
+    "  speed (default 20 m/s; 0 leaves the exposure interval out). Overlaps of 100\n"
+    "  or more count as 100. Exit 1 when the page would refuse the values (its\n"
+    "  message is printed), 2 for bad arguments.\n";
+
 int usage()
 {
-    std::fprintf(stderr,
-                 "usage: v7tool plan --gsd CM --focal MM --overlap PCT --sidelap PCT\n"
-                 "                   [--speed MPS] [--json]\n"
-                 "  The planning page's figures for the VestraneV7 camera. --speed is the ground\n"
-                 "  speed (default 20 m/s; 0 leaves the exposure interval out). Overlaps of 100\n"
-                 "  or more count as 100. Exit 1 when the page would refuse the values (its\n"
-                 "  message is printed), 2 for bad arguments.\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -88,4 +90,5 @@ int run(const QStringList &arguments)
 
 } // namespace
 
-static ToolCommand command("plan", "flying height and spacing for a GSD and overlaps", &run);
+static ToolCommand command("plan", "flying height and spacing for a GSD and overlaps", kUsage,
+                           &run);

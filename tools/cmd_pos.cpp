@@ -26,21 +26,23 @@ const int kCameraPort = 8899;
 // The tool steps the transfer faster than the page's 500 ms: it has nothing else to show.
 const int kStepMs = 50;
 
+const char kUsage[] =
+    "usage: v7tool pos decode --record-size 32|52 RAWFILE [--per-lens] -o TABLE.xls\n"
+    "       v7tool pos list [--json] [--timeout S]\n"
+    "       v7tool pos download SLOT... -o PATH [--per-lens] [--timeout S]\n"
+    "  decode    writes the tables of a raw POS file (with --per-lens also the five lens\n"
+    "            tables beside TABLE.xls; 52-byte records only)\n"
+    "  list      the camera's 14 slots: number, time, points, times downloaded\n"
+    "  download  the slots (1..14) into PATH, or with several into PATH up to its first\n"
+    "            '.' followed by slot number and .xls, as the page names them\n"
+    "  --timeout the camera's silence that ends the command (default 20 s)\n"
+    "  The camera is reached at V7_CAMERA_ADDRESS=host:port when set.\n"
+    "  Exit 0 when every table is complete, 1 on failure, 2 on bad arguments, 3 when\n"
+    "  another program (the window) holds the camera.\n";
+
 int usage()
 {
-    std::fprintf(
-        stderr,
-        "usage: v7tool pos decode --record-size 32|52 RAWFILE [--per-lens] -o TABLE.xls\n"
-        "       v7tool pos list [--json] [--timeout S]\n"
-        "       v7tool pos download SLOT... -o PATH [--per-lens] [--timeout S]\n"
-        "  decode    writes the tables of a raw POS file (with --per-lens also the five lens\n"
-        "            tables beside TABLE.xls; 52-byte records only)\n"
-        "  list      the camera's 14 slots: number, time, points, times downloaded\n"
-        "  download  the slots (1..14) into PATH, or with several into PATH up to its first\n"
-        "            '.' followed by slot number and .xls, as the page names them\n"
-        "  --timeout the camera's silence that ends the command (default 20 s)\n"
-        "  The camera is reached at V7_CAMERA_ADDRESS=host:port when set.\n"
-        "  Exit 0 when every table is complete, 1 on failure, 2 on bad arguments.\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -312,4 +314,8 @@ int run(const QStringList &arguments)
 } // namespace
 
 static ToolCommand command("pos", "POS tables: decode a raw file, list or download over WiFi",
-                           &run);
+                           kUsage, &run, [](const QStringList &arguments) {
+                               return !arguments.isEmpty() &&
+                                      (arguments.first() == QLatin1String("list") ||
+                                       arguments.first() == QLatin1String("download"));
+                           });

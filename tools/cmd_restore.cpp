@@ -18,22 +18,23 @@
 
 namespace {
 
+const char kUsage[] =
+    "usage: v7tool restore [--center ROOT] [--left ROOT] [--right ROOT] [--back ROOT]\n"
+    "                      [--front ROOT] [--dry-run] [--yes] [--unsaved-ok]\n"
+    "The cards are the cameras' cards by volume label, or only those named by options.\n"
+    "One JSON line per camera: its card (mount root, device, label), why it would not be\n"
+    "formatted, and how many of its files have no verified copy off the formatted cards\n"
+    "(hidden files and photos whose copies lie on those cards counted apart too). --yes\n"
+    "formats the cards and writes the structure files; with files unsaved it also needs\n"
+    "--unsaved-ok.\n"
+    "exit 0 when done, 1 when a card was refused or failed, 2 for bad arguments,\n"
+    "3 when unsaved photos stopped the restore before anything was formatted\n";
+
 int usage(const char *problem)
 {
     if (problem)
         std::fprintf(stderr, "v7tool restore: %s\n", problem);
-    std::fprintf(
-        stderr,
-        "usage: v7tool restore [--center ROOT] [--left ROOT] [--right ROOT] [--back ROOT]\n"
-        "                      [--front ROOT] [--dry-run] [--yes] [--unsaved-ok]\n"
-        "The cards are the cameras' cards by volume label, or only those named by options.\n"
-        "One JSON line per camera: its card (mount root, device, label), why it would not be\n"
-        "formatted, and how many of its files have no verified copy off the formatted cards\n"
-        "(hidden files and photos whose copies lie on those cards counted apart too). --yes\n"
-        "formats the cards and writes the structure files; with files unsaved it also needs\n"
-        "--unsaved-ok.\n"
-        "exit 0 when done, 1 when a card was refused or failed, 2 for bad arguments,\n"
-        "3 when unsaved photos stopped the restore before anything was formatted\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -150,6 +151,6 @@ int run(const QStringList &arguments)
 }
 
 const ToolCommand command("restore", "format the camera cards and write their structure files",
-                          run);
+                          kUsage, run);
 
 } // namespace

@@ -60,14 +60,18 @@ QJsonObject describe(const v7k_context &c)
     };
 }
 
+const char kUsage[] =
+    "usage: v7tool status [--seconds N] [--watch]\n"
+    "  Connects to the camera (V7_CAMERA_ADDRESS=host:port overrides the\n"
+    "  camera's own address), waits until its status is complete or N\n"
+    "  seconds (default 5) pass and prints it as JSON. --watch prints a line\n"
+    "  per second, for N seconds when given, else until interrupted.\n"
+    "  Exit 0 when the camera answered, 1 when nothing valid arrived, 3 when\n"
+    "  another program (the window) holds the camera.\n";
+
 int usage()
 {
-    std::fprintf(stderr, "usage: v7tool status [--seconds N] [--watch]\n"
-                         "  Connects to the camera (V7_CAMERA_ADDRESS=host:port overrides the\n"
-                         "  camera's own address), waits until its status is complete or N\n"
-                         "  seconds (default 5) pass and prints it as JSON. --watch prints a line\n"
-                         "  per second, for N seconds when given, else until interrupted.\n"
-                         "  Exit 0 when the camera answered, 1 when nothing valid arrived.\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -142,4 +146,5 @@ int run(const QStringList &arguments)
 
 } // namespace
 
-static ToolCommand command("status", "print the camera's state as JSON", &run);
+static ToolCommand command("status", "print the camera's state as JSON", kUsage, &run,
+                           [](const QStringList &) { return true; });

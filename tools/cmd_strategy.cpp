@@ -14,21 +14,23 @@
 
 namespace {
 
+const char kUsage[] =
+    "usage: v7tool strategy show [--json] [--seconds N]\n"
+    "       v7tool strategy set --mode time|distance --interval N\n"
+    "                [--activation gear|level|power-on|manual|altitude] [--level high|low]\n"
+    "                [--delay S] [--altitude M] [--json] [--seconds N]\n"
+    "       v7tool strategy set --mode pwm --pulse-duration MS --pulse-time MS --period MS\n"
+    "       v7tool strategy set --mode io --level high|low --duration MS\n"
+    "       v7tool strategy set --mode edge --edge rising|falling\n"
+    "  show prints the camera's work parameters. set checks the values as the strategy\n"
+    "  page does, sends them without asking, reads them back and prints them; a field the\n"
+    "  options leave out keeps the camera's value. Exit 1 when the camera does not answer\n"
+    "  or the values are refused (the page's message is printed), 2 for bad arguments,\n"
+    "  3 when another program (the window) holds the camera.\n";
+
 int usage()
 {
-    std::fprintf(
-        stderr,
-        "usage: v7tool strategy show [--json] [--seconds N]\n"
-        "       v7tool strategy set --mode time|distance --interval N\n"
-        "                [--activation gear|level|power-on|manual|altitude] [--level high|low]\n"
-        "                [--delay S] [--altitude M] [--json] [--seconds N]\n"
-        "       v7tool strategy set --mode pwm --pulse-duration MS --pulse-time MS --period MS\n"
-        "       v7tool strategy set --mode io --level high|low --duration MS\n"
-        "       v7tool strategy set --mode edge --edge rising|falling\n"
-        "  show prints the camera's work parameters. set checks the values as the strategy\n"
-        "  page does, sends them without asking, reads them back and prints them; a field the\n"
-        "  options leave out keeps the camera's value. Exit 1 when the camera does not answer\n"
-        "  or the values are refused (the page's message is printed), 2 for bad arguments.\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -266,8 +268,11 @@ int set(const QStringList &arguments)
 
 int run(const QStringList &arguments)
 {
-    if (arguments.isEmpty())
-        return usage();
+    // Alone it lists every mode and option, as asked.
+    if (arguments.isEmpty()) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (arguments.first() == QLatin1String("show"))
         return show(arguments.mid(1));
     if (arguments.first() == QLatin1String("set"))
@@ -277,4 +282,9 @@ int run(const QStringList &arguments)
 
 } // namespace
 
-static ToolCommand command("strategy", "show or set the camera's trigger strategy", &run);
+static ToolCommand command("strategy", "show or set the camera's trigger strategy", kUsage, &run,
+                           [](const QStringList &arguments) {
+                               return !arguments.isEmpty() &&
+                                      (arguments.first() == QLatin1String("show") ||
+                                       arguments.first() == QLatin1String("set"));
+                           });

@@ -1,11 +1,14 @@
-// v7tool status run as a crew would run it, against the simulator and against silence.
+// v7tool status run as a crew would run it, against the simulator and against silence; the one
+// program at a time on the camera; every command's help.
 #include "linkfixture.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QTest>
 
+#include "cameralink.h"
 #include "testtools.h"
 
 namespace {
@@ -24,6 +27,9 @@ private slots:
     void reportsTheCamera();
     void silentCameraFails();
     void watchPrintsLines();
+    void oneProgramAtATime();
+    void helpOfEveryCommand_data();
+    void helpOfEveryCommand();
 };
 
 void tst_V7ToolStatus::reportsTheCamera_data()
@@ -98,6 +104,72 @@ void tst_V7ToolStatus::watchPrintsLines()
     }
     QCOMPARE(QJsonDocument::fromJson(lines.last()).object().value("firmware").toString(),
              QStringLiteral("4.41"));
+}
+
+// The window's link and the tool each refuse the camera while the other has it, naming it.
+void tst_V7ToolStatus::oneProgramAtATime()
+{
+    CamsimProcess sim; // sets V7_CAMERA_ADDRESS for the link in this process too
+    QVERIFY(sim.start());
+    qputenv("V7_WIFI_SSID", "V7K5-LOCK");
+    CameraLink window;
+    QSignalSpy connected(&window, &CameraLink::connected);
+    window.connectCamera();
+    QTRY_COMPARE(connected.count(), 1);
+    const ToolRun refused = status(sim.address(), {"--seconds", "2"});
+    QCOMPARE(refused.exitCode, 3);
+    QVERIFY(refused.out.isEmpty());
+    const QString holder =
+        QStringLiteral("tst_v7toolstatus (pid %1)").arg(QCoreApplication::applicationPid());
+    QVERIFY2(QString::fromUtf8(refused.err).contains(holder), refused.err.constData());
+    window.disconnectCamera();
+    QCOMPARE(status(sim.address(), {"--seconds", "10"}).exitCode, 0);
+
+    QProcess tool;
+    tool.start(V7_TOOL, {"status", "--watch", "--seconds", "60"});
+    QTRY_VERIFY_WITH_TIMEOUT(tool.canReadLine(), 10000); // it holds the camera by now
+    QSignalSpy refusal(&window, &CameraLink::connectRefused);
+    window.connectCamera();
+    QCOMPARE(refusal.count(), 1);
+    QCOMPARE(refusal.first().first().toString(),
+             QStringLiteral("相机正被v7tool（进程%1）使用，请先关闭它！").arg(tool.processId()));
+    QVERIFY(!window.isConnected());
+    tool.kill();
+    QVERIFY(tool.waitForFinished());
+    window.connectCamera();
+    QTRY_COMPARE(connected.count(), 2);
+}
+
+void tst_V7ToolStatus::helpOfEveryCommand_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("out"); // what standard output begins with
+    QTest::newRow("help") << QStringList{"help"} << 0 << QByteArray("usage: v7tool <command>");
+    QTest::newRow("help of nothing known") << QStringList{"help", "x"} << 2 << QByteArray();
+    QTest::newRow("strategy alone lists its modes")
+        << QStringList{"strategy"} << 0 << QByteArray("usage: v7tool strategy show");
+    // Every command the tool lists, in every way of asking.
+    for (const QByteArray &line : runTool(V7_TOOL, {"--help"}).out.split('\n')) {
+        const QString name = QString::fromLatin1(line.simplified().split(' ').value(0));
+        if (!line.startsWith("  ") || name == QLatin1String("help"))
+            continue;
+        const QByteArray usage = "usage: v7tool " + name.toLatin1();
+        for (const QStringList &args : {QStringList{name, "--help"}, QStringList{"help", name},
+                                        QStringList{name, "-h"}, QStringList{name, "x", "-h"}})
+            QTest::addRow("%s", qPrintable(args.join(' '))) << args << 0 << usage;
+    }
+}
+
+void tst_V7ToolStatus::helpOfEveryCommand()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, out);
+    // No camera answers here: a help that reached for one would fail or hang.
+    const ToolRun r = runTool(V7_TOOL, args, {"V7_CAMERA_ADDRESS=127.0.0.1:9"}, 20000);
+    QTEST(r.exitCode, "exitCode");
+    QVERIFY2(r.out.startsWith(out), r.out.constData());
+    QCOMPARE(r.err.isEmpty(), r.exitCode == 0);
 }
 
 QTEST_GUILESS_MAIN(tst_V7ToolStatus)
