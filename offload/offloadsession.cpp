@@ -117,7 +117,11 @@ bool OffloadSession::saveSet(const QString &id, const QByteArray &startConfig,
     set.hasOffset = m_setup.hasOffset;
     set.offsetSeconds = m_setup.offsetSeconds;
     set.cameraPrefix = m_setup.cameraPrefix;
-    set.config = startConfig.isEmpty() ? TaskConfig::toXml(config(false)) : startConfig;
+    // The POS tables by path and hash, their records not copied into the set.
+    set.posTables = OffloadSet::tablesOf(m_setup.pos);
+    TaskConfig start = config(false);
+    OffloadSet::dropTableRecords(&start);
+    set.config = startConfig.isEmpty() ? TaskConfig::toXml(start) : startConfig;
     // The cards are described at once: each is a slow device (its label is read from it, and
     // every name and size asked for), and the copy starts only when all are done.
     std::vector<std::thread> describing;

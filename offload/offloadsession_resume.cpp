@@ -124,6 +124,9 @@ bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *erro
     }
     setup.target = config.savePath;
     setup.pos = config.pos;
+    // A set that names its tables by path and hash has them read again, unchanged or refused.
+    if (bound && !set.posTables.isEmpty() && !set.readTables(&setup.pos, error))
+        return false;
     setup.splitSorties = config.splitSorties;
     setup.volumes = config.volumes;
     setup.volumeGb = config.volumeGb();

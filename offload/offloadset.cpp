@@ -20,6 +20,8 @@
 #include "cameracards.h"
 #include "cardheads.h"
 #include "cardfiles.h"
+#include "phototagstep.h"
+#include "postablecheck.h"
 #include "syncio.h"
 #include "volumequery.h"
 
@@ -65,6 +67,12 @@ int OffloadSet::read(const QString &path, OffloadSet *set, QString *why)
     result.id = root.value(QLatin1String("id")).toString();
     result.target = root.value(QLatin1String("target")).toString();
     result.config = root.value(QLatin1String("config")).toString().toUtf8();
+    for (const QJsonValue &value : root.value(QLatin1String("posTables")).toArray()) {
+        const QJsonObject o = value.toObject();
+        result.posTables.append(PosTable{o.value(QLatin1String("path")).toString(),
+                                         o.value(QLatin1String("xxh64")).toString(),
+                                         o.value(QLatin1String("records")).toInt()});
+    }
     result.match = root.value(QLatin1String("match")).toString();
     const QJsonValue offset = root.value(QLatin1String("offsetSeconds"));
     result.hasOffset = offset.isDouble();
@@ -96,6 +104,14 @@ bool OffloadSet::write(const QString &path, QString *error) const
     root.insert(QLatin1String("id"), id.isEmpty() ? QUuid::createUuid().toString() : id);
     root.insert(QLatin1String("target"), target);
     root.insert(QLatin1String("config"), QString::fromUtf8(config));
+    if (!posTables.isEmpty()) {
+        QJsonArray tables;
+        for (const PosTable &t : posTables)
+            tables.append(QJsonObject{{QStringLiteral("path"), t.path},
+                                      {QStringLiteral("xxh64"), t.hash},
+                                      {QStringLiteral("records"), t.records}});
+        root.insert(QLatin1String("posTables"), tables);
+    }
     if (!match.isEmpty())
         root.insert(QLatin1String("match"), match);
     if (hasOffset)
@@ -138,6 +154,51 @@ bool OffloadSet::remove(const QString &path, QString *error)
         return false;
     }
     SyncIo::syncFolder(SyncIo::parentOf(name));
+    return true;
+}
+
+QList<OffloadSet::PosTable> OffloadSet::tablesOf(const QList<OffloadPosSet> &pos)
+{
+    QList<PosTable> tables;
+    for (const OffloadPosSet &set : pos) {
+        if (!set.fileHash.isEmpty())
+            tables.append(PosTable{set.filePath, set.fileHash, int(set.positions.size())});
+    }
+    return tables;
+}
+
+void OffloadSet::dropTableRecords(TaskConfig *config)
+{
+    for (OffloadPosSet &set : config->pos) {
+        if (!set.fileHash.isEmpty()) {
+            set.times.clear();
+            set.positions.clear();
+            set.attitudes.clear();
+        }
+    }
+}
+
+bool OffloadSet::readTables(QList<OffloadPosSet> *pos, QString *why) const
+{
+    QList<OffloadPosSet> sets;
+    for (const PosTable &table : posTables) {
+        MyExcelObject object;
+        const PosTableCheck check = PosSpreadsheet::readChecked(table.path, &object);
+        if (!check.accepted()) {
+            *why = QStringLiteral("the POS table of this offload cannot be read again: %1")
+                       .arg(check.message(table.path));
+            return false;
+        }
+        if (object.fileHash != table.hash) {
+            *why = QStringLiteral("the POS table %1 changed since the offload started (xxh64 %2, "
+                                  "now %3): put the table back as it was, or start the offload "
+                                  "again")
+                       .arg(table.path, table.hash, object.fileHash);
+            return false;
+        }
+        sets.append(PhotoTagStep::posSet(object));
+    }
+    *pos = sets;
     return true;
 }
 

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "cameras.h"
+#include "offloadpos.h"
+#include "taskconfig.h"
 #include "operatortexts.h"
 
 // The set of one offload, kept beside its task files in "offloadset.json": which task files
@@ -37,9 +39,21 @@ struct OffloadSet
         }
     };
 
+    // A POS table of the offload, named by its path and the xxh64 of its bytes instead of a copy
+    // of its records: a long table would make this file as large as the table.
+    struct PosTable
+    {
+        QString path;
+        QString hash;
+        int records = 0;
+    };
+
     QString id;
     QString target;
-    QByteArray config; // "Taskconfig.xml" as written at the start
+    // "Taskconfig.xml" as written at the start; the records of the tables in posTables are left
+    // out of it (a set file of an earlier version may still hold them, and is read as it is).
+    QByteArray config;
+    QList<PosTable> posTables;
     QString match;     // how photos were matched to POS records: "time" or "index"
     bool hasOffset = false; // the camera clock minus the POS clock the operator gave
     double offsetSeconds = 0;
@@ -53,6 +67,14 @@ struct OffloadSet
     bool write(const QString &path, QString *error) const;
     // Unbinds the task files in the folder (a new offload is about to overwrite them).
     static bool remove(const QString &path, QString *error);
+
+    // The tables of pos read from a file (their hash known), in order.
+    static QList<PosTable> tablesOf(const QList<OffloadPosSet> &pos);
+    // The records of those tables taken out of config: the set names the tables instead.
+    static void dropTableRecords(TaskConfig *config);
+    // Reads posTables again into pos; false with why when a table is gone, no longer reads or
+    // is not the file it was (its hash changed).
+    bool readTables(QList<OffloadPosSet> *pos, QString *why) const;
 };
 
 // Which card is which: the volume a folder is on and a fingerprint of its files.

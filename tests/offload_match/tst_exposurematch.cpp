@@ -5,6 +5,8 @@
 
 #include <random>
 
+#include <sys/resource.h>
+
 #include "exifreader.h"
 #include "exposurematcher.h"
 #include "exposurephotos.h"
@@ -203,6 +205,37 @@ QByteArray posTable(const OffloadPosSet &set)
     return text.toUtf8();
 }
 
+// A long POS table as a survey day or a merged week writes it: rows lines of 100 exposures
+// 2 s apart, turning back and forth across a block, times in local time.
+QByteArray longTable(int rows)
+{
+    QByteArray text("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\n");
+    text.reserve(qsizetype(rows) * 72);
+    const QDate first(2024, 5, 1);
+    char row[160];
+    for (int k = 0; k < rows; ++k) {
+        const int line = k / 100, along = line % 2 ? 99 - k % 100 : k % 100;
+        const qint64 t = 6 * 3600 + 2 * qint64(k) + 37 * line;
+        const QDate day = first.addDays(t / 86400);
+        const int n = std::snprintf(row, sizeof row,
+                                    "%d\t%.6f\t%.6f\t500\t90\t0\t0\t90\t20\t%04d/%02d/%02d "
+                                    "%02d:%02d:%02d\n",
+                                    k + 1, 113.0 + along * 2e-4, 23.0 + line * 1e-4, day.year(),
+                                    day.month(), day.day(), int(t % 86400 / 3600),
+                                    int(t % 3600 / 60), int(t % 60));
+        text.append(row, n);
+    }
+    return text;
+}
+
+// The largest resident size of the child processes that have ended so far, in MB.
+double childPeakMb()
+{
+    struct rusage usage = {};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    return double(usage.ru_maxrss) / 1024;
+}
+
 } // namespace
 
 class TestExposureMatch : public QObject
@@ -217,6 +250,7 @@ private slots:
     void offloadBySplitSorties_data();
     void offloadBySplitSorties();
     void ambiguousOffsetNeedsTheOperator();
+    void longTable();
 };
 
 void TestExposureMatch::generatedFlights_data()
@@ -669,6 +703,66 @@ void TestExposureMatch::ambiguousOffsetNeedsTheOperator()
         QJsonDocument::fromJson(fileBytes(dir.filePath(QStringLiteral("state/offloadset.json"))))
             .object();
     QCOMPARE(set.value(QLatin1String("offsetSeconds")).toDouble(), 421.0);
+}
+
+// A table of 100,000 records and a card of a few photos: `v7tool match` and the offload
+// summarise the missed records as runs, the report stays small, the set file names the table
+// by path and hash instead of copying it, and a resume refuses the table once it changed. The
+// peak memory of the runs is printed, not judged (the machine's load decides it).
+void TestExposureMatch::longTable()
+{
+    QTemporaryDir dir;
+    const QString table = dir.filePath(QStringLiteral("week.xls"));
+    const QByteArray text = ::longTable(100000);
+    QVERIFY(writeFile(table, text));
+    const QString card = dir.filePath(QStringLiteral("Center"));
+    QVERIFY(makeCard(card, 8));
+    const QStringList common{"--match", "index", "--center", card, "--pos", table};
+    QElapsedTimer clock;
+    clock.start();
+    const ToolRun match = runTool(V7TOOL, QStringList{"match", "--json"} + common);
+    qInfo("v7tool match, 100,000 records: %.2f s, peak %.0f MB", clock.nsecsElapsed() / 1e9,
+          childPeakMb());
+    QCOMPARE(match.exitCode, 1);
+    const QJsonObject run{{"sortie", 1}, {"from", 8}, {"to", 99999}, {"count", 99992}};
+    const QJsonObject camera = match.json().value("cameras").toArray().at(0).toObject();
+    QCOMPARE(camera.value("missed").toArray(), QJsonArray{run});
+    QCOMPARE(camera.value("missedCount").toInt(), 99992);
+
+    const QString target = dir.filePath(QStringLiteral("target"));
+    const QStringList state{"V7_STATE_DIR=" + dir.filePath(QStringLiteral("state"))};
+    const QStringList offload = QStringList{"offload", "--target", target} + common;
+    // Killed half-way, so that a resume has work left.
+    runTool(V7TOOL, offload, state + QStringList{"V7_OFFLOAD_FAULT=0:4:written:kill"});
+    qInfo("v7tool offload, 100,000 records: peak %.0f MB", childPeakMb());
+    const QString setPath = dir.filePath(QStringLiteral("state/offloadset.json"));
+    QJsonObject set = QJsonDocument::fromJson(fileBytes(setPath)).object();
+    QVERIFY2(fileBytes(setPath).size() < 64 * 1024, qPrintable(QString::number(fileBytes(setPath).size())));
+    const QJsonObject named = set.value("posTables").toArray().at(0).toObject();
+    QCOMPARE(named.value("path").toString(), table);
+    QCOMPARE(named.value("records").toInt(), 100000);
+    QCOMPARE(named.value("xxh64").toString().size(), 16);
+
+    // The table changed under the offload: refused, nothing else said wrong.
+    QVERIFY(writeFile(table, text + "\n"));
+    const QStringList resume{"offload", "--resume"};
+    const ToolRun changed = runTool(V7TOOL, resume, state + QStringList{"V7_OFFLOAD_FAULT"});
+    QCOMPARE(changed.exitCode, 2);
+    QVERIFY2(changed.err.contains("changed since the offload started"), changed.err.constData());
+    // Put back, it resumes; a set file of before, holding no table names, resumes as well.
+    QVERIFY(writeFile(table, text));
+    set.remove("posTables");
+    QVERIFY(writeFile(setPath, QJsonDocument(set).toJson()));
+    const ToolRun resumed = runTool(V7TOOL, resume, state + QStringList{"V7_OFFLOAD_FAULT"});
+    QVERIFY2(resumed.exitCode == 0, (resumed.out + resumed.err).constData());
+
+    const qint64 html = QFileInfo(target + QStringLiteral("/offload-report.html")).size();
+    const qint64 json = QFileInfo(target + QStringLiteral("/offload-report.json")).size();
+    qInfo("report: HTML %lld bytes, JSON %lld bytes", html, json);
+    QVERIFY(html > 0 && html < 5 * 1024 * 1024);
+    QVERIFY(json > 0 && json < 1024 * 1024);
+    QVERIFY(QString::fromUtf8(fileBytes(target + QStringLiteral("/offload-report.html")))
+                .contains(QStringLiteral("第9–100,000条记录")));
 }
 
 QTEST_GUILESS_MAIN(TestExposureMatch)
