@@ -1,13 +1,13 @@
 #include "titlebar.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QUrl>
+#include <QPointer>
+#include <QProcess>
 
 #include "datafolders.h"
 #include "framestyle.h"
@@ -65,6 +65,13 @@ TitleBar::TitleBar(QWidget *parent)
         connect(button, &Mylabel::clicked, this, &TitleBar::onClicked);
 }
 
+TitleBar::~TitleBar()
+{
+    // A launcher still running when the window closes ends with it, unreported.
+    for (QProcess *launcher : findChildren<QProcess *>())
+        launcher->disconnect(this);
+}
+
 void TitleBar::onClicked()
 {
     QWidget *top = window();
@@ -90,12 +97,33 @@ void TitleBar::onClicked()
 void TitleBar::openManual(QWidget *top)
 {
     const QString pdf = DataFolders::shippedFile(QString::fromUtf8(DataFolders::manualFileName()));
-    // The desktop's launcher reports its own failures on stderr only, so the operator is told
-    // here when there is nothing to open or nothing to open it with.
-    if (!QFileInfo(pdf).isFile())
+    if (!QFileInfo(pdf).isFile()) {
         Prompt::inform(top, QStringLiteral("未找到帮助文档！"), QDir::toNativeSeparators(pdf));
-    else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(pdf)))
-        Prompt::inform(top, QStringLiteral("未找到PDF阅读器！"), QDir::toNativeSeparators(pdf));
+        return;
+    }
+    // The desktop's launcher reports a missing viewer only through its exit code (and stderr),
+    // and it may take a while to decide: it runs beside the window and answers when it ends.
+    auto *launcher = new QProcess(this);
+    QPointer<QWidget> window(top);
+    const auto failed = [launcher, window, pdf] {
+        launcher->deleteLater();
+        if (window)
+            Prompt::inform(window, QStringLiteral("未找到PDF阅读器！"),
+                           QDir::toNativeSeparators(pdf));
+    };
+    connect(launcher, &QProcess::errorOccurred, this, [launcher, failed](QProcess::ProcessError e) {
+        if (e == QProcess::FailedToStart)
+            failed();
+    });
+    connect(launcher, &QProcess::finished, this,
+            [launcher, failed](int code, QProcess::ExitStatus status) {
+                if (status == QProcess::NormalExit && code == 0)
+                    launcher->deleteLater();
+                else
+                    failed();
+            });
+    launcher->setProcessChannelMode(QProcess::ForwardedChannels);
+    launcher->start(QStringLiteral("xdg-open"), {pdf});
 }
 
 bool TitleBar::eventFilter(QObject *watched, QEvent *event)

@@ -11,6 +11,7 @@ class TitleBar : public QWidget
     Q_OBJECT
 public:
     explicit TitleBar(QWidget *parent = nullptr);
+    ~TitleBar() override;
 
     Mylabel *helpButton() const { return m_help; }
     Mylabel *versionButton() const { return m_version; }

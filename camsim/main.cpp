@@ -117,9 +117,8 @@ bool writePosDrive(const Camera &camera, const std::string &dir)
             if (!out)
                 return false;
         }
-        if (slot.time[1] == 0)
-            continue; // no time for this file: it keeps the time of writing
-        // The camera's file system stores its clock's fields, which the PC reads as local time.
+        // The camera's file system stores its clock's fields, which the PC reads as local time;
+        // a file without a time gets the zero fields, read as a day of November 1999.
         tm clock = {};
         clock.tm_year = 100 + slot.time[0];
         clock.tm_mon = slot.time[1] - 1;

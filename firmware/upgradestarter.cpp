@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include "appsettings.h"
 #include "datafolders.h"
 #include "framestyle.h"
 #include "prompt.h"
@@ -54,8 +55,16 @@ bool askDecrypt(QWidget *parent)
 
 QString chooseFile(QWidget *parent)
 {
-    return QFileDialog::getOpenFileName(parent, QStringLiteral("打开"), QDir::homePath(),
-                                        QStringLiteral("(*.bin)"));
+    // Firmware images sit in one download folder: the chooser opens where the last one was.
+    const QString key = QLatin1String(AppSettings::kFirmwareFolder);
+    QFileDialog dialog(parent, QStringLiteral("打开"), AppSettings::startFolder(key),
+                       QStringLiteral("(*.bin)"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    AppSettings::setLastFolder(key, dialog.selectedFiles().constFirst());
+    return dialog.selectedFiles().constFirst();
 }
 
 QString decryptedCopyPath()

@@ -10,6 +10,7 @@
 
 #include <memory>
 
+#include "appsettings.h"
 #include "cameracards.h"
 #include "checksavethread.h"
 #include "mylabel.h"
@@ -20,25 +21,31 @@
 namespace {
 
 // The program's own choosers (not the desktop's), so that they look alike everywhere and the
-// page tests can answer them.
-QString chooseFolder(QWidget *parent, const QString &start)
+// page tests can answer them. Each opens at `start` when given (a camera's card), else where the
+// operator last chose under `key`, and remembers the choice there.
+QString chooseFolder(QWidget *parent, const QString &start, const char *key)
 {
-    QFileDialog dialog(parent, QStringLiteral("请选择"), start);
+    QFileDialog dialog(parent, QStringLiteral("请选择"),
+                       start.isEmpty() ? AppSettings::startFolder(QLatin1String(key)) : start);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
-    return QDir::cleanPath(dialog.selectedFiles().constFirst());
+    const QString folder = QDir::cleanPath(dialog.selectedFiles().constFirst());
+    AppSettings::setLastFolder(QLatin1String(key), folder);
+    return folder;
 }
 
 QString choosePosFile(QWidget *parent)
 {
-    QFileDialog dialog(parent, QStringLiteral("请选择"), QString(),
+    const QString key = QLatin1String(AppSettings::kOffloadPosFolder);
+    QFileDialog dialog(parent, QStringLiteral("请选择"), AppSettings::startFolder(key),
                        QStringLiteral("excel(*.xls *.xlsx)"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
+    AppSettings::setLastFolder(key, dialog.selectedFiles().constFirst());
     return dialog.selectedFiles().constFirst();
 }
 
@@ -56,7 +63,8 @@ void DataService::cameraClicked(int camera)
         return;
     }
     const QString folder =
-        chooseFolder(this, PhotoFolder::photoRoot(CameraCards::instance()->root(camera)));
+        chooseFolder(this, PhotoFolder::photoRoot(CameraCards::instance()->root(camera)),
+                     AppSettings::kOffloadCameraFolder);
     if (!folder.isEmpty())
         selectCameraFolder(camera, folder);
 }
@@ -100,7 +108,7 @@ void DataService::folderChosen(int camera, const QString &folder,
 
 void DataService::targetClicked()
 {
-    const QString folder = chooseFolder(this, QString());
+    const QString folder = chooseFolder(this, QString(), AppSettings::kOffloadTargetFolder);
     if (!folder.isEmpty())
         setTargetFolder(folder);
 }

@@ -113,9 +113,6 @@ CollectAssistant::CollectAssistant(QWidget *parent)
     m_scale = field<QComboBox>(this, y);
     m_scale->addItems({QStringLiteral("1:500"), QStringLiteral("1:1000"), QStringLiteral("1:2000"),
                        QStringLiteral("1:5000")});
-    // The scale and the GSD are one choice seen two ways.
-    auto *times = label(this, QStringLiteral("×"), kInputX + 136, y + step / 2, 20);
-    times->setAlignment(Qt::AlignCenter);
 
     caption(this, QStringLiteral("GSD（cm）："), kInputCaptionX, y += step);
     m_gsd = field<QLineEdit>(this, y);

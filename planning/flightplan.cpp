@@ -62,6 +62,12 @@ PlanResult calculate(const PlanInput &input)
     }
     if (isIllegal(input.speed))
         return refuse(illegalText());
+    // At full overlap the next photo is the same photo: the spacing comes out as 0 m and the
+    // interval as 0 s, which a crew would fly as given.
+    if (value(input.forwardOverlap) >= 100)
+        return refuse(QStringLiteral("重叠度应小于100%!"));
+    if (value(input.sideOverlap) >= 100)
+        return refuse(QStringLiteral("旁向重叠度应小于100%!"));
 
     // The library takes floats made from double-precision conversions.
     const double gsdMetres = value(input.gsd) / 100;

@@ -12,11 +12,13 @@
 #include <QThread>
 #include <QTimer>
 
+#include "appsettings.h"
 #include "cameralink.h"
 #include "drivewatcher.h"
 #include "framestyle.h"
 #include "mylabel.h"
 #include "poslinkport.h"
+#include "posnames.h"
 #include "poswifitransfer.h"
 #include "prompt.h"
 
@@ -227,11 +229,25 @@ QList<int> DownloadData::checkedRows() const
 
 QString DownloadData::askSavePath(const QString &suggestedName)
 {
-    if (m_chooseSavePath)
-        return m_chooseSavePath(suggestedName);
-    return QFileDialog::getSaveFileName(
-        this, QStringLiteral("保存为"), QDir::homePath() + QLatin1Char('/') + suggestedName,
-        QStringLiteral("pos文件 (*.xls |*.xls;*.Xls;*.XLS |All Files(*.*) |*.*||)"));
+    QString chosen;
+    if (m_chooseSavePath) {
+        chosen = m_chooseSavePath(suggestedName);
+    } else {
+        // The program's own chooser, as the offload page's, opening where the last table went.
+        QFileDialog dialog(this, QStringLiteral("保存为"),
+                           AppSettings::startFolder(AppSettings::kPosSaveFolder),
+                           QStringLiteral("POS表 (*.xls)"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setDefaultSuffix(QStringLiteral("xls"));
+        dialog.selectFile(suggestedName);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return QString();
+        chosen = dialog.selectedFiles().constFirst();
+    }
+    chosen = PosNames::tablePath(chosen);
+    AppSettings::setLastFolder(AppSettings::kPosSaveFolder, chosen);
+    return chosen;
 }
 
 PosFileManager *DownloadData::manager() const
@@ -396,7 +412,7 @@ void DownloadData::downloadClicked()
     if (rows.isEmpty())
         return;
     const QString path =
-        askSavePath(QStringLiteral("%1POS点数据").arg(m_transfer->row(rows.first()).compactTime));
+        askSavePath(PosNames::suggestedName(m_transfer->row(rows.first()).compactTime));
     if (path.isEmpty() || !m_transfer->startDownload(rows, path)) {
         setButtonImage(m_downloadButton, "btn_download_nor.png");
         return;

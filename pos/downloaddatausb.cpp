@@ -136,8 +136,8 @@ void DownloadData::startUsbDownload()
     QVector<PosUsbDownload::Item> items;
     for (int j = 0; j < m_usbSelected.size(); ++j) {
         const PosUsbFile &file = m_usbFiles[m_usbSelected[j]];
-        items.append({file.path, PosNames::usbOutputPath(path, file.compactTime,
-                                                         int(m_usbSelected.size()), j)});
+        items.append(
+            {file.path, PosNames::outputPath(path, int(m_usbSelected.size()), file.number - 1)});
     }
     const int recordSize = v7k_pos_record_size(m_link->serialText().constData());
     const bool perLens = recordSize == 52 && m_fiveLens && m_independent->isChecked();

@@ -110,14 +110,15 @@ void ReductionWidget::buildRows()
         name->setFont(QFont(QStringLiteral("微软雅黑"), 11));
         name->setStyleSheet(QStringLiteral("color: rgb(102, 102, 102);"));
         m_bars[position] = new QProgressBar(this);
-        m_bars[position]->setGeometry(132, y + 4, 250, 16);
+        m_bars[position]->setGeometry(132, y + 4, 220, 16);
         m_bars[position]->setTextVisible(false);
         m_bars[position]->setStyleSheet(QStringLiteral(
             "QProgressBar { border: 1px solid rgb(200, 200, 200); border-radius: 3px;"
             " background: rgb(236, 236, 236); }"
             "QProgressBar::chunk { background: rgb(0, 160, 230); border-radius: 2px; }"));
         m_texts[position] = new QLabel(this);
-        m_texts[position]->setGeometry(392, y, 150, 24);
+        // Wide enough for a terabyte card's figures, "已存储999.98G|共:999.99G", up to the icon.
+        m_texts[position]->setGeometry(360, y, 186, 24);
         m_texts[position]->setFont(QFont(QStringLiteral("微软雅黑"), 10));
         m_texts[position]->setStyleSheet(QStringLiteral("color: rgb(50, 50, 50);"));
         m_icons[position] = new QLabel(this);

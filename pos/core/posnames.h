@@ -5,16 +5,18 @@
 // Names of the tables a download writes, the same for the page and for v7tool.
 namespace PosNames {
 
-// What the save dialog suggests: the compact time of the first selected file and "POS点数据".
+// What the save dialog suggests: the compact time of the first selected file, "POS点数据" and
+// the tables' suffix (just "POS点数据.xls" for a file without a time).
 QString suggestedName(const QString &compactTime);
 
-// WiFi: one selected file goes to the chosen path itself; with several, each goes to the chosen
-// path up to its first "." followed by the file's row number + 1 and ".xls" (rows are 0-based).
-QString wifiOutputPath(const QString &chosen, int selectedCount, int row);
+// The name the operator typed, with ".xls" added when it has no such suffix: the offload page's
+// chooser and the spreadsheet programs only see tables by that suffix.
+QString tablePath(const QString &chosen);
 
-// USB: the tables go into the chosen path's folder, named by each file's compact time and
-// "POS点数据.xls", or "POS点数据<j + 1>.xls" with several (j is 0-based within the selection).
-QString usbOutputPath(const QString &chosen, const QString &compactTime, int selectedCount, int j);
+// One selected file goes to the chosen path itself; with several, each goes to the chosen path
+// up to its first "." followed by the file's row number + 1 and ".xls" (rows are 0-based), for
+// the WiFi slots and the USB drive's files alike.
+QString outputPath(const QString &chosen, int selectedCount, int row);
 
 } // namespace PosNames
 

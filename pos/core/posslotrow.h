@@ -8,8 +8,8 @@
 struct PosSlotRow
 {
     int number = 0;      // row + 1
-    QString timeText;    // "2019-03-28 10:00:00", +8 hours on the camera's clock
-    QString compactTime; // "20190328100000"
+    QString timeText;    // "2019-03-28 10-00-00" in the computer's time zone; empty: no time
+    QString compactTime; // "20190328100000"; empty: no time
     qint64 points = 0;   // (end - start) / record size
     int downloads = 0;
 

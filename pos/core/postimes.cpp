@@ -16,32 +16,33 @@ PosClock fromBytes(const uint8_t bytes[6])
     return c;
 }
 
-PosClock plusEightHours(const PosClock &clock)
+bool hasTime(const PosClock &clock)
 {
-    if (clock == PosClock())
-        return clock;
+    return clock.year >= 2000 && clock.month >= 1 && clock.day >= 1;
+}
+
+PosClock toLocal(const PosClock &utc)
+{
+    if (!hasTime(utc))
+        return utc;
+    tm fields = {};
+    fields.tm_year = utc.year - 1900;
+    fields.tm_mon = utc.month - 1;
+    fields.tm_mday = utc.day;
+    fields.tm_hour = utc.hour;
+    fields.tm_min = utc.minute;
+    fields.tm_sec = utc.second;
+    const time_t seconds = timegm(&fields);
     tm local = {};
-    local.tm_year = clock.year - 1900;
-    local.tm_mon = clock.month - 1;
-    local.tm_mday = clock.day;
-    local.tm_hour = clock.hour;
-    local.tm_min = clock.minute;
-    local.tm_sec = clock.second;
-    local.tm_isdst = -1;
-    const time_t seconds = mktime(&local);
-    if (seconds == time_t(-1))
-        return clock;
-    const time_t later = seconds + 28800;
-    tm out = {};
-    if (!localtime_r(&later, &out))
-        return clock;
+    if (seconds == time_t(-1) || !localtime_r(&seconds, &local))
+        return utc;
     PosClock c;
-    c.year = out.tm_year + 1900;
-    c.month = out.tm_mon + 1;
-    c.day = out.tm_mday;
-    c.hour = out.tm_hour;
-    c.minute = out.tm_min;
-    c.second = out.tm_sec;
+    c.year = local.tm_year + 1900;
+    c.month = local.tm_mon + 1;
+    c.day = local.tm_mday;
+    c.hour = local.tm_hour;
+    c.minute = local.tm_min;
+    c.second = local.tm_sec;
     return c;
 }
 
@@ -52,15 +53,10 @@ QString two(int value)
 }
 } // namespace
 
-QString slotText(const PosClock &c)
+QString text(const PosClock &c)
 {
-    return QStringLiteral("%1-%2-%3 %4:%5:%6")
-        .arg(c.year)
-        .arg(two(c.month), two(c.day), two(c.hour), two(c.minute), two(c.second));
-}
-
-QString fileText(const PosClock &c)
-{
+    if (!hasTime(c))
+        return QString();
     return QStringLiteral("%1-%2-%3 %4-%5-%6")
         .arg(c.year)
         .arg(two(c.month), two(c.day), two(c.hour), two(c.minute), two(c.second));
@@ -68,6 +64,8 @@ QString fileText(const PosClock &c)
 
 QString compact(const PosClock &c)
 {
+    if (!hasTime(c))
+        return QString();
     return QStringLiteral("%1%2%3%4%5%6")
         .arg(c.year, 4, 10, QLatin1Char('0'))
         .arg(two(c.month), two(c.day), two(c.hour), two(c.minute), two(c.second));

@@ -16,22 +16,24 @@ struct PosClock
 };
 
 // The times of slot descriptions and of files on the camera's POS drive. The camera's clock
-// runs in UTC while the crews read Beijing time, so every such time is shown eight hours on.
+// runs in UTC; the listing shows the computer's own time zone, as the tables' rows do, so that
+// a slot's time reads the same as the first row of its table wherever the crew is.
 namespace PosTimes {
 
 // Six bytes year - 2000, month, day, hour, minute, second (a slot description's layout).
 PosClock fromBytes(const uint8_t bytes[6]);
 
-// The +8 hour rule: all-zero fields stay as they are (a camera that has no time for the file);
-// any other time is taken as local calendar time, moved on by 28,800 seconds and broken down
-// again, so it rolls over into the next day or year where needed.
-PosClock plusEightHours(const PosClock &clock);
+// Whether the camera had a time for the file: all-zero fields (an empty slot, a flight without
+// a fix) and dates before the camera's year 2000 (a drive file written without one) have none.
+bool hasTime(const PosClock &clock);
 
-// "2019-03-28 10:00:00", the listing's time of a slot.
-QString slotText(const PosClock &clock);
-// "2019-03-28 10-00-00", the listing's time of a file on the POS drive.
-QString fileText(const PosClock &clock);
-// "20190328100000", the start of the names of the downloaded tables.
+// The camera's UTC fields in the computer's time zone; out-of-range fields roll over as the
+// tables' conversion rolls them. A clock without a time stays as it is.
+PosClock toLocal(const PosClock &utc);
+
+// "2019-03-28 10-00-00", the tables' own format; empty without a time.
+QString text(const PosClock &clock);
+// "20190328100000", the start of the names of the downloaded tables; empty without a time.
 QString compact(const PosClock &clock);
 
 } // namespace PosTimes

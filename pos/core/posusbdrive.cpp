@@ -10,7 +10,8 @@
 #include <sys/stat.h>
 
 namespace {
-// The file's modification time broken down in local time, as the drive's clock fields read.
+// The file's modification time broken down in local time: the camera's file system stores its
+// clock's fields, which the computer reads as local time, so these are the camera's UTC fields.
 bool modificationClock(const QString &path, PosClock &clock)
 {
     struct stat info = {};
@@ -55,8 +56,8 @@ QVector<PosUsbFile> list(const QString &root, int recordSize, bool *stoppedEarly
         f.points = file.size() / recordSize;
         PosClock clock;
         if (modificationClock(f.path, clock))
-            clock = PosTimes::plusEightHours(clock);
-        f.timeText = PosTimes::fileText(clock);
+            clock = PosTimes::toLocal(clock);
+        f.timeText = PosTimes::text(clock);
         f.compactTime = PosTimes::compact(clock);
         files.append(f);
     }

@@ -8,8 +8,8 @@ struct PosUsbFile
 {
     int number = 0; // 1-based position on the drive
     QString path;
-    QString timeText;    // "2019-03-28 10-00-00", +8 hours on the file's time
-    QString compactTime; // "20190328100000"
+    QString timeText;    // "2019-03-28 10-00-00" in the computer's time zone; empty: no time
+    QString compactTime; // "20190328100000"; empty: no time
     qint64 points = 0;   // file size / record size
 };
 

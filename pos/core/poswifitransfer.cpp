@@ -137,7 +137,7 @@ QString PosWifiTransfer::outputPath(int cursor) const
 {
     if (cursor < 0 || cursor >= m_selected.size())
         return {};
-    return PosNames::wifiOutputPath(m_chosenPath, int(m_selected.size()), m_selected[cursor]);
+    return PosNames::outputPath(m_chosenPath, int(m_selected.size()), m_selected[cursor]);
 }
 
 bool PosWifiTransfer::startDownload(const QList<int> &rows, const QString &chosenPath)

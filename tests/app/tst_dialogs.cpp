@@ -190,26 +190,36 @@ void tst_Dialogs::shippedFolderRule()
 void tst_Dialogs::helpTellsWhatIsMissing_data()
 {
     QTest::addColumn<bool>("manualShipped");
-    QTest::addColumn<bool>("launcherOnPath");
-    QTest::addColumn<QString>("prompt");
-    QTest::newRow("no manual") << false << true << QStringLiteral("未找到帮助文档！");
-    QTest::newRow("no viewer") << true << false << QStringLiteral("未找到PDF阅读器！");
+    QTest::addColumn<int>("launcherExit"); // of the desktop's launcher; -1: none on the PATH
+    QTest::addColumn<QString>("prompt");   // empty: none
+    QTest::newRow("no manual") << false << 0 << QStringLiteral("未找到帮助文档！");
+    QTest::newRow("no launcher") << true << -1 << QStringLiteral("未找到PDF阅读器！");
+    QTest::newRow("no viewer for PDF files") << true << 3 << QStringLiteral("未找到PDF阅读器！");
+    QTest::newRow("opened") << true << 0 << QString();
 }
 
 void tst_Dialogs::helpTellsWhatIsMissing()
 {
     QFETCH(bool, manualShipped);
-    QFETCH(bool, launcherOnPath);
+    QFETCH(int, launcherExit);
     QFETCH(QString, prompt);
     QTemporaryDir shipped;
-    QTemporaryDir emptyPath;
+    QTemporaryDir launcherPath; // a launcher that notes what it was asked to open
     const QString manual = shipped.filePath(QStringLiteral("V7 Assistant.pdf"));
+    const QString opened = launcherPath.filePath(QStringLiteral("opened"));
     if (manualShipped)
         QVERIFY(writeFile(manual, "%PDF-1.4\n%%EOF\n"));
+    const QString launcher = launcherPath.filePath(QStringLiteral("xdg-open"));
+    if (launcherExit >= 0) {
+        QVERIFY(writeFile(launcher, QStringLiteral("#!/bin/sh\necho \"$1\" > '%1'\nexit %2\n")
+                                        .arg(opened)
+                                        .arg(launcherExit)
+                                        .toUtf8()));
+        QFile(launcher).setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    }
     const QByteArray path = qgetenv("PATH");
     qputenv("V7_SHIPPED_DIR", QFile::encodeName(shipped.path()));
-    if (!launcherOnPath)
-        qputenv("PATH", QFile::encodeName(emptyPath.path()));
+    qputenv("PATH", QFile::encodeName(launcherPath.path()));
     QWidget window;
     window.resize(760, 540);
     auto *bar = new TitleBar(&window);
@@ -218,7 +228,13 @@ void tst_Dialogs::helpTellsWhatIsMissing()
     QTest::mouseClick(bar->helpButton(), Qt::LeftButton);
     qputenv("PATH", path);
     qunsetenv("V7_SHIPPED_DIR");
-    QCOMPARE(prompts.texts(), QStringList{prompt + QStringLiteral(" / ") + manual});
+    // The launcher's answer comes when it ends; its process is gone after the prompt.
+    QTRY_VERIFY(bar->findChildren<QProcess *>().isEmpty());
+    QCOMPARE(prompts.texts(), prompt.isEmpty() ? QStringList()
+                                               : QStringList{prompt + QStringLiteral(" / ") + manual});
+    QCOMPARE(QFile::exists(opened), launcherExit >= 0 && manualShipped);
+    if (QFile::exists(opened))
+        QCOMPARE(fileBytes(opened).trimmed(), QFile::encodeName(manual));
 }
 
 void tst_Dialogs::fontsResolveToChinese()

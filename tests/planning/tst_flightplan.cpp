@@ -84,6 +84,9 @@ void tst_FlightPlan::refusals_data()
     QTest::newRow("GSD before focal") << QStringList{"1000", "100", "80", "80"} << gsd;
     QTest::newRow("focal before overlap") << QStringList{"5", "100", "+80", "80"} << focal;
     QTest::newRow("GSD text before its limit") << QStringList{"1000.", "25", "80", "80"} << illegal;
+    QTest::newRow("overlap 99") << QStringList{"5", "25", "99", "99"} << "";
+    QTest::newRow("overlap 100") << QStringList{"5", "25", "100", "80"} << "重叠度应小于100%!";
+    QTest::newRow("sidelap 100") << QStringList{"5", "25", "80", "100"} << "旁向重叠度应小于100%!";
 }
 
 void tst_FlightPlan::refusals()
@@ -102,6 +105,8 @@ void tst_FlightPlan::pageStarts()
     QCOMPARE(results(), start);
     emit m_page.scaleBox()->textActivated(QStringLiteral("1:2000"));
     QCOMPARE(m_page.gsdEdit()->text(), QStringLiteral("20"));
+    for (const QLabel *label : m_page.findChildren<QLabel *>())
+        QVERIFY2(label->text() != QStringLiteral("×"), "a mark that does nothing");
 }
 
 void tst_FlightPlan::pageAndTool_data()
@@ -116,8 +121,8 @@ void tst_FlightPlan::pageAndTool_data()
                               << "252m 18m 50m 169.2m 91.2m 0.45s" << true;
     QTest::newRow("slower") << "3 35 80 70 10"
                             << "252m 18m 50m 169.2m 91.2m 1.80s" << false;
-    QTest::newRow("overlap stops at 100, no speed") << "10 16 150 30 0"
-                                                    << "384m 0m 394m 564.0m 304.0m --" << false;
+    QTest::newRow("overlap 99, no speed") << "10 16 99 30 0"
+                                          << "384m 3m 394m 564.0m 304.0m --" << false;
 }
 
 void tst_FlightPlan::pageAndTool()
@@ -164,12 +169,20 @@ void tst_FlightPlan::pageAndToolRefuse()
     m_page.gsdEdit()->setText(QStringLiteral("3"));
     m_page.focalEdit()->setText(QStringLiteral("100"));
     m_page.onClicked();
-    QCOMPARE(m_prompts.texts(), (QStringList{"GSD输入应小于1000!", "焦距输入应小于100!"}));
+    m_page.focalEdit()->setText(QStringLiteral("25"));
+    retype(m_page.sideEdit(), QStringLiteral("150")); // typed past 100, held at 100
+    m_page.onClicked();
+    QCOMPARE(m_prompts.texts(), (QStringList{"GSD输入应小于1000!", "焦距输入应小于100!",
+                                             "旁向重叠度应小于100%!"}));
     QCOMPARE(results(), before);
-    const ToolRun refused =
-        plan({"--gsd", "1000", "--focal", "25", "--overlap", "80", "--sidelap", "80"});
-    QCOMPARE(refused.exitCode, 1);
-    QCOMPARE(QString::fromUtf8(refused.err).trimmed(), QStringLiteral("GSD输入应小于1000!"));
+    for (const char *refusal : {"--gsd 1000 --overlap 80 GSD输入应小于1000!",
+                                "--gsd 5 --overlap 150 重叠度应小于100%!"}) {
+        const QStringList words = QString::fromUtf8(refusal).split(' ');
+        const ToolRun refused =
+            plan(words.mid(0, 4) + QStringList{"--focal", "25", "--sidelap", "80"});
+        QCOMPARE(refused.exitCode, 1);
+        QCOMPARE(QString::fromUtf8(refused.err).trimmed(), words[4]);
+    }
     const ToolRun usage = plan({"--gsd", "5", "--overlap", "80", "--sidelap", "80", "--fast", "1"});
     QCOMPARE(usage.exitCode, 2);
     QVERIFY(usage.err.contains("usage:"));

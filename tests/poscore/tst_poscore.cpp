@@ -1,5 +1,6 @@
 // The POS download's rules without a camera, and the tables written from raw files compared byte
-// for byte with tables the test computes itself. Runs with TZ=CST-8.
+// for byte with tables the test computes itself. Runs with TZ=America/New_York, whose offset
+// changes in the year and is not the camera crews' +8.
 #include "postablecheck.h"
 
 #include "posnames.h"
@@ -68,30 +69,36 @@ private:
     QTemporaryDir m_dir;
 };
 
-// The +8 hour rule, the edge cases of the table names (the downloads write the plain ones), the
-// request sequence of the firmware on either side of each range boundary.
+// Slot times in the computer's zone, the edge cases of the table names (the downloads write the
+// plain ones), the request sequence of the firmware on either side of each range boundary.
 void tst_PosCore::rules_data()
 {
     QTest::addColumn<QString>("given");
     QTest::addColumn<QString>("expected");
     const auto time = [](const char *tag, const char *hex, const char *expected) {
         const QByteArray bytes = QByteArray::fromHex(hex); // year - 2000, month, day, h, m, s
-        const PosClock c = PosTimes::plusEightHours(
+        const PosClock c = PosTimes::toLocal(
             PosTimes::fromBytes(reinterpret_cast<const uint8_t *>(bytes.constData())));
-        QTest::newRow(tag) << PosTimes::slotText(c) + " | " + PosTimes::fileText(c) + " | " +
-                                  PosTimes::compact(c)
-                           << expected;
+        QTest::newRow(tag) << PosTimes::text(c) + " | " + PosTimes::compact(c) << expected;
     };
-    time("next year", "130c1f173b3b", "2020-01-01 07:59:59 | 2020-01-01 07-59-59 | 20200101075959");
-    time("leap day", "14021c120000", "2020-02-29 02:00:00 | 2020-02-29 02-00-00 | 20200229020000");
-    time("zero time of day", "010101000000",
-         "2001-01-01 08:00:00 | 2001-01-01 08-00-00 | 20010101080000");
+    time("back into last year", "140101030000", "2019-12-31 22-00-00 | 20191231220000");
+    time("back onto the leap day", "14030102003b", "2020-02-29 21-00-59 | 20200229210059");
+    time("summer time", "130701120000", "2019-07-01 14-00-00 | 20190701140000");
+    time("empty slot", "000000000000", " | ");
+    time("no date", "130000173b3b", " | ");
+    const auto name = [](const char *tag, const QString &given, const char *expected) {
+        QTest::newRow(tag) << given << expected;
+    };
+    name("suggested", PosNames::suggestedName("20190328100000"), "20190328100000POS点数据.xls");
+    name("suggested, no time", PosNames::suggestedName(""), "POS点数据.xls");
+    name("typed without suffix", PosNames::tablePath("/d/v1.2/out"), "/d/v1.2/out.xls");
+    name("typed with suffix", PosNames::tablePath("/d/out.XLS"), "/d/out.XLS");
     const auto wifi = [](const char *tag, const char *chosen, int row, const char *expected) {
-        QTest::newRow(tag) << PosNames::wifiOutputPath(chosen, 2, row) << expected;
+        QTest::newRow(tag) << PosNames::outputPath(chosen, 2, row) << expected;
     };
-    wifi("wifi, cut at the first dot", "/data/v1.2/out.xls", 0, "/data/v11.xls");
-    wifi("wifi, no dot", "/data/out", 13, "/data/out14.xls");
-    wifi("wifi, dot at the start", ".out", 0, ".out1.xls");
+    wifi("several, cut at the first dot", "/data/v1.2/out.xls", 0, "/data/v11.xls");
+    wifi("several, no dot", "/data/out", 13, "/data/out14.xls");
+    wifi("several, dot at the start", ".out", 0, ".out1.xls");
     const auto lens = [](const char *tag, const char *main, int lens, const char *expected) {
         QTest::newRow(tag) << QString::fromStdString(vived::PosTable::lensPath(main, lens))
                            << expected;

@@ -1,13 +1,17 @@
 // The POS page's USB view on a VESTRANEPOS drive that really comes and goes (an exFAT loop image,
 // root only, or a V7_MEDIA_ROOT folder), its WiFi view on the simulator (media-root build only),
-// v7tool pos on a silent camera; tables compared with `v7tool pos decode`. TZ=CST-8.
+// v7tool pos on a silent camera; tables compared with `v7tool pos decode`. Runs in New York's
+// time zone, where the camera's UTC times show four hours back in March.
 #include <QtTest>
 
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QTableWidget>
 
+#include "appsettings.h"
 #include "cameralink.h"
 #include "camsimprocess.h"
 #include "cardrig.h"
@@ -156,6 +160,7 @@ void tst_PosDownload::initTestCase()
     m_fake.firmwareMajor = 4;
     m_fake.firmwareMinor = 52;
     qputenv("V7_WIFI_SSID", "V7K5-TEST");
+    qputenv("V7_STATE_DIR", QFile::encodeName(m_dir.filePath("state")));
     m_page = DownloadData::instance();
     m_page->show();
 }
@@ -222,13 +227,14 @@ void tst_PosDownload::usbDownload_data()
     QTest::addColumn<int>("files");
     QTest::addColumn<QList<int>>("checked");
     QTest::addColumn<bool>("perLens");
-    QTest::addColumn<QStringList>("names"); // after the compact time of each checked file
-    QTest::newRow("two of fourteen")
-        << 14 << QList<int>{3, 11} << false << QStringList{"POS点数据1.xls", "POS点数据2.xls"};
-    QTest::newRow("one, with lens tables")
-        << 14 << QList<int>{0} << true << QStringList{"POS点数据.xls"};
+    QTest::addColumn<QString>("typed"); // into the save dialog
+    QTest::addColumn<QStringList>("names"); // of the checked files' tables
+    QTest::newRow("two of fourteen") << 14 << QList<int>{3, 11} << false << "typed.xls"
+                                     << QStringList{"typed4.xls", "typed12.xls"};
+    QTest::newRow("one, with lens tables, typed without suffix")
+        << 14 << QList<int>{0} << true << "flight" << QStringList{"flight.xls"};
     QTest::newRow("thirteen files offer no download")
-        << 13 << QList<int>{0, 1} << false << QStringList();
+        << 13 << QList<int>{0, 1} << false << "" << QStringList();
 }
 
 void tst_PosDownload::usbDownload()
@@ -236,6 +242,7 @@ void tst_PosDownload::usbDownload()
     QFETCH(int, files);
     QFETCH(QList<int>, checked);
     QFETCH(bool, perLens);
+    QFETCH(QString, typed);
     QFETCH(QStringList, names);
     m_link->setDeviceHandleForTesting(&m_fake);
     QVERIFY(plugDrive(files));
@@ -252,18 +259,31 @@ void tst_PosDownload::usbDownload()
         // The simulator's slot s holds 150 + 7 (s - 1) records, named POSss.DAT.
         const int slot = QFileInfo(listed[i].path).baseName().mid(3).toInt();
         QCOMPARE(m_page->table()->item(i, 2)->text(), QString::number(150 + 7 * (slot - 1)));
-        if (slot % 3 != 0) // a file without a time of its own has the time it was written
-            QCOMPARE(listed[i].timeText,
-                     QDate(2019, 3, 27).addDays(slot).toString("yyyy-MM-dd") + " 10-00-00");
+        // As the WiFi listing shows the slot: 02:00 UTC, blank for a file without a time.
+        QCOMPARE(listed[i].timeText,
+                 slot % 3 ? QDate(2019, 3, 26).addDays(slot).toString("yyyy-MM-dd") + " 22-00-00"
+                          : QString());
     }
 
     const QString out = m_dir.filePath(QStringLiteral("out-%1").arg(QTest::currentDataTag()));
     QVERIFY(QDir().mkpath(out));
-    QStringList asked;
-    m_page->setSavePathChooser([&](const QString &suggested) {
-        asked << suggested;
-        return out + "/whatever.xls";
+    // The page's own save dialog, answered as an operator would; it opens where the last went.
+    AppSettings::setLastFolder(AppSettings::kPosSaveFolder, m_dir.path());
+    m_page->setSavePathChooser({});
+    QStringList asked; // the dialog's folder, filters and suggested name
+    QTimer operatorAnswer;
+    connect(&operatorAnswer, &QTimer::timeout, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        auto *name = dialog ? dialog->findChild<QLineEdit *>("fileNameEdit") : nullptr;
+        if (!name || !dialog->isVisible())
+            return;
+        asked << dialog->directory().absolutePath() << dialog->nameFilters() << name->text();
+        dialog->setDirectory(out);
+        name->setText(typed);
+        QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+        operatorAnswer.stop();
     });
+    operatorAnswer.start(10);
     for (int row : checked)
         m_page->rowCheckBox(row)->setChecked(true);
     QTest::mouseClick(m_page->downloadButton(), Qt::LeftButton);
@@ -273,8 +293,10 @@ void tst_PosDownload::usbDownload()
         QCOMPARE(QDir(out).entryList(QDir::Files), QStringList());
         return;
     }
-    QCOMPARE(asked, QStringList{listed[checked.first()].compactTime + "POS点数据"});
+    QCOMPARE(asked, (QStringList{m_dir.path(), "POS表 (*.xls)",
+                                 listed[checked.first()].compactTime + "POS点数据.xls"}));
     QTRY_VERIFY(!m_page->usbBusy());
+    QCOMPARE(AppSettings::lastFolder(AppSettings::kPosSaveFolder), out);
     QCOMPARE(m_page->progressBar()->value(), 100);
     QCOMPARE(m_page->textLabel()->text(),
              perLens ? QStringLiteral("共:%1个 ,已下载:100%").arg(checked.size())
@@ -282,8 +304,7 @@ void tst_PosDownload::usbDownload()
     QVERIFY(m_page->wifiButton()->isEnabled() && m_page->usbButton()->isEnabled());
     for (int j = 0; j < checked.size(); ++j) {
         const PosUsbFile &file = listed[checked[j]];
-        QCOMPARE(differsFromDecode(V7_TOOL, out + "/" + file.compactTime + names[j], file.path, 52,
-                                   perLens),
+        QCOMPARE(differsFromDecode(V7_TOOL, out + "/" + names[j], file.path, 52, perLens),
                  QString());
     }
     QCOMPARE(QDir(out).entryList(QDir::Files).size(), checked.size() * (perLens ? 6 : 1));
@@ -324,8 +345,7 @@ void tst_PosDownload::listingOfFourteenSlots()
     }
     // Slot 1 keeps Unix time, slot 2 calendar time (a day later), slot 3 none, 13 is empty.
     QCOMPARE((QStringList{cell(0, 1), cell(1, 1), cell(2, 1), cell(12, 1)}),
-             (QStringList{"2019-03-28 10:00:00", "2019-03-29 10:00:00", "2000-00-00 00:00:00",
-                          "2000-00-00 00:00:00"}));
+             (QStringList{"2019-03-27 22-00-00", "2019-03-28 22-00-00", "", ""}));
 }
 
 void tst_PosDownload::downloadsByFirmware_data()
@@ -350,7 +370,7 @@ void tst_PosDownload::downloadsByFirmware()
     const int size = m_link->posRecordSize();
     const QString out = m_dir.filePath(QString(camera).replace('.', '_')); // no "." before a name
     QVERIFY(QDir().mkpath(out));
-    start({4}, false, out + "/one.xls");
+    start({4}, false, out + "/one"); // the name typed without its suffix
     QVERIFY(downloaded());
     QCOMPARE(differsFromDecode(V7_TOOL, out + "/one.xls", raw(4), size, false), QString());
 

@@ -170,6 +170,8 @@ void tst_Restore::storageRows_data()
     QTest::newRow("no card") << 0.0 << 0.0 << "未连接" << 100 << 0;
     QTest::newRow("no card, the older figure") << 0.0 << -1.0 << "未连接" << 100 << 0;
     QTest::newRow("a card in use") << 17.37 << 29.72 << "已存储12.35G|共:29.72G" << 29 << 12;
+    QTest::newRow("a large card") << 204.21 << 251.97 << "已存储47.76G|共:251.97G" << 251 << 47;
+    QTest::newRow("a terabyte card") << 0.01 << 999.99 << "已存储999.98G|共:999.99G" << 999 << 999;
 }
 
 void tst_Restore::storageRows()
@@ -181,6 +183,9 @@ void tst_Restore::storageRows()
     page.refreshStorage();
     page.UpGrade();
     QTEST(page.storageText(3)->text(), "text");
+    const QLabel *text = page.storageText(3);
+    QVERIFY2(text->fontMetrics().horizontalAdvance(text->text()) <= text->contentsRect().width(),
+             "the figures are cut off");
     QTEST(page.storageBar(3)->maximum(), "maximum");
     QTEST(page.storageBar(3)->value(), "value");
     QCOMPARE(page.storageText(4)->text(), QStringLiteral("未连接"));
