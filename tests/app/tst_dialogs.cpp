@@ -189,26 +189,31 @@ void tst_Dialogs::shippedFolderRule()
 
 void tst_Dialogs::helpTellsWhatIsMissing_data()
 {
-    QTest::addColumn<bool>("manualShipped");
+    QTest::addColumn<QString>("shipped"); // "", a manual, or the demo's shipped folder
     QTest::addColumn<int>("launcherExit"); // of the desktop's launcher; -1: none on the PATH
     QTest::addColumn<QString>("prompt");   // empty: none
-    QTest::newRow("no manual") << false << 0 << QStringLiteral("未找到帮助文档！");
-    QTest::newRow("no launcher") << true << -1 << QStringLiteral("未找到PDF阅读器！");
-    QTest::newRow("no viewer for PDF files") << true << 3 << QStringLiteral("未找到PDF阅读器！");
-    QTest::newRow("opened") << true << 0 << QString();
+    QTest::newRow("no manual") << "" << 0 << QStringLiteral("未找到帮助文档！");
+    QTest::newRow("no launcher") << "manual" << -1 << QStringLiteral("未找到PDF阅读器！");
+    QTest::newRow("no viewer for PDF files")
+        << "manual" << 3 << QStringLiteral("未找到PDF阅读器！");
+    QTest::newRow("the demo's, opened") << "demo" << 0 << QString();
 }
 
 void tst_Dialogs::helpTellsWhatIsMissing()
 {
-    QFETCH(bool, manualShipped);
+    QFETCH(QString, shipped);
     QFETCH(int, launcherExit);
     QFETCH(QString, prompt);
-    QTemporaryDir shipped;
+    QTemporaryDir folder;
     QTemporaryDir launcherPath; // a launcher that notes what it was asked to open
-    const QString manual = shipped.filePath(QStringLiteral("V7 Assistant.pdf"));
+    const QString manual = folder.filePath(QStringLiteral("V7 Assistant.pdf"));
     const QString opened = launcherPath.filePath(QStringLiteral("opened"));
-    if (manualShipped)
+    if (shipped == "manual")
         QVERIFY(writeFile(manual, "%PDF-1.4\n%%EOF\n"));
+    if (shipped == "demo") // the build tree's shipped files, this test's folder
+        QCOMPARE(QProcess::execute(V7_SOURCE_DIR "/scripts/make-demo-shipped",
+                                   {QCoreApplication::applicationDirPath(), folder.path()}),
+                 0);
     const QString launcher = launcherPath.filePath(QStringLiteral("xdg-open"));
     if (launcherExit >= 0) {
         QVERIFY(writeFile(launcher, QStringLiteral("#!/bin/sh\necho \"$1\" > '%1'\nexit %2\n")
@@ -218,7 +223,7 @@ void tst_Dialogs::helpTellsWhatIsMissing()
         QFile(launcher).setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     }
     const QByteArray path = qgetenv("PATH");
-    qputenv("V7_SHIPPED_DIR", QFile::encodeName(shipped.path()));
+    qputenv("V7_SHIPPED_DIR", QFile::encodeName(folder.path()));
     qputenv("PATH", QFile::encodeName(launcherPath.path()));
     QWidget window;
     window.resize(760, 540);
@@ -232,7 +237,7 @@ void tst_Dialogs::helpTellsWhatIsMissing()
     QTRY_VERIFY(bar->findChildren<QProcess *>().isEmpty());
     QCOMPARE(prompts.texts(), prompt.isEmpty() ? QStringList()
                                                : QStringList{prompt + QStringLiteral(" / ") + manual});
-    QCOMPARE(QFile::exists(opened), launcherExit >= 0 && manualShipped);
+    QCOMPARE(QFile::exists(opened), launcherExit >= 0 && !shipped.isEmpty());
     if (QFile::exists(opened))
         QCOMPARE(fileBytes(opened).trimmed(), QFile::encodeName(manual));
 }
