@@ -98,6 +98,7 @@ private slots:
     void htmlStandsAlone();
     void missedRuns_data();
     void missedRuns();
+    void longSortieMapThinned();
     void exports_data();
     void exports();
     void rendersInBrowser();
@@ -269,6 +270,63 @@ void TestFlightReport::missedRuns()
     const MatchView view = MatchView::read(QJsonObject{{"cameras", QJsonArray{camera}}});
     QCOMPARE(view.cameras.at(0).missedCount, int(missed.size()));
     QCOMPARE(FlightReport::runsText(view.cameras.at(0).missed, limit), text);
+}
+
+// A sortie of 20,000 records in a block of lines: the map draws a few thousand markers, yet
+// every record one camera missed while another has it keeps its marker and ring; the records
+// after the cards (no camera has them) are thinned with the rest.
+void TestFlightReport::longSortieMapThinned()
+{
+    OffloadPosSet set;
+    for (int i = 0; i < 20000; ++i) {
+        set.times << 1700000000u + uint(i) * 2;
+        set.positions << OffloadPosPoint{113.0 + (i % 100) * 2e-4, 23.0 + (i / 100) * 1e-4, 300};
+    }
+    const QList<int> problems{5, 777, 12345};
+    QJsonArray front, center;
+    for (int i = 0; i < 15000; ++i) {
+        const QJsonObject pair{{"photo", QStringLiteral("P%1.JPG").arg(i)}, {"sortie", 1}, {"index", i}};
+        front.append(pair);
+        if (!problems.contains(i))
+            center.append(pair);
+    }
+    QJsonArray centerMissed;
+    for (int i : problems)
+        centerMissed.append(QJsonObject{{"sortie", 1}, {"from", i}, {"to", i}});
+    centerMissed.append(QJsonObject{{"sortie", 1}, {"from", 15000}, {"to", 19999}});
+    const QJsonObject m{
+        {"cameras", QJsonArray{QJsonObject{{"camera", "Front"}, {"pairs", front},
+                                           {"missed", QJsonArray{QJsonObject{{"sortie", 1}, {"from", 15000}, {"to", 19999}}}}},
+                               QJsonObject{{"camera", "Center"}, {"pairs", center},
+                                           {"missed", centerMissed}}}},
+        {"sorties", QJsonArray{QJsonObject{{"number", 1}, {"records", 20000}}}}};
+    const QString html = FlightReport(m, {set}).html();
+    QXmlStreamReader xml(html);
+    int circles = 0;
+    QStringList rings, tips;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (!xml.isStartElement() || xml.name() != QLatin1String("circle"))
+            continue;
+        const QString at = xml.attributes().value("cx").toString() + ',' +
+                           xml.attributes().value("cy").toString();
+        if (xml.attributes().value("fill") == QLatin1String("none")) {
+            rings << at;
+            continue;
+        }
+        ++circles;
+        xml.readNextStartElement(); // its title
+        tips << at + ' ' + xml.readElementText();
+    }
+    QVERIFY(!xml.hasError());
+    QVERIFY2(circles > 500 && circles < 6000, qPrintable(QString::number(circles)));
+    QCOMPARE(rings.size(), problems.size());
+    for (int i : problems) {
+        const QStringList tip = tips.filter(QStringLiteral(" 第%1条 ").arg(i + 1));
+        QCOMPARE(tip.size(), 1);
+        QVERIFY2(tip.at(0).contains(QStringLiteral("漏拍：下视相机")), qPrintable(tip.at(0)));
+        QVERIFY(rings.contains(tip.at(0).section(' ', 0, 0)));
+    }
 }
 
 void TestFlightReport::exports_data()
