@@ -215,8 +215,10 @@ int list(const Options &o)
                                     {"points", row.points},
                                     {"downloads", row.downloads}});
         } else {
-            std::printf("%2d  %s  %8lld  %d\n", row.number, qPrintable(row.timeText), row.points,
-                        row.downloads);
+            // A slot without a time keeps its column: scripts split the lines on blanks.
+            std::printf("%2d  %-19s  %8lld  %d\n", row.number,
+                        qPrintable(row.timeText.isEmpty() ? QStringLiteral("-") : row.timeText),
+                        row.points, row.downloads);
         }
     }
     if (o.json)
