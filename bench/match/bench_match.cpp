@@ -1,7 +1,8 @@
 // The exposure match of five cards against one POS table: `v7tool match` (every header read
 // and the match) beside exiftool reading the same capture times with -fast, in one run; then
 // the reading and the matching alone, in process. Photos: V7_BENCH_PHOTOS per card (default
-// 2000), small JPEGs whose EXIF holds DateTimeOriginal, one camera per card with its own clock.
+// 2000), small JPEGs whose EXIF holds DateTimeOriginal, one camera per card with its own clock;
+// the table holds V7_BENCH_RECORDS records (default as many), e.g. 100000 for a long one.
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -14,9 +15,12 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <random>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "exposurephotos.h"
@@ -66,25 +70,45 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "bench_match: needs exiftool and tests/data/no_exif.jpg\n");
         return 2;
     }
+    // The POS table may hold more records than the cards (a merged table of a week): the cards
+    // then hold its first records. V7_BENCH_RECORDS, default the photos per card.
+    const int records = std::max(count, qEnvironmentVariableIsSet("V7_BENCH_RECORDS")
+                                            ? qEnvironmentVariableIntValue("V7_BENCH_RECORDS")
+                                            : count);
     const QByteArray jpeg = base.readAll();
     QTemporaryDir dir;
-    // The flight: lines of 100 exposures 2 s apart with turns; each camera misses every 97th
-    // record and took three test shots on the ground; two clocks.
-    const double start = double(QDateTime(QDate(2024, 5, 1), QTime(9, 0)).toSecsSinceEpoch()) + 0.3;
+    // The flight: lines of 100 exposures 2 s apart with turns of their own lengths (so that no
+    // two stretches of a long table look alike); each camera misses every 97th record and took
+    // three test shots on the ground; two clocks.
+    const QDateTime startTime(QDate(2024, 5, 1), QTime(9, 0));
+    const double start = double(startTime.toSecsSinceEpoch()) + 0.3;
+    std::mt19937 turns(7);
     std::vector<double> exposures;
-    for (int k = 0; k < count; ++k)
-        exposures.push_back(start + 2.0 * k + 20.0 * (k / 100));
+    double turnsSoFar = 0;
+    for (int k = 0; k < records; ++k) {
+        if (k > 0 && k % 100 == 0)
+            turnsSoFar += 15 + double(turns() % 450) / 10;
+        exposures.push_back(start + 2.0 * k + turnsSoFar);
+    }
     QFile table(dir.filePath(QStringLiteral("flight.xls")));
     if (!table.open(QIODevice::WriteOnly))
         return 1;
     table.write("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\n");
-    for (int k = 0; k < count; ++k)
-        table.write(QStringLiteral("%1\t%2\t23.5\t500\t90\t0\t0\t90\t20\t%3\n")
-                        .arg(k + 1)
-                        .arg(113.0 + k * 1e-4, 0, 'f', 6)
-                        .arg(QDateTime::fromSecsSinceEpoch(qint64(std::floor(exposures[size_t(k)])))
-                                 .toString(QStringLiteral("yyyy/MM/dd hh:mm:ss")))
-                        .toUtf8());
+    // Local clock text by arithmetic from the start: asking the time zone per row would take
+    // longer than the match.
+    const qint64 zone = startTime.offsetFromUtc();
+    char row[160];
+    for (int k = 0; k < records; ++k) {
+        const qint64 local = qint64(std::floor(exposures[size_t(k)])) + zone;
+        const QDate day = QDate(1970, 1, 1).addDays(local / 86400);
+        const int n = std::snprintf(row, sizeof row,
+                                    "%d\t%.6f\t%.6f\t500\t90\t0\t0\t90\t20\t%04d/%02d/%02d "
+                                    "%02d:%02d:%02d\n",
+                                    k + 1, 113.0 + (k % 100) * 1e-4, 23.5 + (k / 100) * 1e-4,
+                                    day.year(), day.month(), day.day(), int(local % 86400 / 3600),
+                                    int(local % 3600 / 60), int(local % 60));
+        table.write(row, n);
+    }
     table.close();
     const double offsets[Cameras::Count] = {-8 * 3600 + 0.4, 3.7, 3.7, -8 * 3600 + 0.4, 3.7};
     QStringList arguments = {QStringLiteral("match"), QStringLiteral("--json"),
@@ -112,11 +136,16 @@ int main(int argc, char *argv[])
         }
         arguments << QStringLiteral("--") + QLatin1String(Cameras::lowerName(c)) << folders[c];
     }
-    std::printf("%d cards x %d records, %d photos\n", Cameras::Count, count, photos);
+    std::printf("%d cards x %d photos, %d records, %d photos\n", Cameras::Count, count, records,
+                photos);
     std::fflush(stdout);
 
     QByteArray output;
     const double ours = timed(QStringLiteral(V7TOOL_PATH), arguments, &output);
+    // The first child that ended: its peak is v7tool's.
+    struct rusage usage = {};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    const double oursMb = double(usage.ru_maxrss) / 1024;
     const QJsonArray cameras =
         QJsonDocument::fromJson(output).object().value(QLatin1String("cameras")).toArray();
     int matched = 0;
@@ -134,8 +163,8 @@ int main(int argc, char *argv[])
     int read = 0; // value lines, not the "======== file" lines between them
     for (const QByteArray &line : output.split('\n'))
         read += line.startsWith("20") ? 1 : 0;
-    std::printf("v7tool match: %.2f s, %.0f photos/s (%d photos matched)\n", ours, photos / ours,
-                matched);
+    std::printf("v7tool match: %.2f s, %.0f photos/s, peak %.0f MB (%d photos matched)\n", ours,
+                photos / ours, oursMb, matched);
     std::printf("exiftool -fast -DateTimeOriginal: %.2f s, %.0f photos/s (%d times read)\n", theirs,
                 photos / theirs, read);
     std::printf("ratio (exiftool time / v7tool time): %.2f\n", theirs / ours);
@@ -149,9 +178,9 @@ int main(int argc, char *argv[])
     ExposureMatcher matcher;
     QList<OffloadPosSet> pos;
     OffloadPosSet set;
-    for (int k = 0; k < count; ++k) {
+    for (int k = 0; k < records; ++k) {
         set.times << uint(std::floor(exposures[size_t(k)]));
-        set.positions << OffloadPosPoint{113.0 + k * 1e-4, 23.5, 500};
+        set.positions << OffloadPosPoint{113.0 + (k % 100) * 1e-4, 23.5 + (k / 100) * 1e-4, 500};
     }
     pos << set;
     matcher.setRecords(pos);
