@@ -32,7 +32,7 @@ int ZipEntryWriter::open(const char *name, const zip_fileinfo *info, const char 
     if (deflateInit2(&m_stream, 0, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return ZIP_INTERNALERROR;
     m_streamOpen = true;
-    m_out.resize(1 << 20);
+    m_out.resize(1 << 17);
     m_crypto = std::make_unique<ZipCrypto>(password);
     m_stored = XXH64_createState();
     XXH64_reset(m_stored, 0);

@@ -3,8 +3,6 @@
 #include <QDomDocument>
 #include <QtTest>
 
-#include <thread>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,7 +19,6 @@
 #include "phototagstep.h"
 #include "sortieblocks.h"
 #include "syncio.h"
-#include "zipcrypto.h"
 
 using namespace OffloadFixture;
 
@@ -114,7 +111,6 @@ private slots:
     void directWriter_data();
     void directWriter();
     void cardReadAhead();
-    void cipherFromManyThreads();
 };
 
 void TestOffloadEngine::initTestCase()
@@ -705,39 +701,4 @@ void TestOffloadEngine::cardReadAhead()
     }
     prefetch.reading(1); // a retry goes back: nothing is handed out twice
     QCOMPARE(prefetch.take(1), -1);
-}
-
-// The cameras' threads encrypt in pairs when they meet: each stream must come out as if it had
-// been encrypted alone, its keys carried on correctly from one call to the next.
-void TestOffloadEngine::cipherFromManyThreads()
-{
-    constexpr int Threads = 5;
-    std::vector<QByteArray> plain(Threads), cipher(Threads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < Threads; ++t) {
-        plain[t] = QByteArray((1 << 20) + t * 40000 + 7, Qt::Uninitialized);
-        for (int i = 0; i < plain[t].size(); ++i)
-            plain[t][i] = char((i * 31 + t * 7) ^ (i >> 9));
-        cipher[t] = plain[t];
-        threads.emplace_back([&cipher, t] {
-            ZipCrypto crypto("v7 pass");
-            auto *data = reinterpret_cast<unsigned char *>(cipher[t].data());
-            // Calls of several sizes, some too short to be paired.
-            size_t at = 0;
-            for (int round = 0; at < size_t(cipher[t].size()); ++round) {
-                const size_t n = std::min<size_t>(round % 3 == 0 ? 1000 : 150000 + t * 999,
-                                                  size_t(cipher[t].size()) - at);
-                crypto.encrypt(data + at, n);
-                at += n;
-            }
-        });
-    }
-    for (std::thread &thread : threads)
-        thread.join();
-    for (int t = 0; t < Threads; ++t) {
-        QVERIFY(cipher[t] != plain[t]);
-        ZipCrypto crypto("v7 pass");
-        crypto.decrypt(reinterpret_cast<unsigned char *>(cipher[t].data()), size_t(cipher[t].size()));
-        QVERIFY2(cipher[t] == plain[t], qPrintable(QStringLiteral("stream %1").arg(t)));
-    }
 }
