@@ -17,6 +17,7 @@
 #include "framestyle.h"
 #include "mylabel.h"
 #include "offloadrun.h"
+#include "prompt.h"
 
 namespace {
 
@@ -153,8 +154,11 @@ void DataService::buildControls()
     m_reportLink->setTextFormat(Qt::RichText);
     m_reportLink->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
     m_reportLink->hide();
-    connect(m_reportLink, &QLabel::linkActivated, this,
-            [](const QString &link) { QDesktopServices::openUrl(QUrl(link)); });
+    connect(m_reportLink, &QLabel::linkActivated, this, [this](const QString &link) {
+        if (!QDesktopServices::openUrl(QUrl(link)))
+            Prompt::inform(this, QStringLiteral("未找到能打开传输报告的程序！"),
+                           QUrl(link).toLocalFile());
+    });
 }
 
 void DataService::buildOptions()
@@ -164,6 +168,7 @@ void DataService::buildOptions()
     m_sortieBox->setFont(QFont(kFont, 10));
     m_sortieBox->setStyleSheet(kTextStyle);
     connect(m_sortieBox, &QCheckBox::stateChanged, this, &DataService::onStateChanged);
+    connect(m_sortieBox, &QCheckBox::clicked, this, &DataService::leaveCompleted);
     // Photogrammetry programs know a photo by its file name, and the five cards name theirs
     // alike: the copies can carry their camera's name in front.
     m_prefixBox = new QCheckBox(QStringLiteral("照片名加相机名"), this);
@@ -172,6 +177,7 @@ void DataService::buildOptions()
     m_prefixBox->setFont(QFont(kFont, 10));
     m_prefixBox->setStyleSheet(kTextStyle);
     m_prefixBox->setToolTip(QStringLiteral("如 Center_DSC00001.JPG，五个相机的照片不重名"));
+    connect(m_prefixBox, &QCheckBox::clicked, this, &DataService::leaveCompleted);
     // Evenly spaced photos of a part of a flight fit the POS records at many clock offsets;
     // then the operator says which, as a time shift in seconds.
     textLabel(QStringLiteral("时间偏差(秒)"), this, QRect(30, 390, 90, 24));
@@ -181,6 +187,7 @@ void DataService::buildOptions()
     m_offsetEdit->setPlaceholderText(QStringLiteral("自动"));
     m_offsetEdit->setValidator(new QRegularExpressionValidator(
         QRegularExpression(QStringLiteral("^-?[0-9]{0,6}(\\.[0-9]{0,3})?$")), m_offsetEdit));
+    connect(m_offsetEdit, &QLineEdit::textEdited, this, &DataService::leaveCompleted);
 
     // Volumes and password: hidden; only a resumed task file sets them.
     m_volumeBox = new QCheckBox(QStringLiteral("添加分卷"), this);

@@ -100,11 +100,13 @@ private:
     void pauseRun();
     void resumeRun();
     void haltRun();
-    QString skippedLines() const;
     void runStarted(bool ok, const QString &error);
     void runFinished(int blockFiles, const QStringList &messages);
     void resetAfterCompletion(const QString &note = QString(), bool outputsWritten = true);
-    void showReport(const QString &skipped);
+    void showReport();
+    // The last offload's result (the full bar, its text, the report's link) stays until the next
+    // offload is set up: any change of cards, target, tables or options, or a new start.
+    void leaveCompleted();
     qint64 neededMiB() const;
     QString driveOf(const QString &folder) const;
 
@@ -140,7 +142,7 @@ private:
     FolderSizeTotal m_sizes[Cameras::Count]; // MiB of each selected folder
     qint64 m_freeMiB = 0;
     int m_extraPlanned = 0;
-    QString m_skippedText; // the skipped files' lines, still shown once the offload completed
+    QString m_resultText; // the last reading, still shown once the offload completed
     QSet<int> m_listing; // cameras whose folder is being listed
 
     bool m_running = false;   // shown by the start/pause icon
@@ -149,6 +151,7 @@ private:
     bool m_finishing = false;
     bool m_started = false; // the run holds the tasks of the offload on the page
     bool m_resumingPaused = false; // the request in flight continues paused tasks
+    bool m_showingResult = false;  // the last offload's result is on the page
 
     int m_promptDepth = 0;
     QList<QPair<int, QString>> m_waitingEvents;

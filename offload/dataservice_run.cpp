@@ -59,8 +59,13 @@ QString DataService::driveOf(const QString &folder) const
 
 void DataService::startNew()
 {
-    if (!m_plan.isSetUp() || m_plan.target.isEmpty() || m_plan.posPending())
+    // Told, not ignored: a start button that does nothing looks broken.
+    if (!m_plan.isSetUp() || m_plan.target.isEmpty() || m_plan.posPending()) {
+        Prompt::inform(this, !m_plan.isSetUp()       ? QStringLiteral("请先选择相机照片目录！")
+                             : m_plan.target.isEmpty() ? QStringLiteral("请先选择保存目录！")
+                                                       : QStringLiteral("POS文件正在读取，请稍候！"));
         return;
+    }
     // Photos tagged from a refused table could not be told from correct ones afterwards.
     const QString refusal = m_plan.posRefusal();
     if (!refusal.isEmpty()) {
@@ -82,6 +87,7 @@ void DataService::startNew()
     m_plan.splitSorties = m_sortieBox->isChecked();
     m_plan.volumes = m_volumeBox->isChecked();
     m_plan.password = m_passwordBox->isChecked();
+    leaveCompleted();
     m_progress->setRange(0, std::max(1, m_plan.plannedTotal()));
     m_progress->setValue(0);
     m_reportLink->hide();
@@ -204,7 +210,7 @@ void DataService::onTimeout()
     }
     if (!reading.complete)
         return;
-    m_skippedText = skippedLines();
+    m_resultText = reading.text;
     m_timer->stop();
     m_speed->clear();
     m_finishing = true;
@@ -221,18 +227,6 @@ void DataService::haltRun()
     m_timeLeft->clear();
     setRunning(false);
     m_paused = true;
-}
-
-QString DataService::skippedLines() const
-{
-    const OffloadRun::Progress progress = m_run->progress();
-    QString text;
-    for (int camera : OffloadPlan::IconOrder) {
-        OffloadRun::Camera c;
-        c.skippedShown = progress.cameras[camera].skippedShown;
-        text += OffloadPlan::problemLines(c);
-    }
-    return text;
 }
 
 void DataService::runFinished(int blockFiles, const QStringList &messages)
@@ -264,12 +258,19 @@ void DataService::resetAfterCompletion(const QString &note, bool outputsWritten)
     m_plan.reset();
     m_plan.target = m_targetText->text();
     m_extraPlanned = 0;
-    m_progress->setValue(0);
+    // The bar stands full and the text says so until the next offload is set up.
+    m_progress->setValue(m_progress->maximum());
     m_speed->clear();
     m_timeLeft->clear();
-    const QString skipped = m_skippedText;
-    m_skippedText.clear();
-    showText(skipped);
+    // The last reading (each camera's counts, the files passed over, "传输已完成") and the
+    // report's summary below it.
+    QStringList result{m_resultText};
+    if (!outputsWritten)
+        result << QStringLiteral("架次文件或报告未全部写入");
+    if (!m_run->reportPath().isEmpty())
+        result << m_run->reportSummary();
+    showText(result.join(QLatin1Char('\n')));
+    m_resultText.clear();
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         showIcon(camera, false);
         m_sizes[camera].reset();
@@ -277,7 +278,8 @@ void DataService::resetAfterCompletion(const QString &note, bool outputsWritten)
     for (QCheckBox *box : {m_sortieBox, m_prefixBox, m_volumeBox, m_passwordBox})
         box->setChecked(false);
     m_offsetEdit->clear(); // the next flight's cameras have clocks of their own
-    showReport(skipped);
+    showReport();
+    m_showingResult = true;
     ++m_promptDepth;
     // Copies without their block files or report are not a finished offload: the task stays
     // open, and continuing it writes what is missing.
@@ -289,20 +291,26 @@ void DataService::resetAfterCompletion(const QString &note, bool outputsWritten)
     --m_promptDepth;
 }
 
-// The cleared text area takes the report's summary until the next offload is set up; the
-// files the offload passed over stay named below it.
-void DataService::showReport(const QString &skipped)
+void DataService::showReport()
 {
     const QString path = m_run->reportPath();
     if (path.isEmpty())
         return;
-    showText(skipped.isEmpty() ? m_run->reportSummary()
-                               : m_run->reportSummary() + QLatin1Char('\n') + skipped);
     m_reportLink->setText(QStringLiteral("<a href=\"%1\" style=\"color: rgb(22, 155,213);\">"
                                          "查看传输报告</a>")
                               .arg(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)));
     m_reportLink->setToolTip(path);
     m_reportLink->show();
+}
+
+void DataService::leaveCompleted()
+{
+    if (!std::exchange(m_showingResult, false))
+        return;
+    m_reportLink->hide();
+    m_progress->setRange(0, std::max(1, m_plan.plannedTotal() + m_extraPlanned));
+    m_progress->setValue(0);
+    showText(m_plan.text());
 }
 
 void DataService::offerResume()

@@ -56,6 +56,7 @@ void DataService::cameraClicked(int camera)
     if (m_running || m_started || m_listing.contains(camera))
         return; // the cameras of an offload under way stay as they are
     if (m_plan.selected(camera)) {
+        leaveCompleted();
         m_plan.deselect(camera);
         m_sizes[camera].reset();
         showIcon(camera, false);
@@ -96,6 +97,7 @@ void DataService::folderChosen(int camera, const QString &folder,
     }
     if (m_running || m_started)
         return;
+    leaveCompleted();
     m_plan.select(camera, folder, listing.files);
     showIcon(camera, true);
     showText(m_plan.text());
@@ -117,6 +119,7 @@ void DataService::setTargetFolder(const QString &folder)
 {
     if (m_started)
         return;
+    leaveCompleted();
     m_plan.target = folder;
     m_targetText->setText(folder);
     m_freeMiB = 0;
@@ -145,6 +148,7 @@ void DataService::addPosFile(const QString &path)
     // The same table twice is added once.
     if (m_started || !m_posAdd->isEnabled() || m_plan.holdsPos(path))
         return;
+    leaveCompleted();
     m_plan.posReading(path);
     showText(m_plan.text());
     m_posAdd->setEnabled(false);
@@ -184,6 +188,7 @@ void DataService::posCancelClicked()
 {
     if (m_running || m_started)
         return;
+    leaveCompleted();
     m_plan.cancelPos();
     showText(m_plan.text());
 }

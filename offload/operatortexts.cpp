@@ -1,5 +1,6 @@
 #include "operatortexts.h"
 
+#include <QDateTime>
 #include <QFile>
 
 #include <cerrno>
@@ -92,8 +93,11 @@ QString sentence(const OperatorOutcome &o)
     case C::Locked:
         if (a.isEmpty())
             return QStringLiteral("另一个传输任务正在使用同一任务目录或目标目录");
-        return QStringLiteral("另一个传输任务（进程%1，%2，开始于%3）正在使用同一任务目录或目标目录")
-            .arg(a, b, c);
+        // The host is left out: the state folder is this computer's own.
+        return QStringLiteral("另一个传输任务（进程%1，开始于%2）正在使用同一任务目录或目标目录")
+            .arg(a, QDateTime::fromString(c, Qt::ISODate)
+                        .toLocalTime()
+                        .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
     case C::LockFailed:
         return QStringLiteral("无法锁定%1").arg(a);
     case C::EngineNotResumed:
@@ -230,7 +234,7 @@ QString posTable(const PosTableCheck &check, const QString &path)
         named << QString::number(check.badLines.at(i));
     if (check.badLines.size() > 10)
         named << QStringLiteral("…");
-    return QStringLiteral("%1：%2行中有%3行无法读取（第%4行）；第%5行%6")
+    return QStringLiteral("%1：共%2行数据，%3行无法读取（第%4行）；第%5行%6")
         .arg(path)
         .arg(check.badLines.size() + check.rows)
         .arg(check.badLines.size())
@@ -244,8 +248,8 @@ QString fileProblem(const FileProblem &problem)
     const QString path = QFile::decodeName(problem.relative.c_str());
     OperatorOutcome o(OperatorOutcome::Code(problem.code), {path, systemError(problem.sysError)});
     if (o.code == OperatorOutcome::None)
-        o.code = problem.index < 0 ? OperatorOutcome::FilePathTooLong
-                                   : OperatorOutcome::FileUnreadable;
+        o.code =
+            problem.index < 0 ? OperatorOutcome::FilePathTooLong : OperatorOutcome::FileUnreadable;
     return text(o);
 }
 

@@ -72,5 +72,7 @@ struct OutcomeCodes
         FileCopyDiffers,     // path
         FilePathTooLong,     // path
         FileSkipped,         // path (a link, a FIFO)
+
+        CodeCount // new codes go above
     };
 };

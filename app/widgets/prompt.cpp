@@ -5,6 +5,7 @@
 #include "framestyle.h"
 #include "myflyui.h"
 #include "mytipui.h"
+#include "promptdialog.h"
 
 namespace Prompt {
 
@@ -13,6 +14,7 @@ int inform(QWidget *parent, const QString &text, const QString &second)
     MyFlyUi box(parent);
     box.label_2->setText(text);
     box.label_3->setText(second);
+    PromptDialog::fitTexts(&box, {box.label_2, box.label_3});
     FrameStyle::centreOnMainWindow(&box);
     return box.exec();
 }
@@ -21,6 +23,7 @@ bool ask(QWidget *parent, const QString &question)
 {
     MyTipUi tip(parent);
     tip.label_2->setText(question);
+    PromptDialog::fitTexts(&tip, {tip.label_2});
     FrameStyle::centreOnMainWindow(&tip);
     return tip.exec() == 1;
 }

@@ -2,6 +2,8 @@
 #include <QtTest>
 
 #include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 
 #include "camsimprocess.h"
@@ -10,6 +12,7 @@
 #include "myflyui.h"
 #include "mylabel.h"
 #include "mytipui.h"
+#include "prompt.h"
 #include "testtools.h"
 #include "titlebar.h"
 
@@ -34,6 +37,8 @@ private slots:
     void tipAnswers_data();
     void tipAnswers();
     void flyOkAndRotation();
+    void promptShowsWholeText_data();
+    void promptShowsWholeText();
     void titleBar();
     void shippedFolderRule_data();
     void shippedFolderRule();
@@ -126,6 +131,63 @@ void tst_Dialogs::flyOkAndRotation()
                       }),
              1);
     QVERIFY2(openAfterRightClick, "a right click does not close the box");
+}
+
+void tst_Dialogs::promptShowsWholeText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("grows");
+    QTest::addColumn<bool>("scrolls");
+    const QString line =
+        QStringLiteral("前视相机：/media/card/DCIM/100MSDCF/DSC%1.JPG：读取失败（读写错误）");
+    QStringList lines;
+    for (int i = 0; i < 60; ++i)
+        lines << line.arg(i, 5, 10, QLatin1Char('0'));
+    QTest::newRow("one line keeps the frame") << QStringLiteral("传输已经完成！") << false << false;
+    QTest::newRow("a dozen lines grow it") << lines.mid(0, 12).join('\n') << true << false;
+    QTest::newRow("more than the window holds scroll") << lines.join('\n') << true << true;
+    QTest::newRow("an unbroken path widens it")
+        << QStringLiteral("目标目录在相机卡目录内：/") + QString(30, 'd') + QStringLiteral("/") +
+               QString(60, 'x')
+        << true << false;
+}
+
+// A prompt is as large as its text within the main window: every line shown, the button below.
+void tst_Dialogs::promptShowsWholeText()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, grows);
+    QFETCH(bool, scrolls);
+    QSize size;
+    QString shown;
+    bool whole = false;
+    bool scrolled = false;
+    bool buttonBelow = false;
+    QTimer::singleShot(0, this, [&] {
+        auto *box = qobject_cast<MyFlyUi *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        auto *area = box->findChild<QScrollArea *>();
+        size = box->size();
+        shown = box->label_2->text();
+        QLabel *label = box->label_2;
+        whole = area && label->isVisible() &&
+                label->height() >= label->heightForWidth(label->width()) &&
+                label->width() >= label->minimumSizeHint().width() &&
+                (scrolls || area->viewport()->rect().contains(
+                                QRect(label->mapTo(area->viewport(), QPoint()), label->size())));
+        scrolled = area && area->verticalScrollBar()->maximum() > 0;
+        buttonBelow = area && box->okText->y() >= area->geometry().bottom() &&
+                      box->rect().contains(box->okText->geometry());
+        box->accept();
+    });
+    QCOMPARE(Prompt::inform(nullptr, text), 1);
+    QCOMPARE(shown, text);
+    QVERIFY2(size.width() <= 760 && size.height() <= 540, qPrintable(QDebug::toString(size)));
+    QCOMPARE(size != QSize(322, 160), grows);
+    QVERIFY(whole);
+    QCOMPARE(scrolled, scrolls);
+    QVERIFY(buttonBelow);
 }
 
 void tst_Dialogs::titleBar()

@@ -24,6 +24,7 @@
 #include "mylabel.h"
 #include "offloadfixture.h"
 #include "offloadrun.h"
+#include "operatortexts.h"
 #include "photoexports.h"
 #include "sortieblocks.h"
 
@@ -72,6 +73,21 @@ struct ChooserAnswers
     QStringList asked; // "title@folder" of each chooser
 };
 
+// Words of the program's own language that are not Chinese: runs of three or more ASCII letters
+// once paths, file names and the few technical names the texts use are taken out.
+QStringList latinWords(QString text)
+{
+    text.remove(
+        QRegularExpression(QStringLiteral("[^\\s：（）“”，、；]*[/.][^\\s：（）“”，、；]*")));
+    QStringList words;
+    for (const QRegularExpressionMatch &m :
+         QRegularExpression(QStringLiteral("[A-Za-z]{3,}")).globalMatch(text)) {
+        if (!QStringList{"POS", "CSV", "ODM"}.contains(m.captured()))
+            words << m.captured();
+    }
+    return words;
+}
+
 QByteArray scanData(const QString &path)
 {
     const QByteArray bytes = OffloadFixture::fileBytes(path);
@@ -88,6 +104,10 @@ class TestDataService : public QObject
 private slots:
     void initTestCase();
     void init();
+    void cleanup();
+    void everyOutcomeInChinese();
+    void posTableRefusals_data();
+    void posTableRefusals();
     void fullOffload();
     void badInput();
     void targetWithoutRoom_data();
@@ -154,6 +174,63 @@ void TestDataService::init()
     QDir().mkpath(m_target);
     m_prompts = std::make_unique<PromptCatcher>();
     m_choosers = std::make_unique<ChooserAnswers>();
+}
+
+// Whatever a test made the page prompt is Chinese (the text area is looked at where it matters).
+void TestDataService::cleanup()
+{
+    for (const QString &text : m_prompts->texts())
+        QVERIFY2(latinWords(text).isEmpty(), qPrintable(text));
+}
+
+// Outcomes the tests below cannot easily bring about still read as Chinese, with their names.
+void TestDataService::everyOutcomeInChinese()
+{
+    for (int code = OperatorOutcome::Other; code < OperatorOutcome::CodeCount; ++code) {
+        const QString text = OperatorTexts::text(OperatorOutcome(
+            OperatorOutcome::Code(code), {"/m/Front/a.JPG", "12", "/s/Taskconfig.xml"}, 3));
+        QVERIFY2(text.startsWith(OperatorTexts::cameraName(3) + QStringLiteral("：")) &&
+                     text.size() > 6 && latinWords(text).isEmpty(),
+                 qPrintable(QStringLiteral("%1: %2").arg(code).arg(text)));
+    }
+    for (int error : {EIO, ENOSPC, EACCES, 1234})
+        QVERIFY(latinWords(OperatorTexts::systemError(error)).isEmpty());
+}
+
+// A table the strict reader refuses: the prompt says in Chinese which line and why.
+void TestDataService::posTableRefusals_data()
+{
+    QTest::addColumn<QByteArray>("table");
+    QTest::addColumn<QString>("why");
+    const QByteArray header = "ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\n";
+    const QByteArray row = "1\t113.2\t23.1\t300\t0\t0\t0\t0\t5.0\t2024/05/01 10:00:00\n";
+    QTest::newRow("empty") << QByteArray() << QStringLiteral("：文件为空，没有表头也没有POS记录");
+    QTest::newRow("decimal comma")
+        << header + QByteArray(row).replace("113.2", "113,25125")
+        << QStringLiteral("：共1行数据，1行无法读取（第2行）；第2行第2列的“113,25125”含逗号，"
+                          "小数请用小数点");
+    QTest::newRow("header only") << header << QStringLiteral("：只有表头，没有POS记录");
+    QTest::newRow("not a header") << QByteArray(header).replace("Lon", "Lo,n") + row
+                                  << QStringLiteral("：第1行表头中的“Lo,n”不是POS列名");
+    QTest::newRow("a time that is none")
+        << header + row + QByteArray(row).replace("10:00:00", "25:61:00")
+        << QStringLiteral("：共2行数据，1行无法读取（第3行）；第3行“2024/05/01 25:61:00”"
+                          "不是有效的日期和时间");
+}
+
+void TestDataService::posTableRefusals()
+{
+    QFETCH(QByteArray, table);
+    QFETCH(QString, why);
+    const QString path = m_dir.filePath(QStringLiteral("refused.xls"));
+    QVERIFY(OffloadFixture::writeFile(path, table));
+    DataService page;
+    page.show();
+    m_choosers->answers << path;
+    QTest::mouseClick(page.posAddButton(), Qt::LeftButton);
+    QVERIFY(waitForPrompt(QStringLiteral("POS文件读取失败 / ") + path + why));
+    QVERIFY(page.textArea()->toPlainText().contains(path + why));
+    QVERIFY(latinWords(page.textArea()->toPlainText()).isEmpty());
 }
 
 bool TestDataService::setUpFive(DataService *page, bool pos, bool cardRoot)
@@ -254,7 +331,8 @@ void TestDataService::fullOffload()
                  .count("<Photo>"),
              Cameras::Count * PhotosPerCard);
     verifyTarget(true);
-    // Reset: a clean page that shows the report's summary and links the report.
+    // Reset: a clean page that still shows the result (bar full, the last reading, the report's
+    // summary) and links the report.
     QVERIFY(page.isCompleted() && !page.isRunning() && !page.sortieBox()->isChecked());
     const QString report = QDir(m_target).filePath(FlightReport::htmlFileName());
     QVERIFY(QFile::exists(report));
@@ -262,9 +340,14 @@ void TestDataService::fullOffload()
     QVERIFY2(page.reportLink()->text().contains(
                  "href=\"" + QUrl::fromLocalFile(report).toString(QUrl::FullyEncoded) + '"'),
              qPrintable(page.reportLink()->text()));
-    QVERIFY2(page.textArea()->toPlainText().startsWith(
-                 QStringLiteral("传输报告：照片与POS记录一一对应")),
+    QVERIFY2(page.textArea()->toPlainText().contains(
+                 QStringLiteral("传输已完成\n传输报告：照片与POS记录一一对应")),
              qPrintable(page.textArea()->toPlainText()));
+    QCOMPARE(page.progressBar()->value(), page.progressBar()->maximum());
+    // Offscreen, nothing opens the report: the operator is told so.
+    QTest::mouseClick(page.reportLink(), Qt::LeftButton, {},
+                      QPoint(page.reportLink()->width() - 8, page.reportLink()->height() / 2));
+    QVERIFY(waitForPrompt(QStringLiteral("未找到能打开传输报告的程序！ / ") + report));
     // Every copy in the sortie's geolocation file, by the name its copy has (the box was
     // ticked) and linked into the project's images/ under it.
     const QStringList geo =
@@ -283,16 +366,28 @@ void TestDataService::fullOffload()
         QVERIFY2(QFile::exists(images + line.section(' ', 0, 0)), qPrintable(line));
         QVERIFY2(copies.contains(line.section(' ', 0, 0)), qPrintable(line));
     }
-    QVERIFY(page.progressBar()->value() == 0 && page.plan().pos().isEmpty());
+    QVERIFY(page.plan().pos().isEmpty());
     QCOMPARE(page.plan().plannedTotal(), 0);
+    // The next offload's set-up clears the last one's result.
+    page.setTargetFolder(m_target);
+    QVERIFY(page.progressBar()->value() == 0 && !page.reportLink()->isVisible());
+
 }
 
 void TestDataService::badInput()
 {
     DataService page;
     page.show();
-    QTest::mouseClick(page.startButton(), Qt::LeftButton); // nothing set up: nothing happens
+    // Nothing set up, then no target: each said, nothing runs.
+    QTest::mouseClick(page.startButton(), Qt::LeftButton);
+    QVERIFY(waitForPrompt(QStringLiteral("请先选择相机照片目录！")));
+    m_choosers->answers << photoFolder(1);
+    QTest::mouseClick(page.cameraIcon(1), Qt::LeftButton);
+    QTRY_VERIFY(page.plan().selected(1));
+    QTest::mouseClick(page.startButton(), Qt::LeftButton);
+    QVERIFY(waitForPrompt(QStringLiteral("请先选择保存目录！")));
     QVERIFY(!page.isRunning());
+    QTest::mouseClick(page.cameraIcon(1), Qt::LeftButton);
 
     // A folder that holds no photos is refused with its message.
     const QString notes = m_dir.filePath(QStringLiteral("notes"));
@@ -319,7 +414,7 @@ void TestDataService::badInput()
     m_choosers->answers << broken;
     QTest::mouseClick(page.posAddButton(), Qt::LeftButton);
     const QString refusal =
-        QStringLiteral("POS文件读取失败 / %1: is empty: no POS header and no POS rows").arg(broken);
+        QStringLiteral("POS文件读取失败 / %1：文件为空，没有表头也没有POS记录").arg(broken);
     QVERIFY(waitForPrompt(refusal));
     for (int i = 0; i < 2; ++i) {
         m_choosers->answers << m_pos;
@@ -469,7 +564,9 @@ void TestDataService::cardPulledMidCopy()
     QCOMPARE(OffloadFixture::runIn(m_dir.path(), QStringLiteral("cp"), {"-a", card(3), card(2)}), 0);
     QVERIFY(waitForPrompt(QStringLiteral("有新的设备插入,是否继续?")));
     QVERIFY(QTest::qWaitFor([&] {
-        return !m_prompts->texts().filter(QStringLiteral("Right: the card at")).isEmpty();
+        return !m_prompts->texts()
+                    .filter(QStringLiteral("右视相机：%1处不是本次传输的相机卡").arg(card(2)))
+                    .isEmpty();
     }));
     QVERIFY(!page.isRunning() && page.isPaused());
     QCOMPARE(page.run()->progress().cameras[2].filesDone, 4);
@@ -542,17 +639,17 @@ void TestDataService::unreadablePhoto()
     // Every engine has ended: the page stops as if paused and names both files.
     QVERIFY(QTest::qWaitFor([&] { return page.isPaused(); }, 90000));
     const QString text = page.textArea()->toPlainText();
-    QVERIFY2(text.contains(QStringLiteral("%1共%2张,已传%3张\n  未能读取：DSC00004.JPG: read ")
+    QVERIFY2(text.contains(QStringLiteral("%1共%2张,已传%3张\n  未能传输：DSC00004.JPG：读取失败（读写错误）")
                                .arg(photoFolder(4))
                                .arg(PhotosPerCard)
                                .arg(PhotosPerCard - 1)) &&
-                 text.contains(QStringLiteral("Input/output error")) &&
-                 text.contains(QStringLiteral("路径过长,已跳过：") + tooLong),
+                 text.contains(QStringLiteral("已跳过：") + tooLong + QStringLiteral("：路径过长")) &&
+                 latinWords(text).isEmpty(),
              qPrintable(text));
     QTest::mouseClick(page.startButton(), Qt::LeftButton); // the failed photo is tried again
     QVERIFY(waitForPrompt(QStringLiteral("传输已经完成！")));
-    QVERIFY2(page.textArea()->toPlainText().endsWith(QStringLiteral("\n  路径过长,已跳过：") +
-                                                     tooLong + QLatin1Char('\n')),
+    QVERIFY2(page.textArea()->toPlainText().contains(QStringLiteral("\n  已跳过：") + tooLong +
+                                                     QStringLiteral("：路径过长\n传输已完成")),
              qPrintable(page.textArea()->toPlainText()));
     verifyTarget(false);
 }
@@ -579,8 +676,8 @@ void TestDataService::stateProblems()
         page.show();
         QVERIFY(setUpFive(&page, false));
         QTest::mouseClick(page.startButton(), Qt::LeftButton);
-        QVERIFY(prompted(QStringLiteral("另一个传输任务正在使用同一任务目录或目标目录：")));
-        QVERIFY(prompted(QStringLiteral("process %1").arg(::getpid())));
+        QVERIFY(prompted(QStringLiteral("另一个传输任务（进程%1，").arg(::getpid())));
+        QVERIFY(prompted(QStringLiteral("）正在使用同一任务目录或目标目录")));
         QVERIFY(!page.isRunning());
         QVERIFY(OffloadFixture::filesBelow(m_target).isEmpty());
     }
@@ -600,7 +697,7 @@ void TestDataService::stateProblems()
     DataService page;
     page.show();
     page.offerResume();
-    QVERIFY(prompted(QStringLiteral("Taskconfig.xml is damaged: it is not well-formed XML")));
+    QVERIFY(prompted(QStringLiteral("上次任务的记录%1已损坏，已另存为").arg(configPath)));
     QVERIFY(prompted(QStringLiteral("是否从相机卡和目标目录重建并继续上次任务？")));
     QVERIFY(waitForPrompt(QStringLiteral("传输已经完成！")));
     const QString center = QDir(m_target).filePath(QStringLiteral("Center"));
