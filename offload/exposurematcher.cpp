@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <numeric>
 #include <set>
@@ -471,7 +472,29 @@ ExposureMatcher::Alignment ExposureMatcher::align(const std::vector<int> &timed,
         int previous;
     };
     const QList<MatchPhoto> &photos = m_cameras[camera].photos;
-    MaxTree tree(m_sorted.size());
+    // Only the records within reach of some photo can pair: the chain runs over that stretch
+    // of the records, not over a whole week's table for each offset tried.
+    double lowest = std::numeric_limits<double>::max();
+    double highest = std::numeric_limits<double>::lowest();
+    for (size_t t = 0; t < timed.size(); ++t) {
+        const double expected = photos.at(timed[t]).time - offsets[t];
+        lowest = std::min(lowest, expected);
+        highest = std::max(highest, expected);
+    }
+    const auto byTime = [](const Record &r, double time) { return r.time < time; };
+    const long first =
+        timed.empty() ? 0
+                      : long(std::lower_bound(m_sorted.begin(), m_sorted.end(), lowest - Window,
+                                              byTime) -
+                             m_sorted.begin());
+    const long last =
+        timed.empty() ? 0
+                      : long(std::upper_bound(m_sorted.begin(), m_sorted.end(), highest + Window,
+                                              [](double time, const Record &r) {
+                                                  return time < r.time;
+                                              }) -
+                             m_sorted.begin());
+    MaxTree tree(size_t(std::max(last - first, 0L)));
     std::vector<Node> nodes;
     std::vector<Option> options;
     for (size_t t = 0; t < timed.size(); ++t) {
@@ -493,16 +516,16 @@ ExposureMatcher::Alignment ExposureMatcher::align(const std::vector<int> &timed,
                                                               hints.predicted[size_t(i)])));
             if (worth <= 0)
                 continue;
-            const auto before = tree.upTo(i - 1);
+            const auto before = tree.upTo(i - 1 - first);
             options.push_back({i, before.first + worth, before.second});
         }
         for (const Option &o : options) {
             nodes.push_back({int(t), int(o.record), o.previous});
-            tree.raise(o.record, {o.value, int(nodes.size()) - 1});
+            tree.raise(o.record - first, {o.value, int(nodes.size()) - 1});
         }
     }
     Alignment a;
-    const auto end = tree.upTo(long(m_sorted.size()) - 1);
+    const auto end = tree.upTo(last - first - 1);
     a.score = end.first;
     for (int n = end.second; n >= 0; n = nodes[size_t(n)].previous)
         a.pairs.push_back({nodes[size_t(n)].photo, nodes[size_t(n)].record});

@@ -99,21 +99,30 @@ std::vector<int> thinnedMarkers(const std::vector<int> &records, At at, Problem 
     return kept;
 }
 
-// The flight line through the records in order with the points that lie within half a unit of
-// the straight line between their neighbours left out (Douglas-Peucker): a straight survey
-// line of a thousand records is two points.
+// The flight line through the records in order, as the map can show it: points within half a
+// unit of the last one kept are left out, then, a stretch of at most 256 points at a time, the
+// points within half a unit of the straight line between their neighbours (Douglas-Peucker).
+// A straight survey line is two points, and the work stays in proportion to the records.
 template <typename At>
 std::vector<QPointF> simplifiedLine(const std::vector<int> &records, At at)
 {
+    constexpr double Tolerance = 0.5;
+    constexpr size_t Stretch = 256;
     std::vector<QPointF> points;
-    points.reserve(records.size());
-    for (int i : records)
-        points.push_back(at(i));
-    if (points.size() < 3)
-        return points;
+    for (int i : records) {
+        const QPointF p = at(i);
+        if (points.empty() || std::hypot(p.x() - points.back().x(), p.y() - points.back().y()) >=
+                                  Tolerance || i == records.back())
+            points.push_back(p);
+    }
     std::vector<bool> keep(points.size(), false);
-    keep.front() = keep.back() = true;
-    std::vector<std::pair<size_t, size_t>> stack{{0, points.size() - 1}};
+    std::vector<std::pair<size_t, size_t>> stack;
+    for (size_t begin = 0; begin + 1 < points.size(); begin += Stretch) {
+        stack.push_back({begin, std::min(begin + Stretch, points.size() - 1)});
+        keep[stack.back().first] = keep[stack.back().second] = true;
+    }
+    if (!points.empty())
+        keep.front() = keep.back() = true;
     while (!stack.empty()) {
         const auto [from, to] = stack.back();
         stack.pop_back();
@@ -124,12 +133,13 @@ std::vector<QPointF> simplifiedLine(const std::vector<int> &records, At at)
         size_t at = from;
         for (size_t k = from + 1; k < to; ++k) {
             const QPointF p = points[k];
-            const double d = length > 0 ? std::fabs(dy * (p.x() - a.x()) - dx * (p.y() - a.y())) / length
+            const double d = length > 0 ? std::fabs(dy * (p.x() - a.x()) - dx * (p.y() - a.y())) /
+                                              length
                                         : std::hypot(p.x() - a.x(), p.y() - a.y());
             if (d > farthest)
                 farthest = d, at = k;
         }
-        if (farthest > 0.5) {
+        if (farthest > Tolerance) {
             keep[at] = true;
             stack.push_back({from, at});
             stack.push_back({at, to});
