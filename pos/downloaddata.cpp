@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -86,6 +87,7 @@ DownloadData::DownloadData(QWidget *parent)
             });
     connect(m_transfer, &PosWifiTransfer::downloadSucceeded, this,
             [this] { showLook(Look::Success); });
+    connect(m_transfer, &PosWifiTransfer::fileFinished, this, [this] { ++m_wifiDone; });
     // Queued: the prompt runs its own event loop, which must not run inside a transfer step.
     connect(m_transfer, &PosWifiTransfer::downloadFailed, this, &DownloadData::downloadFailed,
             Qt::QueuedConnection);
@@ -406,19 +408,42 @@ void DownloadData::downloadClicked()
     if (m_transfer->downloading()) {
         m_transfer->requestCancel();
         showLook(Look::Cancelled);
+        m_text->setText(cancelledText());
         return;
     }
     const QList<int> rows = checkedRows();
-    if (rows.isEmpty())
+    if (rows.isEmpty()) {
+        setButtonImage(m_downloadButton, "btn_download_nor.png");
+        Prompt::inform(this, QStringLiteral("请先勾选要下载的POS文件！"));
         return;
+    }
     const QString path =
         askSavePath(PosNames::suggestedName(m_transfer->row(rows.first()).compactTime));
     if (path.isEmpty() || !m_transfer->startDownload(rows, path)) {
         setButtonImage(m_downloadButton, "btn_download_nor.png");
         return;
     }
+    m_wifiPaths.clear();
+    for (int r : rows)
+        m_wifiPaths << PosNames::outputPath(path, int(rows.size()), r);
+    m_wifiDone = 0;
     // The first tick asks for the file; until then the label shows the start.
     showLook(Look::Downloading);
+}
+
+QString DownloadData::cancelledText() const
+{
+    // The table being written keeps the records that arrived: it is named as incomplete.
+    const QString cut = m_wifiDone < m_wifiPaths.size() ? m_wifiPaths.at(m_wifiDone) : QString();
+    const bool partial = !cut.isEmpty() && QFileInfo::exists(cut);
+    QString text = QStringLiteral("已取消下载");
+    if (m_wifiDone > 0)
+        text += QStringLiteral("，%1个文件已完整保存").arg(m_wifiDone);
+    if (partial)
+        text += QStringLiteral("，%1不完整").arg(QFileInfo(cut).fileName());
+    else if (m_wifiDone == 0)
+        text += QStringLiteral("，未保存文件");
+    return text + QStringLiteral("！");
 }
 
 void DownloadData::downloadFailed(const QString &path)

@@ -96,6 +96,8 @@ private:
     void deleteClicked();
     void slotListed(int index, const PosSlotRow &row);
     void downloadFailed(const QString &path);
+    // What a cancelled WiFi download left: the tables finished whole and the one cut short.
+    QString cancelledText() const;
 
     void usbClicked();
     void listUsb();
@@ -125,6 +127,8 @@ private:
     int m_availability = UsbAndWifi;
     int m_source = Wifi;
     QVector<PosUsbFile> m_usbFiles;
+    QStringList m_wifiPaths; // the tables of the WiFi download under way, in order
+    int m_wifiDone = 0;      // of them finished whole
     QList<int> m_usbSelected;
     QThread *m_usbWorker = nullptr;
 };

@@ -125,8 +125,11 @@ void DownloadData::startUsbDownload()
         return;
     setButtonImage(m_downloadButton, "btn_download_hover.png");
     m_usbSelected = checkedRows();
-    if (m_usbSelected.isEmpty())
+    if (m_usbSelected.isEmpty()) {
+        setButtonImage(m_downloadButton, "btn_download_nor.png");
+        Prompt::inform(this, QStringLiteral("请先勾选要下载的POS文件！"));
         return;
+    }
     const QString path =
         askSavePath(PosNames::suggestedName(m_usbFiles[m_usbSelected.first()].compactTime));
     if (path.isEmpty()) {
@@ -166,8 +169,11 @@ void DownloadData::startUsbDownload()
 void DownloadData::usbFinished(bool ok, const QString &failedPath, const QString &error)
 {
     setButtonImage(m_downloadButton, "btn_download_nor.png");
-    if (ok)
+    if (ok) {
+        m_progress->setValue(100);
+        m_text->setText(QStringLiteral("下载成功！"));
         return;
+    }
     qWarning().noquote() << "POS drive download stopped:" << error;
     m_progress->setValue(0);
     m_text->clear();

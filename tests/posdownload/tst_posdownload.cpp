@@ -235,6 +235,7 @@ void tst_PosDownload::usbDownload_data()
         << 14 << QList<int>{0} << true << "flight" << QStringList{"flight.xls"};
     QTest::newRow("thirteen files offer no download")
         << 13 << QList<int>{0, 1} << false << "" << QStringList();
+    QTest::newRow("nothing ticked is told") << 14 << QList<int>{} << false << "" << QStringList();
 }
 
 void tst_PosDownload::usbDownload()
@@ -286,8 +287,11 @@ void tst_PosDownload::usbDownload()
     operatorAnswer.start(10);
     for (int row : checked)
         m_page->rowCheckBox(row)->setChecked(true);
+    m_prompts.clear();
     QTest::mouseClick(m_page->downloadButton(), Qt::LeftButton);
     if (names.isEmpty()) {
+        QCOMPARE(m_prompts.texts().contains(QStringLiteral("请先勾选要下载的POS文件！")),
+                 checked.isEmpty());
         QVERIFY(asked.isEmpty());
         QVERIFY(!m_page->usbBusy());
         QCOMPARE(QDir(out).entryList(QDir::Files), QStringList());
@@ -298,9 +302,7 @@ void tst_PosDownload::usbDownload()
     QTRY_VERIFY(!m_page->usbBusy());
     QCOMPARE(AppSettings::lastFolder(AppSettings::kPosSaveFolder), out);
     QCOMPARE(m_page->progressBar()->value(), 100);
-    QCOMPARE(m_page->textLabel()->text(),
-             perLens ? QStringLiteral("共:%1个 ,已下载:100%").arg(checked.size())
-                     : QStringLiteral("%1/%1 ,已下载:100%").arg(checked.size()));
+    QCOMPARE(m_page->textLabel()->text(), QStringLiteral("下载成功！"));
     QVERIFY(m_page->wifiButton()->isEnabled() && m_page->usbButton()->isEnabled());
     for (int j = 0; j < checked.size(); ++j) {
         const PosUsbFile &file = listed[checked[j]];
@@ -403,7 +405,9 @@ void tst_PosDownload::cancelMidFile()
     QVERIFY(m_camera.toggleSilence(true));
     QTest::mouseClick(m_page->downloadButton(), Qt::LeftButton);
     QCOMPARE(looks(), QStringLiteral("on on download"));
-    QCOMPARE(m_page->textLabel()->text() + QString::number(m_page->progressBar()->value()), "0");
+    // What was kept is said to be incomplete.
+    QCOMPARE(m_page->textLabel()->text() + QString::number(m_page->progressBar()->value()),
+             QStringLiteral("已取消下载，partial.xls不完整！0"));
     m_page->onTimeout(); // the cancel goes out
     QCOMPARE(int(m->state), int(POSFILE_STATE_READY));
     QVERIFY(m->file == nullptr && m->lensFile[0] == nullptr);
