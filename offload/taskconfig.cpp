@@ -13,7 +13,10 @@
 #include "syncio.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+
+#include <unistd.h>
 
 namespace {
 
@@ -65,9 +68,25 @@ QString TaskConfig::defaultPath()
 bool TaskConfig::write(const QString &path, const TaskConfig &config, QString *error)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    const QByteArray text = toXml(config);
-    if (SyncIo::replaceFile(QFile::encodeName(path).toStdString(), text.toStdString()) == 0)
+    // Streamed into the temporary sibling, synced and renamed over the file: every record of a
+    // long POS table is in it, and the text is never held whole.
+    const QString temp = path + QStringLiteral(".new");
+    QFile file(temp);
+    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    if (ok) {
+        writeXml(&file, config);
+        ok = file.flush() && file.error() == QFileDevice::NoError && ::fdatasync(file.handle()) == 0;
+    }
+    const int failure = errno;
+    file.close();
+    errno = failure;
+    if (ok && ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) == 0) {
+        SyncIo::syncFolder(SyncIo::parentOf(QFile::encodeName(path).toStdString()));
         return true;
+    }
+    const int renameFailure = errno;
+    QFile::remove(temp);
+    errno = renameFailure;
     if (error)
         *error = QStringLiteral("cannot write %1: %2")
                      .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
@@ -79,7 +98,13 @@ QByteArray TaskConfig::toXml(const TaskConfig &config)
     QByteArray text;
     QBuffer file(&text);
     file.open(QIODevice::WriteOnly);
-    QXmlStreamWriter xml(&file);
+    writeXml(&file, config);
+    return text;
+}
+
+void TaskConfig::writeXml(QIODevice *file, const TaskConfig &config)
+{
+    QXmlStreamWriter xml(file);
     xml.setAutoFormatting(true);
     xml.writeStartDocument();
     xml.writeStartElement(QStringLiteral("config"));
@@ -141,7 +166,6 @@ QByteArray TaskConfig::toXml(const TaskConfig &config)
     xml.writeEndElement();
     xml.writeEndElement();
     xml.writeEndDocument();
-    return text;
 }
 
 QString TaskConfig::numberText(double value)

@@ -6,6 +6,8 @@
 #include "cameras.h"
 #include "offloadpos.h"
 
+class QIODevice;
+
 // "Taskconfig.xml": the whole offload as it was set up, so that it can be resumed later.
 struct TaskConfig
 {
@@ -37,6 +39,8 @@ struct TaskConfig
     // false (config untouched) for a missing or unreadable file, bad XML or a root not "config".
     static bool read(const QString &path, TaskConfig *config);
     static QByteArray toXml(const TaskConfig &config);
+    // The same text into device as it is made.
+    static void writeXml(QIODevice *device, const TaskConfig &config);
     // A double as its shortest text that reads back to the same value.
     static QString numberText(double value);
     // The volume size the text and its unit give, in GB.
