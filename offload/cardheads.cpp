@@ -40,20 +40,37 @@ void clear(const std::string &taskFile)
     ::unlink(path(taskFile).c_str());
 }
 
-static bool headOf(const std::string &file, std::string *hex)
+// The first HeadSize bytes of file (all of a shorter one).
+static bool readHead(const std::string &file, std::vector<unsigned char> *head)
 {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    std::vector<unsigned char> head(HeadSize);
+    head->resize(HeadSize);
     size_t have = 0;
     ssize_t got = 1;
-    while (have < head.size() && (got = SyncIo::readSome(fd, head.data() + have,
-                                                         head.size() - have)) > 0)
+    while (have < head->size() && (got = SyncIo::readSome(fd, head->data() + have,
+                                                          head->size() - have)) > 0)
         have += size_t(got);
     ::close(fd);
-    *hex = ChecksumList::hexHash(XXH64(head.data(), have, 0));
+    head->resize(have);
     return got >= 0;
+}
+
+static bool headOf(const std::string &file, std::string *hex)
+{
+    std::vector<unsigned char> head;
+    if (!readHead(file, &head))
+        return false;
+    *hex = ChecksumList::hexHash(XXH64(head.data(), head.size(), 0));
+    return true;
+}
+
+void noteCard(DiskTask *task, int index)
+{
+    std::vector<unsigned char> head;
+    if (index >= 0 && index < task->fileCount.load() && readHead(taskEntry(task, index), &head))
+        note(task, index, head.data(), head.size());
 }
 
 int differing(const std::string &taskFile, const std::string &folder, int *sampled)

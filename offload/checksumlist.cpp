@@ -1,5 +1,6 @@
 #include "checksumlist.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <set>
@@ -111,9 +112,8 @@ int hashFile(const std::string &path, uint64_t *hash, bool fromCache)
     return result;
 }
 
-static int appendLocked(const std::string &folder, const std::string &relative, uint64_t hash)
+static int appendLocked(const std::string &folder, const std::string &text)
 {
-    const std::string text = line(hexHash(hash), relative);
     const int fd =
         ::open(listPath(folder).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
@@ -170,19 +170,31 @@ static int dropLocked(const std::string &folder, const std::vector<std::string> 
     auto lines = read(folder);
     std::vector<std::pair<std::string, std::string>> kept;
     std::set<std::string> seen;
-    // Keep the newest line of each path: walk from the end.
+    // Keep the newest line of each path: walk from the end, then turn the kept ones round
+    // (inserting each at the front cost a move of all the others, per line).
     for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
         if (gone.count(it->first) || !seen.insert(it->first).second)
             continue;
-        kept.insert(kept.begin(), *it);
+        kept.push_back(*it);
     }
+    std::reverse(kept.begin(), kept.end());
     return rewrite(folder, kept);
 }
 
 int append(const std::string &folder, const std::string &relative, uint64_t hash)
 {
     std::lock_guard<std::mutex> guard(changing());
-    return appendLocked(folder, relative, hash);
+    return appendLocked(folder, line(hexHash(hash), relative));
+}
+
+int append(const std::string &folder,
+           const std::vector<std::pair<std::string, uint64_t>> &copies)
+{
+    std::string text;
+    for (const auto &copy : copies)
+        text += line(hexHash(copy.second), copy.first);
+    std::lock_guard<std::mutex> guard(changing());
+    return appendLocked(folder, text);
 }
 
 int drop(const std::string &folder, const std::vector<std::string> &relatives)
@@ -208,7 +220,7 @@ int set(const std::string &folder, const std::string &relative, uint64_t hash)
     std::lock_guard<std::mutex> guard(changing());
     if (dropLocked(folder, {relative}) != 0)
         return -1;
-    return appendLocked(folder, relative, hash);
+    return appendLocked(folder, line(hexHash(hash), relative));
 }
 
 } // namespace ChecksumList

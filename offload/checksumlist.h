@@ -28,6 +28,9 @@ int hashFile(const std::string &path, uint64_t *hash, bool fromCache = false);
 // Appends one line. Not synced: a line lost with the power is made again from the copy when
 // the task is resumed.
 int append(const std::string &folder, const std::string &relative, uint64_t hash);
+// Appends the lines of several copies (path, hash) with one write.
+int append(const std::string &folder,
+           const std::vector<std::pair<std::string, uint64_t>> &copies);
 // Rewrites the list without the lines of the given paths (they are about to be written again).
 int drop(const std::string &folder, const std::vector<std::string> &relatives);
 // Drops every line whose path satisfies the predicate.

@@ -75,77 +75,99 @@ struct CardReadAhead
     CardPrefetch prefetch;
 };
 
-// New names wait for a folder flush at most this many photos (see PlainCopy::FolderSyncs).
-constexpr int FolderFlushEvery = 8;
-
-// Plain mode keeps a few written copies in hand: files i+1 and i+2 are read and written while
-// the disk is still taking file i, which is committed (synced, verified, named, counted) only
-// then. Waiting for the disk late lets one journal commit cover several files and cameras.
-// A file that could not be read stays in hand as a place holder, passed over in its turn.
+// Plain mode keeps up to two groups of written copies in hand (see PlainCopy::Group): the next
+// group is read and written while the disk takes the last, which is committed (flushed,
+// verified, named, counted) only once the next one is full. Waiting for the disk late and once
+// per group lets one flush cover many files and cameras. A file that could not be read stays in
+// its group as a place holder, passed over in its turn.
 void plainLoop(DiskTask *task)
 {
     PlainCopy::CommitOrder order(task);
-    std::deque<PlainCopy::Written> inHand;
-    // Leaving the loop, copies still syncing ahead give up before the ones in hand are dropped.
+    std::deque<PlainCopy::Group> groups;
+    // Leaving the loop, groups still settling give up before their copies are dropped.
     struct Cancel
     {
         PlainCopy::CommitOrder &order;
-        ~Cancel() { order.cancel(); }
-    } cancelOnExit{order};
+        std::deque<PlainCopy::Group> &groups;
+        ~Cancel()
+        {
+            order.cancel();
+            for (PlainCopy::Group &g : groups)
+                PlainCopy::abandon(&g);
+        }
+    } cancelOnExit{order, groups};
+    PlainCopy::CopyIndex copies;
     CardReadAhead prefetch(task);
-    PlainCopy::FolderSyncs renamed;
     for (;;) {
-        const int next = task->filesDone.load() + int(inHand.size());
+        int next = task->filesDone.load();
+        for (const PlainCopy::Group &g : groups)
+            next += int(g.files.size());
         const bool more = task->running.load() && next < task->fileCount.load();
         int written = EngineFile::Done;
         if (more) {
+            if (groups.empty() || groups.back().settling.valid())
+                groups.emplace_back();
+            PlainCopy::Group &group = groups.back();
             prefetch.reading(next);
-            inHand.emplace_back();
-            written = PlainCopy::write(task, next, &inHand.back());
-            if (written == EngineFile::Done)
-                PlainCopy::startSettle(task, &inHand.back(), &order);
-            if (written == EngineFile::Unreadable) {
-                inHand.back().index = next;
-                inHand.back().unreadable = task->error;
+            group.files.emplace_back();
+            written = PlainCopy::write(task, next, &group.files.back());
+            if (written == EngineFile::Done) {
+                PlainCopy::hold(&group);
+            } else if (written == EngineFile::Unreadable) {
+                group.files.back().index = next;
+                group.files.back().unreadable = task->error;
                 written = EngineFile::Done;
-            } else if (written != EngineFile::Done) {
-                inHand.pop_back();
+            } else {
+                group.files.pop_back();
             }
         }
-        // Commit the oldest once enough are in hand, and all of them when nothing more comes.
         const bool drain = !more || written != EngineFile::Done;
-        while (!inHand.empty() && (drain || int(inHand.size()) > PlainCopy::InHand)) {
-            const std::string writeError = task->error;
-            PlainCopy::Written &front = inHand.front();
-            int committed = EngineFile::Unreadable;
-            if (front.unreadable.empty()) {
-                committed = PlainCopy::commit(task, &front);
-            } else {
-                std::snprintf(task->error, sizeof task->error, "%s", front.unreadable.c_str());
+        if (!groups.empty() && !groups.back().settling.valid()) {
+            if (groups.back().files.empty())
+                groups.pop_back();
+            else if (drain || groups.back().full())
+                PlainCopy::startSettle(task, &groups.back(), &order);
+        }
+        // Commit the oldest group once the one after it settles, and all when nothing more comes.
+        const std::string writeError = written == EngineFile::Failed ? task->error : "";
+        while (!groups.empty() && groups.front().settling.valid() &&
+               (drain || (groups.size() > 1 && groups[1].settling.valid()))) {
+            PlainCopy::Group &group = groups.front();
+            group.settling.get();
+            std::vector<PlainCopy::Written *> named;
+            int committed = EngineFile::Done;
+            int stop = group.files.back().index + 1;
+            for (PlainCopy::Written &w : group.files) {
+                if (w.unreadable.empty()) {
+                    committed = PlainCopy::name(task, &w, &copies);
+                } else {
+                    std::snprintf(task->error, sizeof task->error, "%s", w.unreadable.c_str());
+                    committed = EngineFile::Unreadable;
+                }
+                if (committed == EngineFile::Unreadable)
+                    committed = passOver(task, w.index);
+                else if (committed == EngineFile::Done)
+                    named.push_back(&w);
+                if (committed != EngineFile::Done) {
+                    stop = w.index;
+                    break;
+                }
             }
-            if (committed == EngineFile::Unreadable)
-                committed = passOver(task, front.index);
-            else if (committed == EngineFile::Done)
-                renamed.add(front.path);
+            // Nothing is listed or counted before it is on the disk under its name.
+            PlainCopy::flushFolders(named);
+            PlainCopy::list(task, named);
+            task->filesDone = stop;
+            TaskFile::update(task);
+            order.counted(); // the next group's turn comes once this one is recorded
             if (committed != EngineFile::Done) {
-                inHand.pop_front();
-                order.cancel();
-                for (PlainCopy::Written &w : inHand)
-                    PlainCopy::abandon(&w);
-                renamed.flush();
                 task->failed = committed == EngineFile::Failed ? 1 : 0;
                 return;
             }
             if (written == EngineFile::Failed)
                 std::snprintf(task->error, sizeof task->error, "%s", writeError.c_str());
-            task->filesDone = front.index + 1;
-            inHand.pop_front();
-            TaskFile::update(task);
-            order.counted(); // the next copy's turn comes once this one is recorded
-            renamed.flush(FolderFlushEvery);
+            groups.pop_front();
         }
         if (drain) {
-            renamed.flush();
             task->failed = written == EngineFile::Failed ? 1 : 0;
             return;
         }
@@ -202,8 +224,6 @@ bool retryFailed(DiskTask *task, const std::vector<int> &indices)
             result = PlainCopy::write(task, index, &w);
             if (result == EngineFile::Done)
                 result = PlainCopy::commit(task, &w);
-            if (result == EngineFile::Done)
-                SyncIo::syncFolder(SyncIo::parentOf(w.path));
         }
         if (result == EngineFile::Paused)
             return false;
@@ -432,7 +452,7 @@ int settleTask(DiskTask *task, int disk)
     }
     if (task->record.volumeMode != 1) {
         // The crash may have left the copies that were in hand.
-        for (int i = done; i <= done + PlainCopy::InHand && i < task->fileCount.load(); ++i)
+        for (int i = done; i < done + PlainCopy::InHand && i < task->fileCount.load(); ++i)
             PlainCopy::removePartial(task, i);
         // Without a trustworthy list of what failed, a file counted done without its copy is
         // taken for one that failed.

@@ -218,6 +218,8 @@ OffloadPlan::Reading OffloadPlan::read(const OffloadRun::Progress &progress)
     r.timeLeft = timeLeftText(progress.secondsLeft);
     r.complete = progress.complete && r.value == r.maximum;
     r.halted = progress.halted;
+    if (progress.verifiedFound > 0)
+        r.text += QStringLiteral("目标目录已有%1个校验无误的副本,已跳过\n").arg(progress.verifiedFound);
     if (r.complete) {
         r.text += QStringLiteral("传输已完成");
         r.timeLeft.clear();

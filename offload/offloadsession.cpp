@@ -8,6 +8,7 @@
 #include <QFileInfo>
 
 #include "cardfiles.h"
+#include "cardheads.h"
 #include "copynames.h"
 #include "enginefile.h"
 #include "fileproblemtext.h"
@@ -104,6 +105,7 @@ void OffloadSession::dropTasks()
         audit.reset();
     for (auto &task : m_tasks)
         task.reset();
+    std::fill(std::begin(m_found), std::end(m_found), 0);
 }
 
 bool OffloadSession::saveSet(const QString &id, const QByteArray &startConfig,
@@ -201,7 +203,13 @@ bool OffloadSession::start(const Setup &setup, QString *error)
     QStringList failures;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         DiskTask *task = m_tasks[camera].get();
-        if (task && prepareTask(task, camera) != 0) {
+        // Plain mode keeps the target's checksum lines until the copies they vouch for are
+        // checked (takeVerified); the heads of the last offload go either way.
+        const bool built = !task || (m_setup.volumes ? prepareTask(task, camera) == 0
+                                                     : loadTask(task, camera, true) == 0);
+        if (task && built && !m_setup.volumes)
+            CardHeads::clear(task->record.taskFilePath);
+        if (!built) {
             m_refusalTold.prepend(OperatorOutcome(
                 OperatorOutcome::TaskFileUnwritable,
                 {QString::fromUtf8(task->record.taskFilePath)}, camera));
@@ -214,13 +222,9 @@ bool OffloadSession::start(const Setup &setup, QString *error)
     }
     if (failures.isEmpty()) {
         m_foldsCase = CopyNames::foldsCase(QFile::encodeName(m_setup.target).toStdString());
-        for (int camera = 0; camera < Cameras::Count; ++camera) {
+        for (int camera = 0; camera < Cameras::Count; ++camera)
             nameCopies(camera, nullptr);
-            const DiskTask *task = m_tasks[camera].get();
-            if (task && std::any_of(task->copyNames.begin(), task->copyNames.end(),
-                                    [](const std::string &name) { return !name.empty(); }))
-                dropPendingLines(m_tasks[camera].get(), 0);
-        }
+        failures << takeVerified();
     }
     QString saveError;
     if (failures.isEmpty() && (!saveSet(QString(), QByteArray(), &saveError) ||
@@ -340,6 +344,14 @@ bool OffloadSession::resumePaused(QString *error)
     }
     *error = failures.join(QLatin1Char('\n'));
     return failures.isEmpty();
+}
+
+int OffloadSession::verifiedFound() const
+{
+    int found = 0;
+    for (const int n : m_found)
+        found += n;
+    return found;
 }
 
 int OffloadSession::filesDone() const

@@ -12,7 +12,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 #include <xxhash.h>
 
@@ -201,21 +203,9 @@ int writeSteady(DiskTask *task, PlainCopy::Written *w)
     return result;
 }
 
-// Waits until the copy is on the disk and, in its turn (order, when it runs ahead on a thread of
-// its own), reads it back. Done, Failed (w->failure says why) or Differs.
-int settle(DiskTask *task, PlainCopy::Written *w, PlainCopy::CommitOrder *order)
+// Reads the copy back as the disk holds it: Done, Failed (w->failure says why) or Differs.
+int readBack(DiskTask *task, PlainCopy::Written *w)
 {
-    w->failure.clear();
-    const int synced = ::fdatasync(w->fd);
-    const int error = errno;
-    ::close(w->fd);
-    w->fd = -1;
-    if (synced != 0) {
-        w->failure = "write " + w->path + " file error: " + std::strerror(error) + ".";
-        return EngineFile::Failed;
-    }
-    if (order && !order->waitFor(w->index))
-        return EngineFile::Failed; // abandoned: the engine stopped before this copy's turn
     FaultPoints::hit(task, w->index, "written", w->partial.c_str());
     if (!task->verify)
         return EngineFile::Done;
@@ -227,12 +217,73 @@ int settle(DiskTask *task, PlainCopy::Written *w, PlainCopy::CommitOrder *order)
     return onDisk == w->hash ? int(EngineFile::Done) : int(Differs);
 }
 
+// fdatasync of one copy, through its own descriptor while that is open. 0, or -1 with
+// w->failure set.
+int syncCopy(PlainCopy::Written *w)
+{
+    const int fd = w->fd >= 0 ? w->fd : ::open(w->partial.c_str(), O_RDONLY | O_CLOEXEC);
+    const int synced = fd >= 0 ? ::fdatasync(fd) : -1;
+    const int error = errno;
+    if (fd >= 0)
+        ::close(fd);
+    w->fd = -1;
+    if (synced == 0)
+        return 0;
+    w->failure = "write " + w->path + " file error: " + std::strerror(error) + ".";
+    return -1;
+}
+
+// One copy on its own: synced, then read back.
+int settle(DiskTask *task, PlainCopy::Written *w)
+{
+    w->failure.clear();
+    return syncCopy(w) == 0 ? readBack(task, w) : int(EngineFile::Failed);
+}
+
+// The group's copies on the disk with one syncfs. A FUSE file system (exFAT through its FUSE
+// driver) takes syncfs without asking its daemon to flush anything: there each copy is synced.
+void flushGroup(PlainCopy::Group *g)
+{
+    struct statfs fs = {};
+    const bool whole = g->syncFd >= 0 && ::fstatfs(g->syncFd, &fs) == 0 &&
+                       fs.f_type != FUSE_SUPER_MAGIC;
+    const int error = whole && ::syncfs(g->syncFd) != 0 ? errno : 0;
+    for (PlainCopy::Written &w : g->files) {
+        if (!w.unreadable.empty())
+            continue;
+        w.failure.clear();
+        w.settled = EngineFile::Done;
+        if (!whole) {
+            if (syncCopy(&w) != 0)
+                w.settled = EngineFile::Failed;
+        } else if (error) {
+            w.failure = "write " + w.path + " file error: " + std::strerror(error) + ".";
+            w.settled = EngineFile::Failed;
+        }
+    }
+    if (g->syncFd >= 0)
+        ::close(g->syncFd);
+    g->syncFd = -1;
+}
+
+void settleGroup(DiskTask *task, PlainCopy::Group *g, PlainCopy::CommitOrder *order)
+{
+    flushGroup(g);
+    // Read back only in its turn: a copy is verified, named and counted in the order of the list.
+    const bool turn = order->waitFor(g->files.front().index);
+    for (PlainCopy::Written &w : g->files) {
+        if (!w.unreadable.empty() || w.settled == EngineFile::Failed)
+            continue;
+        w.settled = turn ? readBack(task, &w) : int(EngineFile::Failed); // abandoned if no turn
+    }
+}
+
 // Before a copy takes its name on a target that folds case: what answers to the name there may
 // be spelt otherwise, and be the copy of another card file of this offload (the target folds
 // more than the names were decided for). That copy is never replaced: this file is passed over.
 // A differently spelt file of an older offload goes first, so that the copy is spelt as listed.
 // false with task->error set when the name is another copy's.
-bool nameIsFree(DiskTask *task, const PlainCopy::Written &w)
+bool nameIsFree(DiskTask *task, const PlainCopy::Written &w, PlainCopy::CopyIndex *copies)
 {
     struct stat st = {};
     if (!task->foldsCase || ::lstat(w.path.c_str(), &st) != 0)
@@ -255,13 +306,12 @@ bool nameIsFree(DiskTask *task, const PlainCopy::Written &w)
     if (spelt.empty())
         return true;
     const std::string other = w.relative.substr(0, w.relative.size() - name.size()) + spelt;
-    for (int i = 0; i < task->fileCount.load(); ++i) {
-        if (i != w.index && PlainCopy::targetRelative(task, i) == other) {
-            EngineFile::failAs(task, OutcomeCodes::FileNameRefused, 0,
-                               "rename %s file error: the target takes it for %s, the copy of %s.",
-                               w.path.c_str(), other.c_str(), taskEntry(task, i));
-            return false;
-        }
+    const int owner = copies->find(task, other);
+    if (owner >= 0 && owner != w.index) {
+        EngineFile::failAs(task, OutcomeCodes::FileNameRefused, 0,
+                           "rename %s file error: the target takes it for %s, the copy of %s.",
+                           w.path.c_str(), other.c_str(), taskEntry(task, owner));
+        return false;
     }
     ::unlink((w.path.substr(0, slash + 1) + spelt).c_str());
     return true;
@@ -297,31 +347,85 @@ bool CommitOrder::waitFor(int index)
     return !m_cancelled;
 }
 
-void startSettle(DiskTask *task, Written *w, CommitOrder *order)
+Group::~Group()
+{
+    if (syncFd >= 0)
+        ::close(syncFd);
+}
+
+int CopyIndex::find(DiskTask *task, const std::string &relative)
+{
+    if (!m_built) {
+        for (int i = 0; i < task->fileCount.load(); ++i)
+            m_entries.emplace(targetRelative(task, i), i);
+        m_built = true;
+    }
+    const auto found = m_entries.find(relative);
+    return found == m_entries.end() ? -1 : found->second;
+}
+
+void hold(Group *g)
+{
+    Written &w = g->files.back();
+    struct stat st = {};
+    if (w.fd >= 0 && ::fstat(w.fd, &st) == 0)
+        w.size = uint64_t(st.st_size);
+    // The flush's descriptor is taken with the first copy: a write-back error of a later copy
+    // is then reported to the flush.
+    if (g->syncFd < 0)
+        g->syncFd = ::open(w.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (g->syncFd >= 0 && w.fd >= 0) {
+        ::close(w.fd);
+        w.fd = -1;
+    }
+    g->bytes += w.size;
+}
+
+void startSettle(DiskTask *task, Group *g, CommitOrder *order)
 {
     try {
-        w->settled = std::async(std::launch::async, settle, task, w, order);
+        g->settling = std::async(std::launch::async, settleGroup, task, g, order);
     } catch (const std::system_error &) {
-        // No thread to be had (a process limit): commit syncs the copy itself.
+        // No thread to be had (a process limit): the engine settles the group itself in its turn.
+        g->settling = std::async(std::launch::deferred, settleGroup, task, g, order);
     }
 }
 
-void FolderSyncs::add(const std::string &path)
+void flushFolders(const std::vector<Written *> &named)
 {
-    const std::string folder = SyncIo::parentOf(path);
-    if (std::find(m_folders.begin(), m_folders.end(), folder) == m_folders.end())
-        m_folders.push_back(folder);
-    ++m_waiting;
+    std::vector<std::string> folders;
+    for (const Written *w : named) {
+        const std::string folder = SyncIo::parentOf(w->path);
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
+    }
+    for (const std::string &folder : folders)
+        SyncIo::syncFolder(folder);
 }
 
-void FolderSyncs::flush(int count)
+void list(DiskTask *task, const std::vector<Written *> &named)
 {
-    if (m_waiting == 0 || m_waiting < count)
+    if (named.empty())
         return;
-    for (const std::string &folder : m_folders)
-        SyncIo::syncFolder(folder);
-    m_folders.clear();
-    m_waiting = 0;
+    // The copies are on the disk and verified: they count even if their lines cannot be
+    // written (a full disk); the lines are made again from the copies when the task is resumed.
+    std::vector<std::pair<std::string, uint64_t>> lines;
+    for (const Written *w : named)
+        lines.emplace_back(w->relative, w->hash);
+    if (ChecksumList::append(named.front()->folder, lines) != 0)
+        printf("write checksum of %s error: %s.\n", named.front()->path.c_str(),
+               std::strerror(errno));
+    for (Written *w : named) {
+        if (task->step.filed)
+            task->step.filed(task->step.context, task->record.camera, w->index, w->path.c_str(),
+                             w->heldValid ? w->held.data() : nullptr,
+                             w->heldValid ? w->held.size() : 0);
+        FaultPoints::hit(task, w->index, "listed", w->path.c_str());
+        struct stat copied = {};
+        if (w->size == 0 && ::stat(w->path.c_str(), &copied) == 0)
+            w->size = uint64_t(copied.st_size);
+        task->bytesDone += w->size;
+    }
 }
 
 std::string targetRelative(DiskTask *task, int index)
@@ -340,13 +444,19 @@ void removePartial(DiskTask *task, int index)
 
 void abandon(Written *w)
 {
-    if (w->settled.valid())
-        w->settled.wait();
     if (w->fd >= 0)
         ::close(w->fd);
     w->fd = -1;
     if (!w->partial.empty())
         ::unlink(w->partial.c_str());
+}
+
+void abandon(Group *g)
+{
+    if (g->settling.valid())
+        g->settling.wait();
+    for (Written &w : g->files)
+        abandon(&w);
 }
 
 int write(DiskTask *task, int index, Written *w)
@@ -368,9 +478,9 @@ int write(DiskTask *task, int index, Written *w)
     return result;
 }
 
-int commit(DiskTask *task, Written *w)
+int name(DiskTask *task, Written *w, CopyIndex *copies)
 {
-    int result = w->settled.valid() ? w->settled.get() : settle(task, w, nullptr);
+    int result = w->settled;
     // A copy that reads back different from what was written is made once more (here: the
     // photo step belongs to this thread), then it fails.
     if (result == Differs) {
@@ -379,7 +489,7 @@ int commit(DiskTask *task, Written *w)
                            w->path.c_str());
         result = writeSteady(task, w);
         if (result == EngineFile::Done) {
-            result = settle(task, w, nullptr);
+            result = settle(task, w);
             if (result == EngineFile::Done)
                 task->error[0] = 0; // the first attempt's mismatch is healed
         }
@@ -393,7 +503,7 @@ int commit(DiskTask *task, Written *w)
         return result;
     }
     FaultPoints::hit(task, w->index, "verified", w->partial.c_str());
-    if (!nameIsFree(task, *w)) {
+    if (!nameIsFree(task, *w, copies)) {
         abandon(w);
         return EngineFile::Unreadable;
     }
@@ -405,19 +515,19 @@ int commit(DiskTask *task, Written *w)
         return unholdable(task, *w, error) ? EngineFile::Unreadable : EngineFile::Failed;
     }
     FaultPoints::hit(task, w->index, "renamed", w->path.c_str());
-    // The copy is on the disk and verified: it counts even if its line cannot be written (a
-    // full disk), and the line is made again from the copy when the task is resumed.
-    if (ChecksumList::append(w->folder, w->relative, w->hash) != 0)
-        printf("write checksum of %s error: %s.\n", w->path.c_str(), std::strerror(errno));
-    if (task->step.filed)
-        task->step.filed(task->step.context, task->record.camera, w->index, w->path.c_str(),
-                         w->heldValid ? w->held.data() : nullptr,
-                         w->heldValid ? w->held.size() : 0);
-    FaultPoints::hit(task, w->index, "listed", w->path.c_str());
-    struct stat copied = {};
-    if (::stat(w->path.c_str(), &copied) == 0)
-        task->bytesDone += uint64_t(copied.st_size);
     return EngineFile::Done;
+}
+
+int commit(DiskTask *task, Written *w)
+{
+    w->settled = settle(task, w);
+    CopyIndex copies;
+    const int result = name(task, w, &copies);
+    if (result == EngineFile::Done) {
+        flushFolders({w});
+        list(task, {w});
+    }
+    return result;
 }
 
 } // namespace PlainCopy

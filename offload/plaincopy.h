@@ -2,21 +2,28 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <future>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct DiskTask;
 
 // Plain mode: one file of the list copied into the camera folder, on the disk and verified.
-// A copy is made in two stages so that the engine can write the next file while the disk is
-// still taking the last one: write() puts the bytes into a partial file beside the final
-// name, commit() waits until they are on the disk, verifies them and gives the file its name.
+// A copy is made in stages so that the engine can write the next files while the disk is
+// still taking the last ones: write() puts the bytes into a partial file beside the final
+// name; the copies are then made durable, read back, named and counted a group at a time.
 namespace PlainCopy {
 
-// Copies written ahead of the one being committed.
-constexpr int InHand = 2;
+// A group ends at this many copies or bytes, whichever comes first. One flush then covers
+// many small photos (a flush per 50 KB photo cost more than the copy), while a few large ones
+// still stream as they did. Two groups are in hand at most: one settling, one being written.
+constexpr int GroupFiles = 64;
+constexpr uint64_t GroupBytes = 24u << 20;
+// Copies a crash may leave written but not counted, after files done.
+constexpr int InHand = 2 * GroupFiles;
 
 struct Written
 {
@@ -31,12 +38,27 @@ struct Written
     bool heldValid = false;
     std::string unreadable; // why the source could not be read: nothing was written
     std::string failure; // why syncing or reading back failed
-    std::future<int> settled; // the sync and read-back started ahead of commit, if any
+    int settled = 0;     // its settle's verdict (EngineFile::Done, Failed or differs)
+    uint64_t size = 0;
 };
 
-// Copies are synced on threads of their own while the engine writes the next ones, but each is
-// read back only once the copies before it are counted: every step after the write still
-// happens file by file, in the order of the list.
+// Copies made durable together, in the order of the list. Not added to once it settles.
+struct Group
+{
+    std::deque<Written> files;
+    uint64_t bytes = 0;
+    std::future<void> settling; // the flush and read-back, on a thread of its own
+    int syncFd = -1;            // the camera folder, for the flush
+    Group() = default;
+    Group(const Group &) = delete;
+    Group &operator=(const Group &) = delete;
+    ~Group();
+    bool full() const { return int(files.size()) >= GroupFiles || bytes >= GroupBytes; }
+};
+
+// A group is flushed on a thread of its own while the engine writes the next one, but read back
+// only once the groups before it are counted: every step after the write still happens in the
+// order of the list.
 class CommitOrder
 {
 public:
@@ -57,31 +79,43 @@ private:
     bool m_cancelled = false;
 };
 
-// EngineFile::Done, Failed or Unreadable (task->error says why) or Paused (running was cleared
-// meanwhile); on anything but Done nothing is left behind. A committed copy's name is on the
-// disk once its folder is flushed (FolderSyncs); until then a power cut can take the name back,
-// which a resume notices, as it checks the copies below files done against the target.
-int write(DiskTask *task, int index, Written *written);
-int commit(DiskTask *task, Written *written);
-// Starts syncing a written copy on a thread of its own and reading it back in its turn; commit
-// then waits for it. Without this, commit does both itself.
-void startSettle(DiskTask *task, Written *written, CommitOrder *order);
-// Folders whose new names still wait for a flush. One flush covers every copy renamed into the
-// folder since the last, instead of a journal commit per photo.
-class FolderSyncs
+// Which entry's copy a path below the camera folder is. Built on first need: only a target
+// that folds case asks, and then for every copy of a resume over earlier copies.
+class CopyIndex
 {
 public:
-    void add(const std::string &path);
-    // Flushes them all once count copies (or, with 0, any) are waiting.
-    void flush(int count = 0);
+    int find(DiskTask *task, const std::string &relative);
 
 private:
-    std::vector<std::string> m_folders;
-    int m_waiting = 0;
+    bool m_built = false;
+    std::unordered_map<std::string, int> m_entries;
 };
 
-// Drops a written copy that will not be committed.
+// EngineFile::Done, Failed or Unreadable (task->error says why) or Paused (running was cleared
+// meanwhile); on anything but Done nothing is left behind.
+int write(DiskTask *task, int index, Written *written);
+// One copy on its own (a retry): durable, verified, named, its folder flushed, then listed.
+int commit(DiskTask *task, Written *written);
+
+// Takes the copy just written into group: its descriptor is closed (the group's flush needs
+// none, and five cameras holding groups would run short of descriptors).
+void hold(Group *group);
+// Makes the group's copies durable on a thread of its own (one flush of the file system where
+// it has one, else one per copy) and reads each back in its turn.
+void startSettle(DiskTask *task, Group *group, CommitOrder *order);
+// After the group settled: the copy's verdict (a copy that differs is made once more), then its
+// name. Done, Failed or Unreadable (task->error says why). The name is on the disk only once its
+// folder is flushed (flushFolders): nothing may count the copy before that.
+int name(DiskTask *task, Written *written, CopyIndex *index);
+// Flushes the folders of the named copies, so that their names survive a power cut.
+void flushFolders(const std::vector<Written *> &named);
+// Lists the named, flushed copies (one append per checksum list), hands them to the photo step
+// and adds their bytes. Counting them done is the caller's, after this.
+void list(DiskTask *task, const std::vector<Written *> &named);
+
+// Drops a written copy that will not be committed; a group's, once it stopped settling.
 void abandon(Written *written);
+void abandon(Group *group);
 
 // Where entry index goes, relative to the camera folder (with its sortie folder if any).
 std::string targetRelative(DiskTask *task, int index);

@@ -293,6 +293,8 @@ int run(const QStringList &arguments)
     if (!error.isEmpty())
         std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(error));
     printMatch(offload.matchJson());
+    if (const int found = offload.session().verifiedFound(); found > 0)
+        std::printf("skipped %d already verified\n", found);
 
     quint64 lastBytes[Cameras::Count] = {};
     OffloadRun::Progress progress = offload.progress();
