@@ -21,6 +21,8 @@ constexpr int SampleSize = 32;
 std::string path(const std::string &taskFile);
 // The copy has read data, the first min(size of the file, HeadSize) bytes of entry index.
 void note(DiskTask *task, int index, const unsigned char *data, size_t size);
+// The same for a photo not copied now (its copy was found verified): its head read from the card.
+void noteCard(DiskTask *task, int index);
 // The heads of an earlier offload go (a new one starts with this task file).
 void clear(const std::string &taskFile);
 // How many photos of a sample of the recorded ones begin otherwise in folder now (one that is

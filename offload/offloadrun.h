@@ -57,6 +57,8 @@ public:
         bool complete = false; // every camera that takes part has done all its files
         // Every engine has ended short of complete (files failed, or a camera stopped).
         bool halted = false;
+        // Files the start found already copied and verified in the target, not copied again.
+        int verifiedFound = 0;
     };
 
     explicit OffloadRun(QObject *parent = nullptr);

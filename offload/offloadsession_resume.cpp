@@ -10,11 +10,13 @@
 #include <cerrno>
 #include <cstring>
 #include <set>
+#include <thread>
 
 #include "cardheads.h"
 #include "copynames.h"
 #include "offloadset.h"
 #include "offloadstate.h"
+#include "plaincopy.h"
 #include "targetcheck.h"
 #include "taskfile.h"
 
@@ -253,4 +255,54 @@ bool OffloadSession::resumeCamera(int camera, const TaskConfig &config, const Of
     if (!unchecked.empty())
         m_audits[camera] = std::make_unique<TargetCheck::Audit>(task, std::move(unchecked));
     return true;
+}
+
+// A new offload into a target that already holds copies of these cards' files (the same offload
+// run before, finished or killed before its state was saved) takes the copies that pass the
+// resume's full check as done: each read back against its checksum line and the card file (a
+// tagged photo by its picture data). They keep their lines, count in the task file and the
+// report, and get their heads and information table rows as if copied now. Plain mode only: an
+// archive holds this run's password and volume size or another's, and a tagged entry cannot be
+// told from the card file without unpacking; volume mode packs again.
+QStringList OffloadSession::takeVerified()
+{
+    QString failures[Cameras::Count];
+    std::vector<std::thread> checking;
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        DiskTask *task = m_tasks[camera].get();
+        if (!task || m_setup.volumes)
+            continue;
+        // Each card and its copies are read on a thread of their own, as the copy would.
+        checking.emplace_back([this, camera, task, failure = &failures[camera]] {
+            const int done = TargetCheck::plainDone(task, 0);
+            task->filesDone = done;
+            if (TaskFile::update(task) != 0 || settleTask(task, camera) != 0) {
+                *failure = QStringLiteral("%1: cannot write the task file %2: %3")
+                               .arg(cameraName(camera), QFile::decodeName(task->record.taskFilePath),
+                                    QString::fromLocal8Bit(std::strerror(errno)));
+                return;
+            }
+            m_found[camera] = done;
+            const std::string folder = task->record.destination;
+            for (int i = 0; i < done; ++i) {
+                CardHeads::noteCard(task, i);
+                if (m_inner.filed)
+                    m_inner.filed(m_inner.context, camera, i,
+                                  (folder + '/' + PlainCopy::targetRelative(task, i)).c_str(),
+                                  nullptr, 0);
+            }
+        });
+    }
+    for (std::thread &thread : checking)
+        thread.join();
+    QStringList list;
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        if (failures[camera].isEmpty())
+            continue;
+        m_refusalTold.prepend(OperatorOutcome(
+            OperatorOutcome::TaskFileUnwritable,
+            {QFile::decodeName(m_tasks[camera]->record.taskFilePath)}, camera));
+        list << failures[camera];
+    }
+    return list;
 }

@@ -297,6 +297,8 @@ private slots:
     void exfatTarget();
     void changingCard_data();
     void changingCard();
+    void rerunSkipsVerified_data();
+    void rerunSkipsVerified();
 };
 
 void TestOffloadReliability::badArguments_data()
@@ -1311,6 +1313,65 @@ void TestOffloadReliability::changingCard()
                 entry == fileBytes(held));
     else if (change == "grown")
         checkCopies(card, o.copy(0));
+}
+
+// The same offload started again into its target: copies already there that pass the resume's
+// full check are not made again, and the state, lists and report are as if they had been.
+void TestOffloadReliability::rerunSkipsVerified_data()
+{
+    QTest::addColumn<QByteArray>("fault"); // of the first run; empty: it completes
+    QTest::addColumn<int>("altered");      // the centre copy changed before the second, or -1
+    QTest::addColumn<bool>("volumes");
+    QTest::addColumn<int>("skipped"); // said by the second run; -1: some, not all
+    QTest::newRow("plain, completed") << QByteArray() << -1 << false << 60;
+    // Checked in card order: the camera copies again from the altered copy on.
+    QTest::newRow("plain, a copy altered since") << QByteArray() << 5 << false << 53;
+    QTest::newRow("plain, killed before the state counted the copy")
+        << QByteArray("0:8:listed:kill") << -1 << false << -1;
+    QTest::newRow("volumes, packed again") << QByteArray() << -1 << true << 0;
+}
+
+void TestOffloadReliability::rerunSkipsVerified()
+{
+    QFETCH(QByteArray, fault);
+    QFETCH(int, altered);
+    QFETCH(bool, volumes);
+    QFETCH(int, skipped);
+    Offload o;
+    QVERIFY(o.makeCards());
+    const QStringList arguments = o.startArguments(volumes ? kSmallVolumes : QStringList());
+    Run run = o.tool(arguments, fault);
+    QVERIFY2(run.crashed == !fault.isEmpty(), run.output.constData());
+    if (altered >= 0)
+        QVERIFY(flipByte(o.copy(0) + '/' + filesBelow(o.card(0)).at(altered), -100));
+    QMap<QString, ino_t> inodes;
+    for (int c = 0; c < Cameras::Count; ++c) {
+        for (const QString &file : filesBelow(o.copy(c)).filter(QStringLiteral(".JPG"))) {
+            struct stat st = {};
+            ::stat(QFile::encodeName(o.copy(c) + '/' + file).constData(), &st);
+            inodes.insert(o.copy(c) + '/' + file, st.st_ino);
+        }
+    }
+
+    run = o.tool(arguments);
+    QVERIFY2(run.code == 0 && run.output.contains("complete: 60 files"), run.output.constData());
+    const QRegularExpressionMatch said =
+        QRegularExpression(QStringLiteral("skipped ([0-9]+) already verified\n"))
+            .match(QString::fromUtf8(run.output));
+    const int found = said.hasMatch() ? said.captured(1).toInt() : 0;
+    QVERIFY2(skipped >= 0 ? found == skipped : found >= 9 && found < 60, run.output.constData());
+    int made = 0; // copies written anew
+    for (auto it = inodes.cbegin(); it != inodes.cend(); ++it) {
+        struct stat st = {};
+        made += ::stat(QFile::encodeName(it.key()).constData(), &st) != 0 || st.st_ino != it.value();
+    }
+    if (!volumes && skipped >= 0)
+        QCOMPARE(made, 60 - skipped);
+    o.checkTarget(volumes);
+    for (int c = 0; c < Cameras::Count; ++c)
+        QCOMPARE(o.filesDone(c), PhotosPerCard);
+    QCOMPARE(fileBytes(o.target() + "/offload-report.json").count("\"copied\": 12"), 5);
+    QVERIFY(!TaskConfig::resumePending(o.stateFile(QStringLiteral("Taskconfig.xml"))));
 }
 
 QTEST_GUILESS_MAIN(TestOffloadReliability)
