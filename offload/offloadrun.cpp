@@ -386,7 +386,6 @@ OffloadRun::Progress OffloadRun::progress() const
     p.complete = m_session.complete();
     p.halted = !p.running && !p.complete && p.fileCount > 0;
     p.verifiedFound = m_session.verifiedFound();
-    p.verifiedFound = m_session.verifiedFound();
     const double running = double(m_paceClock.elapsed()) / 1000.0;
     if (p.bytesDone == p.bytesTotal) {
         p.secondsLeft = 0;

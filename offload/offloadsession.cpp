@@ -9,7 +9,6 @@
 
 #include "cardfiles.h"
 #include "cardheads.h"
-#include "cardheads.h"
 #include "copynames.h"
 #include "enginefile.h"
 #include "fileproblemtext.h"
@@ -345,14 +344,6 @@ bool OffloadSession::resumePaused(QString *error)
     }
     *error = failures.join(QLatin1Char('\n'));
     return failures.isEmpty();
-}
-
-int OffloadSession::verifiedFound() const
-{
-    int found = 0;
-    for (const int n : m_found)
-        found += n;
-    return found;
 }
 
 int OffloadSession::verifiedFound() const

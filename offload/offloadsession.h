@@ -80,9 +80,6 @@ public:
     // Of the last start: the files whose copies the target already held (an earlier run of the
     // same offload, finished or not), verified against the card and counted done, not copied.
     int verifiedFound() const;
-    // Of the last start: the files whose copies the target already held (an earlier run of the
-    // same offload, finished or not), verified against the card and counted done, not copied.
-    int verifiedFound() const;
     // Continues the offload of a saved set-up. What is done is taken from the target (the task
     // files, when the set file binds them to this offload, only save work); each card is found
     // by its identity, a different card is refused. false with a message when anything is
@@ -155,8 +152,6 @@ private:
                       QString *error);
     // A start's check of the copies already in the target, every camera at once; the failures.
     QStringList takeVerified();
-    // A start's check of the copies already in the target, every camera at once; the failures.
-    QStringList takeVerified();
     // Gives the camera's copies their names once its list is loaded: the saved ones, else
     // decided from the list and the target's case behaviour (m_foldsCase).
     void nameCopies(int camera, const OffloadSet::Card *saved);
@@ -183,7 +178,6 @@ private:
     MatchMaker m_makeMatch;
     std::shared_ptr<const ExposureMatch> m_match; // read by the engine threads, set before
     std::unique_ptr<DiskTask> m_tasks[Cameras::Count];
-    int m_found[Cameras::Count] = {}; // see verifiedFound()
     int m_found[Cameras::Count] = {}; // see verifiedFound()
     // A resume's check of the copies it took on trust, beside the engine that copies the rest.
     std::unique_ptr<TargetCheck::Audit> m_audits[Cameras::Count];

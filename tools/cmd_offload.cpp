@@ -295,8 +295,6 @@ int run(const QStringList &arguments)
     printMatch(offload.matchJson());
     if (const int found = offload.session().verifiedFound(); found > 0)
         std::printf("skipped %d already verified\n", found);
-    if (const int found = offload.session().verifiedFound(); found > 0)
-        std::printf("skipped %d already verified\n", found);
 
     quint64 lastBytes[Cameras::Count] = {};
     OffloadRun::Progress progress = offload.progress();
