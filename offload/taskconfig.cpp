@@ -1,7 +1,6 @@
 #include "taskconfig.h"
 
 #include <QDir>
-#include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
 #include <QBuffer>
@@ -28,34 +27,128 @@ QString flagText(bool flag)
     return flag ? QStringLiteral("true") : QStringLiteral("false");
 }
 
-void readPose(const QDomElement &pose, QList<OffloadPosSet> *sets)
+// The sets of a <pose> element, the reader at its start; read to its end.
+void readPose(QXmlStreamReader &xml, QList<OffloadPosSet> *sets)
 {
-    for (QDomElement file = pose.firstChildElement(QStringLiteral("file")); !file.isNull();
-         file = file.nextSiblingElement(QStringLiteral("file"))) {
+    while (xml.readNextStartElement()) {
+        if (xml.name() != QLatin1String("file")) {
+            xml.skipCurrentElement();
+            continue;
+        }
         OffloadPosSet set;
-        set.filePath = file.attribute(QStringLiteral("path"));
-        const QDomElement times = file.firstChildElement(QStringLiteral("timelist"));
-        for (QDomElement time = times.firstChildElement(QStringLiteral("time")); !time.isNull();
-             time = time.nextSiblingElement(QStringLiteral("time")))
-            set.times.append(time.attribute(QStringLiteral("value")).toUInt());
-        const QDomElement gps = file.firstChildElement(QStringLiteral("gpslist"));
-        for (QDomElement pos = gps.firstChildElement(QStringLiteral("pos")); !pos.isNull();
-             pos = pos.nextSiblingElement(QStringLiteral("pos"))) {
-            OffloadPosPoint point;
-            point.x = pos.attribute(QStringLiteral("x")).toDouble();
-            point.y = pos.attribute(QStringLiteral("y")).toDouble();
-            point.z = pos.attribute(QStringLiteral("z")).toDouble();
-            set.positions.append(point);
+        set.filePath = xml.attributes().value(QLatin1String("path")).toString();
+        bool haveTimes = false, haveGps = false;
+        while (xml.readNextStartElement()) {
+            if (xml.name() == QLatin1String("timelist") && !haveTimes) {
+                haveTimes = true;
+                while (xml.readNextStartElement()) {
+                    if (xml.name() == QLatin1String("time"))
+                        set.times.append(xml.attributes().value(QLatin1String("value")).toUInt());
+                    xml.skipCurrentElement();
+                }
+            } else if (xml.name() == QLatin1String("gpslist") && !haveGps) {
+                haveGps = true;
+                while (xml.readNextStartElement()) {
+                    if (xml.name() == QLatin1String("pos")) {
+                        const QXmlStreamAttributes a = xml.attributes();
+                        set.positions.append(OffloadPosPoint{a.value(QLatin1String("x")).toDouble(),
+                                                             a.value(QLatin1String("y")).toDouble(),
+                                                             a.value(QLatin1String("z")).toDouble()});
+                    }
+                    xml.skipCurrentElement();
+                }
+            } else {
+                xml.skipCurrentElement();
+            }
         }
         sets->append(set);
     }
 }
 
-bool parseText(const QByteArray &text, QDomDocument *document)
+// One streaming pass over the text: the offload it holds and what problem() asks of its shape.
+// Streamed, not built as a document: every record of a long POS table is an element of it.
+struct Scan
 {
-    if (!document->setContent(text))
-        return false;
-    return document->documentElement().tagName() == QLatin1String("config");
+    bool wellFormed = false;
+    QString message;
+    qint64 line = 0;
+    qint64 column = 0;
+    QString root;
+    bool hasPans = false;
+    bool pansHas[Cameras::Count] = {}; // the first <pans> holds the camera's element
+    bool hasSavePath = false;
+    QString lastChild;
+    TaskConfig config;
+};
+
+Scan scan(const QByteArray &text)
+{
+    Scan s;
+    QXmlStreamReader xml(text);
+    xml.setNamespaceProcessing(false);
+    if (xml.readNextStartElement()) {
+        s.root = xml.name().toString();
+        while (s.root == QLatin1String("config") && xml.readNextStartElement()) {
+            const QString tag = xml.name().toString();
+            const QXmlStreamAttributes a = xml.attributes();
+            const bool isTrue = a.value(QLatin1String("flag")) == QLatin1String("true");
+            s.lastChild = tag;
+            if (tag == QLatin1String("pans")) {
+                bool seen[Cameras::Count] = {};
+                TaskConfig::Camera cameras[Cameras::Count];
+                while (xml.readNextStartElement()) {
+                    for (int camera = 0; camera < Cameras::Count; ++camera) {
+                        if (seen[camera] || xml.name() != QLatin1String(Cameras::lowerName(camera)))
+                            continue;
+                        seen[camera] = true;
+                        const QXmlStreamAttributes e = xml.attributes();
+                        TaskConfig::Camera &c = cameras[camera];
+                        c.path = e.value(QLatin1String("path")).toString();
+                        c.planCount = e.value(QLatin1String("plancount")).toInt();
+                        c.hasCount = e.value(QLatin1String("hascount")).toInt();
+                        c.zipPath = e.value(QLatin1String("zippath")).toString();
+                        c.zipName = e.value(QLatin1String("zipname")).toString();
+                    }
+                    xml.skipCurrentElement();
+                }
+                for (int camera = 0; camera < Cameras::Count; ++camera) {
+                    s.config.cameras[camera] = cameras[camera];
+                    if (!s.hasPans)
+                        s.pansHas[camera] = seen[camera];
+                }
+                s.hasPans = true;
+                continue;
+            }
+            if (tag == QLatin1String("pose")) {
+                readPose(xml, &s.config.pos);
+                continue;
+            }
+            if (tag == QLatin1String("savapath")) {
+                s.hasSavePath = true;
+                s.config.savePath = a.value(QLatin1String("path")).toString();
+            } else if (tag == QLatin1String("qufenjiaci")) {
+                s.config.splitSorties = isTrue;
+            } else if (tag == QLatin1String("fenquan")) {
+                s.config.volumes = isTrue;
+                s.config.volumeValue = a.value(QLatin1String("value")).toString();
+                if (a.value(QLatin1String("unit")) == QLatin1String("MB"))
+                    s.config.volumeUnit = QStringLiteral("MB");
+            } else if (tag == QLatin1String("password")) {
+                s.config.password = isTrue;
+                s.config.passwordValue = a.value(QLatin1String("value")).toString();
+            } else if (tag == QLatin1String("tasksuccess")) {
+                s.config.success = a.value(QLatin1String("flag")) != QLatin1String("false");
+            }
+            xml.skipCurrentElement();
+        }
+    }
+    while (!xml.atEnd())
+        xml.readNext();
+    s.wellFormed = !xml.hasError();
+    s.message = xml.errorString();
+    s.line = xml.lineNumber();
+    s.column = xml.columnNumber();
+    return s;
 }
 
 } // namespace
@@ -187,47 +280,10 @@ bool TaskConfig::read(const QString &path, TaskConfig *config)
 
 bool TaskConfig::fromXml(const QByteArray &text, TaskConfig *config)
 {
-    QDomDocument document;
-    if (!parseText(text, &document))
+    const Scan s = scan(text);
+    if (!s.wellFormed || s.root != QLatin1String("config"))
         return false;
-    TaskConfig result;
-    const QDomElement root = document.documentElement();
-    for (QDomElement child = root.firstChildElement(); !child.isNull();
-         child = child.nextSiblingElement()) {
-        const QString tag = child.tagName();
-        const auto isTrue = [&child] {
-            return child.attribute(QStringLiteral("flag")) == QLatin1String("true");
-        };
-        if (tag == QLatin1String("pans")) {
-            for (int camera = 0; camera < Cameras::Count; ++camera) {
-                const QDomElement e =
-                    child.firstChildElement(QString::fromLatin1(Cameras::lowerName(camera)));
-                Camera &c = result.cameras[camera];
-                c.path = e.attribute(QStringLiteral("path"));
-                c.planCount = e.attribute(QStringLiteral("plancount")).toInt();
-                c.hasCount = e.attribute(QStringLiteral("hascount")).toInt();
-                c.zipPath = e.attribute(QStringLiteral("zippath"));
-                c.zipName = e.attribute(QStringLiteral("zipname"));
-            }
-        } else if (tag == QLatin1String("savapath")) {
-            result.savePath = child.attribute(QStringLiteral("path"));
-        } else if (tag == QLatin1String("pose")) {
-            readPose(child, &result.pos);
-        } else if (tag == QLatin1String("qufenjiaci")) {
-            result.splitSorties = isTrue();
-        } else if (tag == QLatin1String("fenquan")) {
-            result.volumes = isTrue();
-            result.volumeValue = child.attribute(QStringLiteral("value"));
-            if (child.attribute(QStringLiteral("unit")) == QLatin1String("MB"))
-                result.volumeUnit = QStringLiteral("MB");
-        } else if (tag == QLatin1String("password")) {
-            result.password = isTrue();
-            result.passwordValue = child.attribute(QStringLiteral("value"));
-        } else if (tag == QLatin1String("tasksuccess")) {
-            result.success = !(child.attribute(QStringLiteral("flag")) == QLatin1String("false"));
-        }
-    }
-    *config = result;
+    *config = s.config;
     return true;
 }
 
@@ -235,29 +291,24 @@ QString TaskConfig::problem(const QByteArray &text)
 {
     if (text.trimmed().isEmpty())
         return QStringLiteral("the file is empty");
-    QDomDocument document;
-    QString message;
-    int line = 0;
-    int column = 0;
-    if (!document.setContent(text, &message, &line, &column))
+    const Scan s = scan(text);
+    if (!s.wellFormed)
         return QStringLiteral("it is not well-formed XML (%1 at line %2, column %3)")
-            .arg(message)
-            .arg(line)
-            .arg(column);
-    const QDomElement root = document.documentElement();
-    if (root.tagName() != QLatin1String("config"))
-        return QStringLiteral("its root element is <%1>, not <config>").arg(root.tagName());
-    const QDomElement pans = root.firstChildElement(QStringLiteral("pans"));
-    if (pans.isNull())
+            .arg(s.message)
+            .arg(s.line)
+            .arg(s.column);
+    if (s.root != QLatin1String("config"))
+        return QStringLiteral("its root element is <%1>, not <config>").arg(s.root);
+    if (!s.hasPans)
         return QStringLiteral("it has no <pans> element (the cameras)");
     for (int camera : XmlOrder) {
-        const QString name = QString::fromLatin1(Cameras::lowerName(camera));
-        if (pans.firstChildElement(name).isNull())
-            return QStringLiteral("<pans> has no <%1> element").arg(name);
+        if (!s.pansHas[camera])
+            return QStringLiteral("<pans> has no <%1> element")
+                .arg(QLatin1String(Cameras::lowerName(camera)));
     }
-    if (root.firstChildElement(QStringLiteral("savapath")).isNull())
+    if (!s.hasSavePath)
         return QStringLiteral("it has no <savapath> element (the target folder)");
-    if (root.lastChildElement().tagName() != QLatin1String("tasksuccess"))
+    if (s.lastChild != QLatin1String("tasksuccess"))
         return QStringLiteral("it does not end with <tasksuccess>");
     return QString();
 }
