@@ -16,6 +16,7 @@
 
 #include <unistd.h>
 
+#include "appsettings.h"
 #include "cameracards.h"
 #include "camsimprocess.h"
 #include "dataservice.h"
@@ -245,6 +246,9 @@ bool TestDataService::setUpFive(DataService *page, bool pos, bool cardRoot)
         if (!listed.wait(10000) && listed.isEmpty())
             return false;
     }
+    // The target and table choosers open where the last choice went (home at first).
+    for (const char *key : {AppSettings::kOffloadTargetFolder, AppSettings::kOffloadPosFolder})
+        expected << QStringLiteral("请选择@") + AppSettings::startFolder(key);
     QSignalSpy measured(page, &DataService::targetMeasured);
     m_choosers->answers << m_target;
     QTest::mouseClick(page->targetButton(), Qt::LeftButton);
@@ -257,9 +261,9 @@ bool TestDataService::setUpFive(DataService *page, bool pos, bool cardRoot)
         if (!QTest::qWaitFor([&] { return page->textArea()->toPlainText().contains(added); }))
             return false;
     }
-    return m_choosers->asked.mid(0, Cameras::Count) == expected &&
-           m_choosers->asked.filter(QRegularExpression("^请选择@")).size() ==
-               m_choosers->asked.size() &&
+    return m_choosers->asked == expected.mid(0, m_choosers->asked.size()) &&
+           AppSettings::lastFolder(AppSettings::kOffloadTargetFolder) == m_target &&
+           (!pos || AppSettings::lastFolder(AppSettings::kOffloadPosFolder) == m_dir.path()) &&
            page->plan().plannedTotal() == Cameras::Count * PhotosPerCard;
 }
 
