@@ -23,13 +23,15 @@ struct PhotoStep
     // Sortie number (1, 2, ...) of photo index, or 0 for none; the copy then goes to
     // "<camera folder>/第N架次/". Only asked in plain mode.
     int (*sortieOf)(void *context, int camera, int photoIndex) = nullptr;
-    // Photo held in memory before it is written: return 1 to write header in place of the
-    // first *replaced bytes of data (the rest follows unchanged), 0 to write it as it is.
+    // The photo's beginning, held in memory before it is written (its segments up to the
+    // image data, see EngineFile::readHead): return 1 to write header in place of the first
+    // *replaced bytes of data (the rest of the file follows unchanged), 0 to write it as it is.
     // targetPath names the file or archive entry it becomes.
     int (*tag)(void *context, int camera, int photoIndex, const char *targetPath,
                const unsigned char *data, size_t size, std::vector<unsigned char> *header,
                size_t *replaced) = nullptr;
-    // The photo is on the disk and verified (data is null for a photo too large to hold).
+    // The photo is on the disk and verified; data is its beginning as written (see tag), or
+    // null when that is not at hand.
     void (*filed)(void *context, int camera, int photoIndex, const char *targetPath,
                   const unsigned char *data, size_t size) = nullptr;
 };
@@ -58,7 +60,6 @@ struct DiskTask
     // (empty: every copy keeps its card name); see CopyNames. foldsCase: the target folds case.
     std::vector<std::string> copyNames;
     bool foldsCase = false;
-    size_t holdLimit = 64u << 20; // photos up to this size are tagged in memory
 
     std::atomic<int> running{0};
     std::atomic<int> stopped{1};
@@ -88,8 +89,7 @@ struct DiskTask
     FILE *taskFile = nullptr;
     std::vector<char> fileList; // fileCount entries of TaskLayout::EntrySize bytes
     std::vector<unsigned char> buffer;
-    // The photo of the volume step held in memory, kept from file to file: a fresh vector per
-    // photo is zero-filled and page-faulted in again, which cost more than the copy itself.
+    // The beginning of the volume step's photo, held in memory (see EngineFile::readHead).
     std::vector<unsigned char> held;
     ArchiveHash archiveHash; // the current archive summed as far as it was read back
     CardPrefetch *prefetch = nullptr; // the card's read-ahead while the copy loop runs

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <utility>
 
 #include <fcntl.h>
@@ -13,6 +14,7 @@
 #include "cardheads.h"
 #include "cardprefetch.h"
 #include "copyengine.h"
+#include "jpegscan.h"
 #include "syncio.h"
 
 namespace EngineFile {
@@ -91,23 +93,41 @@ void open(Source *source, DiskTask *task, int index)
     ::posix_fadvise(source->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
-int readWhole(DiskTask *task, Source *source, std::vector<unsigned char> *data, size_t *length)
+int readHead(DiskTask *task, Source *source, std::vector<unsigned char> *head)
 {
-    const size_t size = size_t(source->info.st_size);
-    if (data->size() < size)
-        data->resize(size);
-    size_t have = 0;
-    while (have < size) {
-        const ssize_t got = SyncIo::readSome(source->fd, data->data() + have,
-                                             std::min<size_t>(size - have, 4u << 20));
-        if (got <= 0) {
-            source->error = got < 0 ? errno : EIO;
+    constexpr size_t Piece = CardHeads::HeadSize;
+    const uint64_t size = uint64_t(source->info.st_size);
+    JpegScan::Finder finder;
+    head->clear();
+    // Enough for the card's heads, and a JPEG's segments with the scan's first bytes after them.
+    const auto enough = [&] {
+        const size_t have = head->size();
+        if (have < std::min<uint64_t>(size, CardHeads::HeadSize))
+            return false;
+        switch (finder.state()) {
+        case JpegScan::Finder::Found:
+            return finder.start() + 4 <= have;
+        case JpegScan::Finder::NotFound:
+            return true;
+        default:
+            return have >= HeadLimit;
+        }
+    };
+    while (!enough()) {
+        const size_t have = head->size();
+        head->resize(have + Piece);
+        const ssize_t got = SyncIo::readSome(source->fd, head->data() + have, Piece);
+        if (got < 0) {
+            source->error = errno;
             return -1;
         }
-        have += size_t(got);
+        head->resize(have + size_t(got));
+        if (got == 0)
+            break;
+        finder.add(head->data() + have, size_t(got));
     }
-    *length = size;
-    CardHeads::note(task, source->index, data->data(), std::min(size, CardHeads::HeadSize));
+    CardHeads::note(task, source->index, head->data(),
+                    std::min(head->size(), CardHeads::HeadSize));
     return 0;
 }
 
@@ -117,7 +137,7 @@ int stream(DiskTask *task, Source *source, const char *name, XXH64_state_t *stat
     constexpr size_t chunk = 1u << 20;
     if (task->buffer.size() < chunk)
         task->buffer.resize(chunk);
-    bool first = true;
+    bool first = ::lseek(source->fd, 0, SEEK_CUR) == 0;
     for (;;) {
         if (!task->running.load())
             return Paused;
@@ -168,12 +188,6 @@ bool changedWhileRead(const Source &source)
     return now.st_size != source.info.st_size ||
            now.st_mtim.tv_sec != source.info.st_mtim.tv_sec ||
            now.st_mtim.tv_nsec != source.info.st_mtim.tv_nsec;
-}
-
-bool holdInMemory(const DiskTask *task, const Source &source)
-{
-    return (task->step.tag || task->step.filed) &&
-           uint64_t(source.info.st_size) <= uint64_t(task->holdLimit);
 }
 
 } // namespace EngineFile

@@ -44,14 +44,17 @@ void open(Source *source, DiskTask *task, int index);
 // Why the source could not be opened, for the messages.
 std::string whyNot(const Source &source);
 
-// Reads the whole file into data; -1 on a read error or a short file. data is grown as needed
-// but never shrunk, so that a buffer kept from photo to photo is not zero-filled again for each
-// larger one: length receives the file's size.
-int readWhole(DiskTask *task, Source *source, std::vector<unsigned char> *data, size_t *length);
+// The most of a file's beginning readHead takes: a camera's metadata segments end well before.
+constexpr size_t HeadLimit = 4u << 20;
+// Reads the file's beginning into head, from its first byte: a JPEG's segments and the start of
+// its image data (what the photo step rewrites and reads), else the first piece read; at most
+// HeadLimit. The descriptor is left after those bytes for stream to go on. -1 on a read error.
+int readHead(DiskTask *task, Source *source, std::vector<unsigned char> *head);
 
-// Streams the source through the task's buffer in chunks, hashing each into state and handing it
-// to sink. Paused when the task stops running, Unreadable (reported) on a read error, Done at the end
-// or as soon as sink returns false (the caller keeps its own write error).
+// Streams the source through the task's buffer in chunks from where its descriptor stands,
+// hashing each into state and handing it to sink. Paused when the task stops running,
+// Unreadable (reported) on a read error, Done at the end or as soon as sink returns false (the
+// caller keeps its own write error).
 int stream(DiskTask *task, Source *source, const char *name, struct XXH64_state_s *state,
            const std::function<bool(const unsigned char *data, size_t size)> &sink);
 
@@ -64,8 +67,5 @@ bool sourcePresent(const DiskTask *task);
 // The file's size or modification time is no longer what it was when it was opened: it was
 // written to while it was read, and what was read may be any mix of before and after.
 bool changedWhileRead(const Source &source);
-
-// Whether the photo step wants this file in memory.
-bool holdInMemory(const DiskTask *task, const Source &source);
 
 } // namespace EngineFile

@@ -106,43 +106,44 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
     int result = EngineFile::Done;
     int writeError = 0;
     SyncIo::DirectWriter writer(out);
-    if (EngineFile::holdInMemory(task, source)) {
-        // The photo is read into the task's buffer, which keeps its pages from one photo to
-        // the next: a fresh buffer per photo costs more in page faults than the copy itself.
-        std::vector<unsigned char> &whole = task->buffer;
-        size_t size = 0;
-        *heldValid = false;
-        held->clear();
-        if (EngineFile::readWhole(task, &source, &whole, &size) != 0) {
+    const auto put = [&](const unsigned char *data, size_t size) {
+        if (writer.write(data, size) == 0)
+            return true;
+        writeError = errno;
+        return false;
+    };
+    XXH64_state_t *state = XXH64_createState();
+    XXH64_reset(state, 0);
+    const auto putHashed = [&](const unsigned char *data, size_t size) {
+        XXH64_update(state, data, size);
+        return put(data, size);
+    };
+    *heldValid = false;
+    held->clear();
+    if (task->step.tag || task->step.filed) {
+        // Only the photo's beginning is held: the photo step rewrites and reads the segments
+        // before the image data, which then goes on from the card as it is, however large.
+        std::vector<unsigned char> head;
+        if (EngineFile::readHead(task, &source, &head) != 0) {
             EngineFile::failAs(task, OutcomeCodes::FileUnreadable, source.error,
                                "read %s file error: %s.", entry, std::strerror(source.error));
             result = EngineFile::Unreadable;
         } else {
-            const unsigned char *data = whole.data();
             std::vector<unsigned char> header;
             size_t replaced = 0;
-            const unsigned char *kept = data;
-            size_t keptSize = size;
+            const unsigned char *kept = head.data();
+            size_t keptSize = head.size();
             if (task->step.tag &&
                 task->step.tag(task->step.context, task->record.camera, index, target.path.c_str(),
-                               data, size, &header, &replaced) == 1 &&
-                replaced <= size) {
+                               head.data(), head.size(), &header, &replaced) == 1 &&
+                replaced <= head.size()) {
                 // The new header, then the card's bytes after the part it replaces.
-                XXH64_state_t *state = XXH64_createState();
-                XXH64_reset(state, 0);
-                XXH64_update(state, header.data(), header.size());
-                XXH64_update(state, data + replaced, size - replaced);
-                *written = XXH64_digest(state);
-                XXH64_freeState(state);
-                if (writer.write(header.data(), header.size()) != 0 ||
-                    writer.write(data + replaced, size - replaced) != 0)
-                    writeError = errno;
+                if (putHashed(header.data(), header.size()))
+                    putHashed(head.data() + replaced, head.size() - replaced);
                 kept = header.data();
                 keptSize = header.size();
             } else {
-                *written = XXH64(data, size, 0);
-                if (writer.write(data, size) != 0)
-                    writeError = errno;
+                putHashed(head.data(), head.size());
             }
             // Only the header is kept for the photo information step: a few copies stay in
             // hand per camera, and the image data is on its way to the disk already.
@@ -153,20 +154,11 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
                 *heldValid = true;
             }
         }
-    } else {
-        *heldValid = false;
-        XXH64_state_t *state = XXH64_createState();
-        XXH64_reset(state, 0);
-        result = EngineFile::stream(task, &source, entry, state,
-                                    [&](const unsigned char *data, size_t size) {
-                                        if (writer.write(data, size) == 0)
-                                            return true;
-                                        writeError = errno;
-                                        return false;
-                                    });
-        *written = XXH64_digest(state);
-        XXH64_freeState(state);
     }
+    if (result == EngineFile::Done && !writeError)
+        result = EngineFile::stream(task, &source, entry, state, put);
+    *written = XXH64_digest(state);
+    XXH64_freeState(state);
     if (result == EngineFile::Done && !writeError && writer.finish() != 0)
         writeError = errno;
     if (result == EngineFile::Done && !writeError && EngineFile::changedWhileRead(source))

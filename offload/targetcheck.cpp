@@ -1,5 +1,7 @@
 #include "targetcheck.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -31,44 +33,112 @@ long long sizeOf(const std::string &path)
     return st.st_size;
 }
 
-bool readFile(const std::string &path, std::vector<unsigned char> *data)
+// A card file or a copy, read in chunks of a buffer kept per thread: a resume reads files of
+// any size (a video of several gigabytes) in the memory of one chunk.
+struct Reader
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    data->clear();
-    unsigned char chunk[1 << 16];
-    ssize_t got;
-    while ((got = SyncIo::readSome(fd, chunk, sizeof chunk)) > 0)
-        data->insert(data->end(), chunk, chunk + got);
-    ::close(fd);
-    return got == 0;
+    explicit Reader(const std::string &path)
+        : fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
+    {
+        if (fd >= 0)
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+    ~Reader()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Reader(const Reader &) = delete;
+    Reader &operator=(const Reader &) = delete;
+
+    // Hands each chunk from offset to the end to take (which may stop it by returning false);
+    // false on a read error.
+    template <typename Take> bool read(uint64_t offset, std::vector<unsigned char> *chunk,
+                                       Take take) const
+    {
+        for (;;) {
+            const ssize_t got = ::pread(fd, chunk->data(), chunk->size(), off_t(offset));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return got == 0;
+            offset += uint64_t(got);
+            if (!take(chunk->data(), size_t(got)))
+                return true;
+        }
+    }
+
+    int fd;
+};
+
+constexpr size_t Chunk = 1u << 20;
+
+// Where the image data of an open JPEG begins; 0 for none.
+uint64_t scanOf(const Reader &file, std::vector<unsigned char> *chunk)
+{
+    JpegScan::Finder finder;
+    if (!file.read(0, chunk, [&finder](const unsigned char *data, size_t size) {
+            return finder.add(data, size) == JpegScan::Finder::Looking;
+        }))
+        return 0;
+    return finder.state() == JpegScan::Finder::Found ? finder.start() : 0;
+}
+
+// The bytes of a from offsetA on are those of b from offsetB on, to the end of both.
+bool sameFrom(const Reader &a, uint64_t offsetA, const Reader &b, uint64_t offsetB)
+{
+    thread_local std::vector<unsigned char> chunkA(Chunk);
+    thread_local std::vector<unsigned char> chunkB(Chunk);
+    bool same = true;
+    const bool read = a.read(offsetA, &chunkA, [&](const unsigned char *data, size_t size) {
+        size_t have = 0;
+        while (same && have < size) {
+            const ssize_t got = ::pread(b.fd, chunkB.data(), size - have, off_t(offsetB));
+            if (got < 0 && errno == EINTR)
+                continue;
+            same = got > 0 && std::memcmp(data + have, chunkB.data(), size_t(got)) == 0;
+            have += size_t(std::max<ssize_t>(got, 0));
+            offsetB += uint64_t(std::max<ssize_t>(got, 0));
+        }
+        return same;
+    });
+    unsigned char more = 0;
+    return read && same && ::pread(b.fd, &more, 1, off_t(offsetB)) == 0;
 }
 
 // A tagged copy has a new header; the picture after it is the card's, byte for byte.
 bool samePicture(const std::string &card, const std::string &copy)
 {
-    std::vector<unsigned char> a;
-    std::vector<unsigned char> b;
-    if (!readFile(card, &a) || !readFile(copy, &b))
+    const Reader a(card);
+    const Reader b(copy);
+    struct stat infoA = {};
+    struct stat infoB = {};
+    if (a.fd < 0 || b.fd < 0 || ::fstat(a.fd, &infoA) != 0 || ::fstat(b.fd, &infoB) != 0)
         return false;
-    if (a == b)
+    // Copied as it is: an untagged photo, or a file that is no photo.
+    if (infoA.st_size == infoB.st_size && sameFrom(a, 0, b, 0))
         return true;
-    const size_t scanA = JpegScan::scanStart(a.data(), a.size());
-    const size_t scanB = JpegScan::scanStart(b.data(), b.size());
-    return scanA > 0 && scanB > 0 && a.size() - scanA == b.size() - scanB &&
-           std::memcmp(a.data() + scanA, b.data() + scanB, a.size() - scanA) == 0;
+    thread_local std::vector<unsigned char> chunk(64u << 10);
+    const uint64_t scanA = scanOf(a, &chunk);
+    const uint64_t scanB = scanOf(b, &chunk);
+    return scanA > 0 && scanB > 0 &&
+           uint64_t(infoA.st_size) - scanA == uint64_t(infoB.st_size) - scanB &&
+           sameFrom(a, scanA, b, scanB);
 }
 
 bool crcOf(const std::string &path, uLong *crc)
 {
-    std::vector<unsigned char> data;
-    if (!readFile(path, &data))
+    const Reader file(path);
+    thread_local std::vector<unsigned char> chunk(Chunk);
+    uLong sum = crc32(0, nullptr, 0);
+    if (file.fd < 0 || !file.read(0, &chunk, [&sum](const unsigned char *data, size_t size) {
+            sum = crc32_z(sum, data, size);
+            return true;
+        }))
         return false;
-    *crc = crc32_z(crc32(0, nullptr, 0), data.data(), data.size());
+    *crc = sum;
     return true;
 }
-
 
 std::map<std::string, std::string> linesOf(const std::string &folder)
 {

@@ -176,17 +176,16 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
     const bool password = task->record.passwordFlag != 0;
     const uint64_t size = uint64_t(source.info.st_size);
     uLong crc = crc32(0, nullptr, 0);
+    // Only the photo's beginning is held: the photo step rewrites and reads the segments before
+    // the image data, and the rest follows from the card as it is, however large the file.
     *heldValid = false;
-    if (EngineFile::holdInMemory(task, source)) {
-        size_t length = 0;
-        if (EngineFile::readWhole(task, &source, held, &length) != 0) {
+    held->clear();
+    if (task->step.tag || task->step.filed) {
+        if (EngineFile::readHead(task, &source, held) != 0) {
             EngineFile::failAs(task, OutcomeCodes::FileUnreadable, source.error,
                                "read %s file error: %s.", path, std::strerror(source.error));
             return EngineFile::Unreadable;
         }
-        if (EngineFile::changedWhileRead(source))
-            return Changed;
-        held->resize(length); // the entry is the held photo as it stands
         *heldValid = true;
         std::vector<unsigned char> header;
         size_t replaced = 0;
@@ -198,18 +197,18 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
             header.insert(header.end(), held->begin() + std::ptrdiff_t(replaced), held->end());
             held->swap(header);
         }
-        // The zip library sums the entry it deflates itself; only a raw (encrypted) entry needs
-        // its CRC from here, before the encryption header is written.
-        if (password)
-            crc = libdeflate_crc32(crc, held->data(), held->size());
-    } else if (password) {
-        // The traditional encryption header needs the CRC before the first byte is stored.
+    }
+    if (password) {
+        // The traditional encryption header needs the CRC before the first byte is stored; the
+        // zip library sums the entry it deflates itself.
+        crc = libdeflate_crc32(crc, held->data(), held->size());
+        const off_t rest = ::lseek(source.fd, 0, SEEK_CUR);
         if (task->buffer.size() < ChunkSize)
             task->buffer.resize(ChunkSize);
         ssize_t got;
         while ((got = SyncIo::readSome(source.fd, task->buffer.data(), ChunkSize)) > 0)
             crc = libdeflate_crc32(crc, task->buffer.data(), size_t(got));
-        if (got < 0 || ::lseek(source.fd, 0, SEEK_SET) != 0) {
+        if (got < 0 || rest < 0 || ::lseek(source.fd, rest, SEEK_SET) != rest) {
             EngineFile::failAs(task, OutcomeCodes::FileUnreadable, errno, "read %s file error: %s.",
                                path, std::strerror(errno));
             return EngineFile::Unreadable;
@@ -255,17 +254,17 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
     uLong storedCrc = crc32(0, nullptr, 0);
     XXH64_state_t *state = XXH64_createState();
     XXH64_reset(state, 0);
-    if (status == ZIP_OK && *heldValid) {
+    if (status == ZIP_OK) {
         for (size_t at = 0; at < held->size() && status == ZIP_OK; at += ChunkSize) {
             const size_t n = std::min(ChunkSize, held->size() - at);
             status = failed(writer.write(held->data() + at, n));
             startWriteBack();
         }
-        if (!password) // with one, the bytes as stored are what is read back
-            XXH64_update(state, held->data(), held->size());
+        XXH64_update(state, held->data(), held->size());
+        storedCrc = libdeflate_crc32(storedCrc, held->data(), held->size());
         stored = held->size();
-        storedCrc = crc;
-    } else if (status == ZIP_OK) {
+    }
+    if (status == ZIP_OK) {
         result = EngineFile::stream(task, &source, path, state,
                                     [&](const unsigned char *data, size_t size) {
                                         storedCrc = libdeflate_crc32(storedCrc, data, size);
