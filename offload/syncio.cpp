@@ -15,6 +15,7 @@ namespace {
 
 constexpr size_t DiskChunk = 1u << 20;
 constexpr size_t WriteChunk = 4u << 20; // fewer, larger direct writes keep the disk streaming
+constexpr size_t SmallFile = 1u << 20;  // written the cached way (DirectWriter::finish)
 constexpr size_t DiskAlign = 4096;
 
 // Aligned buffers for direct reads and writes, kept for the next file: the engine reads back
@@ -237,6 +238,7 @@ int DirectWriter::write(const void *data, size_t size)
         size -= n;
         if (m_held == WriteChunk) {
             m_held = 0;
+            m_putAny = true;
             if (put(m_chunk, WriteChunk) != 0)
                 return -1;
         }
@@ -248,6 +250,14 @@ int DirectWriter::finish()
 {
     if (!m_chunk || m_held == 0)
         return 0;
+    // A small file goes whole the cached way: a direct write waits for the disk file by file,
+    // while cached ones go out together with the flush that makes a group of them durable.
+    if (!m_putAny && m_held < SmallFile) {
+        const size_t held = m_held;
+        m_held = 0;
+        cached();
+        return writeAll(m_fd, m_chunk, held);
+    }
     const size_t whole = m_held - m_held % DiskAlign;
     const size_t tail = m_held - whole;
     m_held = 0;

@@ -16,7 +16,7 @@ ssize_t readSome(int fd, void *data, size_t size);
 int writeAll(int fd, const void *data, size_t size);
 
 // Writes a new file's bytes straight to the disk (O_DIRECT) where the file system takes that,
-// else the cached way. Copying into the page cache and writing it back from there cost the
+// else (and for a file under a megabyte) the cached way. Copying into the page cache and writing it back from there cost the
 // engine more processor time than anything else in a plain offload, with five cameras writing
 // at once; written directly, the final fdatasync has only the metadata left as well.
 class DirectWriter
@@ -39,6 +39,7 @@ private:
     int m_fd;
     unsigned char *m_chunk = nullptr; // null: written the cached way
     size_t m_held = 0;
+    bool m_putAny = false; // a chunk went to the disk already
 };
 // Reads bytes [offset, offset + length) of path (length UINT64_MAX: to the end) as the disk
 // holds them, handing them to take chunk by chunk; stops early when take returns false. Direct
