@@ -116,6 +116,14 @@ int hit(DiskTask *task, int index, const char *phase, const char *path)
     } else if (action == "corrupt" || action == "corrupt-always") {
         flipByte(path);
     } else if (action == "wait") {
+        // "<path>.held" tells a test the camera stands here: copies written before it may still
+        // be in hand, uncounted, so the count cannot tell it.
+        if (!waitPath.empty()) {
+            const int marker = ::open((waitPath + ".held").c_str(),
+                                      O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+            if (marker >= 0)
+                ::close(marker);
+        }
         while (task->running.load() && (waitPath.empty() || ::access(waitPath.c_str(), F_OK) != 0))
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

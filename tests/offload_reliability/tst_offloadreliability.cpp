@@ -41,6 +41,7 @@ struct Offload
 {
     QTemporaryDir dir;
     QString mediaRoot; // V7_MEDIA_ROOT of the tool, when set
+    QString limits;    // ulimit options the tool runs under, its peak memory printed at its end
     QString card(int c) const { return dir.filePath(QStringLiteral("cards/") + cameraName(c)); }
     QString target() const { return dir.filePath(QStringLiteral("target")); }
     QString copy(int c) const { return target() + QLatin1Char('/') + cameraName(c); }
@@ -81,7 +82,13 @@ struct Offload
             env.insert(QStringLiteral("V7_OFFLOAD_FAULT"), QString::fromLatin1(faults));
         process->setProcessEnvironment(env);
         process->setProcessChannelMode(QProcess::MergedChannels);
-        process->start(QStringLiteral(V7TOOL), arguments);
+        if (limits.isEmpty())
+            process->start(QStringLiteral(V7TOOL), arguments);
+        else
+            process->start("sh", QStringList{"-c", "ulimit " + limits + " && exec /usr/bin/time -f "
+                                                   "'peak resident memory: %M KB' \"$0\" \"$@\"",
+                                             V7TOOL} +
+                                     arguments);
         process->waitForStarted();
         return process;
     }
@@ -115,6 +122,18 @@ struct Offload
 
     int filesDone(int c) const { return filesDoneIn(taskFile(c)); }
 
+    // A run held before the file at "camera:index:phase", then interrupted: what it had in hand
+    // is counted (plain copies are counted a group at a time, so a kill there counts none).
+    Run interrupted(const QStringList &arguments, const QByteArray &at) const
+    {
+        const QString held = dir.filePath(QStringLiteral("never"));
+        const auto process = launch(arguments, at + ":wait:" + QFile::encodeName(held));
+        if (!waitFor([&] { return QFile::exists(held + ".held"); }))
+            return {};
+        ::kill(pid_t(process->processId()), SIGINT);
+        return finish(process);
+    }
+
     void checkTarget(bool volumes = false) const
     {
         for (int c = 0; c < Cameras::Count; ++c)
@@ -137,6 +156,21 @@ bool fillUp(const QString &folder, qint64 leave)
     const bool ok = ::ftruncate(fd, std::max<off_t>(0, size - off_t(leave))) == 0;
     ::close(fd);
     return ok;
+}
+
+// A POS table of count records one second apart, positions numbered on from record first.
+bool writePosTable(const QString &path, int count, int first = 0, int day = 1)
+{
+    QString text = QStringLiteral("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\n");
+    for (int i = 0; i < count; ++i)
+        text += QStringLiteral("%1\t%2\t%3\t%4\t0\t0\t0\t0\t5.0\t2024/05/0%5 10:00:%6\n")
+                    .arg(i + 1)
+                    .arg(113.0 + (first + i) / 100.0, 0, 'f', 6)
+                    .arg(23.0 + (first + i) / 100.0, 0, 'f', 6)
+                    .arg(100 + first + i)
+                    .arg(day)
+                    .arg(i, 2, 10, QLatin1Char('0'));
+    return writeFile(path, text.toUtf8());
 }
 
 // A tmpfs mounted for one test and unmounted whatever happens.
@@ -293,6 +327,8 @@ private slots:
     void targetChangedWhilePaused_data();
     void targetChangedWhilePaused();
     void readBackFromTheDisk();
+    void boundedResources_data();
+    void boundedResources();
     void exfatTarget_data();
     void exfatTarget();
     void changingCard_data();
@@ -509,8 +545,8 @@ void TestOffloadReliability::pulledCard()
     };
     QVERIFY(insertCard());
     const auto process =
-        o.launch(o.startArguments(), "2:5:written:wait:" + QFile::encodeName(release));
-    QVERIFY(waitFor([&] { return o.filesDone(2) >= 5; }));
+        o.launch(o.startArguments(), "2:5:start:wait:" + QFile::encodeName(release));
+    QVERIFY(waitFor([&] { return QFile::exists(release + ".held"); }));
     if (mount)
         mount->detach();
     else
@@ -612,20 +648,9 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
     QVERIFY(o.makeCards());
     const int sizes[2] = {7, 5};
     QStringList tables;
-    int record = 0;
     for (int t = 0; t < 2; ++t) {
-        QString text =
-            QStringLiteral("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\n");
-        for (int i = 0; i < sizes[t]; ++i, ++record)
-            text += QStringLiteral("%1\t%2\t%3\t%4\t0\t0\t0\t0\t5.0\t2024/05/0%5 10:00:%6\n")
-                        .arg(i + 1)
-                        .arg(113.0 + record / 100.0, 0, 'f', 6)
-                        .arg(23.0 + record / 100.0, 0, 'f', 6)
-                        .arg(100 + record)
-                        .arg(t + 1)
-                        .arg(i, 2, 10, QLatin1Char('0'));
         tables << o.dir.filePath(QStringLiteral("pos%1.xls").arg(t + 1));
-        QVERIFY(writeFile(tables.last(), text.toUtf8()));
+        QVERIFY(writePosTable(tables.last(), sizes[t], t * sizes[0], t + 1));
     }
     Run run = o.tool(o.startArguments(QStringList({"--pos", tables[0], "--pos", tables[1],
                                                    "--split-sorties"}) +
@@ -843,9 +868,10 @@ void TestOffloadReliability::fullStateFolder()
     QVERIFY(filesBelow(o.target()).filter(QStringLiteral(".JPG")).isEmpty());
     QVERIFY(QFile::remove(o.stateFile(QStringLiteral("filler"))));
 
-    // Held before its sixth file: three are counted, two more in hand.
-    const auto process = o.launch(o.startArguments(), "0:5:start:wait");
-    QVERIFY(waitFor([&] { return o.filesDone(0) >= 3; }));
+    // Held before its sixth file, the five before it written and not all counted yet.
+    const QString never = o.dir.filePath(QStringLiteral("never"));
+    const auto process = o.launch(o.startArguments(), "0:5:start:wait:" + QFile::encodeName(never));
+    QVERIFY(waitFor([&] { return QFile::exists(never + ".held"); }));
     QVERIFY(fillUp(o.state(), 0));
     ::kill(pid_t(process->processId()), SIGINT);
     run = Offload::finish(process);
@@ -874,7 +900,7 @@ void TestOffloadReliability::twoRunsAtOnce()
     QVERIFY(o.makeCards());
     const QString release = o.dir.filePath(QStringLiteral("release"));
     const auto first = o.launch(o.startArguments(), "0:4:start:wait:" + QFile::encodeName(release));
-    QVERIFY(waitFor([&] { return o.filesDone(0) >= 2; }));
+    QVERIFY(waitFor([&] { return QFile::exists(release + ".held"); }));
     QStringList arguments = o.startArguments();
     QString state = o.state();
     if (sameState)
@@ -944,8 +970,14 @@ void TestOffloadReliability::damagedOrAlteredState()
     Offload o;
     QVERIFY(o.makeCards());
     const QStringList extra = volumes ? kSmallVolumes : QStringList();
-    Run run = o.tool(o.startArguments(extra), volumes ? "0:3:start:kill" : "0:5:start:kill");
-    QVERIFY2(run.crashed, run.output.constData());
+    Run run;
+    if (volumes) {
+        run = o.tool(o.startArguments(extra), "0:3:start:kill");
+        QVERIFY2(run.crashed, run.output.constData());
+    } else {
+        run = o.interrupted(o.startArguments(), "0:3:start");
+        QVERIFY2(run.code == 128 + SIGINT, run.output.constData());
+    }
     QCOMPARE(o.filesDone(0), 3);
     const QString configPath = o.stateFile(QStringLiteral("Taskconfig.xml"));
     QString config = QString::fromUtf8(fileBytes(configPath));
@@ -1081,8 +1113,8 @@ void TestOffloadReliability::targetChangedWhilePaused_data()
     QTest::addColumn<bool>("volumes");
     QTest::addColumn<QString>("file");
     QTest::addColumn<QByteArray>("change"); // "flip" a byte in its middle, "relist", "unlist"
-    QTest::newRow("counted copy")
-        << QByteArray("0:5:start:kill") << false << "DSC00001.JPG" << QByteArray("flip");
+    QTest::newRow("counted copy") // interrupted, as plain copies are counted by the group
+        << QByteArray("0:5:start") << false << "DSC00001.JPG" << QByteArray("flip");
     QTest::newRow("copy past the count") // listed, killed before it was counted
         << QByteArray("0:3:listed:kill") << false << "DSC00002.JPG" << QByteArray("relist");
     QTest::newRow("full archive")
@@ -1101,8 +1133,10 @@ void TestOffloadReliability::targetChangedWhilePaused()
     QFETCH(QByteArray, change);
     Offload o;
     QVERIFY(o.makeCards());
-    Run run = o.tool(o.startArguments(volumes ? kSmallVolumes : QStringList()), kill);
-    QVERIFY2(run.crashed, run.output.constData());
+    const QStringList arguments = o.startArguments(volumes ? kSmallVolumes : QStringList());
+    Run run = kill.endsWith(":start") && !volumes ? o.interrupted(arguments, kill)
+                                                  : o.tool(arguments, kill);
+    QVERIFY2(run.crashed || run.code == 128 + SIGINT, run.output.constData());
     const QString list = o.copy(0) + QLatin1Char('/') + ChecksumList::FileName;
     QByteArray lines = fileBytes(list);
     const qsizetype line = lines.indexOf("  " + file.toUtf8() + '\n');
@@ -1141,7 +1175,8 @@ void TestOffloadReliability::readBackFromTheDisk()
     const auto process =
         o.launch(o.startArguments(), "0:2:written:wait:" + QFile::encodeName(release));
     const QString partial = o.copy(0) + QStringLiteral("/.DSC00001.JPG.v7part");
-    QVERIFY(waitFor([&] { return o.filesDone(0) >= 2 && QFileInfo(partial).size() == 7958; }));
+    QVERIFY(waitFor([&] { return QFile::exists(release + ".held"); }));
+    QCOMPARE(QFileInfo(partial).size(), 7958);
     const qint64 at = diskOffset(partial, 7957);
     QVERIFY(at > 0);
     QVERIFY(flipByte(disk.image, at));
@@ -1156,6 +1191,65 @@ void TestOffloadReliability::readBackFromTheDisk()
 // Names an exFAT target (FUSE driver) folds together get names of their own, which a resume after
 // a kill keeps; a name it cannot hold is passed over and named. Checked after a remount. A resume
 // whose set file lost the names never lets one copy replace another.
+// Five cards of thousands of small files under a low limit on open files (hard and soft), and
+// a card file larger than the address space a resume may use (the resume compares a tagged
+// offload's copies with the card): both end complete and verified. Peak memory is printed.
+void TestOffloadReliability::boundedResources_data()
+{
+    QTest::addColumn<QString>("limits"); // of the run that completes
+    QTest::addColumn<int>("smallFiles"); // tiny files added to each card
+    QTest::addColumn<qint64>("sparse");  // a sparse file of this size added to the centre card
+    QTest::addColumn<QByteArray>("fault"); // a first run, with --pos, killed there; then a resume
+    QTest::newRow("5 x 2,000 small files, 256 descriptors")
+        << "-n 256" << 2000 << qint64(0) << QByteArray();
+    QTest::newRow("3 GiB file resumed in 2 GiB of address space")
+        << "-v 2097152" << 0 << (qint64(3) << 30) << QByteArray("0:12:listed:kill");
+}
+
+void TestOffloadReliability::boundedResources()
+{
+    QFETCH(QString, limits);
+    QFETCH(int, smallFiles);
+    QFETCH(qint64, sparse);
+    QFETCH(QByteArray, fault);
+#ifdef __SANITIZE_ADDRESS__
+    if (limits.startsWith("-v"))
+        QSKIP("the address sanitizer reserves more address space than the limit");
+#endif
+    Offload o;
+    QVERIFY(o.makeCards());
+    for (int c = 0; c < Cameras::Count; ++c) {
+        for (int i = 0; i < smallFiles; ++i)
+            QVERIFY(writeFile(o.card(c) + QStringLiteral("/small%1.txt").arg(i), QByteArray::number(i)));
+    }
+    const QString video = o.card(0) + QStringLiteral("/VIDEO.MP4");
+    QVERIFY(sparse == 0 || (writeFile(video, {}) && QFile::resize(video, sparse)));
+    Run run;
+    if (!fault.isEmpty()) {
+        const QString table = o.dir.filePath(QStringLiteral("pos.xls"));
+        QVERIFY(writePosTable(table, PhotosPerCard));
+        run = o.tool(o.startArguments({"--pos", table}), fault);
+        QVERIFY2(run.crashed, run.output.constData());
+    }
+    o.limits = limits;
+    run = fault.isEmpty() ? o.tool(o.startArguments()) : o.resume();
+    const int files = Cameras::Count * (PhotosPerCard + smallFiles) + (sparse > 0);
+    QVERIFY2(run.code == 0 && run.output.contains("complete: " + QByteArray::number(files) + " files"),
+             run.output.constData());
+    qInfo("%s", run.output.mid(run.output.lastIndexOf("peak")).trimmed().constData());
+    for (int c = 0; c < Cameras::Count && fault.isEmpty(); ++c)
+        checkCopies(o.card(c), o.copy(c));
+    for (int c = 0; c < Cameras::Count && !fault.isEmpty(); ++c) {
+        // Tagged photos differ from the card's: every copy is there and matches its line.
+        QStringList copied = filesBelow(o.copy(c));
+        QVERIFY(copied.removeOne(QString::fromLatin1(ChecksumList::FileName)));
+        QCOMPARE(copied, filesBelow(o.card(c)));
+        checkList(o.copy(c), int(copied.size()));
+    }
+    if (sparse > 0)
+        QCOMPARE(QFileInfo(o.copy(0) + QStringLiteral("/VIDEO.MP4")).size(), sparse);
+}
+
 void TestOffloadReliability::exfatTarget_data()
 {
     QTest::addColumn<QStringList>("names");   // beside DSC00001..3
@@ -1359,7 +1453,9 @@ void TestOffloadReliability::rerunSkipsVerified()
         QRegularExpression(QStringLiteral("skipped ([0-9]+) already verified\n"))
             .match(QString::fromUtf8(run.output));
     const int found = said.hasMatch() ? said.captured(1).toInt() : 0;
-    QVERIFY2(skipped >= 0 ? found == skipped : found >= 9 && found < 60, run.output.constData());
+    // Killed while listing its group, camera 0 had its copies listed but not counted; the
+    // others may have ended meanwhile.
+    QVERIFY2(skipped >= 0 ? found == skipped : found >= 9, run.output.constData());
     int made = 0; // copies written anew
     for (auto it = inodes.cbegin(); it != inodes.cend(); ++it) {
         struct stat st = {};
