@@ -403,8 +403,11 @@ void DownloadData::downloadClicked()
         startUsbDownload();
         return;
     }
-    if (!m_transfer->listingComplete() || m_transfer->deleting())
+    if (!m_transfer->listingComplete() || m_transfer->deleting()) {
+        Prompt::inform(this, m_transfer->deleting() ? QStringLiteral("正在删除POS文件，请稍候！")
+                                                    : QStringLiteral("正在读取POS列表，请稍候！"));
         return;
+    }
     if (m_transfer->downloading()) {
         m_transfer->requestCancel();
         showLook(Look::Cancelled);
@@ -455,8 +458,18 @@ void DownloadData::downloadFailed(const QString &path)
 
 void DownloadData::deleteClicked()
 {
-    if (m_source != Wifi || !m_transfer->listingComplete() || m_transfer->downloading())
+    if (m_source != Wifi)
         return;
+    // A click the page cannot take now says why instead of passing unseen.
+    if (!m_transfer->listingComplete() || m_transfer->downloading()) {
+        Prompt::inform(this, m_transfer->downloading() ? QStringLiteral("正在下载POS文件，请稍候！")
+                                                       : QStringLiteral("正在读取POS列表，请稍候！"));
+        return;
+    }
+    if (checkedRows().isEmpty()) {
+        Prompt::inform(this, QStringLiteral("请先勾选要删除的POS文件！"));
+        return;
+    }
     setButtonImage(m_deleteButton, "btn_delete_hover.png");
     if (m_transfer->startDelete(checkedRows()))
         m_table->setRowCount(0);

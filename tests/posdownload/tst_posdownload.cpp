@@ -429,6 +429,11 @@ void tst_PosDownload::deleteRowsOneAndThree()
     QStringList points;
     for (int row = 0; row < 14; ++row)
         points << (row == 0 || row == 2 ? QStringLiteral("0") : cell(row, 2));
+    // Nothing ticked: said, and nothing deleted.
+    m_prompts.clear();
+    QTest::mouseClick(m_page->deleteButton(), Qt::LeftButton);
+    QVERIFY(m_prompts.texts().contains(QStringLiteral("请先勾选要删除的POS文件！")) &&
+            m_page->table()->rowCount() == 14 && !m_page->transfer()->deleting());
     m_page->rowCheckBox(0)->setChecked(true);
     m_page->rowCheckBox(2)->setChecked(true);
     QTest::mouseClick(m_page->deleteButton(), Qt::LeftButton);
