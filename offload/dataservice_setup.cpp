@@ -39,7 +39,9 @@ QString chooseFolder(QWidget *parent, const QString &start, const char *key)
 QString choosePosFile(QWidget *parent)
 {
     const QString key = QLatin1String(AppSettings::kOffloadPosFolder);
-    QFileDialog dialog(parent, QStringLiteral("请选择"), AppSettings::startFolder(key),
+    // Before any table was added here, where the POS page saved the last download.
+    QFileDialog dialog(parent, QStringLiteral("请选择"),
+                       AppSettings::startFolder(key, QLatin1String(AppSettings::kPosSaveFolder)),
                        QStringLiteral("excel(*.xls *.xlsx)"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setOption(QFileDialog::DontUseNativeDialog);

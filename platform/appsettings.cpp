@@ -41,9 +41,11 @@ void setLastFolder(const QString &key, const QString &dirOrFile)
     setValue(key, QDir::cleanPath(info.isDir() ? info.absoluteFilePath() : info.absolutePath()));
 }
 
-QString startFolder(const QString &key)
+QString startFolder(const QString &key, const QString &orKey)
 {
-    const QString last = lastFolder(key);
+    QString last = lastFolder(key);
+    if (last.isEmpty() && !orKey.isEmpty())
+        last = lastFolder(orKey);
     return last.isEmpty() ? QDir::homePath() : last;
 }
 

@@ -25,7 +25,7 @@ void setValue(const QString &key, const QVariant &value);
 QString lastFolder(const QString &key);
 // Remembers dir; a file's path remembers the folder that holds it.
 void setLastFolder(const QString &key, const QString &dirOrFile);
-// Where a chooser opens: the last folder under key, else the home folder.
-QString startFolder(const QString &key);
+// Where a chooser opens: the last folder under key, else under orKey, else the home folder.
+QString startFolder(const QString &key, const QString &orKey = QString());
 
 } // namespace AppSettings

@@ -176,6 +176,9 @@ void TestDataService::init()
     QDir().mkpath(m_target);
     m_prompts = std::make_unique<PromptCatcher>();
     m_choosers = std::make_unique<ChooserAnswers>();
+    const QString saved = m_dir.filePath(QStringLiteral("pos-saved")); // the POS page's last
+    QDir().mkpath(saved);
+    AppSettings::setLastFolder(AppSettings::kPosSaveFolder, saved);
 }
 
 // Whatever a test made the page prompt is Chinese (the text area is looked at where it matters).
@@ -247,9 +250,14 @@ bool TestDataService::setUpFive(DataService *page, bool pos, bool cardRoot)
         if (!listed.wait(10000) && listed.isEmpty())
             return false;
     }
-    // The target and table choosers open where the last choice went (home at first).
-    for (const char *key : {AppSettings::kOffloadTargetFolder, AppSettings::kOffloadPosFolder})
-        expected << QStringLiteral("请选择@") + AppSettings::startFolder(key);
+    // The target and table choosers open where the last choice went; the table's at first where
+    // the POS page saved a download.
+    expected << QStringLiteral("请选择@") +
+                    AppSettings::startFolder(AppSettings::kOffloadTargetFolder);
+    const QString posStart = AppSettings::lastFolder(AppSettings::kOffloadPosFolder);
+    expected << QStringLiteral("请选择@") +
+                    (posStart.isEmpty() ? AppSettings::lastFolder(AppSettings::kPosSaveFolder)
+                                        : posStart);
     QSignalSpy measured(page, &DataService::targetMeasured);
     m_choosers->answers << m_target;
     QTest::mouseClick(page->targetButton(), Qt::LeftButton);
