@@ -83,6 +83,9 @@ void DownloadData::usbClicked()
     m_usbFiles.clear();
     m_source = Usb;
     setColumns(Usb);
+    // The other view's last words (a WiFi download's "下载成功！") are not this view's.
+    m_text->clear();
+    m_progress->setValue(0);
     setButtonImage(m_usbButton, "btn_USB_pre.png");
     listUsb();
 }
@@ -121,8 +124,11 @@ void DownloadData::usbListed(const QVector<PosUsbFile> &files)
 
 void DownloadData::startUsbDownload()
 {
-    if (m_usbFiles.size() != PosWifiTransfer::kSlotCount || m_usbWorker)
+    if (m_usbFiles.size() != PosWifiTransfer::kSlotCount || m_usbWorker) {
+        Prompt::inform(this, m_usbWorker ? QStringLiteral("正在下载POS文件，请稍候！")
+                                         : QStringLiteral("正在读取POS列表，请稍候！"));
         return;
+    }
     setButtonImage(m_downloadButton, "btn_download_hover.png");
     m_usbSelected = checkedRows();
     if (m_usbSelected.isEmpty()) {
