@@ -274,7 +274,7 @@ QStringList OffloadSession::takeVerified()
             continue;
         // Each card and its copies are read on a thread of their own, as the copy would.
         checking.emplace_back([this, camera, task, failure = &failures[camera]] {
-            const int done = TargetCheck::plainDone(task, 0);
+            const int done = TargetCheck::plainDone(task, 0, nullptr, false);
             task->filesDone = done;
             if (TaskFile::update(task) != 0 || settleTask(task, camera) != 0) {
                 *failure = QStringLiteral("%1: cannot write the task file %2: %3")

@@ -216,7 +216,7 @@ bool archivesIntact(DiskTask *task, int last, std::string *note)
 
 namespace TargetCheck {
 
-int plainDone(DiskTask *task, int hint, std::vector<int> *unchecked)
+int plainDone(DiskTask *task, int hint, std::vector<int> *unchecked, bool untaggedIsDone)
 {
     const std::string folder = task->record.destination;
     const std::map<std::string, std::string> lines = linesOf(folder);
@@ -251,9 +251,13 @@ int plainDone(DiskTask *task, int hint, std::vector<int> *unchecked)
         if (ChecksumList::hexHash(copyHash) != line->second)
             return i;
         uint64_t cardHash = 0;
-        const bool fromCard = tagged ? samePicture(card, copy)
-                                     : ChecksumList::hashFile(card, &cardHash) == 0 &&
-                                           ChecksumList::hexHash(cardHash) == line->second;
+        const bool fromCard =
+            tagged ? samePicture(card, copy) &&
+                         (untaggedIsDone || cardSize != copySize ||
+                          ChecksumList::hashFile(card, &cardHash) != 0 ||
+                          ChecksumList::hexHash(cardHash) != line->second)
+                   : ChecksumList::hashFile(card, &cardHash) == 0 &&
+                         ChecksumList::hexHash(cardHash) == line->second;
         if (!fromCard)
             return i;
     }

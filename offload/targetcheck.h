@@ -15,8 +15,11 @@ struct DiskTask;
 namespace TargetCheck {
 
 // Plain mode: how many of the task's files, from the first, are done. unchecked receives the
-// files taken on the cheap check, for an Audit.
-int plainDone(DiskTask *task, int hint, std::vector<int> *unchecked = nullptr);
+// files taken on the cheap check, for an Audit. untaggedIsDone: a photo of a tagging task copied
+// as it is on the card counts (a resume's photo without a record); a new offload over an earlier
+// untagged one passes false, so that its photos get their positions.
+int plainDone(DiskTask *task, int hint, std::vector<int> *unchecked = nullptr,
+              bool untaggedIsDone = true);
 // Volume mode: the same from the archives "pack1.zip"... of the camera folder (entry names in
 // order, sizes and CRCs against the card files); the record is pointed at the last archive.
 // note says why work already in the archives is not counted, when that happens.

@@ -1417,12 +1417,15 @@ void TestOffloadReliability::rerunSkipsVerified_data()
     QTest::addColumn<int>("altered");      // the centre copy changed before the second, or -1
     QTest::addColumn<bool>("volumes");
     QTest::addColumn<int>("skipped"); // said by the second run; -1: some, not all
-    QTest::newRow("plain, completed") << QByteArray() << -1 << false << 60;
+    QTest::addColumn<bool>("posLater"); // the second run tags with a POS table
+    QTest::newRow("plain, completed") << QByteArray() << -1 << false << 60 << false;
     // Checked in card order: the camera copies again from the altered copy on.
-    QTest::newRow("plain, a copy altered since") << QByteArray() << 5 << false << 53;
+    QTest::newRow("plain, a copy altered since") << QByteArray() << 5 << false << 53 << false;
     QTest::newRow("plain, killed before the state counted the copy")
-        << QByteArray("0:8:listed:kill") << -1 << false << -1;
-    QTest::newRow("volumes, packed again") << QByteArray() << -1 << true << 0;
+        << QByteArray("0:8:listed:kill") << -1 << false << -1 << false;
+    QTest::newRow("volumes, packed again") << QByteArray() << -1 << true << 0 << false;
+    // Untagged copies are not what a tagging offload makes: copied again, with positions.
+    QTest::newRow("plain, untagged before, tagged now") << QByteArray() << -1 << false << -1 << true;
 }
 
 void TestOffloadReliability::rerunSkipsVerified()
@@ -1431,9 +1434,12 @@ void TestOffloadReliability::rerunSkipsVerified()
     QFETCH(int, altered);
     QFETCH(bool, volumes);
     QFETCH(int, skipped);
+    QFETCH(bool, posLater);
     Offload o;
     QVERIFY(o.makeCards());
     const QStringList arguments = o.startArguments(volumes ? kSmallVolumes : QStringList());
+    const QString table = o.dir.filePath(QStringLiteral("pos.xls"));
+    QVERIFY(!posLater || writePosTable(table, PhotosPerCard));
     Run run = o.tool(arguments, fault);
     QVERIFY2(run.crashed == !fault.isEmpty(), run.output.constData());
     if (altered >= 0)
@@ -1447,8 +1453,14 @@ void TestOffloadReliability::rerunSkipsVerified()
         }
     }
 
-    run = o.tool(arguments);
+    run = o.tool(posLater ? o.startArguments({"--pos", table}) : arguments);
     QVERIFY2(run.code == 0 && run.output.contains("complete: 60 files"), run.output.constData());
+    if (posLater) {
+        QVERIFY2(!run.output.contains("skipped 60"), run.output.constData());
+        const QString first = filesBelow(o.card(0)).filter(QStringLiteral("DSC00001")).value(0);
+        QVERIFY(fileBytes(o.copy(0) + '/' + first) != fileBytes(o.card(0) + '/' + first));
+        return;
+    }
     const QRegularExpressionMatch said =
         QRegularExpression(QStringLiteral("skipped ([0-9]+) already verified\n"))
             .match(QString::fromUtf8(run.output));
