@@ -131,28 +131,34 @@ static int appendLocked(const std::string &folder, const std::string &text)
     return ok ? 0 : -1;
 }
 
-std::vector<std::pair<std::string, std::string>> read(const std::string &folder)
+std::vector<std::pair<std::string, std::string>> parseList(const std::string &content)
 {
     std::vector<std::pair<std::string, std::string>> lines;
-    FILE *file = std::fopen(listPath(folder).c_str(), "rb");
-    if (!file)
-        return lines;
-    std::string text;
-    int c;
-    while ((c = std::fgetc(file)) != EOF) {
-        if (c != '\n') {
-            text += char(c);
-            continue;
-        }
-        // A torn last line (crash while appending) has no line break and is never taken.
+    size_t at = 0;
+    size_t end;
+    // A torn last line (crash while appending) has no line break and is never taken.
+    while ((end = content.find('\n', at)) != std::string::npos) {
         std::string relative;
         std::string hash;
-        if (parse(text, &relative, &hash))
+        if (parse(content.substr(at, end - at), &relative, &hash))
             lines.emplace_back(relative, hash);
-        text.clear();
+        at = end + 1;
     }
-    std::fclose(file);
     return lines;
+}
+
+std::vector<std::pair<std::string, std::string>> read(const std::string &folder)
+{
+    FILE *file = std::fopen(listPath(folder).c_str(), "rb");
+    if (!file)
+        return {};
+    std::string content;
+    char chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        content.append(chunk, got);
+    std::fclose(file);
+    return parseList(content);
 }
 
 static int rewrite(const std::string &folder,

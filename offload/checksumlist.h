@@ -39,5 +39,7 @@ int dropIf(const std::string &folder, bool (*predicate)(const std::string &relat
 int set(const std::string &folder, const std::string &relative, uint64_t hash);
 // Lines as (path, hash text) pairs, for checks.
 std::vector<std::pair<std::string, std::string>> read(const std::string &folder);
+// The same from the list's text.
+std::vector<std::pair<std::string, std::string>> parseList(const std::string &content);
 
 } // namespace ChecksumList

@@ -92,6 +92,50 @@ int save(DiskTask *task)
     return saveLocked(task);
 }
 
+int parse(const std::string &content, const std::map<std::string, int> &indexOf,
+          std::vector<FileProblem> *failed, std::vector<FileProblem> *skipped)
+{
+    int result = 0;
+    size_t at = 0;
+    bool first = true;
+    while (at < content.size()) {
+        const size_t end = content.find('\n', at);
+        if (end == std::string::npos)
+            return -1; // cut short: the rename makes that impossible unless damaged
+        const std::string text = content.substr(at, end - at);
+        at = end + 1;
+        if (first) {
+            first = false;
+            if (text != Magic)
+                return -1;
+            continue;
+        }
+        const size_t tab = text.find('\t', 2);
+        FileProblem p;
+        if (text.size() < 3 || text[1] != '\t' ||
+            !unescape(text.substr(2, tab == std::string::npos ? tab : tab - 2), &p.relative)) {
+            result = -1;
+            continue;
+        }
+        if (text[0] == 'S') {
+            if (tab != std::string::npos)
+                p.reason = text.substr(tab + 1);
+            skipped->push_back(p);
+        } else if (text[0] == 'F' && tab != std::string::npos) {
+            p.reason = text.substr(tab + 1);
+            const auto found = indexOf.find(p.relative);
+            // A file at or after files done is copied by the run itself.
+            if (found != indexOf.end()) {
+                p.index = found->second;
+                failed->push_back(p);
+            }
+        } else {
+            result = -1;
+        }
+    }
+    return result;
+}
+
 int load(DiskTask *task)
 {
     std::vector<FileProblem> failed;
@@ -109,47 +153,7 @@ int load(DiskTask *task)
         const int done = task->filesDone.load();
         for (int i = 0; i < done; ++i)
             indexOf.emplace(EngineFile::relativePath(task, i), i);
-        size_t at = 0;
-        bool first = true;
-        while (at < content.size()) {
-            const size_t end = content.find('\n', at);
-            if (end == std::string::npos) {
-                result = -1; // cut short: the rename makes that impossible unless damaged
-                break;
-            }
-            const std::string text = content.substr(at, end - at);
-            at = end + 1;
-            if (first) {
-                first = false;
-                if (text != Magic) {
-                    result = -1;
-                    break;
-                }
-                continue;
-            }
-            const size_t tab = text.find('\t', 2);
-            FileProblem p;
-            if (text.size() < 3 || text[1] != '\t' ||
-                !unescape(text.substr(2, tab == std::string::npos ? tab : tab - 2), &p.relative)) {
-                result = -1;
-                continue;
-            }
-            if (text[0] == 'S') {
-                if (tab != std::string::npos)
-                    p.reason = text.substr(tab + 1);
-                skipped.push_back(p);
-            } else if (text[0] == 'F' && tab != std::string::npos) {
-                p.reason = text.substr(tab + 1);
-                const auto found = indexOf.find(p.relative);
-                // A file at or after files done is copied by the run itself.
-                if (found != indexOf.end()) {
-                    p.index = found->second;
-                    failed.push_back(p);
-                }
-            } else {
-                result = -1;
-            }
-        }
+        result = parse(content, indexOf, &failed, &skipped);
         if (result != 0)
             printf("read %s file error: damaged, the files it lists are retried.\n",
                    path(task).c_str());

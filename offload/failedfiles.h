@@ -1,8 +1,11 @@
 #pragma once
 
+#include <map>
 #include <string>
+#include <vector>
 
 struct DiskTask;
+struct FileProblem;
 
 // The side file beside a camera's task file ("center.log.failed") that keeps the files an
 // offload passed over, so that a resume retries exactly those and the operator still sees the
@@ -20,6 +23,10 @@ int save(DiskTask *task);
 // Reads the side file into the task's lists: failed files by their entry in the loaded list
 // (paths no longer listed are dropped). A missing file is empty lists; 0 or -1 for a damaged one.
 int load(DiskTask *task);
+// The side file's text: failed files by indexOf (paths it lacks are dropped), skipped files as
+// they are. 0, or -1 for damaged text (the lines before the damage are kept).
+int parse(const std::string &content, const std::map<std::string, int> &indexOf,
+          std::vector<FileProblem> *failed, std::vector<FileProblem> *skipped);
 
 // The engine passes over entry index: kept with its reason, saved before files done moves on.
 int note(DiskTask *task, int index, const std::string &reason);
