@@ -156,6 +156,8 @@ QString sentence(const OperatorOutcome &o)
         return onFile(a, QStringLiteral("路径过长"));
     case C::FileSkipped:
         return onFile(a, QStringLiteral("不是普通文件"));
+    case C::CodeCount:
+        break; // not a code; listed so that a new code without its sentence warns here
     }
     return QStringLiteral("发生错误，详情已记入日志");
 }

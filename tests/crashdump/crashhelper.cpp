@@ -31,6 +31,9 @@ __attribute__((noinline)) void crashHereOnPurpose()
     *g_nowhere = 42;
 }
 
+// Endless on purpose: the stack overflows and the handler must still write a dump.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winfinite-recursion"
 __attribute__((noinline)) int recurseWithoutEnd(int level)
 {
     volatile char frame[512];
@@ -38,6 +41,7 @@ __attribute__((noinline)) int recurseWithoutEnd(int level)
     g_depth = level;
     return recurseWithoutEnd(level + 1) + frame[0];
 }
+#pragma GCC diagnostic pop
 
 // A page of a file that has no bytes: reading it raises SIGBUS, and the dump meets a mapping
 // it cannot read.

@@ -361,7 +361,7 @@ void TestOffloadFormat::taskConfig()
     set.filePath = QStringLiteral("/pos/第一.xls");
     set.times = {1700000000u, 4294967295u};
     set.positions = {{113.25125, 23.5, 152.3}, {-0.000001, -89.999999999, 1523.456}};
-    config.pos = {set, OffloadPosSet{QStringLiteral("/pos/b.xls"), {}, {}}};
+    config.pos = {set, OffloadPosSet{QStringLiteral("/pos/b.xls"), {}, {}, {}, {}}};
     config.splitSorties = true;
     config.volumes = true;
     config.volumeValue = QStringLiteral("2.50");

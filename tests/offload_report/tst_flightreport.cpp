@@ -68,10 +68,10 @@ QJsonObject match()
 FlightReport report(const QJsonObject &m)
 {
     FlightReport r(m, flight());
-    r.setCounts(QStringLiteral("Center"), {7, 7, 7, 0, {}});
-    r.setCounts(QStringLiteral("Front"), {8, 8, 0, 0, {}});
+    r.setCounts(QStringLiteral("Center"), {7, 7, 7, 0, {}, {}});
+    r.setCounts(QStringLiteral("Front"), {8, 8, 0, 0, {}, {}});
     r.setCounts(QStringLiteral("Back"),
-                {5, 4, 4, 1, {QStringLiteral("DSC00005.JPG: <read error>")}});
+                {5, 4, 4, 1, {QStringLiteral("DSC00005.JPG: <read error>")}, {}});
     r.setTarget(QStringLiteral("/data/飞行 1"));
     return r;
 }
@@ -192,7 +192,7 @@ void TestFlightReport::htmlStandsAlone()
     }
     FlightReport r(m, withPos ? flight() : QList<OffloadPosSet>());
     r.setCounts(QStringLiteral("Back"),
-                {5, 4, 4, 1, {QStringLiteral("DSC00005.JPG: <read error>")}});
+                {5, 4, 4, 1, {QStringLiteral("DSC00005.JPG: <read error>")}, {}});
     r.setTarget(QStringLiteral("/data/飞行 1"));
     const QString html = r.html();
 

@@ -62,7 +62,7 @@ struct Exif
     // Unsigned (format 5) or signed (10) rationals.
     Entry ratios(quint16 tag, const QList<Pair> &values, quint16 format = 5) const
     {
-        Entry e{tag, format, quint32(values.size())};
+        Entry e{tag, format, quint32(values.size()), {}};
         for (const Pair &v : values)
             e.value += u32(v.first) + u32(v.second);
         return e;

@@ -91,8 +91,8 @@ void TestResources::pictureLoads_data()
     QMap<QString, QSize> pictures;
     for (const QString &name : QDir(kPrefix).entryList({QStringLiteral("*.png")}, QDir::Files))
         pictures.insert(name, QSize());
-    for (const QString &name : {"frame_bk1.png", "leftitems_bk.png", "title_bk.png", "smal_bk.png",
-                                "bg_warningbox.png", "Tip.png"})
+    for (const char *name : {"frame_bk1.png", "leftitems_bk.png", "title_bk.png", "smal_bk.png",
+                             "bg_warningbox.png", "Tip.png"})
         pictures.insert(name, QSize());
     for (const auto &group : kSized) {
         for (const QString &name : group.second)
