@@ -5,17 +5,17 @@ ZipEntryWriter::~ZipEntryWriter()
     if (m_streamOpen)
         deflateEnd(&m_stream);
     if (m_stored)
-        XXH64_freeState(m_stored);
+        XXH3_freeState(m_stored);
 }
 
 uint64_t ZipEntryWriter::storedHash() const
 {
-    return m_stored ? XXH64_digest(m_stored) : 0;
+    return m_stored ? XXH3_64bits_digest(m_stored) : 0;
 }
 
 int ZipEntryWriter::store(const unsigned char *data, size_t size)
 {
-    XXH64_update(m_stored, data, size);
+    XXH3_64bits_update(m_stored, data, size);
     return zipWriteInFileInZip(m_zip, data, unsigned(size));
 }
 
@@ -34,8 +34,8 @@ int ZipEntryWriter::open(const char *name, const zip_fileinfo *info, const char 
     m_streamOpen = true;
     m_out.resize(1 << 17);
     m_crypto = std::make_unique<ZipCrypto>(password);
-    m_stored = XXH64_createState();
-    XXH64_reset(m_stored, 0);
+    m_stored = XXH3_createState();
+    XXH3_64bits_reset(m_stored);
     unsigned char header[ZipCrypto::HeaderSize];
     m_crypto->header(crc, header);
     return store(header, sizeof header);

@@ -176,16 +176,16 @@ int lastEntryHash(const std::string &archive, const std::string &name, const cha
         crypto.decrypt(header, sizeof header);
         if (header[ZipCrypto::HeaderSize - 1] != uint8_t(entry.crc >> 24))
             return -1;
-        XXH64_state_t *state = XXH64_createState();
-        XXH64_reset(state, 0);
+        XXH3_state_t *state = XXH3_createState();
+        XXH3_64bits_reset(state);
         uint64_t stored = 0;
         const int read = readEntry([&](const unsigned char *data, size_t n) {
-            XXH64_update(state, data, n);
+            XXH3_64bits_update(state, data, n);
             stored += n;
             return true;
         });
-        *hash = XXH64_digest(state);
-        XXH64_freeState(state);
+        *hash = XXH3_64bits_digest(state);
+        XXH3_freeState(state);
         return read == 0 && stored == left ? 0 : -1;
     }
     z_stream stream{};

@@ -43,8 +43,8 @@ int lastEntry(const unsigned char *directory, size_t length, Entry *entry);
 
 // XXH64 of the last entry's data, read from the disk (cached pages dropped first); -1 when the
 // archive does not read, the last entry is not called name, or its CRC or size do not match.
-// With a password the hash is of the bytes as stored (the encryption header and the encrypted
-// data, see ZipEntryWriter::storedHash), and only the header's check byte is decrypted:
+// With a password the hash is XXH3 of the bytes as stored (the encryption header and the
+// encrypted data, see ZipEntryWriter::storedHash), and only the header's check byte is decrypted:
 // deciphering is a strictly serial chain, four times slower than enciphering, and would make
 // the read-back the slowest part of an offload.
 // When from sums the archive up to the entry, next receives it summed on to the directory, from
