@@ -1,6 +1,7 @@
 // The offload page's set-up: camera folders, target folder and POS tables.
 #include "dataservice.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -8,6 +9,7 @@
 #include <QProgressBar>
 #include <QThreadPool>
 
+#include <functional>
 #include <memory>
 
 #include "appsettings.h"
@@ -20,9 +22,30 @@
 
 namespace {
 
+// The choosers' last folders live in the settings file, whose every write syncs a lock file and
+// the file to the disk: on a disk busy with an offload that is longer than a frame. Written one
+// after another on a thread of their own; `then` runs on the GUI thread once the choice is on the
+// disk, so that whatever follows the choice (the next chooser, the listing) finds it there.
+void rememberThen(QObject *page, const char *key, const QString &path,
+                  const std::function<void()> &then)
+{
+    static QThreadPool writer; // waits for a write still going when the program ends
+    writer.setMaxThreadCount(1);
+    QPointer<QObject> guard(page);
+    const QString name = QLatin1String(key);
+    writer.start([guard, name, path, then] {
+        AppSettings::setLastFolder(name, path);
+        if (QCoreApplication *app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(app, [guard, then] {
+                if (guard)
+                    then();
+            });
+    });
+}
+
 // The program's own choosers (not the desktop's), so that they look alike everywhere and the
 // page tests can answer them. Each opens at `start` when given (a camera's card), else where the
-// operator last chose under `key`, and remembers the choice there.
+// operator last chose under `key`; the caller remembers the choice there.
 QString chooseFolder(QWidget *parent, const QString &start, const char *key)
 {
     QFileDialog dialog(parent, QStringLiteral("请选择"),
@@ -31,9 +54,7 @@ QString chooseFolder(QWidget *parent, const QString &start, const char *key)
     dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
-    const QString folder = QDir::cleanPath(dialog.selectedFiles().constFirst());
-    AppSettings::setLastFolder(QLatin1String(key), folder);
-    return folder;
+    return QDir::cleanPath(dialog.selectedFiles().constFirst());
 }
 
 QString choosePosFile(QWidget *parent)
@@ -47,7 +68,6 @@ QString choosePosFile(QWidget *parent)
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
-    AppSettings::setLastFolder(key, dialog.selectedFiles().constFirst());
     return dialog.selectedFiles().constFirst();
 }
 
@@ -69,7 +89,8 @@ void DataService::cameraClicked(int camera)
         chooseFolder(this, PhotoFolder::photoRoot(CameraCards::instance()->root(camera)),
                      AppSettings::kOffloadCameraFolder);
     if (!folder.isEmpty())
-        selectCameraFolder(camera, folder);
+        rememberThen(this, AppSettings::kOffloadCameraFolder, folder,
+                     [this, camera, folder] { selectCameraFolder(camera, folder); });
 }
 
 void DataService::selectCameraFolder(int camera, const QString &folder)
@@ -114,7 +135,8 @@ void DataService::targetClicked()
 {
     const QString folder = chooseFolder(this, QString(), AppSettings::kOffloadTargetFolder);
     if (!folder.isEmpty())
-        setTargetFolder(folder);
+        rememberThen(this, AppSettings::kOffloadTargetFolder, folder,
+                     [this, folder] { setTargetFolder(folder); });
 }
 
 void DataService::setTargetFolder(const QString &folder)
@@ -142,7 +164,7 @@ void DataService::posAddClicked()
         return;
     const QString path = choosePosFile(this);
     if (!path.isEmpty())
-        addPosFile(path);
+        rememberThen(this, AppSettings::kOffloadPosFolder, path, [this, path] { addPosFile(path); });
 }
 
 void DataService::addPosFile(const QString &path)
