@@ -486,8 +486,3 @@ int pauseTask(DiskTask *task, int disk)
     TaskFile::close(task);
     return 0;
 }
-
-int stopTask(DiskTask *task, int disk)
-{
-    return pauseTask(task, disk);
-}

@@ -114,7 +114,6 @@ int resumeTask(DiskTask *task, int disk);
 int loadTask(DiskTask *task, int disk, bool rebuild);
 int settleTask(DiskTask *task, int disk);
 int pauseTask(DiskTask *task, int disk);
-int stopTask(DiskTask *task, int disk);
 
 // Lines of files about to be written again (from entry from on, and the retries) leave the
 // checksum list, so it never holds a path twice and never a hash of a copy being replaced.

@@ -47,15 +47,6 @@ QString activationName(int code)
                                   : QStringLiteral("unknown");
 }
 
-int modeFromName(const QString &name)
-{
-    for (int mode = 1; mode <= 6; ++mode) {
-        if (name == QLatin1String(kModeNames[mode - 1]))
-            return mode;
-    }
-    return 0;
-}
-
 int activationFromName(const QString &name)
 {
     for (int code = 1; code <= 5; ++code) {

@@ -63,7 +63,6 @@ QStringList activationEntries(); // the drop-down's texts, in entry order
 // altitude. Unknown codes name as "unknown", unknown names give 0.
 QString modeName(int mode);
 QString activationName(int code);
-int modeFromName(const QString &name);
 int activationFromName(const QString &name);
 
 // The 24 bytes, little-endian, field by field through the library's own encoder.

@@ -118,11 +118,4 @@ void format(int64_t localSeconds, char *out)
         *p++ = c;
 }
 
-void setZone(const ZoneChange *changes, size_t count)
-{
-    g_count = 0;
-    for (size_t i = 0; i < count && i < MaxZoneChanges; ++i)
-        g_changes[g_count++] = changes[i];
-}
-
 } // namespace DumpName

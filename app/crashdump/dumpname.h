@@ -32,7 +32,4 @@ int32_t offsetAt(int64_t utc);
 // Years outside 0..9999 are clamped to the nearest. Async-signal-safe.
 void format(int64_t localSeconds, char *out);
 
-// Installs a zone table directly (tests).
-void setZone(const ZoneChange *changes, size_t count);
-
 } // namespace DumpName

@@ -127,7 +127,6 @@ void PosWifiTransfer::refreshStep(PosFileManager *m)
     if (m_refreshIndex == kSlotCount + 1) {
         qCInfo(lcPosConsole, "refresh success");
         m_refreshing = false;
-        emit refreshFinished();
     }
 }
 
@@ -328,6 +327,5 @@ void PosWifiTransfer::deleteStep(PosFileManager *m)
     }
     m_deleting = false;
     qCInfo(lcPosConsole, "delete success");
-    emit deleteFinished();
     startRefresh();
 }

@@ -62,14 +62,12 @@ public:
 signals:
     void listingCleared();
     void slotListed(int index, const PosSlotRow &row);
-    void refreshFinished();
     // percent for the progress bar; text for the label ("" while a file has no size).
     void progressChanged(int percent, const QString &text);
     void fileFinished(int row, const QString &path);
     void downloadSucceeded();
     // A table could not be written: the download stops and nothing is reported as done.
     void downloadFailed(const QString &path);
-    void deleteFinished();
 
 private:
     void refreshStep(PosFileManager *m);
