@@ -83,6 +83,7 @@ struct DiskTask
     // no longer this one means the card went, not that one photo is bad.
     uint64_t sourceDevice = 0;
     uint64_t sourceInode = 0;
+    bool directWrites = true; // the card is another disk than the target (SyncIo::sameDisk)
     std::vector<int> retries; // failed entries a resumed thread tries first
     bool problemsDamaged = false; // the side file of failed files could not be read whole
 

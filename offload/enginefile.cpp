@@ -149,7 +149,8 @@ int stream(DiskTask *task, Source *source, const char *name, XXH64_state_t *stat
         }
         if (got == 0)
             return Done;
-        XXH64_update(state, task->buffer.data(), size_t(got));
+        if (state)
+            XXH64_update(state, task->buffer.data(), size_t(got));
         // The first read of a file starts at its first byte; a short one holds no whole head.
         if (std::exchange(first, false) &&
             (size_t(got) >= CardHeads::HeadSize || got == source->info.st_size))
@@ -166,6 +167,9 @@ void noteSource(DiskTask *task)
     const bool known = ::stat(task->record.source, &st) == 0;
     task->sourceDevice = known ? uint64_t(st.st_dev) : 0;
     task->sourceInode = known ? uint64_t(st.st_ino) : 0;
+    struct stat target = {};
+    task->directWrites = !known || ::stat(task->record.destination, &target) != 0 ||
+                         !SyncIo::sameDisk(uint64_t(st.st_dev), uint64_t(target.st_dev));
 }
 
 bool sourcePresent(const DiskTask *task)

@@ -52,13 +52,14 @@ constexpr size_t HeadLimit = 4u << 20;
 int readHead(DiskTask *task, Source *source, std::vector<unsigned char> *head);
 
 // Streams the source through the task's buffer in chunks from where its descriptor stands,
-// hashing each into state and handing it to sink. Paused when the task stops running,
-// Unreadable (reported) on a read error, Done at the end or as soon as sink returns false (the
-// caller keeps its own write error).
+// hashing each into state (unless null) and handing it to sink. Paused when the task stops
+// running, Unreadable (reported) on a read error, Done at the end or as soon as sink returns
+// false (the caller keeps its own write error).
 int stream(DiskTask *task, Source *source, const char *name, struct XXH64_state_s *state,
            const std::function<bool(const unsigned char *data, size_t size)> &sink);
 
-// Notes which folder the task's source is, when the task is loaded.
+// Notes which folder the task's source is, when the task is loaded, and whether copies go past
+// the page cache (the card and the target on different disks).
 void noteSource(DiskTask *task);
 // The source folder is still the one noted: an unreadable file is that file's fault, not a
 // pulled card's (whose mount point is then another folder, or none).

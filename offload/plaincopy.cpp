@@ -105,7 +105,7 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
     }
     int result = EngineFile::Done;
     int writeError = 0;
-    SyncIo::DirectWriter writer(out);
+    SyncIo::DirectWriter writer(out, task->directWrites);
     const auto put = [&](const unsigned char *data, size_t size) {
         if (writer.write(data, size) == 0)
             return true;

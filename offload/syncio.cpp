@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -173,9 +174,11 @@ int writeAll(int fd, const void *data, size_t size)
     return 0;
 }
 
-DirectWriter::DirectWriter(int fd)
+DirectWriter::DirectWriter(int fd, bool direct)
     : m_fd(fd)
 {
+    if (!direct)
+        return;
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_DIRECT) != 0)
         return; // refused by the file system
@@ -324,6 +327,41 @@ int makeFolders(const std::string &folder)
     if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
         return -1;
     return 0;
+}
+
+} // namespace SyncIo
+
+namespace {
+
+// The whole disk's sysfs folder behind a block device number; empty without one.
+std::string diskOf(uint64_t device)
+{
+    const dev_t dev = dev_t(device);
+    if (::major(dev) == 0)
+        return std::string();
+    const std::string link = "/sys/dev/block/" + std::to_string(::major(dev)) + ':' +
+                             std::to_string(::minor(dev));
+    char *real = ::realpath(link.c_str(), nullptr);
+    if (!real)
+        return std::string();
+    std::string path = real;
+    std::free(real);
+    // A partition's folder lies inside its disk's.
+    if (::access((path + "/partition").c_str(), F_OK) == 0)
+        path = SyncIo::parentOf(path);
+    return path;
+}
+
+} // namespace
+
+namespace SyncIo {
+
+bool sameDisk(uint64_t a, uint64_t b)
+{
+    if (a == b)
+        return true;
+    const std::string diskA = diskOf(a);
+    return !diskA.empty() && diskA == diskOf(b);
 }
 
 } // namespace SyncIo

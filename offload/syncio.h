@@ -22,7 +22,8 @@ int writeAll(int fd, const void *data, size_t size);
 class DirectWriter
 {
 public:
-    explicit DirectWriter(int fd);
+    // direct false: the cached way from the start (see sameDisk).
+    explicit DirectWriter(int fd, bool direct = true);
     ~DirectWriter();
     DirectWriter(const DirectWriter &) = delete;
     DirectWriter &operator=(const DirectWriter &) = delete;
@@ -54,5 +55,10 @@ int replaceFile(const std::string &path, const std::string &text);
 // Creates folder and its missing parents (mode 0755); 0 when it exists afterwards.
 int makeFolders(const std::string &folder);
 std::string parentOf(const std::string &path);
+// Whether two file systems (st_dev) lie on one disk: partitions of a disk count as that disk; a
+// device without a block device behind it (FUSE, tmpfs) is a disk of its own. Copies are
+// written past the page cache only between disks: from a card reader that frees the processors,
+// while on one disk the cache lets the reads and the writes take turns in larger runs.
+bool sameDisk(uint64_t a, uint64_t b);
 
 } // namespace SyncIo
