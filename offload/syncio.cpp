@@ -112,9 +112,18 @@ int readFromDisk(const std::string &path, uint64_t offset, uint64_t length,
     // Direct reads start on a block boundary; the bytes before offset are passed over.
     uint64_t at = direct ? offset - offset % DiskAlign : offset;
     size_t skip = size_t(offset - at);
+    // A request past the end costs the kernel a zero-filled buffer (a megabyte for a 50 KB
+    // photo): ask for what the file holds, a block at least, so that the end is still seen.
+    struct stat info = {};
+    const uint64_t end = ::fstat(fd, &info) == 0 ? uint64_t(info.st_size) : UINT64_MAX;
+    const auto request = [end](uint64_t from) {
+        const uint64_t left = end > from ? end - from : 0;
+        const uint64_t blocks = (left + DiskAlign - 1) / DiskAlign * DiskAlign;
+        return size_t(std::clamp<uint64_t>(blocks, DiskAlign, DiskChunk));
+    };
     int result = 0;
     while (length > 0) {
-        ssize_t got = ::pread(fd, chunk, DiskChunk, off_t(at));
+        ssize_t got = ::pread(fd, chunk, request(at), off_t(at));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0 && direct && errno == EINVAL && at == offset - offset % DiskAlign) {
