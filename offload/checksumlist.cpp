@@ -12,6 +12,7 @@
 #include <xxhash.h>
 
 #include "syncio.h"
+#include "uniquefd.h"
 
 namespace ChecksumList {
 
@@ -90,19 +91,18 @@ int hashFile(const std::string &path, uint64_t *hash, bool fromCache)
     };
     int result = 0;
     if (fromCache) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
+        const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd.valid()) {
             XXH64_freeState(state);
             return -1;
         }
-        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
         // One buffer per thread: a fresh one per file is paid for again in page faults.
         thread_local std::vector<unsigned char> chunk(1 << 20);
         ssize_t got;
-        while ((got = SyncIo::readSome(fd, chunk.data(), chunk.size())) > 0)
+        while ((got = SyncIo::readSome(fd.get(), chunk.data(), chunk.size())) > 0)
             take(chunk.data(), size_t(got));
         result = got < 0 ? -1 : 0;
-        ::close(fd);
     } else {
         // What the disk returns, not what we wrote.
         result = SyncIo::readFromDisk(path, 0, UINT64_MAX, take);
@@ -114,20 +114,19 @@ int hashFile(const std::string &path, uint64_t *hash, bool fromCache)
 
 static int appendLocked(const std::string &folder, const std::string &text)
 {
-    const int fd =
-        ::open(listPath(folder).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0)
+    const UniqueFd fd(
+        ::open(listPath(folder).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    if (!fd.valid())
         return -1;
     struct stat before = {};
-    const bool sized = ::fstat(fd, &before) == 0;
-    const bool ok = SyncIo::writeAll(fd, text.data(), text.size()) == 0;
+    const bool sized = ::fstat(fd.get(), &before) == 0;
+    const bool ok = SyncIo::writeAll(fd.get(), text.data(), text.size()) == 0;
     // A line cut short (full disk) must not run into the next one.
     if (!ok && sized) {
         const int error = errno;
-        ::ftruncate(fd, before.st_size);
+        ::ftruncate(fd.get(), before.st_size);
         errno = error;
     }
-    ::close(fd);
     return ok ? 0 : -1;
 }
 

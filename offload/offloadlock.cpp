@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "uniquefd.h"
+
 namespace {
 
 // Process id, host and start time; empty while the holder has not written them yet.
@@ -60,43 +62,39 @@ OffloadLock::Result OffloadLock::acquire(const QString &path, QString *message)
     const QByteArray name = QFile::encodeName(path);
     // The holder unlinks the file as it lets go: a lock taken on an unlinked file is retried.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd < 0) {
+        UniqueFd fd(::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+        if (!fd.valid()) {
             *message = QStringLiteral("cannot create the lock file %1: %2")
                            .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
             return Failed;
         }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;
             if (error == EWOULDBLOCK)
-                m_holder = holderLines(fd);
+                m_holder = holderLines(fd.get());
             *message =
                 error == EWOULDBLOCK
                     ? QStringLiteral("another offload holds %1: %2").arg(path, holderText(m_holder))
                     : QStringLiteral("cannot lock %1: %2")
                           .arg(path, QString::fromLocal8Bit(std::strerror(error)));
-            ::close(fd);
             return error == EWOULDBLOCK ? Held : Failed;
         }
         struct stat opened = {};
         struct stat named = {};
-        if (::fstat(fd, &opened) != 0 || ::stat(name.constData(), &named) != 0 ||
-            opened.st_ino != named.st_ino || opened.st_dev != named.st_dev) {
-            ::close(fd);
+        if (::fstat(fd.get(), &opened) != 0 || ::stat(name.constData(), &named) != 0 ||
+            opened.st_ino != named.st_ino || opened.st_dev != named.st_dev)
             continue;
-        }
         const QByteArray text = QByteArray::number(qint64(::getpid())) + '\n' + hostName() + '\n' +
                                 QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toUtf8() +
                                 '\n';
-        if (::ftruncate(fd, 0) != 0 ||
-            ::pwrite(fd, text.constData(), size_t(text.size()), 0) != ssize_t(text.size())) {
+        if (::ftruncate(fd.get(), 0) != 0 ||
+            ::pwrite(fd.get(), text.constData(), size_t(text.size()), 0) != ssize_t(text.size())) {
             *message = QStringLiteral("cannot write the lock file %1: %2")
                            .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
             ::unlink(name.constData());
-            ::close(fd);
             return Failed;
         }
-        m_fd = fd;
+        m_fd = fd.release();
         m_path = path;
         return Acquired;
     }

@@ -19,6 +19,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "uniquefd.h"
+
 namespace {
 
 // The camera's own address on its WiFi network, as the program and the tool pass it.
@@ -120,35 +122,31 @@ LinkLock::Result LinkLock::acquire()
     if (::stat(QFile::encodeName(dir).constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
         info.st_uid != ::getuid())
         return Unavailable;
-    const int fd =
-        ::open(QFile::encodeName(path()).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
+    UniqueFd fd(
+        ::open(QFile::encodeName(path()).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (!fd.valid())
         return Unavailable;
     // The holder writes its name right after it takes the lock; a name of a process that is
     // gone is an earlier holder's, so ask again until the new one has written its own.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
             const QByteArray text = QByteArray::number(qint64(::getpid())) + '\n' +
                                     QByteArray(program_invocation_short_name) + '\n';
-            if (::ftruncate(fd, 0) != 0 ||
-                ::pwrite(fd, text.constData(), size_t(text.size()), 0) != ssize_t(text.size())) {
-                ::close(fd);
+            if (::ftruncate(fd.get(), 0) != 0 ||
+                ::pwrite(fd.get(), text.constData(), size_t(text.size()), 0) !=
+                    ssize_t(text.size()))
                 return Unavailable;
-            }
-            m_fd = fd;
+            m_fd = fd.release();
             m_holder = Holder();
             return Acquired;
         }
-        if (errno != EWOULDBLOCK) {
-            ::close(fd);
+        if (errno != EWOULDBLOCK)
             return Unavailable;
-        }
-        m_holder = holderIn(fd);
+        m_holder = holderIn(fd.get());
         if (alive(m_holder.pid))
             break;
         QThread::msleep(10);
     }
-    ::close(fd);
     if (!alive(m_holder.pid))
         m_holder = Holder();
     return Held;
