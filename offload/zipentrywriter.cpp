@@ -1,5 +1,60 @@
 #include "zipentrywriter.h"
 
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "byteorder.h"
+
+namespace {
+constexpr uint32_t LocalSignature = 0x04034b50;
+constexpr uint32_t DirectorySignature = 0x02014b50;
+constexpr uint32_t EndSignature = 0x06054b50;
+constexpr size_t LocalRecord = 30;
+constexpr size_t DirectoryRecord = 46;
+constexpr size_t EndRecord = 22;
+// Fields as the zip library writes an encrypted raw entry: version needed 2.0, made by 0,
+// flag 1 (encrypted), deflate.
+constexpr uint16_t VersionNeeded = 20;
+constexpr uint16_t EncryptedFlag = 1;
+constexpr uint16_t Deflated = 8;
+
+// The zip library's DOS date and time of the entry.
+uint32_t dosDate(const zip_fileinfo *info)
+{
+    if (info->dosDate)
+        return uint32_t(info->dosDate);
+    const tm_zip &t = info->tmz_date;
+    uLong year = t.tm_year;
+    if (year >= 1980)
+        year -= 1980;
+    else if (year >= 80)
+        year -= 80;
+    return uint32_t(((t.tm_mday + 32 * (t.tm_mon + 1) + 512 * year) << 16) |
+                    (t.tm_sec / 2 + 32 * t.tm_min + 2048 * uLong(t.tm_hour)));
+}
+
+bool writeAt(int fd, const unsigned char *data, size_t size, uint64_t at)
+{
+    while (size > 0) {
+        const ssize_t put = ::pwrite(fd, data, size, off_t(at));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (put == 0)
+                errno = EIO;
+            return false;
+        }
+        data += put;
+        size -= size_t(put);
+        at += uint64_t(put);
+    }
+    return true;
+}
+} // namespace
+
 ZipEntryWriter::~ZipEntryWriter()
 {
     if (m_streamOpen)
@@ -16,19 +71,17 @@ uint64_t ZipEntryWriter::storedHash() const
 int ZipEntryWriter::store(const unsigned char *data, size_t size)
 {
     XXH3_64bits_update(m_stored, data, size);
-    return zipWriteInFileInZip(m_zip, data, unsigned(size));
+    if (m_fd < 0)
+        return zipWriteInFileInZip(m_zip, data, unsigned(size));
+    if (!writeAt(m_fd, data, size, m_at))
+        return ZIP_ERRNO;
+    m_at += size;
+    m_compressed += size;
+    return ZIP_OK;
 }
 
-int ZipEntryWriter::open(const char *name, const zip_fileinfo *info, const char *password,
-                         uint32_t crc, bool zip64)
+int ZipEntryWriter::startCipher(const char *password, uint32_t crc)
 {
-    m_raw = password != nullptr;
-    // Names are flagged UTF-8 (0x800) without a password; an encrypted entry carries flag 1.
-    const int status = zipOpenNewFileInZip4_64(
-        m_zip, name, info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 0, m_raw ? 1 : 0,
-        -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, 0, m_raw ? 1 : 0x800, zip64 ? 1 : 0);
-    if (status != ZIP_OK || !m_raw)
-        return status;
     if (deflateInit2(&m_stream, 0, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return ZIP_INTERNALERROR;
     m_streamOpen = true;
@@ -39,6 +92,111 @@ int ZipEntryWriter::open(const char *name, const zip_fileinfo *info, const char 
     unsigned char header[ZipCrypto::HeaderSize];
     m_crypto->header(crc, header);
     return store(header, sizeof header);
+}
+
+int ZipEntryWriter::openDirect(int fd, const char *name, const zip_fileinfo *info,
+                               const char *password, uint32_t crc, uint64_t size)
+{
+    struct stat st = {};
+    const size_t nameLength = std::strlen(name);
+    if (::fstat(fd, &st) != 0)
+        return ZIP_ERRNO;
+    const uint64_t fileSize = uint64_t(st.st_size);
+    // The archive so far: entries, their records, and an end record without a comment right
+    // after them; anything else is left to the zip library.
+    uint64_t directory = 0;
+    if (fileSize > 0) {
+        unsigned char end[EndRecord];
+        if (fileSize < EndRecord || ::pread(fd, end, EndRecord, off_t(fileSize - EndRecord)) !=
+                                        ssize_t(EndRecord))
+            return NotDirect;
+        directory = ByteOrder::getLe32(end + 16);
+        const uint32_t length = ByteOrder::getLe32(end + 12);
+        m_entries = ByteOrder::getLe16(end + 10);
+        if (ByteOrder::getLe32(end) != EndSignature || ByteOrder::getLe16(end + 20) != 0 ||
+            ByteOrder::getLe32(end + 4) != 0 || ByteOrder::getLe16(end + 8) != m_entries ||
+            directory + length + EndRecord != fileSize || m_entries >= 0xFFFE)
+            return NotDirect;
+        m_directory.resize(length);
+        if (::pread(fd, m_directory.data(), length, off_t(directory)) != ssize_t(length))
+            return ZIP_ERRNO;
+    }
+    // The most a stored deflate stream adds: five bytes a block, blocks of 32 KB but the last.
+    const uint64_t most = directory + LocalRecord + nameLength + ZipCrypto::HeaderSize + size +
+                          5 * (size / 16384 + 4) + m_directory.size() + DirectoryRecord +
+                          nameLength + EndRecord;
+    if (size >= 0xFFFFFFFFu || most >= 0xFFFFFFFFu || nameLength > 0xFFFF)
+        return NotDirect;
+    m_fd = fd;
+    m_raw = true;
+    m_localHeader = directory;
+    // The entry's record; its CRC and sizes are filled in on close as the local header's are.
+    m_record = m_directory.size();
+    m_directory.resize(m_record + DirectoryRecord + nameLength);
+    unsigned char *r = m_directory.data() + m_record;
+    std::memset(r, 0, DirectoryRecord);
+    ByteOrder::putLe32(r, DirectorySignature);
+    ByteOrder::putLe16(r + 6, VersionNeeded);
+    ByteOrder::putLe16(r + 8, EncryptedFlag);
+    ByteOrder::putLe16(r + 10, Deflated);
+    ByteOrder::putLe32(r + 12, dosDate(info));
+    ByteOrder::putLe16(r + 28, uint16_t(nameLength));
+    ByteOrder::putLe16(r + 36, uint16_t(info->internal_fa));
+    ByteOrder::putLe32(r + 38, uint32_t(info->external_fa));
+    ByteOrder::putLe32(r + 42, uint32_t(m_localHeader));
+    std::memcpy(r + DirectoryRecord, name, nameLength);
+    // The local header: the same fields, CRC and sizes zero until the entry is written.
+    std::vector<unsigned char> local(LocalRecord + nameLength, 0);
+    ByteOrder::putLe32(local.data(), LocalSignature);
+    std::memcpy(local.data() + 4, r + 6, 10); // version, flag, method, time and date
+    ByteOrder::putLe16(local.data() + 26, uint16_t(nameLength));
+    std::memcpy(local.data() + LocalRecord, name, nameLength);
+    if (!writeAt(fd, local.data(), local.size(), m_localHeader))
+        return ZIP_ERRNO;
+    m_at = m_localHeader + local.size();
+    return startCipher(password, crc);
+}
+
+int ZipEntryWriter::closeDirect(uint64_t size, uint32_t crc)
+{
+    unsigned char *r = m_directory.data() + m_record;
+    const uint64_t directory = m_at;
+    const uint64_t end = directory + m_directory.size() + EndRecord;
+    if (size >= 0xFFFFFFFFu || end >= 0xFFFFFFFFu) {
+        errno = EFBIG; // the photo grew past what openDirect took it for
+        return ZIP_ERRNO;
+    }
+    ByteOrder::putLe32(r + 16, crc);
+    ByteOrder::putLe32(r + 20, uint32_t(m_compressed));
+    ByteOrder::putLe32(r + 24, uint32_t(size));
+    if (!writeAt(m_fd, r + 16, 12, m_localHeader + 14))
+        return ZIP_ERRNO;
+    const size_t length = m_directory.size();
+    m_directory.resize(length + EndRecord, 0);
+    unsigned char *e = m_directory.data() + length;
+    ByteOrder::putLe32(e, EndSignature);
+    ByteOrder::putLe16(e + 8, uint16_t(m_entries + 1));
+    ByteOrder::putLe16(e + 10, uint16_t(m_entries + 1));
+    ByteOrder::putLe32(e + 12, uint32_t(length));
+    ByteOrder::putLe32(e + 16, uint32_t(directory));
+    if (!writeAt(m_fd, m_directory.data(), m_directory.size(), directory) ||
+        ::ftruncate(m_fd, off_t(end)) != 0)
+        return ZIP_ERRNO;
+    return ZIP_OK;
+}
+
+int ZipEntryWriter::open(zipFile zip, const char *name, const zip_fileinfo *info,
+                         const char *password, uint32_t crc, bool zip64)
+{
+    m_zip = zip;
+    m_raw = password != nullptr;
+    // Names are flagged UTF-8 (0x800) without a password; an encrypted entry carries flag 1.
+    const int status = zipOpenNewFileInZip4_64(
+        m_zip, name, info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 0, m_raw ? 1 : 0,
+        -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, 0, m_raw ? 1 : 0x800, zip64 ? 1 : 0);
+    if (status != ZIP_OK || !m_raw)
+        return status;
+    return startCipher(password, crc);
 }
 
 int ZipEntryWriter::deflateOut(int flush)
@@ -81,5 +239,5 @@ int ZipEntryWriter::close(uint64_t size, uint32_t crc)
     m_streamOpen = false;
     if (status != ZIP_OK)
         return status;
-    return zipCloseFileInZipRaw64(m_zip, size, crc);
+    return m_fd >= 0 ? closeDirect(size, crc) : zipCloseFileInZipRaw64(m_zip, size, crc);
 }

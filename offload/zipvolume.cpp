@@ -215,28 +215,9 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
         }
     }
 
-    zlib_filefunc64_def io;
-    fill_fopen64_filefunc(&io);
-    errno = 0;
-    zipFile zip =
-        zipOpen2_64(entry.archive.c_str(),
-                    entry.created ? APPEND_STATUS_CREATE : APPEND_STATUS_ADDINZIP, nullptr, &io);
-    if (!zip) {
-        EngineFile::failAs(task, OutcomeCodes::FileNotWritten, errno ? errno : EIO,
-                           "zip %s file error: cannot open %s: %s.", path, entry.archive.c_str(),
-                           std::strerror(errno ? errno : EIO));
-        return EngineFile::Failed;
-    }
     zip_fileinfo info;
     localDosTime(source.info.st_mtime, &info);
-    ZipEntryWriter writer(zip);
-    // The zip library writes through its own stream; a second descriptor lets the disk start
-    // on the entry while it is still being written, so the final flush has little left.
-    const int kick = ::open(entry.archive.c_str(), O_RDONLY | O_CLOEXEC);
-    const auto startWriteBack = [kick] {
-        if (kick >= 0)
-            ::sync_file_range(kick, 0, 0, SYNC_FILE_RANGE_WRITE);
-    };
+    ZipEntryWriter writer;
     // The error is taken where a write fails: errno from before (a name looked for and not
     // found) once stood for a full disk.
     int writeErrno = 0;
@@ -246,9 +227,47 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
         return status;
     };
     errno = 0;
-    int status = failed(writer.open(entry.name.c_str(), &info,
+    int status = ZipEntryWriter::NotDirect;
+    // An encrypted entry goes to the archive without the zip library when it can.
+    int direct = password ? ::open(entry.archive.c_str(),
+                                   O_RDWR | O_CLOEXEC | (entry.created ? O_CREAT | O_TRUNC : 0),
+                                   0666)
+                          : -1;
+    if (direct >= 0) {
+        status = writer.openDirect(direct, entry.name.c_str(), &info, task->record.password,
+                                   uint32_t(crc), size);
+        if (status == ZipEntryWriter::NotDirect) {
+            ::close(direct);
+            direct = -1;
+        }
+        failed(status == ZipEntryWriter::NotDirect ? ZIP_OK : status);
+    }
+    zipFile zip = nullptr;
+    if (status == ZipEntryWriter::NotDirect) {
+        zlib_filefunc64_def io;
+        fill_fopen64_filefunc(&io);
+        errno = 0;
+        zip = zipOpen2_64(entry.archive.c_str(),
+                          entry.created ? APPEND_STATUS_CREATE : APPEND_STATUS_ADDINZIP, nullptr,
+                          &io);
+        if (!zip) {
+            EngineFile::failAs(task, OutcomeCodes::FileNotWritten, errno ? errno : EIO,
+                               "zip %s file error: cannot open %s: %s.", path,
+                               entry.archive.c_str(), std::strerror(errno ? errno : EIO));
+            return EngineFile::Failed;
+        }
+        errno = 0;
+        status = failed(writer.open(zip, entry.name.c_str(), &info,
                                     password ? task->record.password : nullptr, uint32_t(crc),
                                     size >= 0xFFFFFFFFull));
+    }
+    // The zip library writes through its own stream; a second descriptor lets the disk start
+    // on the entry while it is still being written, so the final flush has little left.
+    const int kick = direct >= 0 ? direct : ::open(entry.archive.c_str(), O_RDONLY | O_CLOEXEC);
+    const auto startWriteBack = [kick] {
+        if (kick >= 0)
+            ::sync_file_range(kick, 0, 0, SYNC_FILE_RANGE_WRITE);
+    };
     int result = EngineFile::Done;
     uint64_t stored = 0;
     uLong storedCrc = crc32(0, nullptr, 0);
@@ -265,7 +284,8 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
         stored = held->size();
     }
     if (status == ZIP_OK) {
-        result = EngineFile::stream(task, &source, path, state,
+        // With a password the photo's own hash is not needed: the stored bytes' is compared.
+        result = EngineFile::stream(task, &source, path, password ? nullptr : state,
                                     [&](const unsigned char *data, size_t size) {
                                         storedCrc = libdeflate_crc32(storedCrc, data, size);
                                         stored += uint64_t(size);
@@ -287,8 +307,9 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
     *hash = password ? writer.storedHash() : XXH64_digest(state);
     XXH64_freeState(state);
     errno = 0;
-    const int closeStatus = failed(zipClose(zip, nullptr));
-    if (kick >= 0)
+    const int closeStatus =
+        failed(zip ? zipClose(zip, nullptr) : ::close(direct) == 0 ? ZIP_OK : ZIP_ERRNO);
+    if (kick >= 0 && kick != direct)
         ::close(kick);
     if (result == EngineFile::Done && (status != ZIP_OK || closeStatus != ZIP_OK)) {
         EngineFile::failAs(task, OutcomeCodes::FileNotWritten, writeErrno, "zip %s file error: %s.",
