@@ -17,6 +17,7 @@
 #include "exifreader.h"
 #include "faultpoints.h"
 #include "geotag.h"
+#include "jpegscan.h"
 #include "offloadfixture.h"
 #include "offloadsession.h"
 #include "photoinfotable.h"
@@ -393,6 +394,17 @@ void TestOffloadEngine::taggedSortiesAndBlockFiles()
     Fixture f;
     const int photos = int(samplePhotos().size());
     QVERIFY(makeCard(f.card(), photos));
+    {
+        // The first photo's segments run past the first 64 KB read (two comments before the
+        // image data, as a camera's large maker notes would): it is tagged all the same.
+        const QString first = f.card() + QLatin1Char('/') + filesBelow(f.card()).constFirst();
+        QByteArray photo = fileBytes(first);
+        const size_t scan = JpegScan::scanStart(reinterpret_cast<const unsigned char *>(
+                                                    photo.constData()), size_t(photo.size()));
+        QVERIFY(scan > 0);
+        const QByteArray comment = QByteArray("\xFF\xFE\xEA\x62", 4) + QByteArray(60000, 'c');
+        QVERIFY(writeFile(first, photo.insert(qsizetype(scan), comment + comment)));
+    }
     QList<OffloadPosSet> pos(2);
     for (int i = 0; i + 1 < photos; ++i) {
         pos[i < photos / 2 ? 0 : 1].times << 1700000000u + 10u * uint(i);
