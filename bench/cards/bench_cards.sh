@@ -80,22 +80,9 @@ bytes=$(du -scb "$work"/mnt*/DCIM | tail -1 | cut -f1)
 printf 'cards: 5 x %d photos of 6000x4000, %.1f MB in all, read-throttled to %d MB/s each\n' \
     "$photos" "$(echo "$bytes / 1000000" | bc -l)" "$mbps"
 
-fresh() {
-    rm -rf "$work/target" "$V7_STATE_DIR"
-    mkdir -p "$work/target" "$V7_STATE_DIR"
-    sync
-    echo 3 > /proc/sys/vm/drop_caches
-}
-now() { date +%s.%N; }
+# shellcheck source=../common/benchtime.sh
+. "$here/../common/benchtime.sh"
 rm -f "$work/peaks"
-# Times one contender (a shell function), from a cold cache to its data on the disk.
-timed() {
-    local start
-    fresh; start=$(now)
-    "$@"
-    sync
-    echo "$(now) - $start" | bc -l
-}
 cards() { for i in "${!labels[@]}"; do echo "$work/mnt$i/DCIM"; done; }
 read_all() {
     for i in "${!labels[@]}"; do find "$work/mnt$i/DCIM" -type f -exec cat {} + > /dev/null & done

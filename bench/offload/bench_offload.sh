@@ -34,16 +34,8 @@ done
 bytes=$(du -sb "$work/cards" | cut -f1)
 printf 'cards: 5 x %d photos of 6000x4000, %.1f MB in all\n' "$photos" "$(echo "$bytes / 1000000" | bc -l)"
 
-drop() {
-    sync
-    if [ "$(id -u)" = 0 ]; then echo 3 > /proc/sys/vm/drop_caches; fi
-}
-fresh() {
-    rm -rf "$work/target" "$V7_STATE_DIR"
-    mkdir -p "$work/target" "$V7_STATE_DIR"
-    drop
-}
-now() { date +%s.%N; }
+# shellcheck source=../common/benchtime.sh
+. "$here/../common/benchtime.sh"
 rm -f "$work/peaks"
 # Processor seconds (user + system) of the last timed command, from /usr/bin/time -v.
 cpu() {
@@ -85,12 +77,9 @@ sevenzip() {
         "$work"/time7z_*.txt > "$work/cpu.txt"
 }
 # Times one contender from a cold cache to its data on the disk; records its processor time.
-timed() {
-    local start
-    fresh; echo 0 > "$work/cpu.txt"; start=$(now)
-    "$@"
-    sync
-    echo "$(now) - $start" | bc -l
+cold() {
+    echo 0 > "$work/cpu.txt"
+    timed "$@"
 }
 
 names=("cp -r x5 + sync" "v7tool plain, no verify" "v7tool plain, verified" "cp + exiftool GPS tags"
@@ -98,14 +87,14 @@ names=("cp -r x5 + sync" "v7tool plain, no verify" "v7tool plain, verified" "cp 
        "7z ZipCrypto -mx=0 x5" "v7tool volumes, password")
 declare -A seconds cpus
 for run in $(seq 1 "$runs"); do
-    seconds[0,$run]=$(timed cp_all)
-    seconds[1,$run]=$(timed engine --no-verify)
-    seconds[2,$run]=$(timed engine)
-    seconds[3,$run]=$(timed cp_exiftool)
-    seconds[4,$run]=$(timed engine --pos "$work/pos.xls")
-    seconds[5,$run]=$(timed engine --volume-size 4 --unit GB)
-    seconds[6,$run]=$(timed sevenzip); cpus[6,$run]=$(cat "$work/cpu.txt")
-    seconds[7,$run]=$(timed engine --volume-size 4 --unit GB --password v7bench)
+    seconds[0,$run]=$(cold cp_all)
+    seconds[1,$run]=$(cold engine --no-verify)
+    seconds[2,$run]=$(cold engine)
+    seconds[3,$run]=$(cold cp_exiftool)
+    seconds[4,$run]=$(cold engine --pos "$work/pos.xls")
+    seconds[5,$run]=$(cold engine --volume-size 4 --unit GB)
+    seconds[6,$run]=$(cold sevenzip); cpus[6,$run]=$(cat "$work/cpu.txt")
+    seconds[7,$run]=$(cold engine --volume-size 4 --unit GB --password v7bench)
     cpus[7,$run]=$(cat "$work/cpu.txt")
 done
 median() { # median of table $1 for contender $2

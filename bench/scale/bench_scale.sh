@@ -25,16 +25,8 @@ if [ ! -s "$template" ]; then
         "-DateTimeOriginal=2024:05:01 10:00:00" "$template"
 fi
 
-drop() {
-    sync
-    if [ "$(id -u)" = 0 ]; then echo 3 > /proc/sys/vm/drop_caches; fi
-}
-now() { date +%s.%N; }
-fresh() {
-    rm -rf "$work/target" "$V7_STATE_DIR"
-    mkdir -p "$work/target" "$V7_STATE_DIR"
-    drop
-}
+# shellcheck source=../common/benchtime.sh
+. "$here/../common/benchtime.sh"
 cp_all() { for c in "${cams[@]}"; do cp -r "$1/$c" "$work/target/$c" & done; wait; }
 offload() {
     local args=() c
@@ -42,13 +34,6 @@ offload() {
     /usr/bin/time -f %M -o "$work/time.txt" "$tool" offload "${args[@]}" --target "$work/target" \
         > "$work/offload.log"
     tail -1 "$work/time.txt" > "$work/peak.txt"
-}
-timed() {
-    local start
-    fresh; start=$(now)
-    "$@"
-    sync
-    echo "$(now) - $start" | bc -l
 }
 median() { printf '%s\n' "$@" | sort -g | sed -n "$(( ($# + 1) / 2 ))p"; }
 
