@@ -7,14 +7,10 @@
 #include <unistd.h>
 
 #include "byteorder.h"
+#include "ziprecords.h"
 
 namespace {
-constexpr uint32_t LocalSignature = 0x04034b50;
-constexpr uint32_t DirectorySignature = 0x02014b50;
-constexpr uint32_t EndSignature = 0x06054b50;
-constexpr size_t LocalRecord = 30;
-constexpr size_t DirectoryRecord = 46;
-constexpr size_t EndRecord = 22;
+using namespace ZipRecords;
 // Fields as the zip library writes an encrypted raw entry: version needed 2.0, made by 0,
 // flag 1 (encrypted), deflate.
 constexpr uint16_t VersionNeeded = 20;
@@ -106,25 +102,25 @@ int ZipEntryWriter::openDirect(int fd, const char *name, const zip_fileinfo *inf
     // after them; anything else is left to the zip library.
     uint64_t directory = 0;
     if (fileSize > 0) {
-        unsigned char end[EndRecord];
-        if (fileSize < EndRecord || ::pread(fd, end, EndRecord, off_t(fileSize - EndRecord)) !=
-                                        ssize_t(EndRecord))
+        unsigned char end[EndSize];
+        if (fileSize < EndSize || ::pread(fd, end, EndSize, off_t(fileSize - EndSize)) !=
+                                        ssize_t(EndSize))
             return NotDirect;
         directory = ByteOrder::getLe32(end + 16);
         const uint32_t length = ByteOrder::getLe32(end + 12);
         m_entries = ByteOrder::getLe16(end + 10);
         if (ByteOrder::getLe32(end) != EndSignature || ByteOrder::getLe16(end + 20) != 0 ||
             ByteOrder::getLe32(end + 4) != 0 || ByteOrder::getLe16(end + 8) != m_entries ||
-            directory + length + EndRecord != fileSize || m_entries >= 0xFFFE)
+            directory + length + EndSize != fileSize || m_entries >= 0xFFFE)
             return NotDirect;
         m_directory.resize(length);
         if (::pread(fd, m_directory.data(), length, off_t(directory)) != ssize_t(length))
             return ZIP_ERRNO;
     }
     // The most a stored deflate stream adds: five bytes a block, blocks of 32 KB but the last.
-    const uint64_t most = directory + LocalRecord + nameLength + ZipCrypto::HeaderSize + size +
-                          5 * (size / 16384 + 4) + m_directory.size() + DirectoryRecord +
-                          nameLength + EndRecord;
+    const uint64_t most = directory + LocalSize + nameLength + ZipCrypto::HeaderSize + size +
+                          5 * (size / 16384 + 4) + m_directory.size() + DirectorySize +
+                          nameLength + EndSize;
     if (size >= 0xFFFFFFFFu || most >= 0xFFFFFFFFu || nameLength > 0xFFFF)
         return NotDirect;
     m_fd = fd;
@@ -132,9 +128,9 @@ int ZipEntryWriter::openDirect(int fd, const char *name, const zip_fileinfo *inf
     m_localHeader = directory;
     // The entry's record; its CRC and sizes are filled in on close as the local header's are.
     m_record = m_directory.size();
-    m_directory.resize(m_record + DirectoryRecord + nameLength);
+    m_directory.resize(m_record + DirectorySize + nameLength);
     unsigned char *r = m_directory.data() + m_record;
-    std::memset(r, 0, DirectoryRecord);
+    std::memset(r, 0, DirectorySize);
     ByteOrder::putLe32(r, DirectorySignature);
     ByteOrder::putLe16(r + 6, VersionNeeded);
     ByteOrder::putLe16(r + 8, EncryptedFlag);
@@ -144,13 +140,13 @@ int ZipEntryWriter::openDirect(int fd, const char *name, const zip_fileinfo *inf
     ByteOrder::putLe16(r + 36, uint16_t(info->internal_fa));
     ByteOrder::putLe32(r + 38, uint32_t(info->external_fa));
     ByteOrder::putLe32(r + 42, uint32_t(m_localHeader));
-    std::memcpy(r + DirectoryRecord, name, nameLength);
+    std::memcpy(r + DirectorySize, name, nameLength);
     // The local header: the same fields, CRC and sizes zero until the entry is written.
-    std::vector<unsigned char> local(LocalRecord + nameLength, 0);
+    std::vector<unsigned char> local(LocalSize + nameLength, 0);
     ByteOrder::putLe32(local.data(), LocalSignature);
     std::memcpy(local.data() + 4, r + 6, 10); // version, flag, method, time and date
     ByteOrder::putLe16(local.data() + 26, uint16_t(nameLength));
-    std::memcpy(local.data() + LocalRecord, name, nameLength);
+    std::memcpy(local.data() + LocalSize, name, nameLength);
     if (!writeAt(fd, local.data(), local.size(), m_localHeader))
         return ZIP_ERRNO;
     m_at = m_localHeader + local.size();
@@ -161,7 +157,7 @@ int ZipEntryWriter::closeDirect(uint64_t size, uint32_t crc)
 {
     unsigned char *r = m_directory.data() + m_record;
     const uint64_t directory = m_at;
-    const uint64_t end = directory + m_directory.size() + EndRecord;
+    const uint64_t end = directory + m_directory.size() + EndSize;
     if (size >= 0xFFFFFFFFu || end >= 0xFFFFFFFFu) {
         errno = EFBIG; // the photo grew past what openDirect took it for
         return ZIP_ERRNO;
@@ -172,7 +168,7 @@ int ZipEntryWriter::closeDirect(uint64_t size, uint32_t crc)
     if (!writeAt(m_fd, r + 16, 12, m_localHeader + 14))
         return ZIP_ERRNO;
     const size_t length = m_directory.size();
-    m_directory.resize(length + EndRecord, 0);
+    m_directory.resize(length + EndSize, 0);
     unsigned char *e = m_directory.data() + length;
     ByteOrder::putLe32(e, EndSignature);
     ByteOrder::putLe16(e + 8, uint16_t(m_entries + 1));

@@ -15,16 +15,14 @@
 #include "byteorder.h"
 #include "syncio.h"
 #include "zipcrypto.h"
+#include "ziprecords.h"
 #include "zipvolume.h"
 
 namespace ZipVerify {
 
 namespace {
 
-constexpr uint32_t DirectorySignature = 0x02014b50;
-constexpr uint32_t LocalSignature = 0x04034b50;
-constexpr size_t DirectoryRecord = 46;
-constexpr size_t LocalRecord = 30;
+using namespace ZipRecords;
 
 // Sizes and offset that do not fit 32 bits are in the ZIP64 extra field, in this order.
 bool applyZip64(const unsigned char *extra, size_t length, Entry *entry, bool bigSize,
@@ -91,14 +89,14 @@ int lastEntry(const unsigned char *directory, size_t length, Entry *entry)
 {
     size_t at = 0;
     bool found = false;
-    while (at + DirectoryRecord <= length) {
+    while (at + DirectorySize <= length) {
         const unsigned char *r = directory + at;
         if (ByteOrder::getLe32(r) != DirectorySignature)
             break;
         const size_t nameLength = ByteOrder::getLe16(r + 28);
         const size_t extraLength = ByteOrder::getLe16(r + 30);
         const size_t commentLength = ByteOrder::getLe16(r + 32);
-        const size_t recordLength = DirectoryRecord + nameLength + extraLength + commentLength;
+        const size_t recordLength = DirectorySize + nameLength + extraLength + commentLength;
         if (recordLength > length - at)
             return -1;
         Entry e;
@@ -108,8 +106,8 @@ int lastEntry(const unsigned char *directory, size_t length, Entry *entry)
         e.compressedSize = ByteOrder::getLe32(r + 20);
         e.size = ByteOrder::getLe32(r + 24);
         e.localHeader = ByteOrder::getLe32(r + 42);
-        e.name.assign(reinterpret_cast<const char *>(r + DirectoryRecord), nameLength);
-        if (!applyZip64(r + DirectoryRecord + nameLength, extraLength, &e, e.size == 0xFFFFFFFFu,
+        e.name.assign(reinterpret_cast<const char *>(r + DirectorySize), nameLength);
+        if (!applyZip64(r + DirectorySize + nameLength, extraLength, &e, e.size == 0xFFFFFFFFu,
                         e.compressedSize == 0xFFFFFFFFu, e.localHeader == 0xFFFFFFFFu))
             return -1;
         *entry = e;
@@ -136,11 +134,11 @@ int lastEntryHash(const std::string &archive, const std::string &name, const cha
     ::posix_fadvise(fd, off_t(entry.localHeader), 0, POSIX_FADV_DONTNEED);
     if (locateLast(fd, &entry, &directory) != 0 || entry.name != name)
         return -1;
-    unsigned char local[LocalRecord];
+    unsigned char local[LocalSize];
     if (!readAt(fd, entry.localHeader, local, sizeof local) ||
         ByteOrder::getLe32(local) != LocalSignature)
         return -1;
-    uint64_t at = entry.localHeader + LocalRecord + ByteOrder::getLe16(local + 26) +
+    uint64_t at = entry.localHeader + LocalSize + ByteOrder::getLe16(local + 26) +
                   ByteOrder::getLe16(local + 28);
     uint64_t left = entry.compressedSize;
     if (at > directory || left > directory - at)

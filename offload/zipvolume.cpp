@@ -22,6 +22,7 @@
 #include "faultpoints.h"
 #include "syncio.h"
 #include "zipentrywriter.h"
+#include "ziprecords.h"
 #include "zipverify.h"
 
 using EngineFile::Source;
@@ -35,12 +36,7 @@ constexpr size_t ChunkSize = 1u << 20;
 // up to ChangedReads times, then the file is passed over.
 constexpr int Changed = 4;
 constexpr int ChangedReads = 3;
-constexpr uint32_t EndSignature = 0x06054b50;
-constexpr uint32_t Zip64LocatorSignature = 0x07064b50;
-constexpr uint32_t Zip64EndSignature = 0x06064b50;
-constexpr size_t EndSize = 22;
-constexpr size_t Zip64LocatorSize = 20;
-constexpr size_t Zip64EndSize = 56;
+using namespace ZipRecords;
 constexpr size_t TailWindow = 0xFFFF + EndSize + Zip64LocatorSize + Zip64EndSize;
 constexpr char JournalMagic[4] = {'V', '7', 'Z', 'J'};
 constexpr size_t JournalHeader = 4 + 4 + 8 + 256;
