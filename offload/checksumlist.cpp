@@ -148,15 +148,9 @@ std::vector<std::pair<std::string, std::string>> parseList(const std::string &co
 
 std::vector<std::pair<std::string, std::string>> read(const std::string &folder)
 {
-    FILE *file = std::fopen(listPath(folder).c_str(), "rb");
-    if (!file)
-        return {};
     std::string content;
-    char chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        content.append(chunk, got);
-    std::fclose(file);
+    if (!SyncIo::readText(listPath(folder), &content))
+        return {};
     return parseList(content);
 }
 

@@ -140,15 +140,9 @@ int load(DiskTask *task)
 {
     std::vector<FileProblem> failed;
     std::vector<FileProblem> skipped;
-    FILE *file = std::fopen(path(task).c_str(), "rb");
     int result = 0;
-    if (file) {
-        std::string content;
-        char chunk[4096];
-        size_t got;
-        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-            content.append(chunk, got);
-        std::fclose(file);
+    std::string content;
+    if (SyncIo::readText(path(task), &content)) {
         std::map<std::string, int> indexOf;
         const int done = task->filesDone.load();
         for (int i = 0; i < done; ++i)

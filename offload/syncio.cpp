@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -319,6 +320,20 @@ int replaceFile(const std::string &path, const std::string &text)
     }
     syncFolder(parentOf(path));
     return 0;
+}
+
+bool readText(const std::string &path, std::string *text)
+{
+    FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    text->clear();
+    char chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        text->append(chunk, got);
+    std::fclose(file);
+    return true;
 }
 
 int makeFolders(const std::string &folder)

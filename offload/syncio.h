@@ -14,6 +14,8 @@ namespace SyncIo {
 ssize_t readSome(int fd, void *data, size_t size);
 // Writes everything or returns -1 with errno set (ENOSPC, EIO ...).
 int writeAll(int fd, const void *data, size_t size);
+// The whole of a small file (a list or a side file) into text; false when it cannot be opened.
+bool readText(const std::string &path, std::string *text);
 
 // Writes a new file's bytes straight to the disk (O_DIRECT) where the file system takes that,
 // else (and for a file under a megabyte) the cached way. Copying into the page cache and writing it back from there cost the
