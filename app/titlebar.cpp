@@ -84,7 +84,7 @@ void TitleBar::onClicked()
         emit signalclose();
         top->close();
     } else if (from == m_version) {
-        auto *update = new UpdataUi();
+        auto *update = new UpdataUi(top);
         update->setAttribute(Qt::WA_DeleteOnClose);
         update->setWindowModality(Qt::WindowModal);
         update->move(top->x() + top->width() / 3, top->y() + top->height() / 3);

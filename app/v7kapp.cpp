@@ -62,7 +62,6 @@ V7KAPP::V7KAPP(QWidget *parent)
     buildStatusPanel();
 
     FrameStyle::makeFramelessRounded(this);
-    FrameStyle::setMainWindow(this);
     m_titleBar = new TitleBar(this);
     m_titleBar->move(0, 0);
     installEventFilter(m_titleBar);
@@ -79,6 +78,8 @@ V7KAPP::V7KAPP(QWidget *parent)
     m_stack = new QStackedWidget(this);
     m_stack->setGeometry(154, 32, 606, 508);
     pages.deviceInfo = new DeviceInfo(m_stack);
+    connect(pages.deviceInfo, &DeviceInfo::upgradeOffered, this,
+            [this] { AirSerial::instance(this)->hide(); });
     pages.configTest = new ConfigTesUi(m_stack);
     pages.collectAssistant = new CollectAssistant(m_stack);
     pages.downloadData = DownloadData::instance();

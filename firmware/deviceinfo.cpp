@@ -6,7 +6,6 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "airserial.h"
 #include "framestyle.h"
 #include "prompt.h"
 #include "cameralink.h"
@@ -133,8 +132,7 @@ void DeviceInfo::onTimeout()
     config.version = m_configuredVersion;
     m_statusTimer->stop();
     if (config.offersNewerThan(camera)) {
-        if (QWidget *main = FrameStyle::mainWindow())
-            AirSerial::instance(main)->hide();
+        emit upgradeOffered();
         m_labelTimer->start(1000);
         if (Prompt::ask(this, upgradeQuestion(m_configuredVersion, camera)))
             onpressed2();

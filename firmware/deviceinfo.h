@@ -33,6 +33,11 @@ public:
     // The question asked when the shipped firmware is newer; empty when none is due.
     static QString upgradeQuestion(const QString &configured, const QString &camera);
 
+signals:
+    // The upgrade question is about to be asked: the window holding the link settings, if open,
+    // steps aside (the main window owns it).
+    void upgradeOffered();
+
 public slots:
     void onTimeout();
     void onTimeout1();

@@ -34,8 +34,8 @@ QPushButton *button(QWidget *parent, const QString &content, int x, int y)
 
 } // namespace
 
-UpdataUi::UpdataUi(QWidget *parent)
-    : QWidget(parent)
+UpdataUi::UpdataUi(QWidget *over)
+    : m_over(over)
 {
     setObjectName(QStringLiteral("UpdataUi"));
     setFixedSize(380, 230);
@@ -89,7 +89,7 @@ void UpdataUi::slotShengji()
 {
     const QString path = UpgradeStarter::chooseFile(this);
     if (!path.isEmpty())
-        UpgradeStarter::start(UpgradeStarter::Variant::UpdateWindow, path, this);
+        UpgradeStarter::start(UpgradeStarter::Variant::UpdateWindow, path, this, m_over);
 }
 
 void UpdataUi::slotCheck()

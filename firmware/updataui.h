@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 class QLabel;
@@ -12,7 +13,9 @@ class UpdataUi : public QWidget
 {
     Q_OBJECT
 public:
-    explicit UpdataUi(QWidget *parent = nullptr);
+    // A window of its own; `over` is the window the upgrade's progress window belongs to once
+    // this one has closed.
+    explicit UpdataUi(QWidget *over = nullptr);
 
     QLabel *serialLabel() const { return m_serial; }
     QLabel *versionLabel() const { return m_version; }
@@ -30,4 +33,5 @@ private:
     QLabel *m_status = nullptr;
     QPushButton *m_check = nullptr;
     QPushButton *m_upgrade = nullptr;
+    QPointer<QWidget> m_over;
 };

@@ -75,7 +75,7 @@ QString decryptedCopyPath()
 namespace {
 
 // Hands the image to the upgrader and opens the progress window.
-bool launch(Variant variant, const QString &path, QWidget *parent)
+bool launch(Variant variant, const QString &path, QWidget *parent, QWidget *over)
 {
     CameraLink *link = CameraLink::instance();
     AkUpgrader *upgrader = link->upgraderHandle();
@@ -93,10 +93,11 @@ bool launch(Variant variant, const QString &path, QWidget *parent)
 
     if (variant == Variant::UpdateWindow && parent)
         parent->close();
-    auto *progress = new ShengJiUi(FrameStyle::mainWindow());
+    QWidget *owner = over ? over->window() : nullptr;
+    auto *progress = new ShengJiUi(owner);
     progress->setAttribute(Qt::WA_DeleteOnClose);
     progress->setModal(true);
-    FrameStyle::centreOnMainWindow(progress);
+    FrameStyle::centreOn(progress, owner);
     link->setUpgradeRunning(true);
     progress->show();
     return true;
@@ -104,8 +105,10 @@ bool launch(Variant variant, const QString &path, QWidget *parent)
 
 } // namespace
 
-bool start(Variant variant, const QString &chosen, QWidget *parent)
+bool start(Variant variant, const QString &chosen, QWidget *parent, QWidget *over)
 {
+    if (!over)
+        over = parent;
     QString path = chosen;
     if (akupgrader_file_is_encrypt(QFile::encodeName(path).constData()) != 0) {
         if (!askDecrypt(parent))
@@ -120,13 +123,14 @@ bool start(Variant variant, const QString &chosen, QWidget *parent)
         }
     }
     if (variant != Variant::DeviceLocal)
-        return launch(variant, path, parent);
+        return launch(variant, path, parent, over);
     // A fresh upgrader wants a second before it is given the image; wait on a timer, not
     // asleep, so the window keeps drawing.
     CameraLink::instance()->renewUpgrader();
     QPointer<QWidget> guard(parent);
-    QTimer::singleShot(kFreshUpgraderPauseMs, [variant, path, guard] {
-        launch(variant, path, guard.data());
+    QPointer<QWidget> overGuard(over);
+    QTimer::singleShot(kFreshUpgraderPauseMs, [variant, path, guard, overGuard] {
+        launch(variant, path, guard.data(), overGuard.data());
     });
     return true;
 }

@@ -21,7 +21,8 @@ QString chooseFile(QWidget *parent);
 QString decryptedCopyPath();
 
 // True when the progress window was opened. Refusals (a file that is not a firmware image of
-// ours, a declined decryption) are told to the operator and send nothing.
-bool start(Variant variant, const QString &path, QWidget *parent);
+// ours, a declined decryption) are told to the operator and send nothing. The progress window
+// belongs to `over`'s window (by default `parent`'s): the update window closes as it opens.
+bool start(Variant variant, const QString &path, QWidget *parent, QWidget *over = nullptr);
 
 } // namespace UpgradeStarter

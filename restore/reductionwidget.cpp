@@ -196,7 +196,7 @@ MyFlyUi *ReductionWidget::makeNotice(QWidget *parent, const QString &text, const
     box->label_2->setText(text);
     wrapSecondText(box);
     box->label_3->setText(second);
-    FrameStyle::centreOnMainWindow(box);
+    FrameStyle::centreOn(box, parent);
     return box;
 }
 
@@ -208,7 +208,7 @@ MyTipUi *ReductionWidget::makeQuestion(QWidget *parent, const QString &question)
     tip->label_2->setGeometry(14, 34, 294, 62);
     if (question.size() > 40)
         tip->label_2->setFont(QFont(QStringLiteral("微软雅黑"), question.size() > 80 ? 8 : 10));
-    FrameStyle::centreOnMainWindow(tip);
+    FrameStyle::centreOn(tip, parent);
     return tip;
 }
 
@@ -233,7 +233,7 @@ void ReductionWidget::showBusy(const QString &text)
         m_busy->installEventFilter(this);
     }
     m_busy->label_2->setText(text);
-    FrameStyle::centreOnMainWindow(m_busy);
+    FrameStyle::centreOn(m_busy, this);
     m_busy->show();
 }
 

@@ -4,8 +4,8 @@
 
 class QWidget;
 
-// The program's way to tell the operator something: the one-button box, centred on the main
-// window and run modally.
+// The program's way to tell the operator something: the one-button box, centred on the window
+// that holds `parent` and run modally.
 namespace Prompt {
 
 int inform(QWidget *parent, const QString &text, const QString &second = QString());

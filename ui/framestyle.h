@@ -22,11 +22,8 @@ void registerFontSubstitutions();
 // pointer.
 void dragWindow(QWidget *bar, QMouseEvent *event);
 
-// The window prompts are centred on; the main window registers itself.
-void setMainWindow(QWidget *window);
-QWidget *mainWindow();
-
-// Moves `box` so that it is centred on the main window (each half in whole numbers).
-void centreOnMainWindow(QWidget *box);
+// Moves `box` so that it is centred on the window that holds `over` (each half in whole
+// numbers); nothing without one.
+void centreOn(QWidget *box, const QWidget *over);
 
 } // namespace FrameStyle

@@ -10,8 +10,6 @@
 #include <QWidget>
 #include <QWindow>
 
-#include <QPointer>
-
 namespace FrameStyle {
 
 void makeFramelessRounded(QWidget *window, int radius)
@@ -63,27 +61,9 @@ void dragWindow(QWidget *bar, QMouseEvent *event)
         top->windowHandle()->startSystemMove();
 }
 
-namespace {
-QPointer<QWidget> &registeredMainWindow()
+void centreOn(QWidget *box, const QWidget *over)
 {
-    static QPointer<QWidget> window;
-    return window;
-}
-} // namespace
-
-void setMainWindow(QWidget *window)
-{
-    registeredMainWindow() = window;
-}
-
-QWidget *mainWindow()
-{
-    return registeredMainWindow();
-}
-
-void centreOnMainWindow(QWidget *box)
-{
-    const QWidget *main = mainWindow();
+    const QWidget *main = over ? over->window() : nullptr;
     if (!main)
         return;
     box->move(main->x() + main->width() / 2 - box->width() / 2,

@@ -15,7 +15,7 @@ int inform(QWidget *parent, const QString &text, const QString &second)
     box.label_2->setText(text);
     box.label_3->setText(second);
     PromptDialog::fitTexts(&box, {box.label_2, box.label_3});
-    FrameStyle::centreOnMainWindow(&box);
+    FrameStyle::centreOn(&box, parent);
     return box.exec();
 }
 
@@ -24,7 +24,7 @@ bool ask(QWidget *parent, const QString &question)
     MyTipUi tip(parent);
     tip.label_2->setText(question);
     PromptDialog::fitTexts(&tip, {tip.label_2});
-    FrameStyle::centreOnMainWindow(&tip);
+    FrameStyle::centreOn(&tip, parent);
     return tip.exec() == 1;
 }
 
