@@ -245,7 +245,6 @@ void V7KAPP::startCardCheck()
     // The cards come from the one place that knows them, never from another page's fields.
     CameraCards *cards = CameraCards::instance();
     auto *check = new CheckV7Thread(cards->checkPaths(), this);
-    check->setCardPaths(cards->checkPaths());
     connect(check, &CheckV7Thread::cardStorage, pages.reduction, &ReductionWidget::setStorage);
     connect(check, &CheckV7Thread::storageRefresh, pages.reduction, &ReductionWidget::refreshStorage);
     connect(check, &CheckV7Thread::upgrade, pages.reduction, &ReductionWidget::UpGrade);

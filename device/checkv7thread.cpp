@@ -5,13 +5,11 @@
 
 #include <sys/statvfs.h>
 
-#include "cameralink.h"
 #include "crashdump.h"
 
 CheckV7Thread::CheckV7Thread(const QStringList &cardPaths, QObject *parent)
     : QThread(parent)
     , m_paths(cardPaths)
-    , m_link(CameraLink::instance()) // fetched here, on the GUI thread that owns it
 {}
 
 double CheckV7Thread::diskSpaceGiB(const QString &path, bool total)
@@ -42,10 +40,6 @@ void CheckV7Thread::run()
         emit cardStorage(position, diskSpaceGiB(path, false), diskSpaceGiB(path, true));
     }
     // An empty path is the port's "a:": no card. Only all five empty means no card at all.
-    if (m_present)
-        *m_present = anyCard;
-    else
-        m_link->setCardsPresent(anyCard);
     if (!anyCard) {
         emit popui();
         return;

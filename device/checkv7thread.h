@@ -3,19 +3,15 @@
 #include <QStringList>
 #include <QThread>
 
-class CameraLink;
-
 // One-shot worker started by the card-restore entry: measures the five camera cards and tells
-// the restore page whether any card is there.
+// the restore page whether any card is there (popui when none is: the cards themselves are the
+// card room's, this only measures what it was given).
 class CheckV7Thread : public QThread
 {
     Q_OBJECT
 public:
     // Card mount roots in the order centre, left, right, back, front; empty = no card.
     explicit CheckV7Thread(const QStringList &cardPaths, QObject *parent = nullptr);
-    void setCardPaths(const QStringList &cardPaths) { m_paths = cardPaths; }
-    // Where the outcome goes; the camera link's cardsPresent unless set (tests run without it).
-    void setPresenceFlag(volatile bool *flag) { m_present = flag; }
 
     // Free (total = false) or total size of the volume holding path, in GiB.
     static double diskSpaceGiB(const QString &path, bool total);
@@ -31,6 +27,4 @@ protected:
 
 private:
     QStringList m_paths;
-    volatile bool *m_present = nullptr;
-    CameraLink *m_link = nullptr;
 };

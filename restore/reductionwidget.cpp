@@ -10,7 +10,6 @@
 #include <memory>
 
 #include "cameracards.h"
-#include "cameralink.h"
 #include "cardtemplate.h"
 #include "checkv7thread.h"
 #include "clearthread.h"
@@ -61,7 +60,6 @@ ReductionWidget *ReductionWidget::instance()
 
 ReductionWidget::ReductionWidget(QWidget *parent)
     : QWidget(parent)
-    , m_link(CameraLink::instance())
 {
     resize(606, 508);
     FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/smal_bk.png"));
@@ -239,12 +237,12 @@ void ReductionWidget::showBusy(const QString &text)
 
 void ReductionWidget::startRestore()
 {
-    if (m_running || !m_link->cardsPresent())
+    const QStringList roots = cardRoots();
+    if (m_running || roots.join(QString()).isEmpty())
         return;
     if (!Prompt::ask(this, QStringLiteral("将清除相机中所有的数据,是否继续?")))
         return;
     m_running = true;
-    const QStringList roots = cardRoots();
     for (int position = 0; position < Cards; ++position) {
         m_icons[position]->setPixmap(QPixmap(kLoading));
         m_icons[position]->setVisible(!roots.value(position).isEmpty());

@@ -3,7 +3,6 @@
 #include <QStringList>
 #include <QWidget>
 
-class CameraLink;
 class ClearThread;
 class Mylabel;
 class MyFlyUi;
@@ -69,7 +68,6 @@ private:
     void startCardCheck(const QStringList &roots);
     void showBusy(const QString &text);
 
-    CameraLink *m_link = nullptr;
     QStringList m_roots; // given ones; null = ask the camera cards
     bool m_rootsGiven = false;
     QProgressBar *m_bars[Cards] = {};

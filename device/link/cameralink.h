@@ -60,9 +60,6 @@ public:
     bool upgradeRunning() const { return m_upgradeRunning; }
     void setUpgradeRunning(bool running);
     void setUpgradeProgress(int percent) { m_upgradeProgress = percent; }
-    // Written by the card check thread: at least one camera card is there.
-    bool cardsPresent() const { return m_cardsPresent.load(); }
-    void setCardsPresent(bool present) { m_cardsPresent.store(present); }
 
     // A status from the camera arrived since the last connect or upgrade, and the firmware
     // generation that gives its bits their meaning is known: only then is it worth showing.
@@ -143,7 +140,6 @@ private:
     bool m_workParamLoadPending = true;
     bool m_upgradeRunning = false;
     int m_upgradeProgress = 0;
-    std::atomic<bool> m_cardsPresent{false};
 };
 
 Q_DECLARE_METATYPE(CameraIdentity)

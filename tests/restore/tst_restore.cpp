@@ -297,7 +297,6 @@ void tst_Restore::restore()
     if (cards.contains(QStringLiteral("self")))
         QVERIFY(moveBackupOnto(roots.at(cards.indexOf("self")), work.filePath("target")));
 
-    CameraLink::instance()->setCardsPresent(!roots.join(QString()).isEmpty());
     ReductionWidget page;
     page.setCardRoots(roots);
     page.show();
