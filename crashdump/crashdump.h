@@ -25,7 +25,8 @@ void installCrashHandler();
 
 // Gives the calling thread an alternate signal stack of its own, released when the thread ends,
 // so that a dump is written even when this thread overflows its stack. The thread that calls
-// installCrashHandler() has one already; other threads call this first thing.
+// installCrashHandler() has one already; other threads call this first thing (the program's
+// threads start through WorkerThread, which does).
 void prepareCurrentThread();
 
 } // namespace CrashDump

@@ -1,5 +1,7 @@
 #include "caltulatethread.h"
 
+#include "workerthread.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -22,5 +24,6 @@ qint64 CaltulateThread::folderSizeMiB(const QString &path)
 
 void CaltulateThread::run()
 {
+    WorkerThread::prepare("folder size");
     m_total->add(folderSizeMiB(m_source));
 }

@@ -1,6 +1,7 @@
 #include "checksavethread.h"
 
 #include "checkv7thread.h"
+#include "workerthread.h"
 
 CheckSaveThread::CheckSaveThread(const QString &destination, QObject *parent)
     : QThread(parent)
@@ -14,6 +15,7 @@ double CheckSaveThread::diskSpaceGiB(const QString &path, bool total)
 
 void CheckSaveThread::run()
 {
+    WorkerThread::prepare("target space");
     const qint64 mib = qint64(diskSpaceGiB(m_destination, false) * 1024.0);
     m_freeMiB = mib;
     emit freeSpace(mib);

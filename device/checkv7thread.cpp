@@ -5,7 +5,7 @@
 
 #include <sys/statvfs.h>
 
-#include "crashdump.h"
+#include "workerthread.h"
 
 CheckV7Thread::CheckV7Thread(const QStringList &cardPaths, QObject *parent)
     : QThread(parent)
@@ -24,7 +24,7 @@ double CheckV7Thread::diskSpaceGiB(const QString &path, bool total)
 
 void CheckV7Thread::run()
 {
-    CrashDump::prepareCurrentThread();
+    WorkerThread::prepare("card check");
     bool anyCard = false;
     for (int position = 0; position < 5; ++position) {
         const QString path = m_paths.value(position);

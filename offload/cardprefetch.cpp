@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "syncio.h"
+#include "workerthread.h"
 
 CardPrefetch::CardPrefetch(std::function<const char *(int)> path, int count, uint64_t window)
     : m_path(std::move(path))
@@ -17,7 +18,7 @@ CardPrefetch::CardPrefetch(std::function<const char *(int)> path, int count, uin
     , m_window(window)
 {
     if (m_count > 0 && m_window > 0)
-        m_thread = std::thread(&CardPrefetch::run, this);
+        m_thread = WorkerThread::start("card read-ahead", [this] { run(); });
 }
 
 int CardPrefetch::filesAhead()

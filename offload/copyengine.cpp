@@ -22,6 +22,7 @@
 #include "syncio.h"
 #include "taskfile.h"
 #include "zipvolume.h"
+#include "workerthread.h"
 
 namespace {
 
@@ -267,7 +268,7 @@ void startThread(DiskTask *task)
     task->failed = 0;
     task->running = 1;
     task->stopped = 0;
-    task->thread = std::thread(copyLoop, task);
+    task->thread = WorkerThread::start("offload copy", [task] { copyLoop(task); });
 }
 
 } // namespace

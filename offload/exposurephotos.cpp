@@ -10,6 +10,7 @@
 
 #include "cardfiles.h"
 #include "exifreader.h"
+#include "workerthread.h"
 
 namespace {
 
@@ -83,8 +84,8 @@ ExposureMatch matchFolders(const QString folders[Cameras::Count], const QList<Of
     std::vector<std::thread> readers;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         if (!folders[camera].isEmpty())
-            readers.emplace_back(
-                [&photos, &folders, camera] { photos[camera] = read(folders[camera]); });
+            readers.push_back(WorkerThread::start(
+                "photo reader", [&photos, &folders, camera] { photos[camera] = read(folders[camera]); }));
     }
     for (std::thread &reader : readers)
         reader.join();

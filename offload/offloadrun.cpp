@@ -17,6 +17,7 @@
 #include "phototagstep.h"
 #include "sortieblocks.h"
 #include "syncio.h"
+#include "workerthread.h"
 
 OffloadRun::OffloadRun(QObject *parent)
     : QObject(parent)
@@ -25,6 +26,8 @@ OffloadRun::OffloadRun(QObject *parent)
     m_worker = new QObject;
     m_worker->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+    // Emitted on the new thread, before any work reaches it.
+    connect(&m_thread, &QThread::started, [] { WorkerThread::prepare("offload run"); });
     m_thread.start();
 }
 

@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <cstring>
 #include "datafolders.h"
+#include "workerthread.h"
 
 OffloadSession::OffloadSession()
     : m_stateFolder(DataFolders::perUserDataFolder())
@@ -132,7 +133,7 @@ bool OffloadSession::saveSet(const QString &id, const QByteArray &startConfig,
         if (!task)
             continue;
         OffloadSet::Card *card = &set.cards[camera];
-        describing.emplace_back([card, task, source = m_setup.sources[camera]] {
+        describing.push_back(WorkerThread::start("card describe", [card, task, source = m_setup.sources[camera]] {
             CardIdentity::describe(source, card);
             card->listHash = CardIdentity::listHash(task->fileList);
             for (size_t i = 0; i < task->copyNames.size(); ++i) {
@@ -141,7 +142,7 @@ bool OffloadSession::saveSet(const QString &id, const QByteArray &startConfig,
                         QFile::decodeName(EngineFile::relativePath(task, int(i)).c_str()),
                         QFile::decodeName(task->copyNames[i].c_str()));
             }
-        });
+        }));
     }
     for (std::thread &thread : describing)
         thread.join();

@@ -19,6 +19,7 @@
 #include "plaincopy.h"
 #include "targetcheck.h"
 #include "taskfile.h"
+#include "workerthread.h"
 
 namespace {
 
@@ -273,7 +274,7 @@ QStringList OffloadSession::takeVerified()
         if (!task || m_setup.volumes)
             continue;
         // Each card and its copies are read on a thread of their own, as the copy would.
-        checking.emplace_back([this, camera, task, failure = &failures[camera]] {
+        checking.push_back(WorkerThread::start("resume check", [this, camera, task, failure = &failures[camera]] {
             const int done = TargetCheck::plainDone(task, 0, nullptr, false);
             task->filesDone = done;
             if (TaskFile::update(task) != 0 || settleTask(task, camera) != 0) {
@@ -291,7 +292,7 @@ QStringList OffloadSession::takeVerified()
                                   (folder + '/' + PlainCopy::targetRelative(task, i)).c_str(),
                                   nullptr, 0);
             }
-        });
+        }));
     }
     for (std::thread &thread : checking)
         thread.join();

@@ -25,6 +25,7 @@
 #include "faultpoints.h"
 #include "jpegscan.h"
 #include "syncio.h"
+#include "workerthread.h"
 
 using EngineFile::Source;
 
@@ -376,7 +377,10 @@ void hold(Group *g)
 void startSettle(DiskTask *task, Group *g, CommitOrder *order)
 {
     try {
-        g->settling = std::async(std::launch::async, settleGroup, task, g, order);
+        g->settling = std::async(std::launch::async, [task, g, order] {
+            WorkerThread::prepare("copy settle");
+            settleGroup(task, g, order);
+        });
     } catch (const std::system_error &) {
         // No thread to be had (a process limit): the engine settles the group itself in its turn.
         g->settling = std::async(std::launch::deferred, settleGroup, task, g, order);

@@ -1,6 +1,7 @@
 #include "posspreadsheet.h"
 
 #include "postablecheck.h"
+#include "workerthread.h"
 
 namespace PosSpreadsheet {
 bool isHeaderField(const QString &field)
@@ -28,6 +29,7 @@ MyReadExcelThread::~MyReadExcelThread()
 
 void MyReadExcelThread::run()
 {
+    WorkerThread::prepare("pos table read");
     auto *object = new MyExcelObject;
     const PosTableCheck check = PosSpreadsheet::readChecked(m_path, object);
     if (!check.accepted())

@@ -22,6 +22,7 @@
 #include "syncio.h"
 #include "taskrecord.h"
 #include "zipverify.h"
+#include "workerthread.h"
 
 namespace {
 
@@ -333,7 +334,7 @@ void Audit::start()
     m_differing.clear();
     m_stop = false;
     m_running = true;
-    m_thread = std::thread(&Audit::run, this);
+    m_thread = WorkerThread::start("target audit", [this] { run(); });
 }
 
 void Audit::stop()

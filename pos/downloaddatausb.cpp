@@ -19,6 +19,7 @@
 #include "poswifitransfer.h"
 #include "prompt.h"
 #include "volumequery.h"
+#include "workerthread.h"
 
 namespace {
 QString findPosDriveRoot()
@@ -33,7 +34,7 @@ QString findPosDriveRoot()
 
 void DownloadData::runOnWorker(const std::function<void()> &work)
 {
-    QThread *thread = QThread::create(work);
+    QThread *thread = WorkerThread::create("pos worker", work);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start();
 }
@@ -156,7 +157,7 @@ void DownloadData::startUsbDownload()
         m_text->setText(text);
     });
     connect(job, &PosUsbDownload::finished, this, &DownloadData::usbFinished);
-    m_usbWorker = QThread::create([job] { job->run(); });
+    m_usbWorker = WorkerThread::create("pos usb", [job] { job->run(); });
     connect(m_usbWorker, &QThread::finished, job, &QObject::deleteLater);
     connect(m_usbWorker, &QThread::finished, m_usbWorker, &QObject::deleteLater);
     connect(m_usbWorker, &QThread::finished, this, [this] {

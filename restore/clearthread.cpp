@@ -2,6 +2,7 @@
 
 #include "cardformatter.h"
 #include "cardtemplate.h"
+#include "workerthread.h"
 
 ClearThread::ClearThread(QObject *parent)
     : QThread(parent)
@@ -18,6 +19,7 @@ QStringList ClearThread::cardRoots() const
 
 void ClearThread::run()
 {
+    WorkerThread::prepare("card format");
     const std::unique_ptr<CardFormatter> formatter = CardFormatter::create();
     for (int position = 0; position < RestoreCards::Count; ++position) {
         const QString root = m_roots.value(position);

@@ -14,6 +14,7 @@
 #include "jpegscan.h"
 #include "syncio.h"
 #include "zipcrypto.h"
+#include "workerthread.h"
 
 namespace {
 
@@ -195,7 +196,7 @@ void CopyCheck::want(int id, bool imageData)
 void CopyCheck::start()
 {
     if (!m_jobs.empty())
-        m_thread = std::thread([this] { run(); });
+        m_thread = WorkerThread::start("copy check", [this] { run(); });
 }
 
 CopyCheck::Result CopyCheck::wait(int id)

@@ -3,6 +3,7 @@
 #include "cardformatter.h"
 #include "cardtemplate.h"
 #include "taskconfig.h"
+#include "workerthread.h"
 
 RestoreCheckThread::RestoreCheckThread(const QStringList &roots, QObject *parent)
     : QThread(parent)
@@ -11,6 +12,7 @@ RestoreCheckThread::RestoreCheckThread(const QStringList &roots, QObject *parent
 
 void RestoreCheckThread::run()
 {
+    WorkerThread::prepare("restore check");
     m_templateMissing = CardTemplate::missingFile(CardTemplate::folder());
     const std::unique_ptr<CardFormatter> formatter = CardFormatter::create();
     // Without the template nothing will be formatted: the photos need not be read.

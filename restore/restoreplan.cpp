@@ -11,6 +11,7 @@
 #include "savegate.h"
 #include "taskconfig.h"
 #include "volumequery.h"
+#include "workerthread.h"
 
 namespace RestorePlan {
 
@@ -48,7 +49,7 @@ QList<RestoreCard> inspect(const QStringList &roots, const CardFormatter &format
     for (RestoreCard &card : cards) {
         if (!card.willFormat())
             continue;
-        readers.emplace_back([&card, &config, &set, &erased, offloaded] {
+        readers.push_back(WorkerThread::start("save gate", [&card, &config, &set, &erased, offloaded] {
             const int camera = RestoreCards::engineCamera(card.position);
             const SavedCopies copies =
                 offloaded ? SavedCopies(config, camera, set.cards[camera].renamed) : SavedCopies();
@@ -58,7 +59,7 @@ QList<RestoreCard> inspect(const QStringList &roots, const CardFormatter &format
             card.hiddenUnsaved = check.hiddenUnsaved;
             card.copiesErased = check.copiesErased;
             card.unsavedExamples = check.unsavedExamples;
-        });
+        }));
     }
     for (std::thread &reader : readers)
         reader.join();

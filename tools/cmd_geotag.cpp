@@ -11,6 +11,7 @@
 #include "geotag.h"
 #include "postablecheck.h"
 #include "toolcommand.h"
+#include "workerthread.h"
 
 namespace {
 constexpr int kThreads = 4;
@@ -99,7 +100,7 @@ int run(const QStringList &arguments)
     const int threadCount = std::min<int>(kThreads, int(photos.size()));
     std::vector<std::thread> threads;
     for (int t = 1; t < threadCount; ++t)
-        threads.emplace_back(worker);
+        threads.push_back(WorkerThread::start("geotag", worker));
     worker();
     for (std::thread &thread : threads)
         thread.join();

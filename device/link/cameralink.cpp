@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "wifiname.h"
+#include "workerthread.h"
 
 Q_LOGGING_CATEGORY(lcLink, "v7.link", QtWarningMsg)
 
@@ -144,7 +145,7 @@ void CameraLink::connectCamera()
     m_connecting = true;
     // NetworkManager may take seconds to answer, or not answer at all: ask off the GUI thread.
     QPointer<CameraLink> self(this);
-    QThread *lookup = QThread::create([self] {
+    QThread *lookup = WorkerThread::create("wifi lookup", [self] {
         const WifiName::Result wifi = WifiName::query();
         if (!self)
             return;
@@ -226,7 +227,7 @@ void CameraLink::letGo()
 void CameraLink::announceLoss(bool duringTransfer)
 {
     QPointer<CameraLink> self(this);
-    QThread *lookup = QThread::create([self, duringTransfer] {
+    QThread *lookup = WorkerThread::create("link loss", [self, duringTransfer] {
         const LinkLock::Holder taker = LinkLock::otherTalker();
         if (!self)
             return;

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "crashdump.h"
+#include "workerthread.h"
 
 namespace {
 
@@ -99,11 +100,9 @@ int main(int argc, char *argv[])
     } else if (strcmp(mode, "overflow") == 0) {
         return recurseWithoutEnd(0);
     } else if (strcmp(mode, "threadoverflow") == 0) {
-        // Without an alternate stack of its own the thread would die before any handler ran.
-        std::thread worker([] {
-            CrashDump::prepareCurrentThread();
-            recurseWithoutEnd(0);
-        });
+        // Without an alternate stack of its own the thread would die before any handler ran:
+        // the program's threads start through WorkerThread, which gives them one.
+        std::thread worker = WorkerThread::start("overflow", [] { recurseWithoutEnd(0); });
         worker.join();
     } else if (strcmp(mode, "bus") == 0) {
         return readPastEndOfFile(base);
