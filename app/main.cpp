@@ -10,6 +10,7 @@
 #include "framestyle.h"
 #include "openfiles.h"
 #include "v7kapp.h"
+#include "look.h"
 
 // Start-up diagnostics, off unless QT_LOGGING_RULES="v7.startup.debug=true".
 Q_LOGGING_CATEGORY(lcStartup, "v7.startup", QtWarningMsg)
@@ -19,7 +20,7 @@ int main(int argc, char *argv[])
     OpenFiles::raiseToHardLimit();
     QApplication app(argc, argv);
     auto *translator = new QTranslator();
-    (void)translator->load(QStringLiteral(":/V7KAPP/res/qt_zh_CN.qm"));
+    (void)translator->load(Look::resource("qt_zh_CN.qm"));
     QApplication::installTranslator(translator);
 
     if (!CrashDump::prepareDumpFolder(QStringLiteral("V7Assistant"),
@@ -36,6 +37,6 @@ int main(int argc, char *argv[])
     V7KAPP *window = V7KAPP::instance();
     StartupProbe::watch(window);
     window->show();
-    window->setWindowIcon(QIcon(QStringLiteral(":/V7KAPP/res/Tip.png")));
+    window->setWindowIcon(QIcon(Look::resource("Tip.png")));
     return app.exec();
 }

@@ -14,13 +14,14 @@
 #include "mylabel.h"
 #include "prompt.h"
 #include "updataui.h"
+#include "look.h"
 
 namespace {
 Mylabel *imageButton(QWidget *parent, int w, int h, const char *image, const char *tip)
 {
     auto *button = new Mylabel(parent);
     button->setFixedSize(w, h);
-    button->setPixmap(QPixmap(QString::fromUtf8(image)));
+    button->setPixmap(Look::picture(image));
     button->setScaledContents(true);
     button->setToolTip(QString::fromUtf8(tip));
     return button;
@@ -31,19 +32,19 @@ TitleBar::TitleBar(QWidget *parent)
     : QWidget(parent)
 {
     setFixedSize(760, 32);
-    FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/title_bk.png"));
+    FrameStyle::setScaledBackground(this, Look::resource("title_bk.png"));
 
     m_logo = new QLabel(this);
     m_logo->setFixedSize(108, 21);
-    m_logo->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/logo.png")));
+    m_logo->setPixmap(Look::picture("logo.png"));
     m_logo->setScaledContents(true);
     m_title = new QLabel(this);
     m_title->setScaledContents(true);
 
-    m_help = imageButton(this, 12, 12, ":/V7KAPP/res/help.png", "帮助文档");
-    m_version = imageButton(this, 12, 14, ":/V7KAPP/res/update.png", "版本信息");
-    m_minimise = imageButton(this, 32, 32, ":/V7KAPP/res/shrink.png", "最小化");
-    m_close = imageButton(this, 12, 12, ":/V7KAPP/res/close.png", "关闭");
+    m_help = imageButton(this, 12, 12, "help.png", "帮助文档");
+    m_version = imageButton(this, 12, 14, "update.png", "版本信息");
+    m_minimise = imageButton(this, 32, 32, "shrink.png", "最小化");
+    m_close = imageButton(this, 12, 12, "close.png", "关闭");
 
     // The version button and the title stay outside the layout, at the bar's top-left corner.
     auto *layout = new QHBoxLayout(this);

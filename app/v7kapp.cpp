@@ -16,6 +16,7 @@
 #include "mylabel.h"
 #include "reductionwidget.h"
 #include "titlebar.h"
+#include "look.h"
 
 namespace {
 
@@ -34,10 +35,6 @@ constexpr EntryImages kEntryImages[6] = {
     {"yingxiangqingkongnor.png", "yingxiangqingkongselect.png"},
 };
 
-QPixmap resource(const char *name)
-{
-    return QPixmap(QStringLiteral(":/V7KAPP/res/") + QString::fromUtf8(name));
-}
 
 const char *const kSmallGood = "smallCamera_white.png";
 const char *const kSmallFault = "smallCamera_yellow.png";
@@ -65,12 +62,12 @@ V7KAPP::V7KAPP(QWidget *parent)
     m_titleBar = new TitleBar(this);
     m_titleBar->move(0, 0);
     installEventFilter(m_titleBar);
-    FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/frame_bk1.png"));
+    FrameStyle::setScaledBackground(this, Look::resource("frame_bk1.png"));
 
     m_startText = new QLabel(QStringLiteral("VestraneAssistant V1.3.3"), this);
     m_startText->setObjectName(QStringLiteral("label_3"));
     m_startText->setGeometry(256, 250, 141, 20);
-    m_startText->setFont(QFont(QStringLiteral("微软雅黑"), 10));
+    m_startText->setFont(Look::font(10));
     m_startText->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
 
     buildNavigation();
@@ -94,7 +91,7 @@ V7KAPP::V7KAPP(QWidget *parent)
 
     m_netEntry = new Mylabel(this);
     m_netEntry->setGeometry(0, 499, 154, 42);
-    m_netEntry->setPixmap(resource("new duan.png"));
+    m_netEntry->setPixmap(Look::picture("new duan.png"));
     connect(m_netEntry, &Mylabel::clicked, this, &V7KAPP::onClicked);
     connect(m_netEntry, qOverload<>(&Mylabel::enterEvent), this, &V7KAPP::onenterEvent);
     connect(m_netEntry, qOverload<>(&Mylabel::leaveEvent), this, &V7KAPP::onleaveEvent);
@@ -121,9 +118,9 @@ void V7KAPP::buildStatusPanel()
     m_panel = new QWidget(this);
     m_panel->setObjectName(QStringLiteral("widget"));
     m_panel->setGeometry(0, 172, 154, 367);
-    FrameStyle::setScaledBackground(m_panel, QStringLiteral(":/V7KAPP/res/leftitems_bk.png"));
+    FrameStyle::setScaledBackground(m_panel, Look::resource("leftitems_bk.png"));
 
-    const QFont yahei(QStringLiteral("微软雅黑"));
+    const QFont yahei = Look::font();
     auto label = [this, &yahei](const char *name, int x, int y, int w, int h, bool font = true) {
         auto *l = new QLabel(m_panel);
         l->setObjectName(QString::fromLatin1(name));
@@ -136,7 +133,7 @@ void V7KAPP::buildStatusPanel()
     };
     auto icon = [&](const char *name, int x, int y, int w, int h, const char *image) {
         QLabel *l = label(name, x, y, w, h, false);
-        l->setPixmap(resource(image));
+        l->setPixmap(Look::picture(image));
         l->setScaledContents(true);
         return l;
     };
@@ -162,7 +159,7 @@ void V7KAPP::buildNavigation()
     for (int i = 0; i < 6; ++i) {
         auto *entry = new Mylabel(this);
         entry->setGeometry(0, 32 + 36 * i, 154, 36);
-        entry->setPixmap(resource(i == 0 ? kEntryImages[i].selected : kEntryImages[i].normal));
+        entry->setPixmap(Look::picture(i == 0 ? kEntryImages[i].selected : kEntryImages[i].normal));
         connect(entry, &Mylabel::clicked, this, &V7KAPP::onClicked);
         connect(entry, qOverload<>(&Mylabel::enterEvent), this, &V7KAPP::onenterEvent1);
         connect(entry, qOverload<>(&Mylabel::leaveEvent), this, &V7KAPP::onleaveEvent1);
@@ -179,7 +176,7 @@ void V7KAPP::selectEntry(int index)
 {
     for (int i = 0; i < 6; ++i)
         m_entries[i]->setPixmap(
-            resource(i == index ? kEntryImages[i].selected : kEntryImages[i].normal));
+            Look::picture(i == index ? kEntryImages[i].selected : kEntryImages[i].normal));
 }
 
 void V7KAPP::showPage(int index)
@@ -256,17 +253,17 @@ void V7KAPP::startCardCheck()
 void V7KAPP::onenterEvent()
 {
     if (!m_link->isConnected())
-        m_netEntry->setPixmap(resource("net duan xuan.png"));
+        m_netEntry->setPixmap(Look::picture("net duan xuan.png"));
     else if (m_link->linkKind() == 2)
-        m_netEntry->setPixmap(resource("wifi-xuan.png"));
+        m_netEntry->setPixmap(Look::picture("wifi-xuan.png"));
 }
 
 void V7KAPP::onleaveEvent()
 {
     if (!m_link->isConnected())
-        m_netEntry->setPixmap(resource("new duan.png"));
+        m_netEntry->setPixmap(Look::picture("new duan.png"));
     else if (m_link->linkKind() == 2)
-        m_netEntry->setPixmap(resource("wifi.png"));
+        m_netEntry->setPixmap(Look::picture("wifi.png"));
 }
 
 void V7KAPP::onenterEvent1()
@@ -284,7 +281,7 @@ void V7KAPP::showConnectedState()
     m_entries[1]->setEnabled(true);
     m_entries[3]->setEnabled(true);
     selectEntry(0);
-    m_netEntry->setPixmap(resource("wifi.png"));
+    m_netEntry->setPixmap(Look::picture("wifi.png"));
     showPage(0);
 }
 
@@ -294,7 +291,7 @@ void V7KAPP::showDisconnectedState()
         child->hide();
     m_entries[1]->setEnabled(false);
     selectEntry(0);
-    m_netEntry->setPixmap(resource("new duan.png"));
+    m_netEntry->setPixmap(Look::picture("new duan.png"));
     showPage(0);
 }
 
@@ -318,7 +315,7 @@ void V7KAPP::setIcon(StatusView::Slot slot, StatusView::Icon icon)
     const bool good = icon == StatusView::Icon::Good;
     const bool large = slot == StatusView::Label16;
     m_cameraIcons[slot]->setPixmap(
-        resource(large ? (good ? kLargeGood : kLargeFault) : (good ? kSmallGood : kSmallFault)));
+        Look::picture(large ? (good ? kLargeGood : kLargeFault) : (good ? kSmallGood : kSmallFault)));
 }
 
 // The status panel's refresh, on every status the link finds current.

@@ -8,18 +8,19 @@
 #include "framestyle.h"
 #include "mylabel.h"
 #include "qnetconfig.h"
+#include "look.h"
 
 WifiTitleBar::WifiTitleBar(QWidget *parent)
     : QWidget(parent)
 {
     setFixedSize(246, 32);
-    FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/bjs.png"));
+    FrameStyle::setScaledBackground(this, Look::resource("bjs.png"));
     auto *title = new QLabel(QStringLiteral("连接设置"), this);
     title->setFont(QFont(QStringLiteral("Microsoft YaHei"), 11));
     title->setStyleSheet(QStringLiteral("color:rgb(255, 255, 255);"));
     m_close = new Mylabel(this);
     m_close->setFixedSize(12, 12);
-    m_close->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/close.png")));
+    m_close->setPixmap(Look::picture("close.png"));
     m_close->setScaledContents(true);
 
     auto *layout = new QHBoxLayout(this);
@@ -62,7 +63,7 @@ AirSerial::AirSerial(QWidget *parent)
     setFixedSize(243, 170);
     setWindowFlags(Qt::FramelessWindowHint | Qt::Dialog);
     FrameStyle::makeFramelessRounded(this);
-    FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/bjs.png"));
+    FrameStyle::setScaledBackground(this, Look::resource("bjs.png"));
     m_titleBar = new WifiTitleBar(this);
     installEventFilter(m_titleBar);
     m_stack = new QStackedWidget(this);

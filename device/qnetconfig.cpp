@@ -7,6 +7,7 @@
 #include "cameralink.h"
 #include "mylabel.h"
 #include "prompt.h"
+#include "look.h"
 
 namespace {
 const QString kBlack = QStringLiteral("color: rgb(0, 0, 0);");
@@ -96,14 +97,14 @@ void QNetConfig::showLost()
 void QNetConfig::showButtonLook(bool hovered)
 {
     m_buttonText->setStyleSheet(hovered ? kWhite : kBlack);
-    m_buttonImage->setPixmap(QPixmap(hovered ? QStringLiteral(":/V7KAPP/res/btn_blue_hover.png")
-                                             : QStringLiteral(":/V7KAPP/res/btn_nor.png")));
+    m_buttonImage->setPixmap(QPixmap(hovered ? Look::resource("btn_blue_hover.png")
+                                             : Look::resource("btn_nor.png")));
 }
 
 void QNetConfig::onClicked()
 {
     m_buttonText->setStyleSheet(kBlack);
-    m_buttonImage->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/btn_blue_hover.png")));
+    m_buttonImage->setPixmap(Look::picture("btn_blue_hover.png"));
     if (m_link->isConnected())
         m_link->disconnectCamera();
     else

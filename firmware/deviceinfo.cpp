@@ -10,6 +10,7 @@
 #include "prompt.h"
 #include "cameralink.h"
 #include "upgradestarter.h"
+#include "look.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ DeviceInfo::DeviceInfo(QWidget *parent)
     , m_link(CameraLink::instance())
 {
     resize(606, 508);
-    FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/smal_bk.png"));
+    FrameStyle::setScaledBackground(this, Look::resource("smal_bk.png"));
 
     const char *const captions[] = {"设备SN：", "当前固件版本：", "发布日期：", "固件日期："};
     const char *const defaults[] = {"1111", "V0.0", "2019-03-28", ""};
@@ -32,11 +33,11 @@ DeviceInfo::DeviceInfo(QWidget *parent)
         auto *caption = new QLabel(QString::fromUtf8(captions[row]), this);
         caption->setGeometry(150, 120 + 44 * row, 130, 24);
         caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        caption->setFont(QFont(QStringLiteral("微软雅黑"), 11));
+        caption->setFont(Look::font(11));
         caption->setStyleSheet(kCaptionStyle);
         values[row] = new QLabel(QString::fromUtf8(defaults[row]), this);
         values[row]->setGeometry(290, 120 + 44 * row, 200, 24);
-        values[row]->setFont(QFont(QStringLiteral("微软雅黑"), 11));
+        values[row]->setFont(Look::font(11));
         values[row]->setStyleSheet(kValueStyle);
         values[row]->setTextInteractionFlags(Qt::TextSelectableByMouse);
     }
@@ -49,7 +50,7 @@ DeviceInfo::DeviceInfo(QWidget *parent)
     m_update = new QPushButton(QStringLiteral("更新"), this);
     m_update->setGeometry(290, 310, 108, 32);
     m_update->setFocusPolicy(Qt::NoFocus);
-    m_update->setFont(QFont(QStringLiteral("微软雅黑"), 11));
+    m_update->setFont(Look::font(11));
     m_update->setStyleSheet(QStringLiteral(
         "QPushButton { color: white; background: rgb(0, 160, 230); border: none; border-radius: 4px; }"
         "QPushButton:pressed { background: rgb(22, 155, 213); }"));

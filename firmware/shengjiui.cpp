@@ -9,15 +9,16 @@
 #include "cameralink.h"
 #include "framestyle.h"
 #include "mylabel.h"
+#include "look.h"
 
 ShengjiTitlebar::ShengjiTitlebar(QWidget *parent)
     : QWidget(parent)
 {
     setFixedSize(500, 32);
-    FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/title_bk.png"));
+    FrameStyle::setScaledBackground(this, Look::resource("title_bk.png"));
     m_label = new QLabel(QStringLiteral("正在升级固件，请勿退出"), this);
     m_label->setGeometry(15, 0, 300, 32);
-    m_label->setFont(QFont(QStringLiteral("微软雅黑"), 10));
+    m_label->setFont(Look::font(10));
     m_label->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
 }
 
@@ -38,9 +39,9 @@ ShengJiUi::ShengJiUi(QWidget *parent)
     setObjectName(QStringLiteral("ShengJiUi"));
     setFixedSize(500, 200);
     FrameStyle::makeFramelessRounded(this);
-    FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/bg_warningbox.png"));
+    FrameStyle::setScaledBackground(this, Look::resource("bg_warningbox.png"));
     const QString white = QStringLiteral("color: rgb(255, 255, 255);");
-    const QFont yahei(QStringLiteral("微软雅黑"), 10);
+    const QFont yahei = Look::font(10);
 
     m_title = new ShengjiTitlebar(this);
     m_warning = new QLabel(QStringLiteral("升级中请勿断开电源，保持软件与设备的连接状态！"), this);
@@ -68,12 +69,12 @@ ShengJiUi::ShengJiUi(QWidget *parent)
     m_success = new QLabel(QStringLiteral("升级成功"), this);
     m_success->setGeometry(0, 70, 500, 30);
     m_success->setAlignment(Qt::AlignCenter);
-    m_success->setFont(QFont(QStringLiteral("微软雅黑"), 14));
+    m_success->setFont(Look::font(14));
     m_success->setStyleSheet(QStringLiteral("color: rgb(0, 200, 120);"));
     m_success->hide();
     m_okImage = new QLabel(this);
     m_okImage->setGeometry(196, 140, 108, 30);
-    m_okImage->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/btn_B_nor.png")));
+    m_okImage->setPixmap(Look::picture("btn_B_nor.png"));
     m_okImage->setScaledContents(true);
     m_okImage->hide();
     m_ok = new Mylabel(this);

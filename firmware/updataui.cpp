@@ -7,6 +7,7 @@
 #include "framestyle.h"
 #include "mylabel.h"
 #include "upgradestarter.h"
+#include "look.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ QLabel *text(QWidget *parent, const QString &content, int x, int y, int w, int s
 {
     auto *label = new QLabel(content, parent);
     label->setGeometry(x, y, w, 22);
-    label->setFont(QFont(QStringLiteral("微软雅黑"), size));
+    label->setFont(Look::font(size));
     label->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
     return label;
 }
@@ -24,7 +25,7 @@ QPushButton *button(QWidget *parent, const QString &content, int x, int y)
     auto *b = new QPushButton(content, parent);
     b->setGeometry(x, y, 108, 30);
     b->setFocusPolicy(Qt::NoFocus);
-    b->setFont(QFont(QStringLiteral("微软雅黑"), 10));
+    b->setFont(Look::font(10));
     b->setStyleSheet(QStringLiteral(
         "QPushButton { color: white; background: rgb(0, 160, 230); border: none; border-radius: 4px; }"
         "QPushButton:pressed { background: rgb(22, 155, 213); }"
@@ -40,16 +41,16 @@ UpdataUi::UpdataUi(QWidget *over)
     setObjectName(QStringLiteral("UpdataUi"));
     setFixedSize(380, 230);
     FrameStyle::makeFramelessRounded(this);
-    FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/bg_warningbox.png"));
+    FrameStyle::setScaledBackground(this, Look::resource("bg_warningbox.png"));
 
     auto *tip = new QLabel(this);
     tip->setGeometry(20, 14, 28, 28);
-    tip->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/Tip.png")));
+    tip->setPixmap(Look::picture("Tip.png"));
     tip->setScaledContents(true);
     text(this, QStringLiteral("Vestrane"), 56, 17, 150, 12);
     auto *close = new Mylabel(this);
     close->setGeometry(350, 14, 16, 16);
-    close->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/btn_closegray_nor.png")));
+    close->setPixmap(Look::picture("btn_closegray_nor.png"));
     close->setScaledContents(true);
     connect(close, &Mylabel::clicked, this, &QWidget::close);
 

@@ -10,6 +10,7 @@
 #include "framestyle.h"
 #include "mylabel.h"
 #include "prompt.h"
+#include "look.h"
 
 namespace {
 constexpr int kInputCaptionX = 30;
@@ -25,21 +26,16 @@ const QString kFieldStyle = QStringLiteral(
     "QLineEdit:focus { border-color: #00a0e6; }"
     "QComboBox::drop-down { subcontrol-origin: padding; subcontrol-position: center right;"
     " width: 22px; border: none; }"
-    "QComboBox::down-arrow { image: url(:/V7KAPP/res/combo_arrow.png); width: 10px; height: 6px; }"
+    "QComboBox::down-arrow { image: url(%1); width: 10px; height: 6px; }"
     "QComboBox QAbstractItemView { color: #333333; background: white;"
-    " selection-background-color: #00a0e6; }");
-
-QFont yahei(int points = 10)
-{
-    return QFont(QStringLiteral("微软雅黑"), points);
-}
+    " selection-background-color: #00a0e6; }").arg(Look::resource("combo_arrow.png"));
 
 QLabel *label(QWidget *parent, const QString &text, int x, int y, int w,
               const QString &style = kCaptionStyle)
 {
     auto *l = new QLabel(text, parent);
     l->setGeometry(x, y, w, kRowHeight);
-    l->setFont(yahei());
+    l->setFont(Look::font(10));
     l->setStyleSheet(style);
     return l;
 }
@@ -55,7 +51,7 @@ template <typename Field> Field *field(QWidget *parent, int y, int width = 130)
 {
     auto *f = new Field(parent);
     f->setGeometry(kInputX, y, width, kRowHeight);
-    f->setFont(yahei());
+    f->setFont(Look::font(10));
     f->setStyleSheet(kFieldStyle);
     return f;
 }
@@ -80,10 +76,10 @@ CollectAssistant::CollectAssistant(QWidget *parent)
     : QWidget(parent)
 {
     resize(606, 508);
-    FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/configtest_bk.png"));
+    FrameStyle::setScaledBackground(this, Look::resource("configtest_bk.png"));
 
     auto *title = label(this, QStringLiteral("航线规划"), 30, 28, 200);
-    title->setFont(yahei(12));
+    title->setFont(Look::font(12));
     title->setStyleSheet(QStringLiteral("color:#333333;"));
 
     int y = 90;
@@ -140,7 +136,7 @@ CollectAssistant::CollectAssistant(QWidget *parent)
     m_calculate = new Mylabel(this);
     m_calculate->setGeometry(249, 440, 108, 32);
     m_calculate->setScaledContents(true);
-    m_calculate->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/calc.png")));
+    m_calculate->setPixmap(Look::picture("calc.png"));
 
     connect(m_calculate, &Mylabel::clicked, this, &CollectAssistant::onClicked);
     connect(m_forward, &QLineEdit::textEdited, this, &CollectAssistant::slot_modifyText);

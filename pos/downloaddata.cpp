@@ -22,15 +22,12 @@
 #include "posnames.h"
 #include "poswifitransfer.h"
 #include "prompt.h"
+#include "look.h"
 
 namespace {
 constexpr int kTickMs = 500;
 constexpr int kFiveLensTableHeight = 431;
 
-QString resource(const char *name)
-{
-    return QStringLiteral(":/V7KAPP/res/") + QString::fromUtf8(name);
-}
 
 // The camera link as the WiFi transfer sees it.
 class CameraLinkPort : public PosLinkPort
@@ -109,8 +106,8 @@ DownloadData::~DownloadData()
 void DownloadData::buildForm()
 {
     resize(606, 508);
-    FrameStyle::setScaledBackground(this, resource("configtest_bk.png"));
-    const QFont font(QStringLiteral("微软雅黑"), 9);
+    FrameStyle::setScaledBackground(this, ::Look::resource("configtest_bk.png"));
+    const QFont font = ::Look::font(9);
 
     m_table = new QTableWidget(this);
     m_table->setGeometry(10, 10, 586, 455);
@@ -152,7 +149,7 @@ void DownloadData::buildForm()
     auto imageButton = [this](int x, const char *image) {
         auto *button = new Mylabel(this);
         button->setGeometry(x, 470, 100, 32);
-        button->setPixmap(QPixmap(resource(image)));
+        button->setPixmap(::Look::picture(image));
         return button;
     };
     m_wifiButton = imageButton(10, "btn_WIFI_pre.png");
@@ -171,7 +168,7 @@ void DownloadData::buildForm()
     m_text = new QLabel(this);
     m_text->setGeometry(218, 484, 172, 18);
     m_text->setAlignment(Qt::AlignCenter);
-    m_text->setFont(QFont(QStringLiteral("微软雅黑"), 8));
+    m_text->setFont(::Look::font(8));
     m_text->setStyleSheet(QStringLiteral("color: rgb(80, 80, 80);"));
 }
 
@@ -259,7 +256,7 @@ PosFileManager *DownloadData::manager() const
 
 void DownloadData::setButtonImage(Mylabel *button, const char *image)
 {
-    button->setPixmap(QPixmap(resource(image)));
+    button->setPixmap(::Look::picture(image));
 }
 
 void DownloadData::setFiveLensLayout(bool fiveLens)

@@ -20,12 +20,13 @@
 #include "prompt.h"
 #include "restorecards.h"
 #include "restorecheckthread.h"
+#include "look.h"
 
 namespace {
 
-const QString kLoading = QStringLiteral(":/V7KAPP/res/icon_loading.png");
-const QString kOk = QStringLiteral(":/V7KAPP/res/ok.png");
-const QString kFail = QStringLiteral(":/V7KAPP/res/icon_fail.png");
+const QString kLoading = Look::resource("icon_loading.png");
+const QString kOk = Look::resource("ok.png");
+const QString kFail = Look::resource("icon_fail.png");
 
 // Rows from the top: Front, Back, Right, Left, Center; the values are restore positions.
 constexpr int kRowPositions[ReductionWidget::Cards] = {4, 3, 2, 1, 0};
@@ -35,7 +36,7 @@ void wrapSecondText(MyFlyUi *box)
 {
     box->label_3->setWordWrap(true);
     box->label_3->setGeometry(16, 62, 290, 46);
-    box->label_3->setFont(QFont(QStringLiteral("微软雅黑"), 9));
+    box->label_3->setFont(Look::font(9));
 }
 
 void informWrapped(QWidget *parent, const QString &text, const QString &second)
@@ -62,25 +63,25 @@ ReductionWidget::ReductionWidget(QWidget *parent)
     : QWidget(parent)
 {
     resize(606, 508);
-    FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/smal_bk.png"));
+    FrameStyle::setScaledBackground(this, Look::resource("smal_bk.png"));
 
     auto *warning = new QLabel(QStringLiteral("该功能将清空相机中所有数据，使用前请做好备份！"), this);
     warning->setObjectName(QStringLiteral("warning"));
     warning->setGeometry(40, 46, 526, 28);
     warning->setAlignment(Qt::AlignCenter);
-    warning->setFont(QFont(QStringLiteral("微软雅黑"), 12));
+    warning->setFont(Look::font(12));
     warning->setStyleSheet(QStringLiteral("color: rgb(230, 70, 50);"));
     buildRows();
 
     m_button = new Mylabel(this);
     m_button->setObjectName(QStringLiteral("restoreButton"));
     m_button->setGeometry(249, 404, 108, 36);
-    m_button->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/btn_B_nor.png")));
+    m_button->setPixmap(Look::picture("btn_B_nor.png"));
     m_button->setScaledContents(true);
     auto *caption = new QLabel(QStringLiteral("开始还原"), m_button);
     caption->setGeometry(0, 0, 108, 36);
     caption->setAlignment(Qt::AlignCenter);
-    caption->setFont(QFont(QStringLiteral("微软雅黑"), 11));
+    caption->setFont(Look::font(11));
     caption->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
     caption->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_button->installEventFilter(this);
@@ -105,7 +106,7 @@ void ReductionWidget::buildRows()
         const int y = 112 + 54 * row;
         auto *name = new QLabel(RestoreCards::label(position), this);
         name->setGeometry(56, y, 70, 24);
-        name->setFont(QFont(QStringLiteral("微软雅黑"), 11));
+        name->setFont(Look::font(11));
         name->setStyleSheet(QStringLiteral("color: rgb(102, 102, 102);"));
         m_bars[position] = new QProgressBar(this);
         m_bars[position]->setGeometry(132, y + 4, 220, 16);
@@ -117,7 +118,7 @@ void ReductionWidget::buildRows()
         m_texts[position] = new QLabel(this);
         // Wide enough for a terabyte card's figures, "已存储999.98G|共:999.99G", up to the icon.
         m_texts[position]->setGeometry(360, y, 186, 24);
-        m_texts[position]->setFont(QFont(QStringLiteral("微软雅黑"), 10));
+        m_texts[position]->setFont(Look::font(10));
         m_texts[position]->setStyleSheet(QStringLiteral("color: rgb(50, 50, 50);"));
         m_icons[position] = new QLabel(this);
         m_icons[position]->setGeometry(548, y, 24, 24);
@@ -205,7 +206,7 @@ MyTipUi *ReductionWidget::makeQuestion(QWidget *parent, const QString &question)
     // Room for three lines: the save gate may name all five cameras, for up to three reasons.
     tip->label_2->setGeometry(14, 34, 294, 62);
     if (question.size() > 40)
-        tip->label_2->setFont(QFont(QStringLiteral("微软雅黑"), question.size() > 80 ? 8 : 10));
+        tip->label_2->setFont(Look::font(question.size() > 80 ? 8 : 10));
     FrameStyle::centreOn(tip, parent);
     return tip;
 }

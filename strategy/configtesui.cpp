@@ -7,6 +7,7 @@
 #include "framestyle.h"
 #include "gatherstrategyoptui.h"
 #include "mylabel.h"
+#include "look.h"
 
 namespace {
 const QString kSelected = QStringLiteral("color: rgb(0, 185, 255);");
@@ -29,7 +30,7 @@ ConfigTesUi::ConfigTesUi(QWidget *parent)
     : QWidget(parent)
 {
     resize(606, 508);
-    FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/configtest_bk.png"));
+    FrameStyle::setScaledBackground(this, Look::resource("configtest_bk.png"));
     m_header = new QLabel(this);
     m_header->setGeometry(0, 0, 606, 84);
     m_strategyTab = tab(this, QStringLiteral("采集策略"), 37);
@@ -49,8 +50,8 @@ void ConfigTesUi::selectTab(bool strategy)
     m_strategyTab->setStyleSheet(strategy ? kSelected : kUnselected);
     m_debugTab->setStyleSheet(strategy ? kUnselected : kSelected);
     m_stack->setCurrentIndex(strategy ? 0 : 1);
-    m_header->setPixmap(QPixmap(strategy ? QStringLiteral(":/V7KAPP/res/caijicelv.png")
-                                         : QStringLiteral(":/V7KAPP/res/sehbeitiaoshi.png")));
+    m_header->setPixmap(QPixmap(strategy ? Look::resource("caijicelv.png")
+                                         : Look::resource("sehbeitiaoshi.png")));
 }
 
 void ConfigTesUi::onClicked()

@@ -6,16 +6,13 @@
 #include "framestyle.h"
 #include "mylabel.h"
 #include "statustick.h"
+#include "look.h"
 
 namespace {
 const char *const kCaptions[5] = {"一号相机(前)：触发次数", "二号相机(右)：触发次数",
                                   "三号相机(后)：触发次数", "四号相机(左)：触发次数",
                                   "五号相机(中)：触发次数"};
 
-QPixmap resource(const char *name)
-{
-    return QPixmap(QStringLiteral(":/V7KAPP/res/") + QLatin1String(name));
-}
 
 QLabel *text(QWidget *parent, const QString &value, int x, int y, int w,
              Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter)
@@ -23,7 +20,7 @@ QLabel *text(QWidget *parent, const QString &value, int x, int y, int w,
     auto *label = new QLabel(value, parent);
     label->setGeometry(x, y, w, 24);
     label->setAlignment(alignment);
-    label->setFont(QFont(QStringLiteral("微软雅黑"), 10));
+    label->setFont(Look::font(10));
     label->setStyleSheet(QStringLiteral("color:#666666;"));
     return label;
 }
@@ -39,7 +36,7 @@ DeviceDebugOpt::DeviceDebugOpt(QWidget *parent)
     : QWidget(parent)
 {
     resize(584, 415);
-    FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/smal_bk.png"));
+    FrameStyle::setScaledBackground(this, Look::resource("smal_bk.png"));
     for (int camera = 0; camera < 5; ++camera) {
         const int y = 40 + 52 * camera;
         text(this, QString::fromUtf8(kCaptions[camera]), 70, y, 170,
@@ -64,7 +61,7 @@ DeviceDebugOpt::DeviceDebugOpt(QWidget *parent)
     m_shutter = new Mylabel(this);
     m_shutter->setGeometry(270, 330, 47, 46);
     m_shutter->setScaledContents(true);
-    m_shutter->setPixmap(resource("photograph_normal.png"));
+    m_shutter->setPixmap(Look::picture("photograph_normal.png"));
     text(this, QStringLiteral("点击进行拍照测试"), 194, 380, 200, Qt::AlignCenter);
     connect(m_shutter, &Mylabel::clicked, this, &DeviceDebugOpt::onClicked);
     connect(m_shutter, &Mylabel::clickleave, this, &DeviceDebugOpt::onClickleave);
@@ -74,7 +71,7 @@ DeviceDebugOpt::DeviceDebugOpt(QWidget *parent)
 
 void DeviceDebugOpt::onClicked()
 {
-    m_shutter->setPixmap(resource("photograph_click.png"));
+    m_shutter->setPixmap(Look::picture("photograph_click.png"));
     // The counters show the effect at the next status refresh.
     if (v7k_context *device = CameraLink::instance()->deviceHandle())
         v7k_shutter(device);
@@ -82,7 +79,7 @@ void DeviceDebugOpt::onClicked()
 
 void DeviceDebugOpt::onClickleave()
 {
-    m_shutter->setPixmap(resource("photograph_normal.png"));
+    m_shutter->setPixmap(Look::picture("photograph_normal.png"));
 }
 
 void DeviceDebugOpt::refresh(const v7k_context &context)
@@ -93,9 +90,9 @@ void DeviceDebugOpt::refresh(const v7k_context &context)
         const bool good = view.cameraGood[camera];
         row.triggerCount->setText(QString::number(view.triggerCount));
         row.photoCount->setText(QString::number(view.cameraPhotos[camera]));
-        row.statusBackground->setPixmap(resource(good ? "normal.png" : "wenti.png"));
+        row.statusBackground->setPixmap(Look::picture(good ? "normal.png" : "wenti.png"));
         row.photoCount->setStyleSheet(good ? QStringLiteral("color: rgb(46, 139, 87);")
                                            : QStringLiteral("color: rgb(190, 110, 0);"));
-        row.statusIcon->setPixmap(resource(good ? "round_normal.png" : "round_error.png"));
+        row.statusIcon->setPixmap(Look::picture(good ? "round_normal.png" : "round_error.png"));
     }
 }

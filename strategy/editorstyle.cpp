@@ -7,16 +7,12 @@
 #include <QRadioButton>
 
 #include "mylabel.h"
+#include "look.h"
 
 namespace EditorStyle {
 
 namespace {
 const QString kTextStyle = QStringLiteral("color:#666666;");
-
-QFont yahei()
-{
-    return QFont(QStringLiteral("微软雅黑"), 10);
-}
 } // namespace
 
 QLabel *caption(QWidget *parent, const QString &text, int y)
@@ -24,7 +20,7 @@ QLabel *caption(QWidget *parent, const QString &text, int y)
     auto *label = new QLabel(text, parent);
     label->setGeometry(20, y, kFieldX - 30, kRowHeight);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    label->setFont(yahei());
+    label->setFont(Look::font(10));
     label->setStyleSheet(kTextStyle);
     return label;
 }
@@ -33,7 +29,7 @@ QLineEdit *field(QWidget *parent, int y)
 {
     auto *edit = new QLineEdit(parent);
     edit->setGeometry(kFieldX, y, kFieldWidth, kRowHeight);
-    edit->setFont(yahei());
+    edit->setFont(Look::font(10));
     edit->setStyleSheet(
         QStringLiteral("QLineEdit { color: #333333; background: white; border: 1px solid #c9d0d8;"
                        " border-radius: 3px; padding-left: 6px; }"
@@ -45,7 +41,7 @@ QLabel *unit(QWidget *parent, const QString &text, int y)
 {
     auto *label = new QLabel(text, parent);
     label->setGeometry(kFieldX + kFieldWidth + 8, y, 40, kRowHeight);
-    label->setFont(yahei());
+    label->setFont(Look::font(10));
     label->setStyleSheet(kTextStyle);
     return label;
 }
@@ -54,16 +50,16 @@ QComboBox *dropDown(QWidget *parent, int y)
 {
     auto *box = new QComboBox(parent);
     box->setGeometry(kFieldX, y, kFieldWidth, kRowHeight);
-    box->setFont(yahei());
+    box->setFont(Look::font(10));
     box->setStyleSheet(QStringLiteral(
         "QComboBox { color: #333333; background: white; border: 1px solid #c9d0d8;"
         " border-radius: 3px; padding-left: 6px; }"
         "QComboBox::drop-down { subcontrol-origin: padding; subcontrol-position: center right;"
         " width: 22px; border: none; }"
-        "QComboBox::down-arrow { image: url(:/V7KAPP/res/combo_arrow.png); width: 10px;"
+        "QComboBox::down-arrow { image: url(%1); width: 10px;"
         " height: 6px; }"
         "QComboBox QAbstractItemView { color: #333333; background: white;"
-        " selection-background-color: #00a0e6; }"));
+        " selection-background-color: #00a0e6; }").arg(Look::resource("combo_arrow.png")));
     return box;
 }
 
@@ -71,7 +67,7 @@ QRadioButton *radio(QWidget *parent, const QString &text, int x, int y)
 {
     auto *button = new QRadioButton(text, parent);
     button->setGeometry(x, y, 90, kRowHeight);
-    button->setFont(yahei());
+    button->setFont(Look::font(10));
     button->setStyleSheet(kTextStyle);
     return button;
 }
@@ -89,7 +85,7 @@ Mylabel *setupButton(QWidget *parent)
 {
     auto *button = new Mylabel(parent);
     button->setGeometry(260, 270, 84, 27);
-    button->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/setup_normal.png")));
+    button->setPixmap(Look::picture("setup_normal.png"));
     button->setScaledContents(true);
     return button;
 }

@@ -16,6 +16,7 @@
 #include "timerautooptui.h"
 #include "triggerforms.h"
 #include "workparam.h"
+#include "look.h"
 
 namespace {
 struct ButtonLook
@@ -31,7 +32,7 @@ constexpr ButtonLook kButtons[GatherStrategyOptUi::PageCount] = {
 
 QPixmap buttonImage(int page, bool selected)
 {
-    return QPixmap(QStringLiteral(":/V7KAPP/res/%1_%2.png")
+    return QPixmap(Look::resource("%1_%2.png")
                        .arg(QLatin1String(kButtons[page].image),
                             selected ? QLatin1String("click") : QLatin1String("normal")));
 }
@@ -56,7 +57,7 @@ GatherStrategyOptUi::GatherStrategyOptUi(QWidget *parent)
     : QWidget(parent)
 {
     resize(584, 415);
-    FrameStyle::setScaledBackground(this, QStringLiteral(":/V7KAPP/res/smal_bk.png"));
+    FrameStyle::setScaledBackground(this, Look::resource("smal_bk.png"));
     for (int page = 0; page < PageCount; ++page) {
         auto *button = new Mylabel(this);
         button->setGeometry(kButtons[page].x, 20, kButtons[page].width, 35);

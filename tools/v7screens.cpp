@@ -41,6 +41,7 @@
 #include "titlebar.h"
 #include "updataui.h"
 #include "v7kapp.h"
+#include "look.h"
 
 namespace {
 
@@ -220,9 +221,9 @@ void saveRestoreScreens(V7KAPP *window)
     ReductionWidget *page = window->pages.reduction;
     window->contentArea()->setCurrentIndex(5);
     // The entry as a click shows it, without the card check a click starts.
-    window->navigationEntry(0)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/deviceInfo_normal.png")));
+    window->navigationEntry(0)->setPixmap(Look::picture("deviceInfo_normal.png"));
     window->navigationEntry(5)->setPixmap(
-        QPixmap(QStringLiteral(":/V7KAPP/res/yingxiangqingkongselect.png")));
+        Look::picture("yingxiangqingkongselect.png"));
     page->setStorage(0, 47.19, 59.49); // centre
     page->setStorage(3, 1.62, 29.72);  // back
     page->refreshStorage();
@@ -253,8 +254,8 @@ void saveRestoreScreens(V7KAPP *window)
     page->setStorage(0, 59.48, 59.49);
     page->refreshStorage();
     page->UpGrade();
-    page->resultIcon(0)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/ok.png")));
-    page->resultIcon(3)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/icon_fail.png")));
+    page->resultIcon(0)->setPixmap(Look::picture("ok.png"));
+    page->resultIcon(3)->setPixmap(Look::picture("icon_fail.png"));
     page->resultIcon(0)->show();
     page->resultIcon(3)->show();
     save(window, "restore_results");
@@ -265,8 +266,8 @@ void saveRestoreScreens(V7KAPP *window)
     save(done, "restore_done");
     delete done;
     window->contentArea()->setCurrentIndex(0);
-    window->navigationEntry(5)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/yingxiangqingkongnor.png")));
-    window->navigationEntry(0)->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/deviceInfo_selected.png")));
+    window->navigationEntry(5)->setPixmap(Look::picture("yingxiangqingkongnor.png"));
+    window->navigationEntry(0)->setPixmap(Look::picture("deviceInfo_selected.png"));
 }
 
 void click(QWidget *widget)

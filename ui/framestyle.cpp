@@ -1,4 +1,5 @@
 #include "framestyle.h"
+#include "look.h"
 
 #include <QBitmap>
 #include <QFont>
@@ -50,8 +51,9 @@ void registerFontSubstitutions()
     }
     if (substitutes.isEmpty())
         return;
-    for (const char *asked : {"微软雅黑", "Microsoft YaHei", "Adobe Arabic"})
-        QFont::insertSubstitutions(QString::fromUtf8(asked), substitutes);
+    for (const QString &asked :
+         {Look::fontFamily(), QStringLiteral("Microsoft YaHei"), QStringLiteral("Adobe Arabic")})
+        QFont::insertSubstitutions(asked, substitutes);
 }
 
 void dragWindow(QWidget *bar, QMouseEvent *event)

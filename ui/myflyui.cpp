@@ -5,6 +5,7 @@
 
 #include "mylabel.h"
 #include "promptdialog.h"
+#include "look.h"
 
 MyFlyUi::MyFlyUi(QWidget *parent)
     : QDialog(parent)
@@ -18,7 +19,7 @@ MyFlyUi::MyFlyUi(QWidget *parent)
 
     rotating = new QLabel(this);
     rotating->setGeometry(140, 80, 44, 44);
-    rotating->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/xuanzhuan2.png")));
+    rotating->setPixmap(Look::picture("xuanzhuan2.png"));
     rotating->setScaledContents(true);
     rotating->hide();
 
@@ -37,8 +38,7 @@ void MyFlyUi::onClicked()
 
 void MyFlyUi::onTimeout()
 {
-    static const char *const frames[] = {":/V7KAPP/res/xuanzhuan.png", ":/V7KAPP/res/xuanzhuan2.png",
-                                         ":/V7KAPP/res/xuanzhuan1.png"};
-    rotating->setPixmap(QPixmap(QString::fromLatin1(frames[rotationCount % 3])));
+    static const char *const frames[] = {"xuanzhuan.png", "xuanzhuan2.png", "xuanzhuan1.png"};
+    rotating->setPixmap(Look::picture(frames[rotationCount % 3]));
     ++rotationCount;
 }

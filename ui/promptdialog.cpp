@@ -12,6 +12,7 @@
 
 #include "framestyle.h"
 #include "mylabel.h"
+#include "look.h"
 
 namespace PromptDialog {
 
@@ -20,11 +21,11 @@ void setUpFrame(QDialog *dialog, const char *objectName)
     dialog->setObjectName(QString::fromLatin1(objectName));
     dialog->setFixedSize(322, 160);
     FrameStyle::makeFramelessRounded(dialog);
-    FrameStyle::setScaledBackground(dialog, QStringLiteral(":/V7KAPP/res/bg_warningbox.png"));
+    FrameStyle::setScaledBackground(dialog, Look::resource("bg_warningbox.png"));
     auto *icon = new QLabel(dialog);
     icon->setObjectName(QStringLiteral("label"));
     icon->setGeometry(10, 8, 24, 24);
-    icon->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/tishi.png")));
+    icon->setPixmap(Look::picture("tishi.png"));
     icon->setScaledContents(true);
 }
 
@@ -32,7 +33,7 @@ QLabel *textLabel(QDialog *dialog, int x, int y, int w, int h, const QString &te
 {
     auto *label = new QLabel(text, dialog);
     label->setGeometry(x, y, w, h);
-    label->setFont(QFont(QStringLiteral("微软雅黑"), 12));
+    label->setFont(Look::font(12));
     label->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);"));
     label->setAlignment(Qt::AlignCenter);
     return label;
@@ -124,14 +125,14 @@ void fitTexts(QDialog *dialog, const QList<QLabel *> &texts)
         return;
     dialog->setFixedSize(width, height);
     FrameStyle::makeFramelessRounded(dialog);
-    FrameStyle::setScaledBackground(dialog, QStringLiteral(":/V7KAPP/res/bg_warningbox.png"));
+    FrameStyle::setScaledBackground(dialog, Look::resource("bg_warningbox.png"));
 }
 
 Mylabel *textButton(QDialog *dialog, int x, int y, const QString &text, QLabel **image)
 {
     auto *back = new QLabel(dialog);
     back->setGeometry(x, y, 108, 30);
-    back->setPixmap(QPixmap(QStringLiteral(":/V7KAPP/res/btn_B_nor.png")));
+    back->setPixmap(Look::picture("btn_B_nor.png"));
     back->setScaledContents(true);
     auto *label = new Mylabel(dialog);
     label->setGeometry(x, y, 108, 30);
