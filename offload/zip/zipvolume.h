@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-struct DiskTask;
+#include "disktask.h"
 
 // Volume mode: the photos of a camera go into "pack1.zip", "pack2.zip", ... in its folder.
 // An archive grows by appending; before each append the tail of the archive (central directory
@@ -33,5 +33,8 @@ void settle(DiskTask *task);
 
 // The last archive is complete: its line goes into the checksum list.
 int finish(DiskTask *task);
+
+// pack, recover, settle and finish, for a task in volume mode (DiskTask::volumes).
+VolumeStep steps();
 
 } // namespace ZipVolume

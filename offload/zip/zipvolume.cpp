@@ -17,7 +17,7 @@
 
 #include "byteorder.h"
 #include "checksumlist.h"
-#include "copyengine.h"
+#include "disktask.h"
 #include "enginefile.h"
 #include "faultpoints.h"
 #include "syncio.h"
@@ -414,7 +414,7 @@ int pack(DiskTask *task, int index)
     if (!task->running.load())
         return EngineFile::Paused;
     Entry entry;
-    entry.name = EngineFile::relativePath(task, index);
+    entry.name = taskRelativePath(task, index);
     entry.archive = task->record.archivePath;
     std::string name = task->record.archiveName;
     const long long size = fileSize(entry.archive);
@@ -511,6 +511,16 @@ int finish(DiskTask *task)
         return -1;
     return ChecksumList::set(task->record.destination,
                              archive.substr(archive.find_last_of('/') + 1), hash);
+}
+
+VolumeStep steps()
+{
+    VolumeStep step;
+    step.pack = pack;
+    step.recover = recover;
+    step.settle = settle;
+    step.finish = finish;
+    return step;
 }
 
 } // namespace ZipVolume
