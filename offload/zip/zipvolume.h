@@ -15,11 +15,6 @@ namespace ZipVolume {
 // "pack1" or "pack2.zip" -> "pack2.zip" / "pack3.zip": the number after the last "k", plus one.
 std::string nextName(const char *currentName);
 
-// Offset of the central directory from the last bytes of an archive (tail holds the final
-// length bytes of a file of fileSize bytes). -1 when they hold no valid end record.
-int findCentralDirectory(const unsigned char *tail, size_t length, uint64_t fileSize,
-                         uint64_t *offset);
-
 // Adds entry index to the current archive (starting a new volume when it has reached the
 // volume size). EngineFile::Done, Failed or Paused; the archive is unchanged unless Done.
 int pack(DiskTask *task, int index);
