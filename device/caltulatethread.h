@@ -1,33 +1,9 @@
 #pragma once
 
-#include <QMutex>
 #include <QString>
 #include <QThread>
 
-// The offload page's needed size: the five source folder threads add into it at once.
-class FolderSizeTotal
-{
-public:
-    void add(qint64 mib)
-    {
-        QMutexLocker locker(&m_lock);
-        m_total += mib;
-    }
-    qint64 value() const
-    {
-        QMutexLocker locker(&m_lock);
-        return m_total;
-    }
-    void reset()
-    {
-        QMutexLocker locker(&m_lock);
-        m_total = 0;
-    }
-
-private:
-    mutable QMutex m_lock;
-    qint64 m_total = 0;
-};
+#include "foldersizetotal.h"
 
 // One-shot worker per camera source folder: adds the folder's size to the page's total.
 class CaltulateThread : public QThread

@@ -10,40 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include <xxhash.h>
-
+#include "copyreading.h"
 #include "savegate.h"
-
-// What one pass over a photo's bytes tells: its XXH64 and, when asked, the XXH64 of its image
-// data from the start of scan on, which a tagged copy shares.
-class PhotoDigest
-{
-public:
-    explicit PhotoDigest(bool withImageData);
-    ~PhotoDigest();
-    PhotoDigest(const PhotoDigest &) = delete;
-    PhotoDigest &operator=(const PhotoDigest &) = delete;
-
-    void add(const unsigned char *data, size_t size);
-
-    uint64_t hash() const { return XXH64_digest(m_full); }
-    qint64 size() const { return m_size; }
-    bool hasImageData() const { return m_scan == Found; }
-    uint64_t imageDataHash() const { return XXH64_digest(m_tail); }
-
-private:
-    enum Scan { Looking, Found, None };
-    void giveUp();
-
-    XXH64_state_t *m_full = XXH64_createState();
-    XXH64_state_t *m_tail = XXH64_createState();
-    qint64 m_size = 0;
-    Scan m_scan;
-    std::vector<unsigned char> m_head;
-};
-
-// Reads a whole file into the digest; false when it cannot be read to its end.
-bool digestFile(const QString &path, PhotoDigest *digest);
 
 // The copies a card's photos may be saved in, hashed again on a thread of their own in the
 // order the card asks for them: a copy altered since the offload must not count, and the

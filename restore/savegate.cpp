@@ -12,9 +12,8 @@
 #include <sys/stat.h>
 
 #include "cameras.h"
-#include "cardprefetch.h"
-#include "checksumlist.h"
 #include "copycheck.h"
+#include "copyreading.h"
 #include "taskconfig.h"
 #include "volumequery.h"
 
@@ -110,7 +109,7 @@ SavedCopies::SavedCopies(const TaskConfig &config, int engineCamera,
         m_cardNameOf.insert(it.value(), it.key());
     // A path listed twice was copied again: its last line is the one that counts.
     QHash<QString, QString> lines;
-    for (const auto &line : ChecksumList::read(QFile::encodeName(folder).toStdString()))
+    for (const auto &line : CopyReading::checksumLines(QFile::encodeName(folder).toStdString()))
         lines.insert(QString::fromStdString(line.first), QString::fromStdString(line.second));
     for (auto it = lines.cbegin(); it != lines.cend(); ++it) {
         if (isVolumeName(it.key())) {
@@ -267,8 +266,8 @@ CardCheck check(const QString &root, const SavedCopies &copies, const ErasedCard
     }
     copyCheck.start();
 
-    CardPrefetch prefetch([&compared](int k) { return compared[size_t(k)].constData(); },
-                          int(compared.size()), CardPrefetch::Window);
+    CopyReading::CardReadAhead prefetch(
+        [&compared](int k) { return compared[size_t(k)].constData(); }, int(compared.size()));
     for (size_t i = 0; i < count; ++i) {
         const QString &relative = files[i].relative;
         bool saved = false;

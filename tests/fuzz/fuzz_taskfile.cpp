@@ -9,7 +9,6 @@
 #include "taskfile.h"
 #include "taskrecord.h"
 #include "zipverify.h"
-#include "zipvolume.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -31,9 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     uint64_t offset = 0;
     // The same bytes as the tail of a file of that length and of a much longer one.
-    if (ZipVolume::findCentralDirectory(data, size, size, &offset) == 0 && offset > size)
+    if (ZipVerify::findCentralDirectory(data, size, size, &offset) == 0 && offset > size)
         __builtin_trap();
-    ZipVolume::findCentralDirectory(data, size, uint64_t(size) + 0x100000000ull, &offset);
+    ZipVerify::findCentralDirectory(data, size, uint64_t(size) + 0x100000000ull, &offset);
     // The same bytes as an archive's central directory.
     ZipVerify::Entry entry;
     ZipVerify::lastEntry(data, size, &entry);

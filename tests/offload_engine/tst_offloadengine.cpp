@@ -25,6 +25,7 @@
 #include "plaincopy.h"
 #include "sortieblocks.h"
 #include "syncio.h"
+#include "zipvolume.h"
 
 using namespace OffloadFixture;
 
@@ -59,6 +60,7 @@ struct Fixture
         taskRecordSetText(task->record.taskFilePath,
                           QFile::encodeName(dir.filePath(QStringLiteral("cam.log"))).constData());
         task->record.camera = camera;
+        task->volumes = ZipVolume::steps(); // as the session plugs them in
     }
 
     // The back camera's card offloaded through a session with the tagging step, to its end.

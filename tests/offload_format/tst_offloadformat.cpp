@@ -19,6 +19,7 @@
 #include "taskfile.h"
 #include "taskrecord.h"
 #include "zipcrypto.h"
+#include "zipverify.h"
 #include "zipvolume.h"
 
 Q_DECLARE_METATYPE(QList<uint>)
@@ -242,17 +243,17 @@ void TestOffloadFormat::archives()
     QVERIFY(expected > 0);
     const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
     uint64_t offset = 0;
-    QCOMPARE(ZipVolume::findCentralDirectory(data, size_t(bytes.size()), uint64_t(bytes.size()),
+    QCOMPARE(ZipVerify::findCentralDirectory(data, size_t(bytes.size()), uint64_t(bytes.size()),
                                              &offset),
              0);
     QCOMPARE(qint64(offset), expected);
     // Only the tail given: the same answer.
-    QCOMPARE(ZipVolume::findCentralDirectory(data + 10, size_t(bytes.size() - 10),
+    QCOMPARE(ZipVerify::findCentralDirectory(data + 10, size_t(bytes.size() - 10),
                                              uint64_t(bytes.size()), &offset),
              0);
     QCOMPARE(qint64(offset), expected);
     // An archive cut short has no end record.
-    QCOMPARE(ZipVolume::findCentralDirectory(data, size_t(bytes.size() - 3),
+    QCOMPARE(ZipVerify::findCentralDirectory(data, size_t(bytes.size() - 3),
                                              uint64_t(bytes.size() - 3), &offset),
              -1);
 
@@ -269,7 +270,7 @@ void TestOffloadFormat::archives()
                      le32(0xFFFFFFFF) + QByteArray(2, '\0');
     tail += end64 + locator + end;
     QCOMPARE(
-        ZipVolume::findCentralDirectory(reinterpret_cast<const unsigned char *>(tail.constData()),
+        ZipVerify::findCentralDirectory(reinterpret_cast<const unsigned char *>(tail.constData()),
                                         size_t(tail.size()), fileSize, &offset),
         0);
     QCOMPARE(offset, quint64(0x123456789ull));
@@ -277,7 +278,7 @@ void TestOffloadFormat::archives()
     locator.replace(8, 8, le64(1));
     tail.replace(100 + 56, 20, locator);
     QCOMPARE(
-        ZipVolume::findCentralDirectory(reinterpret_cast<const unsigned char *>(tail.constData()),
+        ZipVerify::findCentralDirectory(reinterpret_cast<const unsigned char *>(tail.constData()),
                                         size_t(tail.size()), fileSize, &offset),
         -1);
 

@@ -13,7 +13,7 @@
 
 #include "cardheads.h"
 #include "cardprefetch.h"
-#include "copyengine.h"
+#include "disktask.h"
 #include "jpegscan.h"
 #include "syncio.h"
 
@@ -41,15 +41,6 @@ void failAs(DiskTask *task, int code, int sysError, const char *format, ...)
     task->errorErrno = sysError;
     printf("%s\n", task->error);
     fflush(stdout);
-}
-
-std::string relativePath(const DiskTask *task, int index)
-{
-    const std::string entry = taskEntry(task, index);
-    const std::string folder = std::string(task->record.source) + '/';
-    if (entry.compare(0, folder.size(), folder) == 0)
-        return entry.substr(folder.size());
-    return entry.substr(entry.find_last_of('/') + 1);
 }
 
 Source::~Source()

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "caltulatethread.h"
+#include "foldersizetotal.h"
 #include "offloadplan.h"
 #include "photofolder.h"
 

@@ -3,7 +3,7 @@
 #include <QFile>
 #include <QString>
 
-#include "copyengine.h"
+#include "disktask.h"
 
 // A file the offload passed over as the operator reads it, alike on the offload page, in the
 // flight report and from v7tool: its path as the file system names it, then why.

@@ -14,7 +14,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "copyengine.h"
+#include "disktask.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "copyengine.h"
+#include "disktask.h"
 #include "postablecheck.h"
 
 namespace OperatorTexts {

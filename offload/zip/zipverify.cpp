@@ -16,7 +16,6 @@
 #include "syncio.h"
 #include "zipcrypto.h"
 #include "ziprecords.h"
-#include "zipvolume.h"
 
 namespace ZipVerify {
 
@@ -76,13 +75,51 @@ static int locateLast(int fd, Entry *entry, uint64_t *directory)
     const uint64_t fileSize = uint64_t(st.st_size);
     std::vector<unsigned char> tail(size_t(std::min<uint64_t>(fileSize, 0xFFFF + 22 + 20 + 56)));
     if (!readAt(fd, fileSize - tail.size(), tail.data(), tail.size()) ||
-        ZipVolume::findCentralDirectory(tail.data(), tail.size(), fileSize, directory) != 0 ||
+        findCentralDirectory(tail.data(), tail.size(), fileSize, directory) != 0 ||
         fileSize - *directory > (64u << 20))
         return -1;
     std::vector<unsigned char> records(size_t(fileSize - *directory));
     if (!readAt(fd, *directory, records.data(), records.size()))
         return -1;
     return lastEntry(records.data(), records.size(), entry);
+}
+
+int findCentralDirectory(const unsigned char *tail, size_t length, uint64_t fileSize,
+                         uint64_t *offset)
+{
+    if (length < EndSize || fileSize < length)
+        return -1;
+    const uint64_t base = fileSize - length;
+    for (size_t at = length - EndSize + 1; at-- > 0;) {
+        const unsigned char *end = tail + at;
+        if (ByteOrder::getLe32(end) != EndSignature)
+            continue;
+        if (at + EndSize + ByteOrder::getLe16(end + 20) != length)
+            continue;
+        uint64_t directory = ByteOrder::getLe32(end + 16);
+        const uint64_t directorySize = ByteOrder::getLe32(end + 12);
+        if (directory == 0xFFFFFFFFu) {
+            if (at < Zip64LocatorSize)
+                return -1;
+            const unsigned char *locator = end - Zip64LocatorSize;
+            if (ByteOrder::getLe32(locator) != Zip64LocatorSignature)
+                return -1;
+            const uint64_t record = ByteOrder::getLe64(locator + 8);
+            if (record < base || record - base > length - Zip64EndSize)
+                return -1;
+            const unsigned char *end64 = tail + (record - base);
+            if (ByteOrder::getLe32(end64) != Zip64EndSignature)
+                return -1;
+            directory = ByteOrder::getLe64(end64 + 48);
+            if (directory > record)
+                return -1;
+        } else if (directory + directorySize > base + at) {
+            return -1;
+        }
+        *offset = directory;
+        return 0;
+    }
+    return -1;
 }
 
 int lastEntry(const unsigned char *directory, size_t length, Entry *entry)

@@ -21,7 +21,6 @@
 #include "plaincopy.h"
 #include "syncio.h"
 #include "taskfile.h"
-#include "zipvolume.h"
 #include "workerthread.h"
 
 namespace {
@@ -181,7 +180,7 @@ void volumeLoop(DiskTask *task)
     while (task->running.load() && task->filesDone.load() < task->fileCount.load()) {
         const int index = task->filesDone.load();
         prefetch.reading(index);
-        int result = ZipVolume::pack(task, index);
+        int result = task->volumes.pack(task, index);
         if (result == EngineFile::Paused)
             break;
         if (result == EngineFile::Unreadable)
@@ -198,7 +197,7 @@ void volumeLoop(DiskTask *task)
     struct stat archive = {};
     if (task->fileCount.load() > 0 && task->filesDone.load() == task->fileCount.load() &&
         ::stat(task->record.archivePath, &archive) == 0 && taskFilesCopied(task) > 0 &&
-        ZipVolume::finish(task) != 0) {
+        task->volumes.finish(task) != 0) {
         EngineFile::failAs(task, OutcomeCodes::FileNotWritten, 0, "write checksum of %s error.",
                            task->record.archivePath);
         task->failed = 1;
@@ -215,11 +214,11 @@ bool retryFailed(DiskTask *task, const std::vector<int> &indices)
             return false;
         int result;
         if (task->record.volumeMode == 1) {
-            result = ZipVolume::pack(task, index);
+            result = task->volumes.pack(task, index);
             // The archive journal speaks of files done, which a retry leaves as it is: it must
             // not take this entry back on a resume.
             if (result == EngineFile::Done)
-                ZipVolume::settle(task);
+                task->volumes.settle(task);
         } else {
             PlainCopy::Written w;
             result = PlainCopy::write(task, index, &w);
@@ -333,31 +332,18 @@ DiskTask::~DiskTask()
     TaskFile::close(this);
 }
 
-const char *taskEntry(const DiskTask *task, int index)
-{
-    return task->fileList.data() + size_t(index) * TaskLayout::EntrySize;
-}
-
-int taskFilesCopied(DiskTask *task)
-{
-    std::lock_guard<std::mutex> guard(task->problemLock);
-    return task->filesDone.load() - int(task->failedFiles.size());
-}
-
-void fileProblems(DiskTask *task, std::vector<FileProblem> *failed,
-                  std::vector<FileProblem> *skipped)
-{
-    std::lock_guard<std::mutex> guard(task->problemLock);
-    *failed = task->failedFiles;
-    *skipped = task->skippedFiles;
-}
-
 // Stops the task's thread and loads its task file afresh; with rebuild, the file is first written
 // anew from the record (and an archive journal of an earlier run is dropped).
 static int reload(DiskTask *task, int disk, bool rebuild)
 {
     if (checkDisk(disk) != 0)
         return -1;
+    if (task->record.volumeMode == 1 &&
+        !(task->volumes.pack && task->volumes.recover && task->volumes.settle &&
+          task->volumes.finish)) {
+        printf("%d disk task has no volume steps.\n", disk);
+        return -1;
+    }
     if (task->thread.joinable())
         pauseTask(task, disk);
     TaskFile::close(task);
@@ -417,7 +403,7 @@ int loadTask(DiskTask *task, int disk, bool rebuild)
 {
     if (reload(task, disk, rebuild) != 0)
         return -1;
-    if (!rebuild && task->record.volumeMode == 1 && ZipVolume::recover(task) != 0) {
+    if (!rebuild && task->record.volumeMode == 1 && task->volumes.recover(task) != 0) {
         EngineFile::fail(task, "zip %s file error: cannot repair the archive.",
                          task->record.archivePath);
         TaskFile::close(task);

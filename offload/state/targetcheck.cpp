@@ -14,7 +14,7 @@
 #include <zlib.h>
 
 #include "checksumlist.h"
-#include "copyengine.h"
+#include "disktask.h"
 #include "enginefile.h"
 #include "failedfiles.h"
 #include "jpegscan.h"
@@ -278,7 +278,7 @@ int volumeDone(DiskTask *task, int hint, std::string *note)
         const ZipVerify::Listed &entry = entries[size_t(done)];
         const std::string card = taskEntry(task, done);
         const long long cardSize = sizeOf(card);
-        if (entry.name != EngineFile::relativePath(task, done) || cardSize < 0)
+        if (entry.name != taskRelativePath(task, done) || cardSize < 0)
             break;
         if (tagged)
             continue;

@@ -19,8 +19,8 @@
 #include <xxhash.h>
 
 #include "checksumlist.h"
-#include "copyengine.h"
 #include "copynames.h"
+#include "disktask.h"
 #include "enginefile.h"
 #include "faultpoints.h"
 #include "jpegscan.h"
@@ -44,7 +44,7 @@ void locate(DiskTask *task, int index, PlainCopy::Written *w)
     w->folder = task->record.destination;
     std::string relative = size_t(index) < task->copyNames.size() && !task->copyNames[index].empty()
                                ? task->copyNames[index]
-                               : EngineFile::relativePath(task, index);
+                               : taskRelativePath(task, index);
     const int sortie = task->step.sortieOf
                            ? task->step.sortieOf(task->step.context, task->record.camera, index)
                            : 0;

@@ -8,8 +8,8 @@
 
 #include <algorithm>
 
-#include "copyengine.h"
 #include "copynames.h"
+#include "disktask.h"
 #include "enginefile.h"
 #include "fileproblemtext.h"
 #include "offloadsession.h"
@@ -45,7 +45,7 @@ QStringList cardPhotos(const DiskTask *task)
     QStringList photos;
     const int count = task->fileCount.load();
     for (int i = 0; i < count; ++i)
-        photos << QString::fromStdString(EngineFile::relativePath(task, i));
+        photos << QString::fromStdString(taskRelativePath(task, i));
     return photos;
 }
 
@@ -70,7 +70,7 @@ FlightReport::Counts counts(DiskTask *task)
             lost[size_t(f.index)] = true;
     for (size_t i = 0; i < task->copyNames.size(); ++i) {
         if (!task->copyNames[i].empty() && !lost[i] && int(i) < task->filesDone.load())
-            c.renamed << QFile::decodeName(EngineFile::relativePath(task, int(i)).c_str()) +
+            c.renamed << QFile::decodeName(taskRelativePath(task, int(i)).c_str()) +
                              QStringLiteral(" -> ") +
                              QFile::decodeName(PlainCopy::targetRelative(task, int(i)).c_str());
     }

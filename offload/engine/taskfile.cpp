@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "cardfiles.h"
-#include "copyengine.h"
+#include "disktask.h"
 
 using namespace TaskLayout;
 

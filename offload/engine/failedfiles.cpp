@@ -8,8 +8,7 @@
 
 #include <unistd.h>
 
-#include "copyengine.h"
-#include "enginefile.h"
+#include "disktask.h"
 #include "syncio.h"
 
 namespace FailedFiles {
@@ -146,7 +145,7 @@ int load(DiskTask *task)
         std::map<std::string, int> indexOf;
         const int done = task->filesDone.load();
         for (int i = 0; i < done; ++i)
-            indexOf.emplace(EngineFile::relativePath(task, i), i);
+            indexOf.emplace(taskRelativePath(task, i), i);
         result = parse(content, indexOf, &failed, &skipped);
         if (result != 0)
             printf("read %s file error: damaged, the files it lists are retried.\n",
@@ -170,7 +169,7 @@ int note(DiskTask *task, int index, const std::string &reason)
     std::lock_guard<std::mutex> guard(task->problemLock);
     FileProblem p;
     p.index = index;
-    p.relative = EngineFile::relativePath(task, index);
+    p.relative = taskRelativePath(task, index);
     p.reason = reason;
     p.code = task->errorCode;
     p.sysError = task->errorErrno;

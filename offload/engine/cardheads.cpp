@@ -9,8 +9,7 @@
 #include <xxhash.h>
 
 #include "checksumlist.h"
-#include "copyengine.h"
-#include "enginefile.h"
+#include "disktask.h"
 #include "failedfiles.h"
 #include "syncio.h"
 
@@ -26,7 +25,7 @@ void note(DiskTask *task, int index, const unsigned char *data, size_t size)
     if (index < 0 || index >= task->fileCount.load())
         return;
     const std::string line = ChecksumList::hexHash(XXH64(data, size, 0)) + '\t' +
-                             FailedFiles::escape(EngineFile::relativePath(task, index)) + '\n';
+                             FailedFiles::escape(taskRelativePath(task, index)) + '\n';
     const int fd = ::open(path(task->record.taskFilePath).c_str(),
                           O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)

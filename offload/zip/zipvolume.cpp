@@ -17,7 +17,7 @@
 
 #include "byteorder.h"
 #include "checksumlist.h"
-#include "copyengine.h"
+#include "disktask.h"
 #include "enginefile.h"
 #include "faultpoints.h"
 #include "syncio.h"
@@ -79,7 +79,7 @@ int saveJournal(DiskTask *task)
     uint64_t size = 0;
     uint64_t offset = 0;
     if (readTail(task->record.archivePath, &tail, &size) != 0 ||
-        findCentralDirectory(tail.data(), tail.size(), size, &offset) != 0)
+        ZipVerify::findCentralDirectory(tail.data(), tail.size(), size, &offset) != 0)
         return -1;
     const int fd = ::open(task->record.archivePath, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -336,44 +336,6 @@ std::string nextName(const char *currentName)
     return name;
 }
 
-int findCentralDirectory(const unsigned char *tail, size_t length, uint64_t fileSize,
-                         uint64_t *offset)
-{
-    if (length < EndSize || fileSize < length)
-        return -1;
-    const uint64_t base = fileSize - length;
-    for (size_t at = length - EndSize + 1; at-- > 0;) {
-        const unsigned char *end = tail + at;
-        if (ByteOrder::getLe32(end) != EndSignature)
-            continue;
-        if (at + EndSize + ByteOrder::getLe16(end + 20) != length)
-            continue;
-        uint64_t directory = ByteOrder::getLe32(end + 16);
-        const uint64_t directorySize = ByteOrder::getLe32(end + 12);
-        if (directory == 0xFFFFFFFFu) {
-            if (at < Zip64LocatorSize)
-                return -1;
-            const unsigned char *locator = end - Zip64LocatorSize;
-            if (ByteOrder::getLe32(locator) != Zip64LocatorSignature)
-                return -1;
-            const uint64_t record = ByteOrder::getLe64(locator + 8);
-            if (record < base || record - base > length - Zip64EndSize)
-                return -1;
-            const unsigned char *end64 = tail + (record - base);
-            if (ByteOrder::getLe32(end64) != Zip64EndSignature)
-                return -1;
-            directory = ByteOrder::getLe64(end64 + 48);
-            if (directory > record)
-                return -1;
-        } else if (directory + directorySize > base + at) {
-            return -1;
-        }
-        *offset = directory;
-        return 0;
-    }
-    return -1;
-}
-
 int recover(DiskTask *task)
 {
     FILE *journal = std::fopen(journalPath(task).c_str(), "rb");
@@ -414,7 +376,7 @@ int pack(DiskTask *task, int index)
     if (!task->running.load())
         return EngineFile::Paused;
     Entry entry;
-    entry.name = EngineFile::relativePath(task, index);
+    entry.name = taskRelativePath(task, index);
     entry.archive = task->record.archivePath;
     std::string name = task->record.archiveName;
     const long long size = fileSize(entry.archive);
@@ -511,6 +473,16 @@ int finish(DiskTask *task)
         return -1;
     return ChecksumList::set(task->record.destination,
                              archive.substr(archive.find_last_of('/') + 1), hash);
+}
+
+VolumeStep steps()
+{
+    VolumeStep step;
+    step.pack = pack;
+    step.recover = recover;
+    step.settle = settle;
+    step.finish = finish;
+    return step;
 }
 
 } // namespace ZipVolume

@@ -38,6 +38,11 @@ struct Listed
 // its number, else 0).
 void listArchives(const std::string &prefix, std::vector<Listed> *entries, int *damaged);
 
+// Offset of the central directory from the last bytes of an archive (tail holds the final
+// length bytes of a file of fileSize bytes). -1 when they hold no valid end record.
+int findCentralDirectory(const unsigned char *tail, size_t length, uint64_t fileSize,
+                         uint64_t *offset);
+
 // The last entry of a central directory of length bytes; -1 when the records do not parse.
 int lastEntry(const unsigned char *directory, size_t length, Entry *entry);
 

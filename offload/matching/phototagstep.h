@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "cameras.h"
-#include "copyengine.h"
+#include "disktask.h"
 #include "offloadpos.h"
 #include "photoinfotable.h"
 

@@ -14,6 +14,11 @@
 #include "taskrecord.h"
 
 class CardPrefetch;
+struct DiskTask;
+
+// The task the engine's steps (the copy loop, the plain copy, the volume steps, the side files)
+// pass between them, apart from the loop that calls the steps, so that a step includes this and
+// not the loop.
 
 // Per-file steps the owner of an offload plugs into the engine (photo tagging, the photo
 // information table, sortie folders). Every pointer may be null; all run on the engine thread.
@@ -36,6 +41,21 @@ struct PhotoStep
                   const unsigned char *data, size_t size) = nullptr;
 };
 
+// Volume mode's steps on a camera's archives ("pack1.zip", ...). The zip room provides them
+// (ZipVolume::steps()) and the owner of an offload plugs them in beside the photo steps, so that
+// the engine packing a file knows the archives only through this table. Results are
+// EngineFile::Result values or 0 / -1, as ZipVolume names them.
+struct VolumeStep
+{
+    int (*pack)(DiskTask *task, int index) = nullptr;
+    // An append that a crash interrupted is undone; 0 when the archive is usable.
+    int (*recover)(DiskTask *task) = nullptr;
+    // The entry just added stays whatever files done says.
+    void (*settle)(DiskTask *task) = nullptr;
+    // The last archive is complete: its line goes into the checksum list.
+    int (*finish)(DiskTask *task) = nullptr;
+};
+
 // A file of the card that was not copied, and why.
 struct FileProblem
 {
@@ -55,6 +75,7 @@ struct DiskTask
 {
     TaskRecord record{};
     PhotoStep step;
+    VolumeStep volumes; // set for volume mode
     int verify = 1;               // re-read every copy from the disk and compare hashes
     // Plain mode: per entry, its copy's path below the camera folder where that is not the card's
     // (empty: every copy keeps its card name); see CopyNames. foldsCase: the target folds case.
@@ -102,27 +123,10 @@ struct DiskTask
     ~DiskTask(); // stops the thread and closes the task file
 };
 
-// Results 0 or -1; disk is the camera number (0..5) used in the messages.
-int createTask(DiskTask *task, int disk);
-// createTask in two halves: build and load the task file, then start the thread. An offload
-// of several cameras builds every task file before any copy starts.
-int prepareTask(DiskTask *task, int disk);
-int startTask(DiskTask *task, int disk);
-int resumeTask(DiskTask *task, int disk);
-// resumeTask in three parts, so that the owner can check the target between them: load the task
-// file (or, with rebuild, write it anew from the source folder, files done 0) and repair an
-// archive a crash cut short; then clear what a crash left beyond files done; then startTask.
-int loadTask(DiskTask *task, int disk, bool rebuild);
-int settleTask(DiskTask *task, int disk);
-int pauseTask(DiskTask *task, int disk);
-
-// Lines of files about to be written again (from entry from on, and the retries) leave the
-// checksum list, so it never holds a path twice and never a hash of a copy being replaced.
-// Called again when the copies' names are decided after the task was prepared.
-void dropPendingLines(DiskTask *task, int from);
-
 // The entry text (source folder, "/", relative path) of file index.
 const char *taskEntry(const DiskTask *task, int index);
+// Path of entry index below the source folder ("a.jpg", "100CANON/b.jpg").
+std::string taskRelativePath(const DiskTask *task, int index);
 // Files done that are on the target: files done less the files that failed.
 int taskFilesCopied(DiskTask *task);
 // A copy of the failed and skipped files, for any thread.

@@ -15,6 +15,7 @@
 #include "offloadpaths.h"
 #include "offloadset.h"
 #include "targetcheck.h"
+#include "zipvolume.h"
 
 #include <cerrno>
 #include <cstring>
@@ -79,6 +80,7 @@ bool OffloadSession::createCamera(int camera, const QString &archivePath,
     task->step.sortieOf = sortieStep;
     task->step.tag = m_inner.tag ? tagStep : nullptr;
     task->step.filed = m_inner.filed ? filedStep : nullptr;
+    task->volumes = ZipVolume::steps();
     m_tasks[camera] = std::move(task);
     return true;
 }
@@ -139,7 +141,7 @@ bool OffloadSession::saveSet(const QString &id, const QByteArray &startConfig,
             for (size_t i = 0; i < task->copyNames.size(); ++i) {
                 if (!task->copyNames[i].empty())
                     card->renamed.insert(
-                        QFile::decodeName(EngineFile::relativePath(task, int(i)).c_str()),
+                        QFile::decodeName(taskRelativePath(task, int(i)).c_str()),
                         QFile::decodeName(task->copyNames[i].c_str()));
             }
         }));
@@ -259,7 +261,7 @@ void OffloadSession::nameCopies(int camera, const OffloadSet::Card *saved)
         return;
     std::vector<std::string> paths;
     for (int i = 0; i < task->fileCount.load(); ++i)
-        paths.push_back(EngineFile::relativePath(task, i));
+        paths.push_back(taskRelativePath(task, i));
     if (!saved) {
         const std::string prefix =
             m_setup.cameraPrefix ? std::string(Cameras::folderName(camera)) + '_' : std::string();
@@ -283,7 +285,7 @@ QHash<QString, QString> OffloadSession::renamedCopies(int camera) const
         return copies;
     for (size_t i = 0; i < task->copyNames.size(); ++i) {
         if (!task->copyNames[i].empty())
-            copies.insert(QFile::decodeName(EngineFile::relativePath(task, int(i)).c_str()),
+            copies.insert(QFile::decodeName(taskRelativePath(task, int(i)).c_str()),
                           QFile::decodeName(task->copyNames[i].c_str()));
     }
     return copies;

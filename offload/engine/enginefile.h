@@ -24,9 +24,6 @@ void fail(DiskTask *task, const char *format, ...) __attribute__((format(printf,
 void failAs(DiskTask *task, int code, int sysError, const char *format, ...)
     __attribute__((format(printf, 4, 5)));
 
-// Path of entry index below the source folder ("a.jpg", "100CANON/b.jpg").
-std::string relativePath(const DiskTask *task, int index);
-
 // An opened source file; fd is -1 when it could not be opened (errno kept in error).
 struct Source
 {

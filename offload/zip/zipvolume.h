@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-struct DiskTask;
+#include "disktask.h"
 
 // Volume mode: the photos of a camera go into "pack1.zip", "pack2.zip", ... in its folder.
 // An archive grows by appending; before each append the tail of the archive (central directory
@@ -14,11 +14,6 @@ namespace ZipVolume {
 
 // "pack1" or "pack2.zip" -> "pack2.zip" / "pack3.zip": the number after the last "k", plus one.
 std::string nextName(const char *currentName);
-
-// Offset of the central directory from the last bytes of an archive (tail holds the final
-// length bytes of a file of fileSize bytes). -1 when they hold no valid end record.
-int findCentralDirectory(const unsigned char *tail, size_t length, uint64_t fileSize,
-                         uint64_t *offset);
 
 // Adds entry index to the current archive (starting a new volume when it has reached the
 // volume size). EngineFile::Done, Failed or Paused; the archive is unchanged unless Done.
@@ -33,5 +28,8 @@ void settle(DiskTask *task);
 
 // The last archive is complete: its line goes into the checksum list.
 int finish(DiskTask *task);
+
+// pack, recover, settle and finish, for a task in volume mode (DiskTask::volumes).
+VolumeStep steps();
 
 } // namespace ZipVolume
