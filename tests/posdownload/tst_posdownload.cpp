@@ -87,11 +87,7 @@ private:
     bool connectTo(const QStringList &options);
     template <typename Done> bool tickUntil(Done done)
     {
-        for (int i = 0; i < 20000 && !done(); ++i) {
-            m_page->onTimeout();
-            QTest::qWait(2);
-        }
-        return done();
+        return QTest::qWaitFor([&] { return done() || (m_page->onTimeout(), done()); }, 120000);
     }
     bool relist(bool refresh = true)
     {
