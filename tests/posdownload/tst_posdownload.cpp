@@ -17,13 +17,13 @@
 #include "cardrig.h"
 #include "downloaddata.h"
 #include "mylabel.h"
-#include "postablecheck.h"
+#include "posreference.h"
 #include "poswifitransfer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
-using namespace PosTableCheck;
+using namespace PosReference;
 
 #ifdef V7_RIG_LOOP
 constexpr CardRig::Kind kRig = CardRig::Loop;

@@ -20,7 +20,7 @@ inline QString cameraName(int camera)
 
 inline QStringList samplePhotos()
 {
-    QDir samples(QStringLiteral(V7_SHARED_TESTDATA_DIR "/exif-samples"));
+    QDir samples(QStringLiteral(V7_TESTDATA_DIR "/exif-samples"));
     QStringList photos;
     for (const QString &name :
          samples.entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name)) {
