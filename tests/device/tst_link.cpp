@@ -140,7 +140,6 @@ void tst_Link::panelShowsOnlyWhatTheCameraReports()
     QCOMPARE(m_page->stateLabel()->text(), QStringLiteral("已连接"));
     QCOMPARE(m_page->networkLabel()->text(), QStringLiteral("V7K5-FIELD"));
     QCOMPARE(m_page->buttonText()->text(), QStringLiteral("断开"));
-    QCOMPARE(m_link->heartbeatTimer()->interval(), 5000);
     m_device = m_link->deviceHandle();
     QVERIFY(m_device);
     QVERIFY(m_link->posManager());
@@ -293,7 +292,6 @@ void tst_Link::settingsWindowHidesOnly()
     QTest::mouseClick(m_main->networkEntry(), Qt::LeftButton);
     AirSerial *settings = AirSerial::instance(m_main);
     QVERIFY(settings->isVisible());
-    QCOMPARE(settings->size(), QSize(243, 170));
     QCOMPARE(settings->pos(),
              QPoint(m_main->x() + m_main->width() / 3, m_main->y() + m_main->height() / 3));
     QCOMPARE(m_page->window(), settings);
