@@ -209,7 +209,6 @@ void TestDataService::posTableRefusals_data()
     QTest::addColumn<QString>("why");
     const QByteArray header = "ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\n";
     const QByteArray row = "1\t113.2\t23.1\t300\t0\t0\t0\t0\t5.0\t2024/05/01 10:00:00\n";
-    QTest::newRow("empty") << QByteArray() << QStringLiteral("：文件为空，没有表头也没有POS记录");
     QTest::newRow("decimal comma")
         << header + QByteArray(row).replace("113.2", "113,25125")
         << QStringLiteral("：共1行数据，1行无法读取（第2行）；第2行第2列的“113,25125”含逗号，"
