@@ -5,9 +5,7 @@ function(v7_add_test name)
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE Qt6::Test ${T_LIBS})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common)
-    target_compile_definitions(${name} PRIVATE
-        V7_TESTDATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
-        V7_SHARED_TESTDATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
+    target_compile_definitions(${name} PRIVATE V7_TESTDATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
     add_test(NAME ${name} COMMAND ${name})
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)

@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QtTest>
 
+#include <algorithm>
+
 #include "blocklabels.h"
 #include "cameracards.h"
 #include "cardrig.h"
@@ -61,14 +63,13 @@ void TestCards::initTestCase()
 
 bool TestCards::seen(QSignalSpy &spy, const QString &root)
 {
-    for (int turn = 0; turn < 50; ++turn) {
-        for (const QList<QVariant> &call : std::as_const(spy)) {
-            if (call.value(0).toString() == root)
-                return true;
-        }
-        spy.wait(200);
-    }
-    return false;
+    return QTest::qWaitFor(
+        [&] {
+            return std::any_of(spy.cbegin(), spy.cend(), [&](const QList<QVariant> &call) {
+                return call.value(0).toString() == root;
+            });
+        },
+        10000);
 }
 
 void TestCards::mountInfoLine_data()

@@ -40,6 +40,12 @@ private slots:
 
 private:
     void connectWith(const char *ssid);
+    // Until the camera has sent at least one frame since the call.
+    void waitForFrame()
+    {
+        const uint32_t before = v7k_get_index(m_device);
+        QTRY_VERIFY(v7k_get_index(m_device) != before);
+    }
     QString panel(const char *name) const { return m_main->panelLabel(name)->text(); }
 
     CamsimProcess m_camera;
@@ -79,12 +85,11 @@ void tst_Link::connectWith(const char *ssid)
     QTRY_VERIFY(settled.count() + refused.count() == 1);
 }
 
+// One network of each verdict (which names are which is tst_linkrules' table).
 void tst_Link::refusedNetworks_data()
 {
     QTest::addColumn<QByteArray>("ssid");
     QTest::addColumn<QString>("prompt");
-    QTest::newRow("lower-case v") << QByteArray("v7x") << QStringLiteral("请连接V7相机的WIFI！");
-    QTest::newRow("one letter") << QByteArray("V") << QStringLiteral("请连接V7相机的WIFI！");
     QTest::newRow("not on WiFi") << QByteArray("") << QStringLiteral("未连接WIFI!");
     QTest::newRow("home network") << QByteArray("MyHome") << QStringLiteral("请连接V7相机的WIFI！");
     // Another link of this computer holds the camera: its program and process are named.
@@ -134,7 +139,6 @@ void tst_Link::panelShowsOnlyWhatTheCameraReports()
     QCOMPARE(m_page->stateLabel()->text(), QStringLiteral("已连接"));
     QCOMPARE(m_page->networkLabel()->text(), QStringLiteral("V7K5-FIELD"));
     QCOMPARE(m_page->buttonText()->text(), QStringLiteral("断开"));
-    QCOMPARE(m_link->heartbeatTimer()->interval(), 5000);
     m_device = m_link->deviceHandle();
     QVERIFY(m_device);
     QVERIFY(m_link->posManager());
@@ -156,43 +160,38 @@ void tst_Link::panelShowsOnlyWhatTheCameraReports()
     QCOMPARE(m_main->pages.deviceInfo->buildDateLabel()->text(), QStringLiteral("2019-03-28"));
 }
 
+// The camera falls silent while a firmware upgrade or a POS transfer runs: a beat that finds no
+// new frame keeps the link for them (the rules' cases are tabled in tst_linkrules).
 void tst_Link::transferAndUpgradeKeepLink()
 {
     QVERIFY(m_link->isConnected());
     PosFileManager *manager = m_link->posManager();
     QVERIFY(manager);
-    QTRY_VERIFY(m_device->receiveCounter > 2);
-    m_link->onTimeoutcheck();
-    m_camera.toggleSilence();
-    QTest::qWait(600);
-    const uint32_t standing = m_device->receiveCounter;
-
-    // The status pushes stand still, but a firmware upgrade is running.
+    const auto beatWithoutFrame = [this] {
+        const int remembered = m_link->heartbeat().lastReceiveIndex();
+        m_link->onTimeoutcheck();
+        return !m_link->isConnected() || int(v7k_get_index(m_device)) == remembered;
+    };
     manager->activity = POSFILE_ACTIVITY_UPGRADE;
-    for (int i = 0; i < 3; ++i)
-        m_link->onTimeoutcheck();
+    QVERIFY(m_camera.toggleSilence(true));
+    QTRY_VERIFY(beatWithoutFrame());
     QVERIFY(m_link->isConnected());
-    QCOMPARE(m_device->receiveCounter, standing);
-
-    // A POS transfer keeps the link as long as its byte counter moves.
     manager->activity = POSFILE_ACTIVITY_TRANSFER;
-    for (uint32_t bytes : {1024u, 2048u, 8192u}) {
-        manager->progress = bytes;
-        m_link->onTimeoutcheck();
-        QVERIFY(m_link->isConnected());
-    }
+    manager->progress = 4096;
+    QVERIFY(beatWithoutFrame());
+    QVERIFY(m_link->isConnected());
     QVERIFY(m_prompts.texts().isEmpty());
     manager->activity = POSFILE_ACTIVITY_IDLE;
     manager->progress = 0;
-    m_camera.toggleSilence();
-    QTRY_VERIFY(m_device->receiveCounter != standing);
+    QVERIFY(m_camera.toggleSilence(false));
+    waitForFrame();
 }
 
 void tst_Link::silentCameraIsLost()
 {
     QVERIFY(m_link->isConnected());
     m_link->onTimeoutcheck();
-    QTest::qWait(500);
+    waitForFrame();
     m_link->onTimeoutcheck();
     QVERIFY2(m_link->isConnected(), "a camera that talks is kept");
 
@@ -203,11 +202,9 @@ void tst_Link::silentCameraIsLost()
                << QString::number(m_main->panelLabel("label_6")->isHidden())
                << QString::number(m_prompts.texts().size());
     }, Qt::SingleShotConnection);
-    m_camera.toggleSilence();
-    QTest::qWait(600); // frames already under way may still arrive
-    m_link->onTimeoutcheck();
-    QTest::qWait(600);
-    m_link->onTimeoutcheck();
+    QVERIFY(m_camera.toggleSilence(true));
+    // Frames already under way may still arrive: the link goes at the first beat that finds none.
+    QTRY_VERIFY((m_link->onTimeoutcheck(), !m_link->isConnected()));
     QTRY_COMPARE(atLoss,
                  (QStringList{QStringLiteral("未连接"), QStringLiteral("1"), QStringLiteral("0")}));
     QTRY_COMPARE(m_prompts.texts(),
@@ -225,7 +222,7 @@ void tst_Link::silentCameraIsLost()
 
 void tst_Link::reconnectReusesHandles()
 {
-    m_camera.toggleSilence();
+    QVERIFY(m_camera.toggleSilence(false));
     m_prompts.clear();
     connectWith("V7K5-FIELD");
     QVERIFY(m_link->isConnected());
@@ -236,7 +233,7 @@ void tst_Link::reconnectReusesHandles()
     QVERIFY(m_link->posManager());
     QCOMPARE(posfile_info_request(m_link->posManager(), 1), 0);
     m_link->onTimeoutcheck();
-    QTest::qWait(400);
+    waitForFrame();
     m_link->onTimeoutcheck();
     QVERIFY(m_link->isConnected());
     QVERIFY(m_prompts.texts().isEmpty());
@@ -274,10 +271,8 @@ void tst_Link::reconnectReadsAnotherCamera()
                               QStringLiteral("--serial"), QStringLiteral("V7K3SECOND"),
                               QStringLiteral("--firmware"), QStringLiteral("4.40"),
                               QStringLiteral("--build-date"), QStringLiteral("2026-10-01")}));
-    m_link->onTimeoutcheck();
-    QTest::qWait(600);
-    m_link->onTimeoutcheck();
-    QTRY_VERIFY(!m_link->isConnected()); // the restart was long enough to count as a loss
+    // The restart is long enough to count as a loss.
+    QTRY_VERIFY((m_link->onTimeoutcheck(), !m_link->isConnected()));
     QTRY_VERIFY(!m_prompts.texts().isEmpty());
     m_prompts.clear();
 
@@ -296,7 +291,6 @@ void tst_Link::settingsWindowHidesOnly()
     QTest::mouseClick(m_main->networkEntry(), Qt::LeftButton);
     AirSerial *settings = AirSerial::instance(m_main);
     QVERIFY(settings->isVisible());
-    QCOMPARE(settings->size(), QSize(243, 170));
     QCOMPARE(settings->pos(),
              QPoint(m_main->x() + m_main->width() / 3, m_main->y() + m_main->height() / 3));
     QCOMPARE(m_page->window(), settings);

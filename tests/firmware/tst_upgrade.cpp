@@ -130,7 +130,9 @@ void tst_Upgrade::versionUnknownKeepsAsking()
 void tst_Upgrade::shortBuildDateIsRequestedAgain()
 {
     DeviceInfo *page = V7KAPP::instance()->pages.deviceInfo;
-    QTest::qWait(1200);
+    // Two more rounds of asking, each answered with the same short date.
+    QSignalSpy asked(m_link->versionTimer(), &QTimer::timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(asked.count() >= 2, 10000);
     QCOMPARE(QByteArray(m_device->buildDate), QByteArray("2019"));
     QVERIFY(m_link->versionTimer()->isActive());
     QCOMPARE(page->buildDateLabel()->text(), QString());
@@ -141,10 +143,10 @@ ShengJiUi *tst_Upgrade::runUpgrade(UpgradeStarter::Variant variant, const QStrin
     if (!UpgradeStarter::start(variant, path, V7KAPP::instance()))
         return nullptr;
     // The device page's local upgrade waits a second for its fresh upgrader, on a timer.
-    QDeadlineTimer deadline(5000);
-    while (!V7KAPP::instance()->findChild<ShengJiUi *>() && !deadline.hasExpired())
-        QTest::qWait(20);
-    return m_link->upgradeRunning() ? V7KAPP::instance()->findChild<ShengJiUi *>() : nullptr;
+    const bool shown = QTest::qWaitFor(
+        [] { return V7KAPP::instance()->findChild<ShengJiUi *>() != nullptr; }, 10000);
+    return shown && m_link->upgradeRunning() ? V7KAPP::instance()->findChild<ShengJiUi *>()
+                                             : nullptr;
 }
 
 void tst_Upgrade::updateWindow()

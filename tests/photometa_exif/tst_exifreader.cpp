@@ -131,7 +131,7 @@ QByteArray jpeg(const QByteArray &tiff, int width = 64, int height = 48)
            QByteArray("\xFF\xD9", 2);
 }
 
-const QString kSamples = QStringLiteral(V7_SHARED_TESTDATA_DIR "/exif-samples");
+const QString kSamples = QStringLiteral(V7_TESTDATA_DIR "/exif-samples");
 
 // Absolute paths: the shared samples, the damaged ones and the repository's own photo in both
 // byte orders.

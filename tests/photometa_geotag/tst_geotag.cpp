@@ -38,7 +38,7 @@ private:
 namespace {
 QString sample(const char *name)
 {
-    return QStringLiteral(V7_SHARED_TESTDATA_DIR "/exif-samples/") + QLatin1String(name);
+    return QStringLiteral(V7_TESTDATA_DIR "/exif-samples/") + QLatin1String(name);
 }
 
 const QByteArray kHeader = "照片路径,Model,make,focallength,width,height,time,\n";

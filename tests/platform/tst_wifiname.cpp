@@ -76,12 +76,9 @@ bool tst_WifiName::startNetworkManagerDouble()
     if (!m_manager.waitForStarted(5000))
         return false;
     QDBusConnectionInterface *bus = QDBusConnection::systemBus().interface();
-    for (int i = 0; i < 100; ++i) {
-        if (bus->isServiceRegistered(QStringLiteral("org.freedesktop.NetworkManager")))
-            return true;
-        QTest::qWait(50);
-    }
-    return false;
+    return QTest::qWaitFor(
+        [bus] { return bus->isServiceRegistered(QStringLiteral("org.freedesktop.NetworkManager")); },
+        10000);
 }
 
 QString tst_WifiName::mockCall(const char *method, const QVariantList &arguments)

@@ -1,7 +1,7 @@
 // The POS download's rules without a camera, and the tables written from raw files compared byte
 // for byte with tables the test computes itself. Runs with TZ=America/New_York, whose offset
 // changes in the year and is not the camera crews' +8.
-#include "postablecheck.h"
+#include "posreference.h"
 
 #include "posnames.h"
 #include "posrawtables.h"
@@ -155,12 +155,12 @@ void tst_PosCore::rawTablesMatchIndependentTables()
     QCOMPARE(r.leftover, qint64(extra));
     QCOMPARE(steps.last(), 100.0);
     QVERIFY(std::is_sorted(steps.begin(), steps.end()));
-    QCOMPARE(fileBytes(mainPath), PosTableCheck::mainTable(raw, size));
+    QCOMPARE(fileBytes(mainPath), PosReference::mainTable(raw, size));
     for (int lens = 0; lens < 5; ++lens) {
-        const QString lensPath = PosTableCheck::lensPath(mainPath, lens);
+        const QString lensPath = PosReference::lensPath(mainPath, lens);
         QCOMPARE(QFile::exists(lensPath), perLens);
         if (perLens)
-            QCOMPARE(fileBytes(lensPath), PosTableCheck::lensTable(raw, lens));
+            QCOMPARE(fileBytes(lensPath), PosReference::lensTable(raw, lens));
     }
 }
 
@@ -219,14 +219,14 @@ void tst_PosCore::tablesThatCannotBeWritten()
     // Whole tables only: the main one when it could be written, the five lens ones or none.
     const bool main = named.isEmpty() || !folder.isEmpty();
     for (int lens = 0; named.isEmpty() && lens < 5; ++lens)
-        after << QFileInfo(PosTableCheck::lensPath(table, lens)).fileName();
+        after << QFileInfo(PosReference::lensPath(table, lens)).fileName();
     after.sort();
     QStringList listed = dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
     listed.sort();
     QCOMPARE(listed, after);
     if (earlier)
         QCOMPARE(fileBytes(dir.filePath(table)),
-                 main ? PosTableCheck::mainTable(raw, 52) : old);
+                 main ? PosReference::mainTable(raw, 52) : old);
 }
 
 QTEST_GUILESS_MAIN(tst_PosCore)

@@ -17,13 +17,13 @@
 #include "cardrig.h"
 #include "downloaddata.h"
 #include "mylabel.h"
-#include "postablecheck.h"
+#include "posreference.h"
 #include "poswifitransfer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
-using namespace PosTableCheck;
+using namespace PosReference;
 
 #ifdef V7_RIG_LOOP
 constexpr CardRig::Kind kRig = CardRig::Loop;
@@ -87,11 +87,7 @@ private:
     bool connectTo(const QStringList &options);
     template <typename Done> bool tickUntil(Done done)
     {
-        for (int i = 0; i < 20000 && !done(); ++i) {
-            m_page->onTimeout();
-            QTest::qWait(2);
-        }
-        return done();
+        return QTest::qWaitFor([&] { return done() || (m_page->onTimeout(), done()); }, 120000);
     }
     bool relist(bool refresh = true)
     {

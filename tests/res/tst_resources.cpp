@@ -80,7 +80,6 @@ private slots:
     void variantsDiffer_data();
     void variantsDiffer();
     void spinnerFramesTurnClockwise();
-    void qtTranslationIsChinese();
 };
 
 // Every picture in the resources, and every one the program asks for by name.
@@ -177,17 +176,6 @@ void TestResources::spinnerFramesTurnClockwise()
             toNext * 2 < toPrevious,
             qPrintable(QStringLiteral("frame %1: %2 vs %3").arg(i).arg(toNext).arg(toPrevious)));
     }
-}
-
-// Installed on the application, Qt's own dialog buttons come out in Chinese.
-void TestResources::qtTranslationIsChinese()
-{
-    QTranslator translator;
-    QVERIFY(translator.load(kPrefix + "qt_zh_CN.qm"));
-    QVERIFY(QCoreApplication::installTranslator(&translator));
-    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
-    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("是(&Y)"));
-    QCoreApplication::removeTranslator(&translator);
 }
 
 QTEST_MAIN(TestResources)

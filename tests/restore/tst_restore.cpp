@@ -12,6 +12,7 @@
 #include "cameralink.h"
 #include "cardrig.h"
 #include "cardtemplate.h"
+#include "checkv7thread.h"
 #include "datafolders.h"
 #include "framestyle.h"
 #include "myflyui.h"
@@ -306,7 +307,8 @@ void tst_Restore::restore()
     // Until the restore has ended (or, when none starts, the answers are used up).
     QVERIFY(QTest::qWaitFor([&] { return answerer.texts.size() >= boxes.size(); }, 60000));
     QVERIFY(!ended.isEmpty() || !page.busyDialog() || ended.wait(60000));
-    QTest::qWait(50); // the last box closes, the storage check after the restore reports
+    // The storage check after the restore may ask something too: it has ended.
+    QTRY_VERIFY(page.findChildren<CheckV7Thread *>().isEmpty());
     QCOMPARE(answerer.texts, boxes);
     QVERIFY(!page.busyDialog());
 

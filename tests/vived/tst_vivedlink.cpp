@@ -54,18 +54,19 @@ bool listSlots(Link &link, PosFileManager *m, QVector<PosFileInfo> &list)
 {
     list.clear();
     for (int slot = 1; slot <= POSFILE_SLOT_COUNT; ++slot) {
-        PosFileInfo info = {};
-        for (int tick = 0; tick < 200 && list.size() < slot; ++tick) {
-            const bool flagged = link.device->state & V7K_STATE_NEW_POS;
-            posfile_info_request(m, slot);
-            if (flagged && posfile_info_get(m, slot, &info) != -1) {
+        const bool listed = QTest::qWaitFor(
+            [&] {
+                PosFileInfo info = {};
+                const bool flagged = link.device->state & V7K_STATE_NEW_POS;
+                posfile_info_request(m, slot);
+                if (!flagged || posfile_info_get(m, slot, &info) == -1)
+                    return false;
                 list.append(info);
                 link.device->state &= ~V7K_STATE_NEW_POS;
-            } else {
-                QTest::qWait(20);
-            }
-        }
-        if (list.size() < slot)
+                return true;
+            },
+            10000);
+        if (!listed)
             return false;
     }
     return true;

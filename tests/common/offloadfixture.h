@@ -2,9 +2,6 @@
 
 #include <QtTest>
 
-#include <chrono>
-#include <thread>
-
 #include "cameras.h"
 #include "checksumlist.h"
 #include "taskrecord.h"
@@ -23,7 +20,7 @@ inline QString cameraName(int camera)
 
 inline QStringList samplePhotos()
 {
-    QDir samples(QStringLiteral(V7_SHARED_TESTDATA_DIR "/exif-samples"));
+    QDir samples(QStringLiteral(V7_TESTDATA_DIR "/exif-samples"));
     QStringList photos;
     for (const QString &name :
          samples.entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name)) {
@@ -77,17 +74,10 @@ inline int filesDoneIn(const QString &taskFile)
     return qFromLittleEndian<qint32>(record.constData() + TaskLayout::FilesDone);
 }
 
-// Polls done() every few milliseconds; false once ms have passed without it.
+// QTest::qWaitFor with the deadline of a whole offload; false once ms have passed without done().
 template <typename Done> bool waitFor(Done done, int ms = 120000)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.hasExpired(ms))
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return QTest::qWaitFor(done, ms);
 }
 
 // Runs a checker program in folder; its exit code, output in *output.

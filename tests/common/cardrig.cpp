@@ -4,7 +4,7 @@
 #include <QtEndian>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QThread>
+#include <QTest>
 
 #include <unistd.h>
 
@@ -141,8 +141,8 @@ QString CardRig::plugBesideSecondPartition(const QString &label, QString *otherR
     const QString second = plugged.disk + QStringLiteral("p2");
     // The kernel's own scan may come late or not at all; partx adds what is missing.
     run("partx", {"-a", plugged.disk});
-    for (int i = 0; i < 100 && !(QFile::exists(plugged.device) && QFile::exists(second)); ++i)
-        QThread::msleep(20);
+    (void)QTest::qWaitFor(
+        [&] { return QFile::exists(plugged.device) && QFile::exists(second); }, 10000);
     QDir().mkpath(plugged.mountRoot);
     QDir().mkpath(plugged.otherRoot);
     if (!run("mkfs.exfat", {"-L", label, plugged.device}, error) ||

@@ -35,14 +35,13 @@ Link::~Link()
 
 bool Link::waitFilled(int ms)
 {
-    for (int waited = 0; waited < ms; waited += 50) {
-        if (device->statusCount > 0 && device->firmwareMajor != 0 &&
-            std::strlen(device->buildDate) >= 5 && device->serial[0] != 0 &&
-            device->workParam.mode != 0)
-            return true;
-        QTest::qWait(50);
-    }
-    return false;
+    return QTest::qWaitFor(
+        [this] {
+            return device->statusCount > 0 && device->firmwareMajor != 0 &&
+                   std::strlen(device->buildDate) >= 5 && device->serial[0] != 0 &&
+                   device->workParam.mode != 0;
+        },
+        ms);
 }
 
 AkTeleStats Link::stats() const

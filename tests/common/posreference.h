@@ -9,7 +9,7 @@
 
 // POS tables computed from raw camera records by the test's own code, to compare with what the
 // library writes; and the comparison of downloaded tables with `v7tool pos decode`.
-namespace PosTableCheck {
+namespace PosReference {
 QByteArray mainTable(const QByteArray &raw, int recordSize);
 QByteArray lensTable(const QByteArray &raw, int lens); // 52-byte records, lens 0..4
 
@@ -48,4 +48,4 @@ inline QString differsFromDecode(const QString &tool, const QString &table, cons
     }
     return QString();
 }
-} // namespace PosTableCheck
+} // namespace PosReference

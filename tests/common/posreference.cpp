@@ -1,4 +1,4 @@
-#include "postablecheck.h"
+#include "posreference.h"
 
 #include <GeographicLib/Geodesic.hpp>
 
@@ -60,7 +60,7 @@ QByteArray attitude(const uchar *r, int size)
 }
 } // namespace
 
-QByteArray PosTableCheck::mainTable(const QByteArray &raw, int size)
+QByteArray PosReference::mainTable(const QByteArray &raw, int size)
 {
     QByteArray out = size == 52 ? QByteArray(kHeader52)
                                 : "ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tTime\t \n";
@@ -79,7 +79,7 @@ QByteArray PosTableCheck::mainTable(const QByteArray &raw, int size)
     return out;
 }
 
-QByteArray PosTableCheck::lensTable(const QByteArray &raw, int lens)
+QByteArray PosReference::lensTable(const QByteArray &raw, int lens)
 {
     QByteArray out =
         QByteArray(kHeader52).replace("offset1\toffset2\toffset3\toffset4\toffset5\t", "");
