@@ -58,14 +58,8 @@ void DataService::handleDriveEvent(int kind, const QString &mountRoot)
     } else if (!cards->ignoreRemovals()) {
         // Every engine stops before the operator hears of it; the start button then resumes
         // the same files.
-        if (m_started && m_running) {
-            m_run->requestPause();
-            setRunning(false);
-            m_paused = true;
-            m_timer->stop();
-            m_speed->clear();
-            m_timeLeft->clear();
-        }
+        if (m_started && m_running)
+            pauseRun();
         Prompt::inform(this, QStringLiteral("设备被移除！"));
     }
     --m_promptDepth;
