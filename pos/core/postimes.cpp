@@ -33,17 +33,22 @@ PosClock toLocal(const PosClock &utc)
     fields.tm_min = utc.minute;
     fields.tm_sec = utc.second;
     const time_t seconds = timegm(&fields);
-    tm local = {};
-    if (seconds == time_t(-1) || !localtime_r(&seconds, &local))
-        return utc;
     PosClock c;
-    c.year = local.tm_year + 1900;
-    c.month = local.tm_mon + 1;
-    c.day = local.tm_mday;
-    c.hour = local.tm_hour;
-    c.minute = local.tm_min;
-    c.second = local.tm_sec;
-    return c;
+    return seconds != time_t(-1) && localClock(seconds, &c) ? c : utc;
+}
+
+bool localClock(time_t seconds, PosClock *clock)
+{
+    tm local = {};
+    if (!localtime_r(&seconds, &local))
+        return false;
+    clock->year = local.tm_year + 1900;
+    clock->month = local.tm_mon + 1;
+    clock->day = local.tm_mday;
+    clock->hour = local.tm_hour;
+    clock->minute = local.tm_min;
+    clock->second = local.tm_sec;
+    return true;
 }
 
 namespace {

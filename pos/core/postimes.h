@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <ctime>
 
 // A calendar time as the camera keeps it: year (full), month, day, hour, minute, second.
 struct PosClock
@@ -30,6 +31,8 @@ bool hasTime(const PosClock &clock);
 // The camera's UTC fields in the computer's time zone; out-of-range fields roll over as the
 // tables' conversion rolls them. A clock without a time stays as it is.
 PosClock toLocal(const PosClock &utc);
+// seconds since the epoch broken down in the computer's time zone; false when it cannot be.
+bool localClock(time_t seconds, PosClock *clock);
 
 // "2019-03-28 10-00-00", the tables' own format; empty without a time.
 QString text(const PosClock &clock);

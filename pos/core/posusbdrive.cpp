@@ -17,16 +17,7 @@ bool modificationClock(const QString &path, PosClock &clock)
     struct stat info = {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return false;
-    tm local = {};
-    if (!localtime_r(&info.st_mtime, &local))
-        return false;
-    clock.year = local.tm_year + 1900;
-    clock.month = local.tm_mon + 1;
-    clock.day = local.tm_mday;
-    clock.hour = local.tm_hour;
-    clock.minute = local.tm_min;
-    clock.second = local.tm_sec;
-    return true;
+    return PosTimes::localClock(info.st_mtime, &clock);
 }
 } // namespace
 
