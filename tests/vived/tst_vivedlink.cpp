@@ -353,7 +353,7 @@ void tst_VivedLink::posDownload()
         QCOMPARE(m->activity, uint32_t(POSFILE_ACTIVITY_TRANSFER));
         // Firmware 4.5 on: the program confirms, the library reports the end.
         QCOMPARE(posfile_file_success(m, info.fileNumber), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(int(m->state), int(POSFILE_STATE_COMPLETE), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(int(m->state), int(POSFILE_STATE_COMPLETE), 60000);
     } else {
         std::memset(&m->cache[slot - 1], 0, sizeof m->cache[slot - 1]);
         QCOMPARE(posfile_file_request(m, info.fileNumber, path.toUtf8()), 0);
