@@ -143,12 +143,18 @@ void tst_Dialogs::promptShowsWholeText()
     bool whole = false;
     bool scrolled = false;
     bool buttonBelow = false;
+    QPoint centre;
+    // The window the prompt belongs to: it is centred there.
+    QWidget window;
+    window.setGeometry(120, 80, 760, 540);
+    window.show();
     QTimer::singleShot(0, this, [&] {
         auto *box = qobject_cast<MyFlyUi *>(QApplication::activeModalWidget());
         if (!box)
             return;
         auto *area = box->findChild<QScrollArea *>();
         size = box->size();
+        centre = box->pos() + QPoint(box->width() / 2, box->height() / 2);
         shown = box->label_2->text();
         QLabel *label = box->label_2;
         whole = area && label->isVisible() &&
@@ -161,8 +167,10 @@ void tst_Dialogs::promptShowsWholeText()
                       box->rect().contains(box->okText->geometry());
         box->accept();
     });
-    QCOMPARE(Prompt::inform(nullptr, text), 1);
+    QCOMPARE(Prompt::inform(&window, text), 1);
     QCOMPARE(shown, text);
+    QVERIFY2((centre - window.pos() - QPoint(380, 270)).manhattanLength() <= 2,
+             qPrintable(QDebug::toString(centre)));
     QVERIFY2(size.width() <= 760 && size.height() <= 540, qPrintable(QDebug::toString(size)));
     QCOMPARE(size != QSize(322, 160), grows);
     QVERIFY(whole);
