@@ -12,8 +12,12 @@ namespace AppSettings {
 inline constexpr char kPosSaveFolder[] = "folders/posSave";
 inline constexpr char kOffloadCameraFolder[] = "folders/offloadCamera";
 inline constexpr char kOffloadTargetFolder[] = "folders/offloadTarget";
+inline constexpr char kOffloadBackupFolder[] = "folders/offloadBackup";
 inline constexpr char kOffloadPosFolder[] = "folders/offloadPos";
 inline constexpr char kFirmwareFolder[] = "folders/firmware";
+
+// The restore's save gate holds photos that are not on two disks (off: one verified copy does).
+inline constexpr char kRequireTwoCopies[] = "restore/requireTwoCopies";
 
 // <state folder>/settings.ini.
 QString filePath();

@@ -1,5 +1,6 @@
 #include "reductionwidget.h"
 
+#include <QCheckBox>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -9,6 +10,7 @@
 
 #include <memory>
 
+#include "appsettings.h"
 #include "cameracards.h"
 #include "cardtemplate.h"
 #include "checkv7thread.h"
@@ -73,6 +75,16 @@ ReductionWidget::ReductionWidget(QWidget *parent)
     warning->setStyleSheet(QStringLiteral("color: rgb(230, 70, 50);"));
     buildRows();
 
+    m_twoCopies = new QCheckBox(QStringLiteral("清除前要求两份备份"), this);
+    m_twoCopies->setObjectName(QStringLiteral("twoCopies"));
+    m_twoCopies->setGeometry(56, 374, 240, 24);
+    m_twoCopies->setFont(Look::font(10));
+    m_twoCopies->setChecked(AppSettings::value(QLatin1String(AppSettings::kRequireTwoCopies), false)
+                                .toBool());
+    connect(m_twoCopies, &QCheckBox::toggled, this, [](bool on) {
+        AppSettings::setValue(QLatin1String(AppSettings::kRequireTwoCopies), on);
+    });
+
     m_button = new Mylabel(this);
     m_button->setObjectName(QStringLiteral("restoreButton"));
     m_button->setGeometry(249, 404, 108, 36);
@@ -120,6 +132,11 @@ void ReductionWidget::buildRows()
         m_texts[position]->setGeometry(360, y, 186, 24);
         m_texts[position]->setFont(Look::font(10));
         m_texts[position]->setStyleSheet(QStringLiteral("color: rgb(50, 50, 50);"));
+        m_copies[position] = new QLabel(this);
+        m_copies[position]->setObjectName(QStringLiteral("copies%1").arg(position));
+        m_copies[position]->setGeometry(132, y + 24, 414, 18);
+        m_copies[position]->setFont(Look::font(9));
+        m_copies[position]->setStyleSheet(QStringLiteral("color: rgb(230, 70, 50);"));
         m_icons[position] = new QLabel(this);
         m_icons[position]->setGeometry(548, y, 24, 24);
         m_icons[position]->setScaledContents(true);
@@ -244,6 +261,8 @@ void ReductionWidget::startRestore()
     if (!Prompt::ask(this, QStringLiteral("将清除相机中所有的数据,是否继续?")))
         return;
     m_running = true;
+    for (QLabel *copies : m_copies)
+        copies->clear();
     for (int position = 0; position < Cards; ++position) {
         m_icons[position]->setPixmap(QPixmap(kLoading));
         m_icons[position]->setVisible(!roots.value(position).isEmpty());
@@ -283,7 +302,11 @@ void ReductionWidget::onChecked()
         stopBeforeFormat();
         return;
     }
-    const QString question = RestorePlan::unsavedQuestion(checked);
+    // Each camera's photos on one disk only, or on none, stay on the page beside its card.
+    for (const RestoreCard &card : checked)
+        m_copies[card.position]->setText(RestorePlan::copyText(card));
+    const int required = m_twoCopies->isChecked() ? 2 : 1;
+    const QString question = RestorePlan::unsavedQuestion(checked, required);
     if (!question.isEmpty() && !askLong(this, question)) {
         stopBeforeFormat();
         return;

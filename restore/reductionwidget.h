@@ -7,6 +7,7 @@ class ClearThread;
 class Mylabel;
 class MyFlyUi;
 class MyTipUi;
+class QCheckBox;
 class QLabel;
 class QProgressBar;
 class RestoreCheckThread;
@@ -36,7 +37,10 @@ public:
     QProgressBar *storageBar(int position) const { return m_bars[position]; }
     QLabel *storageText(int position) const { return m_texts[position]; }
     QLabel *resultIcon(int position) const { return m_icons[position]; }
+    // Of the last check: the card's photos with one verified copy or none (RestorePlan::copyText).
+    QLabel *copiesText(int position) const { return m_copies[position]; }
     Mylabel *restoreButton() const { return m_button; }
+    QCheckBox *twoCopiesBox() const { return m_twoCopies; }
     // The busy dialog of the restore in hand; null when none runs.
     MyFlyUi *busyDialog() const { return m_busy; }
 
@@ -73,7 +77,9 @@ private:
     QProgressBar *m_bars[Cards] = {};
     QLabel *m_texts[Cards] = {};
     QLabel *m_icons[Cards] = {};
+    QLabel *m_copies[Cards] = {};
     Mylabel *m_button = nullptr;
+    QCheckBox *m_twoCopies = nullptr; // "清除前要求两份备份", kept in the settings file
     MyFlyUi *m_busy = nullptr;
     bool m_running = false; // from the confirmation to closetip(): no second restore
     RestoreCheckThread *m_check = nullptr;

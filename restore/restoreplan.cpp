@@ -1,5 +1,6 @@
 #include "restoreplan.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <thread>
@@ -44,20 +45,27 @@ QList<RestoreCard> inspect(const QStringList &roots, const CardFormatter &format
             formatted << card.root;
     }
     const ErasedCards erased(formatted);
+    // The backup is the set's, when the set is this offload's.
+    const QString backup = QDir::cleanPath(set.target) == QDir::cleanPath(config.savePath)
+                               ? set.backup
+                               : QString();
     // Each card is its own device: reading them side by side takes as long as the fullest.
     std::vector<std::thread> readers;
     for (RestoreCard &card : cards) {
         if (!card.willFormat())
             continue;
-        readers.push_back(WorkerThread::start("save gate", [&card, &config, &set, &erased, offloaded] {
+        readers.push_back(WorkerThread::start("save gate", [&card, &config, &set, &erased, &backup,
+                                                            offloaded] {
             const int camera = RestoreCards::engineCamera(card.position);
             const SavedCopies copies =
-                offloaded ? SavedCopies(config, camera, set.cards[camera].renamed) : SavedCopies();
+                offloaded ? SavedCopies(config, camera, set.cards[camera].renamed, backup)
+                          : SavedCopies();
             const SaveGate::CardCheck check = SaveGate::check(card.root, copies, erased);
             card.photos = check.photos;
             card.unsaved = check.unsaved;
             card.hiddenUnsaved = check.hiddenUnsaved;
             card.copiesErased = check.copiesErased;
+            card.oneCopy = check.oneCopy;
             card.unsavedExamples = check.unsavedExamples;
         }));
     }
@@ -66,7 +74,35 @@ QList<RestoreCard> inspect(const QStringList &roots, const CardFormatter &format
     return cards;
 }
 
-QString unsavedQuestion(const QList<RestoreCard> &cards)
+int held(const RestoreCard &card, int requiredCopies)
+{
+    return card.unsaved + (requiredCopies >= 2 ? card.oneCopy : 0);
+}
+
+QString copyText(const RestoreCard &card)
+{
+    QStringList parts;
+    if (!card.willFormat())
+        return QString();
+    if (card.oneCopy > 0)
+        parts << QStringLiteral("%1 张照片只有一份备份").arg(card.oneCopy);
+    if (card.unsaved > 0)
+        parts << QStringLiteral("%1 张照片没有备份").arg(card.unsaved);
+    return parts.join(QStringLiteral("，"));
+}
+
+QStringList copyCounts(const QList<RestoreCard> &cards)
+{
+    QStringList lines;
+    for (const RestoreCard &card : cards) {
+        const QString text = copyText(card);
+        if (!text.isEmpty())
+            lines << RestoreCards::cameraName(card.position) + QStringLiteral("：") + text;
+    }
+    return lines;
+}
+
+QString unsavedQuestion(const QList<RestoreCard> &cards, int requiredCopies)
 {
     // One clause per reason, each naming the cameras with their counts.
     const auto clause = [&cards](int (*count)(const RestoreCard &), const QString &unit,
@@ -88,7 +124,11 @@ QString unsavedQuestion(const QList<RestoreCard> &cards)
         clause([](const RestoreCard &card) { return card.copiesErased; }, QStringLiteral("张"),
                QStringLiteral("照片的备份就在要清除的卡上")),
         clause([](const RestoreCard &card) { return card.hiddenUnsaved; }, QStringLiteral("个"),
-               QStringLiteral("隐藏文件没有备份"))};
+               QStringLiteral("隐藏文件没有备份")),
+        requiredCopies >= 2
+            ? clause([](const RestoreCard &card) { return card.oneCopy; }, QStringLiteral("张"),
+                     QStringLiteral("照片只有一份备份"))
+            : QString()};
     clauses.removeAll(QString());
     if (clauses.isEmpty())
         return QString();

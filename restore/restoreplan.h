@@ -17,6 +17,7 @@ struct RestoreCard
     int unsaved = 0;  // files without a verified copy that outlives the restore, the two below too
     int hiddenUnsaved = 0; // of those: hidden files and files in hidden folders
     int copiesErased = 0;  // of those: photos whose only copies lie on a card this restore formats
+    int oneCopy = 0;       // saved files whose verified copies all lie on one target
     QStringList unsavedExamples;
 
     bool present() const { return !root.isEmpty(); }
@@ -34,7 +35,16 @@ QList<RestoreCard> inspect(const QStringList &roots, const CardFormatter &format
                            const QString &taskConfigPath, bool checkPhotos = true);
 
 // The second question, naming the cameras and their counts; empty when every photo is saved.
-QString unsavedQuestion(const QList<RestoreCard> &cards);
+// requiredCopies 2 holds photos with one verified copy as well (the crew's rule: never erase
+// a card before its photos are on two disks).
+QString unsavedQuestion(const QList<RestoreCard> &cards, int requiredCopies = 1);
+// Files that requiredCopies holds back: those without a copy, and with 2 those with one.
+int held(const RestoreCard &card, int requiredCopies);
+// "N 张照片只有一份备份，M 张照片没有备份" (the parts that are not 0) of a card to be
+// formatted; empty when its photos are all on two disks.
+QString copyText(const RestoreCard &card);
+// The same per camera, "下视相机：" first.
+QStringList copyCounts(const QList<RestoreCard> &cards);
 
 // "前视相机：<reason>" lines of the refused cards.
 QStringList refusals(const QList<RestoreCard> &cards);

@@ -97,29 +97,36 @@ void collectFiles(const QDir &folder, const QString &prefix, std::vector<CardFil
 } // namespace
 
 SavedCopies::SavedCopies(const TaskConfig &config, int engineCamera,
-                         const QHash<QString, QString> &renamed)
+                         const QHash<QString, QString> &renamed, const QString &backup)
 {
     if (engineCamera < 0 || engineCamera >= Cameras::Count || config.savePath.isEmpty() ||
         config.cameras[engineCamera].path.isEmpty())
         return;
-    const QString folder =
-        QDir(config.savePath).filePath(QString::fromLatin1(Cameras::folderName(engineCamera)));
+    const QString name = QString::fromLatin1(Cameras::folderName(engineCamera));
     m_password = config.password ? config.passwordValue : QString();
     for (auto it = renamed.cbegin(); it != renamed.cend(); ++it)
         m_cardNameOf.insert(it.value(), it.key());
+    addFolder(QDir(config.savePath).filePath(name), 0);
+    if (!backup.isEmpty())
+        addFolder(QDir(backup).filePath(name), 1);
+}
+
+void SavedCopies::addFolder(const QString &folder, int target)
+{
     // A path listed twice was copied again: its last line is the one that counts.
     QHash<QString, QString> lines;
     for (const auto &line : CopyReading::checksumLines(QFile::encodeName(folder).toStdString()))
         lines.insert(QString::fromStdString(line.first), QString::fromStdString(line.second));
     for (auto it = lines.cbegin(); it != lines.cend(); ++it) {
         if (isVolumeName(it.key())) {
-            addZipVolume(QDir(folder).filePath(it.key()));
+            addZipVolume(QDir(folder).filePath(it.key()), target);
             continue;
         }
         Copy copy;
         copy.relative = withoutSortie(it.key());
         copy.path = QDir(folder).filePath(it.key());
         copy.hash = it.value().toULongLong(nullptr, 16);
+        copy.target = target;
         add(copy);
     }
 }
@@ -133,7 +140,7 @@ void SavedCopies::add(Copy copy)
     m_copies.push_back(copy);
 }
 
-void SavedCopies::addZipVolume(const QString &archive)
+void SavedCopies::addZipVolume(const QString &archive, int target)
 {
     unzFile zip = unzOpen64(QFile::encodeName(archive).constData());
     if (!zip)
@@ -152,6 +159,7 @@ void SavedCopies::addZipVolume(const QString &archive)
         copy.entryIndex = index;
         copy.size = qint64(info.uncompressed_size);
         copy.crc = quint32(info.crc);
+        copy.target = target;
         add(copy);
     }
     unzClose(zip);
@@ -270,7 +278,7 @@ CardCheck check(const QString &root, const SavedCopies &copies, const ErasedCard
         [&compared](int k) { return compared[size_t(k)].constData(); }, int(compared.size()));
     for (size_t i = 0; i < count; ++i) {
         const QString &relative = files[i].relative;
-        bool saved = false;
+        unsigned targets = 0; // the targets holding a verified copy, one bit each
         if (!wanted[i].empty()) {
             prefetch.reading(order[i]);
             PhotoDigest card(imageData[i] != 0);
@@ -278,15 +286,16 @@ CardCheck check(const QString &root, const SavedCopies &copies, const ErasedCard
                 for (const int id : wanted[i]) {
                     const CopyCheck::Result copy = copyCheck.wait(id);
                     // The same bytes, or a tagged copy's same image data after its header.
-                    saved = copy.ok && ((copy.hash == card.hash() && copy.size == card.size()) ||
-                                        (card.hasImageData() && copy.hasImageData &&
-                                         copy.imageDataHash == card.imageDataHash()));
-                    if (saved)
-                        break;
+                    if (copy.ok && ((copy.hash == card.hash() && copy.size == card.size()) ||
+                                    (card.hasImageData() && copy.hasImageData &&
+                                     copy.imageDataHash == card.imageDataHash())))
+                        targets |= 1u << copies.copy(id).target;
                 }
             }
         }
-        if (saved)
+        if (targets == 1u || targets == 2u)
+            ++result.oneCopy;
+        if (targets != 0)
             continue;
         ++result.unsaved;
         if (isHidden(relative))

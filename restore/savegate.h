@@ -27,14 +27,17 @@ public:
         quint64 hash = 0;   // XXH64 of a plain copy as verified
         qint64 size = -1;   // uncompressed size of a zip entry
         quint32 crc = 0;    // CRC-32 of a zip entry
+        int target = 0;     // 0: the offload's target, 1: its backup
     };
 
     // Nothing saved: no configuration, or the camera took no part.
     SavedCopies() = default;
     // renamed: the offload set's map of card files whose copy has another name (card path ->
     // copy path, both below the camera folder's source); a copy is found under its card name.
+    // backup: the offload's second target (the offload set's), empty for none; its copies
+    // count as copies of their own, on another disk.
     SavedCopies(const TaskConfig &config, int engineCamera,
-                const QHash<QString, QString> &renamed = {});
+                const QHash<QString, QString> &renamed = {}, const QString &backup = QString());
 
     // Copies whose relative path is the card path or its tail after a '/'.
     QList<Copy> candidates(const QString &cardRelative) const;
@@ -44,7 +47,8 @@ public:
 
 private:
     void add(Copy copy);
-    void addZipVolume(const QString &archive);
+    void addFolder(const QString &folder, int target);
+    void addZipVolume(const QString &archive, int target);
 
     std::vector<Copy> m_copies;
     QHash<QString, QList<int>> m_byName; // by the card file's name
@@ -83,6 +87,7 @@ struct CardCheck
     int unsaved = 0;        // all files the format would erase without a copy elsewhere
     int hiddenUnsaved = 0;  // of those: hidden files and files in hidden folders
     int copiesErased = 0;   // of those: photos whose only copies lie on a card being erased
+    int oneCopy = 0;        // saved files whose verified copies are all on one target
     QStringList unsavedExamples; // the first few, for the log
 };
 

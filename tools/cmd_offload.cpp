@@ -34,7 +34,8 @@ void onSignal(int signal)
 
 const char kUsage[] =
     "usage: v7tool offload --center DIR --front DIR --right DIR --left DIR --back DIR\n"
-    "                      --target DIR [--pos TABLE.xls]... [--split-sorties]\n"
+    "                      --target DIR [--backup DIR] [--pos TABLE.xls]...\n"
+    "                      [--split-sorties]\n"
     "                      [--volume-size N --unit GB|MB] [--password TEXT]\n"
     "                      [--no-verify] [--match time|index] [--offset SECONDS]\n"
     "                      [--camera-prefix]\n"
@@ -46,6 +47,10 @@ const char kUsage[] =
     "unique within the camera; a resume keeps what the start chose.\n"
     "--resume takes what is done from the target; a card found elsewhere (or named\n"
     "by its photo folder or mount root) is checked to be the same card.\n"
+    "--backup DIR (on another disk than the target) gets a second verified copy of\n"
+    "every file from the same read of the card, with its own checksum lists and\n"
+    "report; a backup that fails, fills or is missing at --resume never stops the\n"
+    "target, and the run then ends with exit 1 saying the backup is incomplete.\n"
     "exit codes: 0 complete and verified; 1 finished with files that failed (listed)\n"
     "or the task state could not be saved; 2 bad arguments or refused input (a\n"
     "--pos table that is not a POS table, a different card, no target, nothing to\n"
@@ -103,6 +108,8 @@ int parse(const QStringList &arguments, Arguments *out)
             out->setup.sources[camera] = QFileInfo(arguments.at(++i)).absoluteFilePath();
         } else if (a == QLatin1String("--target")) {
             out->setup.target = QFileInfo(arguments.at(++i)).absoluteFilePath();
+        } else if (a == QLatin1String("--backup")) {
+            out->setup.backup = QFileInfo(arguments.at(++i)).absoluteFilePath();
         } else if (a == QLatin1String("--pos")) {
             out->posTables << arguments.at(++i);
         } else if (a == QLatin1String("--match")) {
@@ -135,8 +142,8 @@ int parse(const QStringList &arguments, Arguments *out)
             return usage(qPrintable(QStringLiteral("unknown argument %1").arg(a)));
         }
     }
-    if (out->resume && !out->setup.target.isEmpty())
-        return usage("--resume takes the target from the saved offload");
+    if (out->resume && (!out->setup.target.isEmpty() || !out->setup.backup.isEmpty()))
+        return usage("--resume takes the target and the backup from the saved offload");
     if (out->resume)
         return 0;
     bool anyCamera = false;
@@ -348,6 +355,12 @@ int run(const QStringList &arguments)
     if (!offload.outputsWritten() || TaskConfig::resumePending(offload.configPath()))
         return 1; // an output or the completion could not be written (told above)
     std::printf("complete: %d files\n", offload.session().filesDone());
+    if (offload.backupIncomplete()) {
+        std::printf("backup incomplete: %s\n", qPrintable(setup.backup));
+        return 1; // why was told with the messages
+    }
+    if (!setup.backup.isEmpty())
+        std::printf("backup complete: %s\n", qPrintable(setup.backup));
     // Only skipped files are left: nothing a resume could do, but they are not on the target.
     return passedOver > 0 ? 1 : 0;
 }

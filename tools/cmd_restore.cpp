@@ -12,6 +12,7 @@
 #include "cardtemplate.h"
 #include "clearthread.h"
 #include "restorecards.h"
+#include "appsettings.h"
 #include "restoreplan.h"
 #include "taskconfig.h"
 #include "toolcommand.h"
@@ -21,12 +22,16 @@ namespace {
 const char kUsage[] =
     "usage: v7tool restore [--center ROOT] [--left ROOT] [--right ROOT] [--back ROOT]\n"
     "                      [--front ROOT] [--dry-run] [--yes] [--unsaved-ok]\n"
+    "                      [--require-copies 1|2]\n"
     "The cards are the cameras' cards by volume label, or only those named by options.\n"
     "One JSON line per camera: its card (mount root, device, label), why it would not be\n"
     "formatted, and how many of its files have no verified copy off the formatted cards\n"
     "(hidden files and photos whose copies lie on those cards counted apart too). --yes\n"
     "formats the cards and writes the structure files; with files unsaved it also needs\n"
     "--unsaved-ok.\n"
+    "Each card's photos with a verified copy on one disk only are counted (\"oneCopy\",\n"
+    "and \"N 张照片只有一份备份\" / \"N 张照片没有备份\" per camera); --require-copies 2 (the\n"
+    "default when the settings file asks for two copies) holds those as unsaved.\n"
     "exit 0 when done, 1 when a card was refused or failed, 2 for bad arguments,\n"
     "3 when unsaved photos stopped the restore before anything was formatted\n";
 
@@ -56,7 +61,8 @@ QJsonObject describe(const RestoreCard &card)
             {QStringLiteral("photos"), card.photos},
             {QStringLiteral("unsaved"), card.unsaved},
             {QStringLiteral("hiddenUnsaved"), card.hiddenUnsaved},
-            {QStringLiteral("copiesOnFormattedCards"), card.copiesErased}};
+            {QStringLiteral("copiesOnFormattedCards"), card.copiesErased},
+            {QStringLiteral("oneCopy"), card.oneCopy}};
 }
 
 int run(const QStringList &arguments)
@@ -66,6 +72,8 @@ int run(const QStringList &arguments)
     bool dryRun = false;
     bool yes = false;
     bool unsavedOk = false;
+    int required =
+        AppSettings::value(QLatin1String(AppSettings::kRequireTwoCopies), false).toBool() ? 2 : 1;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString &a = arguments.at(i);
         int position = -1;
@@ -84,6 +92,11 @@ int run(const QStringList &arguments)
             yes = true;
         } else if (a == QLatin1String("--unsaved-ok")) {
             unsavedOk = true;
+        } else if (a == QLatin1String("--require-copies")) {
+            const QString count = i + 1 < arguments.size() ? arguments.at(++i) : QString();
+            if (count != QLatin1String("1") && count != QLatin1String("2"))
+                return usage("--require-copies is 1 or 2");
+            required = count.toInt();
         } else {
             return usage(qPrintable(QStringLiteral("unknown argument '%1'").arg(a)));
         }
@@ -102,9 +115,11 @@ int run(const QStringList &arguments)
         refused = refused || (card.present() && !card.willFormat());
         if (card.willFormat()) {
             toFormat[card.position] = card.root;
-            unsaved += card.unsaved;
+            unsaved += RestorePlan::held(card, required);
         }
     }
+    for (const QString &line : RestorePlan::copyCounts(cards))
+        std::fprintf(stderr, "v7tool restore: %s\n", qPrintable(line));
     if (dryRun || !yes) {
         std::fprintf(stderr, "v7tool restore: %s\n",
                      dryRun ? "dry run, nothing formatted" : "nothing formatted without --yes");
@@ -122,8 +137,10 @@ int run(const QStringList &arguments)
                 std::fprintf(stderr, "v7tool restore: %s: %d hidden files have no copy\n",
                              camera.constData(), card.hiddenUnsaved);
         }
-        std::fprintf(stderr, "v7tool restore: %d photos have no verified copy, nothing formatted "
-                             "(--unsaved-ok formats anyway)\n", unsaved);
+        std::fprintf(stderr,
+                     "v7tool restore: %d photos have %s, nothing formatted "
+                     "(--unsaved-ok formats anyway)\n",
+                     unsaved, required >= 2 ? "fewer than two verified copies" : "no verified copy");
         return 3;
     }
     const QString missing = CardTemplate::missingFile(CardTemplate::folder());

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "backupcopy.h"
 #include "cardheads.h"
 #include "cardprefetch.h"
 #include "checksumlist.h"
@@ -255,6 +256,10 @@ void copyLoop(DiskTask *task)
         else
             plainLoop(task);
     }
+    // What the backup lacks of the first target's copies (an earlier run's, or every archive
+    // of volume mode) is filled in from there once the card is done with.
+    if (task->running.load())
+        BackupCopy::catchUp(task);
     fflush(stdout);
     task->stopped = 1;
 }
@@ -265,6 +270,11 @@ void startThread(DiskTask *task)
         task->thread.join();
     task->error[0] = 0;
     task->failed = 0;
+    {
+        std::lock_guard<std::mutex> guard(task->backupLock);
+        task->backupStopped = 0; // each run tries the backup afresh
+        task->backupError.clear();
+    }
     task->running = 1;
     task->stopped = 0;
     task->thread = WorkerThread::start("offload copy", [task] { copyLoop(task); });
@@ -275,9 +285,13 @@ void startThread(DiskTask *task)
 void dropPendingLines(DiskTask *task, int from)
 {
     const std::string folder = task->record.destination;
+    const std::string &backup = task->backupFolder;
     if (task->record.volumeMode == 1) {
-        if (from == 0)
+        if (from == 0) {
             ChecksumList::dropIf(folder, isVolumeName);
+            if (!backup.empty())
+                ChecksumList::dropIf(backup, isVolumeName);
+        }
         return;
     }
     std::vector<std::string> pending;
@@ -286,6 +300,8 @@ void dropPendingLines(DiskTask *task, int from)
     for (const int i : task->retries)
         pending.push_back(PlainCopy::targetRelative(task, i));
     ChecksumList::drop(folder, pending);
+    if (!backup.empty())
+        ChecksumList::drop(backup, pending);
 }
 
 namespace {

@@ -27,3 +27,17 @@ void fileProblems(DiskTask *task, std::vector<FileProblem> *failed,
     *failed = task->failedFiles;
     *skipped = task->skippedFiles;
 }
+
+void stopBackup(DiskTask *task, const std::string &why)
+{
+    std::lock_guard<std::mutex> guard(task->backupLock);
+    if (!task->backupStopped.load())
+        task->backupError = why;
+    task->backupStopped = 1;
+}
+
+std::string backupProblem(DiskTask *task)
+{
+    std::lock_guard<std::mutex> guard(task->backupLock);
+    return task->backupStopped.load() ? task->backupError : std::string();
+}

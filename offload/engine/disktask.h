@@ -108,6 +108,17 @@ struct DiskTask
     std::vector<int> retries; // failed entries a resumed thread tries first
     bool problemsDamaged = false; // the side file of failed files could not be read whole
 
+    // The backup target's camera folder (empty: none). Each copy goes there too, from the same
+    // read of the card, verified against the same hash and listed in that folder's own checksum
+    // list. The backup never stops the first target: on its first failure it is given up for
+    // the run (backupStopped, backupError says why) and a resume fills in what it lacks.
+    std::string backupFolder;
+    uint64_t backupDevice = 0; // of backupFolder when the task was set up: a disk taken away
+                               // leaves its mount point, which is never written in its stead
+    std::atomic<int> backupStopped{0};
+    std::mutex backupLock;
+    std::string backupError;
+
     FILE *taskFile = nullptr;
     std::vector<char> fileList; // fileCount entries of TaskLayout::EntrySize bytes
     std::vector<unsigned char> buffer;
@@ -132,3 +143,7 @@ int taskFilesCopied(DiskTask *task);
 // A copy of the failed and skipped files, for any thread.
 void fileProblems(DiskTask *task, std::vector<FileProblem> *failed,
                   std::vector<FileProblem> *skipped);
+// The backup is given up for this run; the first reason is kept. Any thread.
+void stopBackup(DiskTask *task, const std::string &why);
+// Why the backup was given up, empty while it goes on (or when there is none). Any thread.
+std::string backupProblem(DiskTask *task);

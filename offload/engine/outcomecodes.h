@@ -49,6 +49,7 @@ struct OutcomeCodes
         TaskFileDamaged,     // camera; file, kept-aside copy
         FewerCopiesFound,    // camera; counted, found
         CopiesChecked,       // camera (the target's copies were weighed again)
+        BackupMissing,       // folder (the offload goes on with the first target alone)
 
         // The saved offload ("Taskconfig.xml") when the page is entered
         ConfigDamaged,       // file, kept-aside copy (empty: could not be moved)
@@ -63,6 +64,8 @@ struct OutcomeCodes
         TargetNotFlushed,    // folder
         OutputsMissing,      // -
         StateNotSaved,       // -
+        BackupIncomplete,    // camera; why (the backup target lacks copies of the first)
+        BackupUncreatable,   // folder
 
         // A file of a card the engine passed over (args: path below the card folder)
         FileUnreadable,      // path, system error

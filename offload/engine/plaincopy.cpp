@@ -1,6 +1,7 @@
 #include "plaincopy.h"
 
 #include <algorithm>
+#include <optional>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -59,6 +60,7 @@ void locate(DiskTask *task, int index, PlainCopy::Written *w)
         name.size() + 8 <= NAME_MAX ? name
                                     : ChecksumList::hexHash(XXH64(name.data(), name.size(), 0));
     w->partial = w->path.substr(0, slash + 1) + '.' + partialName + ".v7part";
+    BackupCopy::locate(task, relative, partialName, &w->backup);
 }
 
 // A name the target cannot hold (a ":" or "?" on exFAT): the file's own fault, passed over so
@@ -107,11 +109,25 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
     int result = EngineFile::Done;
     int writeError = 0;
     SyncIo::DirectWriter writer(out, task->directWrites);
+    // The backup takes the same bytes as they pass; its failure only ends the backup.
+    std::optional<SyncIo::DirectWriter> backup;
+    if (BackupCopy::open(task, &w->backup))
+        backup.emplace(w->backup.fd, task->directWrites);
+    const auto backupFailed = [&](const char *what) {
+        const int error = errno;
+        backup.reset();
+        BackupCopy::giveUp(task, &w->backup,
+                           std::string(what) + ' ' + w->backup.path + " file error: " +
+                               std::strerror(error) + '.');
+    };
     const auto put = [&](const unsigned char *data, size_t size) {
-        if (writer.write(data, size) == 0)
-            return true;
-        writeError = errno;
-        return false;
+        if (writer.write(data, size) != 0) {
+            writeError = errno;
+            return false;
+        }
+        if (backup && backup->write(data, size) != 0)
+            backupFailed("write");
+        return true;
     };
     XXH64_state_t *state = XXH64_createState();
     XXH64_reset(state, 0);
@@ -162,14 +178,22 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
     XXH64_freeState(state);
     if (result == EngineFile::Done && !writeError && writer.finish() != 0)
         writeError = errno;
+    if (backup && result == EngineFile::Done && !writeError && backup->finish() != 0)
+        backupFailed("write");
+    backup.reset();
     if (result == EngineFile::Done && !writeError && EngineFile::changedWhileRead(source))
         result = Changed;
     if (result == EngineFile::Done && !writeError) {
         const struct timespec times[2] = {source.info.st_atim, source.info.st_mtim};
         ::futimens(out, times);
         w->fd = out;
+        if (w->backup.fd >= 0)
+            ::futimens(w->backup.fd, times);
     } else {
         ::close(out);
+        if (w->backup.fd >= 0)
+            ::close(w->backup.fd);
+        w->backup.fd = -1;
     }
     if (writeError) {
         EngineFile::failAs(task, OutcomeCodes::FileNotWritten, writeError,
@@ -230,7 +254,15 @@ int syncCopy(PlainCopy::Written *w)
 int settle(DiskTask *task, PlainCopy::Written *w)
 {
     w->failure.clear();
-    return syncCopy(w) == 0 ? readBack(task, w) : int(EngineFile::Failed);
+    const int result = syncCopy(w) == 0 ? readBack(task, w) : int(EngineFile::Failed);
+    if (w->backup.wanted()) {
+        w->backup.failure.clear();
+        if (BackupCopy::sync(&w->backup))
+            BackupCopy::readBack(task, &w->backup, w->hash);
+        else
+            w->backup.settled = EngineFile::Failed;
+    }
+    return result;
 }
 
 // The group's copies on the disk with one syncfs. A FUSE file system (exFAT through its FUSE
@@ -257,6 +289,27 @@ void flushGroup(PlainCopy::Group *g)
     if (g->syncFd >= 0)
         ::close(g->syncFd);
     g->syncFd = -1;
+    // The backup's copies, flushed the same way on their own file system.
+    const bool wholeBackup = g->backupSyncFd >= 0 && ::fstatfs(g->backupSyncFd, &fs) == 0 &&
+                             fs.f_type != FUSE_SUPER_MAGIC;
+    const int backupError = wholeBackup && ::syncfs(g->backupSyncFd) != 0 ? errno : 0;
+    for (PlainCopy::Written &w : g->files) {
+        if (!w.unreadable.empty() || !w.backup.wanted())
+            continue;
+        w.backup.failure.clear();
+        w.backup.settled = EngineFile::Done;
+        if (!wholeBackup) {
+            if (!BackupCopy::sync(&w.backup))
+                w.backup.settled = EngineFile::Failed;
+        } else if (backupError) {
+            w.backup.failure =
+                "write " + w.backup.path + " file error: " + std::strerror(backupError) + ".";
+            w.backup.settled = EngineFile::Failed;
+        }
+    }
+    if (g->backupSyncFd >= 0)
+        ::close(g->backupSyncFd);
+    g->backupSyncFd = -1;
 }
 
 void settleGroup(DiskTask *task, PlainCopy::Group *g, PlainCopy::CommitOrder *order)
@@ -268,6 +321,8 @@ void settleGroup(DiskTask *task, PlainCopy::Group *g, PlainCopy::CommitOrder *or
         if (!w.unreadable.empty() || w.settled == EngineFile::Failed)
             continue;
         w.settled = turn ? readBack(task, &w) : int(EngineFile::Failed); // abandoned if no turn
+        if (turn && w.backup.wanted() && w.backup.settled == EngineFile::Done)
+            BackupCopy::readBack(task, &w.backup, w.hash);
     }
 }
 
@@ -344,6 +399,8 @@ Group::~Group()
 {
     if (syncFd >= 0)
         ::close(syncFd);
+    if (backupSyncFd >= 0)
+        ::close(backupSyncFd);
 }
 
 int CopyIndex::find(DiskTask *task, const std::string &relative)
@@ -371,6 +428,15 @@ void hold(Group *g)
         ::close(w.fd);
         w.fd = -1;
     }
+    if (w.backup.fd >= 0) {
+        if (g->backupSyncFd < 0)
+            g->backupSyncFd =
+                ::open(SyncIo::parentOf(w.backup.partial).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (g->backupSyncFd >= 0) {
+            ::close(w.backup.fd);
+            w.backup.fd = -1;
+        }
+    }
     g->bytes += w.size;
 }
 
@@ -390,10 +456,14 @@ void startSettle(DiskTask *task, Group *g, CommitOrder *order)
 void flushFolders(const std::vector<Written *> &named)
 {
     std::vector<std::string> folders;
-    for (const Written *w : named) {
-        const std::string folder = SyncIo::parentOf(w->path);
+    const auto add = [&folders](const std::string &folder) {
         if (std::find(folders.begin(), folders.end(), folder) == folders.end())
             folders.push_back(folder);
+    };
+    for (const Written *w : named) {
+        add(SyncIo::parentOf(w->path));
+        if (w->backup.named)
+            add(SyncIo::parentOf(w->backup.path));
     }
     for (const std::string &folder : folders)
         SyncIo::syncFolder(folder);
@@ -411,6 +481,21 @@ void list(DiskTask *task, const std::vector<Written *> &named)
     if (ChecksumList::append(named.front()->folder, lines) != 0)
         printf("write checksum of %s error: %s.\n", named.front()->path.c_str(),
                std::strerror(errno));
+    std::vector<std::pair<std::string, uint64_t>> backupLines;
+    for (const Written *w : named) {
+        if (w->backup.named)
+            backupLines.emplace_back(w->relative, w->hash);
+    }
+    // A backup copy stands only with its line: one that could not be listed goes (a resume's
+    // catch-up copies it again).
+    if (!backupLines.empty() && ChecksumList::append(task->backupFolder, backupLines) != 0) {
+        stopBackup(task, "write checksum of " + task->backupFolder + " error: " +
+                             std::strerror(errno) + ".");
+        for (const Written *w : named) {
+            if (w->backup.named)
+                ::unlink(w->backup.path.c_str());
+        }
+    }
     for (Written *w : named) {
         if (task->step.filed)
             task->step.filed(task->step.context, task->record.camera, w->index, w->path.c_str(),
@@ -436,6 +521,8 @@ void removePartial(DiskTask *task, int index)
     Written w;
     locate(task, index, &w);
     ::unlink(w.partial.c_str());
+    if (w.backup.wanted())
+        ::unlink(w.backup.partial.c_str());
 }
 
 void abandon(Written *w)
@@ -445,6 +532,7 @@ void abandon(Written *w)
     w->fd = -1;
     if (!w->partial.empty())
         ::unlink(w->partial.c_str());
+    BackupCopy::discard(&w->backup);
 }
 
 void abandon(Group *g)
@@ -511,6 +599,7 @@ int name(DiskTask *task, Written *w, CopyIndex *copies)
         return unholdable(task, *w, error) ? EngineFile::Unreadable : EngineFile::Failed;
     }
     FaultPoints::hit(task, w->index, "renamed", w->path.c_str());
+    BackupCopy::name(task, &w->backup);
     return EngineFile::Done;
 }
 

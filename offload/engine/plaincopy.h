@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "backupcopy.h"
+
 struct DiskTask;
 
 // Plain mode: one file of the list copied into the camera folder, on the disk and verified.
@@ -40,6 +42,7 @@ struct Written
     std::string failure; // why syncing or reading back failed
     int settled = 0;     // its settle's verdict (EngineFile::Done, Failed or differs)
     uint64_t size = 0;
+    BackupCopy::Copy backup; // the same copy on the backup target, if any
 };
 
 // Copies made durable together, in the order of the list. Not added to once it settles.
@@ -49,6 +52,7 @@ struct Group
     uint64_t bytes = 0;
     std::future<void> settling; // the flush and read-back, on a thread of its own
     int syncFd = -1;            // the camera folder, for the flush
+    int backupSyncFd = -1;      // the backup's camera folder, for its flush
     Group() = default;
     Group(const Group &) = delete;
     Group &operator=(const Group &) = delete;

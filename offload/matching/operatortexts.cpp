@@ -84,6 +84,12 @@ QString sentence(const OperatorOutcome &o)
         return QStringLiteral("任务状态无法保存，传输没有开始");
     case C::TargetUncreatable:
         return QStringLiteral("无法创建目标目录%1").arg(a);
+    case C::BackupMissing:
+        return QStringLiteral("备份目录%1不存在，本次只传输到目标目录，备份不完整").arg(a);
+    case C::BackupUncreatable:
+        return QStringLiteral("无法创建备份目录%1").arg(a);
+    case C::BackupIncomplete:
+        return QStringLiteral("备份不完整：%1").arg(a);
     case C::TargetMissing:
         return QStringLiteral("目标目录%1不存在，请检查磁盘是否已连接").arg(a);
     case C::NoTargetRecorded:

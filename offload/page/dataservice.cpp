@@ -108,22 +108,36 @@ void DataService::buildControls()
     m_text->setStyleSheet(QStringLiteral("QTextEdit { background: white; color: rgb(60, 60, 60);"
                                          " border: 1px solid rgb(207, 214, 221); }"));
 
-    textLabel(QStringLiteral("POS文件"), this, QRect(30, 284, 60, 24));
-    m_posAdd = linkLabel(QStringLiteral("添加"), this, QRect(100, 284, 36, 24));
-    m_posCancel = linkLabel(QStringLiteral("取消选择"), this, QRect(144, 284, 70, 24));
+    textLabel(QStringLiteral("POS文件"), this, QRect(30, 276, 60, 24));
+    m_posAdd = linkLabel(QStringLiteral("添加"), this, QRect(100, 276, 36, 24));
+    m_posCancel = linkLabel(QStringLiteral("取消选择"), this, QRect(144, 276, 70, 24));
     m_posBrowse = new Mylabel(this);
-    m_posBrowse->setGeometry(222, 284, 24, 24);
+    m_posBrowse->setGeometry(222, 276, 24, 24);
     m_posBrowse->setPixmap(resource(QStringLiteral("liulan.png")));
     m_posBrowse->setToolTip(QStringLiteral("添加POS文件"));
 
-    textLabel(QStringLiteral("保存到："), this, QRect(30, 318, 60, 24));
-    m_targetText = textLabel(QString(), this, QRect(100, 318, 440, 24));
+    textLabel(QStringLiteral("保存到："), this, QRect(30, 302, 60, 24));
+    m_targetText = textLabel(QString(), this, QRect(100, 302, 440, 24));
     m_targetText->setObjectName(QStringLiteral("targetText"));
     m_targetBrowse = new Mylabel(this);
-    m_targetBrowse->setGeometry(552, 318, 24, 24);
+    m_targetBrowse->setGeometry(552, 302, 24, 24);
     m_targetBrowse->setPixmap(resource(QStringLiteral("liulan.png")));
     m_targetBrowse->setToolTip(QStringLiteral("选择保存目录"));
-    for (Mylabel *button : {m_posAdd, m_posCancel, m_posBrowse, m_targetBrowse})
+
+    // A second copy on another disk, so that a card is never erased with one copy only.
+    textLabel(QStringLiteral("备份目录"), this, QRect(30, 328, 66, 24));
+    m_backupText = textLabel(QString(), this, QRect(100, 328, 290, 24));
+    m_backupText->setObjectName(QStringLiteral("backupText"));
+    m_backupFree = textLabel(QString(), this, QRect(394, 328, 110, 24));
+    m_backupFree->setObjectName(QStringLiteral("backupFree"));
+    m_backupClear = linkLabel(QStringLiteral("不备份"), this, QRect(506, 328, 44, 24));
+    m_backupClear->hide();
+    m_backupBrowse = new Mylabel(this);
+    m_backupBrowse->setGeometry(552, 328, 24, 24);
+    m_backupBrowse->setPixmap(resource(QStringLiteral("liulan.png")));
+    m_backupBrowse->setToolTip(QStringLiteral("选择备份目录（另一磁盘）"));
+    for (Mylabel *button :
+         {m_posAdd, m_posCancel, m_posBrowse, m_targetBrowse, m_backupBrowse, m_backupClear})
         connect(button, &Mylabel::clicked, this, &DataService::onClicked);
 
     m_startPause = new Mylabel(this);
@@ -251,6 +265,10 @@ void DataService::onClicked()
     }
     if (from == m_targetBrowse)
         targetClicked();
+    if (from == m_backupBrowse)
+        backupClicked();
+    if (from == m_backupClear)
+        setBackupFolder(QString());
     else if (from == m_posAdd || from == m_posBrowse)
         posAddClicked();
     else if (from == m_posCancel)

@@ -44,12 +44,18 @@ public:
     // What the choosers hand on (the screenshots set a page up through these).
     void selectCameraFolder(int camera, const QString &folder);
     void setTargetFolder(const QString &folder);
+    // The second target ("备份目录"); empty for none.
+    void setBackupFolder(const QString &folder);
     void addPosFile(const QString &path);
 
     // The widgets, for the screenshots and the tests that drive the page.
     Mylabel *cameraIcon(int camera) const; // by engine camera number
     Mylabel *startButton() const { return m_startPause; }
     Mylabel *targetButton() const { return m_targetBrowse; }
+    Mylabel *backupButton() const { return m_backupBrowse; }
+    Mylabel *backupClearLink() const { return m_backupClear; }
+    QLabel *backupLabel() const { return m_backupText; }
+    QLabel *backupFreeLabel() const { return m_backupFree; }
     Mylabel *posAddButton() const { return m_posAdd; }
     Mylabel *posCancelButton() const { return m_posCancel; }
     QCheckBox *sortieBox() const { return m_sortieBox; }
@@ -82,6 +88,8 @@ signals:
     void folderListed(int camera);
     // The free space of the target's volume is known.
     void targetMeasured();
+    // The free space of the backup's volume is known (and shown).
+    void backupMeasured();
 
 private:
     void buildControls();
@@ -93,6 +101,7 @@ private:
     void cameraClicked(int camera);
     void folderChosen(int camera, const QString &folder, const PhotoFolder::Listing &listing);
     void targetClicked();
+    void backupClicked();
     void posAddClicked();
     void posCancelClicked();
     void startClicked();
@@ -124,6 +133,10 @@ private:
     Mylabel *m_targetBrowse = nullptr;
     Mylabel *m_startPause = nullptr;
     QLabel *m_targetText = nullptr;
+    Mylabel *m_backupBrowse = nullptr;
+    Mylabel *m_backupClear = nullptr;
+    QLabel *m_backupText = nullptr;
+    QLabel *m_backupFree = nullptr;
     QLabel *m_speed = nullptr;
     QLabel *m_timeLeft = nullptr;
     QLabel *m_reportLink = nullptr;
@@ -141,6 +154,7 @@ private:
 
     FolderSizeTotal m_sizes[Cameras::Count]; // MiB of each selected folder
     qint64 m_freeMiB = 0;
+    qint64 m_backupFreeMiB = 0;
     int m_extraPlanned = 0;
     QString m_resultText; // the last reading, still shown once the offload completed
     QSet<int> m_listing; // cameras whose folder is being listed

@@ -84,6 +84,11 @@ void DataService::startNew()
                        driveOf(m_plan.target) + QStringLiteral("盘空间不足,请重新选择目录！"));
         return;
     }
+    if (!m_plan.backup.isEmpty() && m_backupFreeMiB < neededMiB()) {
+        Prompt::inform(this, QStringLiteral("备份目录所在磁盘空间不足,请重新选择备份目录！"),
+                       m_plan.backup);
+        return;
+    }
     m_plan.splitSorties = m_sortieBox->isChecked();
     m_plan.volumes = m_volumeBox->isChecked();
     m_plan.password = m_passwordBox->isChecked();
@@ -255,8 +260,10 @@ void DataService::resetAfterCompletion(const QString &note, bool outputsWritten)
     setRunning(false);
     m_paused = false;
     m_started = false;
+    const bool backupIncomplete = m_run->backupIncomplete();
     m_plan.reset();
     m_plan.target = m_targetText->text();
+    m_plan.backup = m_backupText->text();
     m_extraPlanned = 0;
     // The bar stands full and the text says so until the next offload is set up.
     m_progress->setValue(m_progress->maximum());
@@ -267,6 +274,8 @@ void DataService::resetAfterCompletion(const QString &note, bool outputsWritten)
     QStringList result{m_resultText};
     if (!outputsWritten)
         result << QStringLiteral("架次文件或报告未全部写入");
+    if (backupIncomplete)
+        result << QStringLiteral("备份不完整，备份目录缺少部分副本，清除相机卡前请另行备份");
     if (!m_run->reportPath().isEmpty())
         result << m_run->reportSummary();
     showText(result.join(QLatin1Char('\n')));
@@ -284,9 +293,10 @@ void DataService::resetAfterCompletion(const QString &note, bool outputsWritten)
     // Copies without their block files or report are not a finished offload: the task stays
     // open, and continuing it writes what is missing.
     Prompt::inform(this,
-                   outputsWritten ? QStringLiteral("传输已经完成！")
-                                  : QStringLiteral("照片已全部拷贝，但架次文件或报告未能写入，"
-                                                   "请检查目标磁盘后继续上次任务！"),
+                   !outputsWritten    ? QStringLiteral("照片已全部拷贝，但架次文件或报告未能写入，"
+                                                       "请检查目标磁盘后继续上次任务！")
+                   : backupIncomplete ? QStringLiteral("传输已经完成，但备份不完整！")
+                                      : QStringLiteral("传输已经完成！"),
                    note);
     --m_promptDepth;
 }
@@ -351,9 +361,12 @@ void DataService::offerResume()
     // The resume keeps the copies' names as the start chose them; the box shows which.
     OffloadSet set;
     QString why;
-    m_prefixBox->setChecked(
-        OffloadSet::read(OffloadSet::path(m_run->stateFolder()), &set, &why) == 0 &&
-        set.cameraPrefix);
+    const bool setRead = OffloadSet::read(OffloadSet::path(m_run->stateFolder()), &set, &why) == 0;
+    m_prefixBox->setChecked(setRead && set.cameraPrefix);
+    // The backup is the set's: the resume finds it there (or tells that it is missing).
+    m_plan.backup = setRead ? set.backup : QString();
+    m_backupText->setText(m_plan.backup);
+    m_backupFree->clear();
     m_volumeEdit->setText(config.volumeValue);
     m_unitBox->setCurrentIndex(config.volumeUnit == QLatin1String("MB") ? 1 : 0);
     m_volumeBox->setChecked(config.volumes);

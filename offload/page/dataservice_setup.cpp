@@ -158,6 +158,40 @@ void DataService::setTargetFolder(const QString &folder)
     check->start();
 }
 
+void DataService::backupClicked()
+{
+    if (m_started)
+        return;
+    const QString folder = chooseFolder(this, QString(), AppSettings::kOffloadBackupFolder);
+    if (!folder.isEmpty())
+        rememberThen(this, AppSettings::kOffloadBackupFolder, folder,
+                     [this, folder] { setBackupFolder(folder); });
+}
+
+void DataService::setBackupFolder(const QString &folder)
+{
+    if (m_started)
+        return;
+    leaveCompleted();
+    m_plan.backup = folder;
+    m_backupText->setText(folder);
+    m_backupClear->setVisible(!folder.isEmpty());
+    m_backupFree->clear();
+    m_backupFreeMiB = 0;
+    if (folder.isEmpty())
+        return;
+    auto *check = new CheckSaveThread(folder, this);
+    connect(check, &CheckSaveThread::freeSpace, this, [this, folder](qint64 mib) {
+        if (m_plan.backup != folder)
+            return;
+        m_backupFreeMiB = mib;
+        m_backupFree->setText(QStringLiteral("可用%1 GB").arg(double(mib) / 1024.0, 0, 'f', 1));
+        emit backupMeasured();
+    });
+    connect(check, &QThread::finished, check, &QObject::deleteLater);
+    check->start();
+}
+
 void DataService::posAddClicked()
 {
     if (!m_posAdd->isEnabled())

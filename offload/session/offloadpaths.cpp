@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include "cameracards.h"
+#include "syncio.h"
 #include "taskrecord.h"
 #include "volumequery.h"
 
@@ -99,6 +100,33 @@ OffloadPaths::Refusal refusal(const QString &message, const char *prompt,
     return {message, QString::fromUtf8(prompt), paths.join(QLatin1Char('\n'))};
 }
 
+// The backup weighed as the target is, and against the target: a second copy on the disk of the
+// first survives nothing the first does not.
+OffloadPaths::Refusal checkBackup(const OffloadSession::Setup &setup, const Folder &target,
+                                  const Folder cards[Cameras::Count])
+{
+    const Folder backup = folderOf(setup.backup);
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        const Folder &card = cards[camera];
+        if (card.whole && (within(backup, card) || within(card, backup) ||
+                           targetOnCard(card, backup)))
+            return refusal(QStringLiteral("the backup %1 and the %2 card folder %3 overlap or "
+                                          "share the card: choose a backup on another disk")
+                               .arg(backup.given, cameraName(camera), card.given),
+                           "备份目录与相机卡目录重叠或在相机卡上,请选择其他磁盘！",
+                           {backup.given, card.given});
+    }
+    if (!backup.existing.isEmpty() && !target.existing.isEmpty() &&
+        (within(backup, target) || within(target, backup) ||
+         SyncIo::sameDisk(uint64_t(backup.st.st_dev), uint64_t(target.st.st_dev))))
+        return refusal(QStringLiteral("the backup %1 is on the same disk as the target %2: a "
+                                      "second copy must be on another disk")
+                           .arg(backup.given, target.given),
+                       "备份目录与目标目录在同一磁盘上,请选择其他磁盘！",
+                       {backup.given, target.given});
+    return {};
+}
+
 } // namespace
 
 namespace OffloadPaths {
@@ -165,6 +193,11 @@ Refusal check(const OffloadSession::Setup &setup)
                                "两个相机选择了相同或重叠的目录,请重新选择！",
                                {card.given, cards[other].given});
         }
+    }
+    if (!setup.backup.isEmpty()) {
+        const Refusal refused = checkBackup(setup, target, cards);
+        if (refused.refused())
+            return refused;
     }
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         if (cards[camera].whole && targetOnCard(cards[camera], target))

@@ -145,6 +145,7 @@ OffloadSession::Setup OffloadPlan::setup() const
     for (int camera = 0; camera < Cameras::Count; ++camera)
         s.sources[camera] = m_sources[camera];
     s.target = target;
+    s.backup = backup;
     s.pos = m_pos;
     s.splitSorties = splitSorties;
     s.volumes = volumes;
@@ -220,6 +221,8 @@ OffloadPlan::Reading OffloadPlan::read(const OffloadRun::Progress &progress)
     r.halted = progress.halted;
     if (progress.verifiedFound > 0)
         r.text += QStringLiteral("目标目录已有%1个校验无误的副本,已跳过\n").arg(progress.verifiedFound);
+    if (progress.backupIncomplete)
+        r.text += progress.backupShown + QLatin1Char('\n');
     if (r.complete) {
         r.text += QStringLiteral("传输已完成");
         r.timeLeft.clear();

@@ -73,6 +73,7 @@ public:
     QString passwordText;
 
     QString target;
+    QString backup; // the second target, empty for none
     // Set by a resume from "Taskconfig.xml", cleared when the completed offload is saved.
     bool resumed = false;
 

@@ -83,9 +83,11 @@ FlightReport::Counts counts(DiskTask *task)
     return c;
 }
 
-Written write(const OffloadSession &session, const QJsonObject &matched, QStringList *messages)
+Written write(const OffloadSession &session, const QJsonObject &matched, QStringList *messages,
+              const QString &into, const QStringList &notes)
 {
     const OffloadSession::Setup &setup = session.setup();
+    const QString target = into.isEmpty() ? setup.target : into;
     QStringList photos[Cameras::Count];
     bool takesPart[Cameras::Count] = {};
     FlightReport::Counts cameraCounts[Cameras::Count];
@@ -109,7 +111,7 @@ Written write(const OffloadSession &session, const QJsonObject &matched, QString
     const QJsonObject match =
         matched.isEmpty() ? unmatched(photos, takesPart) : matched;
     FlightReport report(match, setup.pos);
-    report.setTarget(setup.target);
+    report.setTarget(target);
     report.setWritten(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
     if (!setup.pos.isEmpty() && setup.volumes)
         report.addNote(FlightReport::exportsNeedPlainText());
@@ -131,15 +133,17 @@ Written write(const OffloadSession &session, const QJsonObject &matched, QString
                 p.photo = copies.value(p.photo, p.photo);
         }
         bool noHardLinks = false;
-        const int exports = PhotoExports::write(setup.target, view, setup.pos, setup.splitSorties,
+        const int exports = PhotoExports::write(target, view, setup.pos, setup.splitSorties,
                                                 setup.cameraPrefix, messages, &noHardLinks);
         if (noHardLinks)
             report.addNote(FlightReport::noHardLinksText(setup.cameraPrefix));
         written.exportsWritten = exports == PhotoExports::filesPerSortie * int(setup.pos.size());
     }
+    for (const QString &note : notes)
+        report.addNote(note);
     QString error;
-    if (report.write(setup.target, &error))
-        written.htmlPath = QDir(setup.target).filePath(FlightReport::htmlFileName());
+    if (report.write(target, &error))
+        written.htmlPath = QDir(target).filePath(FlightReport::htmlFileName());
     else
         messages->append(error);
     written.summary = report.summary();

@@ -34,6 +34,9 @@ QStringList cardPhotos(const DiskTask *task);
 FlightReport::Counts counts(DiskTask *task);
 
 // match: the exposure match of the offload (`v7tool match --json`'s object), or empty.
-Written write(const OffloadSession &session, const QJsonObject &match, QStringList *messages);
+// target: where the report and exports go, the offload's target when empty (the backup has
+// its own); notes: lines added to the report and its summary.
+Written write(const OffloadSession &session, const QJsonObject &match, QStringList *messages,
+              const QString &target = QString(), const QStringList &notes = QStringList());
 
 } // namespace OffloadReport

@@ -171,6 +171,12 @@ bool OffloadRun::startNow(const OffloadSession::Setup &given, QString *error)
         *error = QStringLiteral("cannot create the target folder %1").arg(setup.target);
         return false;
     }
+    if (!setup.backup.isEmpty() && !QDir().mkpath(setup.backup)) {
+        m_failure = Failure::Refused;
+        m_told = {OperatorOutcome(OperatorOutcome::BackupUncreatable, {setup.backup})};
+        *error = QStringLiteral("cannot create the backup folder %1").arg(setup.backup);
+        return false;
+    }
     if (!takeLocks(setup.target, error))
         return false;
     makeTagger(setup.pos, false);
@@ -238,15 +244,11 @@ int OffloadRun::finishNow(QStringList *messages)
                                         {QString::number(m_tagger->untagged().size())});
     m_tagger.reset(); // close the photo information tables before they are read back
     m_session.setPhotoStep(PhotoStep());
-    int blocks = 0;
     m_outputsWritten = true;
     const SortieBlocks::Layout layout =
         setup.volumes ? SortieBlocks::Layout::Volumes : SortieBlocks::Layout::SortieFolders;
-    if (setup.splitSorties && !setup.pos.isEmpty() && !m_match) {
-        blocks = SortieBlocks::write(setup.target, setup.pos, m_tablePaths, messages, {}, layout);
-        m_outputsWritten = blocks == int(setup.pos.size());
-    } else if (setup.splitSorties && !setup.pos.isEmpty()) {
-        QHash<QString, int> records[Cameras::Count]; // by the copy's path below its folder
+    QHash<QString, int> records[Cameras::Count]; // by the copy's path below its folder
+    if (setup.splitSorties && !setup.pos.isEmpty() && m_match) {
         for (int camera = 0; camera < Cameras::Count; ++camera) {
             const ExposureMatch::Camera &c = m_match->cameras[camera];
             const QHash<QString, QString> copies = m_session.renamedCopies(camera);
@@ -254,21 +256,54 @@ int OffloadRun::finishNow(QStringList *messages)
                 records[camera].insert(copies.value(c.photos.at(j), c.photos.at(j)),
                                        c.recordOf[size_t(j)]);
         }
-        const std::shared_ptr<const ExposureMatch> match = m_match;
-        blocks = SortieBlocks::write(
-            setup.target, setup.pos, m_tablePaths, messages,
+    }
+    const std::shared_ptr<const ExposureMatch> match = m_match;
+    const auto writeBlocks = [&](const QString &target) {
+        if (!setup.splitSorties || setup.pos.isEmpty())
+            return 0;
+        if (!match)
+            return SortieBlocks::write(target, setup.pos, m_tablePaths, messages, {}, layout);
+        return SortieBlocks::write(
+            target, setup.pos, m_tablePaths, messages,
             [&records, match](int camera, int sortie, const QString &relative) {
                 const int record = records[camera].value(relative, -1);
                 return match->setOf(record) == sortie - 1 ? match->indexInSet(record) : -1;
             },
             layout);
+    };
+    const int blocks = writeBlocks(setup.target);
+    if (setup.splitSorties && !setup.pos.isEmpty())
         m_outputsWritten = blocks == int(setup.pos.size());
-    }
-    if (setup.splitSorties && !setup.pos.isEmpty() && blocks < int(setup.pos.size()))
-        m_finishTold << OperatorOutcome(OperatorOutcome::BlocksNotWritten,
-                                        {QString::number(blocks), QString::number(setup.pos.size())});
     FaultPoints::finishing("blocks");
-    const OffloadReport::Written report = OffloadReport::write(m_session, matchJson(), messages);
+    // The backup has outputs of its own, written only where its copies are all there; a backup
+    // that cannot take them is incomplete, never a reason to hold back the first target.
+    bool backupWritten = false;
+    if (!setup.backup.isEmpty() && !m_session.backupIncomplete()) {
+        const int backupBlocks = writeBlocks(setup.backup);
+        const OffloadReport::Written backup =
+            OffloadReport::write(m_session, matchJson(), messages, setup.backup);
+        backupWritten = (!setup.splitSorties || setup.pos.isEmpty() ||
+                         backupBlocks == int(setup.pos.size())) &&
+                        !backup.htmlPath.isEmpty() && backup.exportsWritten &&
+                        SyncIo::syncFolder(QFile::encodeName(setup.backup).toStdString()) == 0;
+    }
+    m_backupIncomplete = !setup.backup.isEmpty() && !backupWritten;
+    QStringList backupNotes;
+    if (m_backupIncomplete) {
+        OperatorOutcomes told = m_session.backupTold();
+        if (told.isEmpty())
+            told << OperatorOutcome(OperatorOutcome::BackupIncomplete,
+                                    {QStringLiteral("备份目录%1的报告与导出文件未写入").arg(setup.backup)});
+        for (const OperatorOutcome &outcome : told)
+            backupNotes << OperatorTexts::text(outcome);
+        m_finishTold << told;
+        *messages << m_session.backupProblems();
+        if (m_session.backupProblems().isEmpty())
+            *messages << QStringLiteral("backup: the outputs could not all be written into %1")
+                             .arg(setup.backup);
+    }
+    const OffloadReport::Written report =
+        OffloadReport::write(m_session, matchJson(), messages, QString(), backupNotes);
     m_reportPath = report.htmlPath;
     m_reportSummary = report.summary;
     m_outputsWritten = m_outputsWritten && !report.htmlPath.isEmpty() && report.exportsWritten;
@@ -389,6 +424,9 @@ OffloadRun::Progress OffloadRun::progress() const
     p.complete = m_session.complete();
     p.halted = !p.running && !p.complete && p.fileCount > 0;
     p.verifiedFound = m_session.verifiedFound();
+    p.backupIncomplete = m_session.backupIncomplete();
+    if (p.backupIncomplete)
+        p.backupShown = OperatorTexts::lines(m_session.backupTold());
     const double running = double(m_paceClock.elapsed()) / 1000.0;
     if (p.bytesDone == p.bytesTotal) {
         p.secondsLeft = 0;

@@ -59,6 +59,9 @@ public:
         bool halted = false;
         // Files the start found already copied and verified in the target, not copied again.
         int verifiedFound = 0;
+        // The backup target lacks copies (missing, full, failing); backupShown says why.
+        bool backupIncomplete = false;
+        QString backupShown;
     };
 
     explicit OffloadRun(QObject *parent = nullptr);
@@ -107,6 +110,8 @@ public:
     // offload recorded as complete; false leaves it to a resume to write them again.
     bool outputsWritten() const { return m_outputsWritten; }
     QString reportSummary() const { return m_reportSummary; }
+    // The last finish left the backup target short of copies or of its outputs.
+    bool backupIncomplete() const { return m_backupIncomplete; }
 
     OffloadSession &session() { return m_session; }
 
@@ -165,6 +170,7 @@ private:
     QString m_reportPath;
     QString m_reportSummary;
     bool m_outputsWritten = false;
+    bool m_backupIncomplete = false;
 
     // Bytes of each camera's files up to each index; built before an answer is sent, read
     // by the requester only after it.

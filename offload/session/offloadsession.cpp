@@ -18,6 +18,7 @@
 #include "zipvolume.h"
 
 #include <cerrno>
+#include <sys/stat.h>
 #include <cstring>
 #include "datafolders.h"
 #include "workerthread.h"
@@ -81,6 +82,16 @@ bool OffloadSession::createCamera(int camera, const QString &archivePath,
     task->step.tag = m_inner.tag ? tagStep : nullptr;
     task->step.filed = m_inner.filed ? filedStep : nullptr;
     task->volumes = ZipVolume::steps();
+    if (!m_setup.backup.isEmpty() && !m_backupMissing) {
+        // Made here, never by the engine: a folder it cannot find means the disk went.
+        const QString backup =
+            QDir(m_setup.backup).filePath(QString::fromLatin1(Cameras::folderName(camera)));
+        QDir().mkpath(backup);
+        task->backupFolder = QFile::encodeName(backup).toStdString();
+        struct stat st = {};
+        if (::stat(task->backupFolder.c_str(), &st) == 0)
+            task->backupDevice = uint64_t(st.st_dev);
+    }
     m_tasks[camera] = std::move(task);
     return true;
 }
@@ -117,6 +128,7 @@ bool OffloadSession::saveSet(const QString &id, const QByteArray &startConfig,
     OffloadSet set;
     set.id = id;
     set.target = m_setup.target;
+    set.backup = m_setup.backup;
     set.match = m_setup.match == ExposureMatcher::Method::Index ? QStringLiteral("index")
                                                                 : QStringLiteral("time");
     set.hasOffset = m_setup.hasOffset;
@@ -171,6 +183,7 @@ bool OffloadSession::start(const Setup &setup, QString *error)
     m_notesTold.clear();
     m_refusalTold.clear();
     m_setup = setup;
+    m_backupMissing = false;
     m_sortieEnds = sortieEnds(setup.pos);
     m_status = Status::Refused;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
@@ -224,7 +237,7 @@ bool OffloadSession::start(const Setup &setup, QString *error)
         }
     }
     if (failures.isEmpty()) {
-        m_foldsCase = CopyNames::foldsCase(QFile::encodeName(m_setup.target).toStdString());
+        m_foldsCase = foldsCase(m_setup);
         for (int camera = 0; camera < Cameras::Count; ++camera)
             nameCopies(camera, nullptr);
         failures << takeVerified();
@@ -417,6 +430,58 @@ QStringList OffloadSession::errors() const
                                                  QString::fromUtf8(task->error));
     }
     return list;
+}
+
+bool OffloadSession::backupIncomplete() const
+{
+    if (m_setup.backup.isEmpty())
+        return false;
+    if (m_backupMissing)
+        return true;
+    for (const auto &task : m_tasks) {
+        if (task && task->backupStopped.load())
+            return true;
+    }
+    return false;
+}
+
+QStringList OffloadSession::backupProblems() const
+{
+    QStringList lines;
+    if (m_backupMissing)
+        lines << QStringLiteral("backup: the backup folder %1 is missing: the copies went to the "
+                                "target alone")
+                     .arg(m_setup.backup);
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        if (m_tasks[camera] && m_tasks[camera]->backupStopped.load())
+            lines << QStringLiteral("%1: backup: %2")
+                         .arg(QString::fromLatin1(Cameras::folderName(camera)),
+                              QString::fromStdString(backupProblem(m_tasks[camera].get())));
+    }
+    return lines;
+}
+
+OperatorOutcomes OffloadSession::backupTold() const
+{
+    OperatorOutcomes told;
+    if (m_backupMissing)
+        told << OperatorOutcome(OperatorOutcome::BackupMissing, {m_setup.backup});
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        if (m_tasks[camera] && m_tasks[camera]->backupStopped.load())
+            told << OperatorOutcome(
+                OperatorOutcome::BackupIncomplete,
+                {QString::fromStdString(backupProblem(m_tasks[camera].get()))}, camera);
+    }
+    return told;
+}
+
+bool OffloadSession::foldsCase(const Setup &setup)
+{
+    // The copies' names must hold on both targets: one that folds case decides for both.
+    const auto folds = [](const QString &folder) {
+        return !folder.isEmpty() && CopyNames::foldsCase(QFile::encodeName(folder).toStdString());
+    };
+    return folds(setup.target) || (!m_backupMissing && folds(setup.backup));
 }
 
 QStringList OffloadSession::fileProblemLines() const

@@ -29,6 +29,9 @@ public:
     {
         QString sources[Cameras::Count]; // by engine camera number; empty = not taking part
         QString target;
+        // A second target on another disk (empty: none): every copy is made there as well,
+        // from the same read of the card, with its own checksum lists, block files and report.
+        QString backup;
         QList<OffloadPosSet> pos;
         bool splitSorties = false;
         bool volumes = false;
@@ -116,6 +119,12 @@ public:
     // every camera taking part has copied all its files (none failed; skipped ones aside)
     bool complete() const;
     QStringList errors() const;
+    // The backup target was asked for and lacks copies the first target holds: it was missing
+    // at the resume, or a camera gave it up (full, failing, taken away).
+    bool backupIncomplete() const;
+    // "Center: backup: <why>" per camera that gave it up, and the same for the operator.
+    QStringList backupProblems() const;
+    OperatorOutcomes backupTold() const;
     // "Center: failed: <path>: <reason>" and "Center: skipped: <path>: <reason>" per file.
     QStringList fileProblemLines() const;
 
@@ -144,6 +153,7 @@ public:
 
 private:
     static std::vector<int> sortieEnds(const QList<OffloadPosSet> &sets);
+    bool foldsCase(const Setup &setup);
     bool saveSet(const QString &id, const QByteArray &startConfig, QString *error) const;
     void dropTasks();
     bool resumeCamera(int camera, const TaskConfig &config, const OffloadSet &set, bool bound,
@@ -175,6 +185,7 @@ private:
     PhotoStep m_inner;
     std::vector<int> m_sortieEnds; // cumulative record counts of the POS sets
     bool m_foldsCase = false;      // the target takes "A" and "a" for one name
+    bool m_backupMissing = false;  // the resume found no backup folder: the first target alone
     MatchMaker m_makeMatch;
     std::shared_ptr<const ExposureMatch> m_match; // read by the engine threads, set before
     std::unique_ptr<DiskTask> m_tasks[Cameras::Count];

@@ -143,15 +143,28 @@ bool OffloadSession::resume(const TaskConfig &config, bool verify, QString *erro
     setup.hasOffset = bound && set.hasOffset;
     setup.offsetSeconds = set.offsetSeconds;
     setup.cameraPrefix = bound && set.cameraPrefix;
+    // The backup is the set's, as the first target is Taskconfig's. One that is not there now
+    // (its disk not plugged in) does not hold up the first target: the offload goes on without.
+    setup.backup = bound ? set.backup : QString();
+    m_backupMissing = !setup.backup.isEmpty() && !QFileInfo(setup.backup).isDir();
+    if (m_backupMissing) {
+        m_notes << QStringLiteral("the backup folder %1 is missing: the offload goes on with the "
+                                  "target alone")
+                       .arg(setup.backup);
+        m_notesTold << OperatorOutcome(OperatorOutcome::BackupMissing, {setup.backup});
+    }
     // A card found elsewhere may now lie inside the target, or share a folder with another.
-    if (!checkPaths(setup, error))
+    Setup weighed = setup;
+    if (m_backupMissing)
+        weighed.backup.clear();
+    if (!checkPaths(weighed, error))
         return false;
     m_setup = setup;
     m_sortieEnds = sortieEnds(setup.pos);
 
     m_status = Status::StateFailed;
     m_refusalTold = {OperatorOutcome(OperatorOutcome::TaskStateUnsaved)};
-    m_foldsCase = CopyNames::foldsCase(QFile::encodeName(setup.target).toStdString());
+    m_foldsCase = foldsCase(setup);
     QStringList failures;
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         if (!setup.sources[camera].isEmpty() && !resumeCamera(camera, config, set, bound, &why))

@@ -66,6 +66,7 @@ int OffloadSet::read(const QString &path, OffloadSet *set, QString *why)
     OffloadSet result;
     result.id = root.value(QLatin1String("id")).toString();
     result.target = root.value(QLatin1String("target")).toString();
+    result.backup = root.value(QLatin1String("backup")).toString();
     result.config = root.value(QLatin1String("config")).toString().toUtf8();
     for (const QJsonValue &value : root.value(QLatin1String("posTables")).toArray()) {
         const QJsonObject o = value.toObject();
@@ -103,6 +104,8 @@ bool OffloadSet::write(const QString &path, QString *error) const
     QJsonObject root;
     root.insert(QLatin1String("id"), id.isEmpty() ? QUuid::createUuid().toString() : id);
     root.insert(QLatin1String("target"), target);
+    if (!backup.isEmpty())
+        root.insert(QLatin1String("backup"), backup);
     root.insert(QLatin1String("config"), QString::fromUtf8(config));
     if (!posTables.isEmpty()) {
         QJsonArray tables;

@@ -50,6 +50,7 @@ struct OffloadSet
 
     QString id;
     QString target;
+    QString backup; // the second target, empty for none (Taskconfig knows only the first)
     // "Taskconfig.xml" as written at the start; the records of the tables in posTables are left
     // out of it (a set file of an earlier version may still hold them, and is read as it is).
     QByteArray config;

@@ -113,6 +113,8 @@ private slots:
     void badInput();
     void targetWithoutRoom_data();
     void targetWithoutRoom();
+    void backupFolder_data();
+    void backupFolder();
     void cardArrivals();
     void pauseAndResume();
     void cardPulledMidCopy();
@@ -486,6 +488,65 @@ void TestDataService::targetWithoutRoom()
     QVERIFY(waitForPrompt(m_target + QStringLiteral("盘空间不足,请重新选择目录！")));
     QVERIFY(!page.isRunning());
     QCOMPARE(OffloadFixture::filesBelow(m_target), QStringList());
+}
+
+void TestDataService::backupFolder_data()
+{
+    QTest::addColumn<bool>("otherDisk");
+    QTest::newRow("on another disk") << true;
+    QTest::newRow("on the target's disk") << false;
+}
+
+// The second target chosen through its chooser, its free space shown; on another disk the
+// offload fills it as it fills the target, on the target's own it is refused before anything.
+void TestDataService::backupFolder()
+{
+    QFETCH(bool, otherDisk);
+    QTemporaryDir shm(QStringLiteral("/dev/shm/v7page-XXXXXX"));
+    if (otherDisk && !shm.isValid())
+        QSKIP("no tmpfs at /dev/shm for the backup; not run");
+    const QString backup = otherDisk ? shm.filePath(QStringLiteral("second"))
+                                     : m_dir.filePath(QStringLiteral("second"));
+    QVERIFY(QDir().mkpath(backup));
+    DataService page;
+    page.show();
+    QVERIFY(setUpFive(&page, false));
+    QVERIFY(page.backupLabel()->text().isEmpty() && !page.backupClearLink()->isVisible());
+    QSignalSpy measured(&page, &DataService::backupMeasured);
+    m_choosers->answers << backup;
+    QTest::mouseClick(page.backupButton(), Qt::LeftButton);
+    QVERIFY(measured.wait(10000) || !measured.isEmpty());
+    QCOMPARE(page.backupLabel()->text(), backup);
+    QVERIFY2(QRegularExpression(QStringLiteral("^可用[0-9]+\\.[0-9] GB$"))
+                 .match(page.backupFreeLabel()->text())
+                 .hasMatch(),
+             qPrintable(page.backupFreeLabel()->text()));
+    QCOMPARE(AppSettings::lastFolder(AppSettings::kOffloadBackupFolder), backup);
+    QTest::mouseClick(page.startButton(), Qt::LeftButton);
+    if (!otherDisk) {
+        QVERIFY(waitForPrompt(QStringLiteral("备份目录与目标目录在同一磁盘上,请选择其他磁盘！ / ") +
+                              backup + '\n' + m_target));
+        QVERIFY(!page.isRunning());
+        QCOMPARE(OffloadFixture::filesBelow(backup), QStringList());
+        // "不备份" takes the choice back.
+        QTest::mouseClick(page.backupClearLink(), Qt::LeftButton);
+        QVERIFY(page.backupLabel()->text().isEmpty() && page.plan().backup.isEmpty());
+        return;
+    }
+    QVERIFY(waitForPrompt(QStringLiteral("传输已经完成！")));
+    for (int camera = 0; camera < Cameras::Count; ++camera) {
+        const QString first = QDir(m_target).filePath(QLatin1String(Cameras::folderName(camera)));
+        const QString second = QDir(backup).filePath(QLatin1String(Cameras::folderName(camera)));
+        QCOMPARE(OffloadFixture::filesBelow(second), OffloadFixture::filesBelow(first));
+        for (const QString &file : OffloadFixture::filesBelow(first))
+            QVERIFY2(OffloadFixture::fileBytes(first + '/' + file) ==
+                         OffloadFixture::fileBytes(second + '/' + file),
+                     qPrintable(file));
+        OffloadFixture::checkList(second, PhotosPerCard);
+    }
+    QVERIFY(QFile::exists(QDir(backup).filePath(FlightReport::htmlFileName())));
+    // The choice stays for the next offload, as the target does.
+    QCOMPARE(page.plan().backup, backup);
 }
 
 void TestDataService::cardArrivals()

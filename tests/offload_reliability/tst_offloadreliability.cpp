@@ -46,6 +46,8 @@ struct Offload
     QString target() const { return dir.filePath(QStringLiteral("target")); }
     QString copy(int c) const { return target() + QLatin1Char('/') + cameraName(c); }
     QString state() const { return dir.filePath(QStringLiteral("state")); }
+    QString backup; // --backup, when set (on another file system than target)
+    QString backupCopy(int c) const { return backup + QLatin1Char('/') + cameraName(c); }
 
     bool makeCards()
     {
@@ -61,7 +63,10 @@ struct Offload
         QStringList arguments = {QStringLiteral("offload")};
         for (int c = 0; c < Cameras::Count; ++c)
             arguments << QStringLiteral("--") + QLatin1String(Cameras::lowerName(c)) << card(c);
-        return arguments + QStringList{QStringLiteral("--target"), target()} + extra;
+        arguments << QStringLiteral("--target") << target();
+        if (!backup.isEmpty())
+            arguments << QStringLiteral("--backup") << backup;
+        return arguments + extra;
     }
 
     // The process is killed and waited for when the pointer goes, whichever way the test ends.
@@ -139,6 +144,25 @@ struct Offload
         for (int c = 0; c < Cameras::Count; ++c)
             volumes ? checkArchives(card(c), copy(c)) : checkCopies(card(c), copy(c));
     }
+    // The backup holds what the target does, byte for byte, its own lists passing xxhsum -c.
+    void checkBackup(bool volumes = false) const
+    {
+        for (int c = 0; c < Cameras::Count; ++c) {
+            volumes ? checkArchives(card(c), backupCopy(c)) : checkCopies(card(c), backupCopy(c));
+            for (const QString &file : filesBelow(copy(c)))
+                QVERIFY2(fileBytes(copy(c) + '/' + file) == fileBytes(backupCopy(c) + '/' + file),
+                         qPrintable(file));
+        }
+    }
+};
+
+// A folder for the backup on another file system than the tests' folders: a tmpfs, which the
+// engine takes for a disk of its own.
+struct BackupDisk
+{
+    QTemporaryDir dir{QStringLiteral("/dev/shm/v7backup-XXXXXX")};
+    QString path() const { return dir.filePath(QStringLiteral("backup")); }
+    bool usable() const { return dir.isValid(); }
 };
 
 // Fills the file system of folder up to leave bytes of room.
@@ -311,6 +335,8 @@ private slots:
     void pulledCard();
     void fullDisk_data();
     void fullDisk();
+    void backupTrouble_data();
+    void backupTrouble();
     void taggedSortiesAcrossResume_data();
     void taggedSortiesAcrossResume();
     void passedOver_data();
@@ -379,6 +405,14 @@ void TestOffloadReliability::badArguments_data()
         << QStringList({"--center", "@card", "--left", "@link/", "--target", "@target"});
     QTest::newRow("target on the card's volume")
         << QStringList({"--center", "@volume/DCIM", "--target", "@volume/backup"});
+    // A second copy on the first one's disk, or among the cards, is no second copy.
+    QTest::newRow("backup on the target's disk")
+        << QStringList({"--center", "@card", "--target", "@target", "--backup", "@dir/second"});
+    QTest::newRow("backup is the target")
+        << QStringList({"--center", "@card", "--target", "@target", "--backup", "@target"});
+    QTest::newRow("backup inside a card")
+        << QStringList({"--center", "@card", "--target", "@target", "--backup", "@card/b"});
+    QTest::newRow("backup given to a resume") << QStringList({"--resume", "--backup", "@dir/b"});
 }
 
 void TestOffloadReliability::badArguments()
@@ -401,6 +435,7 @@ void TestOffloadReliability::badArguments()
     arguments.replaceInStrings(QStringLiteral("@target"), o.target());
     arguments.replaceInStrings(QStringLiteral("@link"), o.dir.filePath(QStringLiteral("link")));
     arguments.replaceInStrings(QStringLiteral("@volume"), volume.root);
+    arguments.replaceInStrings(QStringLiteral("@dir"), o.dir.path());
     // Refused before anything is made or written, anywhere.
     QDir().mkpath(o.dir.filePath(QStringLiteral("cwd")));
     const auto everything = [&] {
@@ -418,6 +453,13 @@ void TestOffloadReliability::badArguments()
     QCOMPARE(run.code, 2);
     QVERIFY2(!run.output.isEmpty(), "a reason is printed");
     QVERIFY2(everything() == before, run.output.constData());
+    // A refused backup is named with the folder it was weighed against.
+    const qsizetype backup = arguments.indexOf(QStringLiteral("--backup"));
+    if (backup >= 0 && !arguments.contains(QStringLiteral("--resume")))
+        QVERIFY2(run.output.contains(QFile::encodeName(arguments.at(backup + 1))) &&
+                     (run.output.contains(QFile::encodeName(o.target())) ||
+                      run.output.contains(QFile::encodeName(o.card(0)))),
+                 run.output.constData());
 }
 
 void TestOffloadReliability::killedAtEachStep_data()
@@ -427,12 +469,19 @@ void TestOffloadReliability::killedAtEachStep_data()
     QTest::addColumn<int>("small"); // tiny files added to the centre card
     QTest::addColumn<int>("first"); // the file each of the two runs dies at
     QTest::addColumn<int>("second");
+    QTest::addColumn<bool>("backup"); // a second target on another file system
     for (const char *phase : {"start", "opened", "written", "verified", "renamed", "listed"})
-        QTest::addRow("plain, %s", phase) << QByteArray(phase) << false << 0 << 3 << 8;
+        QTest::addRow("plain, %s", phase) << QByteArray(phase) << false << 0 << 3 << 8 << false;
     for (const char *phase : {"opened", "written", "verified", "listed"})
-        QTest::addRow("volumes, %s", phase) << QByteArray(phase) << true << 0 << 3 << 8;
+        QTest::addRow("volumes, %s", phase) << QByteArray(phase) << true << 0 << 3 << 8 << false;
     QTest::newRow("plain, many small files, mid-group")
-        << QByteArray("renamed") << false << 200 << 150 << 170;
+        << QByteArray("renamed") << false << 200 << 150 << 170 << false;
+    for (const char *phase : {"opened", "written", "verified", "renamed", "listed"})
+        QTest::addRow("backup, plain, %s", phase) << QByteArray(phase) << false << 0 << 3 << 8 << true;
+    for (const char *phase : {"written", "listed"})
+        QTest::addRow("backup, volumes, %s", phase) << QByteArray(phase) << true << 0 << 3 << 8 << true;
+    QTest::newRow("backup, many small files, mid-group")
+        << QByteArray("renamed") << false << 200 << 150 << 170 << true;
 }
 
 void TestOffloadReliability::killedAtEachStep()
@@ -442,7 +491,14 @@ void TestOffloadReliability::killedAtEachStep()
     QFETCH(int, small);
     QFETCH(int, first);
     QFETCH(int, second);
+    QFETCH(bool, backup);
     Offload o;
+    BackupDisk disk;
+    if (backup) {
+        if (!disk.usable())
+            QSKIP("no tmpfs at /dev/shm for the backup; not run");
+        o.backup = disk.path();
+    }
     QVERIFY(o.makeCards());
     for (int i = 0; i < small; ++i)
         QVERIFY(writeFile(o.card(0) + QStringLiteral("/small/S%1.BIN").arg(i, 4, 10, QLatin1Char('0')),
@@ -480,6 +536,11 @@ void TestOffloadReliability::killedAtEachStep()
                  .hasMatch(),
              run.output.constData());
     o.checkTarget(volumes);
+    if (backup) {
+        QVERIFY2(run.output.contains("backup complete: " + QFile::encodeName(o.backup)),
+                 run.output.constData());
+        o.checkBackup(volumes);
+    }
     // Finished: nothing left to resume.
     QCOMPARE(o.resume().code, 2);
 }
@@ -620,6 +681,83 @@ void TestOffloadReliability::fullDisk()
     run = o.resume();
     QVERIFY2(run.code == 0, run.output.constData());
     o.checkTarget(volumes);
+}
+
+// A backup that is missing when the offload is resumed, that goes while it copies, or that fills:
+// the target is completed and verified all the same, and the run, its report and its exit code
+// say the backup is incomplete. What the backup does hold is right.
+void TestOffloadReliability::backupTrouble_data()
+{
+    QTest::addColumn<QByteArray>("trouble");
+    QTest::addColumn<bool>("volumes");
+    for (const char *trouble : {"missing at resume", "taken away", "full"}) {
+        QTest::addRow("plain, %s", trouble) << QByteArray(trouble) << false;
+        QTest::addRow("volumes, %s", trouble) << QByteArray(trouble) << true;
+    }
+}
+
+void TestOffloadReliability::backupTrouble()
+{
+    QFETCH(QByteArray, trouble);
+    QFETCH(bool, volumes);
+    BackupDisk backup;
+    if (!backup.usable())
+        QSKIP("no tmpfs at /dev/shm for the backup; not run");
+    if (trouble == "full" && ::geteuid() != 0)
+        QSKIP("a size-limited file system needs root (tmpfs mount); not run");
+    Offload o;
+    o.backup = backup.path();
+    QVERIFY(o.makeCards());
+    const QStringList extra = volumes ? kSmallVolumes : QStringList();
+    std::unique_ptr<TmpfsMount> small;
+    Run run;
+    if (trouble == "missing at resume") {
+        run = o.tool(o.startArguments(extra), "0:3:written:kill");
+        QVERIFY2(run.crashed, run.output.constData());
+        QVERIFY(QDir().rename(o.backup, o.backup + QStringLiteral(".elsewhere")));
+        run = o.resume();
+        QVERIFY2(run.output.contains("backup folder " + QFile::encodeName(o.backup) +
+                                     " is missing"),
+                 run.output.constData());
+    } else if (trouble == "taken away") {
+        const QString held = o.dir.filePath(QStringLiteral("go on"));
+        const auto process = o.launch(o.startArguments(extra),
+                                      "0:5:opened:wait:" + QFile::encodeName(held));
+        QVERIFY(waitFor([&] { return QFile::exists(held + ".held"); }));
+        QVERIFY(QDir(o.backup).removeRecursively());
+        QVERIFY(writeFile(held, "go"));
+        run = Offload::finish(process);
+        QVERIFY2(run.output.contains("is gone"), run.output.constData());
+        QVERIFY2(!QFileInfo::exists(o.backup), "nothing is written where the backup was");
+    } else {
+        qint64 total = 0;
+        for (int c = 0; c < Cameras::Count; ++c) {
+            for (const QString &file : filesBelow(o.card(c)))
+                total += QFileInfo(o.card(c) + QLatin1Char('/') + file).size();
+        }
+        small = std::make_unique<TmpfsMount>(
+            o.backup, "size=" + QByteArray::number(total / 2 / 1024) + "k");
+        QVERIFY(small->mounted);
+        run = o.tool(o.startArguments(extra));
+        QVERIFY2(run.output.contains("No space left on device"), run.output.constData());
+    }
+    QVERIFY2(!run.crashed && run.code == 1, run.output.constData());
+    QVERIFY2(run.output.contains("complete: 60 files") &&
+                 run.output.contains("backup incomplete: " + QFile::encodeName(o.backup)),
+             run.output.constData());
+    o.checkTarget(volumes);
+    const QByteArray report =
+        fileBytes(o.target() + QLatin1Char('/') + FlightReport::htmlFileName());
+    QVERIFY(report.contains(QStringLiteral("备份不完整").toUtf8()));
+    for (int c = 0; c < Cameras::Count && trouble == "full"; ++c) {
+        // The copies the full backup took are whole and listed; nothing partial is left.
+        QStringList held = filesBelow(o.backupCopy(c));
+        if (held.removeOne(QString::fromLatin1(ChecksumList::FileName)))
+            checkList(o.backupCopy(c), int(held.size()));
+        QVERIFY2(held.filter(QStringLiteral(".v7part")).isEmpty(), qPrintable(held.join(' ')));
+        for (const QString &file : held)
+            QCOMPARE(fileBytes(o.backupCopy(c) + '/' + file), fileBytes(o.copy(c) + '/' + file));
+    }
 }
 
 // Two POS tables, split into sorties, killed halfway and resumed: every photo carries the

@@ -3,12 +3,14 @@
 // root only). The storage rows, the questions in their order, the save gate, the refusals and
 // what each outcome leaves on the cards. Every case plugs its own cards; the rig removes them
 // in every outcome.
+#include <QCheckBox>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
 #include <QProgressBar>
 
+#include "appsettings.h"
 #include "cameralink.h"
 #include "cardrig.h"
 #include "cardtemplate.h"
@@ -78,11 +80,12 @@ bool makeCameraCard(const QString &root, int photos, bool avfInfo = true)
 
 // Offloads the photo folders of the cards (restore order, empty = none) into target with the
 // engine and records the offload where the restore looks for it.
-bool offload(const QStringList &roots, const QString &target)
+bool offload(const QStringList &roots, const QString &target, const QString &backup = QString())
 {
     QFile::remove(DataFolders::perUserDataFolder() + QStringLiteral("/Taskconfig.xml"));
     OffloadSession::Setup setup;
     setup.target = target;
+    setup.backup = backup;
     for (int position = 0; position < RestoreCards::Count; ++position) {
         if (!roots.value(position).isEmpty())
             setup.sources[RestoreCards::engineCamera(position)] =
@@ -150,6 +153,8 @@ private slots:
     void toolRefusals_data();
     void toolRefusals();
     void toolFolderCards();
+    void twoCopies_data();
+    void twoCopies();
     void toolOwnBackup();
 };
 
@@ -346,6 +351,63 @@ void tst_Restore::restore()
     }
 }
 
+void tst_Restore::twoCopies_data()
+{
+    QTest::addColumn<bool>("backup");   // the offload had a second target on another disk
+    QTest::addColumn<bool>("required"); // "清除前要求两份备份"
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<QString>("copies"); // the row's text after the check
+    const QString confirm = QStringLiteral("将清除相机中所有的数据,是否继续?");
+    const QString done = QStringLiteral("完成还原！|");
+    QTest::newRow("one copy, not required")
+        << false << false << QStringList{confirm, done} << "3 张照片只有一份备份";
+    QTest::newRow("one copy, two required: held")
+        << false << true << QStringList{confirm, "下视相机有 3 张照片只有一份备份，仍要清除吗？"}
+        << "3 张照片只有一份备份";
+    QTest::newRow("two copies, two required") << true << true << QStringList{confirm, done} << "";
+}
+
+// The copies counted per disk on the restore page: the row tells photos on one disk only, and the
+// setting holds them as unsaved ones are held.
+void tst_Restore::twoCopies()
+{
+    QFETCH(bool, backup);
+    QFETCH(bool, required);
+    QFETCH(QStringList, boxes);
+    QFETCH(QString, copies);
+    QTemporaryDir second(QStringLiteral("/dev/shm/v7restore-XXXXXX"));
+    if (backup && !second.isValid())
+        QSKIP("no tmpfs at /dev/shm for the backup; not run");
+    CardRig rig(kRig);
+    QTemporaryDir work;
+    if (kRig == CardRig::MediaRoot)
+        qputenv("V7_MEDIA_ROOT", QFile::encodeName(rig.mediaRoot()));
+    qputenv("V7_SHIPPED_DIR", QByteArray());
+    QString error;
+    const QString root = rig.plug(QStringLiteral("OLD0"), &error);
+    QVERIFY2(!root.isEmpty(), qPrintable(error));
+    QVERIFY(makeCameraCard(root, 3));
+    QVERIFY(offload({root, "", "", "", ""}, work.filePath(QStringLiteral("target")),
+                    backup ? second.filePath(QStringLiteral("backup")) : QString()));
+
+    ReductionWidget page;
+    page.setCardRoots({root, "", "", "", ""});
+    page.show();
+    const auto setting = qScopeGuard([&] { page.twoCopiesBox()->setChecked(false); });
+    page.twoCopiesBox()->setChecked(required);
+    QCOMPARE(AppSettings::value(QLatin1String(AppSettings::kRequireTwoCopies)).toBool(), required);
+    ModalAnswerer answerer({"yes", "no"});
+    QSignalSpy ended(&page, &ReductionWidget::restoreEnded);
+    QTest::mouseClick(page.restoreButton(), Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([&] { return answerer.texts.size() >= boxes.size(); }, 60000));
+    QVERIFY(!ended.isEmpty() || ended.wait(60000));
+    QTRY_VERIFY(page.findChildren<CheckV7Thread *>().isEmpty());
+    QCOMPARE(answerer.texts, boxes);
+    QCOMPARE(page.copiesText(0)->text(), copies);
+    const bool formatted = boxes.last() == QLatin1String("完成还原！|");
+    QCOMPARE(page.resultIcon(0)->isVisible(), formatted);
+}
+
 void tst_Restore::toolRefusals_data()
 {
     QTest::addColumn<QString>("kind");
@@ -416,6 +478,15 @@ void tst_Restore::toolFolderCards()
     run = v7toolRestore(cards + QStringList{"--yes"}, media);
     QCOMPARE(run.exitCode, 3);
     QVERIFY(run.err.contains("3 photos have no verified copy"));
+    // The front card's photos are on one disk: told, and held when two copies are required.
+    QVERIFY2(run.err.contains(QStringLiteral("前视相机：2 张照片只有一份备份").toUtf8()) &&
+                 run.err.contains(QStringLiteral("后视相机：3 张照片没有备份").toUtf8()),
+             run.err.constData());
+    QCOMPARE(run.jsonLines().at(4).value("oneCopy").toInt(), 2);
+    run = v7toolRestore({"--front", front, "--yes", "--require-copies", "2"}, media);
+    QCOMPARE(run.exitCode, 3);
+    QVERIFY2(run.err.contains("2 photos have fewer than two verified copies"), run.err.constData());
+    QCOMPARE(v7toolRestore({"--front", front, "--require-copies", "3"}, media).exitCode, 2);
     QCOMPARE(OffloadFixture::filesBelow(media), before);
 
     run = v7toolRestore(cards + QStringList{"--yes", "--unsaved-ok"}, media);

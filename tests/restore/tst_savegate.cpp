@@ -45,28 +45,39 @@ void tst_SaveGate::gate_data()
     QTest::addColumn<QString>("mode"); // plain, tagged, sorties, zip, zip tagged (with password)
     QTest::addColumn<QString>("change");
     QTest::addColumn<int>("unsaved");
+    QTest::addColumn<bool>("backup");  // the offload had a second target
+    QTest::addColumn<int>("oneCopy"); // -1: every saved photo (one target)
 
-    QTest::newRow("plain copies") << "plain" << "" << 0;
-    QTest::newRow("a photo taken after the offload") << "plain" << "new photo" << 1;
-    QTest::newRow("a copy cut short") << "plain" << "truncate copy" << 1;
-    QTest::newRow("a copy changed, same size") << "plain" << "flip copy" << 1;
-    QTest::newRow("a renamed copy, found through the set") << "plain" << "rename copy" << 0;
-    QTest::newRow("a hidden photo") << "plain" << "hidden photo" << 1;
-    QTest::newRow("a photo in a hidden folder") << "plain" << "hidden folder" << 1;
-    QTest::newRow("a card photo changed, same size") << "plain" << "flip card" << 1;
-    QTest::newRow("a file beside the offloaded folder") << "plain" << "file beside" << 1;
-    QTest::newRow("no offload recorded") << "plain" << "no config" << 4;
-    QTest::newRow("tagged copies") << "tagged" << "" << 0;
-    QTest::newRow("tagged, image data changed on the card") << "tagged" << "flip card" << 1;
-    QTest::newRow("tagged, a copy cut short") << "tagged" << "truncate copy" << 1;
-    QTest::newRow("tagged, a copy's header changed") << "tagged" << "flip copy head" << 1;
-    QTest::newRow("sortie folders") << "sorties" << "" << 0;
-    QTest::newRow("zip volumes") << "zip" << "" << 0;
-    QTest::newRow("zip, a photo changed on the card") << "zip" << "flip card" << 1;
-    QTest::newRow("zip, an entry changed, same size") << "zip" << "flip volume" << 1;
-    QTest::newRow("zip, the volume not listed") << "zip" << "unlist volume" << 4;
-    QTest::newRow("zip, tagged and encrypted") << "zip tagged" << "" << 0;
-    QTest::newRow("zip, tagged, image data changed") << "zip tagged" << "flip card" << 1;
+    QTest::newRow("plain copies") << "plain" << "" << 0 << false << -1;
+    QTest::newRow("a photo taken after the offload") << "plain" << "new photo" << 1 << false << -1;
+    QTest::newRow("a copy cut short") << "plain" << "truncate copy" << 1 << false << -1;
+    QTest::newRow("a copy changed, same size") << "plain" << "flip copy" << 1 << false << -1;
+    QTest::newRow("a renamed copy, found through the set") << "plain" << "rename copy" << 0 << false << -1;
+    QTest::newRow("a hidden photo") << "plain" << "hidden photo" << 1 << false << -1;
+    QTest::newRow("a photo in a hidden folder") << "plain" << "hidden folder" << 1 << false << -1;
+    QTest::newRow("a card photo changed, same size") << "plain" << "flip card" << 1 << false << -1;
+    QTest::newRow("a file beside the offloaded folder") << "plain" << "file beside" << 1 << false << -1;
+    QTest::newRow("no offload recorded") << "plain" << "no config" << 4 << false << -1;
+    QTest::newRow("tagged copies") << "tagged" << "" << 0 << false << -1;
+    QTest::newRow("tagged, image data changed on the card") << "tagged" << "flip card" << 1 << false << -1;
+    QTest::newRow("tagged, a copy cut short") << "tagged" << "truncate copy" << 1 << false << -1;
+    QTest::newRow("tagged, a copy's header changed") << "tagged" << "flip copy head" << 1 << false << -1;
+    QTest::newRow("sortie folders") << "sorties" << "" << 0 << false << -1;
+    QTest::newRow("zip volumes") << "zip" << "" << 0 << false << -1;
+    QTest::newRow("zip, a photo changed on the card") << "zip" << "flip card" << 1 << false << -1;
+    QTest::newRow("zip, an entry changed, same size") << "zip" << "flip volume" << 1 << false << -1;
+    QTest::newRow("zip, the volume not listed") << "zip" << "unlist volume" << 4 << false << -1;
+    QTest::newRow("zip, tagged and encrypted") << "zip tagged" << "" << 0 << false << -1;
+    QTest::newRow("zip, tagged, image data changed") << "zip tagged" << "flip card" << 1 << false << -1;
+    // With a backup every photo has two verified copies, until one of them is altered.
+    QTest::newRow("backup, two copies each") << "plain" << "" << 0 << true << 0;
+    QTest::newRow("backup, its copy changed") << "plain" << "flip backup" << 0 << true << 1;
+    QTest::newRow("backup, the first copy changed") << "plain" << "flip copy" << 0 << true << 1;
+    QTest::newRow("backup, both copies changed") << "plain" << "flip both" << 1 << true << 0;
+    QTest::newRow("backup, a photo taken after") << "plain" << "new photo" << 1 << true << 0;
+    QTest::newRow("backup, zip volumes") << "zip" << "" << 0 << true << 0;
+    QTest::newRow("backup, its volume changed") << "zip" << "flip backup volume" << 0 << true << 1;
+    QTest::newRow("backup, tagged") << "tagged" << "" << 0 << true << 0;
 }
 
 void tst_SaveGate::gate()
@@ -74,8 +85,13 @@ void tst_SaveGate::gate()
     QFETCH(QString, mode);
     QFETCH(QString, change);
     QFETCH(int, unsaved);
+    QFETCH(bool, backup);
+    QFETCH(int, oneCopy);
 
     QTemporaryDir dir;
+    QTemporaryDir other(QStringLiteral("/dev/shm/v7gate-XXXXXX")); // another disk than dir's
+    if (backup && !other.isValid())
+        QSKIP("no tmpfs at /dev/shm for the backup; not run");
     const QString card = dir.filePath(QStringLiteral("card"));
     const QString source = card + QStringLiteral("/DCIM/100MSDCF");
     QVERIFY(makeCard(source, 4));
@@ -92,6 +108,8 @@ void tst_SaveGate::gate()
     OffloadSession::Setup setup;
     setup.sources[0] = source;
     setup.target = dir.filePath(QStringLiteral("target"));
+    if (backup)
+        setup.backup = other.filePath(QStringLiteral("backup"));
     if (mode.contains(QLatin1String("tagged")) || mode == QLatin1String("sorties"))
         setup.pos = {first, second};
     setup.splitSorties = mode == QLatin1String("sorties");
@@ -108,6 +126,7 @@ void tst_SaveGate::gate()
     QVERIFY2(session.start(setup, &error), qPrintable(error));
     QVERIFY(waitFor([&] { return !session.running(); }));
     QVERIFY(session.complete() && session.saveConfig(true));
+    QVERIFY(!session.backupIncomplete());
 
     const QString folder = setup.target + QStringLiteral("/Center");
     const QString copy = folder + (setup.splitSorties ? QStringLiteral("/第1架次") : QString()) +
@@ -119,15 +138,27 @@ void tst_SaveGate::gate()
     } else if (change.startsWith(QLatin1String("flip"))) {
         // The last byte of a card photo or a copy, one in a copy's EXIF header, the middle one
         // of a volume (a photo's data).
-        const QString file = change == QLatin1String("flip card")    ? source + "/DSC00002.JPG"
-                             : change.startsWith(QLatin1String("flip copy")) ? copy
-                                                                     : folder + "/pack1.zip";
-        QByteArray bytes = fileBytes(file);
-        const qsizetype at = change == QLatin1String("flip volume") ? bytes.size() / 2
-                             : change.endsWith(QLatin1String("head"))  ? bytes.indexOf("Exif") + 40
-                                                                       : bytes.size() - 1;
-        bytes[at] = char(bytes[at] ^ 0x5A);
-        QVERIFY(writeFile(file, bytes));
+        const QString backupFolder = setup.backup + QStringLiteral("/Center");
+        QStringList files;
+        if (change == QLatin1String("flip card"))
+            files << source + "/DSC00002.JPG";
+        else if (change.startsWith(QLatin1String("flip copy")) || change == QLatin1String("flip both"))
+            files << copy;
+        else if (change == QLatin1String("flip volume"))
+            files << folder + "/pack1.zip";
+        if (change == QLatin1String("flip backup") || change == QLatin1String("flip both"))
+            files << backupFolder + "/DSC00002.JPG";
+        if (change == QLatin1String("flip backup volume"))
+            files << backupFolder + "/pack1.zip";
+        for (const QString &file : files) {
+            QByteArray bytes = fileBytes(file);
+            QVERIFY2(!bytes.isEmpty(), qPrintable(file));
+            const qsizetype at = change.endsWith(QLatin1String("volume")) ? bytes.size() / 2
+                                 : change.endsWith(QLatin1String("head")) ? bytes.indexOf("Exif") + 40
+                                                                          : bytes.size() - 1;
+            bytes[at] = char(bytes[at] ^ 0x5A);
+            QVERIFY(writeFile(file, bytes));
+        }
     } else if (change == QLatin1String("rename copy")) {
         // As the engine names a copy the target would fold into another: the new name listed
         // (the old line left stale) and the card name mapped to it in the offload set.
@@ -161,14 +192,16 @@ void tst_SaveGate::gate()
     OffloadSet set;
     QString why;
     OffloadSet::read(OffloadSet::path(dir.path()), &set, &why);
+    QCOMPARE(set.backup, setup.backup);
     const SaveGate::CardCheck check = SaveGate::check(
-        card, recorded ? SavedCopies(config, 0, set.cards[0].renamed) : SavedCopies());
+        card, recorded ? SavedCopies(config, 0, set.cards[0].renamed, set.backup) : SavedCopies());
     const bool hidden = change.startsWith(QLatin1String("hidden"));
     QCOMPARE(check.photos, 4 + (change == QLatin1String("new photo") ||
                                 change == QLatin1String("file beside") || hidden));
     QCOMPARE(check.unsaved, unsaved);
     QCOMPARE(check.hiddenUnsaved, int(hidden));
     QCOMPARE(check.unsavedExamples.size(), unsaved);
+    QCOMPARE(check.oneCopy, oneCopy < 0 ? check.photos - unsaved : oneCopy);
 }
 
 QTEST_GUILESS_MAIN(tst_SaveGate)
