@@ -404,7 +404,7 @@ void tst_Restore::twoCopies()
     QTRY_VERIFY(page.findChildren<CheckV7Thread *>().isEmpty());
     QCOMPARE(answerer.texts, boxes);
     QCOMPARE(page.copiesText(0)->text(), copies);
-    const bool formatted = boxes.last() == QLatin1String("完成还原！|");
+    const bool formatted = boxes.last() == QStringLiteral("完成还原！|");
     QCOMPARE(page.resultIcon(0)->isVisible(), formatted);
 }
 
