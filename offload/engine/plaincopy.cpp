@@ -321,8 +321,10 @@ void settleGroup(DiskTask *task, PlainCopy::Group *g, PlainCopy::CommitOrder *or
         if (!w.unreadable.empty() || w.settled == EngineFile::Failed)
             continue;
         w.settled = turn ? readBack(task, &w) : int(EngineFile::Failed); // abandoned if no turn
-        if (turn && w.backup.wanted() && w.backup.settled == EngineFile::Done)
+        if (turn && w.backup.wanted() && w.backup.settled == EngineFile::Done) {
+            FaultPoints::hit(task, w.index, "backup-written", w.backup.partial.c_str());
             BackupCopy::readBack(task, &w.backup, w.hash);
+        }
     }
 }
 

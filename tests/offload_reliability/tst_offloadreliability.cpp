@@ -694,6 +694,7 @@ void TestOffloadReliability::backupTrouble_data()
         QTest::addRow("plain, %s", trouble) << QByteArray(trouble) << false;
         QTest::addRow("volumes, %s", trouble) << QByteArray(trouble) << true;
     }
+    QTest::newRow("plain, a backup copy reads back wrong") << QByteArray("corrupt") << false;
 }
 
 void TestOffloadReliability::backupTrouble()
@@ -729,6 +730,9 @@ void TestOffloadReliability::backupTrouble()
         run = Offload::finish(process);
         QVERIFY2(run.output.contains("is gone"), run.output.constData());
         QVERIFY2(!QFileInfo::exists(o.backup), "nothing is written where the backup was");
+    } else if (trouble == "corrupt") {
+        run = o.tool(o.startArguments(extra), "0:2:backup-written:corrupt");
+        QVERIFY2(run.output.contains("differs from the source"), run.output.constData());
     } else {
         qint64 total = 0;
         for (int c = 0; c < Cameras::Count; ++c) {
@@ -749,8 +753,8 @@ void TestOffloadReliability::backupTrouble()
     const QByteArray report =
         fileBytes(o.target() + QLatin1Char('/') + FlightReport::htmlFileName());
     QVERIFY(report.contains(QStringLiteral("备份不完整").toUtf8()));
-    for (int c = 0; c < Cameras::Count && trouble == "full"; ++c) {
-        // The copies the full backup took are whole and listed; nothing partial is left.
+    for (int c = 0; c < Cameras::Count && (trouble == "full" || trouble == "corrupt"); ++c) {
+        // The copies the backup took are whole and listed; nothing partial is left.
         QStringList held = filesBelow(o.backupCopy(c));
         if (held.removeOne(QString::fromLatin1(ChecksumList::FileName)) && !held.isEmpty())
             checkList(o.backupCopy(c), int(held.size()));
