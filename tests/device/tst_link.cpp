@@ -60,12 +60,8 @@ private:
 
 void tst_Link::initTestCase()
 {
-    QVERIFY(m_camera.start({QStringLiteral("--model"), QStringLiteral("V7K5"),
-                            QStringLiteral("--work-mode"), QStringLiteral("2"),
-                            QStringLiteral("--time-interval"), QStringLiteral("20"),
-                            QStringLiteral("--gps"), QStringLiteral("1"),
-                            QStringLiteral("--satellites"), QStringLiteral("11"),
-                            QStringLiteral("--self-test"), QStringLiteral("2")}));
+    QVERIFY(m_camera.start({"--model", "V7K5", "--work-mode", "2", "--time-interval", "20", "--gps",
+                            "1", "--satellites", "11", "--self-test", "2"}));
     // The shipped firmware is 4.41: the first camera has it, the one met later does not.
     QVERIFY(writeFile(m_shipped.filePath(QStringLiteral("UpdateConfig.xml")),
                       "<config><filename value=\"V7K5_4.41.bin\"/><num value=\"4.41\"/></config>\n"));
@@ -229,6 +225,15 @@ void tst_Link::reconnectReusesHandles()
     QCOMPARE(m_link->teleHandle(), m_tele);
     QCOMPARE(m_link->deviceHandle(), m_device);
     QTRY_VERIFY(m_link->identityKnown());
+    // The library's receive thread is prepared for crash dumps like the program's own.
+    QStringList threads;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+        if (comm.open(QIODevice::ReadOnly))
+            threads << QString::fromUtf8(comm.readAll().trimmed());
+    }
+    QVERIFY2(threads.contains(QStringLiteral("camera link")), qPrintable(threads.join(u',')));
     // The POS page's transfer on the handles kept through the loss.
     QVERIFY(m_link->posManager());
     QCOMPARE(posfile_info_request(m_link->posManager(), 1), 0);
@@ -267,10 +272,8 @@ void tst_Link::cameraTakenByAnotherProgram()
 // Lost, then back as another camera on the same address: every connect reads it all again.
 void tst_Link::reconnectReadsAnotherCamera()
 {
-    QVERIFY(m_camera.restart({QStringLiteral("--model"), QStringLiteral("V7K3"),
-                              QStringLiteral("--serial"), QStringLiteral("V7K3SECOND"),
-                              QStringLiteral("--firmware"), QStringLiteral("4.40"),
-                              QStringLiteral("--build-date"), QStringLiteral("2026-10-01")}));
+    QVERIFY(m_camera.restart({"--model", "V7K3", "--serial", "V7K3SECOND", "--firmware", "4.40",
+                              "--build-date", "2026-10-01"}));
     // The restart is long enough to count as a loss.
     QTRY_VERIFY((m_link->onTimeoutcheck(), !m_link->isConnected()));
     QTRY_VERIFY(!m_prompts.texts().isEmpty());
