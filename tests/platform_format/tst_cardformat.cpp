@@ -138,7 +138,8 @@ void tst_CardFormat::udisks2_data()
         << "" << "device is busy";
     QTest::newRow("a card that will not unmount is not formatted")
         << "/dev/sdx1" << "Left"
-        << asked("sdx1") + QStringList{"Unmount {}", "Unmount" + failed + "unmounting: target is busy"}
+        << asked("sdx1") +
+               QStringList{"Unmount {}", "Unmount" + failed + "unmounting: target is busy"}
         << "" << "target is busy";
     QTest::newRow("a device the service does not know")
         << "/dev/sdq9" << "Right" << QStringList{resolve.arg("sdq9")} << "" << "/dev/sdq9";

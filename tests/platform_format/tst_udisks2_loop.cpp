@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "cardformatter.h"
+#include "cardrig.h"
 #include "udisks2rig.h"
 
 namespace {
@@ -28,13 +29,18 @@ private slots:
 
 private:
     std::unique_ptr<UDisks2Rig> m_rig;
+    std::unique_ptr<CardRig> m_cards; // gone before the daemons, which see the devices go
 };
 
 void tst_UDisks2Loop::initTestCase()
 {
-    if (const QString reason = UDisks2Rig::unavailableReason(); !reason.isEmpty())
-        QSKIP(qPrintable(reason));
+    for (const QString &reason :
+         {CardRig::unavailableReason(CardRig::Loop), UDisks2Rig::unavailableReason()}) {
+        if (!reason.isEmpty())
+            QSKIP(qPrintable(reason));
+    }
     m_rig = std::make_unique<UDisks2Rig>();
+    m_cards = std::make_unique<CardRig>(CardRig::Loop);
     QString error;
     QVERIFY2(m_rig->start(&error), qPrintable(error));
 }
@@ -48,10 +54,10 @@ void tst_UDisks2Loop::format_data()
     QTest::newRow("unmounted, formatted with the camera's label, mounted again")
         << true << int(Nothing) << "";
     QTest::newRow("a card with a file open is not formatted") << true << int(HoldAFile) << "卸载";
-    QTest::newRow("a device the service counts as the system's") << false << int(Nothing)
-                                                                 << "系统设备";
-    QTest::newRow("a card pulled during the unmount") << true << int(PullDuringUnmount)
-                                                      << "格式化 /dev/loop";
+    QTest::newRow("a device the service counts as the system's")
+        << false << int(Nothing) << "系统设备";
+    QTest::newRow("a card pulled during the unmount")
+        << true << int(PullDuringUnmount) << "格式化 /dev/loop";
 }
 
 void tst_UDisks2Loop::format()
@@ -60,14 +66,16 @@ void tst_UDisks2Loop::format()
     QFETCH(int, before);
     QFETCH(QString, error);
     QString why;
-    const QString root = m_rig->plug(QStringLiteral("OLD"), userCard, &why);
-    QVERIFY2(!root.isEmpty(), qPrintable(why));
-    const QString device = m_rig->deviceOf(root);
+    const QString root = m_cards->plug(QStringLiteral("OLD"), &why);
+    const QString device = m_cards->deviceOf(root);
+    QVERIFY2(!root.isEmpty() && QDir(root).mkpath("AVF_INFO/101") &&
+                 m_rig->show(device, root, userCard, &why),
+             qPrintable(why));
     QFile held(root + QStringLiteral("/AVF_INFO/101/held.jpg"));
     if (before == HoldAFile)
         QVERIFY(held.open(QIODevice::WriteOnly));
     if (before == PullDuringUnmount)
-        QVERIFY(m_rig->detachWhenFree(root));
+        QVERIFY(m_cards->detachWhenFree(root));
 
     const CardFormatter::Outcome outcome = UDisks2CardFormatter().format(root, "Center");
     held.close();
@@ -76,19 +84,20 @@ void tst_UDisks2Loop::format()
              qPrintable(outcome.error));
     QCOMPARE(outcome.ok, error.isEmpty());
     if (before == PullDuringUnmount) {
-        // The device is no longer the rig's to look at; the card is not mounted again.
-        QVERIFY(!UDisks2Rig::mountPointsOf(device).contains(root));
+        // The device is no longer the rig's to look at; nothing is mounted on the card's folder.
+        QVERIFY(QStorageInfo(root).rootPath() != root);
         return;
     }
     if (outcome.ok) {
         QCOMPARE(UDisks2Rig::labelOf(device), QStringLiteral("Center"));
         // Without the kernel's exFAT the service cannot mount it: as root the backend mounts it
         // with the FUSE driver on its old folder.
-        QCOMPARE(outcome.mountRoot,
-                 kernelHasExfat() ? QStringLiteral("/media/root/Center") : root);
+        QCOMPARE(outcome.mountRoot, kernelHasExfat() ? QStringLiteral("/media/root/Center") : root);
         QCOMPARE(UDisks2Rig::mountPointsOf(device), QStringList{outcome.mountRoot});
         QVERIFY(QDir(outcome.mountRoot).isEmpty());
         QVERIFY(QDir(outcome.mountRoot).mkdir(QStringLiteral("AVF_INFO")));
+        if (outcome.mountRoot != root) // the rig unmounts its own folders only
+            QCOMPARE(QProcess::execute("umount", {outcome.mountRoot}), 0);
     } else {
         QCOMPARE(UDisks2Rig::labelOf(device), QStringLiteral("OLD"));
         QCOMPARE(UDisks2Rig::mountPointsOf(device), QStringList{root});
@@ -98,6 +107,7 @@ void tst_UDisks2Loop::format()
 
 void tst_UDisks2Loop::cleanupTestCase()
 {
+    m_cards.reset();
     m_rig.reset();
 }
 

@@ -23,28 +23,12 @@ const QString kRules = QStringLiteral("/run/udev/rules.d");
 QString tool(const QString &name)
 {
     const QString found = QStandardPaths::findExecutable(name);
-    return !found.isEmpty() ? found
-                            : QStandardPaths::findExecutable(name, {"/usr/sbin", "/sbin"});
+    return !found.isEmpty() ? found : QStandardPaths::findExecutable(name, {"/usr/sbin", "/sbin"});
 }
 
-QString firstExisting(const QStringList &paths)
-{
-    for (const QString &path : paths) {
-        if (QFileInfo(path).isExecutable())
-            return path;
-    }
-    return QString();
-}
-
-QString udevd()
-{
-    return firstExisting({"/lib/systemd/systemd-udevd", "/usr/lib/systemd/systemd-udevd"});
-}
-
-QString udisksd()
-{
-    return firstExisting({"/usr/libexec/udisks2/udisksd", "/usr/lib/udisks2/udisksd"});
-}
+// Where Debian 12 puts them.
+const QString kUdevd = QStringLiteral("/lib/systemd/systemd-udevd");
+const QString kUdisksd = QStringLiteral("/usr/libexec/udisks2/udisksd");
 
 bool run(const QString &program, const QStringList &arguments, QString *error = nullptr,
          QString *output = nullptr)
@@ -69,13 +53,15 @@ QList<MountInfoEntry> mountTable()
                                           : QList<MountInfoEntry>();
 }
 
-bool mountedAt(const QString &folder)
+void endDaemon(QProcess *process)
 {
-    for (const MountInfoEntry &entry : mountTable()) {
-        if (entry.mountPoint == folder)
-            return true;
+    if (process->state() == QProcess::NotRunning)
+        return;
+    process->terminate();
+    if (!process->waitForFinished(10000)) {
+        process->kill();
+        process->waitForFinished();
     }
-    return false;
 }
 
 QVariant blockProperty(const QString &device, const QString &interface, const QString &name)
@@ -101,30 +87,19 @@ QVariant blockProperty(const QString &device, const QString &interface, const QS
 
 } // namespace
 
-UDisks2Rig::UDisks2Rig()
-{
-    QDir(m_work.path()).mkpath(QStringLiteral("media"));
-}
-
 UDisks2Rig::~UDisks2Rig()
 {
     stop();
 }
 
+// Root, loop devices and the FUSE driver are the card rig's to ask for.
 QString UDisks2Rig::unavailableReason()
 {
-    if (::geteuid() != 0)
-        return QStringLiteral("the UDisks2 daemon, loop devices and mounts need root; this test "
-                              "runs as uid %1").arg(::geteuid());
-    for (const char *name : {"dbus-daemon", "udevadm", "losetup", "mkfs.exfat", "mount.exfat-fuse",
-                             "umount", "blkid"}) {
-        if (tool(name).isEmpty())
-            return QStringLiteral("%1 is not installed").arg(QLatin1String(name));
+    for (const QString &path :
+         {tool("dbus-daemon"), tool("udevadm"), tool("blkid"), kUdevd, kUdisksd}) {
+        if (!QFileInfo(path).isExecutable())
+            return QStringLiteral("dbus, udev or udisks2 is not installed (no %1)").arg(path);
     }
-    if (udevd().isEmpty() || udisksd().isEmpty())
-        return QStringLiteral("systemd-udevd or udisksd is not installed (udev, udisks2)");
-    if (!QFile::exists("/dev/fuse") || !QFile::exists("/dev/loop-control"))
-        return QStringLiteral("no /dev/fuse or /dev/loop-control here");
     // Two daemons would share their state in /run/udisks2 and each clean up after the other.
     for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
@@ -139,8 +114,8 @@ bool UDisks2Rig::startDaemon(QProcess *process, const QString &program,
 {
     // A daemon of a test that dies goes with it.
     process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    process->setStandardOutputFile(m_work.filePath(QFileInfo(program).fileName() + ".log"));
-    process->setStandardErrorFile(m_work.filePath(QFileInfo(program).fileName() + ".log"),
+    process->setStandardOutputFile(m_logs.filePath(QFileInfo(program).fileName() + ".log"));
+    process->setStandardErrorFile(m_logs.filePath(QFileInfo(program).fileName() + ".log"),
                                   QIODevice::Append);
     process->start(program, arguments);
     return process->waitForStarted();
@@ -149,6 +124,11 @@ bool UDisks2Rig::startDaemon(QProcess *process, const QString &program,
 bool UDisks2Rig::start(QString *error)
 {
     m_started = true;
+    // Rules of a run that was killed: the numbers of its loop devices are anyone's now.
+    for (const QFileInfo &rule : QDir(kRules).entryInfoList({"99-v7test-*.rules"}, QDir::Files)) {
+        if (!QFileInfo::exists("/proc/" + rule.fileName().section(QLatin1Char('-'), 2, 2)))
+            QFile::remove(rule.filePath());
+    }
     if (!QFileInfo::exists(kRules))
         m_madeFolders << kRules;
     for (const char *folder : {"/media/root", "/media", "/run/udisks2"}) {
@@ -164,98 +144,67 @@ bool UDisks2Rig::start(QString *error)
     }
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus.readLine().trimmed());
 
-    if (!run("udevadm", {"control", "--ping"})) {
+    const auto udevdAnswers = [] { return run("udevadm", {"control", "--ping"}); };
+    if (!udevdAnswers()) {
         m_ownUdevd = true;
         for (const char *folder : {"/run/udev", "/dev/disk", "/dev/block"}) {
             if (!QFileInfo::exists(folder))
                 m_madeFolders << folder;
         }
-        if (!startDaemon(&m_udevd, udevd(), {}) ||
-            !QTest::qWaitFor([] { return run("udevadm", {"control", "--ping"}); }, 10000)) {
+        if (!startDaemon(&m_udevd, kUdevd, {}) || !QTest::qWaitFor(udevdAnswers, 10000)) {
             *error = QStringLiteral("systemd-udevd did not start");
             return false;
         }
     }
-    if (!startDaemon(&m_udisksd, udisksd(), {"--no-sigint"}) ||
-        !QTest::qWaitFor([] {
-            return QDBusConnection::systemBus().interface()->isServiceRegistered(
-                "org.freedesktop.UDisks2");
-        }, 30000)) {
-        QFile log(m_work.filePath("udisksd.log"));
+    const auto udisksAnswers = [] {
+        return QDBusConnection::systemBus().interface()->isServiceRegistered(
+            "org.freedesktop.UDisks2");
+    };
+    if (!startDaemon(&m_udisksd, kUdisksd, {"--no-sigint"}) ||
+        !QTest::qWaitFor(udisksAnswers, 30000)) {
+        QFile log(m_logs.filePath("udisksd.log"));
         log.open(QIODevice::ReadOnly);
-        *error = QStringLiteral("udisksd did not start: %1").arg(QString::fromLocal8Bit(log.readAll()));
+        *error =
+            QStringLiteral("udisksd did not start: %1").arg(QString::fromLocal8Bit(log.readAll()));
         return false;
     }
     return true;
 }
 
-QString UDisks2Rig::plug(const QString &label, bool userCard, QString *error)
+bool UDisks2Rig::show(const QString &device, const QString &mountRoot, bool userCard,
+                      QString *error)
 {
-    Card card;
-    const int n = int(m_cards.size());
-    card.image = m_work.filePath(QStringLiteral("card%1.img").arg(n));
-    card.mountRoot = m_work.filePath(QStringLiteral("media/card%1").arg(n));
-    QFile image(card.image);
-    if (!image.open(QIODevice::WriteOnly) || !image.resize(32 << 20)) {
-        *error = QStringLiteral("cannot make %1").arg(card.image);
-        return QString();
-    }
-    image.close();
-    if (!run("mkfs.exfat", {"-L", label, card.image}, error) ||
-        !run("losetup", {"--find", "--show", card.image}, error, &card.device))
-        return QString();
-    m_cards.append(card);
-    Card &plugged = m_cards.last();
+    const QString name = QFileInfo(device).fileName();
     if (userCard) {
-        plugged.rule = QStringLiteral("%1/99-v7test-%2-%3.rules")
-                           .arg(kRules).arg(::getpid()).arg(QFileInfo(plugged.device).fileName());
         QDir().mkpath(kRules);
-        QFile rule(plugged.rule);
-        if (!rule.open(QIODevice::WriteOnly) ||
-            rule.write(QStringLiteral("KERNEL==\"%1\", ENV{UDISKS_SYSTEM}=\"0\"\n")
-                           .arg(QFileInfo(plugged.device).fileName())
-                           .toUtf8()) <= 0) {
-            *error = QStringLiteral("cannot write %1").arg(plugged.rule);
-            return QString();
+        QFile rule(QStringLiteral("%1/99-v7test-%2-%3.rules").arg(kRules).arg(getpid()).arg(name));
+        const QByteArray text = "KERNEL==\"" + name.toUtf8() + "\", ENV{UDISKS_SYSTEM}=\"0\"\n";
+        m_rules << rule.fileName();
+        if (!rule.open(QIODevice::WriteOnly) || rule.write(text) != text.size()) {
+            *error = QStringLiteral("cannot write %1").arg(rule.fileName());
+            return false;
         }
         rule.close();
         if (!run("udevadm", {"control", "--reload"}, error))
-            return QString();
+            return false;
     }
-    if (!run("udevadm", {"trigger", "--action=add", plugged.device}, error) ||
-        !run("udevadm", {"settle", "--timeout=30"}, error) || !QDir().mkpath(plugged.mountRoot) ||
-        !run("mount.exfat-fuse", {plugged.device, plugged.mountRoot}, error) ||
-        !QDir(plugged.mountRoot).mkpath("AVF_INFO/101"))
-        return QString();
-    // The service unmounts only what it has seen mounted, and tells a system device by udev's
-    // word: both reach it a little later.
-    const bool seen = QTest::qWaitFor([&] {
-        const QVariant system = blockProperty(plugged.device, "org.freedesktop.UDisks2.Block",
-                                              "HintSystem");
-        const auto mounts = qdbus_cast<QByteArrayList>(blockProperty(
-            plugged.device, "org.freedesktop.UDisks2.Filesystem", "MountPoints"));
-        return system.isValid() && system.toBool() == !userCard &&
-               mounts.contains(plugged.mountRoot.toUtf8() + '\0');
-    }, 30000);
-    if (!seen) {
-        *error = QStringLiteral("UDisks2 did not see %1 mounted").arg(plugged.device);
-        return QString();
-    }
-    return plugged.mountRoot;
-}
-
-QString UDisks2Rig::deviceOf(const QString &mountRoot) const
-{
-    for (const Card &card : m_cards) {
-        if (card.mountRoot == mountRoot)
-            return card.device;
-    }
-    return QString();
-}
-
-bool UDisks2Rig::detachWhenFree(const QString &mountRoot)
-{
-    return run("losetup", {"-d", deviceOf(mountRoot)});
+    if (!run("udevadm", {"trigger", "--action=add", device}, error) ||
+        !run("udevadm", {"settle", "--timeout=30"}, error))
+        return false;
+    // The service unmounts only what it has seen mounted.
+    const bool seen = QTest::qWaitFor(
+        [&] {
+            const QVariant system =
+                blockProperty(device, "org.freedesktop.UDisks2.Block", "HintSystem");
+            const auto mounts = qdbus_cast<QByteArrayList>(
+                blockProperty(device, "org.freedesktop.UDisks2.Filesystem", "MountPoints"));
+            return system.isValid() && system.toBool() == !userCard &&
+                   mounts.contains(mountRoot.toUtf8() + '\0');
+        },
+        30000);
+    if (!seen)
+        *error = QStringLiteral("UDisks2 did not see %1 mounted at %2").arg(device, mountRoot);
+    return seen;
 }
 
 QStringList UDisks2Rig::mountPointsOf(const QString &device)
@@ -275,41 +224,13 @@ QString UDisks2Rig::labelOf(const QString &device)
     return label;
 }
 
-// By the image, not the device's name: a device detached early may be someone else's by now.
-void UDisks2Rig::takeAway(Card *card)
-{
-    QString attached;
-    run("losetup", {"--list", "--noheadings", "--output", "NAME", "--associated", card->image},
-        nullptr, &attached);
-    for (const QString &device : attached.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        for (const QString &point : mountPointsOf(device.trimmed()))
-            run("umount", {"-l", point});
-        run("losetup", {"-d", device.trimmed()});
-    }
-    for (int tries = 0; tries < 5 && mountedAt(card->mountRoot); ++tries)
-        run("umount", {"-l", card->mountRoot});
-    if (!card->rule.isEmpty())
-        QFile::remove(card->rule);
-}
-
-void UDisks2Rig::endDaemon(QProcess *process)
-{
-    if (process->state() == QProcess::NotRunning)
-        return;
-    process->terminate();
-    if (!process->waitForFinished(10000)) {
-        process->kill();
-        process->waitForFinished();
-    }
-}
-
 void UDisks2Rig::stop()
 {
     if (!m_started)
         return;
     m_started = false;
-    for (Card &card : m_cards)
-        takeAway(&card);
+    for (const QString &rule : std::as_const(m_rules))
+        QFile::remove(rule);
     if (run("udevadm", {"control", "--ping"})) {
         run("udevadm", {"control", "--reload"});
         run("udevadm", {"settle", "--timeout=30"});
