@@ -145,6 +145,8 @@ void tst_CardFormat::udisks2_data()
         << "/dev/sdq9" << "Right" << QStringList{resolve.arg("sdq9")} << "" << "/dev/sdq9";
     QTest::newRow("a device the service counts as the system's is not touched")
         << "/dev/sda3" << "Top" << asked("sda3") << "" << "系统设备";
+    QTest::newRow("nor one the service says nothing about")
+        << "/dev/sdw1" << "Top" << asked("sdw1") << "" << "没有答复";
 }
 
 void tst_CardFormat::udisks2()
