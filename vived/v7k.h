@@ -107,6 +107,9 @@ typedef struct AkTele
 /* Process-wide set-up and tear-down. Both are idempotent and return 0. */
 int aktele_module_init(void);
 int aktele_module_exit(void);
+/* start, when set, is called first on every thread the library starts, with the thread's name:
+ * the program prepares its crash handling there as on its own threads. */
+void aktele_set_thread_start(void (*start)(const char *name));
 
 /* Opens a UDP socket towards address:port. kind must be AKTELE_KIND_UDP; bufferSize is the
  * largest datagram read (never less than one full frame). The environment variable
