@@ -2,17 +2,15 @@
 #include <QtTest>
 
 #include <QCheckBox>
-#include <QApplication>
 #include <QLabel>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include "cameralink.h"
+#include "camsimprocess.h"
 #include "checkv7thread.h"
 #include "downloaddata.h"
-#include "myflyui.h"
 #include "mylabel.h"
 #include "v7kapp.h"
 
@@ -39,7 +37,6 @@ private slots:
     void startState();
     void tickWithoutStatus();
     void tickWithDevice();
-    void connectionStates();
     void navigation();
     void networkEntryHover();
     void posEntryLayout_data();
@@ -59,21 +56,28 @@ void tst_MainWindow::startState()
         QVERIFY2(!resourceImage(name).isNull(), name); // else the image comparisons below say nothing
     QCOMPARE(w->windowTitle(), QStringLiteral("V7KAPP"));
     QVERIFY(w->windowFlags() & Qt::FramelessWindowHint);
-    for (const char *name : kPanelChildren) {
-        QLabel *child = w->panelLabel(name);
-        QVERIFY2(child, name);
-        QVERIFY2(child->isHidden(), name);
-    }
-    QVERIFY(!w->navigationEntry(1)->isEnabled());
-    QVERIFY(w->navigationEntry(3)->isEnabled());
     QVERIFY(w->contentArea()->isHidden());
     QCOMPARE(w->contentArea()->count(), 6);
     QCOMPARE(w->findChild<QLabel *>(QStringLiteral("label_3"))->text(),
              QStringLiteral("VestraneAssistant V1.3.3"));
     QCOMPARE(shown(w->navigationEntry(0)), resourceImage("deviceInfo_selected.png"));
     QCOMPARE(shown(w->navigationEntry(4)), resourceImage("yingxiangnor.png"));
-    QCOMPARE(shown(w->networkEntry()), resourceImage("new duan.png"));
     QVERIFY(link->tickTimer()->isActive());
+    // At the start, connected, then disconnected: the window starts as it is after a disconnect.
+    for (int step = 0; step < 3; ++step) {
+        const bool connected = step == 1;
+        if (step > 0)
+            connected ? w->showConnectedState() : w->showDisconnectedState();
+        if (connected)
+            QVERIFY(!w->contentArea()->isHidden() && w->contentArea()->currentIndex() == 0);
+        for (const char *name : kPanelChildren) {
+            QVERIFY2(w->panelLabel(name), name);
+            QCOMPARE(w->panelLabel(name)->isHidden(), !connected);
+        }
+        QCOMPARE(w->navigationEntry(1)->isEnabled(), connected);
+        QVERIFY(w->navigationEntry(3)->isEnabled());
+        QCOMPARE(shown(w->networkEntry()), resourceImage(connected ? "wifi.png" : "new duan.png"));
+    }
 }
 
 // No device, or a device whose first status has not arrived: the panel keeps what it shows.
@@ -134,24 +138,6 @@ void tst_MainWindow::tickWithDevice()
 
     w->resetCameraIcons();
     QCOMPARE(shown(w->panelLabel("label_13")), resourceImage("smallCamera_white.png"));
-}
-
-void tst_MainWindow::connectionStates()
-{
-    w->showConnectedState();
-    for (const char *name : kPanelChildren)
-        QVERIFY2(!w->panelLabel(name)->isHidden(), name);
-    QVERIFY(w->navigationEntry(1)->isEnabled());
-    QVERIFY(!w->contentArea()->isHidden());
-    QCOMPARE(w->contentArea()->currentIndex(), 0);
-    QCOMPARE(shown(w->networkEntry()), resourceImage("wifi.png"));
-
-    w->showDisconnectedState();
-    for (const char *name : kPanelChildren)
-        QVERIFY2(w->panelLabel(name)->isHidden(), name);
-    QVERIFY(!w->navigationEntry(1)->isEnabled());
-    QVERIFY(w->navigationEntry(3)->isEnabled());
-    QCOMPARE(shown(w->networkEntry()), resourceImage("new duan.png"));
 }
 
 void tst_MainWindow::navigation()
@@ -260,22 +246,14 @@ void tst_MainWindow::cardCheck()
 
     // The card-restore entry starts a new check on every click. Without cards each check asks
     // for the USB cable; the operator confirms.
-    QStringList asked;
-    QTimer operatorHand;
-    connect(&operatorHand, &QTimer::timeout, [&asked] {
-        if (auto *box = qobject_cast<MyFlyUi *>(QApplication::activeModalWidget())) {
-            asked << box->label_2->text();
-            box->accept();
-        }
-    });
-    operatorHand.start(10);
+    PromptCatcher operatorHand;
     const int before = w->findChildren<CheckV7Thread *>().size();
     QTest::mouseClick(w->navigationEntry(5), Qt::LeftButton);
     QTest::mouseClick(w->navigationEntry(5), Qt::LeftButton);
     QCOMPARE(w->findChildren<CheckV7Thread *>().size(), before + 2);
     QCOMPARE(w->contentArea()->currentIndex(), 5);
     QTRY_COMPARE(w->findChildren<CheckV7Thread *>().size(), before);
-    for (const QString &text : std::as_const(asked))
+    for (const QString &text : operatorHand.texts())
         QCOMPARE(text, QStringLiteral("请将相机通过usb连接电脑！"));
 }
 

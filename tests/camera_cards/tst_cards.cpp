@@ -237,11 +237,10 @@ void TestCards::pluggedCards_data()
     QTest::addColumn<QStringList>("labels");   // plugged in this order
     QTest::addColumn<QStringList>("expected"); // label of each camera's card, engine order
 
-    // Plug orders chosen so that mount order and the media root's name order agree.
+    // Plug orders chosen so that mount order and the media root's name order agree. Which label
+    // names which camera is the label rule's table.
     QTest::newRow("five cards") << QStringList{"Back", "Center", "Front", "Left", "Right"}
                                 << QStringList{"Center", "Left", "Right", "Front", "Back"};
-    QTest::newRow("FRONT_2 is the front card")
-        << QStringList{"FRONT_2"} << QStringList{"", "", "", "FRONT_2", ""};
     QTest::newRow("Front and Left in one label: front")
         << QStringList{"Left Front"} << QStringList{"", "", "", "Left Front", ""};
     QTest::newRow("two front cards: the later one")

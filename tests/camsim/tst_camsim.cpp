@@ -4,18 +4,12 @@
 #include "testtools.h"
 
 namespace {
-struct Outcome
-{
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
 // Runs the simulator until it reports its address (then stops it), or until it exits itself.
-Outcome runSim(const QStringList &arguments)
+ToolRun runSim(const QStringList &arguments)
 {
     QProcess p;
     p.start(QStringLiteral(V7_CAMSIM), QStringList{"--listen", "127.0.0.1:0"} + arguments);
-    Outcome o;
+    ToolRun o;
     if (!p.waitForStarted(5000))
         return o;
     while (p.state() == QProcess::Running && !o.out.contains('\n')) {
@@ -63,9 +57,7 @@ void tst_Camsim::refusesBadSettings_data()
     QTest::newRow("listen address")
         << QStringList{"--listen", "localhost"} << QByteArray("--listen wants IPV4:PORT");
     const QString bad = m_dir.filePath("bad.conf");
-    QFile b(bad);
-    if (b.open(QIODevice::WriteOnly))
-        b.write("model = V7K5\nsatellites twelve\n");
+    writeFile(bad, "model = V7K5\nsatellites twelve\n");
     QTest::newRow("scenario line without value")
         << QStringList{"--scenario", bad} << QByteArray("bad.conf:2: expected key = value");
     QTest::newRow("scenario missing") << QStringList{"--scenario", m_dir.filePath("missing.conf")}
@@ -76,7 +68,7 @@ void tst_Camsim::refusesBadSettings()
 {
     QFETCH(QStringList, args);
     QFETCH(QByteArray, message);
-    const Outcome o = runSim(args);
+    const ToolRun o = runSim(args);
     QCOMPARE(o.exitCode, 2);
     QVERIFY2(o.err.contains(message), o.err.constData());
     QVERIFY(!o.out.contains("listening"));
@@ -89,14 +81,11 @@ void tst_Camsim::refusesBadSettings()
 void tst_Camsim::flights()
 {
     const QString good = m_dir.filePath("good.conf");
-    QFile f(good);
-    QVERIFY(f.open(QIODevice::WriteOnly) &&
-            f.write("# a three-lens camera with faults\nmodel = V7K3\n  serial=V7K3S77   \n"
-                    "camera-state = 0x1b # camera 3\n\nslots = 3\nrecords = 4\n") > 0);
-    f.close();
+    QVERIFY(writeFile(good, "# a three-lens camera with faults\nmodel = V7K3\n  serial=V7K3S77   \n"
+                            "camera-state = 0x1b # camera 3\n\nslots = 3\nrecords = 4\n"));
     const QString exportDir = m_dir.filePath("scenario-raw");
     QVERIFY(QDir().mkpath(exportDir));
-    const Outcome scenario = runSim({"--scenario", good, "--export-dir", exportDir});
+    const ToolRun scenario = runSim({"--scenario", good, "--export-dir", exportDir});
     QVERIFY2(scenario.out.startsWith("listening on 127.0.0.1:"), scenario.err.constData());
     QVERIFY(scenario.err.contains("V7K3S77 firmware 4.41, 3 POS files"));
     QCOMPARE(fileBytes(exportDir + "/slot01.bin").size(), 4 * 32);
@@ -110,7 +99,7 @@ void tst_Camsim::flights()
     for (const auto &[mode, flags] : runs) {
         const QString dir = m_dir.filePath(QStringLiteral("flights-%1").arg(++run));
         QVERIFY(QDir().mkpath(dir));
-        const Outcome o =
+        const ToolRun o =
             runSim({"--records", "45", "--time-mode", mode, "--export-dir", dir, "--seed", "7"});
         QVERIFY(o.out.startsWith("listening on"));
         const QByteArray flights = fileBytes(dir + "/slot02.bin");

@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QStringList>
+#include <QTimer>
 
 // The camera simulator on a loopback port of its own, for the tests that drive the device
 // library end to end. It sets V7_CAMERA_ADDRESS so that the library talks only to it.
@@ -32,13 +33,12 @@ class PromptCatcher
 {
 public:
     PromptCatcher();
-    ~PromptCatcher();
     void answerQuestionsWith(bool yes) { m_yes = yes; }
-    QStringList texts() const; // main text, plus " / second text" when there is one
-    void clear();
+    QStringList texts() const { return m_texts; } // main text, plus " / second text" if any
+    void clear() { m_texts.clear(); }
 
 private:
-    struct Private;
-    Private *d;
+    QTimer m_timer;
+    QStringList m_texts;
     bool m_yes = false;
 };

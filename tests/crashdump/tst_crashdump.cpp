@@ -8,6 +8,7 @@
 #include "crashdump.h"
 #include "dumpname.h"
 #include "procmaps.h"
+#include "testtools.h"
 
 namespace {
 
@@ -90,7 +91,6 @@ private slots:
 
 private:
     Run runHelper(const QStringList &arguments, const QByteArray &stateDir = QByteArray());
-    QString gdbOutput(const QString &dump, const QString &backtrace);
 
     QTemporaryDir m_temp;
     QString m_file; // a regular file: nothing can be created below it, not even by root
@@ -101,8 +101,7 @@ void TestCrashDump::initTestCase()
 {
     QVERIFY(m_temp.isValid());
     m_file = m_temp.filePath(QStringLiteral("plainfile"));
-    QFile file(m_file);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a folder") > 0);
+    QVERIFY(writeFile(m_file, "not a folder"));
     m_gdb = QStandardPaths::findExecutable(QStringLiteral("gdb"));
 }
 
@@ -124,20 +123,6 @@ Run TestCrashDump::runHelper(const QStringList &arguments, const QByteArray &sta
     return run;
 }
 
-QString TestCrashDump::gdbOutput(const QString &dump, const QString &backtrace)
-{
-    QProcess gdb;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DEBUGINFOD_URLS"), QString());
-    gdb.setProcessEnvironment(env);
-    gdb.setProcessChannelMode(QProcess::MergedChannels);
-    gdb.start(m_gdb, {"-batch", "-nx", "-iex", "set debuginfod enabled off", "-ex", backtrace,
-                      "-ex", "info proc mappings", CRASHHELPER_PATH, dump});
-    if (!gdb.waitForStarted() || !gdb.waitForFinished(300000))
-        return QString();
-    return QString::fromLocal8Bit(gdb.readAll());
-}
-
 void TestCrashDump::createDirectoryTree_data()
 {
     QTest::addColumn<QString>("relative");
@@ -157,12 +142,9 @@ void TestCrashDump::createDirectoryTree()
     QFETCH(bool, created);
     const QString base = belowFile ? m_file : m_temp.filePath(QStringLiteral("tree"));
     const QString path = base + QLatin1Char('/') + relative;
-    QFile old(base + QStringLiteral("/p/dump/2018_05_10_14_03_22.dmp"));
-    if (relative == QLatin1String("dump")) {
-        QVERIFY(QDir().mkpath(base + QStringLiteral("/p/dump")));
-        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("earlier crash") > 0);
-        old.close();
-    }
+    const QString old = base + QStringLiteral("/p/dump/2018_05_10_14_03_22.dmp");
+    if (relative == QLatin1String("dump"))
+        QVERIFY(writeFile(old, "earlier crash"));
     QCOMPARE(CrashDump::createDirectoryTree(path), created);
     QCOMPARE(QFileInfo(path).isDir(), created);
     QVERIFY(QFileInfo(m_file).isFile());
@@ -178,10 +160,8 @@ void TestCrashDump::createDirectoryTree()
     } else {
         QCOMPARE(CrashDump::dumpFolder(), before);
     }
-    if (relative == QLatin1String("dump")) {
-        QVERIFY(old.open(QIODevice::ReadOnly));
-        QCOMPARE(old.readAll(), QByteArray("earlier crash"));
-    }
+    if (relative == QLatin1String("dump"))
+        QCOMPARE(fileBytes(old), QByteArray("earlier crash"));
 }
 
 void TestCrashDump::crashWritesCore_data()
@@ -245,7 +225,11 @@ void TestCrashDump::crashWritesCore()
 
     if (m_gdb.isEmpty())
         QSKIP("gdb is not installed: the dump cannot be opened");
-    const QString output = gdbOutput(dump, backtrace);
+    const ToolRun gdb = runTool(m_gdb,
+                                {"-batch", "-nx", "-iex", "set debuginfod enabled off", "-ex",
+                                 backtrace, "-ex", "info proc mappings", CRASHHELPER_PATH, dump},
+                                {"DEBUGINFOD_URLS="}, 300000);
+    const QString output = QString::fromLocal8Bit(gdb.out + gdb.err);
     const auto frames = QRegularExpression(QStringLiteral("^#\\d+ .*$"),
                                            QRegularExpression::MultilineOption);
     QStringList stack;

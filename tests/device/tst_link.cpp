@@ -60,12 +60,8 @@ private:
 
 void tst_Link::initTestCase()
 {
-    QVERIFY(m_camera.start({QStringLiteral("--model"), QStringLiteral("V7K5"),
-                            QStringLiteral("--work-mode"), QStringLiteral("2"),
-                            QStringLiteral("--time-interval"), QStringLiteral("20"),
-                            QStringLiteral("--gps"), QStringLiteral("1"),
-                            QStringLiteral("--satellites"), QStringLiteral("11"),
-                            QStringLiteral("--self-test"), QStringLiteral("2")}));
+    QVERIFY(m_camera.start({"--model", "V7K5", "--work-mode", "2", "--time-interval", "20", "--gps",
+                            "1", "--satellites", "11", "--self-test", "2"}));
     // The shipped firmware is 4.41: the first camera has it, the one met later does not.
     QVERIFY(writeFile(m_shipped.filePath(QStringLiteral("UpdateConfig.xml")),
                       "<config><filename value=\"V7K5_4.41.bin\"/><num value=\"4.41\"/></config>\n"));
@@ -276,10 +272,8 @@ void tst_Link::cameraTakenByAnotherProgram()
 // Lost, then back as another camera on the same address: every connect reads it all again.
 void tst_Link::reconnectReadsAnotherCamera()
 {
-    QVERIFY(m_camera.restart({QStringLiteral("--model"), QStringLiteral("V7K3"),
-                              QStringLiteral("--serial"), QStringLiteral("V7K3SECOND"),
-                              QStringLiteral("--firmware"), QStringLiteral("4.40"),
-                              QStringLiteral("--build-date"), QStringLiteral("2026-10-01")}));
+    QVERIFY(m_camera.restart({"--model", "V7K3", "--serial", "V7K3SECOND", "--firmware", "4.40",
+                              "--build-date", "2026-10-01"}));
     // The restart is long enough to count as a loss.
     QTRY_VERIFY((m_link->onTimeoutcheck(), !m_link->isConnected()));
     QTRY_VERIFY(!m_prompts.texts().isEmpty());

@@ -4,6 +4,7 @@
 #include <QTemporaryDir>
 
 #include "deviceinfo.h"
+#include "testtools.h"
 #include "updateconfig.h"
 #include "v7k.h"
 
@@ -49,10 +50,7 @@ void tst_UpdateConfig::read()
     QFETCH(QString, fileName);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("UpdateConfig.xml"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(xml);
-    file.close();
+    QVERIFY(writeFile(path, xml));
     const UpdateConfig config = UpdateConfig::read(path);
     QCOMPARE(config.version, version);
     QCOMPARE(config.fileName, fileName);

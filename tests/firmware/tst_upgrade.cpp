@@ -51,9 +51,9 @@ private slots:
     void versionUnknownKeepsAsking();
     void shortBuildDateIsRequestedAgain();
     void updateWindow();
-    void foreignFileIsRefused();
+    void refusalsSendNothing_data();
+    void refusalsSendNothing();
     void plainImage();
-    void declinedDecryptionSendsNothing();
     void encryptedImage();
 
 private:
@@ -80,9 +80,8 @@ void tst_Upgrade::initTestCase()
     qputenv("V7_WIFI_SSID", "V7K5-FIELD");
 
     m_link = CameraLink::instance();
-    QVERIFY(m_camera.start({QStringLiteral("--firmware"), QStringLiteral("4.40"),
-                            QStringLiteral("--build-date"), QStringLiteral("2019"),
-                            QStringLiteral("--restart-seconds"), QStringLiteral("2")}));
+    QVERIFY(
+        m_camera.start({"--firmware", "4.40", "--build-date", "2019", "--restart-seconds", "2"}));
     V7KAPP::instance()->show();
     QCOMPARE(V7KAPP::instance()->pages.deviceInfo->configuredVersion(), QStringLiteral("4.41"));
 }
@@ -168,13 +167,27 @@ void tst_Upgrade::updateWindow()
     QCOMPARE(stale.checkButton()->text(), QStringLiteral("检查新版本"));
 }
 
-void tst_Upgrade::foreignFileIsRefused()
+// A file that is not firmware, or an encrypted one the operator would not have decrypted.
+void tst_Upgrade::refusalsSendNothing_data()
 {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("prompt");
+    QTest::newRow("not firmware") << "notes.bin"
+                                  << "所选文件不是有效的固件！ / 未向相机发送任何数据";
+    QTest::newRow("decryption declined") << "V7K5_4.53_enc.bin"
+                                         << "您选的文件是加密文件，是否解密并继续升级？";
+}
+
+void tst_Upgrade::refusalsSendNothing()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, prompt);
     m_prompts.clear();
-    QVERIFY(!runUpgrade(UpgradeStarter::Variant::DeviceConfigured,
-                        m_shipped.filePath(QStringLiteral("notes.bin"))));
-    QCOMPARE(m_prompts.texts(),
-             QStringList{QStringLiteral("所选文件不是有效的固件！ / 未向相机发送任何数据")});
+    m_prompts.answerQuestionsWith(false);
+    QFile::remove(UpgradeStarter::decryptedCopyPath());
+    QVERIFY(!runUpgrade(UpgradeStarter::Variant::DeviceConfigured, m_shipped.filePath(file)));
+    QCOMPARE(m_prompts.texts(), QStringList{prompt});
+    QVERIFY(!QFile::exists(UpgradeStarter::decryptedCopyPath()));
     QVERIFY(!m_link->upgradeRunning());
     QCOMPARE(akupgrader_get_progress(m_link->upgraderHandle()), 0);
 }
@@ -230,18 +243,6 @@ void tst_Upgrade::plainImage()
                                    m_shipped.filePath(QStringLiteral("V7K5_4.52.bin")));
     finishUpgrade(window, 52);
     QVERIFY(m_prompts.texts().isEmpty());
-}
-
-void tst_Upgrade::declinedDecryptionSendsNothing()
-{
-    m_prompts.clear();
-    m_prompts.answerQuestionsWith(false);
-    QFile::remove(UpgradeStarter::decryptedCopyPath());
-    QVERIFY(!runUpgrade(UpgradeStarter::Variant::DeviceConfigured,
-                        m_shipped.filePath(QStringLiteral("V7K5_4.53_enc.bin"))));
-    QCOMPARE(m_prompts.texts(), QStringList{QStringLiteral("您选的文件是加密文件，是否解密并继续升级？")});
-    QVERIFY(!QFile::exists(UpgradeStarter::decryptedCopyPath()));
-    QVERIFY(!m_link->upgradeRunning());
 }
 
 void tst_Upgrade::encryptedImage()

@@ -264,54 +264,37 @@ void TestExposureMatch::generatedFlights_data()
     QTest::addColumn<QString>("held"); // "records:from-to", one evenly triggered line
     QTest::addColumn<QString>("method");
 
+    const auto row = [](const char *tag, double interval, int sorties, const QList<double> &offsets,
+                        const char *missing = "", const QList<int> &testShots = {},
+                        double randomShare = 0, const char *held = "",
+                        const char *method = "time") {
+        QTest::newRow(tag) << interval << sorties << offsets << QString::fromLatin1(missing)
+                           << testShots << randomShare << QString::fromLatin1(held)
+                           << QString::fromLatin1(method);
+    };
     const double west = -8 * Hour + 0.4;
-    const QList<double> allWest{west, west, west, west, west};
+    const auto all = [](double o) { return QList<double>{o, o, o, o, o}; };
     const QList<double> mixed{west, 3.7, west, 3.7, 3.7};
-    QTest::newRow("1 s, -8 h + 0.4 s, clean") << 1.0 << 1 << allWest << QString() << QList<int>{}
-                                              << 0.0 << QString() << QStringLiteral("time");
-    QTest::newRow("2 s, +3.7 s, clean")
-        << 2.0 << 1 << QList<double>{3.7, 3.7, 3.7, 3.7, 3.7} << QString() << QList<int>{} << 0.0
-        << QString() << QStringLiteral("time");
-    QTest::newRow("1 s, missed at start, middle and end")
-        << 1.0 << 1 << mixed << QStringLiteral("1:0,1;3:57;4:-1;0:-3,-2,-1") << QList<int>{} << 0.0
-        << QString() << QStringLiteral("time");
-    QTest::newRow("2 s, missed at start, middle and end")
-        << 2.0 << 1 << mixed << QStringLiteral("1:0;3:40,41,80;2:-1") << QList<int>{} << 0.0
-        << QString() << QStringLiteral("time");
-    QTest::newRow("1 s, test shots before the first record")
-        << 1.0 << 1 << allWest << QStringLiteral("2:0") << QList<int>{3, 0, 2, 0, 5} << 0.0
-        << QString() << QStringLiteral("time");
-    QTest::newRow("2 s, two sorties, missed around the gap")
-        << 2.0 << 2 << mixed << QStringLiteral("0:119,120;4:0;1:239") << QList<int>{2, 2, 2, 2, 2}
-        << 0.0 << QString() << QStringLiteral("time");
-    QTest::newRow("1 s, two sorties, 5 % missed and extra")
-        << 1.0 << 2 << mixed << QString() << QList<int>{1, 0, 0, 0, 1} << 0.05 << QString()
-        << QStringLiteral("time");
-    QTest::newRow("2 s, two sorties, 5 % missed and extra")
-        << 2.0 << 2 << allWest << QString() << QList<int>{0, 3, 0, 0, 0} << 0.05 << QString()
-        << QStringLiteral("time");
+    row("1 s, -8 h + 0.4 s, clean", 1, 1, all(west));
+    row("2 s, +3.7 s, clean", 2, 1, all(3.7));
+    row("1 s, missed at start, middle and end", 1, 1, mixed, "1:0,1;3:57;4:-1;0:-3,-2,-1");
+    row("2 s, missed at start, middle and end", 2, 1, mixed, "1:0;3:40,41,80;2:-1");
+    row("1 s, test shots before the first record", 1, 1, all(west), "2:0", {3, 0, 2, 0, 5});
+    row("2 s, two sorties, missed around the gap", 2, 2, mixed, "0:119,120;4:0;1:239",
+        {2, 2, 2, 2, 2});
+    row("1 s, two sorties, 5 % missed and extra", 1, 2, mixed, "", {1, 0, 0, 0, 1}, 0.05);
+    row("2 s, two sorties, 5 % missed and extra", 2, 2, all(west), "", {0, 3, 0, 0, 0}, 0.05);
     // Evenly triggered cards that hold a part of the records fit at any whole number of
     // intervals: the offset nearest a whole hour wins when it stands out, else no guess.
-    const auto all = [](double o) { return QList<double>{o, o, o, o, o}; };
-    const QString nearestHour = QStringLiteral("nearest-hour");
-    const QString ambiguous = QStringLiteral("ambiguous");
-    QTest::newRow("middle part, 2 s, -8 h + 0.4 s")
-        << 2.0 << 1 << all(west) << QString() << QList<int>{} << 0.0
-        << QStringLiteral("600:200-400") << nearestHour;
-    QTest::newRow("start, 1 s, +0.3 s") << 1.0 << 1 << all(0.3) << QString() << QList<int>{} << 0.0
-                                        << QStringLiteral("600:0-250") << nearestHour;
-    QTest::newRow("end, 2.5 s, -1 h + 0.2 s")
-        << 2.5 << 1 << all(-Hour + 0.2) << QString() << QList<int>{} << 0.0
-        << QStringLiteral("600:350-600") << nearestHour;
-    QTest::newRow("middle part, 2 s, +0.9 s") << 2.0 << 1 << all(0.9) << QString() << QList<int>{}
-                                              << 0.0 << QStringLiteral("600:200-400") << ambiguous;
-    QTest::newRow("middle part, 2 s, +7 min 1 s")
-        << 2.0 << 1 << all(421) << QString() << QList<int>{} << 0.0 << QStringLiteral("600:200-400")
-        << ambiguous;
-    QTest::newRow("all records, 2 missed, 2 s, +5 min")
-        << 2.0 << 1 << all(300)
-        << QStringLiteral("0:150,420;1:150,420;2:150,420;3:150,420;4:150,420") << QList<int>{}
-        << 0.0 << QStringLiteral("600:0-600") << QStringLiteral("time");
+    row("middle part, 2 s, -8 h + 0.4 s", 2, 1, all(west), "", {}, 0, "600:200-400",
+        "nearest-hour");
+    row("start, 1 s, +0.3 s", 1, 1, all(0.3), "", {}, 0, "600:0-250", "nearest-hour");
+    row("end, 2.5 s, -1 h + 0.2 s", 2.5, 1, all(-Hour + 0.2), "", {}, 0, "600:350-600",
+        "nearest-hour");
+    row("middle part, 2 s, +0.9 s", 2, 1, all(0.9), "", {}, 0, "600:200-400", "ambiguous");
+    row("middle part, 2 s, +7 min 1 s", 2, 1, all(421), "", {}, 0, "600:200-400", "ambiguous");
+    row("all records, 2 missed, 2 s, +5 min", 2, 1, all(300),
+        "0:150,420;1:150,420;2:150,420;3:150,420;4:150,420", {}, 0, "600:0-600");
 }
 
 // Every photo gets the record of its own exposure; the missed and the extra ones are exactly
@@ -565,10 +548,7 @@ void TestExposureMatch::offloadBySplitSorties()
     }
 
     QCOMPARE(runIn(target, exiftool,
-                   {QStringLiteral("-q"), QStringLiteral("-j"), QStringLiteral("-n"),
-                    QStringLiteral("-r"), QStringLiteral("-ext"), QStringLiteral("JPG"),
-                    QStringLiteral("-GPSLatitude"), QStringLiteral("-GPSLongitude"),
-                    QStringLiteral(".")},
+                   {"-q", "-j", "-n", "-r", "-ext", "JPG", "-GPSLatitude", "-GPSLongitude", "."},
                    &output),
              0);
     QHash<QString, QJsonObject> read;

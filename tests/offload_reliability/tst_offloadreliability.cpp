@@ -228,12 +228,18 @@ struct DamagedCard
         device.clear();
     }
     ~DamagedCard() { detach(); }
+    // An empty file system made by mkfs on a new image of megabytes, mounted at root.
+    bool format(const QStringList &mkfs, int megabytes = 32)
+    {
+        return QFile(image).open(QIODevice::WriteOnly) &&
+               QFile::resize(image, qint64(megabytes) << 20) && sh(mkfs + QStringList{image}) &&
+               QDir().mkpath(root) && attach();
+    }
     // A card holding files' copies, with victim grown by a marked cluster after them all.
     bool make(const QString &files, const QString &victim)
     {
-        return QFile(image).open(QIODevice::WriteOnly) && QFile::resize(image, 32 << 20) &&
-               sh({"mkfs.exfat", image}) && QDir().mkpath(root) && attach() &&
-               sh({"cp", "-r", files + "/.", root}) && grow(root + '/' + victim);
+        return format({"mkfs.exfat"}) && sh({"cp", "-r", files + "/.", root}) &&
+               grow(root + '/' + victim);
     }
     static bool grow(const QString &path)
     {
@@ -392,10 +398,8 @@ void TestOffloadReliability::badArguments()
     if (arguments.join(' ').contains(QStringLiteral("@volume"))) {
         if (::geteuid() != 0)
             QSKIP("a card volume needs root (loop device, exFAT); not run");
-        QVERIFY(QFile(volume.image).open(QIODevice::WriteOnly) &&
-                QFile::resize(volume.image, 32 << 20) &&
-                DamagedCard::sh({"mkfs.exfat", volume.image}) && QDir().mkpath(volume.root) &&
-                volume.attach() && makeCard(volume.root + QStringLiteral("/DCIM"), 2));
+        QVERIFY(volume.format({"mkfs.exfat"}) &&
+                makeCard(volume.root + QStringLiteral("/DCIM"), 2));
     }
     arguments.replaceInStrings(QStringLiteral("@card"), o.card(0));
     arguments.replaceInStrings(QStringLiteral("@target"), o.target());
@@ -1167,9 +1171,7 @@ void TestOffloadReliability::readBackFromTheDisk()
     QVERIFY(o.makeCards());
     DamagedCard disk{o.dir.filePath(QStringLiteral("target.img")), QString(), o.target()};
     disk.mounter = QStringLiteral("mount");
-    QVERIFY(QFile(disk.image).open(QIODevice::WriteOnly) && QFile::resize(disk.image, 64 << 20));
-    QVERIFY(DamagedCard::sh({"mkfs.ext4", "-q", "-F", disk.image}) && QDir().mkpath(o.target()));
-    QVERIFY(disk.attach());
+    QVERIFY(disk.format({"mkfs.ext4", "-q", "-F"}, 64));
     const QString release = o.dir.filePath(QStringLiteral("release"));
     // Camera 0's third file is DSC00001.JPG, 7958 bytes: one direct block and a cached tail.
     const auto process =
@@ -1292,9 +1294,7 @@ void TestOffloadReliability::exfatTarget()
     for (int i = 0; i < names.size(); ++i)
         QVERIFY(writeFile(o.card(0) + '/' + names[i], fileBytes(samplePhotos()[i]) + char('0' + i)));
     DamagedCard disk{o.dir.filePath(QStringLiteral("target.img")), QString(), o.target()};
-    QVERIFY(QFile(disk.image).open(QIODevice::WriteOnly) && QFile::resize(disk.image, 32 << 20) &&
-            DamagedCard::sh({"mkfs.exfat", disk.image}) && QDir().mkpath(o.target()) &&
-            disk.attach());
+    QVERIFY(disk.format({"mkfs.exfat"}));
     const QStringList files = filesBelow(o.card(0));
     const int code = said.startsWith("complete") ? 0 : 1;
     QStringList arguments = {"offload", "--center", o.card(0), "--target", o.target()};

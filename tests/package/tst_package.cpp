@@ -7,22 +7,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
-namespace {
-// Exit code (-1 for a crash or a hang) and standard output.
-QPair<int, QByteArray> run(const QString &program, const QStringList &arguments,
-                           const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
-{
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(program, arguments);
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit) {
-        process.kill();
-        process.waitForFinished();
-        return {-1, process.readAllStandardError()};
-    }
-    return {process.exitCode(), process.readAllStandardOutput()};
-}
-} // namespace
+#include "testtools.h"
 
 class tst_Package : public QObject
 {
@@ -40,7 +25,7 @@ private:
     QTemporaryDir m_root;
     QTemporaryDir m_state;
     QString m_deb;
-    QProcessEnvironment m_env = QProcessEnvironment::systemEnvironment();
+    QStringList m_env;
     QString m_manualText;
 };
 
@@ -48,15 +33,13 @@ void tst_Package::initTestCase()
 {
     m_deb = QStringLiteral(V7_PACKAGE_DIR "/v7kapp_" V7_PACKAGE_VERSION "_amd64.deb");
     QVERIFY2(QFileInfo::exists(m_deb), qPrintable(m_deb));
-    QCOMPARE(run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), m_deb, m_root.path()}).first, 0);
+    QCOMPARE(runTool("dpkg-deb", {"-x", m_deb, m_root.path()}).exitCode, 0);
     // The scratch root's programs with the real lookups: no shipped-folder override.
-    m_env.remove(QStringLiteral("V7_SHIPPED_DIR"));
-    m_env.insert(QStringLiteral("V7_STATE_DIR"), m_state.filePath(QStringLiteral("state")));
-    m_env.insert(QStringLiteral("V7_MEDIA_ROOT"), m_state.path());
-    const auto text = run(QStringLiteral("pdftotext"),
-                          {file(QStringLiteral("usr/share/v7kapp/V7 Assistant.pdf")), QStringLiteral("-")});
-    QCOMPARE(text.first, 0);
-    m_manualText = QString::fromUtf8(text.second);
+    m_env = QStringList{"V7_SHIPPED_DIR", "V7_STATE_DIR=" + m_state.filePath("state"),
+                        "V7_MEDIA_ROOT=" + m_state.path(), "V7_STARTUP_PROBE=1"};
+    const ToolRun text = runTool("pdftotext", {file("usr/share/v7kapp/V7 Assistant.pdf"), "-"});
+    QCOMPARE(text.exitCode, 0);
+    m_manualText = QString::fromUtf8(text.out);
 }
 
 // Each row: a command run in the scratch root (bin/ → its usr/bin, @ → the root) and what its
@@ -92,13 +75,11 @@ void tst_Package::installed()
         if (part.startsWith(QLatin1String("bin/")))
             part = file(QStringLiteral("usr/") + part);
     }
-    QProcessEnvironment env = m_env;
-    env.insert(QStringLiteral("V7_STARTUP_PROBE"), QStringLiteral("1"));
-    const auto result = run(command.takeFirst(), command, env);
-    QVERIFY2(result.first == 0, result.second.constData());
-    QString out = QString::fromUtf8(result.second);
+    const ToolRun result = runTool(command.takeFirst(), command, m_env);
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    QString out = QString::fromUtf8(result.out);
     if (expected.startsWith(QLatin1Char('"'))) // JSON: compared in its compact form
-        out = QString::fromUtf8(QJsonDocument::fromJson(result.second).toJson(QJsonDocument::Compact));
+        out = QString::fromUtf8(QJsonDocument::fromJson(result.out).toJson(QJsonDocument::Compact));
     QVERIFY2(out.contains(expected.replace(QLatin1Char('@'), m_root.path())), qPrintable(out));
 }
 
@@ -122,14 +103,11 @@ void tst_Package::manual()
     // Once: every page renders, and the CJK font travels with the file.
     QTemporaryDir pictures;
     const QString pdf = file(QStringLiteral("usr/share/v7kapp/V7 Assistant.pdf"));
-    QCOMPARE(run(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("20"),
-                                             QStringLiteral("-png"), pdf, pictures.filePath(QStringLiteral("p"))})
-                 .first,
-             0);
+    QCOMPARE(runTool("pdftoppm", {"-r", "20", "-png", pdf, pictures.filePath("p")}).exitCode, 0);
     const int pages = m_manualText.count(QLatin1Char('\f'));
     QVERIFY2(pages > 10, "a cover, the contents and nine chapters");
     QCOMPARE(QDir(pictures.path()).entryList({QStringLiteral("*.png")}).size(), pages);
-    const QByteArray fonts = run(QStringLiteral("pdffonts"), {pdf}).second;
+    const QByteArray fonts = runTool("pdffonts", {pdf}).out;
     const QRegularExpression notEmbedded(QStringLiteral("\\sno(\\s+(yes|no)){2}(\\s+\\d+){2}$"),
                                          QRegularExpression::MultilineOption);
     QVERIFY2(fonts.contains("WenQuanYi") && !notEmbedded.match(QString::fromUtf8(fonts)).hasMatch(),

@@ -41,6 +41,7 @@ QString sample(const char *name)
     return QStringLiteral(V7_TESTDATA_DIR "/exif-samples/") + QLatin1String(name);
 }
 
+const QByteArray kPosHeader = "ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\t \n";
 const QByteArray kHeader = "照片路径,Model,make,focallength,width,height,time,\n";
 const QByteArray kCanonRow = ",Canon EOS 40D,Canon,135,100,68,1212134161,2008:05:30 15:56:01\n";
 const QByteArray kKodakRow = ",KODAK CX7530 ZOOM DIGITAL CAMERA,EASTMAN KODAK "
@@ -183,14 +184,11 @@ void TestGeotag::filesThatCannotBeTagged()
 void TestGeotag::toolTagsRowsInOrder()
 {
     const QString table = m_dir.filePath(QStringLiteral("flight.xls"));
-    QFile f(table);
-    QVERIFY(f.open(QIODevice::WriteOnly) &&
-            f.write("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\t \n"
-                    "1 \t113.2512500 \t23.5000000 \t152.300 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 "
-                    "\t2019-03-28 10-00-00 \t \n"
-                    "2 \t-70.6692655 \t-33.8688200 \t-430.500 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 "
-                    "\t2019-03-28 10-00-01 \t \n") > 0);
-    f.close();
+    QVERIFY(writeFile(
+        table, kPosHeader + "1 \t113.2512500 \t23.5000000 \t152.300 \t90.00 \t1.0 \t2.0 \t90.00 "
+                            "\t25.0 \t2019-03-28 10-00-00 \t \n"
+                            "2 \t-70.6692655 \t-33.8688200 \t-430.500 \t90.00 \t1.0 \t2.0 "
+                            "\t90.00 \t25.0 \t2019-03-28 10-00-01 \t \n"));
     const QStringList photos = {copyOf(sample("Canon_40D.jpg"), QStringLiteral("a.jpg")),
                                 copyOf(sample("Nikon_D70.jpg"), QStringLiteral("b.jpg")),
                                 copyOf(sample("Pentax_K10D.jpg"), QStringLiteral("c.jpg"))};
@@ -287,12 +285,8 @@ void TestGeotag::damagedGpsDirectory()
     if (exiftool.isEmpty())
         QSKIP("exiftool not installed");
     const QString table = m_dir.filePath(QStringLiteral("one.xls"));
-    QFile f(table);
-    QVERIFY(f.open(QIODevice::WriteOnly) &&
-            f.write("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\t \n"
-                    "1 \t112.6000000 \t23.4463420 \t100.000 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 "
-                    "\t2019-03-28 10-00-00 \t \n") > 0);
-    f.close();
+    QVERIFY(writeFile(table, kPosHeader + "1 \t112.6000000 \t23.4463420 \t100.000 \t90.00 \t1.0 "
+                                          "\t2.0 \t90.00 \t25.0 \t2019-03-28 10-00-00 \t \n"));
     const QString photo = copyOf(file, QFileInfo(file).fileName());
     if (comment > 0) {
         const QString text = m_dir.filePath(QStringLiteral("comment.txt"));

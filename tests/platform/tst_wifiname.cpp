@@ -32,9 +32,7 @@ void tst_WifiName::initTestCase()
 {
     if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
         QSKIP("dbus-daemon is not installed");
-    m_bus.start(QStringLiteral("dbus-daemon"),
-                {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                 QStringLiteral("--print-address=1")});
+    m_bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
     QVERIFY(m_bus.waitForReadyRead(5000));
     const QByteArray address = m_bus.readLine().trimmed();
     QVERIFY(!address.isEmpty());
@@ -71,8 +69,7 @@ bool tst_WifiName::startNetworkManagerDouble()
 {
     m_manager.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_manager.start(QStringLiteral("/usr/bin/python3"),
-                    {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--system"),
-                     QStringLiteral("--template"), QStringLiteral("networkmanager")});
+                    {"-m", "dbusmock", "--system", "--template", "networkmanager"});
     if (!m_manager.waitForStarted(5000))
         return false;
     QDBusConnectionInterface *bus = QDBusConnection::systemBus().interface();

@@ -144,9 +144,7 @@ void tst_PosCore::rawTablesMatchIndependentTables()
     const QByteArray raw = randomRecords(count, size, quint32(count + size)) + QByteArray(extra, 7);
     const QString rawPath = m_dir.filePath(QStringLiteral("%1.raw").arg(QTest::currentDataTag()));
     const QString mainPath = m_dir.filePath(QStringLiteral("%1.xls").arg(QTest::currentDataTag()));
-    QFile file(rawPath);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(raw) == raw.size());
-    file.close();
+    QVERIFY(writeFile(rawPath, raw));
     QList<double> steps;
     const PosRawTables::Result r =
         PosRawTables::write(rawPath, size, mainPath, perLens, [&](double p) { steps.append(p); });

@@ -7,7 +7,7 @@
 #include "firmwareimage.h"
 #include "frame.h"
 #include "linkfixture.h"
-#include "postable.h"
+#include "posreference.h"
 #include "protocol.h"
 #include "testtools.h"
 #include "v7k.h"
@@ -20,33 +20,12 @@
 using namespace vived;
 
 namespace {
-const char *const kLensNames[] = {"Front", "Right", "Back", "Left", "Center"};
-
 Bytes statusWithPhotos(uint32_t photos)
 {
     StatusPayload s;
     s.photoCount = photos;
     s.workParam.mode = 1;
     return encodeStatus(s);
-}
-
-// The table a transfer must write for raw records: the header and a row per record (lens -1:
-// the main table). The rows' own form is pinned by tst_poscore.
-QByteArray expectedTable(const QByteArray &raw, int recordSize, int lens = -1)
-{
-    std::string out = lens < 0 ? PosTable::mainHeader(recordSize) : PosTable::lensHeader();
-    for (int at = 0; at + recordSize <= raw.size(); at += recordSize) {
-        PosRecord record;
-        std::string row;
-        if (!PosTable::decode(reinterpret_cast<const uint8_t *>(raw.constData()) + at, recordSize,
-                              record))
-            return "record at " + QByteArray::number(at) + " does not decode";
-        if (lens < 0)
-            out += PosTable::mainRow(record, recordSize);
-        else if (PosTable::lensRow(record, lens, row))
-            out += row;
-    }
-    return QByteArray::fromStdString(out);
 }
 
 // The refresh the program runs: one slot after another, each fetched once new data is flagged.
@@ -331,7 +310,6 @@ void tst_VivedLink::posDownload()
     const int size = int(info.endAddress - info.startAddress);
     const int recordSize = camera.contains("V7K3") ? 32 : 52;
     const QString path = m_dir.filePath(tag + "POS点数据.xls");
-    const QString base = path.left(path.indexOf(".xls"));
 
     m->received = 0;
     m->state = POSFILE_STATE_READY;
@@ -340,7 +318,7 @@ void tst_VivedLink::posDownload()
     if (offset) {
         // The five per-lens tables beside the main one, headers written, as the page does.
         for (int i = 0; i < 5; ++i) {
-            m->lensFile[i] = std::fopen(QString(base + kLensNames[i] + ".xls").toUtf8(), "w+");
+            m->lensFile[i] = std::fopen(PosReference::lensPath(path, i).toUtf8(), "w+");
             QVERIFY(m->lensFile[i]);
             _ofrm_initexcelheadoffsetsingle(m->lensFile[i]);
         }
@@ -375,12 +353,12 @@ void tst_VivedLink::posDownload()
         fileBytes(raw + QStringLiteral("/slot%1.bin").arg(slot, 2, 10, QChar('0')));
     QCOMPARE(records.size(), size);
     const QByteArray table = fileBytes(path);
-    QCOMPARE(table, expectedTable(records, recordSize));
+    QCOMPARE(table, PosReference::mainTable(records, recordSize));
     QCOMPARE(table.count('\n'), 1 + size / recordSize);
     for (int lens = 0; lens < 5; ++lens) {
-        const QString lensPath = base + kLensNames[lens] + ".xls";
+        const QString lensPath = PosReference::lensPath(path, lens);
         if (offset)
-            QCOMPARE(fileBytes(lensPath), expectedTable(records, 52, lens));
+            QCOMPARE(fileBytes(lensPath), PosReference::lensTable(records, lens));
         else
             QVERIFY(!QFile::exists(lensPath));
     }
@@ -389,7 +367,7 @@ void tst_VivedLink::posDownload()
         QVERIFY(table.contains(
             "\n1 \t112.6000000 \t23.4463420 \t100.000 \t90.00 \t1.0 \t2.0 \t"
             "90.00 \t25.0 \t2019-03-28 10-00-01 \t1000 \t0 \t-1 \t2000000 \t0 \t \n"));
-        QVERIFY(!fileBytes(base + "Back.xls").contains("\n1 \t"));
+        QVERIFY(!fileBytes(PosReference::lensPath(path, 2)).contains("\n1 \t"));
     }
     if (camera.contains("--drop"))
         QVERIFY(link->stats().retransmissions > 0 && link->stats().badFrames > 0);
