@@ -52,6 +52,58 @@ QString missingText()
     return QStringLiteral("有参数未输入!");
 }
 
+namespace {
+// How the two interval editors differ in their activation fields: the timer calls an empty
+// value missing before it checks it, and each editor raises short delays to its own floor.
+struct ActivationRules
+{
+    bool emptyIsMissing;
+    quint16 powerOnFloor; // a power-on delay of 5 s or less becomes this
+    quint16 manualFloor;  // likewise the manual delay; 0 keeps the value as typed
+};
+constexpr ActivationRules TimerActivation{true, 5, 0};
+constexpr ActivationRules DistanceActivation{false, 10, 5};
+
+// Fills the activation of r from the form's chosen entry; the refusal, or empty.
+QString activationFields(const IntervalForm &form, const ActivationRules &rules, WorkParam &r)
+{
+    const auto field = [&rules](const QString &text, const QString &limit, quint16 &value) {
+        return rules.emptyIsMissing && text.isEmpty() ? missingText()
+                                                      : checkValueField(text, limit, value);
+    };
+    const auto floored = [](quint16 value, quint16 floor) {
+        return floor != 0 && value <= 5 ? floor : value;
+    };
+    QString message;
+    quint16 v = 0;
+    switch (form.activationEntry) {
+    case 0:
+        if (!form.landingGearDown)
+            return landingGearText();
+        break;
+    case 1:
+        r.activationLevel = form.highLevel ? 1 : 0;
+        break;
+    case 2:
+        message = field(form.powerOnDelay, kDelayLimit, v);
+        r.powerOnDelay = floored(v, rules.powerOnFloor);
+        break;
+    case 3:
+        message = field(form.manualDelay, kDelayLimit, v);
+        r.manualDelay = floored(v, rules.manualFloor);
+        break;
+    case 4:
+        message = field(form.altitude, kAltitudeLimit, v);
+        r.activationAltitude = v;
+        break;
+    default:
+        return illegalText();
+    }
+    r.activation = quint8(WorkParamRecord::activationForEntry(form.activationEntry));
+    return message;
+}
+} // namespace
+
 CheckResult timer(const IntervalForm &form, const WorkParam &current)
 {
     CheckResult result;
@@ -69,39 +121,9 @@ CheckResult timer(const IntervalForm &form, const WorkParam &current)
         return refuse(kTimeFloor);
     r.timeInterval = quint16(tenths);
 
-    // Unlike the distance editor, the timer checks a missing value before it asks.
-    auto valueField = [](const QString &text, const QString &limit, quint16 &field) {
-        return text.isEmpty() ? missingText() : checkValueField(text, limit, field);
-    };
-    QString message;
-    quint16 v = 0;
-    switch (form.activationEntry) {
-    case 0:
-        if (!form.landingGearDown)
-            return refuse(landingGearText());
-        break;
-    case 1:
-        r.activationLevel = form.highLevel ? 1 : 0;
-        break;
-    case 2:
-        message = valueField(form.powerOnDelay, kDelayLimit, v);
-        // The timer never arms sooner than five seconds after power-on.
-        r.powerOnDelay = v <= 5 ? 5 : v;
-        break;
-    case 3:
-        message = valueField(form.manualDelay, kDelayLimit, v);
-        r.manualDelay = v;
-        break;
-    case 4:
-        message = valueField(form.altitude, kAltitudeLimit, v);
-        r.activationAltitude = v;
-        break;
-    default:
-        return refuse(illegalText());
-    }
+    const QString message = activationFields(form, TimerActivation, r);
     if (!message.isEmpty())
         return refuse(message);
-    r.activation = quint8(WorkParamRecord::activationForEntry(form.activationEntry));
     return result;
 }
 
@@ -118,32 +140,7 @@ CheckResult distanceFields(const IntervalForm &form, const WorkParam &current)
     const qint64 tenths = isIllegal(form.interval) ? 0 : truncatedTenths(form.interval, kU16);
     r.distanceInterval = quint16(tenths < 0 ? 0 : tenths);
 
-    QString message;
-    quint16 v = 0;
-    r.activation = quint8(WorkParamRecord::activationForEntry(form.activationEntry));
-    switch (form.activationEntry) {
-    case 0:
-        if (!form.landingGearDown)
-            return refuse(landingGearText());
-        break;
-    case 1:
-        r.activationLevel = form.highLevel ? 1 : 0;
-        break;
-    case 2:
-        message = checkValueField(form.powerOnDelay, kDelayLimit, v);
-        r.powerOnDelay = v <= 5 ? 10 : v;
-        break;
-    case 3:
-        message = checkValueField(form.manualDelay, kDelayLimit, v);
-        r.manualDelay = v <= 5 ? 5 : v;
-        break;
-    case 4:
-        message = checkValueField(form.altitude, kAltitudeLimit, v);
-        r.activationAltitude = v;
-        break;
-    default:
-        return refuse(illegalText());
-    }
+    const QString message = activationFields(form, DistanceActivation, r);
     if (!message.isEmpty())
         return refuse(message);
     return result;

@@ -49,6 +49,11 @@ int aktele_module_exit(void)
     return 0;
 }
 
+void aktele_set_thread_start(void (*start)(const char *name))
+{
+    Transport::threadStart = start;
+}
+
 AkTele *aktele_alloc(int kind, const char *address, int port, int bufferSize)
 {
     if (kind != AKTELE_KIND_UDP)

@@ -7,6 +7,8 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "staticcheck.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -75,29 +77,24 @@ typedef struct PosFileManager
 } PosFileManager;
 #pragma pack(pop)
 
-#ifdef __cplusplus
-#define POSFILE_STATIC_ASSERT static_assert
-#else
-#define POSFILE_STATIC_ASSERT _Static_assert
-#endif
-POSFILE_STATIC_ASSERT(sizeof(PosFileInfo) == 31, "PosFileInfo is 31 bytes");
-POSFILE_STATIC_ASSERT(offsetof(PosFileInfo, startAddress) == 1, "startAddress");
-POSFILE_STATIC_ASSERT(offsetof(PosFileInfo, year) == 9, "year");
-POSFILE_STATIC_ASSERT(offsetof(PosFileInfo, second) == 14, "second");
-POSFILE_STATIC_ASSERT(offsetof(PosFileInfo, endAddress) == 15, "endAddress");
-POSFILE_STATIC_ASSERT(offsetof(PosFileInfo, downloadCount) == 29, "downloadCount");
-POSFILE_STATIC_ASSERT(offsetof(PosFileManager, cacheMask) == 0x1b2, "cacheMask");
-POSFILE_STATIC_ASSERT(offsetof(PosFileManager, file) == 0x1b6, "file");
-POSFILE_STATIC_ASSERT(offsetof(PosFileManager, state) == 0x1be, "state");
-POSFILE_STATIC_ASSERT(offsetof(PosFileManager, received) == 0x1bf, "received");
-POSFILE_STATIC_ASSERT(offsetof(PosFileManager, fileNumber) == 0x1c7, "fileNumber");
-POSFILE_STATIC_ASSERT(offsetof(PosFileManager, expectedSize) == 0x1cb, "expectedSize");
-POSFILE_STATIC_ASSERT(offsetof(PosFileManager, completion) == 0x1cf, "completion");
-POSFILE_STATIC_ASSERT(offsetof(PosFileManager, independentPos) == 0x1d3, "independentPos");
-POSFILE_STATIC_ASSERT(offsetof(PosFileManager, lensOpen) == 0x1d7, "lensOpen");
-POSFILE_STATIC_ASSERT(offsetof(PosFileManager, activity) == 0x1eb, "activity");
-POSFILE_STATIC_ASSERT(offsetof(PosFileManager, progress) == 0x1ef, "progress");
-POSFILE_STATIC_ASSERT(offsetof(PosFileManager, lensFile) == 0x1f3, "lensFile");
+VIVED_STATIC_ASSERT(sizeof(PosFileInfo) == 31, "PosFileInfo is 31 bytes");
+VIVED_STATIC_ASSERT(offsetof(PosFileInfo, startAddress) == 1, "startAddress");
+VIVED_STATIC_ASSERT(offsetof(PosFileInfo, year) == 9, "year");
+VIVED_STATIC_ASSERT(offsetof(PosFileInfo, second) == 14, "second");
+VIVED_STATIC_ASSERT(offsetof(PosFileInfo, endAddress) == 15, "endAddress");
+VIVED_STATIC_ASSERT(offsetof(PosFileInfo, downloadCount) == 29, "downloadCount");
+VIVED_STATIC_ASSERT(offsetof(PosFileManager, cacheMask) == 0x1b2, "cacheMask");
+VIVED_STATIC_ASSERT(offsetof(PosFileManager, file) == 0x1b6, "file");
+VIVED_STATIC_ASSERT(offsetof(PosFileManager, state) == 0x1be, "state");
+VIVED_STATIC_ASSERT(offsetof(PosFileManager, received) == 0x1bf, "received");
+VIVED_STATIC_ASSERT(offsetof(PosFileManager, fileNumber) == 0x1c7, "fileNumber");
+VIVED_STATIC_ASSERT(offsetof(PosFileManager, expectedSize) == 0x1cb, "expectedSize");
+VIVED_STATIC_ASSERT(offsetof(PosFileManager, completion) == 0x1cf, "completion");
+VIVED_STATIC_ASSERT(offsetof(PosFileManager, independentPos) == 0x1d3, "independentPos");
+VIVED_STATIC_ASSERT(offsetof(PosFileManager, lensOpen) == 0x1d7, "lensOpen");
+VIVED_STATIC_ASSERT(offsetof(PosFileManager, activity) == 0x1eb, "activity");
+VIVED_STATIC_ASSERT(offsetof(PosFileManager, progress) == 0x1ef, "progress");
+VIVED_STATIC_ASSERT(offsetof(PosFileManager, lensFile) == 0x1f3, "lensFile");
 
 /* Transfer calls. handle is the manager; slots are 1..14. Results are 0, or -1 when the call
  * could not be sent (no link, bad argument); the answers arrive in the manager. */

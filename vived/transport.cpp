@@ -102,13 +102,19 @@ Transport::~Transport()
         ::close(m_socket);
 }
 
+std::atomic<void (*)(const char *)> Transport::threadStart{nullptr};
+
 bool Transport::start()
 {
     if (m_running.exchange(true))
         return true;
     if (state != AKTELE_STATE_UPGRADE_FAILED)
         state = AKTELE_STATE_RUNNING;
-    m_thread = std::thread([this] { run(); });
+    m_thread = std::thread([this] {
+        if (void (*const started)(const char *) = threadStart.load())
+            started("camera link");
+        run();
+    });
     std::lock_guard<std::recursive_mutex> lock(m_dispatch);
     if (m_device)
         m_device->linkStarted();

@@ -39,6 +39,9 @@ struct LinkStats
 class Transport : public AkTele
 {
 public:
+    // Called first on the receive thread (aktele_set_thread_start).
+    static std::atomic<void (*)(const char *)> threadStart;
+
     using ReplyHandler = std::function<void(const Frame &reply)>;
     using TimeoutHandler = std::function<void()>;
 

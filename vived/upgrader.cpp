@@ -97,13 +97,8 @@ int Upgrader::start()
         m_transport->state = AKTELE_STATE_RUNNING;
     m_transport->markUpgrade(true);
     auto handler = [this, generation](const Frame &reply) {
-        if (generation != m_generation)
+        if (!saysYes(generation, reply))
             return;
-        if (reply.command == CmdError || reply.payload.size() != 1 ||
-            reply.payload[0] != ResultOk) {
-            fail();
-            return;
-        }
         m_accepted = true;
         pump();
     };
@@ -158,18 +153,24 @@ void Upgrader::sendChunk(uint32_t offset)
     m_transport->request(CmdFwChunk, encodeFwChunk(chunk), handler, 20, 250);
 }
 
+bool Upgrader::saysYes(unsigned generation, const Frame &reply)
+{
+    if (generation != m_generation)
+        return false; // an answer to an upgrade given up since
+    if (reply.command == CmdError || reply.payload.size() != 1 || reply.payload[0] != ResultOk) {
+        fail();
+        return false;
+    }
+    return true;
+}
+
 void Upgrader::commit()
 {
     m_committed = true;
     const unsigned generation = m_generation;
     auto handler = [this, generation](const Frame &reply) {
-        if (generation != m_generation)
+        if (!saysYes(generation, reply))
             return;
-        if (reply.command == CmdError || reply.payload.size() != 1 ||
-            reply.payload[0] != ResultOk) {
-            fail();
-            return;
-        }
         m_progress = 100;
         m_transport->after(kPollMs, [this, generation] {
             if (generation == m_generation)

@@ -42,6 +42,8 @@ private:
     void pump();
     void sendChunk(uint32_t offset);
     void commit();
+    // Whether a one-byte reply answers this upgrade with yes; any other answer fails it.
+    bool saysYes(unsigned generation, const Frame &reply);
     void poll();
     void fail();
 

@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "staticcheck.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -63,31 +65,26 @@ typedef struct v7k_context
 } v7k_context;
 #pragma pack(pop)
 
-#ifdef __cplusplus
-#define V7K_STATIC_ASSERT static_assert
-#else
-#define V7K_STATIC_ASSERT _Static_assert
-#endif
-V7K_STATIC_ASSERT(sizeof(WorkParam) == 24, "WorkParam is 24 bytes");
-V7K_STATIC_ASSERT(offsetof(WorkParam, timeInterval) == 20, "timeInterval");
-V7K_STATIC_ASSERT(offsetof(WorkParam, distanceInterval) == 22, "distanceInterval");
-V7K_STATIC_ASSERT(offsetof(v7k_context, posfileArg) == 0x00, "posfileArg");
-V7K_STATIC_ASSERT(offsetof(v7k_context, state) == 0x08, "state");
-V7K_STATIC_ASSERT(offsetof(v7k_context, statusCount) == 0x0c, "statusCount");
-V7K_STATIC_ASSERT(offsetof(v7k_context, photoCount) == 0x14, "photoCount");
-V7K_STATIC_ASSERT(offsetof(v7k_context, satellites) == 0x38, "satellites");
-V7K_STATIC_ASSERT(offsetof(v7k_context, posValue) == 0x40, "posValue");
-V7K_STATIC_ASSERT(offsetof(v7k_context, workParam) == 0x60, "workParam");
-V7K_STATIC_ASSERT(offsetof(v7k_context, cameraPhotos) == 0x92, "cameraPhotos");
-V7K_STATIC_ASSERT(offsetof(v7k_context, hardwareVersion) == 0x9c, "hardwareVersion");
-V7K_STATIC_ASSERT(offsetof(v7k_context, serial) == 0xa8, "serial");
-V7K_STATIC_ASSERT(offsetof(v7k_context, firmwareMajor) == 0xb8, "firmwareMajor");
-V7K_STATIC_ASSERT(offsetof(v7k_context, firmwareMinor) == 0xb9, "firmwareMinor");
-V7K_STATIC_ASSERT(offsetof(v7k_context, cameraState) == 0xba, "cameraState");
-V7K_STATIC_ASSERT(offsetof(v7k_context, landingGear) == 0xbc, "landingGear");
-V7K_STATIC_ASSERT(offsetof(v7k_context, buildDate) == 0xbe, "buildDate");
-V7K_STATIC_ASSERT(offsetof(v7k_context, selfTest) == 0xd3, "selfTest");
-V7K_STATIC_ASSERT(offsetof(v7k_context, receiveCounter) == 0xd4, "receiveCounter");
+VIVED_STATIC_ASSERT(sizeof(WorkParam) == 24, "WorkParam is 24 bytes");
+VIVED_STATIC_ASSERT(offsetof(WorkParam, timeInterval) == 20, "timeInterval");
+VIVED_STATIC_ASSERT(offsetof(WorkParam, distanceInterval) == 22, "distanceInterval");
+VIVED_STATIC_ASSERT(offsetof(v7k_context, posfileArg) == 0x00, "posfileArg");
+VIVED_STATIC_ASSERT(offsetof(v7k_context, state) == 0x08, "state");
+VIVED_STATIC_ASSERT(offsetof(v7k_context, statusCount) == 0x0c, "statusCount");
+VIVED_STATIC_ASSERT(offsetof(v7k_context, photoCount) == 0x14, "photoCount");
+VIVED_STATIC_ASSERT(offsetof(v7k_context, satellites) == 0x38, "satellites");
+VIVED_STATIC_ASSERT(offsetof(v7k_context, posValue) == 0x40, "posValue");
+VIVED_STATIC_ASSERT(offsetof(v7k_context, workParam) == 0x60, "workParam");
+VIVED_STATIC_ASSERT(offsetof(v7k_context, cameraPhotos) == 0x92, "cameraPhotos");
+VIVED_STATIC_ASSERT(offsetof(v7k_context, hardwareVersion) == 0x9c, "hardwareVersion");
+VIVED_STATIC_ASSERT(offsetof(v7k_context, serial) == 0xa8, "serial");
+VIVED_STATIC_ASSERT(offsetof(v7k_context, firmwareMajor) == 0xb8, "firmwareMajor");
+VIVED_STATIC_ASSERT(offsetof(v7k_context, firmwareMinor) == 0xb9, "firmwareMinor");
+VIVED_STATIC_ASSERT(offsetof(v7k_context, cameraState) == 0xba, "cameraState");
+VIVED_STATIC_ASSERT(offsetof(v7k_context, landingGear) == 0xbc, "landingGear");
+VIVED_STATIC_ASSERT(offsetof(v7k_context, buildDate) == 0xbe, "buildDate");
+VIVED_STATIC_ASSERT(offsetof(v7k_context, selfTest) == 0xd3, "selfTest");
+VIVED_STATIC_ASSERT(offsetof(v7k_context, receiveCounter) == 0xd4, "receiveCounter");
 
 #define V7K_STATE_NEW_POS 0x1u
 #define V7K_STATE_GPS_GOOD 0x2u
@@ -110,6 +107,9 @@ typedef struct AkTele
 /* Process-wide set-up and tear-down. Both are idempotent and return 0. */
 int aktele_module_init(void);
 int aktele_module_exit(void);
+/* start, when set, is called first on every thread the library starts, with the thread's name:
+ * the program prepares its crash handling there as on its own threads. */
+void aktele_set_thread_start(void (*start)(const char *name));
 
 /* Opens a UDP socket towards address:port. kind must be AKTELE_KIND_UDP; bufferSize is the
  * largest datagram read (never less than one full frame). The environment variable

@@ -94,6 +94,7 @@ int CameraLink::openLink()
 {
     if (!m_teleHandle) {
         aktele_module_init();
+        aktele_set_thread_start(&WorkerThread::prepare);
         m_teleHandle = aktele_alloc(AKTELE_KIND_UDP, kCameraAddress, kCameraPort, kBufferSize);
     }
     if (!m_deviceHandle && m_teleHandle)

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QSet>
-#include <QThread>
 
 #include <cerrno>
 #include <csignal>
@@ -126,27 +125,22 @@ LinkLock::Result LinkLock::acquire()
         ::open(QFile::encodeName(path()).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (!fd.valid())
         return Unavailable;
-    // The holder writes its name right after it takes the lock; a name of a process that is
-    // gone is an earlier holder's, so ask again until the new one has written its own.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
-            const QByteArray text = QByteArray::number(qint64(::getpid())) + '\n' +
-                                    QByteArray(program_invocation_short_name) + '\n';
-            if (::ftruncate(fd.get(), 0) != 0 ||
-                ::pwrite(fd.get(), text.constData(), size_t(text.size()), 0) !=
-                    ssize_t(text.size()))
-                return Unavailable;
-            m_fd = fd.release();
-            m_holder = Holder();
-            return Acquired;
-        }
-        if (errno != EWOULDBLOCK)
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+        const QByteArray text = QByteArray::number(qint64(::getpid())) + '\n' +
+                                QByteArray(program_invocation_short_name) + '\n';
+        if (::ftruncate(fd.get(), 0) != 0 ||
+            ::pwrite(fd.get(), text.constData(), size_t(text.size()), 0) != ssize_t(text.size()))
             return Unavailable;
-        m_holder = holderIn(fd.get());
-        if (alive(m_holder.pid))
-            break;
-        QThread::msleep(10);
+        m_fd = fd.release();
+        m_holder = Holder();
+        return Acquired;
     }
+    if (errno != EWOULDBLOCK)
+        return Unavailable;
+    // The holder writes its name right after it takes the lock: a name of a process that is
+    // gone is an earlier holder's, and the new one goes unnamed rather than the window waiting
+    // for it to write.
+    m_holder = holderIn(fd.get());
     if (!alive(m_holder.pid))
         m_holder = Holder();
     return Held;

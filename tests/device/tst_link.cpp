@@ -229,6 +229,15 @@ void tst_Link::reconnectReusesHandles()
     QCOMPARE(m_link->teleHandle(), m_tele);
     QCOMPARE(m_link->deviceHandle(), m_device);
     QTRY_VERIFY(m_link->identityKnown());
+    // The library's receive thread is prepared for crash dumps like the program's own.
+    QStringList threads;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+        if (comm.open(QIODevice::ReadOnly))
+            threads << QString::fromUtf8(comm.readAll().trimmed());
+    }
+    QVERIFY2(threads.contains(QStringLiteral("camera link")), qPrintable(threads.join(u',')));
     // The POS page's transfer on the handles kept through the loss.
     QVERIFY(m_link->posManager());
     QCOMPARE(posfile_info_request(m_link->posManager(), 1), 0);
