@@ -84,7 +84,7 @@ FlightReport::Counts counts(DiskTask *task)
 }
 
 Written write(const OffloadSession &session, const QJsonObject &matched, QStringList *messages,
-              const QString &into, const QStringList &notes)
+              const QualityFindings *quality, const QString &into, const QStringList &notes)
 {
     const OffloadSession::Setup &setup = session.setup();
     const QString target = into.isEmpty() ? setup.target : into;
@@ -115,6 +115,8 @@ Written write(const OffloadSession &session, const QJsonObject &matched, QString
     report.setWritten(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
     if (!setup.pos.isEmpty() && setup.volumes)
         report.addNote(FlightReport::exportsNeedPlainText());
+    if (quality)
+        report.setQuality(*quality);
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         if (takesPart[camera])
             report.setCounts(QLatin1String(Cameras::folderName(camera)), cameraCounts[camera]);

@@ -33,10 +33,12 @@ QJsonObject unmatched(const QStringList photos[Cameras::Count],
 QStringList cardPhotos(const DiskTask *task);
 FlightReport::Counts counts(DiskTask *task);
 
-// match: the exposure match of the offload (`v7tool match --json`'s object), or empty.
-// target: where the report and exports go, the offload's target when empty (the backup has
-// its own); notes: lines added to the report and its summary.
+// match: the exposure match of the offload (`v7tool match --json`'s object), or empty;
+// quality: the look at the copies, null when none was taken; target: where the report and
+// exports go, the offload's target when empty (the backup has its own); notes: lines added to
+// the report and its summary.
 Written write(const OffloadSession &session, const QJsonObject &match, QStringList *messages,
-              const QString &target = QString(), const QStringList &notes = QStringList());
+              const QualityFindings *quality = nullptr, const QString &target = QString(),
+              const QStringList &notes = QStringList());
 
 } // namespace OffloadReport

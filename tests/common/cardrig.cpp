@@ -183,6 +183,16 @@ void CardRig::unmountAndDetach(Card *card)
     card->mounted = false;
 }
 
+bool CardRig::detachWhenFree(const QString &mountRoot)
+{
+    const int i = indexOf(mountRoot);
+    if (m_kind != Loop || i < 0 || !m_cards.at(i).disk.isEmpty() ||
+        !run("losetup", {"-d", m_cards.at(i).device}))
+        return false;
+    m_cards[i].device.clear();
+    return true;
+}
+
 bool CardRig::pull(const QString &mountRoot)
 {
     const int i = indexOf(mountRoot);
