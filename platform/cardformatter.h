@@ -43,6 +43,9 @@ public:
 
 protected:
     virtual Outcome formatDevice(const CardDeviceFacts &facts, const QString &label) = 0;
+    // Mounts the device on the card's old folder with the system's tools (root only): the FUSE
+    // driver where it had it or the kernel has no exFAT, else the kernel's driver.
+    static bool mountWithTools(const CardDeviceFacts &facts, const QString &fsType, QString *error);
 };
 
 // As root: umount, mkfs.exfat -L, and mount again with the driver that had it.
@@ -56,15 +59,26 @@ protected:
 };
 
 // For a desktop user: the UDisks2 service unmounts, formats and mounts (with its own rights).
+// It refuses what the service counts as the system's own. UDisks2 mounts with the kernel's
+// drivers only: where that fails and this process is root, the card is mounted on its old
+// folder with the system's tools, as the direct backend does.
 class UDisks2CardFormatter : public BlockCardFormatter
 {
 public:
     QString name() const override { return QStringLiteral("udisks2"); }
-    // The three calls for one device, without the refusal rule (which reads this system).
+    // The calls for one device, without the refusal rule (which reads this system) and
+    // without a folder to fall back to.
     Outcome formatBlock(const QString &device, const QString &label);
 
 protected:
     Outcome formatDevice(const CardDeviceFacts &facts, const QString &label) override;
+
+private:
+    Outcome formatThrough(const QString &device, const QString &label,
+                          const CardDeviceFacts *facts);
+    // Where the service (or, failing it, the system's tools) mounted the card; empty on failure.
+    static QString mountCard(const QString &block, const CardDeviceFacts *facts,
+                             const QString &fsType, QString *error);
 };
 
 // Demo and tests without devices: a card is a sub-folder of V7_MEDIA_ROOT named by its label;

@@ -92,9 +92,11 @@ QString keptOptions(const CardDeviceFacts &facts)
     return kept.join(QLatin1Char(','));
 }
 
-// Mounts the device on its old folder: with the FUSE driver when it had it or the kernel has
-// no exFAT, else with the kernel's driver and the options that carry over.
-bool mountAgain(const CardDeviceFacts &facts, const QString &fsType, QString *error)
+} // namespace
+
+// With the kernel's driver the options that carry over go along.
+bool BlockCardFormatter::mountWithTools(const CardDeviceFacts &facts, const QString &fsType,
+                                        QString *error)
 {
     QDir().mkpath(facts.mountPoint);
     const bool fuse = facts.fsType == QLatin1String("fuseblk") ||
@@ -107,8 +109,6 @@ bool mountAgain(const CardDeviceFacts &facts, const QString &fsType, QString *er
         arguments << QStringLiteral("-o") << options;
     return run(QStringLiteral("mount"), arguments << facts.device << facts.mountPoint, error);
 }
-
-} // namespace
 
 CardFormatter::Outcome DirectCardFormatter::formatDevice(const CardDeviceFacts &facts,
                                                          const QString &label)
@@ -131,10 +131,10 @@ CardFormatter::Outcome DirectCardFormatter::formatDevice(const CardDeviceFacts &
         const QString oldType =
             facts.fsType == QLatin1String("fuseblk") ? QStringLiteral("exfat") : facts.fsType;
         QString ignored;
-        mountAgain(facts, oldType, &ignored);
+        mountWithTools(facts, oldType, &ignored);
         return outcome;
     }
-    if (!mountAgain(facts, QStringLiteral("exfat"), &error)) {
+    if (!mountWithTools(facts, QStringLiteral("exfat"), &error)) {
         outcome.error = QStringLiteral("%1 已格式化，但挂载失败：%2").arg(facts.device, error);
         return outcome;
     }

@@ -5,6 +5,8 @@
 
 #include <climits>
 
+#include <unistd.h>
+
 #include "cardformatter.h"
 #include "cardrefusal.h"
 
@@ -32,16 +34,53 @@ bool failed(const QDBusMessage &reply, QString *error)
     return true;
 }
 
+// Run as root, the service does whatever it is asked, system disks included: the backend
+// itself keeps off what the service counts as the system's own (any disk that is not on a
+// removable, USB or MMC drive). An answer it cannot read counts as a yes.
+bool systemDevice(const QString &block, QString *error)
+{
+    const QDBusMessage reply =
+        callUDisks(block, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+                   {kBlock, QStringLiteral("HintSystem")}, -1);
+    if (failed(reply, error) || reply.arguments().isEmpty())
+        return true;
+    const QVariant value = qdbus_cast<QDBusVariant>(reply.arguments().first()).variant();
+    return value.typeId() != QMetaType::Bool || value.toBool();
+}
+
 } // namespace
 
 CardFormatter::Outcome UDisks2CardFormatter::formatDevice(const CardDeviceFacts &facts,
                                                           const QString &label)
 {
-    return formatBlock(facts.device, label);
+    return formatThrough(facts.device, label, &facts);
 }
 
 CardFormatter::Outcome UDisks2CardFormatter::formatBlock(const QString &device,
                                                          const QString &label)
+{
+    return formatThrough(device, label, nullptr);
+}
+
+QString UDisks2CardFormatter::mountCard(const QString &block, const CardDeviceFacts *facts,
+                                        const QString &fsType, QString *error)
+{
+    const QDBusMessage mounted = callUDisks(block, kFilesystem, QStringLiteral("Mount"),
+                                            {QVariantMap()});
+    if (!failed(mounted, error) && !mounted.arguments().isEmpty())
+        return mounted.arguments().first().toString();
+    if (!facts || facts->mountPoint.isEmpty() || ::geteuid() != 0)
+        return QString();
+    QString toolError;
+    if (mountWithTools(*facts, fsType, &toolError))
+        return facts->mountPoint;
+    error->append(QStringLiteral("；") + toolError);
+    return QString();
+}
+
+CardFormatter::Outcome UDisks2CardFormatter::formatThrough(const QString &device,
+                                                           const QString &label,
+                                                           const CardDeviceFacts *facts)
 {
     Outcome outcome;
     outcome.device = device;
@@ -62,6 +101,13 @@ CardFormatter::Outcome UDisks2CardFormatter::formatBlock(const QString &device,
         return outcome;
     }
     const QString block = objects.first().path();
+    if (systemDevice(block, &error)) {
+        outcome.error = error.isEmpty()
+                            ? QStringLiteral("%1 是系统设备，不能格式化").arg(device)
+                            : QStringLiteral("UDisks2 没有答复 %1 是否系统设备，不格式化：%2")
+                                  .arg(device, error);
+        return outcome;
+    }
 
     const QDBusMessage unmounted = callUDisks(block, kFilesystem, QStringLiteral("Unmount"),
                                               {QVariantMap()});
@@ -76,16 +122,19 @@ CardFormatter::Outcome UDisks2CardFormatter::formatBlock(const QString &device,
     if (failed(formatted, &error)) {
         outcome.error = QStringLiteral("格式化 %1 失败：%2").arg(device, error);
         // The old file system is most likely whole still: give the card back as it was.
-        callUDisks(block, kFilesystem, QStringLiteral("Mount"), {QVariantMap()});
+        QString ignored;
+        mountCard(block, facts,
+                  facts && facts->fsType != QLatin1String("fuseblk") ? facts->fsType
+                                                                      : QStringLiteral("exfat"),
+                  &ignored);
         return outcome;
     }
-    const QDBusMessage mounted = callUDisks(block, kFilesystem, QStringLiteral("Mount"),
-                                            {QVariantMap()});
-    if (failed(mounted, &error) || mounted.arguments().isEmpty()) {
+    error.clear();
+    outcome.mountRoot = mountCard(block, facts, QStringLiteral("exfat"), &error);
+    if (outcome.mountRoot.isEmpty()) {
         outcome.error = QStringLiteral("%1 已格式化，但挂载失败：%2").arg(device, error);
         return outcome;
     }
     outcome.ok = true;
-    outcome.mountRoot = mounted.arguments().first().toString();
     return outcome;
 }

@@ -37,13 +37,17 @@ const char kUsage[] =
     "                      --target DIR [--pos TABLE.xls]... [--split-sorties]\n"
     "                      [--volume-size N --unit GB|MB] [--password TEXT]\n"
     "                      [--no-verify] [--match time|index] [--offset SECONDS]\n"
-    "                      [--camera-prefix]\n"
+    "                      [--camera-prefix] [--no-look]\n"
     "       v7tool offload --resume [--no-verify] [--match time|index] [--center DIR ...]\n"
     "with POS tables each photo gets the record its capture time and order match\n"
     "(--match index: photo i of a card is record i); --offset SECONDS gives the\n"
     "camera clock minus the POS clock when the photos cannot tell it.\n"
     "--camera-prefix names every copy with its camera first (Center_DSC00001.JPG),\n"
     "unique within the camera; a resume keeps what the start chose.\n"
+    "Each plain copy is looked at once verified (dark, bright, blurred, repeated\n"
+    "frames; see v7tool check) beside the copy, and the report gets its quality\n"
+    "section; the cards may be removed once the copies are verified. --no-look\n"
+    "leaves the look out.\n"
     "--resume takes what is done from the target; a card found elsewhere (or named\n"
     "by its photo folder or mount root) is checked to be the same card.\n"
     "exit codes: 0 complete and verified; 1 finished with files that failed (listed)\n"
@@ -72,6 +76,7 @@ struct Arguments
     double offset = 0;
     bool haveVolume = false;
     bool haveUnit = false;
+    bool look = true;
 };
 
 // 0 when the arguments are usable, else the exit code of usage().
@@ -97,6 +102,8 @@ int parse(const QStringList &arguments, Arguments *out)
             out->setup.splitSorties = true;
         } else if (a == QLatin1String("--camera-prefix")) {
             out->setup.cameraPrefix = true;
+        } else if (a == QLatin1String("--no-look")) {
+            out->look = false;
         } else if (!hasValue && a.startsWith(QLatin1String("--"))) {
             return usage(qPrintable(QStringLiteral("%1 needs a value or is unknown").arg(a)));
         } else if (camera >= 0) {
@@ -248,7 +255,10 @@ int run(const QStringList &arguments)
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
 
+    QElapsedTimer clock;
+    clock.start();
     OffloadRun offload;
+    offload.setLook(args.look);
     offload.setMatchMethod(args.method);
     offload.setMatchOffset(args.hasOffset, args.offset);
     QString error;
@@ -337,8 +347,21 @@ int run(const QStringList &arguments)
     }
     const OffloadSession::Setup &setup = offload.session().setup();
     const bool blocksWanted = setup.splitSorties && !setup.pos.isEmpty();
+    // What is left reads only the target.
+    std::printf("copies verified after %.2f s: the cards may be removed\n",
+                double(clock.nsecsElapsed()) / 1e9);
+    std::fflush(stdout);
     QStringList messages;
     const int blocks = offload.finishNow(&messages);
+    if (const OffloadRun::LookProgress look = offload.lookProgress(); look.added > 0) {
+        const double processor = offload.lookProcessorSeconds();
+        std::printf("quality look: %d photos, %.1f photos/s per processor, ended %.2f s after "
+                    "the copies\n",
+                    look.added, processor > 0 ? look.added / processor : 0.0,
+                    offload.lookCatchUpSeconds());
+        for (const QString &line : offload.qualitySummary())
+            std::printf("%s\n", qPrintable(line));
+    }
     for (const QString &m : messages)
         std::fprintf(stderr, "v7tool offload: %s\n", qPrintable(m));
     if (blocksWanted)

@@ -4,8 +4,10 @@
 # read-throttled like a card reader (blkio throttle.read_bps_device on cgroup v1, io.max on v2,
 # with the FUSE daemons in the group); page caches dropped before each contender. Contenders:
 # reading every file (`cat`, five at once: the limit), five `cp -r`, five `rsync -a`, and
-# v7tool offload without verification, verified, verified with --pos tagging, and in volume mode
-# with a password. Root only (prints why and exits 0 otherwise); devices detached in every outcome.
+# v7tool offload without verification, verified, verified with --pos tagging, the same with the
+# quality look at every copy, and in volume mode with a password. Of the two tagging runs it
+# prints when the copies were verified (the cards free to go) and, of the look, its photos per
+# second per processor and how long it ran on after the copies. Root only (prints why and exits 0 otherwise); devices detached in every outcome.
 #   V7_BENCH_PHOTOS photos per card (35), V7_BENCH_MBPS throttle per card (80),
 #   V7_BENCH_RUNS runs, median reported (3), V7_BENCH_DIR work folder (/var/tmp/v7cards).
 set -euo pipefail
@@ -99,16 +101,22 @@ offload() {
 }
 
 names=("read the cards (cat x5): the limit" "cp -r x5" "rsync -a x5" "v7tool, no verify"
-       "v7tool, verified" "v7tool, verified + --pos" "v7tool volumes, password")
-declare -A seconds
+       "v7tool, verified" "v7tool, verified + --pos" "v7tool, verified + --pos + look"
+       "v7tool volumes, password")
+declare -A seconds released looks
+copies_verified() { sed -n 's/^copies verified after \([0-9.]*\) s.*/\1/p' "$work/offload.log"; }
 for run in $(seq 1 "$runs"); do
     seconds[0,$run]=$(timed read_all)
     seconds[1,$run]=$(timed cp_all)
     seconds[2,$run]=$(timed rsync_all)
-    seconds[3,$run]=$(timed offload --no-verify)
-    seconds[4,$run]=$(timed offload)
-    seconds[5,$run]=$(timed offload --pos "$work/pos.xls")
-    seconds[6,$run]=$(timed offload --volume-size 4 --unit GB --password v7bench)
+    seconds[3,$run]=$(timed offload --no-verify --no-look)
+    seconds[4,$run]=$(timed offload --no-look)
+    seconds[5,$run]=$(timed offload --pos "$work/pos.xls" --no-look)
+    released[5,$run]=$(copies_verified)
+    seconds[6,$run]=$(timed offload --pos "$work/pos.xls")
+    released[6,$run]=$(copies_verified)
+    looks[$run]=$(grep '^quality look:' "$work/offload.log" || echo "quality look: none")
+    seconds[7,$run]=$(timed offload --volume-size 4 --unit GB --password v7bench)
 done
 median() {
     local k=$1 values=()
@@ -124,5 +132,12 @@ for k in "${!names[@]}"; do
     printf '%-36s %9.2f %9.1f %15.2f   runs: %s\n' "${names[$k]}" "$s" \
         "$(echo "$bytes / $s / 1000000" | bc -l)" "$(echo "$limit_s / $s" | bc -l)" "$all"
 done
+for k in 5 6; do
+    all=$(for run in $(seq 1 "$runs"); do printf '%s ' "${released[$k,$run]}"; done)
+    printf '%-36s copies verified after: %s s\n' "${names[$k]}" "$all"
+done
+for run in $(seq 1 "$runs"); do printf 'run %d: %s\n' "$run" "${looks[$run]}"; done
+printf 'copies verified, without the look over with it (medians): %.2f (target >= 0.95)\n' \
+    "$(echo "$(for r in $(seq 1 "$runs"); do echo "${released[5,$r]}"; done | sort -g | sed -n "$(( (runs + 1) / 2 ))p") / $(for r in $(seq 1 "$runs"); do echo "${released[6,$r]}"; done | sort -g | sed -n "$(( (runs + 1) / 2 ))p")" | bc -l)"
 printf 'targets: verified + --pos >= 0.95 of the limit, volumes >= 0.9\n'
 printf 'v7tool peak resident memory: %.1f MB (target < 128)\n' "$(echo "$(sort -n "$work/peaks" | tail -1) / 1024" | bc -l)"

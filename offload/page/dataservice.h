@@ -40,6 +40,8 @@ public:
     bool isRunning() const { return m_running; }
     bool isPaused() const { return m_paused; }
     bool isCompleted() const { return m_completed; }
+    // The copies are complete; the look at them and the report are still being made.
+    bool isFinishing() const { return m_finishing; }
 
     // What the choosers hand on (the screenshots set a page up through these).
     void selectCameraFolder(int camera, const QString &folder);
@@ -100,6 +102,7 @@ private:
     void pauseRun();
     void resumeRun();
     void haltRun();
+    void showLook(); // finishing: the look at the copies and how far it is
     void runStarted(bool ok, const QString &error);
     void runFinished(int blockFiles, const QStringList &messages);
     void resetAfterCompletion(const QString &note = QString(), bool outputsWritten = true);

@@ -196,7 +196,11 @@ void DataService::runStarted(bool ok, const QString &error)
 
 void DataService::onTimeout()
 {
-    if (m_run->busy() || m_finishing)
+    if (m_finishing) {
+        showLook();
+        return;
+    }
+    if (m_run->busy())
         return;
     const OffloadPlan::Reading reading = m_plan.read(m_run->reading());
     m_progress->setRange(0, std::max(1, reading.maximum + m_extraPlanned));
@@ -211,11 +215,22 @@ void DataService::onTimeout()
     if (!reading.complete)
         return;
     m_resultText = reading.text;
-    m_timer->stop();
+    // The timer goes on: it shows the look at the copies until the report is written.
     m_speed->clear();
     m_finishing = true;
     setRunning(false);
     m_run->requestFinish();
+    showLook();
+}
+
+// The cards are read to the end: the operator may take them while the copies are looked at.
+void DataService::showLook()
+{
+    const OffloadRun::LookProgress look = m_run->lookProgress();
+    QStringList lines{m_resultText, QStringLiteral("照片已全部拷贝，可以取下存储卡。")};
+    if (look.added > 0)
+        lines << QStringLiteral("正在检查影像质量（%1/%2）").arg(look.looked).arg(look.added);
+    showText(lines.join(QLatin1Char('\n')));
 }
 
 // Every engine ended with files that failed or on an error: the lines say which; the run waits
@@ -237,6 +252,7 @@ void DataService::runFinished(int blockFiles, const QStringList &messages)
     if (told.isEmpty() && !messages.isEmpty())
         told << OperatorOutcome(OperatorOutcome::Other);
     qDebug("offload complete: %d block files", blockFiles);
+    m_timer->stop();
     m_finishing = false;
     m_completed = true;
     m_plan.resumed = false;

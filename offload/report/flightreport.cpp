@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QSaveFile>
 
+#include "cameranames.h"
 #include "cameras.h"
 
 namespace {
@@ -44,15 +45,8 @@ QString FlightReport::htmlFileName()
 
 QString FlightReport::cameraText(const QString &cameraName)
 {
-    // By engine number: centre, left, right, front, back.
-    static const char16_t *const texts[Cameras::Count] = {u"下视相机", u"左视相机", u"右视相机",
-                                                          u"前视相机", u"后视相机"};
-    for (int camera = 0; camera < Cameras::Count; ++camera) {
-        if (cameraName.compare(QLatin1String(Cameras::folderName(camera)), Qt::CaseInsensitive) ==
-            0)
-            return QString::fromUtf16(texts[camera]);
-    }
-    return cameraName;
+    const int camera = Cameras::byFolderName(cameraName.toLatin1().constData());
+    return camera < 0 ? cameraName : QString::fromUtf8(Cameras::operatorName(camera));
 }
 
 FlightReport::FlightReport(const QJsonObject &match, const QList<OffloadPosSet> &pos)
@@ -66,6 +60,12 @@ void FlightReport::setCounts(const QString &cameraName, const Counts &counts)
     if (!m_counts.contains(cameraName))
         m_countOrder.append(cameraName);
     m_counts.insert(cameraName, counts);
+}
+
+void FlightReport::setQuality(const QualityFindings &findings)
+{
+    m_looked = true;
+    m_quality = findings;
 }
 
 QJsonObject FlightReport::json() const
@@ -95,6 +95,8 @@ QJsonObject FlightReport::json() const
     out.insert(QStringLiteral("cameras"), cameras);
     if (!m_target.isEmpty())
         out.insert(QStringLiteral("target"), m_target);
+    if (m_looked)
+        out.insert(QStringLiteral("quality"), m_quality.json());
     return out;
 }
 
@@ -138,6 +140,8 @@ QString FlightReport::summary() const
     else
         lines.prepend(
             QStringLiteral("传输报告：漏拍%1张，多余%2张，请查看报告").arg(missed).arg(extra));
+    if (m_looked)
+        lines << m_quality.summaryLines();
     lines << m_notes;
     return lines.join(QLatin1Char('\n'));
 }

@@ -8,6 +8,7 @@
 
 #include "matchview.h"
 #include "offloadpos.h"
+#include "qualityfindings.h"
 
 // The flight report of a completed offload: the match of photos to POS records with each
 // camera's offload counts, as "offload-report.json" and as one self-contained
@@ -41,6 +42,10 @@ public:
     // written, as those programs cannot read photos inside archives; they need plain mode.
     static QString exportsNeedPlainText();
 
+    // The look at the copies: a section of the report, its lines in the summary, its flags in
+    // the JSON and the map's markers coloured by them.
+    void setQuality(const QualityFindings &findings);
+
     // A line for the report and its summary, after the others.
     void addNote(const QString &note) { m_notes << note; }
     // The target has no hard links, so the sortie's OpenDroneMap project folder was not made;
@@ -67,6 +72,8 @@ private:
     QString sortieTable() const;
     QString exceptions() const;
     QString sortieMap(const MatchView::Sortie &sortie) const;
+    QString qualitySection() const;
+    static const char *flagColour(int flag); // of a quality flag on the map and in the section
 
     QJsonObject m_match;
     MatchView m_view;
@@ -76,4 +83,6 @@ private:
     QString m_target;
     QString m_written;
     QStringList m_notes;
+    bool m_looked = false;
+    QualityFindings m_quality;
 };

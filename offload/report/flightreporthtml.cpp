@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QLocale>
 #include <QPointF>
+#include <QSet>
 
 #include <algorithm>
 #include <cmath>
@@ -179,6 +180,12 @@ td.bad { color: #b03a2e; font-weight: bold; }
 .ring { display: inline-block; width: 11px; height: 11px; border-radius: 8px;
         border: 2px solid #222; vertical-align: -3px; margin-right: 4px; }
 .note { color: #666; font-size: 13px; }
+.shots { background: white; border: 1px solid #cfd6dd; padding: 8px 12px; margin-top: 6px; }
+.shots figure { display: inline-block; margin: 6px 10px 0 0; vertical-align: top;
+                font-size: 12px; color: #555; max-width: 170px; }
+.shots img { display: block; max-width: 160px; max-height: 160px; border: 1px solid #cfd6dd; }
+.qring { display: inline-block; width: 9px; height: 9px; border-radius: 8px;
+         border: 3px solid; vertical-align: -3px; margin-right: 4px; }
 )";
 
 } // namespace
@@ -255,6 +262,8 @@ QString FlightReport::html() const
     for (const QString &note : m_notes)
         out += QStringLiteral("<p class=\"note\">%1</p>\n").arg(esc(note));
     out += QStringLiteral("<h2>各相机</h2>\n") + cameraTable();
+    if (m_looked)
+        out += qualitySection();
     if (!m_view.sorties.isEmpty())
         out += QStringLiteral("<h2>架次</h2>\n") + sortieTable();
     out += exceptions();
@@ -432,6 +441,14 @@ QString FlightReport::sortieMap(const MatchView::Sortie &sortie) const
                (have[size_t(i)] > 0 || (i > firstPaired && i < lastPaired));
     };
 
+    // The worst quality flag of each record's photos; a flagged record keeps its marker however
+    // crowded the map, as a missed one does.
+    int firstRecord = 0;
+    for (int k = 0; k + 1 < sortie.number; ++k)
+        firstRecord += int(m_pos.at(k).positions.size());
+    const QHash<int, int> worstFlags = m_quality.worstByExposure();
+    const auto worstFlag = [&](int i) { return worstFlags.value(firstRecord + i, 0); };
+
     // Records without a fix (0, 0) are left off the map and off its extent.
     std::vector<int> shown;
     double minLon = 0, maxLon = 0, minLat = 0, maxLat = 0;
@@ -472,7 +489,7 @@ QString FlightReport::sortieMap(const MatchView::Sortie &sortie) const
     // What a screen shows: one marker per cell of the map, every problem marker besides.
     const std::vector<int> marked = thinnedMarkers(
         shown, [&](int i) { return QPointF(px(set.positions.at(i).x), py(set.positions.at(i).y)); },
-        problem, MarkerCell);
+        [&](int i) { return problem(i) || worstFlag(i) != 0; }, MarkerCell);
 
     QString svg = QStringLiteral("<svg viewBox=\"0 0 %1 %2\" "
                                  "width=\"%1\" height=\"%2\" font-family=\"sans-serif\">\n")
@@ -514,6 +531,11 @@ QString FlightReport::sortieMap(const MatchView::Sortie &sortie) const
                    .arg(cx, cy, num(radius, 1),
                         QLatin1String(CoverageColours[coverageClass(have[size_t(i)], cameraCount)]),
                         esc(tip));
+        if (const int flag = worstFlag(i))
+            svg += QStringLiteral("<circle cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"none\" "
+                                  "stroke=\"%4\" stroke-width=\"3\"><title>%5</title></circle>\n")
+                       .arg(cx, cy, num(radius + 1.5, 1), QLatin1String(flagColour(flag)),
+                            QualityFindings::flagText(flag));
         if (!problem(i))
             continue;
         rings += QStringLiteral("<circle cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"none\" "
@@ -577,13 +599,24 @@ QString FlightReport::sortieMap(const MatchView::Sortie &sortie) const
         legend += QStringLiteral("<span><i class=\"dot\" style=\"background:%1\"></i>%2</span>")
                       .arg(QLatin1String(CoverageColours[k]), labels[k]);
     legend += QStringLiteral("<span><i class=\"ring\"></i>漏拍</span>");
+    QSet<int> flagsShown;
+    for (int i : marked) {
+        if (worstFlag(i))
+            flagsShown.insert(worstFlag(i));
+    }
+    for (int rank = 0; rank < QualityFindings::FlagCount; ++rank) {
+        const int flag = QualityFindings::flagAt(rank);
+        if (flagsShown.contains(flag))
+            legend += QStringLiteral("<span><i class=\"qring\" style=\"border-color:%1\"></i>%2</span>")
+                          .arg(QLatin1String(flagColour(flag)), QualityFindings::flagText(flag));
+    }
     legend += QStringLiteral("<br/>%1条记录，%2条全部相机都有照片，%3条有漏拍。"
                              "鼠标停在点上可看记录号、时间和漏拍的相机。")
                   .arg(records)
                   .arg(allThere)
                   .arg(withMissing);
     if (marked.size() < shown.size())
-        legend += QStringLiteral("点太密处只画其中一个，共画出%1个点；漏拍的点全部画出。")
+        legend += QStringLiteral("点太密处只画其中一个，共画出%1个点；漏拍和影像有问题的点全部画出。")
                       .arg(marked.size());
     legend += QStringLiteral("</div>\n");
     return head + QStringLiteral("<div class=\"map\">\n") + svg + legend +

@@ -83,7 +83,8 @@ FlightReport::Counts counts(DiskTask *task)
     return c;
 }
 
-Written write(const OffloadSession &session, const QJsonObject &matched, QStringList *messages)
+Written write(const OffloadSession &session, const QJsonObject &matched, QStringList *messages,
+              const QualityFindings *quality)
 {
     const OffloadSession::Setup &setup = session.setup();
     QStringList photos[Cameras::Count];
@@ -113,6 +114,8 @@ Written write(const OffloadSession &session, const QJsonObject &matched, QString
     report.setWritten(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
     if (!setup.pos.isEmpty() && setup.volumes)
         report.addNote(FlightReport::exportsNeedPlainText());
+    if (quality)
+        report.setQuality(*quality);
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         if (takesPart[camera])
             report.setCounts(QLatin1String(Cameras::folderName(camera)), cameraCounts[camera]);

@@ -33,7 +33,9 @@ QJsonObject unmatched(const QStringList photos[Cameras::Count],
 QStringList cardPhotos(const DiskTask *task);
 FlightReport::Counts counts(DiskTask *task);
 
-// match: the exposure match of the offload (`v7tool match --json`'s object), or empty.
-Written write(const OffloadSession &session, const QJsonObject &match, QStringList *messages);
+// match: the exposure match of the offload (`v7tool match --json`'s object), or empty;
+// quality: the look at the copies, null when none was taken.
+Written write(const OffloadSession &session, const QJsonObject &match, QStringList *messages,
+              const QualityFindings *quality = nullptr);
 
 } // namespace OffloadReport

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include <sys/stat.h>
 
@@ -15,6 +16,7 @@
 #include "exposurephotos.h"
 #include "faultpoints.h"
 #include "phototagstep.h"
+#include "plaincopy.h"
 #include "sortieblocks.h"
 #include "syncio.h"
 #include "workerthread.h"
@@ -51,6 +53,28 @@ template <typename Work> void OffloadRun::post(Work work)
             },
             Qt::QueuedConnection);
     });
+}
+
+void OffloadRun::makeLook()
+{
+    m_session.pause(); // the engines hand their copies to the old look
+    m_session.setLook(nullptr);
+    m_look.reset();
+    if (!m_lookWanted)
+        return;
+    m_look = std::make_unique<QualityLook>();
+    m_session.setLook(m_look.get());
+}
+
+OffloadRun::LookProgress OffloadRun::lookProgress() const
+{
+    LookProgress p;
+    if (m_look) {
+        p.added = m_look->added();
+        p.looked = std::min(m_look->looked(), p.added);
+    }
+    p.looking = m_looking.load();
+    return p;
 }
 
 void OffloadRun::makeTagger(const QList<OffloadPosSet> &pos, bool append)
@@ -174,6 +198,7 @@ bool OffloadRun::startNow(const OffloadSession::Setup &given, QString *error)
     if (!takeLocks(setup.target, error))
         return false;
     makeTagger(setup.pos, false);
+    makeLook();
     // Saved unfinished before the engines start, so that even a killed run can be resumed.
     m_session.setSaveOnStart(true);
     const bool ok = m_session.start(setup, error);
@@ -198,6 +223,7 @@ bool OffloadRun::resumeNow(const TaskConfig &config, bool verify, QString *error
     if (!takeLocks(config.savePath, error))
         return false;
     makeTagger(config.pos, true);
+    makeLook();
     m_match.reset();
     m_session.setMatch(nullptr);
     m_session.setMatchMaker([this](const OffloadSession::Setup &located) {
@@ -208,6 +234,27 @@ bool OffloadRun::resumeNow(const TaskConfig &config, bool verify, QString *error
     m_failure = failureOf(m_session.status());
     if (!ok)
         unlock();
+    // The copies of the runs before are looked at too: the report speaks of the whole flight.
+    for (int camera = 0; ok && m_look && !m_session.setup().volumes && camera < Cameras::Count;
+         ++camera) {
+        DiskTask *task = m_session.task(camera);
+        if (!task)
+            continue;
+        std::vector<FileProblem> failed, skipped;
+        fileProblems(task, &failed, &skipped);
+        std::vector<bool> lost(size_t(std::max(0, task->fileCount.load())));
+        for (const FileProblem &f : failed) {
+            if (f.index >= 0 && size_t(f.index) < lost.size())
+                lost[size_t(f.index)] = true;
+        }
+        const std::string folder = task->record.destination;
+        for (int i = 0; i < task->filesDone.load() && size_t(i) < lost.size(); ++i) {
+            if (!lost[size_t(i)])
+                m_look->add(camera, i, m_session.recordOf(camera, i),
+                            QFile::decodeName(
+                                (folder + '/' + PlainCopy::targetRelative(task, i)).c_str()));
+        }
+    }
     measure();
     return ok;
 }
@@ -268,7 +315,17 @@ int OffloadRun::finishNow(QStringList *messages)
         m_finishTold << OperatorOutcome(OperatorOutcome::BlocksNotWritten,
                                         {QString::number(blocks), QString::number(setup.pos.size())});
     FaultPoints::finishing("blocks");
-    const OffloadReport::Written report = OffloadReport::write(m_session, matchJson(), messages);
+    // The look catches up with the copies now that the cards are read; the report waits for it.
+    std::optional<QualityFindings> quality;
+    m_qualitySummary.clear();
+    if (m_look && !setup.volumes) {
+        m_looking = true;
+        quality = m_look->finish(setup.target);
+        m_looking = false;
+        m_qualitySummary = quality->summaryLines();
+    }
+    const OffloadReport::Written report =
+        OffloadReport::write(m_session, matchJson(), messages, quality ? &*quality : nullptr);
     m_reportPath = report.htmlPath;
     m_reportSummary = report.summary;
     m_outputsWritten = m_outputsWritten && !report.htmlPath.isEmpty() && report.exportsWritten;

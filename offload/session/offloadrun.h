@@ -6,11 +6,13 @@
 #include <QStringList>
 #include <QThread>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
 #include "offloadlock.h"
 #include "offloadsession.h"
+#include "qualitylook.h"
 
 class PhotoTagStep;
 
@@ -75,6 +77,9 @@ public:
         m_hasOffset = given;
         m_offset = seconds;
     }
+    // Whether the next start or resume looks at every plain copy once it is verified (the
+    // default), for the quality section of the report.
+    void setLook(bool look) { m_lookWanted = look; }
     QString stateFolder() const { return m_session.stateFolder(); }
     QString configPath() const { return m_session.configPath(); }
 
@@ -107,6 +112,22 @@ public:
     // offload recorded as complete; false leaves it to a resume to write them again.
     bool outputsWritten() const { return m_outputsWritten; }
     QString reportSummary() const { return m_reportSummary; }
+    // The look at the copies, read at any time from the requester's thread while no start or
+    // resume is asked for: photos handed to it and looked at so far (0, 0 without a look).
+    // looking: the finish waits for it now.
+    struct LookProgress
+    {
+        int added = 0;
+        int looked = 0;
+        bool looking = false;
+    };
+    LookProgress lookProgress() const;
+    // Of the last finish: processor seconds of the look, and seconds from the copies' end to the
+    // look's end (for the benchmark and `v7tool offload`).
+    double lookProcessorSeconds() const { return m_look ? m_look->processorSeconds() : 0; }
+    double lookCatchUpSeconds() const { return m_look ? m_look->catchUpSeconds() : 0; }
+    // The look's lines of the last finish's summary (empty without a look).
+    QStringList qualitySummary() const { return m_qualitySummary; }
 
     OffloadSession &session() { return m_session; }
 
@@ -149,6 +170,7 @@ private:
     void makeMatch(const OffloadSession::Setup &setup);
     void measure(); // byte tables of every list: run-thread work
     void restartPace();
+    void makeLook(); // a new look for a start or a resume, when one is wanted
 
     OffloadSession m_session;
     OffloadLock m_stateLock;
@@ -157,6 +179,9 @@ private:
     OperatorOutcomes m_told;
     OperatorOutcomes m_finishTold;
     std::unique_ptr<PhotoTagStep> m_tagger;
+    bool m_lookWanted = true;
+    std::unique_ptr<QualityLook> m_look;
+    std::atomic<bool> m_looking{false};
     ExposureMatcher::Method m_method = ExposureMatcher::Method::Time;
     bool m_hasOffset = false;
     double m_offset = 0;
@@ -164,6 +189,7 @@ private:
     QString m_tablePaths[Cameras::Count];
     QString m_reportPath;
     QString m_reportSummary;
+    QStringList m_qualitySummary;
     bool m_outputsWritten = false;
 
     // Bytes of each camera's files up to each index; built before an answer is sent, read

@@ -14,6 +14,7 @@
 #include "fileproblemtext.h"
 #include "offloadpaths.h"
 #include "offloadset.h"
+#include "qualitylook.h"
 #include "targetcheck.h"
 #include "zipvolume.h"
 
@@ -79,7 +80,7 @@ bool OffloadSession::createCamera(int camera, const QString &archivePath,
     task->step.context = this;
     task->step.sortieOf = sortieStep;
     task->step.tag = m_inner.tag ? tagStep : nullptr;
-    task->step.filed = m_inner.filed ? filedStep : nullptr;
+    task->step.filed = m_inner.filed || m_look ? filedStep : nullptr;
     task->volumes = ZipVolume::steps();
     m_tasks[camera] = std::move(task);
     return true;
@@ -508,6 +509,15 @@ int OffloadSession::tagStep(void *context, int camera, int index, const char *ta
 void OffloadSession::filedStep(void *context, int camera, int index, const char *target,
                                const unsigned char *data, size_t size)
 {
-    const PhotoStep &inner = static_cast<OffloadSession *>(context)->m_inner;
-    inner.filed(inner.context, camera, index, target, data, size);
+    static_cast<OffloadSession *>(context)->filed(camera, index, target, data, size);
+}
+
+void OffloadSession::filed(int camera, int index, const char *target, const unsigned char *data,
+                           size_t size) const
+{
+    if (m_inner.filed)
+        m_inner.filed(m_inner.context, camera, index, target, data, size);
+    // A photo inside an archive has no file of its own to decode.
+    if (m_look && !m_setup.volumes)
+        m_look->add(camera, index, recordOf(camera, index), QFile::decodeName(target));
 }

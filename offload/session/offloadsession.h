@@ -18,6 +18,7 @@
 namespace TargetCheck {
 class Audit;
 }
+class QualityLook;
 
 // One offload of up to five cards: builds the engine tasks from a set-up or from a saved
 // "Taskconfig.xml", starts, pauses and resumes them, and saves the set-up again. The offload
@@ -72,6 +73,9 @@ public:
 
     // Per-file steps beyond sortie folders (tagging, photo information table), or none.
     void setPhotoStep(const PhotoStep &step) { m_inner = step; }
+    // Where each plain copy goes once it is verified, to be looked at; null for none. Set
+    // before start or resume.
+    void setLook(QualityLook *look) { m_look = look; }
 
     // A new offload: the task files, the set file that binds them and (with save on start)
     // "Taskconfig.xml" are all written before any engine starts. false with a message when
@@ -161,6 +165,8 @@ private:
                        size_t *replaced);
     static void filedStep(void *context, int camera, int index, const char *target,
                           const unsigned char *data, size_t size);
+    void filed(int camera, int index, const char *target, const unsigned char *data,
+               size_t size) const;
 
     QString m_stateFolder;
     QString m_given[Cameras::Count];
@@ -173,6 +179,7 @@ private:
     bool m_saveOnStart = false;
     Setup m_setup;
     PhotoStep m_inner;
+    QualityLook *m_look = nullptr;
     std::vector<int> m_sortieEnds; // cumulative record counts of the POS sets
     bool m_foldsCase = false;      // the target takes "A" and "a" for one name
     MatchMaker m_makeMatch;

@@ -287,10 +287,8 @@ QStringList OffloadSession::takeVerified()
             const std::string folder = task->record.destination;
             for (int i = 0; i < done; ++i) {
                 CardHeads::noteCard(task, i);
-                if (m_inner.filed)
-                    m_inner.filed(m_inner.context, camera, i,
-                                  (folder + '/' + PlainCopy::targetRelative(task, i)).c_str(),
-                                  nullptr, 0);
+                filed(camera, i, (folder + '/' + PlainCopy::targetRelative(task, i)).c_str(),
+                      nullptr, 0);
             }
         }));
     }

@@ -10,6 +10,10 @@
 
 namespace {
 
+// A card's serial no format picks: mkfs.exfat takes its serials from the clock, and two cards
+// made within seconds may share one, so a test could not tell a card was formatted again.
+const QString kRigSerial = QStringLiteral("0x5eed5eed");
+
 bool run(const QString &program, const QStringList &arguments, QString *error = nullptr,
          QString *output = nullptr)
 {
@@ -102,7 +106,8 @@ QString CardRig::plug(const QString &label, QString *error)
     card.mounted = m_kind == MediaRoot;
     card.image = m_work.filePath(QStringLiteral("card%1.img").arg(n));
     if (m_kind == Loop && (!makeImage(card.image, 16 << 20, {}, error) ||
-                           !run("mkfs.exfat", {"-L", label, card.image}, error)))
+                           !run("mkfs.exfat", {"-L", label, card.image}, error) ||
+                           !run("tune.exfat", {"-I", kRigSerial, card.image}, error)))
         return QString();
     m_cards.append(card);
     if (m_kind == Loop && !attachAndMount(&m_cards.last(), error))
@@ -146,6 +151,7 @@ QString CardRig::plugBesideSecondPartition(const QString &label, QString *otherR
     QDir().mkpath(plugged.mountRoot);
     QDir().mkpath(plugged.otherRoot);
     if (!run("mkfs.exfat", {"-L", label, plugged.device}, error) ||
+        !run("tune.exfat", {"-I", kRigSerial, plugged.device}, error) ||
         !run("mkfs.exfat", {"-L", "Other", second}, error) ||
         !run("mount.exfat-fuse", {second, plugged.otherRoot}, error) ||
         !run("mount.exfat-fuse", {plugged.device, plugged.mountRoot}, error))
@@ -181,6 +187,16 @@ void CardRig::unmountAndDetach(Card *card)
         card->device.clear();
     }
     card->mounted = false;
+}
+
+bool CardRig::detachWhenFree(const QString &mountRoot)
+{
+    const int i = indexOf(mountRoot);
+    if (m_kind != Loop || i < 0 || !m_cards.at(i).disk.isEmpty() ||
+        !run("losetup", {"-d", m_cards.at(i).device}))
+        return false;
+    m_cards[i].device.clear();
+    return true;
 }
 
 bool CardRig::pull(const QString &mountRoot)

@@ -32,6 +32,9 @@ public:
     bool replug(const QString &mountRoot);
     // The block device of a loop card ("/dev/loop3", or its first partition).
     QString deviceOf(const QString &mountRoot) const;
+    // Loop only: the device goes as soon as nothing holds it any more (a card pulled while it
+    // is unmounted). The rig forgets it: by the time it cleans up, it may be someone else's.
+    bool detachWhenFree(const QString &mountRoot);
 
 private:
     struct Card

@@ -1,6 +1,7 @@
 // Feeds the bytes as a camera folder's only archive to the two readers a resume and the
 // read-back use: the listing of its entries and the last entry found from the end records and
-// central directory, then read and checked. The readers take paths, so the bytes go to a file.
+// central directory, then read and checked; and every entry read back as the save gate reads it,
+// deciphered and inflated. The readers take paths, so the bytes go to a file.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "zipentries.h"
 #include "zipverify.h"
 
 static std::string made;
@@ -54,5 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     uint64_t hash = 0;
     ZipVerify::lastEntryHash(archive, name, nullptr, &hash);
     ZipVerify::lastEntryHash(archive, name, "secret", &hash);
+    size_t read = 0;
+    ZipEntries::read(
+        archive, "secret",
+        [&read](int, const std::string &) -> ZipEntries::Sink {
+            return [&read](const unsigned char *, size_t n) { read += n; };
+        },
+        [](int, bool) {}, [] { return false; });
     return 0;
 }

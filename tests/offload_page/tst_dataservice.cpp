@@ -315,11 +315,15 @@ void TestDataService::fullOffload()
     qint64 longestGap = 0;
     connect(&beat, &QTimer::timeout, this,
             [&] { longestGap = std::max(longestGap, turn.restart()); });
+    bool lookShown = false;
     connect(page.textArea(), &QTextEdit::textChanged, this, [&] {
         if (page.textArea()->toPlainText().contains(QStringLiteral("传输已完成"))) {
             completeText = page.textArea()->toPlainText();
             beat.stop(); // the offload ends with the reading that shows it complete
         }
+        lookShown = lookShown || (page.textArea()->toPlainText().contains(
+                                      QStringLiteral("可以取下存储卡。\n正在检查影像质量（")) &&
+                                  page.isFinishing());
     });
     beat.start(5);
     turn.start();
@@ -354,6 +358,11 @@ void TestDataService::fullOffload()
     QVERIFY2(page.textArea()->toPlainText().contains(
                  QStringLiteral("传输已完成\n传输报告：照片与POS记录一一对应")),
              qPrintable(page.textArea()->toPlainText()));
+    // The look at the copies was shown until the report was written, and its lines follow.
+    QVERIFY(lookShown);
+    QVERIFY(page.run()->qualitySummary().first().startsWith(
+        QStringLiteral("影像质量：检查%1张").arg(Cameras::Count * PhotosPerCard)));
+    QVERIFY(page.textArea()->toPlainText().contains(page.run()->qualitySummary().join('\n')));
     QCOMPARE(page.progressBar()->value(), page.progressBar()->maximum());
     // Offscreen, nothing opens the report: the operator is told so.
     QTest::mouseClick(page.reportLink(), Qt::LeftButton, {},

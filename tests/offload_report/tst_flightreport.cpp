@@ -300,10 +300,22 @@ void TestFlightReport::longSortieMapThinned()
                                QJsonObject{{"camera", "Center"}, {"pairs", center},
                                            {"missed", centerMissed}}}},
         {"sorties", QJsonArray{QJsonObject{{"number", 1}, {"records", 20000}}}}};
-    const QString html = FlightReport(m, {set}).html();
+    // Two exposures whose front photo is dark: kept and ringed wherever they lie.
+    const QList<int> dark{3333, 4444};
+    std::vector<LookedPhoto> looked;
+    for (int i : dark) {
+        LookedPhoto p;
+        p.camera = 3;
+        p.index = p.exposure = i;
+        p.measure.decoded = true;
+        looked.push_back(p);
+    }
+    FlightReport report(m, {set});
+    report.setQuality(QualityFindings::judge(looked));
+    const QString html = report.html();
     QXmlStreamReader xml(html);
     int circles = 0;
-    QStringList rings, tips;
+    QStringList rings, flagRings, tips;
     while (!xml.atEnd()) {
         xml.readNext();
         if (!xml.isStartElement() || xml.name() != QLatin1String("circle"))
@@ -311,7 +323,10 @@ void TestFlightReport::longSortieMapThinned()
         const QString at = xml.attributes().value("cx").toString() + ',' +
                            xml.attributes().value("cy").toString();
         if (xml.attributes().value("fill") == QLatin1String("none")) {
-            rings << at;
+            if (xml.attributes().value("stroke") == QLatin1String("#222222"))
+                rings << at;
+            else if (xml.readNextStartElement() && xml.readElementText() == QStringLiteral("偏暗"))
+                flagRings << at;
             continue;
         }
         ++circles;
@@ -326,6 +341,12 @@ void TestFlightReport::longSortieMapThinned()
         QCOMPARE(tip.size(), 1);
         QVERIFY2(tip.at(0).contains(QStringLiteral("漏拍：下视相机")), qPrintable(tip.at(0)));
         QVERIFY(rings.contains(tip.at(0).section(' ', 0, 0)));
+    }
+    QCOMPARE(flagRings.size(), dark.size());
+    for (int i : dark) {
+        const QStringList tip = tips.filter(QStringLiteral(" 第%1条 ").arg(i + 1));
+        QCOMPARE(tip.size(), 1);
+        QVERIFY(flagRings.contains(tip.at(0).section(' ', 0, 0)));
     }
 }
 

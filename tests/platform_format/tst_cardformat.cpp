@@ -15,6 +15,7 @@ Q_DECLARE_METATYPE(CardDeviceFacts)
 
 namespace {
 
+const QString kBlock = QStringLiteral("org.freedesktop.UDisks2.Block");
 const quint64 kCard = ::makedev(8, 17); // sdb1, the card
 const quint64 kCardDisk = ::makedev(8, 16);
 const quint64 kSibling = ::makedev(8, 18); // sdb2
@@ -117,24 +118,35 @@ void tst_CardFormat::udisks2_data()
     QTest::addColumn<QString>("error");
 
     const QString resolve = QStringLiteral("ResolveDevice {\"path\": \"/dev/%1\"} {}");
+    // Resolved, then asked whether it is the system's (the double's Get reads its GetAll).
+    const auto asked = [&](const QString &name) {
+        const QString block = "/org/freedesktop/UDisks2/block_devices/" + name;
+        return QStringList{resolve.arg(name), "Get " + block + " " + kBlock + ".HintSystem",
+                           "GetAll " + block + " " + kBlock};
+    };
     const QString failed = QStringLiteral(" raised: org.freedesktop.UDisks2.Error.Failed: Error ");
     QTest::newRow("unmount, format with the label, mount")
         << "/dev/sdz1" << "Front"
-        << QStringList{resolve.arg("sdz1"), "Unmount {}", "Format \"exfat\" {\"label\": \"Front\"}",
-                       "Mount {}"}
+        << asked("sdz1") + QStringList{"Unmount {}", "Format \"exfat\" {\"label\": \"Front\"}",
+                                       "Mount {}"}
         << "/media/crew/Front" << "";
     QTest::newRow("a failed format mounts the old file system again")
         << "/dev/sdy1" << "Back"
-        << QStringList{resolve.arg("sdy1"), "Unmount {}", "Format \"exfat\" {\"label\": \"Back\"}",
-                       "Format" + failed + "formatting: device is busy", "Mount {}"}
+        << asked("sdy1") + QStringList{"Unmount {}", "Format \"exfat\" {\"label\": \"Back\"}",
+                                       "Format" + failed + "formatting: device is busy",
+                                       "Mount {}"}
         << "" << "device is busy";
     QTest::newRow("a card that will not unmount is not formatted")
         << "/dev/sdx1" << "Left"
-        << QStringList{resolve.arg("sdx1"), "Unmount {}",
-                       "Unmount" + failed + "unmounting: target is busy"}
+        << asked("sdx1") +
+               QStringList{"Unmount {}", "Unmount" + failed + "unmounting: target is busy"}
         << "" << "target is busy";
     QTest::newRow("a device the service does not know")
         << "/dev/sdq9" << "Right" << QStringList{resolve.arg("sdq9")} << "" << "/dev/sdq9";
+    QTest::newRow("a device the service counts as the system's is not touched")
+        << "/dev/sda3" << "Top" << asked("sda3") << "" << "系统设备";
+    QTest::newRow("nor one the service says nothing about")
+        << "/dev/sdw1" << "Top" << asked("sdw1") << "" << "没有答复";
 }
 
 void tst_CardFormat::udisks2()

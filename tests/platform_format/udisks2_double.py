@@ -1,6 +1,7 @@
 '''A UDisks2 service for the card formatter's tests: a manager that resolves device paths and
-three block devices with a file system. /dev/sdz1 formats and mounts, /dev/sdy1 fails to
-format, /dev/sdx1 is busy and will not unmount. Mount answers /media/crew/<label>.'''
+block devices with a file system. /dev/sdz1 formats and mounts, /dev/sdy1 fails to format,
+/dev/sdx1 is busy and will not unmount, /dev/sda3 is the system's own and /dev/sdw1 does not say
+whether it is. Mount answers /media/crew/<label>.'''
 
 import dbus
 
@@ -27,11 +28,13 @@ FAIL = 'raise dbus.exceptions.DBusException("%s", name="org.freedesktop.UDisks2.
 MOUNT = 'ret = "/media/crew/" + self.props["%s"]["IdLabel"]' % BLOCK
 
 
-def add_block(mock, name, format_code, unmount_code):
+def add_block(mock, name, format_code, unmount_code, system=False):
     path = '/org/freedesktop/UDisks2/block_devices/' + name
     device = dbus.ByteArray(('/dev/' + name).encode() + b'\0')
-    mock.AddObject(path, BLOCK, {'Device': device, 'IdLabel': 'OLD', 'IdType': 'vfat'},
-                   [('Format', 'sa{sv}', '', format_code)])
+    properties = {'Device': device, 'IdLabel': 'OLD', 'IdType': 'vfat'}
+    if system is not None:
+        properties['HintSystem'] = dbus.Boolean(system)
+    mock.AddObject(path, BLOCK, properties, [('Format', 'sa{sv}', '', format_code)])
     block = mockobject.objects[path]
     block.AddProperties(FILESYSTEM, {'MountPoints': dbus.Array([], signature='ay')})
     block.AddMethods(FILESYSTEM, [('Unmount', 'a{sv}', '', unmount_code),
@@ -44,3 +47,5 @@ def load(mock, parameters):
     add_block(mock, 'sdz1', FORMAT, '')
     add_block(mock, 'sdy1', FAIL % 'Error formatting: device is busy', '')
     add_block(mock, 'sdx1', FORMAT, FAIL % 'Error unmounting: target is busy')
+    add_block(mock, 'sda3', FORMAT, '', system=True)
+    add_block(mock, 'sdw1', FORMAT, '', system=None)
