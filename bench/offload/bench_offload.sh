@@ -7,7 +7,8 @@
 # Five cards of 40 photos of 6000 x 4000 pixels (V7_BENCH_PHOTOS to change, V7_BENCH_QUICK=1
 # for 6); page caches are dropped before each run when root. Each contender runs
 # V7_BENCH_RUNS times (3), taking turns, and the median is reported with the spread: one run
-# on a shared machine says little. Work folder: V7_BENCH_DIR.
+# on a shared machine says little. Work folder: V7_BENCH_DIR. The look at the photos is left out
+# (--no-look): this is the copy against the plain tools; bench/cards times the look beside it.
 set -euo pipefail
 tool=${1:?usage: bench_offload.sh path/to/v7tool}
 work=${V7_BENCH_DIR:-/var/tmp/v7bench}
@@ -44,7 +45,8 @@ cpu() {
 engine() {
     /usr/bin/time -v -o "$work/time.txt" "$tool" offload \
         --center "$work/cards/Center" --front "$work/cards/Front" --right "$work/cards/Right" \
-        --left "$work/cards/Left" --back "$work/cards/Back" --target "$work/target" "$@" > /dev/null
+        --left "$work/cards/Left" --back "$work/cards/Back" --target "$work/target" --no-look "$@" \
+        > /dev/null
     awk -F': ' '/Maximum resident/ {print $2}' "$work/time.txt" >> "$work/peaks"
     cpu > "$work/cpu.txt"
 }

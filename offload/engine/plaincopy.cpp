@@ -267,10 +267,12 @@ int settle(DiskTask *task, PlainCopy::Written *w)
 
 // The group's copies on the disk with one syncfs. A FUSE file system (exFAT through its FUSE
 // driver) takes syncfs without asking its daemon to flush anything: there each copy is synced.
+// So is a group of one large photo: syncfs would wait for every other camera's unwritten pages
+// too, and on one disk the copies then go out in short turns with the card's reads.
 void flushGroup(PlainCopy::Group *g)
 {
     struct statfs fs = {};
-    const bool whole = g->syncFd >= 0 && ::fstatfs(g->syncFd, &fs) == 0 &&
+    const bool whole = g->syncFd >= 0 && g->files.size() > 1 && ::fstatfs(g->syncFd, &fs) == 0 &&
                        fs.f_type != FUSE_SUPER_MAGIC;
     const int error = whole && ::syncfs(g->syncFd) != 0 ? errno : 0;
     for (PlainCopy::Written &w : g->files) {
