@@ -265,16 +265,25 @@ int settle(DiskTask *task, PlainCopy::Written *w)
     return result;
 }
 
-// The group's copies on the disk with one syncfs. A FUSE file system (exFAT through its FUSE
-// driver) takes syncfs without asking its daemon to flush anything: there each copy is synced.
-// So is a group of one large photo: syncfs would wait for every other camera's unwritten pages
-// too, and on one disk the copies then go out in short turns with the card's reads.
-void flushGroup(PlainCopy::Group *g)
+// Makes a group's copies on syncFd's file system durable with one syncfs, *error its errno or 0;
+// false when each copy is to be synced on its own instead. A FUSE file system (exFAT through its
+// FUSE driver) takes syncfs without asking its daemon to flush anything; a group of one large
+// photo is better off alone too: syncfs would wait for every other camera's unwritten pages, and
+// on one disk the copies then go out in short turns with the card's reads.
+bool syncWhole(int syncFd, size_t copies, int *error)
 {
     struct statfs fs = {};
-    const bool whole = g->syncFd >= 0 && g->files.size() > 1 && ::fstatfs(g->syncFd, &fs) == 0 &&
-                       fs.f_type != FUSE_SUPER_MAGIC;
-    const int error = whole && ::syncfs(g->syncFd) != 0 ? errno : 0;
+    if (syncFd < 0 || copies < 2 || ::fstatfs(syncFd, &fs) != 0 || fs.f_type == FUSE_SUPER_MAGIC)
+        return false;
+    *error = ::syncfs(syncFd) != 0 ? errno : 0;
+    return true;
+}
+
+// The group's copies on the disk, the target's and the backup's each on their own file system.
+void flushGroup(PlainCopy::Group *g)
+{
+    int error = 0;
+    const bool whole = syncWhole(g->syncFd, g->files.size(), &error);
     for (PlainCopy::Written &w : g->files) {
         if (!w.unreadable.empty())
             continue;
@@ -291,10 +300,8 @@ void flushGroup(PlainCopy::Group *g)
     if (g->syncFd >= 0)
         ::close(g->syncFd);
     g->syncFd = -1;
-    // The backup's copies, flushed the same way on their own file system.
-    const bool wholeBackup = g->backupSyncFd >= 0 && ::fstatfs(g->backupSyncFd, &fs) == 0 &&
-                             fs.f_type != FUSE_SUPER_MAGIC;
-    const int backupError = wholeBackup && ::syncfs(g->backupSyncFd) != 0 ? errno : 0;
+    int backupError = 0;
+    const bool wholeBackup = syncWhole(g->backupSyncFd, g->files.size(), &backupError);
     for (PlainCopy::Written &w : g->files) {
         if (!w.unreadable.empty() || !w.backup.wanted())
             continue;
