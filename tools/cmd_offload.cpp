@@ -319,8 +319,10 @@ int run(const QStringList &arguments)
         lastBytes[camera] = progress.cameras[camera].bytesDone;
     QElapsedTimer tick;
     tick.start();
+    // A short beat: the end of the copies is seen within 10 ms (the tool's run is timed against
+    // the plain tools, where a 50 ms beat cost 2-3 % of a gigabyte's copy).
     while (offload.session().running() && !pauseSignal) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (tick.elapsed() >= 1000) {
             const double seconds = double(tick.restart()) / 1000.0;
             printProgress(offload.reading(), lastBytes, seconds);
