@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 #include "checksumlist.h"
 #include "disktask.h"
 #include "enginefile.h"
+#include "faultpoints.h"
 #include "syncio.h"
 
 namespace {
@@ -33,14 +35,25 @@ struct stat statOf(const std::string &path)
     return st;
 }
 
-// One copy from the first target to the backup, the bytes read checked against hash.
-bool mirror(DiskTask *task, const std::string &relative, uint64_t hash)
+// An archive the backup followed as it grew (BackupCopy::follow): its partial is whole when it
+// has the first copy's size and reads back from the disk as hash. Then only its flush and that
+// read are left, and the first target is not read again. Read back whether or not the offload
+// verifies: a partial left by an earlier run may hold anything.
+bool followed(BackupCopy::Copy *copy, const std::string &from, uint64_t hash)
 {
-    const std::string from = std::string(task->record.destination) + '/' + relative;
-    BackupCopy::Copy copy;
-    const size_t slash = relative.find_last_of('/');
-    BackupCopy::locate(task, relative, relative.substr(slash == std::string::npos ? 0 : slash + 1),
-                       &copy);
+    const off_t size = statOf(copy->partial).st_size;
+    uint64_t onDisk = 0;
+    if (size < 0 || size != statOf(from).st_size || !BackupCopy::sync(copy) ||
+        ChecksumList::hashFile(copy->partial, &onDisk) != 0 || onDisk != hash)
+        return false;
+    copy->settled = EngineFile::Done;
+    return true;
+}
+
+// Copies the first target's file to the backup's partial, the bytes read checked against hash,
+// then flushes it and reads it back. false when the backup was given up (or the run paused).
+bool copyOver(DiskTask *task, BackupCopy::Copy &copy, const std::string &from, uint64_t hash)
+{
     if (!BackupCopy::open(task, &copy))
         return false;
     int writeError = 0;
@@ -86,6 +99,19 @@ bool mirror(DiskTask *task, const std::string &relative, uint64_t hash)
         return false;
     }
     BackupCopy::readBack(task, &copy, hash);
+    return true;
+}
+
+// One copy from the first target to the backup, unless the backup holds it already.
+bool mirror(DiskTask *task, const std::string &relative, uint64_t hash)
+{
+    const std::string from = std::string(task->record.destination) + '/' + relative;
+    BackupCopy::Copy copy;
+    const size_t slash = relative.find_last_of('/');
+    BackupCopy::locate(task, relative, relative.substr(slash == std::string::npos ? 0 : slash + 1),
+                       &copy);
+    if (!copy.wanted() || (!followed(&copy, from, hash) && !copyOver(task, copy, from, hash)))
+        return false;
     BackupCopy::name(task, &copy);
     if (!copy.named)
         return false;
@@ -113,7 +139,7 @@ void locate(DiskTask *task, const std::string &relative, const std::string &part
     copy->partial = copy->path.substr(0, slash + 1) + '.' + partialName + ".v7part";
 }
 
-bool open(DiskTask *task, Copy *copy)
+bool open(DiskTask *task, Copy *copy, bool keep)
 {
     if (copy->fd >= 0)
         ::close(copy->fd);
@@ -136,7 +162,8 @@ bool open(DiskTask *task, Copy *copy)
         giveUp(task, copy, "create folder " + parent + " error: " + std::strerror(errno) + '.');
         return false;
     }
-    copy->fd = ::open(copy->partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    copy->fd = ::open(copy->partial.c_str(), O_WRONLY | O_CREAT | (keep ? 0 : O_TRUNC) | O_CLOEXEC,
+                      0644);
     if (copy->fd < 0) {
         giveUp(task, copy, reason("create", copy->path, errno));
         return false;
@@ -202,6 +229,52 @@ void name(DiskTask *task, Copy *copy)
         return;
     }
     copy->named = true;
+}
+
+void complete(DiskTask *task, const std::string &relative, uint64_t hash)
+{
+    const std::string partial = task->backupFolder + "/." + relative + ".v7part";
+    if (task->backupFolder.empty() || statOf(partial).st_size < 0)
+        return; // nothing followed: catchUp's work
+    FaultPoints::hit(task, task->filesDone.load(), "backup-written", partial.c_str());
+    mirror(task, relative, hash); // a failure gives the backup up, the partial with it
+}
+
+void follow(DiskTask *task, const std::string &relative, uint64_t from)
+{
+    Copy copy;
+    locate(task, relative, relative, &copy);
+    if (!copy.wanted())
+        return;
+    // A partial shorter than where the change starts is an earlier run's, or none: made whole.
+    if (statOf(copy.partial).st_size < off_t(from))
+        from = 0;
+    if (!open(task, &copy, from > 0))
+        return;
+    const std::string source = std::string(task->record.destination) + '/' + relative;
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    const off_t size = in >= 0 ? ::lseek(in, 0, SEEK_END) : -1;
+    std::vector<unsigned char> chunk(size_t(1) << 20);
+    std::string failure = size < 0 ? reason("read", source, errno) : std::string();
+    if (failure.empty() && ::lseek(copy.fd, off_t(from), SEEK_SET) < 0)
+        failure = reason("write", copy.path, errno);
+    for (off_t at = off_t(from); failure.empty() && at < size;) {
+        const ssize_t got = ::pread(in, chunk.data(), chunk.size(), at);
+        if (got <= 0)
+            failure = reason("read", source, got < 0 ? errno : EIO);
+        else if (SyncIo::writeAll(copy.fd, chunk.data(), size_t(got)) != 0)
+            failure = reason("write", copy.path, errno);
+        at += got > 0 ? got : 0;
+    }
+    if (failure.empty() && ::ftruncate(copy.fd, size) != 0)
+        failure = reason("write", copy.path, errno);
+    if (in >= 0)
+        ::close(in);
+    if (!failure.empty()) {
+        giveUp(task, &copy, failure);
+        return;
+    }
+    ::close(copy.fd); // kept as it is: the next entry or catchUp goes on from it
 }
 
 int catchUp(DiskTask *task)

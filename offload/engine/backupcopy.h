@@ -27,8 +27,8 @@ struct Copy
 // the first target uses; no copy when the task has no backup or gave it up.
 void locate(DiskTask *task, const std::string &relative, const std::string &partialName,
             Copy *copy);
-// Creates (or empties) the partial file; false when the backup was given up.
-bool open(DiskTask *task, Copy *copy);
+// Creates (or empties, unless keep) the partial file; false when the backup was given up.
+bool open(DiskTask *task, Copy *copy, bool keep = false);
 // The copy fails: the backup is given up for the run with why, nothing of the copy is left.
 void giveUp(DiskTask *task, Copy *copy, const std::string &why);
 // Drops the partial without giving the backup up (the first copy failed as well).
@@ -39,6 +39,18 @@ bool sync(Copy *copy);
 void readBack(DiskTask *task, Copy *copy, uint64_t hash);
 // Settled and verified: renamed into place; a failure gives the backup up.
 void name(DiskTask *task, Copy *copy);
+
+// Volume mode: the archive at relative (a file of the camera folder) changed from byte from on
+// (an entry appended over the old directory, or a new archive from 0). Those bytes go to the
+// backup's partial of it now, read from the cache the archive was just written through, so that
+// when the archive is complete only the backup's flush and read-back are left (catchUp). A
+// partial that does not fit is caught there by its read-back. A failure gives the backup up.
+void follow(DiskTask *task, const std::string &relative, uint64_t from);
+
+// Volume mode: the archive at relative is complete and listed on the first target with hash;
+// the backup's followed partial of it is flushed, read back, named and listed (or copied over
+// when it does not read back as hash). Nothing is done when there is no such partial.
+void complete(DiskTask *task, const std::string &relative, uint64_t hash);
 
 // The backup's own truth: every copy the first target lists that the backup does not (by path
 // and hash, the file present with the first copy's size) is copied from the first target,

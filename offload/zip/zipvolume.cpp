@@ -15,6 +15,7 @@
 #include <libdeflate.h>
 #include <zlib.h>
 
+#include "backupcopy.h"
 #include "byteorder.h"
 #include "checksumlist.h"
 #include "disktask.h"
@@ -72,27 +73,27 @@ int readTail(const std::string &path, std::vector<unsigned char> *tail, uint64_t
     return result;
 }
 
-// The journal: magic, files done, central directory offset, archive name, then the tail bytes.
-int saveJournal(DiskTask *task)
+// The journal: magic, files done, central directory offset (also *offset: where the next entry
+// goes), archive name, then the tail bytes.
+int saveJournal(DiskTask *task, uint64_t *offset)
 {
     std::vector<unsigned char> tail;
     uint64_t size = 0;
-    uint64_t offset = 0;
     if (readTail(task->record.archivePath, &tail, &size) != 0 ||
-        ZipVerify::findCentralDirectory(tail.data(), tail.size(), size, &offset) != 0)
+        ZipVerify::findCentralDirectory(tail.data(), tail.size(), size, offset) != 0)
         return -1;
     const int fd = ::open(task->record.archivePath, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    std::string text(JournalHeader + size_t(size - offset), '\0');
+    std::string text(JournalHeader + size_t(size - *offset), '\0');
     unsigned char *p = reinterpret_cast<unsigned char *>(&text[0]);
     std::memcpy(p, JournalMagic, 4);
     ByteOrder::putLe32(p + 4, uint32_t(task->filesDone.load()));
-    ByteOrder::putLe64(p + 8, offset);
+    ByteOrder::putLe64(p + 8, *offset);
     std::memcpy(p + 16, task->record.archiveName, 256);
-    const ssize_t got = ::pread(fd, p + JournalHeader, size_t(size - offset), off_t(offset));
+    const ssize_t got = ::pread(fd, p + JournalHeader, size_t(size - *offset), off_t(*offset));
     ::close(fd);
-    if (got != ssize_t(size - offset))
+    if (got != ssize_t(size - *offset))
         return -1;
     // Written over the last journal in place with a hash at its end (one flush per file, not a
     // rename and a folder flush as well): a journal cut short by a crash fails its hash and is
@@ -381,6 +382,7 @@ int pack(DiskTask *task, int index)
     std::string name = task->record.archiveName;
     const long long size = fileSize(entry.archive);
     const std::string folder = task->record.destination;
+    uint64_t changedFrom = 0; // the archive's first byte the entry changes
     // No file of this offload is in the current archive yet (the files before this one, if any,
     // failed): it is made anew, never appended to an archive an earlier offload left.
     if (taskFilesCopied(task) == 0 || size < 0) {
@@ -396,10 +398,11 @@ int pack(DiskTask *task, int index)
                                std::strerror(errno));
             return EngineFile::Failed;
         }
+        BackupCopy::complete(task, full, hash);
         name = nextName(name.c_str());
         entry.archive = std::string(task->record.archivePrefix) + name;
         entry.created = true;
-    } else if (saveJournal(task) != 0) {
+    } else if (saveJournal(task, &changedFrom) != 0) {
         EngineFile::fail(task, "zip %s file error: cannot read the archive %s.",
                          taskEntry(task, index), entry.archive.c_str());
         return EngineFile::Failed;
@@ -426,6 +429,9 @@ int pack(DiskTask *task, int index)
             return result;
         }
         FaultPoints::hit(task, index, "written", entry.archive.c_str());
+        // The backup takes the archive's new bytes while the cache still holds them.
+        BackupCopy::follow(task, entry.archive.substr(entry.archive.find_last_of('/') + 1),
+                           changedFrom);
         if (!task->verify)
             break;
         uint64_t stored = 0;
@@ -471,8 +477,11 @@ int finish(DiskTask *task)
     const std::string archive = task->record.archivePath;
     if (archiveHash(task, archive, &hash) != 0)
         return -1;
-    return ChecksumList::set(task->record.destination,
-                             archive.substr(archive.find_last_of('/') + 1), hash);
+    const std::string name = archive.substr(archive.find_last_of('/') + 1);
+    if (ChecksumList::set(task->record.destination, name, hash) != 0)
+        return -1;
+    BackupCopy::complete(task, name, hash);
+    return 0;
 }
 
 VolumeStep steps()
