@@ -50,6 +50,16 @@ struct Offload
     QString state() const { return dir.filePath(QStringLiteral("state")); }
     QString backup; // --backup, when set (on another file system than target)
     QString backupCopy(int c) const { return backup + QLatin1Char('/') + cameraName(c); }
+    std::unique_ptr<QTemporaryDir> backupDisk;
+
+    // A backup on another file system than the tests' folders: a tmpfs, which the engine takes
+    // for a disk of its own. false without one.
+    bool useBackup()
+    {
+        backupDisk = std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/v7backup-XXXXXX"));
+        backup = backupDisk->filePath(QStringLiteral("backup"));
+        return backupDisk->isValid();
+    }
 
     bool makeCards()
     {
@@ -191,15 +201,6 @@ struct Offload
                          qPrintable(file));
         }
     }
-};
-
-// A folder for the backup on another file system than the tests' folders: a tmpfs, which the
-// engine takes for a disk of its own.
-struct BackupDisk
-{
-    QTemporaryDir dir{QStringLiteral("/dev/shm/v7backup-XXXXXX")};
-    QString path() const { return dir.filePath(QStringLiteral("backup")); }
-    bool usable() const { return dir.isValid(); }
 };
 
 // Fills the file system of folder up to leave bytes of room.
@@ -521,12 +522,8 @@ void TestOffloadReliability::killedAtEachStep()
     QFETCH(int, second);
     QFETCH(bool, backup);
     Offload o;
-    BackupDisk disk;
-    if (backup) {
-        if (!disk.usable())
-            QSKIP("no tmpfs at /dev/shm for the backup; not run");
-        o.backup = disk.path();
-    }
+    if (backup && !o.useBackup())
+        QSKIP("no tmpfs at /dev/shm for the backup; not run");
     QVERIFY(o.makeCards());
     for (int i = 0; i < small; ++i)
         QVERIFY(writeFile(o.card(0) + QStringLiteral("/small/S%1.BIN").arg(i, 4, 10, QLatin1Char('0')),
@@ -692,13 +689,11 @@ void TestOffloadReliability::backupTrouble()
 {
     QFETCH(QByteArray, trouble);
     QFETCH(bool, volumes);
-    BackupDisk backup;
-    if (!backup.usable())
+    Offload o;
+    if (!o.useBackup())
         QSKIP("no tmpfs at /dev/shm for the backup; not run");
     if (trouble == "full" && ::geteuid() != 0)
         QSKIP("a size-limited file system needs root (tmpfs mount); not run");
-    Offload o;
-    o.backup = backup.path();
     QVERIFY(o.makeCards());
     const QStringList extra = volumes ? kSmallVolumes : QStringList();
     std::unique_ptr<TmpfsMount> small;
@@ -792,17 +787,13 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
                      fault);
     QVERIFY2(run.crashed, run.output.constData());
     run = o.resume();
-    QVERIFY2(run.code == 0, run.output.constData());
-    QVERIFY2(run.output.contains("2 block files written"), run.output.constData());
     // The report of the resumed offload counts every photo, the first run's included.
-    QVERIFY2(
-        run.output.contains("report: " + QFile::encodeName(o.target()) + "/offload-report.html\n"),
-        run.output.constData());
+    QVERIFY2(run.code == 0 && run.output.contains("2 block files written") &&
+                 run.output.contains("report: " + QFile::encodeName(o.target()) +
+                                     "/offload-report.html\n"),
+             run.output.constData());
     const QJsonArray reported =
-        QJsonDocument::fromJson(fileBytes(o.target() + QStringLiteral("/offload-report.json")))
-            .object()
-            .value("cameras")
-            .toArray();
+        QJsonDocument::fromJson(fileBytes(o.target() + "/offload-report.json"))["cameras"].toArray();
     QCOMPARE(reported.size(), Cameras::Count);
     for (const QJsonValue &camera : reported) {
         QCOMPARE(camera["copied"].toInt(), PhotosPerCard);
@@ -844,33 +835,34 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
                     archiveOf[entry] = archive;
             }
         }
+        QStringList expected = {QString::fromLatin1(ChecksumList::FileName)};
         for (int i = 0; i < PhotosPerCard; ++i) {
-            const QString where = volumes ? archiveOf.value(cardOrder[i], QStringLiteral("?"))
-                                          : QStringLiteral("第%1架次").arg(i < 7 ? 1 : 2);
+            // Record i as the table gives it.
+            const GeoPosition at{QString::number(23.0 + i / 100.0, 'f', 6).toDouble(),
+                                 QString::number(113.0 + i / 100.0, 'f', 6).toDouble(), 100.0 + i};
+            const QString sortie = QStringLiteral("第%1架次").arg(i < 7 ? 1 : 2);
+            const QString where = volumes ? archiveOf.value(cardOrder[i], "?") : sortie;
             QCOMPARE(blocked.value(QStringLiteral("%1 ./%2/%3/%4")
                                        .arg(i < 7 ? 1 : 2)
                                        .arg(camera, where, cardOrder[i])),
                      QStringLiteral("%1 %2 %3 ")
-                         .arg(QString::number(113.0 + i / 100.0, 'f', 6).toDouble(), 0, 'g', 15)
-                         .arg(QString::number(23.0 + i / 100.0, 'f', 6).toDouble(), 0, 'g', 15)
+                         .arg(at.longitude, 0, 'g', 15)
+                         .arg(at.latitude, 0, 'g', 15)
                          .arg(100 + i));
+            if (volumes)
+                continue;
+            // Five cameras tag at once, and each copy must be the photo tagged on its own, byte
+            // for byte.
+            QByteArray tagged;
+            QVERIFY(Geotag::tagBuffer(fileBytes(o.card(c) + QLatin1Char('/') + cardOrder[i]),
+                                      PhotoTagStep::FocalLengthMm, at, &tagged, nullptr));
+            expected << sortie + QLatin1Char('/') + cardOrder[i];
+            QVERIFY2(fileBytes(o.copy(c) + QLatin1Char('/') + expected.last()) == tagged,
+                     qPrintable(expected.last()));
         }
         if (volumes)
             continue;
         checkList(o.copy(c), PhotosPerCard);
-        QStringList expected = {QString::fromLatin1(ChecksumList::FileName)};
-        for (int i = 0; i < PhotosPerCard; ++i) {
-            const QString copy = QStringLiteral("第%1架次/").arg(i < 7 ? 1 : 2) + cardOrder[i];
-            // Record i as the table gives it; five cameras tag at once, and each copy must be
-            // the photo tagged on its own, byte for byte.
-            const GeoPosition at{QString::number(23.0 + i / 100.0, 'f', 6).toDouble(),
-                                 QString::number(113.0 + i / 100.0, 'f', 6).toDouble(), 100.0 + i};
-            QByteArray tagged;
-            QVERIFY(Geotag::tagBuffer(fileBytes(o.card(c) + QLatin1Char('/') + cardOrder[i]),
-                                      PhotoTagStep::FocalLengthMm, at, &tagged, nullptr));
-            QVERIFY2(fileBytes(o.copy(c) + QLatin1Char('/') + copy) == tagged, qPrintable(copy));
-            expected << copy;
-        }
         expected.sort();
         QCOMPARE(filesBelow(o.copy(c)), expected);
     }
@@ -1285,9 +1277,6 @@ void TestOffloadReliability::readBackFromTheDisk()
     o.checkTarget();
 }
 
-// Names an exFAT target (FUSE driver) folds together get names of their own, which a resume after
-// a kill keeps; a name it cannot hold is passed over and named. Checked after a remount. A resume
-// whose set file lost the names never lets one copy replace another.
 // Five cards of thousands of small files under a low limit on open files (hard and soft), and
 // a card file larger than the address space a resume may use (the resume compares a tagged
 // offload's copies with the card): both end complete and verified. Peak memory is printed.
@@ -1347,6 +1336,9 @@ void TestOffloadReliability::boundedResources()
         QCOMPARE(QFileInfo(o.copy(0) + QStringLiteral("/VIDEO.MP4")).size(), sparse);
 }
 
+// Names an exFAT target (FUSE driver) folds together get names of their own, which a resume after
+// a kill keeps; a name it cannot hold is passed over and named. Checked after a remount. A resume
+// whose set file lost the names never lets one copy replace another.
 void TestOffloadReliability::exfatTarget_data()
 {
     QTest::addColumn<QStringList>("names");   // beside DSC00001..3
@@ -1354,25 +1346,20 @@ void TestOffloadReliability::exfatTarget_data()
     QTest::addColumn<QByteArray>("said");
     QTest::addColumn<bool>("mapLost");
     QTest::addColumn<bool>("tagged"); // with a POS table, photo i tagged with record i
-    QTest::newRow("names in two cases") << QStringList{"P1.JPG", "p1.jpg"}
-                                        << QStringList{"p1.jpg -> p1~2.jpg"} << QByteArray("complete: 5")
-                                        << false << false;
-    QTest::newRow("names in two cases, tagged")
-        << QStringList{"P1.JPG", "p1.jpg"} << QStringList{"p1.jpg -> p1~2.jpg"}
-        << QByteArray("complete: 5") << false << true;
-    QTest::newRow("folders in two cases")
-        << QStringList{"DCIM/A/P1.JPG", "DCIM/a/P1.JPG", "DCIM/a/P2.JPG"}
-        << QStringList{"DCIM/a/P1.JPG -> DCIM/A/P1~2.JPG", "DCIM/a/P2.JPG -> DCIM/A/P2.JPG"}
-        << QByteArray("complete: 6") << false << false;
-    QTest::newRow("new name taken on the card") << QStringList{"P1.JPG", "p1.jpg", "P1~2.JPG"}
-                                                << QStringList{"p1.jpg -> p1~3.jpg"}
-                                                << QByteArray("complete: 6") << false << false;
-    QTest::newRow("a name it cannot hold") << QStringList{"colon:star*q?.JPG"} << QStringList()
-                                           << QByteArray("Center: failed: colon:star*q?.JPG: ")
-                                           << false << false;
-    QTest::newRow("names lost from the set file")
-        << QStringList{"P1.JPG", "p1.jpg"} << QStringList{"p1.jpg -> p1~2.jpg"}
-        << QByteArray("Center: failed: p1.jpg: rename ") << true << false;
+    const auto row = [](const char *name, const QStringList &names, const QStringList &renamed,
+                        const char *said, bool mapLost = false, bool tagged = false) {
+        QTest::newRow(name) << names << renamed << QByteArray(said) << mapLost << tagged;
+    };
+    const QStringList twoCases = {"P1.JPG", "p1.jpg"};
+    const QStringList renamed = {"p1.jpg -> p1~2.jpg"};
+    row("names in two cases", twoCases, renamed, "complete: 5");
+    row("names in two cases, tagged", twoCases, renamed, "complete: 5", false, true);
+    row("folders in two cases", {"DCIM/A/P1.JPG", "DCIM/a/P1.JPG", "DCIM/a/P2.JPG"},
+        {"DCIM/a/P1.JPG -> DCIM/A/P1~2.JPG", "DCIM/a/P2.JPG -> DCIM/A/P2.JPG"}, "complete: 6");
+    row("new name taken on the card", {"P1.JPG", "p1.jpg", "P1~2.JPG"}, {"p1.jpg -> p1~3.jpg"},
+        "complete: 6");
+    row("a name it cannot hold", {"colon:star*q?.JPG"}, {}, "Center: failed: colon:star*q?.JPG: ");
+    row("names lost from the set file", twoCases, renamed, "Center: failed: p1.jpg: rename ", true);
 }
 
 void TestOffloadReliability::exfatTarget()
