@@ -11,7 +11,6 @@
 #include <minizip/unzip.h>
 #include <minizip/zip.h>
 
-#include "cardprefetch.h"
 #include "checksumlist.h"
 #include "copyengine.h"
 #include "exifreader.h"
@@ -91,7 +90,6 @@ private slots:
     void directWriter_data();
     void directWriter();
     void sameDisk();
-    void cardReadAhead();
 };
 
 void TestOffloadEngine::initTestCase()
@@ -667,37 +665,4 @@ void TestOffloadEngine::sameDisk()
     QTRY_VERIFY((partition = number(block + '/' + QFileInfo(loop).fileName() + "p1/dev")) != 0);
     QVERIFY(disk != 0 && SyncIo::sameDisk(disk, partition) && SyncIo::sameDisk(partition, disk));
     QVERIFY(!SyncIo::sameDisk(partition, root.st_dev));
-}
-
-// The read-ahead hands the engine the files it opened, in any order the engine asks; a file it
-// could not open is left to the engine; what the engine does not take is closed.
-void TestOffloadEngine::cardReadAhead()
-{
-    QTemporaryDir dir;
-    std::vector<std::string> paths;
-    for (int i = 0; i < 6; ++i) {
-        const QString path = dir.filePath(QStringLiteral("DSC%1.JPG").arg(i));
-        if (i != 3)
-            writeFile(path, QByteArray(100000 + i, char('a' + i)));
-        paths.push_back(QFile::encodeName(path).toStdString());
-    }
-    CardPrefetch prefetch([&paths](int i) { return paths[size_t(i)].c_str(); }, 6, 1 << 20);
-    for (int i = 0; i < 6; ++i) {
-        prefetch.reading(i);
-        int fd = -1;
-        // The reader runs on its own thread: the file is taken once it has been read ahead
-        // (the macro evaluates its condition again at the end: keep what was taken).
-        QTRY_VERIFY_WITH_TIMEOUT(i == 3 || (fd = fd >= 0 ? fd : prefetch.take(i)) >= 0, 5000);
-        if (i == 3) {
-            QCOMPARE(prefetch.take(i), -1);
-            continue;
-        }
-        char first = 0;
-        QCOMPARE(::read(fd, &first, 1), ssize_t(1)); // from the start, not where the reader stopped
-        QCOMPARE(first, char('a' + i));
-        QCOMPARE(prefetch.take(i), -1); // taken once
-        prefetch.release(fd);
-    }
-    prefetch.reading(1); // a retry goes back: nothing is handed out twice
-    QCOMPARE(prefetch.take(1), -1);
 }
