@@ -30,8 +30,8 @@ using namespace OffloadFixture;
 namespace {
 
 // Faults the tests below rely on; the engine reads them once per process. Camera numbers
-// pick the test: 1 corrupt once, 2 corrupt always, 4 and 5 corrupt an archive once; 6 and up (tasks of disk 0)
-// read as a failing medium would, once or always.
+// pick the test: 1 corrupt once, 2 corrupt always, 4 and 5 corrupt an archive once; 6 and up (tasks
+// of disk 0) read as a failing medium would, once or always.
 const char *const Faults = "1:2:written:corrupt,2:1:written:corrupt-always,"
                            "4:2:written:corrupt,5:2:written:corrupt,"
                            "6:2:opened:eio,7:0:opened:eio,7:6:opened:eio,8:2:opened:eio,"

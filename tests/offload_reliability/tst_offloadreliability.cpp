@@ -530,8 +530,8 @@ void TestOffloadReliability::killedAtEachStep()
                           QByteArray::number(i).repeated(40)));
     // Volumes and password are taken from the saved set-up on resume: the archives must have them.
     o.password = volumes ? QStringLiteral("pw") : QString();
-    const QStringList extra = volumes ? kSmallVolumes + QStringList{"--password", o.password}
-                                      : QStringList();
+    const QStringList extra =
+        volumes ? kSmallVolumes + QStringList{"--password", o.password} : QStringList();
     // The file in hand when the process died does not count, nor does any before it that is not
     // yet on the disk: plain copies are counted a group at a time, at most two groups behind.
     const auto counted = [&](int done, int killed) {
@@ -793,7 +793,8 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
                                      "/offload-report.html\n"),
              run.output.constData());
     const QJsonArray reported =
-        QJsonDocument::fromJson(fileBytes(o.target() + "/offload-report.json"))["cameras"].toArray();
+        QJsonDocument::fromJson(fileBytes(o.target() + "/offload-report.json"))["cameras"]
+            .toArray();
     QCOMPARE(reported.size(), Cameras::Count);
     for (const QJsonValue &camera : reported) {
         QCOMPARE(camera["copied"].toInt(), PhotosPerCard);
@@ -1062,7 +1063,7 @@ void TestOffloadReliability::damagedOrAlteredState_data()
                         const char *kill = nullptr) {
         QTest::addRow("%s%s", volumes ? "volumes, " : "", change)
             << QString::fromLatin1(change) << volumes << code << QByteArray(said) << aside
-            << QByteArray(kill ? kill : volumes ? "0:3:start:kill" : "0:3:start");
+            << (kill ? QByteArray(kill) : QByteArray(volumes ? "0:3:start:kill" : "0:3:start"));
     };
     row("camera element deleted", false, 0, "has no <left> element", true);
     row("savapath deleted", false, 0, "no <savapath> element", true);
@@ -1158,8 +1159,8 @@ void TestOffloadReliability::damagedOrAlteredState()
     } else if (change.startsWith(QLatin1String("relist"))) {
         QVERIFY(flipByte(path, QFileInfo(path).size() / 2) &&
                 ChecksumList::hashFile(QFile::encodeName(path).toStdString(), &hash) == 0 &&
-                ChecksumList::set(QFile::encodeName(o.copy(0)).toStdString(),
-                                  file.toStdString(), hash) == 0);
+                ChecksumList::set(QFile::encodeName(o.copy(0)).toStdString(), file.toStdString(),
+                                  hash) == 0);
     }
     QVERIFY(writeFile(configPath, config.toUtf8()));
 
