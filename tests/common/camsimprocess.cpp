@@ -50,14 +50,9 @@ void CamsimProcess::stop()
     }
 }
 
-void CamsimProcess::toggleSilence()
-{
-    ::kill(pid_t(m_process.processId()), SIGUSR1);
-}
-
 bool CamsimProcess::toggleSilence(bool expectSilent)
 {
-    toggleSilence();
+    ::kill(pid_t(m_process.processId()), SIGUSR1);
     const QByteArray want = expectSilent ? "silent" : "speaking";
     while (m_process.waitForReadyRead(5000)) {
         while (m_process.canReadLine()) {

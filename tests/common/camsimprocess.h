@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QProcess>
 #include <QStringList>
 #include <QTimer>
@@ -15,8 +16,8 @@ public:
     // A camera restarted on the same port, possibly as another model or with other firmware.
     bool restart(const QStringList &options);
     void stop();
-    void toggleSilence(); // SIGUSR1: the camera stops (or resumes) answering
-    // Toggles and waits until the simulator says it is silent (or speaking) again.
+    // SIGUSR1: the camera stops (or resumes) answering; waits until the simulator says it is
+    // silent (or speaking) again.
     bool toggleSilence(bool expectSilent);
     quint16 port() const { return m_port; }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
@@ -34,6 +35,13 @@ class PromptCatcher
 public:
     PromptCatcher();
     void answerQuestionsWith(bool yes) { m_yes = yes; }
+    // The questions' answers in turn instead ("yes", else no; no once used up). Each box is then
+    // answered once, and one without its OK button (a busy box) is left to close by itself.
+    void answerInTurn(const QStringList &answers)
+    {
+        m_turns = answers;
+        m_inTurn = true;
+    }
     QStringList texts() const { return m_texts; } // main text, plus " / second text" if any
     void clear() { m_texts.clear(); }
 
@@ -41,4 +49,7 @@ private:
     QTimer m_timer;
     QStringList m_texts;
     bool m_yes = false;
+    QStringList m_turns;
+    bool m_inTurn = false;
+    QPointer<QObject> m_last; // the box answered last
 };

@@ -1,8 +1,9 @@
 #include "cardrig.h"
 
+#include "testtools.h"
+
 #include <QDir>
 #include <QtEndian>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -17,17 +18,13 @@ const QString kRigSerial = QStringLiteral("0x5eed5eed");
 bool run(const QString &program, const QStringList &arguments, QString *error = nullptr,
          QString *output = nullptr)
 {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    const bool ok = process.waitForFinished(60000) &&
-                    process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    const QString text = QString::fromLocal8Bit(process.readAll()).trimmed();
-    if (ok && output)
+    const ToolRun run = runTool(program, arguments, {}, 60000);
+    const QString text = QString::fromLocal8Bit(run.out + run.err).trimmed();
+    if (run.exitCode == 0 && output)
         *output = text;
-    if (!ok && error)
+    if (run.exitCode != 0 && error)
         *error = QStringLiteral("%1 %2: %3").arg(program, arguments.join(QLatin1Char(' ')), text);
-    return ok;
+    return run.exitCode == 0;
 }
 
 // An empty image file of size bytes, starting with head.

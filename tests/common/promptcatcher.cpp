@@ -6,12 +6,21 @@
 #include <QPushButton>
 
 #include "myflyui.h"
+#include "mylabel.h"
 #include "mytipui.h"
 
 PromptCatcher::PromptCatcher()
 {
     QObject::connect(&m_timer, &QTimer::timeout, [this] {
         QWidget *modal = QApplication::activeModalWidget();
+        if (m_inTurn) {
+            auto *fly = qobject_cast<MyFlyUi *>(modal);
+            if (m_last.data() == modal || (fly && !fly->okText->isVisible()))
+                return;
+            m_last = modal;
+            if (qobject_cast<MyTipUi *>(modal))
+                m_yes = !m_turns.isEmpty() && m_turns.takeFirst() == QLatin1String("yes");
+        }
         if (auto *fly = qobject_cast<MyFlyUi *>(modal)) {
             const QString second = fly->label_3->text();
             m_texts << (second.isEmpty() ? fly->label_2->text()

@@ -1,6 +1,7 @@
 // The camera link and its page against the camera simulator: connect, refusals, what the panel
 // shows after a connect, a silent camera, a camera taken by another program, reconnecting to the
-// same or to another camera.
+// same or to another camera. Then the rules on their own: which WiFi names connect, and when the
+// heartbeat gives the camera up.
 #include <QtTest>
 
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include "camsimprocess.h"
 #include "deviceinfo.h"
 #include "linklock.h"
+#include "linkrules.h"
 #include "mylabel.h"
 #include "qnetconfig.h"
 #include "testtools.h"
@@ -21,6 +23,10 @@ QImage resourceImage(const char *name)
     return QPixmap(QStringLiteral(":/V7KAPP/res/") + QString::fromUtf8(name)).toImage();
 }
 } // namespace
+
+using Network = LinkRules::Network;
+using Verdict = LinkHeartbeat::Verdict;
+Q_DECLARE_METATYPE(Network)
 
 class tst_Link : public QObject
 {
@@ -37,6 +43,11 @@ private slots:
     void reconnectReadsAnotherCamera();
     void settingsWindowHidesOnly();
     void disconnectReleasesHandles();
+    void network_data();
+    void network();
+    void heartbeat();
+    void transferKeepsLinkWhileBytesMove();
+    void upgradeNeverLosesLink();
 
 private:
     void connectWith(const char *ssid);
@@ -81,7 +92,7 @@ void tst_Link::connectWith(const char *ssid)
     QTRY_VERIFY(settled.count() + refused.count() == 1);
 }
 
-// One network of each verdict (which names are which is tst_linkrules' table).
+// One network of each verdict (which names are which is network's table).
 void tst_Link::refusedNetworks_data()
 {
     QTest::addColumn<QByteArray>("ssid");
@@ -157,7 +168,7 @@ void tst_Link::panelShowsOnlyWhatTheCameraReports()
 }
 
 // The camera falls silent while a firmware upgrade or a POS transfer runs: a beat that finds no
-// new frame keeps the link for them (the rules' cases are tabled in tst_linkrules).
+// new frame keeps the link for them (the rules' own cases are below).
 void tst_Link::transferAndUpgradeKeepLink()
 {
     QVERIFY(m_link->isConnected());
@@ -326,6 +337,77 @@ void tst_Link::disconnectReleasesHandles()
     QCOMPARE(m_link->heartbeat().lastReceiveIndex(), -1);
     QVERIFY(m_main->panelLabel("label_6")->isHidden());
     m_link->onTimeoutcheck(); // a beat still queued finds nothing to read
+}
+
+void tst_Link::network_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("ssid");
+    QTest::addColumn<Network>("expected");
+    QTest::newRow("camera") << 0 << "V7K5-0042" << Network::Camera;
+    QTest::newRow("just V7") << 0 << "V7" << Network::Camera;
+    QTest::newRow("V7 and anything") << 0 << "V7 x" << Network::Camera;
+    QTest::newRow("lower-case v") << 0 << "v7x" << Network::NotCamera;
+    QTest::newRow("one character") << 0 << "V" << Network::NotCamera;
+    QTest::newRow("home") << 0 << "MyHome" << Network::NotCamera;
+    QTest::newRow("empty") << 0 << "" << Network::NotOnWifi;
+    QTest::newRow("empty, source failed") << -1 << "" << Network::NotOnWifi;
+    QTest::newRow("source failed with a name") << 3 << "MyHome" << Network::Unconfirmed;
+}
+
+void tst_Link::network()
+{
+    QFETCH(int, status);
+    QFETCH(QString, ssid);
+    QFETCH(Network, expected);
+    QCOMPARE(LinkRules::classify(status, ssid), expected);
+}
+
+void tst_Link::heartbeat()
+{
+    LinkHeartbeat beat;
+    // A fresh connect sets the counter to 0; -1 was remembered.
+    LinkHeartbeat::Reading reading{0, POSFILE_ACTIVITY_IDLE};
+    QVERIFY(beat.check(reading) == Verdict::Alive);
+    beat.remember(0);
+    QVERIFY(beat.check(reading) == Verdict::Lost);
+
+    reading.receiveIndex = 57;
+    QVERIFY(beat.check(reading) == Verdict::Alive);
+    beat.remember(57);
+    reading.activity = -1; // no POS manager yet
+    QVERIFY(beat.check(reading) == Verdict::Lost);
+
+    beat.reset();
+    QCOMPARE(beat.lastReceiveIndex(), -1);
+    QVERIFY(beat.check(reading) == Verdict::Alive);
+}
+
+void tst_Link::transferKeepsLinkWhileBytesMove()
+{
+    LinkHeartbeat beat;
+    beat.remember(100);
+    // The status pushes stopped, but file bytes still arrive.
+    LinkHeartbeat::Reading reading{100, POSFILE_ACTIVITY_TRANSFER, 4096};
+    QVERIFY(beat.check(reading) == Verdict::KeptForTransfer);
+    QCOMPARE(beat.lastTransferAmount(), 4096);
+    reading.transferProgress = 9000;
+    QVERIFY(beat.check(reading) == Verdict::KeptForTransfer);
+    QVERIFY(beat.check(reading) == Verdict::LostInTransfer);
+    QCOMPARE(beat.lastTransferAmount(), 0);
+}
+
+void tst_Link::upgradeNeverLosesLink()
+{
+    LinkHeartbeat beat;
+    beat.remember(7);
+    LinkHeartbeat::Reading reading{7, POSFILE_ACTIVITY_UPGRADE};
+    for (int i = 0; i < 50; ++i)
+        QVERIFY(beat.check(reading) == Verdict::KeptForUpgrade);
+    reading.upgradeWindow = true;
+    reading.upgradeProgress = 40;
+    QVERIFY(beat.check(reading) == Verdict::KeptForUpgrade);
+    QCOMPARE(beat.lastUpgradeProgress(), 40);
 }
 
 QTEST_MAIN(tst_Link)

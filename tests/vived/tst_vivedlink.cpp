@@ -3,7 +3,7 @@
 // raw records), and the firmware upgrade. One simulator serves the cases that need no camera of
 // their own. Elsewhere: a camera falling silent (the link page's test); the listing's times,
 // downloads in every firmware's sequence, cancel and remove through the library, the camera
-// counting confirmed downloads (tst_poswifi, tst_v7toolpos).
+// counting confirmed downloads (tst_posdownload).
 #include "firmwareimage.h"
 #include "frame.h"
 #include "linkfixture.h"
