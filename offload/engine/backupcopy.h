@@ -47,10 +47,11 @@ void name(DiskTask *task, Copy *copy);
 // partial that does not fit is caught there by its read-back. A failure gives the backup up.
 void follow(DiskTask *task, const std::string &relative, uint64_t from);
 
-// Volume mode: the archive at relative is complete and listed on the first target with hash;
-// the backup's followed partial of it is flushed, read back, named and listed (or copied over
-// when it does not read back as hash). Nothing is done when there is no such partial.
-void complete(DiskTask *task, const std::string &relative, uint64_t hash);
+// Volume mode: the archive at relative is complete and listed on the first target; the
+// backup's followed partial of it is flushed, read back against the listed hash, named and
+// listed (copied over when it does not read back so), after whatever else the backup lacks of
+// the first target's list (catchUp). Nothing is done when there is no such partial.
+void complete(DiskTask *task, const std::string &relative);
 
 // The backup's own truth: every copy the first target lists that the backup does not (by path
 // and hash, the file present with the first copy's size) is copied from the first target,

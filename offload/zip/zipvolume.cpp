@@ -398,7 +398,7 @@ int pack(DiskTask *task, int index)
                                std::strerror(errno));
             return EngineFile::Failed;
         }
-        BackupCopy::complete(task, full, hash);
+        BackupCopy::complete(task, full);
         name = nextName(name.c_str());
         entry.archive = std::string(task->record.archivePrefix) + name;
         entry.created = true;
@@ -480,7 +480,7 @@ int finish(DiskTask *task)
     const std::string name = archive.substr(archive.find_last_of('/') + 1);
     if (ChecksumList::set(task->record.destination, name, hash) != 0)
         return -1;
-    BackupCopy::complete(task, name, hash);
+    BackupCopy::complete(task, name);
     return 0;
 }
 
