@@ -18,7 +18,6 @@
 #include "taskconfig.h"
 #include "taskfile.h"
 #include "taskrecord.h"
-#include "zipcrypto.h"
 #include "zipverify.h"
 #include "zipvolume.h"
 
@@ -130,7 +129,6 @@ private slots:
     void posTables();
     void posTablesRefused_data();
     void posTablesRefused();
-    void posReader();
 
 private:
     QTemporaryDir m_dir;
@@ -241,21 +239,20 @@ void TestOffloadFormat::archives()
     const QByteArray bytes = OffloadFixture::fileBytes(path);
     const qint64 expected = bytes.indexOf(QByteArray("PK\x01\x02", 4));
     QVERIFY(expected > 0);
-    const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
     uint64_t offset = 0;
-    QCOMPARE(ZipVerify::findCentralDirectory(data, size_t(bytes.size()), uint64_t(bytes.size()),
-                                             &offset),
-             0);
+    // Looks for the central directory in the bytes from `skip` on, the tail of a file of fileSize.
+    const auto central = [&offset](const QByteArray &tail, int skip, uint64_t fileSize) {
+        return ZipVerify::findCentralDirectory(
+            reinterpret_cast<const unsigned char *>(tail.constData()) + skip,
+            size_t(tail.size() - skip), fileSize, &offset);
+    };
+    QCOMPARE(central(bytes, 0, uint64_t(bytes.size())), 0);
     QCOMPARE(qint64(offset), expected);
     // Only the tail given: the same answer.
-    QCOMPARE(ZipVerify::findCentralDirectory(data + 10, size_t(bytes.size() - 10),
-                                             uint64_t(bytes.size()), &offset),
-             0);
+    QCOMPARE(central(bytes, 10, uint64_t(bytes.size())), 0);
     QCOMPARE(qint64(offset), expected);
     // An archive cut short has no end record.
-    QCOMPARE(ZipVerify::findCentralDirectory(data, size_t(bytes.size() - 3),
-                                             uint64_t(bytes.size() - 3), &offset),
-             -1);
+    QCOMPARE(central(bytes.chopped(3), 0, uint64_t(bytes.size() - 3)), -1);
 
     // ZIP64: the end record defers to the ZIP64 end record through the locator.
     QByteArray tail(100, 'x');
@@ -269,44 +266,20 @@ void TestOffloadFormat::archives()
     QByteArray end = le32(0x06054b50) + QByteArray(8, '\xff') + le32(0xFFFFFFFF) +
                      le32(0xFFFFFFFF) + QByteArray(2, '\0');
     tail += end64 + locator + end;
-    QCOMPARE(
-        ZipVerify::findCentralDirectory(reinterpret_cast<const unsigned char *>(tail.constData()),
-                                        size_t(tail.size()), fileSize, &offset),
-        0);
+    QCOMPARE(central(tail, 0, fileSize), 0);
     QCOMPARE(offset, quint64(0x123456789ull));
     // A locator that points outside the bytes given is refused, not followed.
     locator.replace(8, 8, le64(1));
     tail.replace(100 + 56, 20, locator);
-    QCOMPARE(
-        ZipVerify::findCentralDirectory(reinterpret_cast<const unsigned char *>(tail.constData()),
-                                        size_t(tail.size()), fileSize, &offset),
-        -1);
-
-    // Enciphered two bytes a step, in pieces of odd and even lengths, the text deciphers a byte
-    // at a time as every other zip reader does.
-    QByteArray plain(4099, '\0');
-    for (int i = 0; i < plain.size(); ++i)
-        plain[i] = char(i * 7 + (i >> 5));
-    QByteArray sealed = plain;
-    auto *sealedBytes = reinterpret_cast<unsigned char *>(sealed.data());
-    ZipCrypto encrypt("s3cret");
-    for (int at = 0, piece = 1; at < sealed.size(); at += piece, ++piece)
-        encrypt.encrypt(sealedBytes + at, size_t(std::min(piece, int(sealed.size()) - at)));
-    QVERIFY(sealed != plain);
-    ZipCrypto("s3cret").decrypt(sealedBytes, size_t(sealed.size()));
-    QCOMPARE(sealed, plain);
+    QCOMPARE(central(tail, 0, fileSize), -1);
 }
 
 void TestOffloadFormat::cardFileList()
 {
     QTemporaryDir dir;
     const QString card = dir.filePath(QStringLiteral("card"));
-    const QStringList files = {QStringLiteral("b.JPG"),         QStringLiteral("a.JPG"),
-                               QStringLiteral("照片 ü #1.jpg"), QStringLiteral("A/c.JPG"),
-                               QStringLiteral(".hidden.JPG"),   QStringLiteral("pack1.zip"),
-                               QStringLiteral("photos.ZIP"),    QStringLiteral("A/B/deep.JPG"),
-                               QStringLiteral("A/d.zip")};
-    for (const QString &file : files) {
+    for (const QString file : {"b.JPG", "a.JPG", "照片 ü #1.jpg", "A/c.JPG", ".hidden.JPG",
+                                "pack1.zip", "photos.ZIP", "A/B/deep.JPG", "A/d.zip"}) {
         QDir().mkpath(QFileInfo(card + QLatin1Char('/') + file).absolutePath());
         QVERIFY(OffloadFixture::writeFile(card + QLatin1Char('/') + file, QByteArray()));
     }
@@ -317,9 +290,8 @@ void TestOffloadFormat::cardFileList()
         got << QString::fromUtf8(s.c_str());
     // Byte order, sub-folders in their place at any depth, suffix "zip" only in lower case
     // left out.
-    QCOMPARE(got, QStringList({QStringLiteral("A/B/deep.JPG"), QStringLiteral("A/c.JPG"),
-                               QStringLiteral("a.JPG"), QStringLiteral("b.JPG"),
-                               QStringLiteral("photos.ZIP"), QStringLiteral("照片 ü #1.jpg")}));
+    QCOMPARE(got, QStringList({"A/B/deep.JPG", "A/c.JPG", "a.JPG", "b.JPG", "photos.ZIP",
+                               "照片 ü #1.jpg"}));
     QCOMPARE(CardFiles::count(QFile::encodeName(card).toStdString()), 6);
     QCOMPARE(CardFiles::count(""), 0);
     QCOMPARE(
@@ -507,18 +479,19 @@ void TestOffloadFormat::posTables_data()
     QTest::addColumn<int>("count");
     QTest::addColumn<QString>("positions");
     QTest::addColumn<QList<uint>>("times");
+    QTest::addColumn<QString>("attitude"); // the first record's heading, pitch and roll
 
     QTest::newRow("per-camera table, short layout")
         << kShortHeader +
                shortRow(1, "112.6000000", "23.4463420", "100.000", "2019-03-28 10-00-00") +
                shortRow(2, "-112.6000001", "-23.4463421", "-5.500", "2019-03-28 10-00-02")
         << 3 << "112.6000000 23.4463420 100.000; -112.6000001 -23.4463421 -5.500"
-        << QList<uint>{kTen, kTen + 2};
+        << QList<uint>{kTen, kTen + 2} << "90 1 2";
 
     QTest::newRow("header field found by substring")
         << QByteArray("ID Lon Lat Alt Heading Pitch Roll Psi_GPS Speed GPSTime\n") +
                shortRow(7, "1.5", "2.5", "3.5", "2019/03/28 10-00-05")
-        << 2 << "1.5000000 2.5000000 3.500" << QList<uint>{kTen + 5};
+        << 2 << "1.5000000 2.5000000 3.500" << QList<uint>{kTen + 5} << "90 1 2";
 
     // Date and time follow the "Time" name, wherever it stands.
     QTest::newRow("time after fourteen names")
@@ -526,7 +499,7 @@ void TestOffloadFormat::posTables_data()
                       "\toffset3\toffset4\toffset5\tTime\n") +
                "3 \t10.0 \t20.0 \t30.0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t0 \t2019/03/28 "
                "\t10-00-09 \n"
-        << 2 << "10.0000000 20.0000000 30.000" << QList<uint>{kTen + 9};
+        << 2 << "10.0000000 20.0000000 30.000" << QList<uint>{kTen + 9} << "0 0 0";
 
     const QByteArray fiveLensRow =
         "1 \t112.6000000 \t23.4463420 \t100.000 \t90.00 \t1.0 \t2.0 \t90.00 \t25.0 \t"
@@ -536,7 +509,7 @@ void TestOffloadFormat::posTables_data()
                       "\toffset2\toffset3\toffset4\toffset5\t \n") +
                fiveLensRow + QByteArray(fiveLensRow).replace("10-00-00", "10-00-02")
         << 3 << "112.6000000 23.4463420 100.000; 112.6000000 23.4463420 100.000"
-        << QList<uint>{kTen, kTen + 2};
+        << QList<uint>{kTen, kTen + 2} << "90 1 2";
 
     QTest::newRow("main table of single-lens records")
         << QByteArray("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tTime\t \n") +
@@ -544,11 +517,11 @@ void TestOffloadFormat::posTables_data()
                "\n" +
                "2 \t112.7 \t23.5 \t101.000 \t90.00 \t1.0 \t2.0 \t90.00 \t2019-03-28 10-00-04 \t \n"
         << 3 << "112.6000000 23.4000000 100.000; 112.7000000 23.5000000 101.000"
-        << QList<uint>{kTen, kTen + 4};
+        << QList<uint>{kTen, kTen + 4} << "90 1 2";
 
     QTest::newRow("no time name, other count: columns 15 and 16")
         << QByteArray("ID Lon Lat Alt\n") + "1 1 2 3 0 0 0 0 0 0 0 0 0 0 2019-03-28 10-00-07\n"
-        << 2 << "1.0000000 2.0000000 3.000" << QList<uint>{kTen + 7};
+        << 2 << "1.0000000 2.0000000 3.000" << QList<uint>{kTen + 7} << "0 0 0";
 }
 
 void TestOffloadFormat::posTables()
@@ -557,6 +530,7 @@ void TestOffloadFormat::posTables()
     QFETCH(int, count);
     QFETCH(QString, positions);
     QFETCH(QList<uint>, times);
+    QFETCH(QString, attitude);
 
     const QString path = write(m_dir, content, QStringLiteral("飞行1.xls"));
     QVERIFY(!path.isEmpty());
@@ -568,6 +542,9 @@ void TestOffloadFormat::posTables()
     QCOMPARE(points(object.posList), positions);
     QCOMPARE(object.timeList, times);
     QCOMPARE(object.attitudeList.size(), object.posList.size());
+    const PosAttitude &first = object.attitudeList.first();
+    QCOMPARE(QStringLiteral("%1 %2 %3").arg(first.heading).arg(first.pitch).arg(first.roll),
+             attitude);
 }
 
 // Tables that must not tag anything: refused with the file, the first bad line and why, the
@@ -646,47 +623,6 @@ void TestOffloadFormat::posTablesRefused()
     if (firstBadLine > 0)
         QVERIFY2(message.contains(QStringLiteral("line %1").arg(firstBadLine)),
                  qPrintable(message));
-}
-
-void TestOffloadFormat::posReader()
-{
-    const QString path =
-        write(m_dir, kShortHeader + shortRow(1, "112.6", "23.4", "100.0", "2019-03-28 10-00-00"),
-              QStringLiteral("thread.xls"));
-    qRegisterMetaType<MyExcelObject *>();
-    auto *thread = new MyReadExcelThread(path);
-    QSignalSpy spy(thread, &MyReadExcelThread::newObject);
-    thread->start();
-    QVERIFY(spy.wait(10000));
-    auto *object = spy.at(0).at(0).value<MyExcelObject *>();
-    QVERIFY(object);
-    QCOMPARE(object->posList.size(), 1);
-    QCOMPARE(object->timeList, QList<uint>{kTen});
-    QCOMPARE(object->attitudeList.size(), 1);
-    const PosAttitude attitude = object->attitudeList.first();
-    QCOMPARE(QList<double>({attitude.heading, attitude.pitch, attitude.roll}),
-             QList<double>({90.0, 1.0, 2.0}));
-    delete object;
-    // The reader stays in its event loop until it is told to stop, and emits nothing more.
-    QVERIFY(thread->isRunning());
-    delete thread;
-    QCOMPARE(spy.count(), 1);
-
-    // A refused table is announced with its reason, then handed over without records.
-    const QString bad =
-        write(m_dir, kShortHeader + "1 \t1.0 \t2.0 \t3.0 \n", QStringLiteral("short.xls"));
-    thread = new MyReadExcelThread(bad);
-    QSignalSpy objects(thread, &MyReadExcelThread::newObject);
-    QSignalSpy refusals(thread, &MyReadExcelThread::refused);
-    thread->start();
-    QVERIFY(objects.count() == 1 || objects.wait(10000));
-    QCOMPARE(refusals.count(), 1);
-    QCOMPARE(refusals.at(0).at(0).toString(), bad);
-    QVERIFY(refusals.at(0).at(1).toString().contains(QLatin1String("line 2")));
-    object = objects.at(0).at(0).value<MyExcelObject *>();
-    QVERIFY(object && object->posList.isEmpty());
-    delete object;
-    delete thread;
 }
 
 QTEST_GUILESS_MAIN(TestOffloadFormat)

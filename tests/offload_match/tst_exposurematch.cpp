@@ -7,6 +7,7 @@
 
 #include <sys/resource.h>
 
+#include "exifbuilder.h"
 #include "exifreader.h"
 #include "exposurematcher.h"
 #include "exposurephotos.h"
@@ -79,9 +80,9 @@ Flight fly(const Plan &plan, quint32 seed)
     std::uniform_int_distribution<int> anyRecord(0, records - 1);
     std::uniform_int_distribution<int> anyTurn(0, int(turns.size()) - 1);
     QHash<int, QSet<int>> missing;
-    for (const QString &part : plan.missing.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        const int camera = part.section(QLatin1Char(':'), 0, 0).toInt();
-        for (const QString &r : part.section(QLatin1Char(':'), 1).split(QLatin1Char(',')))
+    for (const QString &part : plan.missing.split(';', Qt::SkipEmptyParts)) {
+        const int camera = part.section(':', 0, 0).toInt();
+        for (const QString &r : part.section(':', 1).split(','))
             missing[camera].insert(r.toInt() < 0 ? records + r.toInt() : r.toInt());
     }
     for (int c = 0; c < Cameras::Count; ++c) {
@@ -153,39 +154,29 @@ QString firstDifferences(const std::vector<int> &got, const std::vector<int> &wa
 
 const double Hour = 3600;
 
-// A JPEG whose EXIF block holds DateTimeOriginal (and SubSecTimeOriginal when given) alone,
-// as the cameras write it: a little-endian TIFF block in an APP1 section after SOI.
-QByteArray photoTakenAt(const QByteArray &base, const QString &dateTime, const QByteArray &sub)
+// A copy of no_exif.jpg whose EXIF block holds DateTimeOriginal (and SubSecTimeOriginal when
+// given) alone, as the cameras write it.
+QByteArray photoTakenAt(const QString &dateTime, const QByteArray &sub = {})
 {
-    QByteArray tiff("II\x2a\x00\x08\x00\x00\x00", 8);
-    auto u16 = [&tiff](quint16 v) { tiff.append(char(v & 0xff)).append(char(v >> 8)); };
-    auto u32 = [&u16](quint32 v) { u16(quint16(v & 0xffff)), u16(quint16(v >> 16)); };
-    const bool withSub = !sub.isEmpty();
-    u16(1); // IFD0: the pointer to the Exif directory
-    u16(0x8769), u16(4), u32(1), u32(26);
-    u32(0);
-    const quint16 entries = withSub ? 2 : 1;
-    const quint32 data = 26 + 2 + 12 * entries + 4;
-    u16(entries);
-    u16(0x9003), u16(2), u32(20), u32(data);
-    if (withSub) {
-        QByteArray inline4 = sub.left(3);
-        inline4.append(QByteArray(4 - inline4.size(), '\0'));
-        u16(0x9291), u16(2), u32(quint32(sub.left(3).size() + 1));
-        tiff.append(inline4);
-    }
-    u32(0);
-    tiff.append(dateTime.toLatin1()).append('\0');
-    const QByteArray body = QByteArray("Exif\0\0", 6) + tiff;
-    QByteArray app1("\xff\xe1", 2);
-    app1.append(char((body.size() + 2) >> 8)).append(char((body.size() + 2) & 0xff));
-    return base.left(2) + app1 + body + base.mid(2);
+    static const QByteArray base = fileBytes(QStringLiteral(V7_TESTDATA_DIR "/no_exif.jpg"));
+    const Exif b{false};
+    QList<Exif::Entry> exif{b.ascii(0x9003, dateTime.toLatin1())};
+    if (!sub.isEmpty())
+        exif << b.ascii(0x9291, sub);
+    return base.left(2) + section(0xE1, QByteArray("Exif\0\0", 6) + b.tiff({}, exif)) +
+           base.mid(2);
 }
 
-QString exifText(double seconds)
+// The photos of a card, taken at their times.
+bool writeCard(const QString &card, const QList<MatchPhoto> &photos)
 {
-    return QDateTime::fromSecsSinceEpoch(qint64(seconds))
-        .toString(QStringLiteral("yyyy:MM:dd hh:mm:ss"));
+    for (const MatchPhoto &p : photos) {
+        const QString taken = QDateTime::fromSecsSinceEpoch(qint64(p.time))
+                                  .toString(QStringLiteral("yyyy:MM:dd hh:mm:ss"));
+        if (!writeFile(card + '/' + p.path, photoTakenAt(taken)))
+            return false;
+    }
+    return true;
 }
 
 // The POS table of a set as the camera's spreadsheet holds it.
@@ -238,6 +229,8 @@ double childPeakMb()
 
 } // namespace
 
+Q_DECLARE_METATYPE(Plan)
+
 class TestExposureMatch : public QObject
 {
     Q_OBJECT
@@ -255,22 +248,28 @@ private slots:
 
 void TestExposureMatch::generatedFlights_data()
 {
-    QTest::addColumn<double>("interval");
-    QTest::addColumn<int>("sorties");
-    QTest::addColumn<QList<double>>("offsets");
-    QTest::addColumn<QString>("missing");
-    QTest::addColumn<QList<int>>("testShots");
-    QTest::addColumn<double>("randomShare");
-    QTest::addColumn<QString>("held"); // "records:from-to", one evenly triggered line
+    QTest::addColumn<Plan>("plan");
     QTest::addColumn<QString>("method");
 
+    // held: "records:from-to", one evenly triggered line.
     const auto row = [](const char *tag, double interval, int sorties, const QList<double> &offsets,
                         const char *missing = "", const QList<int> &testShots = {},
-                        double randomShare = 0, const char *held = "",
+                        double randomShare = 0, const QString &held = "",
                         const char *method = "time") {
-        QTest::newRow(tag) << interval << sorties << offsets << QString::fromLatin1(missing)
-                           << testShots << randomShare << QString::fromLatin1(held)
-                           << QString::fromLatin1(method);
+        Plan plan;
+        if (!held.isEmpty()) {
+            plan.lines = 1;
+            plan.perLine = held.section(':', 0, 0).toInt();
+            plan.heldFrom = held.section(':', 1).section('-', 0, 0).toInt();
+            plan.heldTo = held.section('-', 1).toInt();
+        }
+        plan.interval = interval;
+        plan.sorties = sorties;
+        plan.offsets = offsets;
+        plan.missing = QString::fromLatin1(missing);
+        plan.testShots = testShots;
+        plan.randomShare = randomShare;
+        QTest::newRow(tag) << plan << QString::fromLatin1(method);
     };
     const double west = -8 * Hour + 0.4;
     const auto all = [](double o) { return QList<double>{o, o, o, o, o}; };
@@ -302,27 +301,8 @@ void TestExposureMatch::generatedFlights_data()
 // ambiguous offset pairs no photo and offers offsets the trigger allows.
 void TestExposureMatch::generatedFlights()
 {
-    QFETCH(double, interval);
-    QFETCH(int, sorties);
-    QFETCH(QList<double>, offsets);
-    QFETCH(QString, missing);
-    QFETCH(QList<int>, testShots);
-    QFETCH(double, randomShare);
-    QFETCH(QString, held);
+    QFETCH(Plan, plan);
     QFETCH(QString, method);
-    Plan plan;
-    if (!held.isEmpty()) {
-        plan.lines = 1;
-        plan.perLine = held.section(QLatin1Char(':'), 0, 0).toInt();
-        plan.heldFrom = held.section(QLatin1Char(':'), 1).section(QLatin1Char('-'), 0, 0).toInt();
-        plan.heldTo = held.section(QLatin1Char('-'), 1).toInt();
-    }
-    plan.interval = interval;
-    plan.sorties = sorties;
-    plan.offsets = offsets;
-    plan.missing = missing;
-    plan.testShots = testShots;
-    plan.randomShare = randomShare;
     for (quint32 seed : {1u, 2u, 3u}) {
         const Flight f = fly(plan, seed);
         const ExposureMatch m = match(f);
@@ -339,7 +319,7 @@ void TestExposureMatch::generatedFlights()
                                     [](int r) { return r < 0; }));
                 QVERIFY(got.candidates.size() >= 2);
                 for (double o : got.candidates) // equal fits: whole intervals from the truth
-                    QVERIFY(std::fabs(std::remainder(o - offsets[c], interval)) < 0.2);
+                    QVERIFY(std::fabs(std::remainder(o - plan.offsets[c], plan.interval)) < 0.2);
                 continue;
             }
             QVERIFY2(got.byTime, qPrintable(where + QLatin1String("not matched by time")));
@@ -349,12 +329,12 @@ void TestExposureMatch::generatedFlights()
                      qPrintable(where + firstDifferences(got.missed, f.missed[c])));
             QVERIFY2(got.extra == f.extra[c],
                      qPrintable(where + firstDifferences(got.extra, f.extra[c])));
-            QVERIFY2(std::fabs(got.offsetSeconds - offsets[c]) < 1.0,
+            QVERIFY2(std::fabs(got.offsetSeconds - plan.offsets[c]) < 1.0,
                      qPrintable(where + QString::number(got.offsetSeconds, 'f', 3)));
         }
         QCOMPARE(m.ambiguous(), method == QLatin1String("ambiguous"));
-        QCOMPARE(m.clean(),
-                 missing.isEmpty() && testShots.isEmpty() && randomShare == 0 && held.isEmpty());
+        QCOMPARE(m.clean(), plan.missing.isEmpty() && plan.testShots.isEmpty() &&
+                                plan.randomShare == 0 && plan.heldTo == 0);
     }
 }
 
@@ -388,14 +368,14 @@ void TestExposureMatch::noTimesFallBackToIndex()
             QCOMPARE(m.cameras[c].recordOf[size_t(j)], j);
         QCOMPARE(m.cameras[c].missed, std::vector<int>{records - 1});
     }
-    const QJsonArray cameras = json.value(QLatin1String("cameras")).toArray();
+    const QJsonArray cameras = json.value("cameras").toArray();
     QCOMPARE(cameras.size(), Cameras::Count);
     for (const QJsonValue &v : cameras) {
         const QJsonObject o = v.toObject();
-        const bool center = o.value(QLatin1String("camera")).toString() == QLatin1String("Center");
-        QCOMPARE(o.value(QLatin1String("method")).toString(),
+        const bool center = o.value("camera").toString() == QLatin1String("Center");
+        QCOMPARE(o.value("method").toString(),
                  center ? QStringLiteral("index") : QStringLiteral("time"));
-        QCOMPARE(o.value(QLatin1String("offsetSeconds")).isNull(), center);
+        QCOMPARE(o.value("offsetSeconds").isNull(), center);
     }
 }
 
@@ -420,8 +400,7 @@ void TestExposureMatch::captureTimes()
     QFETCH(QByteArray, sub);
     QFETCH(bool, valid);
     QFETCH(double, fraction);
-    const QByteArray photo =
-        photoTakenAt(fileBytes(QStringLiteral(V7_TESTDATA_DIR "/no_exif.jpg")), dateTime, sub);
+    const QByteArray photo = photoTakenAt(dateTime, sub);
     const PhotoInfo info = ExifReader::readBuffer(photo.constData(), size_t(photo.size()));
     double seconds = 0;
     QCOMPARE(ExposurePhotos::captureTime(info.dateTime, info.subSecTime, &seconds), valid);
@@ -464,13 +443,10 @@ void TestExposureMatch::offloadBySplitSorties()
     for (QList<MatchPhoto> &photos : f.photos)
         photos.last().path = QStringLiteral("ZMEDIA/") + photos[0].path;
     QTemporaryDir dir;
-    const QByteArray base = fileBytes(QStringLiteral(V7_TESTDATA_DIR "/no_exif.jpg"));
     QStringList arguments;
     for (int c = 0; c < Cameras::Count; ++c) {
         const QString card = dir.filePath(QStringLiteral("cards/") + cameraName(c));
-        for (const MatchPhoto &p : f.photos[c])
-            QVERIFY(writeFile(card + QLatin1Char('/') + p.path,
-                              photoTakenAt(base, exifText(p.time), QByteArray())));
+        QVERIFY(writeCard(card, f.photos[c]));
         arguments << QStringLiteral("--") + QLatin1String(Cameras::lowerName(c)) << card;
     }
     std::vector<int> setOf;
@@ -492,28 +468,19 @@ void TestExposureMatch::offloadBySplitSorties()
                    &output),
              1);
     const QJsonObject json = QJsonDocument::fromJson(output).object();
-    QCOMPARE(json.value(QLatin1String("sorties")).toArray().size(), 2);
-    for (const QJsonValue &v : json.value(QLatin1String("cameras")).toArray()) {
+    QCOMPARE(json.value("sorties").toArray().size(), 2);
+    for (const QJsonValue &v : json.value("cameras").toArray()) {
         const QJsonObject o = v.toObject();
         int c = 0;
-        while (cameraName(c) != o.value(QLatin1String("camera")).toString())
+        while (cameraName(c) != o.value("camera").toString())
             ++c;
-        QVERIFY2(o.value(QLatin1String("method")).toString() == QLatin1String("time"),
+        QVERIFY2(o.value("method").toString() == QLatin1String("time"),
                  QJsonDocument(o).toJson(QJsonDocument::Compact).left(600).constData());
-        QCOMPARE(o.value(QLatin1String("missed")).toArray().size(), qsizetype(f.missed[c].size()));
-        QCOMPARE(o.value(QLatin1String("extra")).toArray().size(), qsizetype(f.extra[c].size()));
-        const QJsonArray pairs = o.value(QLatin1String("pairs")).toArray();
-        QCOMPARE(pairs.size(), f.photos[c].size() - qsizetype(f.extra[c].size()));
-        for (const QJsonValue &p : pairs) {
-            const QJsonObject pair = p.toObject();
-            const QString photo = pair.value(QLatin1String("photo")).toString();
-            const int j = int(std::find_if(f.photos[c].begin(), f.photos[c].end(),
-                                           [&](const MatchPhoto &m) { return m.path == photo; }) -
-                              f.photos[c].begin());
-            const int sortie = pair.value(QLatin1String("sortie")).toInt();
-            QCOMPARE(firstOfSet[size_t(sortie - 1)] + pair.value(QLatin1String("index")).toInt(),
-                     f.recordOf[c][size_t(j)]);
-        }
+        QCOMPARE(o.value("missed").toArray().size(), qsizetype(f.missed[c].size()));
+        QCOMPARE(o.value("extra").toArray().size(), qsizetype(f.extra[c].size()));
+        // Which record each photo has shows in the copies' tags and the exports below.
+        QCOMPARE(o.value("pairs").toArray().size(),
+                 f.photos[c].size() - qsizetype(f.extra[c].size()));
     }
 
     const QString target = dir.filePath(QStringLiteral("target"));
@@ -531,15 +498,15 @@ void TestExposureMatch::offloadBySplitSorties()
     const QJsonArray cardSets =
         QJsonDocument::fromJson(fileBytes(dir.filePath(QStringLiteral("state/offloadset.json"))))
             .object()
-            .value(QLatin1String("cards"))
+            .value("cards")
             .toArray();
     QVERIFY2(offload.out.contains("2 block files written"), offload.out.constData());
     // The flight report carries the same match as the check before the copy.
     const QJsonObject report =
         QJsonDocument::fromJson(fileBytes(target + QStringLiteral("/offload-report.json"))).object();
-    QCOMPARE(report.value(QLatin1String("sorties")), json.value(QLatin1String("sorties")));
-    const QJsonArray reported = report.value(QLatin1String("cameras")).toArray();
-    const QJsonArray checked = json.value(QLatin1String("cameras")).toArray();
+    QCOMPARE(report.value("sorties"), json.value("sorties"));
+    const QJsonArray reported = report.value("cameras").toArray();
+    const QJsonArray checked = json.value("cameras").toArray();
     QCOMPARE(reported.size(), checked.size());
     for (int i = 0; i < checked.size(); ++i) {
         for (const char *key : {"camera", "pairs", "missed", "extra", "method"})
@@ -553,33 +520,29 @@ void TestExposureMatch::offloadBySplitSorties()
              0);
     QHash<QString, QJsonObject> read;
     for (const QJsonValue &v : QJsonDocument::fromJson(output.mid(output.indexOf('['))).array())
-        read.insert(v.toObject().value(QLatin1String("SourceFile")).toString().mid(2),
-                    v.toObject());
+        read.insert(v.toObject().value("SourceFile").toString().mid(2), v.toObject());
     QSet<QString> blockPhotos[2];
     for (int c = 0; c < Cameras::Count; ++c) {
         for (int j = 0; j < f.photos[c].size(); ++j) {
             const int record = f.recordOf[c][size_t(j)];
             const QString copy =
-                cameraName(c) + QLatin1Char('/') +
+                cameraName(c) + '/' +
                 (record < 0 ? QString()
                             : QStringLiteral("第%1架次/").arg(setOf[size_t(record)] + 1)) +
-                cardSets.at(c)[QLatin1String("renamed")][f.photos[c][j].path].toString(
-                    f.photos[c][j].path);
-            QCOMPARE(QFileInfo(copy).fileName().startsWith(cameraName(c) + QLatin1Char('_')),
-                     prefix);
+                cardSets.at(c)["renamed"][f.photos[c][j].path].toString(f.photos[c][j].path);
+            QCOMPARE(QFileInfo(copy).fileName().startsWith(cameraName(c) + '_'), prefix);
             QVERIFY2(read.contains(copy), qPrintable(copy));
             const QJsonObject tags = read.value(copy);
             if (record < 0) {
-                QVERIFY2(!tags.contains(QLatin1String("GPSLatitude")), qPrintable(copy));
+                QVERIFY2(!tags.contains("GPSLatitude"), qPrintable(copy));
                 continue;
             }
             const OffloadPosPoint p = positionOf(record);
-            QVERIFY2(std::fabs(tags.value(QLatin1String("GPSLongitude")).toDouble() - p.x) < 1e-6 &&
-                         std::fabs(tags.value(QLatin1String("GPSLatitude")).toDouble() - p.y) <
-                             1e-6,
+            QVERIFY2(std::fabs(tags.value("GPSLongitude").toDouble() - p.x) < 1e-6 &&
+                         std::fabs(tags.value("GPSLatitude").toDouble() - p.y) < 1e-6,
                      qPrintable(copy));
-            blockPhotos[setOf[size_t(record)]].insert(
-                QStringLiteral("./") + copy + QLatin1Char('@') + QString::number(p.x, 'f', 6));
+            blockPhotos[setOf[size_t(record)]].insert(QStringLiteral("./") + copy + '@' +
+                                                      QString::number(p.x, 'f', 6));
         }
     }
     for (int s = 0; s < 2; ++s) {
@@ -589,8 +552,7 @@ void TestExposureMatch::offloadBySplitSorties()
         const QDomNodeList photos = block.elementsByTagName(QStringLiteral("Photo"));
         for (int k = 0; k < photos.size(); ++k) {
             const QDomElement e = photos.at(k).toElement();
-            listed.insert(e.firstChildElement(QStringLiteral("ImagePath")).text() +
-                          QLatin1Char('@') +
+            listed.insert(e.firstChildElement(QStringLiteral("ImagePath")).text() + '@' +
                           QString::number(e.firstChildElement(QStringLiteral("Pose"))
                                               .firstChildElement(QStringLiteral("Center"))
                                               .firstChildElement(QStringLiteral("x"))
@@ -604,7 +566,7 @@ void TestExposureMatch::offloadBySplitSorties()
         QSet<QString> copyNames; // base names of the copies in the target, each once
         qsizetype copies = 0;
         for (auto it = read.begin(); it != read.end(); ++it) {
-            if (it.key().contains(QLatin1String("_odm/")))
+            if (it.key().contains("_odm/"))
                 continue;
             copyNames.insert(QFileInfo(it.key()).fileName());
             ++copies;
@@ -617,16 +579,15 @@ void TestExposureMatch::offloadBySplitSorties()
         QCOMPARE(geo.size() - 1, photos.size());
         QSet<QString> names;
         for (const QString &line : geo.mid(1)) {
-            const QStringList cells = line.split(QLatin1Char(' '));
+            const QStringList cells = line.split(' ');
             QCOMPARE(cells.size(), 4);
             names.insert(cells[0]);
             const QJsonObject tags =
                 read.value(QStringLiteral("第%1架次_odm/images/").arg(s + 1) + cells[0]);
-            QVERIFY2(std::fabs(tags.value(QLatin1String("GPSLongitude")).toDouble() -
-                               cells[1].toDouble()) < 1e-6 &&
-                         std::fabs(tags.value(QLatin1String("GPSLatitude")).toDouble() -
-                                   cells[2].toDouble()) < 1e-6,
-                     qPrintable(line));
+            QVERIFY2(
+                std::fabs(tags.value("GPSLongitude").toDouble() - cells[1].toDouble()) < 1e-6 &&
+                    std::fabs(tags.value("GPSLatitude").toDouble() - cells[2].toDouble()) < 1e-6,
+                qPrintable(line));
             QVERIFY2(!prefix || copyNames.contains(cells[0]), qPrintable(line));
         }
         QCOMPARE(names.size(), photos.size());
@@ -647,10 +608,7 @@ void TestExposureMatch::ambiguousOffsetNeedsTheOperator()
     const Flight f = fly(plan, 5);
     QTemporaryDir dir;
     const QString card = dir.filePath(QStringLiteral("Center"));
-    const QByteArray base = fileBytes(QStringLiteral(V7_TESTDATA_DIR "/no_exif.jpg"));
-    for (const MatchPhoto &p : f.photos[0])
-        QVERIFY(writeFile(card + QLatin1Char('/') + p.path,
-                          photoTakenAt(base, exifText(p.time), QByteArray())));
+    QVERIFY(writeCard(card, f.photos[0]));
     const QString table = dir.filePath(QStringLiteral("pos.xls"));
     QVERIFY(writeFile(table, posTable(f.sets[0])));
     const QStringList match{"match", "--json", "--center", card, "--pos", table};
@@ -658,18 +616,14 @@ void TestExposureMatch::ambiguousOffsetNeedsTheOperator()
         const ToolRun run =
             runTool(V7TOOL, offset.isEmpty() ? match : match + QStringList{"--offset", offset});
         QCOMPARE(run.exitCode, offset.isEmpty() ? 3 : 1); // 1: records before and after the card
-        const QJsonObject camera = QJsonDocument::fromJson(run.out)
-                                       .object()
-                                       .value(QLatin1String("cameras"))
-                                       .toArray()
-                                       .at(0)
-                                       .toObject();
-        QCOMPARE(camera.value(QLatin1String("method")).toString(),
+        const QJsonObject camera =
+            QJsonDocument::fromJson(run.out).object().value("cameras").toArray().at(0).toObject();
+        QCOMPARE(camera.value("method").toString(),
                  offset.isEmpty() ? QStringLiteral("ambiguous") : QStringLiteral("given-offset"));
-        const QJsonArray pairs = camera.value(QLatin1String("pairs")).toArray();
+        const QJsonArray pairs = camera.value("pairs").toArray();
         QCOMPARE(pairs.size(), offset.isEmpty() ? 0 : 20);
         for (int j = 0; j < pairs.size(); ++j)
-            QCOMPARE(pairs.at(j).toObject().value(QLatin1String("index")).toInt(), 20 + j);
+            QCOMPARE(pairs.at(j).toObject().value("index").toInt(), 20 + j);
     }
     const QString target = dir.filePath(QStringLiteral("target"));
     const QString state = "V7_STATE_DIR=" + dir.filePath(QStringLiteral("state"));
@@ -682,7 +636,7 @@ void TestExposureMatch::ambiguousOffsetNeedsTheOperator()
     const QJsonObject set =
         QJsonDocument::fromJson(fileBytes(dir.filePath(QStringLiteral("state/offloadset.json"))))
             .object();
-    QCOMPARE(set.value(QLatin1String("offsetSeconds")).toDouble(), 421.0);
+    QCOMPARE(set.value("offsetSeconds").toDouble(), 421.0);
 }
 
 // A table of 100,000 records and a card of a few photos: `v7tool match` and the offload

@@ -137,15 +137,14 @@ void TestFlightReport::jsonKeepsMatch()
     QCOMPARE(out.value("sorties"), input.value("sorties"));
     QCOMPARE(out.value("target").toString(), QStringLiteral("/data/飞行 1"));
 
-    QJsonObject given, written;
-    for (const QJsonValue &v : input.value("cameras").toArray()) {
-        if (v.toObject().value("camera").toString() == camera)
-            given = v.toObject();
-    }
-    for (const QJsonValue &v : out.value("cameras").toArray()) {
-        if (v.toObject().value("camera").toString() == camera)
-            written = v.toObject();
-    }
+    const auto cameraIn = [&camera](const QJsonObject &report) {
+        for (const QJsonValue &v : report.value("cameras").toArray()) {
+            if (v.toObject().value("camera").toString() == camera)
+                return v.toObject();
+        }
+        return QJsonObject();
+    };
+    const QJsonObject given = cameraIn(input), written = cameraIn(out);
     QCOMPARE(given.isEmpty(), !inMatch);
     QVERIFY(!written.isEmpty());
     for (auto it = given.begin(); it != given.end(); ++it)
@@ -167,15 +166,10 @@ void TestFlightReport::htmlStandsAlone_data()
     QTest::addColumn<int>("rings");
     QTest::addColumn<QStringList>("texts");
     // Rings: sortie 1 records 0..3 (Right missed all, Front also 2) and sortie 2 record 1.
-    QTest::newRow("two sorties") << true << 2 << 7 << 5
-                                 << QStringList{"前视相机",
-                                                "TEST0001.JPG",
-                                                "第1架次 第3条记录",
-                                                "a&b <2> %2.xls",
-                                                "/data/飞行 1",
-                                                "N",
-                                                "米",
-                                                "DSC00005.JPG: <read error>"};
+    const QStringList texts{
+        "前视相机", "TEST0001.JPG", "第1架次 第3条记录",         "a&b <2> %2.xls", "/data/飞行 1",
+        "N",        "米",           "DSC00005.JPG: <read error>"};
+    QTest::newRow("two sorties") << true << 2 << 7 << 5 << texts;
     QTest::newRow("no POS") << false << 0 << 0 << 0 << QStringList{"未添加POS文件", "后视相机"};
 }
 
@@ -186,10 +180,8 @@ void TestFlightReport::htmlStandsAlone()
     QFETCH(int, markers);
     QFETCH(int, rings);
     QFETCH(QStringList, texts);
-    QJsonObject m = match();
-    if (!withPos) {
-        m = QJsonObject{{"cameras", QJsonArray()}, {"sorties", QJsonArray()}};
-    }
+    const QJsonObject m =
+        withPos ? match() : QJsonObject{{"cameras", QJsonArray()}, {"sorties", QJsonArray()}};
     FlightReport r(m, withPos ? flight() : QList<OffloadPosSet>());
     r.setCounts(QStringLiteral("Back"),
                 {5, 4, 4, 1, {QStringLiteral("DSC00005.JPG: <read error>")}, {}});

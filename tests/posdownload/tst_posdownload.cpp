@@ -5,9 +5,7 @@
 #include <QtTest>
 
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QProgressBar>
 #include <QTableWidget>
 
@@ -15,6 +13,7 @@
 #include "cameralink.h"
 #include "camsimprocess.h"
 #include "cardrig.h"
+#include "chooseranswers.h"
 #include "downloaddata.h"
 #include "mylabel.h"
 #include "posreference.h"
@@ -267,20 +266,8 @@ void tst_PosDownload::usbDownload()
     // The page's own save dialog, answered as an operator would; it opens where the last went.
     AppSettings::setLastFolder(AppSettings::kPosSaveFolder, m_dir.path());
     m_page->setSavePathChooser({});
-    QStringList asked; // the dialog's folder, filters and suggested name
-    QTimer operatorAnswer;
-    connect(&operatorAnswer, &QTimer::timeout, [&] {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        auto *name = dialog ? dialog->findChild<QLineEdit *>("fileNameEdit") : nullptr;
-        if (!name || !dialog->isVisible())
-            return;
-        asked << dialog->directory().absolutePath() << dialog->nameFilters() << name->text();
-        dialog->setDirectory(out);
-        name->setText(typed);
-        QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-        operatorAnswer.stop();
-    });
-    operatorAnswer.start(10);
+    ChooserAnswers chooser;
+    chooser.answers << out + '/' + typed;
     for (int row : checked)
         m_page->rowCheckBox(row)->setChecked(true);
     m_prompts.clear();
@@ -288,13 +275,15 @@ void tst_PosDownload::usbDownload()
     if (names.isEmpty()) {
         QCOMPARE(m_prompts.texts().contains(QStringLiteral("请先勾选要下载的POS文件！")),
                  checked.isEmpty());
-        QVERIFY(asked.isEmpty());
+        QVERIFY(chooser.asked.isEmpty());
         QVERIFY(!m_page->usbBusy());
         QCOMPARE(QDir(out).entryList(QDir::Files), QStringList());
         return;
     }
-    QCOMPARE(asked, (QStringList{m_dir.path(), "POS表 (*.xls)",
-                                 listed[checked.first()].compactTime + "POS点数据.xls"}));
+    QCOMPARE(chooser.asked.size(), 1);
+    QCOMPARE(chooser.asked[0].mid(1),
+             (QStringList{m_dir.path(), listed[checked.first()].compactTime + "POS点数据.xls",
+                          "POS表 (*.xls)"}));
     QTRY_VERIFY(!m_page->usbBusy());
     QCOMPARE(AppSettings::lastFolder(AppSettings::kPosSaveFolder), out);
     QCOMPARE(m_page->progressBar()->value(), 100);
