@@ -13,7 +13,12 @@
 # how long it ran on after the copies. Root only (prints why and exits 0 otherwise); devices
 # detached in every outcome.
 #   V7_BENCH_PHOTOS photos per card (35), V7_BENCH_MBPS throttle per card (80),
-#   V7_BENCH_RUNS runs, median reported (3), V7_BENCH_DIR work folder (/var/tmp/v7cards).
+#   V7_BENCH_RUNS runs, median reported (3), V7_BENCH_DIR work folder (/var/tmp/v7cards),
+#   V7_BENCH_BACKUP_DIR where the backup's image lives (/dev/shm when it has room, else the work
+#   folder), V7_BENCH_ONLY the contenders' numbers to run, e.g. "4 8 9" (all; the limit always).
+# A crew's backup is a disk of its own. The only second device a machine of one disk has is its
+# memory: with the image in the work folder, the cards, the target and the backup share one
+# disk's bandwidth and the backup then runs at that disk's pace, not the cards'.
 set -euo pipefail
 tool=${1:?usage: bench_cards.sh path/to/v7tool}
 if [ "$(id -u)" != 0 ]; then
@@ -30,6 +35,16 @@ work=${V7_BENCH_DIR:-/var/tmp/v7cards}
 photos=${V7_BENCH_PHOTOS:-35}
 mbps=${V7_BENCH_MBPS:-80}
 runs=${V7_BENCH_RUNS:-3}
+card_mb=$(( photos * 12 + 64 ))
+backup_mb=$(( card_mb * 5 + 256 )) # room for one copy of every card and the outputs
+backup_dir=${V7_BENCH_BACKUP_DIR:-}
+if [ -z "$backup_dir" ]; then
+    backup_dir=$work
+    if [ "$(df --output=avail -m /dev/shm 2> /dev/null | tail -1)" -gt $(( backup_mb + 2048 )) ] 2> /dev/null; then
+        backup_dir=/dev/shm
+    fi
+fi
+backup_image=$backup_dir/v7backup.$$.img
 labels=(CENTER FRONT RIGHT LEFT BACK)
 options=(--center --front --right --left --back)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -44,7 +59,7 @@ cleanup() {
     for m in "${mounts[@]}"; do umount "$m" 2> /dev/null || umount -l "$m"; done
     for d in "${devices[@]}"; do losetup -d "$d"; done
     [ -n "$cgroup" ] && [ -d "$cgroup" ] && rmdir "$cgroup"
-    rm -f "$work"/card?.img "$work"/backup.img # made again by every run
+    rm -f "$work"/card?.img "$backup_image" # made again by every run
 }
 trap cleanup EXIT INT TERM
 
@@ -65,7 +80,6 @@ fi
 
 # Cards: images sized for their photos, written unthrottled, then mounted again with the FUSE
 # daemon started inside the group, so that its reads of the device are the throttled ones.
-card_mb=$(( photos * 12 + 64 ))
 for i in "${!labels[@]}"; do
     image="$work/card$i.img" mnt="$work/mnt$i"
     rm -f "$image"; truncate -s "${card_mb}M" "$image"
@@ -82,16 +96,17 @@ for i in "${!labels[@]}"; do
     (echo "$BASHPID" > "$cgroup/cgroup.procs"; exec mount.exfat-fuse "$dev" "$mnt" 2> /dev/null)
     mounts+=("$mnt")
 done
-# The backup disk: room for one copy of every card and the outputs.
-truncate -s "$(( card_mb * 5 + 256 ))M" "$work/backup.img"
-mkfs.ext4 -q -F "$work/backup.img"
-dev=$(losetup -f --show "$work/backup.img"); devices+=("$dev")
+truncate -s "${backup_mb}M" "$backup_image"
+mkfs.ext4 -q -F "$backup_image"
+dev=$(losetup -f --show "$backup_image"); devices+=("$dev")
 mkdir -p "$work/backupfs"
 mount "$dev" "$work/backupfs"
 mounts=("$work/backupfs" "${mounts[@]}")
 bytes=$(du -scb "$work"/mnt*/DCIM | tail -1 | cut -f1)
 printf 'cards: 5 x %d photos of 6000x4000, %.1f MB in all, read-throttled to %d MB/s each\n' \
     "$photos" "$(echo "$bytes / 1000000" | bc -l)" "$mbps"
+printf 'backup: ext4 on a loop device, its image in %s (%s)\n' "$backup_dir" \
+    "$(df --output=fstype "$backup_dir" | tail -1)"
 
 # shellcheck source=../common/benchtime.sh
 . "$here/../common/benchtime.sh"
@@ -124,49 +139,69 @@ offload_twice() {
 names=("read the cards (cat x5): the limit" "cp -r x5" "rsync -a x5" "v7tool, no verify"
        "v7tool, verified" "v7tool, verified + --pos" "v7tool, verified + --pos + look"
        "v7tool volumes, password" "v7tool, verified + --backup" "v7tool verified, twice in sequence")
+only=${V7_BENCH_ONLY:-${!names[*]}}
+wanted() { [[ " $only " == *" $1 "* ]]; }
 declare -A seconds released looks
 copies_verified() { sed -n 's/^copies verified after \([0-9.]*\) s.*/\1/p' "$work/offload.log"; }
+# One run of contender k: its seconds, and what its log says.
+contend() {
+    local k=$1
+    case $k in
+    0) seconds[0,$run]=$(timed read_all) ;;
+    1) seconds[1,$run]=$(timed cp_all) ;;
+    2) seconds[2,$run]=$(timed rsync_all) ;;
+    3) seconds[3,$run]=$(timed offload --no-verify --no-look) ;;
+    4) seconds[4,$run]=$(timed offload --no-look) ;;
+    5) seconds[5,$run]=$(timed offload --pos "$work/pos.xls" --no-look)
+       released[5,$run]=$(copies_verified) ;;
+    6) seconds[6,$run]=$(timed offload --pos "$work/pos.xls")
+       released[6,$run]=$(copies_verified)
+       looks[$run]=$(grep '^quality look:' "$work/offload.log" || echo "quality look: none") ;;
+    7) seconds[7,$run]=$(timed offload --volume-size 4 --unit GB --password v7bench) ;;
+    8) seconds[8,$run]=$(timed offload_backup --no-look)
+       grep -q "^backup complete" "$work/offload.log" || echo "bench_cards: the backup is incomplete" >&2 ;;
+    9) seconds[9,$run]=$(timed offload_twice --no-look) ;;
+    esac
+    clear_backup
+}
 for run in $(seq 1 "$runs"); do
-    seconds[0,$run]=$(timed read_all)
-    seconds[1,$run]=$(timed cp_all)
-    seconds[2,$run]=$(timed rsync_all)
-    seconds[3,$run]=$(timed offload --no-verify --no-look)
-    seconds[4,$run]=$(timed offload --no-look)
-    seconds[5,$run]=$(timed offload --pos "$work/pos.xls" --no-look)
-    released[5,$run]=$(copies_verified)
-    seconds[6,$run]=$(timed offload --pos "$work/pos.xls")
-    released[6,$run]=$(copies_verified)
-    looks[$run]=$(grep '^quality look:' "$work/offload.log" || echo "quality look: none")
-    seconds[7,$run]=$(timed offload --volume-size 4 --unit GB --password v7bench)
-    clear_backup
-    seconds[8,$run]=$(timed offload_backup --no-look)
-    grep -q "^backup complete" "$work/offload.log" || echo "bench_cards: the backup is incomplete" >&2
-    clear_backup
-    seconds[9,$run]=$(timed offload_twice --no-look)
-    clear_backup
+    for k in "${!names[@]}"; do
+        if [ "$k" = 0 ] || wanted "$k"; then contend "$k"; fi
+    done
 done
 median() {
     local k=$1 values=()
     for run in $(seq 1 "$runs"); do values+=("${seconds[$k,$run]}"); done
     printf '%s\n' "${values[@]}" | sort -g | sed -n "$(( (runs + 1) / 2 ))p"
 }
+middle() { sort -g | sed -n "$(( (runs + 1) / 2 ))p"; }
 limit_s=$(median 0)
 printf '\nload average: %s\n' "$(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-36s %9s %9s %15s\n' contender "seconds" "MB/s" "limit / time"
 for k in "${!names[@]}"; do
+    [ "$k" = 0 ] || wanted "$k" || continue
     s=$(median "$k")
     all=$(for run in $(seq 1 "$runs"); do printf '%.2f ' "${seconds[$k,$run]}"; done)
     printf '%-36s %9.2f %9.1f %15.2f   runs: %s\n' "${names[$k]}" "$s" \
         "$(echo "$bytes / $s / 1000000" | bc -l)" "$(echo "$limit_s / $s" | bc -l)" "$all"
 done
 for k in 5 6; do
+    wanted "$k" || continue
     all=$(for run in $(seq 1 "$runs"); do printf '%s ' "${released[$k,$run]}"; done)
     printf '%-36s copies verified after: %s s\n' "${names[$k]}" "$all"
 done
-for run in $(seq 1 "$runs"); do printf 'run %d: %s\n' "$run" "${looks[$run]}"; done
-printf 'copies verified, without the look over with it (medians): %.2f (target >= 0.95)\n' \
-    "$(echo "$(for r in $(seq 1 "$runs"); do echo "${released[5,$r]}"; done | sort -g | sed -n "$(( (runs + 1) / 2 ))p") / $(for r in $(seq 1 "$runs"); do echo "${released[6,$r]}"; done | sort -g | sed -n "$(( (runs + 1) / 2 ))p")" | bc -l)"
+if wanted 6; then
+    for run in $(seq 1 "$runs"); do printf 'run %d: %s\n' "$run" "${looks[$run]}"; done
+fi
+if wanted 5 && wanted 6; then
+    printf 'copies verified, without the look over with it (medians): %.2f (target >= 0.95)\n' \
+        "$(echo "$(for r in $(seq 1 "$runs"); do echo "${released[5,$r]}"; done | middle) / $(for r in $(seq 1 "$runs"); do echo "${released[6,$r]}"; done | middle)" | bc -l)"
+fi
 printf 'targets: verified + --pos >= 0.95 of the limit, volumes >= 0.9, with a backup >= 0.85\n'
-printf 'two offloads in sequence / with a backup: %.2f (target >= 1.7)\n' \
-    "$(echo "$(median 9) / $(median 8)" | bc -l)"
-printf 'v7tool peak resident memory: %.1f MB (target < 128)\n' "$(echo "$(sort -n "$work/peaks" | tail -1) / 1024" | bc -l)"
+if wanted 8 && wanted 9; then
+    printf 'two offloads in sequence / with a backup: %.2f (target >= 1.7)\n' \
+        "$(echo "$(median 9) / $(median 8)" | bc -l)"
+fi
+if [ -s "$work/peaks" ]; then
+    printf 'v7tool peak resident memory: %.1f MB (target < 128)\n' "$(echo "$(sort -n "$work/peaks" | tail -1) / 1024" | bc -l)"
+fi
