@@ -53,11 +53,6 @@ qint64 endOfSegments(QFile &file)
     return qint64(end);
 }
 
-QStringList dumps(const QString &folder)
-{
-    return QDir(folder).entryList({QStringLiteral("*.dmp")}, QDir::Files, QDir::Name);
-}
-
 QString zoneNow()
 {
     return QDateTime::currentDateTimeUtc().addSecs(HelperOffset).toString(NameFormat)
@@ -219,7 +214,7 @@ void TestCrashDump::crashWritesCore()
     QCOMPARE(run.status, QProcess::CrashExit);
     QCOMPARE(run.code, signal);
 
-    const QStringList names = dumps(folder);
+    const QStringList names = QDir(folder).entryList({QStringLiteral("*.dmp")}, QDir::Files);
     QCOMPARE(names.size(), qMax(earlier, 1));
     QStringList written;
     for (const QString &name : names) {
