@@ -202,7 +202,7 @@ void TestCrashDump::crashWritesCore()
     const QDateTime start = QDateTime::currentDateTimeUtc().addSecs(HelperOffset - 2);
     QVERIFY(earlier == 0 || QDir().mkpath(folder));
     for (int i = 0; i < earlier; ++i) {
-        QFile old(folder + start.addSecs(i).toString(QStringLiteral("'/'") + NameFormat)
+        QFile old(folder + QLatin1Char('/') + start.addSecs(i).toString(NameFormat)
                   + QStringLiteral(".dmp"));
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.write("earlier crash");
