@@ -4,19 +4,13 @@
 
 bool CamsimProcess::start(const QStringList &options)
 {
-    stop();
     m_port = 0;
-    return launch(options);
+    return restart(options);
 }
 
 bool CamsimProcess::restart(const QStringList &options)
 {
     stop();
-    return launch(options);
-}
-
-bool CamsimProcess::launch(const QStringList &options)
-{
     // A first start lets the simulator take a free port; it names it before it answers anything.
     const QString listen = m_port ? address() : QStringLiteral("127.0.0.1:0");
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);

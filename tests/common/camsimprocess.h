@@ -23,8 +23,6 @@ public:
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
 
 private:
-    bool launch(const QStringList &options);
-
     QProcess m_process;
     quint16 m_port = 0;
 };

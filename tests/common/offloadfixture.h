@@ -107,19 +107,6 @@ inline void checkList(const QString &folder, int lines)
     QCOMPARE(list.count('\n'), qsizetype(lines));
 }
 
-// Plain mode: copy holds exactly the card's files, byte for byte, and their checksum list.
-inline void checkCopies(const QString &card, const QString &copy)
-{
-    QStringList copied = filesBelow(copy);
-    QVERIFY2(copied.removeOne(QString::fromLatin1(ChecksumList::FileName)), qPrintable(copy));
-    QCOMPARE(copied, filesBelow(card));
-    for (const QString &file : copied)
-        QVERIFY2(fileBytes(card + QLatin1Char('/') + file) ==
-                     fileBytes(copy + QLatin1Char('/') + file),
-                 qPrintable(file));
-    checkList(copy, int(copied.size()));
-}
-
 // The camera folder's copies of the card's files, sorted: plain copies (the checksum list
 // checked, a copy that differs named " differs") or the entries of its archives ("broken
 // ARCHIVE" for one that fails unzip -t).
@@ -145,6 +132,13 @@ inline QStringList copiesIn(const QString &card, const QString &folder, bool vol
     }
     entries.sort();
     return entries;
+}
+
+// Plain mode: copy holds exactly the card's files, byte for byte, and their checksum list.
+inline void checkCopies(const QString &card, const QString &copy)
+{
+    QVERIFY2(QFile::exists(copy + QLatin1Char('/') + ChecksumList::FileName), qPrintable(copy));
+    QCOMPARE(copiesIn(card, copy, false), filesBelow(card));
 }
 
 // Volume mode: folder holds archives "pack1.zip"... and the checksum list only, and together

@@ -4,10 +4,11 @@
 #include "caltulatethread.h"
 #include "checksavethread.h"
 #include "checkv7thread.h"
+#include "testtools.h"
 
 namespace {
 
-void writeFile(const QString &path, qint64 size)
+void makeFile(const QString &path, qint64 size)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
@@ -18,11 +19,8 @@ void writeFile(const QString &path, qint64 size)
 // Free bytes of the volume as `stat -f` reports them (all free blocks, not the user's share).
 qint64 statFreeBytes(const QString &path)
 {
-    QProcess process;
-    process.start(QStringLiteral("stat"),
-                  {QStringLiteral("-f"), QStringLiteral("-c"), QStringLiteral("%f %S"), path});
-    process.waitForFinished();
-    const QList<QByteArray> parts = process.readAll().trimmed().split(' ');
+    const ToolRun stat = runTool(QStringLiteral("stat"), {"-f", "-c", "%f %S", path});
+    const QList<QByteArray> parts = stat.out.trimmed().split(' ');
     return parts.size() == 2 ? parts[0].toLongLong() * parts[1].toLongLong() : -1;
 }
 
@@ -57,18 +55,18 @@ void TestCheckThreads::folderSize()
     QFETCH(qint64, mib);
     QTemporaryDir dir;
     for (int i = 0; i < topSizes.size(); ++i)
-        writeFile(dir.filePath(QStringLiteral("f%1.JPG").arg(i)), topSizes[i]);
-    writeFile(dir.filePath(QStringLiteral(".hidden")), 5 * 1048576);
+        makeFile(dir.filePath(QStringLiteral("f%1.JPG").arg(i)), topSizes[i]);
+    makeFile(dir.filePath(QStringLiteral(".hidden")), 5 * 1048576);
     if (subFolderSize)
-        writeFile(dir.filePath(QStringLiteral("sub/big.JPG")), subFolderSize);
+        makeFile(dir.filePath(QStringLiteral("sub/big.JPG")), subFolderSize);
     QCOMPARE(CaltulateThread::folderSizeMiB(dir.path()), mib);
 }
 
 void TestCheckThreads::sharedTotal()
 {
     QTemporaryDir dir;
-    writeFile(dir.filePath(QStringLiteral("a/one.bin")), 2 * 1048576);
-    writeFile(dir.filePath(QStringLiteral("b/one.bin")), 3 * 1048576);
+    makeFile(dir.filePath(QStringLiteral("a/one.bin")), 2 * 1048576);
+    makeFile(dir.filePath(QStringLiteral("b/one.bin")), 3 * 1048576);
     FolderSizeTotal total;
     total.add(1);
     QList<CaltulateThread *> threads;
