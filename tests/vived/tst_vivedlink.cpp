@@ -1,9 +1,10 @@
-// The library against the simulator over loopback: device context, requests, hostile datagrams,
-// the POS listing and downloads (tables compared byte for byte with the rows of the simulator's
-// raw records), and the firmware upgrade. One simulator serves the cases that need no camera of
-// their own. Elsewhere: a camera falling silent (the link page's test); the listing's times,
-// downloads in every firmware's sequence, cancel and remove through the library, the camera
-// counting confirmed downloads (tst_posdownload).
+// The library against the simulator over loopback: requests, hostile datagrams, the POS listing
+// and downloads (tables compared byte for byte with the rows of the simulator's raw records),
+// and the firmware upgrade. One simulator serves the cases that need no camera of their own.
+// Elsewhere: what the library reads on start (tst_v7toolstatus, through the tool); the trigger
+// (the debugging page's test); a camera falling silent (the link page's); the listing, downloads
+// in every firmware's sequence, cancel and remove through the library, the camera counting
+// confirmed downloads (tst_posdownload).
 #include "firmwareimage.h"
 #include "frame.h"
 #include "linkfixture.h"
@@ -58,12 +59,10 @@ class tst_VivedLink : public QObject
 
 private slots:
     void initTestCase();
-    void contextAndShutter_data();
-    void contextAndShutter();
     void hostileDatagrams_data();
     void hostileDatagrams();
     void answersThatDoNotFit();
-    void posListingAndRefusals();
+    void posRefusals();
     void posDownload_data();
     void posDownload();
     void workParamAndFixedTime();
@@ -86,56 +85,6 @@ void tst_VivedLink::initTestCase()
     m_pos = posfile_manager_init(m_link->device->posfileArg);
     QVERIFY(m_pos);
     QCOMPARE(posfile_manager_init(m_link->device->posfileArg), m_pos);
-}
-
-void tst_VivedLink::contextAndShutter_data()
-{
-    QTest::addColumn<QString>("args");
-    QTest::addColumn<QString>("context"); // POS bytes: 14 slots of 120 + 7(s - 1) records
-    QTest::addColumn<QString>("perShot"); // photos one shot adds per camera
-    QTest::newRow("five-lens, camera 3 faulty")
-        << "--serial V7K5X0001 --camera-state 0x1b --satellites 3"
-        << "V7K5X0001 4.41 hardware 2 cameras 0x1b gps 1 satellites 3 pos 120484 gear 0"
-        << "11011";
-    QTest::newRow("three-lens, older firmware, no GPS")
-        << "--model V7K3 --firmware 3.2 --gps 0 --slots 2 --records 10 --hardware 1 "
-           "--landing-gear 1"
-        << "V7K32019032801 3.2 hardware 1 cameras 0x0 gps 0 satellites 0 pos 864 gear 1"
-        << "11111";
-}
-
-void tst_VivedLink::contextAndShutter()
-{
-    QFETCH(QString, args);
-    QFETCH(QString, perShot);
-    CamsimProcess sim;
-    QVERIFY(sim.start(args.split(QLatin1Char(' '), Qt::SkipEmptyParts)));
-    // By host name, as an address may be given; the other tests use the number.
-    Link link(QStringLiteral("localhost:%1").arg(sim.port()));
-    QVERIFY(link.ok());
-    // The library asks for version, build date and work parameters by itself on start (their
-    // values, the self-test and the receive counter are also tst_v7toolstatus's).
-    QVERIFY(link.waitFilled(2000));
-    v7k_context &c = *link.device;
-    QTEST(QStringLiteral("%1 %2.%3 hardware %4 cameras 0x%5 gps %6 satellites %7 pos %8 gear %9")
-              .arg(QString::fromLatin1(c.serial))
-              .arg(int(c.firmwareMajor))
-              .arg(int(c.firmwareMinor))
-              .arg(int(c.hardwareVersion))
-              .arg(int(c.cameraState), 0, 16)
-              .arg(int(bool(c.state & V7K_STATE_GPS_GOOD)))
-              .arg(int(c.satellites))
-              .arg(qint64(c.posValue))
-              .arg(int(c.landingGear)),
-          "context");
-    QCOMPARE(v7k_get_valid(link.device), 1);
-    QCOMPARE(c.photoCount, 0u);
-    for (uint32_t shot = 1; shot <= 3; ++shot) {
-        QCOMPARE(v7k_shutter(link.device), 0);
-        QTRY_COMPARE(c.photoCount, shot);
-        for (int i = 0; i < 5; ++i)
-            QTRY_COMPARE(int(c.cameraPhotos[i]), int(shot) * (perShot[i] == QLatin1Char('1')));
-    }
 }
 
 void tst_VivedLink::hostileDatagrams_data()
@@ -236,19 +185,8 @@ void tst_VivedLink::answersThatDoNotFit()
     QCOMPARE(akupgrader_get_progress(nullptr), 0);
 }
 
-void tst_VivedLink::posListingAndRefusals()
+void tst_VivedLink::posRefusals()
 {
-    QVector<PosFileInfo> list;
-    QVERIFY(listSlots(*m_link, m_pos, list));
-    for (int slot = 1; slot <= 14; ++slot) {
-        const PosFileInfo &info = list[slot - 1];
-        QCOMPARE(int(info.fileNumber), 0x20 + slot);
-        QCOMPARE(int(info.endAddress - info.startAddress), 52 * (90 + 7 * (slot - 1)));
-        QCOMPARE(int(info.downloadCount), 0);
-        // The cache in the manager record holds the same 31 bytes.
-        QVERIFY(std::memcmp(&m_pos->cache[slot - 1], &info, sizeof info) == 0);
-    }
-
     // Requests the library cannot carry out are refused before anything is sent or opened.
     PosFileManager *m = m_pos;
     const QByteArray path = m_dir.filePath("refused.xls").toUtf8();
