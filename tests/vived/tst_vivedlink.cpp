@@ -28,29 +28,6 @@ Bytes statusWithPhotos(uint32_t photos)
     s.workParam.mode = 1;
     return encodeStatus(s);
 }
-
-// The refresh the program runs: one slot after another, each fetched once new data is flagged.
-bool listSlots(Link &link, PosFileManager *m, QVector<PosFileInfo> &list)
-{
-    list.clear();
-    for (int slot = 1; slot <= POSFILE_SLOT_COUNT; ++slot) {
-        const bool listed = QTest::qWaitFor(
-            [&] {
-                PosFileInfo info = {};
-                const bool flagged = link.device->state & V7K_STATE_NEW_POS;
-                posfile_info_request(m, slot);
-                if (!flagged || posfile_info_get(m, slot, &info) == -1)
-                    return false;
-                list.append(info);
-                link.device->state &= ~V7K_STATE_NEW_POS;
-                return true;
-            },
-            10000);
-        if (!listed)
-            return false;
-    }
-    return true;
-}
 } // namespace
 
 class tst_VivedLink : public QObject
@@ -242,16 +219,18 @@ void tst_VivedLink::posDownload()
         link = own.get();
     }
     PosFileManager *m = posfile_manager_init(link->device->posfileArg);
-    QVector<PosFileInfo> list;
-    QVERIFY(listSlots(*link, m, list));
-    const PosFileInfo info = list[slot - 1];
-    const int size = int(info.endAddress - info.startAddress);
+    // The listing is tst_posdownload's: slot s holds file 0x20 + s, as large as its raw records.
+    const int fileNumber = 0x20 + slot;
+    const QByteArray records =
+        fileBytes(raw + QStringLiteral("/slot%1.bin").arg(slot, 2, 10, QChar('0')));
+    const int size = int(records.size());
+    QVERIFY(size > 0);
     const int recordSize = camera.contains("V7K3") ? 32 : 52;
     const QString path = m_dir.filePath(tag + "POS点数据.xls");
 
     m->received = 0;
     m->state = POSFILE_STATE_READY;
-    m->fileNumber = info.fileNumber;
+    m->fileNumber = uint32_t(fileNumber);
     m->expectedSize = uint32_t(size);
     if (offset) {
         // The five per-lens tables beside the main one, headers written, as the page does.
@@ -262,17 +241,16 @@ void tst_VivedLink::posDownload()
         }
         m->independentPos = 1;
         m->completion = 0;
-        QCOMPARE(posfile_file_request_offset(m, info.fileNumber, path.toUtf8(), size, recordSize),
-                 0);
+        QCOMPARE(posfile_file_request_offset(m, fileNumber, path.toUtf8(), size, recordSize), 0);
         // Until confirmed the manager shows a running transfer to the link's heartbeat.
         QTRY_COMPARE_WITH_TIMEOUT(posfile_process(m), uint32_t(size), 60000);
         QCOMPARE(m->activity, uint32_t(POSFILE_ACTIVITY_TRANSFER));
         // Firmware 4.5 on: the program confirms, the library reports the end.
-        QCOMPARE(posfile_file_success(m, info.fileNumber), 0);
+        QCOMPARE(posfile_file_success(m, fileNumber), 0);
         QTRY_COMPARE_WITH_TIMEOUT(int(m->state), int(POSFILE_STATE_COMPLETE), 60000);
     } else {
         std::memset(&m->cache[slot - 1], 0, sizeof m->cache[slot - 1]);
-        QCOMPARE(posfile_file_request(m, info.fileNumber, path.toUtf8()), 0);
+        QCOMPARE(posfile_file_request(m, fileNumber, path.toUtf8()), 0);
     }
     // The library is done with the tables (flushed, no longer its own) once the activity is
     // back to idle: every byte counted does not mean that yet.
@@ -287,9 +265,6 @@ void tst_VivedLink::posDownload()
     }
     m->independentPos = 0;
 
-    const QByteArray records =
-        fileBytes(raw + QStringLiteral("/slot%1.bin").arg(slot, 2, 10, QChar('0')));
-    QCOMPARE(records.size(), size);
     const QByteArray table = fileBytes(path);
     QCOMPARE(table, PosReference::mainTable(records, recordSize));
     QCOMPARE(table.count('\n'), 1 + size / recordSize);
