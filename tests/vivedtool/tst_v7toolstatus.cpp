@@ -23,12 +23,17 @@ class tst_V7ToolStatus : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QVERIFY(m_silent.start()); }
     void reportsTheCamera_data();
     void reportsTheCamera();
     void silentCameraFails();
     void oneProgramAtATime();
     void helpOfEveryCommand_data();
     void helpOfEveryCommand();
+
+private:
+    // Holds a loopback port and never answers: the camera of the runs that need none.
+    FakeCamera m_silent;
 };
 
 void tst_V7ToolStatus::reportsTheCamera_data()
@@ -81,14 +86,12 @@ void tst_V7ToolStatus::reportsTheCamera()
 
 void tst_V7ToolStatus::silentCameraFails()
 {
-    FakeCamera silent; // holds the port and never answers
-    QVERIFY(silent.start());
-    const ToolRun r = status(silent.address(), {"--seconds", "1"});
+    const ToolRun r = status(m_silent.address(), {"--seconds", "1"});
     QCOMPARE(r.exitCode, 1);
     const QJsonObject o = r.json();
     QCOMPARE(o.value("receiveCounter").toInt(), 0);
     QCOMPARE(o.value("serial").toString(), QString());
-    QCOMPARE(status("127.0.0.1:1", {"--seconds", "x"}).exitCode, 2);
+    QCOMPARE(status(m_silent.address(), {"--seconds", "x"}).exitCode, 2);
 }
 
 // The window's link and the tool each refuse the camera while the other has it, naming it.
@@ -145,7 +148,8 @@ void tst_V7ToolStatus::helpOfEveryCommand_data()
     QTest::newRow("strategy alone lists its modes")
         << QStringList{"strategy"} << 0 << QByteArray("usage: v7tool strategy show");
     // Every command the tool lists, in every way of asking.
-    for (const QByteArray &line : runTool(V7_TOOL, {"--help"}).out.split('\n')) {
+    const QStringList silent{"V7_CAMERA_ADDRESS=" + m_silent.address()};
+    for (const QByteArray &line : runTool(V7_TOOL, {"--help"}, silent).out.split('\n')) {
         const QString name = QString::fromLatin1(line.simplified().split(' ').value(0));
         if (!line.startsWith("  ") || name == QLatin1String("help"))
             continue;
@@ -161,7 +165,7 @@ void tst_V7ToolStatus::helpOfEveryCommand()
     QFETCH(QStringList, args);
     QFETCH(QByteArray, out);
     // No camera answers here: a help that reached for one would fail or hang.
-    const ToolRun r = runTool(V7_TOOL, args, {"V7_CAMERA_ADDRESS=127.0.0.1:9"}, 20000);
+    const ToolRun r = runTool(V7_TOOL, args, {"V7_CAMERA_ADDRESS=" + m_silent.address()}, 20000);
     QTEST(r.exitCode, "exitCode");
     QVERIFY2(r.out.startsWith(out), r.out.constData());
     QCOMPARE(r.err.isEmpty(), r.exitCode == 0);
