@@ -203,7 +203,6 @@ void tst_Strategy::checks_data()
     row("distance power-on 5 -> 10", "50 2 5", "", "distanceInterval=500 powerOnDelay=10");
     row("distance power-on empty", "50 2 ", kMissing, "");
     row("distance manual 2 -> 5", "50 3 2", "", "distanceInterval=500 manualDelay=5");
-    row("distance gear not down", "50 0  nogear", kGear, "");
     // The activation field is checked first, then the interval, then what is missing.
     row("distance delay before interval", "600 2 12345", kDelay, "");
     row("distance interval before empty delay", "600 2 ", kDistance, "");
