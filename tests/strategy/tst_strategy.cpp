@@ -403,8 +403,6 @@ void tst_Strategy::tool_data()
     row("io", "--mode io --level low --duration 9999.9", 0, "io ioDuration=9999");
     row("edge", "--mode edge --edge falling", 0, "edge edgeRising=0");
     row("gear not down", "--mode time --interval 5 --activation gear", 1, kGear);
-    row("pulse time 25.6", "--mode pwm --pulse-duration 40 --pulse-time 25.6 --period 20", 1,
-        kPulseTime);
     row("silent camera", "--mode edge --edge rising --seconds 1", 1, "相机未连接！");
     row("no interval", "--mode time", 2, "usage:");
     row("edge option for time", "--mode time --interval 5 --edge rising", 2, "usage:");
