@@ -38,8 +38,7 @@ private slots:
     void initTestCase();
     void hostileDatagrams_data();
     void hostileDatagrams();
-    void answersThatDoNotFit();
-    void posRefusals();
+    void refusals();
     void posDownload_data();
     void posDownload();
     void fixedTimeTriggers();
@@ -50,7 +49,6 @@ private:
     QTemporaryDir m_dir;
     CamsimProcess m_sim; // five-lens camera, 14 flights of 90 + 7 (slot - 1) records
     std::unique_ptr<Link> m_link;
-    PosFileManager *m_pos = nullptr;
 };
 
 void tst_VivedLink::initTestCase()
@@ -59,9 +57,6 @@ void tst_VivedLink::initTestCase()
     QVERIFY(m_sim.start({"--records", "90", "--export-dir", m_dir.filePath("raw")}));
     m_link = std::make_unique<Link>(m_sim);
     QVERIFY(m_link->waitFilled(10000));
-    m_pos = posfile_manager_init(m_link->device->posfileArg);
-    QVERIFY(m_pos);
-    QCOMPARE(posfile_manager_init(m_link->device->posfileArg), m_pos);
 }
 
 void tst_VivedLink::hostileDatagrams_data()
@@ -115,13 +110,15 @@ void tst_VivedLink::hostileDatagrams()
     QCOMPARE(int(link.device->firmwareMinor), 41);
 }
 
-void tst_VivedLink::answersThatDoNotFit()
+// Answers and requests that do not fit, and handles the library never gave out.
+void tst_VivedLink::refusals()
 {
     FakeCamera camera;
     QVERIFY(camera.start());
     Link link(camera.address());
     PosFileManager *m = posfile_manager_init(link.device->posfileArg);
     QVERIFY(m);
+    QCOMPARE(posfile_manager_init(link.device->posfileArg), m);
     QCOMPARE(posfile_info_request(m, 3), 0);
     Frame request;
     QVERIFY(camera.receive(CmdPosInfo, request));
@@ -146,26 +143,7 @@ void tst_VivedLink::answersThatDoNotFit()
     QCOMPARE(posfile_info_request(m, 15), -1);
     QCOMPARE(posfile_info_get(m, 15, &out), -1);
 
-    // Calls with handles the library never gave out do nothing and fail.
-    v7k_context own = {};
-    QCOMPARE(v7k_shutter(&own), -1);
-    QCOMPARE(v7k_get_version(&own), -1);
-    QCOMPARE(v7k_free(&own), -1);
-    QCOMPARE(posfile_manager_init(&own), nullptr);
-    QCOMPARE(posfile_process(nullptr), 0u);
-    QCOMPARE(aktele_alloc(1, "127.0.0.1", 8899, 4096), nullptr);
-    qputenv("V7_CAMERA_ADDRESS", "not-an-address");
-    QCOMPARE(aktele_alloc(AKTELE_KIND_UDP, "127.0.0.1", 8899, 4096), nullptr);
-    qputenv("V7_CAMERA_ADDRESS", "127.0.0.1:70000");
-    QCOMPARE(aktele_alloc(AKTELE_KIND_UDP, "127.0.0.1", 8899, 4096), nullptr);
-    QCOMPARE(akupgrader_prepare_firmware(nullptr, "/nonexistent", 0, 0, "0"), -1);
-    QCOMPARE(akupgrader_get_progress(nullptr), 0);
-}
-
-void tst_VivedLink::posRefusals()
-{
     // Requests the library cannot carry out are refused before anything is sent or opened.
-    PosFileManager *m = m_pos;
     const QByteArray path = m_dir.filePath("refused.xls").toUtf8();
     m->expectedSize = 0;
     QCOMPARE(posfile_file_request(m, 0x7f, path), -1); // not listed, no size given
@@ -182,6 +160,21 @@ void tst_VivedLink::posRefusals()
     QCOMPARE(posfile_file_cancelRequest(m), 0);
     QCOMPARE(int(m->state), int(POSFILE_STATE_READY));
     QCOMPARE(posfile_file_remove(m, 0), -1);
+
+    // Calls with handles the library never gave out do nothing and fail.
+    v7k_context own = {};
+    QCOMPARE(v7k_shutter(&own), -1);
+    QCOMPARE(v7k_get_version(&own), -1);
+    QCOMPARE(v7k_free(&own), -1);
+    QCOMPARE(posfile_manager_init(&own), nullptr);
+    QCOMPARE(posfile_process(nullptr), 0u);
+    QCOMPARE(aktele_alloc(1, "127.0.0.1", 8899, 4096), nullptr);
+    qputenv("V7_CAMERA_ADDRESS", "not-an-address");
+    QCOMPARE(aktele_alloc(AKTELE_KIND_UDP, "127.0.0.1", 8899, 4096), nullptr);
+    qputenv("V7_CAMERA_ADDRESS", "127.0.0.1:70000");
+    QCOMPARE(aktele_alloc(AKTELE_KIND_UDP, "127.0.0.1", 8899, 4096), nullptr);
+    QCOMPARE(akupgrader_prepare_firmware(nullptr, "/nonexistent", 0, 0, "0"), -1);
+    QCOMPARE(akupgrader_get_progress(nullptr), 0);
 }
 
 void tst_VivedLink::posDownload_data()
