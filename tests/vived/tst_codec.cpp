@@ -35,17 +35,6 @@ QByteArray reseal(QByteArray frame)
     return frame;
 }
 
-QByteArray versionFrame()
-{
-    VersionPayload v;
-    v.hardware = 2;
-    v.major = 4;
-    v.minor = 41;
-    v.serial = "V7K52019032801";
-    const Bytes p = encodeVersion(v);
-    return bytes(encodeFrame(CmdVersion | kReplyBit, 0x01020304, p.data(), p.size()));
-}
-
 std::vector<uint8_t> sampleImage()
 {
     FirmwareHeader h;
@@ -102,7 +91,9 @@ void tst_Codec::decode_data()
     QTest::addColumn<QByteArray>("datagram");
     QTest::addColumn<DecodeResult>("result");
 
-    const QByteArray good = versionFrame();
+    const Bytes version = encodeVersion({2, 4, 41, "V7K52019032801"});
+    const QByteArray good =
+        bytes(encodeFrame(CmdVersion | kReplyBit, 0x01020304, version.data(), version.size()));
     // The good frame with byte at set to value, resealed with a correct CRC unless told not to.
     auto with = [&](int at, int value, bool seal = true) {
         QByteArray f = good;
