@@ -35,17 +35,6 @@ QByteArray reseal(QByteArray frame)
     return frame;
 }
 
-QByteArray versionFrame()
-{
-    VersionPayload v;
-    v.hardware = 2;
-    v.major = 4;
-    v.minor = 41;
-    v.serial = "V7K52019032801";
-    const Bytes p = encodeVersion(v);
-    return bytes(encodeFrame(CmdVersion | kReplyBit, 0x01020304, p.data(), p.size()));
-}
-
 std::vector<uint8_t> sampleImage()
 {
     FirmwareHeader h;
@@ -70,14 +59,12 @@ private slots:
     void decode();
     void payloads_data();
     void payloads();
-    void recordsKeepEveryByte();
+    void statusKeepsEveryByte();
     void refusesBadInput();
     void planningFigures_data();
     void planningFigures();
-    void plainImageChecks();
-    void encryptedRoundTrip();
-    void damagedContainer_data();
-    void damagedContainer();
+    void firmwareImage_data();
+    void firmwareImage();
 
 private:
     QTemporaryDir m_dir;
@@ -104,7 +91,9 @@ void tst_Codec::decode_data()
     QTest::addColumn<QByteArray>("datagram");
     QTest::addColumn<DecodeResult>("result");
 
-    const QByteArray good = versionFrame();
+    const Bytes version = encodeVersion({2, 4, 41, "V7K52019032801"});
+    const QByteArray good =
+        bytes(encodeFrame(CmdVersion | kReplyBit, 0x01020304, version.data(), version.size()));
     // The good frame with byte at set to value, resealed with a correct CRC unless told not to.
     auto with = [&](int at, int value, bool seal = true) {
         QByteArray f = good;
@@ -179,6 +168,8 @@ void tst_Codec::payloads_data()
     QTest::newRow("chunk of 1025")
         << (CmdPosRead | reply) << hex("2100000000") + QByteArray(1025, 'x') << false;
     QTest::newRow("read of 0 bytes") << int(CmdPosRead) << hex("21000000000000") << false;
+    QTest::newRow("work parameters of 23")
+        << (CmdWorkParamGet | reply) << QByteArray(23, 0) << false;
     QTest::newRow("status short by one") << int(CmdStatus) << QByteArray(59, 0) << false;
     QTest::newRow("shutter answer") << (CmdShutter | reply) << hex("0000000011") << true;
     QTest::newRow("version request with payload") << int(CmdVersion) << hex("00") << false;
@@ -196,21 +187,10 @@ void tst_Codec::payloads()
     QCOMPARE(decodeAnyPayload(uint8_t(command), p), accepted);
 }
 
-void tst_Codec::recordsKeepEveryByte()
+// Decoded and encoded again, every byte of a status comes back, the four unused ones zero. (The
+// work parameters' layout is tst_strategy's, against a table of its own.)
+void tst_Codec::statusKeepsEveryByte()
 {
-    // The work parameters travel little-endian, whatever the field; reserved bytes survive too.
-    Bytes raw(24);
-    for (int i = 0; i < 24; ++i)
-        raw[size_t(i)] = uint8_t(0x11 * (i % 15) + i);
-    WorkParam p;
-    QVERIFY(decodeWorkParam(raw, p));
-    QCOMPARE(p.timeInterval, uint16_t(raw[20] | raw[21] << 8));
-    QCOMPARE(p.powerOnDelay, uint16_t(raw[6] | raw[7] << 8));
-    QCOMPARE(p.reserved2[1], raw[3]);
-    QCOMPARE(bytes(encodeWorkParam(p)), bytes(raw));
-    QVERIFY(!decodeWorkParam(Bytes(23), p));
-
-    // Decoded and encoded again, every byte of a status comes back, the four unused ones zero.
     Bytes status(60, 0);
     for (int i = 0; i < 56; ++i)
         status[size_t(i)] = uint8_t(0x9d * i + 7);
@@ -231,114 +211,100 @@ void tst_Codec::refusesBadInput()
     uint8_t field = 1;
     QCOMPARE(_utc2localtime(nullptr, &field, &field, &field, &field, &field), -1);
     QCOMPARE(_ofrm_initexcelheadoffsetsingle(nullptr), -1);
+    QCOMPARE(akupgrader_file_is_encrypt(m_dir.filePath("missing.bin").toUtf8()), 0);
     const uint8_t record[52] = {};
     PosRecord r;
     QVERIFY(!PosTable::decode(record, 40, r));
 }
 
-// Flying height, exposure spacing and line spacing, as the planning page truncates them.
+// Flying height, exposure spacing and line spacing, as the planning page truncates them, at the
+// edges (ordinary figures are tst_flightplan's, through the page and the tool). What the page
+// never passes gives zero, not a figure.
 void tst_Codec::planningFigures_data()
 {
     QTest::addColumn<double>("gsdCm");
-    QTest::addColumn<double>("focal");
     QTest::addColumn<int>("forward");
     QTest::addColumn<int>("side");
-    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("height"); // at a focal length of 25 mm
     QTest::addColumn<int>("baseline");
     QTest::addColumn<int>("lineSpacing");
-    // The page's start values, then the scale presets and the overlap limits.
-    QTest::newRow("start values") << 5.0 << 25.0 << 80 << 80 << 300 << 30 << 56;
-    QTest::newRow("1:1000") << 10.0 << 25.0 << 80 << 80 << 600 << 60 << 112;
-    QTest::newRow("1:5000, 35 mm") << 50.0 << 35.0 << 70 << 50 << 4206 << 456 << 1410;
-    QTest::newRow("no overlap") << 2.0 << 25.0 << 0 << 0 << 120 << 60 << 112;
-    QTest::newRow("full overlap") << 5.0 << 25.0 << 100 << 100 << 300 << 0 << 0;
-    QTest::newRow("empty GSD field") << 0.0 << 25.0 << 80 << 80 << 0 << 0 << 0;
-    // What the page never passes gives zero, not a figure.
-    QTest::newRow("negative GSD") << -5.0 << 25.0 << 80 << 80 << 0 << 0 << 0;
-    QTest::newRow("GSD not a number") << qQNaN() << 25.0 << 80 << 80 << 0 << 0 << 0;
-    QTest::newRow("infinite GSD") << qInf() << 25.0 << 80 << 80 << 0 << 0 << 0;
-    QTest::newRow("overlap past 100") << 5.0 << 25.0 << 150 << 80 << 300 << 0 << 56;
+    QTest::newRow("no overlap") << 2.0 << 0 << 0 << 120 << 60 << 112;
+    QTest::newRow("full overlap") << 5.0 << 100 << 100 << 300 << 0 << 0;
+    QTest::newRow("empty GSD field") << 0.0 << 80 << 80 << 0 << 0 << 0;
+    QTest::newRow("negative GSD") << -5.0 << 80 << 80 << 0 << 0 << 0;
+    QTest::newRow("GSD not a number") << qQNaN() << 80 << 80 << 0 << 0 << 0;
+    QTest::newRow("infinite GSD") << qInf() << 80 << 80 << 0 << 0 << 0;
+    QTest::newRow("overlap past 100") << 5.0 << 150 << 80 << 300 << 0 << 56;
 }
 
 void tst_Codec::planningFigures()
 {
     QFETCH(double, gsdCm);
-    QFETCH(double, focal);
     QFETCH(int, forward);
     QFETCH(int, side);
     // The page converts in double and stores floats.
     const float gsd = float(gsdCm / 100);
-    QTEST(int(v7k_calc_alt_by_GSD(gsd, focal)), "height");
+    QTEST(int(v7k_calc_alt_by_GSD(gsd, 25)), "height");
     QTEST(int(v7k_calc_baseline(gsd, float(forward / 100.0))), "baseline");
     QTEST(int(v7k_calc_sidelap(gsd, float(side / 100.0))), "lineSpacing");
 }
 
-void tst_Codec::plainImageChecks()
+// The plain image's checks, then the encrypted container around it: each row damages one.
+void tst_Codec::firmwareImage_data()
 {
-    std::vector<uint8_t> image = sampleImage();
-    FirmwareHeader h;
-    QVERIFY(FirmwareImage::parse(image, h));
-    QCOMPARE(h.major, uint8_t(4));
-    QCOMPARE(h.minor, uint8_t(42));
-    QCOMPARE(QString::fromStdString(h.buildDate), QStringLiteral("2020-05-01"));
-    QCOMPARE(QString::fromStdString(h.model), QStringLiteral("V7K5"));
-    std::vector<uint8_t> body = image;
-    body.back() ^= 1;
-    QVERIFY(!FirmwareImage::parse(body, h));
-    std::vector<uint8_t> header = image;
-    header[6] = 43; // version changed without resealing the header
-    QVERIFY(!FirmwareImage::parse(header, h));
-    image.pop_back();
-    QVERIFY(!FirmwareImage::parse(image, h));
-}
-
-void tst_Codec::encryptedRoundTrip()
-{
-    const std::vector<uint8_t> plain = sampleImage();
-    std::vector<uint8_t> sealed, again;
-    QVERIFY(FirmwareImage::encrypt(plain, sealed));
-    QVERIFY(FirmwareImage::encrypt(plain, again));
-    QVERIFY(sealed != again); // a fresh IV every time
-    const QString sealedPath = m_dir.filePath("sealed.bin");
-    const QString plainPath = m_dir.filePath("plain.bin");
-    const QString outPath = m_dir.filePath("tempfile.bin");
-    QVERIFY(FirmwareImage::writeFile(sealedPath.toUtf8(), sealed));
-    QVERIFY(FirmwareImage::writeFile(plainPath.toUtf8(), plain));
-    QCOMPARE(akupgrader_file_is_encrypt(sealedPath.toUtf8()), 1);
-    QCOMPARE(akupgrader_file_is_encrypt(plainPath.toUtf8()), 0);
-    QCOMPARE(akupgrader_file_is_encrypt(m_dir.filePath("missing.bin").toUtf8()), 0);
-    QCOMPARE(akupgrader_file_decrypt(sealedPath.toUtf8(), outPath.toUtf8()), 0);
-    QCOMPARE(fileBytes(outPath), fileBytes(plainPath));
-}
-
-void tst_Codec::damagedContainer_data()
-{
-    QTest::addColumn<int>("at");       // byte to damage, from the end when negative
+    QTest::addColumn<bool>("sealed");
+    QTest::addColumn<int>("at");       // byte to damage, from the end when negative; 0: none
     QTest::addColumn<int>("truncate"); // bytes to cut off the end
-    QTest::newRow("last cipher block") << -1 << 0;
-    QTest::newRow("first cipher block") << 40 << 0;
-    QTest::newRow("initialisation vector") << 8 << 0;
-    QTest::newRow("stated length") << 27 << 0;
-    QTest::newRow("stated crc") << 31 << 0;
-    QTest::newRow("not whole blocks") << 0 << 5;
-    QTest::newRow("one block missing") << 0 << 16;
+    QTest::newRow("plain") << false << 0 << 0;
+    QTest::newRow("plain, last body byte") << false << -1 << 0;
+    QTest::newRow("plain, version not resealed") << false << 6 << 0;
+    QTest::newRow("plain, one byte short") << false << 0 << 1;
+    QTest::newRow("sealed") << true << 0 << 0;
+    QTest::newRow("last cipher block") << true << -1 << 0;
+    QTest::newRow("first cipher block") << true << 40 << 0;
+    QTest::newRow("initialisation vector") << true << 8 << 0;
+    QTest::newRow("stated length") << true << 27 << 0;
+    QTest::newRow("stated crc") << true << 31 << 0;
+    QTest::newRow("not whole blocks") << true << 0 << 5;
+    QTest::newRow("one block missing") << true << 0 << 16;
 }
 
-void tst_Codec::damagedContainer()
+void tst_Codec::firmwareImage()
 {
+    QFETCH(bool, sealed);
     QFETCH(int, at);
     QFETCH(int, truncate);
-    std::vector<uint8_t> sealed;
-    QVERIFY(FirmwareImage::encrypt(sampleImage(), sealed));
+    const bool intact = !at && !truncate;
+    const std::vector<uint8_t> plain = sampleImage();
+    std::vector<uint8_t> image = plain, again;
+    if (sealed) {
+        QVERIFY(FirmwareImage::encrypt(plain, image));
+        QVERIFY(FirmwareImage::encrypt(plain, again));
+        QVERIFY(image != again); // a fresh IV every time
+    }
     if (at)
-        sealed[size_t(at < 0 ? int(sealed.size()) + at : at)] ^= 0x20;
-    sealed.resize(sealed.size() - size_t(truncate));
-    const QString in = m_dir.filePath("damaged.bin");
+        image[size_t(at < 0 ? int(image.size()) + at : at)] ^= 0x20;
+    image.resize(image.size() - size_t(truncate));
+    const QByteArray in = m_dir.filePath("image.bin").toUtf8();
     const QString out = m_dir.filePath("out.bin");
     QFile::remove(out);
-    QVERIFY(FirmwareImage::writeFile(in.toUtf8(), sealed));
-    QCOMPARE(akupgrader_file_decrypt(in.toUtf8(), out.toUtf8()), -1);
-    QVERIFY(!QFile::exists(out));
+    QVERIFY(FirmwareImage::writeFile(in, image));
+    if (intact)
+        QCOMPARE(akupgrader_file_is_encrypt(in), int(sealed));
+    if (sealed) {
+        QCOMPARE(akupgrader_file_decrypt(in, out.toUtf8()), intact ? 0 : -1);
+        QCOMPARE(fileBytes(out), intact ? bytes(plain) : QByteArray());
+        QCOMPARE(QFile::exists(out), intact);
+        return;
+    }
+    FirmwareHeader h;
+    QCOMPARE(FirmwareImage::parse(image, h), intact);
+    if (intact)
+        QCOMPARE(QStringLiteral("%1.%2 %3 %4")
+                     .arg(h.major)
+                     .arg(h.minor)
+                     .arg(QString::fromStdString(h.buildDate), QString::fromStdString(h.model)),
+                 QStringLiteral("4.42 2020-05-01 V7K5"));
 }
 
 QTEST_GUILESS_MAIN(tst_Codec)

@@ -1,9 +1,10 @@
-// The library against the simulator over loopback: device context, requests, hostile datagrams,
-// the POS listing and downloads (tables compared byte for byte with the rows of the simulator's
-// raw records), and the firmware upgrade. One simulator serves the cases that need no camera of
-// their own. Elsewhere: a camera falling silent (the link page's test); the listing's times,
-// downloads in every firmware's sequence, cancel and remove through the library, the camera
-// counting confirmed downloads (tst_posdownload).
+// The library against the simulator over loopback: requests, hostile datagrams, the POS listing
+// and downloads (tables compared byte for byte with the rows of the simulator's raw records),
+// and the firmware upgrade. One simulator serves the cases that need no camera of their own.
+// Elsewhere: what the library reads on start (tst_v7toolstatus, through the tool); the trigger
+// (the debugging page's test); a camera falling silent (the link page's); the listing, downloads
+// in every firmware's sequence, cancel and remove through the library, the camera counting
+// confirmed downloads (tst_posdownload).
 #include "firmwareimage.h"
 #include "frame.h"
 #include "linkfixture.h"
@@ -27,29 +28,6 @@ Bytes statusWithPhotos(uint32_t photos)
     s.workParam.mode = 1;
     return encodeStatus(s);
 }
-
-// The refresh the program runs: one slot after another, each fetched once new data is flagged.
-bool listSlots(Link &link, PosFileManager *m, QVector<PosFileInfo> &list)
-{
-    list.clear();
-    for (int slot = 1; slot <= POSFILE_SLOT_COUNT; ++slot) {
-        const bool listed = QTest::qWaitFor(
-            [&] {
-                PosFileInfo info = {};
-                const bool flagged = link.device->state & V7K_STATE_NEW_POS;
-                posfile_info_request(m, slot);
-                if (!flagged || posfile_info_get(m, slot, &info) == -1)
-                    return false;
-                list.append(info);
-                link.device->state &= ~V7K_STATE_NEW_POS;
-                return true;
-            },
-            10000);
-        if (!listed)
-            return false;
-    }
-    return true;
-}
 } // namespace
 
 class tst_VivedLink : public QObject
@@ -58,15 +36,12 @@ class tst_VivedLink : public QObject
 
 private slots:
     void initTestCase();
-    void contextAndShutter_data();
-    void contextAndShutter();
     void hostileDatagrams_data();
     void hostileDatagrams();
-    void answersThatDoNotFit();
-    void posListingAndRefusals();
+    void refusals();
     void posDownload_data();
     void posDownload();
-    void workParamAndFixedTime();
+    void fixedTimeTriggers();
     void upgrade_data();
     void upgrade();
 
@@ -74,7 +49,6 @@ private:
     QTemporaryDir m_dir;
     CamsimProcess m_sim; // five-lens camera, 14 flights of 90 + 7 (slot - 1) records
     std::unique_ptr<Link> m_link;
-    PosFileManager *m_pos = nullptr;
 };
 
 void tst_VivedLink::initTestCase()
@@ -83,59 +57,6 @@ void tst_VivedLink::initTestCase()
     QVERIFY(m_sim.start({"--records", "90", "--export-dir", m_dir.filePath("raw")}));
     m_link = std::make_unique<Link>(m_sim);
     QVERIFY(m_link->waitFilled(10000));
-    m_pos = posfile_manager_init(m_link->device->posfileArg);
-    QVERIFY(m_pos);
-    QCOMPARE(posfile_manager_init(m_link->device->posfileArg), m_pos);
-}
-
-void tst_VivedLink::contextAndShutter_data()
-{
-    QTest::addColumn<QString>("args");
-    QTest::addColumn<QString>("context"); // POS bytes: 14 slots of 120 + 7(s - 1) records
-    QTest::addColumn<QString>("perShot"); // photos one shot adds per camera
-    QTest::newRow("five-lens, camera 3 faulty")
-        << "--serial V7K5X0001 --camera-state 0x1b --satellites 3"
-        << "V7K5X0001 4.41 hardware 2 cameras 0x1b gps 1 satellites 3 pos 120484 gear 0"
-        << "11011";
-    QTest::newRow("three-lens, older firmware, no GPS")
-        << "--model V7K3 --firmware 3.2 --gps 0 --slots 2 --records 10 --hardware 1 "
-           "--landing-gear 1"
-        << "V7K32019032801 3.2 hardware 1 cameras 0x0 gps 0 satellites 0 pos 864 gear 1"
-        << "11111";
-}
-
-void tst_VivedLink::contextAndShutter()
-{
-    QFETCH(QString, args);
-    QFETCH(QString, perShot);
-    CamsimProcess sim;
-    QVERIFY(sim.start(args.split(QLatin1Char(' '), Qt::SkipEmptyParts)));
-    // By host name, as an address may be given; the other tests use the number.
-    Link link(QStringLiteral("localhost:%1").arg(sim.port()));
-    QVERIFY(link.ok());
-    // The library asks for version, build date and work parameters by itself on start (their
-    // values, the self-test and the receive counter are also tst_v7toolstatus's).
-    QVERIFY(link.waitFilled(2000));
-    v7k_context &c = *link.device;
-    QTEST(QStringLiteral("%1 %2.%3 hardware %4 cameras 0x%5 gps %6 satellites %7 pos %8 gear %9")
-              .arg(QString::fromLatin1(c.serial))
-              .arg(int(c.firmwareMajor))
-              .arg(int(c.firmwareMinor))
-              .arg(int(c.hardwareVersion))
-              .arg(int(c.cameraState), 0, 16)
-              .arg(int(bool(c.state & V7K_STATE_GPS_GOOD)))
-              .arg(int(c.satellites))
-              .arg(qint64(c.posValue))
-              .arg(int(c.landingGear)),
-          "context");
-    QCOMPARE(v7k_get_valid(link.device), 1);
-    QCOMPARE(c.photoCount, 0u);
-    for (uint32_t shot = 1; shot <= 3; ++shot) {
-        QCOMPARE(v7k_shutter(link.device), 0);
-        QTRY_COMPARE(c.photoCount, shot);
-        for (int i = 0; i < 5; ++i)
-            QTRY_COMPARE(int(c.cameraPhotos[i]), int(shot) * (perShot[i] == QLatin1Char('1')));
-    }
 }
 
 void tst_VivedLink::hostileDatagrams_data()
@@ -189,13 +110,15 @@ void tst_VivedLink::hostileDatagrams()
     QCOMPARE(int(link.device->firmwareMinor), 41);
 }
 
-void tst_VivedLink::answersThatDoNotFit()
+// Answers and requests that do not fit, and handles the library never gave out.
+void tst_VivedLink::refusals()
 {
     FakeCamera camera;
     QVERIFY(camera.start());
     Link link(camera.address());
     PosFileManager *m = posfile_manager_init(link.device->posfileArg);
     QVERIFY(m);
+    QCOMPARE(posfile_manager_init(link.device->posfileArg), m);
     QCOMPARE(posfile_info_request(m, 3), 0);
     Frame request;
     QVERIFY(camera.receive(CmdPosInfo, request));
@@ -220,37 +143,7 @@ void tst_VivedLink::answersThatDoNotFit()
     QCOMPARE(posfile_info_request(m, 15), -1);
     QCOMPARE(posfile_info_get(m, 15, &out), -1);
 
-    // Calls with handles the library never gave out do nothing and fail.
-    v7k_context own = {};
-    QCOMPARE(v7k_shutter(&own), -1);
-    QCOMPARE(v7k_get_version(&own), -1);
-    QCOMPARE(v7k_free(&own), -1);
-    QCOMPARE(posfile_manager_init(&own), nullptr);
-    QCOMPARE(posfile_process(nullptr), 0u);
-    QCOMPARE(aktele_alloc(1, "127.0.0.1", 8899, 4096), nullptr);
-    qputenv("V7_CAMERA_ADDRESS", "not-an-address");
-    QCOMPARE(aktele_alloc(AKTELE_KIND_UDP, "127.0.0.1", 8899, 4096), nullptr);
-    qputenv("V7_CAMERA_ADDRESS", "127.0.0.1:70000");
-    QCOMPARE(aktele_alloc(AKTELE_KIND_UDP, "127.0.0.1", 8899, 4096), nullptr);
-    QCOMPARE(akupgrader_prepare_firmware(nullptr, "/nonexistent", 0, 0, "0"), -1);
-    QCOMPARE(akupgrader_get_progress(nullptr), 0);
-}
-
-void tst_VivedLink::posListingAndRefusals()
-{
-    QVector<PosFileInfo> list;
-    QVERIFY(listSlots(*m_link, m_pos, list));
-    for (int slot = 1; slot <= 14; ++slot) {
-        const PosFileInfo &info = list[slot - 1];
-        QCOMPARE(int(info.fileNumber), 0x20 + slot);
-        QCOMPARE(int(info.endAddress - info.startAddress), 52 * (90 + 7 * (slot - 1)));
-        QCOMPARE(int(info.downloadCount), 0);
-        // The cache in the manager record holds the same 31 bytes.
-        QVERIFY(std::memcmp(&m_pos->cache[slot - 1], &info, sizeof info) == 0);
-    }
-
     // Requests the library cannot carry out are refused before anything is sent or opened.
-    PosFileManager *m = m_pos;
     const QByteArray path = m_dir.filePath("refused.xls").toUtf8();
     m->expectedSize = 0;
     QCOMPARE(posfile_file_request(m, 0x7f, path), -1); // not listed, no size given
@@ -267,6 +160,21 @@ void tst_VivedLink::posListingAndRefusals()
     QCOMPARE(posfile_file_cancelRequest(m), 0);
     QCOMPARE(int(m->state), int(POSFILE_STATE_READY));
     QCOMPARE(posfile_file_remove(m, 0), -1);
+
+    // Calls with handles the library never gave out do nothing and fail.
+    v7k_context own = {};
+    QCOMPARE(v7k_shutter(&own), -1);
+    QCOMPARE(v7k_get_version(&own), -1);
+    QCOMPARE(v7k_free(&own), -1);
+    QCOMPARE(posfile_manager_init(&own), nullptr);
+    QCOMPARE(posfile_process(nullptr), 0u);
+    QCOMPARE(aktele_alloc(1, "127.0.0.1", 8899, 4096), nullptr);
+    qputenv("V7_CAMERA_ADDRESS", "not-an-address");
+    QCOMPARE(aktele_alloc(AKTELE_KIND_UDP, "127.0.0.1", 8899, 4096), nullptr);
+    qputenv("V7_CAMERA_ADDRESS", "127.0.0.1:70000");
+    QCOMPARE(aktele_alloc(AKTELE_KIND_UDP, "127.0.0.1", 8899, 4096), nullptr);
+    QCOMPARE(akupgrader_prepare_firmware(nullptr, "/nonexistent", 0, 0, "0"), -1);
+    QCOMPARE(akupgrader_get_progress(nullptr), 0);
 }
 
 void tst_VivedLink::posDownload_data()
@@ -304,16 +212,18 @@ void tst_VivedLink::posDownload()
         link = own.get();
     }
     PosFileManager *m = posfile_manager_init(link->device->posfileArg);
-    QVector<PosFileInfo> list;
-    QVERIFY(listSlots(*link, m, list));
-    const PosFileInfo info = list[slot - 1];
-    const int size = int(info.endAddress - info.startAddress);
+    // The listing is tst_posdownload's: slot s holds file 0x20 + s, as large as its raw records.
+    const int fileNumber = 0x20 + slot;
+    const QByteArray records =
+        fileBytes(raw + QStringLiteral("/slot%1.bin").arg(slot, 2, 10, QChar('0')));
+    const int size = int(records.size());
+    QVERIFY(size > 0);
     const int recordSize = camera.contains("V7K3") ? 32 : 52;
     const QString path = m_dir.filePath(tag + "POS点数据.xls");
 
     m->received = 0;
     m->state = POSFILE_STATE_READY;
-    m->fileNumber = info.fileNumber;
+    m->fileNumber = uint32_t(fileNumber);
     m->expectedSize = uint32_t(size);
     if (offset) {
         // The five per-lens tables beside the main one, headers written, as the page does.
@@ -324,17 +234,16 @@ void tst_VivedLink::posDownload()
         }
         m->independentPos = 1;
         m->completion = 0;
-        QCOMPARE(posfile_file_request_offset(m, info.fileNumber, path.toUtf8(), size, recordSize),
-                 0);
+        QCOMPARE(posfile_file_request_offset(m, fileNumber, path.toUtf8(), size, recordSize), 0);
         // Until confirmed the manager shows a running transfer to the link's heartbeat.
         QTRY_COMPARE_WITH_TIMEOUT(posfile_process(m), uint32_t(size), 60000);
         QCOMPARE(m->activity, uint32_t(POSFILE_ACTIVITY_TRANSFER));
         // Firmware 4.5 on: the program confirms, the library reports the end.
-        QCOMPARE(posfile_file_success(m, info.fileNumber), 0);
+        QCOMPARE(posfile_file_success(m, fileNumber), 0);
         QTRY_COMPARE_WITH_TIMEOUT(int(m->state), int(POSFILE_STATE_COMPLETE), 60000);
     } else {
         std::memset(&m->cache[slot - 1], 0, sizeof m->cache[slot - 1]);
-        QCOMPARE(posfile_file_request(m, info.fileNumber, path.toUtf8()), 0);
+        QCOMPARE(posfile_file_request(m, fileNumber, path.toUtf8()), 0);
     }
     // The library is done with the tables (flushed, no longer its own) once the activity is
     // back to idle: every byte counted does not mean that yet.
@@ -349,9 +258,6 @@ void tst_VivedLink::posDownload()
     }
     m->independentPos = 0;
 
-    const QByteArray records =
-        fileBytes(raw + QStringLiteral("/slot%1.bin").arg(slot, 2, 10, QChar('0')));
-    QCOMPARE(records.size(), size);
     const QByteArray table = fileBytes(path);
     QCOMPARE(table, PosReference::mainTable(records, recordSize));
     QCOMPARE(table.count('\n'), 1 + size / recordSize);
@@ -373,31 +279,21 @@ void tst_VivedLink::posDownload()
         QVERIFY(link->stats().retransmissions > 0 && link->stats().badFrames > 0);
 }
 
-// Every byte of the parameters reaches the camera and comes back; in fixed-time mode with an
-// activation that always holds, the camera then triggers by itself.
-void tst_VivedLink::workParamAndFixedTime()
+// In fixed-time mode with an activation that always holds, the camera triggers by itself. (Every
+// byte of a record reaching the camera and back is tst_strategy's, through the editors.)
+void tst_VivedLink::fixedTimeTriggers()
 {
     v7k_context *device = m_link->device;
-    WorkParam p;
-    uint8_t *raw = reinterpret_cast<uint8_t *>(&p);
-    for (int i = 0; i < 24; ++i)
-        raw[i] = uint8_t(0x30 + i);
+    WorkParam p = v7k_get_work_param(device);
     p.mode = 2;
-    p.activation = 5;
-    p.timeInterval = 0x0a14;
-    QCOMPARE(v7k_set_work_param(device, &p), 0);
-    QTRY_VERIFY(std::memcmp(&device->workParam, &p, sizeof p) == 0);
-    const WorkParam back = v7k_get_work_param(device);
-    QVERIFY(std::memcmp(&back, &p, sizeof p) == 0);
-    QCOMPARE(v7k_get_mode(device), 2);
-    QCOMPARE(v7k_get_fixtime(device), 0x0a14);
-    QCOMPARE(v7k_set_work_param(device, nullptr), -1);
-
     p.activation = 2; // external level: always active on the bench
     p.timeInterval = 1;
     const uint32_t photos = device->photoCount;
     QCOMPARE(v7k_change_work_mode(device, 1), 0);
     QCOMPARE(v7k_set_work_param(device, &p), 0);
+    QCOMPARE(v7k_set_work_param(device, nullptr), -1);
+    QTRY_COMPARE(v7k_get_mode(device), 2);
+    QCOMPARE(v7k_get_fixtime(device), 1);
     QTRY_VERIFY(device->photoCount >= photos + 5);
     QTRY_VERIFY(device->cameraPhotos[4] >= photos + 5);
 }
