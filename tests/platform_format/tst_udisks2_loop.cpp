@@ -15,7 +15,6 @@
 
 #include "cardformatter.h"
 #include "cardrig.h"
-#include "mountinfo.h"
 #include "testtools.h"
 
 namespace {
@@ -44,15 +43,12 @@ bool kernelHasExfat()
     return fileBytes(QStringLiteral("/proc/filesystems")).contains("\texfat\n");
 }
 
+// Through findmnt, not the program's own reading of the mount table.
 QStringList mountPointsOf(const QString &device)
 {
-    QStringList points;
-    for (const MountInfoEntry &entry :
-         MountInfo::parse(fileBytes(QStringLiteral("/proc/self/mountinfo")))) {
-        if (entry.source == device)
-            points << entry.mountPoint;
-    }
-    return points;
+    QString points;
+    run("findmnt", {"-rn", "-o", "TARGET", "-S", device}, nullptr, &points);
+    return points.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 // Through blkid, not the service: what is on the device now.
@@ -76,17 +72,6 @@ QVariant blockProperty(const QString &device, const QString &interface, const QS
                               "org.freedesktop.DBus.Properties", QDBusConnection::systemBus());
     const QDBusReply<QDBusVariant> reply = properties.call("Get", interface, name);
     return reply.isValid() ? reply.value().variant() : QVariant();
-}
-
-void endDaemon(QProcess *process)
-{
-    if (process->state() == QProcess::NotRunning)
-        return;
-    process->terminate();
-    if (!process->waitForFinished(10000)) {
-        process->kill();
-        process->waitForFinished();
-    }
 }
 
 } // namespace
@@ -300,9 +285,13 @@ void tst_UDisks2Loop::cleanupTestCase()
         run("udevadm", {"control", "--reload"});
         run("udevadm", {"settle", "--timeout=30"});
     }
-    endDaemon(&m_udisksd);
-    endDaemon(&m_udevd);
-    endDaemon(&m_bus);
+    for (QProcess *process : {&m_udisksd, &m_udevd, &m_bus}) {
+        process->terminate();
+        if (!process->waitForFinished(10000)) {
+            process->kill();
+            process->waitForFinished();
+        }
+    }
     // What the daemons made where nothing was. Where a folder may hold what is not the test's
     // (a mount of someone else's, the rules of a udevd that was there before), only if empty.
     for (const QString &folder : std::as_const(m_madeFolders)) {
