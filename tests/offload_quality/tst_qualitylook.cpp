@@ -109,14 +109,8 @@ QStringList flagKeys(int flags)
 QList<int> judgeFrames(const QList<QByteArray> &frames)
 {
     std::vector<LookedPhoto> photos;
-    for (int i = 0; i < frames.size(); ++i) {
-        LookedPhoto p;
-        p.camera = 1;
-        p.index = i;
-        p.path = QString::number(i);
-        p.measure = PhotoLook::measureData(frames.at(i));
-        photos.push_back(p);
-    }
+    for (int i = 0; i < frames.size(); ++i) // camera, index, exposure, path, measure
+        photos.push_back({1, i, -1, QString::number(i), PhotoLook::measureData(frames.at(i))});
     const QualityFindings findings = QualityFindings::judge(photos);
     QList<int> flags(frames.size(), 0);
     for (const QualityFindings::Photo &p : findings.flagged())
@@ -254,12 +248,8 @@ void TestQualityLook::otherLenses()
             if (camera == altered)
                 seen = kind & QualityFindings::Blurred ? blurredAsLooked(image, amount)
                                                        : darkened(image, amount);
-            LookedPhoto p;
-            p.camera = camera;
-            p.index = exposure;
-            p.exposure = exposure;
-            p.measure = PhotoLook::measureData(jpeg(seen));
-            photos.push_back(p);
+            photos.push_back(
+                {camera, exposure, exposure, QString(), PhotoLook::measureData(jpeg(seen))});
         }
     }
     const QualityFindings findings = QualityFindings::judge(photos);
