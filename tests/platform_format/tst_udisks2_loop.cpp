@@ -87,8 +87,7 @@ private slots:
 
 private:
     bool startDaemon(QProcess *process, const QString &program, const QStringList &arguments);
-    bool startServices(QString *error);
-    bool show(const QString &device, const QString &mountRoot, bool userCard, QString *error);
+    void show(const QString &device, const QString &mountRoot, bool userCard);
 
     std::unique_ptr<CardRig> m_cards; // gone before the daemons, which see the devices go
     QTemporaryDir m_logs;
@@ -114,8 +113,41 @@ void tst_UDisks2Loop::initTestCase()
             QSKIP(qPrintable("a udisksd runs here already (process " + pid + ")"));
     }
     m_cards = std::make_unique<CardRig>(CardRig::Loop);
-    QString error;
-    QVERIFY2(startServices(&error), qPrintable(error));
+    m_started = true;
+    // Rules of a run that was killed: the numbers of its loop devices are anyone's now.
+    for (const QFileInfo &rule : QDir(kRules).entryInfoList({"99-v7test-*.rules"}, QDir::Files)) {
+        if (!QFileInfo::exists("/proc/" + rule.fileName().section(QLatin1Char('-'), 2, 2)))
+            QFile::remove(rule.filePath());
+    }
+    for (const QString &folder : {kRules, QStringLiteral("/media/root"), QStringLiteral("/media"),
+                                  QStringLiteral("/run/udisks2")}) {
+        if (!QFileInfo::exists(folder))
+            m_madeFolders << folder;
+    }
+    // A bus of its own: the test and udisksd meet there and no system bus is disturbed. This sets
+    // DBUS_SYSTEM_BUS_ADDRESS before the first use of the system bus.
+    m_bus.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    m_bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    QVERIFY2(m_bus.waitForReadyRead(10000), "dbus-daemon gave no address");
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus.readLine().trimmed());
+
+    const auto udevdAnswers = [] { return run("udevadm", {"control", "--ping"}); };
+    if (!udevdAnswers()) {
+        m_ownUdevd = true;
+        for (const char *folder : {"/run/udev", "/dev/disk", "/dev/block"}) {
+            if (!QFileInfo::exists(folder))
+                m_madeFolders << folder;
+        }
+        QVERIFY2(startDaemon(&m_udevd, kUdevd, {}) && QTest::qWaitFor(udevdAnswers, 10000),
+                 "systemd-udevd did not start");
+    }
+    const auto udisksAnswers = [] {
+        return QDBusConnection::systemBus().interface()->isServiceRegistered(
+            "org.freedesktop.UDisks2");
+    };
+    QVERIFY2(startDaemon(&m_udisksd, kUdisksd, {"--no-sigint"}) &&
+                 QTest::qWaitFor(udisksAnswers, 30000),
+             ("udisksd did not start: " + fileBytes(m_logs.filePath("udisksd.log"))).constData());
 }
 
 bool tst_UDisks2Loop::startDaemon(QProcess *process, const QString &program,
@@ -130,88 +162,34 @@ bool tst_UDisks2Loop::startDaemon(QProcess *process, const QString &program,
     return process->waitForStarted();
 }
 
-// Sets DBUS_SYSTEM_BUS_ADDRESS of this process: called before its first use of the system bus.
-bool tst_UDisks2Loop::startServices(QString *error)
-{
-    m_started = true;
-    // Rules of a run that was killed: the numbers of its loop devices are anyone's now.
-    for (const QFileInfo &rule : QDir(kRules).entryInfoList({"99-v7test-*.rules"}, QDir::Files)) {
-        if (!QFileInfo::exists("/proc/" + rule.fileName().section(QLatin1Char('-'), 2, 2)))
-            QFile::remove(rule.filePath());
-    }
-    for (const QString &folder : {kRules, QStringLiteral("/media/root"), QStringLiteral("/media"),
-                                  QStringLiteral("/run/udisks2")}) {
-        if (!QFileInfo::exists(folder))
-            m_madeFolders << folder;
-    }
-    // A bus of its own: the test and udisksd meet there and no system bus is disturbed.
-    m_bus.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    m_bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-    if (!m_bus.waitForReadyRead(10000)) {
-        *error = QStringLiteral("dbus-daemon gave no address");
-        return false;
-    }
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus.readLine().trimmed());
-
-    const auto udevdAnswers = [] { return run("udevadm", {"control", "--ping"}); };
-    if (!udevdAnswers()) {
-        m_ownUdevd = true;
-        for (const char *folder : {"/run/udev", "/dev/disk", "/dev/block"}) {
-            if (!QFileInfo::exists(folder))
-                m_madeFolders << folder;
-        }
-        if (!startDaemon(&m_udevd, kUdevd, {}) || !QTest::qWaitFor(udevdAnswers, 10000)) {
-            *error = QStringLiteral("systemd-udevd did not start");
-            return false;
-        }
-    }
-    const auto udisksAnswers = [] {
-        return QDBusConnection::systemBus().interface()->isServiceRegistered(
-            "org.freedesktop.UDisks2");
-    };
-    if (!startDaemon(&m_udisksd, kUdisksd, {"--no-sigint"}) ||
-        !QTest::qWaitFor(udisksAnswers, 30000)) {
-        *error = "udisksd did not start: " +
-                 QString::fromLocal8Bit(fileBytes(m_logs.filePath("udisksd.log")));
-        return false;
-    }
-    return true;
-}
-
 // Every loop device is a system device to the service: a user's card gets a udev rule that says
 // otherwise. Returns once the service sees the device so, mounted at mountRoot.
-bool tst_UDisks2Loop::show(const QString &device, const QString &mountRoot, bool userCard,
-                           QString *error)
+void tst_UDisks2Loop::show(const QString &device, const QString &mountRoot, bool userCard)
 {
     const QString name = QFileInfo(device).fileName();
+    QString error;
     if (userCard) {
         const QString rule =
             QStringLiteral("%1/99-v7test-%2-%3.rules").arg(kRules).arg(getpid()).arg(name);
         m_rules << rule;
-        if (!writeFile(rule, "KERNEL==\"" + name.toUtf8() + "\", ENV{UDISKS_SYSTEM}=\"0\"\n")) {
-            *error = QStringLiteral("cannot write %1").arg(rule);
-            return false;
-        }
-        if (!run("udevadm", {"control", "--reload"}, error))
-            return false;
+        QVERIFY(writeFile(rule, "KERNEL==\"" + name.toUtf8() + "\", ENV{UDISKS_SYSTEM}=\"0\"\n"));
+        QVERIFY2(run("udevadm", {"control", "--reload"}, &error), qPrintable(error));
     }
-    if (!run("udevadm", {"trigger", "--action=add", device}, error) ||
-        !run("udevadm", {"settle", "--timeout=30"}, error))
-        return false;
+    QVERIFY2(run("udevadm", {"trigger", "--action=add", device}, &error) &&
+                 run("udevadm", {"settle", "--timeout=30"}, &error),
+             qPrintable(error));
     // The service unmounts only what it has seen mounted.
-    const bool seen = QTest::qWaitFor(
-        [&] {
-            const QVariant system =
-                blockProperty(device, "org.freedesktop.UDisks2.Block", "HintSystem");
-            const auto mounts = qdbus_cast<QByteArrayList>(
-                blockProperty(device, "org.freedesktop.UDisks2.Filesystem", "MountPoints"));
-            return system.isValid() && system.toBool() == !userCard &&
-                   mounts.contains(mountRoot.toUtf8() + '\0');
-        },
-        30000);
-    if (!seen)
-        *error = QStringLiteral("UDisks2 did not see %1 mounted at %2").arg(device, mountRoot);
-    return seen;
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     const QVariant system =
+                         blockProperty(device, "org.freedesktop.UDisks2.Block", "HintSystem");
+                     const auto mounts = qdbus_cast<QByteArrayList>(blockProperty(
+                         device, "org.freedesktop.UDisks2.Filesystem", "MountPoints"));
+                     return system.isValid() && system.toBool() == !userCard &&
+                            mounts.contains(mountRoot.toUtf8() + '\0');
+                 },
+                 30000),
+             qPrintable("UDisks2 did not see " + device + " mounted at " + mountRoot));
 }
 
 void tst_UDisks2Loop::format_data()
@@ -237,9 +215,10 @@ void tst_UDisks2Loop::format()
     QString why;
     const QString root = m_cards->plug(QStringLiteral("OLD"), &why);
     const QString device = m_cards->deviceOf(root);
-    QVERIFY2(!root.isEmpty() && QDir(root).mkpath("AVF_INFO/101") &&
-                 show(device, root, userCard, &why),
-             qPrintable(why));
+    QVERIFY2(!root.isEmpty() && QDir(root).mkpath("AVF_INFO/101"), qPrintable(why));
+    show(device, root, userCard);
+    if (QTest::currentTestFailed())
+        return;
     QFile held(root + QStringLiteral("/AVF_INFO/101/held.jpg"));
     if (before == HoldAFile)
         QVERIFY(held.open(QIODevice::WriteOnly));
