@@ -138,9 +138,7 @@ void tst_Dialogs::promptShowsWholeText()
     QFETCH(bool, scrolls);
     QSize size;
     QString shown;
-    bool whole = false;
-    bool scrolled = false;
-    bool buttonBelow = false;
+    bool whole = false, scrolled = false, buttonBelow = false;
     QPoint centre;
     // The window the prompt belongs to: it is centred there.
     QWidget window;
@@ -221,11 +219,7 @@ void tst_Dialogs::shippedFolderRule()
     QTemporaryDir prefix;
     for (const QString &entry : std::as_const(entries)) {
         const QString path = prefix.filePath(entry);
-        if (entry.endsWith(QLatin1Char('/'))) {
-            QVERIFY(QDir().mkpath(path));
-        } else {
-            QVERIFY(writeFile(path, QByteArray()));
-        }
+        QVERIFY(entry.endsWith(QLatin1Char('/')) ? QDir().mkpath(path) : writeFile(path, {}));
     }
     QCOMPARE(DataFolders::shippedFilesFolderFor(prefix.filePath(QStringLiteral("bin"))),
              prefix.filePath(expected));

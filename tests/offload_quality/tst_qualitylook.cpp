@@ -132,13 +132,6 @@ QImage stamped(const QImage &in, int frame)
     return out;
 }
 
-QImage black(int width = 400, int height = 300)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(Qt::black);
-    return image;
-}
-
 using Variant = QImage (*)(const QImage &);
 
 } // namespace
@@ -184,7 +177,9 @@ void TestQualityLook::frames_data()
                 << QList<QByteArray>{jpeg(v.make(image))} << QStringList{v.flags};
     }
     // A lens cap: dark, and a uniform field is not called blurred, nor repeated.
-    QTest::addRow("lens cap on") << QList<QByteArray>{jpeg(black()), jpeg(black())}
+    QImage black(400, 300, QImage::Format_RGB32);
+    black.fill(Qt::black);
+    QTest::addRow("lens cap on") << QList<QByteArray>{jpeg(black), jpeg(black)}
                                  << QStringList{"dark", "dark"};
     // A photo the card gave only half of, and one that is no JPEG at all.
     const QByteArray a = all.at(3), b = all.at(8), c = all.at(14);
