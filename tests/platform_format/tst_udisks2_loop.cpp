@@ -38,11 +38,6 @@ bool run(const QString &program, const QStringList &arguments, QString *error = 
     return run.exitCode == 0;
 }
 
-bool kernelHasExfat()
-{
-    return fileBytes(QStringLiteral("/proc/filesystems")).contains("\texfat\n");
-}
-
 // Through findmnt, not the program's own reading of the mount table.
 QStringList mountPointsOf(const QString &device)
 {
@@ -235,7 +230,8 @@ void tst_UDisks2Loop::format()
         QCOMPARE(labelOf(device), QStringLiteral("Center"));
         // Without the kernel's exFAT the service cannot mount it: as root the backend mounts it
         // with the FUSE driver on its old folder.
-        QCOMPARE(outcome.mountRoot, kernelHasExfat() ? QStringLiteral("/media/root/Center") : root);
+        const bool kernelExfat = fileBytes("/proc/filesystems").contains("\texfat\n");
+        QCOMPARE(outcome.mountRoot, kernelExfat ? QStringLiteral("/media/root/Center") : root);
         QCOMPARE(mountPointsOf(device), QStringList{outcome.mountRoot});
         QVERIFY(QDir(outcome.mountRoot).isEmpty());
         QVERIFY(QDir(outcome.mountRoot).mkdir(QStringLiteral("AVF_INFO")));
