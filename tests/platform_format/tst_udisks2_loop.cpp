@@ -81,7 +81,6 @@ private slots:
     void cleanupTestCase();
 
 private:
-    bool startDaemon(QProcess *process, const QString &program, const QStringList &arguments);
     void show(const QString &device, const QString &mountRoot);
 
     std::unique_ptr<CardRig> m_cards; // gone before the daemons, which see the devices go
@@ -126,6 +125,16 @@ void tst_UDisks2Loop::initTestCase()
     QVERIFY2(m_bus.waitForReadyRead(10000), "dbus-daemon gave no address");
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus.readLine().trimmed());
 
+    const auto startDaemon = [this](QProcess *process, const QString &program,
+                                    const QStringList &arguments) {
+        // A daemon of a test that dies goes with it.
+        process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        const QString log = m_logs.filePath(QFileInfo(program).fileName() + ".log");
+        process->setStandardOutputFile(log);
+        process->setStandardErrorFile(log, QIODevice::Append);
+        process->start(program, arguments);
+        return process->waitForStarted();
+    };
     const auto udevdAnswers = [] { return run("udevadm", {"control", "--ping"}); };
     if (!udevdAnswers()) {
         m_ownUdevd = true;
@@ -143,18 +152,6 @@ void tst_UDisks2Loop::initTestCase()
     QVERIFY2(startDaemon(&m_udisksd, kUdisksd, {"--no-sigint"}) &&
                  QTest::qWaitFor(udisksAnswers, 30000),
              ("udisksd did not start: " + fileBytes(m_logs.filePath("udisksd.log"))).constData());
-}
-
-bool tst_UDisks2Loop::startDaemon(QProcess *process, const QString &program,
-                                  const QStringList &arguments)
-{
-    // A daemon of a test that dies goes with it.
-    process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    const QString log = m_logs.filePath(QFileInfo(program).fileName() + ".log");
-    process->setStandardOutputFile(log);
-    process->setStandardErrorFile(log, QIODevice::Append);
-    process->start(program, arguments);
-    return process->waitForStarted();
 }
 
 // Every loop device is a system device to the service (which the backend refuses, as the
