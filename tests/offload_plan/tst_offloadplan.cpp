@@ -8,7 +8,7 @@
 
 namespace {
 
-OffloadRun::Progress progressOf(const QList<QList<int>> &cameras, double rate = 0, qint64 left = -1)
+OffloadRun::Progress progressOf(const QList<QList<int>> &cameras, double rate = 0)
 {
     // Each row: camera, files done, file count, failed.
     OffloadRun::Progress p;
@@ -27,7 +27,6 @@ OffloadRun::Progress progressOf(const QList<QList<int>> &cameras, double rate = 
     }
     p.complete = complete;
     p.bytesPerSecond = rate;
-    p.secondsLeft = left;
     return p;
 }
 
