@@ -147,8 +147,6 @@ void TestOffloadPlan::posChoice_data()
 
     QTest::newRow("still reading") << QStringList{"read a"} << true << "" << 0 << 1;
     QTest::newRow("read") << QStringList{"read a", "good a"} << false << "" << 1 << 1;
-    QTest::newRow("refused, then its empty record set")
-        << QStringList{"read a", "refuse a", "empty a"} << false << "/p/a.xls: why" << 0 << 1;
     QTest::newRow("refused beside a good one")
         << QStringList{"read b", "good b", "read a", "refuse a", "empty a"} << false
         << "/p/a.xls: why" << 1 << 2;
