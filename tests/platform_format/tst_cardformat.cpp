@@ -10,6 +10,7 @@
 
 #include "cardformatter.h"
 #include "cardrefusal.h"
+#include "testtools.h"
 
 Q_DECLARE_METATYPE(CardDeviceFacts)
 
@@ -179,13 +180,10 @@ void tst_CardFormat::udisks2()
     QVERIFY2(outcome.error.contains(error), qPrintable(outcome.error));
     // The double's log lines since, without their time stamps.
     const auto logged = [&] {
-        QFile file(log);
         QStringList lines;
-        if (file.open(QIODevice::ReadOnly) && file.seek(before)) {
-            for (const QByteArray &line : file.readAll().split('\n'))
-                if (!line.isEmpty())
-                    lines << QString::fromUtf8(line.mid(line.indexOf(' ') + 1));
-        }
+        for (const QByteArray &line : fileBytes(log).mid(before).split('\n'))
+            if (!line.isEmpty())
+                lines << QString::fromUtf8(line.mid(line.indexOf(' ') + 1));
         return lines;
     };
     QTRY_COMPARE(logged(), calls);
