@@ -81,7 +81,7 @@ private slots:
     void cleanupTestCase();
 
 private:
-    void show(const QString &device, const QString &mountRoot);
+    void show(const QString &device, const QString &mountRoot, bool userCard);
 
     std::unique_ptr<CardRig> m_cards; // gone before the daemons, which see the devices go
     QTemporaryDir m_logs;
@@ -154,16 +154,17 @@ void tst_UDisks2Loop::initTestCase()
              ("udisksd did not start: " + fileBytes(m_logs.filePath("udisksd.log"))).constData());
 }
 
-// Every loop device is a system device to the service (which the backend refuses, as the
-// double's test shows): a card gets a udev rule that says otherwise. Returns once the service
-// sees the device so, mounted at mountRoot.
-void tst_UDisks2Loop::show(const QString &device, const QString &mountRoot)
+// Every loop device is a system device to the service: a user's card gets a udev rule that
+// says otherwise. Returns once the service sees the device so, mounted at mountRoot.
+void tst_UDisks2Loop::show(const QString &device, const QString &mountRoot, bool userCard)
 {
     const QString name = QFileInfo(device).fileName();
     const QString rule =
         QStringLiteral("%1/99-v7test-%2-%3.rules").arg(kRules).arg(getpid()).arg(name);
-    m_rules << rule;
-    QVERIFY(writeFile(rule, "KERNEL==\"" + name.toUtf8() + "\", ENV{UDISKS_SYSTEM}=\"0\"\n"));
+    if (userCard) {
+        m_rules << rule;
+        QVERIFY(writeFile(rule, "KERNEL==\"" + name.toUtf8() + "\", ENV{UDISKS_SYSTEM}=\"0\"\n"));
+    }
     QString error;
     QVERIFY2(run("udevadm", {"control", "--reload"}, &error), qPrintable(error));
     QVERIFY2(run("udevadm", {"trigger", "--action=add", device}, &error) &&
@@ -176,7 +177,7 @@ void tst_UDisks2Loop::show(const QString &device, const QString &mountRoot)
                          blockProperty(device, "org.freedesktop.UDisks2.Block", "HintSystem");
                      const auto mounts = qdbus_cast<QByteArrayList>(blockProperty(
                          device, "org.freedesktop.UDisks2.Filesystem", "MountPoints"));
-                     return system.isValid() && !system.toBool() &&
+                     return system.isValid() && system.toBool() == !userCard &&
                             mounts.contains(mountRoot.toUtf8() + '\0');
                  },
                  30000),
@@ -185,25 +186,29 @@ void tst_UDisks2Loop::show(const QString &device, const QString &mountRoot)
 
 void tst_UDisks2Loop::format_data()
 {
+    QTest::addColumn<bool>("userCard"); // false: the service counts it as the system's own
     QTest::addColumn<int>("before");
     QTest::addColumn<QString>("error"); // a part of it; empty = formatted
 
     QTest::newRow("unmounted, formatted with the camera's label, mounted again")
-        << int(Nothing) << "";
-    QTest::newRow("a card with a file open is not formatted") << int(HoldAFile) << "卸载";
+        << true << int(Nothing) << "";
+    QTest::newRow("a card with a file open is not formatted") << true << int(HoldAFile) << "卸载";
+    QTest::newRow("a device the service counts as the system's")
+        << false << int(Nothing) << "系统设备";
     QTest::newRow("a card pulled during the unmount")
-        << int(PullDuringUnmount) << "格式化 /dev/loop";
+        << true << int(PullDuringUnmount) << "格式化 /dev/loop";
 }
 
 void tst_UDisks2Loop::format()
 {
+    QFETCH(bool, userCard);
     QFETCH(int, before);
     QFETCH(QString, error);
     QString why;
     const QString root = m_cards->plug(QStringLiteral("OLD"), &why);
     const QString device = m_cards->deviceOf(root);
     QVERIFY2(!root.isEmpty() && QDir(root).mkpath("AVF_INFO/101"), qPrintable(why));
-    show(device, root);
+    show(device, root, userCard);
     if (QTest::currentTestFailed())
         return;
     QFile held(root + QStringLiteral("/AVF_INFO/101/held.jpg"));
