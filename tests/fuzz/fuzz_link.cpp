@@ -8,13 +8,27 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
 using namespace vived;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    // Nothing listens on the discard port of loopback; requests go nowhere.
+    // The requests go to a loopback port this process holds and never reads.
+    static const uint16_t port = [] {
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+            ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            std::abort();
+        return ntohs(address.sin_port);
+    }();
     unsetenv("V7_CAMERA_ADDRESS");
-    Transport *t = Transport::create("127.0.0.1", 9, 4096);
+    Transport *t = Transport::create("127.0.0.1", port, 4096);
     if (!t)
         return 0;
     auto *device = new Device(t);
