@@ -243,17 +243,16 @@ void tst_Restore::restore()
         const QString kind = cards.at(position);
         const QString label = QStringLiteral("OLD%1").arg(position);
         QString error, root, other;
-        if (kind == QLatin1String("folder"))
+        if (kind == "folder")
             root = work.filePath(QStringLiteral("folder"));
-        else if (kind == QLatin1String("partition"))
+        else if (kind == "partition")
             root = rig.plugBesideSecondPartition(label, &other, &error);
         else if (!kind.isEmpty())
             root = rig.plug(label, &error);
         else
             continue;
         QVERIFY2(!root.isEmpty(), qPrintable(error));
-        QVERIFY(makeCameraCard(root, kind == QLatin1String("unsaved") ? 1 : 3,
-                               kind != QLatin1String("bare")));
+        QVERIFY(makeCameraCard(root, kind == "unsaved" ? 1 : 3, kind != "bare"));
         const QString device = rig.deviceOf(root);
         boxes.replaceInStrings(QStringLiteral("%1"), root);
         boxes.replaceInStrings(QStringLiteral("%2"), device);
@@ -262,9 +261,9 @@ void tst_Restore::restore()
         boxes.replaceInStrings(QStringLiteral("%4"), other);
         plugged[position] = root;
         uuids[position] = device.isEmpty() ? QString() : probe(device, "UUID");
-        if (kind != QLatin1String("spare"))
+        if (kind != "spare")
             roots[position] = root;
-        if (kind != QLatin1String("unsaved") && kind != QLatin1String("spare"))
+        if (kind != "unsaved" && kind != "spare")
             offloaded[position] = root;
     }
     QVERIFY(offload(offloaded, work.filePath(QStringLiteral("target")),
@@ -348,13 +347,13 @@ void tst_Restore::toolRefusals()
     QFETCH(QString, reason);
     QTemporaryDir work;
     CardRig rig(kRig);
-    QString root = kind == QLatin1String("system") ? QStringLiteral("/") : work.path();
-    if (kind == QLatin1String("partition")) {
+    QString root = kind == "system" ? QStringLiteral("/") : work.path();
+    if (kind == "partition") {
         QString other, error;
         root = rig.plugBesideSecondPartition(QStringLiteral("Center"), &other, &error);
         QVERIFY2(!root.isEmpty(), qPrintable(error));
     }
-    if (kind != QLatin1String("system"))
+    if (kind != "system")
         QVERIFY(makeCameraCard(root, 1));
     // Only ever a dry run: the refusal must come from the listing, before any format.
     const ToolRun run = v7toolRestore({"--center", root, "--dry-run", "--yes"});
@@ -362,14 +361,14 @@ void tst_Restore::toolRefusals()
     QCOMPARE(run.jsonLines().size(), 5);
     const QJsonObject center = run.jsonLines().first();
     QCOMPARE(center.value("root").toString(), root);
-    if (kind == QLatin1String("partition"))
+    if (kind == "partition")
         QCOMPARE(center.value("device").toString(), rig.deviceOf(root));
     QCOMPARE(center.value("format").toBool(), false);
     const QString refusal = center.value("refusal").toString();
     QVERIFY2(refusal.contains(QRegularExpression(reason)), qPrintable(refusal));
     QCOMPARE(run.jsonLines().at(1).value("present").toBool(), false);
     QVERIFY(run.err.contains("dry run"));
-    if (kind != QLatin1String("system"))
+    if (kind != "system")
         QVERIFY(QFileInfo::exists(root + QStringLiteral("/DCIM/100MSDCF/DSC00001.JPG")));
 }
 
