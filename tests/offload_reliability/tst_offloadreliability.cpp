@@ -633,12 +633,10 @@ void TestOffloadReliability::fullDisk()
         QStringList copied = filesBelow(o.copy(c));
         copied.removeOne(QString::fromLatin1(ChecksumList::FileName));
         QVERIFY2(copied.size() == o.filesDone(c),
-                 qPrintable(QStringLiteral("%1 counted, found: %2")
-                                .arg(o.filesDone(c))
-                                .arg(copied.join(QLatin1Char(' ')))));
+                 qPrintable(QString::number(o.filesDone(c)) + " counted, found: " +
+                            copied.join(' ')));
         for (const QString &file : copied)
-            QCOMPARE(fileBytes(o.copy(c) + QLatin1Char('/') + file),
-                     fileBytes(o.card(c) + QLatin1Char('/') + file));
+            QCOMPARE(fileBytes(o.copy(c) + '/' + file), fileBytes(o.card(c) + '/' + file));
         // A line the full disk did not take is made on resume; the lines there are right.
         const QByteArray list = fileBytes(o.copy(c) + QLatin1Char('/') + ChecksumList::FileName);
         QVERIFY(list.count('\n') <= o.filesDone(c));
@@ -720,9 +718,8 @@ void TestOffloadReliability::backupTrouble()
                  run.output.contains("backup incomplete: " + QFile::encodeName(o.backup)),
              run.output.constData());
     o.checkTarget(volumes);
-    const QByteArray report =
-        fileBytes(o.target() + QLatin1Char('/') + FlightReport::htmlFileName());
-    QVERIFY(report.contains(QStringLiteral("备份不完整").toUtf8()));
+    QVERIFY(fileBytes(o.target() + '/' + FlightReport::htmlFileName())
+                .contains(QStringLiteral("备份不完整").toUtf8()));
     for (int c = 0; c < Cameras::Count && (trouble == "full" || trouble == "corrupt"); ++c) {
         // The copies the backup took are whole and listed; nothing partial is left.
         QStringList held = filesBelow(o.backupCopy(c));
@@ -1223,8 +1220,7 @@ void TestOffloadReliability::cardIdentity()
     const QString left = change == "swapped" || change == "same sizes" ? away : o.card(1);
     const QRegularExpression copied(QStringLiteral("(^|/)[^./][^/]*\\.JPG$"));
     for (const QString &file : filesBelow(o.copy(1)).filter(copied))
-        QCOMPARE(fileBytes(o.copy(1) + QLatin1Char('/') + file),
-                 fileBytes(left + QLatin1Char('/') + file));
+        QCOMPARE(fileBytes(o.copy(1) + '/' + file), fileBytes(left + '/' + file));
 }
 
 // The read-back of a copy must come from the disk, not from what the page cache kept of the
