@@ -5,12 +5,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <minizip/unzip.h>
 #include <minizip/zip.h>
 
+#include "cardrig.h"
 #include "checksumlist.h"
 #include "copyengine.h"
 #include "exifreader.h"
@@ -78,8 +78,8 @@ private slots:
     void initTestCase();
     void plainCopy_data();
     void plainCopy();
-    void verifyFailsTwice();
-    void destinationNotWritable();
+    void failedFile_data();
+    void failedFile();
     void volumes_data();
     void volumes();
     void taggedSortiesAndBlockFiles();
@@ -160,46 +160,49 @@ void TestOffloadEngine::plainCopy()
     checkCopies(f.card(), f.camera());
 }
 
-void TestOffloadEngine::verifyFailsTwice()
+void TestOffloadEngine::failedFile_data()
 {
+    QTest::addColumn<int>("camera"); // picks the fault
+    QTest::addColumn<QByteArray>("error");
+    QTest::newRow("read back wrong twice") << 2 << QByteArray("verify");
+    // A file where the sub-folder of the first photo ("100MEDIA/..." sorts first) should go.
+    QTest::newRow("destination not writable") << 0 << QByteArray("100MEDIA");
+}
+
+// The file that fails stops the task; only the copies verified before it are there, and the
+// resume goes on from it.
+void TestOffloadEngine::failedFile()
+{
+    QFETCH(int, camera);
+    QFETCH(QByteArray, error);
+    const bool blocked = camera == 0;
     Fixture f;
-    QVERIFY(makeCard(f.card(), 4));
+    QVERIFY(makeCard(f.card(), 4, 2));
+    QVERIFY(!blocked || writeFile(f.camera() + QStringLiteral("/100MEDIA"), QByteArray()));
     DiskTask task;
-    f.fill(&task, 2);
+    f.fill(&task, camera);
     QVERIFY(Fixture::run(task));
-    QCOMPARE(task.filesDone.load(), 1);
     QCOMPARE(task.failed.load(), 1);
-    QVERIFY2(QByteArray(task.error).contains("verify"), task.error);
-    // Only the verified file is there; the bad copy left nothing behind.
+    QCOMPARE(task.filesDone.load(), blocked ? 0 : 1);
+    QVERIFY2(QByteArray(task.error).contains(error), task.error);
+    if (blocked) {
+        QVERIFY(QFile::remove(f.camera() + QStringLiteral("/100MEDIA")));
+        QVERIFY(Fixture::run(task, true));
+        QCOMPARE(task.filesDone.load(), 4);
+        checkCopies(f.card(), f.camera());
+        return;
+    }
+    // The bad copy left nothing behind.
     QCOMPARE(filesBelow(f.camera()), QStringList({QString::fromLatin1(ChecksumList::FileName),
-                                                  QStringLiteral("DSC00001.JPG")}));
+                                                  QStringLiteral("100MEDIA/DSC00002.JPG")}));
     checkList(f.camera(), 1);
     // Without verification the same fault goes unnoticed: the check is what catches it.
     task.verify = 0;
     QVERIFY(Fixture::run(task, true));
     QCOMPARE(task.failed.load(), 0);
     QCOMPARE(task.filesDone.load(), 4);
-    QVERIFY(fileBytes(f.card() + QStringLiteral("/DSC00002.JPG")) !=
-            fileBytes(f.camera() + QStringLiteral("/DSC00002.JPG")));
-}
-
-void TestOffloadEngine::destinationNotWritable()
-{
-    Fixture f;
-    QVERIFY(makeCard(f.card(), 4, 2));
-    QDir().mkpath(f.camera());
-    // A file where the sub-folder of the second photo should go.
-    QVERIFY(writeFile(f.camera() + QStringLiteral("/100MEDIA"), QByteArray()));
-    DiskTask task;
-    f.fill(&task, 0);
-    QVERIFY(Fixture::run(task));
-    QCOMPARE(task.failed.load(), 1);
-    QCOMPARE(task.filesDone.load(), 0); // "100MEDIA/..." sorts first
-    QVERIFY2(QByteArray(task.error).contains("100MEDIA"), task.error);
-    QVERIFY(QFile::remove(f.camera() + QStringLiteral("/100MEDIA")));
-    QVERIFY(Fixture::run(task, true));
-    QCOMPARE(task.filesDone.load(), 4);
-    checkCopies(f.card(), f.camera());
+    QVERIFY(fileBytes(f.card() + QStringLiteral("/100MEDIA/DSC00004.JPG")) !=
+            fileBytes(f.camera() + QStringLiteral("/100MEDIA/DSC00004.JPG")));
 }
 
 void TestOffloadEngine::volumes_data()
@@ -633,36 +636,20 @@ void TestOffloadEngine::sameDisk()
     QVERIFY(!SyncIo::sameDisk(root.st_dev, shm.st_dev));
     // A read-back of a copy that is not there fails (the ranges read back are the volumes test).
     QCOMPARE(SyncIo::readFromDisk("/nonexistent/copy", 0, 1, {}), -1);
-    if (::geteuid() != 0)
-        QSKIP("a partitioned loop device needs root; not run");
-    // A disk image with one partition in its MBR, attached with its partitions scanned.
-    QTemporaryDir dir;
-    QByteArray image(4 << 20, '\0');
-    const unsigned char entry[16] = {0, 0, 2, 0, 0x83, 0, 0, 0, 0, 8, 0, 0, 0, 0x18, 0, 0};
-    std::memcpy(image.data() + 446, entry, sizeof entry); // sectors 2048 to 8191
-    image[510] = char(0x55);
-    image[511] = char(0xAA);
-    const QString path = dir.filePath(QStringLiteral("disk.img"));
-    QVERIFY(writeFile(path, image));
-    QProcess attach;
-    attach.start(QStringLiteral("losetup"), {"-P", "-f", "--show", path});
-    QVERIFY(attach.waitForFinished() && attach.exitCode() == 0);
-    const QString loop = QString::fromLatin1(attach.readAllStandardOutput().trimmed());
-    struct Detach
-    {
-        QString device;
-        ~Detach() { QProcess::execute(QStringLiteral("losetup"), {"-d", device}); }
-    } detach{loop};
-    // The scan at attach time may not add the partition here; partx adds it for certain.
-    QProcess::execute(QStringLiteral("partx"), {"-a", loop});
-    const QString block = QStringLiteral("/sys/block/") + QFileInfo(loop).fileName();
-    const auto number = [](const QString &devFile) {
-        const QList<QByteArray> parts = fileBytes(devFile).trimmed().split(':');
-        return parts.size() == 2 ? uint64_t(::makedev(parts[0].toUInt(), parts[1].toUInt())) : 0;
-    };
-    const uint64_t disk = number(block + QStringLiteral("/dev"));
-    uint64_t partition = 0;
-    QTRY_VERIFY((partition = number(block + '/' + QFileInfo(loop).fileName() + "p1/dev")) != 0);
-    QVERIFY(disk != 0 && SyncIo::sameDisk(disk, partition) && SyncIo::sameDisk(partition, disk));
-    QVERIFY(!SyncIo::sameDisk(partition, root.st_dev));
+    const QString unavailable = CardRig::unavailableReason(CardRig::Loop);
+    if (!unavailable.isEmpty())
+        QSKIP(qPrintable(unavailable));
+    // A disk image with two partitions, attached with its partitions scanned.
+    CardRig rig(CardRig::Loop);
+    QString other, error;
+    const QString card = rig.plugBesideSecondPartition(QStringLiteral("Part"), &other, &error);
+    QVERIFY2(!card.isEmpty(), qPrintable(error));
+    const QString device = rig.deviceOf(card); // "/dev/loop3p1"
+    struct stat disk = {};
+    struct stat partition = {};
+    QVERIFY(::stat(QFile::encodeName(device.chopped(2)).constData(), &disk) == 0 &&
+            ::stat(QFile::encodeName(device).constData(), &partition) == 0);
+    QVERIFY(SyncIo::sameDisk(disk.st_rdev, partition.st_rdev) &&
+            SyncIo::sameDisk(partition.st_rdev, disk.st_rdev));
+    QVERIFY(!SyncIo::sameDisk(partition.st_rdev, root.st_dev));
 }

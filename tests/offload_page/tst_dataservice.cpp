@@ -28,6 +28,8 @@
 #include "operatortexts.h"
 #include "sortieblocks.h"
 
+using namespace OffloadFixture;
+
 namespace {
 
 constexpr int SmallPhotos = 8; // sample photos per card
@@ -64,7 +66,7 @@ QStringList latinWords(QString text)
 
 QByteArray scanData(const QString &path)
 {
-    const QByteArray bytes = OffloadFixture::fileBytes(path);
+    const QByteArray bytes = fileBytes(path);
     const size_t start = JpegScan::scanStart(reinterpret_cast<const uchar *>(bytes.constData()),
                                              size_t(bytes.size()));
     return start ? bytes.mid(qsizetype(start)) : QByteArray();
@@ -129,7 +131,7 @@ void TestDataService::initTestCase()
     const QString largePhoto = m_dir.filePath(QStringLiteral("large.jpg"));
     QVERIFY(large.save(largePhoto, "JPEG", 92));
     for (int camera = 0; camera < Cameras::Count; ++camera) {
-        QVERIFY(OffloadFixture::makeCard(photoFolder(camera), SmallPhotos, 0, camera));
+        QVERIFY(makeCard(photoFolder(camera), SmallPhotos, 0, camera));
         for (int i = SmallPhotos + 1; i <= PhotosPerCard; ++i)
             QVERIFY(QFile::copy(largePhoto, QStringLiteral("%1/DSC%2.JPG")
                                                 .arg(photoFolder(camera))
@@ -145,7 +147,7 @@ void TestDataService::initTestCase()
                      .arg(300 + i)
                      .arg(2 * i, 2, 10, QLatin1Char('0'));
     m_pos = m_dir.filePath(QStringLiteral("flight.xls"));
-    QVERIFY(OffloadFixture::writeFile(m_pos, table.toUtf8()));
+    QVERIFY(writeFile(m_pos, table.toUtf8()));
 }
 
 void TestDataService::init()
@@ -205,7 +207,7 @@ void TestDataService::posTableRefusals()
     QFETCH(QByteArray, table);
     QFETCH(QString, why);
     const QString path = m_dir.filePath(QStringLiteral("refused.xls"));
-    QVERIFY(OffloadFixture::writeFile(path, table));
+    QVERIFY(writeFile(path, table));
     DataService page;
     page.show();
     m_choosers->answers << path;
@@ -260,8 +262,8 @@ void TestDataService::verifyTarget(bool sorties)
 {
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         const QString folder = QDir(m_target).filePath(QLatin1String(Cameras::folderName(camera)));
-        const QStringList copies = OffloadFixture::filesBelow(folder).filter(QStringLiteral(".JPG"));
-        OffloadFixture::checkList(folder, PhotosPerCard); // one checksum line per photo
+        const QStringList copies = filesBelow(folder).filter(QStringLiteral(".JPG"));
+        checkList(folder, PhotosPerCard); // one checksum line per photo
         QCOMPARE(copies.size(), PhotosPerCard);
         for (const QString &copy : copies) {
             QCOMPARE(copy.startsWith(SortieBlocks::sortieFolderName(1)), sorties);
@@ -322,10 +324,8 @@ void TestDataService::fullOffload()
                                            .arg(photoFolder(camera))
                                            .arg(PhotosPerCard)),
                  qPrintable(completeText));
-    QVERIFY(OffloadFixture::fileBytes(page.run()->configPath())
-                .contains("<tasksuccess flag=\"true\"/>"));
-    QCOMPARE(OffloadFixture::fileBytes(QDir(m_target).filePath(SortieBlocks::fileName(1)))
-                 .count("<Photo>"),
+    QVERIFY(fileBytes(page.run()->configPath()).contains("<tasksuccess flag=\"true\"/>"));
+    QCOMPARE(fileBytes(QDir(m_target).filePath(SortieBlocks::fileName(1))).count("<Photo>"),
              Cameras::Count * PhotosPerCard);
     verifyTarget(true);
     // Reset: a clean page that still shows the result (bar full, the last reading, the report's
@@ -371,8 +371,7 @@ void TestDataService::fullOffload()
     QVERIFY2(completeText.contains(QStringLiteral("目标目录已有%1个校验无误的副本,已跳过")
                                        .arg(Cameras::Count * PhotosPerCard)),
              qPrintable(completeText));
-    QCOMPARE(OffloadFixture::fileBytes(QDir(m_target).filePath(SortieBlocks::fileName(1)))
-                 .count("<Photo>"),
+    QCOMPARE(fileBytes(QDir(m_target).filePath(SortieBlocks::fileName(1))).count("<Photo>"),
              Cameras::Count * PhotosPerCard);
 }
 
@@ -380,11 +379,14 @@ void TestDataService::badInput()
 {
     DataService page;
     page.show();
+    const auto select = [&](int camera, const QString &folder) {
+        m_choosers->answers << folder;
+        QTest::mouseClick(page.cameraIcon(camera), Qt::LeftButton);
+    };
     // Nothing set up, then no target: each said, nothing runs.
     QTest::mouseClick(page.startButton(), Qt::LeftButton);
     QVERIFY(waitForPrompt(QStringLiteral("请先选择相机照片目录！")));
-    m_choosers->answers << photoFolder(1);
-    QTest::mouseClick(page.cameraIcon(1), Qt::LeftButton);
+    select(1, photoFolder(1));
     QTRY_VERIFY(page.plan().selected(1));
     QTest::mouseClick(page.startButton(), Qt::LeftButton);
     QVERIFY(waitForPrompt(QStringLiteral("请先选择保存目录！")));
@@ -395,14 +397,12 @@ void TestDataService::badInput()
     const QString notes = m_dir.filePath(QStringLiteral("notes"));
     QDir().mkpath(notes);
     QFile(notes + QStringLiteral("/readme.txt")).open(QIODevice::WriteOnly);
-    m_choosers->answers << notes;
-    QTest::mouseClick(page.cameraIcon(3), Qt::LeftButton);
+    select(3, notes);
     QVERIFY(waitForPrompt(QStringLiteral("目录下没有照片")));
     QVERIFY(!page.plan().selected(3));
 
     // Clicked again once selected: deselected, its line and count gone.
-    m_choosers->answers << photoFolder(0);
-    QTest::mouseClick(page.cameraIcon(0), Qt::LeftButton);
+    select(0, photoFolder(0));
     QTRY_VERIFY(page.plan().selected(0));
     QTest::mouseClick(page.cameraIcon(0), Qt::LeftButton);
     QVERIFY(!page.plan().selected(0));
@@ -426,8 +426,7 @@ void TestDataService::badInput()
     QCOMPARE(page.plan().pos().size(), 1);
     QCOMPARE(page.textArea()->toPlainText().count(QStringLiteral(".xls")), 2);
     QVERIFY(page.textArea()->toPlainText().contains(refusal.mid(refusal.indexOf(broken))));
-    m_choosers->answers << photoFolder(0);
-    QTest::mouseClick(page.cameraIcon(0), Qt::LeftButton);
+    select(0, photoFolder(0));
     QTRY_VERIFY(page.plan().selected(0));
     page.setTargetFolder(m_target);
     QTest::mouseClick(page.startButton(), Qt::LeftButton);
@@ -439,8 +438,7 @@ void TestDataService::badInput()
     QCOMPARE(page.textArea()->toPlainText(), QString());
 
     // A target inside a card folder is refused in the page's words, and nothing is made.
-    m_choosers->answers << photoFolder(0);
-    QTest::mouseClick(page.cameraIcon(0), Qt::LeftButton);
+    select(0, photoFolder(0));
     QTRY_VERIFY(page.plan().selected(0));
     const QString inside = photoFolder(0) + QStringLiteral("/copies");
     page.setTargetFolder(inside);
@@ -476,7 +474,7 @@ void TestDataService::targetWithoutRoom()
     QTest::mouseClick(page.startButton(), Qt::LeftButton);
     QVERIFY(waitForPrompt(m_target + QStringLiteral("盘空间不足,请重新选择目录！")));
     QVERIFY(!page.isRunning());
-    QCOMPARE(OffloadFixture::filesBelow(m_target), QStringList());
+    QCOMPARE(filesBelow(m_target), QStringList());
 }
 
 void TestDataService::backupFolder_data()
@@ -516,7 +514,7 @@ void TestDataService::backupFolder()
         QVERIFY(waitForPrompt(QStringLiteral("备份目录与目标目录在同一磁盘上,请选择其他磁盘！ / ") +
                               backup + '\n' + m_target));
         QVERIFY(!page.isRunning());
-        QCOMPARE(OffloadFixture::filesBelow(backup), QStringList());
+        QCOMPARE(filesBelow(backup), QStringList());
         // "不备份" takes the choice back.
         QTest::mouseClick(page.backupClearLink(), Qt::LeftButton);
         QVERIFY(page.backupLabel()->text().isEmpty() && page.plan().backup.isEmpty());
@@ -526,12 +524,11 @@ void TestDataService::backupFolder()
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         const QString first = QDir(m_target).filePath(QLatin1String(Cameras::folderName(camera)));
         const QString second = QDir(backup).filePath(QLatin1String(Cameras::folderName(camera)));
-        QCOMPARE(OffloadFixture::filesBelow(second), OffloadFixture::filesBelow(first));
-        for (const QString &file : OffloadFixture::filesBelow(first))
-            QVERIFY2(OffloadFixture::fileBytes(first + '/' + file) ==
-                         OffloadFixture::fileBytes(second + '/' + file),
+        QCOMPARE(filesBelow(second), filesBelow(first));
+        for (const QString &file : filesBelow(first))
+            QVERIFY2(fileBytes(first + '/' + file) == fileBytes(second + '/' + file),
                      qPrintable(file));
-        OffloadFixture::checkList(second, PhotosPerCard);
+        checkList(second, PhotosPerCard);
     }
     QVERIFY(QFile::exists(QDir(backup).filePath(FlightReport::htmlFileName())));
     // The choice stays for the next offload, as the target does.
@@ -626,7 +623,7 @@ void TestDataService::cardPulledMidCopy()
 
     m_prompts->answerQuestionsWith(true);
     // The front card where the right one was: refused with the reason, the offload stays paused.
-    QCOMPARE(OffloadFixture::runIn(m_dir.path(), QStringLiteral("cp"), {"-a", card(3), card(2)}), 0);
+    QCOMPARE(runIn(m_dir.path(), QStringLiteral("cp"), {"-a", card(3), card(2)}), 0);
     QVERIFY(waitForPrompt(QStringLiteral("有新的设备插入,是否继续?")));
     QVERIFY(waitForPromptWith(
         QStringLiteral("右视相机：%1处不是本次传输的相机卡").arg(photoFolder(2))));
@@ -652,7 +649,7 @@ void TestDataService::closedMidOffload()
         page.onsignalclose();
         configPath = page.run()->configPath();
     }
-    const QByteArray saved = OffloadFixture::fileBytes(configPath);
+    const QByteArray saved = fileBytes(configPath);
     QVERIFY2(saved.contains("<tasksuccess flag=\"false\"/>") && saved.contains("hascount=\"3\""),
              saved.constData());
 
@@ -664,7 +661,7 @@ void TestDataService::closedMidOffload()
     page.offerResume();
     QVERIFY(waitForPrompt(QStringLiteral("是否继续上次任务？"), 2));
     QVERIFY(!page.isRunning());
-    QCOMPARE(OffloadFixture::fileBytes(configPath), saved);
+    QCOMPARE(fileBytes(configPath), saved);
 
     m_prompts->answerQuestionsWith(true);
     page.offerResume();
@@ -680,12 +677,12 @@ void TestDataService::closedMidOffload()
     QTRY_VERIFY(!page.run()->busy());
     QTest::mouseClick(page.startButton(), Qt::LeftButton);
     QVERIFY(waitForPrompt(QStringLiteral("传输已经完成！")));
-    QVERIFY(OffloadFixture::fileBytes(configPath).contains("<tasksuccess flag=\"true\"/>"));
+    QVERIFY(fileBytes(configPath).contains("<tasksuccess flag=\"true\"/>"));
     verifyTarget(false);
     // Every photo has its row once in its camera's photo information table.
     const QString table =
         QDir(qEnvironmentVariable("V7_STATE_DIR")).filePath(QStringLiteral("center.txt"));
-    QCOMPARE(OffloadFixture::fileBytes(table).count(".JPG"), PhotosPerCard);
+    QCOMPARE(fileBytes(table).count(".JPG"), PhotosPerCard);
 }
 
 void TestDataService::unreadablePhoto()
@@ -693,7 +690,7 @@ void TestDataService::unreadablePhoto()
     // V7_OFFLOAD_FAULT=4:3:opened:eio: the back camera's fourth photo reads with an I/O error.
     const QString tooLong =
         QStringLiteral("%1/%2.JPG").arg(QString(150, 'd'), QString(150, 'n'));
-    QVERIFY(OffloadFixture::writeFile(photoFolder(4) + '/' + tooLong, "long"));
+    QVERIFY(writeFile(photoFolder(4) + '/' + tooLong, "long"));
     DataService page;
     page.show();
     QVERIFY(setUpFive(&page, false));
@@ -732,7 +729,7 @@ void TestDataService::stateProblems()
         QVERIFY(waitForPromptWith(QStringLiteral("另一个传输任务（进程%1，").arg(::getpid())));
         QVERIFY(waitForPromptWith(QStringLiteral("）正在使用同一任务目录或目标目录")));
         QVERIFY(!page.isRunning());
-        QVERIFY(OffloadFixture::filesBelow(m_target).isEmpty());
+        QVERIFY(filesBelow(m_target).isEmpty());
     }
     QString configPath;
     {
@@ -745,7 +742,7 @@ void TestDataService::stateProblems()
         run.pauseNow();
         configPath = run.configPath();
     }
-    QVERIFY(OffloadFixture::writeFile(configPath, "<config><pans><center path="));
+    QVERIFY(writeFile(configPath, "<config><pans><center path="));
     m_prompts->answerQuestionsWith(true);
     DataService page;
     page.show();
@@ -754,9 +751,8 @@ void TestDataService::stateProblems()
     QVERIFY(waitForPromptWith(QStringLiteral("是否从相机卡和目标目录重建并继续上次任务？")));
     QVERIFY(waitForPrompt(QStringLiteral("传输已经完成！")));
     const QString center = QDir(m_target).filePath(QStringLiteral("Center"));
-    OffloadFixture::checkList(center, PhotosPerCard);
-    QCOMPARE(OffloadFixture::filesBelow(center).filter(QStringLiteral(".JPG")).size(),
-             PhotosPerCard);
+    checkList(center, PhotosPerCard);
+    QCOMPARE(filesBelow(center).filter(QStringLiteral(".JPG")).size(), PhotosPerCard);
 }
 
 int main(int argc, char *argv[])

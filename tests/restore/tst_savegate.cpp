@@ -110,17 +110,17 @@ void tst_SaveGate::gate()
     setup.target = dir.filePath(QStringLiteral("target"));
     if (backup)
         setup.backup = other.filePath(QStringLiteral("backup"));
-    if (mode.contains(QLatin1String("tagged")) || mode == QLatin1String("sorties"))
+    if (mode.contains("tagged") || mode == "sorties")
         setup.pos = {first, second};
-    setup.splitSorties = mode == QLatin1String("sorties");
-    setup.volumes = mode.startsWith(QLatin1String("zip"));
+    setup.splitSorties = mode == "sorties";
+    setup.volumes = mode.startsWith("zip");
     setup.volumeGb = 1;
-    setup.password = mode == QLatin1String("zip tagged");
+    setup.password = mode == "zip tagged";
     setup.passwordText = QStringLiteral("crew");
     PhotoTagStep tagger(setup.pos, tables, false);
     OffloadSession session;
     session.setStateFolder(dir.path());
-    if (mode.contains(QLatin1String("tagged")))
+    if (mode.contains("tagged"))
         session.setPhotoStep(tagger.step());
     QString error;
     QVERIFY2(session.start(setup, &error), qPrintable(error));
@@ -131,35 +131,35 @@ void tst_SaveGate::gate()
     const QString folder = setup.target + QStringLiteral("/Center");
     const QString copy = folder + (setup.splitSorties ? QStringLiteral("/第1架次") : QString()) +
                          QStringLiteral("/DSC00002.JPG");
-    if (change == QLatin1String("new photo")) {
+    if (change == "new photo") {
         QVERIFY(QFile::copy(source + "/DSC00001.JPG", source + "/DSC00009.JPG"));
-    } else if (change == QLatin1String("truncate copy")) {
+    } else if (change == "truncate copy") {
         QVERIFY(QFile::resize(copy, QFileInfo(copy).size() - 100));
-    } else if (change.startsWith(QLatin1String("flip"))) {
+    } else if (change.startsWith("flip")) {
         // The last byte of a card photo or a copy, one in a copy's EXIF header, the middle one
         // of a volume (a photo's data).
         const QString backupFolder = setup.backup + QStringLiteral("/Center");
         QStringList files;
-        if (change == QLatin1String("flip card"))
+        if (change == "flip card")
             files << source + "/DSC00002.JPG";
-        else if (change.startsWith(QLatin1String("flip copy")) || change == QLatin1String("flip both"))
+        else if (change.startsWith("flip copy") || change == "flip both")
             files << copy;
-        else if (change == QLatin1String("flip volume"))
+        else if (change == "flip volume")
             files << folder + "/pack1.zip";
-        if (change == QLatin1String("flip backup") || change == QLatin1String("flip both"))
+        if (change == "flip backup" || change == "flip both")
             files << backupFolder + "/DSC00002.JPG";
-        if (change == QLatin1String("flip backup volume"))
+        if (change == "flip backup volume")
             files << backupFolder + "/pack1.zip";
         for (const QString &file : files) {
             QByteArray bytes = fileBytes(file);
             QVERIFY2(!bytes.isEmpty(), qPrintable(file));
-            const qsizetype at = change.endsWith(QLatin1String("volume")) ? bytes.size() / 2
-                                 : change.endsWith(QLatin1String("head")) ? bytes.indexOf("Exif") + 40
-                                                                          : bytes.size() - 1;
+            const qsizetype at = change.endsWith("volume") ? bytes.size() / 2
+                                 : change.endsWith("head") ? bytes.indexOf("Exif") + 40
+                                                           : bytes.size() - 1;
             bytes[at] = char(bytes[at] ^ 0x5A);
             QVERIFY(writeFile(file, bytes));
         }
-    } else if (change == QLatin1String("rename copy")) {
+    } else if (change == "rename copy") {
         // As the engine names a copy the target would fold into another: the new name listed
         // (the old line left stale) and the card name mapped to it in the offload set.
         const QString renamed = QStringLiteral("DSC00002~2.JPG");
@@ -174,30 +174,29 @@ void tst_SaveGate::gate()
         QCOMPARE(OffloadSet::read(OffloadSet::path(dir.path()), &set, &why), 0);
         set.cards[0].renamed.insert(QStringLiteral("DSC00002.JPG"), renamed);
         QVERIFY2(set.write(OffloadSet::path(dir.path()), &why), qPrintable(why));
-    } else if (change.startsWith(QLatin1String("hidden"))) {
-        QVERIFY(writeFile(change == QLatin1String("hidden photo") ? source + "/.DSC00005.JPG"
-                                                                 : card + "/.thumbs/DSC00005.JPG",
+    } else if (change.startsWith("hidden")) {
+        QVERIFY(writeFile(change == "hidden photo" ? source + "/.DSC00005.JPG"
+                                                   : card + "/.thumbs/DSC00005.JPG",
                           fileBytes(source + "/DSC00001.JPG")));
-    } else if (change == QLatin1String("file beside")) {
+    } else if (change == "file beside") {
         QVERIFY(writeFile(card + QStringLiteral("/DCIM/notes.txt"), "beside"));
-    } else if (change == QLatin1String("no config")) {
+    } else if (change == "no config") {
         QVERIFY(QFile::remove(session.configPath()));
-    } else if (change == QLatin1String("unlist volume")) {
+    } else if (change == "unlist volume") {
         QVERIFY(QFile::remove(folder + '/' + ChecksumList::FileName));
     }
 
     TaskConfig config;
     const bool recorded = TaskConfig::read(session.configPath(), &config);
-    QCOMPARE(recorded, change != QLatin1String("no config"));
+    QCOMPARE(recorded, change != "no config");
     OffloadSet set;
     QString why;
     OffloadSet::read(OffloadSet::path(dir.path()), &set, &why);
     QCOMPARE(set.backup, setup.backup);
     const SaveGate::CardCheck check = SaveGate::check(
         card, recorded ? SavedCopies(config, 0, set.cards[0].renamed, set.backup) : SavedCopies());
-    const bool hidden = change.startsWith(QLatin1String("hidden"));
-    QCOMPARE(check.photos, 4 + (change == QLatin1String("new photo") ||
-                                change == QLatin1String("file beside") || hidden));
+    const bool hidden = change.startsWith("hidden");
+    QCOMPARE(check.photos, 4 + (change == "new photo" || change == "file beside" || hidden));
     QCOMPARE(check.unsaved, unsaved);
     QCOMPARE(check.hiddenUnsaved, int(hidden));
     QCOMPARE(check.unsavedExamples.size(), unsaved);
