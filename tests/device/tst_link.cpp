@@ -382,6 +382,9 @@ void tst_Link::heartbeat()
     // However long an upgrade keeps the camera quiet.
     for (int i = 0; i < 50; ++i)
         QVERIFY(beat.check({7, POSFILE_ACTIVITY_UPGRADE}) == Verdict::KeptForUpgrade);
+    beat.reset();
+    QCOMPARE(beat.lastReceiveIndex(), -1);
+    QVERIFY(beat.check({7, -1}) == Verdict::Alive);
 }
 
 QTEST_MAIN(tst_Link)

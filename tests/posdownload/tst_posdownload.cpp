@@ -51,8 +51,7 @@ private slots:
     void downloadsByFirmware_data();
     void downloadsByFirmware();
     void cancelMidFile();
-    void deleteRowsOneAndThree();
-    void linkDown();
+    void deleteRowsThenLinkDown();
     void toolFromSilentCamera();
 
 private:
@@ -403,7 +402,7 @@ void tst_PosDownload::cancelMidFile()
     QVERIFY(fileBytes(lensPath(full, 0)).startsWith(front));
 }
 
-void tst_PosDownload::deleteRowsOneAndThree()
+void tst_PosDownload::deleteRowsThenLinkDown()
 {
     QVERIFY(relist());
     QStringList points;
@@ -423,13 +422,9 @@ void tst_PosDownload::deleteRowsOneAndThree()
     QVERIFY(relist()); // from the camera, not the listing's cache
     for (int row = 0; row < 14; ++row)
         QCOMPARE(cell(row, 2), points[row]);
-}
 
-// The link goes down in the middle of a file.
-void tst_PosDownload::linkDown()
-{
+    // Then the link goes down in the middle of a file.
     PosFileManager *m = m_page->manager();
-    QVERIFY(relist());
     const QString down = m_dir.filePath("down.xls");
     start({11}, true, down);
     QVERIFY(tickUntil([m] { return posfile_process(m) > 0; }));
