@@ -70,10 +70,8 @@ private slots:
     void gps();
     void counts();
     void startState();
-    void tickWithoutStatus();
-    void tickWithDevice();
+    void tick();
     void navigation();
-    void networkEntryHover();
     void posEntryLayout_data();
     void posEntryLayout();
     void cardCheck_data();
@@ -225,6 +223,7 @@ void tst_MainWindow::startState()
     QCOMPARE(shown(w->navigationEntry(4)), resourceImage("yingxiangnor.png"));
     QVERIFY(link->tickTimer()->isActive());
     // At the start, connected, then disconnected: the window starts as it is after a disconnect.
+    v7k_context context{};
     for (int step = 0; step < 3; ++step) {
         const bool connected = step == 1;
         if (step > 0)
@@ -238,12 +237,19 @@ void tst_MainWindow::startState()
         QCOMPARE(w->navigationEntry(1)->isEnabled(), connected);
         QVERIFY(w->navigationEntry(3)->isEnabled());
         QCOMPARE(shown(w->networkEntry()), resourceImage(connected ? "wifi.png" : "new duan.png"));
+        // Hovering the network entry lights up the link state's icon; leaving restores it.
+        link->setDeviceHandleForTesting(connected ? &context : nullptr);
+        w->onenterEvent();
+        QCOMPARE(shown(w->networkEntry()),
+                 resourceImage(connected ? "wifi-xuan.png" : "net duan xuan.png"));
+        w->onleaveEvent();
+        QCOMPARE(shown(w->networkEntry()), resourceImage(connected ? "wifi.png" : "new duan.png"));
     }
 }
 
-// No device, or a device whose first status has not arrived: the panel keeps what it shows.
-void tst_MainWindow::tickWithoutStatus()
+void tst_MainWindow::tick()
 {
+    // No device, or a device whose first status has not arrived: the panel keeps what it shows.
     v7k_context noStatus = makeContext(4, 41, 0, 0);
     for (v7k_context *device : {static_cast<v7k_context *>(nullptr), &noStatus}) {
         link->setDeviceHandleForTesting(device);
@@ -257,11 +263,8 @@ void tst_MainWindow::tickWithoutStatus()
             QCOMPARE(w->panelLabel(name)->text(), QStringLiteral("unchanged"));
         QCOMPARE(shown(w->panelLabel("label_13")), icon);
     }
-    link->setDeviceHandleForTesting(nullptr);
-}
 
-void tst_MainWindow::tickWithDevice()
-{
+    // A device with statuses: the tick's decisions reach the panel.
     v7k_context context = makeContext(4, 41, 0b11110, 1); // camera 1 (front) faulty
     context.satellites = 2;
     context.photoCount = 137;
@@ -310,20 +313,6 @@ void tst_MainWindow::navigation()
         }
     }
     w->showDisconnectedState();
-}
-
-void tst_MainWindow::networkEntryHover()
-{
-    v7k_context context{};
-    for (bool connected : {false, true}) {
-        link->setDeviceHandleForTesting(connected ? &context : nullptr);
-        w->onenterEvent();
-        QCOMPARE(shown(w->networkEntry()),
-                 resourceImage(connected ? "wifi-xuan.png" : "net duan xuan.png"));
-        w->onleaveEvent();
-        QCOMPARE(shown(w->networkEntry()), resourceImage(connected ? "wifi.png" : "new duan.png"));
-    }
-    link->setDeviceHandleForTesting(nullptr);
 }
 
 void tst_MainWindow::posEntryLayout_data()

@@ -36,18 +36,12 @@ private slots:
     void refusedNetworks_data();
     void refusedNetworks();
     void panelShowsOnlyWhatTheCameraReports();
-    void transferAndUpgradeKeepLink();
-    void silentCameraIsLost();
-    void reconnectReusesHandles();
-    void cameraTakenByAnotherProgram();
-    void reconnectReadsAnotherCamera();
-    void settingsWindowHidesOnly();
-    void disconnectReleasesHandles();
+    void silentCamera();
+    void anotherProgramThenAnotherCamera();
+    void settingsWindowHidesOnlyButtonDisconnects();
     void network_data();
     void network();
     void heartbeat();
-    void transferKeepsLinkWhileBytesMove();
-    void upgradeNeverLosesLink();
 
 private:
     void connectWith(const char *ssid);
@@ -169,7 +163,7 @@ void tst_Link::panelShowsOnlyWhatTheCameraReports()
 
 // The camera falls silent while a firmware upgrade or a POS transfer runs: a beat that finds no
 // new frame keeps the link for them (the rules' own cases are below).
-void tst_Link::transferAndUpgradeKeepLink()
+void tst_Link::silentCamera()
 {
     QVERIFY(m_link->isConnected());
     PosFileManager *manager = m_link->posManager();
@@ -192,11 +186,8 @@ void tst_Link::transferAndUpgradeKeepLink()
     manager->progress = 0;
     QVERIFY(m_camera.toggleSilence(false));
     waitForFrame();
-}
 
-void tst_Link::silentCameraIsLost()
-{
-    QVERIFY(m_link->isConnected());
+    // Talking, it is kept; silent with nothing running, it is lost, and reconnected once it talks.
     m_link->onTimeoutcheck();
     waitForFrame();
     m_link->onTimeoutcheck();
@@ -225,10 +216,8 @@ void tst_Link::silentCameraIsLost()
     QCOMPARE(m_page->buttonImage()->pixmap().toImage(), resourceImage("btn_nor.png"));
     QCOMPARE(m_link->teleHandle(), m_tele);
     QCOMPARE(m_link->deviceHandle(), m_device);
-}
 
-void tst_Link::reconnectReusesHandles()
-{
+    // Talking again, the camera is reconnected on the handles kept through the loss.
     QVERIFY(m_camera.toggleSilence(false));
     m_prompts.clear();
     connectWith("V7K5-FIELD");
@@ -257,7 +246,7 @@ void tst_Link::reconnectReusesHandles()
 
 // A program that ignores the lock (another state folder) takes the camera's status away: the
 // window names it instead of blaming power or WiFi.
-void tst_Link::cameraTakenByAnotherProgram()
+void tst_Link::anotherProgramThenAnotherCamera()
 {
     QTRY_VERIFY(!m_link->versionTimer()->isActive()); // the window asks nothing any more
     QTemporaryDir elsewhere;
@@ -278,11 +267,8 @@ void tst_Link::cameraTakenByAnotherProgram()
     connectWith("V7K5-FIELD");
     QVERIFY(m_link->isConnected());
     QTRY_VERIFY(!m_link->versionTimer()->isActive());
-}
 
-// Lost, then back as another camera on the same address: every connect reads it all again.
-void tst_Link::reconnectReadsAnotherCamera()
-{
+    // Lost, then back as another camera on the same address: every connect reads it all again.
     QVERIFY(m_camera.restart({"--model", "V7K3", "--serial", "V7K3SECOND", "--firmware", "4.40",
                               "--build-date", "2026-10-01"}));
     // The restart is long enough to count as a loss.
@@ -300,7 +286,7 @@ void tst_Link::reconnectReadsAnotherCamera()
     QCOMPARE(m_link->posRecordSize(), 32);
 }
 
-void tst_Link::settingsWindowHidesOnly()
+void tst_Link::settingsWindowHidesOnlyButtonDisconnects()
 {
     QTest::mouseClick(m_main->networkEntry(), Qt::LeftButton);
     AirSerial *settings = AirSerial::instance(m_main);
@@ -321,11 +307,8 @@ void tst_Link::settingsWindowHidesOnly()
     // The device page offering newer firmware: the window steps aside for its question.
     emit m_main->findChild<DeviceInfo *>()->upgradeOffered();
     QVERIFY(!settings->isVisible());
-}
 
-void tst_Link::disconnectReleasesHandles()
-{
-    QVERIFY(m_link->isConnected());
+    // The page's button disconnects and releases the handles.
     m_page->onClicked();
     QVERIFY(!m_link->isConnected());
     QCOMPARE(m_link->teleHandle(), nullptr);
@@ -363,51 +346,45 @@ void tst_Link::network()
     QCOMPARE(LinkRules::classify(status, ssid), expected);
 }
 
+// One heartbeat through its rules, a beat per step: what it remembered before the beat (-1:
+// nothing new), the reading the beat finds, and what it decides and keeps for the next beat.
 void tst_Link::heartbeat()
 {
+    struct Step
+    {
+        int remember;
+        LinkHeartbeat::Reading reading;
+        Verdict verdict;
+        int transferAmount;
+        int upgradeProgress;
+    };
+    const Step steps[] = {
+        // A fresh connect sets the counter to 0; -1 was remembered.
+        {-1, {0, POSFILE_ACTIVITY_IDLE}, Verdict::Alive, 0, 0},
+        {0, {0, POSFILE_ACTIVITY_IDLE}, Verdict::Lost, 0, 0},
+        {-1, {57, POSFILE_ACTIVITY_IDLE}, Verdict::Alive, 0, 0},
+        {57, {57, -1}, Verdict::Lost, 0, 0}, // no POS manager yet
+        // The status pushes stopped, but file bytes still arrive.
+        {100, {100, POSFILE_ACTIVITY_TRANSFER, 4096}, Verdict::KeptForTransfer, 4096, 0},
+        {-1, {100, POSFILE_ACTIVITY_TRANSFER, 9000}, Verdict::KeptForTransfer, 9000, 0},
+        {-1, {100, POSFILE_ACTIVITY_TRANSFER, 9000}, Verdict::LostInTransfer, 0, 0},
+        {7, {7, POSFILE_ACTIVITY_UPGRADE}, Verdict::KeptForUpgrade, 0, 0},
+        {-1, {7, POSFILE_ACTIVITY_UPGRADE, 0, true, 40}, Verdict::KeptForUpgrade, 0, 40},
+    };
     LinkHeartbeat beat;
-    // A fresh connect sets the counter to 0; -1 was remembered.
-    LinkHeartbeat::Reading reading{0, POSFILE_ACTIVITY_IDLE};
-    QVERIFY(beat.check(reading) == Verdict::Alive);
-    beat.remember(0);
-    QVERIFY(beat.check(reading) == Verdict::Lost);
-
-    reading.receiveIndex = 57;
-    QVERIFY(beat.check(reading) == Verdict::Alive);
-    beat.remember(57);
-    reading.activity = -1; // no POS manager yet
-    QVERIFY(beat.check(reading) == Verdict::Lost);
-
+    for (const Step &step : steps) {
+        if (step.remember >= 0)
+            beat.remember(uint32_t(step.remember));
+        QVERIFY(beat.check(step.reading) == step.verdict);
+        QCOMPARE(beat.lastTransferAmount(), step.transferAmount);
+        QCOMPARE(beat.lastUpgradeProgress(), step.upgradeProgress);
+    }
+    // However long an upgrade keeps the camera quiet.
+    for (int i = 0; i < 50; ++i)
+        QVERIFY(beat.check({7, POSFILE_ACTIVITY_UPGRADE}) == Verdict::KeptForUpgrade);
     beat.reset();
     QCOMPARE(beat.lastReceiveIndex(), -1);
-    QVERIFY(beat.check(reading) == Verdict::Alive);
-}
-
-void tst_Link::transferKeepsLinkWhileBytesMove()
-{
-    LinkHeartbeat beat;
-    beat.remember(100);
-    // The status pushes stopped, but file bytes still arrive.
-    LinkHeartbeat::Reading reading{100, POSFILE_ACTIVITY_TRANSFER, 4096};
-    QVERIFY(beat.check(reading) == Verdict::KeptForTransfer);
-    QCOMPARE(beat.lastTransferAmount(), 4096);
-    reading.transferProgress = 9000;
-    QVERIFY(beat.check(reading) == Verdict::KeptForTransfer);
-    QVERIFY(beat.check(reading) == Verdict::LostInTransfer);
-    QCOMPARE(beat.lastTransferAmount(), 0);
-}
-
-void tst_Link::upgradeNeverLosesLink()
-{
-    LinkHeartbeat beat;
-    beat.remember(7);
-    LinkHeartbeat::Reading reading{7, POSFILE_ACTIVITY_UPGRADE};
-    for (int i = 0; i < 50; ++i)
-        QVERIFY(beat.check(reading) == Verdict::KeptForUpgrade);
-    reading.upgradeWindow = true;
-    reading.upgradeProgress = 40;
-    QVERIFY(beat.check(reading) == Verdict::KeptForUpgrade);
-    QCOMPARE(beat.lastUpgradeProgress(), 40);
+    QVERIFY(beat.check({7, -1}) == Verdict::Alive);
 }
 
 QTEST_MAIN(tst_Link)

@@ -49,14 +49,11 @@ class tst_Upgrade : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void connectAsksForShippedFirmware();
+    void connectAndUpdateWindow();
     void versionUnknownKeepsAsking();
-    void shortBuildDateIsRequestedAgain();
-    void updateWindow();
     void refusalsSendNothing_data();
     void refusalsSendNothing();
-    void plainImage();
-    void encryptedImage();
+    void plainThenEncryptedImage();
     void read_data();
     void read();
     void recordSize_data();
@@ -94,7 +91,8 @@ void tst_Upgrade::initTestCase()
     QCOMPARE(V7KAPP::instance()->pages.deviceInfo->configuredVersion(), QStringLiteral("4.41"));
 }
 
-void tst_Upgrade::connectAsksForShippedFirmware()
+// The connect asks about the shipped firmware; the update window is usable only with a camera.
+void tst_Upgrade::connectAndUpdateWindow()
 {
     UpdataUi offline;
     QVERIFY(!offline.checkButton()->isEnabled());
@@ -115,11 +113,27 @@ void tst_Upgrade::connectAsksForShippedFirmware()
     QCOMPARE(m_link->firmwareVersionText(), QStringLiteral("4.40"));
     QCOMPARE(m_link->posRecordSize(), 52);
     m_prompts.clear();
+
+    // With a camera.
+    page->onTimeout1(); // the labels the update window copies
+    UpdataUi connected;
+    QVERIFY(connected.checkButton()->isEnabled());
+    QVERIFY(connected.upgradeButton()->isEnabled());
+    QCOMPARE(connected.versionLabel()->text(), QStringLiteral("V4.40"));
+    QCOMPARE(connected.statusLabel()->text(), QString());
+    connected.slotCheck();
+    QCOMPARE(connected.checkButton()->text(), QStringLiteral("已是最新版本"));
+
+    // A label that no longer matches the camera (an upgrade happened meanwhile): no claim.
+    UpdataUi stale;
+    stale.versionLabel()->setText(QStringLiteral("V4.30"));
+    stale.slotCheck();
+    QCOMPARE(stale.checkButton()->text(), QStringLiteral("检查新版本"));
 }
 
+// The link forgets the version on every connect; until the camera answers, no question.
 void tst_Upgrade::versionUnknownKeepsAsking()
 {
-    // The link forgets the version on every connect; until the camera answers, no question.
     v7k_context *device = m_link->deviceHandle();
     const quint8 minor = device->firmwareMinor;
     DeviceInfo *page = V7KAPP::instance()->pages.deviceInfo;
@@ -132,12 +146,8 @@ void tst_Upgrade::versionUnknownKeepsAsking()
     page->stopStatusTimer();
     QTRY_VERIFY(m_link->identityKnown());
     QCOMPARE(device->firmwareMinor, minor);
-}
 
-void tst_Upgrade::shortBuildDateIsRequestedAgain()
-{
-    DeviceInfo *page = V7KAPP::instance()->pages.deviceInfo;
-    // Two more rounds of asking, each answered with the same short date.
+    // A short build date is asked for again: two more rounds, each answered with the same date.
     QSignalSpy asked(m_link->versionTimer(), &QTimer::timeout);
     QTRY_VERIFY_WITH_TIMEOUT(asked.count() >= 2, 10000);
     QCOMPARE(QByteArray(m_device->buildDate), QByteArray("2019"));
@@ -154,25 +164,6 @@ ShengJiUi *tst_Upgrade::runUpgrade(UpgradeStarter::Variant variant, const QStrin
         [] { return V7KAPP::instance()->findChild<ShengJiUi *>() != nullptr; }, 10000);
     return shown && m_link->upgradeRunning() ? V7KAPP::instance()->findChild<ShengJiUi *>()
                                              : nullptr;
-}
-
-void tst_Upgrade::updateWindow()
-{
-    DeviceInfo *page = V7KAPP::instance()->pages.deviceInfo;
-    page->onTimeout1(); // the labels the update window copies
-    UpdataUi connected;
-    QVERIFY(connected.checkButton()->isEnabled());
-    QVERIFY(connected.upgradeButton()->isEnabled());
-    QCOMPARE(connected.versionLabel()->text(), QStringLiteral("V4.40"));
-    QCOMPARE(connected.statusLabel()->text(), QString());
-    connected.slotCheck();
-    QCOMPARE(connected.checkButton()->text(), QStringLiteral("已是最新版本"));
-
-    // A label that no longer matches the camera (an upgrade happened meanwhile): no claim.
-    UpdataUi stale;
-    stale.versionLabel()->setText(QStringLiteral("V4.30"));
-    stale.slotCheck();
-    QCOMPARE(stale.checkButton()->text(), QStringLiteral("检查新版本"));
 }
 
 // A file that is not firmware, or an encrypted one the operator would not have decrypted.
@@ -244,21 +235,18 @@ void tst_Upgrade::finishUpgrade(ShengJiUi *window, int minor)
              QStringLiteral("V4.%1").arg(minor));
 }
 
-void tst_Upgrade::plainImage()
+void tst_Upgrade::plainThenEncryptedImage()
 {
     m_prompts.clear();
     ShengJiUi *window = runUpgrade(UpgradeStarter::Variant::DeviceConfigured,
                                    m_shipped.filePath(QStringLiteral("V7K5_4.52.bin")));
     finishUpgrade(window, 52);
     QVERIFY(m_prompts.texts().isEmpty());
-}
 
-void tst_Upgrade::encryptedImage()
-{
-    m_prompts.clear();
+    // The device page's local upgrade with an encrypted image the operator agrees to decrypt.
     m_prompts.answerQuestionsWith(true);
-    ShengJiUi *window = runUpgrade(UpgradeStarter::Variant::DeviceLocal,
-                                   m_shipped.filePath(QStringLiteral("V7K5_4.53_enc.bin")));
+    window = runUpgrade(UpgradeStarter::Variant::DeviceLocal,
+                        m_shipped.filePath(QStringLiteral("V7K5_4.53_enc.bin")));
     QVERIFY(QFile::exists(UpgradeStarter::decryptedCopyPath()));
     std::vector<uint8_t> copy;
     vived::FirmwareHeader header;

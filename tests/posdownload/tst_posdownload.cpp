@@ -48,12 +48,10 @@ private slots:
     void usbAvailability();
     void usbDownload_data();
     void usbDownload();
-    void listingOfFourteenSlots();
     void downloadsByFirmware_data();
     void downloadsByFirmware();
     void cancelMidFile();
-    void deleteRowsOneAndThree();
-    void linkDown();
+    void deleteRowsThenLinkDown();
     void toolFromSilentCamera();
 
 private:
@@ -318,9 +316,26 @@ bool tst_PosDownload::connectTo(const QStringList &options)
     return relist(false);
 }
 
-void tst_PosDownload::listingOfFourteenSlots()
+void tst_PosDownload::downloadsByFirmware_data()
 {
-    QVERIFY(connectTo({"--model", "V7K5", "--firmware", "4.52"}));
+    QTest::addColumn<QString>("camera");  // the simulator's firmware and model
+    QTest::addColumn<bool>("lensTables"); // what the firmware's request gives when asked
+    QTest::addColumn<bool>("confirmed");  // posfile_file_success counts the download
+    QTest::newRow("3.2") << "3.2 V7K5" << false << false;
+    QTest::newRow("4.0") << "4.0 V7K5" << true << false;
+    QTest::newRow("4.52, three-lens camera") << "4.52 V7K3" << false << true;
+    QTest::newRow("4.5") << "4.5 V7K5" << true << true;
+}
+
+// The listing; row 5 alone without lens tables, then rows 3, 6 and 10 with them asked for.
+void tst_PosDownload::downloadsByFirmware()
+{
+    QFETCH(QString, camera);
+    QFETCH(bool, lensTables);
+    const QString firmware = camera.section(' ', 0, 0);
+    QVERIFY(connectTo({"--firmware", firmware, "--model", camera.section(' ', 1)}));
+    QCOMPARE(m_link->firmwareVersionText(), firmware);
+    // Fourteen slots, the simulator's twelve filled, none downloaded yet.
     QStringList headers;
     for (int c = 0; c < m_page->table()->columnCount(); ++c)
         headers << m_page->table()->horizontalHeaderItem(c)->text();
@@ -333,27 +348,6 @@ void tst_PosDownload::listingOfFourteenSlots()
     // Slot 1 keeps Unix time, slot 2 calendar time (a day later), slot 3 none, 13 is empty.
     QCOMPARE((QStringList{cell(0, 1), cell(1, 1), cell(2, 1), cell(12, 1)}),
              (QStringList{"2019-03-27 22-00-00", "2019-03-28 22-00-00", "", ""}));
-}
-
-void tst_PosDownload::downloadsByFirmware_data()
-{
-    QTest::addColumn<QString>("camera");  // the simulator's firmware and model
-    QTest::addColumn<bool>("lensTables"); // what the firmware's request gives when asked
-    QTest::addColumn<bool>("confirmed");  // posfile_file_success counts the download
-    QTest::newRow("3.2") << "3.2 V7K5" << false << false;
-    QTest::newRow("4.0") << "4.0 V7K5" << true << false;
-    QTest::newRow("4.52, three-lens camera") << "4.52 V7K3" << false << true;
-    QTest::newRow("4.5") << "4.5 V7K5" << true << true;
-}
-
-// Row 5 alone without lens tables, then rows 3, 6 and 10 with them asked for.
-void tst_PosDownload::downloadsByFirmware()
-{
-    QFETCH(QString, camera);
-    QFETCH(bool, lensTables);
-    const QString firmware = camera.section(' ', 0, 0);
-    QVERIFY(connectTo({"--firmware", firmware, "--model", camera.section(' ', 1)}));
-    QCOMPARE(m_link->firmwareVersionText(), firmware);
     const int size = m_link->posRecordSize();
     const QString out = m_dir.filePath(QString(camera).replace('.', '_')); // no "." before a name
     QVERIFY(QDir().mkpath(out));
@@ -408,7 +402,7 @@ void tst_PosDownload::cancelMidFile()
     QVERIFY(fileBytes(lensPath(full, 0)).startsWith(front));
 }
 
-void tst_PosDownload::deleteRowsOneAndThree()
+void tst_PosDownload::deleteRowsThenLinkDown()
 {
     QVERIFY(relist());
     QStringList points;
@@ -428,13 +422,9 @@ void tst_PosDownload::deleteRowsOneAndThree()
     QVERIFY(relist()); // from the camera, not the listing's cache
     for (int row = 0; row < 14; ++row)
         QCOMPARE(cell(row, 2), points[row]);
-}
 
-// The link goes down in the middle of a file.
-void tst_PosDownload::linkDown()
-{
+    // Then the link goes down in the middle of a file.
     PosFileManager *m = m_page->manager();
-    QVERIFY(relist());
     const QString down = m_dir.filePath("down.xls");
     start({11}, true, down);
     QVERIFY(tickUntil([m] { return posfile_process(m) > 0; }));
