@@ -179,6 +179,11 @@ bool writeCard(const QString &card, const QList<MatchPhoto> &photos)
     return true;
 }
 
+QJsonObject jsonFile(const QString &path)
+{
+    return QJsonDocument::fromJson(fileBytes(path)).object();
+}
+
 // The POS table of a set as the camera's spreadsheet holds it.
 QByteArray posTable(const OffloadPosSet &set)
 {
@@ -197,26 +202,17 @@ QByteArray posTable(const OffloadPosSet &set)
 }
 
 // A long POS table as a survey day or a merged week writes it: rows lines of 100 exposures
-// 2 s apart, turning back and forth across a block, times in local time.
+// 2 s apart, turning back and forth across a block.
 QByteArray longTable(int rows)
 {
-    QByteArray text("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\n");
-    text.reserve(qsizetype(rows) * 72);
-    const QDate first(2024, 5, 1);
-    char row[160];
+    OffloadPosSet set;
+    const qint64 six = QDateTime(QDate(2024, 5, 1), QTime(6, 0)).toSecsSinceEpoch();
     for (int k = 0; k < rows; ++k) {
         const int line = k / 100, along = line % 2 ? 99 - k % 100 : k % 100;
-        const qint64 t = 6 * 3600 + 2 * qint64(k) + 37 * line;
-        const QDate day = first.addDays(t / 86400);
-        const int n = std::snprintf(row, sizeof row,
-                                    "%d\t%.6f\t%.6f\t500\t90\t0\t0\t90\t20\t%04d/%02d/%02d "
-                                    "%02d:%02d:%02d\n",
-                                    k + 1, 113.0 + along * 2e-4, 23.0 + line * 1e-4, day.year(),
-                                    day.month(), day.day(), int(t % 86400 / 3600),
-                                    int(t % 3600 / 60), int(t % 60));
-        text.append(row, n);
+        set.times << uint(six + 2 * k + 37 * line);
+        set.positions << OffloadPosPoint{113.0 + along * 2e-4, 23.0 + line * 1e-4, 500};
     }
-    return text;
+    return posTable(set);
 }
 
 // The largest resident size of the child processes that have ended so far, in MB.
@@ -449,18 +445,15 @@ void TestExposureMatch::offloadBySplitSorties()
         QVERIFY(writeCard(card, f.photos[c]));
         arguments << QStringLiteral("--") + QLatin1String(Cameras::lowerName(c)) << card;
     }
-    std::vector<int> setOf;
+    std::vector<int> setOf; // sortie and position of each record through the sets
+    std::vector<OffloadPosPoint> positionOf;
     for (int s = 0; s < f.sets.size(); ++s) {
         setOf.insert(setOf.end(), size_t(f.sets[s].positions.size()), s);
+        positionOf.insert(positionOf.end(), f.sets[s].positions.begin(), f.sets[s].positions.end());
         const QString table = dir.filePath(QStringLiteral("sortie%1.xls").arg(s + 1));
         QVERIFY(writeFile(table, posTable(f.sets[s])));
         arguments << QStringLiteral("--pos") << table;
     }
-    std::vector<int> firstOfSet = {0, int(f.sets[0].positions.size())};
-    auto positionOf = [&f, &setOf, &firstOfSet](int record) {
-        return f.sets[setOf[size_t(record)]]
-            .positions[record - firstOfSet[size_t(setOf[size_t(record)])]];
-    };
 
     QByteArray output;
     QCOMPARE(runIn(dir.path(), QStringLiteral(V7TOOL),
@@ -496,14 +489,10 @@ void TestExposureMatch::offloadBySplitSorties()
     QVERIFY2(offload.exitCode == 0, (offload.out + offload.err).constData());
     // The copies' names as the offload recorded them for a resume (card path -> copy path).
     const QJsonArray cardSets =
-        QJsonDocument::fromJson(fileBytes(dir.filePath(QStringLiteral("state/offloadset.json"))))
-            .object()
-            .value("cards")
-            .toArray();
+        jsonFile(dir.filePath(QStringLiteral("state/offloadset.json"))).value("cards").toArray();
     QVERIFY2(offload.out.contains("2 block files written"), offload.out.constData());
     // The flight report carries the same match as the check before the copy.
-    const QJsonObject report =
-        QJsonDocument::fromJson(fileBytes(target + QStringLiteral("/offload-report.json"))).object();
+    const QJsonObject report = jsonFile(target + QStringLiteral("/offload-report.json"));
     QCOMPARE(report.value("sorties"), json.value("sorties"));
     const QJsonArray reported = report.value("cameras").toArray();
     const QJsonArray checked = json.value("cameras").toArray();
@@ -537,7 +526,7 @@ void TestExposureMatch::offloadBySplitSorties()
                 QVERIFY2(!tags.contains("GPSLatitude"), qPrintable(copy));
                 continue;
             }
-            const OffloadPosPoint p = positionOf(record);
+            const OffloadPosPoint p = positionOf[size_t(record)];
             QVERIFY2(std::fabs(tags.value("GPSLongitude").toDouble() - p.x) < 1e-6 &&
                          std::fabs(tags.value("GPSLatitude").toDouble() - p.y) < 1e-6,
                      qPrintable(copy));
@@ -552,13 +541,9 @@ void TestExposureMatch::offloadBySplitSorties()
         const QDomNodeList photos = block.elementsByTagName(QStringLiteral("Photo"));
         for (int k = 0; k < photos.size(); ++k) {
             const QDomElement e = photos.at(k).toElement();
-            listed.insert(e.firstChildElement(QStringLiteral("ImagePath")).text() + '@' +
-                          QString::number(e.firstChildElement(QStringLiteral("Pose"))
-                                              .firstChildElement(QStringLiteral("Center"))
-                                              .firstChildElement(QStringLiteral("x"))
-                                              .text()
-                                              .toDouble(),
-                                          'f', 6));
+            const QDomElement center = e.firstChildElement("Pose").firstChildElement("Center");
+            listed.insert(e.firstChildElement("ImagePath").text() + '@' +
+                          QString::number(center.firstChildElement("x").text().toDouble(), 'f', 6));
         }
         QCOMPARE(listed.size(), photos.size());
         QCOMPARE(listed, blockPhotos[s]);
@@ -633,9 +618,7 @@ void TestExposureMatch::ambiguousOffsetNeedsTheOperator()
     QVERIFY(!QFileInfo::exists(target));
     const ToolRun given = runTool(V7TOOL, offload + QStringList{"--offset", "421"}, {state});
     QVERIFY2(given.exitCode == 0, (given.out + given.err).constData());
-    const QJsonObject set =
-        QJsonDocument::fromJson(fileBytes(dir.filePath(QStringLiteral("state/offloadset.json"))))
-            .object();
+    const QJsonObject set = jsonFile(dir.filePath(QStringLiteral("state/offloadset.json")));
     QCOMPARE(set.value("offsetSeconds").toDouble(), 421.0);
 }
 
@@ -670,7 +653,7 @@ void TestExposureMatch::longTable()
     runTool(V7TOOL, offload, state + QStringList{"V7_OFFLOAD_FAULT=0:4:written:kill"});
     qInfo("v7tool offload, 100,000 records: peak %.0f MB", childPeakMb());
     const QString setPath = dir.filePath(QStringLiteral("state/offloadset.json"));
-    QJsonObject set = QJsonDocument::fromJson(fileBytes(setPath)).object();
+    QJsonObject set = jsonFile(setPath);
     QVERIFY2(fileBytes(setPath).size() < 64 * 1024, qPrintable(QString::number(fileBytes(setPath).size())));
     const QJsonObject named = set.value("posTables").toArray().at(0).toObject();
     QCOMPARE(named.value("path").toString(), table);
