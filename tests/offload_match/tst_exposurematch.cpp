@@ -319,12 +319,10 @@ void TestExposureMatch::generatedFlights()
                 continue;
             }
             QVERIFY2(got.byTime, qPrintable(where + QLatin1String("not matched by time")));
-            QVERIFY2(got.recordOf == f.recordOf[c],
-                     qPrintable(where + firstDifferences(got.recordOf, f.recordOf[c])));
-            QVERIFY2(got.missed == f.missed[c],
-                     qPrintable(where + firstDifferences(got.missed, f.missed[c])));
-            QVERIFY2(got.extra == f.extra[c],
-                     qPrintable(where + firstDifferences(got.extra, f.extra[c])));
+            for (const auto &[g, w] :
+                 {std::pair{&got.recordOf, &f.recordOf[c]}, std::pair{&got.missed, &f.missed[c]},
+                  std::pair{&got.extra, &f.extra[c]}})
+                QVERIFY2(*g == *w, qPrintable(where + firstDifferences(*g, *w)));
             QVERIFY2(std::fabs(got.offsetSeconds - plan.offsets[c]) < 1.0,
                      qPrintable(where + QString::number(got.offsetSeconds, 'f', 3)));
         }

@@ -76,16 +76,6 @@ FlightReport report(const QJsonObject &m, const QList<OffloadPosSet> &sets = fli
     return r;
 }
 
-QStringList dataLines(const QString &text)
-{
-    QStringList lines;
-    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        if (!line.startsWith(QLatin1Char('#')))
-            lines << line;
-    }
-    return lines;
-}
-
 } // namespace
 
 class TestFlightReport : public QObject
@@ -393,7 +383,9 @@ void TestFlightReport::exports()
 
     // Metashape's labels are the names without suffix; OpenDroneMap's lines name the photos of
     // the project's images/, each the very copy (a hard link), at its record's position.
-    const QStringList reference = dataLines(read(PhotoExports::metashapeFileName(sortie)));
+    const QStringList reference = read(PhotoExports::metashapeFileName(sortie))
+                                      .split('\n', Qt::SkipEmptyParts)
+                                      .filter(QRegularExpression(QStringLiteral("^[^#]")));
     const QString geoText = read(PhotoExports::odmFileName(sortie));
     const QString project = PhotoExports::odmProjectName(sortie);
     QCOMPARE(read(project + "/geo.txt"), geoText);
