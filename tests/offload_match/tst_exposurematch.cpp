@@ -179,6 +179,11 @@ bool writeCard(const QString &card, const QList<MatchPhoto> &photos)
     return true;
 }
 
+QJsonObject jsonFile(const QString &path)
+{
+    return QJsonDocument::fromJson(fileBytes(path)).object();
+}
+
 // The POS table of a set as the camera's spreadsheet holds it.
 QByteArray posTable(const OffloadPosSet &set)
 {
@@ -197,26 +202,17 @@ QByteArray posTable(const OffloadPosSet &set)
 }
 
 // A long POS table as a survey day or a merged week writes it: rows lines of 100 exposures
-// 2 s apart, turning back and forth across a block, times in local time.
+// 2 s apart, turning back and forth across a block.
 QByteArray longTable(int rows)
 {
-    QByteArray text("ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\n");
-    text.reserve(qsizetype(rows) * 72);
-    const QDate first(2024, 5, 1);
-    char row[160];
+    OffloadPosSet set;
+    const qint64 six = QDateTime(QDate(2024, 5, 1), QTime(6, 0)).toSecsSinceEpoch();
     for (int k = 0; k < rows; ++k) {
         const int line = k / 100, along = line % 2 ? 99 - k % 100 : k % 100;
-        const qint64 t = 6 * 3600 + 2 * qint64(k) + 37 * line;
-        const QDate day = first.addDays(t / 86400);
-        const int n = std::snprintf(row, sizeof row,
-                                    "%d\t%.6f\t%.6f\t500\t90\t0\t0\t90\t20\t%04d/%02d/%02d "
-                                    "%02d:%02d:%02d\n",
-                                    k + 1, 113.0 + along * 2e-4, 23.0 + line * 1e-4, day.year(),
-                                    day.month(), day.day(), int(t % 86400 / 3600),
-                                    int(t % 3600 / 60), int(t % 60));
-        text.append(row, n);
+        set.times << uint(six + 2 * k + 37 * line);
+        set.positions << OffloadPosPoint{113.0 + along * 2e-4, 23.0 + line * 1e-4, 500};
     }
-    return text;
+    return posTable(set);
 }
 
 // The largest resident size of the child processes that have ended so far, in MB.
@@ -323,12 +319,10 @@ void TestExposureMatch::generatedFlights()
                 continue;
             }
             QVERIFY2(got.byTime, qPrintable(where + QLatin1String("not matched by time")));
-            QVERIFY2(got.recordOf == f.recordOf[c],
-                     qPrintable(where + firstDifferences(got.recordOf, f.recordOf[c])));
-            QVERIFY2(got.missed == f.missed[c],
-                     qPrintable(where + firstDifferences(got.missed, f.missed[c])));
-            QVERIFY2(got.extra == f.extra[c],
-                     qPrintable(where + firstDifferences(got.extra, f.extra[c])));
+            for (const auto &[g, w] :
+                 {std::pair{&got.recordOf, &f.recordOf[c]}, std::pair{&got.missed, &f.missed[c]},
+                  std::pair{&got.extra, &f.extra[c]}})
+                QVERIFY2(*g == *w, qPrintable(where + firstDifferences(*g, *w)));
             QVERIFY2(std::fabs(got.offsetSeconds - plan.offsets[c]) < 1.0,
                      qPrintable(where + QString::number(got.offsetSeconds, 'f', 3)));
         }
@@ -449,18 +443,15 @@ void TestExposureMatch::offloadBySplitSorties()
         QVERIFY(writeCard(card, f.photos[c]));
         arguments << QStringLiteral("--") + QLatin1String(Cameras::lowerName(c)) << card;
     }
-    std::vector<int> setOf;
+    std::vector<int> setOf; // sortie and position of each record through the sets
+    std::vector<OffloadPosPoint> positionOf;
     for (int s = 0; s < f.sets.size(); ++s) {
         setOf.insert(setOf.end(), size_t(f.sets[s].positions.size()), s);
+        positionOf.insert(positionOf.end(), f.sets[s].positions.begin(), f.sets[s].positions.end());
         const QString table = dir.filePath(QStringLiteral("sortie%1.xls").arg(s + 1));
         QVERIFY(writeFile(table, posTable(f.sets[s])));
         arguments << QStringLiteral("--pos") << table;
     }
-    std::vector<int> firstOfSet = {0, int(f.sets[0].positions.size())};
-    auto positionOf = [&f, &setOf, &firstOfSet](int record) {
-        return f.sets[setOf[size_t(record)]]
-            .positions[record - firstOfSet[size_t(setOf[size_t(record)])]];
-    };
 
     QByteArray output;
     QCOMPARE(runIn(dir.path(), QStringLiteral(V7TOOL),
@@ -469,19 +460,6 @@ void TestExposureMatch::offloadBySplitSorties()
              1);
     const QJsonObject json = QJsonDocument::fromJson(output).object();
     QCOMPARE(json.value("sorties").toArray().size(), 2);
-    for (const QJsonValue &v : json.value("cameras").toArray()) {
-        const QJsonObject o = v.toObject();
-        int c = 0;
-        while (cameraName(c) != o.value("camera").toString())
-            ++c;
-        QVERIFY2(o.value("method").toString() == QLatin1String("time"),
-                 QJsonDocument(o).toJson(QJsonDocument::Compact).left(600).constData());
-        QCOMPARE(o.value("missed").toArray().size(), qsizetype(f.missed[c].size()));
-        QCOMPARE(o.value("extra").toArray().size(), qsizetype(f.extra[c].size()));
-        // Which record each photo has shows in the copies' tags and the exports below.
-        QCOMPARE(o.value("pairs").toArray().size(),
-                 f.photos[c].size() - qsizetype(f.extra[c].size()));
-    }
 
     const QString target = dir.filePath(QStringLiteral("target"));
     // With the prefix the start is killed half-way: the resume, not told again, keeps it.
@@ -496,22 +474,29 @@ void TestExposureMatch::offloadBySplitSorties()
     QVERIFY2(offload.exitCode == 0, (offload.out + offload.err).constData());
     // The copies' names as the offload recorded them for a resume (card path -> copy path).
     const QJsonArray cardSets =
-        QJsonDocument::fromJson(fileBytes(dir.filePath(QStringLiteral("state/offloadset.json"))))
-            .object()
-            .value("cards")
-            .toArray();
+        jsonFile(dir.filePath(QStringLiteral("state/offloadset.json"))).value("cards").toArray();
     QVERIFY2(offload.out.contains("2 block files written"), offload.out.constData());
     // The flight report carries the same match as the check before the copy.
-    const QJsonObject report =
-        QJsonDocument::fromJson(fileBytes(target + QStringLiteral("/offload-report.json"))).object();
+    const QJsonObject report = jsonFile(target + QStringLiteral("/offload-report.json"));
     QCOMPARE(report.value("sorties"), json.value("sorties"));
     const QJsonArray reported = report.value("cameras").toArray();
     const QJsonArray checked = json.value("cameras").toArray();
     QCOMPARE(reported.size(), checked.size());
     for (int i = 0; i < checked.size(); ++i) {
+        const QJsonObject o = checked.at(i).toObject();
+        int c = 0;
+        while (cameraName(c) != o.value("camera").toString())
+            ++c;
+        QVERIFY2(o.value("method").toString() == QLatin1String("time"),
+                 QJsonDocument(o).toJson(QJsonDocument::Compact).left(600).constData());
+        QCOMPARE(o.value("missed").toArray().size(), qsizetype(f.missed[c].size()));
+        QCOMPARE(o.value("extra").toArray().size(), qsizetype(f.extra[c].size()));
+        // Which record each photo has shows in the copies' tags and the exports below.
+        QCOMPARE(o.value("pairs").toArray().size(),
+                 f.photos[c].size() - qsizetype(f.extra[c].size()));
         for (const char *key : {"camera", "pairs", "missed", "extra", "method"})
             QCOMPARE(reported.at(i).toObject().value(QLatin1String(key)),
-                     checked.at(i).toObject().value(QLatin1String(key)));
+                     o.value(QLatin1String(key)));
     }
 
     QCOMPARE(runIn(target, exiftool,
@@ -537,7 +522,7 @@ void TestExposureMatch::offloadBySplitSorties()
                 QVERIFY2(!tags.contains("GPSLatitude"), qPrintable(copy));
                 continue;
             }
-            const OffloadPosPoint p = positionOf(record);
+            const OffloadPosPoint p = positionOf[size_t(record)];
             QVERIFY2(std::fabs(tags.value("GPSLongitude").toDouble() - p.x) < 1e-6 &&
                          std::fabs(tags.value("GPSLatitude").toDouble() - p.y) < 1e-6,
                      qPrintable(copy));
@@ -552,13 +537,9 @@ void TestExposureMatch::offloadBySplitSorties()
         const QDomNodeList photos = block.elementsByTagName(QStringLiteral("Photo"));
         for (int k = 0; k < photos.size(); ++k) {
             const QDomElement e = photos.at(k).toElement();
-            listed.insert(e.firstChildElement(QStringLiteral("ImagePath")).text() + '@' +
-                          QString::number(e.firstChildElement(QStringLiteral("Pose"))
-                                              .firstChildElement(QStringLiteral("Center"))
-                                              .firstChildElement(QStringLiteral("x"))
-                                              .text()
-                                              .toDouble(),
-                                          'f', 6));
+            const QDomElement center = e.firstChildElement("Pose").firstChildElement("Center");
+            listed.insert(e.firstChildElement("ImagePath").text() + '@' +
+                          QString::number(center.firstChildElement("x").text().toDouble(), 'f', 6));
         }
         QCOMPARE(listed.size(), photos.size());
         QCOMPARE(listed, blockPhotos[s]);
@@ -633,9 +614,7 @@ void TestExposureMatch::ambiguousOffsetNeedsTheOperator()
     QVERIFY(!QFileInfo::exists(target));
     const ToolRun given = runTool(V7TOOL, offload + QStringList{"--offset", "421"}, {state});
     QVERIFY2(given.exitCode == 0, (given.out + given.err).constData());
-    const QJsonObject set =
-        QJsonDocument::fromJson(fileBytes(dir.filePath(QStringLiteral("state/offloadset.json"))))
-            .object();
+    const QJsonObject set = jsonFile(dir.filePath(QStringLiteral("state/offloadset.json")));
     QCOMPARE(set.value("offsetSeconds").toDouble(), 421.0);
 }
 
@@ -670,7 +649,7 @@ void TestExposureMatch::longTable()
     runTool(V7TOOL, offload, state + QStringList{"V7_OFFLOAD_FAULT=0:4:written:kill"});
     qInfo("v7tool offload, 100,000 records: peak %.0f MB", childPeakMb());
     const QString setPath = dir.filePath(QStringLiteral("state/offloadset.json"));
-    QJsonObject set = QJsonDocument::fromJson(fileBytes(setPath)).object();
+    QJsonObject set = jsonFile(setPath);
     QVERIFY2(fileBytes(setPath).size() < 64 * 1024, qPrintable(QString::number(fileBytes(setPath).size())));
     const QJsonObject named = set.value("posTables").toArray().at(0).toObject();
     QCOMPARE(named.value("path").toString(), table);
