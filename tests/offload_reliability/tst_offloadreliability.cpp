@@ -1296,7 +1296,6 @@ void TestOffloadReliability::boundedResources()
     const int files = Cameras::Count * (PhotosPerCard + smallFiles) + (sparse > 0);
     QVERIFY2(run.code == 0 && run.output.contains("complete: " + QByteArray::number(files) + " files"),
              run.output.constData());
-    qInfo("%s", run.output.mid(run.output.lastIndexOf("peak")).trimmed().constData());
     for (int c = 0; c < Cameras::Count && fault.isEmpty(); ++c)
         checkCopies(o.card(c), o.copy(c));
     for (int c = 0; c < Cameras::Count && !fault.isEmpty(); ++c) {
