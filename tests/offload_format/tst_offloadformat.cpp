@@ -12,6 +12,7 @@
 #include "cardfiles.h"
 #include "copyengine.h"
 #include "offloadfixture.h"
+#include "operatortexts.h"
 #include "photofolder.h"
 #include "posspreadsheet.h"
 #include "postablecheck.h"
@@ -547,13 +548,14 @@ void TestOffloadFormat::posTables()
 }
 
 // Tables that must not tag anything: refused with the file, the first bad line and why, the
-// rows that cannot be read counted and named.
+// rows that cannot be read counted and named; the operator reads the same in Chinese.
 void TestOffloadFormat::posTablesRefused_data()
 {
     QTest::addColumn<QByteArray>("content"); // null: no file at all
     QTest::addColumn<int>("firstBadLine");
     QTest::addColumn<QList<int>>("badLines");
     QTest::addColumn<QString>("why");
+    QTest::addColumn<QString>("operatorText"); // after the path
 
     QByteArray garbage;
     quint32 seed = 0x1234567u;
@@ -562,40 +564,57 @@ void TestOffloadFormat::posTablesRefused_data()
         garbage += char(seed >> 16);
     }
     const QByteArray good = shortRow(1, "112.6", "23.4", "100.0", "2019-03-28 10-00-00");
+    const QString oneOfOne = QStringLiteral("：共1行数据，1行无法读取（第2行）；第2行");
 
-    QTest::newRow("binary garbage") << garbage << 1 << QList<int>{} << "line 1 is not text";
+    QTest::newRow("binary garbage") << garbage << 1 << QList<int>{} << "line 1 is not text"
+                                    << "：第1行不是文本，不是POS文件";
     QTest::newRow("saved with commas")
         << QByteArray("ID,Lon,Lat,Alt,Heading,Pitch,Roll,Psi_GPS,Speed,Time\n1,112.6,23.4,100\n")
-        << 1 << QList<int>{} << "not a POS header";
+        << 1 << QList<int>{} << "not a POS header"
+        << "：第1行表头列数太少，不是POS表头";
+    QTest::newRow("a header name that is none")
+        << QByteArray(kShortHeader).replace("Lon", "Lo,n") + good << 1 << QList<int>{}
+        << "not a POS header (\"Lo,n\")"
+        << "：第1行表头中的“Lo,n”不是POS列名";
     QTest::newRow("text in a number cell")
         << kShortHeader + good + shortRow(2, "abc", "23.4", "100.0", "2019-03-28 10-00-01") << 3
-        << QList<int>{3} << "Lon: \"abc\" is not a number";
+        << QList<int>{3} << "Lon: \"abc\" is not a number"
+        << "：共2行数据，1行无法读取（第3行）；第3行第2列的“abc”不是数字";
     QTest::newRow("row of four columns")
         << kShortHeader + good + "2 \t1.0 \t2.0 \t3.0 \n" + good << 3 << QList<int>{3}
-        << "4 values where the header asks for 11";
+        << "4 values where the header asks for 11"
+        << "：共3行数据，1行无法读取（第3行）；第3行有4个值，表头要求11个";
     QTest::newRow("decimal comma")
         << kShortHeader + shortRow(1, "112,6", "23.4", "100.0", "2019-03-28 10-00-00") << 2
-        << QList<int>{2} << "\"112,6\" has a comma";
+        << QList<int>{2} << "\"112,6\" has a comma"
+        << oneOfOne + "第2列的“112,6”含逗号，小数请用小数点";
     QTest::newRow("bad rows counted, good ones between")
         << kShortHeader + shortRow(1, "1", "2", "x", "2019-03-28 10-00-00") + good + "3 \t1.0\n" +
                shortRow(4, "1", "95", "3", "2019-03-28 10-00-00")
-        << 2 << QList<int>{2, 4, 5} << "3 of 4 rows cannot be read (lines 2, 4, 5); line 2: Alt";
+        << 2 << QList<int>{2, 4, 5} << "3 of 4 rows cannot be read (lines 2, 4, 5); line 2: Alt"
+        << "：共4行数据，3行无法读取（第2、4、5行）；第2行第4列的“x”不是数字";
     QTest::newRow("latitude off the globe")
         << kShortHeader + shortRow(1, "112.6", "-90.5", "100.0", "2019-03-28 10-00-00") << 2
-        << QList<int>{2} << "Lat: -90.5 is out of range";
+        << QList<int>{2} << "Lat: -90.5 is out of range" << oneOfOne + "第3列的-90.5超出范围";
     QTest::newRow("not a number as a number")
         << kShortHeader + shortRow(1, "112.6", "23.4", "nan", "2019-03-28 10-00-00") << 2
-        << QList<int>{2} << "Alt: \"nan\" is not a number";
+        << QList<int>{2} << "Alt: \"nan\" is not a number" << oneOfOne + "第4列的“nan”不是数字";
     QTest::newRow("time that does not parse")
         << kShortHeader + shortRow(1, "1", "2", "3", "2019-13-45 10-00-00") << 2 << QList<int>{2}
-        << "\"2019-13-45 10-00-00\" is not a date and time";
-    QTest::newRow("second header inside the rows") << kShortHeader + good + kShortHeader + good << 3
-                                                   << QList<int>{3} << "a header inside the data";
-    QTest::newRow("no file") << QByteArray() << 0 << QList<int>{} << "no such file";
-    QTest::newRow("empty file") << QByteArray("") << 0 << QList<int>{} << "is empty";
+        << "\"2019-13-45 10-00-00\" is not a date and time"
+        << oneOfOne + "“2019-13-45 10-00-00”不是有效的日期和时间";
+    QTest::newRow("second header inside the rows")
+        << kShortHeader + good + kShortHeader + good << 3 << QList<int>{3}
+        << "a header inside the data"
+        << "：共3行数据，1行无法读取（第3行）；第3行数据中又出现表头（“ID”）";
+    const QString empty = QStringLiteral("：文件为空，没有表头也没有POS记录");
+    QTest::newRow("no file") << QByteArray() << 0 << QList<int>{} << "no such file"
+                             << "：文件不存在";
+    QTest::newRow("empty file") << QByteArray("") << 0 << QList<int>{} << "is empty" << empty;
     QTest::newRow("blank lines only")
-        << QByteArray("\n \t\n\r\n") << 0 << QList<int>{} << "is empty";
-    QTest::newRow("header only") << kShortHeader << 0 << QList<int>{} << "but no POS rows";
+        << QByteArray("\n \t\n\r\n") << 0 << QList<int>{} << "is empty" << empty;
+    QTest::newRow("header only") << kShortHeader << 0 << QList<int>{} << "but no POS rows"
+                                 << "：只有表头，没有POS记录";
 }
 
 void TestOffloadFormat::posTablesRefused()
@@ -604,6 +623,7 @@ void TestOffloadFormat::posTablesRefused()
     QFETCH(int, firstBadLine);
     QFETCH(QList<int>, badLines);
     QFETCH(QString, why);
+    QFETCH(QString, operatorText);
 
     const QString path = content.isNull() ? m_dir.filePath(QStringLiteral("absent.xls"))
                                           : write(m_dir, content, QStringLiteral("bad.xls"));
@@ -622,6 +642,7 @@ void TestOffloadFormat::posTablesRefused()
     if (firstBadLine > 0)
         QVERIFY2(message.contains(QStringLiteral("line %1").arg(firstBadLine)),
                  qPrintable(message));
+    QCOMPARE(OperatorTexts::posTable(check, path), path + operatorText);
 }
 
 QTEST_GUILESS_MAIN(TestOffloadFormat)

@@ -82,8 +82,6 @@ private slots:
     void init();
     void cleanup();
     void everyOutcomeInChinese();
-    void posTableRefusals_data();
-    void posTableRefusals();
     void fullOffload();
     void badInput();
     void targetWithoutRoom_data();
@@ -180,41 +178,6 @@ void TestDataService::everyOutcomeInChinese()
     }
     for (int error : {EIO, ENOSPC, EACCES, 1234})
         QVERIFY(latinWords(OperatorTexts::systemError(error)).isEmpty());
-}
-
-// A table the strict reader refuses: the prompt says in Chinese which line and why.
-void TestDataService::posTableRefusals_data()
-{
-    QTest::addColumn<QByteArray>("table");
-    QTest::addColumn<QString>("why");
-    const QByteArray header = "ID\tLon\tLat\tAlt\tHeading\tPitch\tRoll\tPsi_GPS\tSpeed\tTime\n";
-    const QByteArray row = "1\t113.2\t23.1\t300\t0\t0\t0\t0\t5.0\t2024/05/01 10:00:00\n";
-    QTest::newRow("decimal comma")
-        << header + QByteArray(row).replace("113.2", "113,25125")
-        << QStringLiteral("：共1行数据，1行无法读取（第2行）；第2行第2列的“113,25125”含逗号，"
-                          "小数请用小数点");
-    QTest::newRow("header only") << header << QStringLiteral("：只有表头，没有POS记录");
-    QTest::newRow("not a header") << QByteArray(header).replace("Lon", "Lo,n") + row
-                                  << QStringLiteral("：第1行表头中的“Lo,n”不是POS列名");
-    QTest::newRow("a time that is none")
-        << header + row + QByteArray(row).replace("10:00:00", "25:61:00")
-        << QStringLiteral("：共2行数据，1行无法读取（第3行）；第3行“2024/05/01 25:61:00”"
-                          "不是有效的日期和时间");
-}
-
-void TestDataService::posTableRefusals()
-{
-    QFETCH(QByteArray, table);
-    QFETCH(QString, why);
-    const QString path = m_dir.filePath(QStringLiteral("refused.xls"));
-    QVERIFY(writeFile(path, table));
-    DataService page;
-    page.show();
-    m_choosers->answers << path;
-    QTest::mouseClick(page.posAddButton(), Qt::LeftButton);
-    QVERIFY(waitForPrompt(QStringLiteral("POS文件读取失败 / ") + path + why));
-    QVERIFY(page.textArea()->toPlainText().contains(path + why));
-    QVERIFY(latinWords(page.textArea()->toPlainText()).isEmpty());
 }
 
 bool TestDataService::setUpFive(DataService *page, bool pos, bool cardRoot)
