@@ -110,7 +110,9 @@ private:
     }
     // Shown, set up and started; true once held by the fault point before camera's file index.
     bool startHeld(DataService *page, bool pos, int camera, int index);
-    void verifyTarget(bool sorties);
+    // Every camera's copies, verified; ticked: in the first sortie's folder, named with their
+    // camera first (the boxes for both ticked).
+    void verifyTarget(bool ticked);
 
     QTemporaryDir m_dir;
     QString m_target;
@@ -221,20 +223,21 @@ bool TestDataService::setUpFive(DataService *page, bool pos, bool cardRoot)
            page->plan().plannedTotal() == Cameras::Count * PhotosPerCard;
 }
 
-void TestDataService::verifyTarget(bool sorties)
+void TestDataService::verifyTarget(bool ticked)
 {
     for (int camera = 0; camera < Cameras::Count; ++camera) {
         const QString folder = QDir(m_target).filePath(QLatin1String(Cameras::folderName(camera)));
         const QStringList copies = filesBelow(folder).filter(QStringLiteral(".JPG"));
         checkList(folder, PhotosPerCard); // one checksum line per photo
         QCOMPARE(copies.size(), PhotosPerCard);
+        const QString prefix = Cameras::folderName(camera) + QLatin1Char('_');
         for (const QString &copy : copies) {
-            QCOMPARE(copy.startsWith(SortieBlocks::sortieFolderName(1)), sorties);
-            // Tagging rewrites the header; the picture is the card's, byte for byte. A copy
-            // may carry its camera's name first.
-            QString name = QFileInfo(copy).fileName();
-            name.remove(QRegularExpression(QStringLiteral("^") + Cameras::folderName(camera) + '_'));
-            const QByteArray original = scanData(photoFolder(camera) + QLatin1Char('/') + name);
+            QCOMPARE(copy.startsWith(SortieBlocks::sortieFolderName(1)), ticked);
+            const QString name = QFileInfo(copy).fileName();
+            QCOMPARE(name.startsWith(prefix), ticked);
+            // Tagging rewrites the header; the picture is the card's, byte for byte.
+            const QByteArray original = scanData(photoFolder(camera) + QLatin1Char('/') +
+                                                 name.mid(ticked ? prefix.size() : 0));
             QVERIFY(!original.isEmpty());
             QCOMPARE(scanData(folder + QLatin1Char('/') + copy), original);
         }
@@ -270,11 +273,6 @@ void TestDataService::fullOffload()
     QVERIFY(waitForPrompt(QStringLiteral("传输已经完成！")));
 
     QCOMPARE(highest, Cameras::Count * PhotosPerCard);
-    for (int camera = 0; camera < Cameras::Count; ++camera)
-        QVERIFY2(completeText.contains(QStringLiteral("%1共%2张,已传%2张")
-                                           .arg(photoFolder(camera))
-                                           .arg(PhotosPerCard)),
-                 qPrintable(completeText));
     QVERIFY(fileBytes(page.run()->configPath()).contains("<tasksuccess flag=\"true\"/>"));
     QCOMPARE(fileBytes(QDir(m_target).filePath(SortieBlocks::fileName(1))).count("<Photo>"),
              Cameras::Count * PhotosPerCard);
@@ -301,12 +299,6 @@ void TestDataService::fullOffload()
     QTest::mouseClick(page.reportLink(), Qt::LeftButton, {},
                       QPoint(page.reportLink()->width() - 8, page.reportLink()->height() / 2));
     QVERIFY(waitForPrompt(QStringLiteral("未找到能打开传输报告的程序！ / ") + report));
-    // The box was ticked: the copies carry their camera's name (the exports that name them are
-    // the match test's).
-    for (int camera = 0; camera < Cameras::Count; ++camera)
-        QVERIFY(QFile::exists(QStringLiteral("%1/%2/%3/%2_DSC00001.JPG")
-                                  .arg(m_target, Cameras::folderName(camera),
-                                       SortieBlocks::sortieFolderName(1))));
     QVERIFY(page.plan().pos().isEmpty());
     QCOMPARE(page.plan().plannedTotal(), 0);
     // The next offload's set-up clears the last one's result.
