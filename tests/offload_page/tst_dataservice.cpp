@@ -96,8 +96,8 @@ private slots:
     void stateProblems();
 
 private:
-    // Every camera icon clicked and its chooser answered with the card's photo folder (its
-    // root with cardRoot), then the target, and with pos the POS table.
+    // The page shown, every camera icon clicked and its chooser answered with the card's photo
+    // folder (its root with cardRoot), then the target, and with pos the POS table.
     bool setUpFive(DataService *page, bool pos, bool cardRoot = false);
     bool waitForPrompt(const QString &text, int count = 1)
     {
@@ -108,7 +108,7 @@ private:
     {
         return QTest::qWaitFor([&] { return !m_prompts->texts().filter(part).isEmpty(); }, 60000);
     }
-    // Shown, set up and started; true once held by the fault point before camera's file index.
+    // Set up and started; true once held by the fault point before camera's file index.
     bool startHeld(DataService *page, bool pos, int camera, int index);
     // Every camera's copies, verified; ticked: in the first sortie's folder, named with their
     // camera first (the boxes for both ticked).
@@ -184,6 +184,7 @@ void TestDataService::everyOutcomeInChinese()
 
 bool TestDataService::setUpFive(DataService *page, bool pos, bool cardRoot)
 {
+    page->show();
     m_choosers->asked.clear();
     QStringList expected; // each chooser titled "请选择", a camera's on its card's DCIM folder
     for (int camera : OffloadPlan::IconOrder) {
@@ -247,7 +248,6 @@ void TestDataService::verifyTarget(bool ticked)
 void TestDataService::fullOffload()
 {
     DataService page;
-    page.show();
     QVERIFY(setUpFive(&page, true));
     for (int camera = 0; camera < Cameras::Count; ++camera)
         QVERIFY(page.textArea()->toPlainText().contains(
@@ -256,9 +256,6 @@ void TestDataService::fullOffload()
     QTest::mouseClick(page.findChild<QCheckBox *>(QStringLiteral("prefixBox")), Qt::LeftButton);
 
     // What the operator saw on the way.
-    int highest = 0;
-    connect(page.progressBar(), &QProgressBar::valueChanged, this,
-            [&](int v) { highest = std::max(highest, v); });
     QString completeText;
     bool lookShown = false;
     connect(page.textArea(), &QTextEdit::textChanged, this, [&] {
@@ -272,10 +269,6 @@ void TestDataService::fullOffload()
     QVERIFY(page.isRunning());
     QVERIFY(waitForPrompt(QStringLiteral("传输已经完成！")));
 
-    QCOMPARE(highest, Cameras::Count * PhotosPerCard);
-    QVERIFY(fileBytes(page.run()->configPath()).contains("<tasksuccess flag=\"true\"/>"));
-    QCOMPARE(fileBytes(QDir(m_target).filePath(SortieBlocks::fileName(1))).count("<Photo>"),
-             Cameras::Count * PhotosPerCard);
     verifyTarget(true);
     // Reset: a clean page that still shows the result (bar full, the last reading, the report's
     // summary) and links the report.
@@ -294,7 +287,8 @@ void TestDataService::fullOffload()
     QVERIFY(page.run()->qualitySummary().first().startsWith(
         QStringLiteral("影像质量：检查%1张").arg(Cameras::Count * PhotosPerCard)));
     QVERIFY(page.textArea()->toPlainText().contains(page.run()->qualitySummary().join('\n')));
-    QCOMPARE(page.progressBar()->value(), page.progressBar()->maximum());
+    QCOMPARE(page.progressBar()->value(), Cameras::Count * PhotosPerCard);
+    QCOMPARE(page.progressBar()->maximum(), Cameras::Count * PhotosPerCard);
     // Offscreen, nothing opens the report: the operator is told so.
     QTest::mouseClick(page.reportLink(), Qt::LeftButton, {},
                       QPoint(page.reportLink()->width() - 8, page.reportLink()->height() / 2));
@@ -391,7 +385,6 @@ void TestDataService::targetWithoutRoom()
     if (::geteuid() != 0)
         QSKIP("a target without room needs root to mount a small file system");
     DataService page;
-    page.show();
     m_target = m_dir.filePath(QStringLiteral("small"));
     QDir().mkpath(m_target);
     QCOMPARE(QProcess::execute(QStringLiteral("mount"),
@@ -425,7 +418,6 @@ void TestDataService::backupFolder()
                                      : m_dir.filePath(QStringLiteral("second"));
     QVERIFY(QDir().mkpath(backup));
     DataService page;
-    page.show();
     QVERIFY(setUpFive(&page, false));
     QVERIFY(page.backupLabel()->text().isEmpty() && !page.backupClearLink()->isVisible());
     QSignalSpy measured(&page, &DataService::backupMeasured);
@@ -492,7 +484,6 @@ void TestDataService::cardArrivals()
 
 bool TestDataService::startHeld(DataService *page, bool pos, int camera, int index)
 {
-    page->show();
     if (!setUpFive(page, pos))
         return false;
     QTest::mouseClick(page->startButton(), Qt::LeftButton);
@@ -621,7 +612,6 @@ void TestDataService::unreadablePhoto()
         QStringLiteral("%1/%2.JPG").arg(QString(150, 'd'), QString(150, 'n'));
     QVERIFY(writeFile(photoFolder(4) + '/' + tooLong, "long"));
     DataService page;
-    page.show();
     QVERIFY(setUpFive(&page, false));
     QTest::mouseClick(page.startButton(), Qt::LeftButton);
     // Every engine has ended: the page stops as if paused and names both files.
@@ -652,7 +642,6 @@ void TestDataService::stateProblems()
         QString holder;
         QCOMPARE(other.lockState(&holder), OffloadRun::Failure::None);
         DataService page;
-        page.show();
         QVERIFY(setUpFive(&page, false));
         QTest::mouseClick(page.startButton(), Qt::LeftButton);
         QVERIFY(waitForPromptWith(QStringLiteral("另一个传输任务（进程%1，").arg(::getpid())));
