@@ -206,18 +206,17 @@ void TestOffloadFormat::loader()
         return;
     }
     // Resuming from the bad file is refused before anything is made.
-    QTemporaryDir dir;
-    const QString path = write(dir, image, QStringLiteral("center.log"));
+    const QString path = write(m_dir, image, QStringLiteral("center.log"));
     DiskTask task;
     taskRecordClear(&task.record);
     taskRecordSetText(task.record.taskFilePath, QFile::encodeName(path).constData());
     taskRecordSetText(task.record.source, "/card");
     taskRecordSetText(task.record.destination,
-                      QFile::encodeName(dir.filePath(QStringLiteral("out"))).constData());
+                      QFile::encodeName(m_dir.filePath(QStringLiteral("out"))).constData());
     QCOMPARE(resumeTask(&task, 0), -1);
     QCOMPARE(task.stopped.load(), 1);
     QVERIFY(task.fileList.empty());
-    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("out"))));
+    QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("out"))));
 }
 
 // The archive names and end records. Numbering from pack1 to pack11 is checked on the archives
@@ -225,8 +224,7 @@ void TestOffloadFormat::loader()
 void TestOffloadFormat::archives()
 {
     QCOMPARE(ZipVolume::nextName("book/pack41.zip"), std::string("pack42.zip"));
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("a.zip"));
+    const QString path = m_dir.filePath(QStringLiteral("a.zip"));
     zipFile zip = zipOpen64(QFile::encodeName(path).constData(), APPEND_STATUS_CREATE);
     QVERIFY(zip);
     for (const char *name : {"one.txt", "two.txt"}) {
@@ -277,8 +275,7 @@ void TestOffloadFormat::archives()
 
 void TestOffloadFormat::cardFileList()
 {
-    QTemporaryDir dir;
-    const QString card = dir.filePath(QStringLiteral("card"));
+    const QString card = m_dir.filePath(QStringLiteral("card"));
     for (const QString file : {"b.JPG", "a.JPG", "照片 ü #1.jpg", "A/c.JPG", ".hidden.JPG",
                                 "pack1.zip", "photos.ZIP", "A/B/deep.JPG", "A/d.zip"}) {
         QDir().mkpath(QFileInfo(card + QLatin1Char('/') + file).absolutePath());
@@ -295,9 +292,9 @@ void TestOffloadFormat::cardFileList()
                                "照片 ü #1.jpg"}));
     QCOMPARE(CardFiles::count(QFile::encodeName(card).toStdString()), 6);
     QCOMPARE(CardFiles::count(""), 0);
-    QCOMPARE(
-        CardFiles::count(QFile::encodeName(dir.filePath(QStringLiteral("missing"))).toStdString()),
-        0);
+    QCOMPARE(CardFiles::count(
+                 QFile::encodeName(m_dir.filePath(QStringLiteral("missing"))).toStdString()),
+             0);
 
     // A path whose entry (folder, "/", path, ending zero) passes 260 bytes is skipped, by name,
     // by the engine's list and by the counts the page and the tool show; one byte less fits.
@@ -323,8 +320,7 @@ void TestOffloadFormat::cardFileList()
 
 void TestOffloadFormat::taskConfig()
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("Taskconfig.xml"));
+    const QString path = m_dir.filePath(QStringLiteral("Taskconfig.xml"));
     TaskConfig config;
     config.cameras[0] = {QStringLiteral("/media/Center/DCIM"), 40, 12,
                          QStringLiteral("/t/Center/pack2.zip"), QStringLiteral("pack2.zip")};
@@ -384,7 +380,7 @@ void TestOffloadFormat::taskConfig()
     // Text that does not parse reads as 0.
     text.replace("value=\"1700000000\"", "value=\"soon\"");
     text.replace("x=\"113.25125\"", "x=\"east\"");
-    QVERIFY(TaskConfig::read(write(dir, text, QStringLiteral("Taskconfig.xml")), &back));
+    QVERIFY(TaskConfig::read(write(m_dir, text, QStringLiteral("Taskconfig.xml")), &back));
     QCOMPARE(back.pos[0].times[0], 0u);
     QCOMPARE(back.pos[0].positions[0].x, 0.0);
     QCOMPARE(back.pos[0].positions[0].y, 23.5);
