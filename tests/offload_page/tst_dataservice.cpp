@@ -328,11 +328,6 @@ void TestDataService::badInput()
     QTest::mouseClick(page.startButton(), Qt::LeftButton);
     QVERIFY(waitForPrompt(QStringLiteral("请先选择保存目录！")));
     QVERIFY(!page.isRunning());
-    // Clicked again once selected: deselected, its line and count gone.
-    QTest::mouseClick(page.cameraIcon(1), Qt::LeftButton);
-    QVERIFY(!page.plan().selected(1));
-    QCOMPARE(page.plan().plannedTotal(), 0);
-    QCOMPARE(page.textArea()->toPlainText(), QString());
 
     // A folder that holds no photos is refused with its message.
     const QString notes = m_dir.filePath(QStringLiteral("notes"));
@@ -359,15 +354,18 @@ void TestDataService::badInput()
     QCOMPARE(page.plan().pos().size(), 1);
     QCOMPARE(page.textArea()->toPlainText().count(QStringLiteral(".xls")), 2);
     QVERIFY(page.textArea()->toPlainText().contains(refusal.mid(refusal.indexOf(broken))));
-    select(0, photoFolder(0));
-    QTRY_VERIFY(page.plan().selected(0));
     page.setTargetFolder(m_target);
     QTest::mouseClick(page.startButton(), Qt::LeftButton);
     QVERIFY(waitForPrompt(refusal, 2));
     QVERIFY(!page.isRunning());
-    QTest::mouseClick(page.cameraIcon(0), Qt::LeftButton);
     QTest::mouseClick(page.posCancelButton(), Qt::LeftButton);
     QVERIFY(page.plan().pos().isEmpty() && page.plan().posRefusal().isEmpty());
+    QVERIFY(!page.textArea()->toPlainText().contains(QStringLiteral(".xls")));
+
+    // Clicked again once selected: deselected, its line and count gone.
+    QTest::mouseClick(page.cameraIcon(1), Qt::LeftButton);
+    QVERIFY(!page.plan().selected(1));
+    QCOMPARE(page.plan().plannedTotal(), 0);
     QCOMPARE(page.textArea()->toPlainText(), QString());
 }
 
@@ -645,7 +643,6 @@ void TestDataService::stateProblems()
         QVERIFY(setUpFive(&page, false));
         QTest::mouseClick(page.startButton(), Qt::LeftButton);
         QVERIFY(waitForPromptWith(QStringLiteral("另一个传输任务（进程%1，").arg(::getpid())));
-        QVERIFY(waitForPromptWith(QStringLiteral("）正在使用同一任务目录或目标目录")));
         QVERIFY(!page.isRunning());
         QVERIFY(filesBelow(m_target).isEmpty());
     }
