@@ -443,12 +443,9 @@ void TestExposureMatch::offloadBySplitSorties()
         arguments << QStringLiteral("--pos") << table;
     }
 
-    QByteArray output;
-    QCOMPARE(runIn(dir.path(), QStringLiteral(V7TOOL),
-                   QStringList{QStringLiteral("match"), QStringLiteral("--json")} + arguments,
-                   &output),
-             1);
-    const QJsonObject json = QJsonDocument::fromJson(output).object();
+    const ToolRun matchRun = runTool(V7TOOL, QStringList{"match", "--json"} + arguments);
+    QCOMPARE(matchRun.exitCode, 1);
+    const QJsonObject json = matchRun.json();
     QCOMPARE(json.value("sorties").toArray().size(), 2);
 
     const QString target = dir.filePath(QStringLiteral("target"));
@@ -489,6 +486,7 @@ void TestExposureMatch::offloadBySplitSorties()
                      o.value(QLatin1String(key)));
     }
 
+    QByteArray output;
     QCOMPARE(runIn(target, exiftool,
                    {"-q", "-j", "-n", "-r", "-ext", "JPG", "-GPSLatitude", "-GPSLongitude", "."},
                    &output),
