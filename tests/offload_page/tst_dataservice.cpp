@@ -383,8 +383,6 @@ void TestDataService::targetWithoutRoom()
     if (::geteuid() != 0)
         QSKIP("a target without room needs root to mount a small file system");
     DataService page;
-    m_target = m_dir.filePath(QStringLiteral("small"));
-    QDir().mkpath(m_target);
     QCOMPARE(QProcess::execute(QStringLiteral("mount"),
                                {"-t", "tmpfs", "-o", "size=1m", "tmpfs", m_target}),
              0);
