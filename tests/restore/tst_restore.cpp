@@ -152,10 +152,6 @@ void tst_Restore::storageRows()
     QTEST(page.storageBar(3)->maximum(), "maximum");
     QTEST(page.storageBar(3)->value(), "value");
     QCOMPARE(page.storageText(4)->text(), QStringLiteral("未连接"));
-    PromptCatcher prompts;
-    prompts.answerInTurn({});
-    page.poptip();
-    QCOMPARE(prompts.texts(), QStringList{"请将相机通过usb连接电脑！"});
 }
 
 void tst_Restore::restore_data()
