@@ -191,18 +191,13 @@ struct Offload
 // Fills the file system of folder up to leave bytes of room.
 bool fillUp(const QString &folder, qint64 leave)
 {
-    const int fd = ::open(QFile::encodeName(folder + QStringLiteral("/filler")).constData(),
-                          O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
+    QFile filler(folder + QStringLiteral("/filler"));
+    if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
     const QByteArray block(4096, 'x');
-    off_t size = 0;
-    ssize_t wrote;
-    while ((wrote = ::write(fd, block.constData(), size_t(block.size()))) > 0)
-        size += wrote;
-    const bool ok = ::ftruncate(fd, std::max<off_t>(0, size - off_t(leave))) == 0;
-    ::close(fd);
-    return ok;
+    while (filler.write(block) > 0)
+        continue;
+    return filler.resize(std::max<qint64>(0, filler.size() - leave));
 }
 
 // A POS table of count records one second apart, positions numbered on from record first.
