@@ -110,8 +110,7 @@ void TestOffloadEngine::plainCopy()
     QFETCH(int, camera);
     Fixture f;
     QVERIFY(makeCard(f.card(), 7, 3));
-    QVERIFY(QFile::copy(f.card() + QStringLiteral("/DSC00001.JPG"),
-                        f.card() + QStringLiteral("/照片 ü.JPG")));
+    QVERIFY(QFile::copy(f.card() + "/DSC00001.JPG", f.card() + QStringLiteral("/照片 ü.JPG")));
     // A file of exactly one read chunk and an empty file.
     QVERIFY(writeFile(f.card() + QStringLiteral("/exact.bin"), QByteArray(1 << 20, 'e')));
     QVERIFY(writeFile(f.card() + QStringLiteral("/empty.bin"), QByteArray()));

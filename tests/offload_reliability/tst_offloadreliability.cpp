@@ -737,10 +737,8 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
         tables << o.dir.filePath(QStringLiteral("pos%1.xls").arg(t + 1));
         QVERIFY(writePosTable(tables.last(), sizes[t], t * sizes[0], t + 1));
     }
-    Run run = o.tool(o.startArguments(QStringList({"--pos", tables[0], "--pos", tables[1],
-                                                   "--split-sorties"}) +
-                                      (volumes ? kSmallVolumes : QStringList())),
-                     fault);
+    const QStringList pos = {"--pos", tables[0], "--pos", tables[1], "--split-sorties"};
+    Run run = o.tool(o.startArguments(pos + (volumes ? kSmallVolumes : QStringList())), fault);
     QVERIFY2(run.crashed, run.output.constData());
     run = o.resume();
     // The report of the resumed offload counts every photo, the first run's included.
@@ -864,8 +862,7 @@ void TestOffloadReliability::passedOver()
                                  " file error: Input/output error.") &&
                  run.output.contains("Left: skipped: " + tooLong.toUtf8() + ": "),
              run.output.constData());
-    QVERIFY(fileBytes(o.state() + QStringLiteral("/Taskconfig.xml"))
-                .contains("plancount=\"14\" hascount=\"13\""));
+    QVERIFY(fileBytes(o.stateFile("Taskconfig.xml")).contains("plancount=\"14\" hascount=\"13\""));
     for (int c : {0, 2, 3, 4})
         volumes ? checkArchives(o.card(c), o.copy(c)) : checkCopies(o.card(c), o.copy(c));
     QStringList copied = expected;
@@ -1061,8 +1058,7 @@ void TestOffloadReliability::damagedOrAlteredState()
         config.remove(QRegularExpression(change.startsWith("camera") ? "<left [^>]*/>"
                                                                      : "<savapath [^>]*/>"));
     } else if (change == "savapath of a missing folder") {
-        config.replace(QStringLiteral("<savapath path=\"") + o.target(),
-                       QStringLiteral("<savapath path=\"") + nowhere);
+        config.replace("<savapath path=\"" + o.target(), "<savapath path=\"" + nowhere);
     } else if (change == "Taskconfig truncated" || change.endsWith(QLatin1String("set file"))) {
         config.truncate(config.size() / 2);
         if (change.endsWith(QLatin1String("set file")))
@@ -1137,19 +1133,18 @@ void TestOffloadReliability::cardIdentity()
     const QString away = o.dir.filePath(QStringLiteral("away"));
     QString now = o.card(1);
     QStringList extra;
+    const bool takenAway = change == "named" || change == "swapped" || change == "same sizes";
+    QVERIFY(!takenAway || QDir().rename(o.card(1), away));
     if (change == "moved") {
         now = o.dir.filePath(QStringLiteral("cards/LEFT_2"));
         QVERIFY(QDir().rename(o.card(1), now));
     } else if (change == "named") {
         now = away;
-        QVERIFY(QDir().rename(o.card(1), away));
         extra = QStringList{QStringLiteral("--left"), away};
     } else if (change == "swapped") {
-        QVERIFY(QDir().rename(o.card(1), away));
         QCOMPARE(runIn(o.dir.path(), QStringLiteral("cp"), {"-a", o.card(3), o.card(1)}), 0);
     } else if (change == "same sizes") {
         // Other photos under the same names: one byte of each differs from the copied card's.
-        QVERIFY(QDir().rename(o.card(1), away));
         QCOMPARE(runIn(o.dir.path(), QStringLiteral("cp"), {"-a", away, o.card(1)}), 0);
         for (const QString &file : filesBelow(o.card(1)))
             QVERIFY(flipByte(o.card(1) + QLatin1Char('/') + file, 300));
@@ -1168,7 +1163,7 @@ void TestOffloadReliability::cardIdentity()
     }
     // Nothing of the other card reached the left camera's folder.
     QCOMPARE(o.filesDone(1), before);
-    const QString left = change == "swapped" || change == "same sizes" ? away : o.card(1);
+    const QString left = takenAway ? away : o.card(1);
     const QRegularExpression copied(QStringLiteral("(^|/)[^./][^/]*\\.JPG$"));
     for (const QString &file : filesBelow(o.copy(1)).filter(copied))
         QCOMPARE(fileBytes(o.copy(1) + '/' + file), fileBytes(left + '/' + file));
