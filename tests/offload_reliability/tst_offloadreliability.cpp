@@ -753,8 +753,7 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
     // Each block file's photos by path, with their positions; exports only beside plain copies.
     QHash<QString, QString> blocked;
     for (int sortie = 1; sortie <= 2; ++sortie) {
-        const QByteArray block =
-            fileBytes(o.target() + QStringLiteral("/第%1架次.xml").arg(sortie));
+        const QByteArray block = fileBytes(o.target() + QStringLiteral("/第%1架次.xml").arg(sortie));
         QCOMPARE(block.count("<Photogroup>"), qsizetype(Cameras::Count));
         QCOMPARE(block.count("<Photo>"), qsizetype(Cameras::Count * sizes[sortie - 1]));
         QCOMPARE(QFileInfo::exists(o.target() + QStringLiteral("/第%1架次_geo.txt").arg(sortie)),
@@ -772,7 +771,6 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
     for (int c = 0; c < Cameras::Count; ++c) {
         // Card order: "100MEDIA/..." first, then DSC00001... without the sub-folder's photos.
         const QStringList cardOrder = filesBelow(o.card(c));
-        const QString camera = QString::fromLatin1(Cameras::folderName(c));
         QHash<QString, QString> archiveOf;
         if (volumes) {
             QStringList archives;
@@ -780,8 +778,7 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
             for (const QString &archive : archives) {
                 QByteArray out;
                 runIn(o.copy(c), QStringLiteral("unzip"), {QStringLiteral("-Z1"), archive}, &out);
-                for (const QString &entry :
-                     QString::fromUtf8(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                for (const QString &entry : QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts))
                     archiveOf[entry] = archive;
             }
         }
@@ -794,7 +791,7 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
             const QString where = volumes ? archiveOf.value(cardOrder[i], "?") : sortie;
             QCOMPARE(blocked.value(QStringLiteral("%1 ./%2/%3/%4")
                                        .arg(i < 7 ? 1 : 2)
-                                       .arg(camera, where, cardOrder[i])),
+                                       .arg(cameraName(c), where, cardOrder[i])),
                      QStringLiteral("%1 %2 %3 ")
                          .arg(at.longitude, 0, 'g', 15)
                          .arg(at.latitude, 0, 'g', 15)
@@ -919,7 +916,6 @@ void TestOffloadReliability::fullStateFolder()
     QVERIFY(o.makeCards());
     TmpfsMount stateDisk(o.state(), "size=1m");
     QVERIFY(stateDisk.mounted);
-    const QString config = o.stateFile(QStringLiteral("Taskconfig.xml"));
 
     QVERIFY(fillUp(o.state(), 12 * 1024)); // room for about one task file
     Run run = o.tool(o.startArguments());
@@ -935,7 +931,7 @@ void TestOffloadReliability::fullStateFolder()
     run = Offload::finish(process);
     QVERIFY2(run.code == 1 && run.output.contains("task state cannot be saved"),
              run.output.constData());
-    QVERIFY(TaskConfig::resumePending(config));
+    QVERIFY(TaskConfig::resumePending(o.stateFile(QStringLiteral("Taskconfig.xml"))));
     QVERIFY(QFile::remove(o.stateFile(QStringLiteral("filler"))));
     run = o.resume();
     QVERIFY2(run.code == 0, run.output.constData());
