@@ -111,8 +111,9 @@ struct Offload
         if (limits.isEmpty())
             process->start(QStringLiteral(V7TOOL), arguments);
         else
-            process->start("sh", QStringList{"-c", "ulimit " + limits + " && exec \"$0\" \"$@\"",
-                                             V7TOOL} + arguments);
+            process->start(
+                "sh", QStringList{"-c", "ulimit " + limits + " && exec \"$0\" \"$@\"", V7TOOL} +
+                          arguments);
         process->waitForStarted();
         return process;
     }
@@ -753,7 +754,8 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
     // Each block file's photos by path, with their positions; exports only beside plain copies.
     QHash<QString, QString> blocked;
     for (int sortie = 1; sortie <= 2; ++sortie) {
-        const QByteArray block = fileBytes(o.target() + QStringLiteral("/第%1架次.xml").arg(sortie));
+        const QByteArray block =
+            fileBytes(o.target() + QStringLiteral("/第%1架次.xml").arg(sortie));
         QCOMPARE(block.count("<Photogroup>"), qsizetype(Cameras::Count));
         QCOMPARE(block.count("<Photo>"), qsizetype(Cameras::Count * sizes[sortie - 1]));
         QCOMPARE(QFileInfo::exists(o.target() + QStringLiteral("/第%1架次_geo.txt").arg(sortie)),
@@ -950,9 +952,9 @@ void TestOffloadReliability::twoRunsAtOnce()
     QStringList otherTarget = o.startArguments();
     otherTarget.last() = o.dir.filePath(QStringLiteral("target2"));
     const QString otherState = o.dir.filePath(QStringLiteral("state2"));
-    for (const Run &run : {Offload::finish(o.launch(otherTarget)),
-                           Offload::finish(o.launch(o.startArguments(), {}, otherState)),
-                           o.resume()}) {
+    for (const Run &run :
+         {Offload::finish(o.launch(otherTarget)),
+          Offload::finish(o.launch(o.startArguments(), {}, otherState)), o.resume()}) {
         QCOMPARE(run.code, 3);
         QVERIFY2(run.output.contains("process " + QByteArray::number(first->processId())),
                  run.output.constData());

@@ -140,9 +140,12 @@ void tst_SaveGate::gate()
         // of a volume (a photo's data).
         const QString backupCopy = setup.backup + QStringLiteral("/Center/DSC00002.JPG");
         const QMap<QString, QStringList> flipped = {
-            {"flip card", {source + "/DSC00002.JPG"}}, {"flip copy", {copy}},
-            {"flip copy head", {copy}}, {"flip both", {copy, backupCopy}},
-            {"flip volume", {folder + "/pack1.zip"}}, {"flip backup", {backupCopy}},
+            {"flip card", {source + "/DSC00002.JPG"}},
+            {"flip copy", {copy}},
+            {"flip copy head", {copy}},
+            {"flip both", {copy, backupCopy}},
+            {"flip volume", {folder + "/pack1.zip"}},
+            {"flip backup", {backupCopy}},
             {"flip backup volume", {setup.backup + QStringLiteral("/Center/pack1.zip")}}};
         QVERIFY(flipped.contains(change));
         for (const QString &file : flipped.value(change)) {
