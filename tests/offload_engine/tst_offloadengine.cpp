@@ -132,11 +132,9 @@ void TestOffloadEngine::plainCopy()
     // Stopped, file count and files done.
     QCOMPARE(taskFile.mid(1832, 12).toHex(), QByteArray("000000000a0000000a000000"));
     const QStringList order = filesBelow(f.card()); // "100MEDIA/..." sorts first
-    for (int i = 0; i < order.size(); ++i) {
-        QByteArray entry = QFile::encodeName(f.card() + QLatin1Char('/') + order[i]);
-        entry.resize(260, '\0');
-        QCOMPARE(taskFile.mid(1888 + i * 260, 260), entry);
-    }
+    for (int i = 0; i < order.size(); ++i)
+        QCOMPARE(taskFile.mid(1888 + i * 260, 260),
+                 QFile::encodeName(f.card() + '/' + order[i]).leftJustified(260, '\0'));
 
     // Pausing a task that has ended returns at once and lets its task file go; disk numbers
     // outside the five are refused.

@@ -733,12 +733,11 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
     Offload o;
     QVERIFY(o.makeCards());
     const int sizes[2] = {7, 5};
-    QStringList tables;
+    QStringList pos = {"--split-sorties"};
     for (int t = 0; t < 2; ++t) {
-        tables << o.dir.filePath(QStringLiteral("pos%1.xls").arg(t + 1));
-        QVERIFY(writePosTable(tables.last(), sizes[t], t * sizes[0], t + 1));
+        pos << "--pos" << o.dir.filePath(QStringLiteral("pos%1.xls").arg(t + 1));
+        QVERIFY(writePosTable(pos.last(), sizes[t], t * sizes[0], t + 1));
     }
-    const QStringList pos = {"--pos", tables[0], "--pos", tables[1], "--split-sorties"};
     Run run = o.tool(o.startArguments(pos + (volumes ? kSmallVolumes : QStringList())), fault);
     QVERIFY2(run.crashed, run.output.constData());
     run = o.resume();
