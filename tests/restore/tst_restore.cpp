@@ -71,9 +71,8 @@ bool moveBackupOnto(const QString &root, const QString &target)
     const QString config = DataFolders::perUserDataFolder() + QStringLiteral("/Taskconfig.xml");
     TaskConfig task;
     QDir().mkpath(root + QStringLiteral("/backup"));
-    const QStringList copy{"-r", target + "/Center", root + "/backup/"};
-    if (QProcess::execute(QStringLiteral("cp"), copy) != 0 || !QDir(target).removeRecursively() ||
-        !TaskConfig::read(config, &task))
+    if (QProcess::execute("cp", {"-r", target + "/Center", root + "/backup/"}) != 0 ||
+        !QDir(target).removeRecursively() || !TaskConfig::read(config, &task))
         return false;
     task.savePath = root + QStringLiteral("/backup");
     return TaskConfig::write(config, task);
