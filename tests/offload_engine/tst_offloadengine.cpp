@@ -110,8 +110,7 @@ void TestOffloadEngine::plainCopy()
     QFETCH(int, camera);
     Fixture f;
     QVERIFY(makeCard(f.card(), 7, 3));
-    QVERIFY(QFile::copy(f.card() + QStringLiteral("/DSC00001.JPG"),
-                        f.card() + QStringLiteral("/照片 ü.JPG")));
+    QVERIFY(QFile::copy(f.card() + "/DSC00001.JPG", f.card() + QStringLiteral("/照片 ü.JPG")));
     // A file of exactly one read chunk and an empty file.
     QVERIFY(writeFile(f.card() + QStringLiteral("/exact.bin"), QByteArray(1 << 20, 'e')));
     QVERIFY(writeFile(f.card() + QStringLiteral("/empty.bin"), QByteArray()));
@@ -133,11 +132,9 @@ void TestOffloadEngine::plainCopy()
     // Stopped, file count and files done.
     QCOMPARE(taskFile.mid(1832, 12).toHex(), QByteArray("000000000a0000000a000000"));
     const QStringList order = filesBelow(f.card()); // "100MEDIA/..." sorts first
-    for (int i = 0; i < order.size(); ++i) {
-        QByteArray entry = QFile::encodeName(f.card() + QLatin1Char('/') + order[i]);
-        entry.resize(260, '\0');
-        QCOMPARE(taskFile.mid(1888 + i * 260, 260), entry);
-    }
+    for (int i = 0; i < order.size(); ++i)
+        QCOMPARE(taskFile.mid(1888 + i * 260, 260),
+                 QFile::encodeName(f.card() + '/' + order[i]).leftJustified(260, '\0'));
 
     // Pausing a task that has ended returns at once and lets its task file go; disk numbers
     // outside the five are refused.
@@ -264,35 +261,16 @@ void TestOffloadEngine::volumes()
     QCOMPARE(task.archiveHash.finish(QFile::encodeName(last).toStdString(), &carried), 0);
     const QByteArray lastBytes = fileBytes(last);
     QCOMPARE(carried, uint64_t(XXH64(lastBytes.constData(), size_t(lastBytes.size()), 0)));
-    // Every central directory record: deflate, UTF-8 names without a password, encrypted with
-    // one, and the DOS time of the photo's modification time.
+    // Every entry: deflate, UTF-8 names without a password, encrypted with one, and the DOS time
+    // of the photo's modification time. Encrypted entries are written without the zip library:
+    // given the same stored bytes, the library, appending an entry at a time, writes the very
+    // same archives.
     for (int n = 0; n < made.size(); ++n) {
-        const QByteArray archive = fileBytes(f.camera() + QLatin1Char('/') + made[n]);
-        // A volume closes once it has reached the size; the next photo opens the next one.
-        if (n + 1 < made.size() && volumeMb > 0)
-            QVERIFY(archive.size() >= qint64(volumeMb * 1048576));
-        for (qsizetype at = archive.indexOf("PK\x01\x02"); at >= 0;
-             at = archive.indexOf("PK\x01\x02", at + 4)) {
-            const auto *r = reinterpret_cast<const uchar *>(archive.constData() + at);
-            const int flags = r[8] | r[9] << 8;
-            QCOMPARE(r[10] | r[11] << 8, 8);
-            QCOMPARE(bool(flags & 0x800), !withPassword);
-            QCOMPARE(bool(flags & 1), withPassword);
-            const int time = r[12] | r[13] << 8;
-            const int date = r[14] | r[15] << 8;
-            const QString name = QString::fromUtf8(archive.mid(at + 46, r[28] | r[29] << 8));
-            const QDateTime modified = QFileInfo(f.card() + QLatin1Char('/') + name).lastModified();
-            QCOMPARE(QDate(1980 + (date >> 9), (date >> 5) & 15, date & 31), modified.date());
-            const QTime t = modified.time();
-            QCOMPARE(QTime(time >> 11, (time >> 5) & 63, (time & 31) * 2),
-                     QTime(t.hour(), t.minute(), t.second() / 2 * 2));
-        }
-    }
-    // Encrypted entries are written without the zip library: given the same stored bytes, the
-    // library, appending an entry at a time, writes the very same archives.
-    for (int n = 0; withPassword && n < made.size(); ++n) {
         const QByteArray path = QFile::encodeName(f.camera() + QLatin1Char('/') + made[n]);
         const QByteArray again = path + ".again";
+        // A volume closes once it has reached the size; the next photo opens the next one.
+        if (n + 1 < made.size() && volumeMb > 0)
+            QVERIFY(fileBytes(QFile::decodeName(path)).size() >= qint64(volumeMb * 1048576));
         unzFile in = unzOpen64(path.constData());
         QVERIFY(in);
         for (int at = unzGoToFirstFile(in); at == UNZ_OK; at = unzGoToNextFile(in)) {
@@ -300,6 +278,19 @@ void TestOffloadEngine::volumes()
             char name[256] = {};
             int method = 0, level = 0;
             unzGetCurrentFileInfo64(in, &info, name, sizeof name, nullptr, 0, nullptr, 0);
+            QCOMPARE(int(info.compression_method), 8);
+            QCOMPARE(bool(info.flag & 0x800), !withPassword);
+            QCOMPARE(bool(info.flag & 1), withPassword);
+            const int date = int(info.dosDate >> 16);
+            const int time = int(info.dosDate & 0xFFFF);
+            const QDateTime modified =
+                QFileInfo(f.card() + QLatin1Char('/') + QString::fromUtf8(name)).lastModified();
+            QCOMPARE(QDate(1980 + (date >> 9), (date >> 5) & 15, date & 31), modified.date());
+            const QTime t = modified.time();
+            QCOMPARE(QTime(time >> 11, (time >> 5) & 63, (time & 31) * 2),
+                     QTime(t.hour(), t.minute(), t.second() / 2 * 2));
+            if (!withPassword)
+                continue;
             QByteArray raw(qsizetype(info.compressed_size), '\0');
             QCOMPARE(unzOpenCurrentFile2(in, &method, &level, 1), UNZ_OK);
             QCOMPARE(unzReadCurrentFile(in, raw.data(), unsigned(raw.size())), int(raw.size()));
@@ -317,19 +308,10 @@ void TestOffloadEngine::volumes()
             zipClose(out, nullptr);
         }
         unzClose(in);
-        QVERIFY2(fileBytes(QFile::decodeName(again)) == fileBytes(QFile::decodeName(path)),
+        QVERIFY2(!withPassword ||
+                     fileBytes(QFile::decodeName(again)) == fileBytes(QFile::decodeName(path)),
                  path.constData());
     }
-    if (withPassword && password.isEmpty())
-        return;
-    // The stored bytes are the card's.
-    const QString first = filesBelow(f.card()).first();
-    QByteArray extracted;
-    QStringList args = {QStringLiteral("-p"), made.first(), first};
-    if (withPassword)
-        args.prepend(QStringLiteral("-P") + password);
-    runIn(f.camera(), QStringLiteral("unzip"), args, &extracted);
-    QCOMPARE(extracted, fileBytes(f.card() + QLatin1Char('/') + first));
 }
 
 // Every sample photo on one card, two POS tables split into sorties, through the session with

@@ -6,7 +6,6 @@
 #include <csignal>
 
 #include <fcntl.h>
-#include <linux/fiemap.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
@@ -42,7 +41,7 @@ struct Offload
 {
     QTemporaryDir dir;
     QString mediaRoot; // V7_MEDIA_ROOT of the tool, when set
-    QString limits;    // ulimit options the tool runs under, its peak memory printed at its end
+    QString limits;    // ulimit options the tool runs under
     bool outputClosed = false; // its standard output a pipe nobody reads (`| head -1`)
     QString password;          // of the archives, when set
     QStringList roots;         // a card's folder other than cards/CAMERA, by camera
@@ -112,10 +111,9 @@ struct Offload
         if (limits.isEmpty())
             process->start(QStringLiteral(V7TOOL), arguments);
         else
-            process->start("sh", QStringList{"-c", "ulimit " + limits + " && exec /usr/bin/time -f "
-                                                   "'peak resident memory: %M KB' \"$0\" \"$@\"",
-                                             V7TOOL} +
-                                     arguments);
+            process->start(
+                "sh", QStringList{"-c", "ulimit " + limits + " && exec \"$0\" \"$@\"", V7TOOL} +
+                          arguments);
         process->waitForStarted();
         return process;
     }
@@ -176,20 +174,16 @@ struct Offload
         return total;
     }
 
-    void checkTarget(bool volumes = false) const
+    // The cards' copies in the target, or in the backup, which holds what the target does, byte
+    // for byte, its own lists passing xxhsum -c.
+    void checkTarget(bool volumes = false, bool backup = false) const
     {
-        for (int c = 0; c < Cameras::Count; ++c)
-            volumes ? checkArchives(card(c), copy(c), pw()) : checkCopies(card(c), copy(c));
-    }
-    const QString *pw() const { return password.isEmpty() ? nullptr : &password; }
-    // The backup holds what the target does, byte for byte, its own lists passing xxhsum -c.
-    void checkBackup(bool volumes = false) const
-    {
+        const QString *pw = password.isEmpty() ? nullptr : &password;
         for (int c = 0; c < Cameras::Count; ++c) {
-            volumes ? checkArchives(card(c), backupCopy(c), pw())
-                    : checkCopies(card(c), backupCopy(c));
-            for (const QString &file : filesBelow(copy(c)))
-                QVERIFY2(fileBytes(copy(c) + '/' + file) == fileBytes(backupCopy(c) + '/' + file),
+            const QString folder = backup ? backupCopy(c) : copy(c);
+            volumes ? checkArchives(card(c), folder, pw) : checkCopies(card(c), folder);
+            for (const QString &file : backup ? filesBelow(copy(c)) : QStringList())
+                QVERIFY2(fileBytes(copy(c) + '/' + file) == fileBytes(folder + '/' + file),
                          qPrintable(file));
         }
     }
@@ -198,18 +192,13 @@ struct Offload
 // Fills the file system of folder up to leave bytes of room.
 bool fillUp(const QString &folder, qint64 leave)
 {
-    const int fd = ::open(QFile::encodeName(folder + QStringLiteral("/filler")).constData(),
-                          O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
+    QFile filler(folder + QStringLiteral("/filler"));
+    if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
     const QByteArray block(4096, 'x');
-    off_t size = 0;
-    ssize_t wrote;
-    while ((wrote = ::write(fd, block.constData(), size_t(block.size()))) > 0)
-        size += wrote;
-    const bool ok = ::ftruncate(fd, std::max<off_t>(0, size - off_t(leave))) == 0;
-    ::close(fd);
-    return ok;
+    while (filler.write(block) > 0)
+        continue;
+    return filler.resize(std::max<qint64>(0, filler.size() - leave));
 }
 
 // A POS table of count records one second apart, positions numbered on from record first.
@@ -244,13 +233,11 @@ struct TmpfsMount
         return ::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", MS_REMOUNT,
                        options.constData()) == 0;
     }
-    void detach()
+    ~TmpfsMount()
     {
         if (mounted)
             ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
-        mounted = false;
     }
-    ~TmpfsMount() { detach(); }
 };
 
 // As root, a card as an exFAT image on a loop device under the FUSE driver, one of whose photos
@@ -292,15 +279,12 @@ struct DamagedCard
     // A card holding files' copies, with victim grown by a marked cluster after them all.
     bool make(const QString &files, const QString &victim)
     {
-        return format({"mkfs.exfat"}) && sh({"cp", "-r", files + "/.", root}) &&
-               grow(root + '/' + victim);
-    }
-    static bool grow(const QString &path)
-    {
-        QFile file(path);
+        QFile file(root + '/' + victim);
+        if (!format({"mkfs.exfat"}) || !sh({"cp", "-r", files + "/.", root}) ||
+            !file.open(QIODevice::Append))
+            return false;
         const qint64 pad = (4096 - file.size() % 4096) % 4096; // clusters of 4 KB
-        return file.open(QIODevice::Append) &&
-               file.write(QByteArray(pad, 0) + "V7-CUT-HERE" + QByteArray(8000, 'm')) > 0;
+        return file.write(QByteArray(pad, 0) + "V7-CUT-HERE" + QByteArray(8000, 'm')) > 0;
     }
     // Cuts the chain before the marked cluster, or mends it again.
     bool cut(bool mend)
@@ -340,21 +324,17 @@ bool flipByte(const QString &path, qint64 at)
 // Where byte at of path lies on its file system's device (synced first); -1 when unknown.
 qint64 diskOffset(const QString &path, qint64 at)
 {
-    alignas(fiemap) char query[sizeof(fiemap) + 16 * sizeof(fiemap_extent)] = {};
-    auto *map = reinterpret_cast<fiemap *>(query);
-    map->fm_length = FIEMAP_MAX_OFFSET;
-    map->fm_flags = FIEMAP_FLAG_SYNC;
-    map->fm_extent_count = 16;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    const bool mapped = fd >= 0 && ::ioctl(fd, FS_IOC_FIEMAP, map) == 0;
+    int size = 0;
+    int block = 0;
+    if (fd >= 0 && ::fsync(fd) == 0 && ::ioctl(fd, FIGETBSZ, &size) == 0 && size > 0) {
+        block = int(at / size);
+        if (::ioctl(fd, FIBMAP, &block) != 0)
+            block = 0;
+    }
     if (fd >= 0)
         ::close(fd);
-    for (quint32 i = 0; mapped && i < map->fm_mapped_extents; ++i) {
-        const fiemap_extent &e = map->fm_extents[i];
-        if (quint64(at) >= e.fe_logical && quint64(at) < e.fe_logical + e.fe_length)
-            return qint64(e.fe_physical + (quint64(at) - e.fe_logical));
-    }
-    return -1;
+    return block > 0 ? qint64(block) * size + at % size : -1;
 }
 
 } // namespace
@@ -376,10 +356,8 @@ private slots:
     void taggedSortiesAcrossResume();
     void passedOver_data();
     void passedOver();
-    void staleTaskFilesAfterKill_data();
     void staleTaskFilesAfterKill();
     void fullStateFolder();
-    void twoRunsAtOnce_data();
     void twoRunsAtOnce();
     void damagedOrAlteredState_data();
     void damagedOrAlteredState();
@@ -487,22 +465,20 @@ void TestOffloadReliability::killedAtEachStep_data()
 {
     QTest::addColumn<QByteArray>("phase");
     QTest::addColumn<bool>("volumes");
-    QTest::addColumn<int>("small"); // tiny files added to the centre card
-    QTest::addColumn<int>("first"); // the file each of the two runs dies at
-    QTest::addColumn<int>("second");
+    QTest::addColumn<int>("small"); // tiny files added to the centre card, the runs die among them
     QTest::addColumn<bool>("backup"); // a second target on another file system
     for (const char *phase : {"start", "opened", "written", "verified", "renamed", "listed"})
-        QTest::addRow("plain, %s", phase) << QByteArray(phase) << false << 0 << 3 << 8 << false;
+        QTest::addRow("plain, %s", phase) << QByteArray(phase) << false << 0 << false;
     for (const char *phase : {"opened", "written", "verified", "listed"})
-        QTest::addRow("volumes, %s", phase) << QByteArray(phase) << true << 0 << 3 << 8 << false;
+        QTest::addRow("volumes, %s", phase) << QByteArray(phase) << true << 0 << false;
     QTest::newRow("plain, many small files, mid-group")
-        << QByteArray("renamed") << false << 200 << 150 << 170 << false;
+        << QByteArray("renamed") << false << 200 << false;
     for (const char *phase : {"opened", "written", "verified", "renamed", "listed"})
-        QTest::addRow("backup, plain, %s", phase) << QByteArray(phase) << false << 0 << 3 << 8 << true;
+        QTest::addRow("backup, plain, %s", phase) << QByteArray(phase) << false << 0 << true;
     for (const char *phase : {"written", "listed"})
-        QTest::addRow("backup, volumes, %s", phase) << QByteArray(phase) << true << 0 << 3 << 8 << true;
+        QTest::addRow("backup, volumes, %s", phase) << QByteArray(phase) << true << 0 << true;
     QTest::newRow("backup, many small files, mid-group")
-        << QByteArray("renamed") << false << 200 << 150 << 170 << true;
+        << QByteArray("renamed") << false << 200 << true;
 }
 
 void TestOffloadReliability::killedAtEachStep()
@@ -510,9 +486,10 @@ void TestOffloadReliability::killedAtEachStep()
     QFETCH(QByteArray, phase);
     QFETCH(bool, volumes);
     QFETCH(int, small);
-    QFETCH(int, first);
-    QFETCH(int, second);
     QFETCH(bool, backup);
+    // The files the two runs die at: among the small ones, mid-group, when there are any.
+    const int first = small ? 150 : 3;
+    const int second = small ? 170 : 8;
     Offload o;
     if (backup && !o.useBackup())
         QSKIP("no tmpfs at /dev/shm for the backup; not run");
@@ -567,7 +544,7 @@ void TestOffloadReliability::killedAtEachStep()
     if (backup) {
         QVERIFY2(run.output.contains("backup complete: " + QFile::encodeName(o.backup)),
                  run.output.constData());
-        o.checkBackup(volumes);
+        o.checkTarget(volumes, true);
     }
     // Finished: nothing left to resume.
     QCOMPARE(o.resume().code, 2);
@@ -701,7 +678,7 @@ void TestOffloadReliability::backupTrouble()
         // target, the backup whole after all.
         run = o.tool(o.startArguments(extra), "0:" + QByteArray::number(PhotosPerCard) + ":backup-written:corrupt");
         QVERIFY2(!run.crashed && run.code == 0, run.output.constData());
-        o.checkBackup(true);
+        o.checkTarget(true, true);
         return;
     } else if (trouble == "corrupt") {
         run = o.tool(o.startArguments(extra), "0:2:backup-written:corrupt");
@@ -756,15 +733,12 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
     Offload o;
     QVERIFY(o.makeCards());
     const int sizes[2] = {7, 5};
-    QStringList tables;
+    QStringList pos = {"--split-sorties"};
     for (int t = 0; t < 2; ++t) {
-        tables << o.dir.filePath(QStringLiteral("pos%1.xls").arg(t + 1));
-        QVERIFY(writePosTable(tables.last(), sizes[t], t * sizes[0], t + 1));
+        pos << "--pos" << o.dir.filePath(QStringLiteral("pos%1.xls").arg(t + 1));
+        QVERIFY(writePosTable(pos.last(), sizes[t], t * sizes[0], t + 1));
     }
-    Run run = o.tool(o.startArguments(QStringList({"--pos", tables[0], "--pos", tables[1],
-                                                   "--split-sorties"}) +
-                                      (volumes ? kSmallVolumes : QStringList())),
-                     fault);
+    Run run = o.tool(o.startArguments(pos + (volumes ? kSmallVolumes : QStringList())), fault);
     QVERIFY2(run.crashed, run.output.constData());
     run = o.resume();
     // The report of the resumed offload counts every photo, the first run's included.
@@ -772,14 +746,9 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
                  run.output.contains("report: " + QFile::encodeName(o.target()) +
                                      "/offload-report.html\n"),
              run.output.constData());
-    const QJsonArray reported =
-        QJsonDocument::fromJson(fileBytes(o.target() + "/offload-report.json"))["cameras"]
-            .toArray();
-    QCOMPARE(reported.size(), Cameras::Count);
-    for (const QJsonValue &camera : reported) {
-        QCOMPARE(camera["copied"].toInt(), PhotosPerCard);
-        QCOMPARE(camera["matched"].toInt(), PhotosPerCard);
-    }
+    const QByteArray reported = fileBytes(o.target() + "/offload-report.json");
+    QCOMPARE(reported.count("\"copied\": 12,"), Cameras::Count);
+    QCOMPARE(reported.count("\"matched\": 12,"), Cameras::Count);
 
     // Each block file's photos by path, with their positions; exports only beside plain copies.
     QHash<QString, QString> blocked;
@@ -803,7 +772,6 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
     for (int c = 0; c < Cameras::Count; ++c) {
         // Card order: "100MEDIA/..." first, then DSC00001... without the sub-folder's photos.
         const QStringList cardOrder = filesBelow(o.card(c));
-        const QString camera = QString::fromLatin1(Cameras::folderName(c));
         QHash<QString, QString> archiveOf;
         if (volumes) {
             QStringList archives;
@@ -811,8 +779,7 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
             for (const QString &archive : archives) {
                 QByteArray out;
                 runIn(o.copy(c), QStringLiteral("unzip"), {QStringLiteral("-Z1"), archive}, &out);
-                for (const QString &entry :
-                     QString::fromUtf8(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                for (const QString &entry : QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts))
                     archiveOf[entry] = archive;
             }
         }
@@ -825,7 +792,7 @@ void TestOffloadReliability::taggedSortiesAcrossResume()
             const QString where = volumes ? archiveOf.value(cardOrder[i], "?") : sortie;
             QCOMPARE(blocked.value(QStringLiteral("%1 ./%2/%3/%4")
                                        .arg(i < 7 ? 1 : 2)
-                                       .arg(camera, where, cardOrder[i])),
+                                       .arg(cameraName(c), where, cardOrder[i])),
                      QStringLiteral("%1 %2 %3 ")
                          .arg(at.longitude, 0, 'g', 15)
                          .arg(at.latitude, 0, 'g', 15)
@@ -878,7 +845,6 @@ void TestOffloadReliability::passedOver()
     if (::geteuid() == 0 && QFileInfo::exists(QStringLiteral("/usr/sbin/mount.exfat-fuse"))) {
         QVERIFY(card.make(files, victim) && card.cut(false));
         fault.clear();
-        std::printf("the unreadable photo is on a damaged exFAT card\n");
     } else {
         QVERIFY(QDir().rename(files, o.card(1)));
     }
@@ -894,8 +860,7 @@ void TestOffloadReliability::passedOver()
                                  " file error: Input/output error.") &&
                  run.output.contains("Left: skipped: " + tooLong.toUtf8() + ": "),
              run.output.constData());
-    QVERIFY(fileBytes(o.state() + QStringLiteral("/Taskconfig.xml"))
-                .contains("plancount=\"14\" hascount=\"13\""));
+    QVERIFY(fileBytes(o.stateFile("Taskconfig.xml")).contains("plancount=\"14\" hascount=\"13\""));
     for (int c : {0, 2, 3, 4})
         volumes ? checkArchives(o.card(c), o.copy(c)) : checkCopies(o.card(c), o.copy(c));
     QStringList copied = expected;
@@ -914,26 +879,18 @@ void TestOffloadReliability::passedOver()
 }
 
 // A new offload killed early, after a completed one in the same state folder: the task files
-// of the completed offload (and its set file) put back beside the new "Taskconfig.xml" must not
-// make the resume report a complete offload with photos missing.
-void TestOffloadReliability::staleTaskFilesAfterKill_data()
-{
-    QTest::addColumn<QStringList>("leftOver");
-    const QStringList logs = {"center.log", "left.log", "right.log", "front.log", "back.log"};
-    QTest::newRow("as the kill left it") << QStringList();
-    QTest::newRow("old task files") << logs;
-    QTest::newRow("old task files and set file") << logs + QStringList{"offloadset.json"};
-}
-
+// of the completed offload and its set file put back beside the new "Taskconfig.xml" must not
+// make the resume report a complete offload with photos missing. (Task files alone, entries of
+// other cards, are damagedOrAlteredState's "entry leaving the card".)
 void TestOffloadReliability::staleTaskFilesAfterKill()
 {
-    QFETCH(QStringList, leftOver);
     Offload o;
     QVERIFY(o.makeCards());
     Run run = o.tool(o.startArguments());
     QVERIFY2(run.code == 0, run.output.constData());
     QMap<QString, QByteArray> old;
-    for (const QString &name : leftOver)
+    for (const char *name :
+         {"center.log", "left.log", "right.log", "front.log", "back.log", "offloadset.json"})
         old[name] = fileBytes(o.stateFile(name));
 
     Offload other; // its own cards, one photo more each, and target; the state folder the same
@@ -960,7 +917,6 @@ void TestOffloadReliability::fullStateFolder()
     QVERIFY(o.makeCards());
     TmpfsMount stateDisk(o.state(), "size=1m");
     QVERIFY(stateDisk.mounted);
-    const QString config = o.stateFile(QStringLiteral("Taskconfig.xml"));
 
     QVERIFY(fillUp(o.state(), 12 * 1024)); // room for about one task file
     Run run = o.tool(o.startArguments());
@@ -976,42 +932,33 @@ void TestOffloadReliability::fullStateFolder()
     run = Offload::finish(process);
     QVERIFY2(run.code == 1 && run.output.contains("task state cannot be saved"),
              run.output.constData());
-    QVERIFY(TaskConfig::resumePending(config));
+    QVERIFY(TaskConfig::resumePending(o.stateFile(QStringLiteral("Taskconfig.xml"))));
     QVERIFY(QFile::remove(o.stateFile(QStringLiteral("filler"))));
     run = o.resume();
     QVERIFY2(run.code == 0, run.output.constData());
     o.checkTarget();
 }
 
-// A second run on the state folder or the target of a running offload is refused with the
-// holder's process id; the first goes on undisturbed. A lock a dead run left is taken over.
-void TestOffloadReliability::twoRunsAtOnce_data()
-{
-    QTest::addColumn<bool>("sameState");
-    QTest::newRow("same state folder, other target") << true;
-    QTest::newRow("same target, other state folder") << false;
-}
-
+// A second run on the state folder or the target of a running offload, and a resume, are
+// refused with the holder's process id; the first goes on undisturbed. A lock a dead run left is
+// taken over.
 void TestOffloadReliability::twoRunsAtOnce()
 {
-    QFETCH(bool, sameState);
     Offload o;
     QVERIFY(o.makeCards());
     const auto first = o.held(o.startArguments(), "0:4:start");
     QVERIFY(first);
-    QStringList arguments = o.startArguments();
-    QString state = o.state();
-    if (sameState)
-        arguments.last() = o.dir.filePath(QStringLiteral("target2"));
-    else
-        state = o.dir.filePath(QStringLiteral("state2"));
-    Run run = Offload::finish(o.launch(arguments, {}, state));
-    QCOMPARE(run.code, 3);
-    QVERIFY2(run.output.contains("process " + QByteArray::number(first->processId())),
-             run.output.constData());
-    if (sameState)
-        QCOMPARE(o.resume().code, 3);
-    run = o.release(first);
+    QStringList otherTarget = o.startArguments();
+    otherTarget.last() = o.dir.filePath(QStringLiteral("target2"));
+    const QString otherState = o.dir.filePath(QStringLiteral("state2"));
+    for (const Run &run :
+         {Offload::finish(o.launch(otherTarget)),
+          Offload::finish(o.launch(o.startArguments(), {}, otherState)), o.resume()}) {
+        QCOMPARE(run.code, 3);
+        QVERIFY2(run.output.contains("process " + QByteArray::number(first->processId())),
+                 run.output.constData());
+    }
+    Run run = o.release(first);
     QVERIFY2(run.code == 0, run.output.constData());
     o.checkTarget();
 
@@ -1093,7 +1040,11 @@ void TestOffloadReliability::damagedOrAlteredState()
     QString config = QString::fromUtf8(fileBytes(configPath));
     const QString outside = o.dir.filePath(QStringLiteral("other/DSC00009.JPG"));
     const QString nowhere = o.dir.filePath(QStringLiteral("nowhere"));
-    QFile task(o.taskFile(0));
+    // Camera 0's task file with bytes written over it at an offset.
+    const auto patchTask = [&](qint64 at, const QByteArray &bytes) {
+        QByteArray record = fileBytes(o.taskFile(0));
+        return writeFile(o.taskFile(0), record.replace(at, bytes.size(), bytes));
+    };
     const QString file = change.section(QLatin1Char(' '), 1, 1).remove(QLatin1Char(','));
     const QString path = o.copy(0) + QLatin1Char('/') + file;
     const QString list = o.copy(0) + QLatin1Char('/') + ChecksumList::FileName;
@@ -1104,8 +1055,7 @@ void TestOffloadReliability::damagedOrAlteredState()
         config.remove(QRegularExpression(change.startsWith("camera") ? "<left [^>]*/>"
                                                                      : "<savapath [^>]*/>"));
     } else if (change == "savapath of a missing folder") {
-        config.replace(QStringLiteral("<savapath path=\"") + o.target(),
-                       QStringLiteral("<savapath path=\"") + nowhere);
+        config.replace("<savapath path=\"" + o.target(), "<savapath path=\"" + nowhere);
     } else if (change == "Taskconfig truncated" || change.endsWith(QLatin1String("set file"))) {
         config.truncate(config.size() / 2);
         if (change.endsWith(QLatin1String("set file")))
@@ -1115,20 +1065,14 @@ void TestOffloadReliability::damagedOrAlteredState()
     } else if (change == "Taskconfig empty") {
         config.clear();
     } else if (change == "files done past the copies") {
-        QVERIFY(task.open(QIODevice::ReadWrite) && task.seek(TaskLayout::FilesDone));
-        const char twelve[4] = {12, 0, 0, 0};
-        QVERIFY(task.write(twelve, 4) == 4);
-        task.close();
+        QVERIFY(patchTask(TaskLayout::FilesDone, QByteArray("\x0c\0\0\0", 4))); // twelve
     } else if (change == "task file cut short") {
-        QVERIFY(task.resize(3000));
+        QVERIFY(QFile::resize(o.taskFile(0), 3000));
     } else if (change == "entry leaving the card") {
         QVERIFY(writeFile(outside, "not a card's photo"));
         const QByteArray entry = QFile::encodeName(o.card(0)) + "/../../other/DSC00009.JPG";
-        QVERIFY(task.open(QIODevice::ReadWrite) &&
-                task.seek(TaskLayout::RecordSize + 8 * TaskLayout::EntrySize));
-        QVERIFY(task.write(entry + QByteArray(int(TaskLayout::EntrySize) - entry.size(), '\0')) ==
-                qint64(TaskLayout::EntrySize));
-        task.close();
+        QVERIFY(patchTask(TaskLayout::RecordSize + 8 * TaskLayout::EntrySize,
+                          entry.leftJustified(TaskLayout::EntrySize, '\0')));
     } else if (change.startsWith(QLatin1String("unlist"))) {
         QVERIFY(line >= 16 && writeFile(list, lines.remove(line - 16, 16 + 2 + file.size() + 1)));
     } else if (change.startsWith(QLatin1String("flip"))) {
@@ -1186,19 +1130,18 @@ void TestOffloadReliability::cardIdentity()
     const QString away = o.dir.filePath(QStringLiteral("away"));
     QString now = o.card(1);
     QStringList extra;
+    const bool takenAway = change == "named" || change == "swapped" || change == "same sizes";
+    QVERIFY(!takenAway || QDir().rename(o.card(1), away));
     if (change == "moved") {
         now = o.dir.filePath(QStringLiteral("cards/LEFT_2"));
         QVERIFY(QDir().rename(o.card(1), now));
     } else if (change == "named") {
         now = away;
-        QVERIFY(QDir().rename(o.card(1), away));
         extra = QStringList{QStringLiteral("--left"), away};
     } else if (change == "swapped") {
-        QVERIFY(QDir().rename(o.card(1), away));
         QCOMPARE(runIn(o.dir.path(), QStringLiteral("cp"), {"-a", o.card(3), o.card(1)}), 0);
     } else if (change == "same sizes") {
         // Other photos under the same names: one byte of each differs from the copied card's.
-        QVERIFY(QDir().rename(o.card(1), away));
         QCOMPARE(runIn(o.dir.path(), QStringLiteral("cp"), {"-a", away, o.card(1)}), 0);
         for (const QString &file : filesBelow(o.card(1)))
             QVERIFY(flipByte(o.card(1) + QLatin1Char('/') + file, 300));
@@ -1217,7 +1160,7 @@ void TestOffloadReliability::cardIdentity()
     }
     // Nothing of the other card reached the left camera's folder.
     QCOMPARE(o.filesDone(1), before);
-    const QString left = change == "swapped" || change == "same sizes" ? away : o.card(1);
+    const QString left = takenAway ? away : o.card(1);
     const QRegularExpression copied(QStringLiteral("(^|/)[^./][^/]*\\.JPG$"));
     for (const QString &file : filesBelow(o.copy(1)).filter(copied))
         QCOMPARE(fileBytes(o.copy(1) + '/' + file), fileBytes(left + '/' + file));
@@ -1242,7 +1185,7 @@ void TestOffloadReliability::readBackFromTheDisk()
     const QString partial = o.copy(0) + QStringLiteral("/.DSC00001.JPG.v7part");
     QCOMPARE(QFileInfo(partial).size(), 7958);
     const qint64 at = diskOffset(partial, 7957);
-    QVERIFY(at > 0);
+    QVERIFY(at > 0 && fileBytes(disk.image).mid(at - 15, 16) == fileBytes(partial).right(16));
     QVERIFY(flipByte(disk.image, at));
     const Run run = o.release(process);
     QVERIFY2(run.code == 0, run.output.constData());
@@ -1253,7 +1196,7 @@ void TestOffloadReliability::readBackFromTheDisk()
 
 // Five cards of thousands of small files under a low limit on open files (hard and soft), and
 // a card file larger than the address space a resume may use (the resume compares a tagged
-// offload's copies with the card): both end complete and verified. Peak memory is printed.
+// offload's copies with the card): both end complete and verified.
 void TestOffloadReliability::boundedResources_data()
 {
     QTest::addColumn<QString>("limits"); // of the run that completes
@@ -1430,16 +1373,10 @@ void TestOffloadReliability::changingCard()
         QVERIFY(QFile(held).open(QIODevice::WriteOnly) && QFile::resize(held, 65 << 20));
     if (change == "link")
         QVERIFY(QFile::link(card + "/DSC00001.JPG", card + "/link.JPG"));
-    const auto process = o.launch(QStringList{"offload", "--center", card, "--target", o.target()} +
-                                      (volumes ? kSmallVolumes : QStringList()),
-                                  "0:0:opened:wait:" + QFile::encodeName(o.released()));
-    const QDir fds(QStringLiteral("/proc/%1/fd").arg(process->processId()));
-    QVERIFY(waitFor([&] {
-        const QStringList open = fds.entryList(QDir::AllEntries | QDir::System);
-        return std::any_of(open.begin(), open.end(), [&](const QString &fd) {
-            return QFile::symLinkTarget(fds.filePath(fd)) == held;
-        });
-    }));
+    const auto process = o.held(QStringList{"offload", "--center", card, "--target", o.target()} +
+                                    (volumes ? kSmallVolumes : QStringList()),
+                                "0:0:opened");
+    QVERIFY(process);
     QFile photo(held);
     const QByteArray fifo = QFile::encodeName(card + "/DSC00003.JPG");
     if (change == "grown")
@@ -1493,13 +1430,14 @@ void TestOffloadReliability::rerunSkipsVerified()
     QVERIFY2(run.crashed == !fault.isEmpty(), run.output.constData());
     if (altered >= 0)
         QVERIFY(flipByte(o.copy(0) + '/' + filesBelow(o.card(0)).at(altered), -100));
+    const auto inode = [](const QString &path) {
+        struct stat st = {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : ino_t(0);
+    };
     QMap<QString, ino_t> inodes;
     for (int c = 0; c < Cameras::Count; ++c) {
-        for (const QString &file : filesBelow(o.copy(c)).filter(QStringLiteral(".JPG"))) {
-            struct stat st = {};
-            ::stat(QFile::encodeName(o.copy(c) + '/' + file).constData(), &st);
-            inodes.insert(o.copy(c) + '/' + file, st.st_ino);
-        }
+        for (const QString &file : filesBelow(o.copy(c)).filter(QStringLiteral(".JPG")))
+            inodes.insert(o.copy(c) + '/' + file, inode(o.copy(c) + '/' + file));
     }
 
     run = o.tool(posLater ? o.startArguments({"--pos", table}) : arguments);
@@ -1518,10 +1456,8 @@ void TestOffloadReliability::rerunSkipsVerified()
     // others may have ended meanwhile.
     QVERIFY2(skipped >= 0 ? found == skipped : found >= 9, run.output.constData());
     int made = 0; // copies written anew
-    for (auto it = inodes.cbegin(); it != inodes.cend(); ++it) {
-        struct stat st = {};
-        made += ::stat(QFile::encodeName(it.key()).constData(), &st) != 0 || st.st_ino != it.value();
-    }
+    for (auto it = inodes.cbegin(); it != inodes.cend(); ++it)
+        made += inode(it.key()) != it.value();
     if (!volumes && skipped >= 0)
         QCOMPARE(made, 60 - skipped);
     o.checkTarget(volumes);

@@ -138,19 +138,16 @@ void tst_SaveGate::gate()
     } else if (change.startsWith("flip")) {
         // The last byte of a card photo or a copy, one in a copy's EXIF header, the middle one
         // of a volume (a photo's data).
-        const QString backupFolder = setup.backup + QStringLiteral("/Center");
-        QStringList files;
-        if (change == "flip card")
-            files << source + "/DSC00002.JPG";
-        else if (change.startsWith("flip copy") || change == "flip both")
-            files << copy;
-        else if (change == "flip volume")
-            files << folder + "/pack1.zip";
-        if (change == "flip backup" || change == "flip both")
-            files << backupFolder + "/DSC00002.JPG";
-        if (change == "flip backup volume")
-            files << backupFolder + "/pack1.zip";
-        for (const QString &file : files) {
+        const QString backupCopy = setup.backup + QStringLiteral("/Center/DSC00002.JPG");
+        const QMap<QString, QStringList> flipped = {
+            {"flip card", {source + "/DSC00002.JPG"}},
+            {"flip copy", {copy}},
+            {"flip copy head", {copy}},
+            {"flip both", {copy, backupCopy}},
+            {"flip volume", {folder + "/pack1.zip"}},
+            {"flip backup", {backupCopy}},
+            {"flip backup volume", {setup.backup + QStringLiteral("/Center/pack1.zip")}}};
+        for (const QString &file : flipped.value(change)) {
             QByteArray bytes = fileBytes(file);
             QVERIFY2(!bytes.isEmpty(), qPrintable(file));
             const qsizetype at = change.endsWith("volume") ? bytes.size() / 2
