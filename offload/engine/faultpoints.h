@@ -4,7 +4,8 @@ struct DiskTask;
 
 // Crash and fault injection for the reliability tests, configured by V7_OFFLOAD_FAULT:
 // "camera:index:phase:action[:path]" items separated by ",". Phases, in the order a file
-// passes them: "start" (nothing opened yet), "opened", "written" (on the disk, not verified),
+// passes them: "start" (nothing opened yet), "opened", "read" (the whole source read, not yet
+// checked for a change), "written" (on the disk, not verified),
 // "verified" (not renamed), "renamed" (not listed), "listed" (not counted); "backup-written"
 // (the backup's copy of a plain offload, not verified). Actions: "kill"
 // (SIGKILL to the process), "corrupt" (flip the last byte of the copy or archive, once),

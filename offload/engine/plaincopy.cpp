@@ -181,6 +181,8 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
     if (backup && result == EngineFile::Done && !writeError && backup->finish() != 0)
         backupFailed("write");
     backup.reset();
+    if (result == EngineFile::Done && !writeError)
+        FaultPoints::hit(task, index, "read", entry);
     if (result == EngineFile::Done && !writeError && EngineFile::changedWhileRead(source))
         result = Changed;
     if (result == EngineFile::Done && !writeError) {

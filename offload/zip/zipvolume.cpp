@@ -290,6 +290,8 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
                                         startWriteBack();
                                         return status == ZIP_OK;
                                     });
+        if (result == EngineFile::Done)
+            FaultPoints::hit(task, index, "read", path);
         if (result == EngineFile::Done && EngineFile::changedWhileRead(source))
             result = Changed;
         else if (result == EngineFile::Done && password && storedCrc != crc) {

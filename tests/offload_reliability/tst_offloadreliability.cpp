@@ -1341,9 +1341,9 @@ void TestOffloadReliability::exfatTarget()
     checkList(o.copy(0), int(copies.size()) - 1);
 }
 
-// Card files changing under the engine: a photo appended to between its open and its read is
-// read again, whole; a FIFO in a listed photo's place is named, not opened as a photo; a
-// symbolic link is named as passed over.
+// Card files changing under the engine: a photo appended to between its open and its read, or
+// after its read (a camera still writing it), is read again, whole; a FIFO in a listed photo's
+// place is named, not opened as a photo; a symbolic link is named as passed over.
 void TestOffloadReliability::changingCard_data()
 {
     QTest::addColumn<QString>("change");
@@ -1351,6 +1351,9 @@ void TestOffloadReliability::changingCard_data()
     QTest::addColumn<QByteArray>("said");
     QTest::newRow("grown") << "grown" << false << QByteArray("complete: 4");
     QTest::newRow("volumes, grown") << "grown" << true << QByteArray("complete: 4");
+    QTest::newRow("grown after the read") << "grown read" << false << QByteArray("complete: 4");
+    QTest::newRow("volumes, grown after the read")
+        << "grown read" << true << QByteArray("complete: 4");
     QTest::newRow("FIFO") << "fifo" << false
                           << QByteArray("Center: failed: DSC00003.JPG: open %1/DSC00003.JPG file "
                                         "error: not a regular file.");
@@ -1363,6 +1366,8 @@ void TestOffloadReliability::changingCard()
     QFETCH(QString, change);
     QFETCH(bool, volumes);
     QFETCH(QByteArray, said);
+    const QByteArray phase = change.endsWith(" read") ? "0:0:read" : "0:0:opened";
+    change = change.section(QLatin1Char(' '), 0, 0);
     Offload o;
     const QString card = o.card(0);
     QVERIFY(makeCard(card, 4) && QDir().mkpath(o.state()));
@@ -1375,12 +1380,13 @@ void TestOffloadReliability::changingCard()
         QVERIFY(QFile::link(card + "/DSC00001.JPG", card + "/link.JPG"));
     const auto process = o.held(QStringList{"offload", "--center", card, "--target", o.target()} +
                                     (volumes ? kSmallVolumes : QStringList()),
-                                "0:0:opened");
+                                phase);
     QVERIFY(process);
     QFile photo(held);
     const QByteArray fifo = QFile::encodeName(card + "/DSC00003.JPG");
     if (change == "grown")
-        QVERIFY(photo.open(QIODevice::Append) && photo.write(QByteArray(5000, 'g')) == 5000);
+        QVERIFY(photo.open(QIODevice::Append | QIODevice::Unbuffered) &&
+                photo.write(QByteArray(5000, 'g')) == 5000);
     if (change == "fifo")
         QVERIFY(::unlink(fifo.constData()) == 0 && ::mkfifo(fifo.constData(), 0644) == 0);
     const Run run = o.release(process);
