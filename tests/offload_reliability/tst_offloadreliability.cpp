@@ -995,6 +995,9 @@ void TestOffloadReliability::damagedOrAlteredState_data()
     row("files done past the copies", false, 0, "the target holds 3 of them", false);
     row("task file cut short", false, 0, "center.log is damaged", true);
     row("entry leaving the card", false, 0, "is not inside", true);
+    // Sound, but not the listing the set file recorded (a kill between the two): the card is
+    // listed again, or its last photo would never be copied.
+    row("task file a photo short", false, 0, "", false);
     row("files done past the copies", true, 0, "the target holds 3 of them", false);
     row("Taskconfig truncated", true, 0, "not well-formed XML", true);
     // The target changed under the paused offload (a fault of its disk, a crash of its file
@@ -1066,6 +1069,13 @@ void TestOffloadReliability::damagedOrAlteredState()
         config.clear();
     } else if (change == "files done past the copies") {
         QVERIFY(patchTask(TaskLayout::FilesDone, QByteArray("\x0c\0\0\0", 4))); // twelve
+    } else if (change == "task file a photo short") {
+        const qint64 size = QFileInfo(o.taskFile(0)).size();
+        QByteArray count(4, '\0');
+        qToLittleEndian<qint32>(qint32((size - TaskLayout::RecordSize) / TaskLayout::EntrySize) - 1,
+                                count.data());
+        QVERIFY(patchTask(TaskLayout::FileCount, count) &&
+                QFile::resize(o.taskFile(0), size - TaskLayout::EntrySize));
     } else if (change == "task file cut short") {
         QVERIFY(QFile::resize(o.taskFile(0), 3000));
     } else if (change == "entry leaving the card") {
