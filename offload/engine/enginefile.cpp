@@ -14,6 +14,7 @@
 #include "cardheads.h"
 #include "cardprefetch.h"
 #include "disktask.h"
+#include "faultpoints.h"
 #include "jpegscan.h"
 #include "syncio.h"
 
@@ -175,8 +176,9 @@ std::string whyNot(const Source &source)
     return source.notRegular ? std::string("not a regular file") : std::strerror(source.error);
 }
 
-bool changedWhileRead(const Source &source)
+bool changedWhileRead(DiskTask *task, const Source &source)
 {
+    FaultPoints::hit(task, source.index, "read", taskEntry(task, source.index));
     struct stat now = {};
     if (::fstat(source.fd, &now) != 0)
         return true;

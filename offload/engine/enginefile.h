@@ -63,7 +63,8 @@ void noteSource(DiskTask *task);
 bool sourcePresent(const DiskTask *task);
 
 // The file's size or modification time is no longer what it was when it was opened: it was
-// written to while it was read, and what was read may be any mix of before and after.
-bool changedWhileRead(const Source &source);
+// written to while it was read, and what was read may be any mix of before and after. Asked
+// once the whole file is read: the fault point "read" stands here.
+bool changedWhileRead(DiskTask *task, const Source &source);
 
 } // namespace EngineFile

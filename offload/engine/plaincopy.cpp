@@ -181,9 +181,7 @@ int writeOnce(DiskTask *task, PlainCopy::Written *w)
     if (backup && result == EngineFile::Done && !writeError && backup->finish() != 0)
         backupFailed("write");
     backup.reset();
-    if (result == EngineFile::Done && !writeError)
-        FaultPoints::hit(task, index, "read", entry);
-    if (result == EngineFile::Done && !writeError && EngineFile::changedWhileRead(source))
+    if (result == EngineFile::Done && !writeError && EngineFile::changedWhileRead(task, source))
         result = Changed;
     if (result == EngineFile::Done && !writeError) {
         const struct timespec times[2] = {source.info.st_atim, source.info.st_mtim};

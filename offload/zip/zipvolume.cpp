@@ -290,9 +290,7 @@ int writeEntry(DiskTask *task, int index, const Entry &entry, uint64_t *hash,
                                         startWriteBack();
                                         return status == ZIP_OK;
                                     });
-        if (result == EngineFile::Done)
-            FaultPoints::hit(task, index, "read", path);
-        if (result == EngineFile::Done && EngineFile::changedWhileRead(source))
+        if (result == EngineFile::Done && EngineFile::changedWhileRead(task, source))
             result = Changed;
         else if (result == EngineFile::Done && password && storedCrc != crc) {
             EngineFile::failAs(task, OutcomeCodes::FileChanged, 0,
